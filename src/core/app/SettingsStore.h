@@ -1,0 +1,91 @@
+#pragma once
+#include <QString>
+#include <QVariant>
+#include <memory>
+
+class QSettings;
+
+namespace dh {
+
+// One entry of the settings table: section, key and the default used when absent.
+struct SettingKey {
+    const char* section;
+    const char* key;
+    const char* defaultValue;
+};
+
+// The whole settings table. Sections and keys are literal texts; values are text.
+namespace keys {
+inline constexpr SettingKey MaxFileSize{"设置", "文件最大值", "10"};
+inline constexpr SettingKey PromptOnExtract{"设置", "提取网页信息时提示下载保存路径", "1"};
+// The default save folder depends on the home folder; see defaultSaveFolder().
+inline constexpr SettingKey SaveFolder{"设置", "下载文件保存路径", ""};
+inline constexpr SettingKey DownloadMethod{"设置", "下载方式", "2"};
+inline constexpr SettingKey ProxyEnabled{"设置", "代理服务器有效", "0"};
+inline constexpr SettingKey ProxyHost{"设置", "代理服务器网址", ""};
+inline constexpr SettingKey ProxyPort{"设置", "代理服务器端口", ""};
+inline constexpr SettingKey ThreadIndex{"下载", "线程", "2"};
+inline constexpr SettingKey SameNamePolicy{"专利下载", "重复文件名设置", "重命名"};
+inline constexpr SettingKey SearchKeywords{"fWebSearch", "Text1", ""};
+inline constexpr SettingKey SearchDelayIndex{"fWebSearch", "Combo1", "4"};
+inline constexpr SettingKey DownloadResolution{"fFileDownload", "分辨率", "000"};
+inline constexpr SettingKey DownloadTop{"fFileDownload", "上", "100"};
+inline constexpr SettingKey DownloadLeft{"fFileDownload", "左", "100"};
+inline constexpr SettingKey DownloadWidth{"fFileDownload", "宽", "15000"};
+inline constexpr SettingKey DownloadHeight{"fFileDownload", "高", "10000"};
+// The default destination is the data folder; see defaultCopyDestination().
+inline constexpr SettingKey CopyDestination{"Form_Copy_Move", "目的文件夹", ""};
+inline constexpr SettingKey CopyOption{"Form_Copy_Move", "OpIndex", "4"};
+// Addresses of the services; configuration values beyond the original table.
+inline constexpr SettingKey SearchServiceBase{"设置", "搜索服务地址", "https://www.docin.com"};
+inline constexpr SettingKey UpdateServiceBase{"设置", "更新服务地址", "https://docharvest.example.org"};
+// Domain of the site whose result suffix is cut from titles.
+inline constexpr SettingKey ExcludedSuffixDomain{"设置", "排除标题后缀域名", "baidu.com"};
+} // namespace keys
+
+// Per-user persistent text values keyed by (section, key). Every write is
+// stored at once. Numbers that are not numbers read as the default.
+class SettingsStore {
+public:
+    // The user's store: ~/.config/DocHarvest/DocHarvest.ini (XDG_CONFIG_HOME honoured).
+    SettingsStore();
+    // A store in an explicit INI file (tests, tools).
+    explicit SettingsStore(const QString& iniPath);
+    ~SettingsStore();
+
+    QString get(const QString& section, const QString& key, const QString& defaultValue) const;
+    QString get(const SettingKey& k) const;
+    void save(const QString& section, const QString& key, const QString& value);
+    void save(const SettingKey& k, const QString& value);
+
+    // A whole number; a stored text that is not a number gives the default.
+    // Fractions are rounded to the nearest whole number, halves to the even one.
+    int getInt(const SettingKey& k) const;
+    int getInt(const QString& section, const QString& key, int defaultValue) const;
+    // A flag stored as "1"/"0" (any non-zero number is ticked).
+    bool getFlag(const SettingKey& k) const;
+
+    QString fileName() const;
+    void sync();
+
+    // The process-wide store. Replaceable so that tests can point it elsewhere.
+    static SettingsStore& instance();
+    static void setInstance(std::unique_ptr<SettingsStore> store);
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+};
+
+// Parses a decimal number the way the store reads numbers: surrounding spaces
+// allowed, anything else makes it invalid. Returns false when invalid.
+bool parseStoredNumber(const QString& text, double* out);
+// Rounds to the nearest whole number, halves to the even neighbour (10.5 -> 10, 11.5 -> 12).
+long long roundHalfEven(double v);
+
+// The home folder + "/12345/".
+QString defaultSaveFolder();
+// The per-user data folder (~/.local/share/DocHarvest/), ending with "/".
+QString dataFolder();
+QString defaultCopyDestination();
+
+} // namespace dh

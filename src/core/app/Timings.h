@@ -1,0 +1,25 @@
+#pragma once
+#include <chrono>
+
+namespace dh {
+
+using std::chrono::milliseconds;
+
+// Every fixed wait of the program in one place. The defaults are the real
+// values; tests shrink them through timings().
+struct Timings {
+    milliseconds coverUpdateDelay{100};     // cover's one-shot timer before the update check
+    milliseconds pageLoadWait{30000};       // wait for a search page to load
+    milliseconds nextPageWait{20000};       // wait for the next result page
+    milliseconds transferStall{300000};     // a transfer with no data for this long fails
+    milliseconds loginWait{10000};          // wait for a login page
+    milliseconds tick{1000};                // scheduler, monitor, automatic hand-over ticks
+    milliseconds loginRefresh{60000};       // automatic refresh of the login page
+    milliseconds requestPoll{10};           // polling of an asynchronous request
+    milliseconds secondUnit{1000};          // length of "one second" in user-chosen delays
+};
+
+// The process-wide timings. Mutable so that tests can shrink them.
+Timings& timings();
+
+} // namespace dh

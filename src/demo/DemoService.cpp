@@ -1,0 +1,59 @@
+#include "demo/DemoService.h"
+
+#include <httplib.h>
+
+#include <chrono>
+
+namespace dh::demo {
+
+DemoService::DemoService(DemoOptions options)
+    : m_server(std::make_unique<httplib::Server>()), m_state(std::make_unique<DemoState>())
+{
+    m_state->options = std::move(options);
+    registerSearchRoutes(*m_server, *m_state);
+    registerDocumentRoutes(*m_server, *m_state);
+    registerTransferRoutes(*m_server, *m_state);
+    registerUpdateRoutes(*m_server, *m_state);
+}
+
+DemoService::~DemoService()
+{
+    stop();
+}
+
+bool DemoService::start(quint16 port, const std::string& host)
+{
+    if (m_running)
+        return true;
+    m_host = host;
+    int bound = 0;
+    if (port == 0)
+        bound = m_server->bind_to_any_port(host);
+    else
+        bound = m_server->bind_to_port(host, port) ? port : -1;
+    if (bound <= 0)
+        return false;
+    m_port = quint16(bound);
+    m_running = true;
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    while (!m_server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
+}
+
+void DemoService::stop()
+{
+    if (!m_running)
+        return;
+    m_server->stop();
+    if (m_thread.joinable())
+        m_thread.join();
+    m_running = false;
+}
+
+QString DemoService::baseUrl() const
+{
+    return QStringLiteral("http://%1:%2").arg(QString::fromStdString(m_host)).arg(m_port);
+}
+
+} // namespace dh::demo

@@ -1,0 +1,67 @@
+#pragma once
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace httplib {
+class Server;
+}
+
+namespace dh::demo {
+
+struct DemoOptions {
+    // Result pages asked for faster than this turn into the verification page.
+    int rateLimitPages = 8;          // more than this many result pages ...
+    int rateLimitWindowSeconds = 10; // ... within this many seconds
+    int captchaTimeoutSeconds = 30;  // the verification page goes away by itself after this
+    QString versionText = QStringLiteral("1.0.0");  // served as newver.txt
+};
+
+// State shared by the route handlers. Handlers run on the server's worker
+// threads, so everything mutable is guarded by mutex.
+struct DemoState {
+    DemoOptions options;
+    std::mutex mutex;
+    // Filled and used by the route files; opaque here.
+    std::shared_ptr<void> search;
+    std::shared_ptr<void> documents;
+    std::shared_ptr<void> transfer;
+};
+
+// The local stand-in for the document search service, the document servers
+// and the update server. Listens on 127.0.0.1 in a background thread.
+class DemoService {
+public:
+    explicit DemoService(DemoOptions options = {});
+    ~DemoService();
+    DemoService(const DemoService&) = delete;
+    DemoService& operator=(const DemoService&) = delete;
+
+    // port 0 picks a free port. Returns false when it cannot listen.
+    bool start(quint16 port = 0, const std::string& host = "127.0.0.1");
+    void stop();
+    bool running() const { return m_running; }
+    quint16 port() const { return m_port; }
+    QString baseUrl() const;  // "http://127.0.0.1:<port>"
+    DemoState& state() { return *m_state; }
+
+private:
+    std::unique_ptr<httplib::Server> m_server;
+    std::unique_ptr<DemoState> m_state;
+    std::thread m_thread;
+    std::atomic<bool> m_running{false};
+    quint16 m_port = 0;
+    std::string m_host;
+};
+
+// Route groups, each in its own file.
+void registerSearchRoutes(httplib::Server& server, DemoState& state);    // home, results, verification
+void registerDocumentRoutes(httplib::Server& server, DemoState& state);  // documents, login pages
+void registerTransferRoutes(httplib::Server& server, DemoState& state);  // transfer test endpoints
+void registerUpdateRoutes(httplib::Server& server, DemoState& state);    // newver.txt
+
+} // namespace dh::demo

@@ -1,0 +1,43 @@
+#include "demo/DemoService.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <cstdio>
+
+// Stand-alone demo service: docharvest-demo-service --port N
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("docharvest-demo-service"));
+    QCommandLineParser p;
+    p.addHelpOption();
+    QCommandLineOption portOpt(QStringLiteral("port"), QStringLiteral("Port to listen on (0: any free port)."),
+                               QStringLiteral("N"), QStringLiteral("0"));
+    QCommandLineOption rateOpt(QStringLiteral("rate-pages"),
+                               QStringLiteral("Result pages allowed within the rate window."), QStringLiteral("N"),
+                               QStringLiteral("8"));
+    QCommandLineOption windowOpt(QStringLiteral("rate-window"), QStringLiteral("Rate window in seconds."),
+                                 QStringLiteral("S"), QStringLiteral("10"));
+    QCommandLineOption captchaOpt(QStringLiteral("captcha-timeout"),
+                                  QStringLiteral("Seconds until the verification page lifts by itself."),
+                                  QStringLiteral("S"), QStringLiteral("30"));
+    QCommandLineOption versionOpt(QStringLiteral("newver"), QStringLiteral("Version text served as newver.txt."),
+                                  QStringLiteral("TEXT"), QStringLiteral("1.0.0"));
+    p.addOptions({portOpt, rateOpt, windowOpt, captchaOpt, versionOpt});
+    p.process(app);
+
+    dh::demo::DemoOptions o;
+    o.rateLimitPages = p.value(rateOpt).toInt();
+    o.rateLimitWindowSeconds = p.value(windowOpt).toInt();
+    o.captchaTimeoutSeconds = p.value(captchaOpt).toInt();
+    o.versionText = p.value(versionOpt);
+    dh::demo::DemoService service(o);
+    if (!service.start(quint16(p.value(portOpt).toUInt()))) {
+        std::fprintf(stderr, "docharvest-demo-service: cannot listen on port %s\n",
+                     qPrintable(p.value(portOpt)));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(service.baseUrl()));
+    std::fflush(stdout);
+    return app.exec();
+}
