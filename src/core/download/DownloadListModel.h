@@ -1,0 +1,68 @@
+#pragma once
+#include "download/DownloadItem.h"
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QIcon>
+#include <vector>
+
+namespace dh {
+
+// The download window's job list: the data and its display at once. Rows are
+// addressed by position (0-based here; the transfer slots keep 1-based positions).
+class DownloadListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { ColName = 0, ColType, ColSize, ColReceived, ColProgress, ColFolder, ColumnCount };
+
+    explicit DownloadListModel(QObject* parent = nullptr);
+
+    // QAbstractItemModel
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+
+    // Appends a Waiting row with empty progress cells. A row with the same Url
+    // already present leaves the list unchanged; both cases report success.
+    bool addItem(const QString& url, const QString& name, const QString& fileType, const QString& folder,
+                 const QString& referer);
+    // Appends many rows at once (one model reset notification per call).
+    int addItems(const std::vector<DownloadItem>& items);
+
+    int size() const { return int(m_rows.size()); }
+    const DownloadItem& item(int row) const { return m_rows[size_t(row)]; }
+    // Replaces a row's cells. The Url may change only to one not in the list
+    // (otherwise the old Url is kept and false is returned).
+    bool setItem(int row, const DownloadItem& item);
+    void setState(int row, DownloadState s);
+    void setCells(int row, const QString& size, const QString& received, const QString& progress);
+    int findUrl(const QString& url) const;  // -1 when absent; O(1)
+    bool containsUrl(const QString& url) const { return findUrl(url) >= 0; }
+    void removeRows(std::vector<int> rows);  // any order; duplicates ignored
+    void clear();
+    // Reorders the rows: newOrder[i] is the old position of the row that goes to i.
+    void reorder(const std::vector<int>& newOrder);
+
+    // 统计未下载项数目: rows whose three progress cells are all empty.
+    int 统计未下载项数目() const;
+    // 检测是否下载列表完毕: no row is Waiting or Downloading.
+    bool 检测是否下载列表完毕() const;
+    // Rows that are web pages (type htm/html) or Failed; each counted once.
+    int CountBadRows() const;
+    // "总数:12 正在下载:1 等待:8 已完成:2 失败:1"
+    QString UpdateListCounters() const;
+    // "12条"
+    QString rowCountText() const;
+
+    static QIcon stateIcon(DownloadState s);
+
+private:
+    void rebuildIndex();
+    void emitRowChanged(int row);
+
+    std::vector<DownloadItem> m_rows;
+    QHash<QString, int> m_index;  // Url -> row
+};
+
+} // namespace dh
