@@ -3,7 +3,7 @@
 
 #include <QAbstractTableModel>
 #include <QHash>
-#include <QIcon>
+#include <functional>
 #include <vector>
 
 namespace dh {
@@ -55,7 +55,8 @@ public:
     // "12条"
     QString rowCountText() const;
 
-    static QIcon stateIcon(DownloadState s);
+    // The row icon comes from the window layer (the engine draws nothing).
+    static void setIconProvider(std::function<QVariant(DownloadState)> provider);
 
 private:
     void rebuildIndex();
