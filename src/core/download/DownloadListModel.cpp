@@ -1,0 +1,271 @@
+#include "download/DownloadListModel.h"
+
+#include <algorithm>
+
+namespace dh {
+
+namespace {
+std::function<QVariant(DownloadState)>& iconProvider()
+{
+    static std::function<QVariant(DownloadState)> p;
+    return p;
+}
+
+bool isWebPageType(const QString& t)
+{
+    return t.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0
+        || t.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
+}
+} // namespace
+
+DownloadListModel::DownloadListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void DownloadListModel::setIconProvider(std::function<QVariant(DownloadState)> provider)
+{
+    iconProvider() = std::move(provider);
+}
+
+int DownloadListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int DownloadListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant DownloadListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= int(m_rows.size()))
+        return {};
+    const DownloadItem& it = m_rows[size_t(index.row())];
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        switch (index.column()) {
+        case ColName: return it.Name;
+        case ColType: return it.FileType;
+        case ColSize: return it.SizeText;
+        case ColReceived: return it.ReceivedText;
+        case ColProgress: return it.ProgressText;
+        case ColFolder: return it.Folder;
+        default: return {};
+        }
+    }
+    if (role == Qt::DecorationRole && index.column() == ColName && iconProvider())
+        return iconProvider()(it.State);
+    if (role == Qt::UserRole)
+        return it.Url;
+    if (role == Qt::UserRole + 1)
+        return int(it.State);
+    return {};
+}
+
+QVariant DownloadListModel::headerData(int section, Qt::Orientation o, int role) const
+{
+    if (o != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case ColName: return QStringLiteral("名称");
+    case ColType: return QStringLiteral("类型");
+    case ColSize: return QStringLiteral("文件大小");
+    case ColReceived: return QStringLiteral("已下载数");
+    case ColProgress: return QStringLiteral("百分比");
+    case ColFolder: return QStringLiteral("保存路径");
+    default: return {};
+    }
+}
+
+bool DownloadListModel::addItem(const QString& url, const QString& name, const QString& fileType,
+                                const QString& folder, const QString& referer)
+{
+    if (m_index.contains(url))
+        return true;  // the existing row stays as it is; the caller still sees success
+    const int row = int(m_rows.size());
+    beginInsertRows({}, row, row);
+    DownloadItem it;
+    it.Url = url;
+    it.Name = name;
+    it.FileType = fileType;
+    it.Folder = folder;
+    it.Referer = referer;
+    m_rows.push_back(std::move(it));
+    m_index.insert(url, row);
+    endInsertRows();
+    return true;
+}
+
+int DownloadListModel::addItems(const std::vector<DownloadItem>& items)
+{
+    std::vector<DownloadItem> fresh;
+    fresh.reserve(items.size());
+    QHash<QString, int> pending;
+    for (const auto& it : items) {
+        if (m_index.contains(it.Url) || pending.contains(it.Url))
+            continue;
+        pending.insert(it.Url, 0);
+        DownloadItem n = it;
+        n.SizeText.clear();
+        n.ReceivedText.clear();
+        n.ProgressText.clear();
+        n.State = DownloadState::Waiting;
+        fresh.push_back(std::move(n));
+    }
+    if (fresh.empty())
+        return 0;
+    const int first = int(m_rows.size());
+    beginInsertRows({}, first, first + int(fresh.size()) - 1);
+    m_rows.reserve(m_rows.size() + fresh.size());
+    for (auto& n : fresh) {
+        m_index.insert(n.Url, int(m_rows.size()));
+        m_rows.push_back(std::move(n));
+    }
+    endInsertRows();
+    return int(fresh.size());
+}
+
+bool DownloadListModel::setItem(int row, const DownloadItem& item)
+{
+    if (row < 0 || row >= size())
+        return false;
+    DownloadItem& cur = m_rows[size_t(row)];
+    bool ok = true;
+    DownloadItem next = item;
+    if (next.Url != cur.Url) {
+        if (m_index.contains(next.Url)) {
+            next.Url = cur.Url;
+            ok = false;
+        } else {
+            m_index.remove(cur.Url);
+            m_index.insert(next.Url, row);
+        }
+    }
+    cur = std::move(next);
+    emitRowChanged(row);
+    return ok;
+}
+
+void DownloadListModel::setState(int row, DownloadState s)
+{
+    if (row < 0 || row >= size())
+        return;
+    m_rows[size_t(row)].State = s;
+    emitRowChanged(row);
+}
+
+void DownloadListModel::setCells(int row, const QString& sz, const QString& received, const QString& progress)
+{
+    if (row < 0 || row >= size())
+        return;
+    auto& it = m_rows[size_t(row)];
+    it.SizeText = sz;
+    it.ReceivedText = received;
+    it.ProgressText = progress;
+    emitRowChanged(row);
+}
+
+int DownloadListModel::findUrl(const QString& url) const
+{
+    return m_index.value(url, -1);
+}
+
+void DownloadListModel::removeRows(std::vector<int> rows)
+{
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    std::erase_if(rows, [this](int r) { return r < 0 || r >= size(); });
+    if (rows.empty())
+        return;
+    // Remove from the bottom up so that earlier positions stay valid.
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+        beginRemoveRows({}, *it, *it);
+        m_rows.erase(m_rows.begin() + *it);
+        endRemoveRows();
+    }
+    rebuildIndex();
+}
+
+void DownloadListModel::clear()
+{
+    beginResetModel();
+    m_rows.clear();
+    m_index.clear();
+    endResetModel();
+}
+
+void DownloadListModel::reorder(const std::vector<int>& newOrder)
+{
+    if (int(newOrder.size()) != size())
+        return;
+    std::vector<DownloadItem> next;
+    next.reserve(newOrder.size());
+    std::vector<bool> seen(newOrder.size(), false);
+    for (int from : newOrder) {
+        if (from < 0 || from >= size() || seen[size_t(from)])
+            return;  // not a permutation: leave the list alone
+        seen[size_t(from)] = true;
+        next.push_back(m_rows[size_t(from)]);
+    }
+    beginResetModel();
+    m_rows = std::move(next);
+    rebuildIndex();
+    endResetModel();
+}
+
+int DownloadListModel::统计未下载项数目() const
+{
+    return int(std::count_if(m_rows.begin(), m_rows.end(), [](const DownloadItem& it) {
+        return it.SizeText.isEmpty() && it.ReceivedText.isEmpty() && it.ProgressText.isEmpty();
+    }));
+}
+
+bool DownloadListModel::检测是否下载列表完毕() const
+{
+    for (const auto& it : m_rows) {
+        if (it.State != DownloadState::Done && it.State != DownloadState::Failed)
+            return false;
+    }
+    return true;
+}
+
+int DownloadListModel::CountBadRows() const
+{
+    return int(std::count_if(m_rows.begin(), m_rows.end(), [](const DownloadItem& it) {
+        return it.State == DownloadState::Failed || isWebPageType(it.FileType);
+    }));
+}
+
+QString DownloadListModel::UpdateListCounters() const
+{
+    int counts[5] = {0, 0, 0, 0, 0};
+    for (const auto& it : m_rows) {
+        const int s = int(it.State);
+        if (s >= 1 && s <= 4)
+            ++counts[s];
+    }
+    return QStringLiteral("总数:%1 正在下载:%2 等待:%3 已完成:%4 失败:%5")
+        .arg(m_rows.size())
+        .arg(counts[int(DownloadState::Downloading)])
+        .arg(counts[int(DownloadState::Waiting)])
+        .arg(counts[int(DownloadState::Done)])
+        .arg(counts[int(DownloadState::Failed)]);
+}
+
+QString DownloadListModel::rowCountText() const
+{
+    return QString::number(m_rows.size()) + QStringLiteral("条");
+}
+
+void DownloadListModel::rebuildIndex()
+{
+    m_index.clear();
+    m_index.reserve(int(m_rows.size()));
+    for (int i = 0; i < int(m_rows.size()); ++i)
+        m_index.insert(m_rows[size_t(i)].Url, i);
+}
+
+void DownloadListModel::emitRowChanged(int row)
+{
+    Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
+} // namespace dh
