@@ -63,6 +63,12 @@ void SettingsStore::save(const SettingKey& k, const QString& value)
     save(QString::fromUtf8(k.section), QString::fromUtf8(k.key), value);
 }
 
+void SettingsStore::remove(const QString& section, const QString& key)
+{
+    m_settings->remove(composedKey(section, key));
+    m_settings->sync();
+}
+
 int SettingsStore::getInt(const QString& section, const QString& key, int defaultValue) const
 {
     double d = 0;

@@ -57,6 +57,7 @@ public:
     QString get(const SettingKey& k) const;
     void save(const QString& section, const QString& key, const QString& value);
     void save(const SettingKey& k, const QString& value);
+    void remove(const QString& section, const QString& key);
 
     // A whole number; a stored text that is not a number gives the default.
     // Fractions are rounded to the nearest whole number, halves to the even one.
