@@ -1,11 +1,20 @@
 #include "gui/fCover.h"
 
+#include "app/AppGlobals.h"
 #include "app/AppInfo.h"
+#include "app/BrowserEmulation.h"
 #include "app/FormRegistry.h"
+#include "app/Timings.h"
+#include "gui/Windows.h"
+#include "gui/fWebSearch.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QFont>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -15,26 +24,78 @@ namespace {
 fCover* g_cover = nullptr;
 }
 
+std::function<void(fCover*)>& fCover::updateCheckHook()
+{
+    static std::function<void(fCover*)> h;
+    return h;
+}
+
+std::function<void()>& fCover::clearCacheHook()
+{
+    static std::function<void()> h;
+    return h;
+}
+
+std::function<void()>& fCover::endProcessHook()
+{
+    static std::function<void()> h = [] { QApplication::quit(); };
+    return h;
+}
+
 fCover::fCover(QWidget* parent) : QWidget(parent)
 {
     g_cover = this;
     setObjectName(QStringLiteral("fCover"));
     FormRegistry::add(QStringLiteral("fCover"), this);
-    setWindowTitle(programTitle());
+    setWindowIcon(QIcon(QStringLiteral(":/docharvest.svg")));
+
     auto* lay = new QVBoxLayout(this);
-    Label2 = new QLabel(versionLabelText(), this);
+    lay->setContentsMargins(36, 28, 36, 20);
+    lay->setSpacing(14);
+    Label1 = new QLabel(programTitle(), this);
+    QFont big = Label1->font();
+    big.setPointSizeF(big.pointSizeF() * 2.2);
+    big.setBold(true);
+    Label1->setFont(big);
+    Label1->setAlignment(Qt::AlignCenter);
+    Label2 = new QLabel(this);
+    Label2->setAlignment(Qt::AlignCenter);
+    lay->addWidget(Label1);
+    lay->addWidget(Label2);
+
+    auto* buttons = new QHBoxLayout();
     Command1 = new QPushButton(QStringLiteral("搜索文档下载"), this);
     Command3 = new QPushButton(QStringLiteral("退出软件"), this);
+    Command1->setMinimumSize(150, 40);
+    Command3->setMinimumSize(150, 40);
+    Command1->setDefault(true);
+    buttons->addStretch(1);
+    buttons->addWidget(Command1);
+    buttons->addSpacing(24);
+    buttons->addWidget(Command3);
+    buttons->addStretch(1);
+    lay->addLayout(buttons);
+
     LabelNotice = new QLabel(QStringLiteral("(该软件仅用于爱学习的人们辅助少量下载；请不要恶意下载和大量下载！)"), this);
-    LabelLatest = new QLabel(QStringLiteral("最新版本："), this);
-    LabelLatest->hide();
-    lay->addWidget(Label2);
-    lay->addWidget(Command1);
-    lay->addWidget(Command3);
+    LabelNotice->setAlignment(Qt::AlignCenter);
+    LabelNotice->setWordWrap(true);
+    LabelNotice->setStyleSheet(QStringLiteral("color:#a33;"));
     lay->addWidget(LabelNotice);
+    LabelLatest = new QLabel(QStringLiteral("最新版本："), this);
+    LabelLatest->setAlignment(Qt::AlignCenter);
+    LabelLatest->hide();
     lay->addWidget(LabelLatest);
+
     Timer1 = new QTimer(this);
     Timer1->setSingleShot(true);
+    Timer1->setInterval(int(timings().coverUpdateDelay.count()));
+    connect(Timer1, &QTimer::timeout, this, [this] {
+        Timer1->stop();
+        if (updateCheckHook())
+            updateCheckHook()(this);
+    });
+    connect(Command1, &QPushButton::clicked, this, &fCover::Command1_Click);
+    connect(Command3, &QPushButton::clicked, this, &QWidget::close);
 }
 
 fCover::~fCover()
@@ -48,9 +109,50 @@ fCover* fCover::instance()
     return g_cover;
 }
 
+void fCover::Form_Load()
+{
+    setWindowTitle(programTitle());
+    Label2->setText(versionLabelText());
+    adjustSize();
+    setFixedSize(std::max(width(), 460), height());
+    if (const QScreen* sc = screen())
+        move(sc->availableGeometry().center() - rect().center());
+    show();
+    // The remaining steps run once the cover has been painted.
+    QTimer::singleShot(0, this, &fCover::slowStartupSteps);
+}
+
+void fCover::slowStartupSteps()
+{
+    globals().OsDescription = ComposeOsDescription();
+    SetBrowserEmulation(QStringLiteral("IE10"), true);  // failures are ignored by design
+    globals().MaxFileSizeMB = ReadMaxFileSizeMB();
+    Timer1->start();
+    m_startupDone = true;
+}
+
+void fCover::Command1_Click()
+{
+    hide();
+    fWebSearch* w = windows::search();
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
 void fCover::closeEvent(QCloseEvent* e)
 {
+    if (m_exiting) {
+        e->accept();
+        return;
+    }
+    m_exiting = true;
+    hide();
+    if (clearCacheHook())
+        clearCacheHook()();
     e->accept();
+    if (endProcessHook())
+        endProcessHook()();
 }
 
 } // namespace dh

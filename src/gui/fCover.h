@@ -1,5 +1,6 @@
 #pragma once
 #include <QWidget>
+#include <functional>
 
 class QLabel;
 class QPushButton;
@@ -8,6 +9,7 @@ class QTimer;
 namespace dh {
 
 // The start-up window: title, version, and the hub between the two main windows.
+// Closing it ends the program.
 class fCover : public QWidget {
     Q_OBJECT
 public:
@@ -16,15 +18,32 @@ public:
 
     static fCover* instance();  // nullptr when not loaded
 
+    // Start-up: caption, show, then the slower steps once the cover is painted.
+    void Form_Load();
+
     QPushButton* Command1 = nullptr;  // 搜索文档下载
     QPushButton* Command3 = nullptr;  // 退出软件
+    QLabel* Label1 = nullptr;         // program title
     QLabel* Label2 = nullptr;         // 版本:x.y.z
     QLabel* LabelNotice = nullptr;
     QLabel* LabelLatest = nullptr;    // 最新版本：(hidden until the update check fills it)
-    QTimer* Timer1 = nullptr;
+    QTimer* Timer1 = nullptr;         // one-shot start of the update check
+
+    // Steps that other subsystems supply. Empty ones are skipped.
+    static std::function<void(fCover*)>& updateCheckHook();   // runs on Timer1's tick
+    static std::function<void()>& clearCacheHook();           // silent cache clearing at exit
+    static std::function<void()>& endProcessHook();           // default: QApplication::quit
+
+    bool startupDone() const { return m_startupDone; }
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+
+private:
+    void slowStartupSteps();
+    void Command1_Click();
+    bool m_startupDone = false;
+    bool m_exiting = false;
 };
 
 } // namespace dh

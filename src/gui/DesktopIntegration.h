@@ -1,0 +1,38 @@
+#pragma once
+#include <QColor>
+#include <QString>
+
+class QWidget;
+class QAbstractItemView;
+class QTreeView;
+class QComboBox;
+
+namespace dh {
+
+class SettingsStore;
+
+// Light green for the first row of every pair, white for the second.
+inline const QColor kBandGreen(231, 247, 237);
+
+// Screen width "*" height in pixels, e.g. "1920*1080".
+QString ScreenSizeText(const QWidget* w = nullptr);
+
+// Stores the window's geometry in twips (pixels x 15) under its section, or
+// only "分辨率" = "0*0" when it is maximised.
+void SaveWindowGeometry(QWidget* window, const QString& section, SettingsStore& store);
+// Restores it; a different screen size (or a window saved maximised, or no
+// stored value) opens it maximised. Values are clamped: top/left >= 0,
+// width >= 4000, height >= 3000 twips.
+void RestoreWindowGeometry(QWidget* window, const QString& section, SettingsStore& store);
+
+// Fits every column to the wider of its contents and its header.
+void AutoSizeColumns(QTreeView* view);
+
+// Alternating bands behind a list: green first, white second.
+void StripeListRows(QAbstractItemView* view);
+
+// Widens a combo box's drop-down for its longest entry, limited to the room
+// between the combo's left edge and the screen's right edge.
+void FitDropDownWidth(QComboBox* combo);
+
+} // namespace dh

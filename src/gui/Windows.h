@@ -1,0 +1,19 @@
+#pragma once
+
+namespace dh {
+
+class fWebSearch;
+class fFileDownload;
+
+// Each main window exists at most once: referring to it loads it, closing it
+// destroys it, and the next reference creates a fresh one.
+namespace windows {
+fWebSearch* search();        // loads it when needed
+fWebSearch* searchIfLoaded();
+fFileDownload* download();   // loads it when needed
+fFileDownload* downloadIfLoaded();
+// Shows the cover again when neither main window is loaded.
+void coverBackIfLastMainWindow(const char* closingWindow);
+} // namespace windows
+
+} // namespace dh
