@@ -19,6 +19,8 @@ struct DemoOptions {
     int rateLimitWindowSeconds = 10; // ... within this many seconds
     int captchaTimeoutSeconds = 30;  // the verification page goes away by itself after this
     QString versionText = QStringLiteral("1.0.0");  // served as newver.txt
+    int pagesPerQuery = 0;    // result pages per query; 0: 3 to 6, derived from the query
+    int resultsPerPage = 10;  // results on each result page
 };
 
 // State shared by the route handlers. Handlers run on the server's worker
