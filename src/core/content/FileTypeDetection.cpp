@@ -1,0 +1,276 @@
+#include "content/FileTypeDetection.h"
+
+#include "platform/SystemCodePage.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dh {
+
+namespace {
+
+// Where the bytes come from: a file on disk or a buffer in memory.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Reads up to len bytes at pos into buf; returns the count read (fewer only
+    // at the end of the data) or -1 on a read error.
+    virtual qint64 readAt(qint64 pos, char* buf, qint64 len) = 0;
+};
+
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(int fd) : m_fd(fd) {}
+    qint64 readAt(qint64 pos, char* buf, qint64 len) override
+    {
+        qint64 done = 0;
+        while (done < len) {
+            const ssize_t r = ::pread(m_fd, buf + done, size_t(len - done), off_t(pos + done));
+            if (r < 0) {
+                if (errno == EINTR)
+                    continue;
+                return -1;
+            }
+            if (r == 0)
+                break;  // the file shrank; the rest of the buffer stays zero
+            done += r;
+        }
+        return done;
+    }
+
+private:
+    int m_fd;
+};
+
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(QByteArrayView data) : m_data(data) {}
+    qint64 readAt(qint64 pos, char* buf, qint64 len) override
+    {
+        if (pos >= m_data.size())
+            return 0;
+        const qint64 n = std::min(len, m_data.size() - pos);
+        std::memcpy(buf, m_data.data() + pos, size_t(n));
+        return n;
+    }
+
+private:
+    QByteArrayView m_data;
+};
+
+// One signature test: every listed byte must be equal. ole marks the
+// compound-document test whose sub-tests decide the label.
+struct ByteAt {
+    quint16 offset;
+    quint8 value;
+};
+struct Signature {
+    const char* label;
+    bool ole;
+    int count;
+    ByteAt bytes[12];
+};
+
+// Runs of consecutive bytes are spelled out; order is the decision order.
+constexpr Signature kSignatures[] = {
+    {"pdf", false, 4, {{0, 0x25}, {1, 0x50}, {2, 0x44}, {3, 0x46}}},
+    {"caj", false, 4, {{0, 0xC8}, {1, 0x00}, {2, 0x00}, {3, 0x00}}},
+    {"kdh", false, 4, {{0, 0x43}, {1, 0x41}, {2, 0x4A}, {3, 0x00}}},
+    {"kdh", false, 4, {{0, 0x4B}, {1, 0x44}, {2, 0x48}, {3, 0x20}}},
+    {"nh", false, 4, {{0, 0x48}, {1, 0x4E}, {2, 0x00}, {3, 0x00}}},
+    {"tif", false, 4, {{0, 0x49}, {1, 0x49}, {2, 0x2A}, {3, 0x00}}},
+    {"rtf", false, 5, {{0, 0x7B}, {1, 0x5C}, {2, 0x72}, {3, 0x74}, {4, 0x66}}},
+    {"exe", false, 2, {{0, 0x4D}, {1, 0x5A}}},
+    {"rar", false, 4, {{0, 0x52}, {1, 0x61}, {2, 0x72}, {3, 0x21}}},
+    {"zip", false, 9,
+     {{0, 0x50}, {1, 0x4B}, {2, 0x03}, {3, 0x04}, {4, 0x14}, {5, 0x00}, {6, 0x00}, {7, 0x00}, {8, 0x08}}},
+    {"docx", false, 10,
+     {{0, 0x50}, {1, 0x4B}, {2, 0x03}, {3, 0x04}, {4, 0x14}, {5, 0x00}, {6, 0x06}, {7, 0x00}, {8, 0x08}, {9, 0x00}}},
+    {"swf", false, 4, {{0, 0x43}, {1, 0x57}, {2, 0x53}, {3, 0x06}}},
+    {"rm", false, 4, {{0, 0x2E}, {1, 0x52}, {2, 0x4D}, {3, 0x46}}},
+    {"wma", false, 5, {{0, 0x30}, {1, 0x26}, {2, 0xB2}, {3, 0x75}, {4, 0x8E}}},
+    {"mp3", false, 4, {{0, 0x49}, {1, 0x44}, {2, 0x33}, {3, 0x03}}},
+    {"png", false, 8,
+     {{0, 0x89}, {1, 0x50}, {2, 0x4E}, {3, 0x47}, {4, 0x0D}, {5, 0x0A}, {6, 0x1A}, {7, 0x0A}}},
+    {"gif", false, 6, {{0, 0x47}, {1, 0x49}, {2, 0x46}, {3, 0x38}, {4, 0x39}, {5, 0x61}}},
+    {"jpg", false, 12,
+     {{0, 0xFF}, {1, 0xD8}, {2, 0xFF}, {3, 0xE1}, {6, 0x45}, {7, 0x78}, {8, 0x69}, {9, 0x66},
+      {12, 0x4D}, {13, 0x4D}, {14, 0x00}, {15, 0x2A}}},
+    {"jpg", false, 10,
+     {{0, 0xFF}, {1, 0xD8}, {2, 0xFF}, {3, 0xE0}, {4, 0x00}, {5, 0x10}, {6, 0x4A}, {7, 0x46}, {8, 0x49}, {9, 0x46}}},
+    {nullptr, true, 8,
+     {{0, 0xD0}, {1, 0xCF}, {2, 0x11}, {3, 0xE0}, {4, 0xA1}, {5, 0xB1}, {6, 0x1A}, {7, 0xE1}}},
+};
+
+constexpr qint64 kHeadFromFile = kHeadBufferMax - 1;  // 10,240: beyond it the head is all file bytes
+constexpr qint64 kHtmlLimit = 200 * 1024;              // HTML stage only below 200 KB
+constexpr qint64 kDescriptorLimit = 3 * 1024;          // "caa" stage only below 3 KB
+
+int maxOffset(const Signature& s)
+{
+    int m = 0;
+    for (int i = 0; i < s.count; ++i)
+        m = std::max(m, int(s.bytes[i].offset));
+    return m;
+}
+
+bool matches(const Signature& s, const uchar* head)
+{
+    for (int i = 0; i < s.count; ++i) {
+        if (head[s.bytes[i].offset] != s.bytes[i].value)
+            return false;
+    }
+    return true;
+}
+
+enum class SignatureResult { Label, NoLabel, Stop };
+
+// The signature table over the head buffer. Stop: a test needed a position
+// past the end of the buffer, which ends detection with no label.
+SignatureResult runSignatures(const uchar* head, qint64 headLen, QString* label)
+{
+    for (const Signature& s : kSignatures) {
+        if (maxOffset(s) >= headLen)
+            return SignatureResult::Stop;
+        if (!matches(s, head))
+            continue;
+        if (!s.ole) {
+            *label = QString::fromLatin1(s.label);
+            return SignatureResult::Label;
+        }
+        // Compound document: the first bytes of the sector after the 512-byte header.
+        if (515 >= headLen)
+            return SignatureResult::Stop;
+        const uchar* p = head + 512;
+        if (p[0] == 0xEC && p[1] == 0xA5 && p[2] == 0xC1 && p[3] == 0x00)
+            *label = QStringLiteral("doc");
+        else if (p[0] == 0x09 && p[1] == 0x08 && p[2] == 0x10 && p[3] == 0x00)
+            *label = QStringLiteral("xls");
+        else if (p[3] == 0xF0)
+            *label = QStringLiteral("ppt");
+        else
+            return SignatureResult::NoLabel;
+        return SignatureResult::Label;
+    }
+    return SignatureResult::NoLabel;
+}
+
+bool containsAll(const QString& text, std::initializer_list<QLatin1String> needles)
+{
+    for (const QLatin1String& n : needles) {
+        if (!text.contains(n, Qt::CaseInsensitive))
+            return false;
+    }
+    return true;
+}
+
+bool looksLikeHtml(const QString& text)
+{
+    const bool html = text.contains(QLatin1String("<html "), Qt::CaseInsensitive)
+        || text.contains(QLatin1String("html>"), Qt::CaseInsensitive);
+    if (!html)
+        return false;
+    return text.contains(QLatin1String("<title>"), Qt::CaseInsensitive)
+        || text.contains(QLatin1String("<head>"), Qt::CaseInsensitive)
+        || text.contains(QLatin1String("<body>"), Qt::CaseInsensitive);
+}
+
+bool looksLikeDescriptor(const QString& text)
+{
+    return containsAll(text,
+                       {QLatin1String("[TARGET]"), QLatin1String("A1="), QLatin1String("A2="), QLatin1String("B1="),
+                        QLatin1String("B2="), QLatin1String("C1="), QLatin1String("C2="), QLatin1String("D1="),
+                        QLatin1String("D2="), QLatin1String("DOCTYPE=")});
+}
+
+QString detect(ByteSource& src, qint64 n, DetectionStats* stats)
+{
+    // Head buffer: min(N, 10240) + 1 bytes, zero past the end of the file.
+    const qint64 headLen = std::min(n, kHeadFromFile) + 1;
+    QByteArray head(headLen, '\0');
+    const qint64 got = src.readAt(0, head.data(), std::min(n, headLen));
+    if (got < 0)
+        return {};
+    if (stats)
+        stats->headBytes += got;
+
+    QString label;
+    const auto* h = reinterpret_cast<const uchar*>(head.constData());
+    switch (runSignatures(h, headLen, &label)) {
+    case SignatureResult::Label:
+        return label;
+    case SignatureResult::Stop:
+        return {};
+    case SignatureResult::NoLabel:
+        break;
+    }
+
+    // An ID3 version 1 tag in the last 128 bytes.
+    if (n > kTailLength) {
+        char tail[kTailLength + 1] = {};
+        const qint64 t = src.readAt(n - kTailLength, tail, kTailLength);
+        if (t < 0)
+            return {};
+        if (stats)
+            stats->tailBytes += t;
+        if (t >= 3 && std::memcmp(tail, "TAG", 3) == 0)
+            return QStringLiteral("mp3");
+    }
+
+    if (n >= kHtmlLimit)
+        return {};
+    // Only the head buffer is searched, whatever the size. For a file below
+    // 3 KB the head buffer already is the whole file plus one zero byte, so it
+    // doubles as the whole buffer and the file is not read a second time.
+    const QString text = SystemCodePage::decode(head);
+    if (looksLikeHtml(text))
+        return QStringLiteral("htm");
+    if (n < kDescriptorLimit && looksLikeDescriptor(text))
+        return QStringLiteral("caa");
+    return {};
+}
+
+} // namespace
+
+QString 打开文件判断文件类型(const QString& path, DetectionStats* stats)
+{
+    if (path.isEmpty())
+        return {};
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    // Only regular files: a folder gives nothing, and a pipe or device would
+    // block or never end.
+    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    if (stats)
+        ++stats->opens;
+    QString label;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        if (stats)
+            stats->fileSize = st.st_size;
+        FileSource src(fd);
+        label = detect(src, st.st_size, stats);
+    }
+    ::close(fd);
+    return label;
+}
+
+QString DetectFileTypeOfBytes(QByteArrayView content, DetectionStats* stats)
+{
+    if (stats)
+        stats->fileSize = content.size();
+    MemorySource src(content);
+    return detect(src, content.size(), stats);
+}
+
+} // namespace dh

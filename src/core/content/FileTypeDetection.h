@@ -1,0 +1,36 @@
+#pragma once
+#include <QByteArrayView>
+#include <QString>
+
+namespace dh {
+
+// How much one detection read, so tests and benchmarks can check the bounds:
+// at most 10,241 head bytes and 128 tail bytes (the tail buffer's 129th byte
+// always lies past the end of the file); small files are read once, the head
+// buffer doubling as the whole buffer.
+struct DetectionStats {
+    qint64 fileSize = -1;   // -1 when the file was not opened
+    qint64 headBytes = 0;   // bytes read for the head buffer
+    qint64 tailBytes = 0;   // bytes read for the tail buffer
+    int opens = 0;          // times the file was opened (0 or 1)
+    qint64 bytesRead() const { return headBytes + tailBytes; }
+};
+
+// The longest head buffer and the tail length, in bytes.
+inline constexpr qint64 kHeadBufferMax = 10241;
+inline constexpr qint64 kTailLength = 128;
+
+// 打开文件判断文件类型: the real type of a file from its bytes, as a lower-case
+// label ("pdf", "caj", "kdh", "nh", "tif", "rtf", "exe", "rar", "zip", "docx",
+// "swf", "rm", "wma", "mp3", "png", "gif", "jpg", "doc", "xls", "ppt", "htm",
+// "caa"), or the empty text when it cannot tell. Never looks at the name.
+// A missing file, anything that is not a regular file, a read error or a file
+// too short for the signature tests give the empty text. The file is closed on
+// return.
+QString 打开文件判断文件类型(const QString& path, DetectionStats* stats = nullptr);
+
+// The same decision for bytes already in memory (the content of a whole file).
+// Reads only the positions the file form would read.
+QString DetectFileTypeOfBytes(QByteArrayView content, DetectionStats* stats = nullptr);
+
+} // namespace dh

@@ -1,0 +1,92 @@
+#include "content/TypeCorrection.h"
+
+#include "app/Helpers.h"
+#include "content/FileTypeDetection.h"
+#include "download/DownloadListModel.h"
+#include "download/DownloadWindowState.h"
+#include "download/Naming.h"
+#include "platform/Prompter.h"
+
+#include <QFile>
+
+namespace dh {
+
+std::optional<TypeCorrectionPlan> PlanTypeCorrection(const DownloadItem& row,
+                                                     const std::function<bool(const QString&)>& alsoTaken)
+{
+    const QString current = row.FileType.toLower();
+    const QString source = ItemFilePath(row);
+    if (!FileExists(source))
+        return std::nullopt;
+    const QString detected = 打开文件判断文件类型(source);
+    if (detected.isEmpty() || detected.compare(current, Qt::CaseInsensitive) == 0)
+        return std::nullopt;
+
+    TypeCorrectionPlan plan;
+    plan.source = source;
+    plan.detected = detected;
+    plan.target = MakeUniquePath(ItemFilePath(row.Folder, row.Name, detected), alsoTaken);
+    // The row's name is the target's file name without its extension, taken
+    // literally so that the row keeps pointing at the file even when the name
+    // has surrounding spaces or was shortened for the counter.
+    const QString fileName = plan.target.mid(plan.target.lastIndexOf(QLatin1Char('/')) + 1);
+    plan.newName = fileName.left(fileName.size() - detected.size() - 1);
+    return plan;
+}
+
+bool ApplyTypeCorrection(DownloadItem& row, const TypeCorrectionPlan& plan)
+{
+    // QFile::rename never replaces an existing file, so a name taken between
+    // the check and the move fails the move instead of destroying that file.
+    if (!QFile::rename(plan.source, plan.target) || !FileExists(plan.target))
+        return false;
+    row.FileType = plan.detected;
+    row.Name = plan.newName;
+    return true;
+}
+
+bool CorrectItemFileType(DownloadItem& row)
+{
+    const auto plan = PlanTypeCorrection(row);
+    return plan && ApplyTypeCorrection(row, *plan);
+}
+
+bool CorrectItemFileType(DownloadListModel& list, int row)
+{
+    if (row < 0 || row >= list.size())
+        return false;
+    DownloadItem item = list.item(row);
+    if (!CorrectItemFileType(item))
+        return false;
+    list.setItem(row, item);
+    return true;
+}
+
+int 检查并纠正磁盘文件类型(DownloadListModel& list, const DownloadWindowState& state, Prompter& prompter)
+{
+    if (!state.pass(BusyGuard::A, prompter))
+        return -1;
+    int corrected = 0;
+    for (int i = 0; i < list.size(); ++i) {
+        if (CorrectItemFileType(list, i))
+            ++corrected;
+    }
+    prompter.message(QStringLiteral("纠正文件类型：%1个.").arg(corrected), MessageIcon::Information);
+    return corrected;
+}
+
+int 检查文件是否存在(DownloadListModel& list)
+{
+    int missing = 0;
+    for (int i = 0; i < list.size(); ++i) {
+        DownloadItem item = list.item(i);
+        if (FileExists(ItemFilePath(item)))
+            continue;
+        ++missing;
+        item.ProgressText = QStringLiteral("不存在");
+        list.setItem(i, item);
+    }
+    return missing;
+}
+
+} // namespace dh

@@ -1,0 +1,74 @@
+#pragma once
+#include "platform/Prompter.h"
+
+#include <QString>
+#include <array>
+#include <functional>
+
+namespace dh {
+
+class SettingsStore;
+
+// The three busy guards with which list commands refuse to run while
+// downloads are active.
+enum class BusyGuard {
+    A,  // DownloadsActive: removals, random order, type correction
+    B,  // scheduler on or TransferBusy: column sort, the list's context menu
+    C,  // TransferBusy: cancel selected rows
+};
+
+// The values through which the download window's scheduler, transfers,
+// monitor and list commands coordinate on the one UI thread. The window owns
+// one instance and shares it with the scheduler; the live window objects
+// (method two's transfer controls, method one's transfer control, the
+// scheduler timer) are asked through the three sources below.
+class DownloadWindowState {
+public:
+    static constexpr int kSlotCount = 12;  // slots 0..11; 0 is never used
+
+    DownloadWindowState();
+
+    // --- where the live facts come from -----------------------------------
+    // Loaded members of Downloader1, member 0 included (1 when unset).
+    void setTransferControlCounter(std::function<int()> count) { m_countControls = std::move(count); }
+    // Inet1.StillExecuting (false when unset).
+    void setStillExecutingSource(std::function<bool()> executing) { m_stillExecuting = std::move(executing); }
+    // Timer_Down enabled, i.e. the scheduler is on (false when unset).
+    void setSchedulerTimerSource(std::function<bool()> enabled) { m_timerEnabled = std::move(enabled); }
+
+    // --- window state -------------------------------------------------------
+    int downloadMethod = 2;  // 1: one file at a time; 2: parallel transfers
+    bool TransferBusy = false;
+    // The 1-based list position each transfer slot works on; 0 = none.
+    std::array<int, kSlotCount> SlotRows{};
+    // Seconds since midnight of the last transfer end, failure or size skip.
+    float LastTransferEventTime = 0.0f;
+
+    // Sets LastTransferEventTime to now (window load, transfer end).
+    void markTransferEvent();
+    // The stored download method ("设置"/"下载方式"); anything but 1 means 2.
+    static int downloadMethodFromSettings(const SettingsStore& store);
+
+    int CountTransferControls() const;
+    bool StillExecuting() const;
+    bool SchedulerRunning() const;
+    // A method-two transfer runs, method one's request executes, or the scheduler is on.
+    bool DownloadsActive() const;
+
+    // --- guards -------------------------------------------------------------
+    // True when the guard refuses its command right now.
+    bool refuses(BusyGuard guard) const;
+    // The guard's check for a command: shows its message and returns false when
+    // it refuses; returns true (and shows nothing) when the command may run.
+    bool pass(BusyGuard guard, Prompter& prompter = Prompter::instance()) const;
+
+    static QString guardMessage(BusyGuard guard);
+    static MessageIcon guardIcon(BusyGuard guard);
+
+private:
+    std::function<int()> m_countControls;
+    std::function<bool()> m_stillExecuting;
+    std::function<bool()> m_timerEnabled;
+};
+
+} // namespace dh

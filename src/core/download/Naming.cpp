@@ -1,0 +1,230 @@
+#include "download/Naming.h"
+
+#include "app/Helpers.h"
+#include "app/SettingsStore.h"
+#include "download/DownloadListModel.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
+
+namespace dh {
+
+namespace {
+
+// A bracketed counter: digits only, surrounding spaces allowed. Signs,
+// fractions and numbers too long for a counter are plain text.
+bool parseCounter(const QString& text, qint64* value)
+{
+    const QString t = TrimSpaces(text);
+    if (t.isEmpty() || t.size() > 18)
+        return false;
+    for (QChar c : t) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    *value = t.toLongLong();
+    return true;
+}
+
+QString padded(qint64 n, int width)
+{
+    return QStringLiteral("%1").arg(n, width, 10, QLatin1Char('0'));
+}
+
+QString withSlash(const QString& folder)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+QString withType(const QString& name, const QString& type)
+{
+    return type.isEmpty() ? name : name + QLatin1Char('.') + type;
+}
+
+// The first max UTF-16 units, without splitting a surrogate pair.
+QString leftChars(const QString& s, int max)
+{
+    if (s.size() <= max)
+        return s;
+    int n = max;
+    if (n > 0 && s.at(n - 1).isHighSurrogate())
+        --n;
+    return s.left(n);
+}
+
+} // namespace
+
+QString sameNamePolicyCaption(SameNamePolicy policy)
+{
+    switch (policy) {
+    case SameNamePolicy::Skip:
+        return QStringLiteral("跳过");
+    case SameNamePolicy::Overwrite:
+        return QStringLiteral("覆盖");
+    case SameNamePolicy::Rename:
+        break;
+    }
+    return QStringLiteral("重命名");
+}
+
+QString sameNamePolicyLabel()
+{
+    return QStringLiteral("同名文件：");
+}
+
+SameNamePolicy sameNamePolicyFromText(const QString& stored)
+{
+    if (stored == TrimSpaces(sameNamePolicyCaption(SameNamePolicy::Skip)))
+        return SameNamePolicy::Skip;
+    if (stored == TrimSpaces(sameNamePolicyCaption(SameNamePolicy::Overwrite)))
+        return SameNamePolicy::Overwrite;
+    return SameNamePolicy::Rename;
+}
+
+SameNamePolicy loadSameNamePolicy(const SettingsStore& store)
+{
+    return sameNamePolicyFromText(store.get(keys::SameNamePolicy));
+}
+
+void saveSameNamePolicy(SettingsStore& store, SameNamePolicy policy)
+{
+    store.save(keys::SameNamePolicy, TrimSpaces(sameNamePolicyCaption(policy)));
+}
+
+bool PathTaken(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+bool 确定是需要下载(DownloadItem& row, SameNamePolicy policy)
+{
+    if (policy != SameNamePolicy::Skip)
+        return true;
+    const QString path = ItemFilePath(row);
+    if (!FileExists(path))
+        return true;
+    const QString length = QString::number(QFileInfo(path).size());
+    row.State = DownloadState::Done;
+    row.SizeText = length;
+    row.ReceivedText = length;
+    row.ProgressText = QStringLiteral("已存在，跳过");
+    return false;
+}
+
+bool 确定是需要下载(DownloadListModel& list, int row, SameNamePolicy policy)
+{
+    if (row < 0 || row >= list.size())
+        return false;
+    DownloadItem item = list.item(row);
+    if (确定是需要下载(item, policy))
+        return true;
+    list.setItem(row, item);
+    return false;
+}
+
+QString 重命名保存路径(const QString& folder, const QString& name, const QString& type, SameNamePolicy policy,
+                      QString* outName)
+{
+    const QString dir = withSlash(folder);
+    QString path = dir + withType(name, type);
+    if (outName)
+        *outName = name;
+    // Anything in the way counts, not only files: a folder of that name would
+    // make the transfer fail just the same.
+    if (policy == SameNamePolicy::Overwrite || !PathTaken(path))
+        return path;
+
+    // Continue a number the name already carries instead of stacking a second one.
+    QString base = name;
+    qint64 n = 0;
+    const qsizetype open = base.lastIndexOf(QLatin1Char('['));
+    const qsizetype close = base.lastIndexOf(QLatin1Char(']'));
+    if (open >= 0 && close >= 0 && open < close) {
+        qint64 value = 0;
+        if (parseCounter(base.mid(open + 1, close - open - 1), &value)) {
+            n = value;
+            base = base.left(open);
+        }
+    }
+    // Only the counter may use ASCII brackets.
+    base.replace(QLatin1Char('['), QStringLiteral("『"));
+    base.replace(QLatin1Char(']'), QStringLiteral("』"));
+
+    auto numbered = [&](qint64 k) { return base + QLatin1Char('[') + padded(k, 3) + QLatin1Char(']'); };
+    QString shown = n != 0 ? numbered(n) : base;
+    path = dir + withType(shown, type);
+    while (PathTaken(path)) {
+        ++n;
+        shown = numbered(n);
+        path = dir + withType(shown, type);
+    }
+    if (outName)
+        *outName = shown;
+    return path;
+}
+
+QString MakeUniquePath(const QString& path, const std::function<bool(const QString&)>& alsoTaken)
+{
+    auto taken = [&](const QString& p) { return PathTaken(p) || (alsoTaken && alsoTaken(p)); };
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (!taken(path) || slash < 0)
+        return path;
+
+    const QString dir = path.left(slash + 1);
+    const QString file = path.mid(slash + 1);
+    QString base = file;
+    QString ext;
+    const qsizetype dot = file.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0) {
+        base = file.left(dot);
+        ext = file.mid(dot + 1);
+    }
+    base = leftChars(base, 100);
+    if (base.endsWith(QLatin1Char(']'))) {
+        const qsizetype open = base.lastIndexOf(QLatin1Char('['));
+        qint64 value = 0;
+        if (open >= 0 && parseCounter(base.mid(open + 1, base.size() - open - 2), &value))
+            base = base.left(open);
+    }
+    const QString suffix = ext.isEmpty() ? QString() : QLatin1Char('.') + ext;
+    QString candidate = dir + base + suffix;
+    qint64 n = 0;
+    while (taken(candidate)) {
+        ++n;
+        candidate = dir + base + QLatin1Char('[') + padded(n, 4) + QLatin1Char(']') + suffix;
+    }
+    return candidate;
+}
+
+QString MakeUniquePath(const QString& path)
+{
+    return MakeUniquePath(path, {});
+}
+
+QString SplitNameAndExtension(const QString& path, QString* outBase)
+{
+    QString s = TrimSpaces(path);
+    const qsizetype slash = s.lastIndexOf(QLatin1Char('/'));
+    if (slash >= 0)
+        s = s.mid(slash + 1);
+    QString base = s;
+    QString ext;
+    const qsizetype dot = s.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0) {
+        base = s.left(dot);
+        ext = s.mid(dot + 1);
+        if (ext.size() >= 7) {
+            base = s;
+            ext.clear();
+        }
+    }
+    if (outBase)
+        *outBase = TrimSpaces(base);
+    return TrimSpaces(ext);
+}
+
+} // namespace dh

@@ -1,0 +1,59 @@
+#pragma once
+#include "download/DownloadItem.h"
+
+#include <QString>
+#include <functional>
+
+namespace dh {
+
+class DownloadListModel;
+class SettingsStore;
+
+// What happens when a row's file already exists: the download window's three
+// option buttons Option1 ("跳过"), Option2 ("覆盖") and Option3 ("重命名").
+enum class SameNamePolicy { Skip = 1, Overwrite = 2, Rename = 3 };
+
+// The caption of the policy's button; also the text stored in the settings.
+QString sameNamePolicyCaption(SameNamePolicy policy);
+// The caption label beside the buttons: "同名文件：".
+QString sameNamePolicyLabel();
+// The policy a stored text chooses: the caption of Option1, then of Option2;
+// anything else (including nothing stored) chooses Option3, rename.
+SameNamePolicy sameNamePolicyFromText(const QString& stored);
+// "专利下载"/"重复文件名设置", read when the window loads, written when it closes.
+SameNamePolicy loadSameNamePolicy(const SettingsStore& store);
+void saveSameNamePolicy(SettingsStore& store, SameNamePolicy policy);
+
+// 确定是需要下载: true when the row has to be downloaded. Under the skip policy
+// a row whose file exists becomes Done with both size cells holding the
+// file's length and "已存在，跳过" as progress, and false is returned.
+bool 确定是需要下载(DownloadItem& row, SameNamePolicy policy);
+// The same for a row of the list; writes the row back when it changed.
+bool 确定是需要下载(DownloadListModel& list, int row, SameNamePolicy policy);
+
+// 重命名保存路径: the path to save folder/name.type at, and in *outName the name
+// the row should show. Under the rename policy an existing file makes the
+// name continue with a bracketed three-digit number ("报告[001]"); a number
+// already at the end of the name is continued, other brackets become 『』.
+// An empty type gives names without extension and without a trailing dot,
+// matching ItemFilePath.
+QString 重命名保存路径(const QString& folder, const QString& name, const QString& type, SameNamePolicy policy,
+                      QString* outName);
+
+// A path at which nothing exists: path itself when free, otherwise the base
+// name (cut to 100 characters, a trailing "[number]" dropped) with a
+// four-digit counter from 1 ("x[0001].caj"). Any directory entry counts as
+// taken (hidden files, folders, dangling links).
+QString MakeUniquePath(const QString& path);
+// The same, with extra names to count as taken (a dry run that renames nothing).
+QString MakeUniquePath(const QString& path, const std::function<bool(const QString&)>& alsoTaken);
+
+// The extension of the last path segment (trimmed, empty when there is no
+// "." or when it is 7 characters or longer), and the base name through
+// *outBase (trimmed).
+QString SplitNameAndExtension(const QString& path, QString* outBase);
+
+// Whether anything (file, folder, link, dangling or not) exists at the path.
+bool PathTaken(const QString& path);
+
+} // namespace dh
