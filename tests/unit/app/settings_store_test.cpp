@@ -1,11 +1,96 @@
+#include "app/AppGlobals.h"
+#include "app/BrowserEmulation.h"
 #include "app/SettingsStore.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace dh;
 
-TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour)
+namespace {
+struct StoreFixture : ::testing::Test {
+    QTemporaryDir dir;
+    std::unique_ptr<SettingsStore> store;
+    void SetUp() override { store = std::make_unique<SettingsStore>(dir.filePath(QStringLiteral("s.ini"))); }
+};
+} // namespace
+
+TEST_F(StoreFixture, EmptyStoreReadsTheTableDefaults)
 {
-    EXPECT_EQ(roundHalfEven(10.5), 10);
-    EXPECT_EQ(roundHalfEven(11.5), 12);
+    struct Row {
+        SettingKey key;
+        QString expected;
+    };
+    const Row rows[] = {
+        {keys::MaxFileSize, "10"},      {keys::PromptOnExtract, "1"},   {keys::DownloadMethod, "2"},
+        {keys::ProxyEnabled, "0"},      {keys::ProxyHost, ""},          {keys::ProxyPort, ""},
+        {keys::ThreadIndex, "2"},       {keys::SameNamePolicy, "重命名"}, {keys::SearchKeywords, ""},
+        {keys::SearchDelayIndex, "4"},  {keys::DownloadResolution, "000"}, {keys::DownloadTop, "100"},
+        {keys::DownloadLeft, "100"},    {keys::DownloadWidth, "15000"}, {keys::DownloadHeight, "10000"},
+        {keys::CopyOption, "4"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(store->get(r.key), r.expected) << r.key.section << "/" << r.key.key;
+    EXPECT_EQ(store->get(keys::SaveFolder), QDir::homePath() + "/12345/");
+    EXPECT_EQ(store->getInt(keys::MaxFileSize), 10);
+    EXPECT_TRUE(store->getFlag(keys::PromptOnExtract));
+    EXPECT_FALSE(store->getFlag(keys::ProxyEnabled));
+}
+
+TEST_F(StoreFixture, ValuesSurviveAReopenWithLiteralChineseSectionsAndKeys)
+{
+    store->save(keys::SameNamePolicy, QStringLiteral("跳过"));
+    store->save(keys::SearchKeywords, QStringLiteral("教程\r\n手册"));
+    store->save(QStringLiteral("设置"), QStringLiteral("代理服务器网址"), QStringLiteral("proxy.example:3128"));
+    store.reset();
+    SettingsStore again(dir.filePath(QStringLiteral("s.ini")));
+    EXPECT_EQ(again.get(keys::SameNamePolicy), QStringLiteral("跳过"));
+    EXPECT_EQ(again.get(keys::SearchKeywords), QStringLiteral("教程\r\n手册"));
+    EXPECT_EQ(again.get(keys::ProxyHost), QStringLiteral("proxy.example:3128"));
+}
+
+TEST_F(StoreFixture, NumbersRoundHalfToEvenAndNonNumbersFallBackToTheDefault)
+{
+    const struct {
+        const char* stored;
+        int expected;
+    } rows[] = {{"10.5", 10}, {"11.5", 12}, {"7.5", 8}, {"0", 0}, {" 12 ", 12}, {"abc", 10}, {"", 10},
+                {"1e400", 10}, {"-3", -3}, {"2.4", 2}};
+    for (const auto& r : rows) {
+        store->save(keys::MaxFileSize, QString::fromUtf8(r.stored));
+        EXPECT_EQ(store->getInt(keys::MaxFileSize), r.expected) << "stored '" << r.stored << "'";
+    }
+}
+
+TEST(BrowserEmulation, ValueTable)
+{
+    const struct {
+        const char* level;
+        bool force;
+        unsigned value;
+    } rows[] = {{"IE10", true, 10001}, {"IE10", false, 10000}, {"IE9", true, 9999}, {"IE9", false, 9000},
+                {"IE8", true, 8888},   {"IE8", false, 8000},   {"IE7", true, 7000}, {"IE7", false, 7000},
+                {"IE11", true, 0},     {"", false, 0}};
+    for (const auto& r : rows)
+        EXPECT_EQ(BrowserEmulationValue(QString::fromLatin1(r.level), r.force), r.value) << r.level;
+}
+
+TEST_F(StoreFixture, BrowserEmulationWritesOnlyWhenTheValueChanges)
+{
+    const QString section = QString::fromLatin1(kBrowserEmulationSection);
+    store->save(section, QStringLiteral("docharvest.exe"), QStringLiteral("10000"));
+    EXPECT_EQ(SetBrowserEmulation("IE10", true, *store, "docharvest"), EmulationResult::Written);
+    EXPECT_EQ(store->get(section, "docharvest.exe", ""), "10001");
+    EXPECT_EQ(SetBrowserEmulation("IE10", true, *store, "docharvest"), EmulationResult::Unchanged);
+    EXPECT_EQ(SetBrowserEmulation("Edge", true, *store, "docharvest"), EmulationResult::Deleted);
+    EXPECT_EQ(store->get(section, "docharvest.exe", "absent"), "absent");
+}
+
+TEST(OsDescription, NameThenAddressWidthInBrackets)
+{
+    const QString d = ComposeOsDescription();
+    EXPECT_FALSE(GetOSName().isEmpty());
+    EXPECT_TRUE(d.startsWith(GetOSName()));
+    EXPECT_TRUE(d.endsWith(QStringLiteral("[64位]")) || d.endsWith(QStringLiteral("[32位]"))) << d.toStdString();
 }

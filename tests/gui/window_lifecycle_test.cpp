@@ -1,0 +1,191 @@
+#include "GuiTestMain.h"
+
+#include "app/AppGlobals.h"
+#include "app/FormRegistry.h"
+#include "app/Helpers.h"
+#include "app/SettingsStore.h"
+#include "download/DownloadListModel.h"
+#include "gui/DesktopIntegration.h"
+#include "gui/Windows.h"
+#include "gui/fCover.h"
+#include "gui/fFileDownload.h"
+#include "gui/fWebSearch.h"
+#include "platform/Prompter.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTreeView>
+
+using namespace dh;
+
+class WindowLifecycleTest : public QObject {
+    Q_OBJECT
+    ScriptedPrompter prompter;
+    fCover* cover = nullptr;
+    int endCalls = 0;
+    int clearCalls = 0;
+
+    void closeAndWait(QWidget* w)
+    {
+        QPointer<QWidget> p(w);
+        w->close();
+        QTRY_VERIFY(p.isNull());
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        Prompter::setInstance(&prompter);
+        prompter.clear();
+        fCover::endProcessHook() = [this] { ++endCalls; };
+        fCover::clearCacheHook() = [this] { ++clearCalls; };
+        cover = new fCover();
+        cover->setAttribute(Qt::WA_DeleteOnClose);
+        cover->Form_Load();
+        QTRY_VERIFY(cover->startupDone());
+    }
+
+    void cleanup()
+    {
+        for (QWidget* w : {static_cast<QWidget*>(windows::searchIfLoaded()),
+                           static_cast<QWidget*>(windows::downloadIfLoaded())}) {
+            if (w) {
+                prompter.questionAnswers.push_back(true);
+                closeAndWait(w);
+            }
+        }
+        if (fCover::instance())
+            delete fCover::instance();
+        Prompter::setInstance(nullptr);
+    }
+
+    void startupFillsTextsAndProcessValues()
+    {
+        QCOMPARE(cover->windowTitle(), QStringLiteral("DocHarvest"));
+        QVERIFY(cover->Label2->text().startsWith(QStringLiteral("版本:")));
+        QCOMPARE(cover->Command1->text(), QStringLiteral("搜索文档下载"));
+        QCOMPARE(cover->Command3->text(), QStringLiteral("退出软件"));
+        QCOMPARE(cover->LabelNotice->text(),
+                 QStringLiteral("(该软件仅用于爱学习的人们辅助少量下载；请不要恶意下载和大量下载！)"));
+        QVERIFY(!cover->LabelLatest->isVisible());
+        QVERIFY(globals().OsDescription.endsWith(QStringLiteral("位]")));
+        QCOMPARE(globals().MaxFileSizeMB, 10);
+    }
+
+    void searchButtonHidesCoverAndShowsTheSearchWindow()
+    {
+        QTest::mouseClick(cover->Command1, Qt::LeftButton);
+        QVERIFY(!cover->isVisible());
+        fWebSearch* s = windows::searchIfLoaded();
+        QVERIFY(s);
+        QVERIFY(s->isVisible());
+        QVERIFY(IsFormLoaded(QStringLiteral("fwebsearch")));
+        QCOMPARE(s->windowTitle(), QStringLiteral("Quorvex页面数据检索分析-DocHarvest"));
+        QCOMPARE(windows::search(), s);  // at most once
+        closeAndWait(s);
+        QVERIFY(cover->isVisible());
+        QVERIFY(!IsFormLoaded(QStringLiteral("fWebSearch")));
+    }
+
+    void closingSearchWhileDownloadIsOpenKeepsCoverHidden()
+    {
+        QTest::mouseClick(cover->Command1, Qt::LeftButton);
+        fFileDownload* d = windows::download();
+        d->show();
+        closeAndWait(windows::searchIfLoaded());
+        QVERIFY(!cover->isVisible());
+        closeAndWait(d);  // empty list, scheduler off: no question
+        QVERIFY(prompter.shown.empty());
+        QVERIFY(cover->isVisible());
+    }
+
+    void searchWindowReloadsItsKeywordsAndDelay()
+    {
+        QTest::mouseClick(cover->Command1, Qt::LeftButton);
+        fWebSearch* s = windows::searchIfLoaded();
+        s->Text1->setPlainText(QStringLiteral("教程\n手册"));
+        s->Combo1->setCurrentIndex(7);
+        closeAndWait(s);
+        QCOMPARE(SettingsStore::instance().get(keys::SearchKeywords), QStringLiteral("教程\r\n手册"));
+        QCOMPARE(SettingsStore::instance().get(keys::SearchDelayIndex), QStringLiteral("7"));
+        QTest::mouseClick(cover->Command1, Qt::LeftButton);
+        fWebSearch* again = windows::searchIfLoaded();
+        QCOMPARE(again->Text1->toPlainText(), QStringLiteral("教程\n手册"));
+        QCOMPARE(again->Combo1->currentText(), QStringLiteral("7"));
+    }
+
+    void downloadWindowAsksBeforeClosingAnUnfinishedList()
+    {
+        fFileDownload* d = windows::download();
+        d->show();
+        d->list()->addItem("http://h/a.pdf", "a", "pdf", "/tmp/", "");
+        prompter.questionAnswers.push_back(false);
+        d->close();
+        QCoreApplication::processEvents();
+        QVERIFY(windows::downloadIfLoaded());
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？")});
+        prompter.questionAnswers.push_back(true);
+        closeAndWait(d);
+        QVERIFY(cover->isVisible());
+    }
+
+    void downloadWindowShowsCountersAndBands()
+    {
+        fFileDownload* d = windows::download();
+        d->show();
+        QCOMPARE(d->StatusPanel[4]->text(), QStringLiteral("总数:0 正在下载:0 等待:0 已完成:0 失败:0"));
+        d->list()->addItem("http://h/a.pdf", "a", "pdf", "/tmp/", "");
+        d->list()->setState(0, DownloadState::Done);
+        d->refreshCounters();
+        QCOMPARE(d->StatusPanel[4]->text(), QStringLiteral("总数:1 正在下载:0 等待:0 已完成:1 失败:0"));
+        QCOMPARE(d->ListView3->palette().color(QPalette::Base), kBandGreen);
+        QCOMPARE(d->ListView3->palette().color(QPalette::AlternateBase), QColor(Qt::white));
+        QVERIFY(d->ListView3->alternatingRowColors());
+        QCOMPARE(d->Label7->text(), QStringLiteral("下载方式：2"));
+        QCOMPARE(d->Combo1->currentText(), QStringLiteral("3"));
+    }
+
+    void geometryRoundTripAndClamps()
+    {
+        QTemporaryDir dir;
+        SettingsStore st(dir.filePath("g.ini"));
+        QWidget w;
+        RestoreWindowGeometry(&w, "fFileDownload", st);  // first run: maximised
+        QVERIFY(w.windowState() & Qt::WindowMaximized);
+
+        st.save("fFileDownload", "分辨率", ScreenSizeText(&w));
+        st.save("fFileDownload", "上", "-500");
+        st.save("fFileDownload", "左", "1500");
+        st.save("fFileDownload", "宽", "2000");
+        st.save("fFileDownload", "高", "abc");
+        QWidget w2;
+        RestoreWindowGeometry(&w2, "fFileDownload", st);
+        QVERIFY(!(w2.windowState() & Qt::WindowMaximized));
+        QCOMPARE(w2.geometry().top(), 0);
+        QCOMPARE(w2.geometry().left(), 100);
+        QCOMPARE(w2.geometry().width(), 4000 / 15);
+        QCOMPARE(w2.geometry().height(), 10000 / 15);
+
+        SaveWindowGeometry(&w2, "fFileDownload", st);
+        QCOMPARE(st.get("fFileDownload", "宽", ""), QString::number(w2.geometry().width() * 15));
+        w2.setWindowState(Qt::WindowMaximized);
+        SaveWindowGeometry(&w2, "fFileDownload", st);
+        QCOMPARE(st.get("fFileDownload", "分辨率", ""), QStringLiteral("0*0"));
+    }
+
+    // Must stay last: the exit sequence destroys the cover.
+    void exitButtonClearsCacheSilentlyAndEnds()
+    {
+        QTest::mouseClick(cover->Command3, Qt::LeftButton);
+        QCOMPARE(clearCalls, 1);
+        QCOMPARE(endCalls, 1);
+        QVERIFY(prompter.shown.empty());
+        cover = nullptr;
+    }
+};
+
+DH_GUI_TEST_MAIN(WindowLifecycleTest)
+#include "window_lifecycle_test.moc"

@@ -1,0 +1,150 @@
+#include "app/Helpers.h"
+#include "platform/Prompter.h"
+#include "platform/SystemCodePage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace dh;
+
+TEST(EncodeKeyword, Examples)
+{
+    const struct {
+        QString in;
+        QString out;
+    } rows[] = {
+        {QStringLiteral("教程 a+b#1"), QStringLiteral("%E6%95%99%E7%A8%8B a%2Bb%231")},
+        {QStringLiteral("100%"), QStringLiteral("100%25")},
+        {QString(), QString()},
+        {QStringLiteral("a&b"), QStringLiteral("a%26b")},
+        {QStringLiteral("x#1"), QStringLiteral("x%231")},
+        {QStringLiteral("%E4"), QStringLiteral("%25E4")},
+        {QStringLiteral("a^b"), QStringLiteral("a%5Eb")},
+        {QStringLiteral("中"), QStringLiteral("%E4%B8%AD")},
+        {QString::fromUcs4(U"\U0001F600"), QStringLiteral("%F0%9F%98%80")},  // outside the BMP: one code point
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(EncodeKeyword(r.in), r.out) << r.in.toStdString();
+}
+
+TEST(TextHelpers, TrimRemovesOnlyAsciiSpaces)
+{
+    EXPECT_EQ(TrimSpaces(QStringLiteral("  a b  ")), QStringLiteral("a b"));
+    EXPECT_EQ(TrimSpaces(QStringLiteral("\ta\t")), QStringLiteral("\ta\t"));
+    EXPECT_EQ(TrimSpaces(QStringLiteral("\u3000a ")), QStringLiteral("\u3000a"));
+    EXPECT_EQ(RemoveLineBreaks(QStringLiteral("a\r\nb") + QChar(0) + "c"), QStringLiteral("abc"));
+}
+
+TEST(FileNameFromPath, Examples)
+{
+    const struct {
+        QString in;
+        bool strip;
+        QString out;
+    } rows[] = {
+        {"/docs/file.name.pdf", true, "file.name"},
+        {"http://h/get?id=7", true, "get?id=7"},
+        {"a/b/c.tar.gz", true, "c.tar"},
+        {"c", true, "c"},
+        {".hidden", true, ""},
+        {"a\\b\\ c.pdf ", false, "c.pdf"},
+        {"http://h/dir/x.pdf", false, "x.pdf"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(FileNameFromPath(r.in, r.strip), r.out) << r.in.toStdString();
+}
+
+// The sanitising rules hold for both code pages; only the byte cut differs.
+class SanitizeFileNameTest : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override { SystemCodePage::setName(QString::fromLatin1(GetParam())); }
+    void TearDown() override { SystemCodePage::setName(QString()); }
+};
+
+TEST_P(SanitizeFileNameTest, RemovesReservedCharactersAndDots)
+{
+    EXPECT_EQ(SanitizeFileName(QStringLiteral("..a:b?..")), QStringLiteral("ab"));
+    EXPECT_EQ(SanitizeFileName(QStringLiteral("\\/:*?\"<>|")), QString());
+    EXPECT_EQ(SanitizeFileName(QStringLiteral("...")), QString());
+    EXPECT_EQ(SanitizeFileName(QStringLiteral(" 报告\r\n2024 ")), QStringLiteral("报告2024"));
+    EXPECT_EQ(SanitizeFileName(QStringLiteral(". a .")), QStringLiteral("a"));
+}
+
+TEST_P(SanitizeFileNameTest, CutsAt250BytesOnACharacterBoundary)
+{
+    const QString name = QString(200, QChar(0x4E2D));  // 200 x 中
+    const QString cut = SanitizeFileName(name);
+    const int bytesPerChar = QString::fromLatin1(GetParam()) == QLatin1String("GBK") ? 2 : 3;
+    EXPECT_EQ(cut.size(), 250 / bytesPerChar);  // 125 in GBK, 83 in UTF-8
+    EXPECT_LE(SystemCodePage::encode(cut).size(), 250);
+    EXPECT_FALSE(cut.contains(QChar(0xFFFD)));
+    // ASCII is one byte in both.
+    EXPECT_EQ(SanitizeFileName(QString(300, QLatin1Char('a'))).size(), 250);
+}
+
+INSTANTIATE_TEST_SUITE_P(CodePages, SanitizeFileNameTest, ::testing::Values("UTF-8", "GBK"));
+
+TEST(SystemCodePage, GbkRoundTrip)
+{
+    SystemCodePage::setName(QStringLiteral("GBK"));
+    const QByteArray b = SystemCodePage::encode(QStringLiteral("中文"));
+    EXPECT_EQ(b, QByteArray("\xD6\xD0\xCE\xC4"));
+    EXPECT_EQ(SystemCodePage::decode(b), QStringLiteral("中文"));
+    SystemCodePage::setName(QString());
+}
+
+struct MakeFolderPathTest : ::testing::Test {
+    QTemporaryDir dir;
+    ScriptedPrompter prompter;
+    void SetUp() override { Prompter::setInstance(&prompter); }
+    void TearDown() override { Prompter::setInstance(nullptr); }
+    QString root() const { return dir.path(); }
+};
+
+TEST_F(MakeFolderPathTest, CreatesEveryLevelAndReturnsWithoutTrailingSlash)
+{
+    EXPECT_EQ(MakeFolderPath(root() + "/x/y/"), root() + "/x/y");
+    EXPECT_TRUE(QDir(root() + "/x/y").exists());
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST_F(MakeFolderPathTest, InvalidLevelShowsTheMessageAndKeepsWhatExists)
+{
+    EXPECT_EQ(MakeFolderPath(root() + "/x/../"), root() + "/x");
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text, QStringLiteral("文件夹名称有误！不能创建文件夹！"));
+    EXPECT_EQ(prompter.shown[0].icon, MessageIcon::Error);
+}
+
+TEST_F(MakeFolderPathTest, SanitisesLevelsAndStopsAtAnEmptyPiece)
+{
+    EXPECT_EQ(MakeFolderPath(root() + "/docs/a?b"), root() + "/docs/ab");
+    EXPECT_EQ(MakeFolderPath(root() + "/a//b"), root() + "/a");
+    EXPECT_FALSE(QDir(root() + "/a/b").exists());
+    EXPECT_FALSE(QDir(root() + "/b").exists());
+}
+
+TEST_F(MakeFolderPathTest, FailuresGiveAnEmptyResult)
+{
+    EXPECT_EQ(MakeFolderPath(QStringLiteral("//server/share/")), QString());  // network-style path
+    QFile f(root() + "/file");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    EXPECT_EQ(MakeFolderPath(root() + "/file/sub/"), QString());  // a file is in the way
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST_F(MakeFolderPathTest, ExistenceTests)
+{
+    QFile f(root() + "/f.txt");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    EXPECT_TRUE(FileExists(root() + "/f.txt"));
+    EXPECT_FALSE(FileExists(root()));
+    EXPECT_TRUE(FolderExists(root()));
+    EXPECT_FALSE(FolderExists(root() + "/f.txt"));
+    EXPECT_FALSE(FileExists(QString()));
+    EXPECT_FALSE(FolderExists(root() + "/missing"));
+}

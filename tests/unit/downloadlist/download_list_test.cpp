@@ -1,0 +1,124 @@
+#include "download/DownloadListModel.h"
+
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+using namespace dh;
+
+namespace {
+void addN(DownloadListModel& m, int n)
+{
+    for (int i = 0; i < n; ++i)
+        m.addItem(QStringLiteral("http://h/%1.pdf").arg(i), QStringLiteral("n%1").arg(i), "pdf", "/tmp/d/", "r");
+}
+} // namespace
+
+TEST(DownloadList, AddingKeepsAddressesUniqueAndReportsSuccess)
+{
+    DownloadListModel m;
+    EXPECT_TRUE(m.addItem("http://h/a.pdf", "a", "pdf", "/d/", "ref"));
+    m.setCells(0, "100", "50", "50%");
+    EXPECT_TRUE(m.addItem("http://h/a.pdf", "other", "doc", "/e/", "x"));
+    ASSERT_EQ(m.size(), 1);
+    EXPECT_EQ(m.item(0).Name, "a");
+    EXPECT_EQ(m.item(0).ProgressText, "50%");
+    EXPECT_EQ(m.item(0).Referer, "ref");
+    EXPECT_EQ(m.item(0).State, DownloadState::Waiting);
+
+    std::vector<DownloadItem> batch(3);
+    batch[0].Url = "http://h/a.pdf";
+    batch[1].Url = "http://h/b.pdf";
+    batch[2].Url = "http://h/b.pdf";
+    EXPECT_EQ(m.addItems(batch), 1);
+    EXPECT_EQ(m.size(), 2);
+    EXPECT_EQ(m.findUrl("http://h/b.pdf"), 1);
+    EXPECT_EQ(m.findUrl("http://h/none"), -1);
+}
+
+TEST(DownloadList, IndexFollowsRemovalReorderAndAddressChanges)
+{
+    DownloadListModel m;
+    addN(m, 6);
+    m.removeRows({4, 1, 1, 99});
+    ASSERT_EQ(m.size(), 4);
+    const char* expected[] = {"n0", "n2", "n3", "n5"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(m.item(i).Name, expected[i]);
+        EXPECT_EQ(m.findUrl(m.item(i).Url), i);
+    }
+    m.reorder({3, 2, 1, 0});
+    EXPECT_EQ(m.item(0).Name, "n5");
+    EXPECT_EQ(m.findUrl("http://h/5.pdf"), 0);
+    m.reorder({0, 0, 1, 2});  // not a permutation: ignored
+    EXPECT_EQ(m.item(0).Name, "n5");
+
+    DownloadItem it = m.item(1);
+    it.Url = "http://h/5.pdf";  // already taken by row 0
+    EXPECT_FALSE(m.setItem(1, it));
+    EXPECT_EQ(m.item(1).Url, "http://h/3.pdf");
+    it.Url = "http://h/new.pdf";
+    EXPECT_TRUE(m.setItem(1, it));
+    EXPECT_EQ(m.findUrl("http://h/new.pdf"), 1);
+    EXPECT_EQ(m.findUrl("http://h/3.pdf"), -1);
+}
+
+TEST(DownloadList, CountersAndFinishedTest)
+{
+    DownloadListModel m;
+    EXPECT_EQ(m.UpdateListCounters(), QStringLiteral("总数:0 正在下载:0 等待:0 已完成:0 失败:0"));
+    EXPECT_TRUE(m.检测是否下载列表完毕());
+    EXPECT_EQ(m.rowCountText(), QStringLiteral("0条"));
+
+    addN(m, 12);
+    m.setState(0, DownloadState::Downloading);
+    m.setState(1, DownloadState::Done);
+    m.setState(2, DownloadState::Done);
+    m.setState(3, DownloadState::Failed);
+    EXPECT_EQ(m.UpdateListCounters(), QStringLiteral("总数:12 正在下载:1 等待:8 已完成:2 失败:1"));
+    EXPECT_EQ(m.rowCountText(), QStringLiteral("12条"));
+    EXPECT_FALSE(m.检测是否下载列表完毕());
+    for (int i = 0; i < 12; ++i)
+        m.setState(i, i % 2 ? DownloadState::Done : DownloadState::Failed);
+    EXPECT_TRUE(m.检测是否下载列表完毕());
+}
+
+TEST(DownloadList, NotYetDownloadedAndBadRows)
+{
+    DownloadListModel m;
+    addN(m, 4);
+    m.setState(0, DownloadState::Failed);                  // failed with empty cells: counted as not downloaded
+    m.setCells(1, QStringLiteral("等待重新下载"), "", "");  // waiting but touched: not counted
+    m.setCells(2, "10", "10", "100%");
+    m.setState(2, DownloadState::Done);
+    EXPECT_EQ(m.统计未下载项数目(), 2);
+
+    DownloadItem web = m.item(2);
+    web.FileType = "HTML";
+    web.State = DownloadState::Failed;  // both a web page and failed: counted once
+    m.setItem(2, web);
+    DownloadItem htm = m.item(3);
+    htm.FileType = "htm";
+    m.setItem(3, htm);
+    EXPECT_EQ(m.CountBadRows(), 3);
+}
+
+TEST(DownloadList, ItemFilePath)
+{
+    EXPECT_EQ(ItemFilePath("/doc", "a", "pdf"), "/doc/a.pdf");
+    EXPECT_EQ(ItemFilePath("/doc/", "a", "pdf"), "/doc/a.pdf");
+    EXPECT_EQ(ItemFilePath("/doc", "a", ""), "/doc/a");
+}
+
+TEST(DownloadList, ModelShowsSixCaptionedColumns)
+{
+    DownloadListModel m;
+    const char* captions[] = {"名称", "类型", "文件大小", "已下载数", "百分比", "保存路径"};
+    ASSERT_EQ(m.columnCount(), 6);
+    for (int c = 0; c < 6; ++c)
+        EXPECT_EQ(m.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), QString::fromUtf8(captions[c]));
+    QSignalSpy changed(&m, &QAbstractItemModel::dataChanged);
+    m.addItem("u", "n", "pdf", "/f/", "");
+    m.setCells(0, "1", "1", "100%");
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(m.data(m.index(0, DownloadListModel::ColProgress), Qt::DisplayRole).toString(), "100%");
+}
