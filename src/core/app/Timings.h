@@ -12,6 +12,7 @@ struct Timings {
     milliseconds pageLoadWait{30000};       // wait for a search page to load
     milliseconds nextPageWait{20000};       // wait for the next result page
     milliseconds transferStall{300000};     // a transfer with no data for this long fails
+    milliseconds transferRequestTimeout{60000};  // a request with no response for this long fails
     milliseconds loginWait{10000};          // wait for a login page
     milliseconds tick{1000};                // scheduler, monitor, automatic hand-over ticks
     milliseconds loginRefresh{60000};       // automatic refresh of the login page

@@ -1,0 +1,419 @@
+#include "net/QtTransferEngine.h"
+
+#include "app/Timings.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkProxyFactory>
+#include <QNetworkRequest>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace dh {
+
+namespace {
+
+// Method two and the update check follow the system's proxy settings
+// (http_proxy, https_proxy, no_proxy). A factory per manager keeps the choice
+// away from the application-wide proxy that the embedded browser uses.
+class SystemProxyFactory : public QNetworkProxyFactory {
+public:
+    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override
+    {
+        return QNetworkProxyFactory::systemProxyForQuery(query);
+    }
+};
+
+constexpr qint64 kReadBlock = 256 * 1024;  // one read from QtNetwork into the file
+
+bool parseProxy(const QString& text, QString* host, quint16* port)
+{
+    const QString t = text.trimmed();
+    const int colon = t.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return false;
+    bool ok = false;
+    const int p = t.mid(colon + 1).trimmed().toInt(&ok);
+    if (!ok || p <= 0 || p > 65535)
+        return false;
+    *host = t.left(colon).trimmed();
+    *port = quint16(p);
+    return !host->isEmpty();
+}
+
+// Errors QtNetwork reports for an HTTP status of 400 and above. The server
+// did answer, so the transfer itself worked and the body is the answer.
+bool isHttpStatusError(QNetworkReply::NetworkError e)
+{
+    const int n = int(e);
+    return (n >= 201 && n <= 299) || e == QNetworkReply::ProtocolInvalidOperationError || (n >= 401 && n <= 499);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- engine
+
+QtTransferEngine::QtTransferEngine()
+    : m_system(std::make_unique<QNetworkAccessManager>())
+{
+    m_system->setProxyFactory(new SystemProxyFactory);
+}
+
+QtTransferEngine::~QtTransferEngine() = default;
+
+QNetworkAccessManager* QtTransferEngine::managerFor(const TransferOptions& options, QString* error)
+{
+    if (options.accessType != AccessNamedProxy)
+        return m_system.get();
+    QString host;
+    quint16 port = 0;
+    if (!parseProxy(options.proxy, &host, &port)) {
+        *error = QStringLiteral("invalid proxy address \"%1\"").arg(options.proxy);
+        return nullptr;
+    }
+    const QString key = host + QLatin1Char(':') + QString::number(port);
+    auto it = m_proxied.find(key);
+    if (it == m_proxied.end()) {
+        auto manager = std::make_unique<QNetworkAccessManager>();
+        manager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, host, port));
+        it = m_proxied.emplace(key, std::move(manager)).first;
+    }
+    return it->second.get();
+}
+
+std::unique_ptr<TransferRequest> QtTransferEngine::execute(const QString& url, const TransferOptions& options)
+{
+    QString error;
+    QNetworkAccessManager* manager = managerFor(options, &error);
+    return std::make_unique<QtTransferRequest>(manager, url, options, m_readBufferSize, error);
+}
+
+namespace {
+TransferEngine* g_installed = nullptr;
+QtTransferEngine* g_default = nullptr;
+} // namespace
+
+TransferEngine& transferEngine()
+{
+    if (g_installed)
+        return *g_installed;
+    if (!g_default) {
+        g_default = new QtTransferEngine;
+        // The managers must go before the application object does.
+        qAddPostRoutine([] {
+            delete g_default;
+            g_default = nullptr;
+        });
+    }
+    return *g_default;
+}
+
+void setTransferEngine(TransferEngine* engine)
+{
+    g_installed = engine;
+}
+
+// ---------------------------------------------------------------- request
+
+QtTransferRequest::QtTransferRequest(QNetworkAccessManager* manager, const QString& url,
+                                     const TransferOptions& options, qint64 readBufferSize,
+                                     const QString& setupError)
+    : TransferRequest(url)
+{
+    if (!manager) {
+        setFailure(Failure::Network, QNetworkReply::ProxyNotFoundError, setupError);
+        // Report on the next turn of the loop so that the caller can connect first.
+        QTimer::singleShot(0, this, [this] { onFinished(); });
+        return;
+    }
+
+    QNetworkRequest request{QUrl(url.trimmed())};
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(options.maxRedirects);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    bool callerEncoding = false;
+    for (const QByteArray& line : options.headerLines.split('\n')) {
+        const QByteArray l = line.trimmed();
+        const int colon = l.indexOf(':');
+        if (colon <= 0)
+            continue;
+        const QByteArray name = l.left(colon).trimmed();
+        request.setRawHeader(name, l.mid(colon + 1).trimmed());
+        callerEncoding = callerEncoding || name.compare("Accept-Encoding", Qt::CaseInsensitive) == 0;
+    }
+    // Ask for the bytes as stored: QtNetwork would otherwise offer gzip and
+    // unpack it, and the announced length would no longer match the body.
+    if (!callerEncoding)
+        request.setRawHeader("Accept-Encoding", "identity");
+
+    m_reply = manager->sendCustomRequest(request, options.method.toLatin1());
+    m_reply->setReadBufferSize(readBufferSize);
+    m_buffer.resize(kReadBlock);
+
+    connect(m_reply, &QNetworkReply::socketStartedConnecting, this, [this] { setState(TransferStateConnecting); });
+    connect(m_reply, &QNetworkReply::requestSent, this, [this] { setState(TransferStateRequestSent); });
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &QtTransferRequest::onMetaData);
+    connect(m_reply, &QNetworkReply::readyRead, this, &QtTransferRequest::onReadyRead);
+    connect(m_reply, &QNetworkReply::downloadProgress, this, [this] { m_sinceData.restart(); });
+    connect(m_reply, &QNetworkReply::finished, this, &QtTransferRequest::onFinished);
+
+    const auto shortest = std::min(timings().transferStall, timings().transferRequestTimeout);
+    m_watchdog.setInterval(std::clamp<qint64>(shortest.count() / 10, 5, 1000));
+    connect(&m_watchdog, &QTimer::timeout, this, &QtTransferRequest::onWatchdog);
+    m_watchdog.start();
+    m_sinceData.start();
+}
+
+QtTransferRequest::~QtTransferRequest()
+{
+    if (!m_done)
+        cancel();
+    if (m_reply) {
+        m_reply->disconnect(this);
+        // The reply may be in the middle of emitting the signal that led here.
+        m_reply->deleteLater();
+    }
+}
+
+void QtTransferRequest::onMetaData()
+{
+    m_sinceData.restart();
+    takeHeaders();
+}
+
+bool QtTransferRequest::takeHeaders()
+{
+    if (hasHeaders() || !m_reply)
+        return true;
+    const QVariant statusAttr = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!statusAttr.isValid())
+        return true;
+    const int status = statusAttr.toInt();
+    // A redirect that QtNetwork is about to follow is not the response.
+    if (status >= 300 && status < 400 && !m_reply->isFinished()
+        && m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid())
+        return true;
+    const bool http2 = m_reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
+    QString statusLine = QStringLiteral("%1 %2").arg(http2 ? QStringLiteral("HTTP/2") : QStringLiteral("HTTP/1.1")).arg(status);
+    const QString reason = m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    if (!reason.isEmpty())
+        statusLine += QLatin1Char(' ') + reason;
+    setHeaders(status, statusLine, m_reply->rawHeaderPairs());
+    const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    m_bytesTotal = length > 0 ? length : 0;
+
+    QPointer<QtTransferRequest> self(this);
+    setState(TransferStateReceiving);
+    if (!self)
+        return false;
+    emit headersReceived();
+    if (!self)
+        return false;
+    notifyWaiters();
+    return bool(self);
+}
+
+void QtTransferRequest::onReadyRead()
+{
+    m_sinceData.restart();
+    if (!takeHeaders() || m_done)
+        return;
+    if (!drain())
+        return;
+    QPointer<QtTransferRequest> self(this);
+    emitProgress();
+    if (!self)
+        return;
+    if (m_sink == Sink::Hold) {
+        emit dataAvailable();
+        if (self)
+            notifyWaiters();
+    }
+}
+
+void QtTransferRequest::emitProgress()
+{
+    if (m_sink == Sink::Hold)
+        m_bytesRead = m_consumed + bytesWaiting();
+    emit progress(m_bytesRead, m_bytesTotal);
+}
+
+bool QtTransferRequest::drain()
+{
+    if (!m_reply || m_sink == Sink::Hold)
+        return true;
+    if (m_sink == Sink::Memory) {
+        const QByteArray data = m_reply->readAll();
+        m_body += data;
+        m_consumed += data.size();
+        m_bytesRead = m_consumed;
+        return true;
+    }
+    // File: big reads, buffered writes. The file sees only complete blocks of
+    // what arrived; the display granularity is the caller's business.
+    for (;;) {
+        const qint64 n = m_reply->read(m_buffer.data(), m_buffer.size());
+        if (n <= 0)
+            break;
+        if (m_file->write(m_buffer.constData(), n) != n) {
+            abortWith(Failure::DiskWrite, TransferCodeDiskWrite,
+                      QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString()));
+            return false;
+        }
+        m_consumed += n;
+        m_bytesRead = m_consumed;
+    }
+    return true;
+}
+
+void QtTransferRequest::onFinished()
+{
+    if (m_done)
+        return;
+    m_watchdog.stop();
+
+    if (m_reply) {
+        const QNetworkReply::NetworkError error = m_reply->error();
+        if (error != QNetworkReply::TooManyRedirectsError && error != QNetworkReply::InsecureRedirectError) {
+            if (!takeHeaders() || m_done)
+                return;  // a handler of the headers cancelled or deleted us
+        }
+        if (failure() == Failure::None)
+            drain();
+        if (failure() == Failure::None && error != QNetworkReply::NoError
+            && !(hasHeaders() && isHttpStatusError(error)))
+            setFailure(Failure::Network, int(error), m_reply->errorString());
+        // Our own count, not QtNetwork's: a cut that it did not notice still
+        // leaves the body short of its announced length.
+        const qint64 arrived = m_consumed + m_reply->bytesAvailable();
+        if (failure() == Failure::None && m_bytesTotal > 0 && arrived < m_bytesTotal)
+            setFailure(Failure::Network, TransferCodeIncomplete,
+                       QStringLiteral("connection closed after %1 of %2 bytes").arg(arrived).arg(m_bytesTotal));
+    }
+    if (m_sink == Sink::File)
+        closeFile();
+
+    m_done = true;
+    finish();
+    QPointer<QtTransferRequest> self(this);
+    emitProgress();
+    if (!self)
+        return;
+    setState(failure() == Failure::None ? TransferStateCompleted : TransferStateError);
+    if (!self)
+        return;
+    emit dataAvailable();
+    if (!self)
+        return;
+    emit finished();
+    if (self)
+        notifyWaiters();
+}
+
+void QtTransferRequest::closeFile()
+{
+    if (!m_file)
+        return;
+    if (auto* save = qobject_cast<QSaveFile*>(m_file.get())) {
+        if (failure() == Failure::None) {
+            if (!save->commit())
+                setFailure(Failure::DiskWrite, TransferCodeDiskWrite,
+                           QStringLiteral("cannot complete %1: %2").arg(save->fileName(), save->errorString()));
+        } else {
+            save->cancelWriting();
+        }
+    } else {
+        if (!m_file->flush() && failure() == Failure::None)
+            setFailure(Failure::DiskWrite, TransferCodeDiskWrite,
+                       QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString()));
+        m_file->close();
+    }
+    // Dropping a QSaveFile that was not committed removes its temporary file.
+    m_file.reset();
+}
+
+void QtTransferRequest::abortWith(Failure f, int code, const QString& info)
+{
+    if (m_done)
+        return;
+    setFailure(f, code, info);
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->abort();
+    }
+    onFinished();
+}
+
+void QtTransferRequest::onWatchdog()
+{
+    if (m_done)
+        return;
+    if (!hasHeaders()) {
+        if (m_sinceData.elapsed() >= timings().transferRequestTimeout.count())
+            abortWith(Failure::NoResponse, TransferCodeNoResponse, QStringLiteral("no response"));
+    } else if (m_sinceData.elapsed() >= timings().transferStall.count()) {
+        abortWith(Failure::Stalled, TransferCodeStalled, QStringLiteral("no data received"));
+    }
+}
+
+void QtTransferRequest::cancel()
+{
+    abortWith(Failure::Cancelled, TransferCodeCancelled, QStringLiteral("cancelled"));
+}
+
+bool QtTransferRequest::saveBodyTo(const QString& path, SaveMode mode)
+{
+    if (m_sink == Sink::File)
+        return false;
+    std::unique_ptr<QFileDevice> file;
+    if (mode == SaveMode::ReplaceOnCompletion)
+        file = std::make_unique<QSaveFile>(path);
+    else
+        file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::WriteOnly | (mode == SaveMode::Direct ? QIODevice::Truncate : QIODevice::NotOpen)))
+        return false;
+    m_file = std::move(file);
+    m_sink = Sink::File;
+    if (!drain())
+        return true;  // the disk failure has been reported
+    if (m_done) {
+        // The whole body had arrived before the file was chosen.
+        m_bytesRead = m_consumed;
+        closeFile();
+    }
+    return true;
+}
+
+void QtTransferRequest::keepBodyInMemory()
+{
+    if (m_sink != Sink::Hold)
+        return;
+    m_sink = Sink::Memory;
+    drain();
+}
+
+QByteArray QtTransferRequest::getChunk(qint64 maxBytes)
+{
+    if (m_sink != Sink::Hold || !m_reply || maxBytes <= 0)
+        return {};
+    QByteArray piece = m_reply->read(maxBytes);
+    if (!piece.isEmpty()) {
+        m_consumed += piece.size();
+        // A caller that reads slowly is not a stalled server.
+        m_sinceData.restart();
+    }
+    return piece;
+}
+
+qint64 QtTransferRequest::bytesWaiting() const
+{
+    if (m_sink != Sink::Hold || !m_reply)
+        return 0;
+    return m_reply->bytesAvailable();
+}
+
+} // namespace dh

@@ -1,0 +1,77 @@
+#pragma once
+// The transfer layer on QtNetwork. See platform/Transfer.h for how to use it.
+
+#include "platform/Transfer.h"
+
+#include <QElapsedTimer>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+
+class QFileDevice;
+class QNetworkAccessManager;
+
+namespace dh {
+
+class QtTransferEngine : public TransferEngine {
+public:
+    QtTransferEngine();
+    ~QtTransferEngine() override;
+
+    std::unique_ptr<TransferRequest> execute(const QString& url, const TransferOptions& options = {}) override;
+
+    // How much of a body QtNetwork may hold before it stops reading from the
+    // socket (per request). Bounds memory when the disk or the caller is slower
+    // than the network; large enough to keep loopback transfers at full speed.
+    void setReadBufferSize(qint64 bytes) { m_readBufferSize = bytes; }
+    qint64 readBufferSize() const { return m_readBufferSize; }
+
+private:
+    QNetworkAccessManager* managerFor(const TransferOptions& options, QString* error);
+
+    std::unique_ptr<QNetworkAccessManager> m_system;
+    std::map<QString, std::unique_ptr<QNetworkAccessManager>> m_proxied;
+    qint64 m_readBufferSize = 4 * 1024 * 1024;
+};
+
+class QtTransferRequest : public TransferRequest {
+    Q_OBJECT
+public:
+    // manager null: the request fails at once with setupError (bad proxy text).
+    QtTransferRequest(QNetworkAccessManager* manager, const QString& url, const TransferOptions& options,
+                      qint64 readBufferSize, const QString& setupError);
+    ~QtTransferRequest() override;
+
+    bool saveBodyTo(const QString& path, SaveMode mode) override;
+    void keepBodyInMemory() override;
+    QByteArray getChunk(qint64 maxBytes = 2048) override;
+    qint64 bytesWaiting() const override;
+    void cancel() override;
+
+private:
+    enum class Sink { Hold, Memory, File };
+
+    void onMetaData();
+    void onReadyRead();
+    void onFinished();
+    void onWatchdog();
+    bool takeHeaders();   // false when a handler deleted the request
+    bool drain();         // moves waiting bytes into the sink; false after a disk failure
+    void closeFile();     // final flush/commit or discard of the body file
+    void abortWith(Failure failure, int code, const QString& info);
+    void emitProgress();
+
+    QPointer<QNetworkReply> m_reply;
+    Sink m_sink = Sink::Hold;
+    std::unique_ptr<QFileDevice> m_file;
+    QByteArray m_buffer;
+    qint64 m_consumed = 0;  // bytes taken out of the reply
+    bool m_done = false;
+    QTimer m_watchdog;
+    QElapsedTimer m_sinceData;
+};
+
+} // namespace dh

@@ -1,0 +1,168 @@
+#include "platform/Transfer.h"
+
+#include <QCoroSignal>
+#include <QElapsedTimer>
+#include <QPointer>
+
+namespace dh {
+
+QString transferStateText(int state, int responseCode, const QString& responseInfo)
+{
+    const QString codeAndInfo = QString::number(responseCode) + QStringLiteral(":") + responseInfo;
+    switch (state) {
+    case 0: return QStringLiteral("0 无状态可报告。");
+    case 1: return QStringLiteral("1 正在查询所指定的主机的 IP 地址...");
+    case 2: return QStringLiteral("2 已成功地找到所指定的主机的 IP 地址。");
+    case 3: return QStringLiteral("3 正在与主机连接...");
+    case 4: return QStringLiteral("4 已与主机连接成功。");
+    case 5: return QStringLiteral("5 正在向主机发送请求...");
+    case 6: return QStringLiteral("6 发送请求已成功。");
+    case 7: return QStringLiteral("7 正在接收主机的响应...");
+    case 8: return QStringLiteral("8 已成功地接收到主机的响应。");
+    case 9: return QStringLiteral("9 正在解除与主机的连接...");
+    case 10: return QStringLiteral("10 已成功地与主机解除了连接。");
+    case 11: return QStringLiteral("11 与主机通讯时出现了错误:") + codeAndInfo;
+    case 12: return QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。");
+    default: return codeAndInfo;
+    }
+}
+
+TransferConnection transferConnectionFor(const QString& url, bool proxyEnabled,
+                                         const QString& proxyHost, const QString& proxyPort)
+{
+    TransferConnection c;
+    if (proxyEnabled) {
+        c.accessType = AccessNamedProxy;
+        c.proxy = proxyHost + QLatin1Char(':') + proxyPort;
+        bool ok = false;
+        const int port = proxyPort.trimmed().toInt(&ok);
+        c.remotePort = ok ? port : 0;
+    } else {
+        c.accessType = AccessSystemDefault;
+        c.remotePort = 80;
+        // The host part is looked for from the ninth character on, which
+        // skips "http://" and "https://" alike.
+        const int slash = url.indexOf(QLatin1Char('/'), 8);
+        if (slash >= 0 && url.size() > 8) {
+            const QStringList parts = url.mid(8, slash - 8).split(QLatin1Char(':'));
+            bool ok = false;
+            const int port = parts.size() == 2 ? parts[1].trimmed().toInt(&ok) : 0;
+            if (ok)
+                c.remotePort = port;
+        }
+    }
+    if (url.left(8).toLower() == QLatin1String("https://")) {
+        c.protocol = TransferProtocol::Https;
+        c.remotePort = 443;
+    } else {
+        c.protocol = TransferProtocol::Http;
+    }
+    return c;
+}
+
+TransferRequest::TransferRequest(QString url, QObject* parent)
+    : QObject(parent), m_url(std::move(url))
+{
+}
+
+TransferRequest::~TransferRequest() = default;
+
+QString TransferRequest::getHeader(const QString& name) const
+{
+    const QByteArray wanted = name.trimmed().toLatin1();
+    for (const auto& [key, value] : m_headers) {
+        if (key.compare(wanted, Qt::CaseInsensitive) == 0)
+            return QString::fromLatin1(value);
+    }
+    return {};
+}
+
+QString TransferRequest::getHeader() const
+{
+    if (!m_hasHeaders)
+        return {};
+    QString block = m_statusLine;
+    for (const auto& [key, value] : m_headers)
+        block += QStringLiteral("\r\n") + QString::fromLatin1(key) + QStringLiteral(": ") + QString::fromLatin1(value);
+    return block;
+}
+
+template<typename Done>
+QCoro::Task<void> TransferRequest::waitUntil(Done done, std::chrono::milliseconds timeout)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QPointer<TransferRequest> self(this);
+    while (self && !done()) {
+        std::chrono::milliseconds left{-1};
+        if (timeout.count() >= 0) {
+            left = timeout - std::chrono::milliseconds(clock.elapsed());
+            if (left.count() <= 0)
+                break;
+        }
+        // A deleted request never signals again: qCoro returns at once for a
+        // null object, and the loop ends on the guard.
+        const auto signalled = co_await qCoro(this, &TransferRequest::changed, left);
+        if (!signalled.has_value())
+            break;
+    }
+}
+
+QCoro::Task<bool> TransferRequest::waitForHeaders(std::chrono::milliseconds timeout)
+{
+    co_await waitUntil([this] { return m_hasHeaders || m_finished; }, timeout);
+    co_return m_hasHeaders;
+}
+
+QCoro::Task<bool> TransferRequest::waitForFinished(std::chrono::milliseconds timeout)
+{
+    co_await waitUntil([this] { return m_finished; }, timeout);
+    co_return m_finished;
+}
+
+QCoro::Task<bool> TransferRequest::waitForData(std::chrono::milliseconds timeout)
+{
+    co_await waitUntil([this] { return m_finished || bytesWaiting() > 0; }, timeout);
+    co_return bytesWaiting() > 0;
+}
+
+void TransferRequest::setState(int state)
+{
+    m_state = state;
+    emit stateChanged(state);
+}
+
+void TransferRequest::setHeaders(int httpStatus, const QString& statusLine,
+                                 QList<QPair<QByteArray, QByteArray>> headers)
+{
+    m_httpStatus = httpStatus;
+    m_statusLine = statusLine;
+    m_headers = std::move(headers);
+    m_hasHeaders = true;
+}
+
+void TransferRequest::setFailure(Failure failure, int code, const QString& info)
+{
+    if (m_failure != Failure::None)
+        return;  // the first cause is the one reported
+    m_failure = failure;
+    m_responseCode = code;
+    m_responseInfo = info;
+}
+
+void TransferRequest::finish()
+{
+    m_finished = true;
+}
+
+QCoro::Task<QByteArray> TransferEngine::openUrl(QString url, TransferOptions options)
+{
+    std::unique_ptr<TransferRequest> request = execute(url, options);
+    request->keepBodyInMemory();
+    co_await request->waitForFinished();
+    if (!request->succeeded())
+        co_return QByteArray();
+    co_return request->takeBody();
+}
+
+} // namespace dh
