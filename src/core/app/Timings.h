@@ -18,6 +18,7 @@ struct Timings {
     milliseconds loginRefresh{60000};       // automatic refresh of the login page
     milliseconds requestPoll{10};           // polling of an asynchronous request
     milliseconds secondUnit{1000};          // length of "one second" in user-chosen delays
+    milliseconds browserPoll{10};           // re-check of stop flags while waiting for a page
 };
 
 // The process-wide timings. Mutable so that tests can shrink them.

@@ -1,0 +1,120 @@
+#pragma once
+#include "platform/Document.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace dh {
+
+// The embedded browser as the engine sees it. Two implementations: the
+// WebEngine one shown in windows and the headless one (QtNetwork + gumbo)
+// for the command line and tests. Everything happens on the one event loop;
+// waits are awaitable (see waitUntilLoaded below).
+class Browser : public QObject {
+    Q_OBJECT
+public:
+    explicit Browser(QObject* parent = nullptr) : QObject(parent) {}
+    ~Browser() override = default;
+
+    // Starts loading and returns at once. "about:blank" gives an empty page.
+    // A text without a scheme is taken as the user would type it.
+    virtual void Navigate(const QString& url) = 0;
+    // True while a page is loading.
+    virtual bool Busy() const = 0;
+    // Address of the page shown (the last committed one).
+    virtual QString LocationURL() const = 0;
+    virtual QString LocationName() const = 0;  // the page title
+    // While silent, pages show no script dialogs and report no script errors.
+    bool Silent() const { return m_silent; }
+    virtual void setSilent(bool silent) { m_silent = silent; }
+    // Move in the history; false when there is no page in that direction.
+    virtual bool GoBack() = 0;
+    virtual bool GoForward() = 0;
+    virtual bool canGoBack() const = 0;
+    virtual bool canGoForward() const = 0;
+    // Reloads the page shown.
+    virtual void Refresh() = 0;
+    // Stops a load in progress.
+    virtual void stop() = 0;
+
+    // A snapshot of the page shown. The headless browser answers at once;
+    // WebEngine fetches the live source. Never null (an empty document when
+    // nothing is loaded or the page does not answer).
+    virtual QCoro::Task<DocumentPtr> document() = 0;
+    // The snapshot taken when the last top-level document completed (or the
+    // last document() answer, whichever is newer). Never null.
+    virtual DocumentPtr lastDocument() const = 0;
+
+    // Counts page changes: increases when a top-level navigation starts.
+    // Documents remember it so actions on stale snapshots are refused.
+    quint64 generation() const { return m_generation; }
+    // Number of top-level DocumentComplete events so far.
+    quint64 completedLoads() const { return m_completed; }
+
+    // Element actions, forwarded from Element::click()/setValue(). The node
+    // belongs to doc, which this browser produced.
+    virtual bool elementClick(const Document& doc, int node) = 0;
+    virtual bool elementSetValue(const Document& doc, int node, const QString& value) = 0;
+
+signals:
+    // A document finished loading. topLevel is true for the page itself and
+    // false for a frame inside it.
+    void DocumentComplete(bool topLevel, const QString& url);
+    void StatusTextChange(const QString& text);
+    void TitleChange(const QString& title);
+    // A top-level navigation is about to start.
+    void BeforeNavigate2(const QString& url);
+    // A page asked for a new window. No window opens: the browser itself
+    // navigates to url (unless it is empty or about:blank).
+    void NewWindow2(const QString& url);
+    // A page's script asked to close the browser; the close was refused.
+    void WindowClosing();
+    // A load ended with a network error (the DocumentComplete still follows).
+    void NavigateError(const QString& url, const QString& error);
+
+protected:
+    // Implementations call these so the counters stay right.
+    void beginTopLevelNavigation() { ++m_generation; }
+    void emitDocumentComplete(bool topLevel, const QString& url)
+    {
+        if (topLevel)
+            ++m_completed;
+        emit DocumentComplete(topLevel, url);
+    }
+    // Whether an action on doc may reach this browser's current page.
+    bool ownsCurrent(const Document& doc) const
+    {
+        return doc.origin().browser == this && doc.origin().generation == m_generation;
+    }
+
+    bool m_silent = false;
+
+private:
+    quint64 m_generation = 0;
+    quint64 m_completed = 0;
+};
+
+// Resolves when the browser is not Busy and a top-level DocumentComplete has
+// arrived since the call (true), or after timeout (false), or as soon as
+// stop() answers true (false; checked on a short timer). A destroyed browser
+// ends the wait with false.
+QCoro::Task<bool> waitUntilLoaded(Browser& browser, std::chrono::milliseconds timeout,
+                                  std::function<bool()> stop = {});
+
+// General form: resolves true as soon as done() holds, false after timeout or
+// when stop() holds. Both are checked at once and then on a short timer and
+// after every browser event.
+QCoro::Task<bool> waitUntil(Browser& browser, std::chrono::milliseconds timeout,
+                            std::function<bool()> done, std::function<bool()> stop = {});
+
+// Navigate and wait as above.
+QCoro::Task<bool> navigateAndWait(Browser& browser, const QString& url,
+                                  std::chrono::milliseconds timeout,
+                                  std::function<bool()> stop = {});
+
+} // namespace dh

@@ -1,0 +1,17 @@
+#pragma once
+#include "platform/DocumentTree.h"
+
+#include <QString>
+
+// Text and markup produced from the node table: innerText by rendered-text
+// rules, textContent, and HTML serialisation (outerHTML / innerHTML).
+namespace dh::htmltext {
+
+QString innerText(const html::Tree& tree, int node);
+QString textContent(const html::Tree& tree, int node);
+// Runs of ASCII white space become one space; leading and trailing removed.
+QString collapseWhitespace(const QString& s);
+// outer: include the node's own tags.
+QString serialize(const html::Tree& tree, int node, bool outer);
+
+} // namespace dh::htmltext
