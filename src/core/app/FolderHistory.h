@@ -1,0 +1,34 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+namespace dh {
+
+// The folder history file shared by the save-location and copy dialogs:
+// SaveList.dat in the data folder, one folder per line, CR LF, written in the
+// system code page.
+QString folderHistoryFile();
+
+// Fills entries from a history file. A missing or unreadable file leaves
+// entries as they are. Otherwise entries is replaced by the file's lines:
+// trimmed, blank lines skipped, at most the first 100 non-blank lines taken,
+// lines equal (ignoring case) to an earlier one dropped.
+void LoadFolderHistory(QStringList& entries, const QString& file);
+
+// Writes entries to the file, one per line in list order; an empty list is
+// written as one empty line. Failures are ignored (the history is a comfort,
+// not data). Returns whether the file was written.
+bool SaveFolderHistory(const QStringList& entries, const QString& file);
+
+// The folder browser: asks the prompter for a folder, starting near start.
+// Start folder: start, or "/" when it is blank; cut after the last "/" that
+// comes before the final character ("/a/b/" starts in "/a/"); "/" when that
+// path does not exist. Answers the chosen folder, or start when cancelled,
+// in both cases with a trailing "/". includeFiles is accepted for callers
+// that ask for it; the desktop folder picker lists folders only.
+QString BrowseForFolder(const QString& start, const QString& title, bool includeFiles = false);
+
+// The start folder BrowseForFolder opens in (exposed for tests).
+QString BrowseStartFolder(const QString& start);
+
+} // namespace dh

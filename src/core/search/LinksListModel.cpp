@@ -1,0 +1,121 @@
+#include "search/LinksListModel.h"
+
+#include <algorithm>
+
+namespace dh {
+
+LinksListModel::LinksListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int LinksListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : size();
+}
+
+int LinksListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant LinksListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= size())
+        return {};
+    const LinkItem& it = item(index.row());
+    if (role == Qt::DisplayRole) {
+        switch (index.column()) {
+        case ColTitle: return it.Title;
+        case ColType: return it.FileType;
+        case ColStatus: return it.Status;
+        case ColFolder: return it.Folder;
+        default: return QString();
+        }
+    }
+    if (role == Qt::ToolTipRole && index.column() == ColTitle)
+        return it.Url;
+    if (role == Qt::UserRole)
+        return it.Url;
+    return {};
+}
+
+QVariant LinksListModel::headerData(int section, Qt::Orientation o, int role) const
+{
+    if (o != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case ColTitle: return QStringLiteral("标题");
+    case ColType: return QStringLiteral("类型");
+    case ColStatus: return QStringLiteral("分析状态");
+    case ColFolder: return QStringLiteral("保存路径");
+    case ColBlank: return QStringLiteral(" ");
+    default: return {};
+    }
+}
+
+Qt::ItemFlags LinksListModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+bool LinksListModel::add(const LinkItem& item)
+{
+    if (item.Url.isEmpty() || m_index.contains(item.Url))
+        return false;
+    const int row = size();
+    beginInsertRows({}, row, row);
+    m_rows.push_back(item);
+    m_index.insert(item.Url, row);
+    endInsertRows();
+    return true;
+}
+
+int LinksListModel::findUrl(const QString& url) const
+{
+    return m_index.value(url, -1);
+}
+
+void LinksListModel::setStatus(int row, const QString& status)
+{
+    if (row < 0 || row >= size() || m_rows[size_t(row)].Status == status)
+        return;
+    m_rows[size_t(row)].Status = status;
+    const QModelIndex i = index(row, ColStatus);
+    emit dataChanged(i, i, {Qt::DisplayRole});
+}
+
+void LinksListModel::removeRows(std::vector<int> rows)
+{
+    const int n = size();
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [n](int r) { return r < 0 || r >= n; }), rows.end());
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    // From the bottom so earlier positions stay valid; contiguous runs at once.
+    for (auto it = rows.rbegin(); it != rows.rend();) {
+        const int last = *it;
+        int first = last;
+        ++it;
+        while (it != rows.rend() && *it == first - 1) {
+            first = *it;
+            ++it;
+        }
+        beginRemoveRows({}, first, last);
+        m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
+        endRemoveRows();
+    }
+    m_index.clear();
+    for (int i = 0; i < size(); ++i)
+        m_index.insert(m_rows[size_t(i)].Url, i);
+}
+
+void LinksListModel::clear()
+{
+    if (m_rows.empty())
+        return;
+    beginResetModel();
+    m_rows.clear();
+    m_index.clear();
+    endResetModel();
+}
+
+} // namespace dh

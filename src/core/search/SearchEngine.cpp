@@ -1,0 +1,449 @@
+#include "search/SearchEngine.h"
+
+#include "app/AppGlobals.h"
+#include "app/Helpers.h"
+#include "app/Timings.h"
+#include "download/DownloadListModel.h"
+#include "platform/Prompter.h"
+#include "search/SearchQuery.h"
+
+#include <QCoroTimer>
+#include <QElapsedTimer>
+
+namespace dh {
+
+namespace {
+const CommandButton kBatchIdle{captions::batchIdle(), false, true};
+const CommandButton kBatchRunning{captions::batchRunning(), true, true};
+const CommandButton kAddAllIdle{captions::addAllIdle(), false, true};
+const CommandButton kAddAllRunning{captions::addAllRunning(), true, true};
+
+// How long a hand-over works before it lets the window repaint and handle
+// clicks. Short enough that "停止" and the window stay live.
+constexpr qint64 kHandOverSliceMs = 8;
+
+std::chrono::milliseconds positive(std::chrono::milliseconds d)
+{
+    return d.count() > 0 ? d : std::chrono::milliseconds(1);
+}
+} // namespace
+
+std::shared_ptr<SearchEngine> SearchEngine::create()
+{
+    // Deleted through deleteLater so that a run may drop the last reference
+    // from inside one of the engine's own signal emissions.
+    return std::shared_ptr<SearchEngine>(new SearchEngine(), [](SearchEngine* e) { e->deleteLater(); });
+}
+
+SearchEngine::SearchEngine() : m_links(new LinksListModel(this)), m_cmd1(kBatchIdle), m_cmd4(kAddAllIdle) {}
+
+SearchEngine::~SearchEngine() = default;
+
+void SearchEngine::setBrowser(Browser* browser)
+{
+    if (m_completeConn)
+        disconnect(m_completeConn);
+    m_browser = browser;
+    if (browser) {
+        // Only the page itself ends a pending navigation, not a frame in it.
+        m_completeConn = connect(browser, &Browser::DocumentComplete, this, [this](bool topLevel, const QString&) {
+            if (topLevel)
+                Navigating = false;
+        });
+    }
+}
+
+bool SearchEngine::batchRunning() const
+{
+    return m_cmd1.caption == captions::batchRunning();
+}
+
+void SearchEngine::setCommand1(const CommandButton& b)
+{
+    m_cmd1 = b;
+    emit buttonsChanged();
+}
+
+void SearchEngine::setCommand4(const CommandButton& b)
+{
+    m_cmd4 = b;
+    emit buttonsChanged();
+}
+
+QString SearchEngine::extractionFolder() const
+{
+    return globals().PromptOnExtract ? globals().SaveFolder : QString();
+}
+
+bool SearchEngine::pagingStopped() const
+{
+    return StopAddAll || (batchRunning() && StopBatch);
+}
+
+QCoro::Task<void> SearchEngine::letEventsRun()
+{
+    co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+}
+
+QCoro::Task<void> SearchEngine::askSaveLocation()
+{
+    if (saveLocationDialog && !m_detached)
+        co_await saveLocationDialog();
+}
+
+// ---------------------------------------------------------------- commands
+
+void SearchEngine::Command1_Click(const QString& keywordText)
+{
+    [](std::shared_ptr<SearchEngine> self, QString text) -> QCoro::Task<void> {
+        co_await self->Command1Task(std::move(text));
+    }(shared_from_this(), keywordText);
+}
+
+void SearchEngine::Command4_Click()
+{
+    [](std::shared_ptr<SearchEngine> self) -> QCoro::Task<void> { co_await self->Command4Task(); }(shared_from_this());
+}
+
+void SearchEngine::Command9_Click()
+{
+    [](std::shared_ptr<SearchEngine> self) -> QCoro::Task<void> { co_await self->Command9Task(); }(shared_from_this());
+}
+
+void SearchEngine::HandOver(HandOverRule rule)
+{
+    [](std::shared_ptr<SearchEngine> self, HandOverRule r) -> QCoro::Task<void> {
+        co_await self->HandOverLinks(r);
+    }(shared_from_this(), rule);
+}
+
+void SearchEngine::AutoTick()
+{
+    // A tick that comes while a hand-over is still running waits for the next
+    // one: two runs over the same list would end each other.
+    if (!StopAnalysis || m_detached)
+        return;
+    HandOver(HandOverRule::NotHandedOver);
+}
+
+QCoro::Task<bool> SearchEngine::PrepareAutoMode()
+{
+    if (globals().PromptOnExtract)
+        globals().SaveDialogCancelled = false;
+    else
+        co_await askSaveLocation();
+    co_return !globals().SaveDialogCancelled && !m_detached;
+}
+
+// ------------------------------------------------------------------ batch
+
+QCoro::Task<void> SearchEngine::Command1Task(QString keywordText)
+{
+    if (batchRunning()) {
+        // Stop: the running batch ends at its next check and restores the button.
+        StopBatch = true;
+        setCommand1({m_cmd1.caption, m_cmd1.red, false});
+        co_return;
+    }
+    if (!StopAddAll) {
+        Prompter::instance().message(QStringLiteral("正在提取网页信息，请停止以后使用该功能！"), MessageIcon::Error);
+        co_return;
+    }
+    if (m_detached)
+        co_return;
+
+    setCommand1(kBatchRunning);
+    StopBatch = false;
+    CaptchaHit = false;
+    m_doneLog.clear();
+    emit doneLogChanged(m_doneLog);
+
+    if (globals().PromptOnExtract)
+        co_await askSaveLocation();
+
+    const QStringList lines = SplitKeywordLines(keywordText);
+    for (const QString& raw : lines) {
+        co_await letEventsRun();
+        if (StopBatch || CaptchaHit)
+            break;
+        const QString line = TrimSpaces(raw);
+        if (line.isEmpty())
+            continue;
+        const bool whole = wholeKeywords;
+        bool leave = false;
+        for (int i = 0; i < 4; ++i) {
+            if (typeTicked[size_t(i)]) {
+                const QString type = searchTypes().at(i);
+                co_await 打开搜索网页(QStringLiteral("about:blank"));
+                const QString address = ComposeSearchAddress(searchBase, line, type, whole);
+                emit queryStarted(line, type, address);
+                co_await 打开搜索网页(address);
+                co_await Command4Task();
+                m_doneLog += line + QStringLiteral("(") + type + QStringLiteral(") ");
+                emit doneLogChanged(m_doneLog);
+                co_await letEventsRun();
+            }
+            if (StopBatch || CaptchaHit) {
+                leave = true;
+                break;
+            }
+        }
+        if (leave)
+            break;
+        co_await letEventsRun();
+    }
+
+    // After the verification page the browser keeps it, so the user can answer it.
+    if (!CaptchaHit && !m_detached)
+        co_await 打开搜索网页(SearchHomeAddress(searchBase));
+
+    setCommand1(kBatchIdle);
+    StopBatch = true;
+    emit batchFinished();
+}
+
+QCoro::Task<void> SearchEngine::打开搜索网页(QString address)
+{
+    if (!m_browser)
+        co_return;
+    Navigating = true;
+    m_browser->Navigate(address);
+    QPointer<Browser> b = m_browser;
+    co_await waitUntil(
+        *m_browser, timings().pageLoadWait, [this, b] { return b && !b->Busy() && !Navigating; },
+        [this] { return StopBatch; });
+}
+
+// ---------------------------------------------------------------- add all
+
+QCoro::Task<void> SearchEngine::Command4Task()
+{
+    if (m_cmd4.caption != captions::addAllIdle()) {
+        StopAddAll = true;
+        setCommand4({m_cmd4.caption, m_cmd4.red, false});
+        emit fitColumnsRequested();
+        co_return;
+    }
+    if (m_detached)
+        co_return;
+    setCommand4(kAddAllRunning);
+    StopAddAll = false;
+
+    if (!batchRunning()) {
+        if (globals().PromptOnExtract)
+            co_await askSaveLocation();
+        CaptchaHit = false;
+    }
+
+    for (;;) {
+        co_await letEventsRun();
+        if (StopAddAll || CaptchaHit || (batchRunning() && StopBatch))
+            break;
+        if (!co_await 下一页())
+            break;
+        co_await ExtractCurrentPage(extractionFolder());
+        co_await letEventsRun();
+    }
+    // The last page shown is always extracted.
+    co_await ExtractCurrentPage(extractionFolder());
+
+    setCommand4(kAddAllIdle);
+    StopAddAll = true;
+    emit fitColumnsRequested();
+    emit addAllFinished();
+}
+
+QCoro::Task<void> SearchEngine::Command9Task()
+{
+    if (globals().PromptOnExtract) {
+        co_await askSaveLocation();
+        co_await ExtractCurrentPage(globals().SaveFolder);
+    } else {
+        co_await ExtractCurrentPage(QString());
+    }
+    emit fitColumnsRequested();
+}
+
+QCoro::Task<int> SearchEngine::ExtractCurrentPage(QString folder)
+{
+    if (!m_browser)
+        co_return 0;
+    DocumentPtr doc = co_await m_browser->document();
+    if (!doc)
+        co_return 0;
+    m_lastDoc = doc;
+    const PageExtraction page = ExtractResultLinks(*doc, extractOptions);
+    if (page.verificationPage) {
+        CaptchaHit = true;
+        emit verificationPageMet(doc->URL());
+        co_return 0;
+    }
+    const QString referer = doc->URL();
+    int added = 0;
+    for (const ExtractedLink& l : page.links) {
+        if (加入LV1(l.title, l.url, referer, l.type, folder))
+            ++added;
+    }
+    emit linksCountChanged(m_links->size());
+    emit pageExtracted(referer, added, m_links->size());
+    co_return added;
+}
+
+bool SearchEngine::加入LV1(const QString& title, const QString& url, const QString& referer, const QString& type,
+                          const QString& folder, const QString& sixth)
+{
+    Q_UNUSED(sixth);  // the fifth column stays empty
+    return m_links->add({title, url, type, QString(), folder, referer});
+}
+
+QCoro::Task<bool> SearchEngine::下一页()
+{
+    co_await ExtractCurrentPage(extractionFolder());
+    const DocumentPtr doc = m_lastDoc;
+    if (!doc || !m_browser)
+        co_return false;
+
+    Element next;
+    const ElementCollection pager = doc->getElementsByClassName(QStringLiteral("next"));
+    for (const Element& e : pager) {
+        co_await letEventsRun();
+        if (StopAddAll || CaptchaHit || (batchRunning() && StopBatch))
+            co_return false;
+        if (IsNextPageText(e.innerText())) {
+            next = e;
+            break;
+        }
+    }
+    if (next.isNull() || !m_browser)
+        co_return false;
+
+    Navigating = true;
+    if (!next.click()) {
+        // The page changed under the snapshot: there is nothing to follow.
+        Navigating = false;
+        co_return false;
+    }
+    co_await letEventsRun();
+    // Wait for the new page itself to complete: a click starts its navigation
+    // a moment later, so "not busy" alone would end the wait too early.
+    if (m_browser) {
+        QPointer<Browser> b = m_browser;
+        co_await waitUntil(
+            *m_browser, timings().nextPageWait, [this, b] { return b && !b->Busy() && !Navigating; },
+            [this] { return pagingStopped(); });
+    }
+
+    // The rate-limit pause, re-reading the delay box on every pass.
+    QElapsedTimer t1;
+    t1.start();
+    for (;;) {
+        co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+        const qint64 wanted = qint64(std::max(0, delaySeconds)) * timings().secondUnit.count();
+        if (t1.elapsed() >= wanted || pagingStopped() || m_detached)
+            break;
+        const qint64 left = wanted - t1.elapsed();
+        co_await QCoro::sleepFor(std::min(positive(timings().browserPoll), std::chrono::milliseconds(left)));
+    }
+    co_return true;
+}
+
+// -------------------------------------------------------------- hand-over
+
+QCoro::Task<void> SearchEngine::HandOverLinks(HandOverRule rule)
+{
+    if (!StopAnalysis)
+        co_return;  // one hand-over at a time
+    m_progressText = QStringLiteral("正在分析,请稍候...");
+    emit progressPanelChanged(true, m_progressText);
+    StopAnalysis = false;
+    co_await letEventsRun();
+
+    int handedOver = 0;
+    if (m_links->size() > 0 && !m_detached) {
+        bool goOn = false;
+        if (rule == HandOverRule::NotHandedOver && autoModeActive && autoModeActive()) {
+            goOn = true;
+        } else if (globals().PromptOnExtract) {
+            globals().SaveDialogCancelled = false;
+            goOn = true;
+        } else {
+            co_await askSaveLocation();
+            goOn = !globals().SaveDialogCancelled && !m_detached;
+        }
+
+        if (goOn) {
+            const int count = m_links->size();
+            QElapsedTimer slice;
+            slice.start();
+            for (int row = 0; row < count; ++row) {
+                if (row >= m_links->size())
+                    break;
+                const LinkItem& it = m_links->item(row);
+                bool match = false;
+                switch (rule) {
+                case HandOverRule::NotHandedOver: match = it.Status.isEmpty(); break;
+                case HandOverRule::Failed: match = it.Status == statusFailed(); break;
+                case HandOverRule::Selected: match = isRowSelected && isRowSelected(row); break;
+                case HandOverRule::All: match = true; break;
+                }
+                if (!match)
+                    continue;
+                if (rule != HandOverRule::NotHandedOver)
+                    m_links->setStatus(row, QString());
+                const LinkItem copy = m_links->item(row);
+                if (!加入下载列表(copy.Url, copy.Title, copy.FileType, copy.Folder, copy.Referer))
+                    break;  // no download list to hand over to
+                m_links->setStatus(row, statusHandedOver());
+                ++handedOver;
+                if (StopAnalysis)
+                    break;
+                if (slice.elapsed() >= kHandOverSliceMs) {
+                    co_await letEventsRun();
+                    slice.restart();
+                    if (StopAnalysis)
+                        break;
+                }
+            }
+        }
+    }
+
+    emit progressPanelChanged(false, m_progressText);
+    StopAnalysis = true;
+    emit handOverFinished(handedOver);
+    if (!m_detached)
+        显示下载窗口();
+}
+
+bool SearchEngine::加入下载列表(const QString& url, const QString& title, const QString& type, const QString& folder,
+                             const QString& referer)
+{
+    DownloadListModel* list = downloadList ? downloadList() : nullptr;
+    if (!list)
+        return false;
+    const QString cleanTitle = TrimSpaces(RemoveLineBreaks(title));
+    const QString saveFolder = folder.isEmpty() ? globals().SaveFolder : folder;
+    const QString name = globals().UseUrlFileName ? FileNameFromPath(url, true) : cleanTitle;
+    list->addItem(url, SanitizeFileName(name), type, saveFolder, referer);
+    return true;
+}
+
+void SearchEngine::显示下载窗口()
+{
+    if (showDownloadWindow)
+        showDownloadWindow();
+}
+
+void SearchEngine::detach()
+{
+    m_detached = true;
+    StopBatch = true;
+    StopAddAll = true;
+    StopAnalysis = true;
+    saveLocationDialog = {};
+    showDownloadWindow = {};
+    isRowSelected = {};
+    autoModeActive = {};
+    downloadList = {};
+}
+
+} // namespace dh

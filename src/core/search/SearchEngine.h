@@ -1,0 +1,173 @@
+#pragma once
+#include "platform/Browser.h"
+#include "search/Extraction.h"
+#include "search/LinksListModel.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+namespace dh {
+
+class DownloadListModel;
+
+// The selection rules of a hand-over.
+enum class HandOverRule {
+    NotHandedOver,  // "分析未分析项" and the automatic timer: Status is empty
+    Failed,         // "分析失败项": Status is "分析失败"
+    Selected,       // "分析选中项": the row is selected
+    All,            // "分析全部": every row
+};
+
+// What a command button shows: its caption, whether it is red, whether it
+// can be clicked.
+struct CommandButton {
+    QString caption;
+    bool red = false;
+    bool enabled = true;
+};
+
+// The search window's engine: batch search, extraction and paging, and the
+// hand-over of collected links to the download list. It works on the
+// abstract browser, so the same engine drives the window (WebEngine) and the
+// command line (headless). Every long operation is a coroutine on the one
+// event loop; the stop flags are checked where the window's commands check
+// them. The window only mirrors its controls into the option members below
+// and shows the button states and texts the engine announces.
+//
+// Long runs keep the engine alive (shared ownership), so closing the window
+// while a run is going on cannot leave a coroutine without its engine; the
+// window calls detach() when it closes, which stops every run.
+class SearchEngine : public QObject, public std::enable_shared_from_this<SearchEngine> {
+    Q_OBJECT
+public:
+    static std::shared_ptr<SearchEngine> create();
+    ~SearchEngine() override;
+
+    // Window flags.
+    bool Navigating = false;
+    bool StopBatch = true;
+    bool StopAddAll = true;
+    bool StopAnalysis = true;
+    bool CaptchaHit = false;
+
+    // Options mirrored from the window's controls; read live by the runs.
+    std::array<bool, 4> typeTicked{true, true, true, true};  // Check3, Check8, Check9, Check10
+    bool wholeKeywords = false;  // Check6
+    ExtractOptions extractOptions;  // Check1, Check2, excluded domain
+    int delaySeconds = 4;        // Combo1
+    QString searchBase;          // the search service's base address
+
+    // Hooks to the surroundings. Unset hooks do nothing.
+    // The save-location dialog, shown modally; it sets the process-wide
+    // SaveFolder, UseUrlFileName and SaveDialogCancelled.
+    std::function<QCoro::Task<void>()> saveLocationDialog;
+    // The download list (loading the download window when needed).
+    std::function<DownloadListModel*()> downloadList;
+    // Shows the download window after a hand-over.
+    std::function<void()> showDownloadWindow;
+    // Whether a links-list row is selected (rule "分析选中项").
+    std::function<bool(int row)> isRowSelected;
+    // Whether the automatic hand-over timer is running.
+    std::function<bool()> autoModeActive;
+
+    void setBrowser(Browser* browser);
+    Browser* browser() const { return m_browser; }
+    LinksListModel* links() const { return m_links; }
+
+    CommandButton command1() const { return m_cmd1; }  // batch button
+    CommandButton command4() const { return m_cmd4; }  // add-all button
+    // A batch counts as running while its button offers to stop it.
+    bool batchRunning() const;
+    bool addAllRunning() const { return !StopAddAll; }
+    bool handOverRunning() const { return !StopAnalysis; }
+    // Text2: the searches finished so far in this batch.
+    QString doneLog() const { return m_doneLog; }
+    QString progressText() const { return m_progressText; }  // Label11
+
+    // The window's commands. They return at once; the run goes on as a
+    // coroutine. The *Task forms are the same commands, awaitable.
+    void Command1_Click(const QString& keywordText);
+    void Command4_Click();
+    void Command9_Click();
+    void HandOver(HandOverRule rule);
+    void Command5_Click() { StopAnalysis = true; }  // "停止" of the progress panel
+    QCoro::Task<void> Command1Task(QString keywordText);
+    QCoro::Task<void> Command4Task();
+    QCoro::Task<void> Command9Task();
+
+    // Ticking "自动分析未分析项": true when the timer may run (the dialog, if
+    // it is shown, was not cancelled).
+    QCoro::Task<bool> PrepareAutoMode();
+    // One tick of the automatic timer: a hand-over of the links not yet
+    // handed over, unless a hand-over is already running.
+    void AutoTick();
+
+    // The building blocks.
+    // Navigates and waits for the page, 30 s at most, or until a batch stop.
+    QCoro::Task<void> 打开搜索网页(QString address);
+    // Extracts the page shown into the links list; returns how many rows it added.
+    QCoro::Task<int> ExtractCurrentPage(QString folder);
+    // Adds one row; false when the address is listed already.
+    bool 加入LV1(const QString& title, const QString& url, const QString& referer, const QString& type,
+                const QString& folder, const QString& sixth = {});
+    // Extracts the page shown, follows its next-page link, waits and pauses.
+    QCoro::Task<bool> 下一页();
+    QCoro::Task<void> HandOverLinks(HandOverRule rule);
+    // Appends one download row; false only when there is no download list.
+    bool 加入下载列表(const QString& url, const QString& title, const QString& type, const QString& folder,
+                  const QString& referer);
+    void 显示下载窗口();
+
+    // The window is going away: stop every run and drop the hooks.
+    void detach();
+    bool detached() const { return m_detached; }
+
+signals:
+    void buttonsChanged();
+    void doneLogChanged(const QString& text);
+    void linksCountChanged(int rows);
+    void fitColumnsRequested();
+    // The progress panel of the hand-over: shown with its text, or hidden.
+    void progressPanelChanged(bool visible, const QString& text);
+    void queryStarted(const QString& keywords, const QString& type, const QString& url);
+    void pageExtracted(const QString& url, int added, int listed);
+    void verificationPageMet(const QString& url);
+    void batchFinished();
+    void addAllFinished();
+    void handOverFinished(int handedOver);
+
+private:
+    SearchEngine();
+    QString extractionFolder() const;
+    bool pagingStopped() const;
+    QCoro::Task<void> askSaveLocation();
+    QCoro::Task<void> letEventsRun();
+    void setCommand1(const CommandButton& b);
+    void setCommand4(const CommandButton& b);
+
+    QPointer<Browser> m_browser;
+    QMetaObject::Connection m_completeConn;
+    LinksListModel* m_links = nullptr;
+    DocumentPtr m_lastDoc;  // the page the last extraction read
+    CommandButton m_cmd1;
+    CommandButton m_cmd4;
+    QString m_doneLog;
+    QString m_progressText;
+    bool m_detached = false;
+};
+
+// The captions the two run buttons show.
+namespace captions {
+inline QString batchIdle() { return QStringLiteral("开始批量搜索提取"); }
+inline QString batchRunning() { return QStringLiteral("停止批量搜索"); }
+inline QString addAllIdle() { return QStringLiteral("加入全部到列表"); }
+inline QString addAllRunning() { return QStringLiteral("停止加入全部"); }
+} // namespace captions
+
+} // namespace dh
