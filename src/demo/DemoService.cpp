@@ -14,6 +14,7 @@ DemoService::DemoService(DemoOptions options)
     registerDocumentRoutes(*m_server, *m_state);
     registerTransferRoutes(*m_server, *m_state);
     registerUpdateRoutes(*m_server, *m_state);
+    registerBrowserTestRoutes(*m_server, *m_state);
 }
 
 DemoService::~DemoService()

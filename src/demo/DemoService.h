@@ -15,7 +15,7 @@ namespace dh::demo {
 
 struct DemoOptions {
     // Result pages asked for faster than this turn into the verification page.
-    int rateLimitPages = 8;          // more than this many result pages ...
+    int rateLimitPages = 8;          // more than this many result pages (negative: no limit) ...
     int rateLimitWindowSeconds = 10; // ... within this many seconds
     int captchaTimeoutSeconds = 30;  // the verification page goes away by itself after this
     QString versionText = QStringLiteral("1.0.0");  // served as newver.txt
@@ -65,5 +65,6 @@ void registerSearchRoutes(httplib::Server& server, DemoState& state);    // home
 void registerDocumentRoutes(httplib::Server& server, DemoState& state);  // documents, login pages
 void registerTransferRoutes(httplib::Server& server, DemoState& state);  // transfer test endpoints
 void registerUpdateRoutes(httplib::Server& server, DemoState& state);    // newver.txt
+void registerBrowserTestRoutes(httplib::Server& server, DemoState& state);  // GBK, pop-up, alert pages
 
 } // namespace dh::demo

@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdio>
 
 // Stand-alone demo service: docharvest-demo-service --port N
@@ -14,7 +15,7 @@ int main(int argc, char** argv)
     QCommandLineOption portOpt(QStringLiteral("port"), QStringLiteral("Port to listen on (0: any free port)."),
                                QStringLiteral("N"), QStringLiteral("0"));
     QCommandLineOption rateOpt(QStringLiteral("rate-pages"),
-                               QStringLiteral("Result pages allowed within the rate window."), QStringLiteral("N"),
+                               QStringLiteral("Result pages allowed within the rate window (negative: no limit)."), QStringLiteral("N"),
                                QStringLiteral("8"));
     QCommandLineOption windowOpt(QStringLiteral("rate-window"), QStringLiteral("Rate window in seconds."),
                                  QStringLiteral("S"), QStringLiteral("10"));
@@ -23,7 +24,12 @@ int main(int argc, char** argv)
                                   QStringLiteral("S"), QStringLiteral("30"));
     QCommandLineOption versionOpt(QStringLiteral("newver"), QStringLiteral("Version text served as newver.txt."),
                                   QStringLiteral("TEXT"), QStringLiteral("1.0.0"));
-    p.addOptions({portOpt, rateOpt, windowOpt, captchaOpt, versionOpt});
+    QCommandLineOption pagesOpt(QStringLiteral("pages"),
+                                QStringLiteral("Result pages per query (0: 3 to 6, derived from the query)."),
+                                QStringLiteral("N"), QStringLiteral("0"));
+    QCommandLineOption resultsOpt(QStringLiteral("results"), QStringLiteral("Results on each result page."),
+                                  QStringLiteral("N"), QStringLiteral("10"));
+    p.addOptions({portOpt, rateOpt, windowOpt, captchaOpt, versionOpt, pagesOpt, resultsOpt});
     p.process(app);
 
     dh::demo::DemoOptions o;
@@ -31,6 +37,8 @@ int main(int argc, char** argv)
     o.rateLimitWindowSeconds = p.value(windowOpt).toInt();
     o.captchaTimeoutSeconds = p.value(captchaOpt).toInt();
     o.versionText = p.value(versionOpt);
+    o.pagesPerQuery = p.value(pagesOpt).toInt();
+    o.resultsPerPage = std::max(1, p.value(resultsOpt).toInt());
     dh::demo::DemoService service(o);
     if (!service.start(quint16(p.value(portOpt).toUInt()))) {
         std::fprintf(stderr, "docharvest-demo-service: cannot listen on port %s\n",
