@@ -40,6 +40,7 @@ private Q_SLOTS:
     {
         Prompter::setInstance(&prompter);
         prompter.clear();
+        prompter.questionAnswers.clear();
         fCover::endProcessHook() = [this] { ++endCalls; };
         fCover::clearCacheHook() = [this] { ++clearCalls; };
         cover = new fCover();
@@ -53,7 +54,7 @@ private Q_SLOTS:
         for (QWidget* w : {static_cast<QWidget*>(windows::searchIfLoaded()),
                            static_cast<QWidget*>(windows::downloadIfLoaded())}) {
             if (w) {
-                prompter.questionAnswers.push_back(true);
+                prompter.questionAnswers.assign(1, true);
                 closeAndWait(w);
             }
         }

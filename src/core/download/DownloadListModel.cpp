@@ -13,6 +13,8 @@ std::function<QVariant(DownloadState)>& iconProvider()
 
 bool isWebPageType(const QString& t)
 {
+    if (t.size() != 3 && t.size() != 4)
+        return false;
     return t.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0
         || t.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
 }
@@ -96,29 +98,28 @@ bool DownloadListModel::addItem(const QString& url, const QString& name, const Q
 
 int DownloadListModel::addItems(const std::vector<DownloadItem>& items)
 {
+    // The index learns each new row's final position at once, which also drops
+    // repeats inside the batch; the rows themselves go in with one notification.
+    const int first = int(m_rows.size());
     std::vector<DownloadItem> fresh;
     fresh.reserve(items.size());
-    QHash<QString, int> pending;
+    m_index.reserve(int(m_rows.size() + items.size()));
     for (const auto& it : items) {
-        if (m_index.contains(it.Url) || pending.contains(it.Url))
+        auto slot = m_index.find(it.Url);
+        if (slot != m_index.end())
             continue;
-        pending.insert(it.Url, 0);
-        DownloadItem n = it;
+        m_index.insert(it.Url, first + int(fresh.size()));
+        DownloadItem& n = fresh.emplace_back(it);
         n.SizeText.clear();
         n.ReceivedText.clear();
         n.ProgressText.clear();
         n.State = DownloadState::Waiting;
-        fresh.push_back(std::move(n));
     }
     if (fresh.empty())
         return 0;
-    const int first = int(m_rows.size());
     beginInsertRows({}, first, first + int(fresh.size()) - 1);
     m_rows.reserve(m_rows.size() + fresh.size());
-    for (auto& n : fresh) {
-        m_index.insert(n.Url, int(m_rows.size()));
-        m_rows.push_back(std::move(n));
-    }
+    std::move(fresh.begin(), fresh.end(), std::back_inserter(m_rows));
     endInsertRows();
     return int(fresh.size());
 }
