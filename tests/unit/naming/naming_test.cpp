@@ -1,0 +1,228 @@
+#include "app/SettingsStore.h"
+#include "download/DownloadListModel.h"
+#include "download/Naming.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using dh::SameNamePolicy;
+
+namespace {
+
+class Naming : public ::testing::Test {
+protected:
+    QString dir() const { return m_dir.path(); }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    void touch(const QString& name, const QByteArray& content = "x") const
+    {
+        QFile f(path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    void touchAll(std::initializer_list<const char*> names) const
+    {
+        for (const char* n : names)
+            touch(QString::fromUtf8(n));
+    }
+    QTemporaryDir m_dir;
+};
+
+TEST(SameNamePolicyText, CaptionsAndStoredValues)
+{
+    EXPECT_EQ(dh::sameNamePolicyCaption(SameNamePolicy::Skip), QStringLiteral("跳过"));
+    EXPECT_EQ(dh::sameNamePolicyCaption(SameNamePolicy::Overwrite), QStringLiteral("覆盖"));
+    EXPECT_EQ(dh::sameNamePolicyCaption(SameNamePolicy::Rename), QStringLiteral("重命名"));
+    EXPECT_EQ(dh::sameNamePolicyLabel(), QStringLiteral("同名文件："));
+    const struct {
+        const char* stored;
+        SameNamePolicy policy;
+    } cases[] = {
+        {"跳过", SameNamePolicy::Skip},      {"覆盖", SameNamePolicy::Overwrite}, {"重命名", SameNamePolicy::Rename},
+        {"", SameNamePolicy::Rename},        {"skip", SameNamePolicy::Rename},     {" 跳过", SameNamePolicy::Rename},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(dh::sameNamePolicyFromText(QString::fromUtf8(c.stored)), c.policy) << c.stored;
+}
+
+TEST_F(Naming, PolicyRoundTripsThroughTheSettings)
+{
+    dh::SettingsStore store(path("s.ini"));
+    EXPECT_EQ(dh::loadSameNamePolicy(store), SameNamePolicy::Rename);  // nothing stored
+    for (SameNamePolicy p : {SameNamePolicy::Skip, SameNamePolicy::Overwrite, SameNamePolicy::Rename}) {
+        dh::saveSameNamePolicy(store, p);
+        EXPECT_EQ(store.get(QStringLiteral("专利下载"), QStringLiteral("重复文件名设置"), QString()),
+                  dh::sameNamePolicyCaption(p));
+        EXPECT_EQ(dh::loadSameNamePolicy(store), p);
+    }
+}
+
+TEST_F(Naming, SkipPolicyFinishesRowsWhoseFileExists)
+{
+    touch(QStringLiteral("a.pdf"), QByteArray(1234, 'z'));
+    dh::DownloadItem row;
+    row.Url = QStringLiteral("http://h/a.pdf");
+    row.Name = QStringLiteral("a");
+    row.FileType = QStringLiteral("pdf");
+    row.Folder = dir();
+
+    for (SameNamePolicy p : {SameNamePolicy::Overwrite, SameNamePolicy::Rename}) {
+        dh::DownloadItem r = row;
+        EXPECT_TRUE(dh::确定是需要下载(r, p));
+        EXPECT_EQ(r.State, dh::DownloadState::Waiting);
+        EXPECT_TRUE(r.ProgressText.isEmpty());
+    }
+    dh::DownloadItem missing = row;
+    missing.Name = QStringLiteral("b");
+    EXPECT_TRUE(dh::确定是需要下载(missing, SameNamePolicy::Skip));
+
+    dh::DownloadListModel list;
+    list.addItem(row.Url, row.Name, row.FileType, row.Folder, row.Referer);
+    EXPECT_FALSE(dh::确定是需要下载(list, 0, SameNamePolicy::Skip));
+    const dh::DownloadItem& r = list.item(0);
+    EXPECT_EQ(r.State, dh::DownloadState::Done);
+    EXPECT_EQ(r.SizeText, QStringLiteral("1234"));
+    EXPECT_EQ(r.ReceivedText, QStringLiteral("1234"));
+    EXPECT_EQ(r.ProgressText, QStringLiteral("已存在，跳过"));
+}
+
+TEST_F(Naming, RenamePolicyNumbering)
+{
+    const struct {
+        const char* what;
+        std::initializer_list<const char*> present;
+        const char* name;
+        const char* type;
+        const char* expectedFile;
+        const char* expectedName;
+    } cases[] = {
+        {"free name", {}, "报告", "pdf", "报告.pdf", "报告"},
+        {"first clash", {"报告.pdf"}, "报告", "pdf", "报告[001].pdf", "报告[001]"},
+        {"second clash", {"报告.pdf", "报告[001].pdf"}, "报告", "pdf", "报告[002].pdf", "报告[002]"},
+        {"continues a number", {"报告[007].pdf"}, "报告[007]", "pdf", "报告[008].pdf", "报告[008]"},
+        {"continues past taken", {"r[007].pdf", "r[008].pdf"}, "r[007]", "pdf", "r[009].pdf", "r[009]"},
+        {"number in short form", {"r[7].pdf"}, "r[7]", "pdf", "r[007].pdf", "r[007]"},
+        {"non-number brackets", {"a[x].pdf"}, "a[x]", "pdf", "a『x』.pdf", "a『x』"},
+        {"non-number brackets taken", {"a[x].pdf", "a『x』.pdf"}, "a[x]", "pdf", "a『x』[001].pdf", "a『x』[001]"},
+        {"zero counts as none", {"a[0].pdf"}, "a[0]", "pdf", "a.pdf", "a"},
+        {"zero, a taken", {"a[0].pdf", "a.pdf"}, "a[0]", "pdf", "a[001].pdf", "a[001]"},
+        {"text after ] goes", {"v[2]b.pdf"}, "v[2]b", "pdf", "v[002].pdf", "v[002]"},
+        {"inner brackets replaced", {"x[a][3].pdf"}, "x[a][3]", "pdf", "x『a』[003].pdf", "x『a』[003]"},
+        {"] before [", {"q]1[.pdf"}, "q]1[", "pdf", "q』1『.pdf", "q』1『"},
+        {"spaces around the number", {"s[ 4 ].pdf"}, "s[ 4 ]", "pdf", "s[004].pdf", "s[004]"},
+        {"negative is text", {"n[-1].pdf"}, "n[-1]", "pdf", "n『-1』.pdf", "n『-1』"},
+        {"four digits", {"m[999].pdf"}, "m[999]", "pdf", "m[1000].pdf", "m[1000]"},
+        {"empty type, no dot", {"plain"}, "plain", "", "plain[001]", "plain[001]"},
+        {"a folder in the way", {}, "folder", "pdf", "folder[001].pdf", "folder[001]"},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir d;
+        for (const char* p : c.present) {
+            QFile f(d.filePath(QString::fromUtf8(p)));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        }
+        if (QByteArray(c.what) == "a folder in the way")
+            QDir(d.path()).mkdir(QStringLiteral("folder.pdf"));
+        QString shown;
+        const QString got = dh::重命名保存路径(d.path(), QString::fromUtf8(c.name), QString::fromUtf8(c.type),
+                                            SameNamePolicy::Rename, &shown);
+        EXPECT_EQ(got, d.path() + QLatin1Char('/') + QString::fromUtf8(c.expectedFile)) << c.what;
+        EXPECT_EQ(shown, QString::fromUtf8(c.expectedName)) << c.what;
+    }
+}
+
+TEST_F(Naming, OnlyOverwriteReturnsAnExistingPathUnchanged)
+{
+    touch(QStringLiteral("报告.pdf"));
+    QString shown;
+    EXPECT_EQ(dh::重命名保存路径(dir() + QLatin1Char('/'), QStringLiteral("报告"), QStringLiteral("pdf"),
+                               SameNamePolicy::Overwrite, &shown),
+              path(QStringLiteral("报告.pdf")));
+    EXPECT_EQ(shown, QStringLiteral("报告"));
+    // Skip decides earlier (确定是需要下载); a path asked for under it is numbered.
+    EXPECT_EQ(dh::重命名保存路径(dir(), QStringLiteral("报告"), QStringLiteral("pdf"), SameNamePolicy::Skip, &shown),
+              path(QStringLiteral("报告[001].pdf")));
+    EXPECT_EQ(shown, QStringLiteral("报告[001]"));
+}
+
+TEST_F(Naming, MakeUniquePath)
+{
+    const struct {
+        const char* what;
+        std::initializer_list<const char*> present;
+        const char* input;
+        const char* expected;
+    } cases[] = {
+        {"free", {}, "x.caj", "x.caj"},
+        {"taken", {"x.caj"}, "x.caj", "x[0001].caj"},
+        {"taken twice", {"x.caj", "x[0001].caj"}, "x.caj", "x[0002].caj"},
+        {"counter dropped, base free", {"x[0005].caj"}, "x[0005].caj", "x.caj"},
+        {"counter dropped, base taken", {"x[0005].caj", "x.caj"}, "x[0005].caj", "x[0001].caj"},
+        {"brackets elsewhere stay", {"a[1]b.htm"}, "a[1]b.htm", "a[1]b[0001].htm"},
+        {"non-number stays", {"a[x].htm"}, "a[x].htm", "a[x][0001].htm"},
+        {"no extension", {"noext"}, "noext", "noext[0001]"},
+        {"hidden file counts", {".hidden.htm"}, ".hidden.htm", ".hidden[0001].htm"},
+        {"three-digit counter also dropped", {"r[001].htm"}, "r[001].htm", "r.htm"},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir d;
+        for (const char* p : c.present) {
+            QFile f(d.filePath(QString::fromUtf8(p)));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        }
+        EXPECT_EQ(dh::MakeUniquePath(d.filePath(QString::fromUtf8(c.input))), d.filePath(QString::fromUtf8(c.expected)))
+            << c.what;
+    }
+}
+
+TEST_F(Naming, MakeUniquePathCutsLongNamesAndCountsEveryEntry)
+{
+    const QString longBase = QString(120, QLatin1Char('a'));
+    touch(longBase + QStringLiteral(".htm"));
+    EXPECT_EQ(dh::MakeUniquePath(path(longBase + QStringLiteral(".htm"))),
+              path(longBase.left(100) + QStringLiteral(".htm")));
+    // A folder or a dangling link of the name is just as much in the way.
+    QDir(dir()).mkdir(QStringLiteral("d.htm"));
+    EXPECT_EQ(dh::MakeUniquePath(path(QStringLiteral("d.htm"))), path(QStringLiteral("d[0001].htm")));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("nowhere")), path(QStringLiteral("l.htm"))));
+    EXPECT_EQ(dh::MakeUniquePath(path(QStringLiteral("l.htm"))), path(QStringLiteral("l[0001].htm")));
+    // The extra predicate (a dry run's planned names) counts too.
+    EXPECT_EQ(dh::MakeUniquePath(path(QStringLiteral("free.htm")),
+                                 [&](const QString& p) { return p == path(QStringLiteral("free.htm")); }),
+              path(QStringLiteral("free[0001].htm")));
+    // A name without any folder part is returned as it is.
+    EXPECT_EQ(dh::MakeUniquePath(QStringLiteral("bare.htm")), QStringLiteral("bare.htm"));
+    // A surrogate pair at the cut is not split.
+    const QString emoji = QString(99, QLatin1Char('e')) + QString::fromUtf8("\xF0\x9F\x98\x80") + QStringLiteral("zz");
+    touch(emoji + QStringLiteral(".htm"));
+    EXPECT_EQ(dh::MakeUniquePath(path(emoji + QStringLiteral(".htm"))),
+              path(QString(99, QLatin1Char('e')) + QStringLiteral(".htm")));
+}
+
+TEST(SplitNameAndExtension, Rules)
+{
+    const struct {
+        const char* input;
+        const char* base;
+        const char* ext;
+    } cases[] = {
+        {"/d/d/report.pdf", "report", "pdf"},
+        {"a.b.c", "a.b", "c"},
+        {"file.extension", "file.extension", ""},
+        {"file.abcdef", "file", "abcdef"},   // six characters still count
+        {"file.abcdefg", "file.abcdefg", ""},  // seven do not
+        {"name.", "name", ""},
+        {"noext", "noext", ""},
+        {"  /x/ spaced . pdf  ", "spaced", "pdf"},
+        {"/dir.with.dots/file", "file", ""},
+        {"", "", ""},
+    };
+    for (const auto& c : cases) {
+        QString base = QStringLiteral("unset");
+        EXPECT_EQ(dh::SplitNameAndExtension(QString::fromUtf8(c.input), &base), QString::fromUtf8(c.ext)) << c.input;
+        EXPECT_EQ(base, QString::fromUtf8(c.base)) << c.input;
+    }
+}
+
+} // namespace
