@@ -10,6 +10,13 @@ DemoService::DemoService(DemoOptions options)
     : m_server(std::make_unique<httplib::Server>()), m_state(std::make_unique<DemoState>())
 {
     m_state->options = std::move(options);
+    // httplib's default adds SO_REUSEPORT, which lets a second service bind a
+    // port that is already serving and split the traffic with it. Only
+    // SO_REUSEADDR (quick restarts) is wanted.
+    m_server->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const void*>(&yes), sizeof(yes));
+    });
     registerSearchRoutes(*m_server, *m_state);
     registerDocumentRoutes(*m_server, *m_state);
     registerTransferRoutes(*m_server, *m_state);

@@ -1,0 +1,133 @@
+// The update file, the browser test pages and the stand-alone program.
+
+#include "DemoTestUtil.h"
+#include "TestEnv.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QStringDecoder>
+
+using namespace dh::demo;
+using namespace dh::demo::test;
+
+namespace {
+
+// The stand-alone program sits at the top of the build tree, one level above
+// the test programs.
+QString serviceProgram()
+{
+    QString dir = dh::test::binaryDir();
+    if (dir.isEmpty())
+        dir = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
+    return dir + QStringLiteral("/docharvest-demo-service");
+}
+
+} // namespace
+
+class DemoService_ : public DemoFixture {};
+
+TEST_F(DemoService_, NewverTextIsServedUnderTheProgramName)
+{
+    DemoOptions o;
+    o.versionText = QStringLiteral("1.2.902");
+    startService(o);
+    for (const char* path : {"/DocHarvest/newver.txt", "/docharvest/newver.txt"}) {
+        auto res = client->Get(path);
+        ASSERT_TRUE(res) << path;
+        EXPECT_EQ(res->status, 200);
+        EXPECT_EQ(res->body, "1.2.902");
+        EXPECT_EQ(res->get_header_value("Content-Type").rfind("text/plain", 0), 0u);
+    }
+    getBody("/OtherTool/newver.txt", 404);
+    getBody("/newver.txt", 404);
+    // The text is read on every request and sent exactly as configured.
+    {
+        std::lock_guard lock(service->state().mutex);
+        service->state().options.versionText = QStringLiteral(" 1.3.0 ");
+    }
+    EXPECT_EQ(getBody("/DocHarvest/newver.txt"), QByteArray(" 1.3.0 "));
+}
+
+TEST_F(DemoService_, GbkPagesCarryTheirCharsetInHeaderOrMeta)
+{
+    startService();
+    const QString expected = QStringLiteral("中文内容：文档搜索与下载");
+    const struct {
+        const char* path;
+        const char* contentType;
+        const char* meta;
+    } cases[] = {
+        {"/gbk", "text/html; charset=GBK", nullptr},
+        {"/gbk-meta", "text/html", "<meta charset=\"gbk\">"},
+        {"/gbk-meta-equiv", "text/html", "charset=gb2312"},
+    };
+    for (const auto& c : cases) {
+        auto res = client->Get(c.path);
+        ASSERT_TRUE(res) << c.path;
+        EXPECT_EQ(res->get_header_value("Content-Type"), c.contentType) << c.path;
+        const QByteArray body = QByteArray::fromStdString(res->body);
+        QStringDecoder gbk("GBK");
+        const QString text = gbk.decode(body);
+        EXPECT_FALSE(gbk.hasError()) << c.path;
+        EXPECT_EQ(viewPage(text.toUtf8()).textOfId(QStringLiteral("text")), expected) << c.path;
+        // Really GBK: the UTF-8 spelling is not in the bytes.
+        EXPECT_FALSE(body.contains(expected.toUtf8())) << c.path;
+        if (c.meta) {
+            EXPECT_TRUE(body.contains(c.meta)) << c.path;
+        } else {
+            EXPECT_FALSE(body.contains("charset")) << c.path;
+        }
+    }
+}
+
+TEST_F(DemoService_, ScriptTestPagesAreServed)
+{
+    startService();
+    const QByteArray popup = getBody("/popup");
+    for (const char* s : {"target=\"_blank\"", "window.open('/login')", "window.open('about:blank')", "alert(", "window.close()"})
+        EXPECT_TRUE(popup.contains(s)) << s;
+    const QByteArray alert = getBody("/alert");
+    EXPECT_TRUE(alert.contains("<script>alert("));
+    EXPECT_EQ(viewPage(alert).textOfId(QStringLiteral("after-alert")), QStringLiteral("页面已加载"));
+}
+
+TEST(DemoServiceProgram, PrintsItsBaseUrlAndServesUntilKilled)
+{
+    const QString exe = serviceProgram();
+    QProcess proc;
+    proc.start(exe, {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--pages"), QStringLiteral("2"),
+                     QStringLiteral("--newver"), QStringLiteral("9.9.9")});
+    ASSERT_TRUE(proc.waitForStarted(5000)) << exe.toStdString();
+    ASSERT_TRUE(proc.waitForReadyRead(5000));
+    const QString line = QString::fromUtf8(proc.readLine()).trimmed();
+    ASSERT_TRUE(line.startsWith(QStringLiteral("http://127.0.0.1:"))) << line.toStdString();
+    const int port = line.mid(line.lastIndexOf(QLatin1Char(':')) + 1).toInt();
+    ASSERT_GT(port, 0);
+
+    httplib::Client c("127.0.0.1", port);
+    c.set_url_encode(false);
+    auto p2 = c.Get("/p?w=x+filetype%3Apdf&pn=2");
+    ASSERT_TRUE(p2);
+    const PageView page = viewPage(QByteArray::fromStdString(p2->body));
+    EXPECT_EQ(page.results.size(), 10);
+    EXPECT_TRUE(nextHref(page).isEmpty());  // --pages 2: page 2 is the last
+    auto ver = c.Get("/DocHarvest/newver.txt");
+    ASSERT_TRUE(ver);
+    EXPECT_EQ(ver->body, "9.9.9");
+
+    EXPECT_EQ(proc.state(), QProcess::Running);
+    proc.kill();
+    proc.waitForFinished(5000);
+}
+
+TEST(DemoServiceProgram, RefusesAPortInUse)
+{
+    DemoService first;
+    ASSERT_TRUE(first.start());
+    QProcess proc;
+    proc.start(serviceProgram(),
+               {QStringLiteral("--port"), QString::number(first.port())});
+    ASSERT_TRUE(proc.waitForFinished(5000));
+    EXPECT_EQ(proc.exitCode(), 1);
+    EXPECT_TRUE(proc.readAllStandardError().contains("cannot listen"));
+}
