@@ -143,6 +143,10 @@ void registerTransferRoutes(httplib::Server& server, DemoState& state)
     server.Get(R"(/t/file/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
         const std::uint64_t size = sizeParam(req, 1);
         const std::string type = req.has_param("type") ? req.get_param_value("type") : "application/octet-stream";
+        if (size == 0) {
+            res.set_content("", type);
+            return;
+        }
         res.set_content_provider(size, type, [](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
             return writeBody(sink, offset, std::min<std::uint64_t>(length, kBlock));
         });
@@ -161,11 +165,12 @@ void registerTransferRoutes(httplib::Server& server, DemoState& state)
 
     server.Get(R"(/t/close/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
         const std::uint64_t size = sizeParam(req, 1);
+        // The server would keep such a connection open after sink.done(), and
+        // the client could not see the end of the body; a false return closes it.
+        res.set_header("Connection", "close");
         res.set_content_provider("application/octet-stream", [size](std::size_t offset, httplib::DataSink& sink) {
-            if (offset >= size) {
-                sink.done();
-                return true;
-            }
+            if (offset >= size)
+                return false;  // ends the response by closing the connection
             return writeBody(sink, offset, std::min<std::uint64_t>(size - offset, 64 * 1024));
         });
     });

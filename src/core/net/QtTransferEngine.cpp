@@ -194,8 +194,7 @@ bool QtTransferRequest::takeHeaders()
         return true;
     const int status = statusAttr.toInt();
     // A redirect that QtNetwork is about to follow is not the response.
-    if (status >= 300 && status < 400 && !m_reply->isFinished()
-        && m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid())
+    if (status >= 300 && status < 400 && !m_reply->isFinished() && m_reply->hasRawHeader("Location"))
         return true;
     const bool http2 = m_reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
     QString statusLine = QStringLiteral("%1 %2").arg(http2 ? QStringLiteral("HTTP/2") : QStringLiteral("HTTP/1.1")).arg(status);

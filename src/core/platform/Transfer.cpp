@@ -1,8 +1,11 @@
 #include "platform/Transfer.h"
 
-#include <QCoroSignal>
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
+
+#include <coroutine>
+#include <memory>
 
 namespace dh {
 
@@ -87,8 +90,70 @@ QString TransferRequest::getHeader() const
     return block;
 }
 
+namespace {
+
+// Awaits the next changed() of a request, a timeout, or the request's end of
+// life. QCoro 0.8's signal awaiter resumes through a queued call that still
+// runs after it has been disconnected, so a signal emitted twice before the
+// first delivery resumes a finished wait; this one ignores late deliveries.
+class ChangeAwaiter {
+public:
+    ChangeAwaiter(TransferRequest* request, std::chrono::milliseconds timeout)
+        : m_request(request), m_timeout(timeout)
+    {
+    }
+
+    bool await_ready() const noexcept { return m_request.isNull(); }
+
+    void await_suspend(std::coroutine_handle<> handle)
+    {
+        auto state = std::make_shared<State>();
+        m_state = state;
+        state->handle = handle;
+        // The timer is also the context of the connections, so that they
+        // outlive a request deleted during the wait.
+        auto* timer = new QTimer;
+        timer->setSingleShot(true);
+        state->timer = timer;
+        auto wake = [state](bool timedOut) {
+            if (state->fired)
+                return;
+            state->fired = true;
+            state->timedOut = timedOut;
+            for (const auto& c : state->connections)
+                QObject::disconnect(c);
+            state->timer->stop();
+            state->timer->deleteLater();
+            state->handle.resume();
+        };
+        state->connections << QObject::connect(m_request, &TransferRequest::changed, timer,
+                                               [wake] { wake(false); }, Qt::QueuedConnection);
+        state->connections << QObject::connect(m_request, &QObject::destroyed, timer,
+                                               [wake] { wake(false); }, Qt::QueuedConnection);
+        state->connections << QObject::connect(timer, &QTimer::timeout, timer, [wake] { wake(true); });
+        if (m_timeout.count() >= 0)
+            timer->start(m_timeout);
+    }
+
+    bool await_resume() const { return !m_state || !m_state->timedOut; }
+
+private:
+    struct State {
+        std::coroutine_handle<> handle;
+        bool fired = false;
+        bool timedOut = false;
+        QTimer* timer = nullptr;
+        QList<QMetaObject::Connection> connections;
+    };
+    QPointer<TransferRequest> m_request;
+    std::chrono::milliseconds m_timeout;
+    std::shared_ptr<State> m_state;
+};
+
+} // namespace
+
 template<typename Done>
-QCoro::Task<void> TransferRequest::waitUntil(Done done, std::chrono::milliseconds timeout)
+QCoro::Task<bool> TransferRequest::waitUntil(Done done, std::chrono::milliseconds timeout)
 {
     QElapsedTimer clock;
     clock.start();
@@ -100,29 +165,30 @@ QCoro::Task<void> TransferRequest::waitUntil(Done done, std::chrono::millisecond
             if (left.count() <= 0)
                 break;
         }
-        // A deleted request never signals again: qCoro returns at once for a
-        // null object, and the loop ends on the guard.
-        const auto signalled = co_await qCoro(this, &TransferRequest::changed, left);
-        if (!signalled.has_value())
+        if (!co_await ChangeAwaiter(this, left))
             break;
     }
+    co_return !self.isNull();
 }
 
 QCoro::Task<bool> TransferRequest::waitForHeaders(std::chrono::milliseconds timeout)
 {
-    co_await waitUntil([this] { return m_hasHeaders || m_finished; }, timeout);
+    if (!co_await waitUntil([this] { return m_hasHeaders || m_finished; }, timeout))
+        co_return false;
     co_return m_hasHeaders;
 }
 
 QCoro::Task<bool> TransferRequest::waitForFinished(std::chrono::milliseconds timeout)
 {
-    co_await waitUntil([this] { return m_finished; }, timeout);
+    if (!co_await waitUntil([this] { return m_finished; }, timeout))
+        co_return true;  // a deleted request has ended
     co_return m_finished;
 }
 
 QCoro::Task<bool> TransferRequest::waitForData(std::chrono::milliseconds timeout)
 {
-    co_await waitUntil([this] { return m_finished || bytesWaiting() > 0; }, timeout);
+    if (!co_await waitUntil([this] { return m_finished || bytesWaiting() > 0; }, timeout))
+        co_return false;
     co_return bytesWaiting() > 0;
 }
 

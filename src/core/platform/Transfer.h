@@ -190,8 +190,9 @@ public:
     QCoro::Task<bool> waitForData(std::chrono::milliseconds timeout = std::chrono::milliseconds{-1});
 
 private:
+    // False when the request was deleted during the wait.
     template<typename Done>
-    QCoro::Task<void> waitUntil(Done done, std::chrono::milliseconds timeout);
+    QCoro::Task<bool> waitUntil(Done done, std::chrono::milliseconds timeout);
 
 public:
 
