@@ -93,28 +93,44 @@ QCoro::Task<void> SearchEngine::askSaveLocation()
 
 // ---------------------------------------------------------------- commands
 
+namespace {
+// Fire-and-forget starters: each run keeps the engine alive until it ends.
+QCoro::Task<void> runCommand1(std::shared_ptr<SearchEngine> self, QString text)
+{
+    co_await self->Command1Task(std::move(text));
+}
+QCoro::Task<void> runCommand4(std::shared_ptr<SearchEngine> self)
+{
+    co_await self->Command4Task();
+}
+QCoro::Task<void> runCommand9(std::shared_ptr<SearchEngine> self)
+{
+    co_await self->Command9Task();
+}
+QCoro::Task<void> runHandOver(std::shared_ptr<SearchEngine> self, HandOverRule rule)
+{
+    co_await self->HandOverLinks(rule);
+}
+} // namespace
+
 void SearchEngine::Command1_Click(const QString& keywordText)
 {
-    [](std::shared_ptr<SearchEngine> self, QString text) -> QCoro::Task<void> {
-        co_await self->Command1Task(std::move(text));
-    }(shared_from_this(), keywordText);
+    runCommand1(shared_from_this(), keywordText);
 }
 
 void SearchEngine::Command4_Click()
 {
-    [](std::shared_ptr<SearchEngine> self) -> QCoro::Task<void> { co_await self->Command4Task(); }(shared_from_this());
+    runCommand4(shared_from_this());
 }
 
 void SearchEngine::Command9_Click()
 {
-    [](std::shared_ptr<SearchEngine> self) -> QCoro::Task<void> { co_await self->Command9Task(); }(shared_from_this());
+    runCommand9(shared_from_this());
 }
 
 void SearchEngine::HandOver(HandOverRule rule)
 {
-    [](std::shared_ptr<SearchEngine> self, HandOverRule r) -> QCoro::Task<void> {
-        co_await self->HandOverLinks(r);
-    }(shared_from_this(), rule);
+    runHandOver(shared_from_this(), rule);
 }
 
 void SearchEngine::AutoTick()
@@ -162,11 +178,11 @@ QCoro::Task<void> SearchEngine::Command1Task(QString keywordText)
         co_await askSaveLocation();
 
     const QStringList lines = SplitKeywordLines(keywordText);
-    for (const QString& raw : lines) {
+    for (qsizetype li = 0; li < lines.size(); ++li) {
         co_await letEventsRun();
         if (StopBatch || CaptchaHit)
             break;
-        const QString line = TrimSpaces(raw);
+        const QString line = TrimSpaces(lines.at(li));
         if (line.isEmpty())
             continue;
         const bool whole = wholeKeywords;
@@ -208,10 +224,12 @@ QCoro::Task<void> SearchEngine::打开搜索网页(QString address)
         co_return;
     Navigating = true;
     m_browser->Navigate(address);
+    // Named, not written inline: g++ 12 destroys lambda temporaries inside a
+    // co_await expression twice.
     QPointer<Browser> b = m_browser;
-    co_await waitUntil(
-        *m_browser, timings().pageLoadWait, [this, b] { return b && !b->Busy() && !Navigating; },
-        [this] { return StopBatch; });
+    std::function<bool()> loaded = [this, b] { return b && !b->Busy() && !Navigating; };
+    std::function<bool()> stop = [this] { return StopBatch; };
+    co_await waitUntil(*m_browser, timings().pageLoadWait, std::move(loaded), std::move(stop));
 }
 
 // ---------------------------------------------------------------- add all
@@ -239,7 +257,8 @@ QCoro::Task<void> SearchEngine::Command4Task()
         co_await letEventsRun();
         if (StopAddAll || CaptchaHit || (batchRunning() && StopBatch))
             break;
-        if (!co_await 下一页())
+        const bool followed = co_await 下一页();
+        if (!followed)
             break;
         co_await ExtractCurrentPage(extractionFolder());
         co_await letEventsRun();
@@ -305,10 +324,11 @@ QCoro::Task<bool> SearchEngine::下一页()
 
     Element next;
     const ElementCollection pager = doc->getElementsByClassName(QStringLiteral("next"));
-    for (const Element& e : pager) {
+    for (int i = 0; i < pager.length(); ++i) {
         co_await letEventsRun();
         if (StopAddAll || CaptchaHit || (batchRunning() && StopBatch))
             co_return false;
+        const Element e = pager.item(i);
         if (IsNextPageText(e.innerText())) {
             next = e;
             break;
@@ -328,9 +348,9 @@ QCoro::Task<bool> SearchEngine::下一页()
     // a moment later, so "not busy" alone would end the wait too early.
     if (m_browser) {
         QPointer<Browser> b = m_browser;
-        co_await waitUntil(
-            *m_browser, timings().nextPageWait, [this, b] { return b && !b->Busy() && !Navigating; },
-            [this] { return pagingStopped(); });
+        std::function<bool()> loaded = [this, b] { return b && !b->Busy() && !Navigating; };
+        std::function<bool()> stop = [this] { return pagingStopped(); };
+        co_await waitUntil(*m_browser, timings().nextPageWait, std::move(loaded), std::move(stop));
     }
 
     // The rate-limit pause, re-reading the delay box on every pass.
