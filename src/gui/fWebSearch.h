@@ -1,39 +1,93 @@
 #pragma once
+#include <QCoroTask>
 #include <QMainWindow>
 
+#include <memory>
+
+class QAction;
+class QCheckBox;
 class QComboBox;
+class QFrame;
+class QLabel;
+class QMenu;
 class QPlainTextEdit;
-class QTimer;
+class QPushButton;
 class QSplitter;
+class QTimer;
+class QTreeView;
 class QVBoxLayout;
 
 namespace dh {
 
+class SearchEngine;
+class WebEngineBrowser;
+
 // The search window: query panel, collected links and the embedded browser.
+// The work itself (batch, extraction, paging, hand-over) is done by the
+// SearchEngine; the window mirrors its controls into the engine and shows
+// what the engine announces.
 class fWebSearch : public QMainWindow {
     Q_OBJECT
 public:
     explicit fWebSearch(QWidget* parent = nullptr);
     ~fWebSearch() override;
 
-    // Window flags (true = set).
-    bool Navigating = false;
-    bool StopBatch = true;
-    bool StopAddAll = true;
-    bool StopAnalysis = true;
-    bool CaptchaHit = false;
+    SearchEngine* engine() const { return m_engine.get(); }
+    WebEngineBrowser* WebBrowser1 = nullptr;
 
-    QPlainTextEdit* Text1 = nullptr;  // keyword groups, one per line
-    QComboBox* Combo1 = nullptr;      // rate-limit delay, entries "0" to "120"
-    QTimer* Timer1 = nullptr;         // automatic hand-over tick
+    // Query panel ("自动提取文档链接").
+    QPlainTextEdit* Text1 = nullptr;   // keyword groups, one per line
+    QCheckBox* Check3 = nullptr;       // "pdf"
+    QCheckBox* Check8 = nullptr;       // "doc"
+    QCheckBox* Check9 = nullptr;       // "ppt"
+    QCheckBox* Check10 = nullptr;      // "xls"
+    QCheckBox* Check6 = nullptr;       // "每一组关键词作为完整关键词搜索"
+    QComboBox* Combo1 = nullptr;       // rate-limit delay, entries "0" to "120"
+    QPushButton* Command1 = nullptr;   // "开始批量搜索提取" / "停止批量搜索"
+    QPlainTextEdit* Text2 = nullptr;   // finished searches
+
+    // Links list panel.
+    QTreeView* ListView1 = nullptr;    // collected links
+    QLabel* Label1 = nullptr;          // row count
+    QCheckBox* Check1 = nullptr;       // "删除标题中的空格"
+    QCheckBox* Check2 = nullptr;       // "不添加文件类型不明的链接"
+    QCheckBox* Check7 = nullptr;       // "自动分析未分析项"
+    QPushButton* Command9 = nullptr;   // "加入本页到列表"
+    QPushButton* Command4 = nullptr;   // "加入全部到列表" / "停止加入全部"
+    QPushButton* Command2 = nullptr;   // "分析下载"
+
+    // Progress panel of the hand-over.
+    QFrame* PicPanPrograss = nullptr;
+    QLabel* Label11 = nullptr;
+    QPushButton* Command5 = nullptr;   // "停止"
+
+    // The pop-up menu "加入" of "分析下载" (not in the menu bar).
+    QMenu* menu加入 = nullptr;
+    QAction* menu分析未分析项 = nullptr;
+    QAction* menu加入分析失败项 = nullptr;
+    QAction* menu选中加入 = nullptr;
+    QAction* menu全部加入 = nullptr;
+
+    QTimer* Timer1 = nullptr;          // automatic hand-over tick
+
+    // The command handlers, callable from tests as a click would.
+    void Command1_Click();
+    void Command2_Click();
+    void Command4_Click();
+    void Command9_Click();
+    QCoro::Task<void> Check7_Click();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
     void Form_Load();
-    void buildQueryPanel(QVBoxLayout* into);
+    QWidget* buildQueryPanel(QWidget* parent);
+    QWidget* buildListPanel(QWidget* parent);
+    void wireEngine();
+    void showButtons();
 
+    std::shared_ptr<SearchEngine> m_engine;
     QSplitter* m_split = nullptr;
 };
 

@@ -1,0 +1,44 @@
+#pragma once
+#include <QCoroTask>
+#include <QDialog>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+
+namespace dh {
+
+// The save-location dialog: folder box with history, folder browser, and the
+// naming choice. Its result goes into the process-wide SaveFolder,
+// UseUrlFileName and SaveDialogCancelled.
+class fSeleFileSavePath : public QDialog {
+    Q_OBJECT
+public:
+    explicit fSeleFileSavePath(QWidget* parent = nullptr);
+    ~fSeleFileSavePath() override;
+
+    QComboBox* Combo1 = nullptr;       // the folder, editable, with its history
+    QPushButton* Command1 = nullptr;   // "..."
+    QRadioButton* Option1 = nullptr;   // "原文件名"
+    QRadioButton* Option2 = nullptr;   // "文章标题名称"
+    QPushButton* Command2 = nullptr;   // "确定"
+    QPushButton* Command3 = nullptr;   // "取消"
+    QLabel* Label3 = nullptr;          // "保存文件名为："
+
+    // Shows the dialog modally (over parent) without a nested event loop and
+    // resumes when it has closed. The dialog deletes itself.
+    static QCoro::Task<void> ask(QWidget* parent);
+
+private:
+    void Form_Load();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+};
+
+// The folder history on a combo box (the copy dialog uses them too).
+void LoadFolderHistory(QComboBox* combo, const QString& file);
+void SaveFolderHistory(QComboBox* combo, const QString& file);
+
+} // namespace dh
