@@ -34,6 +34,16 @@ QString isolateEnvironment()
         set("XDG_RUNTIME_DIR", "runtime");
         QFile::setPermissions(base + QStringLiteral("/runtime"),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // Windows render offscreen; Chromium runs without its sandbox (root) and
+        // without background traffic to the internet.
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+        setenv("QTWEBENGINE_CHROMIUM_FLAGS",
+               "--disable-gpu --no-sandbox --disable-background-networking --disable-component-update "
+               "--disable-sync",
+               0);
+        setenv("DH_BINARY_DIR", DH_TEST_BINARY_DIR, 0);
+        setenv("DH_SOURCE_DIR", DH_TEST_SOURCE_DIR, 0);
         // No proxy from the surroundings leaks into the tests.
         for (const char* v : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
             unsetenv(v);
