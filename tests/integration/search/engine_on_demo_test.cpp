@@ -1,0 +1,271 @@
+#include "SearchFixture.h"
+
+#include <QCoroTimer>
+#include <QTimer>
+
+using namespace dh;
+using namespace dh::test;
+
+namespace {
+
+demo::DemoOptions unlimited()
+{
+    demo::DemoOptions o;
+    o.rateLimitPages = -1;
+    return o;
+}
+
+TEST_F(SearchFixture, BatchRunsGroupsAndTypesInOrderAndCollectsEveryPage)
+{
+    start(unlimited());
+    engine->typeTicked = {true, true, false, false};
+    batch(QStringLiteral("教程\r\n\r\n   \r\n手册\r\n"));
+
+    std::vector<std::pair<QString, QString>> order;
+    for (const auto& q : queries)
+        order.emplace_back(q.keywords, q.type);
+    const std::vector<std::pair<QString, QString>> want{
+        {"教程", "pdf"}, {"教程", "doc"}, {"手册", "pdf"}, {"手册", "doc"}};
+    EXPECT_EQ(order, want);
+    EXPECT_EQ(engine->doneLog(), QStringLiteral("教程(pdf) 教程(doc) 手册(pdf) 手册(doc) "));
+    ASSERT_EQ(queries.size(), 4u);
+    EXPECT_EQ(queries[0].url, base + QStringLiteral("/p?w=%E6%95%99%E7%A8%8B+filetype%3Apdf"));
+
+    QSet<QString> want_urls;
+    for (const auto& [k, t] : want)
+        want_urls += expectedUrls(k, t);
+    EXPECT_EQ(listedUrls(), want_urls);
+    EXPECT_EQ(engine->links()->size(), want_urls.size());
+
+    // The batch ends on the home page, idle.
+    ASSERT_FALSE(completed.isEmpty());
+    EXPECT_EQ(completed.last(), SearchHomeAddress(base));
+    EXPECT_TRUE(engine->StopBatch);
+    EXPECT_TRUE(engine->StopAddAll);
+    EXPECT_FALSE(engine->CaptchaHit);
+    EXPECT_EQ(engine->command1().caption, QStringLiteral("开始批量搜索提取"));
+    EXPECT_TRUE(engine->command1().enabled);
+    EXPECT_FALSE(engine->command1().red);
+    EXPECT_EQ(engine->command4().caption, QStringLiteral("加入全部到列表"));
+}
+
+TEST_F(SearchFixture, TitlesAreCleanedRefererIsTheResultPageAndExcludedLinksStayOut)
+{
+    auto o = unlimited();
+    o.pagesPerQuery = 2;
+    start(o);
+    engine->typeTicked = {true, false, false, false};
+    batch(QStringLiteral("教程"));
+
+    demo::SearchQuery q;
+    q.home = false;
+    q.keywords = QStringLiteral("教程");
+    q.type = QStringLiteral("pdf");
+    const QString page1 = base + QStringLiteral("/p?w=%E6%95%99%E7%A8%8B+filetype%3Apdf");
+    for (int p = 1; p <= 2; ++p) {
+        q.page = p;
+        for (const demo::DemoResult& r : demo::resultsFor(q, base, service->state().options)) {
+            const LinkItem* it = linkFor(r.absoluteUrl);
+            using S = demo::ResultSlot;
+            switch (r.slot) {
+            case S::BaiduSuffix:
+            case S::SiteSuffix:
+            case S::UnknownType:
+                EXPECT_EQ(it, nullptr) << qPrintable(r.titleText);
+                break;
+            case S::TypePrefix:
+                ASSERT_NE(it, nullptr);
+                EXPECT_FALSE(it->Title.contains(QStringLiteral("【"))) << qPrintable(it->Title);
+                EXPECT_EQ(it->Title, r.titleText.mid(5).remove(QLatin1Char(0x20)));
+                break;
+            case S::Ellipsis:
+                ASSERT_NE(it, nullptr);
+                EXPECT_EQ(it->Title, QString(r.titleText).remove(QStringLiteral("...")).remove(QLatin1Char(0x20)));
+                EXPECT_TRUE(it->Title.contains(QLatin1Char('&')));
+                break;
+            case S::UpperCaseExt:
+                ASSERT_NE(it, nullptr);
+                EXPECT_EQ(it->FileType, QStringLiteral("pdf"));
+                EXPECT_TRUE(it->Title.endsWith(QStringLiteral("-百度文库网")));
+                break;
+            case S::ProtectedOrDuplicate:
+                if (p == 1) {
+                    ASSERT_NE(it, nullptr);
+                } else {
+                    // The first link of page 1 again: listed once, from page 1.
+                    ASSERT_NE(it, nullptr);
+                    EXPECT_EQ(it->Referer, page1);
+                }
+                break;
+            case S::DotsOrSpaces:
+                if (p == 1)
+                    EXPECT_EQ(it, nullptr);
+                else
+                    EXPECT_EQ(it->Title, QStringLiteral("教程全集") + QString::number(r.absoluteUrl.section('-', -1).section('.', 0, 0).toInt()));
+                break;
+            default:
+                ASSERT_NE(it, nullptr);
+                EXPECT_FALSE(it->Title.contains(QLatin1Char(' ')));
+                EXPECT_EQ(it->Referer, p == 1 ? page1 : page1 + QStringLiteral("&pn=2"));
+                EXPECT_EQ(it->FileType, QStringLiteral("pdf"));
+                EXPECT_EQ(it->Status, QString());
+                EXPECT_EQ(it->Folder, QString());
+            }
+        }
+    }
+}
+
+TEST_F(SearchFixture, DelayIsAppliedBetweenPagesNotBeforeTheFirst)
+{
+    auto o = unlimited();
+    o.pagesPerQuery = 4;
+    start(o);
+    engine->typeTicked = {true, false, false, false};
+    engine->delaySeconds = 3;  // 3 x 50 ms
+    batch(QStringLiteral("教程"));
+
+    std::vector<qint64> pageTimes;
+    for (int i = 0; i < completed.size(); ++i) {
+        if (completed[i].contains(QStringLiteral("filetype%3Apdf")))
+            pageTimes.push_back(completedAt[size_t(i)]);
+    }
+    ASSERT_EQ(pageTimes.size(), 4u);
+    // The pause follows each next-page click: page 2 comes straight after
+    // page 1, every later page after at least the delay.
+    for (size_t i = 2; i < pageTimes.size(); ++i)
+        EXPECT_GE(pageTimes[i] - pageTimes[i - 1], 150) << i;
+    EXPECT_EQ(listedUrls(), expectedUrls(QStringLiteral("教程"), QStringLiteral("pdf")));
+    EXPECT_EQ(engine->links()->size(), 24);
+}
+
+TEST_F(SearchFixture, VerificationPageEndsAddAllAndBatchWithoutMessage)
+{
+    auto o = unlimited();
+    o.pagesPerQuery = 6;
+    o.rateLimitPages = 3;
+    o.rateLimitWindowSeconds = 60;
+    start(o);
+    engine->typeTicked = {true, true, false, false};
+    batch(QStringLiteral("教程\n手册"));
+
+    EXPECT_TRUE(engine->CaptchaHit);
+    ASSERT_EQ(queries.size(), 1u);  // the doc search and the second group never ran
+    EXPECT_EQ(engine->doneLog(), QStringLiteral("教程(pdf) "));
+    // Pages 1-3 were collected; the fourth answered with the verification page.
+    EXPECT_EQ(listedUrls(), expectedUrls(QStringLiteral("教程"), QStringLiteral("pdf"), 3));
+    ASSERT_FALSE(verificationUrls.isEmpty());
+    const QString verifyPage = queries[0].url + QStringLiteral("&pn=4");
+    EXPECT_EQ(verificationUrls.first(), verifyPage);
+    // The browser stays on it: nothing was loaded after it (no home page).
+    ASSERT_FALSE(completed.isEmpty());
+    EXPECT_EQ(completed.last(), verifyPage);
+    EXPECT_TRUE(prompter.shown.empty());
+    EXPECT_TRUE(engine->StopBatch);
+    EXPECT_TRUE(engine->StopAddAll);
+    EXPECT_EQ(engine->command1().caption, QStringLiteral("开始批量搜索提取"));
+
+    // A new add-all outside a batch clears the flag and reads the page again.
+    const int before = engine->links()->size();
+    QCoro::waitFor(engine->Command4Task());
+    EXPECT_TRUE(engine->CaptchaHit);  // still the verification page
+    EXPECT_EQ(engine->links()->size(), before);
+}
+
+TEST_F(SearchFixture, StopClickEndsTheBatchAfterThePageShown)
+{
+    auto o = unlimited();
+    o.pagesPerQuery = 6;
+    start(o);
+    engine->typeTicked = {true, true, true, true};
+    engine->delaySeconds = 2;
+    bool disabledWhileStopping = false;
+    QObject::connect(engine.get(), &SearchEngine::queryStarted, engine.get(), [this, &disabledWhileStopping] {
+        engine->Command1_Click(QString());  // the stop click, during the page load
+        disabledWhileStopping = !engine->command1().enabled && engine->batchRunning();
+    });
+    batch(QStringLiteral("教程\n手册"));
+    EXPECT_TRUE(disabledWhileStopping);
+    ASSERT_EQ(queries.size(), 1u);
+    EXPECT_EQ(engine->doneLog(), QStringLiteral("教程(pdf) "));
+    EXPECT_TRUE(engine->command1().enabled);
+    EXPECT_EQ(engine->command1().caption, QStringLiteral("开始批量搜索提取"));
+    EXPECT_LE(engine->links()->size(), 6);  // at most the one page shown
+    // The home page is asked for without waiting; it arrives a moment later.
+    ASSERT_TRUE(spinUntil([this] { return !browser->Busy() && !completed.isEmpty()
+                                          && completed.last() == SearchHomeAddress(base); }));
+}
+
+TEST_F(SearchFixture, NoTypeTickedVisitsNothingAndEndsOnTheHomePage)
+{
+    start(unlimited());
+    engine->typeTicked = {false, false, false, false};
+    batch(QStringLiteral("教程\n手册"));
+    EXPECT_TRUE(queries.empty());
+    EXPECT_EQ(engine->doneLog(), QString());
+    EXPECT_EQ(completed, QStringList{SearchHomeAddress(base)});
+}
+
+TEST_F(SearchFixture, WholeKeywordsAreQuoted)
+{
+    auto o = unlimited();
+    o.pagesPerQuery = 1;
+    start(o);
+    engine->typeTicked = {true, false, false, false};
+    engine->wholeKeywords = true;
+    batch(QStringLiteral("C 语言"));
+    ASSERT_EQ(queries.size(), 1u);
+    EXPECT_EQ(queries[0].url, base + QStringLiteral("/p?w=%22C %E8%AF%AD%E8%A8%80%22+filetype%3Apdf"));
+    EXPECT_EQ(engine->links()->size(), 6);
+    for (const LinkItem& it : engine->links()->items())
+        EXPECT_TRUE(it.Title.startsWith(QStringLiteral("C语言"))) << qPrintable(it.Title);
+}
+
+TEST_F(SearchFixture, AddAllOnTheLastPageClicksNothingAndAddThisPageRepeatsHarmlessly)
+{
+    auto o = unlimited();
+    o.pagesPerQuery = 3;
+    start(o);
+    const QString last = ComposeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("pdf"), false)
+                         + QStringLiteral("&pn=3");
+    ASSERT_TRUE(load(last));
+    const int loads = completed.size();
+    engine->CaptchaHit = true;  // an add-all outside a batch starts afresh
+    QCoro::waitFor(engine->Command4Task());
+    EXPECT_FALSE(engine->CaptchaHit);
+    EXPECT_EQ(completed.size(), loads);  // no next-page link: nothing followed
+    EXPECT_EQ(engine->links()->size(), 7);  // six kept slots and page 1's first link, new here
+    for (const LinkItem& it : engine->links()->items())
+        EXPECT_EQ(it.Referer, last);
+
+    QCoro::waitFor(engine->Command9Task());
+    EXPECT_EQ(engine->links()->size(), 7);
+}
+
+TEST_F(SearchFixture, BatchIsRefusedWhileAddAllRuns)
+{
+    auto o = unlimited();
+    o.pagesPerQuery = 3;
+    start(o);
+    ASSERT_TRUE(load(ComposeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("pdf"), false)));
+    engine->delaySeconds = 100;  // 5 s between pages: long enough to try a batch meanwhile
+    engine->Command4_Click();
+    ASSERT_TRUE(engine->addAllRunning());
+    EXPECT_EQ(engine->command4().caption, QStringLiteral("停止加入全部"));
+    EXPECT_TRUE(engine->command4().red);
+    ASSERT_TRUE(spinUntil([this] { return completed.size() >= 2; }));  // page 2 reached, now pausing
+    batch(QStringLiteral("手册"));
+    EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("正在提取网页信息，请停止以后使用该功能！")});
+    EXPECT_TRUE(queries.empty());
+
+    QElapsedTimer t;
+    t.start();
+    engine->Command4_Click();  // stop: the pause ends at once
+    EXPECT_FALSE(engine->command4().enabled);
+    ASSERT_TRUE(spinUntil([this] { return engine->command4().caption == QStringLiteral("加入全部到列表"); }));
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_TRUE(engine->command4().enabled);
+    EXPECT_EQ(engine->command4().caption, QStringLiteral("加入全部到列表"));
+    EXPECT_EQ(engine->links()->size(), 12);  // pages 1 and 2
+}
+
+} // namespace
