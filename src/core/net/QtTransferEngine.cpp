@@ -8,9 +8,11 @@
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
 #include <QNetworkRequest>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace dh {
 
@@ -317,21 +319,30 @@ void QtTransferRequest::closeFile()
 {
     if (!m_file)
         return;
-    if (auto* save = qobject_cast<QSaveFile*>(m_file.get())) {
+    if (!m_file->flush() && failure() == Failure::None)
+        setFailure(Failure::DiskWrite, TransferCodeDiskWrite,
+                   QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString()));
+    if (auto* temp = qobject_cast<QTemporaryFile*>(m_file.get())) {
+        temp->close();
         if (failure() == Failure::None) {
-            if (!save->commit())
+            // rename() replaces the placeholder in one step. No fsync: like
+            // any browser or curl, a download is not worth a disk flush, and
+            // six of them would wait on it.
+            QFile::setPermissions(temp->fileName(), m_finalPermissions);
+            std::error_code ec;
+            std::filesystem::rename(QFile::encodeName(temp->fileName()).toStdString(),
+                                    QFile::encodeName(m_finalPath).toStdString(), ec);
+            if (ec)
                 setFailure(Failure::DiskWrite, TransferCodeDiskWrite,
-                           QStringLiteral("cannot complete %1: %2").arg(save->fileName(), save->errorString()));
-        } else {
-            save->cancelWriting();
+                           QStringLiteral("cannot move the body to %1: %2")
+                               .arg(m_finalPath, QString::fromLocal8Bit(ec.message().c_str())));
+            else
+                temp->setAutoRemove(false);
         }
+        // A temporary file that was not moved is removed with its object.
     } else {
-        if (!m_file->flush() && failure() == Failure::None)
-            setFailure(Failure::DiskWrite, TransferCodeDiskWrite,
-                       QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString()));
         m_file->close();
     }
-    // Dropping a QSaveFile that was not committed removes its temporary file.
     m_file.reset();
 }
 
@@ -369,12 +380,23 @@ bool QtTransferRequest::saveBodyTo(const QString& path, SaveMode mode)
     if (m_sink == Sink::File)
         return false;
     std::unique_ptr<QFileDevice> file;
-    if (mode == SaveMode::ReplaceOnCompletion)
-        file = std::make_unique<QSaveFile>(path);
-    else
+    if (mode == SaveMode::ReplaceOnCompletion) {
+        // Hidden, beside the target, so that the final move stays on one file system.
+        const QFileInfo target(path);
+        auto temp = std::make_unique<QTemporaryFile>(target.absolutePath() + QStringLiteral("/.")
+                                                     + target.fileName() + QStringLiteral(".XXXXXX.part"));
+        if (!temp->open())
+            return false;
+        m_finalPath = target.absoluteFilePath();
+        m_finalPermissions = target.exists() ? QFile::permissions(path)
+                                             : QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                   | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+        file = std::move(temp);
+    } else {
         file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::WriteOnly | (mode == SaveMode::Direct ? QIODevice::Truncate : QIODevice::NotOpen)))
-        return false;
+        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+    }
     m_file = std::move(file);
     m_sink = Sink::File;
     if (!drain())

@@ -4,6 +4,7 @@
 #include "platform/Transfer.h"
 
 #include <QElapsedTimer>
+#include <QFileDevice>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QTimer>
@@ -11,7 +12,6 @@
 #include <map>
 #include <memory>
 
-class QFileDevice;
 class QNetworkAccessManager;
 
 namespace dh {
@@ -67,6 +67,8 @@ private:
     QPointer<QNetworkReply> m_reply;
     Sink m_sink = Sink::Hold;
     std::unique_ptr<QFileDevice> m_file;
+    QString m_finalPath;                      // ReplaceOnCompletion: where the body goes at the end
+    QFileDevice::Permissions m_finalPermissions;
     QByteArray m_buffer;
     qint64 m_consumed = 0;  // bytes taken out of the reply
     bool m_done = false;
