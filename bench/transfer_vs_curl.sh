@@ -38,13 +38,20 @@ WORK=$(mktemp -d /tmp/dh-transfer-bench-XXXXXX)
 chmod 755 "$WORK"
 SERVER_PID=""
 cleanup() {
-  [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null && wait "$SERVER_PID" 2>/dev/null
+  if [ -n "$SERVER_PID" ]; then kill "$SERVER_PID" 2>/dev/null; wait "$SERVER_PID" 2>/dev/null || true; fi
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 mkdir -p "$WORK/www" "$WORK/out" "$WORK/tmp"
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+free_port() {  # a loopback port nobody answers on
+  local p
+  for _ in $(seq 100); do
+    p=$((20000 + RANDOM % 40000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
+  done
+  return 1
+}
 PORT=$(free_port)
 MiB=$((1024 * 1024))
 
@@ -89,19 +96,20 @@ fi
 for _ in $(seq 50); do curl -s -o /dev/null "$BASE/" 2>/dev/null && break || sleep 0.1; done
 
 now() { date +%s.%N; }
+calc() { awk "BEGIN { print $1 }"; }
 clean_out() { rm -f "$WORK"/out/*; }
 
 curl_single() {
   local t0 t1; t0=$(now)
   curl -s -f -o "$WORK/out/$(basename "$BIG")" "$BIG"
-  t1=$(now); echo "$t1 - $t0" | bc -l
+  t1=$(now); calc "$t1 - $t0"
 }
 curl_parallel() {
   local args=() u t0 t1
   for u in "${PARTS[@]}"; do args+=(-o "$WORK/out/$(basename "$u")" "$u"); done
   t0=$(now)
   curl -s -f --parallel --parallel-max 6 "${args[@]}" 2>/dev/null
-  t1=$(now); echo "$t1 - $t0" | bc -l
+  t1=$(now); calc "$t1 - $t0"
 }
 layer() {  # prints the bench program's line; LAYER_ARGS="--buffer N" tries another read buffer
   # shellcheck disable=SC2086
@@ -110,7 +118,6 @@ layer() {  # prints the bench program's line; LAYER_ARGS="--buffer N" tries anot
 field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }
 median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
 
-command -v bc >/dev/null || need bc bc
 LS=(); CS=(); LP=(); CP=(); RSS=()
 for round in $(seq "$ROUNDS"); do
   clean_out; line=$(layer "$WORK/out" "$BIG"); LS+=("$(echo "$line" | field seconds)")
@@ -137,7 +144,7 @@ rss_max=$(printf '%s\n' "${RSS[@]}" | sort -g | tail -1)
 echo
 echo "server: $SERVER, rounds: $ROUNDS (medians)"
 printf 'single 512 MiB : layer %.3fs (%.0f MiB/s)  curl %.3fs (%.0f MiB/s)  layer/curl throughput %.2f\n' \
-  "$ls_m" "$(echo "512 / $ls_m" | bc -l)" "$cs_m" "$(echo "512 / $cs_m" | bc -l)" "$(echo "$cs_m / $ls_m" | bc -l)"
+  "$ls_m" "$(calc "512 / $ls_m")" "$cs_m" "$(calc "512 / $cs_m")" "$(calc "$cs_m / $ls_m")"
 printf 'six x 64 MiB   : layer %.3fs (%.0f MiB/s)  curl %.3fs (%.0f MiB/s)  layer/curl throughput %.2f\n' \
-  "$lp_m" "$(echo "384 / $lp_m" | bc -l)" "$cp_m" "$(echo "384 / $cp_m" | bc -l)" "$(echo "$cp_m / $lp_m" | bc -l)"
+  "$lp_m" "$(calc "384 / $lp_m")" "$cp_m" "$(calc "384 / $cp_m")" "$(calc "$cp_m / $lp_m")"
 printf 'six-at-once peak RSS above idle: %s MiB (largest of the rounds; goal < 100)\n' "$rss_max"
