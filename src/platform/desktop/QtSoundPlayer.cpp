@@ -2,8 +2,13 @@
 
 #include <QSoundEffect>
 #include <QUrl>
+#include <QVariant>
 
 namespace dh {
+
+namespace {
+const char* const kPlayWhenReady = "dhPlayWhenReady";
+}
 
 QtSoundPlayer::QtSoundPlayer(QObject* parent) : QObject(parent) {}
 
@@ -15,27 +20,27 @@ QtSoundPlayer::~QtSoundPlayer()
 
 void QtSoundPlayer::play(const QString& wavPath)
 {
-    auto* effect = new QSoundEffect(this);
-    // Played once loaded; an effect that cannot load (no device, bad file)
-    // just goes away: cue failures are never reported.
-    connect(effect, &QSoundEffect::statusChanged, effect, [effect] {
-        if (effect->status() == QSoundEffect::Error)
-            effect->deleteLater();
-        else if (effect->status() == QSoundEffect::Ready && !effect->isPlaying())
-            effect->play();
-    });
-    connect(effect, &QSoundEffect::playingChanged, effect, [effect] {
-        if (!effect->isPlaying() && effect->status() == QSoundEffect::Ready)
-            effect->deleteLater();
-    });
+    QSoundEffect*& effect = m_effects[wavPath];
+    if (!effect) {
+        effect = new QSoundEffect(this);
+        // Loading is asynchronous: the effect starts once its file is loaded.
+        // A file that fails to load stays silent; cue failures are never reported.
+        connect(effect, &QSoundEffect::statusChanged, effect, [e = effect] {
+            if (e->status() == QSoundEffect::Ready && e->property(kPlayWhenReady).toBool()) {
+                e->setProperty(kPlayWhenReady, false);
+                e->play();
+            }
+        });
+    }
+    effect->stop();
+    // Clearing the source first forces a fresh load of the file as it is now.
+    effect->setSource(QUrl());
+    effect->setProperty(kPlayWhenReady, true);
     effect->setSource(QUrl::fromLocalFile(wavPath));
-    if (effect->status() == QSoundEffect::Ready)
+    if (effect->status() == QSoundEffect::Ready && effect->property(kPlayWhenReady).toBool()) {
+        effect->setProperty(kPlayWhenReady, false);
         effect->play();
-}
-
-int QtSoundPlayer::activeCount() const
-{
-    return int(findChildren<QSoundEffect*>(Qt::FindDirectChildrenOnly).size());
+    }
 }
 
 } // namespace dh

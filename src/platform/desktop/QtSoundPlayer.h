@@ -1,13 +1,16 @@
 #pragma once
 #include "platform/Sound.h"
 
+#include <QHash>
 #include <QObject>
+
+class QSoundEffect;
 
 namespace dh {
 
-// Plays cue files with QSoundEffect. Each play gets its own effect, loaded
-// from the file as it is now (a replaced cue file is honoured) and deleted
-// when it has finished or failed to load; play() returns at once.
+// Plays cue files with QSoundEffect; play() returns at once. One effect per
+// cue file, reloaded on every play so that a replaced file is honoured and a
+// cue that cannot sound (no audio device) costs nothing more than one object.
 class QtSoundPlayer : public QObject, public CuePlayer {
     Q_OBJECT
 public:
@@ -16,8 +19,11 @@ public:
 
     void play(const QString& wavPath) override;
 
-    // Effects still loading or playing.
-    int activeCount() const;
+    // Effects created so far (at most one per cue file).
+    int effectCount() const { return int(m_effects.size()); }
+
+private:
+    QHash<QString, QSoundEffect*> m_effects;
 };
 
 } // namespace dh

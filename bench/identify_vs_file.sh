@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Content identification speed: `docharvest-cli identify` against
+# `file --mime-type -b` over the same mixed files, in the same run.
+#
+# usage: bench/identify_vs_file.sh [BUILD_DIR] [COUNT] [ROUNDS]
+#   BUILD_DIR  build folder holding docharvest-cli (default: build)
+#   COUNT      number of files (default 10000), sizes 1 KB to 5 MB, log-uniform
+#   ROUNDS     timing rounds (default 3)
+#
+# The files go to a fresh folder under /tmp and are deleted at the end. Both
+# tools get the same batches of 1000 paths through xargs, with the page cache
+# warm for both (a first untimed pass reads everything once). The bytes read
+# are shown twice: the detector's own counter (identify --stats) and, on a
+# sample, what strace sees pread64 return on the data files.
+set -euo pipefail
+
+BUILD=${1:-build}
+COUNT=${2:-10000}
+ROUNDS=${3:-3}
+CLI=$(cd "$BUILD" && pwd)/docharvest-cli
+[ -x "$CLI" ] || { echo "no docharvest-cli in $BUILD" >&2; exit 2; }
+command -v file >/dev/null || { echo "the file command is not installed" >&2; exit 2; }
+command -v python3 >/dev/null || { echo "python3 is needed to generate the files" >&2; exit 2; }
+
+DATA=$(mktemp -d /tmp/dh-identify-bench-XXXXXX)
+trap 'rm -rf "$DATA" "$DATA".list "$DATA".sample "$DATA".strace' EXIT
+
+echo "generating $COUNT files in $DATA ..."
+python3 - "$DATA" "$COUNT" <<'PY'
+import math, os, random, struct, sys
+root, count = sys.argv[1], int(sys.argv[2])
+rng = random.Random(20240611)
+block = bytes(rng.getrandbits(8) for _ in range(1 << 20))          # 1 MB of noise
+text = (b"The quick brown fox jumps over the lazy dog. " * 30000)[: 1 << 20]
+ole = bytes.fromhex("D0CF11E0A1B11AE1") + bytes(504)
+kinds = [
+    ("pdf", b"%PDF-1.5\n%\xe2\xe3\xcf\xd3\n", block, b"\n%%EOF\n"),
+    ("caj", b"\xc8\x00\x00\x00", block, b""),
+    ("kdh", b"KDH \x01", block, b""),
+    ("docx", bytes.fromhex("504B030414000600080000002100"), block, b""),
+    ("zip", bytes.fromhex("504B030414000000080000002100"), block, b""),
+    ("png", bytes.fromhex("89504E470D0A1A0A0000000D49484452"), block, b""),
+    ("gif", b"GIF89a\x10\x00\x10\x00", block, b";"),
+    ("jpg", bytes.fromhex("FFD8FFE000104A46494600010100"), block, b"\xff\xd9"),
+    ("doc", ole + bytes.fromhex("ECA5C100"), block, b""),
+    ("xls", ole + bytes.fromhex("09081000"), block, b""),
+    ("ppt", ole + bytes.fromhex("0F00E8F0"), block, b""),
+    ("mp3", b"\xff\xfb\x90\x64", block, b"TAG" + bytes(125)),
+    ("mp3v2", b"ID3\x03\x00\x00\x00\x00\x00\x00", block, b""),
+    ("htm", b"<!DOCTYPE html>\n<html lang=\"zh\"><head><title>t</title></head><body>\n", text, b"</body></html>\n"),
+    ("txt", b"plain notes\n", text, b""),
+    ("bin", b"", block, b""),
+]
+lo, hi = math.log(1024), math.log(5 * 1024 * 1024)
+total = 0
+for i in range(count):
+    name, head, body, tail = kinds[i % len(kinds)]
+    size = int(math.exp(rng.uniform(lo, hi)))
+    fill = max(0, size - len(head) - len(tail))
+    start = rng.randrange(len(body))
+    with open(os.path.join(root, f"f{i:05d}.{name}"), "wb") as f:
+        f.write(head)
+        while fill > 0:
+            piece = body[start:start + fill]
+            f.write(piece)
+            fill -= len(piece)
+            start = 0
+        f.write(tail)
+    total += os.path.getsize(os.path.join(root, f"f{i:05d}.{name}"))
+print(f"{count} files, {total / 1e9:.2f} GB")
+PY
+
+cd "$DATA"
+ls -1 > "$DATA.list"
+run_identify() { xargs -d '\n' -n 1000 "$CLI" identify < "$DATA.list" > /dev/null; }
+run_file() { xargs -d '\n' -n 1000 file --mime-type -b < "$DATA.list" > /dev/null; }
+now() { date +%s.%N; }
+
+# Warm the page cache for both tools (and check they see every file).
+[ "$(xargs -d '\n' -n 1000 "$CLI" identify < "$DATA.list" | wc -l)" -eq "$COUNT" ]
+[ "$(xargs -d '\n' -n 1000 file --mime-type -b < "$DATA.list" | wc -l)" -eq "$COUNT" ]
+
+sum_id=0; sum_file=0
+for r in $(seq 1 "$ROUNDS"); do
+  # Alternate which tool goes first.
+  if [ $((r % 2)) -eq 1 ]; then
+    t0=$(now); run_identify; t1=$(now); run_file; t2=$(now)
+    ti=$(echo "$t1 - $t0" | bc -l); tf=$(echo "$t2 - $t1" | bc -l)
+  else
+    t0=$(now); run_file; t1=$(now); run_identify; t2=$(now)
+    tf=$(echo "$t1 - $t0" | bc -l); ti=$(echo "$t2 - $t1" | bc -l)
+  fi
+  sum_id=$(echo "$sum_id + $ti" | bc -l); sum_file=$(echo "$sum_file + $tf" | bc -l)
+  printf 'round %d: identify %.3f s, file %.3f s, file/identify = %.1fx\n' "$r" "$ti" "$tf" "$(echo "$tf / $ti" | bc -l)"
+done
+printf 'total over %d rounds: identify %.3f s (%.1f us/file), file %.3f s (%.1f us/file), ratio %.1fx (goal >= 5x)\n' \
+  "$ROUNDS" "$sum_id" "$(echo "$sum_id * 1000000 / ($COUNT * $ROUNDS)" | bc -l)" \
+  "$sum_file" "$(echo "$sum_file * 1000000 / ($COUNT * $ROUNDS)" | bc -l)" "$(echo "$sum_file / $sum_id" | bc -l)"
+
+echo "labels found:"
+xargs -d '\n' -n 1000 "$CLI" identify < "$DATA.list" | cut -f1 | sort | uniq -c | sort -rn | sed 's/^/  /'
+
+echo "bytes read (detector's counter, limit per file over 3 KB: 10241 + 129):"
+xargs -d '\n' -n 100000 "$CLI" identify --stats < "$DATA.list" 2>&1 >/dev/null | sed 's/^/  /'
+
+if command -v strace >/dev/null; then
+  echo "bytes read (strace, first 500 files):"
+  head -n 500 "$DATA.list" > "$DATA.sample"
+  xargs -d '\n' strace -qq -e trace=openat,pread64,read -o "$DATA.strace" "$CLI" identify < "$DATA.sample" > /dev/null
+  python3 - "$DATA.strace" "$DATA" <<'PY'
+import os, re, sys
+log, root = sys.argv[1], sys.argv[2]
+fds, per_file = {}, {}
+for line in open(log):
+    m = re.match(r'openat\(AT_FDCWD, "([^"]+)", .*\) = (\d+)', line)
+    if m:
+        path = m.group(1)
+        if not path.startswith("/"):
+            path = os.path.join(root, path)
+        if os.path.dirname(path) == root:
+            fds[m.group(2)] = path
+            per_file.setdefault(path, 0)
+        continue
+    m = re.match(r'(?:pread64|read)\((\d+), .* = (\d+)$', line.strip())
+    if m and m.group(1) in fds:
+        per_file[fds[m.group(1)]] += int(m.group(2))
+big = {p: n for p, n in per_file.items() if os.path.getsize(p) > 3 * 1024}
+print(f"  {len(per_file)} files opened; over 3 KB: {len(big)}, max {max(big.values())} bytes, "
+      f"mean {sum(big.values()) / len(big):.1f} bytes per file")
+PY
+fi
