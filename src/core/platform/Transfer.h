@@ -52,6 +52,9 @@
 // - cancel() closes any file the request wrote, so the caller may delete it.
 //   A Direct file keeps what arrived; a ReplaceOnCompletion temporary file is
 //   removed and the target is left as it was.
+// - progress(read, total) comes once per arrival of data, whatever its size;
+//   a display that moves in 2048-byte steps needs nothing more. The file is
+//   written in large blocks as data arrives, never 2048 bytes at a time.
 // - Deleting a running request cancels it.
 
 #include <QByteArray>
