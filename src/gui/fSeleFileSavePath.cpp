@@ -142,9 +142,10 @@ void fSeleFileSavePath::Command3_Click()
 QCoro::Task<void> fSeleFileSavePath::ask(QWidget* parent)
 {
     // Top-level, so that nothing but its own closing can end it: closing it
-    // always emits finished, which resumes the caller.
+    // always emits finished, which resumes the caller. It is deleted only
+    // after that (the signal reaches the caller queued, and a dialog deleted
+    // on close would swallow it).
     auto* dlg = new fSeleFileSavePath(nullptr);
-    dlg->setAttribute(Qt::WA_DeleteOnClose);
     dlg->setWindowModality(Qt::ApplicationModal);
     if (parent) {
         dlg->adjustSize();
@@ -152,6 +153,7 @@ QCoro::Task<void> fSeleFileSavePath::ask(QWidget* parent)
     }
     dlg->open();
     co_await qCoro(dlg, &QDialog::finished);
+    dlg->deleteLater();
 }
 
 } // namespace dh

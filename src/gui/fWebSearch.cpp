@@ -88,9 +88,14 @@ fWebSearch::fWebSearch(QWidget* parent) : QMainWindow(parent)
     right->addWidget(listPanel);
     right->setStretchFactor(0, 3);
     right->setStretchFactor(1, 2);
+    right->setChildrenCollapsible(false);
+    browserHost->setMinimumHeight(120);
+    listPanel->setMinimumHeight(120);
+    right->setSizes({460, 300});
     m_split->addWidget(left);
     m_split->addWidget(right);
     m_split->setStretchFactor(1, 1);
+    m_split->setSizes({300, 900});
     setCentralWidget(m_split);
 
     Timer1 = new QTimer(this);

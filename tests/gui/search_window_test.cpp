@@ -1,0 +1,372 @@
+// The search window with its WebEngine browser against the demo service:
+// batch order and log, paging with the delay, cleaned titles, the
+// verification page, the hand-over into the download window, naming after
+// the address, and the automatic hand-over with its cancel case.
+#include "GuiTestMain.h"
+
+#include "app/AppGlobals.h"
+#include "app/Helpers.h"
+#include "app/SettingsStore.h"
+#include "app/Timings.h"
+#include "demo/DemoService.h"
+#include "download/DownloadListModel.h"
+#include "gui/Windows.h"
+#include "gui/fFileDownload.h"
+#include "gui/fSeleFileSavePath.h"
+#include "gui/fWebSearch.h"
+#include "platform/Prompter.h"
+#include "platform/webengine/WebEngineBrowser.h"
+#include "search/SearchEngine.h"
+#include "search/SearchQuery.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoroTask>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+
+using namespace dh;
+
+namespace {
+
+fSeleFileSavePath* openSaveDialog()
+{
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* d = qobject_cast<fSeleFileSavePath*>(w); d && d->isVisible())
+            return d;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class SearchWindowTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<demo::DemoService> svc;
+    QString base;
+    ScriptedPrompter prompter;
+    Timings saved;
+    QTemporaryDir saveRoot;
+    fWebSearch* w = nullptr;
+
+    void setDemo(int rateLimitPages, int pagesPerQuery, int captchaTimeout = 30)
+    {
+        std::lock_guard lock(svc->state().mutex);
+        svc->state().options.rateLimitPages = rateLimitPages;
+        svc->state().options.rateLimitWindowSeconds = 60;
+        svc->state().options.pagesPerQuery = pagesPerQuery;
+        svc->state().options.captchaTimeoutSeconds = captchaTimeout;
+    }
+
+    void openWindow(bool promptOnExtract)
+    {
+        SettingsStore::instance().save(keys::PromptOnExtract, promptOnExtract ? QStringLiteral("1") : QStringLiteral("0"));
+        w = windows::search();
+        w->resize(1280, 860);
+        w->show();
+        // The window opens on the search home page; let it arrive first.
+        QTRY_VERIFY_WITH_TIMEOUT(w->WebBrowser1->completedLoads() >= 1 && !w->WebBrowser1->Busy(), 30000);
+        w->Combo1->setCurrentText(QStringLiteral("0"));
+    }
+
+    bool loadInBrowser(const QString& url)
+    {
+        const quint64 before = w->WebBrowser1->completedLoads();
+        w->WebBrowser1->Navigate(url);
+        return QTest::qWaitFor(
+            [&] { return w->WebBrowser1->completedLoads() > before && !w->WebBrowser1->Busy(); }, 30000);
+    }
+
+    // Answers the save-location dialog that the window has opened.
+    void answerSaveDialog(const QString& folder, bool addressName, bool cancel = false)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(openSaveDialog() != nullptr, 10000);
+        fSeleFileSavePath* d = openSaveDialog();
+        QCOMPARE(d->windowTitle(), QStringLiteral("选择下载保存路径-DocHarvest"));
+        QVERIFY(d->windowFlags() & Qt::WindowStaysOnTopHint);
+        if (cancel) {
+            QTest::mouseClick(d->Command3, Qt::LeftButton);
+        } else {
+            d->Combo1->setEditText(folder);
+            QTest::mouseClick(addressName ? d->Option1 : d->Option2, Qt::LeftButton);
+            QTest::mouseClick(d->Command2, Qt::LeftButton);
+        }
+        QTRY_VERIFY(openSaveDialog() == nullptr);
+    }
+
+    void waitBatchEnd(int ms = 120000)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(w->Command1->text() == QStringLiteral("开始批量搜索提取") && w->Command1->isEnabled(), ms);
+    }
+
+    QStringList column(int col) const
+    {
+        QStringList out;
+        auto* m = w->ListView1->model();
+        for (int r = 0; r < m->rowCount(); ++r)
+            out << m->index(r, col).data().toString();
+        return out;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        demo::DemoOptions o;
+        o.rateLimitPages = -1;
+        o.pagesPerQuery = 3;
+        svc = std::make_unique<demo::DemoService>(o);
+        QVERIFY(svc->start());
+        base = svc->baseUrl();
+        saved = timings();
+        auto& t = timings();
+        t.secondUnit = std::chrono::milliseconds(50);
+        t.tick = std::chrono::milliseconds(100);
+        t.pageLoadWait = std::chrono::milliseconds(20000);
+        t.nextPageWait = std::chrono::milliseconds(20000);
+        Prompter::setInstance(&prompter);
+        globals().SearchBaseAddress = base;
+    }
+
+    void init()
+    {
+        prompter.clear();
+        prompter.questionAnswers.clear();
+        setDemo(-1, 3);
+        auto& g = globals();
+        g.SaveFolder.clear();
+        g.UseUrlFileName = false;
+        g.SaveDialogCancelled = false;
+    }
+
+    void cleanup()
+    {
+        if (auto* s = windows::searchIfLoaded()) {
+            QPointer<QWidget> p(s);
+            s->close();
+            QTRY_VERIFY(p.isNull());
+        }
+        if (auto* d = windows::downloadIfLoaded()) {
+            prompter.questionAnswers.assign(1, true);
+            QPointer<QWidget> p(d);
+            d->close();
+            QTRY_VERIFY(p.isNull());
+        }
+        w = nullptr;
+    }
+
+    void cleanupTestCase()
+    {
+        timings() = saved;
+        Prompter::setInstance(nullptr);
+        svc->stop();
+    }
+
+    void batchRunsInOrderAndLeavesTheLog()
+    {
+        openWindow(false);
+        std::vector<std::pair<QString, QString>> order;
+        connect(w->engine(), &SearchEngine::queryStarted, this,
+                [&](const QString& k, const QString& t, const QString&) { order.emplace_back(k, t); });
+        w->Text1->setPlainText(QStringLiteral("教程\n\n   \n手册"));
+        w->Check9->setChecked(false);
+        w->Check10->setChecked(false);
+        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        QCOMPARE(w->Command1->text(), QStringLiteral("停止批量搜索"));
+        QVERIFY(w->Command1->styleSheet().contains(QStringLiteral("255, 0, 0")));
+        waitBatchEnd();
+
+        const std::vector<std::pair<QString, QString>> want{
+            {"教程", "pdf"}, {"教程", "doc"}, {"手册", "pdf"}, {"手册", "doc"}};
+        QCOMPARE(order, want);
+        QCOMPARE(w->Text2->toPlainText(), QStringLiteral("教程(pdf) 教程(doc) 手册(pdf) 手册(doc) "));
+        QVERIFY(w->Command1->styleSheet().isEmpty());
+        // Four queries of three pages with six kept results each.
+        QCOMPARE(w->ListView1->model()->rowCount(), 72);
+        QCOMPARE(w->Label1->text(), QStringLiteral("72"));
+        QCOMPARE(w->WebBrowser1->LocationURL(), SearchHomeAddress(base));
+
+        // Titles are cleaned and excluded results stay out.
+        for (const QString& title : column(0)) {
+            QVERIFY2(!title.contains(QLatin1Char(' ')) && !title.contains(QStringLiteral("...")), qPrintable(title));
+            QVERIFY2(!title.startsWith(QStringLiteral("【")), qPrintable(title));
+            for (const char* suffix : {"_百度文库", "-百度文库", "-豆丁网", "-道客巴巴"})
+                QVERIFY2(!title.endsWith(QString::fromUtf8(suffix)), qPrintable(title));
+        }
+        for (const QString& type : column(1))
+            QVERIFY(type == QLatin1String("pdf") || type == QLatin1String("doc"));
+        QVERIFY(column(0).contains(QStringLiteral("教程使用手册2")));
+        QVERIFY(column(0).contains(QStringLiteral("手册的原理&应用第3部分")));
+        QCOMPARE(w->ListView1->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("标题"));
+        QCOMPARE(w->ListView1->model()->columnCount(), 5);
+
+        // A look at the window after the batch.
+        QTest::qWait(300);
+        const QString shot = QDir(test::binaryDir()).filePath(QStringLiteral("search_window_after_batch.png"));
+        QVERIFY(w->grab().save(shot));
+    }
+
+    void pagingPausesForTheDelay()
+    {
+        setDemo(-1, 4);
+        openWindow(false);
+        std::vector<qint64> times;
+        QElapsedTimer clock;
+        clock.start();
+        connect(w->WebBrowser1, &Browser::DocumentComplete, this, [&](bool top, const QString& url) {
+            if (top && url.contains(QStringLiteral("filetype%3Apdf")))
+                times.push_back(clock.elapsed());
+        });
+        w->Text1->setPlainText(QStringLiteral("教程"));
+        w->Check8->setChecked(false);
+        w->Check9->setChecked(false);
+        w->Check10->setChecked(false);
+        w->Combo1->setCurrentText(QStringLiteral("4"));  // 4 x 50 ms here
+        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        waitBatchEnd();
+        QCOMPARE(times.size(), size_t(4));
+        for (size_t i = 2; i < times.size(); ++i)
+            QVERIFY2(times[i] - times[i - 1] >= 200, qPrintable(QString::number(times[i] - times[i - 1])));
+        QCOMPARE(w->ListView1->model()->rowCount(), 24);
+        QCOMPARE(w->Text2->toPlainText(), QStringLiteral("教程(pdf) "));
+    }
+
+    void verificationPageStopsWithTheBrowserOnIt()
+    {
+        setDemo(2, 6);
+        openWindow(false);
+        w->Text1->setPlainText(QStringLiteral("教程\n手册"));
+        w->Check9->setChecked(false);
+        w->Check10->setChecked(false);
+        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        waitBatchEnd();
+        QVERIFY(w->engine()->CaptchaHit);
+        QCOMPARE(w->Text2->toPlainText(), QStringLiteral("教程(pdf) "));
+        QVERIFY(prompter.shown.empty());
+        QTest::qWait(300);  // nothing else is loaded afterwards
+        const QString here = w->WebBrowser1->LocationURL();
+        QVERIFY2(here.endsWith(QStringLiteral("filetype%3Apdf&pn=3")), qPrintable(here));
+        DocumentPtr doc = QCoro::waitFor(w->WebBrowser1->document());
+        QVERIFY(doc->outerHTML().contains(QStringLiteral("请输入以下验证码，即可恢复使用。")));
+        QCOMPARE(w->ListView1->model()->rowCount(), 12);
+        // Let the verification lift for the tests that follow.
+        setDemo(-1, 3, 0);
+        QVERIFY(loadInBrowser(ComposeSearchAddress(base, QStringLiteral("x"), QStringLiteral("pdf"), false)));
+    }
+
+    void handOverAllTwiceLeavesOneRowPerAddress()
+    {
+        openWindow(false);
+        QVERIFY(loadInBrowser(ComposeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("pdf"), false)));
+        QTest::mouseClick(w->Command9, Qt::LeftButton);  // no dialog: the folder is asked at hand-over
+        QTRY_COMPARE(w->ListView1->model()->rowCount(), 6);
+        QCOMPARE(column(3), QStringList(6, QString()));
+
+        const QString folder = saveRoot.filePath(QStringLiteral("docs"));
+        QTest::mouseClick(w->Command2, Qt::LeftButton);  // nothing selected: "分析全部"
+        answerSaveDialog(folder, false);
+        QTRY_VERIFY(windows::downloadIfLoaded() && windows::downloadIfLoaded()->isVisible());
+        QTRY_VERIFY(w->engine()->StopAnalysis);
+        QVERIFY(!w->PicPanPrograss->isVisible());
+        DownloadListModel* list = windows::downloadIfLoaded()->list();
+        QCOMPARE(list->size(), 6);
+        QCOMPARE(column(2), QStringList(6, QStringLiteral("成功")));
+        for (int i = 0; i < list->size(); ++i) {
+            QCOMPARE(list->item(i).Folder, folder + QLatin1Char('/'));
+            QCOMPARE(list->item(i).Name, SanitizeFileName(column(0).at(i)));
+            QCOMPARE(list->item(i).State, DownloadState::Waiting);
+            QVERIFY(list->item(i).Referer.contains(QStringLiteral("/p?w=")));
+        }
+        QVERIFY(QDir(folder).exists());
+
+        // The second run through the pop-up menu's "分析全部".
+        w->activateWindow();
+        w->menu全部加入->trigger();
+        answerSaveDialog(folder, false);
+        QTRY_VERIFY(w->engine()->StopAnalysis);
+        QCOMPARE(list->size(), 6);
+    }
+
+    void originalFileNamesWithPromptOnExtract()
+    {
+        openWindow(true);
+        QVERIFY(loadInBrowser(ComposeSearchAddress(base, QStringLiteral("手册"), QStringLiteral("doc"), false)));
+        const QString folder = saveRoot.filePath(QStringLiteral("原名"));
+        QTest::mouseClick(w->Command9, Qt::LeftButton);
+        answerSaveDialog(folder, true);
+        QTRY_COMPARE(w->ListView1->model()->rowCount(), 6);
+        QVERIFY(globals().UseUrlFileName);
+        QCOMPARE(column(3), QStringList(6, folder + QLatin1Char('/')));
+
+        // With a selection, "分析下载" opens the pop-up menu "加入".
+        w->ListView1->selectAll();
+        QTest::mouseClick(w->Command2, Qt::LeftButton);
+        QTRY_VERIFY(w->menu加入->isVisible());
+        QCOMPARE(w->menu加入->actions().size(), 4);
+        w->menu加入->close();
+        w->menu分析未分析项->trigger();  // PromptOnExtract 1: no dialog at hand-over
+        QTRY_VERIFY(windows::downloadIfLoaded() && w->engine()->StopAnalysis);
+        QVERIFY(openSaveDialog() == nullptr);
+        DownloadListModel* list = windows::downloadIfLoaded()->list();
+        QCOMPARE(list->size(), 6);
+        for (int i = 0; i < list->size(); ++i) {
+            const QString url = list->item(i).Url;
+            const QString last = url.section(QLatin1Char('/'), -1);
+            QCOMPARE(list->item(i).Name, last.left(last.lastIndexOf(QLatin1Char('.'))));
+            QCOMPARE(list->item(i).FileType, QStringLiteral("doc"));
+        }
+    }
+
+    void automaticModeAndItsCancel()
+    {
+        openWindow(false);
+        QVERIFY(!w->Check7->isChecked());
+        QVERIFY(!w->Timer1->isActive());
+
+        // Ticking asks for the folder; cancelling leaves the box unticked.
+        QTest::mouseClick(w->Check7, Qt::LeftButton);
+        answerSaveDialog(QString(), false, true);
+        QTRY_VERIFY(!w->Check7->isChecked());
+        QVERIFY(!w->Timer1->isActive());
+        QVERIFY(globals().SaveDialogCancelled);
+
+        const QString folder = saveRoot.filePath(QStringLiteral("auto"));
+        QTest::mouseClick(w->Check7, Qt::LeftButton);
+        answerSaveDialog(folder, false);
+        QTRY_VERIFY(w->Timer1->isActive());
+        QVERIFY(w->Check7->isChecked());
+
+        // Links added now are handed over by the timer, without a dialog.
+        QVERIFY(loadInBrowser(ComposeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("xls"), false)));
+        QTest::mouseClick(w->Command9, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(windows::downloadIfLoaded() && windows::downloadIfLoaded()->list()->size() == 6, 10000);
+        QTRY_COMPARE(column(2), QStringList(6, QStringLiteral("成功")));
+        QVERIFY(openSaveDialog() == nullptr);
+        QCOMPARE(windows::downloadIfLoaded()->list()->item(0).Folder, folder + QLatin1Char('/'));
+
+        QTest::mouseClick(w->Check7, Qt::LeftButton);
+        QVERIFY(!w->Timer1->isActive());
+    }
+
+    void emptyListShowsAMessage()
+    {
+        openWindow(false);
+        QTest::mouseClick(w->Command2, Qt::LeftButton);
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("列表没有数据哦！")});
+        QVERIFY(w->Command2->isEnabled());
+        QVERIFY(!windows::downloadIfLoaded());
+    }
+};
+
+DH_GUI_TEST_MAIN(SearchWindowTest)
+#include "search_window_test.moc"
