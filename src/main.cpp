@@ -4,6 +4,7 @@
 #include "demo/DemoService.h"
 #include "gui/fCover.h"
 #include "platform/desktop/QtPrompter.h"
+#include "platform/desktop/QtSoundPlayer.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -69,11 +70,14 @@ int main(int argc, char** argv)
 
     dh::QtPrompter prompter;
     dh::Prompter::setInstance(&prompter);
+    dh::QtSoundPlayer cues;
+    dh::CuePlayer::setInstance(&cues);
 
     auto* cover = new dh::fCover();
     cover->setAttribute(Qt::WA_DeleteOnClose);
     cover->Form_Load();
     const int rc = app.exec();
+    dh::CuePlayer::setInstance(nullptr);
     dh::Prompter::setInstance(nullptr);
     return rc;
 }

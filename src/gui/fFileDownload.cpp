@@ -1,6 +1,10 @@
 #include "gui/fFileDownload.h"
 
 #include "app/AppInfo.h"
+#include "content/TypeCorrection.h"
+#include "gui/IdentifyFileDialog.h"
+#include "gui/fWebSearch.h"
+#include "platform/Sound.h"
 #include "app/FormRegistry.h"
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
@@ -10,7 +14,10 @@
 #include "gui/Windows.h"
 #include "platform/Prompter.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QMenuBar>
+#include <QRadioButton>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -46,6 +53,17 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
     Combo2 = new QComboBox(central);
     top->addWidget(Combo2);
     top->addWidget(new QLabel(QStringLiteral("秒"), central));
+    top->addSpacing(16);
+    top->addWidget(new QLabel(sameNamePolicyLabel(), central));
+    Option1 = new QRadioButton(sameNamePolicyCaption(SameNamePolicy::Skip), central);
+    Option2 = new QRadioButton(sameNamePolicyCaption(SameNamePolicy::Overwrite), central);
+    Option3 = new QRadioButton(sameNamePolicyCaption(SameNamePolicy::Rename), central);
+    top->addWidget(Option1);
+    top->addWidget(Option2);
+    top->addWidget(Option3);
+    top->addSpacing(16);
+    Check6 = new QCheckBox(QStringLiteral("声音提示"), central);
+    top->addWidget(Check6);
     top->addStretch(1);
     Label1 = new QLabel(QStringLiteral("0条"), central);
     top->addWidget(Label1);
@@ -71,16 +89,61 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
     Timer1 = new QTimer(this);
     Timer2 = new QTimer(this);
     connect(Timer1, &QTimer::timeout, this, &fFileDownload::MonitorTick);
+    State.setSchedulerTimerSource([this] { return Timer_Down->isActive(); });
+    buildMenus();
     Form_Load();
 }
 
 fFileDownload::~fFileDownload() = default;
 
+void fFileDownload::buildMenus()
+{
+    QMenu* win = menuBar()->addMenu(QStringLiteral("窗口(&W)"));
+    menu资料检索分析窗口 = win->addAction(QStringLiteral("资料检索分析窗口"));
+    connect(menu资料检索分析窗口, &QAction::triggered, this, [] {
+        fWebSearch* w = windows::search();
+        w->show();
+        w->raise();
+        w->activateWindow();
+    });
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
+    menu打开文件判断类型 = tools->addAction(QStringLiteral("打开文件判断类型"));
+    connect(menu打开文件判断类型, &QAction::triggered, this, [this] { 打开文件判断类型命令(this); });
+    menu检查并纠正磁盘文件类型 = tools->addAction(QStringLiteral("检查并纠正磁盘文件类型"));
+    connect(menu检查并纠正磁盘文件类型, &QAction::triggered, this, [this] {
+        检查并纠正磁盘文件类型(*m_list, State, Prompter::instance());
+    });
+    menu检查文件是否存在 = tools->addAction(QStringLiteral("检查文件是否存在"));
+    connect(menu检查文件是否存在, &QAction::triggered, this, [this] { 检查文件是否存在(*m_list); });
+}
+
+SameNamePolicy fFileDownload::sameNamePolicy() const
+{
+    if (Option1->isChecked())
+        return SameNamePolicy::Skip;
+    if (Option2->isChecked())
+        return SameNamePolicy::Overwrite;
+    return SameNamePolicy::Rename;
+}
+
+void fFileDownload::setSameNamePolicy(SameNamePolicy p)
+{
+    (p == SameNamePolicy::Skip ? Option1 : p == SameNamePolicy::Overwrite ? Option2 : Option3)->setChecked(true);
+}
+
+void fFileDownload::cue(int number)
+{
+    if (Check6->isChecked())
+        PlayCue(number);
+}
+
 void fFileDownload::Form_Load()
 {
     auto& st = SettingsStore::instance();
     m_list->clear();
-    DownloadMethod = st.getInt(keys::DownloadMethod);
+    State.markTransferEvent();
+    DownloadMethod = DownloadWindowState::downloadMethodFromSettings(st);
+    setSameNamePolicy(loadSameNamePolicy(st));
     Label7->setText(QStringLiteral("下载方式：") + QString::number(DownloadMethod));
     if (DownloadMethod == 1) {
         Combo1->setCurrentIndex(0);
@@ -121,8 +184,10 @@ void fFileDownload::changeEvent(QEvent* e)
 void fFileDownload::closeEvent(QCloseEvent* e)
 {
     auto& st = SettingsStore::instance();
+    saveSameNamePolicy(st, sameNamePolicy());
     st.save(keys::DownloadMethod, QString::number(DownloadMethod));
-    const bool busy = Timer_Down->isActive() || !m_list->检测是否下载列表完毕();
+    const bool busy = State.StillExecuting() || State.CountTransferControls() > 1 || Timer_Down->isActive()
+        || !m_list->检测是否下载列表完毕();
     if (busy
         && !Prompter::instance().question(QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？"))) {
         e->ignore();

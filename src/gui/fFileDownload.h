@@ -1,4 +1,7 @@
 #pragma once
+#include "download/DownloadWindowState.h"
+#include "download/Naming.h"
+
 #include <QMainWindow>
 
 class QComboBox;
@@ -6,6 +9,9 @@ class QLabel;
 class QTimer;
 class QTreeView;
 class QPushButton;
+class QRadioButton;
+class QCheckBox;
+class QAction;
 
 namespace dh {
 
@@ -30,7 +36,25 @@ public:
     QTimer* Timer2 = nullptr;        // login page refresh
     QLabel* StatusPanel[5] = {};     // status-bar panels 1..4 (index 0 unused)
 
-    int DownloadMethod = 2;
+    QRadioButton* Option1 = nullptr;  // 跳过
+    QRadioButton* Option2 = nullptr;  // 覆盖
+    QRadioButton* Option3 = nullptr;  // 重命名
+    QCheckBox* Check6 = nullptr;      // 声音提示
+
+    QAction* menu资料检索分析窗口 = nullptr;
+    QAction* menu打开文件判断类型 = nullptr;
+    QAction* menu检查并纠正磁盘文件类型 = nullptr;
+    QAction* menu检查文件是否存在 = nullptr;
+
+    // Transfer state shared by the scheduler, the transfers and the list commands.
+    DownloadWindowState State;
+    int& DownloadMethod = State.downloadMethod;
+
+    // The same-name policy chosen by the option buttons right now.
+    SameNamePolicy sameNamePolicy() const;
+    void setSameNamePolicy(SameNamePolicy p);
+    // Plays a cue when "声音提示" is ticked.
+    void cue(int number);
 
     // Refreshes the row count label and the counters panel.
     void refreshCounters();
@@ -41,6 +65,7 @@ protected:
 
 private:
     void Form_Load();
+    void buildMenus();
     void MonitorTick();
 
     DownloadListModel* m_list = nullptr;

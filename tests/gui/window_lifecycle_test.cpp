@@ -12,7 +12,11 @@
 #include "gui/fWebSearch.h"
 #include "platform/Prompter.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QRadioButton>
+#include <QTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -175,6 +179,35 @@ private Q_SLOTS:
         w2.setWindowState(Qt::WindowMaximized);
         SaveWindowGeometry(&w2, "fFileDownload", st);
         QCOMPARE(st.get("fFileDownload", "分辨率", ""), QStringLiteral("0*0"));
+    }
+
+    void sameNamePolicyAndToolsCommands()
+    {
+        fFileDownload* d = windows::download();
+        d->show();
+        QVERIFY(d->Option3->isChecked());  // nothing stored: rename
+        QVERIFY(!d->Check6->isChecked());
+        d->Option1->setChecked(true);
+        closeAndWait(d);
+        QCOMPARE(SettingsStore::instance().get(keys::SameNamePolicy), QStringLiteral("跳过"));
+        d = windows::download();
+        QVERIFY(d->Option1->isChecked());
+
+        // Guard A refuses the type correction while the scheduler is on.
+        d->Timer_Down->start();
+        d->menu检查并纠正磁盘文件类型->trigger();
+        QCOMPARE(prompter.texts().value(0), QStringLiteral("停止下载以后，才能执行此操作！"));
+        d->Timer_Down->stop();
+        prompter.clear();
+        d->menu检查并纠正磁盘文件类型->trigger();
+        QCOMPARE(prompter.texts().value(0), QStringLiteral("纠正文件类型：0个."));
+
+        d->list()->addItem("http://h/never.pdf", "never", "pdf", QDir::tempPath() + "/dh-none/", "");
+        d->menu检查文件是否存在->trigger();
+        QCOMPARE(d->list()->item(0).ProgressText, QStringLiteral("不存在"));
+        d->list()->setState(0, DownloadState::Failed);
+        closeAndWait(d);
+        SettingsStore::instance().save(keys::SameNamePolicy, QStringLiteral("重命名"));
     }
 
     // Must stay last: the exit sequence destroys the cover.
