@@ -35,10 +35,13 @@ QCoro::Task<bool> waitUntilLoaded(Browser& browser, std::chrono::milliseconds ti
 {
     QPointer<Browser> guard(&browser);
     const quint64 before = browser.completedLoads();
-    co_return co_await waitUntil(
-        browser, timeout,
-        [guard, before] { return guard && !guard->Busy() && guard->completedLoads() > before; },
-        std::move(stop));
+    // The condition is a named local: g++ 12 destroys a lambda temporary
+    // written inside a co_await expression twice.
+    std::function<bool()> done = [guard, before] {
+        return guard && !guard->Busy() && guard->completedLoads() > before;
+    };
+    const bool ok = co_await waitUntil(browser, timeout, std::move(done), std::move(stop));
+    co_return ok;
 }
 
 QCoro::Task<bool> navigateAndWait(Browser& browser, const QString& url, std::chrono::milliseconds timeout,
@@ -46,11 +49,12 @@ QCoro::Task<bool> navigateAndWait(Browser& browser, const QString& url, std::chr
 {
     QPointer<Browser> guard(&browser);
     const quint64 before = browser.completedLoads();
+    std::function<bool()> done = [guard, before] {
+        return guard && !guard->Busy() && guard->completedLoads() > before;
+    };
     browser.Navigate(url);
-    co_return co_await waitUntil(
-        browser, timeout,
-        [guard, before] { return guard && !guard->Busy() && guard->completedLoads() > before; },
-        std::move(stop));
+    const bool ok = co_await waitUntil(browser, timeout, std::move(done), std::move(stop));
+    co_return ok;
 }
 
 } // namespace dh
