@@ -1,0 +1,177 @@
+// The save-location dialog: default folder, creating and remembering the
+// folder, bad folder names, the history, naming choice and cancel.
+#include "GuiTestMain.h"
+
+#include "app/AppGlobals.h"
+#include "app/FolderHistory.h"
+#include "app/SettingsStore.h"
+#include "gui/fSeleFileSavePath.h"
+#include "platform/Prompter.h"
+
+#include <QComboBox>
+#include <QCoroTask>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+using namespace dh;
+
+class SaveDialogTest : public QObject {
+    Q_OBJECT
+    ScriptedPrompter prompter;
+    QTemporaryDir root;
+
+    QStringList entries(QComboBox* c)
+    {
+        QStringList l;
+        for (int i = 0; i < c->count(); ++i)
+            l << c->itemText(i);
+        return l;
+    }
+
+    // Opens the dialog, types folder, presses 确定; returns whether it closed.
+    bool confirm(const QString& folder, bool addressName = false)
+    {
+        fSeleFileSavePath d;
+        d.Combo1->setEditText(folder);
+        (addressName ? d.Option1 : d.Option2)->setChecked(true);
+        d.show();
+        QTest::mouseClick(d.Command2, Qt::LeftButton);
+        return d.result() == QDialog::Accepted;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { Prompter::setInstance(&prompter); }
+    void cleanupTestCase() { Prompter::setInstance(nullptr); }
+
+    void init()
+    {
+        prompter.clear();
+        QFile::remove(folderHistoryFile());
+        SettingsStore::instance().remove(QStringLiteral("设置"), QStringLiteral("下载文件保存路径"));
+        globals().SaveFolder.clear();
+        globals().UseUrlFileName = false;
+        globals().SaveDialogCancelled = true;
+    }
+
+    void controlsAndFirstUse()
+    {
+        fSeleFileSavePath d;
+        QCOMPARE(d.windowTitle(), QStringLiteral("选择下载保存路径-DocHarvest"));
+        QVERIFY(d.windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(d.Command1->text(), QStringLiteral("..."));
+        QCOMPARE(d.Option1->text(), QStringLiteral("原文件名"));
+        QCOMPARE(d.Option2->text(), QStringLiteral("文章标题名称"));
+        QCOMPARE(d.Command2->text(), QStringLiteral("确定"));
+        QCOMPARE(d.Command3->text(), QStringLiteral("取消"));
+        QCOMPARE(d.Label3->text(), QStringLiteral("保存文件名为："));
+        QVERIFY(d.Option2->isChecked());
+        const QString def = QDir::homePath() + QStringLiteral("/12345/");
+        QCOMPARE(d.Combo1->currentText(), def);
+        QCOMPARE(globals().SaveFolder, def);  // loaded from the settings on opening
+
+        d.show();
+        QTest::mouseClick(d.Command2, Qt::LeftButton);
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+        QVERIFY(QDir(def).exists());
+        QCOMPARE(globals().SaveFolder, def);
+        QCOMPARE(SettingsStore::instance().get(keys::SaveFolder), def);
+        QVERIFY(!globals().SaveDialogCancelled);
+        QVERIFY(!globals().UseUrlFileName);
+        QFile f(folderHistoryFile());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), (QDir::homePath() + QStringLiteral("/12345\r\n")).toUtf8());
+    }
+
+    void badLevelIsCleanedAndRemembered()
+    {
+        const QString base = root.filePath(QStringLiteral("docs"));
+        QVERIFY(confirm(base + QStringLiteral("/a?b"), true));
+        QVERIFY(QDir(base + QStringLiteral("/ab")).exists());
+        QCOMPARE(globals().SaveFolder, base + QStringLiteral("/ab/"));
+        QVERIFY(globals().UseUrlFileName);
+        fSeleFileSavePath again;
+        QVERIFY(again.Option1->isChecked());  // the naming choice is remembered for the run
+        QCOMPARE(again.Combo1->currentText(), base + QStringLiteral("/ab/"));
+        QCOMPARE(entries(again.Combo1), QStringList{base + QStringLiteral("/ab")});
+    }
+
+    void dotDotLevelStopsWithAMessage()
+    {
+        const QString x = root.filePath(QStringLiteral("x"));
+        QVERIFY(confirm(x + QStringLiteral("/../")));
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("文件夹名称有误！不能创建文件夹！")});
+        QCOMPARE(globals().SaveFolder, x + QLatin1Char('/'));
+    }
+
+    void uncreatableFolderKeepsTheDialogOpen()
+    {
+        fSeleFileSavePath d;
+        d.Combo1->setEditText(QStringLiteral("relative/folder"));
+        d.show();
+        QTest::mouseClick(d.Command2, Qt::LeftButton);
+        QVERIFY(d.isVisible());
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("文件夹设置错误！")});
+        QCOMPARE(d.Combo1->currentText(), QString());
+        QVERIFY(globals().SaveDialogCancelled);  // untouched
+    }
+
+    void sameFolderTwiceIsListedOnce()
+    {
+        const QString f = root.filePath(QStringLiteral("twice"));
+        QVERIFY(confirm(f));
+        QVERIFY(confirm(f + QLatin1Char('/')));
+        QFile file(folderHistoryFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().count(QByteArray("twice\r\n")), 2);  // written twice ...
+        fSeleFileSavePath d;
+        QCOMPARE(entries(d.Combo1), QStringList{f});  // ... shown once
+    }
+
+    void cancelAndBrowse()
+    {
+        {
+            fSeleFileSavePath d;
+            d.show();
+            QTest::mouseClick(d.Command3, Qt::LeftButton);
+            QCOMPARE(d.result(), int(QDialog::Rejected));
+            QVERIFY(globals().SaveDialogCancelled);
+        }
+        fSeleFileSavePath d;
+        prompter.pathAnswers.push_back(root.filePath(QStringLiteral("picked")));
+        QTest::mouseClick(d.Command1, Qt::LeftButton);
+        QCOMPARE(d.Combo1->currentText(), root.filePath(QStringLiteral("picked")) + QLatin1Char('/'));
+        // Cancelled browser: the text stays, with a trailing "/".
+        d.Combo1->setEditText(QStringLiteral("/tmp/keep"));
+        QTest::mouseClick(d.Command1, Qt::LeftButton);
+        QCOMPARE(d.Combo1->currentText(), QStringLiteral("/tmp/keep/"));
+    }
+
+    void askResumesAfterTheDialogCloses()
+    {
+        bool done = false;
+        auto run = [&]() -> QCoro::Task<void> {
+            co_await fSeleFileSavePath::ask(nullptr);
+            done = true;
+        };
+        auto task = run();
+        fSeleFileSavePath* d = nullptr;
+        QTRY_VERIFY((d = [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* s = qobject_cast<fSeleFileSavePath*>(w); s && s->isVisible())
+                    return s;
+            return static_cast<fSeleFileSavePath*>(nullptr);
+        }()) != nullptr);
+        QVERIFY(d->isModal());
+        QVERIFY(!done);
+        d->close();  // the window's own close button: nothing is set
+        QTRY_VERIFY(done);
+        QVERIFY(globals().SaveDialogCancelled);  // as it was before
+    }
+};
+
+DH_GUI_TEST_MAIN(SaveDialogTest)
+#include "search_save_dialog_test.moc"
