@@ -250,7 +250,9 @@ void HeadlessBrowser::commit(const Request& request, HistoryMode mode, int histo
 
 QCoro::Task<DocumentPtr> HeadlessBrowser::document()
 {
-    co_return m_document;
+    // co_return of a member would move it out of the browser: return a copy.
+    DocumentPtr d = m_document;
+    co_return d;
 }
 
 bool HeadlessBrowser::elementSetValue(const Document& doc, int, const QString&)

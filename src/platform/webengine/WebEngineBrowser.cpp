@@ -283,7 +283,8 @@ QCoro::Task<DocumentPtr> WebEngineBrowser::document()
     if (parts.size() != 3 || gen != generation()) {
         // No answer (page gone or busy) or the page changed meanwhile: the
         // last good snapshot is the best there is.
-        co_return m_document;
+        DocumentPtr last = m_document;  // a copy: co_return would move the member
+        co_return last;
     }
     auto doc = Document::fromHtml(parts[2].toString(), QUrl(parts[0].toString()), parts[1].toString(),
                                   DocumentOrigin{this, gen});
