@@ -12,6 +12,9 @@
 
 #include <QCoroTask>
 #include <QDir>
+#include <QMessageBox>
+#include <QTimer>
+#include <QVBoxLayout>
 #include <QDirIterator>
 #include <QSignalSpy>
 
@@ -145,6 +148,52 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(web->LocationName(), QStringLiteral("已提示"), 10000);
     }
 
+    void notSilentShowsTheDialog()
+    {
+        QVERIFY(load(*web, base + QStringLiteral("/popup")));
+        web->setSilent(false);
+        // The page's alert is a modal box; close it from a timer as a user would.
+        QString shown;
+        QTimer closer;
+        closer.setInterval(50);
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (QWidget* w = QApplication::activeModalWidget()) {
+                if (auto* box = qobject_cast<QMessageBox*>(w))
+                    shown = box->text();
+                w->close();
+            }
+        });
+        closer.start();
+        const int before = web->suppressedDialogs();
+        QVERIFY(snapshot(*web)->getElementById(QStringLiteral("alert-link")).click());
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 10000);
+        QVERIFY(shown.contains(QStringLiteral("演示提示")));
+        QCOMPARE(web->suppressedDialogs(), before);
+        closer.stop();
+        // Silent again: the next one is swallowed.
+        web->setSilent(true);
+        QVERIFY(snapshot(*web)->getElementById(QStringLiteral("alert-link")).click());
+        QTRY_VERIFY_WITH_TIMEOUT(web->suppressedDialogs() == before + 1, 10000);
+    }
+
+    void embeddedViewOutlivesTheBrowser()
+    {
+        // A window holding the view deletes the browser first, then itself.
+        auto* host = new QWidget;
+        auto* lay = new QVBoxLayout(host);
+        auto* browser = new WebEngineBrowser;
+        lay->addWidget(browser->view());
+        host->show();
+        QVERIFY(load(*browser, base + QStringLiteral("/popup")));
+        QPointer<QWebEngineView> view = browser->view();
+        delete browser;
+        QVERIFY(!view.isNull());
+        delete host;
+        QVERIFY(view.isNull());
+        // The shared profile keeps working for the next browser.
+        QVERIFY(load(*web, base + QStringLiteral("/p?w=1")));
+    }
+
     void newWindowRequestsStayInPage_data()
     {
         QTest::addColumn<QString>("linkId");
@@ -247,6 +296,7 @@ private Q_SLOTS:
                 return it.hasNext();
             }(),
             20000);
+        qInfo().noquote() << "HTTP cache entries in" << WebEngineBrowser::httpCacheDirectory();
     }
 };
 
