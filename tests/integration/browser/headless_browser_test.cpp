@@ -171,6 +171,11 @@ TEST_F(DemoFixture, NavigateIsBusyThenCompletesTheTopLevelDocument)
     ASSERT_GE(title.count(), 1);
     EXPECT_FALSE(title.last().at(0).toString().isEmpty());
     EXPECT_FALSE(browser.lastDocument()->getElementsByTagName(QStringLiteral("form")).isEmpty());
+    // Asking for the document leaves the browser's own snapshot in place.
+    const DocumentPtr asked = QCoro::waitFor(browser.document());
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(asked, browser.lastDocument());
+    EXPECT_EQ(QCoro::waitFor(browser.document()), asked);
 }
 
 TEST_F(DemoFixture, AboutBlankCompletesOnTheNextTurn)
