@@ -9,6 +9,9 @@
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
+#include "download/DownloadScheduler.h"
+#include "download/MethodOneTransfer.h"
+#include "download/TransferMonitor.h"
 #include "gui/DesktopIntegration.h"
 #include "gui/StateIcons.h"
 #include "gui/Windows.h"
@@ -22,6 +25,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeView>
@@ -44,6 +48,9 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
     auto* top = new QHBoxLayout();
     Label7 = new QLabel(central);
     top->addWidget(Label7);
+    Command26 = new QPushButton(QStringLiteral("切换"), central);
+    Command26->setToolTip(QStringLiteral("更改下载方式"));
+    top->addWidget(Command26);
     top->addWidget(new QLabel(QStringLiteral("线程数："), central));
     Combo1 = new QComboBox(central);
     for (int i = 1; i <= 6; ++i)
@@ -69,6 +76,31 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
     top->addWidget(Label1);
     lay->addLayout(top);
 
+    auto* run = new QHBoxLayout();
+    Command4 = new QPushButton(QStringLiteral("开始下载"), central);
+    Command31 = new QPushButton(QStringLiteral("停止下载"), central);
+    Shape1 = new QLabel(central);
+    Shape1->setFixedSize(14, 14);
+    Shape1->setStyleSheet(QStringLiteral("background-color: #2e9d4f; border-radius: 7px;"));
+    Shape1->setToolTip(QStringLiteral("正在下载"));
+    Shape1->hide();
+    run->addWidget(Command4);
+    run->addWidget(Command31);
+    run->addWidget(Shape1);
+    run->addSpacing(16);
+    Check4 = new QCheckBox(QStringLiteral("当有待下载项时，自动启动下载"), central);
+    Check3 = new QCheckBox(QStringLiteral("自动重新下载："), central);
+    Combo4 = new QComboBox(central);
+    Combo4->addItems({QStringLiteral("出错项"), QStringLiteral("文件类型为HTM和HTML项"),
+                      QStringLiteral("出错项和文件类型为HTM和HTML项")});
+    Check5 = new QCheckBox(QStringLiteral("有5个以上下载出错或者网页文件，就停止下载"), central);
+    run->addWidget(Check4);
+    run->addWidget(Check3);
+    run->addWidget(Combo4);
+    run->addWidget(Check5);
+    run->addStretch(1);
+    lay->addLayout(run);
+
     ListView3 = new QTreeView(central);
     ListView3->setObjectName(QStringLiteral("ListView3"));
     ListView3->setRootIsDecorated(false);
@@ -85,19 +117,41 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
         statusBar()->addWidget(StatusPanel[i], i == 4 ? 0 : 1);
     }
 
-    Timer_Down = new QTimer(this);
-    Timer1 = new QTimer(this);
+    // The engine: the scheduler wires State's live sources (transfer
+    // controls, Inet1.StillExecuting, Timer_Down) to itself.
+    m_scheduler = new DownloadScheduler(*m_list, State, *this, this);
+    m_monitor = new TransferMonitor(*m_list, State, *m_scheduler, *this, this);
+    Timer_Down = m_scheduler->timer();
+    Timer1 = m_monitor->timer();
     Timer2 = new QTimer(this);
-    connect(Timer1, &QTimer::timeout, this, &fFileDownload::MonitorTick);
-    State.setSchedulerTimerSource([this] { return Timer_Down->isActive(); });
+
+    connect(Command4, &QPushButton::clicked, this, &fFileDownload::StartDownloading);
+    connect(Command31, &QPushButton::clicked, this, &fFileDownload::StopDownloading);
+    connect(Command26, &QPushButton::clicked, this, &fFileDownload::switchDownloadMethod);
     buildMenus();
     Form_Load();
 }
 
-fFileDownload::~fFileDownload() = default;
+fFileDownload::~fFileDownload()
+{
+    // The engine refers to State and to this window as its host: it goes first.
+    delete m_monitor;
+    m_monitor = nullptr;
+    delete m_scheduler;
+    m_scheduler = nullptr;
+}
 
 void fFileDownload::buildMenus()
 {
+    menu下载 = menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
+    menu下载全部 = menu下载->addAction(QStringLiteral("开始下载"));
+    connect(menu下载全部, &QAction::triggered, this, &fFileDownload::StartDownloading);
+    menu停止下载 = menu下载->addAction(QStringLiteral("停止下载"));
+    connect(menu停止下载, &QAction::triggered, this, &fFileDownload::StopDownloading);
+    menu下载->addSeparator();
+    menu退出本下载窗口 = menu下载->addAction(QStringLiteral("关闭本下载窗口"));
+    connect(menu退出本下载窗口, &QAction::triggered, this, &QWidget::close);
+
     QMenu* win = menuBar()->addMenu(QStringLiteral("窗口(&W)"));
     menu资料检索分析窗口 = win->addAction(QStringLiteral("资料检索分析窗口"));
     connect(menu资料检索分析窗口, &QAction::triggered, this, [] {
@@ -107,6 +161,9 @@ void fFileDownload::buildMenus()
         w->activateWindow();
     });
     QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
+    menu自动定位到下载项 = tools->addAction(QStringLiteral("自动定位到下载项"));
+    menu自动定位到下载项->setCheckable(true);
+    menu自动定位到下载项->setChecked(false);
     menu打开文件判断类型 = tools->addAction(QStringLiteral("打开文件判断类型"));
     connect(menu打开文件判断类型, &QAction::triggered, this, [this] { 打开文件判断类型命令(this); });
     menu检查并纠正磁盘文件类型 = tools->addAction(QStringLiteral("检查并纠正磁盘文件类型"));
@@ -140,33 +197,117 @@ void fFileDownload::cue(int number)
 void fFileDownload::Form_Load()
 {
     auto& st = SettingsStore::instance();
-    m_list->clear();
+    FitDropDownWidth(Combo4);
+    Combo4->setCurrentIndex(0);
     State.markTransferEvent();
+    m_list->clear();
     DownloadMethod = DownloadWindowState::downloadMethodFromSettings(st);
-    setSameNamePolicy(loadSameNamePolicy(st));
     Label7->setText(QStringLiteral("下载方式：") + QString::number(DownloadMethod));
+    Combo1->setCurrentIndex(0);
     if (DownloadMethod == 1) {
-        Combo1->setCurrentIndex(0);
         Combo1->setEnabled(false);
     } else {
         const int t = st.getInt(keys::ThreadIndex);
         Combo1->setCurrentIndex(t >= 0 && t < 6 ? t : 2);
         Combo1->setEnabled(true);
     }
+    setSameNamePolicy(loadSameNamePolicy(st));
+    m_scheduler->loadSettings(st);
     resize(1000, 667);
     RestoreWindowGeometry(this, QStringLiteral("fFileDownload"), st);
     for (int i = 0; i <= 600; ++i)
         Combo2->addItem(QString::number(i));
     Combo2->setCurrentIndex(0);
-    Timer_Down->setInterval(int(timings().tick.count()));
-    Timer1->setInterval(int(timings().tick.count()));
-    Timer1->start();
+    Timer_Down->setInterval(timings().tick);
+    Timer1->setInterval(timings().tick);
+    m_monitor->start();
     refreshCounters();
 }
 
-void fFileDownload::MonitorTick()
+void fFileDownload::StartDownloading()
 {
-    refreshCounters();
+    m_scheduler->StartDownloading();
+}
+
+void fFileDownload::StopDownloading()
+{
+    m_scheduler->StopDownloading();
+}
+
+void fFileDownload::switchDownloadMethod()
+{
+    // Running transfers go on; the next tick uses the new method.
+    DownloadMethod = DownloadMethod == 2 ? 1 : 2;
+    showMethod();
+}
+
+void fFileDownload::showMethod()
+{
+    Label7->setText(QStringLiteral("下载方式：") + QString::number(DownloadMethod));
+    Combo1->setCurrentIndex(0);
+    Combo1->setEnabled(DownloadMethod != 1);
+}
+
+int fFileDownload::pauseSeconds() const
+{
+    return Combo2->currentText().toInt();
+}
+
+int fFileDownload::slotCount() const
+{
+    return Combo1->currentText().toInt();
+}
+
+bool fFileDownload::autoLocate() const
+{
+    return menu自动定位到下载项->isChecked();
+}
+
+void fFileDownload::scrollToRow(int row)
+{
+    ListView3->scrollTo(m_list->index(row, 0));
+}
+
+void fFileDownload::setStatusText(int panel, const QString& text)
+{
+    if (panel >= 1 && panel <= 4)
+        StatusPanel[panel]->setText(text);
+}
+
+bool fFileDownload::autoStart() const
+{
+    return Check4->isChecked();
+}
+
+bool fFileDownload::autoRedownload() const
+{
+    return Check3->isChecked();
+}
+
+int fFileDownload::redownloadChoice() const
+{
+    return Combo4->currentIndex();
+}
+
+bool fFileDownload::errorStop() const
+{
+    return Check5->isChecked();
+}
+
+void fFileDownload::clearAutoOptions()
+{
+    Check4->setChecked(false);
+    Check3->setChecked(false);
+}
+
+void fFileDownload::setStartEnabled(bool enabled)
+{
+    menu下载全部->setEnabled(enabled);
+}
+
+void fFileDownload::setRunningIndicator(bool on)
+{
+    Shape1->setVisible(on);
 }
 
 void fFileDownload::refreshCounters()
@@ -196,6 +337,8 @@ void fFileDownload::closeEvent(QCloseEvent* e)
     Timer1->stop();
     Timer_Down->stop();
     Timer2->stop();
+    StopDownloading();
+    m_scheduler->inet().Cancel();
     SaveWindowGeometry(this, QStringLiteral("fFileDownload"), st);
     st.save(keys::ThreadIndex, QString::number(Combo1->currentIndex()));
     windows::coverBackIfLastMainWindow("fFileDownload");

@@ -19,6 +19,8 @@ struct Timings {
     milliseconds requestPoll{10};           // polling of an asynchronous request
     milliseconds secondUnit{1000};          // length of "one second" in user-chosen delays
     milliseconds browserPoll{10};           // re-check of stop flags while waiting for a page
+    milliseconds inetHeaderWait{30000};     // method one waits this long for the response headers
+    milliseconds transferPoll{100};         // method one re-checks its cancel flag and stall this often
 };
 
 // The process-wide timings. Mutable so that tests can shrink them.

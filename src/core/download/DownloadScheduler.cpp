@@ -1,0 +1,292 @@
+#include "download/DownloadScheduler.h"
+
+#include "app/AppGlobals.h"
+#include "app/Helpers.h"
+#include "app/SettingsStore.h"
+#include "app/Timings.h"
+#include "content/TypeCorrection.h"
+#include "download/DownloadHost.h"
+#include "download/DownloadListModel.h"
+#include "download/DownloadWindowState.h"
+#include "download/Downloader.h"
+#include "download/MethodOneTransfer.h"
+#include "download/Naming.h"
+#include "platform/Clock.h"
+#include "platform/Sound.h"
+
+#include <cmath>
+
+namespace dh {
+
+DownloadScheduler::DownloadScheduler(DownloadListModel& list, DownloadWindowState& state, DownloadHost& host,
+                                     QObject* parent)
+    : QObject(parent), m_list(list), m_state(state), m_host(host)
+{
+    m_inet = new MethodOneTransfer(list, state, host, this);
+    m_timer.setInterval(timings().tick);
+    connect(&m_timer, &QTimer::timeout, this, &DownloadScheduler::tick);
+    m_state.setTransferControlCounter([this] { return CountTransferControls(); });
+    m_state.setStillExecutingSource([this] { return m_inet->StillExecuting(); });
+    m_state.setSchedulerTimerSource([this] { return m_timer.isActive(); });
+}
+
+DownloadScheduler::~DownloadScheduler()
+{
+    m_timer.stop();
+    // Transfers end without reporting: nothing they would report to is left.
+    for (int j = 1; j <= kMaxSlots; ++j) {
+        if (Downloader* d = m_slots[size_t(j)]) {
+            d->disconnect(this);
+            delete d;
+        }
+    }
+}
+
+Downloader* DownloadScheduler::downloader(int j) const
+{
+    return j >= 1 && j <= kMaxSlots ? m_slots[size_t(j)].data() : nullptr;
+}
+
+int DownloadScheduler::CountTransferControls() const
+{
+    int n = 1;
+    for (int j = 1; j <= kMaxSlots; ++j)
+        n += m_slots[size_t(j)] ? 1 : 0;
+    return n;
+}
+
+void DownloadScheduler::loadSettings(const SettingsStore& store)
+{
+    m_inet->loadSettings(store);
+    globals().MaxFileSizeMB = ReadMaxFileSizeMB();
+}
+
+void DownloadScheduler::StartDownloading()
+{
+    switchOn();
+}
+
+void DownloadScheduler::switchOn()
+{
+    if (!m_timer.isActive())
+        m_timer.start(timings().tick);
+}
+
+void DownloadScheduler::switchOff()
+{
+    m_timer.stop();
+}
+
+void DownloadScheduler::StopDownloading()
+{
+    m_host.clearAutoOptions();
+    m_inet->Cancel();
+    m_timer.stop();
+    m_state.TransferBusy = false;
+    m_inet->Cancel();
+    for (int j = 1; j <= kMaxSlots; ++j)
+        unload(j);
+    for (int i = 0; i < m_list.size(); ++i) {
+        if (m_list.item(i).State == DownloadState::Downloading)
+            m_list.setState(i, DownloadState::Failed);
+    }
+    m_state.TransferBusy = false;
+}
+
+void DownloadScheduler::tick()
+{
+    if (m_list.size() == 0) {
+        m_timer.stop();
+        return;
+    }
+    // The pause between files counts from the last transfer event, in the
+    // seconds-of-day the window keeps.
+    const double elapsed = std::fabs(Clock::secondsOfDay() - double(m_state.LastTransferEventTime));
+    const double unit = double(timings().secondUnit.count()) / 1000.0;
+    if (elapsed <= double(m_host.pauseSeconds()) * unit)
+        return;
+    if (m_state.downloadMethod == 1)
+        tickMethodOne();
+    else
+        tickMethodTwo();
+}
+
+bool DownloadScheduler::prepareRow(int row, bool createFolder)
+{
+    DownloadItem it = m_list.item(row);
+    const DownloadItem before = it;
+    it.Name = SanitizeFileName(it.Name);
+    if (createFolder) {
+        const QString folder = MakeFolderPath(it.Folder);
+        if (folder.isEmpty()) {
+            // A folder that cannot be made would put the file at the root.
+            it.State = DownloadState::Failed;
+            m_list.setItem(row, it);
+            return false;
+        }
+        it.Folder = folder;
+    }
+    if (!it.Folder.endsWith(QLatin1Char('/')))
+        it.Folder += QLatin1Char('/');
+    if (it.Name != before.Name || it.Folder != before.Folder)
+        m_list.setItem(row, it);
+    return 确定是需要下载(m_list, row, m_host.sameNamePolicy());
+}
+
+void DownloadScheduler::startRow(int row)
+{
+    m_list.setState(row, DownloadState::Downloading);
+    if (m_host.autoLocate())
+        m_host.scrollToRow(row);
+    m_list.setCells(row, QString(), QString(), QString());
+}
+
+void DownloadScheduler::tickMethodOne()
+{
+    if (m_state.TransferBusy)
+        return;
+    int chosen = -1;
+    for (int i = 0; i < m_list.size(); ++i) {
+        if (m_list.item(i).State != DownloadState::Waiting)
+            continue;
+        if (prepareRow(i, false)) {
+            chosen = i;
+            break;
+        }
+    }
+    if (chosen < 0)
+        return;
+    startRow(chosen);
+    m_state.SlotRows[1] = chosen + 1;
+    emit rowStarted(chosen);
+    // Runs on by itself; the tick does not wait for it. Nested ticks find
+    // TransferBusy set and end at once.
+    QCoro::Task<> transfer = m_inet->Inet下载当前文件(chosen);
+    Q_UNUSED(transfer);
+}
+
+void DownloadScheduler::tickMethodTwo()
+{
+    const int slotCount = std::clamp(m_host.slotCount(), 1, kMaxSlots);
+    // Rows above a chosen one are no longer Waiting, so each slot's walk can
+    // go on where the previous one stopped.
+    int from = 0;
+    for (int j = 1; j <= slotCount; ++j) {
+        if (m_slots[size_t(j)])
+            continue;
+        int chosen = -1;
+        for (int i = from; i < m_list.size(); ++i) {
+            if (m_list.item(i).State != DownloadState::Waiting)
+                continue;
+            if (prepareRow(i, true)) {
+                chosen = i;
+                break;
+            }
+        }
+        if (chosen < 0)
+            return;
+        from = chosen + 1;
+        const DownloadItem& row = m_list.item(chosen);
+        startRow(chosen);
+        QString name;
+        const QString target = 重命名保存路径(row.Folder, row.Name, row.FileType, m_host.sameNamePolicy(), &name);
+        if (name != row.Name) {
+            DownloadItem it = row;
+            it.Name = name;
+            m_list.setItem(chosen, it);
+        }
+        m_state.SlotRows[size_t(j)] = chosen + 1;
+        emit rowStarted(chosen);
+        多线程下载(j, chosen, m_list.item(chosen).Url, target);
+    }
+}
+
+void DownloadScheduler::多线程下载(int j, int row, const QString& url, const QString& target)
+{
+    if (j < 1 || j > kMaxSlots || row < 0 || row >= m_list.size())
+        return;
+    unload(j);
+    auto* d = new Downloader(this);
+    m_slots[size_t(j)] = d;
+    m_slotUrl[size_t(j)] = m_list.item(row).Url;
+    m_state.SlotRows[size_t(j)] = row + 1;
+    connect(d, &Downloader::DownloadProgress, this,
+            [this, j](qint64 read, qint64 expected, const QString&) { onProgress(j, read, expected); });
+    connect(d, &Downloader::DownloadComplete, this,
+            [this, j](qint64 read, qint64 expected, const QString&) { onComplete(j, read, expected); });
+    connect(d, &Downloader::DownloadError, this, [this, j](const QString&, const QString&) { onError(j); });
+    m_state.TransferBusy = true;
+    startRow(row);
+    d->BeginDownload(url, target, m_list.item(row).Referer);
+}
+
+int DownloadScheduler::slotRow(int j) const
+{
+    if (j < 1 || j > kMaxSlots)
+        return -1;
+    return RowRef{m_state.SlotRows[size_t(j)] - 1, m_slotUrl[size_t(j)]}.resolve(m_list);
+}
+
+void DownloadScheduler::unload(int j)
+{
+    if (j < 1 || j > kMaxSlots)
+        return;
+    QPointer<Downloader> d = m_slots[size_t(j)];
+    m_slots[size_t(j)] = nullptr;
+    if (!d)
+        return;
+    d->disconnect(this);
+    d->CancelAsyncRead();
+    // It may be inside one of its own signals right now.
+    d->deleteLater();
+}
+
+void DownloadScheduler::onProgress(int j, qint64 read, qint64 expected)
+{
+    const int row = slotRow(j);
+    if (row < 0 || !(expected > 0 && expected >= read))
+        return;
+    m_list.setCells(row, QString::number(expected), QString::number(read), PercentText(read, expected));
+    if (AboveSizeLimit(expected)) {
+        const DownloadItem& it = m_list.item(row);
+        m_list.setCells(row, it.SizeText, it.ReceivedText, QStringLiteral("大文件，跳过"));
+        m_list.setState(row, DownloadState::Done);
+        m_state.markTransferEvent();
+        unload(j);
+    }
+}
+
+void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected)
+{
+    const int row = slotRow(j);
+    // The slot is freed even when its row is gone, or it would stay taken.
+    unload(j);
+    if (row < 0)
+        return;
+    if (expected > 0 && expected >= read)
+        m_list.setCells(row, QString::number(expected), QString::number(read), PercentText(read, expected));
+    m_list.setState(row, m_list.item(row).ProgressText == QLatin1String("100%") ? DownloadState::Done
+                                                                                : DownloadState::Failed);
+    CorrectItemFileType(m_list, row);
+    const DownloadItem& it = m_list.item(row);
+    m_host.setStatusText(2, QStringLiteral("完成下载:") + it.Name);
+    const QString type = it.FileType.toLower();
+    if (type == QLatin1String("htm") || type == QLatin1String("html"))
+        m_host.cue(CueWebPage);
+    if (m_list.item(row).State == DownloadState::Failed)
+        m_host.cue(CueTransferFailed);
+    m_host.transferEnded(row);
+    m_state.markTransferEvent();
+}
+
+void DownloadScheduler::onError(int j)
+{
+    const int row = slotRow(j);
+    unload(j);
+    if (row < 0)
+        return;
+    m_list.setState(row, DownloadState::Failed);
+    m_state.markTransferEvent();
+}
+
+} // namespace dh

@@ -1,0 +1,93 @@
+#pragma once
+// The download scheduler: the Timer_Down tick that turns Waiting rows into
+// transfers, the start and stop commands, and the window's side of method
+// two's transfer controls (Downloader1 members 1..6).
+#include "download/TransferSupport.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <array>
+
+namespace dh {
+
+class Downloader;
+class DownloadHost;
+class DownloadListModel;
+class DownloadWindowState;
+class MethodOneTransfer;
+class SettingsStore;
+
+class DownloadScheduler : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxSlots = 6;
+
+    // Wires the window state's live sources (loaded transfer controls,
+    // Inet1.StillExecuting, Timer_Down) to this scheduler. The state, list and
+    // host must outlive it; the owner deletes the scheduler before them.
+    DownloadScheduler(DownloadListModel& list, DownloadWindowState& state, DownloadHost& host,
+                      QObject* parent = nullptr);
+    ~DownloadScheduler() override;
+
+    // Timer_Down: the scheduler is on while it runs. Interval dh::timings().tick.
+    QTimer* timer() { return &m_timer; }
+    bool running() const { return m_timer.isActive(); }
+    // Inet1 and method one's transfer.
+    MethodOneTransfer& inet() { return *m_inet; }
+    // Member j (1..6) of Downloader1; nullptr when not loaded.
+    Downloader* downloader(int j) const;
+    // Loaded members, member 0 included.
+    int CountTransferControls() const;
+
+    // Proxy settings and the size limit, read when the window loads.
+    void loadSettings(const SettingsStore& store);
+
+    // StartDownloading: switches the scheduler on; the first tick follows one
+    // tick interval later.
+    void StartDownloading();
+    // Switches the scheduler on when it is off (a running countdown is kept).
+    void switchOn();
+    void switchOff();
+    // StopDownloading: unticks the automatic options, cancels method one,
+    // switches the scheduler off, unloads every method-two control and turns
+    // every Downloading row Failed.
+    void StopDownloading();
+
+    // The scheduler tick (called by Timer_Down).
+    void tick();
+
+    // 多线程下载: loads member j, sets TransferBusy, starts the row (0-based)
+    // and begins its transfer into target without waiting for it.
+    void 多线程下载(int j, int row, const QString& url, const QString& target);
+
+signals:
+    // A row (0-based) was started by a tick, under either method.
+    void rowStarted(int row);
+
+private:
+    void tickMethodOne();
+    void tickMethodTwo();
+    // The preparation of a Waiting row before it is chosen: its name
+    // sanitised, its folder ending in "/" (for method two created first),
+    // then the same-name test. False when the row is not to be started.
+    bool prepareRow(int row, bool createFolder);
+    void startRow(int row);
+    int slotRow(int j) const;  // 0-based, -1 when the row is gone
+    void unload(int j);
+
+    void onProgress(int j, qint64 read, qint64 expected);
+    void onComplete(int j, qint64 read, qint64 expected);
+    void onError(int j);
+
+    DownloadListModel& m_list;
+    DownloadWindowState& m_state;
+    DownloadHost& m_host;
+    QTimer m_timer;
+    MethodOneTransfer* m_inet = nullptr;
+    std::array<QPointer<Downloader>, kMaxSlots + 1> m_slots;  // 0 never transfers
+    std::array<QString, kMaxSlots + 1> m_slotUrl;
+};
+
+} // namespace dh

@@ -1,0 +1,67 @@
+#pragma once
+// The method-two transfer control: fetches one address into one file in the
+// background and reports progress, completion or failure by signals.
+#include "download/TransferSupport.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+namespace dh {
+
+class Downloader : public QObject {
+    Q_OBJECT
+public:
+    explicit Downloader(QObject* parent = nullptr);
+    ~Downloader() override;
+
+    // Starts the transfer and returns at once. The target is taken at once: a
+    // two-byte placeholder (01 00) is written there unless a file already
+    // exists (under the overwrite policy the old file stays whole until the
+    // new body has arrived completely). The body streams into a temporary
+    // file beside the target and replaces it only when complete. "&amp;" in
+    // the address is read as "&". The third argument is not used.
+    void BeginDownload(const QString& address, const QString& saveFile, const QString& referer = QString());
+    // Abandons every read of this instance without reporting anything.
+    void CancelAsyncRead();
+
+    QString saveFile() const { return m_saveFile; }
+    QString address() const { return m_address; }
+    qint64 bytesExpected() const { return m_bytesExpected; }
+    qint64 bytesRead() const { return m_bytesRead; }
+
+signals:
+    // While data arrives, only when the server announced the total size.
+    void DownloadProgress(qint64 bytesRead, qint64 bytesExpected, const QString& saveFile);
+    // Once, after the file has been written (or with fewer bytes than expected
+    // when the connection broke off; the target then keeps what it had).
+    void DownloadComplete(qint64 bytesRead, qint64 bytesExpected, const QString& saveFile);
+    // Once, when the transfer is given up: "超时" (no progress for the stall
+    // time) or "无法下载" (no data, even from the fallback fetch).
+    void DownloadError(const QString& reason, const QString& saveFile);
+
+private:
+    void onReadProgress(qint64 read, qint64 total);
+    void onReadFinished();
+    void startFallback();
+    void onFallbackFinished();
+    void onStallTick();
+    void giveUp(const QString& reason);
+
+    QString m_saveFile;
+    QString m_address;
+    qint64 m_bytesExpected = 0;
+    qint64 m_bytesRead = 0;
+    qint64 m_bytesAtLastLook = 0;
+    qint64 m_arrived = 0;  // every byte seen, with or without a total
+    QElapsedTimer m_lastProgress;
+    QTimer m_stallTimer;  // Timer1
+    std::unique_ptr<TransferRequest> m_read;
+    std::unique_ptr<WholeBodyFetch> m_fallback;  // Inet1
+    bool m_reported = false;
+};
+
+} // namespace dh

@@ -1,0 +1,340 @@
+#include "download/MethodOneTransfer.h"
+
+#include "app/Helpers.h"
+#include "app/SettingsStore.h"
+#include "app/Timings.h"
+#include "content/ContentType.h"
+#include "content/TypeCorrection.h"
+#include "download/DownloadHost.h"
+#include "download/DownloadListModel.h"
+#include "download/DownloadWindowState.h"
+#include "download/Naming.h"
+#include "platform/Sound.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QUrl>
+
+namespace dh {
+
+namespace {
+
+// A header value from page data: line breaks would start a header of their
+// own, and a header line carries ASCII only.
+QByteArray headerValue(QString value)
+{
+    value.remove(QLatin1Char('\r'));
+    value.remove(QLatin1Char('\n'));
+    return QUrl::toPercentEncoding(value, QByteArrayLiteral(":/?#[]@!$&'()*+,;=%~ "));
+}
+
+bool isWebPage(const QString& type)
+{
+    const QString t = type.toLower();
+    return t == QLatin1String("htm") || t == QLatin1String("html");
+}
+
+} // namespace
+
+MethodOneTransfer::MethodOneTransfer(DownloadListModel& list, DownloadWindowState& state, DownloadHost& host,
+                                     QObject* parent)
+    : QObject(parent), m_list(list), m_state(state), m_host(host)
+{
+}
+
+MethodOneTransfer::~MethodOneTransfer()
+{
+    // A running transfer ends silently: its coroutine sees this object gone.
+    if (m_current) {
+        m_current->disconnect(this);
+        Cancel();
+    }
+}
+
+void MethodOneTransfer::loadSettings(const SettingsStore& store)
+{
+    setProxy(store.getInt(keys::ProxyEnabled) == 1, store.get(keys::ProxyHost), store.get(keys::ProxyPort));
+}
+
+void MethodOneTransfer::setProxy(bool enabled, const QString& host, const QString& port)
+{
+    m_proxyEnabled = enabled;
+    m_proxyHost = host;
+    m_proxyPort = port;
+}
+
+bool MethodOneTransfer::StillExecuting() const
+{
+    return m_current && m_current->stillExecuting();
+}
+
+void MethodOneTransfer::Cancel()
+{
+    if (m_current && m_current->stillExecuting())
+        m_current->cancel();
+}
+
+QString MethodOneTransfer::UrlHostPart(const QString& address)
+{
+    const qsizetype sep = address.indexOf(QLatin1String("://"));
+    if (sep >= 0) {
+        const qsizetype slash = address.indexOf(QLatin1Char('/'), sep + 3);
+        if (slash < 0 || slash == sep + 3)
+            return address;
+        return address.left(slash);
+    }
+    const qsizetype slash = address.indexOf(QLatin1Char('/'));
+    return slash >= 3 ? address.left(slash) : address;
+}
+
+void MethodOneTransfer::watch(TransferRequest* request)
+{
+    m_current = request;
+    connect(request, &TransferRequest::stateChanged, this, [this, request](int state) {
+        m_host.setStatusText(3, transferStateText(state, request->responseCode(), request->responseInfo()));
+    });
+}
+
+QCoro::Task<> MethodOneTransfer::Inet下载当前文件(int row)
+{
+    if (row < 0 || row >= m_list.size())
+        co_return;
+    if (StillExecuting() || m_state.TransferBusy) {
+        DownloadItem it = m_list.item(row);
+        it.State = DownloadState::Waiting;
+        it.SizeText = QStringLiteral("等待重新下载");
+        m_list.setItem(row, it);
+        co_return;
+    }
+    QPointer<MethodOneTransfer> self(this);
+    m_state.TransferBusy = true;
+    const RowRef ref{row, m_list.item(row).Url};
+    const bool ok = co_await Inet下载文件(ref);
+    if (!self)
+        co_return;
+    m_state.TransferBusy = false;
+    emit transferEnded(ref.resolve(m_list), ok);
+}
+
+QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref)
+{
+    QPointer<MethodOneTransfer> self(this);
+    int pos = ref.resolve(m_list);
+    if (pos < 0)
+        co_return false;
+    DownloadItem row = m_list.item(pos);
+
+    QElapsedTimer lastProgress;
+    lastProgress.start();
+    const TransferConnection connection = transferConnectionFor(row.Url, m_proxyEnabled, m_proxyHost, m_proxyPort);
+    m_state.TransferBusy = true;
+    m_host.setStatusText(2, QStringLiteral("正在下载:") + row.Name);
+
+    TransferOptions options;
+    options.accessType = connection.accessType;
+    options.proxy = connection.proxy;
+    const QString referer = row.Referer.isEmpty() ? UrlHostPart(row.Url) : row.Referer;
+    options.headerLines = QByteArrayLiteral("Referer: ") + headerValue(referer) + QByteArrayLiteral("\r\n");
+
+    std::unique_ptr<TransferRequest> request = transferEngine().execute(row.Url, options);
+    watch(request.get());
+    co_await request->waitForHeaders(timings().inetHeaderWait);
+    if (!self)
+        co_return false;
+
+    bool result = false;
+    // Every path ends in the end step below; "break" goes there.
+    do {
+        pos = ref.resolve(m_list);
+        if (pos < 0)
+            break;
+        row = m_list.item(pos);
+
+        bool isNumber = false;
+        qint64 size = request->getHeader(QStringLiteral("content-length")).trimmed().toLongLong(&isNumber);
+        if (!isNumber || size < 0)
+            size = 0;
+        if (size > 0)
+            row.SizeText = QString::number(size);
+
+        if (AboveSizeLimit(size)) {
+            request->cancel();
+            row.State = DownloadState::Done;
+            row.ProgressText = QStringLiteral("大文件，跳过");
+            m_list.setItem(pos, row);
+            result = true;
+            break;
+        }
+
+        QString contentType = request->getHeader(QStringLiteral("Content-Type")).trimmed();
+        if (contentType.contains(QLatin1Char(';')))
+            contentType = contentType.section(QLatin1Char(';'), 0, 0).trimmed();
+        const QString label = ContentTypeToFileType(contentType);
+
+        if (request->getHeader().isEmpty()) {
+            // No response at all, including a request that ran out of time.
+            request->cancel();
+            row.State = DownloadState::Failed;
+            m_list.setItem(pos, row);
+            break;
+        }
+
+        const QString folder = MakeFolderPath(row.Folder);
+        if (folder.isEmpty()) {
+            // Without a folder the file would land in the root folder.
+            request->cancel();
+            row.State = DownloadState::Failed;
+            m_list.setItem(pos, row);
+            break;
+        }
+        row.Folder = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+        if (!label.isEmpty() && !label.contains(QLatin1Char('/')))
+            row.FileType = label;
+
+        const SameNamePolicy policy = m_host.sameNamePolicy();
+        QString target;
+        if (policy == SameNamePolicy::Rename) {
+            QString name;
+            target = 重命名保存路径(row.Folder, row.Name, row.FileType, policy, &name);
+            row.Name = name;
+        } else {
+            target = ItemFilePath(row);
+        }
+
+        if (FileExists(target))
+            QFile::remove(target);
+        if (FileExists(target)) {
+            const QString length = QString::number(FileLength(target));
+            row.State = DownloadState::Failed;
+            row.SizeText = length;
+            row.ReceivedText = length;
+            row.ProgressText = QStringLiteral("无法替换");
+            m_list.setItem(pos, row);
+            request->cancel();
+            break;
+        }
+        m_list.setItem(pos, row);
+
+        if (size <= 0) {
+            // No size: the body is fetched again in one piece.
+            request->cancel();
+            result = co_await FetchWholeBody(ref, target, options);
+            if (!self)
+                co_return false;
+            pos = ref.resolve(m_list);
+            if (pos >= 0)
+                CorrectItemFileType(m_list, pos);
+            break;
+        }
+
+        // Chunk transfer: the body goes to the file as it arrives.
+        m_list.setCells(pos, QString::number(size), QStringLiteral("0"), row.ProgressText);
+        if (!request->saveBodyTo(target, SaveMode::Direct)) {
+            request->cancel();
+            m_list.setState(pos, DownloadState::Failed);
+            break;
+        }
+        qint64 seen = 0;
+        for (;;) {
+            const bool ended = co_await request->waitForFinished(timings().transferPoll);
+            if (!self)
+                co_return false;
+            pos = ref.resolve(m_list);
+            if (pos < 0) {
+                request->cancel();
+                break;
+            }
+            const qint64 got = request->bytesRead();
+            if (got > seen) {
+                seen = got;
+                lastProgress.restart();
+                m_list.setCells(pos, QString::number(size), QString::number(got), PercentTextSingle(got, size));
+            } else if (lastProgress.elapsed() > timings().transferStall.count()) {
+                // Stalled: the part that arrived stays on disk.
+                request->cancel();
+                m_list.setState(pos, DownloadState::Failed);
+                break;
+            }
+            if (ended && request->succeeded() && FileLength(target) >= size) {
+                const qint64 length = FileLength(target);
+                m_list.setCells(pos, QString::number(size), QString::number(length),
+                                PercentTextSingle(length, size));
+                m_list.setState(pos, DownloadState::Done);
+                result = true;
+                CorrectItemFileType(m_list, pos);
+                break;
+            }
+            if (!m_state.TransferBusy) {
+                // The stop command: cancel and leave no partial file behind.
+                request->cancel();
+                QFile::remove(target);
+                const DownloadItem& now = m_list.item(pos);
+                m_list.setCells(pos, now.SizeText, now.ReceivedText, QStringLiteral("下载取消"));
+                m_list.setState(pos, DownloadState::Failed);
+                break;
+            }
+            if (ended) {
+                // Cut, stalled or unwritable before the announced length: as a
+                // stall, the part stays and the cells keep their last values.
+                m_list.setState(pos, DownloadState::Failed);
+                break;
+            }
+        }
+    } while (false);
+
+    if (request->stillExecuting())
+        request->cancel();
+    endStep(ref, result);
+    co_return result;
+}
+
+QCoro::Task<bool> MethodOneTransfer::FetchWholeBody(RowRef ref, QString target, TransferOptions options)
+{
+    QPointer<MethodOneTransfer> self(this);
+    int pos = ref.resolve(m_list);
+    if (pos < 0)
+        co_return false;
+    {
+        const DownloadItem& row = m_list.item(pos);
+        m_list.setCells(pos, QStringLiteral("未知"), row.ReceivedText, row.ProgressText);
+    }
+    // The second request carries no referring page.
+    options.headerLines.clear();
+    WholeBodyFetch fetch;
+    qint64 bytes = -1;
+    if (fetch.start(ref.url, options, target)) {
+        watch(fetch.request());
+        co_await fetch.request()->waitForFinished();
+        if (!self)
+            co_return false;
+        bytes = fetch.finish();
+    }
+    pos = ref.resolve(m_list);
+    if (pos < 0)
+        co_return false;
+    if (bytes > 0) {
+        m_list.setCells(pos, QString::number(FileLength(target)), QString::number(bytes), QStringLiteral("100%"));
+        m_list.setState(pos, DownloadState::Done);
+        co_return true;
+    }
+    m_list.setCells(pos, QString(), QString(), QString());
+    m_list.setState(pos, DownloadState::Failed);
+    co_return false;
+}
+
+void MethodOneTransfer::endStep(const RowRef& ref, bool /*result*/)
+{
+    m_state.markTransferEvent();
+    const int pos = ref.resolve(m_list);
+    if (pos < 0)
+        return;
+    const DownloadItem& row = m_list.item(pos);
+    m_host.setStatusText(2, QStringLiteral("完成下载:") + row.Name);
+    if (isWebPage(row.FileType))
+        m_host.cue(CueWebPage);
+    if (m_list.item(pos).State == DownloadState::Failed)
+        m_host.cue(CueTransferFailed);
+    m_host.transferEnded(pos);
+}
+
+} // namespace dh

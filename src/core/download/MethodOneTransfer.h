@@ -1,0 +1,68 @@
+#pragma once
+// Method one: one row at a time over a single connection (Inet1), optionally
+// through a named proxy, with the referring page sent along.
+#include "download/TransferSupport.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <QCoroTask>
+
+namespace dh {
+
+class DownloadHost;
+class DownloadListModel;
+class DownloadWindowState;
+class SettingsStore;
+
+class MethodOneTransfer : public QObject {
+    Q_OBJECT
+public:
+    MethodOneTransfer(DownloadListModel& list, DownloadWindowState& state, DownloadHost& host,
+                      QObject* parent = nullptr);
+    ~MethodOneTransfer() override;
+
+    // Proxy settings ("设置": 代理服务器有效, 代理服务器网址, 代理服务器端口),
+    // read when the window loads.
+    void loadSettings(const SettingsStore& store);
+    void setProxy(bool enabled, const QString& host, const QString& port);
+
+    // Inet1.StillExecuting: a request of this transfer is running.
+    bool StillExecuting() const;
+    // Inet1.Cancel: abandons the running request, if any.
+    void Cancel();
+
+    // Inet下载当前文件: the scheduler's entry point for the row at a 0-based
+    // position (already Downloading, its progress cells emptied). While a
+    // request still runs or TransferBusy is set the row goes back to Waiting
+    // with "等待重新下载"; otherwise TransferBusy is held for the whole
+    // transfer. Clearing TransferBusy meanwhile (the stop command) cancels
+    // the transfer and deletes its partial file.
+    QCoro::Task<> Inet下载当前文件(int row);
+
+    // The referring page sent when a row has none: scheme and host (with any
+    // port) of the address, without a trailing "/".
+    static QString UrlHostPart(const QString& address);
+
+signals:
+    // After the end step of a transfer (not for a row sent back to Waiting).
+    void transferEnded(int row, bool success);
+
+private:
+    QCoro::Task<bool> Inet下载文件(RowRef ref);
+    QCoro::Task<bool> FetchWholeBody(RowRef ref, QString target, TransferOptions options);
+    // Registers a request as Inet1's current one and shows its states in panel 3.
+    void watch(TransferRequest* request);
+    void endStep(const RowRef& ref, bool result);
+
+    DownloadListModel& m_list;
+    DownloadWindowState& m_state;
+    DownloadHost& m_host;
+    bool m_proxyEnabled = false;
+    QString m_proxyHost;
+    QString m_proxyPort;
+    QPointer<TransferRequest> m_current;
+};
+
+} // namespace dh

@@ -1,0 +1,69 @@
+#include "download/TransferMonitor.h"
+
+#include "app/Timings.h"
+#include "download/DownloadHost.h"
+#include "download/DownloadListModel.h"
+#include "download/DownloadScheduler.h"
+#include "download/DownloadWindowState.h"
+#include "download/Redownload.h"
+#include "platform/Sound.h"
+
+namespace dh {
+
+TransferMonitor::TransferMonitor(DownloadListModel& list, DownloadWindowState& state, DownloadScheduler& scheduler,
+                                 DownloadHost& host, QObject* parent)
+    : QObject(parent), m_list(list), m_state(state), m_scheduler(scheduler), m_host(host)
+{
+    m_timer.setInterval(timings().tick);
+    connect(&m_timer, &QTimer::timeout, this, &TransferMonitor::tick);
+}
+
+void TransferMonitor::tick()
+{
+    // 1. A finished list switches the scheduler off.
+    if (m_list.检测是否下载列表完毕()) {
+        m_host.setStartEnabled(true);
+        if (m_scheduler.running()) {
+            m_scheduler.switchOff();
+            m_host.cue(CueListFinished);
+        }
+    } else {
+        m_host.setStartEnabled(!m_scheduler.running());
+    }
+
+    // 2. The running indicator.
+    m_host.setRunningIndicator(m_scheduler.running());
+
+    // 3. TransferBusy.
+    if (m_state.downloadMethod == 1) {
+        if (!m_state.StillExecuting() && !m_scheduler.running())
+            m_state.TransferBusy = false;
+    } else {
+        m_state.TransferBusy = m_scheduler.running();
+    }
+
+    // 4. Counters.
+    m_host.setStatusText(4, m_list.UpdateListCounters());
+
+    // 5. Automatic start.
+    if (m_host.autoStart() && m_list.统计未下载项数目() >= 1)
+        m_scheduler.switchOn();
+
+    // 6. Automatic re-download.
+    if (m_host.autoRedownload() && !m_scheduler.running()) {
+        const int choice = m_host.redownloadChoice();
+        if (choice == 0 || choice == 2)
+            ResetFailedRowsForRedownload(m_list);
+        if (choice == 1 || choice == 2)
+            ResetWebPageRowsForRedownload(m_list);
+        m_scheduler.switchOn();
+    }
+
+    // 7. Error stop.
+    if (m_host.errorStop() && m_list.CountBadRows() >= kErrorStopRows && m_scheduler.running()) {
+        m_scheduler.switchOff();
+        m_host.cue(CueListFinished);
+    }
+}
+
+} // namespace dh

@@ -1,0 +1,40 @@
+#pragma once
+// The transfer monitor: a tick from window load to close that keeps the
+// scheduler, TransferBusy and the counters in step with the list, and carries
+// out the automatic start, the automatic re-download and the error stop.
+#include <QObject>
+#include <QTimer>
+
+namespace dh {
+
+class DownloadHost;
+class DownloadListModel;
+class DownloadScheduler;
+class DownloadWindowState;
+
+class TransferMonitor : public QObject {
+    Q_OBJECT
+public:
+    TransferMonitor(DownloadListModel& list, DownloadWindowState& state, DownloadScheduler& scheduler,
+                    DownloadHost& host, QObject* parent = nullptr);
+
+    // Timer1, interval dh::timings().tick.
+    QTimer* timer() { return &m_timer; }
+    void start() { m_timer.start(); }
+    void stop() { m_timer.stop(); }
+
+    // The monitor tick (called by Timer1).
+    void tick();
+
+    // The error stop acts at this many bad rows (failed or web pages).
+    static constexpr int kErrorStopRows = 5;
+
+private:
+    DownloadListModel& m_list;
+    DownloadWindowState& m_state;
+    DownloadScheduler& m_scheduler;
+    DownloadHost& m_host;
+    QTimer m_timer;
+};
+
+} // namespace dh

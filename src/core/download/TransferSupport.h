@@ -1,0 +1,66 @@
+#pragma once
+// Small pieces that the scheduler and both transfer methods share.
+#include "download/DownloadListModel.h"
+#include "platform/Transfer.h"
+
+#include <QString>
+#include <memory>
+
+namespace dh {
+
+// A transfer's row: the list position it was started at, checked against
+// the row's address on every use. Should the row have moved or gone
+// meanwhile, the address finds it again, or the result is dropped instead of
+// landing on a stranger's row.
+struct RowRef {
+    int position = -1;  // 0-based
+    QString url;
+
+    // The row's current position, -1 when it is no longer in the list.
+    int resolve(const DownloadListModel& list) const;
+};
+
+// "37%": integer part of read / total × 100 (double precision), the way
+// method two and the list show progress.
+QString PercentText(qint64 read, qint64 total);
+// The same computed in single precision, as method one does.
+QString PercentTextSingle(qint64 read, qint64 total);
+
+// Whether a size in bytes is above the size limit (MaxFileSizeMB megabytes;
+// exactly the limit is still allowed).
+bool AboveSizeLimit(qint64 bytes);
+
+// The length of the file at path, 0 when there is none.
+qint64 FileLength(const QString& path);
+
+// Method two's placeholder: the 16-bit value 1, low byte first.
+bool WritePlaceholder(const QString& path);
+
+// A whole-body fetch into a file, all or nothing: the body goes into a hidden
+// temporary file beside the target and replaces the target only when the
+// request succeeded with at least one byte. Anything else leaves the target
+// as it was. The temporary file never outlives the object.
+class WholeBodyFetch {
+public:
+    WholeBodyFetch() = default;
+    WholeBodyFetch(const WholeBodyFetch&) = delete;
+    WholeBodyFetch& operator=(const WholeBodyFetch&) = delete;
+    ~WholeBodyFetch();
+
+    // Starts the request. False when no temporary file can be made beside the
+    // target (no request is started then).
+    bool start(const QString& url, const TransferOptions& options, const QString& target);
+    TransferRequest* request() const { return m_request.get(); }
+    // After the request has ended: the bytes now at the target, or -1 when
+    // nothing (or nothing usable) came back.
+    qint64 finish();
+
+private:
+    void discardTemp();
+
+    std::unique_ptr<TransferRequest> m_request;
+    QString m_temp;
+    QString m_target;
+};
+
+} // namespace dh
