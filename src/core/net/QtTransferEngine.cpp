@@ -152,7 +152,9 @@ QtTransferRequest::QtTransferRequest(QNetworkAccessManager* manager, const QStri
     if (!callerEncoding)
         request.setRawHeader("Accept-Encoding", "identity");
 
-    m_reply = manager->sendCustomRequest(request, options.method.toLatin1());
+    // Without a body no Content-Length is sent, as before.
+    m_reply = options.body.isEmpty() ? manager->sendCustomRequest(request, options.method.toLatin1())
+                                     : manager->sendCustomRequest(request, options.method.toLatin1(), options.body);
     m_reply->setReadBufferSize(readBufferSize);
     m_buffer.resize(kReadBlock);
 

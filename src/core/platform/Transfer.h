@@ -121,6 +121,7 @@ struct TransferOptions {
     QString proxy;           // "host:port", used with AccessNamedProxy
     QByteArray headerLines;  // extra "Name: value\r\n" lines, sent as given
     int maxRedirects = 10;
+    QByteArray body;         // request body (asynchronous requests that send one); empty: none
 };
 
 enum class SaveMode {
