@@ -2,6 +2,7 @@
 #include "app/AppInfo.h"
 #include "app/SettingsStore.h"
 #include "demo/DemoService.h"
+#include "gui/UpdateCheckWiring.h"
 #include "gui/fCover.h"
 #include "platform/desktop/QtPrompter.h"
 #include "platform/desktop/QtSoundPlayer.h"
@@ -73,6 +74,7 @@ int main(int argc, char** argv)
     dh::QtSoundPlayer cues;
     dh::CuePlayer::setInstance(&cues);
 
+    dh::installUpdateCheck();
     auto* cover = new dh::fCover();
     cover->setAttribute(Qt::WA_DeleteOnClose);
     cover->Form_Load();

@@ -1,0 +1,143 @@
+#pragma once
+// uXMLHTTP ("XMLHTTP异步下载"): one asynchronous HTTP request at a time on the
+// transfer layer, reported to its host through three events.
+//
+//   auto* http = new dh::uXMLHTTP(this);
+//   connect(http, &dh::uXMLHTTP::OnDateArrived, ...);   // status 200 (body saved first if asked)
+//   connect(http, &dh::uXMLHTTP::OnDateErr, ...);       // any other status 0..600, with its description
+//   if (http->Open_("GET", url)) http->Send_();
+//
+// The request runs inside the transfer layer; the control learns of its
+// progress through the layer's signals, delivered queued on the one UI thread,
+// so events never reach the host from inside Open_/Send_ or from inside the
+// transfer layer's own code. The host may delete the control or open the next
+// request from any of its event handlers.
+//
+// When the request ends without a usable HTTP answer (no connection, time-out,
+// a cut body, a cancel), Status() reports a number above 600 in the style of
+// the WinINet error numbers (XmlHttpStatus...), so that neither completion
+// event is raised, while DownOK still becomes true.
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <QCoroTask>
+
+namespace dh {
+
+class TransferEngine;
+class TransferRequest;
+
+// Status numbers above 600 for requests that ended without a usable answer.
+constexpr int XmlHttpStatusTimeout = 12002;          // no response, or the body stalled
+constexpr int XmlHttpStatusNameNotResolved = 12007;  // unknown host
+constexpr int XmlHttpStatusCancelled = 12017;        // cancelled, or the body exceeded the limit
+constexpr int XmlHttpStatusCannotConnect = 12029;    // refused, unreachable, proxy and other failures
+constexpr int XmlHttpStatusConnectionAborted = 12030;  // the connection ended before the body did
+constexpr int XmlHttpStatusSecureFailure = 12175;    // TLS handshake or certificate
+
+// The 601 descriptions of the statuses 0 to 600; empty where none is known.
+const QStringList& StatusDescriptions();
+// StatusDescriptions()[status], empty outside 0..600.
+QString statusDescription(int status);
+
+class uXMLHTTP : public QObject {
+    Q_OBJECT
+public:
+    // engine: the transfer layer to use; nullptr means dh::transferEngine()
+    // at the time of each Send_.
+    explicit uXMLHTTP(QObject* parent = nullptr, TransferEngine* engine = nullptr);
+    ~uXMLHTTP() override;
+
+    // DownOK becomes false; then the method (upper-cased), the address and the
+    // save path are taken for the next Send_. A request still running is
+    // abandoned without events. Returns false, changing nothing else, when the
+    // method is not a token or the address is not an absolute http(s) address.
+    bool Open_(const QString& method, const QString& url, const QString& savePath = {});
+    // Adds a request header for the next Send_. Ignored before Open_, after
+    // Send_, and for names or values that would break the header block.
+    void SetRequestHeader(const QString& name, const QString& value);
+    // Sends the opened request (body as UTF-8; empty: none) and starts
+    // watching it. Does nothing without a fresh Open_ (before any Open_, or
+    // when this Open_ was already sent).
+    void Send_(const QString& body = {});
+    // Stops watching and abandons the request; no event follows. DownOK keeps
+    // its value; the ready state returns to 0.
+    void Abort_();
+
+    bool DownOK() const { return m_downOK; }
+    // 0 unsent, 1 opened/sent, 2 headers received, 3 body arriving, 4 complete.
+    int ReadyState() const;
+    // The HTTP status; 0 before an answer; above 600 for failures (see above).
+    int Status() const;
+    // The reason text of the status line ("Not Found"); for failures the
+    // transfer layer's description; empty before an answer.
+    QString StatusText() const;
+    QString GetResponseHeader(const QString& name) const;
+    // "Name: value" lines joined by CR LF, without the status line.
+    QString GetAllResponseHeaders() const;
+    // The body once the request is complete; empty before.
+    QByteArray ResponseBody() const { return m_body; }
+    // The body as text: BOM first, then the charset of Content-Type, else UTF-8.
+    QString ResponseText() const;
+
+    // True from Send_ until the end of the request (the polling timer of the
+    // original control was enabled exactly that long).
+    bool isWatching() const { return m_watching; }
+    // A body larger than this is abandoned (status XmlHttpStatusCancelled);
+    // 0 means no limit (the default).
+    void setMaxBodyBytes(qint64 bytes) { m_maxBody = bytes; }
+    QString savePath() const { return m_savePath; }
+
+signals:
+    // Status 200, after the body was saved (when a save path was given).
+    void OnDateArrived();
+    // Whenever the request made progress (sent, headers, data, end), before
+    // the control looks at the new state.
+    void OnReadyStateChange();
+    // Any other status from 0 to 600, with its StatusDescriptions text.
+    void OnDateErr(const QString& description);
+    // After the completion event of a request (or after none, for a status
+    // above 600), and when Abort_ stops a watched request. Lets a coroutine
+    // wait for the end: waitForRequestEnd().
+    void requestEnded();
+
+private:
+    void discardRequest();
+    void onProgress(quint64 generation);
+    void onFinished(quint64 generation);
+    void saveBody();
+
+    TransferEngine* m_engine = nullptr;
+    TransferRequest* m_request = nullptr;  // owned; disposed of with deleteLater
+    quint64 m_generation = 0;              // bumps with every Open_/Abort_, drops stale deliveries
+
+    bool m_opened = false;
+    bool m_sent = false;  // the current Open_ has been sent
+    bool m_watching = false;
+    bool m_downOK = false;
+    bool m_complete = false;
+    bool m_tooLarge = false;
+    qint64 m_maxBody = 0;
+
+    QString m_method;
+    QString m_url;
+    QString m_savePath;
+    QByteArray m_headerLines;
+
+    QByteArray m_body;
+    int m_failureStatus = 0;  // above 600 when the request failed
+    QString m_failureText;
+};
+
+// Waits until the control's current request has ended (requestEnded) and
+// returns true; returns false at once when nothing is being watched, and
+// false when the control was destroyed during the wait.
+QCoro::Task<bool> waitForRequestEnd(uXMLHTTP* control);
+
+} // namespace dh

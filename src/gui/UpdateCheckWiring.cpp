@@ -1,0 +1,42 @@
+#include "gui/UpdateCheckWiring.h"
+
+#include "app/AppGlobals.h"
+#include "app/AppInfo.h"
+#include "gui/fCover.h"
+#include "net/UpdateCheck.h"
+#include "net/XmlHttp.h"
+
+#include <QLabel>
+#include <QPointer>
+
+namespace dh {
+
+namespace {
+
+// Runs detached: the cover goes on at once, and the answer may come while the
+// cover is hidden (the label is then seen when it shows again).
+QCoro::Task<void> runCheck(QPointer<fCover> cover, uXMLHTTP* http)
+{
+    const QString address = update::updateAddress(globals().UpdateBaseAddress);
+    const UpdateCheckResult r = co_await CheckNewVersion(http, address, programVersion());
+    if (r.outcome != UpdateCheckResult::Outcome::Newer || !cover)
+        co_return;
+    cover->LabelLatest->setText(update::latestVersionCaption(r.versionText));
+    cover->LabelLatest->show();
+}
+
+} // namespace
+
+void installUpdateCheck()
+{
+    fCover::updateCheckHook() = [](fCover* cover) {
+        auto* http = cover->findChild<uXMLHTTP*>(QStringLiteral("uXMLHTTP2"), Qt::FindDirectChildrenOnly);
+        if (!http) {
+            http = new uXMLHTTP(cover);
+            http->setObjectName(QStringLiteral("uXMLHTTP2"));
+        }
+        runCheck(cover, http);
+    };
+}
+
+} // namespace dh

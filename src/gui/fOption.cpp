@@ -1,0 +1,291 @@
+#include "gui/fOption.h"
+
+#include "app/AppGlobals.h"
+#include "app/AppInfo.h"
+#include "app/FormRegistry.h"
+#include "app/Helpers.h"
+#include "app/SettingsStore.h"
+#include "gui/Windows.h"
+#include "gui/fFileDownload.h"
+#include "platform/Prompter.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <climits>
+
+namespace dh {
+
+namespace {
+QPointer<fOption>& slot()
+{
+    static QPointer<fOption> p;
+    return p;
+}
+} // namespace
+
+std::function<void(const fOption::ProxyValues&)>& fOption::downloadWindowProxyHook()
+{
+    static std::function<void(const ProxyValues&)> h;
+    return h;
+}
+
+fOption::fOption(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("fOption"));
+    if (!slot())
+        slot() = this;
+    FormRegistry::add(QStringLiteral("fOption"), this);
+    setWindowTitle(secondaryCaption(QStringLiteral("设置")));
+    setModal(true);
+
+    auto* lay = new QVBoxLayout(this);
+    lay->setContentsMargins(18, 16, 18, 14);
+    lay->setSpacing(10);
+
+    LabelMethod = new QLabel(QStringLiteral("下载方式："), this);
+    lay->addWidget(LabelMethod);
+    Option1 = new QRadioButton(QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"), this);
+    Option2 = new QRadioButton(QStringLiteral("下载方式二 (支持HTTP，多线程下载)"), this);
+    Option1->setObjectName(QStringLiteral("Option1"));
+    Option2->setObjectName(QStringLiteral("Option2"));
+    auto* methods = new QButtonGroup(this);
+    methods->addButton(Option1, 1);
+    methods->addButton(Option2, 2);
+    for (QRadioButton* o : {Option1, Option2}) {
+        auto* row = new QHBoxLayout();
+        row->addSpacing(20);
+        row->addWidget(o);
+        row->addStretch(1);
+        lay->addLayout(row);
+    }
+
+    Check1 = new QCheckBox(QStringLiteral("下载使用代理服务器"), this);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    lay->addWidget(Check1);
+    auto* proxy = new QGridLayout();
+    proxy->setContentsMargins(20, 0, 0, 0);
+    proxy->setHorizontalSpacing(8);
+    proxy->addWidget(new QLabel(QStringLiteral("地址："), this), 0, 0);
+    Text6 = new QLineEdit(this);
+    Text6->setObjectName(QStringLiteral("Text6"));
+    Text6->setMinimumWidth(200);
+    proxy->addWidget(Text6, 0, 1);
+    LabelHostHint = new QLabel(QStringLiteral("(如：proxy.example.com 或者 192.168.1.100)"), this);
+    proxy->addWidget(LabelHostHint, 0, 2);
+    proxy->addWidget(new QLabel(QStringLiteral("端口："), this), 1, 0);
+    Text8 = new QLineEdit(this);
+    Text8->setObjectName(QStringLiteral("Text8"));
+    Text8->setMaximumWidth(90);
+    proxy->addWidget(Text8, 1, 1, Qt::AlignLeft);
+    LabelPortHint = new QLabel(QStringLiteral("(如：3128 或者 80 等等)"), this);
+    proxy->addWidget(LabelPortHint, 1, 2);
+    proxy->setColumnStretch(2, 1);
+    lay->addLayout(proxy);
+
+    Check2 = new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this);
+    Check2->setObjectName(QStringLiteral("Check2"));
+    lay->addWidget(Check2);
+
+    // "下载文件大小不超过：       MB": the box stands in the gap of the caption.
+    auto* size = new QHBoxLayout();
+    size->addWidget(new QLabel(QStringLiteral("下载文件大小不超过："), this));
+    Text1 = new QLineEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setMaximumWidth(80);
+    Text1->setAlignment(Qt::AlignRight);
+    size->addWidget(Text1);
+    size->addWidget(new QLabel(QStringLiteral("MB"), this));
+    size->addStretch(1);
+    lay->addLayout(size);
+
+    lay->addSpacing(6);
+    auto* buttons = new QHBoxLayout();
+    Command1 = new QPushButton(QStringLiteral("确定"), this);
+    Command2 = new QPushButton(QStringLiteral("关闭"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command1->setDefault(true);
+    Command1->setMinimumWidth(90);
+    Command2->setMinimumWidth(90);
+    buttons->addStretch(1);
+    buttons->addWidget(Command1);
+    buttons->addSpacing(16);
+    buttons->addWidget(Command2);
+    buttons->addStretch(1);
+    lay->addLayout(buttons);
+
+    connect(Command1, &QPushButton::clicked, this, &fOption::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &fOption::Command2_Click);
+
+    Form_Load();
+}
+
+fOption::~fOption() = default;
+
+fOption* fOption::instance()
+{
+    return slot();
+}
+
+void fOption::Form_Load()
+{
+    auto& st = SettingsStore::instance();
+    // Method and proxy: what the download window holds, or the stored values
+    // when it is not loaded. The window takes the proxy values from the store
+    // at load and only this dialog changes them, so the store is current.
+    Check1->setChecked(st.getFlag(keys::ProxyEnabled));
+    Text6->setText(st.get(keys::ProxyHost));
+    Text8->setText(st.get(keys::ProxyPort));
+
+    int method = 0;
+    if (fFileDownload* w = windows::downloadIfLoaded())
+        method = w->DownloadMethod;
+    else
+        method = st.getInt(keys::DownloadMethod);
+    Option1->setChecked(method == 1);
+    Option2->setChecked(method == 2);
+    // Any other value selects neither; an exclusive group cannot clear a
+    // checked button by itself.
+    if (method != 1 && method != 2) {
+        Option1->group()->setExclusive(false);
+        Option1->setChecked(false);
+        Option2->setChecked(false);
+        Option1->group()->setExclusive(true);
+    }
+
+    // The stored value is where the search window takes PromptOnExtract
+    // from, and the two agree once it has; before that only the store knows.
+    Check2->setChecked(st.getFlag(keys::PromptOnExtract));
+    Text1->setText(QString::number(globals().MaxFileSizeMB));
+}
+
+std::optional<int> fOption::parseSizeText(const QString& text)
+{
+    double d = 0;
+    if (!parseStoredNumber(text, &d))
+        return std::nullopt;
+    if (d < -0.5 || d > double(INT_MAX))
+        return std::nullopt;
+    const long long r = roundHalfEven(d);
+    if (r < 0 || r > INT_MAX)
+        return std::nullopt;
+    return int(r);
+}
+
+bool fOption::proxyValuesLookWrong(bool enabled, const QString& host, const QString& port)
+{
+    if (!enabled)
+        return false;
+    if (host.isEmpty())
+        return true;
+    if (port.isEmpty())
+        return true;
+    for (QChar c : port) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return true;
+    }
+    bool ok = false;
+    const int p = port.toInt(&ok);
+    return !ok || p < 1 || p > 65535;
+}
+
+void fOption::Command1_Click()
+{
+    auto& st = SettingsStore::instance();
+    auto& g = globals();
+
+    // A size that is not a number would otherwise become some arbitrary
+    // limit; nothing is stored until it is one.
+    const std::optional<int> size = parseSizeText(Text1->text());
+    if (!size) {
+        Prompter::instance().message(sizeRefusalText(), MessageIcon::Exclamation);
+        Text1->setFocus();
+        Text1->selectAll();
+        return;
+    }
+
+    // 1. The method, and the download window's view of it.
+    fFileDownload* w = windows::downloadIfLoaded();
+    int method = w ? w->DownloadMethod : st.getInt(keys::DownloadMethod);
+    if (Option1->isChecked()) {
+        method = 1;
+        if (w) {
+            w->DownloadMethod = 1;
+            w->Label7->setText(QStringLiteral("下载方式：1"));
+            w->Combo1->setEnabled(false);
+        }
+    } else if (Option2->isChecked()) {
+        const bool switching = method != 2;
+        method = 2;
+        if (w) {
+            w->DownloadMethod = 2;
+            w->Label7->setText(QStringLiteral("下载方式：2"));
+            w->Combo1->setEnabled(true);
+            // Coming from method one the thread count starts at "1"; a
+            // confirmation that keeps method two keeps the user's count.
+            if (switching)
+                w->Combo1->setCurrentIndex(w->Combo1->findText(QStringLiteral("1")));
+        }
+    }
+    // 2.
+    st.save(keys::DownloadMethod, QString::number(method));
+
+    // 3.-5. The proxy, saved as typed (trimmed).
+    ProxyValues proxy;
+    proxy.enabled = Check1->isChecked();
+    proxy.host = TrimSpaces(Text6->text());
+    proxy.port = TrimSpaces(Text8->text());
+    st.save(keys::ProxyEnabled, proxy.enabled ? QStringLiteral("1") : QStringLiteral("0"));
+    st.save(keys::ProxyHost, proxy.host);
+    st.save(keys::ProxyPort, proxy.port);
+    if (w && downloadWindowProxyHook())
+        downloadWindowProxyHook()(proxy);
+
+    // 6. A warning only: the values are stored and the steps go on.
+    if (proxyValuesLookWrong(proxy.enabled, proxy.host, proxy.port))
+        Prompter::instance().message(proxyWarningText(), MessageIcon::Error);
+
+    // 7.
+    g.PromptOnExtract = Check2->isChecked();
+    st.save(keys::PromptOnExtract, g.PromptOnExtract ? QStringLiteral("1") : QStringLiteral("0"));
+
+    // 8.
+    g.MaxFileSizeMB = *size;
+    st.save(keys::MaxFileSize, QString::number(*size));
+
+    // 9.
+    accept();
+}
+
+void fOption::Command2_Click()
+{
+    reject();
+}
+
+void showOptionsDialog(QWidget* parent)
+{
+    if (fOption* open = slot()) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    auto* dlg = new fOption(parent);
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    if (parent) {
+        dlg->adjustSize();
+        dlg->move(parent->frameGeometry().center() - dlg->rect().center());
+    }
+    dlg->open();  // window-modal over parent; no nested event loop
+}
+
+} // namespace dh

@@ -1,0 +1,75 @@
+#pragma once
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QWidget;
+
+namespace dh {
+
+// The options dialog: transfer method, proxy, the save-folder prompt at
+// extraction time and the size limit. "确定" stores every value at once and
+// updates the open download window; "关闭" changes nothing.
+class fOption : public QDialog {
+    Q_OBJECT
+public:
+    explicit fOption(QWidget* parent = nullptr);
+    ~fOption() override;
+
+    static fOption* instance();  // nullptr when not loaded
+
+    QLabel* LabelMethod = nullptr;     // "下载方式："
+    QRadioButton* Option1 = nullptr;   // method one
+    QRadioButton* Option2 = nullptr;   // method two
+    QCheckBox* Check1 = nullptr;       // "下载使用代理服务器"
+    QLineEdit* Text6 = nullptr;        // proxy host
+    QLabel* LabelHostHint = nullptr;   // example host and address
+    QLineEdit* Text8 = nullptr;        // proxy port
+    QLabel* LabelPortHint = nullptr;   // "(如：3128 或者 80 等等)"
+    QCheckBox* Check2 = nullptr;       // "提取网页信息时，提示下载保存路径"
+    QLineEdit* Text1 = nullptr;        // size limit in MB
+    QPushButton* Command1 = nullptr;   // "确定"
+    QPushButton* Command2 = nullptr;   // "关闭"
+
+    // The download window holds the proxy values for method one. When it is
+    // loaded, "确定" hands it the new ones through this hook (the window
+    // installs it; empty: nothing to tell).
+    struct ProxyValues {
+        bool enabled = false;
+        QString host;
+        QString port;
+    };
+    static std::function<void(const ProxyValues&)>& downloadWindowProxyHook();
+
+    // The size box as the whole number of megabytes to store: rounded half to
+    // even; nullopt when it is not a number, negative or too large.
+    static std::optional<int> parseSizeText(const QString& text);
+    // Whether the proxy values deserve the format warning (proxy on, and the
+    // host empty or the port not a whole number from 1 to 65535).
+    static bool proxyValuesLookWrong(bool enabled, const QString& host, const QString& port);
+
+    static QString proxyWarningText() { return QStringLiteral("代理服务器网址或者端口格式不对！"); }
+    static QString sizeRefusalText()
+    {
+        return QStringLiteral("下载文件大小必须是不小于0的数字（单位：MB），请重新输入！");
+    }
+
+    void Form_Load();
+
+private:
+    void Command1_Click();
+    void Command2_Click();
+};
+
+// Opens the options dialog modally over parent without a nested event loop
+// and returns at once; an open one is brought to the front instead.
+void showOptionsDialog(QWidget* parent);
+
+} // namespace dh
