@@ -33,6 +33,9 @@ DownloadScheduler::DownloadScheduler(DownloadListModel& list, DownloadWindowStat
 DownloadScheduler::~DownloadScheduler()
 {
     m_timer.stop();
+    m_state.setTransferControlCounter({});
+    m_state.setStillExecutingSource({});
+    m_state.setSchedulerTimerSource({});
     // Transfers end without reporting: nothing they would report to is left.
     for (int j = 1; j <= kMaxSlots; ++j) {
         if (Downloader* d = m_slots[size_t(j)]) {
@@ -158,11 +161,11 @@ void DownloadScheduler::tickMethodOne()
         return;
     startRow(chosen);
     m_state.SlotRows[1] = chosen + 1;
-    emit rowStarted(chosen);
     // Runs on by itself; the tick does not wait for it. Nested ticks find
     // TransferBusy set and end at once.
     QCoro::Task<> transfer = m_inet->Inet下载当前文件(chosen);
     Q_UNUSED(transfer);
+    emit rowStarted(chosen);
 }
 
 void DownloadScheduler::tickMethodTwo()
@@ -196,8 +199,8 @@ void DownloadScheduler::tickMethodTwo()
             m_list.setItem(chosen, it);
         }
         m_state.SlotRows[size_t(j)] = chosen + 1;
-        emit rowStarted(chosen);
         多线程下载(j, chosen, m_list.item(chosen).Url, target);
+        emit rowStarted(chosen);
     }
 }
 

@@ -26,7 +26,8 @@ public:
 
     // Wires the window state's live sources (loaded transfer controls,
     // Inet1.StillExecuting, Timer_Down) to this scheduler. The state, list and
-    // host must outlive it; the owner deletes the scheduler before them.
+    // host must outlive it (the owner deletes the scheduler before them); its
+    // end unhooks the sources again.
     DownloadScheduler(DownloadListModel& list, DownloadWindowState& state, DownloadHost& host,
                       QObject* parent = nullptr);
     ~DownloadScheduler() override;
@@ -63,7 +64,7 @@ public:
     void 多线程下载(int j, int row, const QString& url, const QString& target);
 
 signals:
-    // A row (0-based) was started by a tick, under either method.
+    // A tick started a row (0-based), under either method; its transfer runs.
     void rowStarted(int row);
 
 private:

@@ -1,0 +1,292 @@
+#include "DownloadFixture.h"
+
+#include "download/MethodOneTransfer.h"
+
+#include <QCoroTask>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTcpServer>
+
+using namespace std::chrono_literals;
+
+namespace dh::test {
+namespace {
+
+class MethodOne : public DownloadFixture {
+protected:
+    void SetUp() override
+    {
+        DownloadFixture::SetUp();
+        state.downloadMethod = 1;
+    }
+    const DownloadItem& row(int i) const { return list.item(i); }
+};
+
+TEST_F(MethodOne, SendsTheRefererOrTheAddressHostAndFillsTheCells)
+{
+    add("/t/headers?n=1", "given", "txt", "http://ref.example/page?x=1");
+    add("/t/headers?n=2", "empty", "txt");
+    ASSERT_TRUE(runAll());
+
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(row(i).State, DownloadState::Done);
+        EXPECT_EQ(row(i).FileType, "plain");  // text/plain names the type
+        const QByteArray body = readFile(ItemFilePath(row(i)));
+        ASSERT_FALSE(body.isEmpty());
+        EXPECT_EQ(row(i).SizeText, QString::number(body.size()));
+        EXPECT_EQ(row(i).ReceivedText, QString::number(body.size()));
+        EXPECT_EQ(row(i).ProgressText, "100%");
+    }
+    EXPECT_TRUE(readFile(ItemFilePath(row(0))).contains("\r\nReferer: http://ref.example/page?x=1"));
+    EXPECT_TRUE(readFile(ItemFilePath(row(1))).contains(("\r\nReferer: " + m_service.baseUrl()).toUtf8() + "\r\n"));
+    EXPECT_EQ(host.panels[2], "完成下载:empty");
+    EXPECT_EQ(host.panels[3], "12 该请求已经完成，并且所有数据均已接收到。");
+    EXPECT_EQ(host.ended, (std::vector<int>{0, 1}));
+    EXPECT_TRUE(host.cues.empty());
+}
+
+TEST_F(MethodOne, ContentTypeAndContentDecideTheType)
+{
+    struct Case {
+        QString path, name, type, wantType;
+        QByteArray body;
+    };
+    const std::vector<Case> cases = {
+        // The announced type replaces the guessed one; parameters are cut off.
+        {"/doc/charset/a.pdf", "a", "doc", "pdf", demo::makeDocument("pdf", "a")},
+        // application/octet-stream tells nothing: the row keeps its type.
+        {"/t/file/3000", "b", "caj", "caj", transferBytes(3000)},
+        // The server says text/html, the bytes are a PDF: the content wins.
+        {"/doc/wrongtype/c.pdf", "c", "pdf", "pdf", demo::makeDocument("pdf", "c")},
+        // A Word document under its own type.
+        {"/doc/d.doc", "d", "xxx", "doc", demo::makeDocument("doc", "d")},
+    };
+    for (const auto& c : cases)
+        add(c.path, c.name, c.type);
+    ASSERT_TRUE(runAll());
+    for (int i = 0; i < int(cases.size()); ++i) {
+        SCOPED_TRACE(cases[size_t(i)].path.toStdString());
+        EXPECT_EQ(row(i).State, DownloadState::Done);
+        EXPECT_EQ(row(i).FileType, cases[size_t(i)].wantType);
+        EXPECT_EQ(row(i).Name, cases[size_t(i)].name);
+        EXPECT_EQ(readFile(ItemFilePath(row(i))), cases[size_t(i)].body);
+    }
+    // The wrongly announced one was saved as .html first and moved.
+    EXPECT_FALSE(QFileInfo::exists(path("c.html")));
+    EXPECT_EQ(entries(), (QStringList{"a.pdf", "b.caj", "c.pdf", "d.doc"}));
+}
+
+TEST_F(MethodOne, SizeLimitAllowsExactlyTheLimit)
+{
+    globals().MaxFileSizeMB = 1;
+    add("/t/file/1048576", "exact", "bin");
+    add("/t/file/1048577", "over", "bin");
+    ASSERT_TRUE(runAll());
+    EXPECT_EQ(row(0).State, DownloadState::Done);
+    EXPECT_EQ(row(0).ProgressText, "100%");
+    EXPECT_EQ(readFile(path("exact.bin")), transferBytes(1048576));
+    EXPECT_EQ(row(1).State, DownloadState::Done);
+    EXPECT_EQ(row(1).SizeText, "1048577");
+    EXPECT_EQ(row(1).ReceivedText, "");
+    EXPECT_EQ(row(1).ProgressText, "大文件，跳过");
+    EXPECT_FALSE(QFileInfo::exists(path("over.bin")));
+}
+
+TEST_F(MethodOne, NoLengthFetchesTheBodyInOnePiece)
+{
+    add("/t/chunked/5000", "chunked", "bin");
+    add("/t/close/7000", "closed", "bin");
+    add("/doc/chunked/e.pdf", "e", "pdf");
+    ASSERT_TRUE(runAll());
+    const QByteArray pdf = demo::makeDocument("pdf", "e");
+    const std::vector<QByteArray> want = {transferBytes(5000), transferBytes(7000), pdf};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(row(i).State, DownloadState::Done);
+        EXPECT_EQ(row(i).SizeText, QString::number(want[size_t(i)].size()));
+        EXPECT_EQ(row(i).ReceivedText, QString::number(want[size_t(i)].size()));
+        EXPECT_EQ(row(i).ProgressText, "100%");
+        EXPECT_EQ(readFile(ItemFilePath(row(i))), want[size_t(i)]);
+    }
+    // No temporary file is left beside them.
+    EXPECT_EQ(entries(), (QStringList{"chunked.bin", "closed.bin", "e.pdf"}));
+}
+
+TEST_F(MethodOne, StopCancelsDeletesThePartAndClearsBusy)
+{
+    add("/t/slow/400000?piece=4096&delay_ms=10", "slow", "bin");
+    scheduler->StartDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).ReceivedText.toLongLong() > 0; }, 10000));
+    EXPECT_EQ(row(0).SizeText, "400000");
+    EXPECT_TRUE(state.TransferBusy);
+    EXPECT_TRUE(state.StillExecuting());
+    EXPECT_TRUE(state.DownloadsActive());
+    scheduler->StopDownloading();
+    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    EXPECT_FALSE(state.TransferBusy);
+    EXPECT_FALSE(scheduler->running());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).ProgressText == "下载取消"; }, 5000));
+    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    EXPECT_FALSE(QFileInfo::exists(path("slow.bin")));
+    EXPECT_FALSE(state.StillExecuting());
+    EXPECT_EQ(host.clearCalls, 1);
+    EXPECT_EQ(host.panels[2], "完成下载:slow");
+}
+
+TEST_F(MethodOne, StallKeepsThePartAndFails)
+{
+    timings().transferStall = 400ms;
+    add("/t/stall/100000?after=4096&hold_ms=1500", "stalled", "bin");
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(runAll());
+    EXPECT_LT(t.elapsed(), 1400);
+    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    EXPECT_EQ(row(0).SizeText, "100000");
+    EXPECT_EQ(row(0).ReceivedText, "4096");
+    EXPECT_EQ(row(0).ProgressText, "4%");
+    EXPECT_EQ(readFile(path("stalled.bin")), transferBytes(4096));
+    EXPECT_EQ(host.cueCount(103), 1);
+}
+
+TEST_F(MethodOne, CutConnectionFailsWithoutWaitingForTheStall)
+{
+    add("/t/cut/10000?after=3000", "cut", "bin");
+    ASSERT_TRUE(runAll(5000));
+    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    EXPECT_EQ(row(0).ReceivedText, "3000");
+    EXPECT_EQ(row(0).ProgressText, "30%");
+}
+
+TEST_F(MethodOne, NoResponseFailsWithEmptyCells)
+{
+    timings().inetHeaderWait = 300ms;
+    add("/t/silent?hold_ms=1000", "silent", "bin");
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    list.addItem(QStringLiteral("http://127.0.0.1:%1/x.pdf").arg(port), "refused", "pdf", folder(), "");
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(runAll());
+    EXPECT_LT(t.elapsed(), 900);
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(row(i).State, DownloadState::Failed);
+        EXPECT_EQ(row(i).SizeText, "");
+        EXPECT_EQ(row(i).ReceivedText, "");
+        EXPECT_EQ(row(i).ProgressText, "");
+    }
+    EXPECT_TRUE(entries().isEmpty());
+}
+
+TEST_F(MethodOne, SameNamePolicyAtTheFinalPath)
+{
+    auto write = [&](const QString& name, const QByteArray& data) {
+        QFile f(path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(data);
+    };
+    write("r.pdf", "old");
+    // The row says "doc" but the server says pdf: the existing file is found
+    // only at the final path.
+    add("/doc/r.pdf", "r", "doc");
+    host.policy = SameNamePolicy::Rename;
+    ASSERT_TRUE(runAll());
+    EXPECT_EQ(row(0).Name, "r[001]");
+    EXPECT_EQ(readFile(path("r[001].pdf")), demo::makeDocument("pdf", "r"));
+    EXPECT_EQ(readFile(path("r.pdf")), "old");
+
+    // Under the skip policy the file at the final path is replaced.
+    list.clear();
+    add("/doc/r.pdf", "r", "doc");
+    host.policy = SameNamePolicy::Skip;
+    ASSERT_TRUE(runAll());
+    EXPECT_EQ(row(0).Name, "r");
+    EXPECT_EQ(readFile(path("r.pdf")), demo::makeDocument("pdf", "r"));
+}
+
+TEST_F(MethodOne, BusyControlSendsTheRowBackToWaiting)
+{
+    add("/doc/w.pdf", "w", "pdf");
+    list.setState(0, DownloadState::Downloading);
+    state.TransferBusy = true;
+    QCoro::waitFor(scheduler->inet().Inet下载当前文件(0));
+    EXPECT_EQ(row(0).State, DownloadState::Waiting);
+    EXPECT_EQ(row(0).SizeText, "等待重新下载");
+    EXPECT_FALSE(QFileInfo::exists(path("w.pdf")));
+    // A later turn picks it again.
+    state.TransferBusy = false;
+    ASSERT_TRUE(runAll());
+    EXPECT_EQ(row(0).State, DownloadState::Done);
+    EXPECT_EQ(row(0).SizeText, QString::number(demo::makeDocument("pdf", "w").size()));
+}
+
+TEST_F(MethodOne, OneTickSkipsExistingFilesAndStartsTheNextRow)
+{
+    host.policy = SameNamePolicy::Skip;
+    for (const QString n : {"a", "b", "c"}) {
+        QFile f(path(n + ".pdf"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(n.toUtf8().repeated(n[0].unicode() - 'a' + 1));
+        add("/doc/" + n + ".pdf", n, "pdf");
+    }
+    add("/doc/new.pdf", "new", "pdf");
+    // A nested tick while the transfer runs finds TransferBusy set.
+    scheduler->tick();
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(row(i).State, DownloadState::Done);
+        EXPECT_EQ(row(i).ProgressText, "已存在，跳过");
+        EXPECT_EQ(row(i).SizeText, QString::number(i + 1));
+        EXPECT_EQ(row(i).ReceivedText, QString::number(i + 1));
+    }
+    EXPECT_EQ(row(3).State, DownloadState::Downloading);
+    EXPECT_EQ(state.SlotRows[1], 4);
+    EXPECT_TRUE(state.TransferBusy);
+    scheduler->tick();
+    ASSERT_TRUE(waitFinished());
+    EXPECT_EQ(row(3).State, DownloadState::Done);
+    EXPECT_EQ(readFile(path("a.pdf")), "a");
+    EXPECT_EQ(readFile(path("new.pdf")), demo::makeDocument("pdf", "new"));
+}
+
+TEST_F(MethodOne, PauseBetweenFilesCountsFromTheLastEnd)
+{
+    // 3 "seconds" of 100 ms each.
+    host.pause = 3;
+    add("/t/file/1000", "p1", "bin");
+    add("/t/file/1001", "p2", "bin");
+    QElapsedTimer clock;
+    clock.start();
+    qint64 firstEnded = -1, secondStarted = -1;
+    QObject::connect(&scheduler->inet(), &MethodOneTransfer::transferEnded, [&](int r, bool) {
+        if (r == 0)
+            firstEnded = clock.elapsed();
+    });
+    QObject::connect(scheduler.get(), &DownloadScheduler::rowStarted, [&](int r) {
+        if (r == 1)
+            secondStarted = clock.elapsed();
+    });
+    state.markTransferEvent();
+    ASSERT_TRUE(runAll());
+    ASSERT_GE(firstEnded, 0);
+    ASSERT_GE(secondStarted, 0);
+    EXPECT_GE(secondStarted - firstEnded, 290);
+    EXPECT_LT(secondStarted - firstEnded, 1000);
+    // The first one waited for the pause after the window's own time stamp too.
+    EXPECT_GE(firstEnded, 290);
+}
+
+TEST_F(MethodOne, RedirectsAreFollowed)
+{
+    add("/t/redirect/3?to=/doc/z.pdf", "z", "pdf");
+    ASSERT_TRUE(runAll());
+    EXPECT_EQ(row(0).State, DownloadState::Done);
+    EXPECT_EQ(readFile(path("z.pdf")), demo::makeDocument("pdf", "z"));
+}
+
+} // namespace
+} // namespace dh::test

@@ -1,0 +1,315 @@
+#include "DownloadFixture.h"
+
+#include "download/Downloader.h"
+
+#include <QFileInfo>
+#include <QSet>
+#include <QTcpServer>
+
+using namespace std::chrono_literals;
+
+namespace dh::test {
+namespace {
+
+const QByteArray kPlaceholder("\x01\x00", 2);
+
+class MethodTwo : public DownloadFixture {
+protected:
+    const DownloadItem& row(int i) const { return list.item(i); }
+    int count(DownloadState s) const
+    {
+        int n = 0;
+        for (int i = 0; i < list.size(); ++i)
+            n += list.item(i).State == s ? 1 : 0;
+        return n;
+    }
+    QStringList partFiles() const { return entries().filter(QStringLiteral(".part")); }
+};
+
+TEST_F(MethodTwo, ThreeSlotsOverTenRows)
+{
+    host.slotNumber = 3;
+    for (int i = 0; i < 10; ++i)
+        add(QStringLiteral("/t/slow/%1?piece=3000&delay_ms=20").arg(30000 + i), QStringLiteral("f%1").arg(i), "bin");
+    int mostRunning = 0;
+    int mostControls = 0;
+    QSet<int> slotsUsed;
+    QObject::connect(scheduler.get(), &DownloadScheduler::rowStarted, [&](int) {
+        mostRunning = std::max(mostRunning, count(DownloadState::Downloading));
+        mostControls = std::max(mostControls, scheduler->CountTransferControls());
+        for (int j = 1; j <= 6; ++j) {
+            if (scheduler->downloader(j))
+                slotsUsed.insert(j);
+        }
+    });
+
+    // The first tick fills the three slots from the top.
+    scheduler->tick();
+    EXPECT_EQ(count(DownloadState::Downloading), 3);
+    for (int j = 1; j <= 3; ++j) {
+        SCOPED_TRACE(j);
+        EXPECT_EQ(state.SlotRows[size_t(j)], j);
+        ASSERT_NE(scheduler->downloader(j), nullptr);
+        EXPECT_EQ(row(j - 1).State, DownloadState::Downloading);
+        // The target is taken at once by the placeholder.
+        EXPECT_EQ(readFile(path(QStringLiteral("f%1.bin").arg(j - 1))), kPlaceholder);
+    }
+    EXPECT_EQ(scheduler->downloader(4), nullptr);
+    EXPECT_EQ(scheduler->CountTransferControls(), 4);
+    EXPECT_TRUE(state.TransferBusy);
+    EXPECT_TRUE(state.DownloadsActive());
+    EXPECT_EQ(row(3).State, DownloadState::Waiting);
+
+    // Later ticks refill the slots as transfers end.
+    ASSERT_TRUE(runAll());
+    EXPECT_EQ(mostRunning, 3);
+    EXPECT_EQ(mostControls, 4);
+    EXPECT_EQ(slotsUsed, (QSet<int>{1, 2, 3}));
+    for (int i = 0; i < 10; ++i) {
+        SCOPED_TRACE(i);
+        const qint64 size = 30000 + i;
+        EXPECT_EQ(row(i).State, DownloadState::Done);
+        EXPECT_EQ(row(i).SizeText, QString::number(size));
+        EXPECT_EQ(row(i).ReceivedText, QString::number(size));
+        EXPECT_EQ(row(i).ProgressText, "100%");
+        EXPECT_EQ(readFile(ItemFilePath(row(i))), transferBytes(size));
+    }
+    EXPECT_EQ(scheduler->CountTransferControls(), 1);
+    EXPECT_TRUE(partFiles().isEmpty());
+    EXPECT_EQ(host.panels[2].left(5), "完成下载:");
+}
+
+TEST_F(MethodTwo, SameNameInOneTickGetsANumber)
+{
+    add("/doc/x.pdf?v=1", "dup", "pdf");
+    add("/doc/y.pdf?v=2", "dup", "pdf");
+    host.policy = SameNamePolicy::Rename;
+    scheduler->tick();
+    EXPECT_EQ(row(0).Name, "dup");
+    EXPECT_EQ(row(1).Name, "dup[001]");
+    ASSERT_TRUE(runAll());
+    EXPECT_EQ(readFile(path("dup.pdf")), demo::makeDocument("pdf", "x"));
+    EXPECT_EQ(readFile(path("dup[001].pdf")), demo::makeDocument("pdf", "y"));
+}
+
+TEST_F(MethodTwo, NoLengthEndsDoneWithTheFileLength)
+{
+    add("/t/chunked/5000", "chunked", "bin");
+    add("/doc/chunked/c.doc", "c", "doc");
+    ASSERT_TRUE(runAll());
+    const std::vector<QByteArray> want = {transferBytes(5000), demo::makeDocument("doc", "c")};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(row(i).State, DownloadState::Done);
+        EXPECT_EQ(row(i).SizeText, QString::number(want[size_t(i)].size()));
+        EXPECT_EQ(row(i).ReceivedText, QString::number(want[size_t(i)].size()));
+        EXPECT_EQ(row(i).ProgressText, "100%");
+        EXPECT_EQ(readFile(ItemFilePath(row(i))), want[size_t(i)]);
+    }
+}
+
+TEST_F(MethodTwo, SizeLimitSkipsAtTheFirstProgress)
+{
+    globals().MaxFileSizeMB = 1;
+    add("/t/file/3000000", "big", "bin");
+    add("/t/file/1048576", "exact", "bin");
+    ASSERT_TRUE(runAll());
+    EXPECT_EQ(row(0).State, DownloadState::Done);
+    EXPECT_EQ(row(0).SizeText, "3000000");
+    EXPECT_EQ(row(0).ProgressText, "大文件，跳过");
+    EXPECT_EQ(readFile(path("big.bin")), kPlaceholder);
+    EXPECT_EQ(row(1).ProgressText, "100%");
+    EXPECT_EQ(readFile(path("exact.bin")), transferBytes(1048576));
+    QTest::qWait(100);
+    EXPECT_TRUE(partFiles().isEmpty());
+}
+
+TEST_F(MethodTwo, StallAndCutFailAndLeaveThePlaceholder)
+{
+    timings().transferStall = 400ms;
+    add("/t/stall/100000?after=4096&hold_ms=1500", "stalled", "bin");
+    add("/t/cut/10000?after=3000", "cut", "bin");
+    ASSERT_TRUE(runAll());
+    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    EXPECT_EQ(row(0).SizeText, "100000");
+    EXPECT_EQ(row(0).ProgressText, "4%");
+    EXPECT_EQ(row(1).State, DownloadState::Failed);
+    EXPECT_EQ(row(1).ProgressText, "30%");
+    EXPECT_EQ(readFile(path("stalled.bin")), kPlaceholder);
+    EXPECT_EQ(readFile(path("cut.bin")), kPlaceholder);
+    QTest::qWait(100);
+    EXPECT_TRUE(partFiles().isEmpty());
+}
+
+TEST_F(MethodTwo, WebPagesAreRecognisedAfterTheTransfer)
+{
+    // A login page in place of the document, and a 404 page with a length.
+    add("/doc/protected/report.pdf", "report", "pdf");
+    add("/t/status/404", "missing", "pdf");
+    ASSERT_TRUE(runAll());
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(row(i).State, DownloadState::Done);  // the state is not touched
+        EXPECT_EQ(row(i).FileType, "htm");
+    }
+    EXPECT_TRUE(readFile(path("report.htm")).contains("PassWord"));
+    EXPECT_TRUE(readFile(path("missing.htm")).contains("Error 404"));
+    EXPECT_FALSE(QFileInfo::exists(path("report.pdf")));
+    EXPECT_EQ(host.cueCount(101), 2);
+    EXPECT_EQ(host.cueCount(103), 0);
+    EXPECT_EQ(list.CountBadRows(), 2);
+}
+
+TEST_F(MethodTwo, AmpersandEntityIsRequestedAsAmpersand)
+{
+    add("/t/headers?a=1&amp;b=2", "h", "txt");
+    ASSERT_TRUE(runAll());
+    EXPECT_EQ(row(0).State, DownloadState::Done);
+    const QByteArray body = readFile(ItemFilePath(row(0)));
+    EXPECT_TRUE(body.startsWith("GET /t/headers?a=1&b=2 ")) << body.constData();
+    // Method two sends no referring page.
+    EXPECT_FALSE(body.contains("Referer:"));
+}
+
+TEST_F(MethodTwo, StopFailsRunningRowsAndUnloadsEveryControl)
+{
+    host.autoStartOption = true;
+    host.autoRedownloadOption = true;
+    for (int i = 0; i < 4; ++i)
+        add(QStringLiteral("/t/slow/200000?piece=2000&delay_ms=20&n=%1").arg(i), QStringLiteral("s%1").arg(i), "bin");
+    scheduler->StartDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).ReceivedText.toLongLong() > 0; }, 5000));
+    scheduler->StopDownloading();
+    EXPECT_EQ(count(DownloadState::Failed), 3);
+    EXPECT_EQ(count(DownloadState::Waiting), 1);
+    EXPECT_EQ(scheduler->CountTransferControls(), 1);
+    EXPECT_FALSE(state.TransferBusy);
+    EXPECT_FALSE(state.DownloadsActive());
+    EXPECT_FALSE(host.autoStartOption);
+    EXPECT_FALSE(host.autoRedownloadOption);
+    const QString shown = row(0).ReceivedText;
+    QTest::qWait(300);
+    // Nothing reports late.
+    EXPECT_EQ(row(0).ReceivedText, shown);
+    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    EXPECT_TRUE(partFiles().isEmpty());
+    EXPECT_EQ(readFile(path("s0.bin")), kPlaceholder);
+}
+
+TEST_F(MethodTwo, NothingComingBackFailsAfterTheFallback)
+{
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    list.addItem(QStringLiteral("http://127.0.0.1:%1/x.pdf").arg(port), "refused", "pdf", folder(), "");
+    const float before = state.LastTransferEventTime;
+    QTest::qWait(20);
+    ASSERT_TRUE(runAll(5000));
+    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    EXPECT_EQ(row(0).ProgressText, "");
+    EXPECT_NE(state.LastTransferEventTime, before);
+    EXPECT_EQ(readFile(path("refused.pdf")), kPlaceholder);
+}
+
+TEST_F(MethodTwo, AFolderThatCannotBeMadeFailsOnlyItsRow)
+{
+    QFile blocker(path("blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    list.addItem(url("/doc/a.pdf"), "a", "pdf", path("blocker") + "/sub/", "");
+    add("/doc/b.pdf", "b", "pdf");
+    scheduler->tick();
+    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    EXPECT_EQ(row(1).State, DownloadState::Downloading);
+    EXPECT_EQ(state.SlotRows[1], 2);
+    ASSERT_TRUE(runAll());
+    EXPECT_EQ(readFile(path("b.pdf")), demo::makeDocument("pdf", "b"));
+}
+
+TEST_F(MethodTwo, OverwriteKeepsTheOldFileUntilTheNewOneIsComplete)
+{
+    timings().transferStall = 400ms;
+    host.policy = SameNamePolicy::Overwrite;
+    for (const QString n : {"o1", "o2"}) {
+        QFile f(path(n + ".bin"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("old");
+    }
+    add("/t/stall/100000?after=4096&hold_ms=1500", "o1", "bin");
+    add("/t/file/2000", "o2", "bin");
+    ASSERT_TRUE(runAll());
+    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    EXPECT_EQ(readFile(path("o1.bin")), "old");
+    EXPECT_EQ(row(1).State, DownloadState::Done);
+    EXPECT_EQ(readFile(path("o2.bin")), transferBytes(2000));
+}
+
+TEST_F(MethodTwo, SwitchingTheMethodLeavesRunningTransfersAlone)
+{
+    add("/t/slow/20000?piece=2000&delay_ms=20", "m", "bin");
+    scheduler->tick();
+    ASSERT_NE(scheduler->downloader(1), nullptr);
+    state.downloadMethod = 1;
+    ASSERT_TRUE(waitFinished());
+    EXPECT_EQ(row(0).State, DownloadState::Done);
+    EXPECT_EQ(readFile(path("m.bin")), transferBytes(20000));
+}
+
+TEST_F(MethodTwo, EmptyListSwitchesTheSchedulerOff)
+{
+    scheduler->StartDownloading();
+    EXPECT_TRUE(scheduler->running());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !scheduler->running(); }, 2000));
+}
+
+TEST(DownloaderControl, ProgressCompletionAndErrorEvents)
+{
+    demo::DemoService service;
+    ASSERT_TRUE(service.start());
+    QtTransferEngine engine;
+    setTransferEngine(&engine);
+    QTemporaryDir dir;
+    const Timings saved = timings();
+    timings().tick = 50ms;
+    {
+        Downloader d;
+        std::vector<std::pair<qint64, qint64>> progress;
+        std::vector<std::pair<qint64, qint64>> complete;
+        QStringList errors;
+        QString expectedFile = dir.filePath("a.bin");
+        QObject::connect(&d, &Downloader::DownloadProgress,
+                         [&](qint64 r, qint64 t, const QString& f) {
+                             progress.emplace_back(r, t);
+                             EXPECT_EQ(f, expectedFile);
+                         });
+        QObject::connect(&d, &Downloader::DownloadComplete,
+                         [&](qint64 r, qint64 t, const QString&) { complete.emplace_back(r, t); });
+        QObject::connect(&d, &Downloader::DownloadError, [&](const QString& why, const QString&) { errors << why; });
+        d.BeginDownload(service.baseUrl() + "/t/slow/8000?piece=1000&delay_ms=10", dir.filePath("a.bin"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !complete.empty() || !errors.isEmpty(); }, 5000));
+        EXPECT_TRUE(errors.isEmpty());
+        ASSERT_EQ(complete.size(), 1u);
+        EXPECT_EQ(complete[0], std::make_pair(qint64(8000), qint64(8000)));
+        ASSERT_FALSE(progress.empty());
+        for (size_t i = 1; i < progress.size(); ++i)
+            EXPECT_GE(progress[i].first, progress[i - 1].first);
+        EXPECT_EQ(progress.back().second, 8000);
+
+        // The same instance for a second transfer that stalls: "超时", once.
+        timings().transferStall = 300ms;
+        complete.clear();
+        progress.clear();
+        expectedFile = dir.filePath("b.bin");
+        d.BeginDownload(service.baseUrl() + "/t/stall/50000?after=1000&hold_ms=1200", dir.filePath("b.bin"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !errors.isEmpty(); }, 5000));
+        QTest::qWait(200);
+        EXPECT_EQ(errors, QStringList{"超时"});
+        EXPECT_TRUE(complete.empty());
+    }
+    setTransferEngine(nullptr);
+    timings() = saved;
+}
+
+} // namespace
+} // namespace dh::test
