@@ -23,6 +23,12 @@ QCoro::Task<void> runCheck(QPointer<fCover> cover, uXMLHTTP* http)
         co_return;
     cover->LabelLatest->setText(update::latestVersionCaption(r.versionText));
     cover->LabelLatest->show();
+    // The cover's size was fixed before the label appeared; make room for it.
+    if (cover->minimumHeight() == cover->maximumHeight()) {
+        const int needed = cover->sizeHint().height();
+        if (needed > cover->height())
+            cover->setFixedHeight(needed);
+    }
 }
 
 } // namespace

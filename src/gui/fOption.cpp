@@ -6,6 +6,8 @@
 #include "app/Helpers.h"
 #include "app/SettingsStore.h"
 #include "gui/Windows.h"
+#include "download/DownloadScheduler.h"
+#include "download/MethodOneTransfer.h"
 #include "gui/fFileDownload.h"
 #include "platform/Prompter.h"
 
@@ -32,12 +34,6 @@ QPointer<fOption>& slot()
     return p;
 }
 } // namespace
-
-std::function<void(const fOption::ProxyValues&)>& fOption::downloadWindowProxyHook()
-{
-    static std::function<void(const ProxyValues&)> h;
-    return h;
-}
 
 fOption::fOption(QWidget* parent) : QDialog(parent)
 {
@@ -86,9 +82,13 @@ fOption::fOption(QWidget* parent) : QDialog(parent)
     Text8 = new QLineEdit(this);
     Text8->setObjectName(QStringLiteral("Text8"));
     Text8->setMaximumWidth(90);
-    proxy->addWidget(Text8, 1, 1, Qt::AlignLeft);
     LabelPortHint = new QLabel(QStringLiteral("(如：3128 或者 80 等等)"), this);
-    proxy->addWidget(LabelPortHint, 1, 2);
+    auto* portRow = new QHBoxLayout();
+    portRow->setSpacing(8);
+    portRow->addWidget(Text8);
+    portRow->addWidget(LabelPortHint);
+    portRow->addStretch(1);
+    proxy->addLayout(portRow, 1, 1, 1, 2);
     proxy->setColumnStretch(2, 1);
     lay->addLayout(proxy);
 
@@ -241,18 +241,18 @@ void fOption::Command1_Click()
     st.save(keys::DownloadMethod, QString::number(method));
 
     // 3.-5. The proxy, saved as typed (trimmed).
-    ProxyValues proxy;
-    proxy.enabled = Check1->isChecked();
-    proxy.host = TrimSpaces(Text6->text());
-    proxy.port = TrimSpaces(Text8->text());
-    st.save(keys::ProxyEnabled, proxy.enabled ? QStringLiteral("1") : QStringLiteral("0"));
-    st.save(keys::ProxyHost, proxy.host);
-    st.save(keys::ProxyPort, proxy.port);
-    if (w && downloadWindowProxyHook())
-        downloadWindowProxyHook()(proxy);
+    const bool proxyOn = Check1->isChecked();
+    const QString host = TrimSpaces(Text6->text());
+    const QString port = TrimSpaces(Text8->text());
+    st.save(keys::ProxyEnabled, proxyOn ? QStringLiteral("1") : QStringLiteral("0"));
+    st.save(keys::ProxyHost, host);
+    st.save(keys::ProxyPort, port);
+    // The download window's method one holds them from its load on.
+    if (w && w->scheduler())
+        w->scheduler()->inet().setProxy(proxyOn, host, port);
 
     // 6. A warning only: the values are stored and the steps go on.
-    if (proxyValuesLookWrong(proxy.enabled, proxy.host, proxy.port))
+    if (proxyValuesLookWrong(proxyOn, host, port))
         Prompter::instance().message(proxyWarningText(), MessageIcon::Error);
 
     // 7.

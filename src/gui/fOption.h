@@ -2,7 +2,6 @@
 #include <QDialog>
 #include <QString>
 
-#include <functional>
 #include <optional>
 
 class QCheckBox;
@@ -37,16 +36,6 @@ public:
     QLineEdit* Text1 = nullptr;        // size limit in MB
     QPushButton* Command1 = nullptr;   // "确定"
     QPushButton* Command2 = nullptr;   // "关闭"
-
-    // The download window holds the proxy values for method one. When it is
-    // loaded, "确定" hands it the new ones through this hook (the window
-    // installs it; empty: nothing to tell).
-    struct ProxyValues {
-        bool enabled = false;
-        QString host;
-        QString port;
-    };
-    static std::function<void(const ProxyValues&)>& downloadWindowProxyHook();
 
     // The size box as the whole number of megabytes to store: rounded half to
     // even; nullopt when it is not a number, negative or too large.

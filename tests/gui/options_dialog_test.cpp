@@ -1,0 +1,375 @@
+// The options dialog against an isolated settings store: what it shows, what
+// "确定" stores and changes in the open download window, the proxy warning,
+// the size rules, and "关闭" changing nothing.
+#include "GuiTestMain.h"
+
+#include "app/AppGlobals.h"
+#include "app/SettingsStore.h"
+#include "gui/Windows.h"
+#include "gui/fFileDownload.h"
+#include "gui/fOption.h"
+#include "platform/Prompter.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace dh;
+
+namespace {
+const SettingKey kEdited[] = {keys::DownloadMethod, keys::ProxyEnabled, keys::ProxyHost,
+                              keys::ProxyPort,      keys::PromptOnExtract, keys::MaxFileSize};
+
+// The raw stored texts of the six settings; "<absent>" for a key never written.
+QStringList storedValues()
+{
+    QStringList out;
+    for (const SettingKey& k : kEdited)
+        out << SettingsStore::instance().get(QString::fromUtf8(k.section), QString::fromUtf8(k.key),
+                                             QStringLiteral("<absent>"));
+    return out;
+}
+} // namespace
+
+class OptionsDialogTest : public QObject {
+    Q_OBJECT
+    ScriptedPrompter prompter;
+    std::unique_ptr<QTemporaryDir> dir;
+
+    void store(const SettingKey& k, const QString& v) { SettingsStore::instance().save(k, v); }
+    QString stored(const SettingKey& k) { return SettingsStore::instance().get(k); }
+
+    fFileDownload* openDownloadWindow()
+    {
+        fFileDownload* w = windows::download();
+        w->show();
+        return w;
+    }
+
+    // Presses 确定 on a dialog that was filled by the caller; returns whether it closed.
+    static bool confirm(fOption& d)
+    {
+        if (!d.isVisible())
+            d.show();
+        QTest::mouseClick(d.Command1, Qt::LeftButton);
+        return !d.isVisible() && d.result() == QDialog::Accepted;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { Prompter::setInstance(&prompter); }
+    void cleanupTestCase() { Prompter::setInstance(nullptr); }
+
+    void init()
+    {
+        prompter.clear();
+        prompter.questionAnswers.clear();
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+        SettingsStore::setInstance(std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("DocHarvest.ini"))));
+        globals().MaxFileSizeMB = 10;
+        globals().PromptOnExtract = true;
+    }
+
+    void cleanup()
+    {
+        if (fFileDownload* w = windows::downloadIfLoaded()) {
+            QPointer<fFileDownload> p(w);
+            prompter.questionAnswers.assign(1, true);
+            w->close();
+            QTRY_VERIFY(p.isNull());
+        }
+        SettingsStore::setInstance(nullptr);
+        dir.reset();
+    }
+
+    void captionsAndTexts()
+    {
+        fOption d;
+        QCOMPARE(d.windowTitle(), QStringLiteral("设置-DocHarvest"));
+        QCOMPARE(d.LabelMethod->text(), QStringLiteral("下载方式："));
+        QCOMPARE(d.Option1->text(), QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"));
+        QCOMPARE(d.Option2->text(), QStringLiteral("下载方式二 (支持HTTP，多线程下载)"));
+        QCOMPARE(d.Check1->text(), QStringLiteral("下载使用代理服务器"));
+        QCOMPARE(d.LabelPortHint->text(), QStringLiteral("(如：3128 或者 80 等等)"));
+        QVERIFY(d.LabelHostHint->text().contains(QStringLiteral("proxy.example.com")));
+        QCOMPARE(d.Check2->text(), QStringLiteral("提取网页信息时，提示下载保存路径"));
+        QCOMPARE(d.Command1->text(), QStringLiteral("确定"));
+        QCOMPARE(d.Command2->text(), QStringLiteral("关闭"));
+        const QStringList labels = [&] {
+            QStringList l;
+            for (QLabel* x : d.findChildren<QLabel*>())
+                l << x->text();
+            return l;
+        }();
+        for (const char* t : {"地址：", "端口：", "下载文件大小不超过：", "MB"})
+            QVERIFY2(labels.contains(QString::fromUtf8(t)), t);
+    }
+
+    void firstRunShowsTheDefaults()
+    {
+        fOption d;
+        QVERIFY(!d.Option1->isChecked());
+        QVERIFY(d.Option2->isChecked());
+        QVERIFY(!d.Check1->isChecked());
+        QCOMPARE(d.Text6->text(), QString());
+        QCOMPARE(d.Text8->text(), QString());
+        QVERIFY(d.Check2->isChecked());
+        QCOMPARE(d.Text1->text(), QStringLiteral("10"));
+    }
+
+    void loadShowsTheStoredValues()
+    {
+        store(keys::DownloadMethod, QStringLiteral("1"));
+        store(keys::ProxyEnabled, QStringLiteral("1"));
+        store(keys::ProxyHost, QStringLiteral("10.0.0.8"));
+        store(keys::ProxyPort, QStringLiteral("8080"));
+        store(keys::PromptOnExtract, QStringLiteral("0"));
+        globals().MaxFileSizeMB = 25;
+        fOption d;
+        QVERIFY(d.Option1->isChecked());
+        QVERIFY(!d.Option2->isChecked());
+        QVERIFY(d.Check1->isChecked());
+        QCOMPARE(d.Text6->text(), QStringLiteral("10.0.0.8"));
+        QCOMPARE(d.Text8->text(), QStringLiteral("8080"));
+        QVERIFY(!d.Check2->isChecked());
+        QCOMPARE(d.Text1->text(), QStringLiteral("25"));
+    }
+
+    void anOddStoredMethodSelectsNeitherAndIsKept()
+    {
+        store(keys::DownloadMethod, QStringLiteral("3"));
+        fOption d;
+        QVERIFY(!d.Option1->isChecked());
+        QVERIFY(!d.Option2->isChecked());
+        QVERIFY(confirm(d));
+        QCOMPARE(stored(keys::DownloadMethod), QStringLiteral("3"));
+    }
+
+    void theMethodShownIsTheOneTheDownloadWindowHolds()
+    {
+        store(keys::DownloadMethod, QStringLiteral("2"));
+        fFileDownload* w = openDownloadWindow();
+        w->DownloadMethod = 1;  // held, not yet stored
+        fOption d;
+        QVERIFY(d.Option1->isChecked());
+    }
+
+    void confirmSwitchesTheMethodOfTheOpenDownloadWindow()
+    {
+        store(keys::DownloadMethod, QStringLiteral("1"));
+        fFileDownload* w = openDownloadWindow();
+        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!w->Combo1->isEnabled());
+        {
+            fOption d;
+            d.Option2->setChecked(true);
+            QVERIFY(confirm(d));
+        }
+        QCOMPARE(w->DownloadMethod, 2);
+        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：2"));
+        QVERIFY(w->Combo1->isEnabled());
+        QCOMPARE(w->Combo1->currentText(), QStringLiteral("1"));
+        QCOMPARE(stored(keys::DownloadMethod), QStringLiteral("2"));
+
+        // Confirming again with method two keeps the thread count chosen since.
+        w->Combo1->setCurrentIndex(w->Combo1->findText(QStringLiteral("4")));
+        {
+            fOption d;
+            QVERIFY(d.Option2->isChecked());
+            QVERIFY(confirm(d));
+        }
+        QCOMPARE(w->Combo1->currentText(), QStringLiteral("4"));
+
+        {
+            fOption d;
+            d.Option1->setChecked(true);
+            QVERIFY(confirm(d));
+        }
+        QCOMPARE(w->DownloadMethod, 1);
+        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!w->Combo1->isEnabled());
+        QCOMPARE(stored(keys::DownloadMethod), QStringLiteral("1"));
+    }
+
+    void proxyValuesAndWarning_data()
+    {
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<bool>("warned");
+        QTest::addColumn<QString>("storedHost");
+        QTest::addColumn<QString>("storedPort");
+        QTest::newRow("on, host empty, 3128") << true << "" << "3128" << true << "" << "3128";
+        QTest::newRow("on, port not a number") << true << "proxy.lan" << "80a" << true << "proxy.lan" << "80a";
+        QTest::newRow("on, port empty") << true << "proxy.lan" << "" << true << "proxy.lan" << "";
+        QTest::newRow("on, port out of range") << true << "proxy.lan" << "70000" << true << "proxy.lan" << "70000";
+        QTest::newRow("on, trimmed and good") << true << "  10.1.2.3 " << " 8080  " << false << "10.1.2.3" << "8080";
+        QTest::newRow("off, nothing typed") << false << "" << "" << false << "" << "";
+        QTest::newRow("off, bad values kept") << false << "" << "x" << false << "" << "x";
+    }
+
+    void proxyValuesAndWarning()
+    {
+        QFETCH(bool, on);
+        QFETCH(QString, host);
+        QFETCH(QString, port);
+        QFETCH(bool, warned);
+        QFETCH(QString, storedHost);
+        QFETCH(QString, storedPort);
+        openDownloadWindow();  // the warning does not stop the window's update either
+        fOption d;
+        d.Check1->setChecked(on);
+        d.Text6->setText(host);
+        d.Text8->setText(port);
+        d.Check2->setChecked(false);
+        d.Text1->setText(QStringLiteral("33"));
+        QVERIFY(confirm(d));
+        if (warned) {
+            QCOMPARE(prompter.texts(), QStringList{QStringLiteral("代理服务器网址或者端口格式不对！")});
+            QCOMPARE(prompter.shown[0].icon, MessageIcon::Error);
+        } else {
+            QVERIFY(prompter.shown.empty());
+        }
+        QCOMPARE(stored(keys::ProxyEnabled), on ? QStringLiteral("1") : QStringLiteral("0"));
+        QCOMPARE(stored(keys::ProxyHost), storedHost);
+        QCOMPARE(stored(keys::ProxyPort), storedPort);
+        // The steps after the warning ran.
+        QCOMPARE(stored(keys::PromptOnExtract), QStringLiteral("0"));
+        QCOMPARE(globals().PromptOnExtract, false);
+        QCOMPARE(stored(keys::MaxFileSize), QStringLiteral("33"));
+    }
+
+    void sizeIsRoundedHalfToEven_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("mb");
+        QTest::newRow("7.5") << "7.5" << 8;
+        QTest::newRow("8.5") << "8.5" << 8;
+        QTest::newRow("0") << "0" << 0;
+        QTest::newRow("0.4") << "0.4" << 0;
+        QTest::newRow("spaces") << "  12 " << 12;
+        QTest::newRow("exponent") << "1e2" << 100;
+    }
+
+    void sizeIsRoundedHalfToEven()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, mb);
+        fOption d;
+        d.Text1->setText(typed);
+        QVERIFY(confirm(d));
+        QCOMPARE(stored(keys::MaxFileSize), QString::number(mb));
+        QCOMPARE(globals().MaxFileSizeMB, mb);
+        QVERIFY(prompter.shown.empty());
+    }
+
+    void aSizeThatIsNotANumberIsRefused_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("letters") << "abc";
+        QTest::newRow("empty") << "";
+        QTest::newRow("negative") << "-3";
+        QTest::newRow("too large") << "99999999999";
+        QTest::newRow("comma") << "7,5";
+    }
+
+    void aSizeThatIsNotANumberIsRefused()
+    {
+        QFETCH(QString, typed);
+        store(keys::MaxFileSize, QStringLiteral("15"));
+        globals().MaxFileSizeMB = 15;
+        const QStringList before = storedValues();
+        fOption d;
+        d.Option1->setChecked(true);
+        d.Check1->setChecked(true);  // would warn, but nothing runs
+        d.Text1->setText(typed);
+        QVERIFY(!confirm(d));
+        QVERIFY(d.isVisible());
+        QCOMPARE(prompter.texts(), QStringList{fOption::sizeRefusalText()});
+        QCOMPARE(storedValues(), before);
+        QCOMPARE(globals().MaxFileSizeMB, 15);
+        // Corrected, it goes through.
+        prompter.clear();
+        d.Text1->setText(QStringLiteral("20"));
+        d.Check1->setChecked(false);
+        QVERIFY(confirm(d));
+        QCOMPARE(stored(keys::MaxFileSize), QStringLiteral("20"));
+        QCOMPARE(stored(keys::DownloadMethod), QStringLiteral("1"));
+    }
+
+    void closeChangesNothing()
+    {
+        store(keys::DownloadMethod, QStringLiteral("2"));
+        store(keys::ProxyHost, QStringLiteral("keep.me"));
+        store(keys::MaxFileSize, QStringLiteral("12"));
+        globals().MaxFileSizeMB = 12;
+        fFileDownload* w = openDownloadWindow();
+        w->Combo1->setCurrentIndex(3);
+        const QStringList before = storedValues();
+        const QString label = w->Label7->text();
+
+        fOption d;
+        d.show();
+        d.Option1->setChecked(true);
+        d.Check1->setChecked(true);
+        d.Text6->setText(QStringLiteral("other.host"));
+        d.Text8->setText(QStringLiteral("1"));
+        d.Check2->setChecked(false);
+        d.Text1->setText(QStringLiteral("99"));
+        QTest::mouseClick(d.Command2, Qt::LeftButton);
+        QVERIFY(!d.isVisible());
+        QCOMPARE(d.result(), int(QDialog::Rejected));
+
+        QCOMPARE(storedValues(), before);
+        QCOMPARE(w->DownloadMethod, 2);
+        QCOMPARE(w->Label7->text(), label);
+        QVERIFY(w->Combo1->isEnabled());
+        QCOMPARE(w->Combo1->currentIndex(), 3);
+        QCOMPARE(globals().MaxFileSizeMB, 12);
+        QCOMPARE(globals().PromptOnExtract, true);
+        QVERIFY(prompter.shown.empty());
+    }
+
+    void showOptionsDialogOpensOneModalDialog()
+    {
+        QWidget parent;
+        parent.resize(600, 400);
+        parent.show();
+        showOptionsDialog(&parent);
+        QPointer<fOption> d = fOption::instance();
+        QVERIFY(d);
+        QVERIFY(d->isVisible());
+        QVERIFY(d->isModal() || d->windowModality() != Qt::NonModal);
+        showOptionsDialog(&parent);
+        QCOMPARE(parent.findChildren<fOption*>().size(), 1);
+        QCOMPARE(fOption::instance(), d.data());
+        QTest::mouseClick(d->Command2, Qt::LeftButton);
+        QTRY_VERIFY(d.isNull());  // deleted once closed
+        QVERIFY(!fOption::instance());
+    }
+
+    void screenshot()
+    {
+        store(keys::ProxyEnabled, QStringLiteral("1"));
+        store(keys::ProxyHost, QStringLiteral("192.168.1.100"));
+        store(keys::ProxyPort, QStringLiteral("3128"));
+        fOption d;
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        const QImage img = d.grab().toImage();
+        QVERIFY(img.width() > 300 && img.height() > 200);
+        const QString out = QDir(qEnvironmentVariable("DH_BINARY_DIR")).filePath(QStringLiteral("options_dialog.png"));
+        QVERIFY(img.save(out));
+    }
+};
+
+DH_GUI_TEST_MAIN(OptionsDialogTest)
+#include "options_dialog_test.moc"

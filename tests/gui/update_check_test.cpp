@@ -1,0 +1,211 @@
+// The update check as the cover runs it, against the demo service on a free
+// loopback port (and against servers that are down or never answer): a newer
+// version appears in "最新版本：", anything else leaves the cover as it was,
+// and nothing ever holds the cover up.
+#include "GuiTestMain.h"
+
+#include "app/AppGlobals.h"
+#include "app/AppInfo.h"
+#include "app/SettingsStore.h"
+#include "app/Timings.h"
+#include "demo/DemoService.h"
+#include "gui/UpdateCheckWiring.h"
+#include "gui/fCover.h"
+#include "net/QtTransferEngine.h"
+#include "net/XmlHttp.h"
+#include "platform/Prompter.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace dh;
+using namespace std::chrono_literals;
+
+class UpdateCheckTest : public QObject {
+    Q_OBJECT
+    ScriptedPrompter prompter;
+    std::unique_ptr<demo::DemoService> service;
+    std::unique_ptr<QtTransferEngine> engine;  // fresh per test: no kept-alive connections hold a stop
+    std::unique_ptr<QTemporaryDir> dir;
+    QPointer<fCover> cover;
+    Timings saved;
+
+    void serve(const QString& versionText)
+    {
+        std::lock_guard lock(service->state().mutex);
+        service->state().options.versionText = versionText;
+    }
+
+    // Starts the cover the way the program does; its timer starts the check.
+    void startCover(const QString& updateBase)
+    {
+        globals().UpdateBaseAddress = updateBase;
+        cover = new fCover();
+        cover->setAttribute(Qt::WA_DeleteOnClose);
+        cover->Form_Load();
+        QVERIFY(cover->isVisible());  // shown before the check has even started
+    }
+
+    uXMLHTTP* request() const
+    {
+        return cover ? cover->findChild<uXMLHTTP*>(QStringLiteral("uXMLHTTP2")) : nullptr;
+    }
+
+    // Waits until the cover's request has finished, whatever its outcome.
+    void waitForTheAnswer()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(request() && request()->DownOK(), 10000);
+        QTest::qWait(20);  // the check's own continuation runs on a later turn
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        Prompter::setInstance(&prompter);
+        saved = timings();
+        timings().coverUpdateDelay = 10ms;
+        fCover::endProcessHook() = [] {};
+        fCover::clearCacheHook() = [] {};
+        installUpdateCheck();
+    }
+
+    void cleanupTestCase()
+    {
+        fCover::updateCheckHook() = {};
+        timings() = saved;
+        Prompter::setInstance(nullptr);
+    }
+
+    void init()
+    {
+        prompter.clear();
+        dir = std::make_unique<QTemporaryDir>();
+        SettingsStore::setInstance(std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("DocHarvest.ini"))));
+        engine = std::make_unique<QtTransferEngine>();
+        setTransferEngine(engine.get());
+        service = std::make_unique<demo::DemoService>();
+        QVERIFY(service->start());
+    }
+
+    void cleanup()
+    {
+        delete cover.data();
+        QTest::qWait(10);  // the abandoned check winds down
+        setTransferEngine(nullptr);
+        engine.reset();
+        service.reset();
+        SettingsStore::setInstance(nullptr);
+    }
+
+    void newerVersionIsShown()
+    {
+        serve(QStringLiteral(" 9.9.9 \n"));
+        startCover(service->baseUrl());
+        QVERIFY(cover->LabelLatest->isHidden());
+        const int before = cover->height();
+        QTRY_COMPARE(cover->LabelLatest->text(), QStringLiteral("最新版本：V9.9.9"));
+        QVERIFY(cover->LabelLatest->isVisible());
+        // The cover grew by the label instead of squeezing the other rows.
+        QVERIFY(cover->height() > before);
+        QVERIFY(cover->LabelNotice->geometry().bottom() < cover->LabelLatest->geometry().top());
+        QVERIFY(prompter.shown.empty());
+    }
+
+    void sameOlderOrGarbageIsNotShown_data()
+    {
+        QTest::addColumn<QString>("served");
+        QTest::newRow("same") << programVersion();
+        QTest::newRow("older") << QStringLiteral("0.9.999");
+        QTest::newRow("two parts") << QStringLiteral("9.9");
+        QTest::newRow("not numbers") << QStringLiteral("9.x.1");
+        QTest::newRow("too long") << QStringLiteral("99999.99.99");
+        QTest::newRow("html") << QStringLiteral("<html><body>maintenance</body></html>");
+        QTest::newRow("binary") << QString::fromLatin1("\x01\x02\xff\xfe 1.2.3");
+        QTest::newRow("empty") << QString();
+    }
+
+    void sameOlderOrGarbageIsNotShown()
+    {
+        QFETCH(QString, served);
+        serve(served);
+        startCover(service->baseUrl());
+        waitForTheAnswer();
+        QCOMPARE(request()->Status(), 200);
+        QVERIFY(cover->LabelLatest->isHidden());
+        QCOMPARE(cover->LabelLatest->text(), QStringLiteral("最新版本："));
+        QVERIFY(prompter.shown.empty());
+    }
+
+    void notFoundAsksForANetwork()
+    {
+        startCover(service->baseUrl() + QStringLiteral("/nothing-here/"));
+        waitForTheAnswer();
+        QCOMPARE(request()->Status(), 404);
+        QTRY_COMPARE(prompter.texts(), QStringList{QStringLiteral("请保持网络畅通！")});
+        QCOMPARE(prompter.shown[0].icon, MessageIcon::Error);
+        QVERIFY(cover->LabelLatest->isHidden());
+    }
+
+    void serverDownIsSilent()
+    {
+        const QString base = service->baseUrl();
+        service.reset();  // nothing listens there any more
+        startCover(base);
+        waitForTheAnswer();
+        QVERIFY(request()->Status() > 600);
+        QVERIFY(prompter.shown.empty());
+        QVERIFY(cover->LabelLatest->isHidden());
+        QVERIFY(cover->isVisible());
+    }
+
+    void noAddressIsSilent()
+    {
+        startCover(QString());
+        QTRY_VERIFY(cover->startupDone());
+        QTest::qWait(100);
+        QVERIFY(request());  // the control is there, the address was refused
+        QVERIFY(!request()->isWatching());
+        QVERIFY(prompter.shown.empty());
+        QVERIFY(cover->LabelLatest->isHidden());
+    }
+
+    void aServerThatNeverAnswersHoldsNothingUp()
+    {
+        QTcpServer mute;  // accepts, never answers
+        QVERIFY(mute.listen(QHostAddress::LocalHost));
+        startCover(QStringLiteral("http://127.0.0.1:%1").arg(mute.serverPort()));
+        QTRY_VERIFY(request() && request()->isWatching());
+        QVERIFY(cover->startupDone());
+        QVERIFY(cover->Command1->isEnabled() && cover->Command3->isEnabled());
+        // The loop runs on: a timer set now fires while the request waits.
+        bool ticked = false;
+        QTimer::singleShot(20, [&] { ticked = true; });
+        QTRY_VERIFY(ticked);
+        QVERIFY(request()->isWatching());
+        // Closing the program while the check waits ends cleanly.
+        QPointer<fCover> c = cover;
+        cover->close();
+        QTRY_VERIFY(c.isNull());
+        QTest::qWait(50);
+        QVERIFY(prompter.shown.empty());
+    }
+
+    void aHiddenCoverGetsTheLabelForLater()
+    {
+        serve(QStringLiteral("10.0.0"));
+        startCover(service->baseUrl());
+        cover->hide();  // the user went on to the search window
+        QTRY_COMPARE(cover->LabelLatest->text(), QStringLiteral("最新版本：V10.0.0"));
+        QVERIFY(!cover->LabelLatest->isHidden());
+        cover->show();
+        QVERIFY(cover->LabelLatest->isVisible());
+    }
+};
+
+DH_GUI_TEST_MAIN(UpdateCheckTest)
+#include "update_check_test.moc"
