@@ -1,18 +1,11 @@
-#include "FakeTransfer.h"
-
 #include "net/UpdateCheck.h"
-#include "net/XmlHttp.h"
-#include "platform/Prompter.h"
 
-#include <QCoroTask>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace dh::test {
 namespace {
 
 using namespace dh::update;
-using Outcome = UpdateCheckResult::Outcome;
 
 TEST(UpdateVersion, ComparisonTable)
 {
@@ -96,87 +89,6 @@ TEST(UpdateVersion, Address)
     EXPECT_EQ(updateAddress(QStringLiteral("https://upd.example.org/"), QStringLiteral("tool")),
               QStringLiteral("https://upd.example.org/tool/newver.txt"));
     EXPECT_EQ(updateAddress(QStringLiteral("http://h/")), QStringLiteral("http://h/docharvest/newver.txt"));
-}
-
-// The check's verdicts, with the transfer layer under the test's control.
-class CheckNewVersionTest : public ::testing::Test {
-protected:
-    FakeEngine engine;
-    ScriptedPrompter prompter;
-
-    UpdateCheckResult run(const QString& address, std::function<void(FakeRequest*)> answer)
-    {
-        uXMLHTTP http(nullptr, &engine);
-        const std::size_t before = engine.requests.size();
-        QTimer::singleShot(1, [&] {
-            if (engine.requests.size() > before && engine.last())
-                answer(engine.last());
-        });
-        return QCoro::waitFor(CheckNewVersion(&http, address, QStringLiteral("1.2.901"), &prompter));
-    }
-};
-
-TEST_F(CheckNewVersionTest, Verdicts)
-{
-    const QString addr = QStringLiteral("http://127.0.0.1:9/docharvest/newver.txt");
-    const struct {
-        const char* name;
-        int status;
-        QByteArray body;
-        Outcome outcome;
-        const char* text;
-    } cases[] = {
-        {"newer", 200, " 1.2.902 ", Outcome::Newer, "1.2.902"},
-        {"same", 200, "1.2.901", Outcome::NotNewer, "1.2.901"},
-        {"older", 200, "1.2.900", Outcome::NotNewer, "1.2.900"},
-        {"two parts", 200, "1.3", Outcome::IgnoredText, "1.3"},
-        {"html page", 200, "<html><body>hello</body></html>", Outcome::IgnoredText, ""},
-        {"empty", 200, "", Outcome::IgnoredText, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const UpdateCheckResult r = run(addr, [&](FakeRequest* q) { q->answer(c.status, c.body); });
-        EXPECT_EQ(r.outcome, c.outcome);
-        EXPECT_EQ(r.versionText, QString::fromUtf8(c.text));
-        EXPECT_TRUE(prompter.shown.empty());
-    }
-    EXPECT_EQ(engine.urls.back(), addr);
-    EXPECT_EQ(engine.options.back().method, QStringLiteral("GET"));
-}
-
-TEST_F(CheckNewVersionTest, HttpErrorAsksForANetworkAndFailureStaysSilent)
-{
-    const QString addr = QStringLiteral("http://127.0.0.1:9/docharvest/newver.txt");
-    UpdateCheckResult r = run(addr, [](FakeRequest* q) { q->answer(404, "nope"); });
-    EXPECT_EQ(r.outcome, Outcome::HttpError);
-    EXPECT_EQ(r.status, 404);
-    ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_EQ(prompter.shown[0].text, QStringLiteral("请保持网络畅通！"));
-    EXPECT_EQ(prompter.shown[0].icon, MessageIcon::Error);
-
-    prompter.clear();
-    r = run(addr, [](FakeRequest* q) { q->fail(TransferRequest::Failure::Network, 1); });
-    EXPECT_EQ(r.outcome, Outcome::NetworkFailure);
-    EXPECT_GT(r.status, 600);
-    EXPECT_TRUE(prompter.shown.empty());
-
-    // An address the control refuses: nothing is asked, nothing shown.
-    const std::size_t before = engine.requests.size();
-    uXMLHTTP http(nullptr, &engine);
-    r = QCoro::waitFor(CheckNewVersion(&http, update::updateAddress(QString()), QStringLiteral("1.2.901"), &prompter));
-    EXPECT_EQ(r.outcome, Outcome::NotStarted);
-    EXPECT_EQ(engine.requests.size(), before);
-    EXPECT_TRUE(prompter.shown.empty());
-}
-
-TEST_F(CheckNewVersionTest, ControlGoneDuringTheCheck)
-{
-    auto* http = new uXMLHTTP(nullptr, &engine);
-    QTimer::singleShot(1, [http] { delete http; });
-    const UpdateCheckResult r = QCoro::waitFor(
-        CheckNewVersion(http, QStringLiteral("http://127.0.0.1:9/docharvest/newver.txt"), QStringLiteral("1.0.0"), &prompter));
-    EXPECT_EQ(r.outcome, Outcome::Abandoned);
-    EXPECT_TRUE(prompter.shown.empty());
 }
 
 } // namespace
