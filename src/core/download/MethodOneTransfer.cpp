@@ -149,6 +149,11 @@ QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref)
         if (pos < 0)
             break;
         row = m_list.item(pos);
+        if (request->failure() == TransferRequest::Failure::Cancelled) {
+            // Stopped while waiting for the answer: no file is touched.
+            markCancelled(pos);
+            break;
+        }
 
         bool isNumber = false;
         qint64 size = request->getHeader(QStringLiteral("content-length")).trimmed().toLongLong(&isNumber);
@@ -264,13 +269,11 @@ QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref)
                 CorrectItemFileType(m_list, pos);
                 break;
             }
-            if (!m_state.TransferBusy) {
+            if (!m_state.TransferBusy || request->failure() == TransferRequest::Failure::Cancelled) {
                 // The stop command: cancel and leave no partial file behind.
                 request->cancel();
                 QFile::remove(target);
-                const DownloadItem& now = m_list.item(pos);
-                m_list.setCells(pos, now.SizeText, now.ReceivedText, QStringLiteral("下载取消"));
-                m_list.setState(pos, DownloadState::Failed);
+                markCancelled(pos);
                 break;
             }
             if (ended) {
@@ -312,6 +315,11 @@ QCoro::Task<bool> MethodOneTransfer::FetchWholeBody(RowRef ref, QString target, 
     pos = ref.resolve(m_list);
     if (pos < 0)
         co_return false;
+    if (bytes <= 0 && fetch.request() && fetch.request()->failure() == TransferRequest::Failure::Cancelled) {
+        m_list.setCells(pos, QString(), QString(), QString());
+        markCancelled(pos);
+        co_return false;
+    }
     if (bytes > 0) {
         m_list.setCells(pos, QString::number(FileLength(target)), QString::number(bytes), QStringLiteral("100%"));
         m_list.setState(pos, DownloadState::Done);
@@ -320,6 +328,13 @@ QCoro::Task<bool> MethodOneTransfer::FetchWholeBody(RowRef ref, QString target, 
     m_list.setCells(pos, QString(), QString(), QString());
     m_list.setState(pos, DownloadState::Failed);
     co_return false;
+}
+
+void MethodOneTransfer::markCancelled(int pos)
+{
+    const DownloadItem& now = m_list.item(pos);
+    m_list.setCells(pos, now.SizeText, now.ReceivedText, QStringLiteral("下载取消"));
+    m_list.setState(pos, DownloadState::Failed);
 }
 
 void MethodOneTransfer::endStep(const RowRef& ref, bool /*result*/)

@@ -55,6 +55,8 @@ private:
     // Registers a request as Inet1's current one and shows its states in panel 3.
     void watch(TransferRequest* request);
     void endStep(const RowRef& ref, bool result);
+    // The row of a transfer that the stop command cancelled: Failed, "下载取消".
+    void markCancelled(int pos);
 
     DownloadListModel& m_list;
     DownloadWindowState& m_state;

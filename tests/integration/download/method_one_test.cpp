@@ -134,6 +134,23 @@ TEST_F(MethodOne, StopCancelsDeletesThePartAndClearsBusy)
     EXPECT_EQ(host.panels[2], "完成下载:slow");
 }
 
+TEST_F(MethodOne, StopWhileWaitingForTheAnswerLeavesAnOldFileAlone)
+{
+    host.policy = SameNamePolicy::Overwrite;
+    {
+        QFile f(path("kept.bin"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("old");
+    }
+    add("/t/silent?hold_ms=800", "kept", "bin");
+    scheduler->StartDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state.StillExecuting(); }, 5000));
+    scheduler->StopDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).ProgressText == "下载取消"; }, 5000));
+    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    EXPECT_EQ(readFile(path("kept.bin")), "old");
+}
+
 TEST_F(MethodOne, StallKeepsThePartAndFails)
 {
     timings().transferStall = 400ms;

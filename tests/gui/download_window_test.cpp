@@ -1,0 +1,220 @@
+#include "GuiTestMain.h"
+
+#include "app/SettingsStore.h"
+#include "app/Timings.h"
+#include "demo/DemoDocuments.h"
+#include "demo/DemoService.h"
+#include "demo/DemoTransfer.h"
+#include "download/DownloadListModel.h"
+#include "download/DownloadScheduler.h"
+#include "gui/Windows.h"
+#include "gui/fFileDownload.h"
+#include "net/QtTransferEngine.h"
+#include "platform/Prompter.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+using namespace dh;
+using namespace std::chrono_literals;
+
+class DownloadWindowTest : public QObject {
+    Q_OBJECT
+    ScriptedPrompter prompter;
+    demo::DemoService service;
+    std::unique_ptr<QtTransferEngine> engine;
+    QTemporaryDir dir;
+
+    QString folder() const { return dir.path() + "/"; }
+    static QByteArray readFile(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    static bool finished(fFileDownload* d)
+    {
+        return d->list()->size() > 0 && d->list()->检测是否下载列表完毕();
+    }
+    void closeAndWait(QWidget* w)
+    {
+        QPointer<QWidget> p(w);
+        w->close();
+        QTRY_VERIFY(p.isNull());
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        Prompter::setInstance(&prompter);
+        timings().tick = 50ms;
+        timings().transferPoll = 20ms;
+        QVERIFY(service.start());
+        QVERIFY(dir.isValid());
+        engine = std::make_unique<QtTransferEngine>();
+        setTransferEngine(engine.get());
+    }
+
+    void cleanupTestCase()
+    {
+        if (fFileDownload* d = windows::downloadIfLoaded()) {
+            prompter.questionAnswers.assign(1, true);
+            closeAndWait(d);
+        }
+        setTransferEngine(nullptr);
+        engine.reset();
+        service.stop();
+        Prompter::setInstance(nullptr);
+    }
+
+    void controlsOfTheSchedulerAndTheMonitor()
+    {
+        fFileDownload* d = windows::download();
+        d->show();
+        QCOMPARE(d->Command4->text(), QStringLiteral("开始下载"));
+        QCOMPARE(d->Command31->text(), QStringLiteral("停止下载"));
+        QCOMPARE(d->Command26->text(), QStringLiteral("切换"));
+        QCOMPARE(d->Command26->toolTip(), QStringLiteral("更改下载方式"));
+        QCOMPARE(d->menu下载全部->text(), QStringLiteral("开始下载"));
+        QCOMPARE(d->menu停止下载->text(), QStringLiteral("停止下载"));
+        QVERIFY(d->menu自动定位到下载项->isCheckable());
+        QVERIFY(!d->menu自动定位到下载项->isChecked());
+        QCOMPARE(d->Combo2->count(), 601);
+        QCOMPARE(d->Combo2->currentText(), QStringLiteral("0"));
+        QCOMPARE(d->Combo4->count(), 3);
+        QCOMPARE(d->Combo4->currentText(), QStringLiteral("出错项"));
+        QCOMPARE(d->Check4->text(), QStringLiteral("当有待下载项时，自动启动下载"));
+        QCOMPARE(d->Check3->text(), QStringLiteral("自动重新下载："));
+        QCOMPARE(d->Check5->text(), QStringLiteral("有5个以上下载出错或者网页文件，就停止下载"));
+        for (QCheckBox* c : {d->Check3, d->Check4, d->Check5, d->Check6})
+            QVERIFY(!c->isChecked());
+        QVERIFY(!d->Timer_Down->isActive());
+        QVERIFY(d->Timer1->isActive());
+        QCOMPARE(d->State.CountTransferControls(), 1);
+        QVERIFY(!d->State.DownloadsActive());
+
+        // An empty list: the first tick switches the scheduler off again.
+        QTest::mouseClick(d->Command4, Qt::LeftButton);
+        QVERIFY(d->Timer_Down->isActive());
+        QTRY_VERIFY(!d->Timer_Down->isActive());
+        closeAndWait(d);
+        QVERIFY(prompter.shown.empty());
+    }
+
+    void startButtonDownloadsTheListInParallel()
+    {
+        fFileDownload* d = windows::download();
+        d->show();
+        QCOMPARE(d->Label7->text(), QStringLiteral("下载方式：2"));
+        for (int i = 0; i < 5; ++i)
+            d->list()->addItem(service.baseUrl() + QStringLiteral("/doc/g%1.pdf").arg(i), QStringLiteral("g%1").arg(i),
+                               "pdf", folder(), "");
+        d->list()->addItem(service.baseUrl() + "/doc/protected/paper.pdf", "paper", "pdf", folder(), "");
+        QTest::mouseClick(d->Command4, Qt::LeftButton);
+        QTRY_VERIFY(d->Shape1->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(finished(d), 20000);
+        QTRY_VERIFY(!d->Timer_Down->isActive());
+        for (int i = 0; i < 5; ++i) {
+            const QString name = QStringLiteral("g%1").arg(i);
+            QCOMPARE(readFile(dir.filePath(name + ".pdf")), demo::makeDocument("pdf", name));
+            QCOMPARE(d->list()->item(i).ProgressText, QStringLiteral("100%"));
+        }
+        // The login page that came instead of the paper is recognised.
+        QCOMPARE(d->list()->item(5).FileType, QStringLiteral("htm"));
+        QVERIFY(QFile::exists(dir.filePath("paper.htm")));
+        QTRY_COMPARE(d->StatusPanel[4]->text(), QStringLiteral("总数:6 正在下载:0 等待:0 已完成:6 失败:0"));
+        QTRY_VERIFY(!d->Shape1->isVisible());
+        QVERIFY(d->menu下载全部->isEnabled());
+        QVERIFY(d->StatusPanel[2]->text().startsWith(QStringLiteral("完成下载:")));
+        QVERIFY(!d->State.DownloadsActive());
+        closeAndWait(d);  // finished and off: no question
+        QVERIFY(prompter.shown.empty());
+    }
+
+    void methodOneThroughTheWindowAndTheSwitch()
+    {
+        fFileDownload* d = windows::download();
+        d->show();
+        QTest::mouseClick(d->Command26, Qt::LeftButton);
+        QCOMPARE(d->Label7->text(), QStringLiteral("下载方式：1"));
+        QCOMPARE(d->Combo1->currentText(), QStringLiteral("1"));
+        QVERIFY(!d->Combo1->isEnabled());
+        d->menu自动定位到下载项->trigger();
+        QVERIFY(d->menu自动定位到下载项->isChecked());
+        for (int i = 0; i < 3; ++i)
+            d->list()->addItem(service.baseUrl() + QStringLiteral("/doc/charset/one%1.pdf").arg(i),
+                               QStringLiteral("one%1").arg(i), "doc", folder(), "http://referer.example/");
+        d->menu下载全部->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(finished(d), 20000);
+        for (int i = 0; i < 3; ++i) {
+            const QString name = QStringLiteral("one%1").arg(i);
+            QCOMPARE(d->list()->item(i).FileType, QStringLiteral("pdf"));  // from the Content-Type
+            QCOMPARE(readFile(dir.filePath(name + ".pdf")), demo::makeDocument("pdf", name));
+        }
+        QTRY_COMPARE(d->StatusPanel[2]->text(), QStringLiteral("完成下载:one2"));
+        QCOMPARE(d->StatusPanel[3]->text(), QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。"));
+        QTRY_VERIFY(!d->Timer_Down->isActive());
+        closeAndWait(d);
+        QCOMPARE(SettingsStore::instance().get(keys::DownloadMethod), QStringLiteral("1"));
+
+        // The method comes back with the window; switching back enables the threads.
+        d = windows::download();
+        QCOMPARE(d->Label7->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!d->Combo1->isEnabled());
+        QTest::mouseClick(d->Command26, Qt::LeftButton);
+        QCOMPARE(d->Label7->text(), QStringLiteral("下载方式：2"));
+        QCOMPARE(d->Combo1->currentText(), QStringLiteral("1"));
+        QVERIFY(d->Combo1->isEnabled());
+        closeAndWait(d);
+        QCOMPARE(SettingsStore::instance().get(keys::DownloadMethod), QStringLiteral("2"));
+    }
+
+    void stopButtonFailsRunningRowsAndUnticksTheOptions()
+    {
+        fFileDownload* d = windows::download();
+        d->show();
+        for (int i = 0; i < 4; ++i)
+            d->list()->addItem(service.baseUrl() + QStringLiteral("/t/slow/300000?piece=2000&delay_ms=20&n=%1").arg(i),
+                               QStringLiteral("slow%1").arg(i), "bin", folder(), "");
+        // The switch of the previous test left one thread, and it was stored.
+        QCOMPARE(d->Combo1->currentText(), QStringLiteral("1"));
+        d->Combo1->setCurrentIndex(2);
+        d->Check4->setChecked(true);
+        d->Check3->setChecked(true);
+        QTest::mouseClick(d->Command4, Qt::LeftButton);
+        QTRY_VERIFY(d->list()->item(0).ReceivedText.toLongLong() > 0);
+        QCOMPARE(d->State.CountTransferControls(), 4);  // three slots
+        QVERIFY(d->State.DownloadsActive());
+
+        // Closing while it runs asks first; No keeps everything running.
+        prompter.questionAnswers.assign(1, false);
+        d->close();
+        QCOMPARE(prompter.texts().value(0), QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？"));
+        QVERIFY(d->State.DownloadsActive());
+        prompter.clear();
+
+        QTest::mouseClick(d->Command31, Qt::LeftButton);
+        QVERIFY(!d->Check4->isChecked());
+        QVERIFY(!d->Check3->isChecked());
+        QVERIFY(!d->Timer_Down->isActive());
+        QCOMPARE(d->State.CountTransferControls(), 1);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(d->list()->item(i).State, DownloadState::Failed);
+        QCOMPARE(d->list()->item(3).State, DownloadState::Waiting);
+        QTRY_VERIFY(!d->Shape1->isVisible());
+        QTRY_COMPARE(d->StatusPanel[4]->text(), QStringLiteral("总数:4 正在下载:0 等待:1 已完成:0 失败:3"));
+        // No temporary file is left; the placeholders stay.
+        QTRY_VERIFY(QDir(dir.path()).entryList({"*.part"}, QDir::Files | QDir::Hidden).isEmpty());
+        QCOMPARE(readFile(dir.filePath("slow0.bin")), QByteArray("\x01\x00", 2));
+        prompter.questionAnswers.assign(1, true);  // a Waiting row is left
+        closeAndWait(d);
+    }
+};
+
+DH_GUI_TEST_MAIN(DownloadWindowTest)
+#include "download_window_test.moc"
