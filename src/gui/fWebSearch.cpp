@@ -8,6 +8,7 @@
 #include "download/DownloadListModel.h"
 #include "gui/DesktopIntegration.h"
 #include "gui/Windows.h"
+#include "gui/fOption.h"
 #include "gui/fFileDownload.h"
 #include "gui/fSeleFileSavePath.h"
 #include "platform/Prompter.h"
@@ -27,6 +28,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -97,6 +99,7 @@ fWebSearch::fWebSearch(QWidget* parent) : QMainWindow(parent)
     m_split->setStretchFactor(1, 1);
     m_split->setSizes({300, 900});
     setCentralWidget(m_split);
+    buildMenus();
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(int(timings().tick.count()));
@@ -276,6 +279,32 @@ void fWebSearch::wireEngine()
         PicPanPrograss->setVisible(visible);
         if (visible)
             PicPanPrograss->raise();
+    });
+}
+
+void fWebSearch::buildMenus()
+{
+    QMenu* browse = menuBar()->addMenu(QStringLiteral("浏览(&B)"));
+    menu打开Quorvex查询首页 = browse->addAction(QStringLiteral("打开Quorvex搜索首页"));
+    connect(menu打开Quorvex查询首页, &QAction::triggered, this,
+            [this] { WebBrowser1->Navigate(SearchHomeAddress(m_engine->searchBase)); });
+    menu后退 = browse->addAction(QStringLiteral("后退"));
+    connect(menu后退, &QAction::triggered, this, [this] { WebBrowser1->GoBack(); });
+    menu前进 = browse->addAction(QStringLiteral("前进"));
+    connect(menu前进, &QAction::triggered, this, [this] { WebBrowser1->GoForward(); });
+    browse->addSeparator();
+    menu关闭本窗口 = browse->addAction(QStringLiteral("关闭本窗口"));
+    connect(menu关闭本窗口, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
+    menu设置 = tools->addAction(QStringLiteral("设置"));
+    connect(menu设置, &QAction::triggered, this, [this] { showOptionsDialog(this); });
+    menu打开下载窗口 = tools->addAction(QStringLiteral("打开下载窗口"));
+    connect(menu打开下载窗口, &QAction::triggered, this, [] {
+        fFileDownload* d = windows::download();
+        d->show();
+        d->raise();
+        d->activateWindow();
     });
 }
 

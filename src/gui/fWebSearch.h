@@ -63,6 +63,12 @@ public:
 
     // The pop-up menu "加入" of "分析下载" (not in the menu bar).
     QMenu* menu加入 = nullptr;
+    QAction* menu打开Quorvex查询首页 = nullptr;
+    QAction* menu后退 = nullptr;
+    QAction* menu前进 = nullptr;
+    QAction* menu关闭本窗口 = nullptr;
+    QAction* menu设置 = nullptr;
+    QAction* menu打开下载窗口 = nullptr;
     QAction* menu分析未分析项 = nullptr;
     QAction* menu加入分析失败项 = nullptr;
     QAction* menu选中加入 = nullptr;
@@ -86,6 +92,7 @@ private:
     QWidget* buildListPanel(QWidget* parent);
     void wireEngine();
     void showButtons();
+    void buildMenus();
 
     std::shared_ptr<SearchEngine> m_engine;
     QSplitter* m_split = nullptr;

@@ -107,6 +107,21 @@ private Q_SLOTS:
         QVERIFY(cover->isVisible());
     }
 
+    void menusMoveBetweenTheMainWindows()
+    {
+        QTest::mouseClick(cover->Command1, Qt::LeftButton);
+        fWebSearch* s = windows::searchIfLoaded();
+        s->menu打开下载窗口->trigger();
+        fFileDownload* d = windows::downloadIfLoaded();
+        QVERIFY(d && d->isVisible());
+        QPointer<fWebSearch> gone(s);
+        s->menu关闭本窗口->trigger();
+        QTRY_VERIFY(gone.isNull());
+        QVERIFY(!cover->isVisible());
+        d->menu资料检索分析窗口->trigger();
+        QVERIFY(windows::searchIfLoaded() && windows::searchIfLoaded()->isVisible());
+    }
+
     void searchWindowReloadsItsKeywordsAndDelay()
     {
         QTest::mouseClick(cover->Command1, Qt::LeftButton);
