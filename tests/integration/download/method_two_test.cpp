@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 
 using namespace std::chrono_literals;
 
@@ -308,6 +310,55 @@ TEST(DownloaderControl, ProgressCompletionAndErrorEvents)
         EXPECT_TRUE(complete.empty());
     }
     setTransferEngine(nullptr);
+    timings() = saved;
+}
+
+// A server that sends its body without a length, in small pieces, for
+// longer than the stall time: a slow transfer, not a stalled one.
+TEST(DownloaderControl, SlowBodyWithoutLengthIsNotGivenUp)
+{
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QByteArray sent;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        QTcpSocket* socket = server.nextPendingConnection();
+        auto* timer = new QTimer(socket);
+        auto pieces = std::make_shared<int>(0);
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, timer] {
+            if (!socket->readAll().contains("\r\n\r\n") || timer->isActive())
+                return;
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n\r\n");
+            timer->start(50);
+        });
+        QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, pieces, &sent] {
+            if (++*pieces > 20) {
+                timer->stop();
+                socket->disconnectFromHost();
+                return;
+            }
+            const QByteArray piece(100, char('a' + *pieces % 26));
+            sent += piece;
+            socket->write(piece);
+        });
+    });
+    QTemporaryDir dir;
+    const Timings saved = timings();
+    timings().tick = 50ms;
+    timings().transferStall = 300ms;
+    {
+        Downloader d;
+        QStringList errors;
+        std::vector<qint64> done;
+        QObject::connect(&d, &Downloader::DownloadComplete, [&](qint64 r, qint64, const QString&) { done.push_back(r); });
+        QObject::connect(&d, &Downloader::DownloadError, [&](const QString& why, const QString&) { errors << why; });
+        d.BeginDownload(QStringLiteral("http://127.0.0.1:%1/slow").arg(server.serverPort()), dir.filePath("s.bin"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !done.empty() || !errors.isEmpty(); }, 5000));
+        EXPECT_TRUE(errors.isEmpty());
+        ASSERT_EQ(done, std::vector<qint64>{2000});
+        QFile f(dir.filePath("s.bin"));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), sent);
+    }
     timings() = saved;
 }
 
