@@ -95,11 +95,15 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
                       QStringLiteral("出错项和文件类型为HTM和HTML项")});
     Check5 = new QCheckBox(QStringLiteral("有5个以上下载出错或者网页文件，就停止下载"), central);
     run->addWidget(Check4);
-    run->addWidget(Check3);
-    run->addWidget(Combo4);
-    run->addWidget(Check5);
     run->addStretch(1);
     lay->addLayout(run);
+    auto* automatic = new QHBoxLayout();
+    automatic->addWidget(Check3);
+    automatic->addWidget(Combo4);
+    automatic->addSpacing(16);
+    automatic->addWidget(Check5);
+    automatic->addStretch(1);
+    lay->addLayout(automatic);
 
     ListView3 = new QTreeView(central);
     ListView3->setObjectName(QStringLiteral("ListView3"));
