@@ -1,11 +1,13 @@
 #include "DownloadFixture.h"
 
+#include "app/SettingsStore.h"
 #include "download/MethodOneTransfer.h"
 
 #include <QCoroTask>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 using namespace std::chrono_literals;
 
@@ -295,6 +297,37 @@ TEST_F(MethodOne, PauseBetweenFilesCountsFromTheLastEnd)
     EXPECT_LT(secondStarted - firstEnded, 1000);
     // The first one waited for the pause after the window's own time stamp too.
     EXPECT_GE(firstEnded, 290);
+}
+
+TEST_F(MethodOne, NamedProxyFromTheSettings)
+{
+    // A stand-in proxy that answers every request itself and keeps what it got.
+    QTcpServer proxy;
+    ASSERT_TRUE(proxy.listen(QHostAddress::LocalHost, 0));
+    QByteArray request;
+    QObject::connect(&proxy, &QTcpServer::newConnection, [&] {
+        QTcpSocket* socket = proxy.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, &request] {
+            request += socket->readAll();
+            if (request.contains("\r\n\r\n")) {
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 9\r\nContent-Type: application/pdf\r\n"
+                              "Connection: close\r\n\r\nvia proxy");
+                socket->disconnectFromHost();
+            }
+        });
+    });
+    QTemporaryDir settingsDir;
+    SettingsStore store(settingsDir.filePath("s.ini"));
+    store.save(keys::ProxyEnabled, "1");
+    store.save(keys::ProxyHost, "127.0.0.1");
+    store.save(keys::ProxyPort, QString::number(proxy.serverPort()));
+    scheduler->loadSettings(store);
+    list.addItem("http://docs.invalid/paper.pdf", "paper", "pdf", folder(), "http://docs.invalid/list");
+    ASSERT_TRUE(runAll(5000));
+    EXPECT_EQ(row(0).State, DownloadState::Done);
+    EXPECT_EQ(readFile(path("paper.pdf")), "via proxy");
+    EXPECT_TRUE(request.startsWith("GET http://docs.invalid/paper.pdf HTTP/1.1\r\n")) << request.constData();
+    EXPECT_TRUE(request.contains("\r\nReferer: http://docs.invalid/list\r\n"));
 }
 
 TEST_F(MethodOne, RedirectsAreFollowed)
