@@ -3,6 +3,7 @@
 #include "app/AppGlobals.h"
 #include "app/AppInfo.h"
 #include "app/FormRegistry.h"
+#include "app/Helpers.h"
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
@@ -11,8 +12,10 @@
 #include "gui/fOption.h"
 #include "gui/fFileDownload.h"
 #include "gui/fSeleFileSavePath.h"
+#include "gui/fUse.h"
 #include "platform/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
+#include "search/LinksOperations.h"
 #include "search/SearchEngine.h"
 #include "search/SearchQuery.h"
 
@@ -25,6 +28,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
@@ -33,6 +37,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -70,6 +75,8 @@ fWebSearch::fWebSearch(QWidget* parent) : QMainWindow(parent)
     setAttribute(Qt::WA_DeleteOnClose);
     FormRegistry::add(QStringLiteral("fWebSearch"), this);
     setWindowTitle(secondaryCaption(QStringLiteral("Quorvex页面数据检索分析")));
+    setWindowIcon(QIcon(QStringLiteral(":/docharvest.svg")));
+    setMinimumSize(MinWidthPx, MinHeightPx);
     resize(1200, 800);
 
     m_engine = SearchEngine::create();
@@ -100,6 +107,19 @@ fWebSearch::fWebSearch(QWidget* parent) : QMainWindow(parent)
     m_split->setSizes({300, 900});
     setCentralWidget(m_split);
     buildMenus();
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusPanel1 = new QLabel(StatusBar1);
+    StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
+    StatusPanel1->setMinimumWidth(80);
+    StatusPanel2 = new QLabel(StatusBar1);
+    StatusPanel2->setObjectName(QStringLiteral("StatusPanel2"));
+    StatusBar1->addWidget(StatusPanel1);
+    StatusBar1->addWidget(StatusPanel2, 1);
+    setStatusBar(StatusBar1);
+    // Shown by the first navigation.
+    StatusBar1->hide();
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(int(timings().tick.count()));
@@ -137,6 +157,8 @@ QWidget* fWebSearch::buildQueryPanel(QWidget* parent)
     lay->addLayout(types);
     Check6 = checkBox(QStringLiteral("Check6"), QStringLiteral("每一组关键词作为完整关键词搜索"), false, box);
     lay->addWidget(Check6);
+    Check5 = checkBox(QStringLiteral("Check5"), QStringLiteral("禁止网页脚本对话框"), true, box);
+    lay->addWidget(Check5);
 
     auto* delayRow = new QHBoxLayout();
     delayRow->addWidget(new QLabel(QStringLiteral("限速延时："), box));
@@ -217,6 +239,12 @@ QWidget* fWebSearch::buildListPanel(QWidget* parent)
     cell->addWidget(PicPanPrograss, 0, 0, Qt::AlignCenter);
     lay->addLayout(cell, 1);
 
+    auto* bottom = new QHBoxLayout();
+    Command7 = button(QStringLiteral("Command7"), QStringLiteral("导出数据..."), panel);
+    bottom->addWidget(Command7);
+    bottom->addStretch(1);
+    lay->addLayout(bottom);
+
     menu加入 = new QMenu(QStringLiteral("加入"), this);
     menu加入->setObjectName(QStringLiteral("menu加入"));
     menu分析未分析项 = menu加入->addAction(QStringLiteral("分析未分析项"));
@@ -254,6 +282,8 @@ void fWebSearch::wireEngine()
     connect(menu全部加入, &QAction::triggered, this, [e] { e->HandOver(HandOverRule::All); });
     connect(Check7, &QCheckBox::clicked, this, [this] { Check7_Click(); });
     connect(Timer1, &QTimer::timeout, this, [e] { e->AutoTick(); });
+    connect(Command7, &QPushButton::clicked, this, &fWebSearch::Command7_Click);
+    connect(Check5, &QCheckBox::clicked, this, &fWebSearch::Check5_Click);
 
     // Hooks.
     e->saveLocationDialog = [this]() { return fSeleFileSavePath::ask(this); };
@@ -273,6 +303,7 @@ void fWebSearch::wireEngine()
     connect(e, &SearchEngine::buttonsChanged, this, &fWebSearch::showButtons);
     connect(e, &SearchEngine::doneLogChanged, this, [this](const QString& t) { Text2->setPlainText(t); });
     connect(e, &SearchEngine::linksCountChanged, this, [this](int n) { Label1->setText(QString::number(n)); });
+    wireBrowser();
     connect(e, &SearchEngine::fitColumnsRequested, this, [this] { AutoSizeColumns(ListView1); });
     connect(e, &SearchEngine::progressPanelChanged, this, [this](bool visible, const QString& text) {
         Label11->setText(text);
@@ -288,6 +319,10 @@ void fWebSearch::buildMenus()
     menu打开Quorvex查询首页 = browse->addAction(QStringLiteral("打开Quorvex搜索首页"));
     connect(menu打开Quorvex查询首页, &QAction::triggered, this,
             [this] { WebBrowser1->Navigate(SearchHomeAddress(m_engine->searchBase)); });
+    menu打开指定网址 = browse->addAction(QStringLiteral("打开指定网址"));
+    connect(menu打开指定网址, &QAction::triggered, this, &fWebSearch::menu打开指定网址_Click);
+    browse->addSeparator();
+    // Without history these do nothing.
     menu后退 = browse->addAction(QStringLiteral("后退"));
     connect(menu后退, &QAction::triggered, this, [this] { WebBrowser1->GoBack(); });
     menu前进 = browse->addAction(QStringLiteral("前进"));
@@ -295,6 +330,24 @@ void fWebSearch::buildMenus()
     browse->addSeparator();
     menu关闭本窗口 = browse->addAction(QStringLiteral("关闭本窗口"));
     connect(menu关闭本窗口, &QAction::triggered, this, &QWidget::close);
+
+    menu清除 = menuBar()->addMenu(QStringLiteral("清除(&C)"));
+    menu清除->setObjectName(QStringLiteral("menu清除"));
+    menu清除选中项 = menu清除->addAction(QStringLiteral("清除选中项"));
+    menu清除分析成功项 = menu清除->addAction(QStringLiteral("清除分析成功项"));
+    menu清除标题含指定字符项 = menu清除->addAction(QStringLiteral("清除标题含指定字符项"));
+    menu清除标题不含指定字符项 = menu清除->addAction(QStringLiteral("清除标题不含指定字符项"));
+    menu清除->addSeparator();
+    menu清空全部 = menu清除->addAction(QStringLiteral("清空全部"));
+    connect(menu清除选中项, &QAction::triggered, this, &fWebSearch::menu清除选中项_Click);
+    connect(menu清除分析成功项, &QAction::triggered, this, &fWebSearch::menu清除分析成功项_Click);
+    connect(menu清除标题含指定字符项, &QAction::triggered, this, &fWebSearch::menu清除标题含指定字符项_Click);
+    connect(menu清除标题不含指定字符项, &QAction::triggered, this, &fWebSearch::menu清除标题不含指定字符项_Click);
+    connect(menu清空全部, &QAction::triggered, this, &fWebSearch::menu清空全部_Click);
+    // The same menu opens on the links list with the right mouse button.
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { menu清除->popup(ListView1->viewport()->mapToGlobal(pos)); });
 
     QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
     menu设置 = tools->addAction(QStringLiteral("设置"));
@@ -306,6 +359,90 @@ void fWebSearch::buildMenus()
         d->raise();
         d->activateWindow();
     });
+    tools->addSeparator();
+    menu网页源码另存为 = tools->addAction(QStringLiteral("网页源码另存为"));
+    connect(menu网页源码另存为, &QAction::triggered, this, [this] { menu网页源码另存为_Click(); });
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+    menu关于 = help->addAction(QStringLiteral("关于(&A)"));
+    connect(menu关于, &QAction::triggered, this, &fWebSearch::menu关于_Click);
+    menu使用方法 = help->addAction(QStringLiteral("使用方法"));
+    connect(menu使用方法, &QAction::triggered, this, &fWebSearch::menu使用方法_Click);
+}
+
+void fWebSearch::wireBrowser()
+{
+    Browser* b = WebBrowser1;
+    connect(b, &Browser::StatusTextChange, this, [this](const QString& text) { StatusPanel2->setText(text); });
+    connect(b, &Browser::BeforeNavigate2, this, [this](const QString&) { StatusBar1->setVisible(true); });
+    // New-window requests and a page's attempt to close the browser are
+    // handled by the browser itself: the request is followed in this page
+    // and the close is refused, so the window has nothing more to do.
+}
+
+void fWebSearch::showRowCount()
+{
+    Label1->setText(QString::number(m_engine->links()->size()));
+}
+
+void fWebSearch::clearLinks(linkops::ClearRule rule)
+{
+    // Repainting waits until the removal is done.
+    ListView1->setUpdatesEnabled(false);
+    linkops::ClearCommand(*m_engine->links(), m_engine->handOverRunning(), rule, m_engine->isRowSelected);
+    ListView1->setUpdatesEnabled(true);
+    showRowCount();
+}
+
+void fWebSearch::menu清除选中项_Click() { clearLinks(linkops::ClearRule::Selected); }
+void fWebSearch::menu清除分析成功项_Click() { clearLinks(linkops::ClearRule::HandedOver); }
+void fWebSearch::menu清除标题含指定字符项_Click() { clearLinks(linkops::ClearRule::TitleContains); }
+void fWebSearch::menu清除标题不含指定字符项_Click() { clearLinks(linkops::ClearRule::TitleLacks); }
+
+void fWebSearch::menu清空全部_Click()
+{
+    if (linkops::ClearAllCommand(*m_engine->links(), m_engine->handOverRunning()))
+        showRowCount();
+}
+
+void fWebSearch::Command7_Click()
+{
+    linkops::ExportCommand(*m_engine->links());
+}
+
+QCoro::Task<void> fWebSearch::menu网页源码另存为_Click()
+{
+    // Nothing of the window is touched after the wait: it may close meanwhile.
+    co_await linkops::SavePageSourceCommand(WebBrowser1);
+}
+
+void fWebSearch::menu打开指定网址_Click()
+{
+    const std::optional<QString> answer =
+        Prompter::instance().input(QStringLiteral("请输入需要打开的网址："), QStringLiteral("请输入..."), QString());
+    if (!answer)
+        return;
+    const QString address = TrimSpaces(*answer);
+    if (address.isEmpty())
+        return;
+    WebBrowser1->Navigate(address);
+}
+
+void fWebSearch::Check5_Click()
+{
+    WebBrowser1->setSilent(Check5->isChecked());
+}
+
+void fWebSearch::menu关于_Click()
+{
+    const QString text = programTitle() + QLatin1Char('\n') + versionLabelText() + QLatin1Char('\n')
+                         + globals().OsDescription;
+    Prompter::instance().message(text, MessageIcon::Information, QStringLiteral("关于") + programTitle());
+}
+
+void fWebSearch::menu使用方法_Click()
+{
+    fUse::showModal(this);
 }
 
 void fWebSearch::showButtons()

@@ -1,4 +1,6 @@
 #pragma once
+#include "search/LinksOperations.h"
+
 #include <QCoroTask>
 #include <QMainWindow>
 
@@ -13,6 +15,7 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
+class QStatusBar;
 class QTimer;
 class QTreeView;
 class QVBoxLayout;
@@ -42,6 +45,7 @@ public:
     QCheckBox* Check9 = nullptr;       // "ppt"
     QCheckBox* Check10 = nullptr;      // "xls"
     QCheckBox* Check6 = nullptr;       // "每一组关键词作为完整关键词搜索"
+    QCheckBox* Check5 = nullptr;       // "禁止网页脚本对话框": the browser's Silent
     QComboBox* Combo1 = nullptr;       // rate-limit delay, entries "0" to "120"
     QPushButton* Command1 = nullptr;   // "开始批量搜索提取" / "停止批量搜索"
     QPlainTextEdit* Text2 = nullptr;   // finished searches
@@ -55,6 +59,12 @@ public:
     QPushButton* Command9 = nullptr;   // "加入本页到列表"
     QPushButton* Command4 = nullptr;   // "加入全部到列表" / "停止加入全部"
     QPushButton* Command2 = nullptr;   // "分析下载"
+    QPushButton* Command7 = nullptr;   // "导出数据..."
+
+    // Status bar; panel 2 shows the browser's status text.
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* StatusPanel1 = nullptr;
+    QLabel* StatusPanel2 = nullptr;
 
     // Progress panel of the hand-over.
     QFrame* PicPanPrograss = nullptr;
@@ -64,11 +74,22 @@ public:
     // The pop-up menu "加入" of "分析下载" (not in the menu bar).
     QMenu* menu加入 = nullptr;
     QAction* menu打开Quorvex查询首页 = nullptr;
+    QAction* menu打开指定网址 = nullptr;
     QAction* menu后退 = nullptr;
     QAction* menu前进 = nullptr;
     QAction* menu关闭本窗口 = nullptr;
     QAction* menu设置 = nullptr;
     QAction* menu打开下载窗口 = nullptr;
+    QAction* menu网页源码另存为 = nullptr;
+    QAction* menu关于 = nullptr;
+    QAction* menu使用方法 = nullptr;
+    // "清除(&C)", also the links list's pop-up menu.
+    QMenu* menu清除 = nullptr;
+    QAction* menu清除选中项 = nullptr;
+    QAction* menu清除分析成功项 = nullptr;
+    QAction* menu清除标题含指定字符项 = nullptr;
+    QAction* menu清除标题不含指定字符项 = nullptr;
+    QAction* menu清空全部 = nullptr;
     QAction* menu分析未分析项 = nullptr;
     QAction* menu加入分析失败项 = nullptr;
     QAction* menu选中加入 = nullptr;
@@ -82,6 +103,21 @@ public:
     void Command4_Click();
     void Command9_Click();
     QCoro::Task<void> Check7_Click();
+    void Check5_Click();
+    void Command7_Click();                 // "导出数据..."
+    void menu清除选中项_Click();
+    void menu清除分析成功项_Click();
+    void menu清除标题含指定字符项_Click();
+    void menu清除标题不含指定字符项_Click();
+    void menu清空全部_Click();
+    QCoro::Task<void> menu网页源码另存为_Click();
+    void menu打开指定网址_Click();
+    void menu关于_Click();
+    void menu使用方法_Click();
+
+    // The smallest window: 9000 by 5000 twips.
+    static constexpr int MinWidthPx = 600;
+    static constexpr int MinHeightPx = 333;
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -93,6 +129,9 @@ private:
     void wireEngine();
     void showButtons();
     void buildMenus();
+    void wireBrowser();
+    void clearLinks(linkops::ClearRule rule);
+    void showRowCount();
 
     std::shared_ptr<SearchEngine> m_engine;
     QSplitter* m_split = nullptr;

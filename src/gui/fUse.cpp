@@ -1,0 +1,84 @@
+#include "gui/fUse.h"
+
+#include "app/AppInfo.h"
+
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QStringList>
+#include <QVBoxLayout>
+
+namespace dh {
+
+namespace {
+QPointer<fUse>& current()
+{
+    static QPointer<fUse> w;
+    return w;
+}
+} // namespace
+
+QString fUse::usageText()
+{
+    const QStringList notes{
+        QStringLiteral("打开“Quorvex网页”首页，如果要搜索pdf文件，关键词是“教程”，就输入：教程 filetype:pdf ；"
+                       "如果要搜索doc文件，就输入：教程 filetype:doc ；以此类推；"),
+        QStringLiteral("批量关键词搜索，只需要输入批量关键词，不需要输入“filetype:”等字符，勾选pdf，doc等即可；"),
+        QStringLiteral("分析提取下载网址时，设置限速延时3-10秒，否则网站会不断叫你输入验证码，甚至封锁ip；"),
+        QStringLiteral("如果弹出输入验证码，请停止分析，手动输入验证码到正常使用；"),
+        QStringLiteral("文件下载如果出错，请重复下载一次，文件下载不需要限速。"),
+    };
+    QString text;
+    for (int i = 0; i < notes.size(); ++i)
+        text += QString::number(i + 1) + QStringLiteral("、") + notes[i] + QLatin1Char('\n');
+    text += QLatin1Char('\n');
+    text += QStringLiteral("注：本软件不能下载收费的文档。");
+    return text;
+}
+
+fUse::fUse(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("fUse"));
+    setWindowTitle(secondaryCaption(QStringLiteral("使用说明")));
+    auto* lay = new QVBoxLayout(this);
+    Text1 = new QPlainTextEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setReadOnly(true);
+    Text1->setPlainText(usageText());
+    lay->addWidget(Text1, 1);
+    auto* row = new QHBoxLayout();
+    row->addStretch(1);
+    Command1 = new QPushButton(QStringLiteral("关闭"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    row->addWidget(Command1);
+    lay->addLayout(row);
+    connect(Command1, &QPushButton::clicked, this, &QDialog::close);
+    resize(560, 320);
+}
+
+fUse::~fUse() = default;
+
+fUse* fUse::openInstance()
+{
+    return current();
+}
+
+fUse* fUse::showModal(QWidget* parent)
+{
+    if (fUse* open = current()) {
+        open->raise();
+        open->activateWindow();
+        return open;
+    }
+    auto* w = new fUse(parent);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    // Modal without a nested event loop: the caller's command returns and
+    // the window blocks input to the others until it is closed.
+    w->setWindowModality(Qt::ApplicationModal);
+    current() = w;
+    w->show();
+    return w;
+}
+
+} // namespace dh
