@@ -1,0 +1,161 @@
+#include "utilities/CopyFiles.h"
+
+#include "app/Helpers.h"
+
+#include <QCoroTimer>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
+namespace dh {
+
+SplitPath SplitFilePath(const QString& path)
+{
+    SplitPath r;
+    const QString p = TrimSpaces(path);
+    const int slash = p.lastIndexOf(QLatin1Char('/'));
+    const QString name = slash >= 0 ? p.mid(slash + 1) : p;
+    if (slash >= 0)
+        r.folder = p.left(slash + 1);
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0 && name.size() - dot - 1 < 7) {
+        r.baseName = name.left(dot);
+        r.extension = name.mid(dot + 1);
+    } else {
+        r.baseName = name;
+    }
+    r.baseName = TrimSpaces(r.baseName);
+    r.extension = TrimSpaces(r.extension);
+    if (r.baseName.isEmpty()) {
+        r.baseName = name;
+        r.extension.clear();
+    }
+    return r;
+}
+
+QString StripNumberSuffix(const QString& name)
+{
+    if (!name.endsWith(QLatin1Char(']')))
+        return name;
+    const int open = name.lastIndexOf(QLatin1Char('['));
+    if (open < 0)
+        return name;
+    const QString inner = TrimSpaces(name.mid(open + 1, name.size() - open - 2));
+    bool ok = false;
+    inner.toULongLong(&ok);
+    if (!ok || inner.isEmpty())
+        return name;
+    for (QChar c : inner) {
+        if (!c.isDigit())
+            return name;
+    }
+    const QString before = name.left(open);
+    return before.isEmpty() ? name : before;
+}
+
+bool IsNormalFile(const QString& path)
+{
+    const QFileInfo fi(path);
+    return !path.isEmpty() && fi.exists() && fi.isFile() && !fi.isHidden();
+}
+
+bool CopyFileKeepingTime(const QString& source, const QString& target)
+{
+    if (!QFile::copy(source, target))
+        return false;
+    QFile out(target);
+    if (out.open(QIODevice::ReadWrite))
+        out.setFileTime(QFileInfo(source).lastModified(), QFileDevice::FileModificationTime);
+    return true;
+}
+
+namespace {
+QString withExtension(const QString& base, const QString& ext)
+{
+    return ext.isEmpty() ? base : base + QLatin1Char('.') + ext;
+}
+} // namespace
+
+bool 复制相同文件自动重命名(const QString& source, const QString& destFolder)
+{
+    if (!IsNormalFile(source))
+        return false;
+    const SplitPath sp = SplitFilePath(source);
+    const QString base = StripNumberSuffix(sp.baseName);
+    QString candidate = destFolder + withExtension(base, sp.extension);
+    // Anything in the way (a folder, a hidden file, a link) blocks a name too:
+    // copying onto it would fail or destroy it.
+    for (int n = 1; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n) {
+        candidate = destFolder
+                    + withExtension(base + QLatin1Char('[') + QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0'))
+                                        + QLatin1Char(']'),
+                                    sp.extension);
+    }
+    return CopyFileKeepingTime(source, candidate);
+}
+
+bool CopyWithOption(const QString& source, const QString& destFolder, SameNameOption option)
+{
+    const SplitPath sp = SplitFilePath(source);
+    if (sp.folder.compare(destFolder, Qt::CaseInsensitive) == 0)
+        return false;
+    const QString targetName = TrimSpaces(withExtension(sp.baseName, sp.extension));
+    const QString target = destFolder + targetName;
+    if (!FileExists(target))
+        return CopyFileKeepingTime(source, target);
+    const QFileInfo src(source), dst(target);
+    bool overwrite = false;
+    switch (option) {
+    case SameNameOption::Skip:
+        return false;
+    case SameNameOption::Overwrite:
+        overwrite = true;
+        break;
+    case SameNameOption::Rename:
+        break;
+    case SameNameOption::SizeAndTime:
+        overwrite = src.size() == dst.size() && src.lastModified() == dst.lastModified();
+        break;
+    case SameNameOption::SizeOnly:
+        overwrite = src.size() == dst.size();
+        break;
+    }
+    if (!overwrite)
+        return 复制相同文件自动重命名(source, destFolder);
+    // Never delete the source itself (the same file reached by another path).
+    if (src.canonicalFilePath() == dst.canonicalFilePath())
+        return false;
+    if (!QFile::remove(target))
+        return false;
+    return CopyFileKeepingTime(source, target);
+}
+
+QCoro::Task<void> CopyRun::run(QStringList files, QString destFolder, SameNameOption option)
+{
+    m_running = true;
+    m_copied = 0;
+    Q_EMIT runningChanged(true);
+    const int count = static_cast<int>(files.size());
+    Q_EMIT progress(0, count + 1);
+    for (int j = 1; j <= count; ++j) {
+        if (!m_running)
+            continue;
+        Q_EMIT progress(j, count + 1);
+        const QString& source = files.at(j - 1);
+        const SplitPath sp = SplitFilePath(source);
+        if (sp.folder.compare(destFolder, Qt::CaseInsensitive) == 0)
+            continue;
+        const QString name = TrimSpaces(sp.extension.isEmpty() ? sp.baseName : sp.baseName + QLatin1Char('.') + sp.extension);
+        Q_EMIT currentFile(name);
+        // Let window events run: this is where "停止" is seen.
+        co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+        if (CopyWithOption(source, destFolder, option))
+            ++m_copied;
+    }
+    Q_EMIT progress(0, count + 1);
+    Q_EMIT currentFile(QString());
+    m_running = false;
+    Q_EMIT runningChanged(false);
+}
+
+} // namespace dh

@@ -1,0 +1,74 @@
+#pragma once
+#include <QCoroTask>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+namespace dh {
+
+// What to do when the destination already holds a file of the target name.
+enum class SameNameOption {
+    Skip = 1,            // "跳过"
+    Overwrite = 2,       // "覆盖"
+    Rename = 3,          // "自动重命名"
+    SizeAndTime = 4,     // same length and modification time: overwrite; otherwise rename
+    SizeOnly = 5,        // same length: overwrite; otherwise rename
+};
+
+struct SplitPath {
+    QString folder;     // up to and including the last "/", or empty
+    QString baseName;
+    QString extension;  // without the ".", empty when none (or 7+ characters)
+};
+
+// Splits a path into folder, base name and extension (trimmed). An extension
+// of seven or more characters counts as none.
+SplitPath SplitFilePath(const QString& path);
+
+// "name[003]" -> "name"; unchanged when the bracketed text is not a number or
+// nothing would remain.
+QString StripNumberSuffix(const QString& name);
+
+// A regular file that is not hidden.
+bool IsNormalFile(const QString& path);
+
+// Copies source to target (which must not exist) and gives the copy the
+// source's modification time, as a copy on the desktop does. false on failure.
+bool CopyFileKeepingTime(const QString& source, const QString& target);
+
+// Copies source into destFolder (ending with "/") under the first free name of
+// base, base[001], base[002], ... (at least three digits), after removing a
+// bracketed number from the source's base name. false when nothing was copied.
+bool 复制相同文件自动重命名(const QString& source, const QString& destFolder);
+
+// Copies one file into destFolder with the same-name option. Returns false
+// when the file was skipped or a step failed.
+bool CopyWithOption(const QString& source, const QString& destFolder, SameNameOption option);
+
+// A copy run over a list of files, letting window events run after each
+// file so that "停止" takes effect.
+class CopyRun : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    bool running() const { return m_running; }
+    // Clears the running flag: the run passes over its remaining files.
+    void stop() { m_running = false; }
+
+    // files: sources; destFolder ends with "/".
+    QCoro::Task<void> run(QStringList files, QString destFolder, SameNameOption option);
+
+    int copied() const { return m_copied; }
+
+Q_SIGNALS:
+    void progress(int value, int maximum);
+    void currentFile(const QString& name);
+    void runningChanged(bool running);
+
+private:
+    bool m_running = false;
+    int m_copied = 0;
+};
+
+} // namespace dh
