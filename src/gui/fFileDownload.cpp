@@ -3,6 +3,7 @@
 #include "app/AppInfo.h"
 #include "content/TypeCorrection.h"
 #include "gui/IdentifyFileDialog.h"
+#include "gui/fOption.h"
 #include "gui/fWebSearch.h"
 #include "platform/Sound.h"
 #include "app/FormRegistry.h"
@@ -18,6 +19,7 @@
 #include "platform/Prompter.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QRadioButton>
@@ -111,6 +113,29 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
     ListView3->setUniformRowHeights(true);
     ListView3->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListView3->setModel(m_list);
+    // New rows (a hand-over) refit the columns once the burst has settled.
+    auto* fitColumns = new QTimer(this);
+    fitColumns->setSingleShot(true);
+    fitColumns->setInterval(200);
+    connect(fitColumns, &QTimer::timeout, this, [this] {
+        AutoSizeColumns(ListView3);
+        // Progress cells are still empty when rows arrive: leave room for what they will show.
+        const QFontMetrics fm(ListView3->font());
+        const struct {
+            int column;
+            const char* sample;
+        } room[] = {{DownloadListModel::ColType, "html"},
+                    {DownloadListModel::ColSize, "大文件，跳过"},
+                    {DownloadListModel::ColReceived, "9999999999"},
+                    {DownloadListModel::ColProgress, "已存在，跳过"}};
+        for (const auto& r : room) {
+            const int w = fm.horizontalAdvance(QString::fromUtf8(r.sample)) + 16;
+            if (ListView3->columnWidth(r.column) < w)
+                ListView3->setColumnWidth(r.column, w);
+        }
+        Label1->setText(m_list->rowCountText());
+    });
+    connect(m_list, &QAbstractItemModel::rowsInserted, fitColumns, qOverload<>(&QTimer::start));
     ListView3->header()->setStretchLastSection(true);
     StripeListRows(ListView3);
     lay->addWidget(ListView3, 1);
@@ -165,6 +190,9 @@ void fFileDownload::buildMenus()
         w->activateWindow();
     });
     QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
+    menu设置 = tools->addAction(QStringLiteral("设置"));
+    connect(menu设置, &QAction::triggered, this, [this] { showOptionsDialog(this); });
+    tools->addSeparator();
     menu自动定位到下载项 = tools->addAction(QStringLiteral("自动定位到下载项"));
     menu自动定位到下载项->setCheckable(true);
     menu自动定位到下载项->setChecked(false);

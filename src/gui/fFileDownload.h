@@ -66,6 +66,7 @@ public:
     QAction* menu停止下载 = nullptr;
     QAction* menu退出本下载窗口 = nullptr;
     QAction* menu资料检索分析窗口 = nullptr;
+    QAction* menu设置 = nullptr;
     QAction* menu自动定位到下载项 = nullptr;
     QAction* menu打开文件判断类型 = nullptr;
     QAction* menu检查并纠正磁盘文件类型 = nullptr;
