@@ -49,7 +49,7 @@ fIEcache::fIEcache(QWidget* parent, std::unique_ptr<CacheIndex> index, std::opti
     ListView1 = makeList(this, "ListView1",
                          {QStringLiteral("URL"), QStringLiteral("TYPE"), QStringLiteral("SIZE(Byte)"), QStringLiteral("FilePath")});
     ListView1->header()->setSectionsClickable(true);
-    ListView1->header()->setSortIndicatorShown(true);
+    ListView1->header()->setSortIndicatorShown(false);  // until the first sort
     ListView2 = makeList(this, "ListView2", {QStringLiteral("用户名"), QStringLiteral("文件夹")});
     ListView3 = makeList(this, "ListView3", {QStringLiteral("文件夹")});
     Label1 = new QLabel(m_viewer->countText, this);
@@ -73,8 +73,7 @@ fIEcache::fIEcache(QWidget* parent, std::unique_ptr<CacheIndex> index, std::opti
     split->setStretchFactor(1, 1);
     top->addWidget(split, 1);
     auto* buttons = new QHBoxLayout();
-    buttons->addWidget(Label1);
-    buttons->addStretch(1);
+    buttons->addWidget(Label1, 1);
     for (QPushButton* b : {Command1, Command7, Command6, Command2, Command3, Command4})
         buttons->addWidget(b);
     top->addLayout(buttons);
@@ -158,6 +157,7 @@ void fIEcache::ListView1_ColumnClick(int column)
 {
     m_viewer->sortBy(column);
     showLists();
+    ListView1->header()->setSortIndicatorShown(true);
     ListView1->header()->setSortIndicator(column - 1, m_viewer->descending ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
