@@ -1,0 +1,428 @@
+// The search window's commands around the links list and the browser:
+// the five clearing commands with their guard and dialogs, the export and
+// the page source in the system code page, the status bar, new windows and
+// close requests kept inside the window, the script-dialog switch, opening
+// an address, back and forward, the smallest window size, the about box and
+// the usage window.
+#include "GuiTestMain.h"
+
+#include "app/AppGlobals.h"
+#include "app/AppInfo.h"
+#include "demo/DemoService.h"
+#include "gui/Windows.h"
+#include "gui/fUse.h"
+#include "gui/fWebSearch.h"
+#include "platform/Prompter.h"
+#include "platform/SystemCodePage.h"
+#include "platform/webengine/WebEngineBrowser.h"
+#include "search/SearchEngine.h"
+#include "search/SearchQuery.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoroTask>
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+
+using namespace dh;
+
+namespace {
+
+QStringList actionTexts(const QMenu* m)
+{
+    QStringList l;
+    for (QAction* a : m->actions())
+        if (!a->isSeparator())
+            l << a->text();
+    return l;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class SearchCommandsTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<demo::DemoService> svc;
+    QString base;
+    ScriptedPrompter prompter;
+    QTemporaryDir dir;
+    fWebSearch* w = nullptr;
+
+    bool loadInBrowser(const QString& url)
+    {
+        const quint64 before = w->WebBrowser1->completedLoads();
+        w->WebBrowser1->Navigate(url);
+        // The address check keeps a load still finishing from an earlier
+        // navigation from counting as this one.
+        return QTest::qWaitFor(
+            [&] {
+                return w->WebBrowser1->completedLoads() > before && !w->WebBrowser1->Busy()
+                       && w->WebBrowser1->LocationURL() == url;
+            },
+            20000);
+    }
+
+    bool clickInPage(const QString& id)
+    {
+        DocumentPtr doc = QCoro::waitFor(w->WebBrowser1->document());
+        return doc && doc->getElementById(id).click();
+    }
+
+    void fillLinks(const QStringList& titles)
+    {
+        w->engine()->links()->clear();
+        int n = 0;
+        for (const QString& t : titles)
+            QVERIFY(w->engine()->加入LV1(t, QStringLiteral("http://h/%1.pdf").arg(n++), base, QStringLiteral("pdf"), {}));
+    }
+
+    QStringList titles() const
+    {
+        QStringList l;
+        for (const LinkItem& it : w->engine()->links()->items())
+            l << it.Title;
+        return l;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        svc = std::make_unique<demo::DemoService>();
+        QVERIFY(svc->start());
+        base = svc->baseUrl();
+        Prompter::setInstance(&prompter);
+        globals().SearchBaseAddress = base;
+        globals().OsDescription = QStringLiteral("Test Linux 1.0[64位]");
+    }
+
+    void init()
+    {
+        prompter.clear();
+        prompter.inputAnswers.clear();
+        prompter.questionAnswers.clear();
+        prompter.pathAnswers.clear();
+        // One window serves every case: each new web page would open fresh
+        // connections to the demo service and the idle ones fill its workers.
+        if (!windows::searchIfLoaded()) {
+            w = windows::search();
+            w->resize(1100, 760);
+            w->show();
+            QTRY_VERIFY_WITH_TIMEOUT(w->WebBrowser1->completedLoads() >= 1 && !w->WebBrowser1->Busy(), 30000);
+        }
+        w = windows::searchIfLoaded();
+    }
+
+    void cleanup()
+    {
+        SystemCodePage::setName({});
+    }
+
+    void cleanupTestCase()
+    {
+        if (auto* s = windows::searchIfLoaded()) {
+            QPointer<QWidget> p(s);
+            s->close();
+            QTRY_VERIFY(p.isNull());
+        }
+        Prompter::setInstance(nullptr);
+        svc->stop();
+    }
+
+    void backAndForwardWithoutHistory()
+    {
+        // The fresh window has only its first page: both do nothing.
+        auto* web = w->WebBrowser1;
+        QVERIFY(!web->canGoBack());
+        const QString first = web->LocationURL();
+        QCOMPARE(first, SearchHomeAddress(base));
+        const quint64 loads = web->completedLoads();
+        w->menu后退->trigger();
+        w->menu前进->trigger();
+        QTest::qWait(300);
+        QCOMPARE(web->LocationURL(), first);
+        QCOMPARE(web->completedLoads(), loads);
+    }
+
+    void menusCarryTheirCaptions()
+    {
+        QStringList bar;
+        for (QAction* a : w->menuBar()->actions())
+            bar << a->text();
+        QCOMPARE(bar, (QStringList{"浏览(&B)", "清除(&C)", "工具(&T)", "帮助(&H)"}));
+        const auto menuAt = [&](int i) { return w->menuBar()->actions()[i]->menu(); };
+        QCOMPARE(actionTexts(menuAt(0)), (QStringList{"打开Quorvex搜索首页", "打开指定网址", "后退", "前进", "关闭本窗口"}));
+        QCOMPARE(actionTexts(menuAt(1)),
+                 (QStringList{"清除选中项", "清除分析成功项", "清除标题含指定字符项", "清除标题不含指定字符项", "清空全部"}));
+        QCOMPARE(menuAt(1), w->menu清除);
+        QVERIFY(actionTexts(menuAt(2)).contains(QStringLiteral("网页源码另存为")));
+        QCOMPARE(actionTexts(menuAt(3)), (QStringList{"关于(&A)", "使用方法"}));
+        QCOMPARE(w->Command7->text(), QStringLiteral("导出数据..."));
+        QCOMPARE(w->Check5->text(), QStringLiteral("禁止网页脚本对话框"));
+        QVERIFY(w->Check5->isChecked());
+        QVERIFY(w->WebBrowser1->Silent());
+        QVERIFY(!w->windowIcon().isNull());
+
+        // The right mouse button on the list opens the same menu.
+        emit w->ListView1->customContextMenuRequested(QPoint(5, 5));
+        QTRY_VERIFY(w->menu清除->isVisible());
+        w->menu清除->hide();
+    }
+
+    void clearingCommands()
+    {
+        fillLinks({"C语言教程PDF", "手册 pdf版", "Qt 指南", "数据库教程", "网络手册"});
+        auto* links = w->engine()->links();
+        links->setStatus(0, QStringLiteral("成功"));
+        links->setStatus(2, QStringLiteral("分析失败"));
+
+        // Two adjacent selected rows both go.
+        auto* sel = w->ListView1->selectionModel();
+        sel->select(links->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        sel->select(links->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        w->menu清除选中项->trigger();
+        QCOMPARE(titles(), (QStringList{"C语言教程PDF", "数据库教程", "网络手册"}));
+        QCOMPARE(w->Label1->text(), QStringLiteral("3"));
+
+        // Handed-over rows go; others stay.
+        w->menu清除分析成功项->trigger();
+        QCOMPARE(titles(), (QStringList{"数据库教程", "网络手册"}));
+        QCOMPARE(w->Label1->text(), QStringLiteral("2"));
+
+        // Title text, case-insensitive, asked with the program title.
+        fillLinks({"C语言教程PDF", "手册 pdf版", "Qt 指南"});
+        prompter.inputAnswers.push_back(QStringLiteral("PDF"));
+        w->menu清除标题含指定字符项->trigger();
+        QCOMPARE(titles(), QStringList{"Qt 指南"});
+        QCOMPARE(prompter.shown.back().text, QStringLiteral("请输入指定字符："));
+        QCOMPARE(prompter.shown.back().title, programTitle());
+        QCOMPARE(w->Label1->text(), QStringLiteral("1"));
+
+        // Cancelled or empty answers change nothing.
+        fillLinks({"甲", "乙"});
+        prompter.inputAnswers.push_back(std::nullopt);
+        w->menu清除标题不含指定字符项->trigger();
+        prompter.inputAnswers.push_back(QString());
+        w->menu清除标题不含指定字符项->trigger();
+        QCOMPARE(titles(), (QStringList{"甲", "乙"}));
+        // A text that no title holds empties the list.
+        prompter.inputAnswers.push_back(QStringLiteral("丙"));
+        w->menu清除标题不含指定字符项->trigger();
+        QCOMPARE(links->size(), 0);
+        QCOMPARE(w->Label1->text(), QStringLiteral("0"));
+
+        // Refused while a hand-over runs, for every clearing command.
+        fillLinks({"甲", "乙"});
+        w->engine()->StopAnalysis = false;
+        prompter.clear();
+        prompter.questionAnswers.assign(1, true);
+        prompter.inputAnswers.push_back(QStringLiteral("甲"));
+        for (QAction* a : {w->menu清除选中项, w->menu清除分析成功项, w->menu清除标题含指定字符项,
+                           w->menu清除标题不含指定字符项, w->menu清空全部})
+            a->trigger();
+        w->engine()->StopAnalysis = true;
+        QCOMPARE(prompter.texts(), QStringList(5, QStringLiteral("正在分析，不能清除！")));
+        QCOMPARE(links->size(), 2);
+
+        // 清空全部 asks first.
+        prompter.clear();
+        prompter.questionAnswers.assign({false, true});
+        w->menu清空全部->trigger();
+        QCOMPARE(links->size(), 2);
+        w->menu清空全部->trigger();
+        QCOMPARE(links->size(), 0);
+        QCOMPARE(w->Label1->text(), QStringLiteral("0"));
+        QCOMPARE(prompter.texts(), QStringList(2, QStringLiteral("您确定要清空辛辛苦苦搜索的列表数据吗？")));
+    }
+
+    void exportAndPageSourceInGbk()
+    {
+        SystemCodePage::setName(QStringLiteral("GBK"));
+        // Empty list: no dialog.
+        w->engine()->links()->clear();
+        QTest::mouseClick(w->Command7, Qt::LeftButton);
+        QVERIFY(prompter.shown.empty());
+
+        fillLinks({"教程", "手册"});
+        w->engine()->links()->setStatus(0, QStringLiteral("成功"));
+        const QString out = dir.filePath(QStringLiteral("links"));
+        prompter.pathAnswers.assign(1, out);
+        QTest::mouseClick(w->Command7, Qt::LeftButton);
+        const QByteArray bytes = readAll(out + ".txt");
+        QStringEncoder gbk("GBK");
+        QCOMPARE(bytes, QByteArray(gbk.encode(QStringLiteral("教程-【pdf】成功\r\n手册-【pdf】\r\n"))));
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("保存文件完毕：0.0KB")});
+
+        // The page shown, saved as GBK.
+        QVERIFY(loadInBrowser(base + QStringLiteral("/gbk")));
+        prompter.clear();
+        const QString htm = dir.filePath(QStringLiteral("page.htm"));
+        prompter.pathAnswers.assign(1, htm);
+        w->menu网页源码另存为->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(prompter.texts(), QStringList{QStringLiteral("OK")}, 15000);
+        const QByteArray page = readAll(htm);
+        QVERIFY(page.contains(QByteArray(gbk.encode(QStringLiteral("中文内容：文档搜索与下载")))));
+        QVERIFY(!page.contains(QStringLiteral("中文内容").toUtf8()));
+    }
+
+    void statusBarAndNewWindows()
+    {
+        QVERIFY(w->StatusBar1->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(w->StatusPanel2->text(), QStringLiteral("完成"), 10000);
+        QVERIFY(loadInBrowser(base + QStringLiteral("/popup")));
+        const int windowsBefore = QApplication::topLevelWidgets().size();
+
+        // A link with a new-window target opens here, and the bar shows the load.
+        QStringList statusTexts;
+        QObject listening;  // ends the connection with this case
+        connect(w->WebBrowser1, &Browser::StatusTextChange, &listening, [&](const QString& t) { statusTexts << t; });
+        QVERIFY(clickInPage(QStringLiteral("blank-link")));
+        QTRY_COMPARE_WITH_TIMEOUT(w->WebBrowser1->LocationURL(), SearchHomeAddress(base), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->StatusPanel2->text(), QStringLiteral("完成"), 10000);
+        QVERIFY(statusTexts.contains(SearchHomeAddress(base)));
+        QCOMPARE(QApplication::topLevelWidgets().size(), windowsBefore);
+
+        // A script's window.open too.
+        QVERIFY(loadInBrowser(base + QStringLiteral("/popup")));
+        QVERIFY(clickInPage(QStringLiteral("open-link")));
+        QTRY_COMPARE_WITH_TIMEOUT(w->WebBrowser1->LocationURL(), base + QStringLiteral("/login"), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->WebBrowser1->Busy(), 15000);
+
+        // A page cannot close the browser or the window.
+        QVERIFY(loadInBrowser(base + QStringLiteral("/popup")));
+        QVERIFY(clickInPage(QStringLiteral("close-link")));
+        QTest::qWait(300);
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->WebBrowser1->LocationURL(), base + QStringLiteral("/popup"));
+        QVERIFY(loadInBrowser(SearchHomeAddress(base)));
+    }
+
+    void scriptDialogSwitch()
+    {
+        QVERIFY(loadInBrowser(base + QStringLiteral("/popup")));
+        auto* web = w->WebBrowser1;
+        QString shown;
+        QTimer closer;
+        closer.setInterval(50);
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (QWidget* m = QApplication::activeModalWidget()) {
+                if (auto* box = qobject_cast<QMessageBox*>(m))
+                    shown = box->text();
+                m->close();
+            }
+        });
+        closer.start();
+        // Unticked: the page's alert appears.
+        QTest::mouseClick(w->Check5, Qt::LeftButton);
+        QVERIFY(!w->Check5->isChecked());
+        QVERIFY(!web->Silent());
+        const int before = web->suppressedDialogs();
+        QVERIFY(clickInPage(QStringLiteral("alert-link")));
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 10000);
+        QVERIFY(shown.contains(QStringLiteral("演示提示")));
+        QCOMPARE(web->suppressedDialogs(), before);
+        // Ticked again: the next one is swallowed.
+        QTest::mouseClick(w->Check5, Qt::LeftButton);
+        QVERIFY(web->Silent());
+        shown.clear();
+        QVERIFY(clickInPage(QStringLiteral("alert-link")));
+        QTRY_VERIFY_WITH_TIMEOUT(web->suppressedDialogs() == before + 1, 10000);
+        QVERIFY(shown.isEmpty());
+        closer.stop();
+    }
+
+    void openAddressBackAndForward()
+    {
+        auto* web = w->WebBrowser1;
+        QVERIFY(loadInBrowser(SearchHomeAddress(base)));
+        const QString first = web->LocationURL();
+
+        // Empty answers (after trimming) or a cancel navigate nowhere.
+        prompter.inputAnswers.push_back(QStringLiteral("   "));
+        prompter.inputAnswers.push_back(std::nullopt);
+        const quint64 loads = web->completedLoads();
+        w->menu打开指定网址->trigger();
+        w->menu打开指定网址->trigger();
+        QTest::qWait(300);
+        QCOMPARE(web->completedLoads(), loads);
+        QCOMPARE(prompter.shown.size(), 2u);
+        QCOMPARE(prompter.shown[0].text, QStringLiteral("请输入需要打开的网址："));
+        QCOMPARE(prompter.shown[0].title, QStringLiteral("请输入..."));
+
+        const QString target = base + QStringLiteral("/login");
+        prompter.inputAnswers.push_back(QStringLiteral("  ") + target + QStringLiteral("  "));
+        w->menu打开指定网址->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(web->LocationURL(), target, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!web->Busy(), 15000);
+        w->menu后退->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(web->LocationURL(), first, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!web->Busy(), 15000);
+        w->menu前进->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(web->LocationURL(), target, 15000);
+    }
+
+    void smallestWindow()
+    {
+        QCOMPARE(w->minimumSize(), QSize(fWebSearch::MinWidthPx, fWebSearch::MinHeightPx));
+        // The bar dragged to the very bottom, then the window made tiny.
+        if (auto* bar = w->findChild<QSplitter*>(QStringLiteral("PicBar")))
+            bar->setSizes({100000, 0});
+        w->resize(50, 40);
+        QTest::qWait(50);
+        QVERIFY2(w->width() >= 600 && w->height() >= 333,
+                 qPrintable(QStringLiteral("%1x%2").arg(w->width()).arg(w->height())));
+    }
+
+    void aboutAndUsage()
+    {
+        w->menu关于->trigger();
+        QCOMPARE(prompter.shown.size(), 1u);
+        const QString about = prompter.shown[0].text;
+        QVERIFY(about.contains(programTitle()));
+        QVERIFY(about.contains(programVersion()));
+        QVERIFY(about.contains(QStringLiteral("Test Linux 1.0[64位]")));
+        QCOMPARE(prompter.shown[0].icon, MessageIcon::Information);
+
+        w->menu使用方法->trigger();
+        QPointer<fUse> use = fUse::openInstance();
+        QVERIFY(use);
+        QVERIFY(use->isVisible());
+        QVERIFY(use->isModal());
+        QCOMPARE(use->windowTitle(), QStringLiteral("使用说明-DocHarvest"));
+        QVERIFY(use->Text1->isReadOnly());
+        const QString want = QStringLiteral(
+            "1、打开“Quorvex网页”首页，如果要搜索pdf文件，关键词是“教程”，就输入：教程 filetype:pdf ；如果要搜索doc文件，就输入：教程 filetype:doc ；以此类推；\n"
+            "2、批量关键词搜索，只需要输入批量关键词，不需要输入“filetype:”等字符，勾选pdf，doc等即可；\n"
+            "3、分析提取下载网址时，设置限速延时3-10秒，否则网站会不断叫你输入验证码，甚至封锁ip；\n"
+            "4、如果弹出输入验证码，请停止分析，手动输入验证码到正常使用；\n"
+            "5、文件下载如果出错，请重复下载一次，文件下载不需要限速。\n"
+            "\n"
+            "注：本软件不能下载收费的文档。");
+        QCOMPARE(use->Text1->toPlainText(), want);
+        // A second request raises the same window.
+        w->menu使用方法->trigger();
+        QCOMPARE(fUse::openInstance(), use.data());
+        QCOMPARE(use->Command1->text(), QStringLiteral("关闭"));
+        QTest::mouseClick(use->Command1, Qt::LeftButton);
+        QTRY_VERIFY(use.isNull());
+    }
+};
+
+DH_GUI_TEST_MAIN(SearchCommandsTest)
+#include "search_commands_test.moc"
