@@ -14,6 +14,7 @@ struct Timings {
     milliseconds transferStall{300000};     // a transfer with no data for this long fails
     milliseconds transferRequestTimeout{60000};  // a request with no response for this long fails
     milliseconds loginWait{10000};          // wait for a login page
+    milliseconds loginPause{5000};          // pause at the end of a site login
     milliseconds tick{1000};                // scheduler, monitor, automatic hand-over ticks
     milliseconds loginRefresh{60000};       // automatic refresh of the login page
     milliseconds requestPoll{10};           // polling of an asynchronous request

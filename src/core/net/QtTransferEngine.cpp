@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
 #include <QNetworkRequest>
@@ -59,9 +60,18 @@ bool isHttpStatusError(QNetworkReply::NetworkError e)
 // ---------------------------------------------------------------- engine
 
 QtTransferEngine::QtTransferEngine()
-    : m_system(std::make_unique<QNetworkAccessManager>())
+    : m_cookies(std::make_unique<QNetworkCookieJar>())
+    , m_system(std::make_unique<QNetworkAccessManager>())
 {
     m_system->setProxyFactory(new SystemProxyFactory);
+    shareJar(*m_system);
+}
+
+void QtTransferEngine::shareJar(QNetworkAccessManager& manager)
+{
+    // setCookieJar makes the manager the jar's parent; the engine keeps it.
+    manager.setCookieJar(m_cookies.get());
+    m_cookies->setParent(nullptr);
 }
 
 QtTransferEngine::~QtTransferEngine() = default;
@@ -81,6 +91,7 @@ QNetworkAccessManager* QtTransferEngine::managerFor(const TransferOptions& optio
     if (it == m_proxied.end()) {
         auto manager = std::make_unique<QNetworkAccessManager>();
         manager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, host, port));
+        shareJar(*manager);
         it = m_proxied.emplace(key, std::move(manager)).first;
     }
     return it->second.get();

@@ -13,6 +13,7 @@
 #include <memory>
 
 class QNetworkAccessManager;
+class QNetworkCookieJar;
 
 namespace dh {
 
@@ -29,9 +30,15 @@ public:
     void setReadBufferSize(qint64 bytes) { m_readBufferSize = bytes; }
     qint64 readBufferSize() const { return m_readBufferSize; }
 
+    // One jar for every manager of the engine (direct and proxied).
+    QNetworkCookieJar* cookieJar() override { return m_cookies.get(); }
+
 private:
     QNetworkAccessManager* managerFor(const TransferOptions& options, QString* error);
+    void shareJar(QNetworkAccessManager& manager);
 
+    // Declared first so that it outlives the managers that point at it.
+    std::unique_ptr<QNetworkCookieJar> m_cookies;
     std::unique_ptr<QNetworkAccessManager> m_system;
     std::map<QString, std::unique_ptr<QNetworkAccessManager>> m_proxied;
     qint64 m_readBufferSize = 4 * 1024 * 1024;

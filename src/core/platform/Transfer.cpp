@@ -1,6 +1,8 @@
 #include "platform/Transfer.h"
 
 #include <QElapsedTimer>
+#include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
 #include <QPointer>
 #include <QTimer>
 
@@ -229,6 +231,17 @@ QCoro::Task<QByteArray> TransferEngine::openUrl(QString url, TransferOptions opt
     if (!request->succeeded())
         co_return QByteArray();
     co_return request->takeBody();
+}
+
+void shareTransferCookies(QNetworkAccessManager& manager)
+{
+    QNetworkCookieJar* jar = transferEngine().cookieJar();
+    if (!jar || manager.cookieJar() == jar)
+        return;
+    // setCookieJar takes the jar over; hand it straight back to its owner.
+    QObject* owner = jar->parent();
+    manager.setCookieJar(jar);
+    jar->setParent(owner);
 }
 
 } // namespace dh

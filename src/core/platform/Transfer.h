@@ -65,6 +65,9 @@
 
 #include <QCoroTask>
 
+class QNetworkAccessManager;
+class QNetworkCookieJar;
+
 #include <chrono>
 #include <memory>
 #include <utility>
@@ -252,11 +255,20 @@ public:
     virtual std::unique_ptr<TransferRequest> execute(const QString& url, const TransferOptions& options = {}) = 0;
     // Whole-body fetch: every byte of the body, or empty when the fetch failed.
     virtual QCoro::Task<QByteArray> openUrl(QString url, TransferOptions options = {});
+    // The cookies every request of this engine sends and keeps (one jar for
+    // direct and proxied requests alike); nullptr when the engine keeps none.
+    // A login made elsewhere (the embedded browser) unlocks downloads by
+    // putting its cookies here.
+    virtual QNetworkCookieJar* cookieJar() { return nullptr; }
 };
 
 // The process-wide engine (QtNetwork unless a test installed another).
 TransferEngine& transferEngine();
 // Installs an engine (not owned); nullptr returns to the QtNetwork engine.
 void setTransferEngine(TransferEngine* engine);
+// Lets another access manager (a headless browser) keep its cookies in the
+// process-wide engine's jar, so what it logs into the transfers share. Does
+// nothing when the engine keeps no cookies. The jar stays the engine's.
+void shareTransferCookies(QNetworkAccessManager& manager);
 
 } // namespace dh

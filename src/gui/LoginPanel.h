@@ -1,0 +1,97 @@
+#pragma once
+// The download window's login panel (PicWebBK): the embedded browser Web1,
+// the login address, account and password, the IP-login choice, the
+// automatic login after a web-page result and the refresh every minute.
+#include "download/SiteLogin.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QDockWidget;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+namespace dh {
+
+class WebEngineBrowser;
+class fFileDownload;
+
+class LoginPanel : public QWidget, public SiteLoginHost {
+    Q_OBJECT
+public:
+    // window gives the list (for "网页登录"), the status bar (page titles)
+    // and Timer2 (the refresh). It must outlive the panel; the panel is
+    // normally its child.
+    explicit LoginPanel(fFileDownload* window, QWidget* parent = nullptr);
+    ~LoginPanel() override;
+
+    QPushButton* Command1 = nullptr;  // 网页登录 (placed in the window by attachLoginPanel)
+    QLabel* Label6 = nullptr;         // 网址：
+    QLineEdit* Text1 = nullptr;       // login address
+    QPushButton* Command2 = nullptr;  // 浏览
+    QRadioButton* Option4 = nullptr;  // 帐号登录：
+    QLineEdit* Text2 = nullptr;       // account
+    QLabel* Label10 = nullptr;        // 密码：
+    QLineEdit* Text3 = nullptr;       // password
+    QRadioButton* Option5 = nullptr;  // IP登录
+    QLabel* Label11 = nullptr;        // 自动登录条件：
+    QComboBox* Combo3 = nullptr;      // the condition (shown, not read)
+    QCheckBox* Check2 = nullptr;      // 自动登录
+    QPushButton* Command5 = nullptr;  // 测试登录
+    QCheckBox* Check1 = nullptr;      // 自动刷新(每分钟)
+    QPushButton* Command3 = nullptr;  // 关闭(隐藏)
+    QTimer* Timer2 = nullptr;         // the window's refresh timer
+
+    WebEngineBrowser* Web1() const { return m_web; }
+    SiteLogin* login() const { return m_login; }
+
+    // The container shown over the list (the dock widget when attached).
+    void setContainer(QWidget* container) { m_container = container; }
+    QWidget* container() const { return m_container ? m_container.data() : const_cast<LoginPanel*>(this); }
+
+    // The commands.
+    void Command1_Click();  // 网页登录
+    void Command2_Click();  // 浏览
+    void Command5_Click();  // 测试登录
+    void Command3_Click();  // 关闭(隐藏)
+
+    // After a transfer ended on row (0-based), once the row holds its result.
+    void transferEnded(int row);
+
+    // --- SiteLoginHost --------------------------------------------------------
+    QString loginAddress() const override;
+    QString account() const override;
+    QString password() const override;
+    bool ipLogin() const override;
+    bool autoLogin() const override;
+    void setAutoLogin(bool on) override;
+    void setBrowseEnabled(bool enabled) override;
+    void setTestLoginEnabled(bool enabled) override;
+
+private:
+    void onCheck2Toggled(bool on);
+    void onCheck1Toggled(bool on);
+
+    QPointer<fFileDownload> m_window;
+    WebEngineBrowser* m_web = nullptr;
+    SiteLogin* m_login = nullptr;
+    QPointer<QWidget> m_container;
+};
+
+// Copies the embedded browser's cookies (the persistent profile shared by
+// every WebEngine view) into the transfer layer's cookie jar as they are set
+// and removed, so a login made in a page unlocks the downloads. Idempotent.
+void forwardBrowserCookiesToTransfers();
+
+// Builds the login panel into the download window: a dock widget over the
+// list area (hidden until "网页登录"), the "网页登录" button beside the start
+// and stop buttons, and the automatic login after each finished transfer of
+// either method. Returns the panel (owned by the window).
+LoginPanel* attachLoginPanel(fFileDownload* window);
+
+} // namespace dh

@@ -1,0 +1,213 @@
+// The download window's login panel with the real embedded browser against
+// the demo site: its controls, the checks when "自动登录" is ticked, the
+// refresh timer, a login through the page and the cookies it hands to the
+// downloads.
+#include "GuiTestMain.h"
+
+#include "app/Timings.h"
+#include "demo/DemoDocuments.h"
+#include "demo/DemoService.h"
+#include "download/DownloadListModel.h"
+#include "gui/LoginPanel.h"
+#include "gui/Windows.h"
+#include "gui/fFileDownload.h"
+#include "net/QtTransferEngine.h"
+#include "platform/Prompter.h"
+#include "platform/webengine/WebEngineBrowser.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoro/QCoroTask>
+#include <QDir>
+#include <QDockWidget>
+#include <QLabel>
+#include <QLineEdit>
+#include <QNetworkCookieJar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QTreeView>
+
+using namespace dh;
+using namespace std::chrono_literals;
+
+class LoginPanelTest : public QObject {
+    Q_OBJECT
+    ScriptedPrompter prompter;
+    demo::DemoService service;
+    std::unique_ptr<QtTransferEngine> engine;
+    fFileDownload* window = nullptr;
+    LoginPanel* panel = nullptr;
+
+    QString url(const QString& path) const { return service.baseUrl() + path; }
+    bool hasLoginCookie() const
+    {
+        for (const QNetworkCookie& c : engine->cookieJar()->cookiesForUrl(QUrl(url("/doc/protected/x.pdf"))))
+            if (c.name() == "DH_LOGIN")
+                return true;
+        return false;
+    }
+    // Whether the page shown in Web1 has an element with this id.
+    bool webShows(const QString& id)
+    {
+        const DocumentPtr doc = QCoro::waitFor(panel->Web1()->document());
+        return !doc->getElementById(id).isNull();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        Prompter::setInstance(&prompter);
+        timings().loginPause = 50ms;
+        timings().loginWait = 8000ms;
+        timings().loginRefresh = 300ms;
+        QVERIFY(service.start());
+        engine = std::make_unique<QtTransferEngine>();
+        setTransferEngine(engine.get());
+        window = windows::download();
+        panel = window->findChild<LoginPanel*>();
+        if (!panel)
+            panel = attachLoginPanel(window);
+        QVERIFY(panel);
+        window->show();
+    }
+
+    void cleanupTestCase()
+    {
+        if (fFileDownload* d = windows::downloadIfLoaded()) {
+            prompter.questionAnswers.assign(1, true);
+            QPointer<QWidget> p(d);
+            d->close();
+            QTRY_VERIFY(p.isNull());
+        }
+        setTransferEngine(nullptr);
+        engine.reset();
+        service.stop();
+        Prompter::setInstance(nullptr);
+    }
+
+    void controlsStartAsDesigned()
+    {
+        QCOMPARE(panel->Command1->text(), QStringLiteral("网页登录"));
+        QVERIFY(panel->Command1->window() == window);
+        QCOMPARE(panel->Label6->text(), QStringLiteral("网址："));
+        QCOMPARE(panel->Command2->text(), QStringLiteral("浏览"));
+        QCOMPARE(panel->Option4->text(), QStringLiteral("帐号登录："));
+        QCOMPARE(panel->Label10->text(), QStringLiteral("密码："));
+        QCOMPARE(panel->Option5->text(), QStringLiteral("IP登录"));
+        QCOMPARE(panel->Label11->text(), QStringLiteral("自动登录条件："));
+        QCOMPARE(panel->Combo3->count(), 1);
+        QCOMPARE(panel->Combo3->currentText(), QStringLiteral("下载到网页文件(htm/html/asp)文件!"));
+        QCOMPARE(panel->Check2->text(), QStringLiteral("自动登录"));
+        QCOMPARE(panel->Command5->text(), QStringLiteral("测试登录"));
+        QCOMPARE(panel->Check1->text(), QStringLiteral("自动刷新(每分钟)"));
+        QCOMPARE(panel->Command3->text(), QStringLiteral("关闭(隐藏)"));
+        QVERIFY(panel->Option4->isChecked());
+        QVERIFY(!panel->Option5->isChecked());
+        QVERIFY(!panel->Check1->isChecked());
+        QVERIFY(!panel->Check2->isChecked());
+        QVERIFY(panel->Command5->isEnabled());
+        QVERIFY(panel->Text1->text().isEmpty());
+        QVERIFY(!panel->Timer2->isActive());
+        QVERIFY(panel->Web1()->Silent());
+        QVERIFY(!panel->container()->isVisible());
+
+        QTest::mouseClick(panel->Command1, Qt::LeftButton);
+        QVERIFY(panel->container()->isVisible());
+        QTest::mouseClick(panel->Command3, Qt::LeftButton);
+        QVERIFY(!panel->container()->isVisible());
+    }
+
+    void tickingAutomaticLoginChecksTheSettings()
+    {
+        struct Case {
+            QString address, user, pass;
+            bool ip;
+            QString message;
+        };
+        const QList<Case> cases = {
+            {"", "a", "b", false, SiteLogin::missingAddressText()},
+            {url("/login"), "a", " ", false, SiteLogin::missingAccountText()},
+            {url("/login"), "", "", true, {}},
+            {url("/login"), "a", "b", false, {}},
+        };
+        for (const Case& c : cases) {
+            prompter.clear();
+            panel->Check2->setChecked(false);
+            panel->Text1->setText(c.address);
+            panel->Text2->setText(c.user);
+            panel->Text3->setText(c.pass);
+            (c.ip ? panel->Option5 : panel->Option4)->setChecked(true);
+            QTest::mouseClick(panel->Check2, Qt::LeftButton);
+            if (c.message.isEmpty()) {
+                QVERIFY(panel->Check2->isChecked());
+                QVERIFY(prompter.shown.empty());
+            } else {
+                QVERIFY(!panel->Check2->isChecked());
+                QCOMPARE(prompter.texts(), QStringList{c.message});
+                QCOMPARE(prompter.shown[0].icon, MessageIcon::Error);
+            }
+        }
+        panel->Check2->setChecked(false);
+        panel->Option4->setChecked(true);
+    }
+
+    void testLoginLogsInAndUnlocksDownloads()
+    {
+        panel->Text1->setText(" " + url("/login") + " ");
+        panel->Text2->setText(QStringLiteral("alice"));
+        panel->Text3->setText(QStringLiteral("secret"));
+        QVERIFY(!hasLoginCookie());
+        QCOMPARE(QCoro::waitFor(engine->openUrl(url("/doc/protected/paper.pdf"))).left(5), QByteArray("<!DOC"));
+
+        QTest::mouseClick(panel->Command5, Qt::LeftButton);
+        QVERIFY(!panel->Command5->isEnabled());
+        QVERIFY(panel->login()->running());
+        QTest::mouseClick(panel->Command5, Qt::LeftButton);  // a second press finds it disabled
+        QTRY_VERIFY_WITH_TIMEOUT(panel->Command5->isEnabled(), 20000);
+        QVERIFY(webShows("login-ok"));
+        QVERIFY(prompter.shown.empty());
+        // The page's cookie reached the downloads.
+        QTRY_VERIFY(hasLoginCookie());
+        QCOMPARE(QCoro::waitFor(engine->openUrl(url("/doc/protected/paper.pdf"))),
+                 demo::makeDocument(QStringLiteral("pdf"), QStringLiteral("paper")));
+        // The title went to status-bar panel 3.
+        QTRY_COMPARE(window->StatusPanel[3]->text(), QStringLiteral("登录成功 - 演示文档站"));
+    }
+
+    void refreshKeepsRunningWhileTheHiddenPanelKeepsItsPage()
+    {
+        QCoro::waitFor(navigateAndWait(*panel->Web1(), url("/login/ip"), 8000ms));
+        QTest::mouseClick(panel->Check1, Qt::LeftButton);
+        QVERIFY(panel->Timer2->isActive());
+        QCOMPARE(panel->Timer2->interval(), 300);
+        QTest::mouseClick(panel->Command1, Qt::LeftButton);
+        QTest::mouseClick(panel->Command3, Qt::LeftButton);
+        QVERIFY(!panel->container()->isVisible());
+        const quint64 loads = panel->Web1()->completedLoads();
+        QTRY_VERIFY_WITH_TIMEOUT(panel->Web1()->completedLoads() >= loads + 2, 5000);
+        QVERIFY(panel->Web1()->LocationURL().endsWith("/login/ip"));
+        QTest::mouseClick(panel->Check1, Qt::LeftButton);
+        QVERIFY(!panel->Timer2->isActive());
+
+        // Without the refresh, hiding goes back to an empty page.
+        QTest::mouseClick(panel->Command1, Qt::LeftButton);
+        QTest::mouseClick(panel->Command3, Qt::LeftButton);
+        QTRY_COMPARE(panel->Web1()->LocationURL(), QStringLiteral("about:blank"));
+    }
+
+    void webLoginShowsTheSelectedRow()
+    {
+        window->list()->addItem(url("/login/email"), "row", "htm", QDir::tempPath() + "/", "");
+        window->ListView3->setCurrentIndex(window->list()->index(0, 0));
+        window->ListView3->selectionModel()->select(window->list()->index(0, 0),
+                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QTest::mouseClick(panel->Command1, Qt::LeftButton);
+        QVERIFY(panel->container()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(panel->Web1()->LocationURL().endsWith("/login/email"), 8000);
+        QTest::mouseClick(panel->Command3, Qt::LeftButton);
+    }
+};
+
+DH_GUI_TEST_MAIN(LoginPanelTest)
+#include "login_panel_test.moc"

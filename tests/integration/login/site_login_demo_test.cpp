@@ -1,0 +1,180 @@
+// Logins on the demo site's pages through the headless browser, and what
+// they unlock: a protected document downloaded through the transfer layer,
+// by hand and by the automatic login after a web-page result.
+#include "FakeDownloadHost.h"
+#include "app/AppGlobals.h"
+#include "app/Timings.h"
+#include "demo/DemoDocuments.h"
+#include "demo/DemoService.h"
+#include "download/DownloadListModel.h"
+#include "download/DownloadScheduler.h"
+#include "download/DownloadWindowState.h"
+#include "download/SiteLogin.h"
+#include "platform/headless/HeadlessBrowser.h"
+#include "net/QtTransferEngine.h"
+
+#include <QCoro/QCoroTask>
+#include <QFile>
+#include <QNetworkCookieJar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace dh;
+using namespace std::chrono_literals;
+
+namespace {
+
+class SiteLoginDemoTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        saved = timings();
+        timings().loginWait = 5000ms;
+        timings().loginPause = 20ms;
+        timings().tick = 50ms;
+        timings().transferPoll = 20ms;
+        ASSERT_TRUE(service.start());
+        engine = std::make_unique<QtTransferEngine>();
+        setTransferEngine(engine.get());
+        browser = std::make_unique<HeadlessBrowser>();
+        shareTransferCookies(*browser->networkAccessManager());
+        login = std::make_unique<SiteLogin>(*browser, values);
+        values.user = QStringLiteral("alice");
+        values.pass = QStringLiteral("secret");
+    }
+    void TearDown() override
+    {
+        login.reset();
+        browser.reset();
+        QTest::qWait(20);
+        setTransferEngine(nullptr);
+        engine.reset();
+        service.stop();
+        timings() = saved;
+    }
+    QString url(const QString& path) const { return service.baseUrl() + path; }
+    bool hasLoginCookie() const
+    {
+        for (const QNetworkCookie& c : engine->cookieJar()->cookiesForUrl(QUrl(url("/doc/protected/x.pdf"))))
+            if (c.name() == "DH_LOGIN")
+                return true;
+        return false;
+    }
+
+    Timings saved;
+    demo::DemoService service;
+    std::unique_ptr<QtTransferEngine> engine;
+    std::unique_ptr<HeadlessBrowser> browser;
+    SiteLoginValues values;
+    std::unique_ptr<SiteLogin> login;
+};
+
+} // namespace
+
+TEST_F(SiteLoginDemoTest, EachLoginPageUnlocksTheProtectedDocumentOrNot)
+{
+    struct Case {
+        const char* page;
+        bool ip;
+        bool unlocks;
+        const char* shownAfter;  // an element id on the page the browser shows afterwards
+    };
+    const std::vector<Case> cases = {
+        {"/login", false, true, "login-ok"},
+        {"/login", true, true, "login-ok"},
+        {"/login/ip", true, true, "login-ok"},
+        {"/login/submit-first", false, false, "login-submit"},
+        {"/login/email", false, false, "login-submit"},
+        {"/login/submit-first", true, false, "login-submit"},
+    };
+    const QByteArray pdf = demo::makeDocument(QStringLiteral("pdf"), QStringLiteral("paper"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.page) + (c.ip ? " ip" : " account"));
+        // Logged out again for every case.
+        QCoro::waitFor(navigateAndWait(*browser, url("/logout"), 5000ms));
+        ASSERT_FALSE(hasLoginCookie());
+        const QByteArray before = QCoro::waitFor(engine->openUrl(url("/doc/protected/paper.pdf")));
+        ASSERT_TRUE(before.contains("<form")) << "the site answers with its login page first";
+
+        values.address = url(c.page);
+        values.ip = c.ip;
+        QCoro::waitFor(login->run(false));
+        EXPECT_TRUE(values.testEnabled);
+        const DocumentPtr shown = QCoro::waitFor(browser->document());
+        EXPECT_FALSE(shown->getElementById(QString::fromLatin1(c.shownAfter)).isNull()) << shown->URL().toStdString();
+        EXPECT_EQ(hasLoginCookie(), c.unlocks);
+
+        const QByteArray after = QCoro::waitFor(engine->openUrl(url("/doc/protected/paper.pdf")));
+        if (c.unlocks)
+            EXPECT_EQ(after, pdf);
+        else
+            EXPECT_TRUE(after.contains("<form"));
+    }
+}
+
+namespace {
+// The window's end-of-transfer hook, as the login panel wires it.
+class LoginHost : public test::FakeHost {
+public:
+    DownloadListModel* list = nullptr;
+    SiteLogin* login = nullptr;
+    void transferEnded(int row) override
+    {
+        FakeHost::transferEnded(row);
+        QCoro::Task<> t = login->afterTransfer(list->item(row).FileType);
+        Q_UNUSED(t);
+    }
+};
+} // namespace
+
+TEST_F(SiteLoginDemoTest, AutomaticLoginAfterAWebPageLetsTheNextTryFetchTheDocument)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const int savedLimit = globals().MaxFileSizeMB;
+    globals().MaxFileSizeMB = 10;
+    for (int method : {1, 2}) {
+        SCOPED_TRACE(method);
+        QCoro::waitFor(navigateAndWait(*browser, url("/logout"), 5000ms));
+        DownloadListModel list;
+        DownloadWindowState state;
+        state.downloadMethod = method;
+        LoginHost host;
+        host.list = &list;
+        host.login = login.get();
+        host.policy = SameNamePolicy::Overwrite;
+        values.address = url("/login");
+        values.ip = false;
+        values.autoOn = true;
+        auto scheduler = std::make_unique<DownloadScheduler>(list, state, host);
+        const QString name = QStringLiteral("paper%1").arg(method);
+        list.addItem(url("/doc/protected/" + name + ".pdf"), name, "pdf", dir.path() + "/", "");
+
+        scheduler->StartDownloading();
+        // First try: the login page instead of the file, recognised as a web page.
+        QTRY_VERIFY_WITH_TIMEOUT(list.item(0).State == DownloadState::Done || list.item(0).State == DownloadState::Failed, 10000);
+        EXPECT_EQ(list.item(0).FileType, QStringLiteral("htm"));
+        ASSERT_EQ(host.ended.size(), 1u);
+        // ... which started the login; once it has ended the site knows us.
+        QTRY_VERIFY_WITH_TIMEOUT(!login->running(), 10000);
+        EXPECT_TRUE(hasLoginCookie());
+        scheduler->StopDownloading();
+
+        // Second try of the same row brings the document itself.
+        DownloadItem again = list.item(0);
+        again.State = DownloadState::Waiting;
+        again.FileType = QStringLiteral("pdf");
+        list.setItem(0, again);
+        scheduler->StartDownloading();
+        QTRY_VERIFY_WITH_TIMEOUT(list.item(0).State == DownloadState::Done, 10000);
+        EXPECT_EQ(list.item(0).FileType, QStringLiteral("pdf"));
+        QFile f(dir.filePath(name + ".pdf"));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), demo::makeDocument(QStringLiteral("pdf"), name));
+        scheduler->StopDownloading();
+        QTRY_VERIFY(!login->running());
+        scheduler.reset();
+    }
+    globals().MaxFileSizeMB = savedLimit;
+}
