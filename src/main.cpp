@@ -3,9 +3,11 @@
 #include "app/SettingsStore.h"
 #include "demo/DemoService.h"
 #include "gui/UpdateCheckWiring.h"
+#include "gui/CacheWiring.h"
 #include "gui/fCover.h"
 #include "platform/desktop/QtPrompter.h"
 #include "platform/desktop/QtSoundPlayer.h"
+#include "platform/desktop/Shell.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -73,12 +75,16 @@ int main(int argc, char** argv)
     dh::Prompter::setInstance(&prompter);
     dh::QtSoundPlayer cues;
     dh::CuePlayer::setInstance(&cues);
+    dh::DesktopShell shell;
+    dh::Shell::setInstance(&shell);
 
     dh::installUpdateCheck();
+    dh::installCacheClearingAtExit();
     auto* cover = new dh::fCover();
     cover->setAttribute(Qt::WA_DeleteOnClose);
     cover->Form_Load();
     const int rc = app.exec();
+    dh::Shell::setInstance(nullptr);
     dh::CuePlayer::setInstance(nullptr);
     dh::Prompter::setInstance(nullptr);
     return rc;
