@@ -79,6 +79,7 @@ LoginPanel::LoginPanel(fFileDownload* window, QWidget* parent)
 
     Command1 = new QPushButton(QStringLiteral("网页登录"));
     Command1->setObjectName(QStringLiteral("Command1"));
+    m_command1 = Command1;
     Label6 = new QLabel(QStringLiteral("网址："), this);
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -165,8 +166,9 @@ LoginPanel::LoginPanel(fFileDownload* window, QWidget* parent)
 
 LoginPanel::~LoginPanel()
 {
-    // Command1 lives in the window's button row; it goes with the panel.
-    delete Command1;
+    // Command1 lives in the window's button row; it goes with the panel
+    // unless the window has taken it down already.
+    delete m_command1.data();
 }
 
 QString LoginPanel::loginAddress() const { return Text1->text(); }

@@ -81,6 +81,7 @@ private:
     WebEngineBrowser* m_web = nullptr;
     SiteLogin* m_login = nullptr;
     QPointer<QWidget> m_container;
+    QPointer<QPushButton> m_command1;  // lives in the window's button row
 };
 
 // Copies the embedded browser's cookies (the persistent profile shared by
