@@ -17,8 +17,17 @@
 #include "gui/StateIcons.h"
 #include "gui/Windows.h"
 #include "platform/Prompter.h"
+#include "platform/Shell.h"
+#include "app/Helpers.h"
+#include "download/ListOperations.h"
+#include "gui/UrlReplace.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QItemSelectionModel>
+#include <QMouseEvent>
 #include <QFontMetrics>
 #include <QCloseEvent>
 #include <QMenuBar>
@@ -113,6 +122,19 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
     ListView3->setUniformRowHeights(true);
     ListView3->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListView3->setModel(m_list);
+    // Names are not edited in place.
+    ListView3->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView3->setToolTip(QStringLiteral("双击鼠标：下载当前项或者打开文件"));
+    ListView3->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView3, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        prepareListMenu();
+        menu下载->popup(ListView3->viewport()->mapToGlobal(pos));
+    });
+    connect(ListView3, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& i) { rowDoubleClicked(i.row()); });
+    connect(ListView3, &QAbstractItemView::clicked, this, [this](const QModelIndex& i) { rowClicked(i.row()); });
+    ListView3->header()->setSectionsClickable(true);
+    connect(ListView3->header(), &QHeaderView::sectionClicked, this, &fFileDownload::sortByColumn);
     // New rows (a hand-over) refit the columns once the burst has settled.
     auto* fitColumns = new QTimer(this);
     fitColumns->setSingleShot(true);
@@ -145,6 +167,7 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
         StatusPanel[i] = new QLabel(this);
         statusBar()->addWidget(StatusPanel[i], i == 4 ? 0 : 1);
     }
+    StatusPanel[2]->installEventFilter(this);
 
     // The engine: the scheduler wires State's live sources (transfer
     // controls, Inet1.StillExecuting, Timer_Down) to itself.
@@ -173,13 +196,52 @@ fFileDownload::~fFileDownload()
 void fFileDownload::buildMenus()
 {
     menu下载 = menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
-    menu下载全部 = menu下载->addAction(QStringLiteral("开始下载"));
-    connect(menu下载全部, &QAction::triggered, this, &fFileDownload::StartDownloading);
-    menu停止下载 = menu下载->addAction(QStringLiteral("停止下载"));
-    connect(menu停止下载, &QAction::triggered, this, &fFileDownload::StopDownloading);
-    menu下载->addSeparator();
-    menu退出本下载窗口 = menu下载->addAction(QStringLiteral("关闭本下载窗口"));
-    connect(menu退出本下载窗口, &QAction::triggered, this, &QWidget::close);
+    auto add = [this](QMenu* m, const char* caption, auto slot) {
+        QAction* a = m->addAction(QString::fromUtf8(caption));
+        connect(a, &QAction::triggered, this, slot);
+        return a;
+    };
+    QMenu* m = menu下载;
+    menu全选专利列表 = add(m, "全选", [this] { selectAllRows(); });
+    menu全不选 = add(m, "全不选", [this] { selectNoRows(); });
+    m->addSeparator();
+    menu随机排序列表 = add(m, "随机排序列表(打乱)", [this] { 随机排序列表(); });
+    menu自动列宽 = add(m, "自动调整列宽", [this] { autoSizeListColumns(); });
+    m->addSeparator();
+    menu重新下载 = m->addMenu(QStringLiteral("重新下载"));
+    menu重新下载选中项 = add(menu重新下载, "选中项", [this] { redownload(RedownloadFilter::Selected); });
+    menu重新下载出错项 = add(menu重新下载, "出错项", [this] { redownload(RedownloadFilter::Failed); });
+    menu重新下载文件类型为HTM和HTML项 =
+        add(menu重新下载, "网页类型文件(HTM/HTML/xml)项", [this] { redownload(RedownloadFilter::WebPages); });
+    menu重新下载出错项和网页项 = add(menu重新下载, "重新下载出错项和网页类型文件项",
+                                     [this] { redownload(RedownloadFilter::FailedAndWebPages); });
+    menu重新下载文件大小小于指定数字的项 =
+        add(menu重新下载, "文件大小小于指定数字的项", [this] { redownloadSmallFiles(); });
+    menu清除 = m->addMenu(QStringLiteral("清除"));
+    menu清除选中项 = add(menu清除, "选中项", [this] { removeSelectedRows(); });
+    menu清除全部出错项 = add(menu清除, "全部出错项", [this] { removeRowsInState(DownloadState::Failed); });
+    menu清除完成项 = add(menu清除, "完成项", [this] { removeRowsInState(DownloadState::Done); });
+    menu清空 = add(m, "清空", [this] { clearAllRows(); });
+    menu删除 = m->addMenu(QStringLiteral("删除文件"));
+    menu删除网页类型文件项 =
+        add(menu删除, "网页类型文件(HTM/HTML/xml)项", [this] { deleteFiles(DeleteFilter::WebPages); });
+    menu删除出错项 = add(menu删除, "出错项", [this] { deleteFiles(DeleteFilter::Failed); });
+    m->addSeparator();
+    menu下载全部 = add(m, "开始下载", [this] { StartDownloading(); });
+    menu停止下载 = add(m, "停止下载", [this] { StopDownloading(); });
+    menu取消下载选中项 = add(m, "取消下载选中项", [this] { cancelSelectedRows(); });
+    m->addSeparator();
+    menu打开下载文件 = add(m, "打开下载文件", [this] { 打开下载文件(); });
+    menu打开文件所在文件夹 = add(m, "打开所在文件夹", [this] { 打开所在文件夹(); });
+    menu用记事本打开文件 = add(m, "用记事本打开文件", [this] { 用记事本打开文件(); });
+    menu复制名称 = add(m, "复制名称", [this] { 复制名称(); });
+    menu批量替换网址 = add(m, "批量替换网址", [this] { 批量替换网址(); });
+    menu打开网址 = add(m, "打开网址", [this] { 打开网址(); });
+    menu导出名称 = m->addMenu(QStringLiteral("导出名称"));
+    menu导出全部名称 = add(menu导出名称, "全部", [this] { exportNames(false); });
+    menu导出未完成项名称 = add(menu导出名称, "未完成项", [this] { exportNames(true); });
+    m->addSeparator();
+    menu退出本下载窗口 = add(m, "关闭本下载窗口", [this] { close(); });
 
     QMenu* win = menuBar()->addMenu(QStringLiteral("窗口(&W)"));
     menu资料检索分析窗口 = win->addAction(QStringLiteral("资料检索分析窗口"));
@@ -375,6 +437,277 @@ void fFileDownload::closeEvent(QCloseEvent* e)
     st.save(keys::ThreadIndex, QString::number(Combo1->currentIndex()));
     windows::coverBackIfLastMainWindow("fFileDownload");
     e->accept();
+}
+
+// --- list commands ----------------------------------------------------------------
+
+template <typename F>
+void fFileDownload::frozen(F&& walk)
+{
+    // One redraw for the whole walk instead of one per changed row.
+    ListView3->setUpdatesEnabled(false);
+    walk();
+    ListView3->setUpdatesEnabled(true);
+}
+
+void fFileDownload::showRowCount()
+{
+    Label1->setText(m_list->rowCountText());
+}
+
+std::vector<int> fFileDownload::selectedRows() const
+{
+    std::vector<int> rows;
+    for (const QModelIndex& i : ListView3->selectionModel()->selectedRows())
+        rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int fFileDownload::selectedItemRow() const
+{
+    const QModelIndex cur = ListView3->currentIndex();
+    if (cur.isValid() && ListView3->selectionModel()->isRowSelected(cur.row(), {}))
+        return cur.row();
+    const std::vector<int> rows = selectedRows();
+    return rows.empty() ? -1 : rows.front();
+}
+
+void fFileDownload::selectAllRows()
+{
+    ListView3->selectAll();
+}
+
+void fFileDownload::selectNoRows()
+{
+    ListView3->clearSelection();
+}
+
+void fFileDownload::随机排序列表()
+{
+    if (!State.pass(BusyGuard::A))
+        return;
+    frozen([this] { ShuffleList(*m_list, shuffleRandom); });
+    Prompter::instance().message(QStringLiteral("随机排序完成！"), MessageIcon::Information);
+}
+
+void fFileDownload::autoSizeListColumns()
+{
+    AutoSizeColumns(ListView3);
+    StripeListRows(ListView3);
+}
+
+void fFileDownload::redownload(RedownloadFilter filter)
+{
+    const std::vector<int> selected = selectedRows();
+    frozen([&] { RedownloadRows(*m_list, filter, selected); });
+}
+
+void fFileDownload::redownloadSmallFiles()
+{
+    const auto answer = Prompter::instance().input(QStringLiteral("请输入数字："), QString(), QString());
+    if (!answer)
+        return;
+    const auto limit = ParseNumber(*answer);
+    if (!limit)
+        return;
+    frozen([&] { RedownloadRows(*m_list, RedownloadFilter::SmallComplete, {}, *limit); });
+}
+
+void fFileDownload::removeSelectedRows()
+{
+    if (!State.pass(BusyGuard::A))
+        return;
+    if (m_list->size() == 0)
+        return;
+    const std::vector<int> rows = selectedRows();
+    frozen([&] { RemoveRows(*m_list, rows); });
+    showRowCount();
+}
+
+void fFileDownload::removeRowsInState(DownloadState state)
+{
+    if (!State.pass(BusyGuard::A))
+        return;
+    if (m_list->size() == 0)
+        return;
+    frozen([&] { RemoveRows(*m_list, RowsInState(*m_list, state)); });
+    showRowCount();
+}
+
+void fFileDownload::clearAllRows()
+{
+    if (!State.pass(BusyGuard::A))
+        return;
+    if (!Prompter::instance().question(QStringLiteral("您确定要清空列表的所有信息吗？")))
+        return;
+    m_list->clear();
+    showRowCount();
+}
+
+void fFileDownload::deleteFiles(DeleteFilter filter)
+{
+    frozen([&] { DeleteFilesOfRows(*m_list, filter); });
+}
+
+void fFileDownload::cancelSelectedRows()
+{
+    if (!State.pass(BusyGuard::C))
+        return;
+    const std::vector<int> rows = selectedRows();
+    frozen([&] { CancelWaitingRows(*m_list, rows); });
+}
+
+void fFileDownload::sortByColumn(int column)
+{
+    if (!State.pass(BusyGuard::B))
+        return;
+    // One direction for the whole list: every click flips it.
+    m_sortDescending = !m_sortDescending;
+    frozen([&] { SortList(*m_list, column, m_sortDescending); });
+}
+
+void fFileDownload::prepareListMenu()
+{
+    const bool busy = State.refuses(BusyGuard::B);
+    menu清除->menuAction()->setEnabled(!busy);
+    menu清空->setEnabled(!busy);
+    menu全选专利列表->setEnabled(!busy);
+    menu停止下载->setEnabled(busy);
+}
+
+// --- opening, exporting, addresses -------------------------------------------------------
+
+void fFileDownload::openDownloadedFile(const QString& path)
+{
+    if (!FileExists(path)) {
+        Prompter::instance().message(QStringLiteral("文件不存在！"), MessageIcon::Error);
+        return;
+    }
+    Shell::instance().openFile(path);
+}
+
+void fFileDownload::打开下载文件()
+{
+    const int row = selectedItemRow();
+    if (row < 0)
+        return;
+    const QString path = ItemFilePath(m_list->item(row));
+    if (!FileExists(path)) {
+        Prompter::instance().message(QStringLiteral("该文件不存在！"), MessageIcon::Error);
+        return;
+    }
+    openDownloadedFile(path);
+}
+
+void fFileDownload::打开所在文件夹()
+{
+    const int row = selectedItemRow();
+    if (row < 0)
+        return;
+    const DownloadItem& it = m_list->item(row);
+    if (!FolderExists(it.Folder)) {
+        Prompter::instance().message(QStringLiteral("文件夹不存在！"), MessageIcon::Error);
+        return;
+    }
+    const QString path = ItemFilePath(it);
+    if (!FileExists(path)) {
+        Shell::instance().openFolder(it.Folder);
+        return;
+    }
+    if (!Shell::instance().showInFolder(path))
+        Prompter::instance().message(QStringLiteral("打开失败！"), MessageIcon::Error);
+}
+
+void fFileDownload::用记事本打开文件()
+{
+    const int row = selectedItemRow();
+    if (row < 0)
+        return;
+    const QString path = ItemFilePath(m_list->item(row));
+    if (!FileExists(path)) {
+        Prompter::instance().message(QStringLiteral("该文件不存在！"), MessageIcon::Error);
+        return;
+    }
+    if (QFileInfo(path).size() > 2048LL * 1024) {
+        Prompter::instance().message(QStringLiteral("该文件太大，超过了2M，不便于用记事本打开！"),
+                                     MessageIcon::Error);
+        return;
+    }
+    Shell::instance().openAsText(path);
+}
+
+void fFileDownload::复制名称()
+{
+    const int row = selectedItemRow();
+    if (row < 0)
+        return;
+    QClipboard* cb = QGuiApplication::clipboard();
+    cb->clear();
+    cb->setText(m_list->item(row).Name);
+}
+
+void fFileDownload::打开网址()
+{
+    // The row's address in the web browser.
+    const int row = selectedItemRow();
+    if (row < 0)
+        return;
+    Shell::instance().openInBrowser(m_list->item(row).Url);
+}
+
+void fFileDownload::exportNames(bool onlyUnfinished)
+{
+    if (m_list->size() == 0)
+        return;
+    const QString file =
+        Prompter::instance().saveFile(QStringLiteral("导出名称"), QString(), QStringLiteral("*.txt (*.txt)"));
+    if (file.isEmpty())
+        return;
+    if (const auto err = WriteExportFile(file, ExportNamesText(*m_list, onlyUnfinished)))
+        Prompter::instance().message(*err, MessageIcon::Error);
+}
+
+void fFileDownload::批量替换网址()
+{
+    UrlReplace dlg(*m_list, this);
+    dlg.exec();
+}
+
+void fFileDownload::rowDoubleClicked(int row)
+{
+    if (row < 0 || row >= m_list->size())
+        return;
+    const DownloadItem& it = m_list->item(row);
+    if (it.State == DownloadState::Done)
+        openDownloadedFile(ItemFilePath(it));
+    else if (it.State == DownloadState::Failed)
+        ResetFailedRowOnDoubleClick(*m_list, row);
+}
+
+void fFileDownload::rowClicked(int row)
+{
+    if (row < 0 || row >= m_list->size())
+        return;
+    const QString path = ItemFilePath(m_list->item(row));
+    StatusPanel[2]->setText(FileExists(path) ? path : QString());
+}
+
+void fFileDownload::statusPanelClicked(int panel)
+{
+    if (panel != 2)
+        return;
+    const QString text = StatusPanel[2]->text();
+    if (!text.isEmpty())
+        Shell::instance().openInBrowser(text);
+}
+
+bool fFileDownload::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == StatusPanel[2] && e->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)
+        statusPanelClicked(2);
+    return QMainWindow::eventFilter(watched, e);
 }
 
 } // namespace dh

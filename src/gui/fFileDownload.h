@@ -1,9 +1,12 @@
 #pragma once
 #include "download/DownloadHost.h"
 #include "download/DownloadWindowState.h"
+#include "download/ListOperations.h"
 #include "download/Naming.h"
 
 #include <QMainWindow>
+#include <functional>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -62,8 +65,36 @@ public:
     QLabel* Shape1 = nullptr;     // shown while the scheduler runs
 
     QMenu* menu下载 = nullptr;  // 列表操作(&D), also the list's context menu
+    QAction* menu全选专利列表 = nullptr;
+    QAction* menu全不选 = nullptr;
+    QAction* menu随机排序列表 = nullptr;
+    QAction* menu自动列宽 = nullptr;
+    QMenu* menu重新下载 = nullptr;
+    QAction* menu重新下载选中项 = nullptr;
+    QAction* menu重新下载出错项 = nullptr;
+    QAction* menu重新下载文件类型为HTM和HTML项 = nullptr;
+    QAction* menu重新下载出错项和网页项 = nullptr;
+    QAction* menu重新下载文件大小小于指定数字的项 = nullptr;
+    QMenu* menu清除 = nullptr;
+    QAction* menu清除选中项 = nullptr;
+    QAction* menu清除全部出错项 = nullptr;
+    QAction* menu清除完成项 = nullptr;
+    QAction* menu清空 = nullptr;
+    QMenu* menu删除 = nullptr;
+    QAction* menu删除网页类型文件项 = nullptr;
+    QAction* menu删除出错项 = nullptr;
     QAction* menu下载全部 = nullptr;
     QAction* menu停止下载 = nullptr;
+    QAction* menu取消下载选中项 = nullptr;
+    QAction* menu打开下载文件 = nullptr;
+    QAction* menu打开文件所在文件夹 = nullptr;
+    QAction* menu用记事本打开文件 = nullptr;
+    QAction* menu复制名称 = nullptr;
+    QAction* menu批量替换网址 = nullptr;
+    QAction* menu打开网址 = nullptr;
+    QMenu* menu导出名称 = nullptr;
+    QAction* menu导出全部名称 = nullptr;
+    QAction* menu导出未完成项名称 = nullptr;
     QAction* menu退出本下载窗口 = nullptr;
     QAction* menu资料检索分析窗口 = nullptr;
     QAction* menu设置 = nullptr;
@@ -91,6 +122,45 @@ public:
     // Command26: switches between method one and method two.
     void switchDownloadMethod();
 
+    // --- list commands ----------------------------------------------------------
+    // Selected rows (0-based, list order) and the row the single-row commands
+    // act on (the current row when selected, else the first selected; -1: none).
+    std::vector<int> selectedRows() const;
+    int selectedItemRow() const;
+    void selectAllRows();
+    void selectNoRows();
+    // 随机排序列表(打乱); shuffleRandom (1..remaining) replaces the random source.
+    void 随机排序列表();
+    std::function<int(int)> shuffleRandom;
+    void autoSizeListColumns();
+    void redownload(RedownloadFilter filter);
+    // 文件大小小于指定数字的项: asks for the number first.
+    void redownloadSmallFiles();
+    void removeSelectedRows();
+    void removeRowsInState(DownloadState state);
+    void clearAllRows();
+    void deleteFiles(DeleteFilter filter);
+    void cancelSelectedRows();
+    // A click on a column header.
+    void sortByColumn(int column);
+    bool sortDescending() const { return m_sortDescending; }
+    // Enables the list menu's items for a right-click (guard B).
+    void prepareListMenu();
+
+    // --- opening, exporting, addresses -------------------------------------------
+    void openDownloadedFile(const QString& path);
+    void 打开下载文件();
+    void 打开所在文件夹();
+    void 用记事本打开文件();
+    void 复制名称();
+    void 打开网址();
+    void exportNames(bool onlyUnfinished);
+    // Opens UrlReplace modally; tests call UrlReplace directly.
+    void 批量替换网址();
+    void rowDoubleClicked(int row);
+    void rowClicked(int row);
+    void statusPanelClicked(int panel);
+
     // --- DownloadHost ---------------------------------------------------------
     int pauseSeconds() const override;
     int slotCount() const override;
@@ -106,6 +176,7 @@ public:
     void setRunningIndicator(bool on) override;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void changeEvent(QEvent* e) override;
 
@@ -113,6 +184,12 @@ private:
     void Form_Load();
     void buildMenus();
     void showMethod();
+    // Runs a walk over the list with its view frozen, redrawn once afterwards.
+    template <typename F>
+    void frozen(F&& walk);
+    void showRowCount();
+
+    bool m_sortDescending = true;  // the first header click sorts ascending
 
     DownloadListModel* m_list = nullptr;
     DownloadScheduler* m_scheduler = nullptr;
