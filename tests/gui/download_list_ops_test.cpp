@@ -1,0 +1,396 @@
+// The download window's list menu: captions, guards, the header sort, the
+// commands on selected rows, opening through the (recording) shell, the name
+// export and the address replacement dialog. Nothing is downloaded here and
+// no external program is started.
+#include "GuiTestMain.h"
+
+#include "app/Timings.h"
+#include "download/DownloadListModel.h"
+#include "gui/UrlReplace.h"
+#include "gui/Windows.h"
+#include "gui/fFileDownload.h"
+#include "platform/Prompter.h"
+#include "platform/Shell.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+
+using namespace dh;
+using namespace std::chrono_literals;
+
+class DownloadListOpsTest : public QObject {
+    Q_OBJECT
+    ScriptedPrompter prompter;
+    RecordingShell shell;
+    QTemporaryDir dir;
+    fFileDownload* d = nullptr;
+
+    QString folder() const { return dir.path() + "/"; }
+    DownloadListModel& list() { return *d->list(); }
+
+    void addRow(const QString& name, DownloadState s, const QString& size = {}, const QString& received = {},
+                const QString& progress = {}, const QString& type = QStringLiteral("pdf"))
+    {
+        const int i = list().size();
+        list().addItem("http://h/" + name, name, type, folder(), "http://h/ref");
+        DownloadItem it = list().item(i);
+        it.State = s;
+        it.SizeText = size;
+        it.ReceivedText = received;
+        it.ProgressText = progress;
+        list().setItem(i, it);
+    }
+    void writeFile(const QString& path, qint64 bytes)
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(bytes, 'a'));
+    }
+    void select(std::initializer_list<int> rows)
+    {
+        d->ListView3->clearSelection();
+        for (int r : rows) {
+            d->ListView3->selectionModel()->select(list().index(r, 0),
+                                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+        if (rows.size())
+            d->ListView3->selectionModel()->setCurrentIndex(list().index(*rows.begin(), 0),
+                                                            QItemSelectionModel::NoUpdate);
+    }
+    QStringList names()
+    {
+        QStringList n;
+        for (int i = 0; i < list().size(); ++i)
+            n << list().item(i).Name;
+        return n;
+    }
+    static QStringList captions(QMenu* m)
+    {
+        QStringList out;
+        for (QAction* a : m->actions()) {
+            if (a->isSeparator())
+                continue;
+            out << a->text();
+            if (a->menu())
+                out << QStringLiteral("[") + captions(a->menu()).join(u'|') + QStringLiteral("]");
+        }
+        return out;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        Prompter::setInstance(&prompter);
+        Shell::setInstance(&shell);
+        timings().tick = 1h;  // neither the scheduler nor the monitor ticks on its own
+        QVERIFY(dir.isValid());
+    }
+    void init()
+    {
+        d = windows::download();
+        d->show();
+        list().clear();
+        prompter.clear();
+        shell.calls.clear();
+        shell.result = true;
+    }
+    void cleanup()
+    {
+        d->Timer_Down->stop();
+        d->State.TransferBusy = false;
+    }
+    void cleanupTestCase()
+    {
+        if (fFileDownload* w = windows::downloadIfLoaded()) {
+            QPointer<QWidget> p(w);
+            prompter.questionAnswers.assign(1, true);
+            w->close();
+            QTRY_VERIFY(p.isNull());
+        }
+        Shell::setInstance(nullptr);
+        Prompter::setInstance(nullptr);
+    }
+
+    void menuCaptionsInOrder()
+    {
+        QCOMPARE(d->menu下载->title(), QStringLiteral("列表操作(&D)"));
+        const QStringList want = {
+            "全选", "全不选", "随机排序列表(打乱)", "自动调整列宽", "重新下载",
+            "[选中项|出错项|网页类型文件(HTM/HTML/xml)项|重新下载出错项和网页类型文件项|文件大小小于指定数字的项]",
+            "清除", "[选中项|全部出错项|完成项]", "清空", "删除文件", "[网页类型文件(HTM/HTML/xml)项|出错项]",
+            "开始下载", "停止下载", "取消下载选中项", "打开下载文件", "打开所在文件夹", "用记事本打开文件",
+            "复制名称", "批量替换网址", "打开网址", "导出名称", "[全部|未完成项]", "关闭本下载窗口"};
+        QCOMPARE(captions(d->menu下载), want);
+        QCOMPARE(d->ListView3->toolTip(), QStringLiteral("双击鼠标：下载当前项或者打开文件"));
+        QCOMPARE(d->ListView3->editTriggers(), QAbstractItemView::NoEditTriggers);
+    }
+
+    void guardsWhileTheSchedulerRuns()
+    {
+        addRow("a", DownloadState::Waiting);
+        addRow("b", DownloadState::Done, "9", "9", "100%");
+        d->Timer_Down->setInterval(1h);
+        d->Timer_Down->start();
+
+        d->随机排序列表();
+        d->removeRowsInState(DownloadState::Done);
+        d->clearAllRows();
+        QCOMPARE(prompter.texts(), QStringList(3, QStringLiteral("停止下载以后，才能执行此操作！")));
+        QCOMPARE(prompter.shown.back().icon, MessageIcon::Information);
+        prompter.clear();
+        d->sortByColumn(DownloadListModel::ColName);
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("停止下载后方可排序！")});
+        QCOMPARE(names(), QStringList({"a", "b"}));
+
+        d->prepareListMenu();
+        QVERIFY(!d->menu清除->menuAction()->isEnabled());
+        QVERIFY(!d->menu清空->isEnabled());
+        QVERIFY(!d->menu全选专利列表->isEnabled());
+        QVERIFY(d->menu停止下载->isEnabled());
+
+        // Guard C looks only at TransferBusy: the cancel runs in the pause between files.
+        prompter.clear();
+        select({0, 1});
+        d->cancelSelectedRows();
+        QVERIFY(prompter.shown.empty());
+        QCOMPARE(list().item(0).State, DownloadState::Failed);
+        QCOMPARE(list().item(1).State, DownloadState::Done);
+
+        d->Timer_Down->stop();
+        d->State.TransferBusy = true;
+        d->cancelSelectedRows();
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("停止下载后方可设置！")});
+        QCOMPARE(prompter.shown.back().icon, MessageIcon::Error);
+        d->State.TransferBusy = false;
+
+        d->prepareListMenu();
+        QVERIFY(d->menu清除->menuAction()->isEnabled());
+        QVERIFY(d->menu清空->isEnabled());
+        QVERIFY(d->menu全选专利列表->isEnabled());
+        QVERIFY(!d->menu停止下载->isEnabled());
+    }
+
+    void headerClickSortsSizesAsNumbersAndFlips()
+    {
+        addRow("big", DownloadState::Done, "1536", "1536", "100%");
+        addRow("nine", DownloadState::Done, "9", "9", "100%");
+        addRow("ten", DownloadState::Done, "10", "10", "100%");
+        QHeaderView* h = d->ListView3->header();
+        const QPoint at(h->sectionViewportPosition(DownloadListModel::ColSize) + 4, h->height() / 2);
+        QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(names(), QStringList({"nine", "ten", "big"}));
+        QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(names(), QStringList({"big", "ten", "nine"}));
+        QVERIFY(prompter.shown.empty());
+    }
+
+    void selectionRemovalAndClearing()
+    {
+        for (const char* n : {"a", "b", "c", "d"})
+            addRow(n, DownloadState::Waiting);
+        d->selectAllRows();
+        QCOMPARE(d->selectedRows().size(), size_t(4));
+        d->selectNoRows();
+        QVERIFY(d->selectedRows().empty());
+        select({1, 3});
+        d->removeSelectedRows();
+        QCOMPARE(names(), QStringList({"a", "c"}));
+        QCOMPARE(d->Label1->text(), QStringLiteral("2条"));
+
+        prompter.questionAnswers.assign(1, false);
+        d->clearAllRows();
+        QCOMPARE(list().size(), 2);
+        prompter.questionAnswers.assign(1, true);
+        d->clearAllRows();
+        QCOMPARE(list().size(), 0);
+        QCOMPARE(d->Label1->text(), QStringLiteral("0条"));
+        // On an empty list the question is still asked; the removals say nothing.
+        prompter.clear();
+        d->clearAllRows();
+        d->removeSelectedRows();
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("您确定要清空列表的所有信息吗？")});
+    }
+
+    void shuffleReportsAndKeepsRows()
+    {
+        for (const char* n : {"a", "b", "c"})
+            addRow(n, DownloadState::Waiting);
+        d->shuffleRandom = [](int n) { return n; };  // last remaining each time: reversed
+        d->随机排序列表();
+        d->shuffleRandom = {};
+        QCOMPARE(names(), QStringList({"c", "b", "a"}));
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("随机排序完成！")});
+        QCOMPARE(list().findUrl("http://h/a"), 2);
+    }
+
+    void smallFilePrompt()
+    {
+        addRow("small", DownloadState::Done, "4096", "4096", "100%");
+        addRow("partial", DownloadState::Done, "4096", "2000", "48%");
+        for (const auto& answer : {std::optional<QString>(QStringLiteral("abc")), std::optional<QString>()}) {
+            prompter.inputAnswers.assign(1, answer);
+            d->redownloadSmallFiles();
+            QCOMPARE(list().item(0).State, DownloadState::Done);
+        }
+        prompter.inputAnswers.assign(1, QStringLiteral(" 50000 "));
+        d->redownloadSmallFiles();
+        QCOMPARE(list().item(0).State, DownloadState::Waiting);
+        QVERIFY(list().item(0).SizeText.isEmpty());
+        QCOMPARE(list().item(1).State, DownloadState::Done);
+        // Three prompts and no message at all.
+        QCOMPARE(prompter.texts(), QStringList(3, QStringLiteral("请输入数字：")));
+    }
+
+    void openingThroughTheShell()
+    {
+        QVERIFY(QDir().mkpath(folder() + "sub"));
+        addRow("doc", DownloadState::Done, "3", "3", "100%");
+        const QString path = folder() + "doc.pdf";
+        select({0});
+
+        d->打开下载文件();
+        d->用记事本打开文件();
+        QCOMPARE(prompter.texts(), QStringList(2, QStringLiteral("该文件不存在！")));
+        d->打开所在文件夹();  // folder exists, file missing: the folder itself, no message
+        QCOMPARE(shell.calls, (std::vector<RecordingShell::Call>{{"openFolder", folder()}}));
+
+        writeFile(path, 2097152);
+        prompter.clear();
+        shell.calls.clear();
+        d->打开下载文件();
+        d->用记事本打开文件();
+        d->打开所在文件夹();
+        d->打开网址();
+        QCOMPARE(shell.calls, (std::vector<RecordingShell::Call>{{"openFile", path}, {"openAsText", path},
+                                                                 {"showInFolder", path},
+                                                                 {"openInBrowser", "http://h/doc"}}));
+        QVERIFY(prompter.shown.empty());
+
+        writeFile(path, 2097153);
+        shell.calls.clear();
+        shell.result = false;
+        d->用记事本打开文件();
+        d->打开所在文件夹();
+        QCOMPARE(prompter.texts(), QStringList({QStringLiteral("该文件太大，超过了2M，不便于用记事本打开！"),
+                                                QStringLiteral("打开失败！")}));
+        QCOMPARE(shell.calls.size(), size_t(1));
+
+        prompter.clear();
+        DownloadItem it = list().item(0);
+        it.Folder = folder() + "gone/";
+        list().setItem(0, it);
+        d->打开所在文件夹();
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("文件夹不存在！")});
+    }
+
+    void clicksAndDoubleClicks()
+    {
+        addRow("done", DownloadState::Done, "1", "1", "100%");
+        addRow("failed", DownloadState::Failed, "10", "4", "40%", "html");
+        addRow("running", DownloadState::Downloading, "10", "4", "40%");
+        writeFile(folder() + "failed.html", 4);
+
+        d->rowDoubleClicked(0);
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("文件不存在！")});
+        d->rowDoubleClicked(1);
+        QCOMPARE(list().item(1).State, DownloadState::Waiting);
+        QCOMPARE(list().item(1).FileType, QStringLiteral("html"));
+        QVERIFY(list().item(1).ProgressText.isEmpty());
+        QVERIFY(!QFile::exists(folder() + "failed.html"));
+        d->rowDoubleClicked(2);
+        QCOMPARE(list().item(2).ProgressText, QStringLiteral("40%"));
+
+        writeFile(folder() + "done.pdf", 1);
+        shell.calls.clear();
+        d->rowDoubleClicked(0);
+        QCOMPARE(shell.calls, (std::vector<RecordingShell::Call>{{"openFile", folder() + "done.pdf"}}));
+
+        // A click shows the file's path in panel 2; a click there opens it in the browser.
+        d->rowClicked(0);
+        QCOMPARE(d->StatusPanel[2]->text(), folder() + "done.pdf");
+        shell.calls.clear();
+        QTest::mouseClick(d->StatusPanel[2], Qt::LeftButton);
+        QCOMPARE(shell.calls, (std::vector<RecordingShell::Call>{{"openInBrowser", folder() + "done.pdf"}}));
+        d->rowClicked(2);
+        QVERIFY(d->StatusPanel[2]->text().isEmpty());
+        shell.calls.clear();
+        d->statusPanelClicked(2);
+        QVERIFY(shell.calls.empty());
+    }
+
+    void copyNameAndExport()
+    {
+        addRow("甲", DownloadState::Done);
+        addRow("乙", DownloadState::Failed);
+        addRow("丙", DownloadState::Done);
+        select({1});
+        d->复制名称();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("乙"));
+
+        const QString out = folder() + "names.txt";
+        prompter.pathAnswers.assign(1, out);
+        d->exportNames(true);
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QStringLiteral("乙\r\n").toUtf8());
+        f.close();
+        prompter.pathAnswers.assign(1, out);
+        d->exportNames(false);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QStringLiteral("甲\r\n乙\r\n丙\r\n").toUtf8());
+
+        prompter.pathAnswers.assign(1, folder() + "missing/dir/n.txt");
+        d->exportNames(false);
+        QCOMPARE(prompter.shown.size(), size_t(1));
+        QCOMPARE(prompter.shown.back().icon, MessageIcon::Error);
+    }
+
+    void addressReplacementDialog()
+    {
+        list().addItem("http://h/old/a.pdf", "a", "pdf", folder(), "http://h/Old/list");
+        list().addItem("http://h/x/b.pdf", "b", "pdf", folder(), "");
+        UrlReplace dlg(list(), d);
+        QCOMPARE(dlg.Label1->text(), QStringLiteral("所有网址中的字符串："));
+        QCOMPARE(dlg.Label2->text(), QStringLiteral("将被全部替换为字符串："));
+        QCOMPARE(dlg.Command1->text(), QStringLiteral("替换"));
+        QCOMPARE(dlg.Command2->text(), QStringLiteral("取消"));
+        dlg.show();
+        dlg.Text1->setText("  ");
+        QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("请输入字符串！")});
+        QVERIFY(dlg.isVisible());
+
+        prompter.clear();
+        dlg.Text1->setText("/OLD/");
+        dlg.Text2->setText("/new/");
+        QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("全部网址替换完成！")});
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(list().item(0).Url, QStringLiteral("http://h/new/a.pdf"));
+        QCOMPARE(list().item(0).Referer, QStringLiteral("http://h/new/list"));
+        QCOMPARE(list().item(1).Url, QStringLiteral("http://h/x/b.pdf"));
+
+        // A result that would give two rows one address changes nothing.
+        prompter.clear();
+        UrlReplace again(list(), d);
+        again.Text1->setText("/x/b");
+        again.Text2->setText("/new/a");
+        again.replaceAll();
+        QCOMPARE(prompter.shown.size(), size_t(1));
+        QCOMPARE(prompter.shown.back().icon, MessageIcon::Error);
+        QCOMPARE(list().item(1).Url, QStringLiteral("http://h/x/b.pdf"));
+    }
+};
+
+DH_GUI_TEST_MAIN(DownloadListOpsTest)
+#include "download_list_ops_test.moc"
