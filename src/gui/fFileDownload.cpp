@@ -21,6 +21,7 @@
 #include "app/Helpers.h"
 #include "download/ListOperations.h"
 #include "gui/UrlReplace.h"
+#include "gui/CacheWiring.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -258,14 +259,16 @@ void fFileDownload::buildMenus()
     menu自动定位到下载项 = tools->addAction(QStringLiteral("自动定位到下载项"));
     menu自动定位到下载项->setCheckable(true);
     menu自动定位到下载项->setChecked(false);
-    menu打开文件判断类型 = tools->addAction(QStringLiteral("打开文件判断类型"));
-    connect(menu打开文件判断类型, &QAction::triggered, this, [this] { 打开文件判断类型命令(this); });
+    menu检查文件是否存在 = tools->addAction(QStringLiteral("检查文件是否存在"));
+    connect(menu检查文件是否存在, &QAction::triggered, this, [this] { 检查文件是否存在(*m_list); });
     menu检查并纠正磁盘文件类型 = tools->addAction(QStringLiteral("检查并纠正磁盘文件类型"));
     connect(menu检查并纠正磁盘文件类型, &QAction::triggered, this, [this] {
         检查并纠正磁盘文件类型(*m_list, State, Prompter::instance());
     });
-    menu检查文件是否存在 = tools->addAction(QStringLiteral("检查文件是否存在"));
-    connect(menu检查文件是否存在, &QAction::triggered, this, [this] { 检查文件是否存在(*m_list); });
+    menu清空IE浏览器缓存 = tools->addAction(QStringLiteral("清空IE浏览器缓存"));
+    connect(menu清空IE浏览器缓存, &QAction::triggered, this, [] { ClearBrowserCache(true); });
+    menu打开文件判断类型 = tools->addAction(QStringLiteral("打开文件判断类型"));
+    connect(menu打开文件判断类型, &QAction::triggered, this, [this] { 打开文件判断类型命令(this); });
 }
 
 SameNamePolicy fFileDownload::sameNamePolicy() const

@@ -102,6 +102,7 @@ public:
     QAction* menu打开文件判断类型 = nullptr;
     QAction* menu检查并纠正磁盘文件类型 = nullptr;
     QAction* menu检查文件是否存在 = nullptr;
+    QAction* menu清空IE浏览器缓存 = nullptr;
 
     // Transfer state shared by the scheduler, the transfers and the list commands.
     DownloadWindowState State;

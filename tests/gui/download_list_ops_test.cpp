@@ -131,6 +131,12 @@ private Q_SLOTS:
             "开始下载", "停止下载", "取消下载选中项", "打开下载文件", "打开所在文件夹", "用记事本打开文件",
             "复制名称", "批量替换网址", "打开网址", "导出名称", "[全部|未完成项]", "关闭本下载窗口"};
         QCOMPARE(captions(d->menu下载), want);
+        QMenu* tools = d->menu清空IE浏览器缓存->associatedObjects().isEmpty()
+            ? nullptr
+            : qobject_cast<QMenu*>(d->menu清空IE浏览器缓存->associatedObjects().first());
+        QVERIFY(tools);
+        QCOMPARE(captions(tools), QStringList({"设置", "自动定位到下载项", "检查文件是否存在", "检查并纠正磁盘文件类型",
+                                               "清空IE浏览器缓存", "打开文件判断类型"}));
         QCOMPARE(d->ListView3->toolTip(), QStringLiteral("双击鼠标：下载当前项或者打开文件"));
         QCOMPARE(d->ListView3->editTriggers(), QAbstractItemView::NoEditTriggers);
     }
