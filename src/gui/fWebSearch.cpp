@@ -10,7 +10,9 @@
 #include "gui/DesktopIntegration.h"
 #include "gui/Windows.h"
 #include "gui/fOption.h"
+#include "gui/CacheWiring.h"
 #include "gui/fFileDownload.h"
+#include "gui/fIEcache.h"
 #include "gui/fSeleFileSavePath.h"
 #include "gui/fUse.h"
 #include "platform/Prompter.h"
@@ -359,6 +361,12 @@ void fWebSearch::buildMenus()
         d->raise();
         d->activateWindow();
     });
+    tools->addSeparator();
+    menu查看IE浏览器缓存 = tools->addAction(QStringLiteral("查看IE浏览器缓存"));
+    connect(menu查看IE浏览器缓存, &QAction::triggered, this, [this] { showCacheViewer(this); });
+    // Clears the cache of every user and reports "IE缓存清空完毕！".
+    menu清空IE浏览器缓存 = tools->addAction(QStringLiteral("清空IE浏览器缓存"));
+    connect(menu清空IE浏览器缓存, &QAction::triggered, this, [] { ClearBrowserCache(true); });
     tools->addSeparator();
     menu网页源码另存为 = tools->addAction(QStringLiteral("网页源码另存为"));
     connect(menu网页源码另存为, &QAction::triggered, this, [this] { menu网页源码另存为_Click(); });

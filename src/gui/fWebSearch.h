@@ -80,6 +80,8 @@ public:
     QAction* menu关闭本窗口 = nullptr;
     QAction* menu设置 = nullptr;
     QAction* menu打开下载窗口 = nullptr;
+    QAction* menu查看IE浏览器缓存 = nullptr;
+    QAction* menu清空IE浏览器缓存 = nullptr;
     QAction* menu网页源码另存为 = nullptr;
     QAction* menu关于 = nullptr;
     QAction* menu使用方法 = nullptr;

@@ -10,6 +10,7 @@
 #include "app/AppInfo.h"
 #include "demo/DemoService.h"
 #include "gui/Windows.h"
+#include "gui/fIEcache.h"
 #include "gui/fUse.h"
 #include "gui/fWebSearch.h"
 #include "platform/Prompter.h"
@@ -171,7 +172,8 @@ private Q_SLOTS:
         QCOMPARE(actionTexts(menuAt(1)),
                  (QStringList{"清除选中项", "清除分析成功项", "清除标题含指定字符项", "清除标题不含指定字符项", "清空全部"}));
         QCOMPARE(menuAt(1), w->menu清除);
-        QVERIFY(actionTexts(menuAt(2)).contains(QStringLiteral("网页源码另存为")));
+        QCOMPARE(actionTexts(menuAt(2)),
+                 (QStringList{"设置", "打开下载窗口", "查看IE浏览器缓存", "清空IE浏览器缓存", "网页源码另存为"}));
         QCOMPARE(actionTexts(menuAt(3)), (QStringList{"关于(&A)", "使用方法"}));
         QCOMPARE(w->Command7->text(), QStringLiteral("导出数据..."));
         QCOMPARE(w->Check5->text(), QStringLiteral("禁止网页脚本对话框"));
@@ -421,6 +423,19 @@ private Q_SLOTS:
         QCOMPARE(use->Command1->text(), QStringLiteral("关闭"));
         QTest::mouseClick(use->Command1, Qt::LeftButton);
         QTRY_VERIFY(use.isNull());
+    }
+
+    void cacheCommands()
+    {
+        w->menu查看IE浏览器缓存->trigger();
+        fIEcache* viewer = nullptr;
+        QTRY_VERIFY((viewer = w->findChild<fIEcache*>()) != nullptr && viewer->isVisible());
+        QPointer<fIEcache> p(viewer);
+        viewer->close();
+        QTRY_VERIFY(p.isNull());
+
+        w->menu清空IE浏览器缓存->trigger();
+        QTRY_VERIFY(prompter.texts().contains(QStringLiteral("IE缓存清空完毕！")));
     }
 };
 
