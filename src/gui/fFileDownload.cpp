@@ -3,6 +3,7 @@
 #include "app/AppInfo.h"
 #include "content/TypeCorrection.h"
 #include "gui/IdentifyFileDialog.h"
+#include "gui/LoginPanel.h"
 #include "gui/fOption.h"
 #include "gui/fWebSearch.h"
 #include "platform/Sound.h"
@@ -183,6 +184,7 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
     connect(Command26, &QPushButton::clicked, this, &fFileDownload::switchDownloadMethod);
     buildMenus();
     Form_Load();
+    attachLoginPanel(this);
 }
 
 fFileDownload::~fFileDownload()
