@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
   qt6-multimedia-dev qt6-svg-dev qt6-image-formats-plugins libqt6svg6
   libgl-dev libglx-dev libopengl-dev libvulkan-dev
-  qcoro-qt6-dev libgumbo-dev libcpp-httplib-dev libssl-dev
+  qcoro-qt6-dev libgumbo-dev libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
   googletest libgtest-dev libgmock-dev
   xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   tinyproxy curl file procps
