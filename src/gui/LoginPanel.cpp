@@ -35,6 +35,12 @@ namespace dh {
 
 namespace {
 
+// The end hook's answer once the panel has gone.
+QCoro::Task<> nothingToAwait()
+{
+    co_return;
+}
+
 bool isAboutBlank(const QString& text)
 {
     return text.trimmed().toLower() == QLatin1String("about:blank");
@@ -228,15 +234,17 @@ void LoginPanel::Command3_Click()
         m_web->Navigate(QStringLiteral("about:blank"));
 }
 
-void LoginPanel::transferEnded(int row)
+QCoro::Task<> LoginPanel::transferEnded(int row)
 {
     if (!m_window || !m_window->list())
-        return;
+        co_return;
     DownloadListModel* list = m_window->list();
     if (row < 0 || row >= list->size())
-        return;
-    QCoro::Task<> t = m_login->afterTransfer(list->item(row).FileType);
-    Q_UNUSED(t);
+        co_return;
+    // Nothing of the panel is touched after the wait: a window closed
+    // meanwhile ends the login through its own guards.
+    QCoro::Task<> running = m_login->afterTransfer(list->item(row).FileType);
+    co_await running;
 }
 
 void LoginPanel::onCheck2Toggled(bool on)
@@ -292,13 +300,18 @@ LoginPanel* attachLoginPanel(fFileDownload* window)
         window->addToolBar(QStringLiteral("网页登录"))->addWidget(panel->Command1);
     }
 
-    // The automatic login follows the end of each transfer. Method one says
-    // so itself; a method-two slot is watched from the moment it starts,
-    // after the window's own completion handling (connected first).
+    // The automatic login follows the end of each transfer. Method one awaits
+    // it before it frees itself for the next row; a method-two slot is
+    // watched from the moment it starts, after the window's own completion
+    // handling (connected first), and lets the login run on its own.
     DownloadScheduler* scheduler = window->scheduler();
     if (scheduler) {
-        QObject::connect(&scheduler->inet(), &MethodOneTransfer::transferEnded, panel,
-                         [panel](int row, bool) { panel->transferEnded(row); });
+        QPointer<LoginPanel> guard(panel);
+        scheduler->inet().setTransferEndHook([guard](int row) -> QCoro::Task<> {
+            if (guard)
+                return guard->transferEnded(row);
+            return nothingToAwait();
+        });
         QPointer<fFileDownload> w(window);
         QObject::connect(scheduler, &DownloadScheduler::rowStarted, panel, [panel, w](int row) {
             if (!w || !w->scheduler() || w->DownloadMethod == 1)
@@ -310,8 +323,10 @@ LoginPanel* attachLoginPanel(fFileDownload* window)
                 const RowRef ref{row, w->list()->item(row).Url};
                 QObject::connect(d, &Downloader::DownloadComplete, panel,
                                  [panel, w, ref](qint64, qint64, const QString&) {
-                                     if (w && w->list())
-                                         panel->transferEnded(ref.resolve(*w->list()));
+                                     if (w && w->list()) {
+                                         QCoro::Task<> t = panel->transferEnded(ref.resolve(*w->list()));
+                                         Q_UNUSED(t);
+                                     }
                                  });
                 break;
             }

@@ -60,8 +60,10 @@ public:
     void Command5_Click();  // 测试登录
     void Command3_Click();  // 关闭(隐藏)
 
-    // After a transfer ended on row (0-based), once the row holds its result.
-    void transferEnded(int row);
+    // After a transfer ended on row (0-based), once the row holds its result:
+    // the automatic login when the row is a web page. Method one awaits it
+    // before its next row; a method-two slot lets it run on.
+    QCoro::Task<> transferEnded(int row);
 
     // --- SiteLoginHost --------------------------------------------------------
     QString loginAddress() const override;

@@ -112,6 +112,17 @@ QCoro::Task<> MethodOneTransfer::Inet下载当前文件(int row)
     const bool ok = co_await Inet下载文件(ref);
     if (!self)
         co_return;
+    // The transfer is not over until the end hook (the automatic login) has
+    // returned: TransferBusy keeps the scheduler from starting the next row,
+    // which would otherwise meet the same login page.
+    const int ended = ref.resolve(m_list);
+    if (ended >= 0 && m_endHook) {
+        TransferEndHook hook = m_endHook;  // may be replaced while it runs
+        QCoro::Task<> ending = hook(ended);
+        co_await ending;
+        if (!self)
+            co_return;
+    }
     m_state.TransferBusy = false;
     emit transferEnded(ref.resolve(m_list), ok);
 }

@@ -9,6 +9,8 @@
 
 #include <QCoroTask>
 
+#include <functional>
+
 namespace dh {
 
 class DownloadHost;
@@ -41,12 +43,20 @@ public:
     // the transfer and deletes its partial file.
     QCoro::Task<> Inet下载当前文件(int row);
 
+    // Awaited after the end step of every transfer that kept its row, with
+    // the row's 0-based position, before TransferBusy is cleared: the
+    // automatic site login runs here, so the next row starts only once it
+    // has returned. One hook; an empty one removes it.
+    using TransferEndHook = std::function<QCoro::Task<>(int row)>;
+    void setTransferEndHook(TransferEndHook hook) { m_endHook = std::move(hook); }
+
     // The referring page sent when a row has none: scheme and host (with any
     // port) of the address, without a trailing "/".
     static QString UrlHostPart(const QString& address);
 
 signals:
-    // After the end step of a transfer (not for a row sent back to Waiting).
+    // After the end step of a transfer and its end hook, once TransferBusy is
+    // clear (not for a row sent back to Waiting).
     void transferEnded(int row, bool success);
 
 private:
@@ -65,6 +75,7 @@ private:
     QString m_proxyHost;
     QString m_proxyPort;
     QPointer<TransferRequest> m_current;
+    TransferEndHook m_endHook;
 };
 
 } // namespace dh

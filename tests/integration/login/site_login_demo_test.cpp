@@ -9,6 +9,7 @@
 #include "download/DownloadListModel.h"
 #include "download/DownloadScheduler.h"
 #include "download/DownloadWindowState.h"
+#include "download/MethodOneTransfer.h"
 #include "download/SiteLogin.h"
 #include "platform/headless/HeadlessBrowser.h"
 #include "net/QtTransferEngine.h"
@@ -176,5 +177,81 @@ TEST_F(SiteLoginDemoTest, AutomaticLoginAfterAWebPageLetsTheNextTryFetchTheDocum
         QTRY_VERIFY(!login->running());
         scheduler.reset();
     }
+    globals().MaxFileSizeMB = savedLimit;
+}
+
+TEST_F(SiteLoginDemoTest, MethodOneStartsTheNextRowOnlyAfterTheAutomaticLoginReturned)
+{
+    // A pause long enough for several scheduler ticks to pass during the login.
+    timings().loginPause = 400ms;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const int savedLimit = globals().MaxFileSizeMB;
+    globals().MaxFileSizeMB = 10;
+    QCoro::waitFor(navigateAndWait(*browser, url("/logout"), 5000ms));
+    ASSERT_FALSE(hasLoginCookie());
+
+    DownloadListModel list;
+    DownloadWindowState state;
+    state.downloadMethod = 1;
+    test::FakeHost host;
+    host.policy = SameNamePolicy::Overwrite;
+    values.address = url("/login");
+    values.ip = false;
+    values.autoOn = true;
+    auto scheduler = std::make_unique<DownloadScheduler>(list, state, host);
+    // As the login panel hooks the automatic login into method one.
+    scheduler->inet().setTransferEndHook(
+        [&list, this](int row) { return login->afterTransfer(list.item(row).FileType); });
+
+    // What happened, in order; a login records whether method one was still busy.
+    std::vector<std::string> events;
+    QObject scope;  // the login outlives this test body: its connections do not
+    QObject::connect(scheduler.get(), &DownloadScheduler::rowStarted,
+                     [&](int row) { events.push_back("start " + std::to_string(row)); });
+    QObject::connect(&scheduler->inet(), &MethodOneTransfer::transferEnded,
+                     [&](int row, bool) { events.push_back("end " + std::to_string(row)); });
+    QObject::connect(login.get(), &SiteLogin::loginStarted, &scope,
+                     [&] { events.push_back(state.TransferBusy ? "login busy" : "login free"); });
+    QObject::connect(login.get(), &SiteLogin::loginFinished, &scope, [&] {
+        events.push_back("login done");
+        // Still held: the next row waits for the login to have returned.
+        events.push_back(state.TransferBusy ? "held" : "released");
+    });
+
+    list.addItem(url("/doc/protected/first.pdf"), "first", "pdf", dir.path() + "/", "");
+    list.addItem(url("/doc/protected/second.pdf"), "second", "pdf", dir.path() + "/", "");
+    scheduler->StartDownloading();
+    QTRY_VERIFY_WITH_TIMEOUT(list.item(1).State == DownloadState::Done || list.item(1).State == DownloadState::Failed,
+                             15000);
+    const std::vector<std::string> expected = {"start 0", "login busy", "login done", "held",
+                                               "end 0",   "start 1",    "end 1"};
+    EXPECT_EQ(events, expected);
+    // The first row met the login page; the second, started after the login,
+    // brings the document itself.
+    EXPECT_EQ(list.item(0).FileType, QStringLiteral("htm"));
+    EXPECT_EQ(list.item(1).State, DownloadState::Done);
+    EXPECT_EQ(list.item(1).FileType, QStringLiteral("pdf"));
+    QFile second(dir.filePath("second.pdf"));
+    ASSERT_TRUE(second.open(QIODevice::ReadOnly));
+    EXPECT_EQ(second.readAll(), demo::makeDocument(QStringLiteral("pdf"), QStringLiteral("second")));
+
+    // The retried first row uses the same login: the document, no second login.
+    events.clear();
+    DownloadItem again = list.item(0);
+    again.State = DownloadState::Waiting;
+    again.FileType = QStringLiteral("pdf");
+    list.setItem(0, again);
+    QTRY_VERIFY_WITH_TIMEOUT(list.item(0).State == DownloadState::Done, 10000);
+    EXPECT_EQ(list.item(0).FileType, QStringLiteral("pdf"));
+    QFile first(dir.filePath("first.pdf"));
+    ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+    EXPECT_EQ(first.readAll(), demo::makeDocument(QStringLiteral("pdf"), QStringLiteral("first")));
+    QTRY_VERIFY(!state.TransferBusy);
+    const std::vector<std::string> retried = {"start 0", "end 0"};
+    EXPECT_EQ(events, retried);
+
+    scheduler->StopDownloading();
+    scheduler.reset();
     globals().MaxFileSizeMB = savedLimit;
 }
