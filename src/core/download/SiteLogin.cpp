@@ -1,5 +1,7 @@
 #include "download/SiteLogin.h"
 
+#include "app/Helpers.h"
+
 #include "app/Timings.h"
 
 #include <QCoroTimer>
@@ -19,18 +21,6 @@ bool isPasswordField(const QString& lowerName)
 {
     return lowerName == QLatin1String("pass") || lowerName == QLatin1String("password")
            || lowerName == QLatin1String("passwd");
-}
-
-// Trimming removes spaces only, as everywhere in the program's texts.
-QString trimSpaces(const QString& s)
-{
-    qsizetype b = 0;
-    qsizetype e = s.size();
-    while (b < e && s.at(b) == QLatin1Char(' '))
-        ++b;
-    while (e > b && s.at(e - 1) == QLatin1Char(' '))
-        --e;
-    return s.mid(b, e - b);
 }
 
 // One pass of the event loop, so that what the last action queued runs.
@@ -56,10 +46,10 @@ SiteLogin::~SiteLogin() = default;
 
 QString SiteLogin::missingSetting() const
 {
-    if (trimSpaces(m_host.loginAddress()).isEmpty())
+    if (TrimSpaces(m_host.loginAddress()).isEmpty())
         return missingAddressText();
     if (!m_host.ipLogin()
-        && (trimSpaces(m_host.account()).isEmpty() || trimSpaces(m_host.password()).isEmpty()))
+        && (TrimSpaces(m_host.account()).isEmpty() || TrimSpaces(m_host.password()).isEmpty()))
         return missingAccountText();
     return {};
 }
@@ -94,7 +84,7 @@ QCoro::Task<bool> SiteLogin::WaitForLoginPage()
 
 QCoro::Task<> SiteLogin::OpenLoginPage()
 {
-    const QString address = trimSpaces(m_host.loginAddress());
+    const QString address = TrimSpaces(m_host.loginAddress());
     if (address.isEmpty() || !m_browser)
         co_return;
     QPointer<SiteLogin> self(this);
@@ -127,8 +117,8 @@ QCoro::Task<> SiteLogin::clickAndWait(Element element)
 
 QCoro::Task<> SiteLogin::fillAccountForm(DocumentPtr doc)
 {
-    const QString user = trimSpaces(m_host.account());
-    const QString pass = trimSpaces(m_host.password());
+    const QString user = TrimSpaces(m_host.account());
+    const QString pass = TrimSpaces(m_host.password());
     int filled = 0;
     const ElementCollection inputs = doc->getElementsByTagName(QStringLiteral("INPUT"));
     for (int i = 0; i < inputs.length(); ++i) {
