@@ -592,16 +592,24 @@ void fFileDownload::openDownloadedFile(const QString& path)
     Shell::instance().openFile(path);
 }
 
-void fFileDownload::打开下载文件()
+QString fFileDownload::selectedExistingFile()
 {
     const int row = selectedItemRow();
     if (row < 0)
-        return;
+        return {};
     const QString path = ItemFilePath(m_list->item(row));
     if (!FileExists(path)) {
         Prompter::instance().message(QStringLiteral("该文件不存在！"), MessageIcon::Error);
-        return;
+        return {};
     }
+    return path;
+}
+
+void fFileDownload::打开下载文件()
+{
+    const QString path = selectedExistingFile();
+    if (path.isEmpty())
+        return;
     openDownloadedFile(path);
 }
 
@@ -626,14 +634,9 @@ void fFileDownload::打开所在文件夹()
 
 void fFileDownload::用记事本打开文件()
 {
-    const int row = selectedItemRow();
-    if (row < 0)
+    const QString path = selectedExistingFile();
+    if (path.isEmpty())
         return;
-    const QString path = ItemFilePath(m_list->item(row));
-    if (!FileExists(path)) {
-        Prompter::instance().message(QStringLiteral("该文件不存在！"), MessageIcon::Error);
-        return;
-    }
     if (QFileInfo(path).size() > 2048LL * 1024) {
         Prompter::instance().message(QStringLiteral("该文件太大，超过了2M，不便于用记事本打开！"),
                                      MessageIcon::Error);

@@ -128,6 +128,8 @@ public:
     // act on (the current row when selected, else the first selected; -1: none).
     std::vector<int> selectedRows() const;
     int selectedItemRow() const;
+    // The selected row's file, or "" after telling the user it does not exist.
+    QString selectedExistingFile();
     void selectAllRows();
     void selectNoRows();
     // 随机排序列表(打乱); shuffleRandom (1..remaining) replaces the random source.

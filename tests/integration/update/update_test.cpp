@@ -1,6 +1,7 @@
 // The request control and the update check against real local servers: the
 // demo service on a free loopback port, and a bare socket that never answers.
 #include "app/Timings.h"
+#include "integration/transfer/TransferFixture.h"
 #include "demo/DemoService.h"
 #include "net/QtTransferEngine.h"
 #include "net/UpdateCheck.h"
@@ -46,23 +47,9 @@ bool sendAndWait(uXMLHTTP& c, const QString& body = {})
     return QCoro::waitFor(waitForRequestEnd(&c)) && guard.isActive();
 }
 
-class UpdateIntegration : public ::testing::Test {
+// The demo service, a scratch folder and a transfer engine, as the transfer tests use them.
+class UpdateIntegration : public test::TransferFixture {
 protected:
-    void SetUp() override
-    {
-        m_saved = timings();
-        ASSERT_TRUE(m_service.start());
-        ASSERT_TRUE(m_dir.isValid());
-        m_engine = std::make_unique<QtTransferEngine>();
-    }
-    void TearDown() override
-    {
-        // Our engine's kept-alive connections would hold the server's stop.
-        m_engine.reset();
-        m_service.stop();
-        timings() = m_saved;
-    }
-    QString url(const QString& path) const { return m_service.baseUrl() + path; }
     void setVersionText(const QString& t)
     {
         std::lock_guard lock(m_service.state().mutex);
@@ -75,11 +62,7 @@ protected:
         return QCoro::waitFor(CheckNewVersion(&http, address, running, &m_prompter));
     }
 
-    demo::DemoService m_service;
-    std::unique_ptr<QtTransferEngine> m_engine;
-    QTemporaryDir m_dir;
     ScriptedPrompter m_prompter;
-    Timings m_saved;
 };
 
 TEST_F(UpdateIntegration, GetNewverWithHeadersAndSavedFile)
