@@ -13,6 +13,7 @@ PACKAGES=(
   xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   tinyproxy curl file procps
   gstreamer1.0-plugins-base pulseaudio-utils
+  aria2 wget  # peers of bench/many_files_vs_curl.sh
 )
 
 missing=()
