@@ -37,8 +37,8 @@ namespace {
 
 class BenchHost : public DownloadHost {
 public:
-    int slots = 6;
-    int slotCount() const override { return slots; }
+    int slotTotal = 6;
+    int slotCount() const override { return slotTotal; }
 };
 
 long statusKb(const char* field)
@@ -82,7 +82,7 @@ double run(int method, int threads, int files, qint64 size, const QString& base,
     DownloadListModel list;
     DownloadWindowState state;
     BenchHost host;
-    host.slots = threads;
+    host.slotTotal = threads;
     state.downloadMethod = method;
     DownloadScheduler scheduler(list, state, host);
     TransferMonitor monitor(list, state, scheduler, host);
@@ -168,8 +168,8 @@ int main(int argc, char** argv)
             if (onlyMethod != 0 && method != onlyMethod)
                 continue;
             long peak = 0;
-            const int slots = method == 1 ? 1 : threads;
-            const double s = run(method, slots, files, size, base, delay, dir.path() + "/", &peak);
+            const int slotTotal = method == 1 ? 1 : threads;
+            const double s = run(method, slotTotal, files, size, base, delay, dir.path() + "/", &peak);
             if (s < 0) {
                 std::printf("method %d: FAILED (see above)\n", method);
                 status = 1;

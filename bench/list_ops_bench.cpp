@@ -64,7 +64,7 @@ int main(int argc, char** argv)
     }
 
     // Download list.
-    std::vector<DownloadItem> items(size_t(rows));
+    std::vector<DownloadItem> items(static_cast<size_t>(rows));
     for (int i = 0; i < rows; ++i) {
         DownloadItem& it = items[size_t(i)];
         it.Url = QStringLiteral("http://example.org/docs/%1/file-%2.pdf").arg(i % 97).arg(i);
@@ -91,7 +91,7 @@ int main(int argc, char** argv)
     const double downloadPeer = peerRemoval(items);
 
     // Links list.
-    std::vector<LinkItem> links(size_t(rows));
+    std::vector<LinkItem> links(static_cast<size_t>(rows));
     LinksListModel linkModel;
     QTreeView linkView;
     linkView.setUniformRowHeights(true);

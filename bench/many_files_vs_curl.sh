@@ -136,7 +136,7 @@ for LATENCY in $LATENCIES; do
   read -r w1 wr1 < <(wget_seq)
   need "$e1"; need "$c1"; need "$w1"
   b1=$(best "$c1" "$w1")
-  printf '%-8s %-15s %-28s %-28s %-28s %.2f\n' "${LATENCY}ms" "one connection" \
+  printf '%-8s %-15s %-28s %-28s %-28s %.3f\n' "${LATENCY}ms" "one connection" \
     "$(printf '%.1f (%d MiB)' "$(fps "$e1")" $((r1 / 1024)))" \
     "$(printf 'curl -K %.1f (%d MiB)' "$(fps "$c1")" $((cr1 / 1024)))" \
     "$(printf 'wget -i %.1f (%d MiB)' "$(fps "$w1")" $((wr1 / 1024)))" "$(calc "$b1 / $e1")"
@@ -145,7 +145,7 @@ for LATENCY in $LATENCIES; do
   read -r a2 ar2 < <(aria_par)
   need "$e2"; need "$c2"; need "$a2"
   b2=$(best "$c2" "$a2")
-  printf '%-8s %-15s %-28s %-28s %-28s %.2f\n' "${LATENCY}ms" "six at once" \
+  printf '%-8s %-15s %-28s %-28s %-28s %.3f\n' "${LATENCY}ms" "six at once" \
     "$(printf '%.1f (%d MiB)' "$(fps "$e2")" $((r2 / 1024)))" \
     "$(printf 'curl -Z %.1f (%d MiB)' "$(fps "$c2")" $((cr2 / 1024)))" \
     "$(printf 'aria2c %.1f (%d MiB)' "$(fps "$a2")" $((ar2 / 1024)))" "$(calc "$b2 / $e2")"
