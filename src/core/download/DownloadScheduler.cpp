@@ -77,8 +77,11 @@ void DownloadScheduler::StartDownloading()
 
 void DownloadScheduler::switchOn()
 {
-    if (!m_timer.isActive())
-        m_timer.start(timings().tick);
+    if (m_timer.isActive())
+        return;
+    m_timer.start(timings().tick);
+    // The first rows need not wait a whole tick either.
+    requestRefill();
 }
 
 void DownloadScheduler::switchOff()

@@ -48,10 +48,11 @@ public:
     // Proxy settings and the size limit, read when the window loads.
     void loadSettings(const SettingsStore& store);
 
-    // StartDownloading: switches the scheduler on; the first tick follows one
-    // tick interval later.
+    // StartDownloading: switches the scheduler on.
     void StartDownloading();
     // Switches the scheduler on when it is off (a running countdown is kept).
+    // The first rows start on the next event-loop turn when the pause between
+    // files allows it; the ticks follow one tick interval apart.
     void switchOn();
     void switchOff();
     // StopDownloading: unticks the automatic options, cancels method one,
