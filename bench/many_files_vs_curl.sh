@@ -12,6 +12,8 @@
 # transfers and the real file writes, no window). Once `docharvest-cli download`
 # exists, its runs can take the engine bench's place in engine_run below.
 # Every file of every run is compared byte for byte with the served body.
+# Files are written under $TMPDIR (default /tmp), the engine's as well:
+# TMPDIR=/dev/shm takes the file system out of the comparison.
 # Prints files/s of each, the ratio engine / best peer per row and the peak RSS.
 set -euo pipefail
 
@@ -37,7 +39,7 @@ for tool in curl wget aria2c; do
 done
 TIME=""; [ -x /usr/bin/time ] && TIME=/usr/bin/time
 
-WORK=$(mktemp -d /tmp/dh-many-files-XXXXXX)
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/dh-many-files-XXXXXX")
 SERVER_PID=""
 cleanup() {
   if [ -n "$SERVER_PID" ]; then kill "$SERVER_PID" 2>/dev/null; wait "$SERVER_PID" 2>/dev/null || true; fi
@@ -128,7 +130,8 @@ fps() { calc "$FILES / $1"; }
 need() { [ -n "$1" ] || { echo "a run failed (see above)" >&2; exit 1; }; }
 best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a < b) ? a : b }'; }
 
-echo "$FILES files of $SIZE bytes, $(nproc) cores, demo service on loopback"
+echo "$FILES files of $SIZE bytes, $(nproc) cores (load $(cut -d' ' -f1 /proc/loadavg)), demo service on loopback," \
+  "files on $(df -T "$WORK" | awk 'NR==2 {print $2}') ($WORK)"
 printf '%-8s %-15s %-28s %-28s %-28s %s\n' latency row "DocHarvest files/s (RSS)" "peer 1 files/s (RSS)" "peer 2 files/s (RSS)" "ratio"
 for LATENCY in $LATENCIES; do
   read -r e1 r1 < <(engine_run 1)
