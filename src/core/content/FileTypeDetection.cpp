@@ -167,14 +167,15 @@ QString detect(ByteSource& src, qint64 n, DetectionStats* stats)
 
     // Any ZIP archive: its entries tell a document from a workbook or a
     // presentation, whatever flags its first entry has. The table's "docx"
-    // and "zip" stand when the entries cannot be read; an archive whose
-    // entries hold no document part is no "docx".
+    // and "zip" stand when the entries cannot be read. An archive whose
+    // entries hold no document part is no "docx", and no web page either
+    // when an entry it stores uncompressed holds HTML.
     if (std::memcmp(h, "PK\x03\x04", 4) == 0) {
         const detail::ZipLook look = detail::LookInsideZip(src, n, stats);
         if (!look.officeType.isEmpty())
             return look.officeType;
-        if (look.entriesRead && label == QLatin1String("docx"))
-            return {};
+        if (look.entriesRead)
+            return label == QLatin1String("zip") ? label : QString();
         if (!label.isEmpty())
             return label;
     } else if (table == SignatureResult::Label) {

@@ -50,11 +50,21 @@ bool startsWithFolder(QByteArrayView name, QByteArrayView folder)
     return name.size() > folder.size() && name.first(folder.size()).compare(folder, Qt::CaseInsensitive) == 0;
 }
 
+// A name an archiver writes: not empty, not endless, no control bytes.
+// Anything else is taken for a header that only looks like one (noise after
+// a signature, a damaged file) and tells nothing about the archive.
+bool plausibleName(QByteArrayView name)
+{
+    if (name.isEmpty() || name.size() > 1024)
+        return false;
+    return std::none_of(name.begin(), name.end(), [](char c) { return uchar(c) < 0x20 || uchar(c) == 0x7F; });
+}
+
 // Office Open XML keeps a document's parts in one folder per application.
 void visitName(QByteArrayView name, ZipLook& look)
 {
-    if (name.isEmpty())
-        return;  // a nameless entry tells nothing
+    if (!plausibleName(name))
+        return;
     look.entriesRead = true;
     if (!look.officeType.isEmpty())
         return;

@@ -127,9 +127,13 @@ TEST(OfficeContainers, ZipEntriesNameTheDocument)
         {"flags 0 document", zip(kWord, flags0), "docx"},
         {"flags 0 other archive stays zip", zip(kPlain, flags0), "zip"},
         {"stored entries (OpenDocument)", zip({{"mimetype", "application/vnd.oasis.opendocument.text"}}, stored), ""},
+        {"archive storing a web page is no page", zip({{"index.html", "<html><head><title>t</title></head>"}}, stored),
+         ""},
         // Unreadable entries leave the table's answer.
         {"flags 6 header alone", padTo(zip({{"word/document.xml"}}, flags6).left(10), 5000), "docx"},
         {"flags 0 header alone", padTo(zip({{"a"}}, flags0).left(10), 5000), "zip"},
+        {"flags 6 header, binary name", zip({{QByteArray("\x01\x02\x03\x04\x05\xff", 6)}}, flags6), "docx"},
+        {"flags 6 header, endless name", zip({{QByteArray(2000, 'a')}}, flags6), "docx"},
         // A directory whose recorded place is wrong is still found; without a
         // usable one the local headers decide.
         {"truncated download", zip(kSheet, noDirectory), "xlsx"},
