@@ -164,7 +164,7 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
     StripeListRows(ListView3);
     m_displayTimer = new QTimer(this);
     m_displayTimer->setSingleShot(true);
-    m_displayTimer->setInterval(150);
+    m_displayTimer->setInterval(timings().displayHold);
     connect(m_displayTimer, &QTimer::timeout, this, &fFileDownload::flushDisplay);
     // The view repaints changed rows through this window rather than on every
     // change of the model (other model signals still reach it directly).
