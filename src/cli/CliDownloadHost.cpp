@@ -76,7 +76,7 @@ bool CliDownloadHost::errorStopReached() const
 
 bool CliDownloadHost::roundWanted() const
 {
-    if (redownload < 0 || m_scheduler.running() || !m_list.检测是否下载列表完毕() || errorStopReached())
+    if (redownload < 0 || !m_list.检测是否下载列表完毕() || errorStopReached())
         return false;
     if (maxRounds > 0 && m_roundsDone >= maxRounds)
         return false;
@@ -89,7 +89,7 @@ bool CliDownloadHost::roundWanted() const
 
 bool CliDownloadHost::autoRedownload() const
 {
-    if (!roundWanted())
+    if (m_scheduler.running() || !roundWanted())
         return false;
     m_lastMatching = matchingRows();
     ++m_roundsDone;

@@ -26,7 +26,8 @@ public:
     bool stopAfterBad = false;
 
     int roundsDone() const { return m_roundsDone; }
-    // A re-download round would start now if the monitor asked.
+    // A re-download round is due once the scheduler is off (the monitor
+    // switches it off at a finished list, then starts the round).
     bool roundWanted() const;
     // The error stop's condition holds.
     bool errorStopReached() const;
