@@ -239,9 +239,7 @@ public:
 
         m_terminal = ::isatty(::fileno(stderr)) && !o.quiet;
         connect(&m_scheduler, &DownloadScheduler::rowStarted, this, [this](int row) {
-            const DownloadItem& it = m_list.item(row);
-            m_current = ItemFilePath(QString(), it.Name, it.FileType).mid(1);
-            if (m_state.downloadMethod == 1 && it.State == DownloadState::Downloading)
+            if (m_state.downloadMethod == 1 && m_list.item(row).State == DownloadState::Downloading)
                 m_methodOneActive = true;
         });
         connect(&m_scheduler.inet(), &MethodOneTransfer::transferEnded, this,
@@ -391,13 +389,16 @@ private:
 
     void showProgress()
     {
-        int done = 0, failed = 0, waiting = 0;
+        int done = 0, failed = 0, waiting = 0, running = 0;
         qint64 bytes = 0;
+        QString current;
         for (int i = 0; i < m_list.size(); ++i) {
             const DownloadItem& it = m_list.item(i);
             done += it.State == DownloadState::Done;
             failed += it.State == DownloadState::Failed;
             waiting += it.State == DownloadState::Waiting;
+            if (it.State == DownloadState::Downloading && running++ == 0)
+                current = ItemFilePath(QString(), it.Name, it.FileType).mid(1);
             bytes += rowBytes(i);
         }
         const qint64 ms = m_progressClock.restart();
@@ -406,11 +407,12 @@ private:
             m_rate = m_rate < 0 ? rate : 0.7 * m_rate + 0.3 * rate;
         }
         m_lastBytes = bytes;
-        QString line = QStringLiteral("done %1  failed %2  waiting %3  %4  %5/s  %6")
+        QString line = QStringLiteral("done %1  failed %2  waiting %3  running %4  %5  %6/s  %7")
                            .arg(done)
                            .arg(failed)
                            .arg(waiting)
-                           .arg(humanBytes(bytes), humanBytes(qint64(std::max(0.0, m_rate))), m_current);
+                           .arg(running)
+                           .arg(humanBytes(bytes), humanBytes(qint64(std::max(0.0, m_rate))), current);
         if (line.size() > 110)
             line = line.left(109) + QChar(0x2026);
         printErr(QStringLiteral("\r\033[K") + line);
@@ -547,7 +549,6 @@ private:
     QSet<QString> m_existing;               // files in the folder before the run
     QSet<QString> m_cancelled;              // rows a stop caught in their transfer
     std::vector<bool> m_finished;
-    QString m_current;
     qint64 m_lastBytes = 0;
     double m_rate = -1;
     bool m_terminal = false;
