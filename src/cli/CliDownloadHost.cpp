@@ -244,7 +244,7 @@ public:
         });
         connect(&m_scheduler.inet(), &MethodOneTransfer::transferEnded, this,
                 [this](int, bool) { m_methodOneActive = false; });
-        m_poll.setInterval(100);
+        m_poll.setInterval(timings().cliPoll);
         connect(&m_poll, &QTimer::timeout, this, &DownloadRun::poll);
     }
 
@@ -374,7 +374,7 @@ private:
                 printErr(rowLine(i, s));
             }
         }
-        if (m_terminal && m_progressClock.elapsed() >= 250)  // at most four times a second
+        if (m_terminal && m_progressClock.elapsed() >= timings().cliProgress.count())
             showProgress();
 
         const bool errorStopped = m_host.errorStopReached() && !m_scheduler.running();
@@ -444,7 +444,7 @@ private:
         QElapsedTimer waited;
         waited.start();
         connect(wait, &QTimer::timeout, this, [this, wait, waited, targets, sig] {
-            if (!idle() && waited.elapsed() < 5000)
+            if (!idle() && waited.elapsed() < timings().stopWindDown.count())
                 return;
             wait->stop();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -453,7 +453,7 @@ private:
             m_exitCode = finish(128 + sig);
             QCoreApplication::exit(m_exitCode);
         });
-        wait->start(20);
+        wait->start(timings().requestPoll);
     }
 
     // A two-byte placeholder this run put down for a transfer that did not complete.
