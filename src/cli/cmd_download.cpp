@@ -276,8 +276,9 @@ bool readLinks(const DownloadOptions& o, std::vector<LinkRow>* rows, QString* er
             return false;
         }
     }
+    // An address on its own has no title: it is named after the address (原文件名).
     for (const QString& url : o.urls)
-        rows->push_back({QString(), typeFromAddress(url), url, QString()});
+        rows->push_back({FileNameFromPath(url, true), typeFromAddress(url), url, QString()});
     return true;
 }
 

@@ -208,8 +208,11 @@ TEST_F(CliDownload, HarvestSearchesAndDownloadsInOneRun)
     const QString kw = writeFile("kw.txt", "手册\n");
     const QString rep = dir.filePath("harvest.tsv");
     const CliRun r = cli({"harvest", "--keywords", kw, "--types", "doc", "--delay", "0", "--search-base",
-                          service->baseUrl(), "--out", out(), "--threads", "6", "--report", rep});
+                          service->baseUrl(), "--out", out(), "--threads", "6", "--report", rep, "--quiet"});
     EXPECT_EQ(r.code, 1) << qPrintable(r.err);  // the protected link
+    // Quiet: of the rows only the web page is told, then the summary.
+    EXPECT_EQ(r.err.count(QRegularExpression("^\\[\\d/6\\] ", QRegularExpression::MultilineOption)), 1) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains("download: 6 rows: 5 done, 0 skipped, 0 failed, 1 pages, 0 cancelled"));
     const QStringList linkLines =
         QString::fromUtf8(readFile(out() + "/links.tsv")).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(linkLines.size(), 7);
@@ -226,6 +229,14 @@ TEST_F(CliDownload, HarvestSearchesAndDownloadsInOneRun)
     }
     EXPECT_EQ(docs, 5);
     EXPECT_EQ(entries(out()).size(), 7);  // five documents, one page, links.tsv
+}
+
+TEST_F(CliDownload, AddressArgumentsAreNamedAfterTheAddress)
+{
+    const CliRun r = cli({"download", url("/doc/first-1.pdf"), url("/doc/second-2.doc"), "--out", out()});
+    EXPECT_EQ(r.code, 0) << qPrintable(r.err);
+    EXPECT_EQ(entries(out()), (QStringList{"first-1.pdf", "second-2.doc"}));
+    EXPECT_EQ(readFile(out() + "/second-2.doc"), demo::makeDocument("doc", "second-2"));
 }
 
 TEST_F(CliDownload, BadInputIsRefusedBeforeAnythingStarts)
