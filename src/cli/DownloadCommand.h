@@ -56,6 +56,9 @@ bool readLinks(const DownloadOptions& options, std::vector<LinkRow>* rows, QStri
 // its absolute path ending in "/".
 bool prepareOutputFolder(const QString& dir, QString* absolute, QString* error);
 
+// The report can be written where --report says (always true without one).
+bool checkReportFile(const QString& file, QString* error);
+
 // Downloads the rows into options.outDir (already prepared) with the engine
 // of the download window; prints progress, the report and the summary.
 // Returns the exit code (0, 1, 130 or 143).

@@ -308,6 +308,23 @@ bool prepareOutputFolder(const QString& dir, QString* absolute, QString* error)
     return true;
 }
 
+bool checkReportFile(const QString& file, QString* error)
+{
+    if (file.isEmpty() || file == QLatin1String("-"))
+        return true;
+    const QFileInfo fi(file);
+    if (fi.isDir()) {
+        *error = QStringLiteral("--report %1 is a folder").arg(file);
+        return false;
+    }
+    QTemporaryFile probe(fi.absolutePath() + QStringLiteral("/.docharvest-probe-XXXXXX"));
+    if (!probe.open()) {
+        *error = QStringLiteral("--report %1: its folder cannot be written to").arg(file);
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 void downloadUsage(FILE* to)
@@ -340,7 +357,7 @@ int runDownloadCommand(const QStringList& args)
         return 2;
     }
     QString folder;
-    if (!prepareOutputFolder(o.outDir, &folder, &error)) {
+    if (!checkReportFile(o.reportFile, &error) || !prepareOutputFolder(o.outDir, &folder, &error)) {
         err(QStringLiteral("docharvest-cli download: ") + error);
         return 2;
     }

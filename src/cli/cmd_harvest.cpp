@@ -62,7 +62,7 @@ int runHarvest(const QStringList& args)
     if (!search)
         return 2;
     QString folder;
-    if (!prepareOutputFolder(o.outDir, &folder, &error)) {
+    if (!checkReportFile(o.reportFile, &error) || !prepareOutputFolder(o.outDir, &folder, &error)) {
         err(QStringLiteral("docharvest-cli harvest: ") + error);
         return 2;
     }

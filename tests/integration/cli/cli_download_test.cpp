@@ -257,6 +257,7 @@ TEST_F(CliDownload, BadInputIsRefusedBeforeAnythingStarts)
         {{"--links", good, "--out", aFile}, "is a file, not a folder"},
         {{"--links", good, "--out", "/proc/self"}, "cannot be written to"},
         {{"--links", good}, "--out DIR is required"},
+        {{"--links", good, "--out", out(), "--report", "/proc/self/report.tsv"}, "its folder cannot be written to"},
         {{"--out", out()}, "give --links FILE or one or more addresses"},
         {{"--links", good, "--out", out(), "--bogus"}, "unknown option --bogus"},
         {{"--links", good, "--out", out(), "--threads"}, "--threads needs a value"},
