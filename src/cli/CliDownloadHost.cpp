@@ -232,7 +232,13 @@ public:
             }
         }
         m_list.addItems(items);
-        m_finished.assign(size_t(m_list.size()), false);
+        m_told.assign(size_t(m_list.size()), false);
+        m_untold.assign(size_t(m_list.size()), QString());
+        connect(&m_list, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex& from, const QModelIndex& to) {
+                    for (int r = from.row(); r <= to.row(); ++r)
+                        rowChanged(r);
+                });
         // Files already there belong to the user: the clean-up never touches them.
         for (const QString& name : QDir(o.outDir).entryList(QDir::Files | QDir::Hidden | QDir::System))
             m_existing.insert(o.outDir + name);
@@ -350,30 +356,48 @@ private:
         }
     }
 
+    // A row's end is told once its row holds the final result: the type
+    // correction rewrites a row right after the transfer has ended it, so the
+    // line is prepared on every change and told at the next look, or at once
+    // when a re-download round takes the row back before that.
+    void rowChanged(int r)
+    {
+        const DownloadState st = m_list.item(r).State;
+        if (st == DownloadState::Done || st == DownloadState::Failed) {
+            if (m_told[size_t(r)])
+                return;
+            const RowState s = rowState(r);
+            m_untold[size_t(r)] = rowLine(r, s);
+            m_untoldBad[r] = s == RowState::Failed || s == RowState::Page;
+            if (!m_untoldRows.contains(r))
+                m_untoldRows.append(r);
+            return;
+        }
+        if (m_untoldRows.contains(r))
+            tell(r);
+        m_told[size_t(r)] = false;
+    }
+
+    void tell(int r)
+    {
+        m_untoldRows.removeOne(r);
+        const bool bad = m_untoldBad.take(r);
+        const QString line = std::exchange(m_untold[size_t(r)], QString());
+        m_told[size_t(r)] = true;
+        if (m_terminal) {
+            if (bad) {
+                clearProgressLine();
+                printErr(line);
+            }
+        } else if (!m_options.quiet || bad) {
+            printErr(line);
+        }
+    }
+
     void poll()
     {
-        // Rows that reached their end since the last look.
-        for (int i = 0; i < m_list.size(); ++i) {
-            const DownloadState st = m_list.item(i).State;
-            const bool ended = st == DownloadState::Done || st == DownloadState::Failed;
-            if (!ended) {
-                m_finished[size_t(i)] = false;
-                continue;
-            }
-            if (m_finished[size_t(i)])
-                continue;
-            m_finished[size_t(i)] = true;
-            const RowState s = rowState(i);
-            const bool bad = s == RowState::Failed || s == RowState::Page;
-            if (m_terminal) {
-                if (bad) {
-                    clearProgressLine();
-                    printErr(rowLine(i, s));
-                }
-            } else if (!m_options.quiet || bad) {
-                printErr(rowLine(i, s));
-            }
-        }
+        while (!m_untoldRows.isEmpty())
+            tell(m_untoldRows.first());
         if (m_terminal && m_progressClock.elapsed() >= timings().cliProgress.count())
             showProgress();
 
@@ -470,6 +494,8 @@ private:
 
     int finish(int signalCode)
     {
+        while (!m_untoldRows.isEmpty())
+            tell(m_untoldRows.first());
         clearProgressLine();
         // Rows that ended without a file of their own (size skip, failure) may
         // still hold the placeholder that took their name.
@@ -548,7 +574,10 @@ private:
     QHash<QString, bool> m_expectedPage;    // url -> the link itself names a web page
     QSet<QString> m_existing;               // files in the folder before the run
     QSet<QString> m_cancelled;              // rows a stop caught in their transfer
-    std::vector<bool> m_finished;
+    std::vector<bool> m_told;        // the row's end has been told
+    std::vector<QString> m_untold;   // the line of an end not yet told
+    QHash<int, bool> m_untoldBad;
+    QList<int> m_untoldRows;
     qint64 m_lastBytes = 0;
     double m_rate = -1;
     bool m_terminal = false;
