@@ -199,6 +199,9 @@ ParseOutcome parseDownloadArgs(const QStringList& argsIn, DownloadOptions* o, QS
             o->stopAfterBad = true;
         } else if (a == QLatin1String("--quiet") || a == QLatin1String("-q")) {
             o->quiet = true;
+        } else if (forHarvest && a == QLatin1String("--links")) {
+            *error = QStringLiteral("--links: harvest downloads the links its search finds");
+            return ParseOutcome::UsageError;
         } else if (forHarvest) {
             *rest << a;
         } else if (a.startsWith(QLatin1Char('-')) && a != QLatin1String("-")) {
