@@ -234,6 +234,7 @@ public:
         m_list.addItems(items);
         m_told.assign(size_t(m_list.size()), false);
         m_untold.assign(size_t(m_list.size()), QString());
+        m_untoldBad.assign(size_t(m_list.size()), false);
         connect(&m_list, &QAbstractItemModel::dataChanged, this,
                 [this](const QModelIndex& from, const QModelIndex& to) {
                     for (int r = from.row(); r <= to.row(); ++r)
@@ -367,21 +368,29 @@ private:
             if (m_told[size_t(r)])
                 return;
             const RowState s = rowState(r);
+            if (m_untold[size_t(r)].isEmpty())
+                m_untoldRows.push_back(r);
             m_untold[size_t(r)] = rowLine(r, s);
-            m_untoldBad[r] = s == RowState::Failed || s == RowState::Page;
-            if (!m_untoldRows.contains(r))
-                m_untoldRows.append(r);
+            m_untoldBad[size_t(r)] = s == RowState::Failed || s == RowState::Page;
             return;
         }
-        if (m_untoldRows.contains(r))
+        if (!m_untold[size_t(r)].isEmpty())
             tell(r);
         m_told[size_t(r)] = false;
     }
 
+    // Tells the rows whose end is waiting (a row told meanwhile is passed over).
+    void tellUntold()
+    {
+        for (const int r : std::exchange(m_untoldRows, {})) {
+            if (!m_untold[size_t(r)].isEmpty())
+                tell(r);
+        }
+    }
+
     void tell(int r)
     {
-        m_untoldRows.removeOne(r);
-        const bool bad = m_untoldBad.take(r);
+        const bool bad = m_untoldBad[size_t(r)];
         const QString line = std::exchange(m_untold[size_t(r)], QString());
         m_told[size_t(r)] = true;
         if (m_terminal) {
@@ -396,8 +405,7 @@ private:
 
     void poll()
     {
-        while (!m_untoldRows.isEmpty())
-            tell(m_untoldRows.first());
+        tellUntold();
         if (m_terminal && m_progressClock.elapsed() >= timings().cliProgress.count())
             showProgress();
 
@@ -494,8 +502,7 @@ private:
 
     int finish(int signalCode)
     {
-        while (!m_untoldRows.isEmpty())
-            tell(m_untoldRows.first());
+        tellUntold();
         clearProgressLine();
         // Rows that ended without a file of their own (size skip, failure) may
         // still hold the placeholder that took their name.
@@ -576,8 +583,8 @@ private:
     QSet<QString> m_cancelled;              // rows a stop caught in their transfer
     std::vector<bool> m_told;        // the row's end has been told
     std::vector<QString> m_untold;   // the line of an end not yet told
-    QHash<int, bool> m_untoldBad;
-    QList<int> m_untoldRows;
+    std::vector<bool> m_untoldBad;
+    std::vector<int> m_untoldRows;   // in the order the rows ended
     qint64 m_lastBytes = 0;
     double m_rate = -1;
     bool m_terminal = false;
