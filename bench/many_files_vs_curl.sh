@@ -2,6 +2,7 @@
 # Many small files: the download engine against curl, wget and aria2 on loopback.
 #
 #   bench/many_files_vs_curl.sh [BUILD_DIR] [--files N] [--size BYTES] [--latencies "0 100"]
+#                               [--engine bench|cli]
 #
 # The demo service serves N files (default 500) of BYTES (default 100000); each
 # answer waits the latency first (?delay=MS), a stand-in for a distant server.
@@ -9,8 +10,10 @@
 #   one connection : the engine's method one          | curl -K (one after another), wget -i
 #   six at once    : the engine's method two, 6 slots | curl --parallel --parallel-max 6, aria2c -j 6
 # The engine runs through build/bench/download_engine_bench (the scheduler, the
-# transfers and the real file writes, no window). Once `docharvest-cli download`
-# exists, its runs can take the engine bench's place in engine_run below.
+# transfers and the real file writes, no window; timed from the start command
+# to the last row finished), or with --engine cli through
+# `docharvest-cli download --method 1|2 --threads 6` (timed as a whole process,
+# as the peers are).
 # Every file of every run is compared byte for byte with the served body.
 # Files are written under $TMPDIR (default /tmp), the engine's as well:
 # TMPDIR=/dev/shm takes the file system out of the comparison.
@@ -22,17 +25,24 @@ BUILD_DIR="$SRC_DIR/build"
 FILES=500
 SIZE=100000
 LATENCIES="0 100"
+ENGINE_KIND=bench
 while [ $# -gt 0 ]; do
   case "$1" in
     --files) FILES=$2; shift 2 ;;
     --size) SIZE=$2; shift 2 ;;
     --latencies) LATENCIES=$2; shift 2 ;;
+    --engine) ENGINE_KIND=$2; shift 2 ;;
     *) BUILD_DIR=$1; shift ;;
   esac
 done
 ENGINE="$BUILD_DIR/bench/download_engine_bench"
 SERVICE="$BUILD_DIR/docharvest-demo-service"
-[ -x "$ENGINE" ] || { echo "build the target download_engine_bench in $BUILD_DIR first" >&2; exit 2; }
+CLI="$BUILD_DIR/docharvest-cli"
+case "$ENGINE_KIND" in
+  bench) [ -x "$ENGINE" ] || { echo "build the target download_engine_bench in $BUILD_DIR first" >&2; exit 2; } ;;
+  cli) [ -x "$CLI" ] || { echo "build the target docharvest-cli in $BUILD_DIR first" >&2; exit 2; } ;;
+  *) echo "--engine bench|cli" >&2; exit 2 ;;
+esac
 [ -x "$SERVICE" ] || { echo "build the target docharvest-demo-service in $BUILD_DIR first" >&2; exit 2; }
 for tool in curl wget aria2c; do
   command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps.sh installs it)" >&2; exit 2; }
@@ -102,8 +112,19 @@ aria_list() {
   for i in $(seq 0 $((FILES - 1))); do printf '%s\n  out=f%d.bin\n' "$(url "$i" "$1")" "$i"; done
 }
 
-engine_run() {  # method; prints "seconds peak_kib" (the engine checks its own files)
-  local line
+links_tsv() {  # title, type, url, referer
+  local i
+  for i in $(seq 0 $((FILES - 1))); do printf 'f%d\tbin\t%s\t\n' "$i" "$(url "$i" "$1")"; done
+}
+engine_run() {  # method; prints "seconds peak_kib"
+  local line d r
+  if [ "$ENGINE_KIND" = cli ]; then
+    d=$(out_dir); links_tsv "$LATENCY" > "$WORK/links.tsv"
+    r=$(timed "$CLI" download --links "$WORK/links.tsv" --out "$d" --method "$1" --threads 6 --quiet) \
+      && check_out "$d" "docharvest-cli --method $1" && echo "$r"
+    return
+  fi
+  # The engine bench checks its own files.
   line=$("$ENGINE" --base "$BASE" --files "$FILES" --size "$SIZE" --delay "$LATENCY" --method "$1" --threads 6 2>"$WORK/engine-err.txt" \
     | grep '^seconds=') || { cat "$WORK/engine-err.txt" >&2; return 1; }
   echo "$(echo "$line" | sed -n 's/.*seconds=\([^ ]*\).*/\1/p') $(echo "$line" | sed -n 's/.*peak_rss_kib=\([^ ]*\).*/\1/p')"
@@ -130,6 +151,7 @@ fps() { calc "$FILES / $1"; }
 need() { [ -n "$1" ] || { echo "a run failed (see above)" >&2; exit 1; }; }
 best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a < b) ? a : b }'; }
 
+echo "DocHarvest: $([ "$ENGINE_KIND" = cli ] && echo "docharvest-cli download" || echo "download_engine_bench")"
 echo "$FILES files of $SIZE bytes, $(nproc) cores (load $(cut -d' ' -f1 /proc/loadavg)), demo service on loopback," \
   "files on $(df -T "$WORK" | awk 'NR==2 {print $2}') ($WORK)"
 printf '%-8s %-15s %-28s %-28s %-28s %s\n' latency row "DocHarvest files/s (RSS)" "peer 1 files/s (RSS)" "peer 2 files/s (RSS)" "ratio"
