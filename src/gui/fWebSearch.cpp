@@ -10,6 +10,7 @@
 #include "gui/DesktopIntegration.h"
 #include "gui/Windows.h"
 #include "gui/fOption.h"
+#include "gui/ServiceMode.h"
 #include "gui/CacheWiring.h"
 #include "gui/fFileDownload.h"
 #include "gui/fIEcache.h"
@@ -465,7 +466,7 @@ void fWebSearch::Form_Load()
     auto& g = globals();
     g.PromptOnExtract = st.getFlag(keys::PromptOnExtract);
     if (g.SearchBaseAddress.isEmpty())
-        g.SearchBaseAddress = st.get(keys::SearchServiceBase);
+        g.SearchBaseAddress = services::searchBaseFor(st.get(keys::SearchServiceBase));
     m_engine->searchBase = g.SearchBaseAddress;
     m_engine->extractOptions.excludedDomain = st.get(keys::ExcludedSuffixDomain);
 
@@ -479,6 +480,7 @@ void fWebSearch::Form_Load()
     m_engine->extractOptions.removeSpaces = Check1->isChecked();
     m_engine->extractOptions.dropUnknownType = Check2->isChecked();
     showButtons();
+    services::showSearchServiceMode(this);
     // The search home page, without waiting for it.
     WebBrowser1->Navigate(SearchHomeAddress(m_engine->searchBase));
 }
