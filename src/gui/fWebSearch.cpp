@@ -67,8 +67,9 @@ void applyButton(QPushButton* b, const CommandButton& state)
 {
     b->setText(state.caption);
     b->setEnabled(state.enabled);
-    // Red while running; the window background colour otherwise.
-    b->setStyleSheet(state.red ? QStringLiteral("background-color: rgb(255, 0, 0);") : QString());
+    // Red while running (black text reads on it under any theme); the window
+    // background colour otherwise.
+    b->setStyleSheet(state.red ? QStringLiteral("background-color: rgb(255, 0, 0); color: rgb(0, 0, 0);") : QString());
 }
 } // namespace
 

@@ -1,0 +1,232 @@
+// How the windows look on the desktop: every banded list stays readable on a
+// light, a dark and a high-contrast palette (text against each band, as
+// rendered), and a screenshot of each main window for the documentation.
+#include "GuiTestMain.h"
+
+#include "app/AppGlobals.h"
+#include "app/SettingsStore.h"
+#include "demo/DemoService.h"
+#include "download/DownloadListModel.h"
+#include "gui/ListBands.h"
+#include "gui/StateIcons.h"
+#include "gui/Windows.h"
+#include "gui/fCover.h"
+#include "gui/fFileDownload.h"
+#include "gui/fIEcache.h"
+#include "gui/fWebSearch.h"
+#include "platform/Prompter.h"
+#include "platform/webengine/WebEngineBrowser.h"
+#include "search/SearchEngine.h"
+
+#include <QDir>
+#include <QImage>
+#include <QPalette>
+#include <QPlainTextEdit>
+#include <QTreeView>
+#include <QTreeWidget>
+
+using namespace dh;
+
+namespace {
+
+QPalette darkPalette()
+{
+    QPalette p;
+    const QColor window(45, 45, 48), base(30, 30, 32), text(230, 230, 230);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, QColor(40, 40, 44));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, window);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    return p;
+}
+
+// Black base, yellow text: a usual high-contrast theme.
+QPalette highContrastPalette()
+{
+    QPalette p(Qt::black);
+    p.setColor(QPalette::Base, Qt::black);
+    p.setColor(QPalette::Text, Qt::yellow);
+    p.setColor(QPalette::WindowText, Qt::yellow);
+    return p;
+}
+
+// The lightest or darkest pixel of a row, whichever differs most from the
+// row's band: the core of the rendered text.
+QColor strongestInk(const QImage& img, const QRect& row, const QColor& band)
+{
+    QColor best = band;
+    double bestRatio = 1;
+    for (int y = row.top(); y <= row.bottom(); ++y) {
+        for (int x = row.left(); x <= row.right(); ++x) {
+            const QColor c = img.pixelColor(x, y);
+            const double r = contrastRatio(c, band);
+            if (r > bestRatio) {
+                bestRatio = r;
+                best = c;
+            }
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+class DesktopLookTest : public QObject {
+    Q_OBJECT
+    ScriptedPrompter prompter;
+    std::unique_ptr<demo::DemoService> svc;
+    QPalette original;
+
+    // Renders the view's first two rows and checks the text on both bands.
+    void checkRows(QAbstractItemView* view, int textColumn)
+    {
+        QApplication::processEvents();
+        const QImage img = view->viewport()->grab().toImage();
+        const ListBandColours want = listBandColours(QApplication::palette(view));
+        QVERIFY2(contrastRatio(want.text, want.first) >= 4.5 && contrastRatio(want.text, want.second) >= 4.5,
+                 qPrintable(view->objectName()));
+        for (int r = 0; r < 2; ++r) {
+            const QModelIndex i = view->model()->index(r, textColumn);
+            const QRect cell = view->visualRect(i);
+            QVERIFY(cell.isValid());
+            // The band as drawn: a pixel of the row past the last column's text.
+            const QColor band = img.pixelColor(img.width() - 3, cell.center().y());
+            QCOMPARE(band.rgb(), (r == 0 ? want.first : want.second).rgb());
+            const QColor ink = strongestInk(img, cell.adjusted(2, 1, -2, -1), band);
+            const double ratio = contrastRatio(ink, band);
+            qInfo("%s row %d: %s on %s = %.2f", qPrintable(view->objectName()), r, qPrintable(ink.name()),
+                  qPrintable(band.name()), ratio);
+            QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1 row %2: %3 on %4 = %5")
+                                                  .arg(view->objectName()).arg(r)
+                                                  .arg(ink.name(), band.name()).arg(ratio, 0, 'f', 2)));
+        }
+    }
+
+    void saveShot(QWidget* w, const QString& name)
+    {
+        const QString dir = QDir(qEnvironmentVariable("DH_BINARY_DIR")).filePath(QStringLiteral("screenshots"));
+        QDir().mkpath(dir);
+        QVERIFY(w->grab().toImage().save(QDir(dir).filePath(name)));
+    }
+
+    fWebSearch* openSearchWindow()
+    {
+        fWebSearch* w = windows::search();
+        w->resize(1100, 720);
+        w->show();
+        QTest::qWaitFor([&] { return w->WebBrowser1->completedLoads() >= 1 && !w->WebBrowser1->Busy(); }, 30000);
+        for (int i = 1; i <= 6; ++i)
+            w->engine()->加入LV1(QStringLiteral("机械设计基础教程 第%1章").arg(i),
+                                 svc->baseUrl() + QStringLiteral("/doc/%1.pdf").arg(i), svc->baseUrl(),
+                                 QStringLiteral("pdf"), QDir::homePath() + QStringLiteral("/12345/"));
+        return w;
+    }
+
+    fFileDownload* openDownloadWindow()
+    {
+        fFileDownload* d = windows::download();
+        d->showNormal();
+        d->resize(1000, 600);
+        DownloadListModel* m = d->list();
+        const DownloadState states[] = {DownloadState::Done, DownloadState::Downloading, DownloadState::Waiting,
+                                        DownloadState::Failed};
+        for (int i = 0; i < 4; ++i) {
+            m->addItem(svc->baseUrl() + QStringLiteral("/doc/%1.pdf").arg(i), QStringLiteral("机械设计基础教程 第%1章").arg(i),
+                       QStringLiteral("pdf"), QDir::homePath() + QStringLiteral("/12345/"), svc->baseUrl());
+            m->setState(i, states[i]);
+        }
+        return d;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        Prompter::setInstance(&prompter);
+        installStateIcons();
+        svc = std::make_unique<demo::DemoService>();
+        QVERIFY(svc->start());
+        globals().SearchBaseAddress = svc->baseUrl();
+        original = QApplication::palette();
+    }
+
+    void cleanup()
+    {
+        for (QWidget* w : {static_cast<QWidget*>(windows::searchIfLoaded()),
+                           static_cast<QWidget*>(windows::downloadIfLoaded())}) {
+            if (w) {
+                prompter.questionAnswers.assign(1, true);
+                QPointer<QWidget> p(w);
+                w->close();
+                QTRY_VERIFY(p.isNull());
+            }
+        }
+        QApplication::setPalette(original);
+    }
+
+    void cleanupTestCase()
+    {
+        Prompter::setInstance(nullptr);
+        svc->stop();
+    }
+
+    void everyListIsReadable_data()
+    {
+        QTest::addColumn<QPalette>("palette");
+        QTest::newRow("light") << original;
+        QTest::newRow("dark") << darkPalette();
+        QTest::newRow("high contrast") << highContrastPalette();
+    }
+
+    // The theme changes while the windows are open, as it does on a desktop.
+    void everyListIsReadable()
+    {
+        QFETCH(QPalette, palette);
+        fWebSearch* s = openSearchWindow();
+        fFileDownload* d = openDownloadWindow();
+        fIEcache cache(nullptr);
+        cache.ListView1->clear();
+        for (int i = 0; i < 3; ++i)
+            new QTreeWidgetItem(cache.ListView1, {QStringLiteral("https://example.net/files/%1.pdf").arg(i),
+                                                  QStringLiteral("pdf"), QStringLiteral("1024"),
+                                                  QStringLiteral("/tmp/x")});
+        cache.resize(800, 500);
+        cache.show();
+        QApplication::setPalette(palette);
+        checkRows(s->ListView1, 0);
+        checkRows(d->ListView3, 1);
+        checkRows(cache.ListView1, 0);
+    }
+
+    void stateIconsDifferUnderDarkPalette()
+    {
+        const QImage light = stateIcon(DownloadState::Failed).pixmap(16, 16).toImage();
+        QApplication::setPalette(darkPalette());
+        const QImage dark = stateIcon(DownloadState::Failed).pixmap(16, 16).toImage();
+        QVERIFY(light != dark);
+        // A 2x screen gets the 32-pixel drawing, not a blown-up 16-pixel one.
+        QCOMPARE(stateIcon(DownloadState::Done).pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
+    }
+
+    // Screenshots for the README (docs/screenshots/ holds the ones taken under Xvfb).
+    void mainWindowScreenshots()
+    {
+        fCover cover;
+        cover.Form_Load();
+        QTRY_VERIFY(cover.startupDone());
+        saveShot(&cover, QStringLiteral("cover.png"));
+        cover.hide();
+        fWebSearch* s = openSearchWindow();
+        s->Text1->setPlainText(QStringLiteral("机械设计\n数控编程"));
+        saveShot(s, QStringLiteral("search-window.png"));
+        fFileDownload* d = openDownloadWindow();
+        saveShot(d, QStringLiteral("download-window.png"));
+    }
+};
+
+DH_GUI_TEST_MAIN(DesktopLookTest)
+#include "desktop_look_test.moc"
