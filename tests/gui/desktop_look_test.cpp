@@ -5,6 +5,7 @@
 
 #include "app/AppGlobals.h"
 #include "app/SettingsStore.h"
+#include "app/Timings.h"
 #include "demo/DemoService.h"
 #include "download/DownloadListModel.h"
 #include "gui/ListBands.h"
@@ -21,7 +22,11 @@
 #include <QDir>
 #include <QImage>
 #include <QPalette>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -107,11 +112,22 @@ class DesktopLookTest : public QObject {
         }
     }
 
+    // The window's own picture; under a real X server (DH_ROOT_SHOTS set, e.g.
+    // with xvfb-run) also the whole screen as the user sees it.
     void saveShot(QWidget* w, const QString& name)
     {
         const QString dir = QDir(qEnvironmentVariable("DH_BINARY_DIR")).filePath(QStringLiteral("screenshots"));
         QDir().mkpath(dir);
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QTest::qWait(300);
         QVERIFY(w->grab().toImage().save(QDir(dir).filePath(name)));
+        if (qEnvironmentVariableIsSet("DH_ROOT_SHOTS")) {
+            w->raise();
+            QTest::qWait(500);
+            QCOMPARE(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                                   QDir(dir).filePath(QStringLiteral("root-") + name)}),
+                     0);
+        }
     }
 
     fWebSearch* openSearchWindow()
@@ -148,10 +164,14 @@ private Q_SLOTS:
     {
         Prompter::setInstance(&prompter);
         installStateIcons();
-        svc = std::make_unique<demo::DemoService>();
+        demo::DemoOptions o;
+        o.rateLimitPages = -1;
+        o.pagesPerQuery = 2;
+        svc = std::make_unique<demo::DemoService>(o);
         QVERIFY(svc->start());
         globals().SearchBaseAddress = svc->baseUrl();
         original = QApplication::palette();
+        timings().secondUnit = std::chrono::milliseconds(50);
     }
 
     void cleanup()
@@ -220,8 +240,19 @@ private Q_SLOTS:
         QTRY_VERIFY(cover.startupDone());
         saveShot(&cover, QStringLiteral("cover.png"));
         cover.hide();
-        fWebSearch* s = openSearchWindow();
-        s->Text1->setPlainText(QStringLiteral("机械设计\n数控编程"));
+        fWebSearch* s = windows::search();
+        s->resize(1100, 720);
+        s->show();
+        QTest::qWaitFor([&] { return s->WebBrowser1->completedLoads() >= 1 && !s->WebBrowser1->Busy(); }, 30000);
+        // A real batch fills the list as a user sees it.
+        globals().PromptOnExtract = false;
+        s->Combo1->setCurrentText(QStringLiteral("0"));
+        s->Text1->setPlainText(QStringLiteral("机械设计"));
+        for (QCheckBox* c : {s->Check8, s->Check9, s->Check10})
+            c->setChecked(false);
+        QTest::mouseClick(s->Command1, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(s->Command1->text() == QStringLiteral("开始批量搜索提取") && s->Command1->isEnabled(),
+                                 120000);
         saveShot(s, QStringLiteral("search-window.png"));
         fFileDownload* d = openDownloadWindow();
         saveShot(d, QStringLiteral("download-window.png"));

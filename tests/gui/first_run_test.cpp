@@ -12,6 +12,7 @@
 #include "gui/UpdateCheckWiring.h"
 #include "gui/Windows.h"
 #include "gui/fCover.h"
+#include "gui/fFileDownload.h"
 #include "gui/fOption.h"
 #include "gui/fWebSearch.h"
 #include "net/XmlHttp.h"
@@ -24,6 +25,8 @@
 #include <QCoroTask>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -181,6 +184,34 @@ private Q_SLOTS:
         QVERIFY2(urls[0].startsWith(second.baseUrl() + QLatin1Char('/')), qPrintable(urls[0]));
         QVERIFY(w->ListView1->model()->rowCount() > 0);
         QVERIFY(w->WebBrowser1->LocationURL().startsWith(second.baseUrl()));
+    }
+
+    // Small things a new user meets: a second hand-over is explained, and the
+    // download window has its own 帮助 → 关于.
+    void secondHandOverIsExplainedAndDownloadWindowHasAbout()
+    {
+        fWebSearch* w = windows::searchIfLoaded() ? windows::searchIfLoaded() : openSearchWindow();
+        QVERIFY(w);
+        w->engine()->StopAnalysis = false;  // a hand-over is running
+        w->menu全部加入->trigger();
+        QCOMPARE(w->StatusPanel2->text(), QStringLiteral("正在加入下载列表，请稍候"));
+        w->engine()->StopAnalysis = true;
+
+        fFileDownload* d = windows::download();
+        QAction* about = nullptr;
+        for (QAction* a : d->menuBar()->actions()) {
+            if (a->text() == QStringLiteral("帮助(&H)") && a->menu() && !a->menu()->actions().isEmpty())
+                about = a->menu()->actions().first();
+        }
+        QVERIFY(about && about->text() == QStringLiteral("关于(&A)"));
+        prompter.clear();
+        about->trigger();
+        QCOMPARE(prompter.shown.size(), size_t(1));
+        QCOMPARE(prompter.shown[0].title, QStringLiteral("关于DocHarvest"));
+        prompter.questionAnswers.assign(1, true);
+        QPointer<QWidget> p(d);
+        d->close();
+        QTRY_VERIFY(p.isNull());
     }
 };
 
