@@ -9,6 +9,7 @@
 #include "demo/DemoService.h"
 #include "download/DownloadListModel.h"
 #include "gui/ListBands.h"
+#include "gui/ServiceMode.h"
 #include "gui/StateIcons.h"
 #include "gui/Windows.h"
 #include "gui/fCover.h"
@@ -240,7 +241,11 @@ private Q_SLOTS:
         QTRY_VERIFY(cover.startupDone());
         saveShot(&cover, QStringLiteral("cover.png"));
         cover.hide();
+        const QString ownService = globals().SearchBaseAddress;
+        // As on a fresh machine: no search service set, so the built-in demo service (演示模式).
+        globals().SearchBaseAddress.clear();
         fWebSearch* s = windows::search();
+        QVERIFY(services::demoMode());
         s->resize(1100, 720);
         s->show();
         QTest::qWaitFor([&] { return s->WebBrowser1->completedLoads() >= 1 && !s->WebBrowser1->Busy(); }, 30000);
@@ -256,6 +261,8 @@ private Q_SLOTS:
         saveShot(s, QStringLiteral("search-window.png"));
         fFileDownload* d = openDownloadWindow();
         saveShot(d, QStringLiteral("download-window.png"));
+        globals().SearchBaseAddress = ownService;
+        services::stopDemoService();
     }
 };
 
