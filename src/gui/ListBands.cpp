@@ -62,12 +62,17 @@ double contrastRatio(const QColor& a, const QColor& b)
     return (la + 0.05) / (lb + 0.05);
 }
 
+bool isDarkPalette(const QPalette& palette)
+{
+    return luminance(palette.color(QPalette::Active, QPalette::Base)) < 0.4;
+}
+
 ListBandColours listBandColours(const QPalette& palette)
 {
     const QColor base = palette.color(QPalette::Active, QPalette::Base);
     QColor text = palette.color(QPalette::Active, QPalette::Text);
     ListBandColours out;
-    if (luminance(base) >= 0.4) {
+    if (!isDarkPalette(palette)) {
         out.first = kBandGreen;
         out.second = Qt::white;
     } else {

@@ -17,6 +17,10 @@ struct ListBandColours {
 };
 ListBandColours listBandColours(const QPalette& palette);
 
+// Whether the palette's base (the background of lists) is dark: the bands and
+// the state icons switch to their dark-theme colours together.
+bool isDarkPalette(const QPalette& palette);
+
 // WCAG 2 contrast ratio of two opaque colours, 1 to 21.
 double contrastRatio(const QColor& a, const QColor& b);
 

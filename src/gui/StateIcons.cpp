@@ -1,6 +1,7 @@
 #include "gui/StateIcons.h"
 
 #include "download/DownloadListModel.h"
+#include "gui/ListBands.h"
 
 #include <QGuiApplication>
 #include <QPainter>
@@ -73,7 +74,7 @@ QIcon stateIcon(DownloadState s)
     if (i < 0 || i > 3)
         return {};
     static QIcon icons[2][4];
-    const bool dark = QGuiApplication::palette().color(QPalette::Base).lightness() < 128;
+    const bool dark = isDarkPalette(QGuiApplication::palette());
     QIcon& icon = icons[dark ? 1 : 0][i];
     if (icon.isNull())
         icon = makeIcon(s, dark);
