@@ -408,3 +408,37 @@ TEST_F(MethodOne, OnlyCleanContentTypesBecomeTheExtension)
 
 } // namespace
 } // namespace dh::test
+
+#include <QCoroTimer>
+
+namespace dh::test {
+namespace {
+
+// A stop and a new start while the end hook (the automatic login) of the
+// last transfer still runs: the old transfer must not free the busy flag
+// under the new one, which would then cancel itself and delete its part.
+TEST_F(MethodOne, StopAndStartDuringTheEndHookLeaveTheNewTransferAlone)
+{
+    bool inHook = false;
+    scheduler->inet().setTransferEndHook([&inHook](int) -> QCoro::Task<> {
+        inHook = true;
+        co_await QCoro::sleepFor(600ms);
+        inHook = false;
+    });
+    add("/t/file/1000", "first", "bin");
+    add("/t/slow/400000?piece=4096&delay_ms=10", "second", "bin");
+    scheduler->StartDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return inHook; }, 10000));
+    scheduler->StopDownloading();
+    scheduler->StartDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(1).State != DownloadState::Waiting; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !inHook; }, 5000));
+    EXPECT_TRUE(state.TransferBusy);
+    ASSERT_TRUE(waitFinished(20000));
+    EXPECT_EQ(row(1).State, DownloadState::Done);
+    EXPECT_EQ(readFile(path("second.bin")), transferBytes(400000));
+    scheduler->inet().setTransferEndHook({});
+}
+
+} // namespace
+} // namespace dh::test
