@@ -4,6 +4,7 @@
 #include "gui/CacheWiring.h"
 #include "gui/DesktopIntegration.h"
 #include "gui/Form_Copy_Move.h"
+#include "platform/Prompter.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -30,6 +31,27 @@ QTreeWidget* makeList(QWidget* parent, const char* name, const QStringList& head
     return l;
 }
 
+void fillItem(QTreeWidgetItem* item, const CacheEntry& e)
+{
+    const QStringList texts{e.url, e.type, e.size, e.filePath, stateText(e), e.site,
+                            dateText(e.modified), dateText(e.accessed)};
+    for (int c = 0; c < texts.size(); ++c) {
+        item->setText(c, texts[c]);
+        item->setToolTip(c, e.reason);
+        if (e.state == CacheIndex::State::Damaged)
+            item->setForeground(c, QColor(Qt::red));
+        else
+            item->setData(c, Qt::ForegroundRole, QVariant());
+    }
+}
+
+QTreeWidgetItem* makeItem(const CacheEntry& e)
+{
+    auto* item = new QTreeWidgetItem;
+    fillItem(item, e);
+    return item;
+}
+
 QPushButton* makeButton(QWidget* parent, const char* name, const char* caption)
 {
     auto* b = new QPushButton(QString::fromUtf8(caption), parent);
@@ -47,11 +69,33 @@ fIEcache::fIEcache(QWidget* parent, std::unique_ptr<CacheIndex> index, std::opti
     m_viewer = std::make_unique<CacheViewer>(m_index.get(), locations ? *locations : currentCacheLocations());
 
     ListView1 = makeList(this, "ListView1",
-                         {QStringLiteral("URL"), QStringLiteral("TYPE"), QStringLiteral("SIZE(Byte)"), QStringLiteral("FilePath")});
+                         {QStringLiteral("URL"), QStringLiteral("TYPE"), QStringLiteral("SIZE(Byte)"),
+                          QStringLiteral("FilePath"), QStringLiteral("状态"), QStringLiteral("站点"),
+                          QStringLiteral("修改时间"), QStringLiteral("访问时间")});
     ListView1->header()->setSectionsClickable(true);
     ListView1->header()->setSortIndicatorShown(false);  // until the first sort
     ListView2 = makeList(this, "ListView2", {QStringLiteral("用户名"), QStringLiteral("文件夹")});
     ListView3 = makeList(this, "ListView3", {QStringLiteral("文件夹")});
+    m_listing = std::make_unique<CacheListing>(m_viewer.get());
+    m_viewer->relist = [this] { startListing(); };
+    connect(m_listing.get(), &CacheListing::rowsAdded, this, [this](int first, int count) {
+        QList<QTreeWidgetItem*> items;
+        items.reserve(count);
+        for (int i = first; i < first + count; ++i)
+            items << makeItem(m_viewer->rows[static_cast<std::size_t>(i)]);
+        ListView1->addTopLevelItems(items);
+        Label1->setText(m_viewer->countText);
+        if (first == 0)
+            AutoSizeColumns(ListView1);
+    });
+    connect(m_listing.get(), &CacheListing::rowsChanged, this, [this](const QList<int>& rows) {
+        for (int r : rows)
+            refreshRow(r);
+    });
+    connect(m_listing.get(), &CacheListing::listedAll, this, [this] {
+        Label1->setText(m_viewer->countText);
+        AutoSizeColumns(ListView1);
+    });
     Label1 = new QLabel(m_viewer->countText, this);
     Label1->setObjectName(QStringLiteral("Label1"));
 
@@ -91,13 +135,29 @@ fIEcache::fIEcache(QWidget* parent, std::unique_ptr<CacheIndex> index, std::opti
 
 fIEcache::~fIEcache() = default;
 
+void fIEcache::refreshRow(int row)
+{
+    if (row < 0 || row >= ListView1->topLevelItemCount() || row >= static_cast<int>(m_viewer->rows.size()))
+        return;
+    fillItem(ListView1->topLevelItem(row), m_viewer->rows[static_cast<std::size_t>(row)]);
+}
+
+void fIEcache::startListing()
+{
+    ListView1->clear();
+    ListView2->clear();
+    ListView3->clear();
+    m_listing->start();
+    Label1->setText(m_viewer->countText);
+}
+
 void fIEcache::showLists()
 {
     ListView1->clear();
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(m_viewer->rows.size()));
     for (const CacheEntry& e : m_viewer->rows)
-        items << new QTreeWidgetItem(QStringList{e.url, e.type, e.size, e.filePath});
+        items << makeItem(e);
     ListView1->addTopLevelItems(items);
     ListView2->clear();
     for (const CacheUserRow& u : m_viewer->users)
@@ -120,13 +180,13 @@ std::vector<int> fIEcache::selectedRows() const
 
 void fIEcache::Command1_Click()
 {
-    m_viewer->Command1_Click();
-    showLists();
-    AutoSizeColumns(ListView1);
+    // The listing fills the list from a worker thread; the window stays live.
+    startListing();
 }
 
 void fIEcache::Command7_Click()
 {
+    m_listing->stop();
     m_viewer->Command7_Click();
     showLists();
     AutoSizeColumns(ListView1);
@@ -136,25 +196,43 @@ void fIEcache::Command7_Click()
 
 void fIEcache::Command6_Click()
 {
-    showCopyDialog(this, m_viewer->selectedFilePaths(selectedRows()));
+    if (listing())
+        return;
+    const std::vector<int> sel = selectedRows();
+    int refused = 0;
+    // Bodies are decoded here, once, for the rows being copied.
+    const QStringList files = m_viewer->selectedFilePaths(sel, &refused);
+    for (int r : sel)
+        refreshRow(r);
+    if (refused > 0)
+        Prompter::instance().message(
+            QStringLiteral("%1 个所选条目已损坏或无法解码，不会被复制（原因见该行的提示）。").arg(refused),
+            MessageIcon::Exclamation);
+    showCopyDialog(this, files);
 }
 
 void fIEcache::Command2_Click()
 {
-    if (m_viewer->rows.empty())
+    if (m_viewer->rows.empty() || listing())
         return;
     m_viewer->deleteSelected(selectedRows());
     showLists();
+    AutoSizeColumns(ListView1);
 }
 
 void fIEcache::Command3_Click()
 {
+    if (listing())
+        return;
     m_viewer->Command3_Click();
     showLists();
+    AutoSizeColumns(ListView1);
 }
 
 void fIEcache::ListView1_ColumnClick(int column)
 {
+    if (listing())
+        return;
     m_viewer->sortBy(column);
     showLists();
     ListView1->header()->setSortIndicatorShown(true);

@@ -22,6 +22,7 @@ struct Timings {
     milliseconds browserPoll{10};           // re-check of stop flags while waiting for a page
     milliseconds inetHeaderWait{30000};     // method one waits this long for the response headers
     milliseconds transferPoll{100};         // method one re-checks its cancel flag and stall this often
+    milliseconds cacheListDrain{20};        // the cache viewer takes rows from its listing thread this often
 };
 
 // The process-wide timings. Mutable so that tests can shrink them.
