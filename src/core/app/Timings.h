@@ -23,6 +23,7 @@ struct Timings {
     milliseconds inetHeaderWait{30000};     // method one waits this long for the response headers
     milliseconds transferPoll{100};         // method one re-checks its cancel flag and stall this often
     milliseconds cacheListDrain{20};        // the cache viewer takes rows from its listing thread this often
+    milliseconds cacheListSlice{12};        // ... and spends at most about this long on them each time
 };
 
 // The process-wide timings. Mutable so that tests can shrink them.

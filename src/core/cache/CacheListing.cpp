@@ -2,15 +2,16 @@
 
 #include "app/Timings.h"
 
+#include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QThread>
 
 namespace dh {
 
 namespace {
-// Rows added to the viewer per timer tick, so that one tick stays short.
-constexpr std::size_t kRowsPerTick = 1000;
-constexpr std::size_t kChecksPerTick = 2000;
+// Rows added to the viewer, and check results applied, per step of a tick.
+constexpr std::size_t kRowsPerStep = 100;
+constexpr std::size_t kChecksPerStep = 250;
 } // namespace
 
 CacheListing::CacheListing(CacheViewer* viewer, QObject* parent) : QObject(parent), m_viewer(viewer)
@@ -87,58 +88,69 @@ void CacheListing::start()
         QMutexLocker lock(&m_mutex);
         m_checksDone = true;
     });
-    m_thread->start(QThread::LowPriority);
+    m_thread->start();
     m_timer.start();
 }
 
 void CacheListing::drain()
 {
-    std::vector<CacheIndex::Item> items;
-    std::vector<std::pair<QString, CacheIndex::CheckResult>> checks;
+    // Work in small steps until the time slice is used up, so that the
+    // window (which handles each signal) never stalls for long.
+    QElapsedTimer slice;
+    slice.start();
+    const qint64 budget = timings().cacheListSlice.count();
     bool headersDone = false, checksDone = false, failed = false;
-    {
-        QMutexLocker lock(&m_mutex);
-        const std::size_t n = std::min(kRowsPerTick, m_items.size());
-        items.assign(std::make_move_iterator(m_items.begin()), std::make_move_iterator(m_items.begin() + n));
-        m_items.erase(m_items.begin(), m_items.begin() + n);
-        headersDone = m_headersDone && m_items.empty();
-        // Checks only once their rows are in, so that none is lost.
-        if (headersDone) {
-            const std::size_t c = std::min(kChecksPerTick, m_checks.size());
-            checks.assign(std::make_move_iterator(m_checks.begin()), std::make_move_iterator(m_checks.begin() + c));
-            m_checks.erase(m_checks.begin(), m_checks.begin() + c);
-            checksDone = m_checksDone && m_checks.empty();
+    while (true) {
+        std::vector<CacheIndex::Item> items;
+        std::vector<std::pair<QString, CacheIndex::CheckResult>> checks;
+        {
+            QMutexLocker lock(&m_mutex);
+            const std::size_t n = std::min(kRowsPerStep, m_items.size());
+            items.assign(std::make_move_iterator(m_items.begin()), std::make_move_iterator(m_items.begin() + n));
+            m_items.erase(m_items.begin(), m_items.begin() + n);
+            headersDone = m_headersDone && m_items.empty();
+            // Checks only once their rows are in, so that none is lost.
+            if (headersDone && items.empty()) {
+                const std::size_t c = std::min(kChecksPerStep, m_checks.size());
+                checks.assign(std::make_move_iterator(m_checks.begin()),
+                              std::make_move_iterator(m_checks.begin() + c));
+                m_checks.erase(m_checks.begin(), m_checks.begin() + c);
+                checksDone = m_checksDone && m_checks.empty();
+            }
+            failed = m_failed;
         }
-        failed = m_failed;
-    }
-    if (!items.empty()) {
-        const int first = static_cast<int>(m_viewer->rows.size());
-        for (const CacheIndex::Item& item : items)
-            m_viewer->addItem(item);
-        const int count = static_cast<int>(m_viewer->rows.size()) - first;
-        if (!headersDone)
-            m_viewer->countText = m_viewer->listingText();
-        if (count > 0)
-            Q_EMIT rowsAdded(first, count);
-    }
-    if (headersDone && !m_listed) {
-        m_listed = true;
-        m_viewer->finishListing(failed);
-        Q_EMIT listedAll();
-    }
-    if (!checks.empty()) {
-        QList<int> changed;
-        for (const auto& [id, result] : checks) {
-            const int row = m_viewer->applyCheck(id, result);
-            if (row >= 0)
-                changed << row;
+        if (!items.empty()) {
+            const int first = static_cast<int>(m_viewer->rows.size());
+            for (const CacheIndex::Item& item : items)
+                m_viewer->addItem(item);
+            const int count = static_cast<int>(m_viewer->rows.size()) - first;
+            if (!headersDone)
+                m_viewer->countText = m_viewer->listingText();
+            if (count > 0)
+                Q_EMIT rowsAdded(first, count);
         }
-        if (!changed.isEmpty())
-            Q_EMIT rowsChanged(changed);
-    }
-    if (checksDone) {
-        stopWorker();
-        Q_EMIT finished();
+        if (headersDone && !m_listed) {
+            m_listed = true;
+            m_viewer->finishListing(failed);
+            Q_EMIT listedAll();
+        }
+        if (!checks.empty()) {
+            QList<int> changed;
+            for (const auto& [id, result] : checks) {
+                const int row = m_viewer->applyCheck(id, result);
+                if (row >= 0)
+                    changed << row;
+            }
+            if (!changed.isEmpty())
+                Q_EMIT rowsChanged(changed);
+        }
+        if (checksDone) {
+            stopWorker();
+            Q_EMIT finished();
+            return;
+        }
+        if ((items.empty() && checks.empty()) || slice.elapsed() >= budget)
+            return;
     }
 }
 

@@ -49,6 +49,40 @@ std::optional<QByteArray> readAt(QFile& f, qint64 pos, qint64 len)
     return b;
 }
 
+// Reads pieces of an entry file, serving them from one read of its start and
+// one of its end where they fall there: listing then costs two reads a file.
+class PieceReader {
+public:
+    explicit PieceReader(QFile& f) : m_f(f), m_size(f.size())
+    {
+        constexpr qint64 kHead = 4096, kTail = 16384;
+        if (m_size <= kTail) {
+            m_head = m_tail = readAt(f, 0, m_size).value_or(QByteArray());
+        } else {
+            m_head = readAt(f, 0, kHead).value_or(QByteArray());
+            m_tailAt = m_size - kTail;
+            m_tail = readAt(f, m_tailAt, kTail).value_or(QByteArray());
+        }
+    }
+    std::optional<QByteArray> operator()(qint64 pos, qint64 len) const
+    {
+        if (pos < 0 || len < 0 || pos + len > m_size)
+            return std::nullopt;
+        if (pos + len <= m_head.size())
+            return m_head.mid(pos, len);
+        if (pos >= m_tailAt && pos + len <= m_tailAt + m_tail.size())
+            return m_tail.mid(pos - m_tailAt, len);
+        return readAt(m_f, pos, len);
+    }
+
+private:
+    QFile& m_f;
+    qint64 m_size;
+    QByteArray m_head;
+    qint64 m_tailAt = 0;
+    QByteArray m_tail;
+};
+
 struct Eof {
     quint32 flags = 0;
     quint32 crc = 0;
@@ -362,7 +396,7 @@ QString entryHashOfKey(const QByteArray& key)
     return QStringLiteral("%1").arg(v, 16, 16, QLatin1Char('0'));
 }
 
-std::optional<EntryFile> readEntryFile(const QString& path, QString* error)
+std::optional<EntryFile> readEntryFile(const QString& path, QString* error, const QFileInfo* info)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
@@ -370,18 +404,19 @@ std::optional<EntryFile> readEntryFile(const QString& path, QString* error)
         return std::nullopt;
     }
     const qint64 size = f.size();
-    const auto header = readAt(f, 0, kHeaderSize);
+    const PieceReader piece(f);
+    const auto header = piece(0, kHeaderSize);
     if (!header || qFromLittleEndian<quint64>(header->constData()) != kInitialMagic) {
         fail(error, QStringLiteral("no entry header"));
         return std::nullopt;
     }
     const quint32 keyLength = qFromLittleEndian<quint32>(header->constData() + 12);
-    const auto key = keyLength == 0 || keyLength > kMaxKeyLength ? std::nullopt : readAt(f, kHeaderSize, keyLength);
+    const auto key = keyLength == 0 || keyLength > kMaxKeyLength ? std::nullopt : piece(kHeaderSize, keyLength);
     if (!key) {
         fail(error, QStringLiteral("bad key length"));
         return std::nullopt;
     }
-    const QFileInfo fi(path);
+    const QFileInfo fi = info ? *info : QFileInfo(path);
     EntryFile e;
     e.path = path;
     e.hash = fi.fileName().left(16);
@@ -405,7 +440,7 @@ std::optional<EntryFile> readEntryFile(const QString& path, QString* error)
     const qint64 bodyOffset = kHeaderSize + keyLength;
     if (bodyOffset + 2 * kEofSize > size)
         return damaged(QStringLiteral("文件不完整：缺少结束记录"));
-    const auto eof0Bytes = readAt(f, size - kEofSize, kEofSize);
+    const auto eof0Bytes = piece(size - kEofSize, kEofSize);
     const auto eof0 = eof0Bytes ? parseEof(*eof0Bytes) : std::nullopt;
     if (!eof0)
         return damaged(QStringLiteral("文件不完整：缺少响应信息的结束记录"));
@@ -415,11 +450,11 @@ std::optional<EntryFile> readEntryFile(const QString& path, QString* error)
     const qint64 eof1Pos = stream0Start - kEofSize;
     if (eof1Pos < bodyOffset)
         return damaged(QStringLiteral("流长度与文件大小不符"));
-    const auto eof1Bytes = readAt(f, eof1Pos, kEofSize);
+    const auto eof1Bytes = piece(eof1Pos, kEofSize);
     const auto eof1 = eof1Bytes ? parseEof(*eof1Bytes) : std::nullopt;
     if (!eof1)
         return damaged(QStringLiteral("正文的结束记录已损坏"));
-    const auto stream0 = readAt(f, stream0Start, eof0->streamSize);
+    const auto stream0 = piece(stream0Start, eof0->streamSize);
     if (!stream0)
         return damaged(QStringLiteral("无法读取响应信息"));
     e.bodyOffset = bodyOffset;
@@ -431,7 +466,7 @@ std::optional<EntryFile> readEntryFile(const QString& path, QString* error)
         e.modified = e.responseTime;
 
     if (e.damage.isEmpty() && shaSize) {
-        const auto sha = readAt(f, stream0End, 32);
+        const auto sha = piece(stream0End, 32);
         if (!sha || *sha != QCryptographicHash::hash(*key, QCryptographicHash::Sha256))
             damaged(QStringLiteral("键的SHA-256不符"));
     }
@@ -513,15 +548,15 @@ bool isEntryId(const QString& id)
     return hex.match(id).hasMatch();
 }
 
-QStringList entryFileNames(const QString& folder)
+QFileInfoList entryFiles(const QString& folder)
 {
     static const QRegularExpression name(QStringLiteral("^[0-9a-f]{16}_0$"));
     // Oldest file first, as the engine's index lists them.
-    const QStringList files = QDir(folder).entryList({QStringLiteral("*_0")}, QDir::Files | QDir::Hidden,
-                                                     QDir::Time | QDir::Reversed);
-    QStringList out;
-    for (const QString& f : files) {
-        if (name.match(f).hasMatch())
+    const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*_0")}, QDir::Files | QDir::Hidden,
+                                                           QDir::Time | QDir::Reversed);
+    QFileInfoList out;
+    for (const QFileInfo& f : files) {
+        if (name.match(f.fileName()).hasMatch())
             out << f;
     }
     return out;
@@ -537,8 +572,8 @@ SimpleCacheIndex::SimpleCacheIndex(QString cacheFolder, QString sidecarFolder)
 std::vector<EntryFile> SimpleCacheIndex::scan() const
 {
     std::vector<EntryFile> out;
-    for (const QString& f : entryFileNames(m_cacheFolder)) {
-        if (auto e = simplecache::readEntryFile(m_cacheFolder + QLatin1Char('/') + f))
+    for (const QFileInfo& f : entryFiles(m_cacheFolder)) {
+        if (auto e = simplecache::readEntryFile(f.filePath(), nullptr, &f))
             out.push_back(std::move(*e));
     }
     return out;
@@ -549,7 +584,7 @@ QString SimpleCacheIndex::sidecarPath(const EntryFile& e) const
     return m_sidecarFolder + QLatin1Char('/') + e.hash + QLatin1Char('/') + sidecarName(e);
 }
 
-CacheIndex::Item SimpleCacheIndex::itemOf(const EntryFile& e) const
+CacheIndex::Item SimpleCacheIndex::itemOf(const EntryFile& e, const QSet<QString>* sidecars) const
 {
     Item item;
     item.id = e.hash;
@@ -566,7 +601,7 @@ CacheIndex::Item SimpleCacheIndex::itemOf(const EntryFile& e) const
         return item;
     }
     item.reason = simplecache::unsupportedCoding(e.contentEncoding);
-    if (m_sidecarFolder.isEmpty())
+    if (m_sidecarFolder.isEmpty() || (sidecars && !sidecars->contains(e.hash)))
         return item;
     const QString side = sidecarPath(e);
     const QFileInfo fi(side);
@@ -578,11 +613,17 @@ CacheIndex::Item SimpleCacheIndex::itemOf(const EntryFile& e) const
 
 void SimpleCacheIndex::list(const ItemSink& sink, const std::atomic<bool>* cancel)
 {
-    for (const QString& f : entryFileNames(m_cacheFolder)) {
+    // The entries that have a local file, from one read of the folder.
+    QSet<QString> sidecars;
+    if (!m_sidecarFolder.isEmpty()) {
+        for (const QString& d : QDir(m_sidecarFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            sidecars.insert(d);
+    }
+    for (const QFileInfo& f : entryFiles(m_cacheFolder)) {
         if (cancel && *cancel)
             return;
-        if (auto e = simplecache::readEntryFile(m_cacheFolder + QLatin1Char('/') + f))
-            sink(itemOf(*e));
+        if (auto e = simplecache::readEntryFile(f.filePath(), nullptr, &f))
+            sink(itemOf(*e, &sidecars));
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFileInfo>
+#include <QSet>
 #include <QString>
 #include <optional>
 
@@ -54,7 +56,8 @@ struct EntryFile {
 // and that the file name is the hash of the key. nullopt only when the file
 // is not an entry at all (no magic, no readable key); a damaged entry comes
 // back with damage set.
-std::optional<EntryFile> readEntryFile(const QString& path, QString* error = nullptr);
+// info, when given, is the file's already-read directory entry (saves a stat).
+std::optional<EntryFile> readEntryFile(const QString& path, QString* error = nullptr, const QFileInfo* info = nullptr);
 
 // Reads the stored body once, streaming, and checks it against the CRC32 of
 // its end record (when it carries one). Sets e.damage and returns false on a
@@ -130,7 +133,7 @@ public:
 
 private:
     std::optional<simplecache::EntryFile> entryOf(const QString& id) const;
-    CacheIndex::Item itemOf(const simplecache::EntryFile& e) const;
+    CacheIndex::Item itemOf(const simplecache::EntryFile& e, const QSet<QString>* sidecars) const;
 
     QString m_cacheFolder;
     QString m_sidecarFolder;
