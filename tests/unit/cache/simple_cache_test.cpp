@@ -263,6 +263,15 @@ TEST(SimpleCacheIndexTest, SameAddressUnderTwoSitesIsTwoEntries)
     const auto left = idx.list();
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].site, QStringLiteral("https://b.test"));
+    // A local file that became a link: deleting the entry removes the link, not its target.
+    QTemporaryDir outside;
+    const QString target = outside.filePath(QStringLiteral("keep.pdf"));
+    ASSERT_TRUE(QFile::copy(b, target));
+    ASSERT_TRUE(QFile::remove(b));
+    ASSERT_TRUE(QFile::link(target, b));
+    EXPECT_TRUE(idx.deleteEntry(items[1].id));
+    EXPECT_FALSE(QFileInfo(b).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists(target));
 }
 
 TEST(SimpleCacheIndexTest, BodyThatCannotBeDecodedHasNoLocalFile)
