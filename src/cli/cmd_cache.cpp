@@ -262,9 +262,20 @@ int runExtract(const Options& o)
             line("skipped", row.url, dest + name);
             continue;
         }
+        // On a same-name clash the copy tool picks a numbered name: find it by
+        // what is new in the folder.
+        const bool clash = QFileInfo::exists(dest + name) && o.sameName != dh::SameNameOption::Overwrite;
+        const QStringList before = clash ? QDir(dest).entryList(QDir::Files | QDir::Hidden) : QStringList();
         if (dh::CopyWithOption(source, dest, o.sameName)) {
             ++extracted;
-            line("extracted", row.url, dest + name);
+            QString written = name;
+            if (clash) {
+                for (const QString& f : QDir(dest).entryList(QDir::Files | QDir::Hidden)) {
+                    if (!before.contains(f))
+                        written = f;
+                }
+            }
+            line("extracted", row.url, dest + written);
         } else {
             ++failed;
             line("failed", row.url, QStringLiteral("cannot write %1").arg(dest + name));
