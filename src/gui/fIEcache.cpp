@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSplitter>
+#include <QThread>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -142,7 +143,13 @@ fIEcache::fIEcache(QWidget* parent, std::unique_ptr<CacheIndex> index, std::opti
             [this](int logical) { ListView1_ColumnClick(logical + 1); });
 }
 
-fIEcache::~fIEcache() = default;
+fIEcache::~fIEcache()
+{
+    if (m_extract) {
+        m_extract->wait();
+        delete m_extract;
+    }
+}
 
 void fIEcache::refreshRow(int row)
 {
@@ -189,12 +196,16 @@ std::vector<int> fIEcache::selectedRows() const
 
 void fIEcache::Command1_Click()
 {
+    if (extracting())
+        return;
     // The listing fills the list from a worker thread; the window stays live.
     startListing();
 }
 
 void fIEcache::Command7_Click()
 {
+    if (extracting())
+        return;
     m_listing->stop();
     m_viewer->Command7_Click();
     showLists();
@@ -205,11 +216,46 @@ void fIEcache::Command7_Click()
 
 void fIEcache::Command6_Click()
 {
-    if (listing())
+    if (busy())
         return;
     const std::vector<int> sel = selectedRows();
+    const QStringList ids = m_viewer->idsNeedingFiles(sel);
+    if (ids.isEmpty()) {
+        openCopyDialog(sel);
+        return;
+    }
+    // Bodies are decoded once, for the rows being copied, on a worker thread
+    // so that a big body does not freeze the window.
+    auto results = std::make_shared<std::vector<std::pair<QString, CacheIndex::LocalFile>>>();
+    CacheIndex* index = m_index.get();
+    m_extract = QThread::create([index, ids, results] {
+        for (const QString& id : ids) {
+            try {
+                results->emplace_back(id, index->entryFile(id));
+            } catch (const std::exception&) {
+            }
+        }
+    });
+    connect(m_extract, &QThread::finished, this, [this, sel, results] {
+        m_extract->wait();
+        delete m_extract;
+        m_extract = nullptr;
+        for (const auto& [id, file] : *results)
+            m_viewer->applyLocalFile(id, file);
+        Label1->setText(m_viewer->countText);
+        for (QPushButton* b : {Command1, Command7, Command6, Command2, Command3})
+            b->setEnabled(true);
+        openCopyDialog(sel);
+    });
+    for (QPushButton* b : {Command1, Command7, Command6, Command2, Command3})
+        b->setEnabled(false);
+    Label1->setText(QStringLiteral("正在解码所选的 %1 个条目……").arg(ids.size()));
+    m_extract->start();
+}
+
+void fIEcache::openCopyDialog(const std::vector<int>& sel)
+{
     int refused = 0;
-    // Bodies are decoded here, once, for the rows being copied.
     const QStringList files = m_viewer->selectedFilePaths(sel, &refused);
     for (int r : sel)
         refreshRow(r);
@@ -222,7 +268,7 @@ void fIEcache::Command6_Click()
 
 void fIEcache::Command2_Click()
 {
-    if (m_viewer->rows.empty() || listing())
+    if (m_viewer->rows.empty() || busy())
         return;
     m_viewer->deleteSelected(selectedRows());
     showLists();
@@ -231,7 +277,7 @@ void fIEcache::Command2_Click()
 
 void fIEcache::Command3_Click()
 {
-    if (listing())
+    if (busy())
         return;
     m_viewer->Command3_Click();
     showLists();
@@ -240,7 +286,7 @@ void fIEcache::Command3_Click()
 
 void fIEcache::ListView1_ColumnClick(int column)
 {
-    if (listing())
+    if (busy())
         return;
     m_viewer->sortBy(column);
     showLists();

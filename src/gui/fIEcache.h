@@ -7,6 +7,7 @@
 
 class QLabel;
 class QPushButton;
+class QThread;
 class QTreeWidget;
 
 namespace dh {
@@ -38,6 +39,8 @@ public:
     bool listing() const { return m_listing && m_listing->running() && !m_listing->listed(); }
     // True while entries are listed or their bodies checked.
     bool checking() const { return m_listing && m_listing->running(); }
+    // True while the bodies of the rows to copy are being decoded.
+    bool extracting() const { return m_extract != nullptr; }
 
     void Command1_Click();
     void Command7_Click();
@@ -50,11 +53,14 @@ private:
     void showLists();
     void startListing();
     void refreshRow(int row);
+    void openCopyDialog(const std::vector<int>& rows);
+    bool busy() const { return listing() || extracting(); }
     std::vector<int> selectedRows() const;
 
     std::unique_ptr<CacheIndex> m_index;
     std::unique_ptr<CacheViewer> m_viewer;
     std::unique_ptr<CacheListing> m_listing;  // destroyed first: its worker uses the index
+    QThread* m_extract = nullptr;             // decodes bodies for a copy; waited for on close
 };
 
 // Opens the viewer over parent (window-modal, deleted when closed).

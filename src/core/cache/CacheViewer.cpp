@@ -334,15 +334,40 @@ bool CacheViewer::materialize(int i)
     } catch (const std::exception&) {
         return false;
     }
+    applyLocalFile(row.id, f);
+    return !row.filePath.isEmpty();
+}
+
+QStringList CacheViewer::idsNeedingFiles(const std::vector<int>& selectedRows) const
+{
+    QStringList out;
+    for (int i : selectedRows) {
+        if (i < 0 || i >= static_cast<int>(rows.size()))
+            continue;
+        const CacheEntry& row = rows[static_cast<std::size_t>(i)];
+        if (row.id.isEmpty() || row.state == CacheIndex::State::Damaged
+            || row.state == CacheIndex::State::Undecodable)
+            continue;
+        if ((row.filePath.isEmpty() || !isNormalFile(row.filePath)) && !out.contains(row.id))
+            out << row.id;
+    }
+    return out;
+}
+
+void CacheViewer::applyLocalFile(const QString& id, const CacheIndex::LocalFile& f)
+{
+    const auto it = m_rowOfId.constFind(id);
+    if (it == m_rowOfId.constEnd() || *it >= static_cast<int>(rows.size()))
+        return;
+    CacheEntry& row = rows[static_cast<std::size_t>(*it)];
     if (f.state != CacheIndex::State::Unchecked || !f.reason.isEmpty()) {
         row.state = f.state;
         row.reason = f.reason;
     }
     if (f.path.isEmpty() || !isNormalFile(f.path))
-        return false;
+        return;
     row.filePath = f.path;
     row.size = QString::number(QFileInfo(f.path).size());
-    return true;
 }
 
 void CacheViewer::Command7_Click()

@@ -166,6 +166,11 @@ public:
     // Writes the row's local file when it has none yet (decoding its body
     // once); false when it cannot have one (the row then says why).
     bool materialize(int row);
+    // The entries among the rows whose local file is still to be written
+    // (not damaged, not undecodable), for writing them on a worker thread.
+    QStringList idsNeedingFiles(const std::vector<int>& selectedRows) const;
+    // Records what the index answered for an entry's local file.
+    void applyLocalFile(const QString& id, const CacheIndex::LocalFile& file);
 
     // "查看所有用户缓存"
     void Command7_Click();
