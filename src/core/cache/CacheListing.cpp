@@ -78,7 +78,7 @@ void CacheListing::start()
                 break;
             CacheIndex::CheckResult r;
             try {
-                r = index->check(id);
+                r = index->check(id, &m_cancel);
             } catch (const std::exception&) {
                 continue;
             }

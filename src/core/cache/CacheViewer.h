@@ -52,8 +52,9 @@ public:
     // Stops early when *cancel turns true.
     virtual void list(const ItemSink& sink, const std::atomic<bool>* cancel) = 0;
     std::vector<Item> list();
-    // Checks the entry's body; may run on a worker thread.
-    virtual CheckResult check(const QString& id) = 0;
+    // Checks the entry's body; may run on a worker thread. Gives up (as
+    // unchecked) when *cancel turns true.
+    virtual CheckResult check(const QString& id, const std::atomic<bool>* cancel = nullptr) = 0;
     // The entry's local file, written once on first request. A damaged or
     // undecodable entry has none and says why.
     virtual LocalFile entryFile(const QString& id) = 0;

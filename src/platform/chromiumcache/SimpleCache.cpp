@@ -479,7 +479,7 @@ std::optional<EntryFile> readEntryFile(const QString& path, QString* error, cons
     return e;
 }
 
-bool checkBody(EntryFile& e)
+bool checkBody(EntryFile& e, const std::atomic<bool>* cancel)
 {
     if (!e.damage.isEmpty())
         return false;
@@ -492,6 +492,8 @@ bool checkBody(EntryFile& e)
     qint64 left = e.bodySize;
     QByteArray buf;
     while (left > 0) {
+        if (cancel && *cancel)
+            return false;
         buf = f.read(std::min<qint64>(left, 1 << 20));
         if (buf.isEmpty()) {
             e.damage = QStringLiteral("无法读取正文");
@@ -634,13 +636,13 @@ std::optional<EntryFile> SimpleCacheIndex::entryOf(const QString& id) const
     return simplecache::readEntryFile(m_cacheFolder + QLatin1Char('/') + id + QStringLiteral("_0"));
 }
 
-CacheIndex::CheckResult SimpleCacheIndex::check(const QString& id)
+CacheIndex::CheckResult SimpleCacheIndex::check(const QString& id, const std::atomic<bool>* cancel)
 {
     auto e = entryOf(id);
     if (!e)
         return {State::Damaged, QStringLiteral("缓存中已没有这个条目")};
-    if (!simplecache::checkBody(*e))
-        return {State::Damaged, e->damage};
+    if (!simplecache::checkBody(*e, cancel))
+        return {e->damage.isEmpty() ? State::Unchecked : State::Damaged, e->damage};
     if (const QString why = simplecache::unsupportedCoding(e->contentEncoding); !why.isEmpty())
         return {State::Undecodable, why};
     return {State::Intact, {}};

@@ -61,8 +61,8 @@ std::optional<EntryFile> readEntryFile(const QString& path, QString* error = nul
 
 // Reads the stored body once, streaming, and checks it against the CRC32 of
 // its end record (when it carries one). Sets e.damage and returns false on a
-// mismatch or a read error.
-bool checkBody(EntryFile& e);
+// mismatch or a read error; returns false with no damage when cancelled.
+bool checkBody(EntryFile& e, const std::atomic<bool>* cancel = nullptr);
 
 // The address in a cache key: the text after the last space, or after the
 // "N/N/" prefix.
@@ -116,7 +116,7 @@ public:
 
     void list(const ItemSink& sink, const std::atomic<bool>* cancel) override;
     using CacheIndex::list;
-    CheckResult check(const QString& id) override;
+    CheckResult check(const QString& id, const std::atomic<bool>* cancel = nullptr) override;
     LocalFile entryFile(const QString& id) override;
     bool deleteEntry(const QString& id) override;
 

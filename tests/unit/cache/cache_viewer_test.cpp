@@ -48,7 +48,7 @@ struct FakeIndex : CacheIndex {
         for (Item i : items)
             sink(std::move(i));
     }
-    CheckResult check(const QString& id) override
+    CheckResult check(const QString& id, const std::atomic<bool>* = nullptr) override
     {
         auto it = checks.find(id);
         return it == checks.end() ? CheckResult{State::Intact, {}} : it->second;
