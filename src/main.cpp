@@ -1,7 +1,7 @@
 #include "app/AppGlobals.h"
 #include "app/AppInfo.h"
 #include "app/SettingsStore.h"
-#include "demo/DemoService.h"
+#include "gui/ServiceMode.h"
 #include "gui/UpdateCheckWiring.h"
 #include "gui/CacheWiring.h"
 #include "gui/fCover.h"
@@ -15,7 +15,49 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <unistd.h>
+
+namespace {
+
+// Every option the program understands; --help lists them all.
+struct Options {
+    QCommandLineOption demo{QStringLiteral("demo"),
+                            QStringLiteral("Use the built-in demo search service for search and updates "
+                                           "(also used whenever no search service is configured).")};
+    QCommandLineOption search{QStringLiteral("search-base"),
+                              QStringLiteral("Search service address (http:// or https://); "
+                                             "overrides the setting 设置/搜索服务地址."),
+                              QStringLiteral("URL")};
+    QCommandLineOption update{QStringLiteral("update-base"),
+                              QStringLiteral("Update server address; overrides the setting 设置/更新服务地址. "
+                                             "Without one the start-up update check is skipped."),
+                              QStringLiteral("URL")};
+    QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Print the version and exit.")};
+
+    void addTo(QCommandLineParser& p)
+    {
+        p.setApplicationDescription(QStringLiteral(
+            "DocHarvest: search documents and download them in bulk.\n"
+            "Settings: ~/.config/DocHarvest/DocHarvest.ini; data: ~/.local/share/DocHarvest/; "
+            "browser cache: ~/.cache/DocHarvest/."));
+        p.addHelpOption();
+        p.addOptions({demo, search, update, version});
+    }
+};
+
+bool asksForHelp(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        for (const char* h : {"-h", "--help", "-?", "--help-all"}) {
+            if (std::strcmp(argv[i], h) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -25,6 +67,17 @@ int main(int argc, char** argv)
             std::printf("%s %s\n", qPrintable(dh::programTitle()), qPrintable(dh::programVersion()));
             return 0;
         }
+    }
+    // Help, too, needs no display: a core application is enough to print it.
+    if (asksForHelp(argc, argv)) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(dh::programTitle());
+        QCoreApplication::setApplicationVersion(dh::programVersion());
+        QCommandLineParser p;
+        Options o;
+        o.addTo(p);
+        p.process(core);  // prints the help and exits
+        return 0;
     }
     // Chromium refuses its sandbox as root; the embedded browser then needs it off.
     if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
@@ -38,38 +91,21 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("DocHarvest: search documents and download them in bulk."));
-    p.addHelpOption();
-    QCommandLineOption demoOpt(QStringLiteral("demo"),
-                               QStringLiteral("Start the local demo service and use it for search and updates."));
-    QCommandLineOption searchOpt(QStringLiteral("search-base"), QStringLiteral("Search service address."),
-                                 QStringLiteral("URL"));
-    QCommandLineOption updateOpt(QStringLiteral("update-base"), QStringLiteral("Update server address."),
-                                 QStringLiteral("URL"));
-    QCommandLineOption versionOpt(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
-    p.addOptions({demoOpt, searchOpt, updateOpt, versionOpt});
+    Options o;
+    o.addTo(p);
     p.process(app);
 
-    auto& st = dh::SettingsStore::instance();
-    auto& g = dh::globals();
-    g.SearchBaseAddress = st.get(dh::keys::SearchServiceBase);
-    g.UpdateBaseAddress = st.get(dh::keys::UpdateServiceBase);
-
-    std::unique_ptr<dh::demo::DemoService> demo;
-    if (p.isSet(demoOpt)) {
-        demo = std::make_unique<dh::demo::DemoService>();
-        if (!demo->start()) {
-            std::fprintf(stderr, "docharvest: the demo service could not start\n");
-            return 1;
-        }
-        g.SearchBaseAddress = demo->baseUrl();
-        g.UpdateBaseAddress = demo->baseUrl();
-        std::fprintf(stderr, "docharvest: demo service at %s\n", qPrintable(demo->baseUrl()));
+    QString error;
+    const auto optional = [&](const QCommandLineOption& opt) {
+        return p.isSet(opt) ? std::optional<QString>(p.value(opt)) : std::nullopt;
+    };
+    if (!dh::services::resolveAtStartup(p.isSet(o.demo), optional(o.search), optional(o.update), &error)) {
+        std::fprintf(stderr, "docharvest: %s\n", qPrintable(error));
+        return 1;
     }
-    if (p.isSet(searchOpt))
-        g.SearchBaseAddress = p.value(searchOpt);
-    if (p.isSet(updateOpt))
-        g.UpdateBaseAddress = p.value(updateOpt);
+    if (dh::services::demoMode())
+        std::fprintf(stderr, "docharvest: %s, demo service at %s\n", qPrintable(dh::services::demoModeText()),
+                     qPrintable(dh::globals().SearchBaseAddress));
 
     dh::QtPrompter prompter;
     dh::Prompter::setInstance(&prompter);
@@ -87,5 +123,6 @@ int main(int argc, char** argv)
     dh::Shell::setInstance(nullptr);
     dh::CuePlayer::setInstance(nullptr);
     dh::Prompter::setInstance(nullptr);
+    dh::services::stopDemoService();
     return rc;
 }

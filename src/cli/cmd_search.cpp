@@ -153,7 +153,14 @@ int runSearch(const QStringList& args)
     const QString keywords = decodeKeywords(kf.readAll());
     kf.close();
     if (base.isEmpty())
-        base = SettingsStore::instance().get(keys::SearchServiceBase);
+        base = SettingsStore::instance().get(keys::SearchServiceBase).trimmed();
+    // No default service any more: say what is missing instead of asking a
+    // relative address.
+    if (base.isEmpty()) {
+        err(QStringLiteral("docharvest-cli search: no search service: give --search-base URL "
+                           "or set 设置/搜索服务地址"));
+        return 2;
+    }
 
     // The command line asks nothing: links are collected without a save folder.
     globals().PromptOnExtract = false;
