@@ -3,9 +3,6 @@
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
 #include "download/DownloadScheduler.h"
-#include "download/Downloader.h"
-#include "download/MethodOneTransfer.h"
-#include "download/TransferSupport.h"
 #include "gui/fFileDownload.h"
 #include "platform/Transfer.h"
 #include "platform/webengine/WebEngineBrowser.h"
@@ -301,35 +298,15 @@ LoginPanel* attachLoginPanel(fFileDownload* window)
     }
 
     // The automatic login follows the end of each transfer. Method one awaits
-    // it before it frees itself for the next row; a method-two slot is
-    // watched from the moment it starts, after the window's own completion
-    // handling (connected first), and lets the login run on its own.
+    // it before it frees itself for the next row; under method two the
+    // scheduler starts no new row while it runs.
     DownloadScheduler* scheduler = window->scheduler();
     if (scheduler) {
         QPointer<LoginPanel> guard(panel);
-        scheduler->inet().setTransferEndHook([guard](int row) -> QCoro::Task<> {
+        scheduler->setTransferEndHook([guard](int row) -> QCoro::Task<> {
             if (guard)
                 return guard->transferEnded(row);
             return nothingToAwait();
-        });
-        QPointer<fFileDownload> w(window);
-        QObject::connect(scheduler, &DownloadScheduler::rowStarted, panel, [panel, w](int row) {
-            if (!w || !w->scheduler() || w->DownloadMethod == 1)
-                return;
-            for (int j = 1; j <= DownloadScheduler::kMaxSlots; ++j) {
-                Downloader* d = w->scheduler()->downloader(j);
-                if (!d || w->State.SlotRows[size_t(j)] != row + 1)
-                    continue;
-                const RowRef ref{row, w->list()->item(row).Url};
-                QObject::connect(d, &Downloader::DownloadComplete, panel,
-                                 [panel, w, ref](qint64, qint64, const QString&) {
-                                     if (w && w->list()) {
-                                         QCoro::Task<> t = panel->transferEnded(ref.resolve(*w->list()));
-                                         Q_UNUSED(t);
-                                     }
-                                 });
-                break;
-            }
         });
     }
     return panel;

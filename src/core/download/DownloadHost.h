@@ -30,8 +30,8 @@ public:
     // Plays a cue when "声音提示" is ticked (the window checks the option).
     virtual void cue(int /*number*/) {}
     // After the end of a transfer (row 0-based), once its row holds the result.
-    // The automatic site login does not use this: method one awaits its
-    // registered end hook, method two's slots watch their own completion.
+    // The automatic site login does not use this: the scheduler awaits its
+    // registered end hook.
     virtual void transferEnded(int /*row*/) {}
 
     // --- monitor options (Check4, Check3 with Combo4, Check5) -------------------

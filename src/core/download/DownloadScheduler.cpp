@@ -27,6 +27,8 @@ DownloadScheduler::DownloadScheduler(DownloadListModel& list, DownloadWindowStat
     connect(&m_timer, &QTimer::timeout, this, &DownloadScheduler::tick);
     m_refill.setSingleShot(true);
     connect(&m_refill, &QTimer::timeout, this, &DownloadScheduler::refill);
+    m_holdLimit.setSingleShot(true);
+    connect(&m_holdLimit, &QTimer::timeout, this, &DownloadScheduler::releaseHolds);
     // Method one is free for the next row once its end step (type check,
     // rename, automatic login) is over.
     connect(m_inet, &MethodOneTransfer::transferEnded, this, &DownloadScheduler::requestRefill);
@@ -39,6 +41,7 @@ DownloadScheduler::~DownloadScheduler()
 {
     m_timer.stop();
     m_refill.stop();
+    m_holdLimit.stop();
     m_state.setTransferControlCounter({});
     m_state.setStillExecutingSource({});
     m_state.setSchedulerTimerSource({});
@@ -62,6 +65,12 @@ int DownloadScheduler::CountTransferControls() const
     for (int j = 1; j <= kMaxSlots; ++j)
         n += m_slots[size_t(j)] ? 1 : 0;
     return n;
+}
+
+void DownloadScheduler::setTransferEndHook(TransferEndHook hook)
+{
+    m_inet->setTransferEndHook(hook);
+    m_endHook = std::move(hook);
 }
 
 void DownloadScheduler::loadSettings(const SettingsStore& store)
@@ -149,6 +158,10 @@ void DownloadScheduler::tick()
         return;
     }
     if (pauseRemainingMs() > 0)
+        return;
+    // An automatic login after a method-two transfer: rows started now would
+    // meet the login page too.
+    if (held())
         return;
     if (m_state.downloadMethod == 1)
         tickMethodOne();
@@ -327,6 +340,36 @@ void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected)
         m_host.cue(CueTransferFailed);
     m_host.transferEnded(row);
     m_state.markTransferEvent();
+    if (m_endHook) {
+        QCoro::Task<> hook = holdForEndHook(row);
+        Q_UNUSED(hook);
+    }
+    requestRefill();
+}
+
+QCoro::Task<> DownloadScheduler::holdForEndHook(int row)
+{
+    QPointer<DownloadScheduler> self(this);
+    const quint64 epoch = m_holdEpoch;
+    if (m_holds++ == 0)
+        m_holdLimit.start(timings().loginHold);
+    TransferEndHook hook = m_endHook;  // may be replaced while it runs
+    QCoro::Task<> ending = hook(row);
+    co_await ending;
+    if (!self || epoch != m_holdEpoch)
+        co_return;
+    if (--m_holds == 0) {
+        m_holdLimit.stop();
+        requestRefill();
+    }
+}
+
+void DownloadScheduler::releaseHolds()
+{
+    // A login that never ends must not freeze the list.
+    m_holdLimit.stop();
+    m_holds = 0;
+    ++m_holdEpoch;
     requestRefill();
 }
 

@@ -11,7 +11,10 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <QCoroTask>
+
 #include <array>
+#include <functional>
 
 namespace dh {
 
@@ -64,6 +67,17 @@ public:
     // transfer has ended).
     void tick();
 
+    // The end hook of both methods (the automatic site login), awaited with
+    // the row's 0-based position after a transfer has completed. Method one
+    // awaits it before it frees itself; after a method-two transfer the
+    // scheduler holds while it runs: no new row starts (running transfers
+    // go on), at most dh::timings().loginHold, then rows start at once.
+    // One hook; an empty one removes it.
+    using TransferEndHook = std::function<QCoro::Task<>(int row)>;
+    void setTransferEndHook(TransferEndHook hook);
+    // An end hook after a method-two transfer is running.
+    bool held() const { return m_holds > 0; }
+
     // 多线程下载: loads member j, sets TransferBusy, starts the row (0-based)
     // and begins its transfer into target without waiting for it.
     void 多线程下载(int j, int row, const QString& url, const QString& target);
@@ -89,6 +103,10 @@ private:
     void startRow(int row);
     int slotRow(int j) const;  // 0-based, -1 when the row is gone
     void unload(int j);
+    // Runs the end hook for a completed method-two row, holding the
+    // scheduler meanwhile.
+    QCoro::Task<> holdForEndHook(int row);
+    void releaseHolds();
 
     void onProgress(int j, qint64 read, qint64 expected);
     void onComplete(int j, qint64 read, qint64 expected);
@@ -102,6 +120,10 @@ private:
     MethodOneTransfer* m_inet = nullptr;
     std::array<QPointer<Downloader>, kMaxSlots + 1> m_slots;  // 0 never transfers
     std::array<QString, kMaxSlots + 1> m_slotUrl;
+    TransferEndHook m_endHook;
+    int m_holds = 0;
+    quint64 m_holdEpoch = 0;  // holds released by the time limit no longer count
+    QTimer m_holdLimit;       // single shot
 };
 
 } // namespace dh
