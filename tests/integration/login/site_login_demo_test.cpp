@@ -255,3 +255,83 @@ TEST_F(SiteLoginDemoTest, MethodOneStartsTheNextRowOnlyAfterTheAutomaticLoginRet
     scheduler.reset();
     globals().MaxFileSizeMB = savedLimit;
 }
+
+TEST_F(SiteLoginDemoTest, MethodTwoStartsNoRowWhileTheAutomaticLoginRuns)
+{
+    // A pause long enough for several refills to pass during the login.
+    timings().loginPause = 400ms;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const int savedLimit = globals().MaxFileSizeMB;
+    globals().MaxFileSizeMB = 10;
+    struct Case {
+        const char* name;
+        std::chrono::milliseconds holdLimit;
+        bool heldThroughTheLogin;
+    };
+    const std::vector<Case> cases = {
+        {"held until the login returns", 30000ms, true},
+        {"a login longer than the limit no longer holds", 50ms, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        timings().loginHold = c.holdLimit;
+        QCoro::waitFor(navigateAndWait(*browser, url("/logout"), 5000ms));
+        ASSERT_FALSE(hasLoginCookie());
+        DownloadListModel list;
+        DownloadWindowState state;
+        state.downloadMethod = 2;
+        test::FakeHost host;
+        host.slotNumber = 3;
+        host.policy = SameNamePolicy::Overwrite;
+        values.address = url("/login");
+        values.ip = false;
+        values.autoOn = true;
+        auto scheduler = std::make_unique<DownloadScheduler>(list, state, host);
+        // As the login panel hooks the automatic login in.
+        scheduler->setTransferEndHook([&list, this](int row) { return login->afterTransfer(list.item(row).FileType); });
+        int logins = 0;
+        int startedDuringLogin = 0;
+        QObject scope;  // the login outlives this case: its connections do not
+        QObject::connect(login.get(), &SiteLogin::loginStarted, &scope, [&] { ++logins; });
+        QObject::connect(scheduler.get(), &DownloadScheduler::rowStarted, &scope, [&](int) {
+            if (login->running())
+                ++startedDuringLogin;
+        });
+        const int rows = 6;
+        for (int i = 0; i < rows; ++i) {
+            const QString name = QStringLiteral("doc%1").arg(i);
+            list.addItem(url("/doc/protected/" + name + ".pdf"), name, "pdf", dir.path() + "/", "");
+        }
+        scheduler->StartDownloading();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (int i = 0; i < rows; ++i)
+                    if (list.item(i).State == DownloadState::Waiting || list.item(i).State == DownloadState::Downloading)
+                        return false;
+                return true;
+            }(),
+            20000);
+        EXPECT_GE(logins, 1);
+        if (c.heldThroughTheLogin) {
+            EXPECT_EQ(startedDuringLogin, 0);
+            // The first three met the login page; the rest, started after
+            // the login, bring the documents themselves.
+            for (int i = 0; i < 3; ++i)
+                EXPECT_EQ(list.item(i).FileType, QStringLiteral("htm")) << i;
+            for (int i = 3; i < rows; ++i) {
+                EXPECT_EQ(list.item(i).State, DownloadState::Done) << i;
+                EXPECT_EQ(list.item(i).FileType, QStringLiteral("pdf")) << i;
+                QFile f(dir.filePath(list.item(i).Name + ".pdf"));
+                ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << i;
+                EXPECT_EQ(f.readAll(), demo::makeDocument(QStringLiteral("pdf"), list.item(i).Name));
+            }
+        } else {
+            EXPECT_GT(startedDuringLogin, 0);
+        }
+        scheduler->StopDownloading();
+        QTRY_VERIFY_WITH_TIMEOUT(!login->running(), 10000);
+        scheduler.reset();
+    }
+    globals().MaxFileSizeMB = savedLimit;
+}
