@@ -1,5 +1,6 @@
 #include "app/AppGlobals.h"
 #include "app/AppInfo.h"
+#include "app/ServiceAddress.h"
 #include "app/SettingsStore.h"
 #include "demo/DemoService.h"
 #include "gui/UpdateCheckWiring.h"
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <unistd.h>
 
 int main(int argc, char** argv)
@@ -52,8 +54,24 @@ int main(int argc, char** argv)
 
     auto& st = dh::SettingsStore::instance();
     auto& g = dh::globals();
-    g.SearchBaseAddress = st.get(dh::keys::SearchServiceBase);
-    g.UpdateBaseAddress = st.get(dh::keys::UpdateServiceBase);
+    // Service addresses are http or https only: a stored one that is not
+    // falls back to the default, a command-line one is refused.
+    for (auto [key, into] : {std::pair{&dh::keys::SearchServiceBase, &g.SearchBaseAddress},
+                             std::pair{&dh::keys::UpdateServiceBase, &g.UpdateBaseAddress}}) {
+        QString why;
+        *into = dh::ServiceBaseFromSettings(*key, &why);
+        if (!why.isEmpty())
+            std::fprintf(stderr, "docharvest: setting %s/%s: %s; using %s\n", key->section, key->key, qPrintable(why),
+                         qPrintable(*into));
+    }
+    for (const QCommandLineOption* o : {&searchOpt, &updateOpt}) {
+        if (!p.isSet(*o))
+            continue;
+        if (const QString why = dh::ServiceBaseProblem(p.value(*o)); !why.isEmpty()) {
+            std::fprintf(stderr, "docharvest: --%s: %s\n", qPrintable(o->names().first()), qPrintable(why));
+            return 2;
+        }
+    }
 
     std::unique_ptr<dh::demo::DemoService> demo;
     if (p.isSet(demoOpt)) {
@@ -67,9 +85,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "docharvest: demo service at %s\n", qPrintable(demo->baseUrl()));
     }
     if (p.isSet(searchOpt))
-        g.SearchBaseAddress = p.value(searchOpt);
+        g.SearchBaseAddress = p.value(searchOpt).trimmed();
     if (p.isSet(updateOpt))
-        g.UpdateBaseAddress = p.value(updateOpt);
+        g.UpdateBaseAddress = p.value(updateOpt).trimmed();
 
     dh::QtPrompter prompter;
     dh::Prompter::setInstance(&prompter);

@@ -41,6 +41,8 @@ inline constexpr SettingKey SearchServiceBase{"设置", "搜索服务地址", "h
 inline constexpr SettingKey UpdateServiceBase{"设置", "更新服务地址", "https://docharvest.example.org"};
 // Domain of the site whose result suffix is cut from titles.
 inline constexpr SettingKey ExcludedSuffixDomain{"设置", "排除标题后缀域名", "baidu.com"};
+// Result pages one query walks at most (0: no cap).
+inline constexpr SettingKey SearchPagesPerQuery{"fWebSearch", "每次查询最多页数", "100"};
 } // namespace keys
 
 // Per-user persistent text values keyed by (section, key). Every write is
