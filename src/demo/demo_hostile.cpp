@@ -1,17 +1,19 @@
 // Hostile search pages (this file): result pages built to attack the
 // extraction and the paging, for the reliability tests and the benchmark.
 // Each kind serves the search paths under its own base address, so a client
-// searches it with the search base "http://127.0.0.1:<port>/hostile/<kind>":
+// searches it with the search base "http://127.0.0.1:<port>/hostile/<kind>"
+// or ".../hostile/<kind>/<N>", where N is the kind's number below (the search
+// address is made from the base, so the number rides in the path):
 //
-//   GET /hostile/<kind>/p?w=<query>[&pn=N]   result page N (two results each)
+//   GET /hostile/<kind>[/N]/p?w=<query>[&pn=P]   result page P (two results each)
 //     self        the next-page link points at the page itself
 //     pingpong    page 2's next-page link points back at page 1
 //     grow        every page links to page N+1, for ever
 //     emptyhref   the next-page link has an empty href
-//     stall       page 2 answers only after ?hold=S seconds (default 120)
-//     huge        the page is ?mb=N megabytes (default 64), sent as it is made
-//     nest        the results, then ?levels=N nested <div>s (default 1,000,000)
-//     attrs       the results, then one tag with ?attrs=N attributes (default 1,000,000)
+//     stall       page 2 answers only after N seconds (default 120)
+//     huge        the page is N megabytes (default 64), sent as it is made
+//     nest        the results, then N nested <div>s (default 1,000,000)
+//     attrs       the results, then one tag with N attributes (default 1,000,000)
 //     schemes     results behind javascript:, data:, file:, ftp:, mailto: links and one
 //                 http link; the next-page link goes to file:///etc/passwd
 //     status      answers 500 with an HTML body
@@ -44,11 +46,18 @@ long longParam(const httplib::Request& req, const char* name, long fallback)
     return found && ok && n >= 0 ? n : fallback;
 }
 
-// The page address without its page number: the query as sent.
-std::string pageAddress(const httplib::Request& req, const std::string& kind, long page)
+// The kind's number from the path, or fallback.
+long pathNumber(const httplib::Request& req, long fallback)
+{
+    const std::string n = req.matches.size() > 2 ? std::string(req.matches[2]) : std::string();
+    return n.empty() ? fallback : std::stol(n);
+}
+
+// The address of page P of the query this request belongs to.
+std::string pageAddress(const httplib::Request& req, long page)
 {
     const std::string w = util::rawParam(util::rawQuery(req), "w");
-    std::string a = "/hostile/" + kind + "/p?w=" + w;
+    std::string a = req.path + "?w=" + w;
     if (page > 1)
         a += "&pn=" + std::to_string(page);
     return a;
@@ -88,7 +97,7 @@ const char* kTail = "</body></html>";
 void registerHostileRoutes(httplib::Server& server, DemoState& state)
 {
     DemoState* ds = &state;
-    server.Get(R"(/hostile/(\w+)/p)", [ds](const httplib::Request& req, httplib::Response& res) {
+    server.Get(R"(/hostile/(\w+)(?:/(\d{1,9}))?/p)", [ds](const httplib::Request& req, httplib::Response& res) {
         const std::string kind = req.matches[1];
         const std::string base = util::baseUrlOf(req);
         const std::string w = util::rawParam(util::rawQuery(req), "w");
@@ -99,23 +108,23 @@ void registerHostileRoutes(httplib::Server& server, DemoState& state)
         const long page = std::max(1L, longParam(req, "pn", 1));
         std::string body = kHead;
         if (kind == "self") {
-            body += results(base, kind, page) + pager(pageAddress(req, kind, page));
+            body += results(base, kind, page) + pager(pageAddress(req, page));
         } else if (kind == "pingpong") {
-            body += results(base, kind, page) + pager(pageAddress(req, kind, page == 1 ? 2 : 1));
+            body += results(base, kind, page) + pager(pageAddress(req, page == 1 ? 2 : 1));
         } else if (kind == "grow") {
-            body += results(base, kind, page) + pager(pageAddress(req, kind, page + 1));
+            body += results(base, kind, page) + pager(pageAddress(req, page + 1));
         } else if (kind == "emptyhref") {
             body += results(base, kind, page) + pager("");
         } else if (kind == "stall") {
             if (page >= 2) {
-                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(longParam(req, "hold", 120));
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(pathNumber(req, 120));
                 while (std::chrono::steady_clock::now() < until && !ds->stopping)
                     std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }
-            body += results(base, kind, page) + pager(pageAddress(req, kind, page + 1));
+            body += results(base, kind, page) + pager(pageAddress(req, page + 1));
         } else if (kind == "huge") {
             // Made as it is sent: the service itself stays small.
-            const std::size_t total = std::size_t(longParam(req, "mb", 64)) * 1024 * 1024;
+            const std::size_t total = std::size_t(pathNumber(req, 64)) * 1024 * 1024;
             auto head = std::make_shared<std::string>(body + results(base, kind, page));
             res.set_content_provider(
                 total, "text/html; charset=utf-8",
@@ -133,7 +142,7 @@ void registerHostileRoutes(httplib::Server& server, DemoState& state)
                 });
             return;
         } else if (kind == "nest") {
-            const long levels = longParam(req, "levels", 1000000);
+            const long levels = pathNumber(req, 1000000);
             body += results(base, kind, page);
             body.reserve(body.size() + std::size_t(levels) * 11 + 64);
             for (long i = 0; i < levels; ++i)
@@ -142,7 +151,7 @@ void registerHostileRoutes(httplib::Server& server, DemoState& state)
             for (long i = 0; i < levels; ++i)
                 body += "</div>";
         } else if (kind == "attrs") {
-            const long attrs = longParam(req, "attrs", 1000000);
+            const long attrs = pathNumber(req, 1000000);
             body += results(base, kind, page) + "<span";
             body.reserve(body.size() + std::size_t(attrs) * 10 + 64);
             for (long i = 0; i < attrs; ++i)
