@@ -14,6 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
+#include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -178,6 +181,51 @@ TEST_F(HostileCli, SignalLeavesAValidTsvWithTheLinksSoFar)
         EXPECT_TRUE(err.contains(QStringLiteral("search: %1 links collected").arg(rows.size()))) << qPrintable(err);
         // No temporary file is left behind.
         EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("*.part")}, QDir::Files | QDir::Hidden).size(), 0);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// fix-types reports every file it cannot handle, with the reason, and exits 1.
+TEST(HostileFixTypes, ReportsSkippedFilesAndFailsWhenAnythingWasLeft)
+{
+    QTemporaryDir dir;
+    const QByteArray pdf = "%PDF-1.4\n1 0 obj\n<<>>\nendobj\ntrailer\n<<>>\n%%EOF\n";
+    auto put = [&](const QByteArray& rawName, const QByteArray& bytes) {
+        const QByteArray path = QFile::encodeName(dir.path()) + '/' + rawName;
+        FILE* f = std::fopen(path.constData(), "wb");
+        ASSERT_TRUE(f);
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+        std::fclose(f);
+    };
+    put("report.doc", pdf);
+    put("bad\xff\xfename.doc", pdf);  // not valid UTF-8
+    const bool root = ::geteuid() == 0;
+    if (!root) {
+        put("locked.doc", pdf);
+        QFile::setPermissions(dir.filePath(QStringLiteral("locked.doc")), QFileDevice::Permissions());
+    }
+    auto run = [&] {
+        QProcess p;
+        p.start(dh::test::binaryDir() + QStringLiteral("/docharvest-cli"), {QStringLiteral("fix-types"), dir.path()});
+        EXPECT_TRUE(p.waitForFinished(20000));
+        return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardError()));
+    };
+    auto [code, err] = run();
+    EXPECT_EQ(code, 1) << qPrintable(err);
+    EXPECT_TRUE(err.contains(QStringLiteral("not valid in the system encoding"))) << qPrintable(err);
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("report.pdf"))));
+    if (!root) {
+        EXPECT_TRUE(err.contains(QStringLiteral("locked.doc: cannot read"))) << qPrintable(err);
+        // A read-only folder: the rename is refused and the reason given.
+        put("again.doc", pdf);
+        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        std::tie(code, err) = run();
+        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        EXPECT_EQ(code, 1);
+        EXPECT_TRUE(err.contains(QStringLiteral("not writable"))) << qPrintable(err);
     }
 }
 
