@@ -2,6 +2,7 @@
 
 #include "app/AppGlobals.h"
 #include "app/Helpers.h"
+#include "app/ServiceAddress.h"
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
 #include "platform/Prompter.h"
@@ -387,6 +388,8 @@ QCoro::Task<bool> SearchEngine::下一页()
     // next page already shown (a link to the page itself, an empty address,
     // two pages pointing at each other) ends the paging, and so does the cap.
     const QString target = next.href();
+    if (!target.isEmpty() && !IsWebAddress(target))
+        co_return false;  // leads nowhere a page may go: like no next page
     if (!target.isEmpty() && m_visited.contains(pageKey(target))) {
         endPaging(PagingEnd::PageRevisited,
                   QStringLiteral("下一页已经打开过，停止翻页：%1").arg(target));
