@@ -5,6 +5,7 @@
 #include "GuiTestMain.h"
 
 #include "app/AppGlobals.h"
+#include "app/Limits.h"
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
 #include "demo/DemoService.h"
@@ -25,6 +26,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTreeView>
 
@@ -137,6 +139,41 @@ private Q_SLOTS:
         }
         for (const QString& u : addresses)
             QVERIFY2(u.startsWith(QLatin1String("http://")) || u.startsWith(QLatin1String("about:")), qPrintable(u));
+        closeWindows();
+    }
+
+    // The snapshot handed to the extraction is capped like a headless page,
+    // and navigation outside the web is refused at once.
+    void webEngineCapsTheSnapshotAndRefusesNonWebPages()
+    {
+        const Limits savedLimits = limits();
+        limits().maxPageBytes = 1024 * 1024;
+        w = windows::search();
+        w->show();
+        QTRY_VERIFY_WITH_TIMEOUT(w->WebBrowser1->completedLoads() >= 1 && !w->WebBrowser1->Busy(), 30000);
+        w->Combo1->setCurrentText(QStringLiteral("0"));
+        w->Check8->setChecked(false);
+        w->Check9->setChecked(false);
+        w->Check10->setChecked(false);
+        w->engine()->searchBase = svc->baseUrl() + QStringLiteral("/hostile/huge/3");
+        QStringList failures;
+        connect(w->engine(), &SearchEngine::queryFailed, this,
+                [&](const QString&, const QString&, const QString&, const QString& why) { failures << why; });
+        w->Text1->setPlainText(QStringLiteral("教程"));
+        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(w->Command1->text() == QStringLiteral("开始批量搜索提取") && w->Command1->isEnabled(), 60000);
+        limits() = savedLimits;
+        QCOMPARE(w->ListView1->model()->rowCount(), 0);
+        QCOMPARE(failures.size(), 1);
+        QVERIFY2(failures.first().contains(QStringLiteral("larger than 1 MB")), qPrintable(failures.first()));
+
+        const QString shown = w->WebBrowser1->LocationURL();
+        QSignalSpy errors(w->WebBrowser1, &Browser::NavigateError);
+        const quint64 before = w->WebBrowser1->completedLoads();
+        w->WebBrowser1->Navigate(QStringLiteral("file:///etc/passwd"));
+        QTRY_VERIFY_WITH_TIMEOUT(w->WebBrowser1->completedLoads() > before && !w->WebBrowser1->Busy(), 10000);
+        QVERIFY(!errors.isEmpty());
+        QCOMPARE(w->WebBrowser1->LocationURL(), shown);
         closeWindows();
     }
 
