@@ -115,7 +115,7 @@ int main(int argc, char** argv)
     const Result peer = runChild(self, base, nextWait);
     std::printf("%-34s %7d %9.2f %12.1f %12s\n", "peer: ordinary query, 5 pages", peer.links, peer.seconds,
                 peer.peakMb, "1.00");
-    const char* rows[] = {"self", "pingpong", "grow", "emptyhref", "stall/60", "huge/64", "huge/512", "huge/31",
+    const char* rows[] = {"self", "pingpong", "grow", "emptyhref", "stall/60", "huge/64", "huge/512", "hugestream/512", "huge/31",
                           "nest/1000000", "attrs/1000000", "schemes", "status", "notresults"};
     for (const char* row : rows) {
         const Result r = runChild(self, base + QStringLiteral("/hostile/") + QString::fromLatin1(row), nextWait);

@@ -12,6 +12,8 @@
 //     emptyhref   the next-page link has an empty href
 //     stall       page 2 answers only after N seconds (default 120)
 //     huge        the page is N megabytes (default 64), sent as it is made
+//     hugestream  the same without a length (chunked) and without a Content-Type
+//                 (so the server does not compress it; the client takes it as HTML)
 //     nest        the results, then N nested <div>s (default 1,000,000)
 //     attrs       the results, then one tag with N attributes (default 1,000,000)
 //     schemes     results behind javascript:, data:, file:, ftp:, mailto: links and one
@@ -139,6 +141,26 @@ void registerHostileRoutes(httplib::Server& server, DemoState& state)
                         return sink.write(head->data() + offset, std::min(length, head->size() - offset));
                     const std::size_t at = (offset - head->size()) % filler.size();
                     return sink.write(filler.data() + at, std::min(length, filler.size() - at));
+                });
+            return;
+        } else if (kind == "hugestream") {
+            const std::size_t total = std::size_t(pathNumber(req, 64)) * 1024 * 1024;
+            auto head = std::make_shared<std::string>(body + results(base, kind, page));
+            res.set_chunked_content_provider(
+                "", [head, total](std::size_t offset, httplib::DataSink& sink) {
+                    if (offset == 0)
+                        return sink.write(head->data(), head->size());
+                    if (offset >= total) {
+                        sink.done();
+                        return true;
+                    }
+                    static const std::string filler = [] {
+                        std::string f;
+                        for (int i = 0; i < 4096; ++i)
+                            f += "<p>filler</p>";
+                        return f;
+                    }();
+                    return sink.write(filler.data(), filler.size());
                 });
             return;
         } else if (kind == "nest") {

@@ -205,9 +205,16 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
     // A page larger than the cap is cut off as soon as it shows itself, so a
     // hostile service cannot fill the memory; the load then counts as failed.
     auto tooLarge = std::make_shared<bool>(false);
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply, tooLarge](qint64 received, qint64 total) {
-        const qint64 cap = limits().maxPageBytes;
-        if (!*tooLarge && (received > cap || total > cap)) {
+    // The announced length is checked first; the bytes buffered so far are
+    // counted after decompression, so a compressed body cannot slip past.
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply, tooLarge](qint64, qint64 total) {
+        if (!*tooLarge && total > limits().maxPageBytes) {
+            *tooLarge = true;
+            reply->abort();
+        }
+    });
+    connect(reply, &QNetworkReply::readyRead, this, [reply, tooLarge] {
+        if (!*tooLarge && reply->bytesAvailable() > limits().maxPageBytes) {
             *tooLarge = true;
             reply->abort();
         }
