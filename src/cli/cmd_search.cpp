@@ -132,8 +132,11 @@ public:
         if (!m_file)
             return true;
         const QString temp = m_file->fileName();
-        m_file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                               | QFileDevice::ReadOther);
+        // A replaced file keeps its permissions; a new one gets the usual ones.
+        const QFileInfo existing(m_target);
+        m_file->setPermissions(existing.exists() ? existing.permissions()
+                                                 : QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                       | QFileDevice::ReadGroup | QFileDevice::ReadOther);
         m_ok = m_ok && m_file->flush() && ::fsync(m_file->handle()) == 0;
         m_file->close();
         m_file.reset();
