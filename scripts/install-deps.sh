@@ -13,6 +13,8 @@ PACKAGES=(
   xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   tinyproxy curl file procps
   gstreamer1.0-plugins-base pulseaudio-utils
+  # Office documents for the content-detection test (about 40 s to install).
+  libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
 )
 
 missing=()

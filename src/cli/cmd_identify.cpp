@@ -29,7 +29,8 @@ int runIdentify(const QStringList& args)
         }
     }
 
-    qint64 files3k = 0, bytes3k = 0, max3k = 0, totalBytes = 0;
+    qint64 files3k = 0, bytes3k = 0, max3k = 0, totalBytes = 0, containerBytes = 0, containerReads = 0;
+    qint64 containerFiles = 0, containerMax = 0;
     static char outBuf[1 << 16];
     std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
     for (const QString& f : files) {
@@ -38,6 +39,12 @@ int runIdentify(const QStringList& args)
         const QByteArray line = label.toUtf8() + '\t' + QFile::encodeName(f) + '\n';
         std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
         totalBytes += st.bytesRead();
+        if (st.containerReads > 0) {
+            ++containerFiles;
+            containerBytes += st.containerBytes;
+            containerReads += st.containerReads;
+            containerMax = std::max(containerMax, st.containerBytes);
+        }
         if (st.fileSize > 3 * 1024) {
             ++files3k;
             bytes3k += st.bytesRead();
@@ -51,6 +58,11 @@ int runIdentify(const QStringList& args)
                      "(max %lld per file, mean %.1f)\n",
                      qlonglong(files.size()), qlonglong(totalBytes), qlonglong(files3k), qlonglong(bytes3k),
                      qlonglong(max3k), files3k ? double(bytes3k) / double(files3k) : 0.0);
+        std::fprintf(stderr,
+                     "looked inside ZIP archives or compound files: %lld files, %lld bytes in %lld reads "
+                     "(max %lld per file)\n",
+                     qlonglong(containerFiles), qlonglong(containerBytes), qlonglong(containerReads),
+                     qlonglong(containerMax));
     }
     return 0;
 }

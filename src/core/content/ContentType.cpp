@@ -29,6 +29,10 @@ constexpr Row kApplication[] = {
     {"pdf", "pdf"},
     {"caa", "caa"},
     {"nh", "nh"},
+    // Office Open XML, so that a workbook or a presentation keeps its own extension.
+    {"vnd.openxmlformats-officedocument.wordprocessingml.document", "docx"},
+    {"vnd.openxmlformats-officedocument.spreadsheetml.sheet", "xlsx"},
+    {"vnd.openxmlformats-officedocument.presentationml.presentation", "pptx"},
 };
 constexpr Row kText[] = {
     {"html", nullptr}, {"txt", nullptr}, {"htm", nullptr}, {"xml", nullptr}, {"css", nullptr}, {"plain", nullptr},

@@ -1,5 +1,7 @@
 #include "content/FileTypeDetection.h"
 
+#include "content/ByteSource.h"
+#include "content/OfficeContainers.h"
 #include "platform/SystemCodePage.h"
 
 #include <QByteArray>
@@ -16,54 +18,9 @@ namespace dh {
 
 namespace {
 
-// Where the bytes come from: a file on disk or a buffer in memory.
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    // Reads up to len bytes at pos into buf; returns the count read (fewer only
-    // at the end of the data) or -1 on a read error.
-    virtual qint64 readAt(qint64 pos, char* buf, qint64 len) = 0;
-};
-
-class FileSource final : public ByteSource {
-public:
-    explicit FileSource(int fd) : m_fd(fd) {}
-    qint64 readAt(qint64 pos, char* buf, qint64 len) override
-    {
-        qint64 done = 0;
-        while (done < len) {
-            const ssize_t r = ::pread(m_fd, buf + done, size_t(len - done), off_t(pos + done));
-            if (r < 0) {
-                if (errno == EINTR)
-                    continue;
-                return -1;
-            }
-            if (r == 0)
-                break;  // the file shrank; the rest of the buffer stays zero
-            done += r;
-        }
-        return done;
-    }
-
-private:
-    int m_fd;
-};
-
-class MemorySource final : public ByteSource {
-public:
-    explicit MemorySource(QByteArrayView data) : m_data(data) {}
-    qint64 readAt(qint64 pos, char* buf, qint64 len) override
-    {
-        if (pos >= m_data.size())
-            return 0;
-        const qint64 n = std::min(len, m_data.size() - pos);
-        std::memcpy(buf, m_data.data() + pos, size_t(n));
-        return n;
-    }
-
-private:
-    QByteArrayView m_data;
-};
+using detail::ByteSource;
+using detail::FileSource;
+using detail::MemorySource;
 
 // One signature test: every listed byte must be equal. ole marks the
 // compound-document test whose sub-tests decide the label.
@@ -109,6 +66,7 @@ constexpr Signature kSignatures[] = {
      {{0, 0xD0}, {1, 0xCF}, {2, 0x11}, {3, 0xE0}, {4, 0xA1}, {5, 0xB1}, {6, 0x1A}, {7, 0xE1}}},
 };
 
+constexpr uchar kCompoundMagic[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr qint64 kHeadFromFile = kHeadBufferMax - 1;  // 10,240: beyond it the head is all file bytes
 constexpr qint64 kHtmlLimit = 200 * 1024;              // HTML stage only below 200 KB
 constexpr qint64 kDescriptorLimit = 3 * 1024;          // "caa" stage only below 3 KB
@@ -203,13 +161,32 @@ QString detect(ByteSource& src, qint64 n, DetectionStats* stats)
 
     QString label;
     const auto* h = reinterpret_cast<const uchar*>(head.constData());
-    switch (runSignatures(h, headLen, &label)) {
-    case SignatureResult::Label:
-        return label;
-    case SignatureResult::Stop:
+    const SignatureResult table = runSignatures(h, headLen, &label);
+    if (table == SignatureResult::Stop)
         return {};
-    case SignatureResult::NoLabel:
-        break;
+
+    // Any ZIP archive: its entries tell a document from a workbook or a
+    // presentation, whatever flags its first entry has. The table's "docx"
+    // and "zip" stand when the entries cannot be read. An archive whose
+    // entries hold no document part is no "docx", and no web page either
+    // when an entry it stores uncompressed holds HTML.
+    if (std::memcmp(h, "PK\x03\x04", 4) == 0) {
+        const detail::ZipLook look = detail::LookInsideZip(src, n, stats);
+        if (!look.officeType.isEmpty())
+            return look.officeType;
+        if (look.entriesRead)
+            return label == QLatin1String("zip") ? label : QString();
+        if (!label.isEmpty())
+            return label;
+    } else if (table == SignatureResult::Label) {
+        return label;
+    } else if (std::memcmp(h, kCompoundMagic, sizeof kCompoundMagic) == 0) {
+        // A compound file whose first sector after the header is not one the
+        // table knows (writers put the allocation table there): its directory
+        // names the application.
+        label = detail::CompoundFileType(src, n, h, stats);
+        if (!label.isEmpty())
+            return label;
     }
 
     // An ID3 version 1 tag in the last 128 bytes.

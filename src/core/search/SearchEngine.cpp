@@ -5,6 +5,7 @@
 #include "app/ServiceAddress.h"
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
+#include "download/HandOver.h"
 #include "platform/Prompter.h"
 #include "search/SearchQuery.h"
 
@@ -533,10 +534,8 @@ bool SearchEngine::加入下载列表(const QString& url, const QString& title, 
     DownloadListModel* list = downloadList ? downloadList() : nullptr;
     if (!list)
         return false;
-    const QString cleanTitle = TrimSpaces(RemoveLineBreaks(title));
     const QString saveFolder = folder.isEmpty() ? globals().SaveFolder : folder;
-    const QString name = globals().UseUrlFileName ? FileNameFromPath(url, true) : cleanTitle;
-    list->addItem(url, SanitizeFileName(name), type, saveFolder, referer);
+    list->addItem(url, HandOverName(url, title, globals().UseUrlFileName), type, saveFolder, referer);
     return true;
 }
 

@@ -50,6 +50,9 @@ public:
         EXPECT_EQ(fs.tailBytes, ms.tailBytes);
         EXPECT_LE(fs.headBytes, std::min<qint64>(content.size(), kHeadBufferMax));
         EXPECT_LE(fs.tailBytes, kTailLength);
+        EXPECT_EQ(fs.containerBytes, ms.containerBytes);
+        EXPECT_EQ(fs.containerReads, ms.containerReads);
+        EXPECT_LE(fs.containerBytes, kContainerReadMax);
         QFile::remove(path);
         last = fs;
         return fromFile;

@@ -24,6 +24,9 @@ const Case kTable[] = {
     {"application/pdf", "pdf"},
     {"application/caa", "caa"},
     {"application/nh", "nh"},
+    {"application/vnd.openxmlformats-officedocument.wordprocessingml.document", "docx"},
+    {"Application/vnd.openxmlformats-officedocument.spreadsheetml.sheet", "xlsx"},
+    {"application/vnd.openxmlformats-officedocument.presentationml.presentation", "pptx"},
     {"text/html", "html"},
     {"text/txt", "txt"},
     {"text/htm", "htm"},
@@ -112,6 +115,7 @@ TEST(FileTypeFromContentTypeHeader, KeepsCurrentTypeUnlessTheHeaderNamesOne)
         {"application/msword", "doc", "doc"},
         {"", "pdf", "pdf"},
         {"image/jpeg;q=1;x=2", "", "jpeg"},
+        {"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet; charset=binary", "doc", "xlsx"},
     };
     for (const H& c : cases)
         EXPECT_EQ(FileTypeFromContentTypeHeader(QString::fromUtf8(c.header), QString::fromUtf8(c.current)),

@@ -30,6 +30,8 @@ QList<QByteArray> seeds()
         "MZ",
         "Rar!",
         bytes({0x50, 0x4B, 0x03, 0x04, 0x14, 0x00, 0x06, 0x00, 0x08, 0x00}),
+        bytes({0x50, 0x4B, 0x03, 0x04, 0x14, 0x00, 0x08, 0x08, 0x08, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+               0, 0, 5, 0, 0, 0, 'w', 'o', 'r', 'd', '/'}),
         "CWS\x06",
         ".RMF",
         bytes({0x30, 0x26, 0xB2, 0x75, 0x8E}),
@@ -41,6 +43,12 @@ QList<QByteArray> seeds()
         ole + bytes({0xEC, 0xA5, 0xC1, 0x00}),
         ole + bytes({0x09, 0x08, 0x10, 0x00}),
         ole + bytes({0, 0, 0, 0xF0}),
+        [] {  // a compound file header with 512-byte sectors, the rest random
+            QByteArray h = bytes({0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1});
+            h.append(QByteArray(20, '\0'));
+            h.append(bytes({0xFE, 0xFF, 0x09, 0x00}));
+            return h;
+        }(),
         "<html><head><title>t</title></head><body>",
         "[TARGET]\nA1=\nA2=\nB1=\nB2=\nC1=\nC2=\nD1=\nD2=\nDOCTYPE=\n",
     };
@@ -58,8 +66,9 @@ void checkBounds(const DetectionStats& st, qsizetype n)
 {
     EXPECT_LE(st.headBytes, std::min<qint64>(n, dh::kHeadBufferMax));
     EXPECT_LE(st.tailBytes, dh::kTailLength);
+    EXPECT_LE(st.containerBytes, dh::kContainerReadMax);
     if (n > 3 * 1024) {
-        ASSERT_LE(st.bytesRead(), dh::kHeadBufferMax + dh::kTailLength + 1);
+        ASSERT_LE(st.bytesRead(), dh::kHeadBufferMax + dh::kTailLength + 1 + dh::kContainerReadMax);
     }
 }
 
@@ -98,7 +107,7 @@ TEST(Robustness, RandomBuffersInMemory)
         const QString label = dh::DetectFileTypeOfBytes(content, &st);
         checkBounds(st, n);
         static const QStringList known = {"",    "pdf", "caj", "kdh", "nh",  "tif", "rtf", "exe",
-                                          "rar", "zip", "docx", "swf", "rm",  "wma", "mp3", "png",
+                                          "rar", "zip", "docx", "xlsx", "pptx", "swf", "rm",  "wma", "mp3", "png",
                                           "gif", "jpg", "doc", "xls", "ppt", "htm", "caa"};
         ASSERT_TRUE(known.contains(label)) << label.toStdString();
     }

@@ -1,0 +1,550 @@
+// The download run of docharvest-cli: the download window's engine objects
+// (list, window state, scheduler with both methods, monitor) driven by a
+// host made of command-line options, with progress, report and Ctrl-C.
+#include "cli/CliDownloadHost.h"
+#include "cli/CliSignals.h"
+
+#include "app/AppGlobals.h"
+#include "app/Helpers.h"
+#include "app/SettingsStore.h"
+#include "app/Timings.h"
+#include "cli/DownloadCommand.h"
+#include "download/DownloadListModel.h"
+#include "download/DownloadScheduler.h"
+#include "download/DownloadWindowState.h"
+#include "download/Downloader.h"
+#include "download/HandOver.h"
+#include "download/MethodOneTransfer.h"
+#include "download/TransferMonitor.h"
+#include "download/TransferSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSet>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace dh::cli {
+
+namespace {
+
+bool isWebPage(const QString& type)
+{
+    return type.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0
+        || type.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
+}
+
+bool isWebPageOrXml(const QString& type)
+{
+    return isWebPage(type) || type.compare(QLatin1String("xml"), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+// --- host ---------------------------------------------------------------------------
+
+CliDownloadHost::CliDownloadHost(const DownloadListModel& list, const DownloadScheduler& scheduler)
+    : m_list(list), m_scheduler(scheduler)
+{
+}
+
+int CliDownloadHost::matchingRows() const
+{
+    int n = 0;
+    for (int i = 0; i < m_list.size(); ++i) {
+        const DownloadItem& it = m_list.item(i);
+        const bool failed = it.State == DownloadState::Failed;
+        const bool page = (it.State == DownloadState::Done || failed) && isWebPageOrXml(it.FileType);
+        if (((redownload == 0 || redownload == 2) && failed) || ((redownload == 1 || redownload == 2) && page))
+            ++n;
+    }
+    return n;
+}
+
+bool CliDownloadHost::errorStopReached() const
+{
+    return stopAfterBad && m_list.CountBadRows() >= TransferMonitor::kErrorStopRows;
+}
+
+bool CliDownloadHost::roundWanted() const
+{
+    if (redownload < 0 || !m_list.检测是否下载列表完毕() || errorStopReached())
+        return false;
+    if (maxRounds > 0 && m_roundsDone >= maxRounds)
+        return false;
+    const int matching = matchingRows();
+    if (matching == 0)
+        return false;
+    // Without a limit a round is worth it only while the last one recovered something.
+    return maxRounds > 0 || m_lastMatching < 0 || matching < m_lastMatching;
+}
+
+bool CliDownloadHost::autoRedownload() const
+{
+    if (m_scheduler.running() || !roundWanted())
+        return false;
+    m_lastMatching = matchingRows();
+    ++m_roundsDone;
+    return true;
+}
+
+namespace {
+
+// --- output ---------------------------------------------------------------------------
+
+void printErr(const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+QString humanBytes(qint64 n)
+{
+    if (n < 1024)
+        return QStringLiteral("%1 B").arg(n);
+    if (n < 1024 * 1024)
+        return QStringLiteral("%1 KB").arg(double(n) / 1024.0, 0, 'f', 1);
+    if (n < 1024LL * 1024 * 1024)
+        return QStringLiteral("%1 MB").arg(double(n) / 1024.0 / 1024.0, 0, 'f', 1);
+    return QStringLiteral("%1 GB").arg(double(n) / 1024.0 / 1024.0 / 1024.0, 0, 'f', 2);
+}
+
+QString tsvField(QString s)
+{
+    s.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    s.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    s.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return s;
+}
+
+bool isNumber(const QString& s)
+{
+    bool ok = false;
+    s.toLongLong(&ok);
+    return ok;
+}
+
+const QString kSkippedExisting = QStringLiteral("已存在，跳过");
+const QString kSkippedLarge = QStringLiteral("大文件，跳过");
+const QByteArray kPlaceholder("\x01\x00", 2);
+
+// One run of the engine over a list, from start to report.
+class DownloadRun : public QObject {
+public:
+    DownloadRun(const DownloadOptions& o, const std::vector<LinkRow>& rows)
+        : m_options(o), m_host(m_list, m_scheduler), m_scheduler(m_list, m_state, m_host),
+          m_monitor(m_list, m_state, m_scheduler, m_host)
+    {
+        m_host.pause = o.pause;
+        m_host.transferSlots = o.threads;
+        m_host.policy = o.sameName;
+        m_host.redownload = o.redownloadChoice;
+        m_host.maxRounds = o.redownloadRounds;
+        m_host.stopAfterBad = o.stopAfterBad;
+
+        // As the window loads: the method, the proxy and the size limit from
+        // the settings, then what the command line says instead.
+        m_state.downloadMethod = o.method;
+        m_state.markTransferEvent();
+        m_scheduler.loadSettings(SettingsStore::instance());
+        if (o.maxSizeMB)
+            globals().MaxFileSizeMB = *o.maxSizeMB;
+        if (!o.proxyHost.isEmpty())
+            m_scheduler.inet().setProxy(true, o.proxyHost, o.proxyPort);
+
+        std::vector<DownloadItem> items;
+        items.reserve(rows.size());
+        for (const LinkRow& r : rows) {
+            DownloadItem it;
+            it.Url = r.url;
+            it.Name = HandOverName(r.url, r.title, o.namesFromAddress);
+            it.FileType = r.type;
+            it.Folder = o.outDir;
+            it.Referer = r.referer;
+            items.push_back(it);
+            if (!m_titles.contains(r.url)) {
+                m_titles.insert(r.url, r.title);
+                m_expectedPage.insert(r.url, isWebPage(r.type));
+            }
+        }
+        m_list.addItems(items);
+        m_told.assign(size_t(m_list.size()), false);
+        m_untold.assign(size_t(m_list.size()), QString());
+        m_untoldBad.assign(size_t(m_list.size()), false);
+        connect(&m_list, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex& from, const QModelIndex& to) {
+                    for (int r = from.row(); r <= to.row(); ++r)
+                        rowChanged(r);
+                });
+        // Files already there belong to the user: the clean-up never touches them.
+        for (const QString& name : QDir(o.outDir).entryList(QDir::Files | QDir::Hidden | QDir::System))
+            m_existing.insert(o.outDir + name);
+
+        m_terminal = ::isatty(::fileno(stderr)) && !o.quiet;
+        connect(&m_scheduler, &DownloadScheduler::rowStarted, this, [this](int row) {
+            if (m_state.downloadMethod == 1 && m_list.item(row).State == DownloadState::Downloading)
+                m_methodOneActive = true;
+        });
+        connect(&m_scheduler.inet(), &MethodOneTransfer::transferEnded, this,
+                [this](int, bool) { m_methodOneActive = false; });
+        m_poll.setInterval(timings().cliPoll);
+        connect(&m_poll, &QTimer::timeout, this, &DownloadRun::poll);
+    }
+
+    int exec()
+    {
+        m_clock.start();
+        m_progressClock.start();
+        if (m_list.size() == 0)
+            return finish(0);
+        StopSignals stopSignals([this](int sig) { stop(sig); });
+        m_scheduler.StartDownloading();
+        m_monitor.start();
+        m_poll.start();
+        QCoreApplication::exec();
+        return m_exitCode;
+    }
+
+private:
+    enum class RowState { Done, Skipped, Failed, Page, Cancelled };
+
+    static QString stateName(RowState s)
+    {
+        switch (s) {
+        case RowState::Done: return QStringLiteral("done");
+        case RowState::Skipped: return QStringLiteral("skipped");
+        case RowState::Failed: return QStringLiteral("failed");
+        case RowState::Page: return QStringLiteral("page");
+        case RowState::Cancelled: return QStringLiteral("cancelled");
+        }
+        return {};
+    }
+
+    bool idle() const
+    {
+        return !m_state.StillExecuting() && m_scheduler.CountTransferControls() == 1 && !m_methodOneActive;
+    }
+
+    RowState rowState(int i) const
+    {
+        const DownloadItem& it = m_list.item(i);
+        if (m_cancelled.contains(it.Url))
+            return RowState::Cancelled;
+        switch (it.State) {
+        case DownloadState::Waiting:
+        case DownloadState::Downloading: return RowState::Cancelled;
+        case DownloadState::Failed: return RowState::Failed;
+        case DownloadState::Done: break;
+        }
+        if (it.ProgressText == kSkippedExisting || it.ProgressText == kSkippedLarge)
+            return RowState::Skipped;
+        if (!FileExists(ItemFilePath(it)))
+            return RowState::Failed;  // never report a file that is not there
+        if (isWebPage(it.FileType) && !m_expectedPage.value(it.Url))
+            return RowState::Page;
+        return RowState::Done;
+    }
+
+    QString message(int i, RowState s) const
+    {
+        const DownloadItem& it = m_list.item(i);
+        if (!it.ProgressText.isEmpty())
+            return it.ProgressText;
+        if (!it.SizeText.isEmpty() && !isNumber(it.SizeText))
+            return it.SizeText;
+        if (s == RowState::Cancelled && it.State != DownloadState::Waiting)
+            return QStringLiteral("下载取消");
+        if (it.State == DownloadState::Done && !FileExists(ItemFilePath(it)))
+            return QStringLiteral("不存在");
+        return {};
+    }
+
+    qint64 rowBytes(int i) const
+    {
+        const DownloadItem& it = m_list.item(i);
+        if (it.ProgressText == kSkippedExisting || it.ProgressText == kSkippedLarge)
+            return 0;
+        return it.ReceivedText.toLongLong();
+    }
+
+    QString rowLine(int i, RowState s) const
+    {
+        const DownloadItem& it = m_list.item(i);
+        const QString msg = message(i, s);
+        QString line = QStringLiteral("[%1/%2] %3  %4")
+                           .arg(i + 1)
+                           .arg(m_list.size())
+                           .arg(stateName(s), -9)
+                           .arg(ItemFilePath(QString(), it.Name, it.FileType).mid(1));
+        if (s == RowState::Done || s == RowState::Page)
+            line += QStringLiteral("  ") + humanBytes(FileLength(ItemFilePath(it)));
+        if (!msg.isEmpty() && msg != QLatin1String("100%"))
+            line += QStringLiteral("  ") + msg;
+        if (s == RowState::Failed || s == RowState::Page)
+            line += QStringLiteral("  ") + it.Url;
+        return line + QLatin1Char('\n');
+    }
+
+    void clearProgressLine()
+    {
+        if (m_terminal && m_progressShown) {
+            printErr(QStringLiteral("\r\033[K"));
+            m_progressShown = false;
+        }
+    }
+
+    // A row's end is told once its row holds the final result: the type
+    // correction rewrites a row right after the transfer has ended it, so the
+    // line is prepared on every change and told at the next look, or at once
+    // when a re-download round takes the row back before that.
+    void rowChanged(int r)
+    {
+        const DownloadState st = m_list.item(r).State;
+        if (st == DownloadState::Done || st == DownloadState::Failed) {
+            if (m_told[size_t(r)])
+                return;
+            const RowState s = rowState(r);
+            if (m_untold[size_t(r)].isEmpty())
+                m_untoldRows.push_back(r);
+            m_untold[size_t(r)] = rowLine(r, s);
+            m_untoldBad[size_t(r)] = s == RowState::Failed || s == RowState::Page;
+            return;
+        }
+        if (!m_untold[size_t(r)].isEmpty())
+            tell(r);
+        m_told[size_t(r)] = false;
+    }
+
+    // Tells the rows whose end is waiting (a row told meanwhile is passed over).
+    void tellUntold()
+    {
+        for (const int r : std::exchange(m_untoldRows, {})) {
+            if (!m_untold[size_t(r)].isEmpty())
+                tell(r);
+        }
+    }
+
+    void tell(int r)
+    {
+        const bool bad = m_untoldBad[size_t(r)];
+        const QString line = std::exchange(m_untold[size_t(r)], QString());
+        m_told[size_t(r)] = true;
+        if (m_terminal) {
+            if (bad) {
+                clearProgressLine();
+                printErr(line);
+            }
+        } else if (!m_options.quiet || bad) {
+            printErr(line);
+        }
+    }
+
+    void poll()
+    {
+        tellUntold();
+        if (m_terminal && m_progressClock.elapsed() >= timings().cliProgress.count())
+            showProgress();
+
+        const bool errorStopped = m_host.errorStopReached() && !m_scheduler.running();
+        if (idle() && ((m_list.检测是否下载列表完毕() && !m_host.roundWanted()) || errorStopped)) {
+            m_scheduler.switchOff();
+            m_monitor.stop();
+            m_poll.stop();
+            m_exitCode = finish(0);
+            QCoreApplication::exit(m_exitCode);
+        }
+    }
+
+    void showProgress()
+    {
+        int done = 0, failed = 0, waiting = 0, running = 0;
+        qint64 bytes = 0;
+        QString current;
+        for (int i = 0; i < m_list.size(); ++i) {
+            const DownloadItem& it = m_list.item(i);
+            done += it.State == DownloadState::Done;
+            failed += it.State == DownloadState::Failed;
+            waiting += it.State == DownloadState::Waiting;
+            if (it.State == DownloadState::Downloading && running++ == 0)
+                current = ItemFilePath(QString(), it.Name, it.FileType).mid(1);
+            bytes += rowBytes(i);
+        }
+        const qint64 ms = m_progressClock.restart();
+        if (ms > 0 && bytes >= m_lastBytes) {
+            const double rate = double(bytes - m_lastBytes) * 1000.0 / double(ms);
+            m_rate = m_rate < 0 ? rate : 0.7 * m_rate + 0.3 * rate;
+        }
+        m_lastBytes = bytes;
+        QString line = QStringLiteral("done %1  failed %2  waiting %3  running %4  %5  %6/s  %7")
+                           .arg(done)
+                           .arg(failed)
+                           .arg(waiting)
+                           .arg(running)
+                           .arg(humanBytes(bytes), humanBytes(qint64(std::max(0.0, m_rate))), current);
+        if (line.size() > 110)
+            line = line.left(109) + QChar(0x2026);
+        printErr(QStringLiteral("\r\033[K") + line);
+        m_progressShown = true;
+    }
+
+    // Ctrl-C or SIGTERM: what 停止下载 does, then the clean-up and the report.
+    void stop(int sig)
+    {
+        if (m_stopping)
+            return;
+        m_stopping = true;
+        m_poll.stop();
+        m_monitor.stop();
+        QStringList targets;
+        for (int j = 1; j <= DownloadScheduler::kMaxSlots; ++j) {
+            if (Downloader* d = m_scheduler.downloader(j))
+                targets << d->saveFile();
+        }
+        for (int i = 0; i < m_list.size(); ++i) {
+            if (m_list.item(i).State == DownloadState::Downloading)
+                m_cancelled.insert(m_list.item(i).Url);
+        }
+        m_scheduler.StopDownloading();
+        // Method one's transfer notices the stop on its next look and removes
+        // its partial file; the cancelled requests of method two go with their
+        // controls, taking their temporary files along.
+        auto* wait = new QTimer(this);
+        QElapsedTimer waited;
+        waited.start();
+        connect(wait, &QTimer::timeout, this, [this, wait, waited, targets, sig] {
+            if (!idle() && waited.elapsed() < timings().stopWindDown.count())
+                return;
+            wait->stop();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            for (const QString& t : targets)
+                removeIfPlaceholder(t);
+            m_exitCode = finish(128 + sig);
+            QCoreApplication::exit(m_exitCode);
+        });
+        wait->start(timings().requestPoll);
+    }
+
+    // A two-byte placeholder this run put down for a transfer that did not complete.
+    void removeIfPlaceholder(const QString& path)
+    {
+        if (path.isEmpty() || m_existing.contains(path) || FileLength(path) != kPlaceholder.size())
+            return;
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly) || f.readAll() != kPlaceholder)
+            return;
+        f.close();
+        QFile::remove(path);
+    }
+
+    int finish(int signalCode)
+    {
+        tellUntold();
+        clearProgressLine();
+        // Rows that ended without a file of their own (size skip, failure) may
+        // still hold the placeholder that took their name.
+        for (int i = 0; i < m_list.size(); ++i) {
+            const RowState s = rowState(i);
+            if (s != RowState::Done && s != RowState::Page)
+                removeIfPlaceholder(ItemFilePath(m_list.item(i)));
+        }
+        int counts[5] = {0, 0, 0, 0, 0};
+        qint64 bytes = 0;
+        QByteArray report = "title\turl\tstate\tpath\tbytes\ttype\tmessage\n";
+        for (int i = 0; i < m_list.size(); ++i) {
+            const DownloadItem& it = m_list.item(i);
+            const RowState s = rowState(i);
+            ++counts[int(s)];
+            const QString path = ItemFilePath(it);
+            const bool hasFile = (s == RowState::Done || s == RowState::Page || s == RowState::Skipped)
+                && FileExists(path);
+            const qint64 size = hasFile ? FileLength(path) : 0;
+            if (s == RowState::Done || s == RowState::Page)
+                bytes += size;
+            report += (tsvField(m_titles.value(it.Url)) + QLatin1Char('\t') + tsvField(it.Url) + QLatin1Char('\t')
+                       + stateName(s) + QLatin1Char('\t') + tsvField(hasFile ? path : QString()) + QLatin1Char('\t')
+                       + QString::number(size) + QLatin1Char('\t') + tsvField(it.FileType) + QLatin1Char('\t')
+                       + tsvField(message(i, s)) + QLatin1Char('\n'))
+                          .toUtf8();
+        }
+        int code = signalCode;
+        if (!m_options.reportFile.isEmpty()) {
+            if (m_options.reportFile == QLatin1String("-")) {
+                std::fwrite(report.constData(), 1, size_t(report.size()), stdout);
+                std::fflush(stdout);
+            } else {
+                QSaveFile f(m_options.reportFile);
+                if (!f.open(QIODevice::WriteOnly) || f.write(report) != report.size() || !f.commit()) {
+                    printErr(QStringLiteral("docharvest-cli download: cannot write the report %1\n")
+                                 .arg(m_options.reportFile));
+                    if (code == 0)
+                        code = 1;
+                }
+            }
+        }
+        const int bad = counts[int(RowState::Failed)] + counts[int(RowState::Page)] + counts[int(RowState::Cancelled)];
+        if (code == 0 && bad > 0)
+            code = 1;
+        QString summary = QStringLiteral("download: %1 rows: %2 done, %3 skipped, %4 failed, %5 pages, %6 cancelled; "
+                                         "%7 in %8 s")
+                              .arg(m_list.size())
+                              .arg(counts[int(RowState::Done)])
+                              .arg(counts[int(RowState::Skipped)])
+                              .arg(counts[int(RowState::Failed)])
+                              .arg(counts[int(RowState::Page)])
+                              .arg(counts[int(RowState::Cancelled)])
+                              .arg(humanBytes(bytes))
+                              .arg(double(m_clock.elapsed()) / 1000.0, 0, 'f', 1);
+        if (m_host.roundsDone() > 0)
+            summary += QStringLiteral("; %1 re-download round%2").arg(m_host.roundsDone()).arg(m_host.roundsDone() > 1 ? "s" : "");
+        if (m_host.errorStopReached())
+            summary += QStringLiteral("; stopped after %1 bad rows").arg(m_list.CountBadRows());
+        if (signalCode)
+            summary += signalCode == 130 ? QStringLiteral("; stopped by Ctrl-C") : QStringLiteral("; stopped by SIGTERM");
+        printErr(summary + QLatin1Char('\n'));
+        return code;
+    }
+
+    const DownloadOptions& m_options;
+    DownloadListModel m_list;
+    DownloadWindowState m_state;
+    CliDownloadHost m_host;
+    DownloadScheduler m_scheduler;
+    TransferMonitor m_monitor;
+    QTimer m_poll;
+    QElapsedTimer m_clock;
+    QElapsedTimer m_progressClock;
+    QHash<QString, QString> m_titles;       // url -> title as given
+    QHash<QString, bool> m_expectedPage;    // url -> the link itself names a web page
+    QSet<QString> m_existing;               // files in the folder before the run
+    QSet<QString> m_cancelled;              // rows a stop caught in their transfer
+    std::vector<bool> m_told;        // the row's end has been told
+    std::vector<QString> m_untold;   // the line of an end not yet told
+    std::vector<bool> m_untoldBad;
+    std::vector<int> m_untoldRows;   // in the order the rows ended
+    qint64 m_lastBytes = 0;
+    double m_rate = -1;
+    bool m_terminal = false;
+    bool m_progressShown = false;
+    bool m_methodOneActive = false;
+    bool m_stopping = false;
+    int m_exitCode = 0;
+};
+
+} // namespace
+
+int runDownload(const DownloadOptions& options, const std::vector<LinkRow>& rows)
+{
+    DownloadRun run(options, rows);
+    return run.exec();
+}
+
+} // namespace dh::cli

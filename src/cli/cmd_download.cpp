@@ -1,0 +1,376 @@
+// docharvest-cli download: collected links to files on disk, with the engine
+// of the download window. Options, the reading of the links, the checks made
+// before anything starts.
+#include "cli/CliCommand.h"
+#include "cli/DownloadCommand.h"
+
+#include "app/Helpers.h"
+#include "download/Naming.h"
+#include "platform/SystemCodePage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <QTemporaryFile>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace dh::cli {
+
+namespace {
+
+void err(const QString& text)
+{
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+bool isWebAddress(const QString& text)
+{
+    const QUrl url(text, QUrl::TolerantMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        && !url.host().isEmpty();
+}
+
+// The type of a plain address: the extension of its last segment, if any.
+QString typeFromAddress(const QString& url)
+{
+    QString base;
+    return SplitNameAndExtension(QUrl(url).path(), &base).toLower();
+}
+
+QString decodeText(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError())
+        text = SystemCodePage::decode(bytes);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    return text;
+}
+
+bool wholeNumber(const QString& text, int low, int high, int* out)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok || v < low || v > high)
+        return false;
+    *out = v;
+    return true;
+}
+
+} // namespace
+
+QString downloadOptionsHelp()
+{
+    return QStringLiteral(
+        "  --method 1|2            1: one file at a time over one connection (sends the referring page,\n"
+        "                          can use --proxy); 2: parallel transfers (default 2)\n"
+        "  --threads N             parallel transfers of method 2, 1-6 (default 3)\n"
+        "  --pause S               seconds between two files (两个文件下载间隔), 0-600 (default 0)\n"
+        "  --same-name P           skip | overwrite | rename: a file of that name exists (default rename)\n"
+        "  --names title|url       name files after the link title or the address (default title)\n"
+        "  --max-size MB           skip files above MB megabytes (default: the setting 文件最大值)\n"
+        "  --proxy HOST:PORT       method 1's proxy (default: the proxy settings)\n"
+        "  --redownload R          failed | pages | both: put such rows back into the queue when the list\n"
+        "                          is through (default: no re-download)\n"
+        "  --redownload-rounds N   at most N re-download rounds (default 0: rounds go on while each one\n"
+        "                          recovers a row)\n"
+        "  --stop-after-bad        stop once 5 or more rows failed or are web pages\n"
+        "  --report FILE           write a TSV line per row: title, url, state, path, bytes, type,\n"
+        "                          message; state is done, skipped, failed, page or cancelled\n"
+        "                          (\"-\": standard output; default: no report)\n"
+        "  --quiet                 print only failed rows, web pages and the summary\n"
+        "exit codes: 0 every row done or skipped, 1 a row failed, is a web page or was not reached,\n"
+        "            2 bad usage or unreadable input, 130 Ctrl-C, 143 SIGTERM");
+}
+
+ParseOutcome parseDownloadArgs(const QStringList& argsIn, DownloadOptions* o, QString* error, bool forHarvest,
+                               QStringList* rest)
+{
+    // "--name=value" is read as "--name value".
+    QStringList args;
+    for (const QString& a : argsIn) {
+        const qsizetype eq = a.indexOf(QLatin1Char('='));
+        if (a.startsWith(QLatin1String("--")) && eq > 2) {
+            args << a.left(eq) << a.mid(eq + 1);
+        } else {
+            args << a;
+        }
+    }
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args.at(i);
+        QString v;
+        auto value = [&]() {
+            if (i + 1 >= args.size()) {
+                *error = QStringLiteral("%1 needs a value").arg(a);
+                return false;
+            }
+            v = args.at(++i);
+            return true;
+        };
+        auto bad = [&](const QString& what) {
+            *error = QStringLiteral("%1 %2: %3").arg(a, v, what);
+            return ParseOutcome::UsageError;
+        };
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            return ParseOutcome::Help;
+        } else if (a == QLatin1String("--links") && !forHarvest) {
+            if (!value())
+                return ParseOutcome::UsageError;
+            o->linksFile = v;
+        } else if (a == QLatin1String("--out")) {
+            if (!value())
+                return ParseOutcome::UsageError;
+            o->outDir = v;
+        } else if (a == QLatin1String("--method")) {
+            if (!value())
+                return ParseOutcome::UsageError;
+            if (!wholeNumber(v, 1, 2, &o->method))
+                return bad(QStringLiteral("must be 1 or 2"));
+        } else if (a == QLatin1String("--threads")) {
+            if (!value())
+                return ParseOutcome::UsageError;
+            if (!wholeNumber(v, 1, 6, &o->threads))
+                return bad(QStringLiteral("must be a whole number from 1 to 6"));
+        } else if (a == QLatin1String("--pause")) {
+            if (!value())
+                return ParseOutcome::UsageError;
+            if (!wholeNumber(v, 0, 600, &o->pause))
+                return bad(QStringLiteral("must be a whole number of seconds from 0 to 600"));
+        } else if (a == QLatin1String("--same-name")) {
+            if (!value())
+                return ParseOutcome::UsageError;
+            if (v == QLatin1String("skip"))
+                o->sameName = SameNamePolicy::Skip;
+            else if (v == QLatin1String("overwrite"))
+                o->sameName = SameNamePolicy::Overwrite;
+            else if (v == QLatin1String("rename"))
+                o->sameName = SameNamePolicy::Rename;
+            else
+                return bad(QStringLiteral("must be skip, overwrite or rename"));
+        } else if (a == QLatin1String("--names")) {
+            if (!value())
+                return ParseOutcome::UsageError;
+            if (v != QLatin1String("title") && v != QLatin1String("url"))
+                return bad(QStringLiteral("must be title or url"));
+            o->namesFromAddress = v == QLatin1String("url");
+        } else if (a == QLatin1String("--max-size")) {
+            if (!value())
+                return ParseOutcome::UsageError;
+            int mb = 0;
+            if (!wholeNumber(v, 0, 1024 * 1024, &mb))
+                return bad(QStringLiteral("must be a whole number of megabytes"));
+            o->maxSizeMB = mb;
+        } else if (a == QLatin1String("--proxy")) {
+            if (!value())
+                return ParseOutcome::UsageError;
+            const qsizetype colon = v.lastIndexOf(QLatin1Char(':'));
+            int port = 0;
+            if (colon <= 0 || !wholeNumber(v.mid(colon + 1), 1, 65535, &port))
+                return bad(QStringLiteral("must be HOST:PORT"));
+            o->proxyHost = v.left(colon);
+            o->proxyPort = QString::number(port);
+        } else if (a == QLatin1String("--redownload")) {
+            if (!value())
+                return ParseOutcome::UsageError;
+            if (v == QLatin1String("failed"))
+                o->redownloadChoice = 0;
+            else if (v == QLatin1String("pages"))
+                o->redownloadChoice = 1;
+            else if (v == QLatin1String("both"))
+                o->redownloadChoice = 2;
+            else
+                return bad(QStringLiteral("must be failed, pages or both"));
+        } else if (a == QLatin1String("--redownload-rounds")) {
+            if (!value())
+                return ParseOutcome::UsageError;
+            if (!wholeNumber(v, 0, 1000, &o->redownloadRounds))
+                return bad(QStringLiteral("must be a whole number from 0 to 1000"));
+        } else if (a == QLatin1String("--report")) {
+            if (!value())
+                return ParseOutcome::UsageError;
+            o->reportFile = v;
+        } else if (a == QLatin1String("--stop-after-bad")) {
+            o->stopAfterBad = true;
+        } else if (a == QLatin1String("--quiet") || a == QLatin1String("-q")) {
+            o->quiet = true;
+        } else if (forHarvest && a == QLatin1String("--links")) {
+            *error = QStringLiteral("--links: harvest downloads the links its search finds");
+            return ParseOutcome::UsageError;
+        } else if (forHarvest) {
+            *rest << a;
+        } else if (a.startsWith(QLatin1Char('-')) && a != QLatin1String("-")) {
+            *error = QStringLiteral("unknown option %1").arg(a);
+            return ParseOutcome::UsageError;
+        } else {
+            if (!isWebAddress(a)) {
+                *error = QStringLiteral("'%1' is not an http or https address").arg(a);
+                return ParseOutcome::UsageError;
+            }
+            o->urls << a;
+        }
+    }
+    if (o->outDir.isEmpty()) {
+        *error = QStringLiteral("--out DIR is required");
+        return ParseOutcome::UsageError;
+    }
+    if (!forHarvest && o->linksFile.isEmpty() && o->urls.isEmpty()) {
+        *error = QStringLiteral("give --links FILE or one or more addresses");
+        return ParseOutcome::UsageError;
+    }
+    if (o->redownloadChoice < 0 && o->redownloadRounds > 0) {
+        *error = QStringLiteral("--redownload-rounds needs --redownload");
+        return ParseOutcome::UsageError;
+    }
+    return ParseOutcome::Run;
+}
+
+bool parseLinksTsv(const QByteArray& bytes, std::vector<LinkRow>* rows, QString* error)
+{
+    const QStringList lines = decodeText(bytes).split(QLatin1Char('\n'));
+    for (int n = 0; n < lines.size(); ++n) {
+        QString line = lines.at(n);
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (line.trimmed().isEmpty())
+            continue;
+        const QStringList f = line.split(QLatin1Char('\t'));
+        if (rows->empty() && f.size() >= 3 && f[0].trimmed().compare(QLatin1String("title"), Qt::CaseInsensitive) == 0
+            && f[2].trimmed().compare(QLatin1String("url"), Qt::CaseInsensitive) == 0)
+            continue;  // the header
+        if (f.size() < 3) {
+            *error = QStringLiteral("line %1: %2 column%3, expected title, type, url and referer separated by tabs")
+                         .arg(n + 1)
+                         .arg(f.size())
+                         .arg(f.size() == 1 ? "" : "s");
+            return false;
+        }
+        const QString url = f[2].trimmed();
+        if (!isWebAddress(url)) {
+            *error = QStringLiteral("line %1: '%2' is not an http or https address").arg(n + 1).arg(url);
+            return false;
+        }
+        rows->push_back({f[0], f[1].trimmed().toLower(), url, f.size() > 3 ? f[3].trimmed() : QString()});
+    }
+    return true;
+}
+
+bool readLinks(const DownloadOptions& o, std::vector<LinkRow>* rows, QString* error)
+{
+    if (!o.linksFile.isEmpty()) {
+        QFile f;
+        const bool stdinput = o.linksFile == QLatin1String("-");
+        if (stdinput)
+            f.open(stdin, QIODevice::ReadOnly);
+        else
+            f.setFileName(o.linksFile);
+        if (!stdinput && !f.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("cannot read %1: %2").arg(o.linksFile, f.errorString());
+            return false;
+        }
+        QString lineError;
+        if (!parseLinksTsv(f.readAll(), rows, &lineError)) {
+            *error = (stdinput ? QStringLiteral("standard input") : o.linksFile) + QStringLiteral(", ") + lineError;
+            return false;
+        }
+    }
+    // An address on its own has no title: it is named after the address (原文件名).
+    for (const QString& url : o.urls)
+        rows->push_back({FileNameFromPath(url, true), typeFromAddress(url), url, QString()});
+    return true;
+}
+
+bool prepareOutputFolder(const QString& dir, QString* absolute, QString* error)
+{
+    QString path = dir;
+    if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
+        path = QDir::homePath() + path.mid(1);
+    const QFileInfo fi(path);
+    if (fi.exists() && !fi.isDir()) {
+        *error = QStringLiteral("--out %1 is a file, not a folder").arg(dir);
+        return false;
+    }
+    if (!fi.exists() && !QDir().mkpath(path)) {
+        *error = QStringLiteral("--out %1: the folder cannot be created").arg(dir);
+        return false;
+    }
+    QString abs = QFileInfo(path).absoluteFilePath();
+    QTemporaryFile probe(abs + QStringLiteral("/.docharvest-probe-XXXXXX"));
+    if (!probe.open()) {
+        *error = QStringLiteral("--out %1: the folder cannot be written to").arg(dir);
+        return false;
+    }
+    if (!abs.endsWith(QLatin1Char('/')))
+        abs += QLatin1Char('/');
+    *absolute = abs;
+    return true;
+}
+
+bool checkReportFile(const QString& file, QString* error)
+{
+    if (file.isEmpty() || file == QLatin1String("-"))
+        return true;
+    const QFileInfo fi(file);
+    if (fi.isDir()) {
+        *error = QStringLiteral("--report %1 is a folder").arg(file);
+        return false;
+    }
+    QTemporaryFile probe(fi.absolutePath() + QStringLiteral("/.docharvest-probe-XXXXXX"));
+    if (!probe.open()) {
+        *error = QStringLiteral("--report %1: its folder cannot be written to").arg(file);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+void downloadUsage(FILE* to)
+{
+    const QString text = QStringLiteral(
+        "usage: docharvest-cli download (--links FILE | URL...) --out DIR [options]\n"
+        "  --links FILE            the TSV that search writes (title, type, url, referer), \"-\" for\n"
+        "                          standard input; addresses given as arguments are named after the address\n"
+        "  --out DIR               the folder the files go to (made when missing)\n")
+        + downloadOptionsHelp() + QLatin1Char('\n');
+    std::fputs(text.toLocal8Bit().constData(), to);
+    std::fflush(to);
+}
+
+int runDownloadCommand(const QStringList& args)
+{
+    DownloadOptions o;
+    QString error;
+    switch (parseDownloadArgs(args, &o, &error)) {
+    case ParseOutcome::Help: downloadUsage(stdout); return 0;
+    case ParseOutcome::UsageError:
+        err(QStringLiteral("docharvest-cli download: ") + error);
+        err(QStringLiteral("(docharvest-cli download --help lists the options)"));
+        return 2;
+    case ParseOutcome::Run: break;
+    }
+    std::vector<LinkRow> rows;
+    if (!readLinks(o, &rows, &error)) {
+        err(QStringLiteral("docharvest-cli download: ") + error);
+        return 2;
+    }
+    QString folder;
+    if (!checkReportFile(o.reportFile, &error) || !prepareOutputFolder(o.outDir, &folder, &error)) {
+        err(QStringLiteral("docharvest-cli download: ") + error);
+        return 2;
+    }
+    o.outDir = folder;
+    return runDownload(o, rows);
+}
+
+const CliCommand downloadCommand("download", "download collected links with the download window's engine",
+                                 runDownloadCommand);
+
+} // namespace
+
+} // namespace dh::cli

@@ -1,0 +1,97 @@
+// docharvest-cli harvest: search, then download what was found, in one run.
+// The search step is the search command itself; its links are kept in
+// DIR/links.tsv and go to the download step from there.
+#include "cli/CliCommand.h"
+#include "cli/DownloadCommand.h"
+
+#include <QFile>
+
+#include <cstdio>
+
+namespace dh::cli {
+
+namespace {
+
+void err(const QString& text)
+{
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+void harvestUsage(FILE* to)
+{
+    const QString text = QStringLiteral(
+        "usage: docharvest-cli harvest --keywords FILE --out DIR [search options] [download options]\n"
+        "Searches every keyword group, writes the links to DIR/links.tsv and downloads them into DIR.\n"
+        "search options (those of docharvest-cli search):\n"
+        "  --keywords FILE         one keyword group per line (UTF-8 or the system encoding)\n"
+        "  --types LIST            document types to search, in any order (default: pdf,doc,ppt,xls)\n"
+        "  --whole                 search every keyword group as one whole phrase\n"
+        "  --delay S               pause between result pages in seconds, 0-120 (default 4)\n"
+        "  --max-pages N           result pages per query at most, 0 for no cap (default 100)\n"
+        "  --search-base URL       the search service (default: setting 设置/搜索服务地址)\n"
+        "download options (those of docharvest-cli download):\n"
+        "  --out DIR               the folder for links.tsv and the files (made when missing)\n")
+        + downloadOptionsHelp()
+        + QStringLiteral("\n            3 the search met the verification page, or a query page could not be loaded or was not\n"
+                         "              a result page (what it found is still downloaded)\n");
+    std::fputs(text.toLocal8Bit().constData(), to);
+    std::fflush(to);
+}
+
+int runHarvest(const QStringList& args)
+{
+    DownloadOptions o;
+    QString error;
+    QStringList searchArgs;
+    switch (parseDownloadArgs(args, &o, &error, true, &searchArgs)) {
+    case ParseOutcome::Help: harvestUsage(stdout); return 0;
+    case ParseOutcome::UsageError:
+        err(QStringLiteral("docharvest-cli harvest: ") + error);
+        err(QStringLiteral("(docharvest-cli harvest --help lists the options)"));
+        return 2;
+    case ParseOutcome::Run: break;
+    }
+    if (!searchArgs.contains(QStringLiteral("--keywords"))) {
+        err(QStringLiteral("docharvest-cli harvest: --keywords FILE is required"));
+        return 2;
+    }
+    const CliCommand* search = nullptr;
+    for (const CliCommand* c : commands()) {
+        if (QLatin1String(c->name) == QLatin1String("search"))
+            search = c;
+    }
+    if (!search)
+        return 2;
+    QString folder;
+    if (!checkReportFile(o.reportFile, &error) || !prepareOutputFolder(o.outDir, &folder, &error)) {
+        err(QStringLiteral("docharvest-cli harvest: ") + error);
+        return 2;
+    }
+    o.outDir = folder;
+    const QString linksFile = folder + QStringLiteral("links.tsv");
+    const int searched = search->run(searchArgs + QStringList{QStringLiteral("--out"), linksFile});
+    if (searched != 0 && searched != 3)
+        return searched;  // usage error, or stopped
+
+    QFile f(linksFile);
+    if (!f.open(QIODevice::ReadOnly)) {
+        err(QStringLiteral("docharvest-cli harvest: cannot read %1: %2").arg(linksFile, f.errorString()));
+        return 2;
+    }
+    std::vector<LinkRow> rows;
+    if (!parseLinksTsv(f.readAll(), &rows, &error)) {
+        err(QStringLiteral("docharvest-cli harvest: %1, %2").arg(linksFile, error));
+        return 2;
+    }
+    f.close();
+    const int downloaded = runDownload(o, rows);
+    return downloaded == 0 && searched == 3 ? 3 : downloaded;
+}
+
+const CliCommand harvestCommand("harvest", "search, then download the links found (links kept in DIR/links.tsv)",
+                                runHarvest);
+
+} // namespace
+
+} // namespace dh::cli

@@ -1,0 +1,285 @@
+// docharvest-cli download and harvest end to end: real transfers from the
+// demo service into a temporary folder.
+#include "CliFixture.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+namespace dh::test {
+namespace {
+
+using S = QString;
+
+class CliDownload : public CliFixture {};
+
+QString line(const std::vector<QStringList>& rows, int i, int column)
+{
+    return i < int(rows.size()) && column < rows[size_t(i)].size() ? rows[size_t(i)][column] : QString();
+}
+
+TEST_F(CliDownload, SearchPipedIntoDownloadWithEachMethod)
+{
+    const QString kw = writeFile("kw.txt", "教程\n");
+    for (const char* method : {"1", "2"}) {
+        SCOPED_TRACE(method);
+        const QString folder = dir.filePath(S("out") + method);
+        const QString rep = dir.filePath(S("report") + method + ".tsv");
+        QProcess search, download;
+        search.setStandardOutputProcess(&download);
+        search.start(cliPath(), {"search", "--keywords", kw, "--types", "pdf", "--delay", "0", "--search-base",
+                                 service->baseUrl()});
+        download.start(cliPath(), {"download", "--links", "-", "--out", folder, "--method", method, "--report", rep});
+        ASSERT_TRUE(search.waitForFinished(60000));
+        ASSERT_TRUE(download.waitForFinished(90000));
+        const QString err = QString::fromUtf8(download.readAllStandardError());
+        // One link of the page is protected: a login page arrives instead.
+        EXPECT_EQ(download.exitCode(), 1) << qPrintable(err);
+        const auto rows = report(rep);
+        ASSERT_EQ(rows.size(), 6u) << qPrintable(err);
+        int done = 0;
+        for (const QStringList& r : rows) {
+            ASSERT_EQ(r.size(), 7);
+            if (r[1].contains("/protected/")) {
+                EXPECT_EQ(r[2], "page");
+                EXPECT_TRUE(r[3].endsWith(".htm")) << qPrintable(r[3]);
+                continue;
+            }
+            ++done;
+            EXPECT_EQ(r[2], "done") << qPrintable(r.join(' '));
+            EXPECT_EQ(r[3], folder + "/" + r[0] + ".pdf");
+            EXPECT_EQ(r[5], "pdf");
+            const QString stem = QUrl(r[1]).path().section('/', -1).section('.', 0, 0);
+            EXPECT_EQ(readFile(r[3]), demo::makeDocument("pdf", stem)) << qPrintable(r[1]);
+            EXPECT_EQ(r[4].toLongLong(), QFileInfo(r[3]).size());
+        }
+        EXPECT_EQ(done, 5);
+        EXPECT_EQ(entries(folder).size(), 6) << qPrintable(entries(folder).join(' '));
+        // Not a terminal: one line per finished row, then the summary.
+        EXPECT_EQ(err.count(QRegularExpression("^\\[\\d/6\\] ", QRegularExpression::MultilineOption)), 6);
+        EXPECT_TRUE(err.contains("download: 6 rows: 5 done, 0 skipped, 0 failed, 1 pages, 0 cancelled"))
+            << qPrintable(err);
+    }
+}
+
+TEST_F(CliDownload, SameNamePoliciesOnAFolderThatHoldsTheName)
+{
+    const struct {
+        const char* policy;
+        const char* method;
+        QStringList files;
+        QByteArray a, a1, a2;  // expected contents of a.pdf, a[001].pdf, a[002].pdf
+        const char* state;
+    } cases[] = {
+        {"skip", "2", {"a.pdf"}, "USER", {}, {}, "skipped"},
+        {"skip", "1", {"a.pdf"}, "USER", {}, {}, "skipped"},
+        {"overwrite", "2", {"a.pdf"}, demo::makeDocument("pdf", "s-2"), {}, {}, "done"},
+        {"overwrite", "1", {"a.pdf"}, demo::makeDocument("pdf", "s-2"), {}, {}, "done"},
+        {"rename", "2", {"a.pdf", "a[001].pdf", "a[002].pdf"}, "USER", demo::makeDocument("pdf", "s-1"),
+         demo::makeDocument("pdf", "s-2"), "done"},
+        {"rename", "1", {"a.pdf", "a[001].pdf", "a[002].pdf"}, "USER", demo::makeDocument("pdf", "s-1"),
+         demo::makeDocument("pdf", "s-2"), "done"},
+    };
+    const QString links = writeFile("links.tsv", tsv({{"a", "/doc/s-1.pdf"}, {"a", "/doc/s-2.pdf"}}));
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.policy) + " method " + c.method);
+        const QString folder = dir.filePath(S("same") + QString::number(++n));
+        QDir().mkpath(folder);
+        writeFile(S("same") + QString::number(n) + "/a.pdf", "USER");
+        const QString rep = folder + ".tsv";
+        const CliRun r = cli({"download", "--links", links, "--out", folder, "--same-name", c.policy, "--method",
+                              c.method, "--threads", "1", "--report", rep});
+        EXPECT_EQ(r.code, 0) << qPrintable(r.err);
+        EXPECT_EQ(entries(folder), c.files);
+        EXPECT_EQ(readFile(folder + "/a.pdf"), c.a);
+        if (!c.a1.isEmpty()) {
+            EXPECT_EQ(readFile(folder + "/a[001].pdf"), c.a1);
+            EXPECT_EQ(readFile(folder + "/a[002].pdf"), c.a2);
+        }
+        const auto rows = report(rep);
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0][2], c.state);
+        EXPECT_EQ(rows[1][2], c.state);
+        if (S(c.policy) == "skip") {
+            EXPECT_EQ(rows[0][6], "已存在，跳过");
+        }
+    }
+}
+
+TEST_F(CliDownload, MaxSizeSkipsLargeFilesWithoutLeavingAnything)
+{
+    const QString links = writeFile("links.tsv", tsv({{"big", "/t/file/3145728"}, {"small", "/t/file/1000"}}, "bin"));
+    for (const char* method : {"1", "2"}) {
+        SCOPED_TRACE(method);
+        const QString folder = dir.filePath(S("max") + method);
+        const QString rep = folder + ".tsv";
+        const CliRun r = cli({"download", "--links", links, "--out", folder, "--max-size", "1", "--method", method,
+                              "--report", rep});
+        EXPECT_EQ(r.code, 0) << qPrintable(r.err);
+        const auto rows = report(rep);
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0][2], "skipped");
+        EXPECT_EQ(rows[0][6], "大文件，跳过");
+        EXPECT_EQ(rows[0][3], "");
+        EXPECT_EQ(rows[1][2], "done");
+        const QStringList files = entries(folder);
+        ASSERT_EQ(files.size(), 1) << qPrintable(files.join(' '));
+        EXPECT_TRUE(files[0].startsWith("small"));
+    }
+}
+
+TEST_F(CliDownload, RedownloadOfPagesAfterALoginProtectedLink)
+{
+    const QString links =
+        writeFile("links.tsv", tsv({{"member", "/doc/protected/m-1.pdf"}, {"open", "/doc/o-1.pdf"}}));
+    const struct {
+        const char* rounds;
+        const char* summary;
+        int pageLines;
+    } cases[] = {
+        {"2", "2 re-download rounds", 3},
+        // Without a limit the rounds end once one brings nothing back.
+        {"0", "1 re-download round", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rounds);
+        const QString folder = dir.filePath(S("redo") + c.rounds);
+        const QString rep = folder + ".tsv";
+        const CliRun r = cli({"download", "--links", links, "--out", folder, "--redownload", "pages",
+                              "--redownload-rounds", c.rounds, "--report", rep});
+        EXPECT_EQ(r.code, 1) << qPrintable(r.err);
+        EXPECT_TRUE(r.err.contains(c.summary)) << qPrintable(r.err);
+        EXPECT_EQ(r.err.count(" page "), c.pageLines) << qPrintable(r.err);
+        const auto rows = report(rep);
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0][2], "page");
+        EXPECT_EQ(rows[1][2], "done");
+        // Each round removes the page it puts back: no numbered copies pile up.
+        EXPECT_EQ(entries(folder), (QStringList{"member.htm", "open.pdf"}));
+    }
+}
+
+TEST_F(CliDownload, StopSignalMidRunLeavesNoPartialOrPlaceholderFile)
+{
+    const QString links = writeFile(
+        "links.tsv", tsv({{"fast", "/t/file/2000"},
+                          {"slow1", "/t/slow/4000000?piece=8192&delay_ms=20"},
+                          {"slow2", "/t/slow/4000000?piece=8192&delay_ms=21"}},
+                         "bin"));
+    const struct {
+        const char* method;
+        int sig;
+        int code;
+    } cases[] = {{"1", SIGINT, 130}, {"2", SIGINT, 130}, {"2", SIGTERM, 143}};
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("method ") + c.method + " signal " + std::to_string(c.sig));
+        const QString folder = dir.filePath(S("stop") + QString::number(++n));
+        const QString rep = folder + ".tsv";
+        QProcess p;
+        p.start(cliPath(), {"download", "--links", links, "--out", folder, "--method", c.method, "--max-size", "100",
+                            "--report", rep});
+        ASSERT_TRUE(p.waitForStarted(5000));
+        // The fast file is done and a slow one is under way.
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 20000 && !(entries(folder).size() >= 2 && entries(folder).join(' ').contains("fast")))
+            QThread::msleep(50);
+        ASSERT_LT(t.elapsed(), 20000) << qPrintable(entries(folder).join(' '));
+        QThread::msleep(300);
+        ::kill(pid_t(p.processId()), c.sig);
+        ASSERT_TRUE(p.waitForFinished(15000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), c.code) << qPrintable(err);
+        const QStringList files = entries(folder);
+        ASSERT_EQ(files.size(), 1) << qPrintable(files.join(' '));
+        EXPECT_TRUE(files[0].startsWith("fast"));
+        const auto rows = report(rep);
+        ASSERT_EQ(rows.size(), 3u) << qPrintable(err);
+        EXPECT_EQ(rows[0][2], "done");
+        EXPECT_EQ(rows[1][2], "cancelled");
+        EXPECT_EQ(rows[2][2], "cancelled");
+    }
+}
+
+TEST_F(CliDownload, HarvestSearchesAndDownloadsInOneRun)
+{
+    const QString kw = writeFile("kw.txt", "手册\n");
+    const QString rep = dir.filePath("harvest.tsv");
+    const CliRun r = cli({"harvest", "--keywords", kw, "--types", "doc", "--delay", "0", "--search-base",
+                          service->baseUrl(), "--out", out(), "--threads", "6", "--report", rep, "--quiet"});
+    EXPECT_EQ(r.code, 1) << qPrintable(r.err);  // the protected link
+    // Quiet: of the rows only the web page is told, then the summary.
+    EXPECT_EQ(r.err.count(QRegularExpression("^\\[\\d/6\\] ", QRegularExpression::MultilineOption)), 1) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains("download: 6 rows: 5 done, 0 skipped, 0 failed, 1 pages, 0 cancelled"));
+    const QStringList linkLines =
+        QString::fromUtf8(readFile(out() + "/links.tsv")).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(linkLines.size(), 7);
+    EXPECT_EQ(linkLines[0], "title\ttype\turl\treferer");
+    const auto rows = report(rep);
+    ASSERT_EQ(rows.size(), 6u);
+    int docs = 0;
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(line(rows, i, 1), linkLines[i + 1].section('\t', 2, 2));
+        if (line(rows, i, 2) == "done") {
+            ++docs;
+            EXPECT_TRUE(readFile(line(rows, i, 3)).startsWith("\xD0\xCF\x11\xE0"));
+        }
+    }
+    EXPECT_EQ(docs, 5);
+    EXPECT_EQ(entries(out()).size(), 7);  // five documents, one page, links.tsv
+}
+
+TEST_F(CliDownload, AddressArgumentsAreNamedAfterTheAddress)
+{
+    const CliRun r = cli({"download", url("/doc/first-1.pdf"), url("/doc/second-2.doc"), "--out", out()});
+    EXPECT_EQ(r.code, 0) << qPrintable(r.err);
+    EXPECT_EQ(entries(out()), (QStringList{"first-1.pdf", "second-2.doc"}));
+    EXPECT_EQ(readFile(out() + "/second-2.doc"), demo::makeDocument("doc", "second-2"));
+}
+
+TEST_F(CliDownload, BadInputIsRefusedBeforeAnythingStarts)
+{
+    const QString aFile = writeFile("plain.txt", "x");
+    const QString good = writeFile("good.tsv", tsv({{"a", "/doc/a-1.pdf"}}));
+    const QString shortLine =
+        writeFile("short.tsv", tsv({{"a", "/doc/a-1.pdf"}}) + "only\ttwo\n" + tsv({{"b", "/doc/b-1.pdf"}}));
+    const QString ftp = writeFile("ftp.tsv", "title\ttype\turl\treferer\nx\tpdf\tftp://host/x.pdf\t\n");
+    const struct {
+        QStringList args;
+        const char* message;
+    } cases[] = {
+        {{"--links", shortLine, "--out", out()}, "line 3: 2 columns"},
+        {{"--links", ftp, "--out", out()}, "line 2: 'ftp://host/x.pdf' is not an http or https address"},
+        {{"ftp://host/x.pdf", "--out", out()}, "'ftp://host/x.pdf' is not an http or https address"},
+        {{"--links", dir.filePath("missing.tsv"), "--out", out()}, "cannot read"},
+        {{"--links", good, "--out", aFile}, "is a file, not a folder"},
+        {{"--links", good, "--out", "/proc/self"}, "cannot be written to"},
+        {{"--links", good}, "--out DIR is required"},
+        {{"--links", good, "--out", out(), "--report", "/proc/self/report.tsv"}, "its folder cannot be written to"},
+        {{"--out", out()}, "give --links FILE or one or more addresses"},
+        {{"--links", good, "--out", out(), "--bogus"}, "unknown option --bogus"},
+        {{"--links", good, "--out", out(), "--threads"}, "--threads needs a value"},
+        {{"--links", good, "--out", out(), "--threads", "9"}, "--threads 9: must be a whole number from 1 to 6"},
+        {{"--links", good, "--out", out(), "--same-name", "keep"}, "--same-name keep"},
+        {{"--links", good, "--out", out(), "--redownload-rounds", "2"}, "--redownload-rounds needs --redownload"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const CliRun r = cli(QStringList{"download"} + c.args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << qPrintable(r.err);
+        EXPECT_FALSE(QFileInfo::exists(out()));
+    }
+    EXPECT_EQ(cli({"harvest", "--out", out()}).code, 2);
+    const CliRun help = cli({"download", "--help"});
+    EXPECT_EQ(help.code, 0);
+    for (const char* option : {"--links", "--out", "--method", "--threads", "--pause", "--same-name", "--names",
+                               "--max-size", "--proxy", "--redownload", "--redownload-rounds", "--stop-after-bad",
+                               "--report", "--quiet"})
+        EXPECT_TRUE(help.out.contains(option)) << option;
+}
+
+} // namespace
+} // namespace dh::test
