@@ -12,6 +12,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev
   xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   tinyproxy curl file procps
+  desktop-file-utils appstream
   gstreamer1.0-plugins-base pulseaudio-utils
   # Office documents for the content-detection test (about 40 s to install).
   libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui

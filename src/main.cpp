@@ -2,7 +2,7 @@
 #include "app/AppInfo.h"
 #include "app/ServiceAddress.h"
 #include "app/SettingsStore.h"
-#include "demo/DemoService.h"
+#include "gui/ServiceMode.h"
 #include "gui/UpdateCheckWiring.h"
 #include "gui/CacheWiring.h"
 #include "gui/fCover.h"
@@ -16,8 +16,49 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <utility>
+#include <optional>
 #include <unistd.h>
+
+namespace {
+
+// Every option the program understands; --help lists them all.
+struct Options {
+    QCommandLineOption demo{QStringLiteral("demo"),
+                            QStringLiteral("Use the built-in demo search service for search and updates "
+                                           "(also used whenever no search service is configured).")};
+    QCommandLineOption search{QStringLiteral("search-base"),
+                              QStringLiteral("Search service address (http:// or https://); "
+                                             "overrides the setting 设置/搜索服务地址."),
+                              QStringLiteral("URL")};
+    QCommandLineOption update{QStringLiteral("update-base"),
+                              QStringLiteral("Update server address; overrides the setting 设置/更新服务地址. "
+                                             "Without one the start-up update check is skipped."),
+                              QStringLiteral("URL")};
+    QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Print the version and exit.")};
+
+    void addTo(QCommandLineParser& p)
+    {
+        p.setApplicationDescription(QStringLiteral(
+            "DocHarvest: search documents and download them in bulk.\n"
+            "Settings: ~/.config/DocHarvest/DocHarvest.ini; data: ~/.local/share/DocHarvest/; "
+            "browser cache: ~/.cache/DocHarvest/."));
+        p.addHelpOption();
+        p.addOptions({demo, search, update, version});
+    }
+};
+
+bool asksForHelp(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        for (const char* h : {"-h", "--help", "-?", "--help-all"}) {
+            if (std::strcmp(argv[i], h) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -27,6 +68,17 @@ int main(int argc, char** argv)
             std::printf("%s %s\n", qPrintable(dh::programTitle()), qPrintable(dh::programVersion()));
             return 0;
         }
+    }
+    // Help, too, needs no display: a core application is enough to print it.
+    if (asksForHelp(argc, argv)) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(dh::programTitle());
+        QCoreApplication::setApplicationVersion(dh::programVersion());
+        QCommandLineParser p;
+        Options o;
+        o.addTo(p);
+        p.process(core);  // prints the help and exits
+        return 0;
     }
     // Chromium refuses its sandbox as root; the embedded browser then needs it off.
     if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
@@ -40,54 +92,32 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("DocHarvest: search documents and download them in bulk."));
-    p.addHelpOption();
-    QCommandLineOption demoOpt(QStringLiteral("demo"),
-                               QStringLiteral("Start the local demo service and use it for search and updates."));
-    QCommandLineOption searchOpt(QStringLiteral("search-base"), QStringLiteral("Search service address."),
-                                 QStringLiteral("URL"));
-    QCommandLineOption updateOpt(QStringLiteral("update-base"), QStringLiteral("Update server address."),
-                                 QStringLiteral("URL"));
-    QCommandLineOption versionOpt(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
-    p.addOptions({demoOpt, searchOpt, updateOpt, versionOpt});
+    Options o;
+    o.addTo(p);
     p.process(app);
 
-    auto& st = dh::SettingsStore::instance();
-    auto& g = dh::globals();
-    // Service addresses are http or https only: a stored one that is not
-    // falls back to the default, a command-line one is refused.
-    for (auto [key, into] : {std::pair{&dh::keys::SearchServiceBase, &g.SearchBaseAddress},
-                             std::pair{&dh::keys::UpdateServiceBase, &g.UpdateBaseAddress}}) {
-        QString why;
-        *into = dh::ServiceBaseFromSettings(*key, &why);
-        if (!why.isEmpty())
-            std::fprintf(stderr, "docharvest: setting %s/%s: %s; using %s\n", key->section, key->key, qPrintable(why),
-                         qPrintable(*into));
-    }
-    for (const QCommandLineOption* o : {&searchOpt, &updateOpt}) {
-        if (!p.isSet(*o))
-            continue;
-        if (const QString why = dh::ServiceBaseProblem(p.value(*o)); !why.isEmpty()) {
-            std::fprintf(stderr, "docharvest: --%s: %s\n", qPrintable(o->names().first()), qPrintable(why));
-            return 2;
+    QString error;
+    const auto optional = [&](const QCommandLineOption& opt) {
+        return p.isSet(opt) ? std::optional<QString>(p.value(opt)) : std::nullopt;
+    };
+    // Service addresses given here must be http or https (an empty one means
+    // none, as in the settings).
+    for (const QCommandLineOption* opt : {&o.search, &o.update}) {
+        const QString value = p.value(*opt).trimmed();
+        if (p.isSet(*opt) && !value.isEmpty()) {
+            if (const QString why = dh::ServiceBaseProblem(value); !why.isEmpty()) {
+                std::fprintf(stderr, "docharvest: --%s: %s\n", qPrintable(opt->names().first()), qPrintable(why));
+                return 2;
+            }
         }
     }
-
-    std::unique_ptr<dh::demo::DemoService> demo;
-    if (p.isSet(demoOpt)) {
-        demo = std::make_unique<dh::demo::DemoService>();
-        if (!demo->start()) {
-            std::fprintf(stderr, "docharvest: the demo service could not start\n");
-            return 1;
-        }
-        g.SearchBaseAddress = demo->baseUrl();
-        g.UpdateBaseAddress = demo->baseUrl();
-        std::fprintf(stderr, "docharvest: demo service at %s\n", qPrintable(demo->baseUrl()));
+    if (!dh::services::resolveAtStartup(p.isSet(o.demo), optional(o.search), optional(o.update), &error)) {
+        std::fprintf(stderr, "docharvest: %s\n", qPrintable(error));
+        return 1;
     }
-    if (p.isSet(searchOpt))
-        g.SearchBaseAddress = p.value(searchOpt).trimmed();
-    if (p.isSet(updateOpt))
-        g.UpdateBaseAddress = p.value(updateOpt).trimmed();
+    if (dh::services::demoMode())
+        std::fprintf(stderr, "docharvest: %s, demo service at %s\n", qPrintable(dh::services::demoModeText()),
+                     qPrintable(dh::globals().SearchBaseAddress));
 
     dh::QtPrompter prompter;
     dh::Prompter::setInstance(&prompter);
@@ -105,5 +135,6 @@ int main(int argc, char** argv)
     dh::Shell::setInstance(nullptr);
     dh::CuePlayer::setInstance(nullptr);
     dh::Prompter::setInstance(nullptr);
+    dh::services::stopDemoService();
     return rc;
 }

@@ -253,7 +253,14 @@ int runSearch(const QStringList& args)
     const QString keywords = decodeKeywords(kf.readAll());
     kf.close();
     if (base.isEmpty()) {
-        base = SettingsStore::instance().get(keys::SearchServiceBase);
+        base = SettingsStore::instance().get(keys::SearchServiceBase).trimmed();
+        // No default service: say what is missing instead of asking a
+        // relative address.
+        if (base.isEmpty()) {
+            err(QStringLiteral("docharvest-cli search: no search service: give --search-base URL "
+                               "or set 设置/搜索服务地址"));
+            return 2;
+        }
         if (const QString why = ServiceBaseProblem(base); !why.isEmpty()) {
             err(QStringLiteral("docharvest-cli search: setting 设置/搜索服务地址 in %1: %2; give --search-base URL")
                     .arg(SettingsStore::instance().fileName(), why));

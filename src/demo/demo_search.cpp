@@ -320,6 +320,8 @@ QString homePage()
            + QStringLiteral(
                "<div class=\"intro\"><p>这是 DocHarvest 的本地演示搜索服务，内容由程序生成，不连接互联网。</p>"
                "<p>在搜索框中输入关键词，可以加上 filetype:pdf、filetype:doc、filetype:ppt 或 filetype:xls。</p>"
+               "<p>要使用真实的搜索服务：在搜索窗口的菜单“工具 → 设置”中填写“搜索服务地址”"
+               "（以 http:// 或 https:// 开头），或者启动时加上 --search-base 网址。</p>"
                "<p><a href=\"/login\">演示登录页面</a></p></div>\n</body>\n</html>\n");
 }
 

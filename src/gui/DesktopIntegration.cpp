@@ -1,6 +1,7 @@
 #include "gui/DesktopIntegration.h"
 
 #include "app/SettingsStore.h"
+#include "gui/ListBands.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -99,13 +100,7 @@ void AutoSizeColumns(QTreeView* view)
 
 void StripeListRows(QAbstractItemView* view)
 {
-    if (!view)
-        return;
-    QPalette p = view->palette();
-    p.setColor(QPalette::Base, kBandGreen);
-    p.setColor(QPalette::AlternateBase, Qt::white);
-    view->setPalette(p);
-    view->setAlternatingRowColors(true);
+    applyListBands(view);  // derived from the palette, so dark themes stay readable
 }
 
 void FitDropDownWidth(QComboBox* combo)

@@ -34,7 +34,8 @@ void RestoreWindowGeometry(QWidget* window, const QString& section, SettingsStor
 // Fits every column to the wider of its contents and its header.
 void AutoSizeColumns(QTreeView* view);
 
-// Alternating bands behind a list: green first, white second.
+// Alternating bands behind a list: green first, white second on a light
+// palette; derived from the palette on a dark one (see ListBands.h).
 void StripeListRows(QAbstractItemView* view);
 
 // Widens a combo box's drop-down for its longest entry, limited to the room

@@ -1,21 +1,29 @@
 #include "gui/StateIcons.h"
 
 #include "download/DownloadListModel.h"
+#include "gui/ListBands.h"
 
+#include <QGuiApplication>
 #include <QPainter>
+#include <QPalette>
 #include <QPainterPath>
 #include <QPixmap>
 
 namespace dh {
 
 namespace {
-QPixmap draw(DownloadState s)
+// Drawn on a 16-unit grid at scale times the size, so a 2x screen gets
+// sharp pictures; a dark palette gets lighter shades that stand out on it.
+QPixmap draw(DownloadState s, bool dark, int scale)
 {
-    QPixmap pm(16, 16);
+    QPixmap pm(16 * scale, 16 * scale);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
-    const QColor blue(38, 110, 214);
+    p.scale(scale, scale);
+    const QColor blue = dark ? QColor(110, 170, 255) : QColor(38, 110, 214);
+    const QColor green = dark ? QColor(90, 210, 120) : QColor(30, 150, 60);
+    const QColor red = dark ? QColor(255, 110, 110) : QColor(215, 35, 35);
     switch (s) {
     case DownloadState::Waiting:
         p.setPen(Qt::NoPen);
@@ -35,13 +43,13 @@ QPixmap draw(DownloadState s)
         break;
     }
     case DownloadState::Done: {
-        QPen pen(QColor(30, 150, 60), 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        QPen pen(green, 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
         p.setPen(pen);
         p.drawPolyline(QPolygonF({QPointF(2.5, 8.5), QPointF(6.5, 12.5), QPointF(13.5, 3.5)}));
         break;
     }
     case DownloadState::Failed: {
-        QPen pen(QColor(215, 35, 35), 2.6, Qt::SolidLine, Qt::RoundCap);
+        QPen pen(red, 2.6, Qt::SolidLine, Qt::RoundCap);
         p.setPen(pen);
         p.drawLine(QPointF(3.5, 3.5), QPointF(12.5, 12.5));
         p.drawLine(QPointF(12.5, 3.5), QPointF(3.5, 12.5));
@@ -50,16 +58,27 @@ QPixmap draw(DownloadState s)
     }
     return pm;
 }
+
+QIcon makeIcon(DownloadState s, bool dark)
+{
+    QIcon icon;
+    for (int scale : {1, 2, 3})
+        icon.addPixmap(draw(s, dark, scale));
+    return icon;
+}
 } // namespace
 
 QIcon stateIcon(DownloadState s)
 {
-    static const QIcon icons[4] = {QIcon(draw(DownloadState::Waiting)), QIcon(draw(DownloadState::Downloading)),
-                                   QIcon(draw(DownloadState::Done)), QIcon(draw(DownloadState::Failed))};
     const int i = int(s) - 1;
     if (i < 0 || i > 3)
         return {};
-    return icons[i];
+    static QIcon icons[2][4];
+    const bool dark = isDarkPalette(QGuiApplication::palette());
+    QIcon& icon = icons[dark ? 1 : 0][i];
+    if (icon.isNull())
+        icon = makeIcon(s, dark);
+    return icon;
 }
 
 void installStateIcons()

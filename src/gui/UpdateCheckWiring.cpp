@@ -36,6 +36,9 @@ QCoro::Task<void> runCheck(QPointer<fCover> cover, uXMLHTTP* http)
 void installUpdateCheck()
 {
     fCover::updateCheckHook() = [](fCover* cover) {
+        // No update server configured: nothing to ask, and nothing to say.
+        if (globals().UpdateBaseAddress.trimmed().isEmpty())
+            return;
         auto* http = cover->findChild<uXMLHTTP*>(QStringLiteral("uXMLHTTP2"), Qt::FindDirectChildrenOnly);
         if (!http) {
             http = new uXMLHTTP(cover);

@@ -1,6 +1,9 @@
 #include "gui/Windows.h"
 
+#include "app/AppGlobals.h"
+#include "app/AppInfo.h"
 #include "app/Helpers.h"
+#include "platform/Prompter.h"
 #include "gui/fCover.h"
 #include "gui/fFileDownload.h"
 #include "gui/fWebSearch.h"
@@ -55,6 +58,13 @@ void coverBackIfLastMainWindow(const char* closingWindow)
         return;
     if (fCover* c = fCover::instance())
         c->show();
+}
+
+void showAbout()
+{
+    const QString text = programTitle() + QLatin1Char('\n') + versionLabelText() + QLatin1Char('\n')
+                         + globals().OsDescription;
+    Prompter::instance().message(text, MessageIcon::Information, QStringLiteral("关于") + programTitle());
 }
 
 } // namespace dh::windows

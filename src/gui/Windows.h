@@ -14,6 +14,8 @@ fFileDownload* download();   // loads it when needed
 fFileDownload* downloadIfLoaded();
 // Shows the cover again when neither main window is loaded.
 void coverBackIfLastMainWindow(const char* closingWindow);
+// The about box of both main windows: title, version and operating system.
+void showAbout();
 } // namespace windows
 
 } // namespace dh

@@ -271,6 +271,10 @@ void fFileDownload::buildMenus()
     connect(menu清空IE浏览器缓存, &QAction::triggered, this, [] { ClearBrowserCache(true); });
     menu打开文件判断类型 = tools->addAction(QStringLiteral("打开文件判断类型"));
     connect(menu打开文件判断类型, &QAction::triggered, this, [this] { 打开文件判断类型命令(this); });
+
+    // The search window has one; a user of this window looks for it here too.
+    QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+    connect(help->addAction(QStringLiteral("关于(&A)")), &QAction::triggered, this, [] { windows::showAbout(); });
 }
 
 SameNamePolicy fFileDownload::sameNamePolicy() const

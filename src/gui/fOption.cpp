@@ -4,11 +4,15 @@
 #include "app/AppInfo.h"
 #include "app/FormRegistry.h"
 #include "app/Helpers.h"
+#include "app/ServiceAddress.h"
 #include "app/SettingsStore.h"
 #include "gui/Windows.h"
 #include "download/DownloadScheduler.h"
 #include "download/MethodOneTransfer.h"
+#include "gui/ServiceMode.h"
 #include "gui/fFileDownload.h"
+#include "gui/fWebSearch.h"
+#include "search/SearchEngine.h"
 #include "platform/Prompter.h"
 
 #include <QButtonGroup>
@@ -108,6 +112,30 @@ fOption::fOption(QWidget* parent) : QDialog(parent)
     size->addStretch(1);
     lay->addLayout(size);
 
+    // The services and the suffix rule: settings a user would otherwise have
+    // to edit in the INI file.
+    auto* services = new QGridLayout();
+    services->setHorizontalSpacing(8);
+    const auto addRow = [&](int row, const QString& caption, QLineEdit*& box, const QString& name,
+                            const QString& placeholder) {
+        services->addWidget(new QLabel(caption, this), row, 0);
+        box = new QLineEdit(this);
+        box->setObjectName(name);
+        box->setPlaceholderText(placeholder);
+        services->addWidget(box, row, 1);
+    };
+    addRow(0, QStringLiteral("搜索服务地址："), SearchServiceEdit, QStringLiteral("SearchServiceEdit"),
+           QStringLiteral("留空则使用内置演示服务（演示模式）"));
+    addRow(1, QStringLiteral("更新服务地址："), UpdateServiceEdit, QStringLiteral("UpdateServiceEdit"),
+           QStringLiteral("留空则启动时不检查更新"));
+    addRow(2, QStringLiteral("排除标题后缀域名："), ExcludedDomainEdit, QStringLiteral("ExcludedDomainEdit"),
+           QStringLiteral("如：docin.com"));
+    SearchServiceEdit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('m')) * 32);
+    ExcludedDomainEdit->setMaxLength(12);
+    ExcludedDomainEdit->setMaximumWidth(fontMetrics().horizontalAdvance(QLatin1Char('m')) * 14);
+    services->setColumnStretch(1, 1);
+    lay->addLayout(services);
+
     lay->addSpacing(6);
     auto* buttons = new QHBoxLayout();
     Command1 = new QPushButton(QStringLiteral("确定"), this);
@@ -167,6 +195,31 @@ void fOption::Form_Load()
     // from, and the two agree once it has; before that only the store knows.
     Check2->setChecked(st.getFlag(keys::PromptOnExtract));
     Text1->setText(QString::number(globals().MaxFileSizeMB));
+
+    m_loadedSearch = st.get(keys::SearchServiceBase).trimmed();
+    m_loadedUpdate = st.get(keys::UpdateServiceBase).trimmed();
+    SearchServiceEdit->setText(m_loadedSearch);
+    UpdateServiceEdit->setText(m_loadedUpdate);
+    ExcludedDomainEdit->setText(st.get(keys::ExcludedSuffixDomain));
+}
+
+bool fOption::excludedDomainLooksRight(const QString& text)
+{
+    for (QChar c : text) {
+        const bool ok = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+                        || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('.') || c == QLatin1Char('-');
+        if (!ok)
+            return false;
+    }
+    return text.size() <= 12;
+}
+
+bool fOption::refuse(QLineEdit* box, const QString& message)
+{
+    Prompter::instance().message(message, MessageIcon::Exclamation);
+    box->setFocus();
+    box->selectAll();
+    return false;
 }
 
 std::optional<int> fOption::parseSizeText(const QString& text)
@@ -211,6 +264,23 @@ void fOption::Command1_Click()
         Prompter::instance().message(sizeRefusalText(), MessageIcon::Exclamation);
         Text1->setFocus();
         Text1->selectAll();
+        return;
+    }
+
+    // Addresses that cannot work are refused the same way, before anything is stored.
+    const QString searchAddress = SearchServiceEdit->text().trimmed();
+    const QString updateAddress = UpdateServiceEdit->text().trimmed();
+    const QString domain = ExcludedDomainEdit->text().trimmed();
+    if (!searchAddress.isEmpty() && !IsHttpServiceAddress(searchAddress)) {
+        refuse(SearchServiceEdit, searchAddressRefusalText());
+        return;
+    }
+    if (!updateAddress.isEmpty() && !IsHttpServiceAddress(updateAddress)) {
+        refuse(UpdateServiceEdit, updateAddressRefusalText());
+        return;
+    }
+    if (!excludedDomainLooksRight(domain)) {
+        refuse(ExcludedDomainEdit, domainRefusalText());
         return;
     }
 
@@ -262,6 +332,18 @@ void fOption::Command1_Click()
     // 8.
     g.MaxFileSizeMB = *size;
     st.save(keys::MaxFileSize, QString::number(*size));
+
+    // The services and the suffix rule. An address given on the command line
+    // stays in force unless its box was changed here.
+    st.save(keys::SearchServiceBase, searchAddress);
+    st.save(keys::UpdateServiceBase, updateAddress);
+    st.save(keys::ExcludedSuffixDomain, domain);
+    if (searchAddress != m_loadedSearch)
+        services::applySearchService(searchAddress);
+    if (updateAddress != m_loadedUpdate)
+        g.UpdateBaseAddress = updateAddress;
+    if (fWebSearch* search = windows::searchIfLoaded())
+        search->engine()->extractOptions.excludedDomain = domain;
 
     // 9.
     accept();

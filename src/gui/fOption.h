@@ -34,6 +34,10 @@ public:
     QLabel* LabelPortHint = nullptr;   // "(如：3128 或者 80 等等)"
     QCheckBox* Check2 = nullptr;       // "提取网页信息时，提示下载保存路径"
     QLineEdit* Text1 = nullptr;        // size limit in MB
+    // Service addresses and the excluded title suffix domain ("设置" section).
+    QLineEdit* SearchServiceEdit = nullptr;   // 搜索服务地址 (empty: the built-in demo service)
+    QLineEdit* UpdateServiceEdit = nullptr;   // 更新服务地址 (empty: no update check)
+    QLineEdit* ExcludedDomainEdit = nullptr;  // 排除标题后缀域名, at most 12 characters
     QPushButton* Command1 = nullptr;   // "确定"
     QPushButton* Command2 = nullptr;   // "关闭"
 
@@ -50,11 +54,32 @@ public:
         return QStringLiteral("下载文件大小必须是不小于0的数字（单位：MB），请重新输入！");
     }
 
+    // An empty box or a domain name of letters, digits, "." and "-".
+    static bool excludedDomainLooksRight(const QString& text);
+    static QString searchAddressRefusalText()
+    {
+        return QStringLiteral("搜索服务地址格式不对！请输入以 http:// 或 https:// 开头并带有主机名的网址，"
+                              "或者留空使用内置演示服务。");
+    }
+    static QString updateAddressRefusalText()
+    {
+        return QStringLiteral("更新服务地址格式不对！请输入以 http:// 或 https:// 开头并带有主机名的网址，"
+                              "或者留空不检查更新。");
+    }
+    static QString domainRefusalText()
+    {
+        return QStringLiteral("排除标题后缀域名格式不对！只能包含字母、数字、“.”和“-”（如：docin.com）。");
+    }
+
     void Form_Load();
 
 private:
     void Command1_Click();
     void Command2_Click();
+    // Refuses 确定 with message when the box's text is wrong; true when it is fine.
+    bool refuse(QLineEdit* box, const QString& message);
+    QString m_loadedSearch;  // the addresses as shown, to apply only what changed
+    QString m_loadedUpdate;
 };
 
 // Opens the options dialog modally over parent without a nested event loop

@@ -11,6 +11,7 @@
 #include "gui/DesktopIntegration.h"
 #include "gui/Windows.h"
 #include "gui/fOption.h"
+#include "gui/ServiceMode.h"
 #include "gui/CacheWiring.h"
 #include "gui/fFileDownload.h"
 #include "gui/fIEcache.h"
@@ -67,8 +68,20 @@ void applyButton(QPushButton* b, const CommandButton& state)
 {
     b->setText(state.caption);
     b->setEnabled(state.enabled);
-    // Red while running; the window background colour otherwise.
-    b->setStyleSheet(state.red ? QStringLiteral("background-color: rgb(255, 0, 0);") : QString());
+    // Red while running (black text reads on it under any theme); the window
+    // background colour otherwise.
+    b->setStyleSheet(state.red ? QStringLiteral("background-color: rgb(255, 0, 0); color: rgb(0, 0, 0);") : QString());
+}
+// The engine runs one hand-over at a time and ignores a second; say so
+// instead of dropping the command without a word.
+void handOverOrSay(fWebSearch* w, SearchEngine* e, HandOverRule rule)
+{
+    if (e->handOverRunning()) {
+        w->StatusBar1->show();
+        w->StatusPanel2->setText(QStringLiteral("正在加入下载列表，请稍候"));
+        return;
+    }
+    e->HandOver(rule);
 }
 } // namespace
 
@@ -279,10 +292,10 @@ void fWebSearch::wireEngine()
     connect(Command9, &QPushButton::clicked, this, &fWebSearch::Command9_Click);
     connect(Command2, &QPushButton::clicked, this, &fWebSearch::Command2_Click);
     connect(Command5, &QPushButton::clicked, this, [e] { e->Command5_Click(); });
-    connect(menu分析未分析项, &QAction::triggered, this, [e] { e->HandOver(HandOverRule::NotHandedOver); });
-    connect(menu加入分析失败项, &QAction::triggered, this, [e] { e->HandOver(HandOverRule::Failed); });
-    connect(menu选中加入, &QAction::triggered, this, [e] { e->HandOver(HandOverRule::Selected); });
-    connect(menu全部加入, &QAction::triggered, this, [e] { e->HandOver(HandOverRule::All); });
+    connect(menu分析未分析项, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::NotHandedOver); });
+    connect(menu加入分析失败项, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::Failed); });
+    connect(menu选中加入, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::Selected); });
+    connect(menu全部加入, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::All); });
     connect(Check7, &QCheckBox::clicked, this, [this] { Check7_Click(); });
     connect(Timer1, &QTimer::timeout, this, [e] { e->AutoTick(); });
     connect(Command7, &QPushButton::clicked, this, &fWebSearch::Command7_Click);
@@ -455,9 +468,7 @@ void fWebSearch::Check5_Click()
 
 void fWebSearch::menu关于_Click()
 {
-    const QString text = programTitle() + QLatin1Char('\n') + versionLabelText() + QLatin1Char('\n')
-                         + globals().OsDescription;
-    Prompter::instance().message(text, MessageIcon::Information, QStringLiteral("关于") + programTitle());
+    windows::showAbout();
 }
 
 void fWebSearch::menu使用方法_Click()
@@ -477,7 +488,7 @@ void fWebSearch::Form_Load()
     auto& g = globals();
     g.PromptOnExtract = st.getFlag(keys::PromptOnExtract);
     if (g.SearchBaseAddress.isEmpty())
-        g.SearchBaseAddress = ServiceBaseFromSettings(keys::SearchServiceBase);
+        g.SearchBaseAddress = services::searchBaseFor(ServiceBaseFromSettings(keys::SearchServiceBase));
     m_engine->searchBase = g.SearchBaseAddress;
     m_engine->maxPagesPerQuery = std::max(0, st.getInt(keys::SearchPagesPerQuery));
     m_engine->extractOptions.excludedDomain = st.get(keys::ExcludedSuffixDomain);
@@ -492,6 +503,7 @@ void fWebSearch::Form_Load()
     m_engine->extractOptions.removeSpaces = Check1->isChecked();
     m_engine->extractOptions.dropUnknownType = Check2->isChecked();
     showButtons();
+    services::showSearchServiceMode(this);
     // The search home page, without waiting for it.
     WebBrowser1->Navigate(SearchHomeAddress(m_engine->searchBase));
 }
@@ -517,7 +529,7 @@ void fWebSearch::Command2_Click()
     if (m_engine->links()->size() == 0) {
         Prompter::instance().message(QStringLiteral("列表没有数据哦！"), MessageIcon::Information);
     } else if (!ListView1->selectionModel() || !ListView1->selectionModel()->hasSelection()) {
-        m_engine->HandOver(HandOverRule::All);
+        handOverOrSay(this, m_engine.get(), HandOverRule::All);
     } else {
         menu加入->popup(QCursor::pos());
     }

@@ -109,7 +109,7 @@ private Q_SLOTS:
                 l << x->text();
             return l;
         }();
-        for (const char* t : {"地址：", "端口：", "下载文件大小不超过：", "MB"})
+        for (const char* t : {"地址：", "端口：", "下载文件大小不超过：", "MB", "搜索服务地址：", "更新服务地址：", "排除标题后缀域名："})
             QVERIFY2(labels.contains(QString::fromUtf8(t)), t);
     }
 
@@ -123,6 +123,10 @@ private Q_SLOTS:
         QCOMPARE(d.Text8->text(), QString());
         QVERIFY(d.Check2->isChecked());
         QCOMPARE(d.Text1->text(), QStringLiteral("10"));
+        QCOMPARE(d.SearchServiceEdit->text(), QString());  // the demo service
+        QCOMPARE(d.UpdateServiceEdit->text(), QString());  // no update check
+        QCOMPARE(d.ExcludedDomainEdit->text(), QStringLiteral("docin.com"));
+        QCOMPARE(d.ExcludedDomainEdit->maxLength(), 12);
     }
 
     void loadShowsTheStoredValues()
@@ -303,6 +307,62 @@ private Q_SLOTS:
         QVERIFY(confirm(d));
         QCOMPARE(stored(keys::MaxFileSize), QStringLiteral("20"));
         QCOMPARE(stored(keys::DownloadMethod), QStringLiteral("1"));
+    }
+
+    void serviceFieldsAreValidated_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("refusal");  // empty: accepted and stored trimmed
+        const QString search = fOption::searchAddressRefusalText();
+        const QString update = fOption::updateAddressRefusalText();
+        QTest::newRow("search http with port") << "search" << " http://127.0.0.1:8080/ " << "";
+        QTest::newRow("search https") << "search" << "https://search.example.net" << "";
+        QTest::newRow("search empty: demo") << "search" << "" << "";
+        QTest::newRow("search no scheme") << "search" << "www.docin.com" << search;
+        QTest::newRow("search ftp") << "search" << "ftp://files.example.net" << search;
+        QTest::newRow("search no host") << "search" << "http://" << search;
+        QTest::newRow("search user part") << "search" << "http://real.site@other.host" << search;
+        QTest::newRow("search space inside") << "search" << "http://a b.com" << search;
+        QTest::newRow("update https") << "update" << "https://upd.example.org/" << "";
+        QTest::newRow("update bare word") << "update" << "docharvest" << update;
+        QTest::newRow("domain") << "domain" << "docin.com" << "";
+        QTest::newRow("domain empty") << "domain" << "" << "";
+        QTest::newRow("domain site name") << "domain" << "豆丁网" << fOption::domainRefusalText();
+        QTest::newRow("domain with path") << "domain" << "docin.com/p" << fOption::domainRefusalText();
+    }
+
+    void serviceFieldsAreValidated()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, typed);
+        QFETCH(QString, refusal);
+        const SettingKey key = box == QLatin1String("search") ? keys::SearchServiceBase
+                               : box == QLatin1String("update") ? keys::UpdateServiceBase
+                                                                 : keys::ExcludedSuffixDomain;
+        store(key, QStringLiteral("kept"));
+        const QStringList before = storedValues();
+        fOption d;
+        QLineEdit* edit = box == QLatin1String("search") ? d.SearchServiceEdit
+                          : box == QLatin1String("update") ? d.UpdateServiceEdit
+                                                            : d.ExcludedDomainEdit;
+        if (box != QLatin1String("search"))
+            d.SearchServiceEdit->setText(QStringLiteral("http://127.0.0.1:9"));  // keeps the demo service out
+        if (box != QLatin1String("domain"))
+            d.ExcludedDomainEdit->clear();
+        edit->setText(typed);
+        d.Text1->setText(QStringLiteral("44"));
+        if (refusal.isEmpty()) {
+            QVERIFY(confirm(d));
+            QCOMPARE(stored(key), typed.trimmed());
+            QCOMPARE(stored(keys::MaxFileSize), QStringLiteral("44"));
+            QVERIFY(prompter.shown.empty());
+        } else {
+            QVERIFY(!confirm(d));
+            QCOMPARE(prompter.texts(), QStringList{refusal});
+            QCOMPARE(stored(key), QStringLiteral("kept"));
+            QCOMPARE(storedValues(), before);  // nothing else stored either
+        }
     }
 
     void closeChangesNothing()

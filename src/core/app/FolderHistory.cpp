@@ -6,6 +6,7 @@
 #include "platform/SystemCodePage.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -77,14 +78,18 @@ bool SaveFolderHistory(const QStringList& entries, const QString& file)
 
 QString BrowseStartFolder(const QString& start)
 {
+    // Nothing usable typed: the home folder, where a user's folders are.
+    const QString home = QDir::homePath() + QLatin1Char('/');
     QString s = start;
-    if (TrimSpaces(s).isEmpty())
-        s = QStringLiteral("/");
+    if (TrimSpaces(s).isEmpty() || s == QLatin1String("~") || s == QLatin1String("~/"))
+        return home;
+    if (s.startsWith(QLatin1String("~/")))
+        s = home + s.mid(2);
     const qsizetype cut = s.size() >= 2 ? s.lastIndexOf(QLatin1Char('/'), s.size() - 2) : -1;
     if (cut >= 0)
         s = s.left(cut + 1);
     if (!QFileInfo::exists(s))
-        s = QStringLiteral("/");
+        s = home;
     return s;
 }
 

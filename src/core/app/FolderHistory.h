@@ -21,9 +21,10 @@ void LoadFolderHistory(QStringList& entries, const QString& file);
 bool SaveFolderHistory(const QStringList& entries, const QString& file);
 
 // The folder browser: asks the prompter for a folder, starting near start.
-// Start folder: start, or "/" when it is blank; cut after the last "/" that
-// comes before the final character ("/a/b/" starts in "/a/"); "/" when that
-// path does not exist. Answers the chosen folder, or start when cancelled,
+// Start folder: the home folder when start is blank or "~"; otherwise start
+// (a leading "~/" standing for the home folder) cut after the last "/" that
+// comes before the final character ("/a/b/" starts in "/a/"); the home folder
+// when that path does not exist. Answers the chosen folder, or start when cancelled,
 // in both cases with a trailing "/". includeFiles is accepted for callers
 // that ask for it; the desktop folder picker lists folders only.
 QString BrowseForFolder(const QString& start, const QString& title, bool includeFiles = false);

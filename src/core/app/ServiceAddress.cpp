@@ -4,6 +4,22 @@
 
 namespace dh {
 
+bool IsHttpServiceAddress(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.contains(QLatin1Char(' ')))
+        return false;
+    const QUrl url(t, QUrl::StrictMode);
+    if (!url.isValid())
+        return false;
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return false;
+    // "http:/x" and "http:x" parse with an empty host; a user part would let
+    // "http://real.site@other.host" point somewhere else than it reads.
+    return !url.host().isEmpty() && url.userInfo().isEmpty() && t.contains(QLatin1String("://"));
+}
+
 bool IsWebAddress(const QString& text)
 {
     const QUrl u(text.trimmed(), QUrl::TolerantMode);
@@ -17,18 +33,18 @@ QString ServiceBaseProblem(const QString& text)
     const QString t = text.trimmed();
     if (t.isEmpty())
         return QStringLiteral("the address is empty");
-    if (!IsWebAddress(t))
+    if (!IsHttpServiceAddress(t))
         return QStringLiteral("'%1' is not an http or https address").arg(t);
     return {};
 }
 
 QString ServiceBaseFromSettings(const SettingKey& key, QString* problem)
 {
-    const QString stored = SettingsStore::instance().get(key);
-    const QString why = ServiceBaseProblem(stored);
+    const QString stored = SettingsStore::instance().get(key).trimmed();
+    const QString why = stored.isEmpty() ? QString() : ServiceBaseProblem(stored);
     if (problem)
         *problem = why;
-    return why.isEmpty() ? stored.trimmed() : QString::fromUtf8(key.defaultValue);
+    return why.isEmpty() ? stored : QString::fromUtf8(key.defaultValue);
 }
 
 } // namespace dh

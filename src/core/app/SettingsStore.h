@@ -37,10 +37,13 @@ inline constexpr SettingKey DownloadHeight{"fFileDownload", "高", "10000"};
 inline constexpr SettingKey CopyDestination{"Form_Copy_Move", "目的文件夹", ""};
 inline constexpr SettingKey CopyOption{"Form_Copy_Move", "OpIndex", "4"};
 // Addresses of the services; configuration values beyond the original table.
-inline constexpr SettingKey SearchServiceBase{"设置", "搜索服务地址", "https://www.docin.com"};
-inline constexpr SettingKey UpdateServiceBase{"设置", "更新服务地址", "https://docharvest.example.org"};
-// Domain of the site whose result suffix is cut from titles.
-inline constexpr SettingKey ExcludedSuffixDomain{"设置", "排除标题后缀域名", "baidu.com"};
+// Empty by default: no search service means the built-in demo service, no
+// update server means no update check.
+inline constexpr SettingKey SearchServiceBase{"设置", "搜索服务地址", ""};
+inline constexpr SettingKey UpdateServiceBase{"设置", "更新服务地址", ""};
+// Domain of the document-sharing site (豆丁网) whose "<domain>豆丁网" title
+// suffix excludes a result.
+inline constexpr SettingKey ExcludedSuffixDomain{"设置", "排除标题后缀域名", "docin.com"};
 // Result pages one query walks at most (0: no cap).
 inline constexpr SettingKey SearchPagesPerQuery{"fWebSearch", "每次查询最多页数", "100"};
 } // namespace keys

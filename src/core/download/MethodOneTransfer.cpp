@@ -53,7 +53,8 @@ MethodOneTransfer::~MethodOneTransfer()
 
 void MethodOneTransfer::loadSettings(const SettingsStore& store)
 {
-    setProxy(store.getInt(keys::ProxyEnabled) == 1, store.get(keys::ProxyHost), store.get(keys::ProxyPort));
+    setProxy(store.getFlag(keys::ProxyEnabled),  // any non-zero number, as the options dialog reads it
+             store.get(keys::ProxyHost), store.get(keys::ProxyPort));
 }
 
 void MethodOneTransfer::setProxy(bool enabled, const QString& host, const QString& port)

@@ -318,7 +318,7 @@ TEST_F(MethodOne, NamedProxyFromTheSettings)
     });
     QTemporaryDir settingsDir;
     SettingsStore store(settingsDir.filePath("s.ini"));
-    store.save(keys::ProxyEnabled, "1");
+    store.save(keys::ProxyEnabled, "2");  // any non-zero number is on, as the options dialog reads it
     store.save(keys::ProxyHost, "127.0.0.1");
     store.save(keys::ProxyPort, QString::number(proxy.serverPort()));
     scheduler->loadSettings(store);

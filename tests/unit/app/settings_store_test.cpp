@@ -3,6 +3,7 @@
 #include "app/SettingsStore.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -28,7 +29,8 @@ TEST_F(StoreFixture, EmptyStoreReadsTheTableDefaults)
         {keys::ThreadIndex, "2"},       {keys::SameNamePolicy, "重命名"}, {keys::SearchKeywords, ""},
         {keys::SearchDelayIndex, "4"},  {keys::DownloadResolution, "000"}, {keys::DownloadTop, "100"},
         {keys::DownloadLeft, "100"},    {keys::DownloadWidth, "15000"}, {keys::DownloadHeight, "10000"},
-        {keys::CopyOption, "4"},
+        {keys::CopyOption, "4"},       {keys::SearchServiceBase, ""},  {keys::UpdateServiceBase, ""},
+        {keys::ExcludedSuffixDomain, "docin.com"},
     };
     for (const auto& r : rows)
         EXPECT_EQ(store->get(r.key), r.expected) << r.key.section << "/" << r.key.key;
@@ -48,6 +50,22 @@ TEST_F(StoreFixture, ValuesSurviveAReopenWithLiteralChineseSectionsAndKeys)
     EXPECT_EQ(again.get(keys::SameNamePolicy), QStringLiteral("跳过"));
     EXPECT_EQ(again.get(keys::SearchKeywords), QStringLiteral("教程\r\n手册"));
     EXPECT_EQ(again.get(keys::ProxyHost), QStringLiteral("proxy.example:3128"));
+}
+
+// QSettings writes non-ASCII keys %U-escaped; a file a user writes by hand
+// with the keys as plain UTF-8 text must read the same.
+TEST_F(StoreFixture, HandWrittenFileWithLiteralKeysIsRead)
+{
+    store.reset();
+    QFile f(dir.filePath(QStringLiteral("s.ini")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[\xe8\xae\xbe\xe7\xbd\xae]\n"                                   // [设置]
+            "\xe6\x96\x87\xe4\xbb\xb6\xe6\x9c\x80\xe5\xa4\xa7\xe5\x80\xbc=25\n"  // 文件最大值=25
+            "\xe6\x90\x9c\xe7\xb4\xa2\xe6\x9c\x8d\xe5\x8a\xa1\xe5\x9c\xb0\xe5\x9d\x80=http://127.0.0.1:8080\n");
+    f.close();
+    SettingsStore hand(f.fileName());
+    EXPECT_EQ(hand.getInt(keys::MaxFileSize), 25);
+    EXPECT_EQ(hand.get(keys::SearchServiceBase), QStringLiteral("http://127.0.0.1:8080"));
 }
 
 TEST_F(StoreFixture, NumbersRoundHalfToEvenAndNonNumbersFallBackToTheDefault)

@@ -116,8 +116,11 @@ TEST_F(FolderHistory, BrowseStartFolder)
     EXPECT_EQ(BrowseStartFolder(d + QStringLiteral("/a/b/")), d + QStringLiteral("/a/"));
     EXPECT_EQ(BrowseStartFolder(d + QStringLiteral("/a/b")), d + QStringLiteral("/a/"));
     EXPECT_EQ(BrowseStartFolder(QStringLiteral("/")), QStringLiteral("/"));
-    EXPECT_EQ(BrowseStartFolder(QStringLiteral("   ")), QStringLiteral("/"));
-    EXPECT_EQ(BrowseStartFolder(d + QStringLiteral("/missing/x/")), QStringLiteral("/"));
+    const QString home = QDir::homePath() + QLatin1Char('/');
+    EXPECT_EQ(BrowseStartFolder(QStringLiteral("   ")), home);
+    EXPECT_EQ(BrowseStartFolder(d + QStringLiteral("/missing/x/")), home);
+    EXPECT_EQ(BrowseStartFolder(QStringLiteral("~")), home);
+    EXPECT_EQ(BrowseStartFolder(QStringLiteral("~/12345/")), home);
 }
 
 TEST_F(FolderHistory, BrowseForFolderAnswersWithATrailingSlash)

@@ -1,0 +1,133 @@
+#include "gui/ServiceMode.h"
+
+#include "app/AppGlobals.h"
+#include "app/ServiceAddress.h"
+#include "app/SettingsStore.h"
+#include "demo/DemoService.h"
+#include "gui/Windows.h"
+#include "gui/fWebSearch.h"
+#include "search/SearchEngine.h"
+
+#include <QLabel>
+#include <QStatusBar>
+
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+namespace dh::services {
+
+namespace {
+std::unique_ptr<demo::DemoService>& demoSlot()
+{
+    static std::unique_ptr<demo::DemoService> s;
+    return s;
+}
+} // namespace
+
+QString startDemoService()
+{
+    auto& d = demoSlot();
+    if (d && d->running())
+        return d->baseUrl();
+    d = std::make_unique<demo::DemoService>();
+    if (!d->start()) {
+        d.reset();
+        return {};
+    }
+    return d->baseUrl();
+}
+
+QString demoServiceAddress()
+{
+    const auto& d = demoSlot();
+    return d && d->running() ? d->baseUrl() : QString();
+}
+
+void stopDemoService()
+{
+    demoSlot().reset();
+}
+
+bool demoMode()
+{
+    const QString demo = demoServiceAddress();
+    return !demo.isEmpty() && globals().SearchBaseAddress == demo;
+}
+
+QString searchBaseFor(const QString& configured)
+{
+    const QString address = configured.trimmed();
+    return address.isEmpty() ? startDemoService() : address;
+}
+
+bool resolveAtStartup(bool demoFlag, const std::optional<QString>& searchArg,
+                      const std::optional<QString>& updateArg, QString* error)
+{
+    auto& g = globals();
+    // A stored address that is not http or https is not used: the key's
+    // default (none) stands in, and the reason is told.
+    for (auto [key, into] : {std::pair{&keys::SearchServiceBase, &g.SearchBaseAddress},
+                             std::pair{&keys::UpdateServiceBase, &g.UpdateBaseAddress}}) {
+        QString why;
+        *into = ServiceBaseFromSettings(*key, &why);
+        if (!why.isEmpty())
+            std::fprintf(stderr, "docharvest: setting %s/%s: %s; not used\n", key->section, key->key,
+                         qPrintable(why));
+    }
+    if (demoFlag) {
+        // Asked for by name: search and update both go to the demo service.
+        g.SearchBaseAddress = g.UpdateBaseAddress = startDemoService();
+        if (g.SearchBaseAddress.isEmpty()) {
+            if (error)
+                *error = QStringLiteral("the demo service could not start");
+            return false;
+        }
+    }
+    if (searchArg)
+        g.SearchBaseAddress = searchArg->trimmed();
+    if (updateArg)
+        g.UpdateBaseAddress = updateArg->trimmed();
+    // Nothing configured: the demo service stands in for the search service
+    // only; with no update server the start-up check is skipped.
+    g.SearchBaseAddress = searchBaseFor(g.SearchBaseAddress);
+    if (g.SearchBaseAddress.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("no search service is configured and the demo service could not start");
+        return false;
+    }
+    return true;
+}
+
+void applySearchService(const QString& configured)
+{
+    const QString base = searchBaseFor(configured);
+    if (base.isEmpty())
+        return;  // the demo service could not start: keep what works
+    globals().SearchBaseAddress = base;
+    if (fWebSearch* w = windows::searchIfLoaded()) {
+        w->engine()->searchBase = base;
+        showSearchServiceMode(w);
+    }
+}
+
+void showSearchServiceMode(fWebSearch* window)
+{
+    if (!window || !window->StatusBar1)
+        return;
+    auto* label = window->StatusBar1->findChild<QLabel*>(QStringLiteral("LabelServiceMode"));
+    if (!label) {
+        label = new QLabel(window->StatusBar1);
+        label->setObjectName(QStringLiteral("LabelServiceMode"));
+        label->setToolTip(QStringLiteral("没有设置搜索服务地址，正在使用内置的演示搜索服务。"
+                                         "请在菜单“工具 → 设置”中填写搜索服务地址。"));
+        window->StatusBar1->addPermanentWidget(label);
+    }
+    const bool demo = demoMode();
+    label->setText(demo ? demoModeText() : QString());
+    label->setVisible(demo);
+    if (demo)
+        window->StatusBar1->show();
+}
+
+} // namespace dh::services

@@ -1,0 +1,270 @@
+// How the windows look on the desktop: every banded list stays readable on a
+// light, a dark and a high-contrast palette (text against each band, as
+// rendered), and a screenshot of each main window for the documentation.
+#include "GuiTestMain.h"
+
+#include "app/AppGlobals.h"
+#include "app/SettingsStore.h"
+#include "app/Timings.h"
+#include "demo/DemoService.h"
+#include "download/DownloadListModel.h"
+#include "gui/ListBands.h"
+#include "gui/ServiceMode.h"
+#include "gui/StateIcons.h"
+#include "gui/Windows.h"
+#include "gui/fCover.h"
+#include "gui/fFileDownload.h"
+#include "gui/fIEcache.h"
+#include "gui/fWebSearch.h"
+#include "platform/Prompter.h"
+#include "platform/webengine/WebEngineBrowser.h"
+#include "search/SearchEngine.h"
+
+#include <QDir>
+#include <QImage>
+#include <QPalette>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTreeView>
+#include <QTreeWidget>
+
+using namespace dh;
+
+namespace {
+
+QPalette darkPalette()
+{
+    QPalette p;
+    const QColor window(45, 45, 48), base(30, 30, 32), text(230, 230, 230);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, QColor(40, 40, 44));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, window);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    return p;
+}
+
+// Black base, yellow text: a usual high-contrast theme.
+QPalette highContrastPalette()
+{
+    QPalette p(Qt::black);
+    p.setColor(QPalette::Base, Qt::black);
+    p.setColor(QPalette::Text, Qt::yellow);
+    p.setColor(QPalette::WindowText, Qt::yellow);
+    return p;
+}
+
+// The lightest or darkest pixel of a row, whichever differs most from the
+// row's band: the core of the rendered text.
+QColor strongestInk(const QImage& img, const QRect& row, const QColor& band)
+{
+    QColor best = band;
+    double bestRatio = 1;
+    for (int y = row.top(); y <= row.bottom(); ++y) {
+        for (int x = row.left(); x <= row.right(); ++x) {
+            const QColor c = img.pixelColor(x, y);
+            const double r = contrastRatio(c, band);
+            if (r > bestRatio) {
+                bestRatio = r;
+                best = c;
+            }
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+class DesktopLookTest : public QObject {
+    Q_OBJECT
+    ScriptedPrompter prompter;
+    std::unique_ptr<demo::DemoService> svc;
+    QPalette original;
+
+    // Renders the view's first two rows and checks the text on both bands.
+    void checkRows(QAbstractItemView* view, int textColumn)
+    {
+        QApplication::processEvents();
+        const QImage img = view->viewport()->grab().toImage();
+        const ListBandColours want = listBandColours(QApplication::palette(view));
+        QVERIFY2(contrastRatio(want.text, want.first) >= 4.5 && contrastRatio(want.text, want.second) >= 4.5,
+                 qPrintable(view->objectName()));
+        for (int r = 0; r < 2; ++r) {
+            const QModelIndex i = view->model()->index(r, textColumn);
+            const QRect cell = view->visualRect(i);
+            QVERIFY(cell.isValid());
+            // The band as drawn: a pixel of the row past the last column's text.
+            const QColor band = img.pixelColor(img.width() - 3, cell.center().y());
+            QCOMPARE(band.rgb(), (r == 0 ? want.first : want.second).rgb());
+            const QColor ink = strongestInk(img, cell.adjusted(2, 1, -2, -1), band);
+            const double ratio = contrastRatio(ink, band);
+            qInfo("%s row %d: %s on %s = %.2f", qPrintable(view->objectName()), r, qPrintable(ink.name()),
+                  qPrintable(band.name()), ratio);
+            QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1 row %2: %3 on %4 = %5")
+                                                  .arg(view->objectName()).arg(r)
+                                                  .arg(ink.name(), band.name()).arg(ratio, 0, 'f', 2)));
+        }
+    }
+
+    // The window's own picture; under a real X server (DH_ROOT_SHOTS set, e.g.
+    // with xvfb-run) also the whole screen as the user sees it.
+    void saveShot(QWidget* w, const QString& name)
+    {
+        const QString dir = QDir(qEnvironmentVariable("DH_BINARY_DIR")).filePath(QStringLiteral("screenshots"));
+        QDir().mkpath(dir);
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QTest::qWait(300);
+        QVERIFY(w->grab().toImage().save(QDir(dir).filePath(name)));
+        if (qEnvironmentVariableIsSet("DH_ROOT_SHOTS")) {
+            w->raise();
+            QTest::qWait(500);
+            QCOMPARE(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                                   QDir(dir).filePath(QStringLiteral("root-") + name)}),
+                     0);
+        }
+    }
+
+    fWebSearch* openSearchWindow()
+    {
+        fWebSearch* w = windows::search();
+        w->resize(1100, 720);
+        w->show();
+        QTest::qWaitFor([&] { return w->WebBrowser1->completedLoads() >= 1 && !w->WebBrowser1->Busy(); }, 30000);
+        for (int i = 1; i <= 6; ++i)
+            w->engine()->加入LV1(QStringLiteral("机械设计基础教程 第%1章").arg(i),
+                                 svc->baseUrl() + QStringLiteral("/doc/%1.pdf").arg(i), svc->baseUrl(),
+                                 QStringLiteral("pdf"), QDir::homePath() + QStringLiteral("/12345/"));
+        return w;
+    }
+
+    fFileDownload* openDownloadWindow()
+    {
+        fFileDownload* d = windows::download();
+        d->showNormal();
+        d->resize(1000, 600);
+        DownloadListModel* m = d->list();
+        const DownloadState states[] = {DownloadState::Done, DownloadState::Downloading, DownloadState::Waiting,
+                                        DownloadState::Failed};
+        for (int i = 0; i < 4; ++i) {
+            m->addItem(svc->baseUrl() + QStringLiteral("/doc/%1.pdf").arg(i), QStringLiteral("机械设计基础教程 第%1章").arg(i),
+                       QStringLiteral("pdf"), QDir::homePath() + QStringLiteral("/12345/"), svc->baseUrl());
+            m->setState(i, states[i]);
+        }
+        return d;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        Prompter::setInstance(&prompter);
+        installStateIcons();
+        demo::DemoOptions o;
+        o.rateLimitPages = -1;
+        o.pagesPerQuery = 2;
+        svc = std::make_unique<demo::DemoService>(o);
+        QVERIFY(svc->start());
+        globals().SearchBaseAddress = svc->baseUrl();
+        original = QApplication::palette();
+        timings().secondUnit = std::chrono::milliseconds(50);
+    }
+
+    void cleanup()
+    {
+        for (QWidget* w : {static_cast<QWidget*>(windows::searchIfLoaded()),
+                           static_cast<QWidget*>(windows::downloadIfLoaded())}) {
+            if (w) {
+                prompter.questionAnswers.assign(1, true);
+                QPointer<QWidget> p(w);
+                w->close();
+                QTRY_VERIFY(p.isNull());
+            }
+        }
+        QApplication::setPalette(original);
+    }
+
+    void cleanupTestCase()
+    {
+        Prompter::setInstance(nullptr);
+        svc->stop();
+    }
+
+    void everyListIsReadable_data()
+    {
+        QTest::addColumn<QPalette>("palette");
+        QTest::newRow("light") << original;
+        QTest::newRow("dark") << darkPalette();
+        QTest::newRow("high contrast") << highContrastPalette();
+    }
+
+    // The theme changes while the windows are open, as it does on a desktop.
+    void everyListIsReadable()
+    {
+        QFETCH(QPalette, palette);
+        fWebSearch* s = openSearchWindow();
+        fFileDownload* d = openDownloadWindow();
+        fIEcache cache(nullptr);
+        cache.ListView1->clear();
+        for (int i = 0; i < 3; ++i)
+            new QTreeWidgetItem(cache.ListView1, {QStringLiteral("https://example.net/files/%1.pdf").arg(i),
+                                                  QStringLiteral("pdf"), QStringLiteral("1024"),
+                                                  QStringLiteral("/tmp/x")});
+        cache.resize(800, 500);
+        cache.show();
+        QApplication::setPalette(palette);
+        checkRows(s->ListView1, 0);
+        checkRows(d->ListView3, 1);
+        checkRows(cache.ListView1, 0);
+    }
+
+    void stateIconsDifferUnderDarkPalette()
+    {
+        const QImage light = stateIcon(DownloadState::Failed).pixmap(16, 16).toImage();
+        QApplication::setPalette(darkPalette());
+        const QImage dark = stateIcon(DownloadState::Failed).pixmap(16, 16).toImage();
+        QVERIFY(light != dark);
+        // A 2x screen gets the 32-pixel drawing, not a blown-up 16-pixel one.
+        QCOMPARE(stateIcon(DownloadState::Done).pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
+    }
+
+    // Screenshots for the README (docs/screenshots/ holds the ones taken under Xvfb).
+    void mainWindowScreenshots()
+    {
+        fCover cover;
+        cover.Form_Load();
+        QTRY_VERIFY(cover.startupDone());
+        saveShot(&cover, QStringLiteral("cover.png"));
+        cover.hide();
+        const QString ownService = globals().SearchBaseAddress;
+        // As on a fresh machine: no search service set, so the built-in demo service (演示模式).
+        globals().SearchBaseAddress.clear();
+        fWebSearch* s = windows::search();
+        QVERIFY(services::demoMode());
+        s->resize(1100, 720);
+        s->show();
+        QTest::qWaitFor([&] { return s->WebBrowser1->completedLoads() >= 1 && !s->WebBrowser1->Busy(); }, 30000);
+        // A real batch fills the list as a user sees it.
+        globals().PromptOnExtract = false;
+        s->Combo1->setCurrentText(QStringLiteral("0"));
+        s->Text1->setPlainText(QStringLiteral("机械设计"));
+        for (QCheckBox* c : {s->Check8, s->Check9, s->Check10})
+            c->setChecked(false);
+        QTest::mouseClick(s->Command1, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(s->Command1->text() == QStringLiteral("开始批量搜索提取") && s->Command1->isEnabled(),
+                                 120000);
+        saveShot(s, QStringLiteral("search-window.png"));
+        fFileDownload* d = openDownloadWindow();
+        saveShot(d, QStringLiteral("download-window.png"));
+        globals().SearchBaseAddress = ownService;
+        services::stopDemoService();
+    }
+};
+
+DH_GUI_TEST_MAIN(DesktopLookTest)
+#include "desktop_look_test.moc"
