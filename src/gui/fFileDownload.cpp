@@ -682,6 +682,10 @@ void fFileDownload::exportNames(bool onlyUnfinished)
 
 void fFileDownload::批量替换网址()
 {
+    // A running transfer finds its row by address: changing the addresses
+    // under it would leave the row downloading for ever.
+    if (!State.pass(BusyGuard::A))
+        return;
     UrlReplace dlg(*m_list, this);
     dlg.exec();
 }

@@ -60,7 +60,10 @@ QString ComposeOsDescription()
 
 int ReadMaxFileSizeMB()
 {
-    return SettingsStore::instance().getInt(keys::MaxFileSize);
+    // A negative limit would skip every file; it reads as the default, as
+    // text that is no number does.
+    const int mb = SettingsStore::instance().getInt(keys::MaxFileSize);
+    return mb < 0 ? QString::fromUtf8(keys::MaxFileSize.defaultValue).toInt() : mb;
 }
 
 } // namespace dh

@@ -5,8 +5,16 @@
 #include "platform/SystemCodePage.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace dh {
 
@@ -53,35 +61,39 @@ QString RemoveLineBreaks(const QString& text)
     return s;
 }
 
+QString CutToBytes(const QString& text, int maxBytes)
+{
+    if (QFile::encodeName(text).size() <= maxBytes)
+        return text;
+    QString cut;
+    qsizetype bytes = 0;
+    const QList<uint> cps = text.toUcs4();
+    for (uint cp : cps) {
+        const QString ch = QString::fromUcs4(reinterpret_cast<const char32_t*>(&cp), 1);
+        const qsizetype n = QFile::encodeName(ch).size();
+        if (bytes + n > maxBytes)
+            break;
+        bytes += n;
+        cut += ch;
+    }
+    return cut;
+}
+
 QString SanitizeFileName(const QString& text)
 {
     QString s = text;
     for (QChar c : QStringLiteral("\\/:*?\"<>|"))
         s.remove(c);
     s = RemoveLineBreaks(s);
+    // Other control characters make names that cannot be typed or shown.
+    s.removeIf([](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
     while (s.startsWith(QLatin1Char('.')))
         s.remove(0, 1);
     while (s.endsWith(QLatin1Char('.')))
         s.chop(1);
-
-    // Cut to 250 bytes of the system code page, at a character boundary so that
-    // no half character is left behind.
-    constexpr int maxBytes = 250;
-    if (SystemCodePage::encode(s).size() > maxBytes) {
-        QString cut;
-        int bytes = 0;
-        const QList<uint> cps = s.toUcs4();
-        for (uint cp : cps) {
-            const QString ch = QString::fromUcs4(reinterpret_cast<const char32_t*>(&cp), 1);
-            const int n = int(SystemCodePage::encode(ch).size());
-            if (bytes + n > maxBytes)
-                break;
-            bytes += n;
-            cut += ch;
-        }
-        s = cut;
-    }
-    return TrimSpaces(s);
+    // The budget counts the bytes the file system stores (Qt writes UTF-8
+    // names whatever the locale), leaving room for the type and a counter.
+    return TrimSpaces(CutToBytes(s, kNameBudgetBytes));
 }
 
 QString FileNameFromPath(const QString& addressOrPath, bool stripExtension)
@@ -104,12 +116,21 @@ QString MakeFolderPath(const QString& path)
     QString p = path;
     if (p == QLatin1String("~") || p.startsWith(QLatin1String("~/")))
         p = QDir::homePath() + p.mid(1);
+    if (p == QLatin1String("/"))
+        return p;
     const QStringList pieces = p.split(QLatin1Char('/'));
     QString result = pieces.value(0);
     for (qsizetype i = 1; i < pieces.size(); ++i) {
         const QString& raw = pieces.at(i);
         if (raw.isEmpty())
             break;
+        // A level the user already has is taken as it is written: sanitising
+        // it would silently put the files into a new folder beside it.
+        const bool special = raw == QLatin1String(".") || raw == QLatin1String("..");
+        if (!special && QFileInfo(result + QLatin1Char('/') + raw).isDir()) {
+            result += QLatin1Char('/') + raw;
+            continue;
+        }
         const QString piece = SanitizeFileName(raw);
         if (piece.isEmpty()) {
             Prompter::instance().message(QStringLiteral("文件夹名称有误！不能创建文件夹！"), MessageIcon::Error);
@@ -122,6 +143,55 @@ QString MakeFolderPath(const QString& path)
     if (!result.isEmpty() && QFileInfo::exists(result))
         return result;
     return QString();
+}
+
+bool EntryExists(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+QString CreateTempBeside(const QString& target)
+{
+    const QFileInfo info(target);
+    QTemporaryFile temp(info.absolutePath() + QStringLiteral("/.dh-XXXXXX.part"));
+    temp.setAutoRemove(false);
+    if (!temp.open())
+        return QString();
+    const QString name = temp.fileName();
+    temp.close();
+    return name;
+}
+
+PlaceResult MoveIntoPlace(const QString& temp, const QString& target, bool replace)
+{
+    const QByteArray from = QFile::encodeName(temp);
+    const QByteArray to = QFile::encodeName(target);
+    mode_t mode = 0644;
+    struct stat st {};
+    if (::lstat(to.constData(), &st) == 0) {
+        if (!replace)
+            return PlaceResult::Taken;
+        if (S_ISREG(st.st_mode))
+            mode = st.st_mode & 07777;
+    }
+    ::chmod(from.constData(), mode);
+    if (replace)
+        return ::rename(from.constData(), to.constData()) == 0 ? PlaceResult::Placed : PlaceResult::Failed;
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return PlaceResult::Placed;
+    if (errno == EEXIST)
+        return PlaceResult::Taken;
+    if (errno != EINVAL && errno != ENOSYS)
+        return PlaceResult::Failed;
+    // A file system without the no-replace move: a hard link never replaces
+    // anything either.
+    if (::link(from.constData(), to.constData()) != 0)
+        return errno == EEXIST ? PlaceResult::Taken : PlaceResult::Failed;
+    ::unlink(from.constData());
+    return PlaceResult::Placed;
 }
 
 bool FileExists(const QString& path)

@@ -16,21 +16,47 @@ QString EncodeKeyword(const QString& keyword);
 // Drops CR, LF and NUL.
 QString RemoveLineBreaks(const QString& text);
 
-// Makes a title usable as a file name: the nine reserved characters and
-// line breaks removed, leading/trailing dots dropped, cut to 250 bytes of the
-// system code page (a character split by the cut is dropped), trimmed.
+// The longest file name the file systems take, in bytes of the on-disk
+// encoding (UTF-8), and the share of it a name may use before "." + type and
+// a "[0001]" counter are added.
+inline constexpr int kFileNameMaxBytes = 255;
+inline constexpr int kNameBudgetBytes = 240;
+
+// Makes a title usable as a file name: the nine reserved characters, line
+// breaks and other control characters removed, leading/trailing dots dropped,
+// cut on a character boundary to kNameBudgetBytes of the name's on-disk
+// encoding, trimmed.
 QString SanitizeFileName(const QString& text);
+// The longest start of text whose on-disk encoding has at most maxBytes,
+// cut on a character boundary.
+QString CutToBytes(const QString& text, int maxBytes);
 
 // The last segment of an address or path ("/" and "\" both separate), trimmed;
 // with stripExtension, the text before its last ".".
 QString FileNameFromPath(const QString& addressOrPath, bool stripExtension);
 
 // Creates the folders of path level by level and returns the created folder
-// path without a trailing "/", or "" when it does not exist afterwards. An
-// empty piece ends the walk; a piece that sanitises to nothing ends it with the
-// message "文件夹名称有误！不能创建文件夹！" through the prompter. A leading "~"
-// stands for the home folder.
+// path without a trailing "/" ("/" itself for the root), or "" when it does
+// not exist afterwards. Levels that already exist are kept exactly as
+// written; only a level that has to be made is sanitised first. An empty
+// piece ends the walk; a piece that sanitises to nothing ("." and ".." too)
+// ends it with the message "文件夹名称有误！不能创建文件夹！" through the
+// prompter. A leading "~" stands for the home folder.
 QString MakeFolderPath(const QString& path);
+
+// Whether any directory entry (file, folder, link, dangling or not) is at path.
+bool EntryExists(const QString& path);
+// A new, empty, hidden temporary file in the folder of target, named
+// ".dh-XXXXXX.part" whatever the target is called (short enough for any
+// name). Empty when none can be made.
+QString CreateTempBeside(const QString& target);
+enum class PlaceResult { Placed, Taken, Failed };
+// Moves a finished temporary file to target in one step. With replace, an
+// entry at target is replaced (a symbolic link itself, never the file it
+// points to); without, an entry at target is never touched and Taken is
+// returned. The file gets the replaced file's permissions, or rw-r--r--.
+// The temporary file is left where it is unless Placed.
+PlaceResult MoveIntoPlace(const QString& temp, const QString& target, bool replace);
 
 bool FileExists(const QString& path);
 bool FolderExists(const QString& path);

@@ -314,8 +314,9 @@ void CacheViewer::删除空文件夹()
         const QFileInfo fi(*it);
         if (!fi.isDir() || fi.isSymLink())
             continue;
-        QFile::setPermissions(*it, QFile::permissions(*it) | QFile::WriteOwner | QFile::ReadOwner
-                                       | QFile::ExeOwner);
+        // Removing an empty folder needs no rights on the folder itself, so
+        // no folder's permissions are touched: a kept one, or one of another
+        // user, stays exactly as it was.
         QDir().rmdir(*it);  // refuses a folder that still holds anything
     }
 }

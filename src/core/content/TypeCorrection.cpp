@@ -38,10 +38,14 @@ bool ApplyTypeCorrection(DownloadItem& row, const TypeCorrectionPlan& plan)
 {
     // QFile::rename never replaces an existing file, so a name taken between
     // the check and the move fails the move instead of destroying that file.
+    const bool owned = OwnsItemFile(row);
     if (!QFile::rename(plan.source, plan.target) || !FileExists(plan.target))
         return false;
     row.FileType = plan.detected;
     row.Name = plan.newName;
+    // The row's own file stays its own under the new name.
+    if (owned)
+        row.Owned = IdentifyFile(plan.target);
     return true;
 }
 

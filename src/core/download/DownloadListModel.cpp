@@ -114,6 +114,7 @@ int DownloadListModel::addItems(const std::vector<DownloadItem>& items)
         n.ReceivedText.clear();
         n.ProgressText.clear();
         n.State = DownloadState::Waiting;
+        n.Owned = {};  // a new row has created nothing yet
     }
     if (fresh.empty())
         return 0;
@@ -151,6 +152,13 @@ void DownloadListModel::setState(int row, DownloadState s)
         return;
     m_rows[size_t(row)].State = s;
     emitRowChanged(row);
+}
+
+void DownloadListModel::setOwnedFile(int row, const QString& path)
+{
+    if (row < 0 || row >= size())
+        return;
+    m_rows[size_t(row)].Owned = IdentifyFile(path);
 }
 
 void DownloadListModel::setCells(int row, const QString& sz, const QString& received, const QString& progress)

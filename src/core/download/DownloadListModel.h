@@ -37,6 +37,8 @@ public:
     bool setItem(int row, const DownloadItem& item);
     void setState(int row, DownloadState s);
     void setCells(int row, const QString& size, const QString& received, const QString& progress);
+    // Records the file at path (as it is now) as created by the row's own transfer.
+    void setOwnedFile(int row, const QString& path);
     int findUrl(const QString& url) const;  // -1 when absent; O(1)
     bool containsUrl(const QString& url) const { return findUrl(url) >= 0; }
     void removeRows(std::vector<int> rows);  // any order; duplicates ignored

@@ -218,6 +218,8 @@ void DownloadScheduler::多线程下载(int j, int row, const QString& url, cons
     connect(d, &Downloader::DownloadComplete, this,
             [this, j](qint64 read, qint64 expected, const QString&) { onComplete(j, read, expected); });
     connect(d, &Downloader::DownloadError, this, [this, j](const QString&, const QString&) { onError(j); });
+    // The row owns what its transfer created, and nothing else.
+    connect(d, &Downloader::FileCreated, this, [this, j](const QString& file) { m_list.setOwnedFile(slotRow(j), file); });
     m_state.TransferBusy = true;
     startRow(row);
     d->BeginDownload(url, target, m_list.item(row).Referer);

@@ -3,6 +3,9 @@
 #include "app/Helpers.h"
 #include "app/Timings.h"
 
+#include <QFile>
+#include <QPointer>
+
 namespace dh {
 
 Downloader::Downloader(QObject* parent) : QObject(parent)
@@ -21,10 +24,6 @@ void Downloader::BeginDownload(const QString& address, const QString& saveFile, 
     m_saveFile = saveFile;
     m_bytesExpected = m_bytesRead = m_bytesAtLastLook = m_arrived = 0;
     m_reported = false;
-    // The name is taken from now on, so that a second row with the same name
-    // started in the same tick gets a numbered one.
-    if (!FileExists(saveFile))
-        WritePlaceholder(saveFile);
 
     m_lastProgress.start();
     m_stallTimer.start(timings().tick);
@@ -32,14 +31,29 @@ void Downloader::BeginDownload(const QString& address, const QString& saveFile, 
     QString a = address;
     a.replace(QLatin1String("&amp;"), QLatin1String("&"), Qt::CaseInsensitive);
     m_address = TrimSpaces(a);
+    if (!IsDownloadableAddress(m_address)) {
+        // Reported on the next turn, after the caller has finished starting us.
+        QTimer::singleShot(0, this, [this] { giveUp(unsupportedAddressText()); });
+        return;
+    }
 
+    // The name is taken from now on, so that a second row with the same name
+    // started in the same tick gets a numbered one. Only where nothing is:
+    // an existing file (overwrite) stays whole until the new body replaces
+    // it, and a link is never written through.
+    if (!EntryExists(saveFile) && WritePlaceholder(saveFile)) {
+        m_placeholder = true;
+        emit FileCreated(saveFile);
+    }
+
+    m_temp = CreateTempBeside(saveFile);
     m_read = transferEngine().execute(m_address);
     connect(m_read.get(), &TransferRequest::progress, this, &Downloader::onReadProgress);
     connect(m_read.get(), &TransferRequest::finished, this, &Downloader::onReadFinished);
-    if (!m_read->saveBodyTo(saveFile, SaveMode::ReplaceOnCompletion)) {
+    if (m_temp.isEmpty() || !m_read->saveBodyTo(m_temp, SaveMode::Direct)) {
         m_read->disconnect(this);
+        m_read->cancel();
         m_read.reset();
-        // Reported on the next turn, after the caller has finished starting us.
         QTimer::singleShot(0, this, &Downloader::startFallback);
     }
 }
@@ -56,14 +70,51 @@ void Downloader::CancelAsyncRead()
         m_fallback->request()->cancel();
     }
     // The requests themselves may be in the middle of a signal; they go with
-    // this object or with the next transfer.
+    // this object or with the next transfer. Their files go now (a cancelled
+    // request has closed its file).
+    discardFiles();
+}
+
+void Downloader::discardFiles()
+{
+    if (!m_temp.isEmpty())
+        QFile::remove(m_temp);
+    m_temp.clear();
+    if (m_placeholder)
+        RemovePlaceholder(m_saveFile);
+    m_placeholder = false;
+}
+
+bool Downloader::placeBody()
+{
+    // The target is this transfer's placeholder or, under the overwrite
+    // policy, the old file: both are replaced (a link itself, not its target).
+    if (m_temp.isEmpty() || MoveIntoPlace(m_temp, m_saveFile, true) != PlaceResult::Placed)
+        return false;
+    m_temp.clear();
+    m_placeholder = false;
+    emit FileCreated(m_saveFile);
+    return true;
+}
+
+bool Downloader::checkSizeLimit(qint64 received)
+{
+    if (m_reported || !ReceivedAboveSizeLimit(received))
+        return false;
+    QPointer<Downloader> self(this);
+    emit DownloadProgress(received, received, m_saveFile);
+    if (self)
+        giveUp(QStringLiteral("大文件"));
+    return true;
 }
 
 void Downloader::onReadProgress(qint64 read, qint64 total)
 {
     m_arrived = read;
-    if (total < 1)
+    if (total < 1) {
+        checkSizeLimit(read);
         return;
+    }
     m_bytesExpected = total;
     m_bytesRead = read;
     emit DownloadProgress(read, total, m_saveFile);
@@ -83,6 +134,10 @@ void Downloader::onReadFinished()
     const qint64 total = m_read->bytesTotal();
     const qint64 read = m_read->bytesRead();
     if (m_read->succeeded() && read >= 1) {
+        if (!placeBody()) {
+            giveUp(QStringLiteral("无法下载"));
+            return;
+        }
         m_stallTimer.stop();
         m_reported = true;
         if (total >= 1) {
@@ -99,6 +154,7 @@ void Downloader::onReadFinished()
         // target keeps what it had; the part is not passed off as the file.
         m_stallTimer.stop();
         m_reported = true;
+        discardFiles();
         emit DownloadComplete(read, total, m_saveFile);
         return;
     }
@@ -109,11 +165,16 @@ void Downloader::startFallback()
 {
     if (m_reported)
         return;
+    // The first request's file is of no use to the second one.
+    if (!m_temp.isEmpty())
+        QFile::remove(m_temp);
+    m_temp.clear();
     m_fallback = std::make_unique<WholeBodyFetch>();
     if (!m_fallback->start(m_address, TransferOptions{}, m_saveFile)) {
         giveUp(QStringLiteral("无法下载"));
         return;
     }
+    m_fallback->watchSizeLimit();
     connect(m_fallback->request(), &TransferRequest::progress, this, [this](qint64 read, qint64) { m_arrived = read; });
     connect(m_fallback->request(), &TransferRequest::finished, this, &Downloader::onFallbackFinished);
 }
@@ -122,15 +183,21 @@ void Downloader::onFallbackFinished()
 {
     if (m_reported || !m_fallback)
         return;
+    if (m_fallback->overSizeLimit()) {
+        checkSizeLimit(m_arrived);
+        return;
+    }
     if (m_fallback->request()->failure() == TransferRequest::Failure::Stalled) {
         giveUp(QStringLiteral("超时"));
         return;
     }
-    const qint64 bytes = m_fallback->finish();
+    const qint64 bytes = m_fallback->finish(true);
     if (bytes <= 0) {
         giveUp(QStringLiteral("无法下载"));
         return;
     }
+    m_placeholder = false;
+    emit FileCreated(m_saveFile);
     m_stallTimer.stop();
     m_reported = true;
     const qint64 length = FileLength(m_saveFile);

@@ -19,13 +19,17 @@ public:
     ~Downloader() override;
 
     // Starts the transfer and returns at once. The target is taken at once: a
-    // two-byte placeholder (01 00) is written there unless a file already
+    // two-byte placeholder (01 00) is written there unless an entry already
     // exists (under the overwrite policy the old file stays whole until the
-    // new body has arrived completely). The body streams into a temporary
-    // file beside the target and replaces it only when complete. "&amp;" in
-    // the address is read as "&". The third argument is not used.
+    // new body has arrived completely; a link is replaced, never followed).
+    // The body streams into a hidden temporary file beside the target and
+    // replaces it only when complete. A placeholder that nothing replaced is
+    // removed whatever the ending. "&amp;" in the address is read as "&";
+    // anything but an http or https address fails with "不支持的网址". The
+    // third argument is not used.
     void BeginDownload(const QString& address, const QString& saveFile, const QString& referer = QString());
-    // Abandons every read of this instance without reporting anything.
+    // Abandons every read of this instance without reporting anything; its
+    // temporary file and an unreplaced placeholder go.
     void CancelAsyncRead();
 
     QString saveFile() const { return m_saveFile; }
@@ -34,14 +38,21 @@ public:
     qint64 bytesRead() const { return m_bytesRead; }
 
 signals:
-    // While data arrives, only when the server announced the total size.
+    // While data arrives, only when the server announced the total size;
+    // without one, once when the body passes the size limit, with the bytes
+    // so far as the total (the size test then applies as for a known size).
     void DownloadProgress(qint64 bytesRead, qint64 bytesExpected, const QString& saveFile);
     // Once, after the file has been written (or with fewer bytes than expected
     // when the connection broke off; the target then keeps what it had).
     void DownloadComplete(qint64 bytesRead, qint64 bytesExpected, const QString& saveFile);
     // Once, when the transfer is given up: "超时" (no progress for the stall
-    // time) or "无法下载" (no data, even from the fallback fetch).
+    // time), "无法下载" (no data, even from the fallback fetch), "大文件" (a body
+    // without a size passed the limit and nobody stopped the transfer) or
+    // "不支持的网址".
     void DownloadError(const QString& reason, const QString& saveFile);
+    // The transfer created the file at the path (its placeholder or the
+    // finished download): the row may record it as its own.
+    void FileCreated(const QString& path);
 
 private:
     void onReadProgress(qint64 read, qint64 total);
@@ -50,6 +61,10 @@ private:
     void onFallbackFinished();
     void onStallTick();
     void giveUp(const QString& reason);
+    bool checkSizeLimit(qint64 received);
+    // Moves the finished temporary file to the target; false when it failed.
+    bool placeBody();
+    void discardFiles();
 
     QString m_saveFile;
     QString m_address;
@@ -62,6 +77,8 @@ private:
     std::unique_ptr<TransferRequest> m_read;
     std::unique_ptr<WholeBodyFetch> m_fallback;  // Inet1
     bool m_reported = false;
+    QString m_temp;             // the body's hidden temporary file
+    bool m_placeholder = false;  // this transfer wrote the placeholder at the target
 };
 
 } // namespace dh

@@ -107,11 +107,15 @@ bool IsFinished(const DownloadItem& row)
     return row.State == DownloadState::Done || row.State == DownloadState::Failed;
 }
 
-void DeleteItemFile(const DownloadItem& row)
+void DeleteItemFile(DownloadItem& row)
 {
-    const QString path = ItemFilePath(row);
-    if (FileExists(path))
-        QFile::remove(path);  // a file that will not go is left alone
+    // Ownership is recorded, never inferred from the name: a row that failed
+    // before its name was numbered still carries the bare name of a file
+    // that belongs to someone else.
+    if (!OwnsItemFile(row))
+        return;
+    if (QFile::remove(ItemFilePath(row)))  // a file that will not go is left alone
+        row.Owned = {};
 }
 
 void ResetForRedownload(DownloadListModel& list, int i, bool xmlToo)
@@ -213,7 +217,9 @@ int DeleteFilesOfRows(DownloadListModel& list, DeleteFilter filter)
         if (!match)
             continue;
         list.setCells(i, {}, {}, {});
-        DeleteItemFile(list.item(i));
+        DownloadItem row = list.item(i);
+        DeleteItemFile(row);
+        list.setItem(i, row);
         ++n;
     }
     return n;

@@ -23,8 +23,11 @@ bool IsWebPageOrXmlType(const QString& fileType);
 // Done or Failed: a row that needs no further transfer work.
 bool IsFinished(const DownloadItem& row);
 
-// DeleteItemFile: removes the row's file when one exists; a failure is ignored.
-void DeleteItemFile(const DownloadItem& row);
+// DeleteItemFile: removes the row's file when the row's own transfer created
+// it and it is still that very file (OwnsItemFile); a file that was there
+// before, or that another row or program wrote, stays. The row forgets the
+// file once it is gone; a failure is ignored.
+void DeleteItemFile(DownloadItem& row);
 
 // ResetForRedownload: delete the file, Waiting, web-page type (with xmlToo:
 // also "xml") becomes "xxx", progress cells emptied, delete the file again

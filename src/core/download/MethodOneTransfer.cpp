@@ -13,7 +13,11 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QUrl>
+
+#include <memory>
 
 namespace dh {
 
@@ -109,8 +113,11 @@ QCoro::Task<> MethodOneTransfer::Inet下载当前文件(int row)
     }
     QPointer<MethodOneTransfer> self(this);
     m_state.TransferBusy = true;
+    // TransferBusy is this transfer's only while the generation is its own: a
+    // stop and a new start during the end hook hand it to the next transfer.
+    const quint64 generation = ++m_generation;
     const RowRef ref{row, m_list.item(row).Url};
-    const bool ok = co_await Inet下载文件(ref);
+    const bool ok = co_await Inet下载文件(ref, generation);
     if (!self)
         co_return;
     // The transfer is not over until the end hook (the automatic login) has
@@ -124,17 +131,43 @@ QCoro::Task<> MethodOneTransfer::Inet下载当前文件(int row)
         if (!self)
             co_return;
     }
-    m_state.TransferBusy = false;
+    if (m_generation == generation)
+        m_state.TransferBusy = false;
     emit transferEnded(ref.resolve(m_list), ok);
 }
 
-QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref)
+QString MethodOneTransfer::fileTypeFromContentType(const QString& contentType)
+{
+    const QString label = ContentTypeToFileType(contentType);
+    if (label.isEmpty())
+        return QString();
+    // A label from the table (it differs from the header) is known good; a
+    // header the table passed back untouched becomes an extension only when
+    // it is a short plain token, never "script.sh" or a path.
+    static const QRegularExpression token(QStringLiteral("^[A-Za-z0-9]{1,5}$"));
+    if (label != contentType && !label.contains(QLatin1Char('/')) && !label.contains(QLatin1String(".."))
+        && !label.startsWith(QLatin1Char('.')))
+        return label;
+    return token.match(label).hasMatch() ? label : QString();
+}
+
+QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref, quint64 generation)
 {
     QPointer<MethodOneTransfer> self(this);
     int pos = ref.resolve(m_list);
     if (pos < 0)
         co_return false;
     DownloadItem row = m_list.item(pos);
+    auto stopped = [this, generation] { return !m_state.TransferBusy || m_generation != generation; };
+
+    if (!IsDownloadableAddress(row.Url)) {
+        // A local file (file:, qrc:) or inline data is never copied into the folder.
+        row.State = DownloadState::Failed;
+        row.ProgressText = unsupportedAddressText();
+        m_list.setItem(pos, row);
+        endStep(ref, false);
+        co_return false;
+    }
 
     QElapsedTimer lastProgress;
     lastProgress.start();
@@ -155,13 +188,16 @@ QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref)
         co_return false;
 
     bool result = false;
+    // The body goes to a hidden temporary file beside the target; only a
+    // complete body is moved into place. Whatever else happens, it goes.
+    QString temp;
     // Every path ends in the end step below; "break" goes there.
     do {
         pos = ref.resolve(m_list);
         if (pos < 0)
             break;
         row = m_list.item(pos);
-        if (request->failure() == TransferRequest::Failure::Cancelled) {
+        if (request->failure() == TransferRequest::Failure::Cancelled || stopped()) {
             // Stopped while waiting for the answer: no file is touched.
             markCancelled(pos);
             break;
@@ -186,7 +222,7 @@ QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref)
         QString contentType = request->getHeader(QStringLiteral("Content-Type")).trimmed();
         if (contentType.contains(QLatin1Char(';')))
             contentType = contentType.section(QLatin1Char(';'), 0, 0).trimmed();
-        const QString label = ContentTypeToFileType(contentType);
+        const QString label = fileTypeFromContentType(contentType);
 
         if (request->getHeader().isEmpty()) {
             // No response at all, including a request that ran out of time.
@@ -205,8 +241,9 @@ QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref)
             break;
         }
         row.Folder = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-        if (!label.isEmpty() && !label.contains(QLatin1Char('/')))
+        if (!label.isEmpty())
             row.FileType = label;
+        row.Name = FitNameForType(row.Name, row.FileType);
 
         const SameNamePolicy policy = m_host.sameNamePolicy();
         QString target;
@@ -218,35 +255,42 @@ QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref)
             target = ItemFilePath(row);
         }
 
-        if (FileExists(target))
-            QFile::remove(target);
-        if (FileExists(target)) {
-            const QString length = QString::number(FileLength(target));
-            row.State = DownloadState::Failed;
-            row.SizeText = length;
-            row.ReceivedText = length;
-            row.ProgressText = QStringLiteral("无法替换");
-            m_list.setItem(pos, row);
+        if (policy == SameNamePolicy::Skip && PathTaken(target) && !QFileInfo(target).isDir()) {
+            // The type the server gave leads to a file that is already
+            // there: under the skip policy it is never touched.
             request->cancel();
+            markSkipped(row, target);
+            m_list.setItem(pos, row);
+            result = true;
             break;
         }
         m_list.setItem(pos, row);
 
+        temp = CreateTempBeside(target);
+        if (temp.isEmpty()) {
+            request->cancel();
+            m_list.setState(pos, DownloadState::Failed);
+            break;
+        }
+
         if (size <= 0) {
             // No size: the body is fetched again in one piece.
             request->cancel();
-            result = co_await FetchWholeBody(ref, target, options);
+            QFile::remove(temp);
+            temp.clear();
+            result = co_await FetchWholeBody(ref, target, options, policy);
             if (!self)
                 co_return false;
             pos = ref.resolve(m_list);
-            if (pos >= 0)
+            if (pos >= 0 && result && m_list.item(pos).State == DownloadState::Done
+                && m_list.item(pos).ProgressText == QLatin1String("100%"))
                 CorrectItemFileType(m_list, pos);
             break;
         }
 
-        // Chunk transfer: the body goes to the file as it arrives.
+        // Chunk transfer: the body goes to the temporary file as it arrives.
         m_list.setCells(pos, QString::number(size), QStringLiteral("0"), row.ProgressText);
-        if (!request->saveBodyTo(target, SaveMode::Direct)) {
+        if (!request->saveBodyTo(temp, SaveMode::Direct)) {
             request->cancel();
             m_list.setState(pos, DownloadState::Failed);
             break;
@@ -267,13 +311,26 @@ QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref)
                 lastProgress.restart();
                 m_list.setCells(pos, QString::number(size), QString::number(got), PercentTextSingle(got, size));
             } else if (lastProgress.elapsed() > timings().transferStall.count()) {
-                // Stalled: the part that arrived stays on disk.
+                // Stalled: the part is not passed off as the file.
                 request->cancel();
                 m_list.setState(pos, DownloadState::Failed);
                 break;
             }
-            if (ended && request->succeeded() && FileLength(target) >= size) {
-                const qint64 length = FileLength(target);
+            if (ended && request->succeeded() && FileLength(temp) >= size) {
+                const PlaceResult placed = placeBody(temp, target, policy, pos);
+                if (placed == PlaceResult::Taken) {
+                    row = m_list.item(pos);
+                    markSkipped(row, target);
+                    m_list.setItem(pos, row);
+                    result = true;
+                    break;
+                }
+                if (placed != PlaceResult::Placed) {
+                    m_list.setState(pos, DownloadState::Failed);
+                    break;
+                }
+                temp.clear();
+                const qint64 length = FileLength(ItemFilePath(m_list.item(pos)));
                 m_list.setCells(pos, QString::number(size), QString::number(length),
                                 PercentTextSingle(length, size));
                 m_list.setState(pos, DownloadState::Done);
@@ -281,16 +338,15 @@ QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref)
                 CorrectItemFileType(m_list, pos);
                 break;
             }
-            if (!m_state.TransferBusy || request->failure() == TransferRequest::Failure::Cancelled) {
+            if (stopped() || request->failure() == TransferRequest::Failure::Cancelled) {
                 // The stop command: cancel and leave no partial file behind.
                 request->cancel();
-                QFile::remove(target);
                 markCancelled(pos);
                 break;
             }
             if (ended) {
-                // Cut, stalled or unwritable before the announced length: as a
-                // stall, the part stays and the cells keep their last values.
+                // Cut, stalled or unwritable before the announced length: the
+                // cells keep their last values, the part goes.
                 m_list.setState(pos, DownloadState::Failed);
                 break;
             }
@@ -299,11 +355,51 @@ QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref)
 
     if (request->stillExecuting())
         request->cancel();
+    if (!temp.isEmpty())
+        QFile::remove(temp);
     endStep(ref, result);
     co_return result;
 }
 
-QCoro::Task<bool> MethodOneTransfer::FetchWholeBody(RowRef ref, QString target, TransferOptions options)
+PlaceResult MethodOneTransfer::placeBody(const QString& temp, QString target, SameNamePolicy policy, int pos)
+{
+    // Overwrite replaces what is there (a link itself, never its target);
+    // skip and rename never replace anything. A name taken meanwhile under
+    // rename moves on to the next free number.
+    if (policy == SameNamePolicy::Overwrite)
+        return placeAndOwn(temp, target, true, pos);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const PlaceResult r = placeAndOwn(temp, target, false, pos);
+        if (r != PlaceResult::Taken || policy != SameNamePolicy::Rename)
+            return r;
+        DownloadItem row = m_list.item(pos);
+        QString name;
+        target = 重命名保存路径(row.Folder, row.Name, row.FileType, policy, &name);
+        row.Name = name;
+        m_list.setItem(pos, row);
+    }
+    return PlaceResult::Failed;
+}
+
+PlaceResult MethodOneTransfer::placeAndOwn(const QString& temp, const QString& target, bool replace, int pos)
+{
+    const PlaceResult r = MoveIntoPlace(temp, target, replace);
+    if (r == PlaceResult::Placed)
+        m_list.setOwnedFile(pos, target);
+    return r;
+}
+
+void MethodOneTransfer::markSkipped(DownloadItem& row, const QString& existing)
+{
+    const QString length = QString::number(QFileInfo(existing).size());
+    row.State = DownloadState::Done;
+    row.SizeText = length;
+    row.ReceivedText = length;
+    row.ProgressText = QStringLiteral("已存在，跳过");
+}
+
+QCoro::Task<bool> MethodOneTransfer::FetchWholeBody(RowRef ref, QString target, TransferOptions options,
+                                                    SameNamePolicy policy)
 {
     QPointer<MethodOneTransfer> self(this);
     int pos = ref.resolve(m_list);
@@ -315,24 +411,54 @@ QCoro::Task<bool> MethodOneTransfer::FetchWholeBody(RowRef ref, QString target, 
     }
     // The second request carries no referring page.
     options.headerLines.clear();
-    WholeBodyFetch fetch;
+    auto fetch = std::make_unique<WholeBodyFetch>();
     qint64 bytes = -1;
-    if (fetch.start(ref.url, options, target)) {
-        watch(fetch.request());
-        co_await fetch.request()->waitForFinished();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (!fetch->start(ref.url, options, target))
+            break;
+        fetch->watchSizeLimit();
+        watch(fetch->request());
+        co_await fetch->request()->waitForFinished();
         if (!self)
             co_return false;
-        bytes = fetch.finish();
+        if (fetch->overSizeLimit())
+            break;
+        bytes = fetch->finish(policy == SameNamePolicy::Overwrite);
+        if (bytes > 0 || !fetch->targetTaken() || policy != SameNamePolicy::Rename)
+            break;
+        // The numbered name was taken meanwhile: the next free one, fetched again.
+        pos = ref.resolve(m_list);
+        if (pos < 0)
+            co_return false;
+        DownloadItem row = m_list.item(pos);
+        QString name;
+        target = 重命名保存路径(row.Folder, row.Name, row.FileType, policy, &name);
+        row.Name = name;
+        m_list.setItem(pos, row);
+        fetch = std::make_unique<WholeBodyFetch>();
     }
     pos = ref.resolve(m_list);
     if (pos < 0)
         co_return false;
-    if (bytes <= 0 && fetch.request() && fetch.request()->failure() == TransferRequest::Failure::Cancelled) {
+    if (fetch->overSizeLimit()) {
+        // A body without a size is held to the limit as it arrives.
+        m_list.setCells(pos, QString(), QString(), QStringLiteral("大文件，跳过"));
+        m_list.setState(pos, DownloadState::Done);
+        co_return true;
+    }
+    if (bytes <= 0 && fetch->targetTaken() && policy == SameNamePolicy::Skip) {
+        DownloadItem row = m_list.item(pos);
+        markSkipped(row, target);
+        m_list.setItem(pos, row);
+        co_return true;
+    }
+    if (bytes <= 0 && fetch->request() && fetch->request()->failure() == TransferRequest::Failure::Cancelled) {
         m_list.setCells(pos, QString(), QString(), QString());
         markCancelled(pos);
         co_return false;
     }
     if (bytes > 0) {
+        m_list.setOwnedFile(pos, target);
         m_list.setCells(pos, QString::number(FileLength(target)), QString::number(bytes), QStringLiteral("100%"));
         m_list.setState(pos, DownloadState::Done);
         co_return true;

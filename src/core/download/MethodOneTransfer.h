@@ -1,6 +1,8 @@
 #pragma once
 // Method one: one row at a time over a single connection (Inet1), optionally
 // through a named proxy, with the referring page sent along.
+#include "app/Helpers.h"
+#include "download/Naming.h"
 #include "download/TransferSupport.h"
 
 #include <QObject>
@@ -54,14 +56,24 @@ public:
     // port) of the address, without a trailing "/".
     static QString UrlHostPart(const QString& address);
 
+    // The extension a Content-Type gives (type and subtype, parameters
+    // dropped): a label of the table, else the header itself when it is a
+    // plain token of 1 to 5 letters and digits, else empty.
+    static QString fileTypeFromContentType(const QString& contentType);
+
 signals:
     // After the end step of a transfer and its end hook, once TransferBusy is
     // clear (not for a row sent back to Waiting).
     void transferEnded(int row, bool success);
 
 private:
-    QCoro::Task<bool> Inet下载文件(RowRef ref);
-    QCoro::Task<bool> FetchWholeBody(RowRef ref, QString target, TransferOptions options);
+    QCoro::Task<bool> Inet下载文件(RowRef ref, quint64 generation);
+    QCoro::Task<bool> FetchWholeBody(RowRef ref, QString target, TransferOptions options, SameNamePolicy policy);
+    // Moves a complete body into place under the policy and records the file
+    // as the row's own.
+    PlaceResult placeBody(const QString& temp, QString target, SameNamePolicy policy, int pos);
+    PlaceResult placeAndOwn(const QString& temp, const QString& target, bool replace, int pos);
+    static void markSkipped(DownloadItem& row, const QString& existing);
     // Registers a request as Inet1's current one and shows its states in panel 3.
     void watch(TransferRequest* request);
     void endStep(const RowRef& ref, bool result);
@@ -76,6 +88,7 @@ private:
     QString m_proxyPort;
     QPointer<TransferRequest> m_current;
     TransferEndHook m_endHook;
+    quint64 m_generation = 0;  // of the transfer that holds TransferBusy
 };
 
 } // namespace dh

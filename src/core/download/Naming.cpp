@@ -3,9 +3,13 @@
 #include "app/Helpers.h"
 #include "app/SettingsStore.h"
 #include "download/DownloadListModel.h"
+#include "download/TransferSupport.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
+
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace dh {
@@ -100,12 +104,45 @@ bool PathTaken(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
+QString FallbackNameFromAddress(const QString& url)
+{
+    QString path = QUrl(TrimSpaces(url)).path();
+    if (path.isEmpty())
+        path = url;
+    return SanitizeFileName(FileNameFromPath(path, true));
+}
+
+QString unnamedFileName()
+{
+    return QStringLiteral("未命名");
+}
+
+QString FitNameForType(const QString& name, const QString& type, int counterBytes)
+{
+    const int typeBytes = type.isEmpty() ? 0 : int(QFile::encodeName(type).size()) + 1;
+    const int room = kFileNameMaxBytes - typeBytes - counterBytes;
+    return CutToBytes(name, std::max(room, 1));
+}
+
 bool 确定是需要下载(DownloadItem& row, SameNamePolicy policy)
 {
+    if (!IsDownloadableAddress(row.Url)) {
+        row.State = DownloadState::Failed;
+        row.ProgressText = unsupportedAddressText();
+        return false;
+    }
+    if (TrimSpaces(row.Name).isEmpty()) {
+        // A hidden ".pdf" would be the result, one shared by every such row.
+        row.Name = FallbackNameFromAddress(row.Url);
+        if (row.Name.isEmpty())
+            重命名保存路径(row.Folder, unnamedFileName(), row.FileType, SameNamePolicy::Rename, &row.Name);
+    }
     if (policy != SameNamePolicy::Skip)
         return true;
     const QString path = ItemFilePath(row);
-    if (!FileExists(path))
+    // Any entry but a folder is a file in the way, a link (dangling or not)
+    // too: writing would go through it.
+    if (!PathTaken(path) || QFileInfo(path).isDir())
         return true;
     const QString length = QString::number(QFileInfo(path).size());
     row.State = DownloadState::Done;
@@ -120,10 +157,11 @@ bool 确定是需要下载(DownloadListModel& list, int row, SameNamePolicy poli
     if (row < 0 || row >= list.size())
         return false;
     DownloadItem item = list.item(row);
-    if (确定是需要下载(item, policy))
-        return true;
-    list.setItem(row, item);
-    return false;
+    const QString name = item.Name;
+    const bool needed = 确定是需要下载(item, policy);
+    if (!needed || item.Name != name)
+        list.setItem(row, item);
+    return needed;
 }
 
 QString 重命名保存路径(const QString& folder, const QString& name, const QString& type, SameNamePolicy policy,
@@ -154,8 +192,11 @@ QString 重命名保存路径(const QString& folder, const QString& name, const 
     base.replace(QLatin1Char('['), QStringLiteral("『"));
     base.replace(QLatin1Char(']'), QStringLiteral("』"));
 
-    auto numbered = [&](qint64 k) { return base + QLatin1Char('[') + padded(k, 3) + QLatin1Char(']'); };
-    QString shown = n != 0 ? numbered(n) : base;
+    auto numbered = [&](qint64 k) {
+        const QString counter = QLatin1Char('[') + padded(k, 3) + QLatin1Char(']');
+        return FitNameForType(base, type, int(counter.size())) + counter;
+    };
+    QString shown = n != 0 ? numbered(n) : FitNameForType(base, type);
     path = dir + withType(shown, type);
     while (PathTaken(path)) {
         ++n;
@@ -184,6 +225,8 @@ QString MakeUniquePath(const QString& path, const std::function<bool(const QStri
         ext = file.mid(dot + 1);
     }
     base = leftChars(base, 100);
+    // Room for the counter and the extension within the file-name limit.
+    base = CutToBytes(base, kFileNameMaxBytes - 8 - int(QFile::encodeName(ext).size()));
     if (base.endsWith(QLatin1Char(']'))) {
         const qsizetype open = base.lastIndexOf(QLatin1Char('['));
         qint64 value = 0;

@@ -24,8 +24,11 @@ SameNamePolicy sameNamePolicyFromText(const QString& stored);
 SameNamePolicy loadSameNamePolicy(const SettingsStore& store);
 void saveSameNamePolicy(SettingsStore& store, SameNamePolicy policy);
 
-// 确定是需要下载: true when the row has to be downloaded. Under the skip policy
-// a row whose file exists becomes Done with both size cells holding the
+// 确定是需要下载: true when the row has to be downloaded. A row whose address
+// is not an http or https one becomes Failed with "不支持的网址" (false). A
+// row whose name is empty gets the address's file name, or "未命名" numbered
+// to a free name. Under the skip policy a row whose file exists (any entry
+// but a folder, a link too) becomes Done with both size cells holding the
 // file's length and "已存在，跳过" as progress, and false is returned.
 bool 确定是需要下载(DownloadItem& row, SameNamePolicy policy);
 // The same for a row of the list; writes the row back when it changed.
@@ -55,5 +58,15 @@ QString SplitNameAndExtension(const QString& path, QString* outBase);
 
 // Whether anything (file, folder, link, dangling or not) exists at the path.
 bool PathTaken(const QString& path);
+
+// The name a row with an empty (or fully sanitised away) title gets: the
+// address's file name without extension, sanitised; empty when that is
+// empty too.
+QString FallbackNameFromAddress(const QString& url);
+// The fixed name used when neither the title nor the address gives one.
+QString unnamedFileName();
+
+// Shortens name so that name + counter + "." + type fit the file-name limit.
+QString FitNameForType(const QString& name, const QString& type, int counterBytes = 0);
 
 } // namespace dh

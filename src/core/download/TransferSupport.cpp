@@ -1,13 +1,16 @@
 #include "download/TransferSupport.h"
 
 #include "app/AppGlobals.h"
+#include "app/Helpers.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QUrl>
 
 #include <cmath>
-#include <filesystem>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace dh {
 
@@ -45,13 +48,47 @@ qint64 FileLength(const QString& path)
     return fi.isFile() ? fi.size() : 0;
 }
 
+namespace {
+const char kPlaceholder[2] = {0x01, 0x00};
+} // namespace
+
 bool WritePlaceholder(const QString& path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // O_EXCL with O_NOFOLLOW: never through a link, never over anything.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          0644);
+    if (fd < 0)
         return false;
-    static const char bytes[2] = {0x01, 0x00};
-    return f.write(bytes, 2) == 2;
+    const bool ok = ::write(fd, kPlaceholder, 2) == 2;
+    ::close(fd);
+    if (!ok)
+        ::unlink(QFile::encodeName(path).constData());
+    return ok;
+}
+
+bool IsPlaceholder(const QString& path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 2)
+        return false;
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) && f.read(3) == QByteArray(kPlaceholder, 2);
+}
+
+bool RemovePlaceholder(const QString& path)
+{
+    return IsPlaceholder(path) && QFile::remove(path);
+}
+
+bool IsDownloadableAddress(const QString& address)
+{
+    const QString scheme = QUrl(TrimSpaces(address)).scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+}
+
+QString unsupportedAddressText()
+{
+    return QStringLiteral("不支持的网址");
 }
 
 WholeBodyFetch::~WholeBodyFetch()
@@ -63,14 +100,10 @@ WholeBodyFetch::~WholeBodyFetch()
 
 bool WholeBodyFetch::start(const QString& url, const TransferOptions& options, const QString& target)
 {
-    const QFileInfo info(target);
-    QTemporaryFile temp(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX.part"));
-    temp.setAutoRemove(false);
-    if (!temp.open())
+    m_temp = CreateTempBeside(target);
+    if (m_temp.isEmpty())
         return false;
-    m_temp = temp.fileName();
-    temp.close();
-    m_target = info.absoluteFilePath();
+    m_target = QFileInfo(target).absoluteFilePath();
     m_request = transferEngine().execute(url, options);
     if (!m_request->saveBodyTo(m_temp, SaveMode::Direct)) {
         m_request.reset();
@@ -80,8 +113,21 @@ bool WholeBodyFetch::start(const QString& url, const TransferOptions& options, c
     return true;
 }
 
-qint64 WholeBodyFetch::finish()
+void WholeBodyFetch::watchSizeLimit()
 {
+    if (!m_request)
+        return;
+    QObject::connect(m_request.get(), &TransferRequest::progress, m_request.get(), [this](qint64 read, qint64) {
+        if (!m_overLimit && ReceivedAboveSizeLimit(read) && m_request->stillExecuting()) {
+            m_overLimit = true;
+            m_request->cancel();
+        }
+    });
+}
+
+qint64 WholeBodyFetch::finish(bool replace)
+{
+    m_taken = false;
     // The request stays: the caller may be inside one of its signals.
     if (!m_request || m_request->stillExecuting() || !m_request->succeeded() || m_temp.isEmpty()) {
         if (m_request && m_request->stillExecuting())
@@ -94,12 +140,9 @@ qint64 WholeBodyFetch::finish()
         discardTemp();
         return -1;
     }
-    // A temporary file is private to its owner; a download is an ordinary file.
-    QFile::setPermissions(m_temp, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                                      | QFileDevice::ReadOther);
-    std::error_code ec;
-    std::filesystem::rename(QFile::encodeName(m_temp).toStdString(), QFile::encodeName(m_target).toStdString(), ec);
-    if (ec) {
+    const PlaceResult placed = MoveIntoPlace(m_temp, m_target, replace);
+    if (placed != PlaceResult::Placed) {
+        m_taken = placed == PlaceResult::Taken;
         discardTemp();
         return -1;
     }

@@ -33,11 +33,26 @@ bool AboveSizeLimit(qint64 bytes);
 // The length of the file at path, 0 when there is none.
 qint64 FileLength(const QString& path);
 
-// Method two's placeholder: the 16-bit value 1, low byte first.
+// Whether the received bytes of a body without an announced size have passed
+// the size limit (the same test as AboveSizeLimit).
+inline bool ReceivedAboveSizeLimit(qint64 received) { return AboveSizeLimit(received); }
+
+// Method two's placeholder: the 16-bit value 1, low byte first. Created only
+// where nothing is (not even a dangling link); false otherwise.
 bool WritePlaceholder(const QString& path);
+// Whether path is a regular file holding exactly the placeholder's two bytes.
+bool IsPlaceholder(const QString& path);
+// Removes the placeholder at path when it still is one. Returns whether it went.
+bool RemovePlaceholder(const QString& path);
+
+// Only web addresses are fetched: anything else (file:, data:, qrc:, ftp:)
+// could copy a local file into the save folder.
+bool IsDownloadableAddress(const QString& address);
+// The row's progress text for such an address.
+QString unsupportedAddressText();
 
 // A whole-body fetch into a file, all or nothing: the body goes into a hidden
-// temporary file beside the target and replaces the target only when the
+// temporary file beside the target and is moved to the target only when the
 // request succeeded with at least one byte. Anything else leaves the target
 // as it was. The temporary file never outlives the object.
 class WholeBodyFetch {
@@ -51,9 +66,15 @@ public:
     // target (no request is started then).
     bool start(const QString& url, const TransferOptions& options, const QString& target);
     TransferRequest* request() const { return m_request.get(); }
+    // Stops the fetch as soon as more than the size limit has arrived.
+    void watchSizeLimit();
+    bool overSizeLimit() const { return m_overLimit; }
     // After the request has ended: the bytes now at the target, or -1 when
-    // nothing (or nothing usable) came back.
-    qint64 finish();
+    // nothing (or nothing usable) came back. With replace an entry at the
+    // target is replaced (never followed); without, an existing entry stays
+    // and -1 is returned with targetTaken() set.
+    qint64 finish(bool replace = true);
+    bool targetTaken() const { return m_taken; }
 
 private:
     void discardTemp();
@@ -61,6 +82,8 @@ private:
     std::unique_ptr<TransferRequest> m_request;
     QString m_temp;
     QString m_target;
+    bool m_overLimit = false;
+    bool m_taken = false;
 };
 
 } // namespace dh

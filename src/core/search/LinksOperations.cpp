@@ -1,12 +1,14 @@
 #include "search/LinksOperations.h"
 
 #include "app/AppInfo.h"
+#include "app/Helpers.h"
 #include "platform/Browser.h"
 #include "platform/Prompter.h"
 #include "platform/SystemCodePage.h"
 
 #include <QFileInfo>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace dh::linkops {
@@ -86,6 +88,32 @@ QString WithDefaultExtension(const QString& path, const QString& ext)
         return path + ext;
     return path + QLatin1Char('.') + ext;
 }
+
+namespace {
+
+// Adds the extension when the chosen name has none; a name that then hits an
+// existing file is replaced only after the question the dialog would have
+// asked for it.
+bool withExtensionConfirmed(QString* path, const QString& ext)
+{
+    const QString full = WithDefaultExtension(*path, ext);
+    if (full != *path && QFileInfo::exists(full)
+        && !Prompter::instance().question(QFileInfo(full).fileName() + QStringLiteral(" 已存在。\n要替换它吗？")))
+        return false;
+    *path = full;
+    return true;
+}
+
+QString withCharsetDeclaration(QString html, const QString& charset)
+{
+    static const QRegularExpression meta(
+        QStringLiteral("(<meta\\b[^>]*?charset\\s*=\\s*[\"']?)([A-Za-z0-9_.:-]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    html.replace(meta, QStringLiteral("\\1") + charset);
+    return html;
+}
+
+} // namespace
 
 bool WriteCodePageText(const QString& path, const QString& text, QString* error)
 {
@@ -167,7 +195,8 @@ bool ExportCommand(const LinksListModel& list)
     QString path = Prompter::instance().saveFile(QString(), QString(), QStringLiteral("*.txt"));
     if (path.isEmpty())
         return false;
-    path = WithDefaultExtension(path, QStringLiteral("txt"));
+    if (!withExtensionConfirmed(&path, QStringLiteral("txt")))
+        return false;
     QString reason;
     if (!WriteCodePageText(path, ExportText(list.items()), &reason)) {
         reportWriteFailure(path, reason);
@@ -184,14 +213,26 @@ QCoro::Task<bool> SavePageSourceCommand(Browser* browser)
     QString path = Prompter::instance().saveFile(QString(), QString(), QStringLiteral("*.htm"));
     if (path.isEmpty())
         co_return false;
-    path = WithDefaultExtension(path, QStringLiteral("htm"));
+    if (!withExtensionConfirmed(&path, QStringLiteral("htm")))
+        co_return false;
     QPointer<Browser> b(browser);
     QString source;
     if (b) {
+        const quint64 generation = b->generation();
         DocumentPtr doc = co_await b->document();
-        if (doc)
+        // A page that could not be read answers with an empty document, and a
+        // snapshot of an earlier page is not the page shown: neither is saved.
+        if (doc && b && doc->origin().generation == generation && b->generation() == generation
+            && !TrimSpaces(doc->source()).isEmpty())
             source = doc->outerHTML();
     }
+    if (TrimSpaces(source).isEmpty()) {
+        Prompter::instance().message(QStringLiteral("无法读取网页源码，没有保存！"), MessageIcon::Error);
+        co_return false;
+    }
+    // The file is written in the system code page: its charset declaration
+    // says so, not the one the page was served in.
+    source = withCharsetDeclaration(source, SystemCodePage::name());
     QString reason;
     if (!WriteCodePageText(path, source, &reason)) {
         reportWriteFailure(path, reason);

@@ -6,6 +6,7 @@
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
 #include "download/HandOver.h"
+#include "download/TransferSupport.h"
 #include "platform/Prompter.h"
 #include "search/SearchQuery.h"
 
@@ -505,6 +506,12 @@ QCoro::Task<void> SearchEngine::HandOverLinks(HandOverRule rule)
                 if (rule != HandOverRule::NotHandedOver)
                     m_links->setStatus(row, QString());
                 const LinkItem copy = m_links->item(row);
+                if (!IsDownloadableAddress(copy.Url)) {
+                    // A hostile result link (file:, data:, qrc:) would copy a
+                    // local file into the save folder: it is not handed over.
+                    m_links->setStatus(row, statusFailed());
+                    continue;
+                }
                 if (!加入下载列表(copy.Url, copy.Title, copy.FileType, copy.Folder, copy.Referer))
                     break;  // no download list to hand over to
                 m_links->setStatus(row, statusHandedOver());

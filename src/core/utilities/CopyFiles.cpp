@@ -59,14 +59,62 @@ bool IsNormalFile(const QString& path)
     return !path.isEmpty() && fi.exists() && fi.isFile() && !fi.isHidden();
 }
 
-bool CopyFileKeepingTime(const QString& source, const QString& target)
+bool CopyFileKeepingTime(const QString& source, const QString& target, bool replace)
 {
-    if (!QFile::copy(source, target))
+    if (!replace && EntryExists(target))
         return false;
-    QFile out(target);
-    if (out.open(QIODevice::ReadWrite))
-        out.setFileTime(QFileInfo(source).lastModified(), QFileDevice::FileModificationTime);
-    return true;
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    const QString temp = CreateTempBeside(target);
+    if (temp.isEmpty())
+        return false;
+    bool ok = false;
+    {
+        QFile out(temp);
+        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            ok = true;
+            QByteArray block(1 << 20, Qt::Uninitialized);
+            for (;;) {
+                const qint64 n = in.read(block.data(), block.size());
+                if (n < 0) {
+                    ok = false;
+                    break;
+                }
+                if (n == 0)
+                    break;
+                if (out.write(block.constData(), n) != n) {
+                    ok = false;
+                    break;
+                }
+            }
+            ok = ok && out.flush();
+            if (ok)
+                out.setFileTime(QFileInfo(source).lastModified(), QFileDevice::FileModificationTime);
+            out.close();
+            ok = ok && out.error() == QFileDevice::NoError;
+        }
+    }
+    if (ok) {
+        // The copy keeps the source's permissions, as a desktop copy does.
+        QFile::setPermissions(temp, QFile::permissions(source));
+        ok = MoveIntoPlace(temp, target, replace) == PlaceResult::Placed;
+        if (ok) {
+            QFile::setPermissions(target, QFile::permissions(source));
+            return true;
+        }
+    }
+    QFile::remove(temp);
+    return false;
+}
+
+bool SameFolder(const QString& a, const QString& b)
+{
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    const QString cb = QFileInfo(b).canonicalFilePath();
+    if (ca.isEmpty() || cb.isEmpty())
+        return a == b;
+    return ca == cb;
 }
 
 namespace {
@@ -97,11 +145,11 @@ bool 复制相同文件自动重命名(const QString& source, const QString& des
 bool CopyWithOption(const QString& source, const QString& destFolder, SameNameOption option)
 {
     const SplitPath sp = SplitFilePath(source);
-    if (sp.folder.compare(destFolder, Qt::CaseInsensitive) == 0)
+    if (SameFolder(sp.folder, destFolder))
         return false;
     const QString targetName = TrimSpaces(withExtension(sp.baseName, sp.extension));
     const QString target = destFolder + targetName;
-    if (!FileExists(target))
+    if (!EntryExists(target))
         return CopyFileKeepingTime(source, target);
     const QFileInfo src(source), dst(target);
     bool overwrite = false;
@@ -125,9 +173,10 @@ bool CopyWithOption(const QString& source, const QString& destFolder, SameNameOp
     // Never delete the source itself (the same file reached by another path).
     if (src.canonicalFilePath() == dst.canonicalFilePath())
         return false;
-    if (!QFile::remove(target))
+    // The old file goes only when the new one is complete: the move replaces it.
+    if (dst.isDir() && !dst.isSymLink())
         return false;
-    return CopyFileKeepingTime(source, target);
+    return CopyFileKeepingTime(source, target, true);
 }
 
 QCoro::Task<void> CopyRun::run(QStringList files, QString destFolder, SameNameOption option)
@@ -143,7 +192,7 @@ QCoro::Task<void> CopyRun::run(QStringList files, QString destFolder, SameNameOp
         Q_EMIT progress(j, count + 1);
         const QString& source = files.at(j - 1);
         const SplitPath sp = SplitFilePath(source);
-        if (sp.folder.compare(destFolder, Qt::CaseInsensitive) == 0)
+        if (SameFolder(sp.folder, destFolder))
             continue;
         const QString name = TrimSpaces(sp.extension.isEmpty() ? sp.baseName : sp.baseName + QLatin1Char('.') + sp.extension);
         Q_EMIT currentFile(name);

@@ -32,9 +32,17 @@ QString StripNumberSuffix(const QString& name);
 // A regular file that is not hidden.
 bool IsNormalFile(const QString& path);
 
-// Copies source to target (which must not exist) and gives the copy the
-// source's modification time, as a copy on the desktop does. false on failure.
-bool CopyFileKeepingTime(const QString& source, const QString& target);
+// Copies source to target and gives the copy the source's modification time,
+// as a copy on the desktop does. The copy is written to a hidden temporary
+// file beside the target first and moved into place only when complete:
+// with replace an entry at target is replaced (a link itself, never what it
+// points to), without it an existing entry makes the copy fail untouched.
+// false on failure, and the target is then as it was.
+bool CopyFileKeepingTime(const QString& source, const QString& target, bool replace = false);
+
+// Whether two folders are the same folder on disk (canonical paths, letter
+// case counts as the file system counts it).
+bool SameFolder(const QString& a, const QString& b);
 
 // Copies source into destFolder (ending with "/") under the first free name of
 // base, base[001], base[002], ... (at least three digits), after removing a

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QRegularExpression>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -61,7 +62,17 @@ QString QtPrompter::openFile(const QString& title, const QString& start, const Q
 
 QString QtPrompter::saveFile(const QString& title, const QString& start, const QString& filter)
 {
-    return QFileDialog::getSaveFileName(owner(), titleOr(title), start, filter);
+    QFileDialog dialog(owner(), titleOr(title), start, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // The filter's extension is added by the dialog itself, before it asks
+    // about an existing file of the final name.
+    static const QRegularExpression firstPattern(QStringLiteral("\\*\\.([A-Za-z0-9]+)"));
+    const QRegularExpressionMatch m = firstPattern.match(filter);
+    if (m.hasMatch())
+        dialog.setDefaultSuffix(m.captured(1));
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
 }
 
 } // namespace dh

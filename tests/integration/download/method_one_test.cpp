@@ -153,7 +153,7 @@ TEST_F(MethodOne, StopWhileWaitingForTheAnswerLeavesAnOldFileAlone)
     EXPECT_EQ(readFile(path("kept.bin")), "old");
 }
 
-TEST_F(MethodOne, StallKeepsThePartAndFails)
+TEST_F(MethodOne, StallFailsAndLeavesNoPart)
 {
     timings().transferStall = 400ms;
     add("/t/stall/100000?after=4096&hold_ms=1500", "stalled", "bin");
@@ -165,7 +165,8 @@ TEST_F(MethodOne, StallKeepsThePartAndFails)
     EXPECT_EQ(row(0).SizeText, "100000");
     EXPECT_EQ(row(0).ReceivedText, "4096");
     EXPECT_EQ(row(0).ProgressText, "4%");
-    EXPECT_EQ(readFile(path("stalled.bin")), transferBytes(4096));
+    // The part is not left under the document's name.
+    EXPECT_TRUE(entries().isEmpty());
     EXPECT_EQ(host.cueCount(103), 1);
 }
 
@@ -176,6 +177,7 @@ TEST_F(MethodOne, CutConnectionFailsWithoutWaitingForTheStall)
     EXPECT_EQ(row(0).State, DownloadState::Failed);
     EXPECT_EQ(row(0).ReceivedText, "3000");
     EXPECT_EQ(row(0).ProgressText, "30%");
+    EXPECT_TRUE(entries().isEmpty());
 }
 
 TEST_F(MethodOne, NoResponseFailsWithEmptyCells)
@@ -218,13 +220,15 @@ TEST_F(MethodOne, SameNamePolicyAtTheFinalPath)
     EXPECT_EQ(readFile(path("r[001].pdf")), demo::makeDocument("pdf", "r"));
     EXPECT_EQ(readFile(path("r.pdf")), "old");
 
-    // Under the skip policy the file at the final path is replaced.
+    // Under the skip policy the file at the final path is never touched.
     list.clear();
     add("/doc/r.pdf", "r", "doc");
     host.policy = SameNamePolicy::Skip;
     ASSERT_TRUE(runAll());
     EXPECT_EQ(row(0).Name, "r");
-    EXPECT_EQ(readFile(path("r.pdf")), demo::makeDocument("pdf", "r"));
+    EXPECT_EQ(row(0).State, DownloadState::Done);
+    EXPECT_EQ(row(0).ProgressText, "已存在，跳过");
+    EXPECT_EQ(readFile(path("r.pdf")), "old");
 }
 
 TEST_F(MethodOne, BusyControlSendsTheRowBackToWaiting)
@@ -336,6 +340,104 @@ TEST_F(MethodOne, RedirectsAreFollowed)
     ASSERT_TRUE(runAll());
     EXPECT_EQ(row(0).State, DownloadState::Done);
     EXPECT_EQ(readFile(path("z.pdf")), demo::makeDocument("pdf", "z"));
+}
+
+} // namespace
+} // namespace dh::test
+
+namespace dh::test {
+namespace {
+
+// Under the overwrite policy the old file stays whole until a complete new
+// body replaces it: a stall or a cut leaves it as it was.
+TEST_F(MethodOne, OverwriteKeepsTheOldFileWhenTheTransferFails)
+{
+    timings().transferStall = 400ms;
+    host.policy = SameNamePolicy::Overwrite;
+    for (const QString n : {"s", "c"}) {
+        QFile f(path(n + ".bin"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("old");
+    }
+    add("/t/stall/100000?after=4096&hold_ms=1500", "s", "bin");
+    add("/t/cut/10000?after=3000", "c", "bin");
+    ASSERT_TRUE(runAll());
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(row(i).State, DownloadState::Failed);
+    EXPECT_EQ(readFile(path("s.bin")), "old");
+    EXPECT_EQ(readFile(path("c.bin")), "old");
+    EXPECT_EQ(entries(), (QStringList{"c.bin", "s.bin"}));
+}
+
+// The size limit holds for bodies without a length too: the transfer stops
+// once the bytes pass the limit and nothing of it stays.
+TEST_F(MethodOne, BodiesWithoutALengthAreHeldToTheSizeLimit)
+{
+    globals().MaxFileSizeMB = 1;
+    add("/t/chunked/3145728", "chunked", "bin");
+    add("/t/close/3145728", "closed", "bin");
+    ASSERT_TRUE(runAll());
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(row(i).State, DownloadState::Done);
+        EXPECT_EQ(row(i).ProgressText, "大文件，跳过");
+    }
+    EXPECT_TRUE(entries().isEmpty());
+}
+
+// An extension comes from the Content-Type table or a short plain token,
+// never from a header that names a script or a path.
+TEST_F(MethodOne, OnlyCleanContentTypesBecomeTheExtension)
+{
+    const struct {
+        const char* type;
+        const char* want;
+    } rows[] = {
+        {"script.sh", "bin"}, {"launcher.desktop", "bin"}, {"..%2F..%2Fx", "bin"}, {"pdf", "pdf"},
+        {"application/pdf", "pdf"},
+    };
+    for (const auto& r : rows)
+        add(QStringLiteral("/t/file/100?type=") + QString::fromUtf8(r.type), QString::fromUtf8(r.type).left(6), "bin");
+    ASSERT_TRUE(runAll());
+    for (int i = 0; i < int(std::size(rows)); ++i) {
+        SCOPED_TRACE(rows[i].type);
+        EXPECT_EQ(row(i).State, DownloadState::Done);
+        EXPECT_EQ(row(i).FileType, QString::fromUtf8(rows[i].want));
+    }
+}
+
+} // namespace
+} // namespace dh::test
+
+#include <QCoroTimer>
+
+namespace dh::test {
+namespace {
+
+// A stop and a new start while the end hook (the automatic login) of the
+// last transfer still runs: the old transfer must not free the busy flag
+// under the new one, which would then cancel itself and delete its part.
+TEST_F(MethodOne, StopAndStartDuringTheEndHookLeaveTheNewTransferAlone)
+{
+    bool inHook = false;
+    scheduler->inet().setTransferEndHook([&inHook](int) -> QCoro::Task<> {
+        inHook = true;
+        co_await QCoro::sleepFor(600ms);
+        inHook = false;
+    });
+    add("/t/file/1000", "first", "bin");
+    add("/t/slow/400000?piece=4096&delay_ms=10", "second", "bin");
+    scheduler->StartDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return inHook; }, 10000));
+    scheduler->StopDownloading();
+    scheduler->StartDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(1).State != DownloadState::Waiting; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !inHook; }, 5000));
+    EXPECT_TRUE(state.TransferBusy);
+    ASSERT_TRUE(waitFinished(20000));
+    EXPECT_EQ(row(1).State, DownloadState::Done);
+    EXPECT_EQ(readFile(path("second.bin")), transferBytes(400000));
+    scheduler->inet().setTransferEndHook({});
 }
 
 } // namespace

@@ -119,14 +119,15 @@ TEST_F(MethodTwo, SizeLimitSkipsAtTheFirstProgress)
     EXPECT_EQ(row(0).State, DownloadState::Done);
     EXPECT_EQ(row(0).SizeText, "3000000");
     EXPECT_EQ(row(0).ProgressText, "大文件，跳过");
-    EXPECT_EQ(readFile(path("big.bin")), kPlaceholder);
+    // The placeholder does not stay behind to pose as the document.
+    EXPECT_FALSE(QFileInfo::exists(path("big.bin")));
     EXPECT_EQ(row(1).ProgressText, "100%");
     EXPECT_EQ(readFile(path("exact.bin")), transferBytes(1048576));
     QTest::qWait(100);
     EXPECT_TRUE(partFiles().isEmpty());
 }
 
-TEST_F(MethodTwo, StallAndCutFailAndLeaveThePlaceholder)
+TEST_F(MethodTwo, StallAndCutFailAndRemoveThePlaceholder)
 {
     timings().transferStall = 400ms;
     add("/t/stall/100000?after=4096&hold_ms=1500", "stalled", "bin");
@@ -137,8 +138,8 @@ TEST_F(MethodTwo, StallAndCutFailAndLeaveThePlaceholder)
     EXPECT_EQ(row(0).ProgressText, "4%");
     EXPECT_EQ(row(1).State, DownloadState::Failed);
     EXPECT_EQ(row(1).ProgressText, "30%");
-    EXPECT_EQ(readFile(path("stalled.bin")), kPlaceholder);
-    EXPECT_EQ(readFile(path("cut.bin")), kPlaceholder);
+    EXPECT_FALSE(QFileInfo::exists(path("stalled.bin")));
+    EXPECT_FALSE(QFileInfo::exists(path("cut.bin")));
     QTest::qWait(100);
     EXPECT_TRUE(partFiles().isEmpty());
 }
@@ -195,7 +196,7 @@ TEST_F(MethodTwo, StopFailsRunningRowsAndUnloadsEveryControl)
     EXPECT_EQ(row(0).ReceivedText, shown);
     EXPECT_EQ(row(0).State, DownloadState::Failed);
     EXPECT_TRUE(partFiles().isEmpty());
-    EXPECT_EQ(readFile(path("s0.bin")), kPlaceholder);
+    EXPECT_FALSE(QFileInfo::exists(path("s0.bin")));
 }
 
 TEST_F(MethodTwo, NothingComingBackFailsAfterTheFallback)
@@ -211,7 +212,7 @@ TEST_F(MethodTwo, NothingComingBackFailsAfterTheFallback)
     EXPECT_EQ(row(0).State, DownloadState::Failed);
     EXPECT_EQ(row(0).ProgressText, "");
     EXPECT_NE(state.LastTransferEventTime, before);
-    EXPECT_EQ(readFile(path("refused.pdf")), kPlaceholder);
+    EXPECT_FALSE(QFileInfo::exists(path("refused.pdf")));
 }
 
 TEST_F(MethodTwo, AFolderThatCannotBeMadeFailsOnlyItsRow)
@@ -360,6 +361,42 @@ TEST(DownloaderControl, SlowBodyWithoutLengthIsNotGivenUp)
         EXPECT_EQ(f.readAll(), sent);
     }
     timings() = saved;
+}
+
+} // namespace
+} // namespace dh::test
+
+namespace dh::test {
+namespace {
+
+TEST_F(MethodTwo, BodiesWithoutALengthAreHeldToTheSizeLimit)
+{
+    globals().MaxFileSizeMB = 1;
+    add("/t/chunked/3145728", "chunked", "bin");
+    add("/t/close/3145728", "closed", "bin");
+    ASSERT_TRUE(runAll());
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(row(i).State, DownloadState::Done);
+        EXPECT_EQ(row(i).ProgressText, "大文件，跳过");
+    }
+    QTest::qWait(100);
+    EXPECT_TRUE(entries().isEmpty());
+}
+
+// A 300-character Chinese title is saved (cut to fit), numbered too.
+TEST_F(MethodTwo, LongTitlesAreSaved)
+{
+    const QString title(300, QChar(0x4E2D));
+    add("/t/file/1000?a", title, "pdf");
+    add("/t/file/1000?b", title, "pdf");
+    ASSERT_TRUE(runAll());
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(row(i).State, DownloadState::Done);
+        EXPECT_EQ(readFile(ItemFilePath(row(i))), transferBytes(1000));
+    }
+    EXPECT_EQ(entries().size(), 2);
 }
 
 } // namespace

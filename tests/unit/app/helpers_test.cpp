@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -72,16 +73,21 @@ TEST_P(SanitizeFileNameTest, RemovesReservedCharactersAndDots)
     EXPECT_EQ(SanitizeFileName(QStringLiteral(". a .")), QStringLiteral("a"));
 }
 
-TEST_P(SanitizeFileNameTest, CutsAt250BytesOnACharacterBoundary)
+// The cut counts the bytes of the name on disk (UTF-8 whatever the locale)
+// and leaves room for "." + type and a counter within 255 bytes.
+TEST_P(SanitizeFileNameTest, CutsToTheNameBudgetOnACharacterBoundary)
 {
-    const QString name = QString(200, QChar(0x4E2D));  // 200 x 中
+    const QString name = QString(300, QChar(0x4E2D));  // 300 x 中
     const QString cut = SanitizeFileName(name);
-    const int bytesPerChar = QString::fromLatin1(GetParam()) == QLatin1String("GBK") ? 2 : 3;
-    EXPECT_EQ(cut.size(), 250 / bytesPerChar);  // 125 in GBK, 83 in UTF-8
-    EXPECT_LE(SystemCodePage::encode(cut).size(), 250);
+    EXPECT_EQ(cut.size(), 80);
+    EXPECT_LE(QFile::encodeName(cut + QStringLiteral("[0001].pdf")).size(), 255);
     EXPECT_FALSE(cut.contains(QChar(0xFFFD)));
-    // ASCII is one byte in both.
-    EXPECT_EQ(SanitizeFileName(QString(300, QLatin1Char('a'))).size(), 250);
+    EXPECT_EQ(SanitizeFileName(QString(300, QLatin1Char('a'))).size(), 240);
+    // A four-byte character is never split.
+    EXPECT_EQ(SanitizeFileName(QString(61, QLatin1Char('a')) + QString::fromUcs4(U"\U0001F600").repeated(60)),
+              QString(61, QLatin1Char('a')) + QString::fromUcs4(U"\U0001F600").repeated(44));
+    // Control characters are dropped.
+    EXPECT_EQ(SanitizeFileName(QStringLiteral("a\tb\x01" "c\x7f")), QStringLiteral("abc"));
 }
 
 INSTANTIATE_TEST_SUITE_P(CodePages, SanitizeFileNameTest, ::testing::Values("UTF-8", "GBK"));
@@ -124,6 +130,32 @@ TEST_F(MakeFolderPathTest, SanitisesLevelsAndStopsAtAnEmptyPiece)
     EXPECT_EQ(MakeFolderPath(root() + "/a//b"), root() + "/a");
     EXPECT_FALSE(QDir(root() + "/a/b").exists());
     EXPECT_FALSE(QDir(root() + "/b").exists());
+}
+
+// Existing levels are the user's choice, kept exactly; only new levels are
+// cleaned up before they are made.
+TEST_F(MakeFolderPathTest, KeepsExistingLevelsAsTheyAre)
+{
+    for (const char* level : {".local", "ends.", "a:b", "q?*"})
+        ASSERT_TRUE(QDir(root()).mkdir(QString::fromUtf8(level)));
+    const struct {
+        const char* in;
+        const char* out;
+    } rows[] = {
+        {"/.local/share/docs/", "/.local/share/docs"},
+        {"/ends./x", "/ends./x"},
+        {"/a:b/c:d", "/a:b/cd"},
+        {"/q?*/", "/q?*"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.in);
+        EXPECT_EQ(MakeFolderPath(root() + QString::fromUtf8(r.in)), root() + QString::fromUtf8(r.out));
+    }
+    EXPECT_FALSE(QFileInfo::exists(root() + "/local"));
+    EXPECT_FALSE(QFileInfo::exists(root() + "/ab"));
+    EXPECT_EQ(MakeFolderPath(QStringLiteral("/")), QStringLiteral("/"));
+    EXPECT_EQ(MakeFolderPath(QStringLiteral("~")), QDir::homePath());
+    EXPECT_TRUE(prompter.shown.empty());
 }
 
 TEST_F(MakeFolderPathTest, FailuresGiveAnEmptyResult)

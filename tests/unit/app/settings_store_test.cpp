@@ -112,3 +112,20 @@ TEST(OsDescription, NameThenAddressWidthInBrackets)
     EXPECT_TRUE(d.startsWith(GetOSName()));
     EXPECT_TRUE(d.endsWith(QStringLiteral("[64位]")) || d.endsWith(QStringLiteral("[32位]"))) << d.toStdString();
 }
+
+// The size limit as the download window reads it: a negative or garbage
+// value is the default, never a limit that skips every file.
+TEST(SizeLimitSetting, NegativeOrGarbageReadsAsTheDefault)
+{
+    QTemporaryDir dir;
+    SettingsStore::setInstance(std::make_unique<SettingsStore>(dir.filePath(QStringLiteral("s.ini"))));
+    const struct {
+        const char* stored;
+        int expected;
+    } rows[] = {{"-5", 10}, {"-0.4", 0}, {"abc", 10}, {"3", 3}, {"0", 0}};
+    for (const auto& r : rows) {
+        SettingsStore::instance().save(keys::MaxFileSize, QString::fromUtf8(r.stored));
+        EXPECT_EQ(ReadMaxFileSizeMB(), r.expected) << "stored '" << r.stored << "'";
+    }
+    SettingsStore::setInstance(nullptr);
+}

@@ -235,3 +235,28 @@ TEST(CacheLocationsTest, DerivedFromTheCachePath)
     EXPECT_TRUE(root.profileRoot.isEmpty());
     EXPECT_EQ(root.cacheFolderNames.last(), QStringLiteral("/.cache/DocHarvest/cache-files"));
 }
+
+namespace {
+
+// Folders that stay keep their permissions; empty ones still go.
+TEST(CacheViewerTest, EmptyFolderRemovalLeavesKeptFoldersPermissionsAlone)
+{
+    QTemporaryDir dir;
+    const QString kept = dir.filePath(QStringLiteral("kept"));
+    const QString empty = dir.filePath(QStringLiteral("empty"));
+    ASSERT_TRUE(QDir().mkpath(kept + QStringLiteral("/inner")));
+    ASSERT_TRUE(QDir().mkpath(empty));
+    const auto readOnly = QFile::ReadOwner | QFile::ExeOwner;
+    ASSERT_TRUE(QFile::setPermissions(kept, readOnly));
+    ASSERT_TRUE(QFile::setPermissions(empty, readOnly));
+    FakeIndex idx;
+    CacheViewer v(&idx, {});
+    v.rememberedFolders = {kept, empty};
+    v.删除空文件夹();
+    EXPECT_EQ(QFile::permissions(kept) & 0x7000, QFileDevice::Permissions(readOnly) & 0x7000);
+    EXPECT_TRUE(QFileInfo::exists(kept + QStringLiteral("/inner")));
+    EXPECT_FALSE(QFileInfo::exists(empty));
+    QFile::setPermissions(kept, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+} // namespace

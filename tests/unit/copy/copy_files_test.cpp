@@ -188,3 +188,36 @@ TEST(CopyRunTest, RunsAndStops)
     QCoro::waitFor(run.run(files, dst2.path() + "/", SameNameOption::Rename));
     EXPECT_EQ(names(dst2.path()), (QStringList{"f0.doc", "f1.doc"}));
 }
+
+namespace {
+
+// The old file goes only when the new one is complete, and folders that
+// differ only in letter case are different folders.
+TEST(CopyOptions, OverwriteNeverLosesTheOldFileAndCaseMatters)
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("dst/a.pdf"));
+    write(target, "old");
+    // The source went away between listing and copying: the copy fails.
+    EXPECT_FALSE(CopyWithOption(dir.filePath(QStringLiteral("src/a.pdf")), dir.path() + "/dst/",
+                                SameNameOption::Overwrite));
+    EXPECT_EQ(read(target), "old");
+    EXPECT_EQ(names(dir.path() + "/dst"), QStringList{"a.pdf"});
+
+    write(dir.filePath(QStringLiteral("Docs/b.pdf")), "upper");
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("docs")));
+    EXPECT_TRUE(CopyWithOption(dir.filePath(QStringLiteral("Docs/b.pdf")), dir.path() + "/docs/",
+                               SameNameOption::Skip));
+    EXPECT_EQ(read(dir.filePath(QStringLiteral("docs/b.pdf"))), "upper");
+
+    // A link at the target is replaced itself; what it points to is not written.
+    write(dir.filePath(QStringLiteral("Docs/c.pdf")), "new");
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("outside.pdf")), dir.filePath(QStringLiteral("docs/c.pdf"))));
+    EXPECT_TRUE(CopyWithOption(dir.filePath(QStringLiteral("Docs/c.pdf")), dir.path() + "/docs/",
+                               SameNameOption::Overwrite));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("outside.pdf"))));
+    EXPECT_FALSE(QFileInfo(dir.filePath(QStringLiteral("docs/c.pdf"))).isSymLink());
+    EXPECT_EQ(read(dir.filePath(QStringLiteral("docs/c.pdf"))), "new");
+}
+
+} // namespace

@@ -50,6 +50,8 @@ protected:
             QFile f(ItemFilePath(list.item(i)));
             EXPECT_TRUE(f.open(QIODevice::WriteOnly));
             f.write("0123456789");
+            f.close();
+            list.setOwnedFile(i, ItemFilePath(list.item(i)));  // as the row's transfer left it
         }
     }
 
@@ -234,7 +236,7 @@ TEST_F(Monitor, StopCommandUnticksAndFailsDownloadingRows)
     EXPECT_EQ(state.CountTransferControls(), 1);
 }
 
-TEST(Redownload, DeletesTheFileUnderTheOldAndTheNewType)
+TEST(Redownload, DeletesOnlyTheRowsOwnFile)
 {
     QTemporaryDir dir;
     DownloadListModel list;
@@ -244,9 +246,11 @@ TEST(Redownload, DeletesTheFileUnderTheOldAndTheNewType)
         QFile f(dir.filePath(name));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
+    list.setOwnedFile(0, dir.filePath("a.htm"));  // the row's own download
     EXPECT_EQ(ResetWebPageRowsForRedownload(list), 1);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("a.htm")));
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath("a.xxx")));
+    // Not created by the row: it stays.
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("a.xxx")));
     EXPECT_EQ(list.item(0).FileType, "xxx");
     EXPECT_EQ(ResetWebPageRowsForRedownload(list), 0);  // Waiting rows never match
     EXPECT_EQ(ResetFailedRowsForRedownload(list), 0);

@@ -150,13 +150,21 @@ TEST_F(Links, ExportWritesTheCodePageAndReportsTheSize)
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write(QByteArray(5000, 'x'));
         old.close();
+        // The ".txt" added to the chosen name hits it: replaced only after
+        // the question the dialog asks for an existing file.
         prompter.clear();
         prompter.pathAnswers.assign(1, chosen);
+        EXPECT_FALSE(ExportCommand(list));
+        EXPECT_EQ(readAll(chosen + ".txt"), QByteArray(5000, 'x'));
+        prompter.clear();
+        prompter.pathAnswers.assign(1, chosen);
+        prompter.questionAnswers.assign(1, true);
         EXPECT_TRUE(ExportCommand(list));
         EXPECT_EQ(readAll(chosen + ".txt"), c.bytes) << c.codePage;
-        ASSERT_EQ(prompter.shown.size(), 1u);
-        EXPECT_EQ(prompter.shown[0].text, QStringLiteral("保存文件完毕：") + KilobyteText(c.bytes.size()) + "KB");
-        EXPECT_EQ(prompter.shown[0].icon, MessageIcon::Information);
+        ASSERT_EQ(prompter.shown.size(), 2u);
+        EXPECT_EQ(prompter.shown[0].icon, MessageIcon::Question);
+        EXPECT_EQ(prompter.shown[1].text, QStringLiteral("保存文件完毕：") + KilobyteText(c.bytes.size()) + "KB");
+        EXPECT_EQ(prompter.shown[1].icon, MessageIcon::Information);
     }
     // GBK bytes differ from UTF-8 ones: the code page really was applied.
     EXPECT_NE(cases[0].bytes, cases[1].bytes);
@@ -278,8 +286,12 @@ TEST_F(Links, PageSourceIsSavedInTheCodePage)
         prompter.pathAnswers.assign(1, chosen);
         EXPECT_TRUE(QCoro::waitFor(SavePageSourceCommand(&browser)));
         const QByteArray bytes = readAll(chosen + ".htm");
-        EXPECT_EQ(bytes, SystemCodePage::encode(source)) << cp;
-        EXPECT_EQ(SystemCodePage::decode(bytes), source) << cp;
+        // The page's own charset declaration is rewritten to the code page
+        // the file is written in.
+        QString want = source;
+        want.replace(QStringLiteral("charset=\"utf-8\""), QStringLiteral("charset=\"%1\"").arg(QLatin1String(cp)));
+        EXPECT_TRUE(source.contains(QStringLiteral("charset=\"utf-8\"")));
+        EXPECT_EQ(bytes, SystemCodePage::encode(want)) << cp;
         EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("OK")});
     }
     // Cancelled: no file, no message.
@@ -288,4 +300,16 @@ TEST_F(Links, PageSourceIsSavedInTheCodePage)
     EXPECT_TRUE(prompter.shown.empty());
     holder.reset();
     svc.stop();
+}
+
+// A page that cannot be read is reported, never saved as an empty file.
+TEST_F(Links, PageSourceThatCannotBeReadIsReported)
+{
+    HeadlessBrowser browser;  // nothing loaded
+    const QString chosen = dir.filePath(QStringLiteral("nothing.htm"));
+    prompter.pathAnswers.assign(1, chosen);
+    EXPECT_FALSE(QCoro::waitFor(SavePageSourceCommand(&browser)));
+    EXPECT_FALSE(QFile::exists(chosen));
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].icon, MessageIcon::Error);
 }

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 namespace dh::test {
@@ -43,8 +44,11 @@ protected:
         it.ReceivedText = r.received;
         it.ProgressText = r.progress;
         list.setItem(i, it);
-        if (withFile)
+        if (withFile) {
+            // As a transfer of the row would have created it.
             touch(ItemFilePath(it));
+            list.setOwnedFile(i, ItemFilePath(it));
+        }
     }
     static void touch(const QString& path)
     {
@@ -121,7 +125,8 @@ TEST_F(ListOps, ResetDeletesTheFileUnderOldAndNewType)
     touch(folder() + "page.xxx");
     ResetForRedownload(list, 0);
     EXPECT_FALSE(QFile::exists(folder() + "page.htm"));
-    EXPECT_FALSE(QFile::exists(folder() + "page.xxx"));
+    // Not created by the row: it stays.
+    EXPECT_TRUE(QFile::exists(folder() + "page.xxx"));
 }
 
 TEST_F(ListOps, SmallCompleteFilesBelowTheEnteredNumber)
@@ -163,6 +168,29 @@ TEST_F(ListOps, DeleteFilesKeepsRowsAndStates)
     EXPECT_FALSE(QFile::exists(folder() + "doneXml.XML"));
     EXPECT_TRUE(QFile::exists(folder() + "waitingHtm.htm"));
     EXPECT_EQ(list.size(), 3);
+}
+
+// A row deletes only a file its own transfer created. A row that failed or
+// was cancelled before its name was numbered still carries the bare name of
+// a file that was there before or that another row downloaded.
+TEST_F(ListOps, FilesTheRowDidNotCreateSurviveEveryDeletingCommand)
+{
+    const std::function<void()> commands[] = {
+        [&] { ResetFailedRowOnDoubleClick(list, 0); },
+        [&] { RedownloadRows(list, RedownloadFilter::Failed); },
+        [&] { RedownloadRows(list, RedownloadFilter::Selected, {0}); },
+        [&] { DeleteFilesOfRows(list, DeleteFilter::Failed); },
+        [&] { ResetForRedownload(list, 0); },
+    };
+    int n = 0;
+    for (const auto& command : commands) {
+        SCOPED_TRACE(n++);
+        list.clear();
+        add({"theirs", "pdf", S::Failed});
+        touch(folder() + "theirs.pdf");
+        command();
+        EXPECT_TRUE(QFile::exists(folder() + "theirs.pdf"));
+    }
 }
 
 TEST_F(ListOps, CancelTurnsOnlySelectedWaitingRowsFailed)

@@ -226,3 +226,73 @@ TEST(SplitNameAndExtension, Rules)
 }
 
 } // namespace
+
+namespace {
+
+// Rows the engine must not start as they are: an address that is no web
+// address is refused, and a title that cleans up to nothing gets a name.
+TEST_F(Naming, RowsAreCheckedBeforeTheyStart)
+{
+    touch(QStringLiteral("未命名.pdf"));
+    const struct {
+        const char* url;
+        const char* name;
+        bool needed;
+        const char* wantName;
+        const char* progress;
+    } rows[] = {
+        {"file:///etc/passwd", "passwd", false, "passwd", "不支持的网址"},
+        {"data:text/plain,abc", "d", false, "d", "不支持的网址"},
+        {"qrc:/res/x.pdf", "q", false, "q", "不支持的网址"},
+        {"HTTPS://h/a.pdf", "a", true, "a", ""},
+        {"http://h/dir/report.pdf?x=1", "", true, "report", ""},
+        {"http://h/dir/", "", true, "未命名[001]", ""},  // 未命名.pdf is taken
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.url);
+        for (SameNamePolicy p : {SameNamePolicy::Skip, SameNamePolicy::Overwrite, SameNamePolicy::Rename}) {
+            dh::DownloadItem row;
+            row.Url = QString::fromUtf8(r.url);
+            row.Name = QString::fromUtf8(r.name);
+            row.FileType = QStringLiteral("pdf");
+            row.Folder = dir();
+            EXPECT_EQ(dh::确定是需要下载(row, p), r.needed);
+            EXPECT_EQ(row.Name, QString::fromUtf8(r.wantName));
+            EXPECT_EQ(row.ProgressText, QString::fromUtf8(r.progress));
+            EXPECT_EQ(row.State, r.needed ? dh::DownloadState::Waiting : dh::DownloadState::Failed);
+        }
+    }
+}
+
+// Under the skip policy a link at the path is a file in the way, even when
+// it points nowhere: writing there would go through it.
+TEST_F(Naming, SkipCountsALinkAsAnExistingFile)
+{
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("nowhere/x")), path(QStringLiteral("l.pdf"))));
+    dh::DownloadItem row;
+    row.Url = QStringLiteral("http://h/l.pdf");
+    row.Name = QStringLiteral("l");
+    row.FileType = QStringLiteral("pdf");
+    row.Folder = dir();
+    EXPECT_FALSE(dh::确定是需要下载(row, SameNamePolicy::Skip));
+    EXPECT_EQ(row.ProgressText, QStringLiteral("已存在，跳过"));
+}
+
+// Numbered names of long titles still fit the 255-byte file-name limit.
+TEST_F(Naming, NumberedLongNamesFitTheFileNameLimit)
+{
+    const QString title(84, QChar(0x4E2D));  // 252 bytes in UTF-8
+    touch(title + QStringLiteral(".p"));
+    QString shown;
+    const QString p = dh::重命名保存路径(dir(), title, QStringLiteral("p"), SameNamePolicy::Rename, &shown);
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("[001]")));
+    EXPECT_LE(QFile::encodeName(p.mid(p.lastIndexOf('/') + 1)).size(), 255);
+    QFile f(p);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    const QString u = dh::MakeUniquePath(path(title + QStringLiteral(".p")));
+    EXPECT_LE(QFile::encodeName(u.mid(u.lastIndexOf('/') + 1)).size(), 255);
+    QFile g(u);
+    EXPECT_TRUE(g.open(QIODevice::WriteOnly));
+}
+
+} // namespace

@@ -132,6 +132,19 @@ TEST_F(HandOver, TwoRunsOfAllLeaveOneRowPerAddress)
     EXPECT_EQ(statuses(), (QStringList{statusHandedOver(), statusHandedOver()}));
 }
 
+// Only web addresses reach the download list: a hostile result link would
+// copy a local file into the save folder.
+TEST_F(HandOver, OtherSchemesAreNotHandedOver)
+{
+    add(QStringLiteral("a"), QStringLiteral("http://h/a.pdf"));
+    add(QStringLiteral("f"), QStringLiteral("file:///etc/passwd"));
+    add(QStringLiteral("q"), QStringLiteral("qrc:/x.pdf"));
+    add(QStringLiteral("b"), QStringLiteral("https://h/b.pdf"));
+    run(HandOverRule::All);
+    EXPECT_EQ(downloadUrls(), (QStringList{"http://h/a.pdf", "https://h/b.pdf"}));
+    EXPECT_EQ(statuses(), (QStringList{statusHandedOver(), statusFailed(), statusFailed(), statusHandedOver()}));
+}
+
 struct NameCase {
     bool useUrl;
     const char* title;
