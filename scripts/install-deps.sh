@@ -9,6 +9,7 @@ PACKAGES=(
   qt6-multimedia-dev qt6-svg-dev qt6-image-formats-plugins libqt6svg6
   libgl-dev libglx-dev libopengl-dev libvulkan-dev
   qcoro-qt6-dev libgumbo-dev libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
+  libzstd-dev
   googletest libgtest-dev libgmock-dev
   xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   tinyproxy curl file procps

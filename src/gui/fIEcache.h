@@ -1,4 +1,5 @@
 #pragma once
+#include "cache/CacheListing.h"
 #include "cache/CacheViewer.h"
 
 #include <QDialog>
@@ -6,6 +7,7 @@
 
 class QLabel;
 class QPushButton;
+class QThread;
 class QTreeWidget;
 
 namespace dh {
@@ -20,7 +22,8 @@ public:
                       std::optional<CacheLocations> locations = std::nullopt);
     ~fIEcache() override;
 
-    QTreeWidget* ListView1 = nullptr;  // URL, TYPE, SIZE(Byte), FilePath
+    // URL, TYPE, SIZE(Byte), FilePath, 状态, 站点, 修改时间, 访问时间
+    QTreeWidget* ListView1 = nullptr;
     QTreeWidget* ListView2 = nullptr;  // 用户名, 文件夹
     QTreeWidget* ListView3 = nullptr;  // 文件夹
     QLabel* Label1 = nullptr;          // count line
@@ -32,20 +35,32 @@ public:
     QPushButton* Command4 = nullptr;   // "关闭"
 
     CacheViewer& viewer() { return *m_viewer; }
+    // True while the current user's cache is being listed.
+    bool listing() const { return m_listing && m_listing->running() && !m_listing->listed(); }
+    // True while entries are listed or their bodies checked.
+    bool checking() const { return m_listing && m_listing->running(); }
+    // True while the bodies of the rows to copy are being decoded.
+    bool extracting() const { return m_extract != nullptr; }
 
     void Command1_Click();
     void Command7_Click();
     void Command6_Click();
     void Command2_Click();
     void Command3_Click();
-    void ListView1_ColumnClick(int column);  // 1..4
+    void ListView1_ColumnClick(int column);  // 1..8
 
 private:
     void showLists();
+    void startListing();
+    void refreshRow(int row);
+    void openCopyDialog(const std::vector<int>& rows);
+    bool busy() const { return listing() || extracting(); }
     std::vector<int> selectedRows() const;
 
     std::unique_ptr<CacheIndex> m_index;
     std::unique_ptr<CacheViewer> m_viewer;
+    std::unique_ptr<CacheListing> m_listing;  // destroyed first: its worker uses the index
+    QThread* m_extract = nullptr;             // decodes bodies for a copy; waited for on close
 };
 
 // Opens the viewer over parent (window-modal, deleted when closed).

@@ -12,12 +12,18 @@
 #include "platform/chromiumcache/SimpleCache.h"
 #include "platform/webengine/WebEngineBrowser.h"
 
+#include <optional>
+
 #include <QComboBox>
 #include <QCoroTask>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -70,8 +76,16 @@ private Q_SLOTS:
         }
         // The page came brotli-compressed; its local file is the decoded HTML.
         SimpleCacheIndex idx(WebEngineBrowser::httpCacheDirectory(), cacheSidecarFolder());
-        idx.list();
-        const auto local = idx.entryFile(page);
+        QString pageId;
+        for (const auto& item : idx.list()) {
+            // Every entry the engine wrote passes the integrity checks.
+            QVERIFY2(item.state != CacheIndex::State::Damaged, qPrintable(item.url + QLatin1Char(' ') + item.reason));
+            QCOMPARE(idx.check(item.id).state == CacheIndex::State::Damaged, false);
+            if (item.url == page)
+                pageId = item.id;
+        }
+        QVERIFY(!pageId.isEmpty());
+        const auto local = std::optional<QString>(idx.entryFile(pageId).path);
         QVERIFY(local && !local->isEmpty());
         QFile f(*local);
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -82,6 +96,8 @@ private Q_SLOTS:
         w.show();
         QCOMPARE(w.Label1->text(), QStringLiteral("000"));
         QTest::mouseClick(w.Command1, Qt::LeftButton);
+        // Listed on a worker thread: the window fills in while staying live.
+        QTRY_VERIFY_WITH_TIMEOUT(!w.checking(), 20000);
         QVERIFY(w.ListView1->topLevelItemCount() >= 2);
         QCOMPARE(w.Label1->text(), QStringLiteral("共有%1 个文件").arg(w.ListView1->topLevelItemCount()));
         QTreeWidgetItem* row = nullptr;
@@ -92,16 +108,25 @@ private Q_SLOTS:
         QVERIFY(row);
         QCOMPARE(row->text(3), *local);
         QCOMPARE(row->text(2), QString::number(html.size()));
+        QCOMPARE(row->text(4), QStringLiteral("完好"));
+        QVERIFY(!row->text(6).isEmpty());  // the stored response time
         w.grab().save(QStringLiteral(DH_TEST_BINARY_DIR "/cache_viewer.png"));
 
         // Copy the selected row out through the copy dialog.
         QTemporaryDir dest;
+        // The second page has no local file yet: its body is decoded on a
+        // worker thread before the copy dialog opens.
+        QTreeWidgetItem* second = w.ListView1->findItems(base + QStringLiteral("/p?w=1&x=2"), Qt::MatchExactly, 0).value(0);
+        QVERIFY(second);
+        QVERIFY(second->text(3).isEmpty());
         row->setSelected(true);
+        second->setSelected(true);
         Form_Copy_Move* dlg = nullptr;
         QTest::mouseClick(w.Command6, Qt::LeftButton);
-        dlg = w.findChild<Form_Copy_Move*>();
-        QVERIFY(dlg);
-        QCOMPARE(dlg->windowTitle(), QStringLiteral("复制文件：1 个文件..."));
+        QTRY_VERIFY_WITH_TIMEOUT((dlg = w.findChild<Form_Copy_Move*>()) != nullptr, 20000);
+        QVERIFY(!w.extracting());
+        QVERIFY(!second->text(3).isEmpty());
+        QCOMPARE(dlg->windowTitle(), QStringLiteral("复制文件：2 个文件..."));
         dlg->Combo1->setEditText(dest.path() + QStringLiteral("/sub"));
         dlg->Option1[3]->setChecked(true);
         prompter.clear();
@@ -120,15 +145,118 @@ private Q_SLOTS:
         const QString entryFile = WebEngineBrowser::httpCacheDirectory() + QLatin1Char('/')
                                   + simplecache::entryHashOfKey("1/0/" + page.toUtf8()) + QStringLiteral("_0");
         QVERIFY2(QFile::exists(entryFile), qPrintable(entryFile));
+        w.ListView1->clearSelection();
+        row->setSelected(true);
         QTest::mouseClick(w.Command2, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.checking(), 20000);
         QCOMPARE(w.ListView1->topLevelItemCount(), before - 1);
         QVERIFY(!QFile::exists(entryFile));
         QVERIFY(!QFile::exists(*local));
+    }
 
-        // Sorting by a header click.
+    void allUsersListsASecondHome()
+    {
+        // A second user's home with a cached file, next to the running user's.
+        QTemporaryDir second;
+        CacheLocations loc = currentCacheLocations();
+        QVERIFY(!loc.cacheFolderNames.isEmpty());
+        const QString folder = second.path() + loc.cacheFolderNames.first();
+        const QString file = folder + QStringLiteral("/sub/doc.pdf");
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/sub")));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("%PDF-1.4 second");
+        f.close();
+        loc.userHomes = [&] {
+            return std::vector<UserHome>{{QStringLiteral("me"), QDir::homePath()}, {QStringLiteral("second"), second.path()}};
+        };
+        fIEcache w(nullptr, nullptr, loc);
+        w.show();
         QTest::mouseClick(w.Command7, Qt::LeftButton);
-        QVERIFY(w.ListView2->topLevelItemCount() == 0 || w.ListView1->topLevelItemCount() >= 0);
         QCOMPARE(w.viewer().viewMode, QStringLiteral("所有缓存"));
+        QList<QTreeWidgetItem*> users = w.ListView2->findItems(QStringLiteral("second"), Qt::MatchExactly, 0);
+        QCOMPARE(users.size(), 1);
+        QCOMPARE(users.first()->text(1), folder + QLatin1Char('/'));
+        const QList<QTreeWidgetItem*> rows = w.ListView1->findItems(file, Qt::MatchExactly, 3);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.first()->text(0), QStringLiteral("用户:second"));
+        QCOMPARE(rows.first()->text(2), QStringLiteral("15"));
+        QCOMPARE(w.Label1->text(), QStringLiteral("共有%1 个文件").arg(w.ListView1->topLevelItemCount()));
+    }
+
+    // docharvest-cli cache list/extract over the folder the engine wrote, and
+    // over a copy of it with one flipped body byte.
+    void commandLineListsAndExtracts()
+    {
+        const QString page = base + QStringLiteral("/p?w=1&cli=1");
+        {
+            WebEngineBrowser web;
+            QVERIFY(QCoro::waitFor(navigateAndWait(web, page, 30s)));
+            QVERIFY(waitForEntry(page));
+        }
+        auto cli = [](const QStringList& args, QByteArray* out = nullptr) {
+            QProcess p;
+            p.start(QStringLiteral(DH_TEST_BINARY_DIR "/docharvest-cli"), QStringList{QStringLiteral("cache")} + args);
+            p.waitForFinished(60000);
+            if (out)
+                *out = p.readAllStandardOutput();
+            return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        };
+        const QString dir = WebEngineBrowser::httpCacheDirectory();
+        QByteArray out;
+        QCOMPARE(cli({QStringLiteral("list"), QStringLiteral("--cache-dir"), dir}, &out), 0);
+        QVERIFY(out.startsWith("url\tsize\ttype\tmodified\taccessed\tlocal_file\tstate\tsite\treason\n"));
+        QByteArray pageLine;
+        for (const QByteArray& l : out.split('\n')) {
+            if (l.startsWith(page.toUtf8() + '\t'))
+                pageLine = l;
+        }
+        QCOMPARE(pageLine.split('\t').value(6), QByteArray("ok"));
+        QCOMPARE(cli({QStringLiteral("list"), QStringLiteral("--format"), QStringLiteral("xml")}), 2);
+
+        QTemporaryDir to;
+        const QStringList extract{QStringLiteral("extract"), QStringLiteral("--cache-dir"), dir, QStringLiteral("--to"),
+                                  to.path(), QStringLiteral("--match"), QStringLiteral("cli=1")};
+        QCOMPARE(cli(extract, &out), 0);
+        QVERIFY2(out.startsWith("extracted\t"), out.constData());
+        const QStringList files = QDir(to.path()).entryList(QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QFile f(to.filePath(files.first()));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll().toLower().contains("html"));
+        QCOMPARE(cli(extract + QStringList{QStringLiteral("--same-name"), QStringLiteral("skip")}, &out), 0);
+        QVERIFY2(out.startsWith("skipped\t"), out.constData());
+        QCOMPARE(cli(extract, &out), 0);  // rename: a second, numbered file
+        QCOMPARE(QDir(to.path()).entryList(QDir::Files).size(), 2);
+
+        // A copy of the cache with one flipped body byte in the page's entry.
+        QTemporaryDir copy;
+        const QString name = simplecache::entryHashOfKey("1/0/" + page.toUtf8()) + QStringLiteral("_0");
+        QVERIFY(QFile::copy(dir + QLatin1Char('/') + name, copy.filePath(name)));
+        const auto e = simplecache::readEntryFile(copy.filePath(name));
+        QVERIFY(e && e->damage.isEmpty() && e->bodySize > 0);
+        QFile g(copy.filePath(name));
+        QVERIFY(g.open(QIODevice::ReadWrite));
+        g.seek(e->bodyOffset);
+        const char c = g.read(1).at(0);
+        g.seek(e->bodyOffset);
+        g.write(QByteArray(1, char(c ^ 0x20)));
+        g.close();
+        QCOMPARE(cli({QStringLiteral("list"), QStringLiteral("--cache-dir"), copy.path(), QStringLiteral("--format"),
+                      QStringLiteral("json")},
+                     &out),
+                 0);
+        const QJsonArray rows = QJsonDocument::fromJson(out).array();
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.at(0)[QStringLiteral("state")].toString(), QStringLiteral("damaged"));
+        QVERIFY(rows.at(0)[QStringLiteral("reason")].toString().contains(QStringLiteral("CRC32")));
+        QTemporaryDir to2;
+        QCOMPARE(cli({QStringLiteral("extract"), QStringLiteral("--cache-dir"), copy.path(), QStringLiteral("--to"),
+                      to2.path()},
+                     &out),
+                 1);
+        QVERIFY2(out.startsWith("refused\t"), out.constData());
+        QVERIFY(QDir(to2.path()).entryList(QDir::Files).isEmpty());
     }
 
     void clearingAtExitEmptiesTheCache()

@@ -1,13 +1,19 @@
 #include "cache/CacheViewer.h"
 
 #include "app/Helpers.h"
+#include "content/ContentType.h"
 #include "platform/Prompter.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
+#include <cerrno>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace dh {
 
@@ -58,8 +64,11 @@ void walk(QString& path, QStringList& list, bool deep, bool wantFolders)
             continue;
         if (atRoot && name.compare(QLatin1String("RECYCLER"), Qt::CaseInsensitive) == 0)
             continue;
-        // A link is listed as an entry of its own and never walked into, so
-        // that a link cannot lead the walk in circles or out of the cache.
+        // A link is never walked into, so that it cannot lead the walk in
+        // circles or out of the cache; a link to a file is listed as a file.
+        // A link to a folder is neither walked nor listed as a file.
+        if (fi.isSymLink() && fi.isDir())
+            continue;
         const bool isFolder = fi.isDir() && !fi.isSymLink();
         if (isFolder) {
             children << name;
@@ -77,16 +86,83 @@ void walk(QString& path, QStringList& list, bool deep, bool wantFolders)
     }
 }
 
+enum class Reach { Missing, Readable, Unreadable };
+
+// Whether the folder below home can be listed: every step of the path must
+// be searchable, the last one readable too. A step that cannot be searched
+// makes the rest unknowable, which counts as unreadable, not as missing.
+Reach reach(const QString& home, const QString& below)
+{
+    QString cur = QDir::cleanPath(home);
+    QStringList steps = below.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    steps.prepend(QString());
+    for (int i = 0; i < steps.size(); ++i) {
+        if (i > 0)
+            cur += QLatin1Char('/') + steps[i];
+        const QByteArray p = QFile::encodeName(cur);
+        struct stat st {};
+        if (::stat(p.constData(), &st) != 0)
+            return errno == EACCES ? Reach::Unreadable : Reach::Missing;
+        if (!S_ISDIR(st.st_mode))
+            return Reach::Missing;
+        const int need = i + 1 == steps.size() ? (R_OK | X_OK) : X_OK;
+        if (::access(p.constData(), need) != 0)
+            return Reach::Unreadable;
+    }
+    return Reach::Readable;
+}
+
 } // namespace
+
+std::vector<UserHome> systemUserHomes()
+{
+    std::vector<UserHome> out;
+    QSet<QString> seen;
+    setpwent();
+    while (const passwd* pw = getpwent()) {
+        if (!pw->pw_dir || !*pw->pw_dir)
+            continue;
+        const QString home = QDir::cleanPath(QFile::decodeName(pw->pw_dir));
+        if (seen.contains(home))
+            continue;
+        seen.insert(home);
+        out.push_back(UserHome{QString::fromLocal8Bit(pw->pw_name), home});
+    }
+    endpwent();
+    return out;
+}
+
+QString stateText(const CacheEntry& row)
+{
+    if (row.id.isEmpty())
+        return {};
+    switch (row.state) {
+    case CacheIndex::State::Intact: return QStringLiteral("完好");
+    case CacheIndex::State::Damaged: return QStringLiteral("损坏");
+    case CacheIndex::State::Undecodable: return QStringLiteral("无法解码");
+    case CacheIndex::State::Unchecked: break;
+    }
+    return QStringLiteral("校验中");
+}
+
+QString dateText(const QDateTime& t)
+{
+    return t.isValid() ? t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
+}
+
+std::vector<CacheIndex::Item> CacheIndex::list()
+{
+    std::vector<Item> out;
+    list([&](Item&& i) { out.push_back(std::move(i)); }, nullptr);
+    return out;
+}
 
 CacheLocations defaultCacheLocations(const QString& httpCacheFolder, const QString& sidecarFolder,
                                      const QString& homeFolder)
 {
     CacheLocations loc;
     loc.currentCachePath = httpCacheFolder;
-    const int at = httpCacheFolder.indexOf(QLatin1String("/home/"));
-    if (at >= 0)
-        loc.profileRoot = httpCacheFolder.left(at + 6);
+    loc.userHomes = systemUserHomes;
     // The browser's cache root (the folder above Cache/Cache_Data) and the
     // extracted files, each relative to the home folder.
     QString browserRoot = QDir::cleanPath(httpCacheFolder);
@@ -165,51 +241,145 @@ void CacheViewer::Command1_Click()
 
 void CacheViewer::GetCacheURLList()
 {
-    rows.clear();
+    beginListing();
     if (!m_index) {
-        countText = countLine(0);
+        finishListing(false);
         return;
     }
     bool failed = false;
     try {
-        for (const CacheIndex::Item& item : m_index->list()) {
-            if (!item.normal)
-                continue;
-            rows.push_back(CacheEntry{item.url, GetUrlFileType(item.url), {}, {}});
-        }
+        m_index->list([this](CacheIndex::Item&& item) { addItem(item); }, nullptr);
     } catch (const std::exception&) {
         failed = true;
     }
-    countText = countLine(rows.size(), failed);
-    if (!failed)
-        判断文件在缓存中文件路径();
+    finishListing(failed);
 }
 
-void CacheViewer::判断文件在缓存中文件路径()
+void CacheViewer::beginListing()
 {
-    if (!m_index)
-        return;
-    for (CacheEntry& row : rows) {
-        std::optional<QString> file;
-        try {
-            file = m_index->entryFile(row.url);
-        } catch (const std::exception&) {
-            continue;
-        }
-        if (!file || file->isEmpty() || !isNormalFile(*file))
-            continue;
-        row.filePath = *file;
-        row.size = QString::number(QFileInfo(*file).size());
+    rows.clear();
+    m_rowOfId.clear();
+    viewMode = kMine;
+    countText = listingText();
+}
+
+QString CacheViewer::listingText() const
+{
+    return QStringLiteral("正在读取缓存……已列出") + QString::number(rows.size()) + QStringLiteral(" 个文件");
+}
+
+int CacheViewer::addItem(const CacheIndex::Item& item)
+{
+    // Damaged entries are shown whatever their status, so that the user sees them.
+    if (!item.normal && item.state != CacheIndex::State::Damaged)
+        return -1;
+    CacheEntry row;
+    row.url = item.url;
+    row.type = GetUrlFileType(item.url);
+    if (row.type.isEmpty() && !item.contentType.isEmpty()) {
+        const QString t = FileTypeFromContentTypeHeader(item.contentType, QString());
+        if (!t.contains(QLatin1Char('/')) && t.size() <= 6)
+            row.type = t;
     }
+    row.id = item.id;
+    row.site = item.site;
+    row.state = item.state;
+    row.reason = item.reason;
+    row.modified = item.modified;
+    row.accessed = item.accessed;
+    if (!item.localFile.isEmpty() && isNormalFile(item.localFile)) {
+        row.filePath = item.localFile;
+        row.size = QString::number(QFileInfo(item.localFile).size());
+    } else if (item.size >= 0) {
+        row.size = QString::number(item.size);
+    }
+    rows.push_back(std::move(row));
+    const int at = static_cast<int>(rows.size()) - 1;
+    m_rowOfId.insert(item.id, at);
+    return at;
+}
+
+void CacheViewer::finishListing(bool failed)
+{
+    countText = countLine(rows.size(), failed);
+}
+
+int CacheViewer::applyCheck(const QString& id, const CacheIndex::CheckResult& result)
+{
+    const auto it = m_rowOfId.constFind(id);
+    if (it == m_rowOfId.constEnd() || *it >= static_cast<int>(rows.size()))
+        return -1;
+    CacheEntry& row = rows[static_cast<std::size_t>(*it)];
+    row.state = result.state;
+    row.reason = result.reason;
+    return *it;
+}
+
+bool CacheViewer::materialize(int i)
+{
+    if (i < 0 || i >= static_cast<int>(rows.size()))
+        return false;
+    CacheEntry& row = rows[static_cast<std::size_t>(i)];
+    if (row.id.isEmpty())
+        return !row.filePath.isEmpty();  // a file of the all-users walk
+    if (row.state == CacheIndex::State::Damaged || row.state == CacheIndex::State::Undecodable)
+        return false;
+    if (!row.filePath.isEmpty() && isNormalFile(row.filePath))
+        return true;
+    if (!m_index)
+        return false;
+    CacheIndex::LocalFile f;
+    try {
+        f = m_index->entryFile(row.id);
+    } catch (const std::exception&) {
+        return false;
+    }
+    applyLocalFile(row.id, f);
+    return !row.filePath.isEmpty();
+}
+
+QStringList CacheViewer::idsNeedingFiles(const std::vector<int>& selectedRows) const
+{
+    QStringList out;
+    for (int i : selectedRows) {
+        if (i < 0 || i >= static_cast<int>(rows.size()))
+            continue;
+        const CacheEntry& row = rows[static_cast<std::size_t>(i)];
+        if (row.id.isEmpty() || row.state == CacheIndex::State::Damaged
+            || row.state == CacheIndex::State::Undecodable)
+            continue;
+        if ((row.filePath.isEmpty() || !isNormalFile(row.filePath)) && !out.contains(row.id))
+            out << row.id;
+    }
+    return out;
+}
+
+void CacheViewer::applyLocalFile(const QString& id, const CacheIndex::LocalFile& f)
+{
+    const auto it = m_rowOfId.constFind(id);
+    if (it == m_rowOfId.constEnd() || *it >= static_cast<int>(rows.size()))
+        return;
+    CacheEntry& row = rows[static_cast<std::size_t>(*it)];
+    if (f.state != CacheIndex::State::Unchecked || !f.reason.isEmpty()) {
+        row.state = f.state;
+        row.reason = f.reason;
+    }
+    if (f.path.isEmpty() || !isNormalFile(f.path))
+        return;
+    row.filePath = f.path;
+    row.size = QString::number(QFileInfo(f.path).size());
 }
 
 void CacheViewer::Command7_Click()
 {
     rows.clear();
     ListCacheUsers();
+    m_rowOfId.clear();
     for (const CacheUserRow& u : users)
         ListUserCacheFiles(u.folder, u.user);
     countText = countLine(rows.size());
+    if (skippedHomes > 0)
+        countText += QStringLiteral("（跳过%1 个无法读取的用户文件夹）").arg(skippedHomes);
     viewMode = kAll;
 }
 
@@ -218,22 +388,22 @@ void CacheViewer::ListCacheUsers()
     rememberedFolders.clear();
     users.clear();
     folders.clear();
-    QStringList profiles;
-    QString root = m_locations.profileRoot;
-    if (!root.isEmpty())
-        ListSubFolders(root, profiles, false);
-    for (const QString& profile : profiles) {
-        QString u = profile;
-        while (u.endsWith(QLatin1Char('/')))
-            u.chop(1);
-        const QString user = u.mid(u.lastIndexOf(QLatin1Char('/')) + 1);
+    skippedHomes = 0;
+    const std::vector<UserHome> homes = m_locations.userHomes ? m_locations.userHomes() : std::vector<UserHome>{};
+    for (const UserHome& h : homes) {
+        bool skipped = false;
         for (const QString& name : m_locations.cacheFolderNames) {
-            QString folder = u + name;
-            if (!FolderExists(folder))
+            const Reach r = reach(h.home, name);
+            if (r == Reach::Unreadable)
+                skipped = true;
+            if (r != Reach::Readable)
                 continue;
+            QString folder = QDir::cleanPath(h.home) + name;
             ListSubFolders(folder, rememberedFolders, true);
-            users.push_back(CacheUserRow{user, folder});
+            users.push_back(CacheUserRow{h.user, folder});
         }
+        if (skipped)
+            ++skippedHomes;
     }
     for (const QString& f : rememberedFolders) {
         if (!f.isEmpty())
@@ -251,7 +421,14 @@ void CacheViewer::ListUserCacheFiles(const QString& folder, const QString& user)
         // A file gone during the walk is not listed: nothing is left to copy or delete.
         if (!fi.exists() && !fi.isSymLink())
             continue;
-        rows.push_back(CacheEntry{kUserPrefix + user, GetUrlFileType(f), QString::number(fi.size()), f});
+        CacheEntry row;
+        row.url = kUserPrefix + user;
+        row.type = GetUrlFileType(f);
+        row.size = QString::number(fi.size());
+        row.filePath = f;
+        row.modified = fi.lastModified();
+        row.accessed = fi.lastRead();
+        rows.push_back(std::move(row));
     }
 }
 
@@ -264,9 +441,9 @@ void CacheViewer::deleteRow(const CacheEntry& row)
     }
     if (row.url.isEmpty() || row.url.contains(QLatin1String("Cookie"), Qt::CaseInsensitive))
         return;
-    if (m_index) {
+    if (m_index && !row.id.isEmpty()) {
         try {
-            m_index->deleteEntry(row.url);
+            m_index->deleteEntry(row.id);
         } catch (const std::exception&) {
         }
     }
@@ -276,7 +453,9 @@ void CacheViewer::deleteRow(const CacheEntry& row)
 
 void CacheViewer::rebuild()
 {
-    if (viewMode == kMine)
+    if (viewMode == kMine && relist)
+        relist();
+    else if (viewMode == kMine)
         Command1_Click();
     else if (viewMode == kAll)
         Command7_Click();
@@ -323,16 +502,20 @@ void CacheViewer::删除空文件夹()
 
 void CacheViewer::sortBy(int column)
 {
-    if (column < 1 || column > 4)
+    if (column < 1 || column > 8)
         return;
     sortColumn = column;
     descending = !descending;
-    auto cell = [column](const CacheEntry& e) -> const QString& {
+    auto cell = [column](const CacheEntry& e) -> QString {
         switch (column) {
         case 1: return e.url;
         case 2: return e.type;
         case 3: return e.size;
-        default: return e.filePath;
+        case 4: return e.filePath;
+        case 5: return stateText(e);
+        case 6: return e.site;
+        case 7: return e.modified.toUTC().toString(Qt::ISODateWithMs);
+        default: return e.accessed.toUTC().toString(Qt::ISODateWithMs);
         }
     };
     if (column == 3) {
@@ -356,18 +539,35 @@ void CacheViewer::sortBy(int column)
             e.size = e.size.mid(i);
         }
     }
+    reindex();
 }
 
-QStringList CacheViewer::selectedFilePaths(const std::vector<int>& selectedRows) const
+void CacheViewer::reindex()
+{
+    m_rowOfId.clear();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!rows[i].id.isEmpty())
+            m_rowOfId.insert(rows[i].id, static_cast<int>(i));
+    }
+}
+
+QStringList CacheViewer::selectedFilePaths(const std::vector<int>& selectedRows, int* refused)
 {
     std::vector<int> sel = selectedRows;
     std::sort(sel.begin(), sel.end());
     sel.erase(std::unique(sel.begin(), sel.end()), sel.end());
     QStringList out;
+    int notCopied = 0;
     for (int i : sel) {
-        if (i >= 0 && i < static_cast<int>(rows.size()) && !rows[static_cast<std::size_t>(i)].filePath.isEmpty())
+        if (i < 0 || i >= static_cast<int>(rows.size()))
+            continue;
+        if (materialize(i))
             out << rows[static_cast<std::size_t>(i)].filePath;
+        else if (!rows[static_cast<std::size_t>(i)].id.isEmpty())
+            ++notCopied;
     }
+    if (refused)
+        *refused = notCopied;
     return out;
 }
 

@@ -1,11 +1,66 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <QDateTime>
+#include <QHash>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace dh {
+
+// The current user's browser cache index, as the viewer needs it. Every entry
+// is its own item with a stable id, so one address cached under two sites is
+// two items. Listing reads the entries' headers only; a body is read when it
+// is checked, and decoded when its local file is asked for.
+class CacheIndex {
+public:
+    enum class State {
+        Unchecked,    // headers fine, body not checked yet
+        Intact,       // every check held
+        Damaged,      // a check failed: never extracted, copied or opened
+        Undecodable,  // intact, but its content coding cannot be undone
+    };
+    struct Item {
+        QString id;
+        QString url;
+        QString site;          // the isolation site, empty without one
+        bool normal = false;   // a complete, successful response
+        qint64 size = -1;      // the stored body's length; -1 unknown
+        QString contentType;
+        QDateTime modified;
+        QDateTime accessed;
+        State state = State::Unchecked;
+        QString reason;        // why it is damaged or undecodable
+        QString localFile;     // its local file when already written
+    };
+    struct CheckResult {
+        State state = State::Unchecked;
+        QString reason;
+    };
+    struct LocalFile {
+        QString path;  // empty when there is none
+        State state = State::Unchecked;
+        QString reason;
+    };
+    using ItemSink = std::function<void(Item&&)>;
+
+    virtual ~CacheIndex() = default;
+    // Hands every entry to sink in index order; may run on a worker thread.
+    // Stops early when *cancel turns true.
+    virtual void list(const ItemSink& sink, const std::atomic<bool>* cancel) = 0;
+    std::vector<Item> list();
+    // Checks the entry's body; may run on a worker thread. Gives up (as
+    // unchecked) when *cancel turns true.
+    virtual CheckResult check(const QString& id, const std::atomic<bool>* cancel = nullptr) = 0;
+    // The entry's local file, written once on first request. A damaged or
+    // undecodable entry has none and says why.
+    virtual LocalFile entryFile(const QString& id) = 0;
+    // Removes the entry and its local file; true when one was removed.
+    virtual bool deleteEntry(const QString& id) = 0;
+};
 
 // One row of the cache viewer's main list. "URL" holds "用户:" + user name for
 // rows of the all-users walk.
@@ -14,7 +69,19 @@ struct CacheEntry {
     QString type;      // "TYPE"
     QString size;      // "SIZE(Byte)"
     QString filePath;  // "FilePath"
+    QString id;        // the index entry; empty for rows of the all-users walk
+    QString site;      // "站点"
+    CacheIndex::State state = CacheIndex::State::Unchecked;
+    QString reason;    // shown as the row's tooltip
+    QDateTime modified;
+    QDateTime accessed;
 };
+
+// The viewer's state column: "完好", "损坏", "无法解码", "校验中", empty for
+// rows of the all-users walk.
+QString stateText(const CacheEntry& row);
+// "yyyy-MM-dd HH:mm:ss" in local time, empty when invalid.
+QString dateText(const QDateTime& t);
 
 // One row of the users list.
 struct CacheUserRow {
@@ -22,37 +89,26 @@ struct CacheUserRow {
     QString folder;  // "文件夹", ending with "/"
 };
 
-// The current user's browser cache index, as the viewer needs it: per entry its
-// address and whether it is a normal (complete, successful) entry; per address
-// the local file holding its body; removal of an address's entries.
-class CacheIndex {
-public:
-    struct Item {
-        QString url;
-        bool normal = false;
-    };
-    virtual ~CacheIndex() = default;
-    virtual std::vector<Item> list() = 0;
-    // The local file for the address, or nullopt when the index has no entry.
-    virtual std::optional<QString> entryFile(const QString& url) = 0;
-    // Removes every entry of the address; true when one was removed.
-    virtual bool deleteEntry(const QString& url) = 0;
+struct UserHome {
+    QString user;
+    QString home;
 };
+// Every user's home folder from the password database, each folder once.
+std::vector<UserHome> systemUserHomes();
 
-// Where the cache folders lie: the current user's cache folder, the folder
-// holding every user's home folder, and the cache folder names below a home
-// folder (each beginning with "/").
+// Where the cache folders lie: the current user's cache folder, the users and
+// their home folders, and the cache folder names below a home folder (each
+// beginning with "/").
 struct CacheLocations {
     QString currentCachePath;
-    QString profileRoot;
+    std::function<std::vector<UserHome>()> userHomes;
     QStringList cacheFolderNames;
 };
 
 // The locations of DocHarvest's own caches: the browser's HTTP cache folder and
-// the folder of extracted files. The profile root is the current cache path up
-// to and including "/home/" (empty when it is not below /home/); the folder
-// names are both folders relative to the home folder (the XDG default below
-// ".cache" when they lie elsewhere).
+// the folder of extracted files. The users come from the password database;
+// the folder names are both folders relative to the home folder (the XDG
+// default below ".cache" when they lie elsewhere).
 CacheLocations defaultCacheLocations(const QString& httpCacheFolder, const QString& sidecarFolder,
                                      const QString& homeFolder);
 
@@ -84,15 +140,39 @@ public:
     QStringList rememberedFolders;         // every folder of the last all-users walk
     QString viewMode;                      // "我的缓存", "所有缓存" or empty
     QString countText = QStringLiteral("000");  // Label1
+    int skippedHomes = 0;                  // unreadable folders of the last all-users walk
+    // When set, the rebuild after a deletion in "我的缓存" calls it instead of
+    // listing at once (the window lists on a worker thread).
+    std::function<void()> relist;
 
-    // Sort state of the main list: column 1..4 (0 = never sorted).
+    // Sort state of the main list: column 1..8 (0 = never sorted).
     int sortColumn = 0;
     bool descending = false;
 
-    // "查看我的缓存"
+    // "查看我的缓存", all at once (the clearing routine and the command line).
     void Command1_Click();
     void GetCacheURLList();
-    void 判断文件在缓存中文件路径();
+    // The same listing in steps, for a listing that runs on a worker thread:
+    // begin, add every item, finish.
+    void beginListing();
+    // Adds the item as a row when the viewer shows it (a normal entry, or a
+    // damaged one); returns its row or -1.
+    int addItem(const CacheIndex::Item& item);
+    void finishListing(bool failed);
+    // Records the result of a body check; returns the row or -1.
+    int applyCheck(const QString& id, const CacheIndex::CheckResult& result);
+    // The text of the count label while a listing runs.
+    QString listingText() const;
+
+    // Writes the row's local file when it has none yet (decoding its body
+    // once); false when it cannot have one (the row then says why).
+    bool materialize(int row);
+    // The entries among the rows whose local file is still to be written
+    // (not damaged, not undecodable), for writing them on a worker thread.
+    QStringList idsNeedingFiles(const std::vector<int>& selectedRows) const;
+    // Records what the index answered for an entry's local file.
+    void applyLocalFile(const QString& id, const CacheIndex::LocalFile& file);
+
     // "查看所有用户缓存"
     void Command7_Click();
     void ListCacheUsers();
@@ -103,19 +183,24 @@ public:
     // "全部删除"
     void Command3_Click();
     void 删除空文件夹();
-    // A click on header k (1..4).
+    // A click on header k (1..8).
     void sortBy(int column);
-    // The file paths of the selected rows that have one, in list order.
-    QStringList selectedFilePaths(const std::vector<int>& selectedRows) const;
+    // The local files of the selected rows, in list order, written out first
+    // when needed. Damaged and undecodable rows are left out and counted in
+    // *refused.
+    QStringList selectedFilePaths(const std::vector<int>& selectedRows, int* refused = nullptr);
 
     const CacheLocations& locations() const { return m_locations; }
+    CacheIndex* index() const { return m_index; }
 
 private:
     void deleteRow(const CacheEntry& row);
     void rebuild();
+    void reindex();
 
     CacheIndex* m_index;
     CacheLocations m_locations;
+    QHash<QString, int> m_rowOfId;
 };
 
 // Empties the browser cache: lists and deletes the current user's index, then

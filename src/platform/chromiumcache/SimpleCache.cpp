@@ -14,6 +14,7 @@
 
 #include <brotli/decode.h>
 #include <zlib.h>
+#include <zstd.h>
 
 namespace dh {
 namespace simplecache {
@@ -26,6 +27,10 @@ constexpr qint64 kMaxDecoded = qint64(1) << 30;
 constexpr quint32 kMaxKeyLength = 1 << 20;
 // Bit of the pickled response info marking a response cut off while cached.
 constexpr quint32 kResponseTruncated = 1u << 12;
+// Microseconds between 1601-01-01 and 1970-01-01.
+constexpr qint64 kEngineEpochOffset = 11644473600LL * 1000000LL;
+// More layers than this is not a real response.
+constexpr int kMaxCodings = 4;
 
 bool fail(QString* error, const QString& why)
 {
@@ -44,6 +49,40 @@ std::optional<QByteArray> readAt(QFile& f, qint64 pos, qint64 len)
     return b;
 }
 
+// Reads pieces of an entry file, serving them from one read of its start and
+// one of its end where they fall there: listing then costs two reads a file.
+class PieceReader {
+public:
+    explicit PieceReader(QFile& f) : m_f(f), m_size(f.size())
+    {
+        constexpr qint64 kHead = 4096, kTail = 16384;
+        if (m_size <= kTail) {
+            m_head = m_tail = readAt(f, 0, m_size).value_or(QByteArray());
+        } else {
+            m_head = readAt(f, 0, kHead).value_or(QByteArray());
+            m_tailAt = m_size - kTail;
+            m_tail = readAt(f, m_tailAt, kTail).value_or(QByteArray());
+        }
+    }
+    std::optional<QByteArray> operator()(qint64 pos, qint64 len) const
+    {
+        if (pos < 0 || len < 0 || pos + len > m_size)
+            return std::nullopt;
+        if (pos + len <= m_head.size())
+            return m_head.mid(pos, len);
+        if (pos >= m_tailAt && pos + len <= m_tailAt + m_tail.size())
+            return m_tail.mid(pos - m_tailAt, len);
+        return readAt(m_f, pos, len);
+    }
+
+private:
+    QFile& m_f;
+    qint64 m_size;
+    QByteArray m_head;
+    qint64 m_tailAt = 0;
+    QByteArray m_tail;
+};
+
 struct Eof {
     quint32 flags = 0;
     quint32 crc = 0;
@@ -61,29 +100,65 @@ std::optional<Eof> parseEof(const QByteArray& b)
     return e;
 }
 
-// The raw header block inside the pickled response info: NUL-separated lines
-// from the status line to an empty line. Found by its "HTTP/" start so that
-// changes in the fields before it do not matter.
-void parseHeaders(const QByteArray& stream0, EntryFile& e)
+quint32 crcOf(const QByteArray& b)
 {
-    if (stream0.size() >= 8) {
-        const quint32 flags = qFromLittleEndian<quint32>(stream0.constData() + 4);
-        const quint32 version = flags & 0xff;
-        if (version >= 1 && version <= 3)
-            e.truncated = (flags & kResponseTruncated) != 0;
-    }
-    int at = stream0.indexOf("HTTP/");
-    if (at < 0)
-        return;
-    while (at < stream0.size()) {
-        const int end = stream0.indexOf('\0', at);
+    return static_cast<quint32>(crc32(0, reinterpret_cast<const Bytef*>(b.constData()), static_cast<uInt>(b.size())));
+}
+
+void splitHeaderBlock(const QByteArray& block, int at, EntryFile& e)
+{
+    while (at < block.size()) {
+        int end = block.indexOf('\0', at);
         if (end < 0)
-            break;
-        const QByteArray line = stream0.mid(at, end - at);
+            end = block.size();
+        const QByteArray line = block.mid(at, end - at);
         if (line.isEmpty())
             break;
         e.headerLines << line;
         at = end + 1;
+    }
+}
+
+// The pickled response info: payload size, flags (with a second flags word
+// on newer engines), request and response times (and an original response
+// time when the second word says so), then the raw header block as a
+// length-prefixed string of NUL-separated lines. When the fields do not line
+// up (a layout not known here) the header block is found by its "HTTP/" start.
+void parseResponseInfo(const QByteArray& s0, EntryFile& e)
+{
+    auto u32 = [&](qsizetype at) { return qFromLittleEndian<quint32>(s0.constData() + at); };
+    auto i64 = [&](qsizetype at) { return qFromLittleEndian<qint64>(s0.constData() + at); };
+    bool parsed = false;
+    if (s0.size() >= 8) {
+        const quint32 flags = u32(4);
+        const quint32 version = flags & 0xff;
+        if (version >= 1 && version <= 3)
+            e.truncated = (flags & kResponseTruncated) != 0;
+        qsizetype at = 8;
+        quint32 extra = 0;
+        if ((flags & kInfoHasExtraFlags) && s0.size() >= at + 4) {
+            extra = u32(at);
+            at += 4;
+        }
+        if (s0.size() >= at + 16) {
+            e.requestTime = fromEngineTime(i64(at));
+            e.responseTime = fromEngineTime(i64(at + 8));
+            at += 16;
+            if (extra & kExtraHasOriginalResponseTime)
+                at += 8;
+            if (s0.size() >= at + 4) {
+                const quint32 len = u32(at);
+                if (len > 0 && at + 4 + qsizetype(len) <= s0.size() && s0.mid(at + 4, 5) == "HTTP/") {
+                    splitHeaderBlock(s0.left(at + 4 + len), int(at + 4), e);
+                    parsed = true;
+                }
+            }
+        }
+    }
+    if (!parsed) {
+        const int at = s0.indexOf("HTTP/");
+        if (at >= 0)
+            splitHeaderBlock(s0, at, e);
     }
     if (e.headerLines.isEmpty())
         return;
@@ -137,7 +212,50 @@ std::optional<QByteArray> zlibInflate(const QByteArray& data, int windowBits)
     return out;
 }
 
+QStringList codingsOf(const QString& contentEncoding)
+{
+    QStringList out;
+    for (const QString& c : contentEncoding.split(QLatin1Char(','))) {
+        const QString t = c.trimmed().toLower();
+        if (!t.isEmpty() && t != QLatin1String("identity"))
+            out << t;
+    }
+    return out;
+}
+
+bool knownCoding(const QString& c)
+{
+    return c == QLatin1String("gzip") || c == QLatin1String("x-gzip") || c == QLatin1String("deflate")
+           || c == QLatin1String("br") || c == QLatin1String("zstd");
+}
+
+std::optional<QByteArray> undo(const QString& coding, const QByteArray& data)
+{
+    if (coding == QLatin1String("gzip") || coding == QLatin1String("x-gzip"))
+        return gunzip(data);
+    if (coding == QLatin1String("deflate")) {
+        // Officially zlib-wrapped; some servers send it raw.
+        if (auto z = gunzip(data))
+            return z;
+        return inflateRaw(data);
+    }
+    if (coding == QLatin1String("br"))
+        return brotliDecode(data);
+    if (coding == QLatin1String("zstd"))
+        return zstdDecode(data);
+    return std::nullopt;
+}
+
 } // namespace
+
+QDateTime fromEngineTime(qint64 value)
+{
+    // Only plausible times: 1990 to 2200.
+    const qint64 unixUs = value - kEngineEpochOffset;
+    if (unixUs < 631152000LL * 1000000LL || unixUs > 7258118400LL * 1000000LL)
+        return {};
+    return QDateTime::fromMSecsSinceEpoch(unixUs / 1000, Qt::UTC);
+}
 
 std::optional<QByteArray> gunzip(const QByteArray& data)
 {
@@ -173,6 +291,73 @@ std::optional<QByteArray> brotliDecode(const QByteArray& data)
     return out;
 }
 
+std::optional<QByteArray> zstdDecode(const QByteArray& data)
+{
+    ZSTD_DStream* ds = ZSTD_createDStream();
+    if (!ds)
+        return std::nullopt;
+    ZSTD_initDStream(ds);
+    QByteArray out;
+    std::vector<char> buf(ZSTD_DStreamOutSize());
+    ZSTD_inBuffer in{data.constData(), static_cast<size_t>(data.size()), 0};
+    size_t last = 1;  // non-zero: a frame is still open
+    bool ok = !data.isEmpty();
+    while (ok && in.pos < in.size) {
+        ZSTD_outBuffer o{buf.data(), buf.size(), 0};
+        last = ZSTD_decompressStream(ds, &o, &in);
+        if (ZSTD_isError(last)) {
+            ok = false;
+            break;
+        }
+        out.append(buf.data(), static_cast<qsizetype>(o.pos));
+        if (out.size() > kMaxDecoded)
+            ok = false;
+    }
+    // Output still held inside the decoder.
+    while (ok && last != 0) {
+        ZSTD_outBuffer o{buf.data(), buf.size(), 0};
+        last = ZSTD_decompressStream(ds, &o, &in);
+        if (ZSTD_isError(last) || o.pos == 0)
+            break;
+        out.append(buf.data(), static_cast<qsizetype>(o.pos));
+        if (out.size() > kMaxDecoded)
+            ok = false;
+    }
+    ZSTD_freeDStream(ds);
+    // last != 0: the input ended inside a frame.
+    if (!ok || last != 0)
+        return std::nullopt;
+    return out;
+}
+
+QString unsupportedCoding(const QString& contentEncoding)
+{
+    const QStringList codings = codingsOf(contentEncoding);
+    if (codings.size() > kMaxCodings)
+        return QStringLiteral("内容编码层数过多：%1").arg(contentEncoding);
+    for (const QString& c : codings) {
+        if (!knownCoding(c))
+            return QStringLiteral("不支持的内容编码：%1").arg(c);
+    }
+    return {};
+}
+
+Decoded decodeBody(const QByteArray& raw, const QString& contentEncoding)
+{
+    if (const QString why = unsupportedCoding(contentEncoding); !why.isEmpty())
+        return {std::nullopt, why};
+    const QStringList codings = codingsOf(contentEncoding);
+    QByteArray data = raw;
+    // The last coding applied is undone first.
+    for (auto it = codings.crbegin(); it != codings.crend(); ++it) {
+        auto d = undo(*it, data);
+        if (!d)
+            return {std::nullopt, QStringLiteral("按%1解码失败：数据流已损坏").arg(*it)};
+        data = std::move(*d);
+    }
+    return {std::move(data), {}};
+}
+
 QString urlFromKey(const QByteArray& key)
 {
     const QString k = QString::fromUtf8(key);
@@ -184,6 +369,26 @@ QString urlFromKey(const QByteArray& key)
     return m.hasMatch() ? k.mid(m.capturedLength()) : k;
 }
 
+QString siteFromKey(const QByteArray& key)
+{
+    // "1/0/_dk_<top-frame site> <frame site> <url>", with variants such as
+    // "_dk_s_" or "_cn_" markers before the first site.
+    QString k = QString::fromUtf8(key);
+    static const QRegularExpression prefix(QStringLiteral("^\\d+/\\d+/"));
+    const QRegularExpressionMatch m = prefix.match(k);
+    if (m.hasMatch())
+        k = k.mid(m.capturedLength());
+    const int space = k.indexOf(QLatin1Char(' '));
+    if (space < 0)
+        return {};
+    QString first = k.left(space);
+    static const QRegularExpression marker(QStringLiteral("^(_[a-z]+_)+"));
+    const QRegularExpressionMatch mk = marker.match(first);
+    if (!mk.hasMatch())
+        return {};
+    return first.mid(mk.capturedLength());
+}
+
 QString entryHashOfKey(const QByteArray& key)
 {
     const QByteArray sha = QCryptographicHash::hash(key, QCryptographicHash::Sha1);
@@ -191,7 +396,7 @@ QString entryHashOfKey(const QByteArray& key)
     return QStringLiteral("%1").arg(v, 16, 16, QLatin1Char('0'));
 }
 
-std::optional<EntryFile> readEntryFile(const QString& path, QString* error)
+std::optional<EntryFile> readEntryFile(const QString& path, QString* error, const QFileInfo* info)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
@@ -199,53 +404,109 @@ std::optional<EntryFile> readEntryFile(const QString& path, QString* error)
         return std::nullopt;
     }
     const qint64 size = f.size();
-    const auto header = readAt(f, 0, kHeaderSize);
+    const PieceReader piece(f);
+    const auto header = piece(0, kHeaderSize);
     if (!header || qFromLittleEndian<quint64>(header->constData()) != kInitialMagic) {
         fail(error, QStringLiteral("no entry header"));
         return std::nullopt;
     }
     const quint32 keyLength = qFromLittleEndian<quint32>(header->constData() + 12);
-    if (keyLength == 0 || keyLength > kMaxKeyLength || kHeaderSize + qint64(keyLength) + 2 * kEofSize > size) {
+    const auto key = keyLength == 0 || keyLength > kMaxKeyLength ? std::nullopt : piece(kHeaderSize, keyLength);
+    if (!key) {
         fail(error, QStringLiteral("bad key length"));
         return std::nullopt;
     }
-    const auto key = readAt(f, kHeaderSize, keyLength);
-    const auto eof0Bytes = readAt(f, size - kEofSize, kEofSize);
+    const QFileInfo fi = info ? *info : QFileInfo(path);
+    EntryFile e;
+    e.path = path;
+    e.hash = fi.fileName().left(16);
+    e.key = *key;
+    e.url = urlFromKey(*key);
+    e.site = siteFromKey(*key);
+    e.fileModified = fi.lastModified();
+    e.modified = e.fileModified;
+    const QDateTime atime = fi.lastRead();
+    e.accessed = atime.isValid() ? atime : e.modified;
+    // The first failed check is the reason shown.
+    auto damaged = [&](const QString& why) {
+        if (e.damage.isEmpty())
+            e.damage = why;
+        fail(error, why);
+        return e;
+    };
+
+    if (entryHashOfKey(*key) != e.hash)
+        damaged(QStringLiteral("文件名不是键的散列（键或文件名已损坏）"));
+    const qint64 bodyOffset = kHeaderSize + keyLength;
+    if (bodyOffset + 2 * kEofSize > size)
+        return damaged(QStringLiteral("文件不完整：缺少结束记录"));
+    const auto eof0Bytes = piece(size - kEofSize, kEofSize);
     const auto eof0 = eof0Bytes ? parseEof(*eof0Bytes) : std::nullopt;
-    if (!key || !eof0) {
-        fail(error, QStringLiteral("no end record of the headers"));
-        return std::nullopt;
-    }
+    if (!eof0)
+        return damaged(QStringLiteral("文件不完整：缺少响应信息的结束记录"));
     const qint64 shaSize = (eof0->flags & kFlagHasKeySha256) ? 32 : 0;
     const qint64 stream0End = size - kEofSize - shaSize;
     const qint64 stream0Start = stream0End - eof0->streamSize;
-    const qint64 bodyOffset = kHeaderSize + keyLength;
     const qint64 eof1Pos = stream0Start - kEofSize;
-    if (eof1Pos < bodyOffset) {
-        fail(error, QStringLiteral("stream sizes do not fit the file"));
-        return std::nullopt;
-    }
-    const auto eof1Bytes = readAt(f, eof1Pos, kEofSize);
+    if (eof1Pos < bodyOffset)
+        return damaged(QStringLiteral("流长度与文件大小不符"));
+    const auto eof1Bytes = piece(eof1Pos, kEofSize);
     const auto eof1 = eof1Bytes ? parseEof(*eof1Bytes) : std::nullopt;
-    if (!eof1) {
-        fail(error, QStringLiteral("no end record of the body"));
-        return std::nullopt;
-    }
-    const auto stream0 = readAt(f, stream0Start, eof0->streamSize);
-    if (!stream0) {
-        fail(error, QStringLiteral("unreadable headers"));
-        return std::nullopt;
-    }
-    EntryFile e;
-    e.path = path;
-    e.hash = QFileInfo(path).fileName().left(16);
-    e.key = *key;
-    e.url = urlFromKey(*key);
+    if (!eof1)
+        return damaged(QStringLiteral("正文的结束记录已损坏"));
+    const auto stream0 = piece(stream0Start, eof0->streamSize);
+    if (!stream0)
+        return damaged(QStringLiteral("无法读取响应信息"));
     e.bodyOffset = bodyOffset;
     e.bodySize = eof1Pos - bodyOffset;
-    e.modified = QFileInfo(path).lastModified();
-    parseHeaders(*stream0, e);
+    e.bodyHasCrc = (eof1->flags & kFlagHasCrc32) != 0;
+    e.bodyCrc = eof1->crc;
+    parseResponseInfo(*stream0, e);
+    if (e.responseTime.isValid())
+        e.modified = e.responseTime;
+
+    if (e.damage.isEmpty() && shaSize) {
+        const auto sha = piece(stream0End, 32);
+        if (!sha || *sha != QCryptographicHash::hash(*key, QCryptographicHash::Sha256))
+            damaged(QStringLiteral("键的SHA-256不符"));
+    }
+    if (e.damage.isEmpty() && (eof0->flags & kFlagHasCrc32) && crcOf(*stream0) != eof0->crc)
+        damaged(QStringLiteral("响应信息的校验和(CRC32)不符"));
+    // The engine records each stream's length in its end record; a body
+    // whose place in the file says otherwise was cut or shifted.
+    if (e.damage.isEmpty() && eof1->streamSize != 0 && qint64(eof1->streamSize) != e.bodySize)
+        damaged(QStringLiteral("正文长度与结束记录不符"));
     return e;
+}
+
+bool checkBody(EntryFile& e, const std::atomic<bool>* cancel)
+{
+    if (!e.damage.isEmpty())
+        return false;
+    QFile f(e.path);
+    if (!f.open(QIODevice::ReadOnly) || f.size() < e.bodyOffset + e.bodySize || !f.seek(e.bodyOffset)) {
+        e.damage = QStringLiteral("无法读取正文");
+        return false;
+    }
+    uLong crc = crc32(0, nullptr, 0);
+    qint64 left = e.bodySize;
+    QByteArray buf;
+    while (left > 0) {
+        if (cancel && *cancel)
+            return false;
+        buf = f.read(std::min<qint64>(left, 1 << 20));
+        if (buf.isEmpty()) {
+            e.damage = QStringLiteral("无法读取正文");
+            return false;
+        }
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(buf.constData()), static_cast<uInt>(buf.size()));
+        left -= buf.size();
+    }
+    if (e.bodyHasCrc && static_cast<quint32>(crc) != e.bodyCrc) {
+        e.damage = QStringLiteral("正文的校验和(CRC32)不符");
+        return false;
+    }
+    return true;
 }
 
 std::optional<QByteArray> readRawBody(const EntryFile& e)
@@ -256,30 +517,54 @@ std::optional<QByteArray> readRawBody(const EntryFile& e)
     return readAt(f, e.bodyOffset, e.bodySize);
 }
 
-std::optional<QByteArray> readBody(const EntryFile& e)
+Decoded readBody(EntryFile& e)
 {
+    if (!e.damage.isEmpty())
+        return {std::nullopt, e.damage};
     auto raw = readRawBody(e);
-    if (!raw)
-        return std::nullopt;
-    const QString enc = e.contentEncoding.trimmed();
-    if (enc.isEmpty() || enc == QLatin1String("identity"))
-        return raw;
-    if (enc == QLatin1String("gzip") || enc == QLatin1String("x-gzip"))
-        return gunzip(*raw);
-    if (enc == QLatin1String("deflate")) {
-        // Officially zlib-wrapped; some servers send it raw.
-        if (auto z = gunzip(*raw))
-            return z;
-        return inflateRaw(*raw);
+    if (!raw) {
+        e.damage = QStringLiteral("无法读取正文");
+        return {std::nullopt, e.damage};
     }
-    if (enc == QLatin1String("br"))
-        return brotliDecode(*raw);
-    return std::nullopt;
+    if (e.bodyHasCrc && crcOf(*raw) != e.bodyCrc) {
+        e.damage = QStringLiteral("正文的校验和(CRC32)不符");
+        return {std::nullopt, e.damage};
+    }
+    return decodeBody(*raw, e.contentEncoding);
 }
 
 } // namespace simplecache
 
 using simplecache::EntryFile;
+
+namespace {
+
+bool isNormal(const EntryFile& e)
+{
+    return e.httpStatus >= 200 && e.httpStatus < 300 && e.httpStatus != 206 && !e.truncated;
+}
+
+bool isEntryId(const QString& id)
+{
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{16}$"));
+    return hex.match(id).hasMatch();
+}
+
+QFileInfoList entryFiles(const QString& folder)
+{
+    static const QRegularExpression name(QStringLiteral("^[0-9a-f]{16}_0$"));
+    // Oldest file first, as the engine's index lists them.
+    const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*_0")}, QDir::Files | QDir::Hidden,
+                                                           QDir::Time | QDir::Reversed);
+    QFileInfoList out;
+    for (const QFileInfo& f : files) {
+        if (name.match(f.fileName()).hasMatch())
+            out << f;
+    }
+    return out;
+}
+
+} // namespace
 
 SimpleCacheIndex::SimpleCacheIndex(QString cacheFolder, QString sidecarFolder)
     : m_cacheFolder(std::move(cacheFolder)), m_sidecarFolder(std::move(sidecarFolder))
@@ -288,38 +573,79 @@ SimpleCacheIndex::SimpleCacheIndex(QString cacheFolder, QString sidecarFolder)
 
 std::vector<EntryFile> SimpleCacheIndex::scan() const
 {
-    static const QRegularExpression name(QStringLiteral("^[0-9a-f]{16}_0$"));
     std::vector<EntryFile> out;
-    const QStringList files = QDir(m_cacheFolder).entryList({QStringLiteral("*_0")}, QDir::Files | QDir::Hidden,
-                                                            QDir::Name);
-    for (const QString& f : files) {
-        if (!name.match(f).hasMatch())
-            continue;
-        if (auto e = simplecache::readEntryFile(m_cacheFolder + QLatin1Char('/') + f))
+    for (const QFileInfo& f : entryFiles(m_cacheFolder)) {
+        if (auto e = simplecache::readEntryFile(f.filePath(), nullptr, &f))
             out.push_back(std::move(*e));
     }
-    // Oldest first, as the index lists them.
-    std::stable_sort(out.begin(), out.end(),
-                     [](const EntryFile& a, const EntryFile& b) { return a.modified < b.modified; });
     return out;
 }
 
-namespace {
-bool isNormal(const EntryFile& e)
+QString SimpleCacheIndex::sidecarPath(const EntryFile& e) const
 {
-    return e.httpStatus >= 200 && e.httpStatus < 300 && e.httpStatus != 206 && !e.truncated;
+    return m_sidecarFolder + QLatin1Char('/') + e.hash + QLatin1Char('/') + sidecarName(e);
 }
-} // namespace
 
-std::vector<CacheIndex::Item> SimpleCacheIndex::list()
+CacheIndex::Item SimpleCacheIndex::itemOf(const EntryFile& e, const QSet<QString>* sidecars) const
 {
-    m_byUrl.clear();
-    std::vector<Item> items;
-    for (EntryFile& e : scan()) {
-        items.push_back(Item{e.url, isNormal(e)});
-        m_byUrl[e.url].append(std::move(e));
+    Item item;
+    item.id = e.hash;
+    item.url = e.url;
+    item.site = e.site;
+    item.normal = isNormal(e);
+    item.size = e.damage.isEmpty() ? e.bodySize : -1;
+    item.contentType = e.contentType;
+    item.modified = e.modified;
+    item.accessed = e.accessed;
+    if (!e.damage.isEmpty()) {
+        item.state = State::Damaged;
+        item.reason = e.damage;
+        return item;
     }
-    return items;
+    item.reason = simplecache::unsupportedCoding(e.contentEncoding);
+    if (m_sidecarFolder.isEmpty() || (sidecars && !sidecars->contains(e.hash)))
+        return item;
+    const QString side = sidecarPath(e);
+    const QFileInfo fi(side);
+    // Written once: kept as long as the entry has not been replaced since.
+    if (fi.isFile() && fi.lastModified() >= e.fileModified)
+        item.localFile = side;
+    return item;
+}
+
+void SimpleCacheIndex::list(const ItemSink& sink, const std::atomic<bool>* cancel)
+{
+    // The entries that have a local file, from one read of the folder.
+    QSet<QString> sidecars;
+    if (!m_sidecarFolder.isEmpty()) {
+        for (const QString& d : QDir(m_sidecarFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            sidecars.insert(d);
+    }
+    for (const QFileInfo& f : entryFiles(m_cacheFolder)) {
+        if (cancel && *cancel)
+            return;
+        if (auto e = simplecache::readEntryFile(f.filePath(), nullptr, &f))
+            sink(itemOf(*e, &sidecars));
+    }
+}
+
+std::optional<EntryFile> SimpleCacheIndex::entryOf(const QString& id) const
+{
+    if (!isEntryId(id))
+        return std::nullopt;
+    return simplecache::readEntryFile(m_cacheFolder + QLatin1Char('/') + id + QStringLiteral("_0"));
+}
+
+CacheIndex::CheckResult SimpleCacheIndex::check(const QString& id, const std::atomic<bool>* cancel)
+{
+    auto e = entryOf(id);
+    if (!e)
+        return {State::Damaged, QStringLiteral("缓存中已没有这个条目")};
+    if (!simplecache::checkBody(*e, cancel))
+        return {e->damage.isEmpty() ? State::Unchecked : State::Damaged, e->damage};
+    if (const QString why = simplecache::unsupportedCoding(e->contentEncoding); !why.isEmpty())
+        return {State::Undecodable, why};
+    return {State::Intact, {}};
 }
 
 QString SimpleCacheIndex::sidecarName(const EntryFile& e)
@@ -338,54 +664,45 @@ QString SimpleCacheIndex::sidecarName(const EntryFile& e)
     return name;
 }
 
-std::optional<QString> SimpleCacheIndex::writeSidecar(const EntryFile& e)
+CacheIndex::LocalFile SimpleCacheIndex::entryFile(const QString& id)
 {
-    const QString folder = m_sidecarFolder + QLatin1Char('/') + e.hash;
-    const QString target = folder + QLatin1Char('/') + sidecarName(e);
+    if (m_sidecarFolder.isEmpty())
+        return {{}, State::Unchecked, QStringLiteral("没有存放解码文件的文件夹")};
+    auto e = entryOf(id);
+    if (!e)
+        return {{}, State::Damaged, QStringLiteral("缓存中已没有这个条目")};
+    if (!e->damage.isEmpty())
+        return {{}, State::Damaged, e->damage};
+    const QString target = sidecarPath(*e);
     const QFileInfo existing(target);
-    // Written once: kept as long as the entry has not been replaced since.
-    if (existing.isFile() && existing.lastModified() >= e.modified)
-        return target;
-    const auto body = simplecache::readBody(e);
-    if (!body || !QDir().mkpath(folder))
-        return std::nullopt;
+    if (existing.isFile() && existing.lastModified() >= e->fileModified)
+        return {target, State::Intact, {}};
+    const simplecache::Decoded body = simplecache::readBody(*e);
+    if (!e->damage.isEmpty())
+        return {{}, State::Damaged, e->damage};
+    if (!body.data)
+        return {{}, State::Undecodable, body.error};
+    if (!QDir().mkpath(QFileInfo(target).path()))
+        return {{}, State::Intact, QStringLiteral("无法创建文件夹")};
     QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly) || out.write(*body) != body->size() || !out.commit())
-        return std::nullopt;
-    return target;
+    if (!out.open(QIODevice::WriteOnly) || out.write(*body.data) != body.data->size() || !out.commit())
+        return {{}, State::Intact, QStringLiteral("无法写出文件：%1").arg(out.errorString())};
+    return {target, State::Intact, {}};
 }
 
-std::optional<QString> SimpleCacheIndex::entryFile(const QString& url)
+bool SimpleCacheIndex::deleteEntry(const QString& id)
 {
-    if (!m_byUrl.contains(url))
-        list();
-    const auto it = m_byUrl.constFind(url);
-    if (it == m_byUrl.constEnd())
-        return std::nullopt;
-    for (const EntryFile& e : *it) {
-        if (!isNormal(e) || !QFileInfo::exists(e.path))
-            continue;
-        if (auto p = writeSidecar(e))
-            return p;
-        return QString();  // an entry without a usable body
-    }
-    return std::nullopt;
-}
-
-bool SimpleCacheIndex::deleteEntry(const QString& url)
-{
+    if (!isEntryId(id))
+        return false;
     bool removed = false;
-    for (const EntryFile& e : scan()) {
-        if (e.url != url)
-            continue;
-        const QString stem = m_cacheFolder + QLatin1Char('/') + e.hash;
-        for (const char* suffix : {"_0", "_1", "_s"}) {
-            if (QFile::remove(stem + QLatin1String(suffix)))
-                removed = true;
-        }
-        QDir(m_sidecarFolder + QLatin1Char('/') + e.hash).removeRecursively();
+    const QString stem = m_cacheFolder + QLatin1Char('/') + id;
+    for (const char* suffix : {"_0", "_1", "_s"}) {
+        if (QFile::remove(stem + QLatin1String(suffix)))
+            removed = true;
     }
-    m_byUrl.remove(url);
+    // Only the folder this program wrote for the entry; a link in it goes,
+    // never what it points to.
+    QDir(m_sidecarFolder + QLatin1Char('/') + id).removeRecursively();
     return removed;
 }
 

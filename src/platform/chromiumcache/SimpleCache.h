@@ -3,7 +3,8 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QHash>
+#include <QFileInfo>
+#include <QSet>
 #include <QString>
 #include <optional>
 
@@ -20,75 +21,122 @@ inline constexpr int kHeaderSize = 24;  // magic, version, key length, key hash,
 inline constexpr int kEofSize = 24;     // magic, flags, crc32, stream size, padding
 inline constexpr quint32 kFlagHasCrc32 = 1;
 inline constexpr quint32 kFlagHasKeySha256 = 2;
+// Response-info flag announcing a second flags word (newer engines).
+inline constexpr quint32 kInfoHasExtraFlags = 1u << 31;
+// Extra flag: an original response time follows the response time.
+inline constexpr quint32 kExtraHasOriginalResponseTime = 1u << 2;
 
 struct EntryFile {
     QString path;          // the <hash>_0 file
     QString hash;          // the 16 hex digits of its name
     QByteArray key;
     QString url;           // from the key
+    QString site;          // the isolation site of the key, empty without one
     qint64 bodyOffset = 0;
     qint64 bodySize = 0;
+    bool bodyHasCrc = false;
+    quint32 bodyCrc = 0;
     int httpStatus = 0;    // 0 when the headers could not be read
     bool truncated = false;  // the response was cut off while being cached
     QByteArrayList headerLines;  // status line first
     QString contentType;
     QString contentEncoding;
-    QDateTime modified;
+    QDateTime requestTime;   // as stored in the response info; invalid when absent
+    QDateTime responseTime;
+    QDateTime modified;      // the response time, else the file's modification time
+    QDateTime accessed;      // the file's last access, else modified
+    QDateTime fileModified;  // the entry file's own modification time
+    // Why the entry cannot be trusted; empty when every check read so far held.
+    // Set by readEntryFile for the header checks, by checkBody for the body.
+    QString damage;
 };
 
-// Reads and checks an entry file; nullopt when it is not one (wrong magic,
-// truncated, sizes that do not fit the file). Never reads the body.
-std::optional<EntryFile> readEntryFile(const QString& path, QString* error = nullptr);
+// Reads an entry file without its body and checks what can be checked from
+// the header side: sizes, end records, the key's SHA-256, the stream-0 CRC32
+// and that the file name is the hash of the key. nullopt only when the file
+// is not an entry at all (no magic, no readable key); a damaged entry comes
+// back with damage set.
+// info, when given, is the file's already-read directory entry (saves a stat).
+std::optional<EntryFile> readEntryFile(const QString& path, QString* error = nullptr, const QFileInfo* info = nullptr);
+
+// Reads the stored body once, streaming, and checks it against the CRC32 of
+// its end record (when it carries one). Sets e.damage and returns false on a
+// mismatch or a read error; returns false with no damage when cancelled.
+bool checkBody(EntryFile& e, const std::atomic<bool>* cancel = nullptr);
 
 // The address in a cache key: the text after the last space, or after the
 // "N/N/" prefix.
 QString urlFromKey(const QByteArray& key);
+// The isolation site of a key ("1/0/_dk_https://a.test https://a.test URL"
+// gives "https://a.test"); empty for keys without one.
+QString siteFromKey(const QByteArray& key);
 
 // The entry file name of a key: the first 8 bytes of SHA-1(key), read
 // little-endian, as 16 hex digits.
 QString entryHashOfKey(const QByteArray& key);
 
-// The body as stored (still content-encoded).
+// The body as stored (still content-encoded); nullopt when unreadable.
 std::optional<QByteArray> readRawBody(const EntryFile& e);
 
-// The body decoded according to Content-Encoding (gzip, deflate, br,
-// identity); nullopt when it cannot be decoded.
-std::optional<QByteArray> readBody(const EntryFile& e);
+struct Decoded {
+    std::optional<QByteArray> data;
+    QString error;  // why data is missing
+};
+
+// Undoes a Content-Encoding list ("gzip, br") in reverse order: gzip,
+// x-gzip, deflate, br, zstd, identity. Unknown codings are refused by name.
+Decoded decodeBody(const QByteArray& raw, const QString& contentEncoding);
+// The reason an encoding cannot be undone, found from the header alone;
+// empty when every coding of the list is known.
+QString unsupportedCoding(const QString& contentEncoding);
+
+// The body decoded according to Content-Encoding; refuses a damaged entry.
+Decoded readBody(EntryFile& e);
 
 // Decoders, exposed for tests.
 std::optional<QByteArray> gunzip(const QByteArray& data);    // gzip or zlib
 std::optional<QByteArray> inflateRaw(const QByteArray& data);  // raw deflate
 std::optional<QByteArray> brotliDecode(const QByteArray& data);
+std::optional<QByteArray> zstdDecode(const QByteArray& data);
+
+// Converts the engine's stored time (microseconds since 1601-01-01 UTC).
+QDateTime fromEngineTime(qint64 value);
 
 } // namespace simplecache
 
-// The current user's cache index over a simple-cache folder. An entry's local
-// file is its decoded body, written once into sidecarFolder/<hash>/<name>,
-// named after the address's last segment. Deleting an address removes its
-// entry files (_0, _1, _s) and its extracted file.
+// A simple-cache folder as the viewer's index. Every entry file is its own
+// item (id = its hash), so the same address cached under two sites gives two
+// items. An item's local file is its decoded body, written once into
+// sidecarFolder/<hash>/<name>, named after the address's last segment.
+// Stateless apart from the folders: list() may run on a worker thread while
+// the other calls run on the caller's.
 class SimpleCacheIndex : public CacheIndex {
 public:
     SimpleCacheIndex(QString cacheFolder, QString sidecarFolder);
 
-    std::vector<Item> list() override;
-    std::optional<QString> entryFile(const QString& url) override;
-    bool deleteEntry(const QString& url) override;
+    void list(const ItemSink& sink, const std::atomic<bool>* cancel) override;
+    using CacheIndex::list;
+    CheckResult check(const QString& id, const std::atomic<bool>* cancel = nullptr) override;
+    LocalFile entryFile(const QString& id) override;
+    bool deleteEntry(const QString& id) override;
 
     const QString& cacheFolder() const { return m_cacheFolder; }
     const QString& sidecarFolder() const { return m_sidecarFolder; }
 
     // The local file name for an entry (exposed for tests).
     static QString sidecarName(const simplecache::EntryFile& e);
+    // Where an entry's local file lies once written.
+    QString sidecarPath(const simplecache::EntryFile& e) const;
 
     // Reads every entry file of the folder (skipping what is not one).
     std::vector<simplecache::EntryFile> scan() const;
 
 private:
-    std::optional<QString> writeSidecar(const simplecache::EntryFile& e);
+    std::optional<simplecache::EntryFile> entryOf(const QString& id) const;
+    CacheIndex::Item itemOf(const simplecache::EntryFile& e, const QSet<QString>* sidecars) const;
 
     QString m_cacheFolder;
     QString m_sidecarFolder;
-    QHash<QString, QList<simplecache::EntryFile>> m_byUrl;  // from the last list()
 };
 
 } // namespace dh

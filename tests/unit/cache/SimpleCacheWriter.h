@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QtEndian>
 #include <zlib.h>
+#include <zstd.h>
 
 namespace dh::test {
 
@@ -38,14 +39,23 @@ inline QByteArray eofRecord(quint32 flags, quint32 crc, quint32 size)
     return b;
 }
 
+// An engine time: microseconds since 1601-01-01 UTC.
+inline constexpr qint64 kResponseTime = 13300000000100000LL;
+
 // The pickled response info: flags (version 3), request and response times,
-// then the raw header lines, NUL-separated, ending with an empty line.
-inline QByteArray responseInfo(const QByteArrayList& headerLines, quint32 extraFlags = 0)
+// then the raw header lines, NUL-separated, ending with an empty line. The
+// newer layout adds a second flags word after the flags and an original
+// response time after the response time.
+inline QByteArray responseInfo(const QByteArrayList& headerLines, quint32 extraFlags = 0, bool newLayout = false)
 {
     QByteArray payload;
-    putLe32(payload, 3 | extraFlags);
-    putLe64(payload, 13300000000000000ULL);
-    putLe64(payload, 13300000000100000ULL);
+    putLe32(payload, 3 | extraFlags | (newLayout ? simplecache::kInfoHasExtraFlags : 0));
+    if (newLayout)
+        putLe32(payload, simplecache::kExtraHasOriginalResponseTime);
+    putLe64(payload, kResponseTime - 100000);
+    putLe64(payload, kResponseTime);
+    if (newLayout)
+        putLe64(payload, kResponseTime - 5000000);
     QByteArray raw = headerLines.join('\0') + QByteArray(2, '\0');
     putLe32(payload, static_cast<quint32>(raw.size()));
     payload += raw;
@@ -57,7 +67,7 @@ inline QByteArray responseInfo(const QByteArrayList& headerLines, quint32 extraF
 }
 
 inline QByteArray entryBytes(const QByteArray& key, const QByteArray& body, const QByteArrayList& headerLines,
-                             quint32 responseFlags = 0)
+                             quint32 responseFlags = 0, bool newLayout = false)
 {
     QByteArray b;
     putLe64(b, simplecache::kInitialMagic);
@@ -68,7 +78,7 @@ inline QByteArray entryBytes(const QByteArray& key, const QByteArray& body, cons
     b += key;
     b += body;
     b += eofRecord(simplecache::kFlagHasCrc32, crcOf(body), static_cast<quint32>(body.size()));
-    const QByteArray s0 = responseInfo(headerLines, responseFlags);
+    const QByteArray s0 = responseInfo(headerLines, responseFlags, newLayout);
     b += s0;
     b += QCryptographicHash::hash(key, QCryptographicHash::Sha256);
     b += eofRecord(simplecache::kFlagHasCrc32 | simplecache::kFlagHasKeySha256, crcOf(s0),
@@ -76,17 +86,23 @@ inline QByteArray entryBytes(const QByteArray& key, const QByteArray& body, cons
     return b;
 }
 
+// Writes bytes as the entry file of key in folder; returns the path.
+inline QString writeEntryBytes(const QString& folder, const QByteArray& key, const QByteArray& bytes)
+{
+    const QString path = folder + QLatin1Char('/') + simplecache::entryHashOfKey(key) + QStringLiteral("_0");
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return {};
+    f.write(bytes);
+    return path;
+}
+
 // Writes an entry for url into folder under its Chromium file name; returns the path.
 inline QString writeEntry(const QString& folder, const QString& url, const QByteArray& body,
                           const QByteArrayList& headerLines, quint32 responseFlags = 0)
 {
     const QByteArray key = "1/0/" + url.toUtf8();
-    const QString path = folder + QLatin1Char('/') + simplecache::entryHashOfKey(key) + QStringLiteral("_0");
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return {};
-    f.write(entryBytes(key, body, headerLines, responseFlags));
-    return path;
+    return writeEntryBytes(folder, key, entryBytes(key, body, headerLines, responseFlags));
 }
 
 inline QByteArray gzipped(const QByteArray& data)
@@ -101,6 +117,15 @@ inline QByteArray gzipped(const QByteArray& data)
     deflate(&s, Z_FINISH);
     out.resize(static_cast<qsizetype>(s.total_out));
     deflateEnd(&s);
+    return out;
+}
+
+inline QByteArray zstdCompressed(const QByteArray& data)
+{
+    QByteArray out(static_cast<qsizetype>(ZSTD_compressBound(static_cast<size_t>(data.size()))), '\0');
+    const size_t n = ZSTD_compress(out.data(), static_cast<size_t>(out.size()), data.constData(),
+                                   static_cast<size_t>(data.size()), 3);
+    out.resize(ZSTD_isError(n) ? 0 : static_cast<qsizetype>(n));
     return out;
 }
 

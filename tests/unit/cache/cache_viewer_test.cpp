@@ -1,13 +1,18 @@
 // The cache viewer's lists and operations over a fake index and real folders.
+#include "cache/CacheListing.h"
 #include "cache/CacheViewer.h"
 #include "platform/Prompter.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <map>
+#include <pwd.h>
+#include <unistd.h>
 
 using namespace dh;
 
@@ -21,25 +26,59 @@ void touch(const QString& path, int bytes = 1)
     f.write(QByteArray(bytes, 'a'));
 }
 
+CacheIndex::Item item(const QString& url, bool normal, const QString& localFile = {})
+{
+    CacheIndex::Item i;
+    i.id = url;  // the fake's ids are the addresses
+    i.url = url;
+    i.normal = normal;
+    i.localFile = localFile;
+    return i;
+}
+
 struct FakeIndex : CacheIndex {
     std::vector<Item> items;
-    std::map<QString, QString> files;
+    std::map<QString, QString> files;      // what entryFile writes out, by id
+    std::map<QString, CheckResult> checks;  // body check results, by id (default intact)
     QStringList deleted;
-    std::vector<Item> list() override { return items; }
-    std::optional<QString> entryFile(const QString& url) override
+    QStringList asked;  // ids whose local file was asked for
+    using CacheIndex::list;
+    void list(const ItemSink& sink, const std::atomic<bool>*) override
     {
-        auto it = files.find(url);
-        if (it == files.end())
-            return std::nullopt;
-        return it->second;
+        for (Item i : items)
+            sink(std::move(i));
     }
-    bool deleteEntry(const QString& url) override
+    CheckResult check(const QString& id, const std::atomic<bool>* = nullptr) override
     {
-        deleted << url;
-        std::erase_if(items, [&](const Item& i) { return i.url == url; });
+        auto it = checks.find(id);
+        return it == checks.end() ? CheckResult{State::Intact, {}} : it->second;
+    }
+    LocalFile entryFile(const QString& id) override
+    {
+        asked << id;
+        auto it = files.find(id);
+        if (it == files.end())
+            return {{}, State::Undecodable, QStringLiteral("no body")};
+        return {it->second, State::Intact, {}};
+    }
+    bool deleteEntry(const QString& id) override
+    {
+        deleted << id;
+        std::erase_if(items, [&](const Item& i) { return i.id == id; });
         return true;
     }
 };
+
+// A list of user homes below root: name -> root/name.
+std::function<std::vector<UserHome>()> homesBelow(const QString& root, const QStringList& names)
+{
+    return [=] {
+        std::vector<UserHome> out;
+        for (const QString& n : names)
+            out.push_back(UserHome{n, root + n});
+        return out;
+    };
+}
 
 } // namespace
 
@@ -73,13 +112,9 @@ TEST(CacheViewerTest, MyCacheListsNormalEntriesWithTheirFiles)
     const QString hidden = dir.filePath(QStringLiteral(".h.pdf"));
     touch(hidden, 5);
     FakeIndex idx;
-    idx.items = {{QStringLiteral("http://h/a.pdf"), true},
-                 {QStringLiteral("http://h/skip.pdf"), false},
-                 {QStringLiteral("http://h/gone.doc"), true},
-                 {QStringLiteral("http://h/hidden.pdf"), true}};
-    idx.files[QStringLiteral("http://h/a.pdf")] = file;
-    idx.files[QStringLiteral("http://h/gone.doc")] = dir.filePath(QStringLiteral("gone.doc"));
-    idx.files[QStringLiteral("http://h/hidden.pdf")] = hidden;
+    idx.items = {item(QStringLiteral("http://h/a.pdf"), true, file), item(QStringLiteral("http://h/skip.pdf"), false),
+                 item(QStringLiteral("http://h/gone.doc"), true, dir.filePath(QStringLiteral("gone.doc"))),
+                 item(QStringLiteral("http://h/hidden.pdf"), true, hidden)};
     CacheViewer v(&idx, {});
     EXPECT_EQ(v.countText, QStringLiteral("000"));
     v.Command1_Click();
@@ -93,6 +128,72 @@ TEST(CacheViewerTest, MyCacheListsNormalEntriesWithTheirFiles)
     EXPECT_TRUE(v.rows[1].size.isEmpty());
     EXPECT_TRUE(v.rows[1].filePath.isEmpty());
     EXPECT_TRUE(v.rows[2].filePath.isEmpty());  // hidden files are not offered
+    EXPECT_TRUE(idx.asked.isEmpty());           // listing writes no local file
+}
+
+TEST(CacheViewerTest, DamagedRowsAreShownButNeverCopied)
+{
+    QTemporaryDir dir;
+    const QString good = dir.filePath(QStringLiteral("good.pdf"));
+    touch(good, 7);
+    FakeIndex idx;
+    CacheIndex::Item damaged = item(QStringLiteral("http://h/bad.pdf"), false);
+    damaged.state = CacheIndex::State::Damaged;
+    damaged.reason = QStringLiteral("键的SHA-256不符");
+    idx.items = {item(QStringLiteral("http://h/good.pdf"), true), damaged, item(QStringLiteral("http://h/late.pdf"), true),
+                 item(QStringLiteral("http://h/br.pdf"), true)};
+    idx.files[QStringLiteral("http://h/good.pdf")] = good;
+    idx.files[QStringLiteral("http://h/late.pdf")] = good;
+    CacheViewer v(&idx, {});
+    v.Command1_Click();
+    ASSERT_EQ(v.rows.size(), 4u);  // the damaged one is shown although not normal
+    EXPECT_EQ(stateText(v.rows[1]), QStringLiteral("损坏"));
+    EXPECT_EQ(v.rows[1].reason, QStringLiteral("键的SHA-256不符"));
+    // A body check that fails later turns its row damaged.
+    EXPECT_EQ(v.applyCheck(QStringLiteral("http://h/late.pdf"), {CacheIndex::State::Damaged, QStringLiteral("crc")}), 2);
+    int refused = 0;
+    const QStringList files = v.selectedFilePaths({0, 1, 2, 3}, &refused);
+    EXPECT_EQ(files, QStringList{good});
+    EXPECT_EQ(refused, 3);
+    // Damaged rows never reach the index's body; the undecodable one says why.
+    EXPECT_EQ(idx.asked, (QStringList{QStringLiteral("http://h/good.pdf"), QStringLiteral("http://h/br.pdf")}));
+    EXPECT_EQ(v.rows[3].state, CacheIndex::State::Undecodable);
+    EXPECT_EQ(v.rows[3].reason, QStringLiteral("no body"));
+    EXPECT_EQ(v.rows[0].size, QStringLiteral("7"));
+    // Asked again, the local file is not written again.
+    v.selectedFilePaths({0});
+    EXPECT_EQ(idx.asked.size(), 2);
+}
+
+TEST(CacheViewerTest, ListingOnAWorkerFillsRowsAndStates)
+{
+    FakeIndex idx;
+    for (int i = 0; i < 2500; ++i)
+        idx.items.push_back(item(QStringLiteral("http://h/%1.pdf").arg(i), true));
+    idx.checks[QStringLiteral("http://h/7.pdf")] = {CacheIndex::State::Damaged, QStringLiteral("crc")};
+    CacheViewer v(&idx, {});
+    CacheListing listing(&v);
+    int added = 0, batches = 0;
+    bool done = false;
+    QObject::connect(&listing, &CacheListing::rowsAdded, [&](int first, int count) {
+        EXPECT_EQ(first, added);
+        added += count;
+        ++batches;
+    });
+    QObject::connect(&listing, &CacheListing::finished, [&] { done = true; });
+    listing.start();
+    EXPECT_TRUE(v.rows.empty());  // nothing on the caller's thread yet
+    QElapsedTimer t;
+    t.start();
+    while (!done && t.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(added, 2500);
+    EXPECT_GE(batches, 3);  // filled in steps
+    EXPECT_EQ(v.countText, QStringLiteral("共有2500 个文件"));
+    EXPECT_EQ(v.rows[7].state, CacheIndex::State::Damaged);
+    EXPECT_EQ(v.rows[8].state, CacheIndex::State::Intact);
+    EXPECT_FALSE(listing.running());
 }
 
 TEST(CacheViewerTest, DeleteRulesAndRebuild)
@@ -103,11 +204,8 @@ TEST(CacheViewerTest, DeleteRulesAndRebuild)
     touch(c);
     QFile::setPermissions(a, QFile::ReadOwner);  // read-only goes as well
     FakeIndex idx;
-    idx.items = {{QStringLiteral("http://h/a.pdf"), true},
-                 {QStringLiteral("http://h/Cookie/c.pdf"), true},
-                 {QStringLiteral("http://h/b.pdf"), true}};
-    idx.files[QStringLiteral("http://h/a.pdf")] = a;
-    idx.files[QStringLiteral("http://h/Cookie/c.pdf")] = c;
+    idx.items = {item(QStringLiteral("http://h/a.pdf"), true, a), item(QStringLiteral("http://h/Cookie/c.pdf"), true, c),
+                 item(QStringLiteral("http://h/b.pdf"), true)};
     CacheViewer v(&idx, {});
     v.deleteSelected({0});  // an empty list: nothing at all
     EXPECT_TRUE(idx.deleted.isEmpty());
@@ -126,7 +224,7 @@ TEST(CacheViewerTest, DeleteRulesAndRebuild)
 TEST(CacheViewerTest, NoRebuildBeforeAnyListing)
 {
     FakeIndex idx;
-    idx.items = {{QStringLiteral("http://h/a.pdf"), true}};
+    idx.items = {item(QStringLiteral("http://h/a.pdf"), true)};
     CacheViewer v(&idx, {});
     v.Command3_Click();
     EXPECT_TRUE(v.rows.empty());
@@ -148,7 +246,16 @@ TEST(CacheViewerTest, AllUsersWalkOrderDeleteAndEmptyFolders)
     touch(as + QStringLiteral("/s/one.xls"), 2);
     touch(r + QStringLiteral("bob/.cache/DH/web/b.ppt"), 4);
     QDir().mkpath(r + QStringLiteral("carol/other"));
-    CacheLocations loc{QString(), r, {QStringLiteral("/.cache/DH/web"), QStringLiteral("/.cache/DH/files")}};
+    // A link to a folder is not a file; a link to a file outside is listed and,
+    // when deleted, only the link goes.
+    QTemporaryDir outside;
+    touch(outside.filePath(QStringLiteral("sub/x.pdf")), 5);
+    touch(outside.filePath(QStringLiteral("target.pdf")), 6);
+    ASSERT_TRUE(QFile::link(outside.filePath(QStringLiteral("sub")), r + QStringLiteral("bob/.cache/DH/web/dirlink")));
+    ASSERT_TRUE(QFile::link(outside.filePath(QStringLiteral("target.pdf")), r + QStringLiteral("bob/.cache/DH/web/l.pdf")));
+    CacheLocations loc{QString(), homesBelow(r, {QStringLiteral("alice"), QStringLiteral("bob"), QStringLiteral("carol"),
+                                                 QStringLiteral("nobody")}),
+                       {QStringLiteral("/.cache/DH/web"), QStringLiteral("/.cache/DH/files")}};
     CacheViewer v(nullptr, loc);
     v.Command7_Click();
     ASSERT_EQ(v.users.size(), 3u);
@@ -164,10 +271,11 @@ TEST(CacheViewerTest, AllUsersWalkOrderDeleteAndEmptyFolders)
         files << row.filePath;
         EXPECT_TRUE(row.url.startsWith(QStringLiteral("用户:")));
     }
-    EXPECT_EQ(v.rows.size(), 6u) << files.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(v.rows.size(), 7u) << files.join(QLatin1Char('\n')).toStdString();
     EXPECT_FALSE(files.join(QLatin1Char(' ')).contains(QStringLiteral("PageFile"), Qt::CaseInsensitive));
+    EXPECT_FALSE(files.join(QLatin1Char(' ')).contains(QStringLiteral("dirlink")));
     EXPECT_TRUE(files.contains(ac + QStringLiteral("/B/.hidden.pdf")));
-    EXPECT_EQ(v.countText, QStringLiteral("共有6 个文件"));
+    EXPECT_EQ(v.countText, QStringLiteral("共有7 个文件"));
 
     // A second listing gives the same lists.
     const QStringList remembered = v.rememberedFolders;
@@ -180,6 +288,9 @@ TEST(CacheViewerTest, AllUsersWalkOrderDeleteAndEmptyFolders)
     EXPECT_FALSE(QFileInfo::exists(ac + QStringLiteral("/A")));
     EXPECT_FALSE(QFileInfo::exists(as + QStringLiteral("/s")));
     EXPECT_TRUE(QFileInfo::exists(ac));  // the cache folders themselves stay
+    EXPECT_FALSE(QFileInfo(r + QStringLiteral("bob/.cache/DH/web/l.pdf")).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists(outside.filePath(QStringLiteral("target.pdf"))));
+    EXPECT_TRUE(QFileInfo::exists(outside.filePath(QStringLiteral("sub/x.pdf"))));
     ASSERT_EQ(v.rows.size(), 1u);
     EXPECT_EQ(v.rows[0].type, QStringLiteral("txt"));
 }
@@ -188,7 +299,11 @@ TEST(CacheViewerTest, SortBySizeIsNumericAndFlips)
 {
     CacheViewer v(nullptr, {});
     for (const char* s : {"100", "9", "", "10", "0"})
-        v.rows.push_back(CacheEntry{QString::fromLatin1(s), {}, QString::fromLatin1(s), {}});
+    {
+        CacheEntry e;
+        e.url = e.size = QString::fromLatin1(s);
+        v.rows.push_back(e);
+    }
     auto sizes = [&] {
         QStringList out;
         for (const auto& r : v.rows)
@@ -211,10 +326,10 @@ TEST(CacheViewerTest, ClearBrowserCacheKeepsCookiesAndTxtAndReports)
     touch(web + QStringLiteral("/x/a.pdf"));
     touch(web + QStringLiteral("/x/n.txt"));
     FakeIndex idx;
-    idx.items = {{QStringLiteral("http://h/a.pdf"), true}, {QStringLiteral("http://h/cookie"), true}};
+    idx.items = {item(QStringLiteral("http://h/a.pdf"), true), item(QStringLiteral("http://h/cookie"), true)};
     ScriptedPrompter prompter;
     Prompter::setInstance(&prompter);
-    ClearBrowserCache(&idx, {QString(), r, {QStringLiteral("/.cache/DH/web")}}, true);
+    ClearBrowserCache(&idx, {QString(), homesBelow(r, {QStringLiteral("u")}), {QStringLiteral("/.cache/DH/web")}}, true);
     Prompter::setInstance(nullptr);
     EXPECT_EQ(idx.deleted, QStringList{QStringLiteral("http://h/a.pdf")});
     EXPECT_FALSE(QFileInfo::exists(web + QStringLiteral("/x/a.pdf")));
@@ -227,13 +342,40 @@ TEST(CacheLocationsTest, DerivedFromTheCachePath)
     const CacheLocations l = defaultCacheLocations(QStringLiteral("/home/ann/.cache/DocHarvest/webengine/Cache/Cache_Data"),
                                                    QStringLiteral("/home/ann/.cache/DocHarvest/cache-files"),
                                                    QStringLiteral("/home/ann"));
-    EXPECT_EQ(l.profileRoot, QStringLiteral("/home/"));
+    ASSERT_TRUE(bool(l.userHomes));
     EXPECT_EQ(l.cacheFolderNames, (QStringList{QStringLiteral("/.cache/DocHarvest/webengine"),
                                                QStringLiteral("/.cache/DocHarvest/cache-files")}));
     const CacheLocations root = defaultCacheLocations(QStringLiteral("/root/.cache/DocHarvest/webengine/Cache"),
                                                       QStringLiteral("/elsewhere/files"), QStringLiteral("/root"));
-    EXPECT_TRUE(root.profileRoot.isEmpty());
     EXPECT_EQ(root.cacheFolderNames.last(), QStringLiteral("/.cache/DocHarvest/cache-files"));
+}
+
+TEST(CacheViewerTest, UsersComeFromThePasswordDatabaseAndUnreadableHomesAreCounted)
+{
+    // The running user is in the password database with its home folder.
+    const passwd* me = getpwuid(geteuid());
+    ASSERT_TRUE(me);
+    bool found = false;
+    for (const UserHome& h : systemUserHomes())
+        found = found || h.home == QDir::cleanPath(QFile::decodeName(me->pw_dir));
+    EXPECT_TRUE(found);
+
+    QTemporaryDir root;
+    const QString r = root.path() + QLatin1Char('/');
+    touch(r + QStringLiteral("open/.cache/DH/web/a.pdf"));
+    touch(r + QStringLiteral("shut/.cache/DH/web/b.pdf"));
+    QFile::setPermissions(r + QStringLiteral("shut/.cache"), QFile::Permissions());
+    CacheViewer v(nullptr, {QString(), homesBelow(r, {QStringLiteral("open"), QStringLiteral("shut")}),
+                            {QStringLiteral("/.cache/DH/web")}});
+    v.Command7_Click();
+    QFile::setPermissions(r + QStringLiteral("shut/.cache"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_GE(v.users.size(), 1u);
+    EXPECT_EQ(v.users[0].user, QStringLiteral("open"));
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every folder";
+    EXPECT_EQ(v.users.size(), 1u);
+    EXPECT_EQ(v.skippedHomes, 1);
+    EXPECT_EQ(v.countText, QStringLiteral("共有1 个文件（跳过1 个无法读取的用户文件夹）"));
 }
 
 namespace {

@@ -2,6 +2,7 @@
 #include "SimpleCacheWriter.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
@@ -37,14 +38,15 @@ TEST(SimpleCacheReader, ReadsEntryWithHeadersAndBody)
     const QByteArray body = "%PDF-1.4 abc";
     const QString path = writeEntry(dir.path(), "http://h.test/docs/a.pdf?x=1", body, kPdfHeaders);
     QString err;
-    const auto e = simplecache::readEntryFile(path, &err);
+    auto e = simplecache::readEntryFile(path, &err);
     ASSERT_TRUE(e) << err.toStdString();
+    EXPECT_TRUE(e->damage.isEmpty());
     EXPECT_EQ(e->url, QStringLiteral("http://h.test/docs/a.pdf?x=1"));
     EXPECT_EQ(e->httpStatus, 200);
     EXPECT_EQ(e->contentType, QStringLiteral("application/pdf"));
     EXPECT_FALSE(e->truncated);
     EXPECT_EQ(e->bodySize, body.size());
-    EXPECT_EQ(simplecache::readBody(*e), body);
+    EXPECT_EQ(simplecache::readBody(*e).data, body);
     EXPECT_EQ(e->headerLines.size(), 3);
 }
 
@@ -52,14 +54,15 @@ TEST(SimpleCacheReader, RejectsEveryTruncationAndGarbage)
 {
     QTemporaryDir dir;
     const QByteArray whole = entryBytes("1/0/http://h.test/a.pdf", "0123456789", kPdfHeaders);
-    // Every cut of the file must be refused (never read out of bounds).
+    // Every cut of the file is refused or shown damaged (never read out of bounds).
     for (int len = 0; len < whole.size(); ++len) {
         const QString p = dir.filePath(QStringLiteral("cut"));
         QFile f(p);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(whole.left(len));
         f.close();
-        EXPECT_FALSE(simplecache::readEntryFile(p)) << "length " << len;
+        const auto e = simplecache::readEntryFile(p);
+        EXPECT_TRUE(!e || !e->damage.isEmpty()) << "length " << len;
     }
     // Garbage and lying sizes.
     QByteArray bigKey = whole;
@@ -74,7 +77,8 @@ TEST(SimpleCacheReader, RejectsEveryTruncationAndGarbage)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(bytes);
         f.close();
-        EXPECT_FALSE(simplecache::readEntryFile(p));
+        const auto e = simplecache::readEntryFile(p);
+        EXPECT_TRUE(!e || !e->damage.isEmpty());
     }
 }
 
@@ -104,28 +108,170 @@ TEST(SimpleCacheIndexTest, LocalFileIsTheDecodedBodyWrittenOnce)
     const QString entry = writeEntry(cache.path(), "http://h.test/dir/p?w=1", gzipped(html),
                                      {"HTTP/1.1 200 OK", "Content-Type: text/html; charset=utf-8", "Content-Encoding: gzip"});
     SimpleCacheIndex idx(cache.path(), side.path());
-    const auto file = idx.entryFile(QStringLiteral("http://h.test/dir/p?w=1"));
-    ASSERT_TRUE(file && !file->isEmpty());
-    EXPECT_TRUE(file->startsWith(side.path() + QLatin1Char('/')));
-    EXPECT_EQ(QFileInfo(*file).fileName(), QStringLiteral("p.html"));
-    QFile f(*file);
+    const auto items = idx.list();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_TRUE(items[0].localFile.isEmpty());  // listing decodes nothing
+    EXPECT_TRUE(QDir(side.path()).isEmpty());
+    const QString id = items[0].id;
+    const QString file = idx.entryFile(id).path;
+    ASSERT_FALSE(file.isEmpty());
+    EXPECT_TRUE(file.startsWith(side.path() + QLatin1Char('/')));
+    EXPECT_EQ(QFileInfo(file).fileName(), QStringLiteral("p.html"));
+    QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), html);
     f.close();
-    // Asking again does not rewrite it.
-    const QDateTime first = QFileInfo(*file).lastModified();
+    // Asking again does not rewrite it, and the next listing knows it.
+    const QDateTime first = QFileInfo(file).lastModified();
     QThread::msleep(20);
-    EXPECT_EQ(idx.entryFile(QStringLiteral("http://h.test/dir/p?w=1")), file);
-    EXPECT_EQ(QFileInfo(*file).lastModified(), first);
-    EXPECT_FALSE(idx.entryFile(QStringLiteral("http://h.test/unknown")));
+    EXPECT_EQ(idx.entryFile(id).path, file);
+    EXPECT_EQ(QFileInfo(file).lastModified(), first);
+    EXPECT_EQ(idx.list().at(0).localFile, file);
+    EXPECT_TRUE(idx.entryFile(QStringLiteral("0000000000000000")).path.isEmpty());
+    EXPECT_FALSE(idx.deleteEntry(QStringLiteral("../../etc")));
 
     // Deleting removes the entry files and the extracted file.
     QFile::copy(entry, entry.left(entry.size() - 1) + QLatin1Char('1'));
-    EXPECT_TRUE(idx.deleteEntry(QStringLiteral("http://h.test/dir/p?w=1")));
+    EXPECT_TRUE(idx.deleteEntry(id));
     EXPECT_FALSE(QFileInfo::exists(entry));
     EXPECT_FALSE(QFileInfo::exists(entry.left(entry.size() - 1) + QLatin1Char('1')));
-    EXPECT_FALSE(QFileInfo::exists(*file));
-    EXPECT_FALSE(idx.deleteEntry(QStringLiteral("http://h.test/dir/p?w=1")));
+    EXPECT_FALSE(QFileInfo::exists(file));
+    EXPECT_FALSE(idx.deleteEntry(id));
+}
+
+// Generated entries through the whole index: what the listing shows, what the
+// body check finds and what the local file holds.
+TEST(SimpleCacheIndexTest, IntegrityLayoutsAndCodings)
+{
+    using State = CacheIndex::State;
+    const QByteArray doc = QByteArray("%PDF-1.4 ") + QByteArray(3000, 'd');
+    const QByteArrayList pdf{"HTTP/1.1 200 OK", "Content-Type: application/pdf"};
+    auto withEncoding = [&](const char* enc) { return QByteArrayList{pdf[0], pdf[1], QByteArray("Content-Encoding: ") + enc}; };
+    const QByteArray plainKey = "1/0/http://h.test/a.pdf";
+    const QByteArray siteKey = "1/0/_dk_https://a.test https://a.test http://h.test/a.pdf";
+    struct Row {
+        const char* name;
+        QByteArray key;
+        std::function<QByteArray()> bytes;
+        State listed;          // state after the header pass
+        State checked;         // after the body check
+        const char* reason;    // part of the reason, or ""
+        QString url;
+        QString site;
+        bool newLayout;
+    };
+    const QByteArray good = entryBytes(plainKey, doc, pdf);
+    auto flipped = [&](QByteArray b, qsizetype at) { b[at] = char(b[at] ^ 0x01); return b; };
+    auto keyLength = [&](QByteArray b, int delta) {
+        qToLittleEndian<quint32>(quint32(plainKey.size() + delta), b.data() + 12);
+        return b;
+    };
+    const QString url = QStringLiteral("http://h.test/a.pdf");
+    const Row rows[] = {
+        {"older layout", plainKey, [&] { return good; }, State::Unchecked, State::Intact, "", url, "", false},
+        {"newer layout", plainKey, [&] { return entryBytes(plainKey, doc, pdf, 0, true); }, State::Unchecked,
+         State::Intact, "", url, "", true},
+        {"isolation prefix, newer layout", siteKey, [&] { return entryBytes(siteKey, doc, pdf, 0, true); },
+         State::Unchecked, State::Intact, "", url, "https://a.test", true},
+        {"flipped body byte", plainKey, [&] { return flipped(good, 24 + plainKey.size() + 100); }, State::Unchecked,
+         State::Damaged, "正文的校验和", url, "", false},
+        {"flipped header byte", plainKey, [&] { return flipped(good, good.size() - 24 - 32 - 10); }, State::Damaged,
+         State::Damaged, "响应信息", url, "", false},
+        {"key length one short", plainKey, [&] { return keyLength(good, -1); }, State::Damaged, State::Damaged,
+         "散列", QStringLiteral("http://h.test/a.pd"), "", false},
+        {"key length one long", plainKey, [&] { return keyLength(good, 1); }, State::Damaged, State::Damaged, "散列",
+         QString(), "", false},
+        {"truncated file", plainKey, [&] { return good.left(good.size() - 40); }, State::Damaged, State::Damaged,
+         "", url, "", false},
+        {"zstd body", plainKey, [&] { return entryBytes(plainKey, zstdCompressed(doc), withEncoding("zstd")); },
+         State::Unchecked, State::Intact, "", url, "", false},
+        {"double coding", plainKey,
+         [&] { return entryBytes(plainKey, zstdCompressed(gzipped(doc)), withEncoding("gzip, zstd")); },
+         State::Unchecked, State::Intact, "", url, "", false},
+        {"unsupported coding", plainKey, [&] { return entryBytes(plainKey, doc, withEncoding("gzip, compress")); },
+         State::Unchecked, State::Undecodable, "compress", url, "", false},
+        {"damaged zstd stream", plainKey,
+         [&] { return entryBytes(plainKey, zstdCompressed(doc).chopped(6), withEncoding("zstd")); },
+         State::Unchecked, State::Intact, "zstd", url, "", false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        QTemporaryDir cache, side;
+        writeEntryBytes(cache.path(), r.key, r.bytes());
+        SimpleCacheIndex idx(cache.path(), side.path());
+        const auto items = idx.list();
+        ASSERT_EQ(items.size(), 1u);
+        const CacheIndex::Item& it = items[0];
+        EXPECT_EQ(it.state, r.listed);
+        if (!r.url.isEmpty()) {
+            EXPECT_EQ(it.url, r.url);
+        }
+        EXPECT_EQ(it.site, r.site);
+        if (r.listed != State::Damaged) {
+            // The stored response time, in either layout.
+            EXPECT_EQ(it.modified, simplecache::fromEngineTime(kResponseTime));
+            EXPECT_TRUE(it.normal);
+        }
+        const auto checked = idx.check(it.id);
+        EXPECT_EQ(checked.state, r.checked);
+        if (r.checked != State::Intact) {
+            EXPECT_TRUE(checked.reason.contains(QString::fromUtf8(r.reason))) << checked.reason.toStdString();
+        }
+        const auto local = idx.entryFile(it.id);
+        if (r.checked == State::Intact && QByteArray(r.reason).isEmpty()) {
+            ASSERT_FALSE(local.path.isEmpty()) << local.reason.toStdString();
+            QFile f(local.path);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll(), doc);
+        } else {
+            // Damaged or undecodable: nothing written, and the reason says why.
+            EXPECT_TRUE(local.path.isEmpty());
+            EXPECT_FALSE(local.reason.isEmpty());
+            EXPECT_TRUE(local.reason.contains(QString::fromUtf8(r.reason))) << local.reason.toStdString();
+            EXPECT_FALSE(QDirIterator(side.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories).hasNext());
+        }
+    }
+}
+
+TEST(SimpleCacheIndexTest, SameAddressUnderTwoSitesIsTwoEntries)
+{
+    QTemporaryDir cache, side;
+    const QByteArrayList pdf{"HTTP/1.1 200 OK", "Content-Type: application/pdf"};
+    const QByteArray keyA = "1/0/_dk_https://a.test https://a.test http://h.test/a.pdf";
+    const QByteArray keyB = "1/0/_dk_https://b.test https://b.test http://h.test/a.pdf";
+    writeEntryBytes(cache.path(), keyA, entryBytes(keyA, "%PDF-A", pdf));
+    writeEntryBytes(cache.path(), keyB, entryBytes(keyB, "%PDF-B", pdf, 0, true));
+    SimpleCacheIndex idx(cache.path(), side.path());
+    auto items = idx.list();
+    ASSERT_EQ(items.size(), 2u);
+    std::sort(items.begin(), items.end(), [](const auto& x, const auto& y) { return x.site < y.site; });
+    EXPECT_EQ(items[0].site, QStringLiteral("https://a.test"));
+    EXPECT_EQ(items[1].site, QStringLiteral("https://b.test"));
+    EXPECT_EQ(items[0].url, items[1].url);
+    const QString a = idx.entryFile(items[0].id).path, b = idx.entryFile(items[1].id).path;
+    ASSERT_FALSE(a.isEmpty());
+    ASSERT_FALSE(b.isEmpty());
+    EXPECT_NE(a, b);
+    QFile fa(a), fb(b);
+    ASSERT_TRUE(fa.open(QIODevice::ReadOnly) && fb.open(QIODevice::ReadOnly));
+    EXPECT_EQ(fa.readAll(), "%PDF-A");
+    EXPECT_EQ(fb.readAll(), "%PDF-B");
+    // Deleting one row removes that entry only.
+    EXPECT_TRUE(idx.deleteEntry(items[0].id));
+    EXPECT_FALSE(QFileInfo::exists(a));
+    EXPECT_TRUE(QFileInfo::exists(b));
+    const auto left = idx.list();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].site, QStringLiteral("https://b.test"));
+    // A local file that became a link: deleting the entry removes the link, not its target.
+    QTemporaryDir outside;
+    const QString target = outside.filePath(QStringLiteral("keep.pdf"));
+    ASSERT_TRUE(QFile::copy(b, target));
+    ASSERT_TRUE(QFile::remove(b));
+    ASSERT_TRUE(QFile::link(target, b));
+    EXPECT_TRUE(idx.deleteEntry(items[1].id));
+    EXPECT_FALSE(QFileInfo(b).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists(target));
 }
 
 TEST(SimpleCacheIndexTest, BodyThatCannotBeDecodedHasNoLocalFile)
@@ -134,8 +280,11 @@ TEST(SimpleCacheIndexTest, BodyThatCannotBeDecodedHasNoLocalFile)
     writeEntry(cache.path(), "http://h.test/bad.pdf", "not gzip at all",
                {"HTTP/1.1 200 OK", "Content-Type: application/pdf", "Content-Encoding: gzip"});
     SimpleCacheIndex idx(cache.path(), side.path());
-    const auto file = idx.entryFile(QStringLiteral("http://h.test/bad.pdf"));
-    ASSERT_TRUE(file);
-    EXPECT_TRUE(file->isEmpty());
+    const auto items = idx.list();
+    ASSERT_EQ(items.size(), 1u);
+    const auto file = idx.entryFile(items[0].id);
+    EXPECT_TRUE(file.path.isEmpty());
+    EXPECT_EQ(file.state, CacheIndex::State::Undecodable);
+    EXPECT_TRUE(file.reason.contains(QStringLiteral("gzip")));
     EXPECT_TRUE(QDir(side.path()).isEmpty());
 }
