@@ -17,6 +17,7 @@ PACKAGES=(
   gstreamer1.0-plugins-base pulseaudio-utils
   # Office documents for the content-detection test (about 40 s to install).
   libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
+  aria2 wget  # peers of bench/many_files_vs_curl.sh
 )
 
 missing=()

@@ -3,8 +3,10 @@
 // size costs no memory. Waits are bounded by hold_ms so that stopping the
 // service never waits long for a handler.
 //
-//   /t/file/<size>[?type=T]           <size> bytes with Content-Length; Content-Type T
-//                                     (default application/octet-stream)
+//   /t/file/<size>[?type=T&delay=MS]  <size> bytes with Content-Length; Content-Type T
+//                                     (default application/octet-stream); the answer
+//                                     waits MS ms first (default 0, at most 10000), a
+//                                     stand-in for the latency of a distant server
 //   /t/chunked/<size>                 <size> bytes, chunked, no length
 //   /t/close/<size>                   <size> bytes, no length, ended by closing the connection
 //   /t/slow/<size>?piece=N&delay_ms=M Content-Length body sent N bytes (default 1024)
@@ -143,6 +145,8 @@ void registerTransferRoutes(httplib::Server& server, DemoState& state)
     server.Get(R"(/t/file/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
         const std::uint64_t size = sizeParam(req, 1);
         const std::string type = req.has_param("type") ? req.get_param_value("type") : "application/octet-stream";
+        if (const long delay = intParam(req, "delay", 0); delay > 0)
+            sleepMs(std::min(delay, 10000L));
         if (size == 0) {
             res.set_content("", type);
             return;

@@ -162,6 +162,24 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
     connect(m_list, &QAbstractItemModel::rowsInserted, fitColumns, qOverload<>(&QTimer::start));
     ListView3->header()->setStretchLastSection(true);
     StripeListRows(ListView3);
+    m_displayTimer = new QTimer(this);
+    m_displayTimer->setSingleShot(true);
+    m_displayTimer->setInterval(timings().displayHold);
+    connect(m_displayTimer, &QTimer::timeout, this, &fFileDownload::flushDisplay);
+    // The view repaints changed rows through this window rather than on every
+    // change of the model (other model signals still reach it directly).
+    m_rowUpdatesHeld = QObject::disconnect(m_list, SIGNAL(dataChanged(QModelIndex,QModelIndex,QList<int>)), ListView3,
+                                           SLOT(dataChanged(QModelIndex,QModelIndex,QList<int>)));
+    if (m_rowUpdatesHeld) {
+        connect(m_list, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex& tl, const QModelIndex& br) { rowsChanged(tl.row(), br.row()); });
+        // Rows that move or go take their pending repaint with them: the
+        // whole visible list is repainted anyway.
+        const auto forget = [this] { m_dirtyFirst = m_dirtyLast = -1; };
+        connect(m_list, &QAbstractItemModel::modelReset, this, forget);
+        connect(m_list, &QAbstractItemModel::layoutChanged, this, forget);
+        connect(m_list, &QAbstractItemModel::rowsRemoved, this, forget);
+    }
     lay->addWidget(ListView3, 1);
     setCentralWidget(central);
 
@@ -373,8 +391,49 @@ void fFileDownload::scrollToRow(int row)
 
 void fFileDownload::setStatusText(int panel, const QString& text)
 {
-    if (panel >= 1 && panel <= 4)
-        StatusPanel[panel]->setText(text);
+    if (panel < 1 || panel > 4)
+        return;
+    if (m_displayTimer->isActive()) {
+        m_pendingStatus[panel] = text;
+        m_statusPending[panel] = true;
+        return;
+    }
+    m_statusPending[panel] = false;
+    StatusPanel[panel]->setText(text);
+    m_displayTimer->start();
+}
+
+void fFileDownload::rowsChanged(int first, int last)
+{
+    if (m_displayTimer->isActive()) {
+        m_dirtyFirst = m_dirtyFirst < 0 ? first : std::min(m_dirtyFirst, first);
+        m_dirtyLast = std::max(m_dirtyLast, last);
+        return;
+    }
+    ListView3->dataChanged(m_list->index(first, 0), m_list->index(last, DownloadListModel::ColumnCount - 1));
+    m_displayTimer->start();
+}
+
+void fFileDownload::flushDisplay()
+{
+    bool shown = false;
+    for (int panel = 1; panel <= 4; ++panel) {
+        if (!m_statusPending[panel])
+            continue;
+        m_statusPending[panel] = false;
+        StatusPanel[panel]->setText(m_pendingStatus[panel]);
+        shown = true;
+    }
+    const int last = std::min(m_dirtyLast, m_list->rowCount() - 1);
+    if (m_dirtyFirst >= 0 && m_dirtyFirst <= last) {
+        ListView3->dataChanged(m_list->index(m_dirtyFirst, 0),
+                               m_list->index(last, DownloadListModel::ColumnCount - 1));
+        shown = true;
+    }
+    m_dirtyFirst = m_dirtyLast = -1;
+    // Changes keep coming: hold the next ones for another window.
+    if (shown)
+        m_displayTimer->start();
 }
 
 bool fFileDownload::autoStart() const
@@ -415,6 +474,7 @@ void fFileDownload::setRunningIndicator(bool on)
 
 void fFileDownload::refreshCounters()
 {
+    m_statusPending[4] = false;
     StatusPanel[4]->setText(m_list->UpdateListCounters());
 }
 
@@ -706,6 +766,7 @@ void fFileDownload::rowClicked(int row)
     if (row < 0 || row >= m_list->size())
         return;
     const QString path = ItemFilePath(m_list->item(row));
+    m_statusPending[2] = false;
     StatusPanel[2]->setText(FileExists(path) ? path : QString());
 }
 

@@ -191,12 +191,24 @@ private:
     template <typename F>
     void frozen(F&& walk);
     void showRowCount();
+    // Status texts and row repaints during a run: the first change shows at
+    // once, later ones within the same short window are shown together when
+    // it ends, so that thousands of small files do not repaint the window
+    // for every file and every progress step.
+    void rowsChanged(int first, int last);
+    void flushDisplay();
 
     bool m_sortDescending = true;  // the first header click sorts ascending
 
     DownloadListModel* m_list = nullptr;
     DownloadScheduler* m_scheduler = nullptr;
     TransferMonitor* m_monitor = nullptr;
+    QTimer* m_displayTimer = nullptr;
+    bool m_rowUpdatesHeld = false;  // the view's own dataChanged connection is replaced
+    QString m_pendingStatus[5];
+    bool m_statusPending[5] = {};
+    int m_dirtyFirst = -1;
+    int m_dirtyLast = -1;
 };
 
 } // namespace dh

@@ -27,6 +27,7 @@ struct Timings {
     milliseconds cliPoll{100};              // docharvest-cli looks for finished rows and the end this often
     milliseconds cliProgress{250};          // docharvest-cli redraws its progress line at most this often
     milliseconds stopWindDown{5000};        // after a stop, transfers get this long to clean up
+    milliseconds displayHold{150};          // download window: status texts and row repaints at most this often
 };
 
 // The process-wide timings. Mutable so that tests can shrink them.

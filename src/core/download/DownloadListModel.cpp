@@ -1,5 +1,7 @@
 #include "download/DownloadListModel.h"
 
+#include "app/RowRemoval.h"
+
 #include <algorithm>
 
 namespace dh {
@@ -179,18 +181,23 @@ int DownloadListModel::findUrl(const QString& url) const
 
 void DownloadListModel::removeRows(std::vector<int> rows)
 {
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    std::erase_if(rows, [this](int r) { return r < 0 || r >= size(); });
-    if (rows.empty())
+    const auto runs = RowRuns(std::move(rows), size());
+    if (runs.empty())
         return;
-    // Remove from the bottom up so that earlier positions stay valid.
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-        beginRemoveRows({}, *it, *it);
-        m_rows.erase(m_rows.begin() + *it);
-        endRemoveRows();
+    if (int(runs.size()) <= kMaxRemovalRuns) {
+        // From the bottom up so that earlier positions stay valid.
+        for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+            beginRemoveRows({}, it->first, it->second);
+            m_rows.erase(m_rows.begin() + it->first, m_rows.begin() + it->second + 1);
+            endRemoveRows();
+        }
+        rebuildIndex();
+        return;
     }
+    beginResetModel();
+    EraseRuns(m_rows, runs);
     rebuildIndex();
+    endResetModel();
 }
 
 void DownloadListModel::clear()

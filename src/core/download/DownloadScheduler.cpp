@@ -25,6 +25,11 @@ DownloadScheduler::DownloadScheduler(DownloadListModel& list, DownloadWindowStat
     m_inet = new MethodOneTransfer(list, state, host, this);
     m_timer.setInterval(timings().tick);
     connect(&m_timer, &QTimer::timeout, this, &DownloadScheduler::tick);
+    m_refill.setSingleShot(true);
+    connect(&m_refill, &QTimer::timeout, this, &DownloadScheduler::refill);
+    // Method one is free for the next row once its end step (type check,
+    // rename, automatic login) is over.
+    connect(m_inet, &MethodOneTransfer::transferEnded, this, &DownloadScheduler::requestRefill);
     m_state.setTransferControlCounter([this] { return CountTransferControls(); });
     m_state.setStillExecutingSource([this] { return m_inet->StillExecuting(); });
     m_state.setSchedulerTimerSource([this] { return m_timer.isActive(); });
@@ -33,6 +38,7 @@ DownloadScheduler::DownloadScheduler(DownloadListModel& list, DownloadWindowStat
 DownloadScheduler::~DownloadScheduler()
 {
     m_timer.stop();
+    m_refill.stop();
     m_state.setTransferControlCounter({});
     m_state.setStillExecutingSource({});
     m_state.setSchedulerTimerSource({});
@@ -71,13 +77,17 @@ void DownloadScheduler::StartDownloading()
 
 void DownloadScheduler::switchOn()
 {
-    if (!m_timer.isActive())
-        m_timer.start(timings().tick);
+    if (m_timer.isActive())
+        return;
+    m_timer.start(timings().tick);
+    // The first rows need not wait a whole tick either.
+    requestRefill();
 }
 
 void DownloadScheduler::switchOff()
 {
     m_timer.stop();
+    m_refill.stop();
 }
 
 void DownloadScheduler::StopDownloading()
@@ -85,6 +95,7 @@ void DownloadScheduler::StopDownloading()
     m_host.clearAutoOptions();
     m_inet->Cancel();
     m_timer.stop();
+    m_refill.stop();
     m_state.TransferBusy = false;
     m_inet->Cancel();
     for (int j = 1; j <= kMaxSlots; ++j)
@@ -96,17 +107,48 @@ void DownloadScheduler::StopDownloading()
     m_state.TransferBusy = false;
 }
 
+int DownloadScheduler::pauseRemainingMs() const
+{
+    // The pause between files counts from the last transfer event, in the
+    // seconds-of-day the window keeps; it is over once the difference is
+    // greater than the pause.
+    const double elapsed = std::fabs(Clock::secondsOfDay() - double(m_state.LastTransferEventTime));
+    const double pause = double(m_host.pauseSeconds()) * double(timings().secondUnit.count()) / 1000.0;
+    if (elapsed > pause)
+        return 0;
+    // One millisecond past the pause; the stored time is a float, so the
+    // refill checks again rather than trusting this to the millisecond.
+    return int(std::ceil((pause - elapsed) * 1000.0)) + 1;
+}
+
+void DownloadScheduler::requestRefill()
+{
+    if (!m_timer.isActive())
+        return;
+    const int wait = pauseRemainingMs();
+    if (m_refill.isActive() && m_refill.remainingTime() <= wait)
+        return;
+    m_refill.start(wait);
+}
+
+void DownloadScheduler::refill()
+{
+    if (!m_timer.isActive())
+        return;
+    if (const int wait = pauseRemainingMs(); wait > 0) {
+        m_refill.start(wait);
+        return;
+    }
+    tick();
+}
+
 void DownloadScheduler::tick()
 {
     if (m_list.size() == 0) {
         m_timer.stop();
         return;
     }
-    // The pause between files counts from the last transfer event, in the
-    // seconds-of-day the window keeps.
-    const double elapsed = std::fabs(Clock::secondsOfDay() - double(m_state.LastTransferEventTime));
-    const double unit = double(timings().secondUnit.count()) / 1000.0;
-    if (elapsed <= double(m_host.pauseSeconds()) * unit)
+    if (pauseRemainingMs() > 0)
         return;
     if (m_state.downloadMethod == 1)
         tickMethodOne();
@@ -258,6 +300,7 @@ void DownloadScheduler::onProgress(int j, qint64 read, qint64 expected)
         m_list.setState(row, DownloadState::Done);
         m_state.markTransferEvent();
         unload(j);
+        requestRefill();
     }
 }
 
@@ -266,8 +309,10 @@ void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected)
     const int row = slotRow(j);
     // The slot is freed even when its row is gone, or it would stay taken.
     unload(j);
-    if (row < 0)
+    if (row < 0) {
+        requestRefill();
         return;
+    }
     if (expected > 0 && expected >= read)
         m_list.setCells(row, QString::number(expected), QString::number(read), PercentText(read, expected));
     m_list.setState(row, m_list.item(row).ProgressText == QLatin1String("100%") ? DownloadState::Done
@@ -282,16 +327,20 @@ void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected)
         m_host.cue(CueTransferFailed);
     m_host.transferEnded(row);
     m_state.markTransferEvent();
+    requestRefill();
 }
 
 void DownloadScheduler::onError(int j)
 {
     const int row = slotRow(j);
     unload(j);
-    if (row < 0)
+    if (row < 0) {
+        requestRefill();
         return;
+    }
     m_list.setState(row, DownloadState::Failed);
     m_state.markTransferEvent();
+    requestRefill();
 }
 
 } // namespace dh

@@ -1,7 +1,10 @@
 #pragma once
 // The download scheduler: the Timer_Down tick that turns Waiting rows into
 // transfers, the start and stop commands, and the window's side of method
-// two's transfer controls (Downloader1 members 1..6).
+// two's transfer controls (Downloader1 members 1..6). Besides the tick, the
+// end of every transfer asks for a refill: the same tick runs on the next
+// event-loop turn, or as soon as the pause between files is over, so that a
+// freed slot does not sit idle until the next tick.
 #include "download/TransferSupport.h"
 
 #include <QObject>
@@ -45,10 +48,11 @@ public:
     // Proxy settings and the size limit, read when the window loads.
     void loadSettings(const SettingsStore& store);
 
-    // StartDownloading: switches the scheduler on; the first tick follows one
-    // tick interval later.
+    // StartDownloading: switches the scheduler on.
     void StartDownloading();
     // Switches the scheduler on when it is off (a running countdown is kept).
+    // The first rows start on the next event-loop turn when the pause between
+    // files allows it; the ticks follow one tick interval apart.
     void switchOn();
     void switchOff();
     // StopDownloading: unticks the automatic options, cancels method one,
@@ -56,7 +60,8 @@ public:
     // every Downloading row Failed.
     void StopDownloading();
 
-    // The scheduler tick (called by Timer_Down).
+    // The scheduler tick (called by Timer_Down, and by the refill after a
+    // transfer has ended).
     void tick();
 
     // 多线程下载: loads member j, sets TransferBusy, starts the row (0-based)
@@ -68,6 +73,13 @@ signals:
     void rowStarted(int row);
 
 private:
+    // A transfer ended (any ending): while the scheduler is on, a tick runs
+    // once the pause between files lets one through. Several ends before it
+    // runs share one refill.
+    void requestRefill();
+    void refill();
+    // Milliseconds until the pause rule lets a tick start rows; 0 when it does now.
+    int pauseRemainingMs() const;
     void tickMethodOne();
     void tickMethodTwo();
     // The preparation of a Waiting row before it is chosen: its name
@@ -86,6 +98,7 @@ private:
     DownloadWindowState& m_state;
     DownloadHost& m_host;
     QTimer m_timer;
+    QTimer m_refill;  // single shot
     MethodOneTransfer* m_inet = nullptr;
     std::array<QPointer<Downloader>, kMaxSlots + 1> m_slots;  // 0 never transfers
     std::array<QString, kMaxSlots + 1> m_slotUrl;

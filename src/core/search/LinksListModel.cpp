@@ -1,5 +1,7 @@
 #include "search/LinksListModel.h"
 
+#include "app/RowRemoval.h"
+
 #include <algorithm>
 
 namespace dh {
@@ -86,26 +88,27 @@ void LinksListModel::setStatus(int row, const QString& status)
 
 void LinksListModel::removeRows(std::vector<int> rows)
 {
-    const int n = size();
-    rows.erase(std::remove_if(rows.begin(), rows.end(), [n](int r) { return r < 0 || r >= n; }), rows.end());
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    // From the bottom so earlier positions stay valid; contiguous runs at once.
-    for (auto it = rows.rbegin(); it != rows.rend();) {
-        const int last = *it;
-        int first = last;
-        ++it;
-        while (it != rows.rend() && *it == first - 1) {
-            first = *it;
-            ++it;
+    const auto runs = RowRuns(std::move(rows), size());
+    if (runs.empty())
+        return;
+    const bool reset = int(runs.size()) > kMaxRemovalRuns;
+    if (reset) {
+        beginResetModel();
+        EraseRuns(m_rows, runs);
+    } else {
+        // From the bottom so earlier positions stay valid.
+        for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+            beginRemoveRows({}, it->first, it->second);
+            m_rows.erase(m_rows.begin() + it->first, m_rows.begin() + it->second + 1);
+            endRemoveRows();
         }
-        beginRemoveRows({}, first, last);
-        m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
-        endRemoveRows();
     }
     m_index.clear();
+    m_index.reserve(size());
     for (int i = 0; i < size(); ++i)
         m_index.insert(m_rows[size_t(i)].Url, i);
+    if (reset)
+        endResetModel();
 }
 
 void LinksListModel::clear()

@@ -1,7 +1,10 @@
 #include "download/DownloadListModel.h"
+#include "search/LinksListModel.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace dh;
 
@@ -121,4 +124,57 @@ TEST(DownloadList, ModelShowsSixCaptionedColumns)
     m.setCells(0, "1", "1", "100%");
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(m.data(m.index(0, DownloadListModel::ColProgress), Qt::DisplayRole).toString(), "100%");
+}
+
+// Both list models remove a few runs one by one and many scattered rows in
+// one pass; either way the rest keeps its order and the address index.
+TEST(DownloadList, BulkRemovalKeepsOrderAndIndexInBothLists)
+{
+    struct Case {
+        const char* name;
+        std::vector<int> rows;
+    };
+    std::vector<int> everyOther, everyThird;
+    for (int i = 1; i < 100; i += 2)
+        everyOther.push_back(i);
+    for (int i = 99; i >= 0; i -= 3)
+        everyThird.push_back(i);
+    everyThird.push_back(-1);
+    everyThird.push_back(99);
+    const Case cases[] = {
+        {"two runs", {10, 11, 12, 50, 99, 51}},
+        {"every other row", everyOther},
+        {"every third, unordered, repeated and out of range", everyThird},
+        {"all", [] { std::vector<int> v(100); for (int i = 0; i < 100; ++i) v[size_t(i)] = i; return v; }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<int> kept;
+        for (int i = 0; i < 100; ++i) {
+            if (std::find(c.rows.begin(), c.rows.end(), i) == c.rows.end())
+                kept.push_back(i);
+        }
+        DownloadListModel downloads;
+        addN(downloads, 100);
+        LinksListModel links;
+        for (int i = 0; i < 100; ++i)
+            links.add({QStringLiteral("t%1").arg(i), QStringLiteral("http://h/%1.pdf").arg(i), "pdf", "", "", ""});
+        downloads.removeRows(c.rows);
+        links.removeRows(c.rows);
+        ASSERT_EQ(downloads.size(), int(kept.size()));
+        ASSERT_EQ(links.size(), int(kept.size()));
+        for (int r = 0; r < int(kept.size()); ++r) {
+            const QString url = QStringLiteral("http://h/%1.pdf").arg(kept[size_t(r)]);
+            EXPECT_EQ(downloads.item(r).Url, url);
+            EXPECT_EQ(downloads.findUrl(url), r);
+            EXPECT_EQ(links.item(r).Url, url);
+            EXPECT_EQ(links.findUrl(url), r);
+        }
+        for (int gone : c.rows) {
+            if (gone >= 0 && gone < 100) {
+                EXPECT_EQ(downloads.findUrl(QStringLiteral("http://h/%1.pdf").arg(gone)), -1);
+                EXPECT_EQ(links.findUrl(QStringLiteral("http://h/%1.pdf").arg(gone)), -1);
+            }
+        }
+    }
 }
