@@ -148,6 +148,35 @@ bool looksLikeDescriptor(const QString& text)
                         QLatin1String("D2="), QLatin1String("DOCTYPE=")});
 }
 
+// In UTF-8 and GBK an ASCII character of the decoded text always comes from
+// the same single byte, so a word that is not in the bytes (ignoring ASCII
+// case) is not in the text either. Other code pages get the full decode.
+bool asciiStaysAscii()
+{
+    const QString name = SystemCodePage::name();
+    return name == QLatin1String("UTF-8") || name == QLatin1String("GBK");
+}
+
+// needle: lower-case ASCII.
+bool containsAsciiNoCase(QByteArrayView hay, const char* needle)
+{
+    const qsizetype len = qsizetype(std::strlen(needle));
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c; };
+    const char first = needle[0];
+    const char firstUpper = (first >= 'a' && first <= 'z') ? char(first - ('a' - 'A')) : first;
+    for (qsizetype i = 0; i + len <= hay.size(); ++i) {
+        const char c = hay[i];
+        if (c != first && c != firstUpper)
+            continue;
+        qsizetype k = 1;
+        while (k < len && lower(hay[i + k]) == needle[k])
+            ++k;
+        if (k == len)
+            return true;
+    }
+    return false;
+}
+
 QString detect(ByteSource& src, qint64 n, DetectionStats* stats)
 {
     // Head buffer: min(N, 10240) + 1 bytes, zero past the end of the file.
@@ -206,10 +235,18 @@ QString detect(ByteSource& src, qint64 n, DetectionStats* stats)
     // Only the head buffer is searched, whatever the size. For a file below
     // 3 KB the head buffer already is the whole file plus one zero byte, so it
     // doubles as the whole buffer and the file is not read a second time.
+    // Decoding 10 KB of text for every download is the costly part, and most
+    // heads cannot hold the words at all: skip it when the raw bytes lack them.
+    const bool descriptorStage = n < kDescriptorLimit;
+    if (asciiStaysAscii()) {
+        const QByteArrayView bytes(head);
+        if (!containsAsciiNoCase(bytes, "html") && (!descriptorStage || !containsAsciiNoCase(bytes, "[target]")))
+            return {};
+    }
     const QString text = SystemCodePage::decode(head);
     if (looksLikeHtml(text))
         return QStringLiteral("htm");
-    if (n < kDescriptorLimit && looksLikeDescriptor(text))
+    if (descriptorStage && looksLikeDescriptor(text))
         return QStringLiteral("caa");
     return {};
 }
