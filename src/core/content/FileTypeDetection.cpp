@@ -157,19 +157,24 @@ bool asciiStaysAscii()
     return name == QLatin1String("UTF-8") || name == QLatin1String("GBK");
 }
 
-// needle: lower-case ASCII.
+// needle: lower-case ASCII, at most 8 characters. A letter of the needle
+// matches either case (OR 0x20 folds exactly the other case onto it); any
+// other character matches only itself.
 bool containsAsciiNoCase(QByteArrayView hay, const char* needle)
 {
     const qsizetype len = qsizetype(std::strlen(needle));
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c; };
-    const char first = needle[0];
-    const char firstUpper = (first >= 'a' && first <= 'z') ? char(first - ('a' - 'A')) : first;
-    for (qsizetype i = 0; i + len <= hay.size(); ++i) {
-        const char c = hay[i];
-        if (c != first && c != firstUpper)
+    uchar want[8];
+    uchar fold[8];
+    for (qsizetype k = 0; k < len; ++k) {
+        want[k] = uchar(needle[k]);
+        fold[k] = (want[k] >= 'a' && want[k] <= 'z') ? 0x20 : 0;
+    }
+    const auto* h = reinterpret_cast<const uchar*>(hay.data());
+    for (qsizetype i = 0, last = hay.size() - len; i <= last; ++i) {
+        if ((h[i] | fold[0]) != want[0])
             continue;
         qsizetype k = 1;
-        while (k < len && lower(hay[i + k]) == needle[k])
+        while (k < len && (h[i + k] | fold[k]) == want[k])
             ++k;
         if (k == len)
             return true;
