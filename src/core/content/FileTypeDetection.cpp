@@ -169,15 +169,24 @@ bool containsAsciiNoCase(QByteArrayView hay, const char* needle)
         want[k] = uchar(needle[k]);
         fold[k] = (want[k] >= 'a' && want[k] <= 'z') ? 0x20 : 0;
     }
+    if (hay.size() < len)
+        return false;
     const auto* h = reinterpret_cast<const uchar*>(hay.data());
-    for (qsizetype i = 0, last = hay.size() - len; i <= last; ++i) {
-        if ((h[i] | fold[0]) != want[0])
-            continue;
-        qsizetype k = 1;
-        while (k < len && (h[i + k] | fold[k]) == want[k])
-            ++k;
-        if (k == len)
-            return true;
+    const uchar* end = h + (hay.size() - len + 1);  // last possible start + 1
+    // memchr finds the candidates for the first character (both cases) fast.
+    const uchar firsts[2] = {want[0], uchar(want[0] & ~fold[0])};
+    for (int f = 0; f < (fold[0] ? 2 : 1); ++f) {
+        for (const uchar* p = h; p < end;) {
+            p = static_cast<const uchar*>(std::memchr(p, firsts[f], size_t(end - p)));
+            if (!p)
+                break;
+            qsizetype k = 1;
+            while (k < len && (p[k] | fold[k]) == want[k])
+                ++k;
+            if (k == len)
+                return true;
+            ++p;
+        }
     }
     return false;
 }
