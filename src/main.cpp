@@ -1,5 +1,6 @@
 #include "app/AppGlobals.h"
 #include "app/AppInfo.h"
+#include "app/ServiceAddress.h"
 #include "app/SettingsStore.h"
 #include "gui/ServiceMode.h"
 #include "gui/UpdateCheckWiring.h"
@@ -99,6 +100,17 @@ int main(int argc, char** argv)
     const auto optional = [&](const QCommandLineOption& opt) {
         return p.isSet(opt) ? std::optional<QString>(p.value(opt)) : std::nullopt;
     };
+    // Service addresses given here must be http or https (an empty one means
+    // none, as in the settings).
+    for (const QCommandLineOption* opt : {&o.search, &o.update}) {
+        const QString value = p.value(*opt).trimmed();
+        if (p.isSet(*opt) && !value.isEmpty()) {
+            if (const QString why = dh::ServiceBaseProblem(value); !why.isEmpty()) {
+                std::fprintf(stderr, "docharvest: --%s: %s\n", qPrintable(opt->names().first()), qPrintable(why));
+                return 2;
+            }
+        }
+    }
     if (!dh::services::resolveAtStartup(p.isSet(o.demo), optional(o.search), optional(o.update), &error)) {
         std::fprintf(stderr, "docharvest: %s\n", qPrintable(error));
         return 1;

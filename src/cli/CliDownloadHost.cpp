@@ -2,6 +2,7 @@
 // (list, window state, scheduler with both methods, monitor) driven by a
 // host made of command-line options, with progress, report and Ctrl-C.
 #include "cli/CliDownloadHost.h"
+#include "cli/CliSignals.h"
 
 #include "app/AppGlobals.h"
 #include "app/Helpers.h"
@@ -96,63 +97,7 @@ bool CliDownloadHost::autoRedownload() const
     return true;
 }
 
-// --- stop signals -------------------------------------------------------------------
-
 namespace {
-
-// SIGINT and SIGTERM become a byte on a pipe that the event loop reads, so
-// the stop runs as an ordinary event. A second signal ends the process at once.
-int g_signalPipe[2] = {-1, -1};
-volatile sig_atomic_t g_signalled = 0;
-
-void onStopSignal(int sig)
-{
-    if (g_signalled)
-        _exit(128 + sig);
-    g_signalled = sig;
-    const char c = char(sig);
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
-}
-
-class StopSignals {
-public:
-    explicit StopSignals(std::function<void(int)> onSignal)
-    {
-        g_signalled = 0;
-        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        m_notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
-                         [onSignal = std::move(onSignal)] {
-                             char c = 0;
-                             if (::read(g_signalPipe[0], &c, 1) == 1)
-                                 onSignal(int(c));
-                         });
-        struct sigaction sa {};
-        sa.sa_handler = onStopSignal;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, &m_oldInt);
-        sigaction(SIGTERM, &sa, &m_oldTerm);
-        m_installed = true;
-    }
-    ~StopSignals()
-    {
-        if (!m_installed)
-            return;
-        sigaction(SIGINT, &m_oldInt, nullptr);
-        sigaction(SIGTERM, &m_oldTerm, nullptr);
-        m_notifier.reset();
-        ::close(g_signalPipe[0]);
-        ::close(g_signalPipe[1]);
-        g_signalPipe[0] = g_signalPipe[1] = -1;
-    }
-
-private:
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    struct sigaction m_oldInt {};
-    struct sigaction m_oldTerm {};
-    bool m_installed = false;
-};
 
 // --- output ---------------------------------------------------------------------------
 

@@ -6,7 +6,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QStringConverter>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <unistd.h>
 
 // docharvest-cli fix-types DIR [--dry-run]
 // Gives every file of DIR whose extension disagrees with its content the
@@ -45,7 +51,9 @@ int runFixTypes(const QStringList& args)
         else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             std::printf("usage: docharvest-cli fix-types DIR [--dry-run]\n"
                         "Renames each file of DIR whose extension disagrees with its content and prints\n"
-                        "OLD<TAB>NEW per rename; --dry-run only prints.\n");
+                        "OLD<TAB>NEW per rename; --dry-run only prints. Files that cannot be handled\n"
+                        "(unreadable, a name the system encoding cannot show, a rename refused) are\n"
+                        "reported on stderr with the reason, and the exit code is then 1.\n");
             return 0;
         } else if (dirArg.isEmpty())
             dirArg = a;
@@ -68,15 +76,44 @@ int runFixTypes(const QStringList& args)
         folder += QLatin1Char('/');
 
     // The listing is taken once, before anything moves, so that renamed files
-    // are not visited a second time.
-    const QStringList names =
-        dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    QSet<QString> planned;  // targets a dry run has handed out
+    // are not visited a second time. It is read as raw bytes: a name that the
+    // system encoding cannot represent would otherwise vanish from the list.
+    QStringList names;
     int failures = 0;
+    auto skip = [&failures](const QString& what, const QString& why) {
+        ++failures;
+        std::fprintf(stderr, "fix-types: skipped %s: %s\n", qPrintable(what), qPrintable(why));
+    };
+    if (DIR* d = ::opendir(QFile::encodeName(dir.absolutePath()).constData())) {
+        while (const dirent* e = ::readdir(d)) {
+            const QByteArray raw(e->d_name);
+            if (raw == "." || raw == "..")
+                continue;
+            const QString name = QFile::decodeName(raw);
+            if (QFile::encodeName(name) != raw) {
+                skip(folder + QString::fromLatin1(raw.toPercentEncoding("/")),
+                     QStringLiteral("the name is not valid in the system encoding (%1)")
+                         .arg(QString::fromLatin1(QStringConverter::nameForEncoding(QStringConverter::System))));
+                continue;
+            }
+            names << name;
+        }
+        ::closedir(d);
+    } else {
+        std::fprintf(stderr, "fix-types: cannot list %s: %s\n", qPrintable(dirArg), std::strerror(errno));
+        return 1;
+    }
+    names.sort();
+    QSet<QString> planned;  // targets a dry run has handed out
     for (const QString& name : names) {
         dh::DownloadItem row = rowForFile(folder, name);
-        if (!QFileInfo(dh::ItemFilePath(row)).isFile())
+        const QString path = dh::ItemFilePath(row);
+        if (!QFileInfo(path).isFile())
             continue;  // links to folders and the like
+        if (QFile probe(path); !probe.open(QIODevice::ReadOnly)) {
+            skip(path, QStringLiteral("cannot read it: %1").arg(probe.errorString()));
+            continue;
+        }
         if (dryRun) {
             const auto plan =
                 dh::PlanTypeCorrection(row, [&planned](const QString& p) { return planned.contains(p); });
@@ -90,11 +127,19 @@ int runFixTypes(const QStringList& args)
         const auto plan = dh::PlanTypeCorrection(row);
         if (!plan)
             continue;
-        if (dh::ApplyTypeCorrection(row, *plan))
+        if (dh::ApplyTypeCorrection(row, *plan)) {
             printLine(stdout, before, dh::ItemFilePath(row));
-        else {
+        } else {
             ++failures;
-            std::fprintf(stderr, "fix-types: cannot rename %s\n", qPrintable(before));
+            QString why;
+            if (::access(QFile::encodeName(folder).constData(), W_OK) != 0)
+                why = QStringLiteral("the folder is not writable (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            else if (QFileInfo::exists(plan->target))
+                why = QStringLiteral("%1 exists already").arg(plan->target);
+            else
+                why = QStringLiteral("the rename failed");
+            std::fprintf(stderr, "fix-types: cannot rename %s to %s: %s\n", qPrintable(before),
+                         qPrintable(plan->target), qPrintable(why));
         }
     }
     std::fflush(stdout);

@@ -28,11 +28,13 @@ void harvestUsage(FILE* to)
         "  --types LIST            document types to search, in any order (default: pdf,doc,ppt,xls)\n"
         "  --whole                 search every keyword group as one whole phrase\n"
         "  --delay S               pause between result pages in seconds, 0-120 (default 4)\n"
+        "  --max-pages N           result pages per query at most, 0 for no cap (default 100)\n"
         "  --search-base URL       the search service (default: setting 设置/搜索服务地址)\n"
         "download options (those of docharvest-cli download):\n"
         "  --out DIR               the folder for links.tsv and the files (made when missing)\n")
         + downloadOptionsHelp()
-        + QStringLiteral("\n            3 the search met the verification page (what it found is still downloaded)\n");
+        + QStringLiteral("\n            3 the search met the verification page, or a query page could not be loaded or was not\n"
+                         "              a result page (what it found is still downloaded)\n");
     std::fputs(text.toLocal8Bit().constData(), to);
     std::fflush(to);
 }

@@ -2,8 +2,10 @@
 // run with the headless browser; the collected links are written as TSV.
 
 #include "app/AppGlobals.h"
+#include "app/ServiceAddress.h"
 #include "app/SettingsStore.h"
 #include "cli/CliCommand.h"
+#include "cli/CliSignals.h"
 #include "platform/headless/HeadlessBrowser.h"
 #include "platform/SystemCodePage.h"
 #include "search/SearchEngine.h"
@@ -12,11 +14,15 @@
 #include <QCoreApplication>
 #include <QCoroTask>
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 #include <QStringDecoder>
-#include <QTextStream>
+#include <QTemporaryFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
 
 namespace dh::cli {
 
@@ -32,14 +38,23 @@ void usage()
 {
     err(QStringLiteral(
         "usage: docharvest-cli search --keywords FILE [--types pdf,doc,ppt,xls] [--whole]\n"
-        "                             [--delay S] [--search-base URL] [--out links.tsv]\n"
+        "                             [--delay S] [--max-pages N] [--search-base URL] [--out links.tsv]\n"
         "  --keywords FILE    one keyword group per line (UTF-8 or the system encoding)\n"
         "  --types LIST       document types to search, in any order (default: all four)\n"
         "  --whole            search every keyword group as one whole phrase\n"
         "  --delay S          pause between result pages in seconds, 0-120 (default 4)\n"
-        "  --search-base URL  the search service (default: setting 设置/搜索服务地址)\n"
-        "  --out FILE         where the links go as UTF-8 TSV (default: standard output)\n"
-        "exit codes: 0 done, 2 usage or file error, 3 stopped by the verification page"));
+        "  --max-pages N      result pages per query at most, 0 for no cap\n"
+        "                     (default: setting fWebSearch/每次查询最多页数, 100)\n"
+        "  --search-base URL  the search service, http or https (default: setting 设置/搜索服务地址)\n"
+        "  --out FILE         where the links go as UTF-8 TSV (default: standard output); rows are\n"
+        "                     written as they are collected and the file replaces FILE at the end\n"
+        "Ctrl-C or SIGTERM stops the search like its stop button: the links collected so far are\n"
+        "kept in the TSV. A second Ctrl-C ends at once.\n"
+        "exit codes: 0 done (links found, or real result pages without any)\n"
+        "            2 usage error, or a file or address that cannot be used (checked before searching)\n"
+        "            3 a query page could not be loaded or was not a result page, a further result page\n"
+        "              could not be loaded, or the service answered with its verification page\n"
+        "            130 / 143 stopped by SIGINT / SIGTERM"));
 }
 
 // A keyword file is read as UTF-8 when it is valid UTF-8, else in the system code page.
@@ -62,22 +77,91 @@ QString tsvField(QString s)
     return s;
 }
 
-QByteArray linksTsv(const LinksListModel& links)
+QByteArray tsvRow(const LinkItem& it)
 {
-    QByteArray out = "title\ttype\turl\treferer\n";
-    for (const LinkItem& it : links.items()) {
-        out += (tsvField(it.Title) + QLatin1Char('\t') + tsvField(it.FileType) + QLatin1Char('\t')
-                + tsvField(it.Url) + QLatin1Char('\t') + tsvField(it.Referer) + QLatin1Char('\n'))
-                   .toUtf8();
-    }
-    return out;
+    return (tsvField(it.Title) + QLatin1Char('\t') + tsvField(it.FileType) + QLatin1Char('\t') + tsvField(it.Url)
+            + QLatin1Char('\t') + tsvField(it.Referer) + QLatin1Char('\n'))
+        .toUtf8();
 }
 
-QCoro::Task<void> runBatch(std::shared_ptr<SearchEngine> engine, QString keywords, int* rc)
+// The TSV output: rows are written and flushed as they are collected. A file
+// is written beside the target under a temporary name and replaces the
+// target only when closed, so an existing file is never left half-written.
+class TsvOut {
+public:
+    // Opens the output; false with the reason in *why when it cannot be written.
+    bool open(const QString& target, QString* why)
+    {
+        if (target.isEmpty() || target == QLatin1String("-"))
+            return true;
+        m_target = target;
+        const QFileInfo fi(target);
+        if (fi.isDir()) {
+            *why = QStringLiteral("%1 is a folder").arg(target);
+            return false;
+        }
+        const QFileInfo dir(fi.absolutePath());
+        if (!dir.isDir()) {
+            *why = QStringLiteral("the folder %1 does not exist").arg(fi.absolutePath());
+            return false;
+        }
+        m_file = std::make_unique<QTemporaryFile>(fi.absolutePath() + QStringLiteral("/.") + fi.fileName()
+                                                  + QStringLiteral(".XXXXXX.part"));
+        m_file->setAutoRemove(false);
+        if (!m_file->open()) {
+            *why = QStringLiteral("cannot write in %1: %2").arg(fi.absolutePath(), m_file->errorString());
+            m_file.reset();
+            return false;
+        }
+        return true;
+    }
+
+    bool write(const QByteArray& bytes)
+    {
+        if (!m_file) {
+            const bool ok = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size());
+            return std::fflush(stdout) == 0 && ok;
+        }
+        m_ok = m_ok && m_file->write(bytes) == bytes.size() && m_file->flush();
+        return m_ok;
+    }
+
+    // Closes the file and puts it in place of the target.
+    bool commit(QString* why)
+    {
+        if (!m_file)
+            return true;
+        const QString temp = m_file->fileName();
+        // A replaced file keeps its permissions; a new one gets the usual ones.
+        const QFileInfo existing(m_target);
+        m_file->setPermissions(existing.exists() ? existing.permissions()
+                                                 : QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                       | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        m_ok = m_ok && m_file->flush() && ::fsync(m_file->handle()) == 0;
+        m_file->close();
+        m_file.reset();
+        if (!m_ok) {
+            *why = QStringLiteral("cannot write %1 (the rows so far are in %2)").arg(m_target, temp);
+            return false;
+        }
+        if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(m_target).constData()) != 0) {
+            *why = QStringLiteral("cannot replace %1: %2 (the rows are in %3)")
+                       .arg(m_target, QString::fromLocal8Bit(std::strerror(errno)), temp);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    QString m_target;
+    std::unique_ptr<QTemporaryFile> m_file;
+    bool m_ok = true;
+};
+
+QCoro::Task<void> runBatch(std::shared_ptr<SearchEngine> engine, QString keywords)
 {
     co_await engine->Command1Task(std::move(keywords));
-    *rc = engine->CaptchaHit ? 3 : 0;
-    QCoreApplication::exit(*rc);
+    QCoreApplication::exit(0);
 }
 
 int runSearch(const QStringList& args)
@@ -88,6 +172,7 @@ int runSearch(const QStringList& args)
     QStringList types = searchTypes();
     bool whole = false;
     int delay = 4;
+    int maxPages = -1;
 
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args.at(i);
@@ -112,6 +197,10 @@ int runSearch(const QStringList& args)
         } else if (a == QLatin1String("--search-base")) {
             if (!value(&base))
                 return 2;
+            if (const QString why = ServiceBaseProblem(base); !why.isEmpty()) {
+                err(QStringLiteral("docharvest-cli search: --search-base: %1").arg(why));
+                return 2;
+            }
         } else if (a == QLatin1String("--whole")) {
             whole = true;
         } else if (a == QLatin1String("--delay")) {
@@ -121,6 +210,15 @@ int runSearch(const QStringList& args)
             delay = v.toInt(&ok);
             if (!ok || delay < 0 || delay > 120) {
                 err(QStringLiteral("docharvest-cli search: --delay must be a whole number from 0 to 120"));
+                return 2;
+            }
+        } else if (a == QLatin1String("--max-pages")) {
+            if (!value(&v))
+                return 2;
+            bool ok = false;
+            maxPages = v.toInt(&ok);
+            if (!ok || maxPages < 0) {
+                err(QStringLiteral("docharvest-cli search: --max-pages must be a whole number, 0 for no cap"));
                 return 2;
             }
         } else if (a == QLatin1String("--types")) {
@@ -141,6 +239,8 @@ int runSearch(const QStringList& args)
             return 2;
         }
     }
+    // Everything is checked before the first request, so a bad argument never
+    // costs a whole search.
     if (keywordsFile.isEmpty()) {
         usage();
         return 2;
@@ -152,13 +252,26 @@ int runSearch(const QStringList& args)
     }
     const QString keywords = decodeKeywords(kf.readAll());
     kf.close();
-    if (base.isEmpty())
-        base = SettingsStore::instance().get(keys::SearchServiceBase).trimmed();
-    // No default service any more: say what is missing instead of asking a
-    // relative address.
     if (base.isEmpty()) {
-        err(QStringLiteral("docharvest-cli search: no search service: give --search-base URL "
-                           "or set 设置/搜索服务地址"));
+        base = SettingsStore::instance().get(keys::SearchServiceBase).trimmed();
+        // No default service: say what is missing instead of asking a
+        // relative address.
+        if (base.isEmpty()) {
+            err(QStringLiteral("docharvest-cli search: no search service: give --search-base URL "
+                               "or set 设置/搜索服务地址"));
+            return 2;
+        }
+        if (const QString why = ServiceBaseProblem(base); !why.isEmpty()) {
+            err(QStringLiteral("docharvest-cli search: setting 设置/搜索服务地址 in %1: %2; give --search-base URL")
+                    .arg(SettingsStore::instance().fileName(), why));
+            return 2;
+        }
+    }
+    if (maxPages < 0)
+        maxPages = std::max(0, SettingsStore::instance().getInt(keys::SearchPagesPerQuery));
+    TsvOut out;
+    if (QString why; !out.open(outFile, &why)) {
+        err(QStringLiteral("docharvest-cli search: --out: %1").arg(why));
         return 2;
     }
 
@@ -172,6 +285,7 @@ int runSearch(const QStringList& args)
     engine->searchBase = base;
     engine->delaySeconds = delay;
     engine->wholeKeywords = whole;
+    engine->maxPagesPerQuery = maxPages;
     for (int i = 0; i < 4; ++i)
         engine->typeTicked[size_t(i)] = types.contains(searchTypes().at(i));
     engine->extractOptions.excludedDomain = SettingsStore::instance().get(keys::ExcludedSuffixDomain);
@@ -179,6 +293,18 @@ int runSearch(const QStringList& args)
     QString lastPage;
     QString verificationUrl;
     int pageNo = 0;
+    int failedQueries = 0;
+    int written = 0;
+    bool writeFailed = !out.write("title\ttype\turl\treferer\n");
+    // Rows go out as soon as a page has been read; the list only grows here.
+    auto writeNewRows = [&] {
+        const auto& items = engine->links()->items();
+        QByteArray chunk;
+        for (; written < int(items.size()); ++written)
+            chunk += tsvRow(items[size_t(written)]);
+        if (!chunk.isEmpty() && !out.write(chunk))
+            writeFailed = true;
+    };
     QObject::connect(engine.get(), &SearchEngine::verificationPageMet, engine.get(),
                      [&](const QString& url) { verificationUrl = url; });
     QObject::connect(engine.get(), &SearchEngine::queryStarted, engine.get(),
@@ -189,6 +315,7 @@ int runSearch(const QStringList& args)
                      });
     QObject::connect(engine.get(), &SearchEngine::pageExtracted, engine.get(),
                      [&](const QString& url, int added, int listed) {
+                         writeNewRows();
                          if (url == lastPage || url.startsWith(QLatin1String("about:")))
                              return;  // the same page read again while paging
                          lastPage = url;
@@ -199,31 +326,53 @@ int runSearch(const QStringList& args)
                                  .arg(listed)
                                  .arg(url));
                      });
+    QObject::connect(engine.get(), &SearchEngine::pagingEnded, engine.get(),
+                     [&](PagingEnd, const QString& message) { err(QStringLiteral("  paging ended: ") + message); });
+    QObject::connect(engine.get(), &SearchEngine::queryFailed, engine.get(),
+                     [&](const QString& kw, const QString& type, const QString& url, const QString& reason) {
+                         ++failedQueries;
+                         err(QStringLiteral("docharvest-cli search: query %1 (%2) failed: %3  %4")
+                                 .arg(kw, type, reason, url));
+                     });
 
-    int code = 0;
-    runBatch(engine, keywords, &code);
+    // Ctrl-C / SIGTERM: the batch's own stop, so the run winds down normally.
+    StopSignals stopSignals([&](int) {
+        err(QStringLiteral("search: stopping ..."));
+        if (engine->batchRunning())
+            engine->Command1_Click(QString());
+    });
+
+    runBatch(engine, keywords);
     if (engine->batchRunning())
         QCoreApplication::exec();
+    writeNewRows();
 
-    const QByteArray tsv = linksTsv(*engine->links());
-    if (outFile.isEmpty() || outFile == QLatin1String("-")) {
-        std::fwrite(tsv.constData(), 1, size_t(tsv.size()), stdout);
-        std::fflush(stdout);
-    } else {
-        QSaveFile f(outFile);
-        if (!f.open(QIODevice::WriteOnly) || f.write(tsv) != tsv.size() || !f.commit()) {
-            err(QStringLiteral("docharvest-cli search: cannot write %1").arg(outFile));
-            return 2;
-        }
+    QString why;
+    if (!out.commit(&why) || writeFailed) {
+        err(QStringLiteral("docharvest-cli search: %1").arg(why.isEmpty() ? QStringLiteral("cannot write the output")
+                                                                           : why));
+        engine->setBrowser(nullptr);
+        return 2;
     }
     err(QStringLiteral("search: %1 links collected").arg(engine->links()->size()));
-    if (code == 3) {
+    engine->setBrowser(nullptr);
+    if (stopSignals.received()) {
+        err(QStringLiteral("search: stopped by signal %1").arg(stopSignals.received()));
+        return stopSignals.exitCode();
+    }
+    if (engine->CaptchaHit) {
         err(QStringLiteral("docharvest-cli search: stopped: the search service answered with its verification page "
                            "(%1). Open it in a browser, answer the code, and run again with a longer --delay.")
                 .arg(verificationUrl));
+        return 3;
     }
-    engine->setBrowser(nullptr);
-    return code;
+    if (failedQueries > 0) {
+        err(QStringLiteral("docharvest-cli search: %1 %2 failed (see above)")
+                .arg(failedQueries)
+                .arg(failedQueries == 1 ? QStringLiteral("query") : QStringLiteral("queries")));
+        return 3;
+    }
+    return 0;
 }
 
 const CliCommand searchCommand("search", "batch search and link extraction (headless), links as TSV", runSearch);

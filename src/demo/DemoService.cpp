@@ -6,6 +6,10 @@
 
 namespace dh::demo {
 
+namespace {
+constexpr std::size_t kWorkers = 48;
+}
+
 DemoService::DemoService(DemoOptions options)
     : m_server(std::make_unique<httplib::Server>()), m_state(std::make_unique<DemoState>())
 {
@@ -22,6 +26,13 @@ DemoService::DemoService(DemoOptions options)
     registerTransferRoutes(*m_server, *m_state);
     registerUpdateRoutes(*m_server, *m_state);
     registerBrowserTestRoutes(*m_server, *m_state);
+    registerHostileRoutes(*m_server, *m_state);
+    // Slow or stuck clients must not take the service down for everyone (it
+    // is also the test server): short read time-outs free a worker held by a
+    // silent client, and enough workers remain for the others meanwhile.
+    m_server->set_read_timeout(2, 0);
+    m_server->set_keep_alive_timeout(2);
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
 }
 
 DemoService::~DemoService()
@@ -43,6 +54,7 @@ bool DemoService::start(quint16 port, const std::string& host)
         return false;
     m_port = quint16(bound);
     m_running = true;
+    m_state->stopping = false;
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
     while (!m_server->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -53,6 +65,7 @@ void DemoService::stop()
 {
     if (!m_running)
         return;
+    m_state->stopping = true;
     m_server->stop();
     if (m_thread.joinable())
         m_thread.join();

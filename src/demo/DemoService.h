@@ -32,6 +32,9 @@ struct DemoState {
     std::shared_ptr<void> search;
     std::shared_ptr<void> documents;
     std::shared_ptr<void> transfer;
+    // Set when the service stops, so that handlers that hold a request on
+    // purpose let go at once.
+    std::atomic<bool> stopping{false};
 };
 
 // The local stand-in for the document search service, the document servers
@@ -66,5 +69,6 @@ void registerDocumentRoutes(httplib::Server& server, DemoState& state);  // docu
 void registerTransferRoutes(httplib::Server& server, DemoState& state);  // transfer test endpoints
 void registerUpdateRoutes(httplib::Server& server, DemoState& state);    // newver.txt
 void registerBrowserTestRoutes(httplib::Server& server, DemoState& state);  // GBK, pop-up, alert pages
+void registerHostileRoutes(httplib::Server& server, DemoState& state);      // pages that attack the paging
 
 } // namespace dh::demo

@@ -32,6 +32,19 @@ int readWhole(SettingsStore& store, const QString& section, const char* key, int
 }
 } // namespace
 
+QRect ClampToScreen(const QRect& wanted, const QRect& available)
+{
+    if (!available.isValid())
+        return wanted;
+    // Every value is brought inside the screen: a stored size larger than the
+    // screen, or a position off it, would open a window nobody can reach.
+    const int w = std::clamp(wanted.width(), 1, available.width());
+    const int h = std::clamp(wanted.height(), 1, available.height());
+    const int x = std::clamp(wanted.x(), available.left(), available.left() + available.width() - w);
+    const int y = std::clamp(wanted.y(), available.top(), available.top() + available.height() - h);
+    return QRect(x, y, w, h);
+}
+
 QString ScreenSizeText(const QWidget* w)
 {
     const QScreen* s = screenOf(w);
@@ -67,8 +80,9 @@ void RestoreWindowGeometry(QWidget* window, const QString& section, SettingsStor
     const int width = std::max(4000, readWhole(store, section, "宽", 15000));
     const int height = std::max(3000, readWhole(store, section, "高", 10000));
     window->setWindowState(window->windowState() & ~Qt::WindowMaximized);
-    window->setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-                        height / kTwipsPerPixel);
+    window->setGeometry(ClampToScreen(QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
+                                            height / kTwipsPerPixel),
+                                      screenOf(window) ? screenOf(window)->availableGeometry() : QRect()));
 }
 
 void AutoSizeColumns(QTreeView* view)

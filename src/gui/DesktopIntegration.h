@@ -1,5 +1,6 @@
 #pragma once
 #include <QColor>
+#include <QRect>
 #include <QString>
 
 class QWidget;
@@ -14,6 +15,10 @@ class SettingsStore;
 // Light green for the first row of every pair, white for the second.
 inline const QColor kBandGreen(231, 247, 237);
 
+// wanted moved and shrunk as little as needed to lie inside available
+// (returned unchanged when available is not valid).
+QRect ClampToScreen(const QRect& wanted, const QRect& available);
+
 // Screen width "*" height in pixels, e.g. "1920*1080".
 QString ScreenSizeText(const QWidget* w = nullptr);
 
@@ -22,7 +27,8 @@ QString ScreenSizeText(const QWidget* w = nullptr);
 void SaveWindowGeometry(QWidget* window, const QString& section, SettingsStore& store);
 // Restores it; a different screen size (or a window saved maximised, or no
 // stored value) opens it maximised. Values are clamped: top/left >= 0,
-// width >= 4000, height >= 3000 twips.
+// width >= 4000, height >= 3000 twips; then the window is kept inside the
+// screen's available area (no larger than it, no edge outside it).
 void RestoreWindowGeometry(QWidget* window, const QString& section, SettingsStore& store);
 
 // Fits every column to the wider of its contents and its header.

@@ -1,6 +1,7 @@
 #include "gui/ServiceMode.h"
 
 #include "app/AppGlobals.h"
+#include "app/ServiceAddress.h"
 #include "app/SettingsStore.h"
 #include "demo/DemoService.h"
 #include "gui/Windows.h"
@@ -10,7 +11,9 @@
 #include <QLabel>
 #include <QStatusBar>
 
+#include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace dh::services {
 
@@ -61,10 +64,17 @@ QString searchBaseFor(const QString& configured)
 bool resolveAtStartup(bool demoFlag, const std::optional<QString>& searchArg,
                       const std::optional<QString>& updateArg, QString* error)
 {
-    auto& st = SettingsStore::instance();
     auto& g = globals();
-    g.SearchBaseAddress = st.get(keys::SearchServiceBase).trimmed();
-    g.UpdateBaseAddress = st.get(keys::UpdateServiceBase).trimmed();
+    // A stored address that is not http or https is not used: the key's
+    // default (none) stands in, and the reason is told.
+    for (auto [key, into] : {std::pair{&keys::SearchServiceBase, &g.SearchBaseAddress},
+                             std::pair{&keys::UpdateServiceBase, &g.UpdateBaseAddress}}) {
+        QString why;
+        *into = ServiceBaseFromSettings(*key, &why);
+        if (!why.isEmpty())
+            std::fprintf(stderr, "docharvest: setting %s/%s: %s; not used\n", key->section, key->key,
+                         qPrintable(why));
+    }
     if (demoFlag) {
         // Asked for by name: search and update both go to the demo service.
         g.SearchBaseAddress = g.UpdateBaseAddress = startDemoService();

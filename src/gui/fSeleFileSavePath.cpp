@@ -1,5 +1,7 @@
 #include "gui/fSeleFileSavePath.h"
 
+#include <QFileInfo>
+
 #include "app/AppGlobals.h"
 #include "app/AppInfo.h"
 #include "app/FolderHistory.h"
@@ -122,6 +124,13 @@ void fSeleFileSavePath::Command2_Click()
     Combo1->setEditText(folder);
     if (folder.isEmpty()) {
         Prompter::instance().message(QStringLiteral("文件夹设置错误！"), MessageIcon::Error);
+        return;
+    }
+    // An existing file of that name is not a folder: downloads could never be
+    // saved "in" it, so the dialog stays open.
+    if (!QFileInfo(folder).isDir()) {
+        Prompter::instance().message(QStringLiteral("%1 是一个文件，不是文件夹！请选择其他文件夹。").arg(folder),
+                                     MessageIcon::Error);
         return;
     }
     g.SaveFolder = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');

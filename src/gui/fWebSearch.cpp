@@ -4,6 +4,7 @@
 #include "app/AppInfo.h"
 #include "app/FormRegistry.h"
 #include "app/Helpers.h"
+#include "app/ServiceAddress.h"
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
@@ -396,6 +397,17 @@ void fWebSearch::wireBrowser()
     Browser* b = WebBrowser1;
     connect(b, &Browser::StatusTextChange, this, [this](const QString& text) { StatusPanel2->setText(text); });
     connect(b, &Browser::BeforeNavigate2, this, [this](const QString&) { StatusBar1->setVisible(true); });
+    // Paging that a hostile or broken service ended, and queries that found
+    // no result page, are told in the status bar (the batch goes on).
+    auto tell = [this](const QString& text) {
+        StatusBar1->setVisible(true);
+        StatusPanel2->setText(text);
+    };
+    connect(m_engine.get(), &SearchEngine::pagingEnded, this, [tell](PagingEnd, const QString& message) { tell(message); });
+    connect(m_engine.get(), &SearchEngine::queryFailed, this,
+            [tell](const QString& keywords, const QString& type, const QString&, const QString& reason) {
+                tell(QStringLiteral("%1(%2) 没有得到结果页：%3").arg(keywords, type, reason));
+            });
     // New-window requests and a page's attempt to close the browser are
     // handled by the browser itself: the request is followed in this page
     // and the close is refused, so the window has nothing more to do.
@@ -476,8 +488,9 @@ void fWebSearch::Form_Load()
     auto& g = globals();
     g.PromptOnExtract = st.getFlag(keys::PromptOnExtract);
     if (g.SearchBaseAddress.isEmpty())
-        g.SearchBaseAddress = services::searchBaseFor(st.get(keys::SearchServiceBase));
+        g.SearchBaseAddress = services::searchBaseFor(ServiceBaseFromSettings(keys::SearchServiceBase));
     m_engine->searchBase = g.SearchBaseAddress;
+    m_engine->maxPagesPerQuery = std::max(0, st.getInt(keys::SearchPagesPerQuery));
     m_engine->extractOptions.excludedDomain = st.get(keys::ExcludedSuffixDomain);
 
     QString kw = st.get(keys::SearchKeywords);

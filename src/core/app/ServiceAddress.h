@@ -1,4 +1,6 @@
 #pragma once
+#include "app/SettingsStore.h"
+
 #include <QString>
 
 namespace dh {
@@ -7,5 +9,19 @@ namespace dh {
 // http:// or https:// address with a host, nothing else (no spaces, no
 // user information). Surrounding spaces are ignored.
 bool IsHttpServiceAddress(const QString& text);
+
+// Whether text is an absolute http or https address with a host. Pages,
+// next-page links and collected links are only taken from such addresses.
+bool IsWebAddress(const QString& text);
+
+// Why text cannot serve as a service base address (the search or update
+// service): empty when it can. Only http and https addresses are accepted
+// (IsHttpServiceAddress), so that a setting such as "javascript:..." or
+// "file:///..." never reaches a browser or a request.
+QString ServiceBaseProblem(const QString& text);
+
+// A service base address from the settings: the stored value when it is
+// usable or empty, otherwise the key's default, with the reason in *problem.
+QString ServiceBaseFromSettings(const SettingKey& key, QString* problem = nullptr);
 
 } // namespace dh

@@ -44,6 +44,8 @@ inline constexpr SettingKey UpdateServiceBase{"设置", "更新服务地址", ""
 // Domain of the document-sharing site (豆丁网) whose "<domain>豆丁网" title
 // suffix excludes a result.
 inline constexpr SettingKey ExcludedSuffixDomain{"设置", "排除标题后缀域名", "docin.com"};
+// Result pages one query walks at most (0: no cap).
+inline constexpr SettingKey SearchPagesPerQuery{"fWebSearch", "每次查询最多页数", "100"};
 } // namespace keys
 
 // Per-user persistent text values keyed by (section, key). Every write is

@@ -1,7 +1,9 @@
 #include "platform/Document.h"
 
+#include "app/Limits.h"
 #include "platform/Browser.h"
 #include "platform/DocumentTree.h"
+#include "platform/HtmlBounds.h"
 #include "platform/HtmlText.h"
 
 #include <QRegularExpression>
@@ -476,7 +478,9 @@ std::shared_ptr<Document> Document::blank(const QUrl& url, DocumentOrigin origin
 
 void Document::build(const QString& text)
 {
-    const QByteArray utf8 = text.toUtf8();
+    const html::BoundedMarkup bounded =
+        html::boundMarkup(text.toUtf8(), limits().maxNesting, limits().maxAttributes);
+    const QByteArray& utf8 = bounded.utf8;
     Arena arena;
     GumboOptions opts = kGumboDefaultOptions;
     opts.allocator = &Arena::alloc;

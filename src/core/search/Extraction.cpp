@@ -1,5 +1,7 @@
 #include "search/Extraction.h"
 
+#include "app/ServiceAddress.h"
+
 #include "app/Helpers.h"
 
 namespace dh {
@@ -78,6 +80,9 @@ PageExtraction ExtractResultLinks(const Document& doc, const ExtractOptions& opt
         if (options.dropUnknownType && type.isEmpty())
             continue;
         if (title.isEmpty() || url.isEmpty() || IsExcludedTitle(title, options.excludedDomain))
+            continue;
+        // javascript:, data:, file:, mailto: ... lead to nothing that can be downloaded.
+        if (!IsWebAddress(url))
             continue;
         out.links.append({title, url, type});
     }

@@ -2,6 +2,7 @@
 
 #include "app/AppGlobals.h"
 #include "app/Helpers.h"
+#include "app/ServiceAddress.h"
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
 #include "download/HandOver.h"
@@ -11,6 +12,7 @@
 
 #include <QCoroTimer>
 #include <QElapsedTimer>
+#include <QUrl>
 
 namespace dh {
 
@@ -27,6 +29,14 @@ constexpr qint64 kHandOverSliceMs = 8;
 std::chrono::milliseconds positive(std::chrono::milliseconds d)
 {
     return d.count() > 0 ? d : std::chrono::milliseconds(1);
+}
+
+// A page as the paging remembers it: the address without its fragment.
+QString pageKey(const QString& address)
+{
+    QUrl u(address);
+    u.setFragment(QString());
+    return u.toString(QUrl::FullyEncoded);
 }
 } // namespace
 
@@ -45,6 +55,8 @@ void SearchEngine::setBrowser(Browser* browser)
 {
     if (m_completeConn)
         disconnect(m_completeConn);
+    if (m_errorConn)
+        disconnect(m_errorConn);
     m_browser = browser;
     if (browser) {
         // Only the page itself ends a pending navigation, not a frame in it.
@@ -52,6 +64,8 @@ void SearchEngine::setBrowser(Browser* browser)
             if (topLevel)
                 Navigating = false;
         });
+        m_errorConn = connect(browser, &Browser::NavigateError, this,
+                              [this](const QString&, const QString& error) { m_loadError = error; });
     }
 }
 
@@ -80,6 +94,11 @@ QString SearchEngine::extractionFolder() const
 bool SearchEngine::pagingStopped() const
 {
     return StopAddAll || (batchRunning() && StopBatch);
+}
+
+void SearchEngine::endPaging(PagingEnd reason, const QString& message)
+{
+    emit pagingEnded(reason, message);
 }
 
 QCoro::Task<void> SearchEngine::letEventsRun()
@@ -195,8 +214,23 @@ QCoro::Task<void> SearchEngine::Command1Task(QString keywordText)
                 co_await 打开搜索网页(QStringLiteral("about:blank"));
                 const QString address = ComposeSearchAddress(searchBase, line, type, whole);
                 emit queryStarted(line, type, address);
-                co_await 打开搜索网页(address);
+                const bool loaded = co_await 打开搜索网页(address);
+                const QString loadError = m_loadError;
                 co_await Command4Task();
+                if (!StopBatch && !CaptchaHit && !m_detached) {
+                    QString reason;
+                    if (!loaded && !loadError.isEmpty())
+                        reason = QStringLiteral("the page could not be loaded: %1").arg(loadError);
+                    else if (!loaded)
+                        reason = QStringLiteral("the page did not load within %1 s")
+                                     .arg(timings().pageLoadWait.count() / 1000.0);
+                    else if (!m_firstPageIsResults)
+                        reason = QStringLiteral("the page is not a result page");
+                    else if (m_pageFailed)
+                        reason = QStringLiteral("a further result page could not be loaded");
+                    if (!reason.isEmpty())
+                        emit queryFailed(line, type, address, reason);
+                }
                 m_doneLog += line + QStringLiteral("(") + type + QStringLiteral(") ");
                 emit doneLogChanged(m_doneLog);
                 co_await letEventsRun();
@@ -220,18 +254,20 @@ QCoro::Task<void> SearchEngine::Command1Task(QString keywordText)
     emit batchFinished();
 }
 
-QCoro::Task<void> SearchEngine::打开搜索网页(QString address)
+QCoro::Task<bool> SearchEngine::打开搜索网页(QString address)
 {
     if (!m_browser)
-        co_return;
+        co_return false;
     Navigating = true;
+    m_loadError.clear();
     m_browser->Navigate(address);
     // Named, not written inline: g++ 12 destroys lambda temporaries inside a
     // co_await expression twice.
     QPointer<Browser> b = m_browser;
     std::function<bool()> loaded = [this, b] { return b && !b->Busy() && !Navigating; };
     std::function<bool()> stop = [this] { return StopBatch; };
-    co_await waitUntil(*m_browser, timings().pageLoadWait, std::move(loaded), std::move(stop));
+    const bool arrived = co_await waitUntil(*m_browser, timings().pageLoadWait, std::move(loaded), std::move(stop));
+    co_return arrived && m_loadError.isEmpty();
 }
 
 // ---------------------------------------------------------------- add all
@@ -254,6 +290,13 @@ QCoro::Task<void> SearchEngine::Command4Task()
             co_await askSaveLocation();
         CaptchaHit = false;
     }
+    m_visited.clear();
+    if (m_browser)
+        m_visited.insert(pageKey(m_browser->LocationURL()));
+    m_pagesShown = 1;
+    m_firstPageRead = false;
+    m_firstPageIsResults = false;
+    m_pageFailed = false;
 
     for (;;) {
         co_await letEventsRun();
@@ -294,6 +337,10 @@ QCoro::Task<int> SearchEngine::ExtractCurrentPage(QString folder)
         co_return 0;
     m_lastDoc = doc;
     const PageExtraction page = ExtractResultLinks(*doc, extractOptions);
+    if (!m_firstPageRead) {
+        m_firstPageRead = true;
+        m_firstPageIsResults = page.hasContainer;
+    }
     if (page.verificationPage) {
         CaptchaHit = true;
         emit verificationPageMet(doc->URL());
@@ -339,9 +386,28 @@ QCoro::Task<bool> SearchEngine::下一页()
     if (next.isNull() || !m_browser)
         co_return false;
 
+    // A hostile or broken service must not keep a query paging for ever: a
+    // next page already shown (a link to the page itself, an empty address,
+    // two pages pointing at each other) ends the paging, and so does the cap.
+    const QString target = next.href();
+    if (!target.isEmpty() && !IsWebAddress(target))
+        co_return false;  // leads nowhere a page may go: like no next page
+    if (!target.isEmpty() && m_visited.contains(pageKey(target))) {
+        endPaging(PagingEnd::PageRevisited,
+                  QStringLiteral("下一页已经打开过，停止翻页：%1").arg(target));
+        co_return false;
+    }
+    if (maxPagesPerQuery > 0 && m_pagesShown >= maxPagesPerQuery) {
+        endPaging(PagingEnd::PageCap,
+                  QStringLiteral("已达到每次查询的最大页数 %1，停止翻页").arg(maxPagesPerQuery));
+        co_return false;
+    }
+
     Navigating = true;
+    m_loadError.clear();
     if (!next.click()) {
-        // The page changed under the snapshot: there is nothing to follow.
+        // The page changed under the snapshot, or the link leads nowhere a
+        // page may go: there is nothing to follow.
         Navigating = false;
         co_return false;
     }
@@ -352,8 +418,35 @@ QCoro::Task<bool> SearchEngine::下一页()
         QPointer<Browser> b = m_browser;
         std::function<bool()> loaded = [this, b] { return b && !b->Busy() && !Navigating; };
         std::function<bool()> stop = [this] { return pagingStopped(); };
-        co_await waitUntil(*m_browser, timings().nextPageWait, std::move(loaded), std::move(stop));
+        const bool arrived =
+            co_await waitUntil(*m_browser, timings().nextPageWait, std::move(loaded), std::move(stop));
+        if (!arrived && !pagingStopped() && m_browser) {
+            // What the page holds by now is still extracted by the caller.
+            m_browser->stop();
+            Navigating = false;
+            m_pageFailed = true;
+            endPaging(PagingEnd::NextPageTimedOut,
+                      QStringLiteral("下一页在 %1 秒内没有打开，停止翻页")
+                          .arg(timings().nextPageWait.count() / 1000.0));
+            co_return false;
+        }
     }
+    if (!m_browser || pagingStopped())
+        co_return false;
+    if (!m_loadError.isEmpty()) {
+        m_pageFailed = true;
+        endPaging(PagingEnd::NextPageFailed, QStringLiteral("下一页没有打开（%1），停止翻页").arg(m_loadError));
+        co_return false;
+    }
+    const QString landed = pageKey(m_browser->LocationURL());
+    if (m_visited.contains(landed)) {
+        endPaging(PagingEnd::PageRevisited, QStringLiteral("下一页已经打开过，停止翻页：%1").arg(landed));
+        co_return false;
+    }
+    m_visited.insert(landed);
+    if (!target.isEmpty())
+        m_visited.insert(pageKey(target));
+    ++m_pagesShown;
 
     // The rate-limit pause, re-reading the delay box on every pass.
     QElapsedTimer t1;

@@ -6,6 +6,7 @@
 #include <QCoroTask>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 
 #include <array>
@@ -30,6 +31,14 @@ struct CommandButton {
     QString caption;
     bool red = false;
     bool enabled = true;
+};
+
+// Why the paging of one query ended early (see pagingEnded).
+enum class PagingEnd {
+    PageRevisited,     // the next page is one this query has shown already
+    NextPageTimedOut,  // the next page did not load within the next-page wait
+    NextPageFailed,    // the next page could not be loaded
+    PageCap,           // the query walked maxPagesPerQuery pages
 };
 
 // The search window's engine: batch search, extraction and paging, and the
@@ -62,6 +71,9 @@ public:
     ExtractOptions extractOptions;  // Check1, Check2, excluded domain
     int delaySeconds = 4;        // Combo1
     QString searchBase;          // the search service's base address
+    // Result pages one query walks at most (0: no cap), so a service whose
+    // page numbers grow for ever cannot keep a batch going for ever.
+    int maxPagesPerQuery = 100;
 
     // Hooks to the surroundings. Unset hooks do nothing.
     // The save-location dialog, shown modally; it sets the process-wide
@@ -110,7 +122,8 @@ public:
 
     // The building blocks.
     // Navigates and waits for the page, 30 s at most, or until a batch stop.
-    QCoro::Task<void> 打开搜索网页(QString address);
+    // True when the page loaded without a network error within the wait.
+    QCoro::Task<bool> 打开搜索网页(QString address);
     // Extracts the page shown into the links list; returns how many rows it added.
     QCoro::Task<int> ExtractCurrentPage(QString folder);
     // Adds one row; false when the address is listed already.
@@ -138,6 +151,12 @@ signals:
     void queryStarted(const QString& keywords, const QString& type, const QString& url);
     void pageExtracted(const QString& url, int added, int listed);
     void verificationPageMet(const QString& url);
+    // The paging of a query ended for a reason other than its last page or a
+    // stop; message says why, for the status bar and the command line.
+    void pagingEnded(dh::PagingEnd reason, const QString& message);
+    // A query's page could not be loaded or was not a result page (the batch
+    // goes on with the next query).
+    void queryFailed(const QString& keywords, const QString& type, const QString& url, const QString& reason);
     void batchFinished();
     void addAllFinished();
     void handOverFinished(int handedOver);
@@ -148,13 +167,22 @@ private:
     bool pagingStopped() const;
     QCoro::Task<void> askSaveLocation();
     QCoro::Task<void> letEventsRun();
+    void endPaging(PagingEnd reason, const QString& message);
     void setCommand1(const CommandButton& b);
     void setCommand4(const CommandButton& b);
 
     QPointer<Browser> m_browser;
     QMetaObject::Connection m_completeConn;
+    QMetaObject::Connection m_errorConn;
     LinksListModel* m_links = nullptr;
     DocumentPtr m_lastDoc;  // the page the last extraction read
+    QString m_loadError;    // network error of the last top-level load, if any
+    // Paging state of the running add-all run (one query).
+    QSet<QString> m_visited;  // pages shown, without fragments
+    int m_pagesShown = 0;
+    bool m_firstPageRead = false;
+    bool m_firstPageIsResults = false;
+    bool m_pageFailed = false;  // a next page timed out or failed
     CommandButton m_cmd1;
     CommandButton m_cmd4;
     QString m_doneLog;

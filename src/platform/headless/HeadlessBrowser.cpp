@@ -1,5 +1,7 @@
 #include "HeadlessBrowser.h"
 
+#include "app/Limits.h"
+
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -30,6 +32,14 @@ bool isAbout(const QUrl& u)
 bool isScript(const QUrl& u)
 {
     return u.scheme().compare(QLatin1String("javascript"), Qt::CaseInsensitive) == 0;
+}
+
+// Pages come from the web only: a page must not lead the browser to local
+// files or other protocols.
+bool isWeb(const QUrl& u)
+{
+    const QString s = u.scheme().toLower();
+    return s == QLatin1String("http") || s == QLatin1String("https");
 }
 
 // application/x-www-form-urlencoded byte serialisation.
@@ -144,6 +154,21 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
     if (isScript(request.url))
         return;  // no script engine here
     stop();
+    if (request.url.isValid() && !isAbout(request.url) && !isWeb(request.url)) {
+        // Refused like a failed load: the page shown stays, the wait ends.
+        const QString shown = request.url.toString(QUrl::FullyEncoded);
+        const quint64 token = m_token;
+        m_busy = true;
+        QTimer::singleShot(0, this, [this, shown, token] {
+            if (token != m_token)
+                return;
+            m_busy = false;
+            emit NavigateError(shown, QStringLiteral("refused: only http and https addresses are opened"));
+            emit StatusTextChange(QStringLiteral("完成"));
+            emitDocumentComplete(true, m_document->URL());
+        });
+        return;
+    }
     const quint64 token = m_token;
     const QString shown = request.url.toString(QUrl::FullyEncoded);
     emit BeforeNavigate2(shown);
@@ -177,12 +202,42 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
         reply = m_nam.get(nr);
     }
     m_reply = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply, request, mode, historyIndex, token] {
+    // A page larger than the cap is cut off as soon as it shows itself, so a
+    // hostile service cannot fill the memory; the load then counts as failed.
+    auto tooLarge = std::make_shared<bool>(false);
+    // The announced length is checked first; the bytes buffered so far are
+    // counted after decompression, so a compressed body cannot slip past.
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply, tooLarge](qint64, qint64 total) {
+        if (!*tooLarge && total > limits().maxPageBytes) {
+            *tooLarge = true;
+            reply->abort();
+        }
+    });
+    connect(reply, &QNetworkReply::readyRead, this, [reply, tooLarge] {
+        if (!*tooLarge && reply->bytesAvailable() > limits().maxPageBytes) {
+            *tooLarge = true;
+            reply->abort();
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, request, mode, historyIndex, token, tooLarge] {
         reply->deleteLater();
         if (token != m_token)
             return;
         m_reply = nullptr;
         const QUrl finalUrl = reply->url().isValid() ? reply->url() : request.url;
+        if (*tooLarge) {
+            m_status = 0;
+            beginTopLevelNavigation();
+            m_document = Document::blank(finalUrl, DocumentOrigin{this, generation()});
+            commit(request, mode, historyIndex, finalUrl);
+            emit NavigateError(finalUrl.toString(QUrl::FullyEncoded),
+                               QStringLiteral("page larger than %1 MB").arg(limits().maxPageBytes / (1024 * 1024)));
+            m_busy = false;
+            emit TitleChange(LocationName());
+            emit StatusTextChange(QStringLiteral("完成"));
+            emitDocumentComplete(true, m_document->URL());
+            return;
+        }
         const QByteArray body = reply->readAll();
         const QString contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
         m_status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -302,7 +357,7 @@ bool HeadlessBrowser::elementClick(const Document& doc, int node)
         const QString t = e.tagName();
         if ((t == QLatin1String("A") || t == QLatin1String("AREA")) && e.hasAttribute(QStringLiteral("href"))) {
             const QUrl target(e.href());
-            if (isScript(target) || !target.isValid())
+            if (!target.isValid() || !isWeb(target))
                 return false;
             Request r;
             r.url = target;
@@ -327,7 +382,7 @@ bool HeadlessBrowser::submitForm(const Document& doc, int formNode, int submitte
     const QString enctype = pick("formenctype", "enctype").trimmed().toLower();
     const QString action = pick("formaction", "action").trimmed();
     QUrl target = action.isEmpty() ? doc.url() : doc.baseUrl().resolved(QUrl(action, QUrl::TolerantMode));
-    if (!target.isValid() || isScript(target))
+    if (!target.isValid() || !isWeb(target))
         return false;
 
     // Encoding: the form's accept-charset if usable, else the page's.

@@ -1,5 +1,6 @@
 #include "WebEngineBrowser.h"
 
+#include "app/Limits.h"
 #include "app/Timings.h"
 #include "platform/DocumentTree.h"
 
@@ -69,6 +70,25 @@ protected:
     }
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
     {
+        // A page must not lead the browser to local files or other protocols:
+        // pages are web pages (about:blank and the program's own data: pages
+        // aside, which are never reached through a link).
+        const QString scheme = url.scheme().toLower();
+        const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https")
+                         || scheme == QLatin1String("about")
+                         || (scheme == QLatin1String("data") && type != NavigationTypeLinkClicked
+                             && type != NavigationTypeFormSubmitted && type != NavigationTypeRedirect);
+        if (isMainFrame && !web) {
+            if (m_browser)
+                QMetaObject::invokeMethod(
+                    m_browser,
+                    [b = QPointer<WebEngineBrowser>(m_browser), shown = url.toString(QUrl::FullyEncoded)] {
+                        if (b)
+                            b->refuseNavigation(shown);
+                    },
+                    Qt::QueuedConnection);
+            return false;
+        }
         if (isMainFrame && m_browser)
             emit m_browser->BeforeNavigate2(url.toString(QUrl::FullyEncoded));
         return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
@@ -273,13 +293,24 @@ QCoro::Task<DocumentPtr> WebEngineBrowser::document()
 {
     QPointer<WebEngineBrowser> self(this);
     const quint64 gen = generation();
+    // A page larger than the cap is not handed over (its source alone would
+    // cost many times its size once parsed): the snapshot is then empty.
     const QVariant r = co_await evaluate(QStringLiteral(
         "(function(){var d=document;"
         "var dt=d.doctype?'<!DOCTYPE '+d.doctype.name+'>':'';"
-        "return [d.URL, d.characterSet||'UTF-8', dt+(d.documentElement?d.documentElement.outerHTML:'')];})()"));
+        "var h=dt+(d.documentElement?d.documentElement.outerHTML:'');"
+        "if(h.length>%1)return [d.URL, d.characterSet||'UTF-8', null, h.length];"
+        "return [d.URL, d.characterSet||'UTF-8', h];})()").arg(limits().maxPageBytes));
     if (!self)
         co_return Document::blank();
     const QVariantList parts = r.toList();
+    if (parts.size() == 4 && gen == generation()) {
+        auto doc = Document::blank(QUrl(parts[0].toString()), DocumentOrigin{this, gen});
+        m_document = doc;
+        emit NavigateError(parts[0].toString(), QStringLiteral("page larger than %1 MB")
+                                                    .arg(limits().maxPageBytes / (1024 * 1024)));
+        co_return doc;
+    }
     if (parts.size() != 3 || gen != generation()) {
         // No answer (page gone or busy) or the page changed meanwhile: the
         // last good snapshot is the best there is.
@@ -304,6 +335,17 @@ QCoro::Task<void> WebEngineBrowser::completeLoad(bool ok, quint64 gen)
     m_busy = false;
     emit StatusTextChange(QStringLiteral("完成"));
     emitDocumentComplete(true, LocationURL());
+}
+
+void WebEngineBrowser::refuseNavigation(const QString& url)
+{
+    // Told like a failed load, so that a wait for the page ends at once.
+    emit NavigateError(url, QStringLiteral("refused: only http and https addresses are opened"));
+    if (m_busy && m_page && !m_page->isLoading()) {
+        m_busy = false;
+        emit StatusTextChange(QStringLiteral("完成"));
+        emitDocumentComplete(true, LocationURL());
+    }
 }
 
 bool WebEngineBrowser::runOnElement(const Document& doc, int node, const QString& body)

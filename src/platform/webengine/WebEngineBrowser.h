@@ -67,6 +67,7 @@ public:
 private:
     friend class WebEngineBrowserPage;  // QWebEnginePage subclass, defined with the browser
     QCoro::Task<void> completeLoad(bool ok, quint64 generationAtFinish);
+    void refuseNavigation(const QString& url);
     bool runOnElement(const Document& doc, int node, const QString& body);
 
     QPointer<QWebEngineView> m_view;

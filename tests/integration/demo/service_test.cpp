@@ -7,6 +7,14 @@
 #include <QProcess>
 #include <QStringDecoder>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
 using namespace dh::demo;
 using namespace dh::demo::test;
 
@@ -130,4 +138,42 @@ TEST(DemoServiceProgram, RefusesAPortInUse)
     ASSERT_TRUE(proc.waitForFinished(5000));
     EXPECT_EQ(proc.exitCode(), 1);
     EXPECT_TRUE(proc.readAllStandardError().contains("cannot listen"));
+}
+
+// Clients that hold a request (a route that stalls on purpose) or a connection
+// without sending anything must not keep the service from answering others.
+TEST_F(DemoService_, SlowClientsDoNotBlockTheOthers)
+{
+    startService();
+    std::vector<std::thread> holders;
+    for (int i = 0; i < 12; ++i) {
+        holders.emplace_back([port = service->port()] {
+            httplib::Client c("127.0.0.1", int(port));
+            c.set_read_timeout(60, 0);
+            c.Get("/hostile/stall/60/p?w=x&pn=2");
+        });
+    }
+    std::vector<int> silent;
+    for (int i = 0; i < 12; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(service->port());
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        silent.push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    httplib::Client c("127.0.0.1", int(service->port()));
+    c.set_read_timeout(3, 0);
+    const auto t0 = std::chrono::steady_clock::now();
+    auto res = c.Get("/p?w=1");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+    service->stop();  // lets the stalled requests go
+    for (std::thread& t : holders)
+        t.join();
+    for (int fd : silent)
+        ::close(fd);
 }

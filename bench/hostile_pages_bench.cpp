@@ -1,0 +1,127 @@
+// Hostile result pages: time and peak memory of a one-query headless search
+// against each /hostile route of the demo service, against the peer of an
+// ordinary query on the demo's regular result pages, measured in the same
+// run. Each row runs in a child process so its peak RSS is its own.
+//
+//   build/bench/hostile_pages_bench [--next-wait MS]
+//
+// --next-wait shrinks the next-page wait (default 3000 ms here instead of the
+// real 20 s) so that the stalled-page row does not dominate the run.
+#include "app/AppGlobals.h"
+#include "app/Timings.h"
+#include "demo/DemoService.h"
+#include "platform/headless/HeadlessBrowser.h"
+#include "search/SearchEngine.h"
+
+#include <QCoreApplication>
+#include <QCoroTask>
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <cstdio>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace dh;
+
+namespace {
+
+// Child: one batch of one query on the given search base; prints
+// "<links> <ms>" on stdout.
+int runRow(const QString& base, int nextWaitMs)
+{
+    timings().nextPageWait = std::chrono::milliseconds(nextWaitMs);
+    globals().PromptOnExtract = false;
+    HeadlessBrowser browser;
+    auto engine = SearchEngine::create();
+    engine->setBrowser(&browser);
+    engine->searchBase = base;
+    engine->delaySeconds = 0;
+    engine->typeTicked = {true, false, false, false};
+    QElapsedTimer t;
+    t.start();
+    QCoro::waitFor(engine->Command1Task(QStringLiteral("教程")));
+    std::printf("%d %lld\n", engine->links()->size(), qlonglong(t.elapsed()));
+    engine->setBrowser(nullptr);
+    return 0;
+}
+
+struct Result {
+    int links = -1;
+    double seconds = 0;
+    double peakMb = 0;
+};
+
+Result runChild(const char* self, const QString& base, int nextWaitMs)
+{
+    Result r;
+    int out[2];
+    if (::pipe(out) != 0)
+        return r;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::close(out[0]);
+        const QByteArray b = base.toUtf8();
+        const QByteArray w = QByteArray::number(nextWaitMs);
+        ::execl(self, self, "--row", b.constData(), "--next-wait", w.constData(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    QByteArray text;
+    char buf[256];
+    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;)
+        text.append(buf, n);
+    ::close(out[0]);
+    int status = 0;
+    rusage ru{};
+    ::wait4(pid, &status, 0, &ru);
+    const QList<QByteArray> f = text.trimmed().split(' ');
+    if (f.size() == 2) {
+        r.links = f[0].toInt();
+        r.seconds = f[1].toDouble() / 1000.0;
+    }
+    r.peakMb = double(ru.ru_maxrss) / 1024.0;
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments();
+    int nextWait = 3000;
+    if (const qsizetype i = args.indexOf(QStringLiteral("--next-wait")); i >= 0 && i + 1 < args.size())
+        nextWait = args.at(i + 1).toInt();
+    if (const qsizetype i = args.indexOf(QStringLiteral("--row")); i >= 0 && i + 1 < args.size())
+        return runRow(args.at(i + 1), nextWait);
+
+    demo::DemoOptions o;
+    o.rateLimitPages = -1;
+    o.pagesPerQuery = 5;
+    demo::DemoService service(o);
+    if (!service.start()) {
+        std::fprintf(stderr, "the demo service could not start\n");
+        return 1;
+    }
+    const QString base = service.baseUrl();
+    const char* self = argv[0];
+
+    std::printf("one query per row, headless engine, next-page wait %d ms, page cap 32 MB, 100 pages per query\n\n",
+                nextWait);
+    std::printf("%-34s %7s %9s %12s %12s\n", "row", "links", "seconds", "peak RSS MB", "RSS / peer");
+    const Result peer = runChild(self, base, nextWait);
+    std::printf("%-34s %7d %9.2f %12.1f %12s\n", "peer: ordinary query, 5 pages", peer.links, peer.seconds,
+                peer.peakMb, "1.00");
+    const char* rows[] = {"self", "pingpong", "grow", "emptyhref", "stall/60", "huge/64", "huge/512", "hugestream/512", "huge/31",
+                          "nest/1000000", "attrs/1000000", "schemes", "status", "notresults"};
+    for (const char* row : rows) {
+        const Result r = runChild(self, base + QStringLiteral("/hostile/") + QString::fromLatin1(row), nextWait);
+        std::printf("%-34s %7d %9.2f %12.1f %12.2f\n", row, r.links, r.seconds, r.peakMb,
+                    peer.peakMb > 0 ? r.peakMb / peer.peakMb : 0.0);
+        std::fflush(stdout);
+    }
+    return 0;
+}

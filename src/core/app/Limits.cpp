@@ -1,0 +1,11 @@
+#include "app/Limits.h"
+
+namespace dh {
+
+Limits& limits()
+{
+    static Limits l;
+    return l;
+}
+
+} // namespace dh

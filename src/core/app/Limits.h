@@ -1,0 +1,17 @@
+#pragma once
+#include <QtGlobal>
+
+namespace dh {
+
+// Size bounds that keep a hostile page or service from exhausting memory or
+// time. The defaults are the real values; tests shrink them through limits().
+struct Limits {
+    qint64 maxPageBytes = 32 * 1024 * 1024;  // a page body (or page snapshot) larger than this fails to load
+    int maxNesting = 512;                    // element nesting depth handed to the HTML parser
+    int maxAttributes = 64;                  // attributes per tag handed to the HTML parser
+};
+
+// The process-wide limits. Mutable so that tests can shrink them.
+Limits& limits();
+
+} // namespace dh

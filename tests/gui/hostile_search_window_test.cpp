@@ -1,0 +1,236 @@
+// Hostile pages through the search window and its WebEngine browser: the
+// paging rows of the hostile-page table end within their bound with the
+// reason in the status bar. Also the window settings that a hostile INI can
+// hold: a download window far off the screen, a file given as save folder.
+#include "GuiTestMain.h"
+
+#include "app/AppGlobals.h"
+#include "app/Limits.h"
+#include "app/SettingsStore.h"
+#include "app/Timings.h"
+#include "demo/DemoService.h"
+#include "gui/DesktopIntegration.h"
+#include "gui/Windows.h"
+#include "gui/fFileDownload.h"
+#include "gui/fSeleFileSavePath.h"
+#include "gui/fWebSearch.h"
+#include "platform/Prompter.h"
+#include "platform/webengine/WebEngineBrowser.h"
+#include "search/SearchEngine.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoroTask>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+using namespace dh;
+
+class HostileSearchWindowTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<demo::DemoService> svc;
+    ScriptedPrompter prompter;
+    Timings saved;
+    fWebSearch* w = nullptr;
+
+    void closeWindows()
+    {
+        if (auto* s = windows::searchIfLoaded()) {
+            QPointer<QWidget> p(s);
+            s->close();
+            QTRY_VERIFY(p.isNull());
+        }
+        if (auto* d = windows::downloadIfLoaded()) {
+            prompter.questionAnswers.assign(1, true);
+            QPointer<QWidget> p(d);
+            d->close();
+            QTRY_VERIFY(p.isNull());
+        }
+        w = nullptr;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        demo::DemoOptions o;
+        o.rateLimitPages = -1;
+        svc = std::make_unique<demo::DemoService>(o);
+        QVERIFY(svc->start());
+        saved = timings();
+        auto& t = timings();
+        t.secondUnit = std::chrono::milliseconds(50);
+        t.pageLoadWait = std::chrono::milliseconds(20000);
+        t.nextPageWait = std::chrono::milliseconds(2000);
+        Prompter::setInstance(&prompter);
+        globals().SearchBaseAddress = svc->baseUrl();
+        SettingsStore::instance().save(keys::PromptOnExtract, QStringLiteral("0"));
+        SettingsStore::instance().save(keys::SearchPagesPerQuery, QStringLiteral("4"));
+    }
+
+    void cleanupTestCase()
+    {
+        closeWindows();
+        timings() = saved;
+        Prompter::setInstance(nullptr);
+        svc->stop();
+    }
+
+    void paging_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<int>("links");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("next link to itself") << "/hostile/self" << 2 << int(PagingEnd::PageRevisited) << "已经打开过";
+        QTest::newRow("two pages pointing at each other")
+            << "/hostile/pingpong" << 4 << int(PagingEnd::PageRevisited) << "已经打开过";
+        QTest::newRow("page number growing for ever") << "/hostile/grow" << 8 << int(PagingEnd::PageCap) << "最大页数 4";
+        QTest::newRow("empty next href") << "/hostile/emptyhref" << 2 << int(PagingEnd::PageRevisited) << "已经打开过";
+        QTest::newRow("next page never answers")
+            << "/hostile/stall/30" << 2 << int(PagingEnd::NextPageTimedOut) << "没有打开";
+        QTest::newRow("next page outside the web") << "/hostile/schemes" << 1 << -1 << "";
+    }
+
+    void paging()
+    {
+        QFETCH(QString, base);
+        QFETCH(int, links);
+        QFETCH(int, end);
+        QFETCH(QString, status);
+        w = windows::search();
+        w->resize(1100, 800);
+        w->show();
+        QTRY_VERIFY_WITH_TIMEOUT(w->WebBrowser1->completedLoads() >= 1 && !w->WebBrowser1->Busy(), 30000);
+        w->Combo1->setCurrentText(QStringLiteral("0"));
+        w->Check8->setChecked(false);
+        w->Check9->setChecked(false);
+        w->Check10->setChecked(false);
+        w->engine()->searchBase = svc->baseUrl() + base;
+        std::vector<int> ends;
+        QString shown;  // the status bar when the paging ended (the home page loads after it)
+        connect(w->engine(), &SearchEngine::pagingEnded, this, [&](PagingEnd e, const QString&) {
+            ends.push_back(int(e));
+            shown = w->StatusPanel2->text();
+        });
+        QStringList addresses;
+        connect(w->WebBrowser1, &Browser::DocumentComplete, this, [&](bool top, const QString& u) {
+            if (top)
+                addresses << u;
+        });
+
+        w->Text1->setPlainText(QStringLiteral("教程"));
+        QElapsedTimer t;
+        t.start();
+        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(w->Command1->text() == QStringLiteral("开始批量搜索提取") && w->Command1->isEnabled(), 60000);
+        QVERIFY2(t.elapsed() < 45000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(w->ListView1->model()->rowCount(), links);
+        if (end >= 0) {
+            QCOMPARE(ends, std::vector<int>{end});
+            QVERIFY2(shown.contains(status), qPrintable(shown));
+        } else {
+            QVERIFY(ends.empty());
+        }
+        for (const QString& u : addresses)
+            QVERIFY2(u.startsWith(QLatin1String("http://")) || u.startsWith(QLatin1String("about:")), qPrintable(u));
+        closeWindows();
+    }
+
+    // The snapshot handed to the extraction is capped like a headless page,
+    // and navigation outside the web is refused at once.
+    void webEngineCapsTheSnapshotAndRefusesNonWebPages()
+    {
+        const Limits savedLimits = limits();
+        limits().maxPageBytes = 1024 * 1024;
+        w = windows::search();
+        w->show();
+        QTRY_VERIFY_WITH_TIMEOUT(w->WebBrowser1->completedLoads() >= 1 && !w->WebBrowser1->Busy(), 30000);
+        w->Combo1->setCurrentText(QStringLiteral("0"));
+        w->Check8->setChecked(false);
+        w->Check9->setChecked(false);
+        w->Check10->setChecked(false);
+        w->engine()->searchBase = svc->baseUrl() + QStringLiteral("/hostile/huge/3");
+        QStringList failures;
+        connect(w->engine(), &SearchEngine::queryFailed, this,
+                [&](const QString&, const QString&, const QString&, const QString& why) { failures << why; });
+        w->Text1->setPlainText(QStringLiteral("教程"));
+        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(w->Command1->text() == QStringLiteral("开始批量搜索提取") && w->Command1->isEnabled(), 60000);
+        limits() = savedLimits;
+        QCOMPARE(w->ListView1->model()->rowCount(), 0);
+        QCOMPARE(failures.size(), 1);
+        QVERIFY2(failures.first().contains(QStringLiteral("larger than 1 MB")), qPrintable(failures.first()));
+
+        const QString shown = w->WebBrowser1->LocationURL();
+        QSignalSpy errors(w->WebBrowser1, &Browser::NavigateError);
+        const quint64 before = w->WebBrowser1->completedLoads();
+        w->WebBrowser1->Navigate(QStringLiteral("file:///etc/passwd"));
+        QTRY_VERIFY_WITH_TIMEOUT(w->WebBrowser1->completedLoads() > before && !w->WebBrowser1->Busy(), 10000);
+        QVERIFY(!errors.isEmpty());
+        QCOMPARE(w->WebBrowser1->LocationURL(), shown);
+        closeWindows();
+    }
+
+    void downloadWindowStaysOnTheScreen()
+    {
+        auto& st = SettingsStore::instance();
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        st.save(keys::DownloadResolution, ScreenSizeText());
+        st.save(keys::DownloadWidth, QStringLiteral("491505"));   // 32,767 pixels
+        st.save(keys::DownloadHeight, QStringLiteral("491505"));
+        st.save(keys::DownloadLeft, QStringLiteral("458760000"));
+        st.save(keys::DownloadTop, QStringLiteral("2147483647"));
+        fFileDownload* d = windows::download();
+        d->show();
+        QVERIFY(!d->isMaximized());
+        // On the screen, and no larger than it (unless the window's own
+        // layout cannot be made smaller).
+        const QSize most = avail.size().expandedTo(d->minimumSizeHint());
+        const QString got = QStringLiteral("%1,%2 %3x%4 on %5x%6")
+                                .arg(d->x()).arg(d->y()).arg(d->width()).arg(d->height())
+                                .arg(avail.width()).arg(avail.height());
+        QVERIFY2(avail.contains(d->geometry().topLeft()), qPrintable(got));
+        QVERIFY2(d->width() <= most.width() && d->height() <= most.height(), qPrintable(got));
+        closeWindows();
+        // What is saved back on close is on the screen too.
+        QVERIFY(st.getInt(keys::DownloadWidth) / 15 <= most.width());
+        QVERIFY(st.getInt(keys::DownloadLeft) / 15 <= avail.right());
+    }
+
+    void saveFolderDialogRefusesAFile()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("not-a-folder"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        prompter.clear();
+        auto task = fSeleFileSavePath::ask(nullptr);
+        fSeleFileSavePath* dlg = nullptr;
+        QTRY_VERIFY((dlg = [] {
+                         for (QWidget* t : QApplication::topLevelWidgets())
+                             if (auto* d = qobject_cast<fSeleFileSavePath*>(t); d && d->isVisible())
+                                 return d;
+                         return static_cast<fSeleFileSavePath*>(nullptr);
+                     }()) != nullptr);
+        const QString before = globals().SaveFolder;
+        dlg->Combo1->setEditText(file);
+        QTest::mouseClick(dlg->Command2, Qt::LeftButton);
+        QCOMPARE(prompter.texts().size(), 1);
+        QVERIFY2(prompter.texts().first().contains(QStringLiteral("不是文件夹")), qPrintable(prompter.texts().first()));
+        QVERIFY(dlg->isVisible());
+        QCOMPARE(globals().SaveFolder, before);
+        QVERIFY(QFileInfo(file).isFile());
+        QTest::mouseClick(dlg->Command3, Qt::LeftButton);
+        QCoro::waitFor(std::move(task));
+    }
+};
+
+DH_GUI_TEST_MAIN(HostileSearchWindowTest)
+#include "hostile_search_window_test.moc"
