@@ -29,6 +29,7 @@ struct Timings {
     milliseconds stopWindDown{5000};        // after a stop, transfers get this long to clean up
     milliseconds displayHold{150};          // download window: status texts and row repaints at most this often
     milliseconds loginHold{30000};          // method two starts no rows during an automatic login, at most this long
+    milliseconds systemProxyHold{2000};     // the system proxy for one host is asked again after this long
 };
 
 // The process-wide timings. Mutable so that tests can shrink them.

@@ -148,6 +148,49 @@ bool looksLikeDescriptor(const QString& text)
                         QLatin1String("D2="), QLatin1String("DOCTYPE=")});
 }
 
+// In UTF-8 and GBK an ASCII character of the decoded text always comes from
+// the same single byte, so a word that is not in the bytes (ignoring ASCII
+// case) is not in the text either. Other code pages get the full decode.
+bool asciiStaysAscii()
+{
+    const QString name = SystemCodePage::name();
+    return name == QLatin1String("UTF-8") || name == QLatin1String("GBK");
+}
+
+// needle: lower-case ASCII, at most 8 characters. A letter of the needle
+// matches either case (OR 0x20 folds exactly the other case onto it); any
+// other character matches only itself.
+bool containsAsciiNoCase(QByteArrayView hay, const char* needle)
+{
+    const qsizetype len = qsizetype(std::strlen(needle));
+    uchar want[8];
+    uchar fold[8];
+    for (qsizetype k = 0; k < len; ++k) {
+        want[k] = uchar(needle[k]);
+        fold[k] = (want[k] >= 'a' && want[k] <= 'z') ? 0x20 : 0;
+    }
+    if (hay.size() < len)
+        return false;
+    const auto* h = reinterpret_cast<const uchar*>(hay.data());
+    const uchar* end = h + (hay.size() - len + 1);  // last possible start + 1
+    // memchr finds the candidates for the first character (both cases) fast.
+    const uchar firsts[2] = {want[0], uchar(want[0] & ~fold[0])};
+    for (int f = 0; f < (fold[0] ? 2 : 1); ++f) {
+        for (const uchar* p = h; p < end;) {
+            p = static_cast<const uchar*>(std::memchr(p, firsts[f], size_t(end - p)));
+            if (!p)
+                break;
+            qsizetype k = 1;
+            while (k < len && (p[k] | fold[k]) == want[k])
+                ++k;
+            if (k == len)
+                return true;
+            ++p;
+        }
+    }
+    return false;
+}
+
 QString detect(ByteSource& src, qint64 n, DetectionStats* stats)
 {
     // Head buffer: min(N, 10240) + 1 bytes, zero past the end of the file.
@@ -206,10 +249,18 @@ QString detect(ByteSource& src, qint64 n, DetectionStats* stats)
     // Only the head buffer is searched, whatever the size. For a file below
     // 3 KB the head buffer already is the whole file plus one zero byte, so it
     // doubles as the whole buffer and the file is not read a second time.
+    // Decoding 10 KB of text for every download is the costly part, and most
+    // heads cannot hold the words at all: skip it when the raw bytes lack them.
+    const bool descriptorStage = n < kDescriptorLimit;
+    if (asciiStaysAscii()) {
+        const QByteArrayView bytes(head);
+        if (!containsAsciiNoCase(bytes, "html") && (!descriptorStage || !containsAsciiNoCase(bytes, "[target]")))
+            return {};
+    }
     const QString text = SystemCodePage::decode(head);
     if (looksLikeHtml(text))
         return QStringLiteral("htm");
-    if (n < kDescriptorLimit && looksLikeDescriptor(text))
+    if (descriptorStage && looksLikeDescriptor(text))
         return QStringLiteral("caa");
     return {};
 }

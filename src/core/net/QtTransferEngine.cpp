@@ -1,6 +1,7 @@
 #include "net/QtTransferEngine.h"
 
 #include "app/Timings.h"
+#include "net/SystemProxyCache.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -22,15 +23,29 @@ namespace {
 // Method two and the update check follow the system's proxy settings
 // (http_proxy, https_proxy, no_proxy). A factory per manager keeps the choice
 // away from the application-wide proxy that the embedded browser uses.
+// The answers are remembered per host: asking libproxy for every file
+// costs more than a small download on a fast line.
 class SystemProxyFactory : public QNetworkProxyFactory {
 public:
     QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override
     {
-        return QNetworkProxyFactory::systemProxyForQuery(query);
+        return m_cache.proxyFor(query);
     }
+
+private:
+    SystemProxyCache m_cache;
 };
 
 constexpr qint64 kReadBlock = 256 * 1024;  // one read from QtNetwork into the file
+
+// Every request of the thread passes its bytes through this one block: a
+// block per request would be mapped, faulted in and unmapped for every file.
+// A drain never yields, so the block is never shared by two at once.
+char* readBlock()
+{
+    thread_local std::unique_ptr<char[]> block(new char[kReadBlock]);
+    return block.get();
+}
 
 bool parseProxy(const QString& text, QString* host, quint16* port)
 {
@@ -167,7 +182,6 @@ QtTransferRequest::QtTransferRequest(QNetworkAccessManager* manager, const QStri
     m_reply = options.body.isEmpty() ? manager->sendCustomRequest(request, options.method.toLatin1())
                                      : manager->sendCustomRequest(request, options.method.toLatin1(), options.body);
     m_reply->setReadBufferSize(readBufferSize);
-    m_buffer.resize(kReadBlock);
 
     connect(m_reply, &QNetworkReply::socketStartedConnecting, this, [this] { setState(TransferStateConnecting); });
     connect(m_reply, &QNetworkReply::requestSent, this, [this] { setState(TransferStateRequestSent); });
@@ -270,10 +284,11 @@ bool QtTransferRequest::drain()
     // File: big reads, buffered writes. The file sees only complete blocks of
     // what arrived; the display granularity is the caller's business.
     for (;;) {
-        const qint64 n = m_reply->read(m_buffer.data(), m_buffer.size());
+        char* block = readBlock();
+        const qint64 n = m_reply->read(block, kReadBlock);
         if (n <= 0)
             break;
-        if (m_file->write(m_buffer.constData(), n) != n) {
+        if (m_file->write(block, n) != n) {
             abortWith(Failure::DiskWrite, TransferCodeDiskWrite,
                       QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString()));
             return false;
@@ -336,12 +351,14 @@ void QtTransferRequest::closeFile()
         setFailure(Failure::DiskWrite, TransferCodeDiskWrite,
                    QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString()));
     if (auto* temp = qobject_cast<QTemporaryFile*>(m_file.get())) {
+        // The final permissions through the open descriptor: no second path lookup.
+        if (failure() == Failure::None && !temp->setPermissions(m_finalPermissions))
+            QFile::setPermissions(temp->fileName(), m_finalPermissions);
         temp->close();
         if (failure() == Failure::None) {
             // rename() replaces the placeholder in one step. No fsync: like
             // any browser or curl, a download is not worth a disk flush, and
             // six of them would wait on it.
-            QFile::setPermissions(temp->fileName(), m_finalPermissions);
             std::error_code ec;
             std::filesystem::rename(QFile::encodeName(temp->fileName()).toStdString(),
                                     QFile::encodeName(m_finalPath).toStdString(), ec);

@@ -76,7 +76,6 @@ private:
     std::unique_ptr<QFileDevice> m_file;
     QString m_finalPath;                      // ReplaceOnCompletion: where the body goes at the end
     QFileDevice::Permissions m_finalPermissions;
-    QByteArray m_buffer;
     qint64 m_consumed = 0;  // bytes taken out of the reply
     bool m_done = false;
     QTimer m_watchdog;

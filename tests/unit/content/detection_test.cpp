@@ -173,6 +173,32 @@ TEST(Detection, HtmlSearchDecodesTheSystemCodePage)
     dh::SystemCodePage::setName(QString());
 }
 
+// The words are first looked for in the raw bytes (ASCII case folded); the
+// answer must stay the one the decoded text gives, in every code page.
+TEST(Detection, ByteCheckBeforeDecodingKeepsTheAnswer)
+{
+    dh::test::Detector detect;
+    QByteArray braces = kDescriptor;
+    braces.replace("[TARGET]", "{TARGET}");  // '{' is '[' with the case bit set
+    const struct {
+        QByteArray content;
+        const char* expected;
+    } rows[] = {
+        {padTo("<HtMl ><BoDy>", 2000, ' '), "htm"},
+        {padTo(QByteArray("<hTmL\x00><title>", 14), 2000, ' '), ""},
+        {padTo("<htm1><title>", 2000, ' '), ""},
+        {padTo(QByteArray("\xA3\xC8\xA3\xD4\xA3\xCD\xA3\xCC><title>"), 2000, ' '), ""},  // full-width letters in GBK
+        {padTo(braces, 1024, ' '), ""},
+        {padTo(kDescriptor, 1024, ' '), "caa"},
+    };
+    for (const char* page : {"UTF-8", "GBK", "Shift_JIS"}) {
+        dh::SystemCodePage::setName(QString::fromLatin1(page));
+        for (const auto& row : rows)
+            EXPECT_EQ(detect(row.content), QString::fromLatin1(row.expected)) << page << " " << row.content.left(16).toHex().constData();
+    }
+    dh::SystemCodePage::setName(QString());
+}
+
 TEST(Detection, DescriptorStage)
 {
     dh::test::Detector detect;
