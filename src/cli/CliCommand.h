@@ -1,4 +1,6 @@
 #pragma once
+#include <QByteArray>
+#include <QString>
 #include <QStringList>
 #include <functional>
 
@@ -17,5 +19,12 @@ struct CliCommand {
 };
 
 const std::vector<const CliCommand*>& commands();
+
+// A text file the user gave (keywords, links): UTF-8 when it is valid UTF-8,
+// else the system code page; a leading byte-order mark is dropped.
+QString decodeUserText(const QByteArray& bytes);
+
+// A value for one TSV column: tabs and line breaks become spaces.
+QString tsvField(QString s);
 
 } // namespace dh::cli

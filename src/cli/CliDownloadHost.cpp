@@ -2,6 +2,7 @@
 // (list, window state, scheduler with both methods, monitor) driven by a
 // host made of command-line options, with progress, report and Ctrl-C.
 #include "cli/CliDownloadHost.h"
+#include "cli/CliCommand.h"
 #include "cli/CliSignals.h"
 
 #include "app/AppGlobals.h"
@@ -116,14 +117,6 @@ QString humanBytes(qint64 n)
     if (n < 1024LL * 1024 * 1024)
         return QStringLiteral("%1 MB").arg(double(n) / 1024.0 / 1024.0, 0, 'f', 1);
     return QStringLiteral("%1 GB").arg(double(n) / 1024.0 / 1024.0 / 1024.0, 0, 'f', 2);
-}
-
-QString tsvField(QString s)
-{
-    s.replace(QLatin1Char('\t'), QLatin1Char(' '));
-    s.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    s.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return s;
 }
 
 bool isNumber(const QString& s)

@@ -5,6 +5,7 @@
 #include "cli/DownloadCommand.h"
 
 #include "app/Helpers.h"
+#include "app/ServiceAddress.h"
 #include "download/Naming.h"
 #include "platform/SystemCodePage.h"
 
@@ -27,30 +28,11 @@ void err(const QString& text)
     std::fflush(stderr);
 }
 
-bool isWebAddress(const QString& text)
-{
-    const QUrl url(text, QUrl::TolerantMode);
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
-        && !url.host().isEmpty();
-}
-
 // The type of a plain address: the extension of its last segment, if any.
 QString typeFromAddress(const QString& url)
 {
     QString base;
     return SplitNameAndExtension(QUrl(url).path(), &base).toLower();
-}
-
-QString decodeText(const QByteArray& bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError())
-        text = SystemCodePage::decode(bytes);
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    return text;
 }
 
 bool wholeNumber(const QString& text, int low, int high, int* out)
@@ -208,7 +190,7 @@ ParseOutcome parseDownloadArgs(const QStringList& argsIn, DownloadOptions* o, QS
             *error = QStringLiteral("unknown option %1").arg(a);
             return ParseOutcome::UsageError;
         } else {
-            if (!isWebAddress(a)) {
+            if (!IsWebAddress(a)) {
                 *error = QStringLiteral("'%1' is not an http or https address").arg(a);
                 return ParseOutcome::UsageError;
             }
@@ -232,7 +214,7 @@ ParseOutcome parseDownloadArgs(const QStringList& argsIn, DownloadOptions* o, QS
 
 bool parseLinksTsv(const QByteArray& bytes, std::vector<LinkRow>* rows, QString* error)
 {
-    const QStringList lines = decodeText(bytes).split(QLatin1Char('\n'));
+    const QStringList lines = decodeUserText(bytes).split(QLatin1Char('\n'));
     for (int n = 0; n < lines.size(); ++n) {
         QString line = lines.at(n);
         if (line.endsWith(QLatin1Char('\r')))
@@ -251,7 +233,7 @@ bool parseLinksTsv(const QByteArray& bytes, std::vector<LinkRow>* rows, QString*
             return false;
         }
         const QString url = f[2].trimmed();
-        if (!isWebAddress(url)) {
+        if (!IsWebAddress(url)) {
             *error = QStringLiteral("line %1: '%2' is not an http or https address").arg(n + 1).arg(url);
             return false;
         }

@@ -57,26 +57,6 @@ void usage()
         "            130 / 143 stopped by SIGINT / SIGTERM"));
 }
 
-// A keyword file is read as UTF-8 when it is valid UTF-8, else in the system code page.
-QString decodeKeywords(const QByteArray& bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError())
-        text = SystemCodePage::decode(bytes);
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    return text;
-}
-
-QString tsvField(QString s)
-{
-    s.replace(QLatin1Char('\t'), QLatin1Char(' '));
-    s.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    s.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return s;
-}
-
 QByteArray tsvRow(const LinkItem& it)
 {
     return (tsvField(it.Title) + QLatin1Char('\t') + tsvField(it.FileType) + QLatin1Char('\t') + tsvField(it.Url)
@@ -250,7 +230,7 @@ int runSearch(const QStringList& args)
         err(QStringLiteral("docharvest-cli search: cannot read %1: %2").arg(keywordsFile, kf.errorString()));
         return 2;
     }
-    const QString keywords = decodeKeywords(kf.readAll());
+    const QString keywords = decodeUserText(kf.readAll());
     kf.close();
     if (base.isEmpty()) {
         base = SettingsStore::instance().get(keys::SearchServiceBase).trimmed();
