@@ -67,7 +67,7 @@ int main(int argc, char** argv)
 
     PaintCounter searchPaints, downloadPaints;
     w->ListView1->viewport()->installEventFilter(&searchPaints);
-    d->ListView3->viewport()->installEventFilter(&downloadPaints);
+    d->m_downloadsView->viewport()->installEventFilter(&downloadPaints);
     // A 1 ms ticker: the longest gap between its ticks is the longest time the
     // event loop was not turning.
     QElapsedTimer gapClock;

@@ -144,7 +144,7 @@ LoginPanel::LoginPanel(fFileDownload* window, QWidget* parent)
 
     // Timer2 belongs to the window (it stops it when closing); a panel built
     // without a window brings its own.
-    Timer2 = (m_window && m_window->Timer2) ? m_window->Timer2 : new QTimer(this);
+    Timer2 = (m_window && m_window->m_loginRefreshTimer) ? m_window->m_loginRefreshTimer : new QTimer(this);
     Timer2->stop();
     Timer2->setInterval(int(timings().loginRefresh.count()));
     connect(Timer2, &QTimer::timeout, this, [this] {
@@ -195,10 +195,10 @@ void LoginPanel::Command1_Click()
     QWidget* c = container();
     c->show();
     c->raise();
-    if (Check1->isChecked() || Check2->isChecked() || !m_window || !m_window->ListView3)
+    if (Check1->isChecked() || Check2->isChecked() || !m_window || !m_window->m_downloadsView)
         return;
-    QItemSelectionModel* sel = m_window->ListView3->selectionModel();
-    const QModelIndex current = m_window->ListView3->currentIndex();
+    QItemSelectionModel* sel = m_window->m_downloadsView->selectionModel();
+    const QModelIndex current = m_window->m_downloadsView->currentIndex();
     int row = -1;
     if (sel && current.isValid() && sel->isRowSelected(current.row(), current.parent()))
         row = current.row();
@@ -277,15 +277,15 @@ LoginPanel* attachLoginPanel(fFileDownload* window)
     // "网页登录" goes beside the start and stop buttons; a tool bar when that
     // row cannot be found.
     bool placed = false;
-    if (window->Command31 && window->Command31->parentWidget()) {
-        if (auto* top = window->Command31->parentWidget()->layout()) {
+    if (window->m_stopButton && window->m_stopButton->parentWidget()) {
+        if (auto* top = window->m_stopButton->parentWidget()->layout()) {
             for (int i = 0; i < top->count() && !placed; ++i) {
                 auto* box = qobject_cast<QBoxLayout*>(top->itemAt(i)->layout());
                 if (!box)
                     continue;
-                const int at = box->indexOf(window->Command31);
+                const int at = box->indexOf(window->m_stopButton);
                 if (at >= 0) {
-                    panel->Command1->setParent(window->Command31->parentWidget());
+                    panel->Command1->setParent(window->m_stopButton->parentWidget());
                     box->insertWidget(at + 1, panel->Command1);
                     placed = true;
                 }

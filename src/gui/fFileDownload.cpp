@@ -59,92 +59,92 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
     auto* central = new QWidget(this);
     auto* lay = new QVBoxLayout(central);
     auto* top = new QHBoxLayout();
-    Label7 = new QLabel(central);
-    top->addWidget(Label7);
-    Command26 = new QPushButton(QStringLiteral("切换"), central);
-    Command26->setToolTip(QStringLiteral("更改下载方式"));
-    top->addWidget(Command26);
+    m_methodLabel = new QLabel(central);
+    top->addWidget(m_methodLabel);
+    m_switchMethodButton = new QPushButton(QStringLiteral("切换"), central);
+    m_switchMethodButton->setToolTip(QStringLiteral("更改下载方式"));
+    top->addWidget(m_switchMethodButton);
     top->addWidget(new QLabel(QStringLiteral("线程数："), central));
-    Combo1 = new QComboBox(central);
+    m_transferCountCombo = new QComboBox(central);
     for (int i = 1; i <= 6; ++i)
-        Combo1->addItem(QString::number(i));
-    top->addWidget(Combo1);
+        m_transferCountCombo->addItem(QString::number(i));
+    top->addWidget(m_transferCountCombo);
     top->addWidget(new QLabel(QStringLiteral("两个文件下载间隔："), central));
-    Combo2 = new QComboBox(central);
-    top->addWidget(Combo2);
+    m_pauseCombo = new QComboBox(central);
+    top->addWidget(m_pauseCombo);
     top->addWidget(new QLabel(QStringLiteral("秒"), central));
     top->addSpacing(16);
     top->addWidget(new QLabel(sameNamePolicyLabel(), central));
-    Option1 = new QRadioButton(sameNamePolicyCaption(SameNamePolicy::Skip), central);
-    Option2 = new QRadioButton(sameNamePolicyCaption(SameNamePolicy::Overwrite), central);
-    Option3 = new QRadioButton(sameNamePolicyCaption(SameNamePolicy::Rename), central);
-    top->addWidget(Option1);
-    top->addWidget(Option2);
-    top->addWidget(Option3);
+    m_skipExistingRadio = new QRadioButton(sameNamePolicyCaption(SameNamePolicy::Skip), central);
+    m_overwriteRadio = new QRadioButton(sameNamePolicyCaption(SameNamePolicy::Overwrite), central);
+    m_renameRadio = new QRadioButton(sameNamePolicyCaption(SameNamePolicy::Rename), central);
+    top->addWidget(m_skipExistingRadio);
+    top->addWidget(m_overwriteRadio);
+    top->addWidget(m_renameRadio);
     top->addSpacing(16);
-    Check6 = new QCheckBox(QStringLiteral("声音提示"), central);
-    top->addWidget(Check6);
+    m_soundCheck = new QCheckBox(QStringLiteral("声音提示"), central);
+    top->addWidget(m_soundCheck);
     top->addStretch(1);
-    Label1 = new QLabel(QStringLiteral("0条"), central);
-    top->addWidget(Label1);
+    m_rowCountLabel = new QLabel(QStringLiteral("0条"), central);
+    top->addWidget(m_rowCountLabel);
     lay->addLayout(top);
 
     auto* run = new QHBoxLayout();
-    Command4 = new QPushButton(QStringLiteral("开始下载"), central);
-    Command31 = new QPushButton(QStringLiteral("停止下载"), central);
-    Shape1 = new QLabel(central);
-    Shape1->setFixedSize(14, 14);
-    Shape1->setStyleSheet(QStringLiteral("background-color: #2e9d4f; border-radius: 7px;"));
-    Shape1->setToolTip(QStringLiteral("正在下载"));
-    Shape1->hide();
-    run->addWidget(Command4);
-    run->addWidget(Command31);
-    run->addWidget(Shape1);
+    m_startButton = new QPushButton(QStringLiteral("开始下载"), central);
+    m_stopButton = new QPushButton(QStringLiteral("停止下载"), central);
+    m_runningIndicator = new QLabel(central);
+    m_runningIndicator->setFixedSize(14, 14);
+    m_runningIndicator->setStyleSheet(QStringLiteral("background-color: #2e9d4f; border-radius: 7px;"));
+    m_runningIndicator->setToolTip(QStringLiteral("正在下载"));
+    m_runningIndicator->hide();
+    run->addWidget(m_startButton);
+    run->addWidget(m_stopButton);
+    run->addWidget(m_runningIndicator);
     run->addSpacing(16);
-    Check4 = new QCheckBox(QStringLiteral("当有待下载项时，自动启动下载"), central);
-    Check3 = new QCheckBox(QStringLiteral("自动重新下载："), central);
-    Combo4 = new QComboBox(central);
-    Combo4->addItems({QStringLiteral("出错项"), QStringLiteral("文件类型为HTM和HTML项"),
+    m_autoStartCheck = new QCheckBox(QStringLiteral("当有待下载项时，自动启动下载"), central);
+    m_autoRedownloadCheck = new QCheckBox(QStringLiteral("自动重新下载："), central);
+    m_redownloadChoiceCombo = new QComboBox(central);
+    m_redownloadChoiceCombo->addItems({QStringLiteral("出错项"), QStringLiteral("文件类型为HTM和HTML项"),
                       QStringLiteral("出错项和文件类型为HTM和HTML项")});
-    Check5 = new QCheckBox(QStringLiteral("有5个以上下载出错或者网页文件，就停止下载"), central);
-    run->addWidget(Check4);
+    m_stopAfterBadRowsCheck = new QCheckBox(QStringLiteral("有5个以上下载出错或者网页文件，就停止下载"), central);
+    run->addWidget(m_autoStartCheck);
     run->addStretch(1);
     lay->addLayout(run);
     auto* automatic = new QHBoxLayout();
-    automatic->addWidget(Check3);
-    automatic->addWidget(Combo4);
+    automatic->addWidget(m_autoRedownloadCheck);
+    automatic->addWidget(m_redownloadChoiceCombo);
     automatic->addSpacing(16);
-    automatic->addWidget(Check5);
+    automatic->addWidget(m_stopAfterBadRowsCheck);
     automatic->addStretch(1);
     lay->addLayout(automatic);
 
-    ListView3 = new QTreeView(central);
-    ListView3->setObjectName(QStringLiteral("ListView3"));
-    ListView3->setRootIsDecorated(false);
-    ListView3->setUniformRowHeights(true);
-    ListView3->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListView3->setModel(m_list);
+    m_downloadsView = new QTreeView(central);
+    m_downloadsView->setObjectName(QStringLiteral("ListView3"));
+    m_downloadsView->setRootIsDecorated(false);
+    m_downloadsView->setUniformRowHeights(true);
+    m_downloadsView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_downloadsView->setModel(m_list);
     // Names are not edited in place.
-    ListView3->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView3->setToolTip(QStringLiteral("双击鼠标：下载当前项或者打开文件"));
-    ListView3->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(ListView3, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    m_downloadsView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_downloadsView->setToolTip(QStringLiteral("双击鼠标：下载当前项或者打开文件"));
+    m_downloadsView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_downloadsView, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         prepareListMenu();
-        menu下载->popup(ListView3->viewport()->mapToGlobal(pos));
+        m_listMenu->popup(m_downloadsView->viewport()->mapToGlobal(pos));
     });
-    connect(ListView3, &QAbstractItemView::doubleClicked, this,
+    connect(m_downloadsView, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& i) { rowDoubleClicked(i.row()); });
-    connect(ListView3, &QAbstractItemView::clicked, this, [this](const QModelIndex& i) { rowClicked(i.row()); });
-    ListView3->header()->setSectionsClickable(true);
-    connect(ListView3->header(), &QHeaderView::sectionClicked, this, &fFileDownload::sortByColumn);
+    connect(m_downloadsView, &QAbstractItemView::clicked, this, [this](const QModelIndex& i) { rowClicked(i.row()); });
+    m_downloadsView->header()->setSectionsClickable(true);
+    connect(m_downloadsView->header(), &QHeaderView::sectionClicked, this, &fFileDownload::sortByColumn);
     // New rows (a hand-over) refit the columns once the burst has settled.
     auto* fitColumns = new QTimer(this);
     fitColumns->setSingleShot(true);
     fitColumns->setInterval(200);
     connect(fitColumns, &QTimer::timeout, this, [this] {
-        AutoSizeColumns(ListView3);
+        AutoSizeColumns(m_downloadsView);
         // Progress cells are still empty when rows arrive: leave room for what they will show.
-        const QFontMetrics fm(ListView3->font());
+        const QFontMetrics fm(m_downloadsView->font());
         const struct {
             int column;
             const char* sample;
@@ -154,21 +154,21 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
                     {DownloadListModel::ColProgress, "已存在，跳过"}};
         for (const auto& r : room) {
             const int w = fm.horizontalAdvance(QString::fromUtf8(r.sample)) + 16;
-            if (ListView3->columnWidth(r.column) < w)
-                ListView3->setColumnWidth(r.column, w);
+            if (m_downloadsView->columnWidth(r.column) < w)
+                m_downloadsView->setColumnWidth(r.column, w);
         }
-        Label1->setText(m_list->rowCountText());
+        m_rowCountLabel->setText(m_list->rowCountText());
     });
     connect(m_list, &QAbstractItemModel::rowsInserted, fitColumns, qOverload<>(&QTimer::start));
-    ListView3->header()->setStretchLastSection(true);
-    StripeListRows(ListView3);
+    m_downloadsView->header()->setStretchLastSection(true);
+    StripeListRows(m_downloadsView);
     m_displayTimer = new QTimer(this);
     m_displayTimer->setSingleShot(true);
     m_displayTimer->setInterval(timings().displayHold);
     connect(m_displayTimer, &QTimer::timeout, this, &fFileDownload::flushDisplay);
     // The view repaints changed rows through this window rather than on every
     // change of the model (other model signals still reach it directly).
-    m_rowUpdatesHeld = QObject::disconnect(m_list, SIGNAL(dataChanged(QModelIndex,QModelIndex,QList<int>)), ListView3,
+    m_rowUpdatesHeld = QObject::disconnect(m_list, SIGNAL(dataChanged(QModelIndex,QModelIndex,QList<int>)), m_downloadsView,
                                            SLOT(dataChanged(QModelIndex,QModelIndex,QList<int>)));
     if (m_rowUpdatesHeld) {
         connect(m_list, &QAbstractItemModel::dataChanged, this,
@@ -180,26 +180,26 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
         connect(m_list, &QAbstractItemModel::layoutChanged, this, forget);
         connect(m_list, &QAbstractItemModel::rowsRemoved, this, forget);
     }
-    lay->addWidget(ListView3, 1);
+    lay->addWidget(m_downloadsView, 1);
     setCentralWidget(central);
 
     for (int i = 1; i <= 4; ++i) {
-        StatusPanel[i] = new QLabel(this);
-        statusBar()->addWidget(StatusPanel[i], i == 4 ? 0 : 1);
+        m_statusPanels[i] = new QLabel(this);
+        statusBar()->addWidget(m_statusPanels[i], i == 4 ? 0 : 1);
     }
-    StatusPanel[2]->installEventFilter(this);
+    m_statusPanels[2]->installEventFilter(this);
 
     // The engine: the scheduler wires State's live sources (transfer
-    // controls, Inet1.StillExecuting, Timer_Down) to itself.
+    // controls, Inet1.StillExecuting, the scheduler timer) to itself.
     m_scheduler = new DownloadScheduler(*m_list, State, *this, this);
     m_monitor = new TransferMonitor(*m_list, State, *m_scheduler, *this, this);
-    Timer_Down = m_scheduler->timer();
-    Timer1 = m_monitor->timer();
-    Timer2 = new QTimer(this);
+    m_schedulerTimer = m_scheduler->timer();
+    m_monitorTimer = m_monitor->timer();
+    m_loginRefreshTimer = new QTimer(this);
 
-    connect(Command4, &QPushButton::clicked, this, &fFileDownload::StartDownloading);
-    connect(Command31, &QPushButton::clicked, this, &fFileDownload::StopDownloading);
-    connect(Command26, &QPushButton::clicked, this, &fFileDownload::switchDownloadMethod);
+    connect(m_startButton, &QPushButton::clicked, this, &fFileDownload::StartDownloading);
+    connect(m_stopButton, &QPushButton::clicked, this, &fFileDownload::StopDownloading);
+    connect(m_switchMethodButton, &QPushButton::clicked, this, &fFileDownload::switchDownloadMethod);
     buildMenus();
     Form_Load();
     attachLoginPanel(this);
@@ -216,79 +216,79 @@ fFileDownload::~fFileDownload()
 
 void fFileDownload::buildMenus()
 {
-    menu下载 = menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
+    m_listMenu = menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
     auto add = [this](QMenu* m, const char* caption, auto slot) {
         QAction* a = m->addAction(QString::fromUtf8(caption));
         connect(a, &QAction::triggered, this, slot);
         return a;
     };
-    QMenu* m = menu下载;
-    menu全选专利列表 = add(m, "全选", [this] { selectAllRows(); });
-    menu全不选 = add(m, "全不选", [this] { selectNoRows(); });
+    QMenu* m = m_listMenu;
+    m_selectAllAction = add(m, "全选", [this] { selectAllRows(); });
+    m_selectNoneAction = add(m, "全不选", [this] { selectNoRows(); });
     m->addSeparator();
-    menu随机排序列表 = add(m, "随机排序列表(打乱)", [this] { 随机排序列表(); });
-    menu自动列宽 = add(m, "自动调整列宽", [this] { autoSizeListColumns(); });
+    m_shuffleAction = add(m, "随机排序列表(打乱)", [this] { shuffleRows(); });
+    m_autoColumnWidthAction = add(m, "自动调整列宽", [this] { autoSizeListColumns(); });
     m->addSeparator();
-    menu重新下载 = m->addMenu(QStringLiteral("重新下载"));
-    menu重新下载选中项 = add(menu重新下载, "选中项", [this] { redownload(RedownloadFilter::Selected); });
-    menu重新下载出错项 = add(menu重新下载, "出错项", [this] { redownload(RedownloadFilter::Failed); });
-    menu重新下载文件类型为HTM和HTML项 =
-        add(menu重新下载, "网页类型文件(HTM/HTML/xml)项", [this] { redownload(RedownloadFilter::WebPages); });
-    menu重新下载出错项和网页项 = add(menu重新下载, "重新下载出错项和网页类型文件项",
+    m_redownloadMenu = m->addMenu(QStringLiteral("重新下载"));
+    m_redownloadSelectedAction = add(m_redownloadMenu, "选中项", [this] { redownload(RedownloadFilter::Selected); });
+    m_redownloadFailedAction = add(m_redownloadMenu, "出错项", [this] { redownload(RedownloadFilter::Failed); });
+    m_redownloadPagesAction =
+        add(m_redownloadMenu, "网页类型文件(HTM/HTML/xml)项", [this] { redownload(RedownloadFilter::WebPages); });
+    m_redownloadFailedAndPagesAction = add(m_redownloadMenu, "重新下载出错项和网页类型文件项",
                                      [this] { redownload(RedownloadFilter::FailedAndWebPages); });
-    menu重新下载文件大小小于指定数字的项 =
-        add(menu重新下载, "文件大小小于指定数字的项", [this] { redownloadSmallFiles(); });
-    menu清除 = m->addMenu(QStringLiteral("清除"));
-    menu清除选中项 = add(menu清除, "选中项", [this] { removeSelectedRows(); });
-    menu清除全部出错项 = add(menu清除, "全部出错项", [this] { removeRowsInState(DownloadState::Failed); });
-    menu清除完成项 = add(menu清除, "完成项", [this] { removeRowsInState(DownloadState::Done); });
-    menu清空 = add(m, "清空", [this] { clearAllRows(); });
-    menu删除 = m->addMenu(QStringLiteral("删除文件"));
-    menu删除网页类型文件项 =
-        add(menu删除, "网页类型文件(HTM/HTML/xml)项", [this] { deleteFiles(DeleteFilter::WebPages); });
-    menu删除出错项 = add(menu删除, "出错项", [this] { deleteFiles(DeleteFilter::Failed); });
+    m_redownloadSmallFilesAction =
+        add(m_redownloadMenu, "文件大小小于指定数字的项", [this] { redownloadSmallFiles(); });
+    m_removeMenu = m->addMenu(QStringLiteral("清除"));
+    m_removeSelectedAction = add(m_removeMenu, "选中项", [this] { removeSelectedRows(); });
+    m_removeFailedAction = add(m_removeMenu, "全部出错项", [this] { removeRowsInState(DownloadState::Failed); });
+    m_removeFinishedAction = add(m_removeMenu, "完成项", [this] { removeRowsInState(DownloadState::Done); });
+    m_removeAllAction = add(m, "清空", [this] { clearAllRows(); });
+    m_deleteMenu = m->addMenu(QStringLiteral("删除文件"));
+    m_deletePageFilesAction =
+        add(m_deleteMenu, "网页类型文件(HTM/HTML/xml)项", [this] { deleteFiles(DeleteFilter::WebPages); });
+    m_deleteFailedFilesAction = add(m_deleteMenu, "出错项", [this] { deleteFiles(DeleteFilter::Failed); });
     m->addSeparator();
-    menu下载全部 = add(m, "开始下载", [this] { StartDownloading(); });
-    menu停止下载 = add(m, "停止下载", [this] { StopDownloading(); });
-    menu取消下载选中项 = add(m, "取消下载选中项", [this] { cancelSelectedRows(); });
+    m_startAction = add(m, "开始下载", [this] { StartDownloading(); });
+    m_stopAction = add(m, "停止下载", [this] { StopDownloading(); });
+    m_cancelSelectedAction = add(m, "取消下载选中项", [this] { cancelSelectedRows(); });
     m->addSeparator();
-    menu打开下载文件 = add(m, "打开下载文件", [this] { 打开下载文件(); });
-    menu打开文件所在文件夹 = add(m, "打开所在文件夹", [this] { 打开所在文件夹(); });
-    menu用记事本打开文件 = add(m, "用记事本打开文件", [this] { 用记事本打开文件(); });
-    menu复制名称 = add(m, "复制名称", [this] { 复制名称(); });
-    menu批量替换网址 = add(m, "批量替换网址", [this] { 批量替换网址(); });
-    menu打开网址 = add(m, "打开网址", [this] { 打开网址(); });
-    menu导出名称 = m->addMenu(QStringLiteral("导出名称"));
-    menu导出全部名称 = add(menu导出名称, "全部", [this] { exportNames(false); });
-    menu导出未完成项名称 = add(menu导出名称, "未完成项", [this] { exportNames(true); });
+    m_openFileAction = add(m, "打开下载文件", [this] { openSelectedFile(); });
+    m_openFolderAction = add(m, "打开所在文件夹", [this] { openContainingFolder(); });
+    m_openInEditorAction = add(m, "用记事本打开文件", [this] { openInTextEditor(); });
+    m_copyNameAction = add(m, "复制名称", [this] { copySelectedName(); });
+    m_replaceAddressesAction = add(m, "批量替换网址", [this] { replaceAddresses(); });
+    m_openAddressAction = add(m, "打开网址", [this] { openSelectedAddress(); });
+    m_exportNamesMenu = m->addMenu(QStringLiteral("导出名称"));
+    m_exportAllNamesAction = add(m_exportNamesMenu, "全部", [this] { exportNames(false); });
+    m_exportUnfinishedNamesAction = add(m_exportNamesMenu, "未完成项", [this] { exportNames(true); });
     m->addSeparator();
-    menu退出本下载窗口 = add(m, "关闭本下载窗口", [this] { close(); });
+    m_closeWindowAction = add(m, "关闭本下载窗口", [this] { close(); });
 
     QMenu* win = menuBar()->addMenu(QStringLiteral("窗口(&W)"));
-    menu资料检索分析窗口 = win->addAction(QStringLiteral("资料检索分析窗口"));
-    connect(menu资料检索分析窗口, &QAction::triggered, this, [] {
+    m_searchWindowAction = win->addAction(QStringLiteral("资料检索分析窗口"));
+    connect(m_searchWindowAction, &QAction::triggered, this, [] {
         fWebSearch* w = windows::search();
         w->show();
         w->raise();
         w->activateWindow();
     });
     QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
-    menu设置 = tools->addAction(QStringLiteral("设置"));
-    connect(menu设置, &QAction::triggered, this, [this] { showOptionsDialog(this); });
+    m_optionsAction = tools->addAction(QStringLiteral("设置"));
+    connect(m_optionsAction, &QAction::triggered, this, [this] { showOptionsDialog(this); });
     tools->addSeparator();
-    menu自动定位到下载项 = tools->addAction(QStringLiteral("自动定位到下载项"));
-    menu自动定位到下载项->setCheckable(true);
-    menu自动定位到下载项->setChecked(false);
-    menu检查文件是否存在 = tools->addAction(QStringLiteral("检查文件是否存在"));
-    connect(menu检查文件是否存在, &QAction::triggered, this, [this] { 检查文件是否存在(*m_list); });
-    menu检查并纠正磁盘文件类型 = tools->addAction(QStringLiteral("检查并纠正磁盘文件类型"));
-    connect(menu检查并纠正磁盘文件类型, &QAction::triggered, this, [this] {
+    m_autoLocateAction = tools->addAction(QStringLiteral("自动定位到下载项"));
+    m_autoLocateAction->setCheckable(true);
+    m_autoLocateAction->setChecked(false);
+    m_checkFilesExistAction = tools->addAction(QStringLiteral("检查文件是否存在"));
+    connect(m_checkFilesExistAction, &QAction::triggered, this, [this] { 检查文件是否存在(*m_list); });
+    m_correctFileTypesAction = tools->addAction(QStringLiteral("检查并纠正磁盘文件类型"));
+    connect(m_correctFileTypesAction, &QAction::triggered, this, [this] {
         检查并纠正磁盘文件类型(*m_list, State, Prompter::instance());
     });
-    menu清空IE浏览器缓存 = tools->addAction(QStringLiteral("清空IE浏览器缓存"));
-    connect(menu清空IE浏览器缓存, &QAction::triggered, this, [] { ClearBrowserCache(true); });
-    menu打开文件判断类型 = tools->addAction(QStringLiteral("打开文件判断类型"));
-    connect(menu打开文件判断类型, &QAction::triggered, this, [this] { 打开文件判断类型命令(this); });
+    m_clearBrowserCacheAction = tools->addAction(QStringLiteral("清空IE浏览器缓存"));
+    connect(m_clearBrowserCacheAction, &QAction::triggered, this, [] { ClearBrowserCache(true); });
+    m_identifyFileAction = tools->addAction(QStringLiteral("打开文件判断类型"));
+    connect(m_identifyFileAction, &QAction::triggered, this, [this] { 打开文件判断类型命令(this); });
 
     // The search window has one; a user of this window looks for it here too.
     QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
@@ -297,50 +297,50 @@ void fFileDownload::buildMenus()
 
 SameNamePolicy fFileDownload::sameNamePolicy() const
 {
-    if (Option1->isChecked())
+    if (m_skipExistingRadio->isChecked())
         return SameNamePolicy::Skip;
-    if (Option2->isChecked())
+    if (m_overwriteRadio->isChecked())
         return SameNamePolicy::Overwrite;
     return SameNamePolicy::Rename;
 }
 
 void fFileDownload::setSameNamePolicy(SameNamePolicy p)
 {
-    (p == SameNamePolicy::Skip ? Option1 : p == SameNamePolicy::Overwrite ? Option2 : Option3)->setChecked(true);
+    (p == SameNamePolicy::Skip ? m_skipExistingRadio : p == SameNamePolicy::Overwrite ? m_overwriteRadio : m_renameRadio)->setChecked(true);
 }
 
 void fFileDownload::cue(int number)
 {
-    if (Check6->isChecked())
+    if (m_soundCheck->isChecked())
         PlayCue(number);
 }
 
 void fFileDownload::Form_Load()
 {
     auto& st = SettingsStore::instance();
-    FitDropDownWidth(Combo4);
-    Combo4->setCurrentIndex(0);
+    FitDropDownWidth(m_redownloadChoiceCombo);
+    m_redownloadChoiceCombo->setCurrentIndex(0);
     State.markTransferEvent();
     m_list->clear();
     DownloadMethod = DownloadWindowState::downloadMethodFromSettings(st);
-    Label7->setText(QStringLiteral("下载方式：") + QString::number(DownloadMethod));
-    Combo1->setCurrentIndex(0);
+    m_methodLabel->setText(QStringLiteral("下载方式：") + QString::number(DownloadMethod));
+    m_transferCountCombo->setCurrentIndex(0);
     if (DownloadMethod == 1) {
-        Combo1->setEnabled(false);
+        m_transferCountCombo->setEnabled(false);
     } else {
         const int t = st.getInt(keys::ThreadIndex);
-        Combo1->setCurrentIndex(t >= 0 && t < 6 ? t : 2);
-        Combo1->setEnabled(true);
+        m_transferCountCombo->setCurrentIndex(t >= 0 && t < 6 ? t : 2);
+        m_transferCountCombo->setEnabled(true);
     }
     setSameNamePolicy(loadSameNamePolicy(st));
     m_scheduler->loadSettings(st);
     resize(1000, 667);
     RestoreWindowGeometry(this, QStringLiteral("fFileDownload"), st);
     for (int i = 0; i <= 600; ++i)
-        Combo2->addItem(QString::number(i));
-    Combo2->setCurrentIndex(0);
-    Timer_Down->setInterval(timings().tick);
-    Timer1->setInterval(timings().tick);
+        m_pauseCombo->addItem(QString::number(i));
+    m_pauseCombo->setCurrentIndex(0);
+    m_schedulerTimer->setInterval(timings().tick);
+    m_monitorTimer->setInterval(timings().tick);
     m_monitor->start();
     refreshCounters();
 }
@@ -364,29 +364,29 @@ void fFileDownload::switchDownloadMethod()
 
 void fFileDownload::showMethod()
 {
-    Label7->setText(QStringLiteral("下载方式：") + QString::number(DownloadMethod));
-    Combo1->setCurrentIndex(0);
-    Combo1->setEnabled(DownloadMethod != 1);
+    m_methodLabel->setText(QStringLiteral("下载方式：") + QString::number(DownloadMethod));
+    m_transferCountCombo->setCurrentIndex(0);
+    m_transferCountCombo->setEnabled(DownloadMethod != 1);
 }
 
 int fFileDownload::pauseSeconds() const
 {
-    return Combo2->currentText().toInt();
+    return m_pauseCombo->currentText().toInt();
 }
 
 int fFileDownload::slotCount() const
 {
-    return Combo1->currentText().toInt();
+    return m_transferCountCombo->currentText().toInt();
 }
 
 bool fFileDownload::autoLocate() const
 {
-    return menu自动定位到下载项->isChecked();
+    return m_autoLocateAction->isChecked();
 }
 
 void fFileDownload::scrollToRow(int row)
 {
-    ListView3->scrollTo(m_list->index(row, 0));
+    m_downloadsView->scrollTo(m_list->index(row, 0));
 }
 
 void fFileDownload::setStatusText(int panel, const QString& text)
@@ -399,7 +399,7 @@ void fFileDownload::setStatusText(int panel, const QString& text)
         return;
     }
     m_statusPending[panel] = false;
-    StatusPanel[panel]->setText(text);
+    m_statusPanels[panel]->setText(text);
     m_displayTimer->start();
 }
 
@@ -410,7 +410,7 @@ void fFileDownload::rowsChanged(int first, int last)
         m_dirtyLast = std::max(m_dirtyLast, last);
         return;
     }
-    ListView3->dataChanged(m_list->index(first, 0), m_list->index(last, DownloadListModel::ColumnCount - 1));
+    m_downloadsView->dataChanged(m_list->index(first, 0), m_list->index(last, DownloadListModel::ColumnCount - 1));
     m_displayTimer->start();
 }
 
@@ -421,12 +421,12 @@ void fFileDownload::flushDisplay()
         if (!m_statusPending[panel])
             continue;
         m_statusPending[panel] = false;
-        StatusPanel[panel]->setText(m_pendingStatus[panel]);
+        m_statusPanels[panel]->setText(m_pendingStatus[panel]);
         shown = true;
     }
     const int last = std::min(m_dirtyLast, m_list->rowCount() - 1);
     if (m_dirtyFirst >= 0 && m_dirtyFirst <= last) {
-        ListView3->dataChanged(m_list->index(m_dirtyFirst, 0),
+        m_downloadsView->dataChanged(m_list->index(m_dirtyFirst, 0),
                                m_list->index(last, DownloadListModel::ColumnCount - 1));
         shown = true;
     }
@@ -438,50 +438,50 @@ void fFileDownload::flushDisplay()
 
 bool fFileDownload::autoStart() const
 {
-    return Check4->isChecked();
+    return m_autoStartCheck->isChecked();
 }
 
 bool fFileDownload::autoRedownload() const
 {
-    return Check3->isChecked();
+    return m_autoRedownloadCheck->isChecked();
 }
 
 int fFileDownload::redownloadChoice() const
 {
-    return Combo4->currentIndex();
+    return m_redownloadChoiceCombo->currentIndex();
 }
 
 bool fFileDownload::errorStop() const
 {
-    return Check5->isChecked();
+    return m_stopAfterBadRowsCheck->isChecked();
 }
 
 void fFileDownload::clearAutoOptions()
 {
-    Check4->setChecked(false);
-    Check3->setChecked(false);
+    m_autoStartCheck->setChecked(false);
+    m_autoRedownloadCheck->setChecked(false);
 }
 
 void fFileDownload::setStartEnabled(bool enabled)
 {
-    menu下载全部->setEnabled(enabled);
+    m_startAction->setEnabled(enabled);
 }
 
 void fFileDownload::setRunningIndicator(bool on)
 {
-    Shape1->setVisible(on);
+    m_runningIndicator->setVisible(on);
 }
 
 void fFileDownload::refreshCounters()
 {
     m_statusPending[4] = false;
-    StatusPanel[4]->setText(m_list->UpdateListCounters());
+    m_statusPanels[4]->setText(m_list->UpdateListCounters());
 }
 
 void fFileDownload::changeEvent(QEvent* e)
 {
     if (e->type() == QEvent::ActivationChange && isActiveWindow())
-        Label1->setText(m_list->rowCountText());
+        m_rowCountLabel->setText(m_list->rowCountText());
     QMainWindow::changeEvent(e);
 }
 
@@ -490,20 +490,20 @@ void fFileDownload::closeEvent(QCloseEvent* e)
     auto& st = SettingsStore::instance();
     saveSameNamePolicy(st, sameNamePolicy());
     st.save(keys::DownloadMethod, QString::number(DownloadMethod));
-    const bool busy = State.StillExecuting() || State.CountTransferControls() > 1 || Timer_Down->isActive()
+    const bool busy = State.StillExecuting() || State.CountTransferControls() > 1 || m_schedulerTimer->isActive()
         || !m_list->检测是否下载列表完毕();
     if (busy
         && !Prompter::instance().question(QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？"))) {
         e->ignore();
         return;
     }
-    Timer1->stop();
-    Timer_Down->stop();
-    Timer2->stop();
+    m_monitorTimer->stop();
+    m_schedulerTimer->stop();
+    m_loginRefreshTimer->stop();
     StopDownloading();
     m_scheduler->inet().Cancel();
     SaveWindowGeometry(this, QStringLiteral("fFileDownload"), st);
-    st.save(keys::ThreadIndex, QString::number(Combo1->currentIndex()));
+    st.save(keys::ThreadIndex, QString::number(m_transferCountCombo->currentIndex()));
     windows::coverBackIfLastMainWindow("fFileDownload");
     e->accept();
 }
@@ -514,20 +514,20 @@ template <typename F>
 void fFileDownload::frozen(F&& walk)
 {
     // One redraw for the whole walk instead of one per changed row.
-    ListView3->setUpdatesEnabled(false);
+    m_downloadsView->setUpdatesEnabled(false);
     walk();
-    ListView3->setUpdatesEnabled(true);
+    m_downloadsView->setUpdatesEnabled(true);
 }
 
 void fFileDownload::showRowCount()
 {
-    Label1->setText(m_list->rowCountText());
+    m_rowCountLabel->setText(m_list->rowCountText());
 }
 
 std::vector<int> fFileDownload::selectedRows() const
 {
     std::vector<int> rows;
-    for (const QModelIndex& i : ListView3->selectionModel()->selectedRows())
+    for (const QModelIndex& i : m_downloadsView->selectionModel()->selectedRows())
         rows.push_back(i.row());
     std::sort(rows.begin(), rows.end());
     return rows;
@@ -535,8 +535,8 @@ std::vector<int> fFileDownload::selectedRows() const
 
 int fFileDownload::selectedItemRow() const
 {
-    const QModelIndex cur = ListView3->currentIndex();
-    if (cur.isValid() && ListView3->selectionModel()->isRowSelected(cur.row(), {}))
+    const QModelIndex cur = m_downloadsView->currentIndex();
+    if (cur.isValid() && m_downloadsView->selectionModel()->isRowSelected(cur.row(), {}))
         return cur.row();
     const std::vector<int> rows = selectedRows();
     return rows.empty() ? -1 : rows.front();
@@ -544,15 +544,15 @@ int fFileDownload::selectedItemRow() const
 
 void fFileDownload::selectAllRows()
 {
-    ListView3->selectAll();
+    m_downloadsView->selectAll();
 }
 
 void fFileDownload::selectNoRows()
 {
-    ListView3->clearSelection();
+    m_downloadsView->clearSelection();
 }
 
-void fFileDownload::随机排序列表()
+void fFileDownload::shuffleRows()
 {
     if (!State.pass(BusyGuard::A))
         return;
@@ -562,8 +562,8 @@ void fFileDownload::随机排序列表()
 
 void fFileDownload::autoSizeListColumns()
 {
-    AutoSizeColumns(ListView3);
-    StripeListRows(ListView3);
+    AutoSizeColumns(m_downloadsView);
+    StripeListRows(m_downloadsView);
 }
 
 void fFileDownload::redownload(RedownloadFilter filter)
@@ -639,10 +639,10 @@ void fFileDownload::sortByColumn(int column)
 void fFileDownload::prepareListMenu()
 {
     const bool busy = State.refuses(BusyGuard::B);
-    menu清除->menuAction()->setEnabled(!busy);
-    menu清空->setEnabled(!busy);
-    menu全选专利列表->setEnabled(!busy);
-    menu停止下载->setEnabled(busy);
+    m_removeMenu->menuAction()->setEnabled(!busy);
+    m_removeAllAction->setEnabled(!busy);
+    m_selectAllAction->setEnabled(!busy);
+    m_stopAction->setEnabled(busy);
 }
 
 // --- opening, exporting, addresses -------------------------------------------------------
@@ -669,7 +669,7 @@ QString fFileDownload::selectedExistingFile()
     return path;
 }
 
-void fFileDownload::打开下载文件()
+void fFileDownload::openSelectedFile()
 {
     const QString path = selectedExistingFile();
     if (path.isEmpty())
@@ -677,7 +677,7 @@ void fFileDownload::打开下载文件()
     openDownloadedFile(path);
 }
 
-void fFileDownload::打开所在文件夹()
+void fFileDownload::openContainingFolder()
 {
     const int row = selectedItemRow();
     if (row < 0)
@@ -696,7 +696,7 @@ void fFileDownload::打开所在文件夹()
         Prompter::instance().message(QStringLiteral("打开失败！"), MessageIcon::Error);
 }
 
-void fFileDownload::用记事本打开文件()
+void fFileDownload::openInTextEditor()
 {
     const QString path = selectedExistingFile();
     if (path.isEmpty())
@@ -709,7 +709,7 @@ void fFileDownload::用记事本打开文件()
     Shell::instance().openAsText(path);
 }
 
-void fFileDownload::复制名称()
+void fFileDownload::copySelectedName()
 {
     const int row = selectedItemRow();
     if (row < 0)
@@ -719,7 +719,7 @@ void fFileDownload::复制名称()
     cb->setText(m_list->item(row).Name);
 }
 
-void fFileDownload::打开网址()
+void fFileDownload::openSelectedAddress()
 {
     // The row's address in the web browser.
     const int row = selectedItemRow();
@@ -740,7 +740,7 @@ void fFileDownload::exportNames(bool onlyUnfinished)
         Prompter::instance().message(*err, MessageIcon::Error);
 }
 
-void fFileDownload::批量替换网址()
+void fFileDownload::replaceAddresses()
 {
     // A running transfer finds its row by address: changing the addresses
     // under it would leave the row downloading for ever.
@@ -767,21 +767,21 @@ void fFileDownload::rowClicked(int row)
         return;
     const QString path = ItemFilePath(m_list->item(row));
     m_statusPending[2] = false;
-    StatusPanel[2]->setText(FileExists(path) ? path : QString());
+    m_statusPanels[2]->setText(FileExists(path) ? path : QString());
 }
 
 void fFileDownload::statusPanelClicked(int panel)
 {
     if (panel != 2)
         return;
-    const QString text = StatusPanel[2]->text();
+    const QString text = m_statusPanels[2]->text();
     if (!text.isEmpty())
         Shell::instance().openInBrowser(text);
 }
 
 bool fFileDownload::eventFilter(QObject* watched, QEvent* e)
 {
-    if (watched == StatusPanel[2] && e->type() == QEvent::MouseButtonRelease
+    if (watched == m_statusPanels[2] && e->type() == QEvent::MouseButtonRelease
         && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)
         statusPanelClicked(2);
     return QMainWindow::eventFilter(watched, e);

@@ -38,71 +38,71 @@ public:
     DownloadScheduler* scheduler() const { return m_scheduler; }
     TransferMonitor* monitor() const { return m_monitor; }
 
-    QTreeView* ListView3 = nullptr;  // the download list
-    QLabel* Label1 = nullptr;        // "N条"
-    QLabel* Label7 = nullptr;        // "下载方式：N"
-    QComboBox* Combo1 = nullptr;     // thread count "1".."6"
-    QComboBox* Combo2 = nullptr;     // pause between files "0".."600"
-    QTimer* Timer_Down = nullptr;    // scheduler tick (the scheduler's timer)
-    QTimer* Timer1 = nullptr;        // monitor tick (the monitor's timer)
-    QTimer* Timer2 = nullptr;        // login page refresh
-    QLabel* StatusPanel[5] = {};     // status-bar panels 1..4 (index 0 unused)
+    QTreeView* m_downloadsView = nullptr;                  // the download list
+    QLabel* m_rowCountLabel = nullptr;                     // "N条"
+    QLabel* m_methodLabel = nullptr;                       // "下载方式：N"
+    QComboBox* m_transferCountCombo = nullptr;             // thread count "1".."6"
+    QComboBox* m_pauseCombo = nullptr;                     // pause between files "0".."600"
+    QTimer* m_schedulerTimer = nullptr;                    // scheduler tick (the scheduler's timer)
+    QTimer* m_monitorTimer = nullptr;                      // monitor tick (the monitor's timer)
+    QTimer* m_loginRefreshTimer = nullptr;                 // login page refresh
+    QLabel* m_statusPanels[5] = {};                        // status-bar panels 1..4 (index 0 unused)
 
-    QPushButton* Command4 = nullptr;   // 开始下载
-    QPushButton* Command31 = nullptr;  // 停止下载
-    QPushButton* Command26 = nullptr;  // 切换 (download method)
+    QPushButton* m_startButton = nullptr;                  // 开始下载
+    QPushButton* m_stopButton = nullptr;                   // 停止下载
+    QPushButton* m_switchMethodButton = nullptr;           // 切换 (download method)
 
-    QRadioButton* Option1 = nullptr;  // 跳过
-    QRadioButton* Option2 = nullptr;  // 覆盖
-    QRadioButton* Option3 = nullptr;  // 重命名
-    QCheckBox* Check6 = nullptr;      // 声音提示
+    QRadioButton* m_skipExistingRadio = nullptr;           // 跳过
+    QRadioButton* m_overwriteRadio = nullptr;              // 覆盖
+    QRadioButton* m_renameRadio = nullptr;                 // 重命名
+    QCheckBox* m_soundCheck = nullptr;                     // 声音提示
 
     // Monitor options.
-    QCheckBox* Check4 = nullptr;  // 当有待下载项时，自动启动下载
-    QCheckBox* Check3 = nullptr;  // 自动重新下载：
-    QComboBox* Combo4 = nullptr;  // what the automatic re-download resets
-    QCheckBox* Check5 = nullptr;  // 有5个以上下载出错或者网页文件，就停止下载
-    QLabel* Shape1 = nullptr;     // shown while the scheduler runs
+    QCheckBox* m_autoStartCheck = nullptr;                 // 当有待下载项时，自动启动下载
+    QCheckBox* m_autoRedownloadCheck = nullptr;            // 自动重新下载：
+    QComboBox* m_redownloadChoiceCombo = nullptr;          // what the automatic re-download resets
+    QCheckBox* m_stopAfterBadRowsCheck = nullptr;          // 有5个以上下载出错或者网页文件，就停止下载
+    QLabel* m_runningIndicator = nullptr;                  // shown while the scheduler runs
 
-    QMenu* menu下载 = nullptr;  // 列表操作(&D), also the list's context menu
-    QAction* menu全选专利列表 = nullptr;
-    QAction* menu全不选 = nullptr;
-    QAction* menu随机排序列表 = nullptr;
-    QAction* menu自动列宽 = nullptr;
-    QMenu* menu重新下载 = nullptr;
-    QAction* menu重新下载选中项 = nullptr;
-    QAction* menu重新下载出错项 = nullptr;
-    QAction* menu重新下载文件类型为HTM和HTML项 = nullptr;
-    QAction* menu重新下载出错项和网页项 = nullptr;
-    QAction* menu重新下载文件大小小于指定数字的项 = nullptr;
-    QMenu* menu清除 = nullptr;
-    QAction* menu清除选中项 = nullptr;
-    QAction* menu清除全部出错项 = nullptr;
-    QAction* menu清除完成项 = nullptr;
-    QAction* menu清空 = nullptr;
-    QMenu* menu删除 = nullptr;
-    QAction* menu删除网页类型文件项 = nullptr;
-    QAction* menu删除出错项 = nullptr;
-    QAction* menu下载全部 = nullptr;
-    QAction* menu停止下载 = nullptr;
-    QAction* menu取消下载选中项 = nullptr;
-    QAction* menu打开下载文件 = nullptr;
-    QAction* menu打开文件所在文件夹 = nullptr;
-    QAction* menu用记事本打开文件 = nullptr;
-    QAction* menu复制名称 = nullptr;
-    QAction* menu批量替换网址 = nullptr;
-    QAction* menu打开网址 = nullptr;
-    QMenu* menu导出名称 = nullptr;
-    QAction* menu导出全部名称 = nullptr;
-    QAction* menu导出未完成项名称 = nullptr;
-    QAction* menu退出本下载窗口 = nullptr;
-    QAction* menu资料检索分析窗口 = nullptr;
-    QAction* menu设置 = nullptr;
-    QAction* menu自动定位到下载项 = nullptr;
-    QAction* menu打开文件判断类型 = nullptr;
-    QAction* menu检查并纠正磁盘文件类型 = nullptr;
-    QAction* menu检查文件是否存在 = nullptr;
-    QAction* menu清空IE浏览器缓存 = nullptr;
+    QMenu* m_listMenu = nullptr;  // 列表操作(&D), also the list's context menu
+    QAction* m_selectAllAction = nullptr;
+    QAction* m_selectNoneAction = nullptr;
+    QAction* m_shuffleAction = nullptr;
+    QAction* m_autoColumnWidthAction = nullptr;
+    QMenu* m_redownloadMenu = nullptr;
+    QAction* m_redownloadSelectedAction = nullptr;
+    QAction* m_redownloadFailedAction = nullptr;
+    QAction* m_redownloadPagesAction = nullptr;
+    QAction* m_redownloadFailedAndPagesAction = nullptr;
+    QAction* m_redownloadSmallFilesAction = nullptr;
+    QMenu* m_removeMenu = nullptr;
+    QAction* m_removeSelectedAction = nullptr;
+    QAction* m_removeFailedAction = nullptr;
+    QAction* m_removeFinishedAction = nullptr;
+    QAction* m_removeAllAction = nullptr;
+    QMenu* m_deleteMenu = nullptr;
+    QAction* m_deletePageFilesAction = nullptr;
+    QAction* m_deleteFailedFilesAction = nullptr;
+    QAction* m_startAction = nullptr;
+    QAction* m_stopAction = nullptr;
+    QAction* m_cancelSelectedAction = nullptr;
+    QAction* m_openFileAction = nullptr;
+    QAction* m_openFolderAction = nullptr;
+    QAction* m_openInEditorAction = nullptr;
+    QAction* m_copyNameAction = nullptr;
+    QAction* m_replaceAddressesAction = nullptr;
+    QAction* m_openAddressAction = nullptr;
+    QMenu* m_exportNamesMenu = nullptr;
+    QAction* m_exportAllNamesAction = nullptr;
+    QAction* m_exportUnfinishedNamesAction = nullptr;
+    QAction* m_closeWindowAction = nullptr;
+    QAction* m_searchWindowAction = nullptr;
+    QAction* m_optionsAction = nullptr;
+    QAction* m_autoLocateAction = nullptr;
+    QAction* m_identifyFileAction = nullptr;
+    QAction* m_correctFileTypesAction = nullptr;
+    QAction* m_checkFilesExistAction = nullptr;
+    QAction* m_clearBrowserCacheAction = nullptr;
 
     // Transfer state shared by the scheduler, the transfers and the list commands.
     DownloadWindowState State;
@@ -120,7 +120,7 @@ public:
     // The commands of the scheduler.
     void StartDownloading();
     void StopDownloading();
-    // Command26: switches between method one and method two.
+    // 切换: switches between method one and method two.
     void switchDownloadMethod();
 
     // --- list commands ----------------------------------------------------------
@@ -133,7 +133,7 @@ public:
     void selectAllRows();
     void selectNoRows();
     // 随机排序列表(打乱); shuffleRandom (1..remaining) replaces the random source.
-    void 随机排序列表();
+    void shuffleRows();  // 随机排序列表
     std::function<int(int)> shuffleRandom;
     void autoSizeListColumns();
     void redownload(RedownloadFilter filter);
@@ -152,14 +152,14 @@ public:
 
     // --- opening, exporting, addresses -------------------------------------------
     void openDownloadedFile(const QString& path);
-    void 打开下载文件();
-    void 打开所在文件夹();
-    void 用记事本打开文件();
-    void 复制名称();
-    void 打开网址();
+    void openSelectedFile();      // 打开下载文件
+    void openContainingFolder();  // 打开所在文件夹
+    void openInTextEditor();      // 用记事本打开文件
+    void copySelectedName();      // 复制名称
+    void openSelectedAddress();   // 打开网址
     void exportNames(bool onlyUnfinished);
     // Opens UrlReplace modally; tests call UrlReplace directly.
-    void 批量替换网址();
+    void replaceAddresses();  // 批量替换网址
     void rowDoubleClicked(int row);
     void rowClicked(int row);
     void statusPanelClicked(int panel);

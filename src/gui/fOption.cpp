@@ -291,20 +291,20 @@ void fOption::Command1_Click()
         method = 1;
         if (w) {
             w->DownloadMethod = 1;
-            w->Label7->setText(QStringLiteral("下载方式：1"));
-            w->Combo1->setEnabled(false);
+            w->m_methodLabel->setText(QStringLiteral("下载方式：1"));
+            w->m_transferCountCombo->setEnabled(false);
         }
     } else if (Option2->isChecked()) {
         const bool switching = method != 2;
         method = 2;
         if (w) {
             w->DownloadMethod = 2;
-            w->Label7->setText(QStringLiteral("下载方式：2"));
-            w->Combo1->setEnabled(true);
+            w->m_methodLabel->setText(QStringLiteral("下载方式：2"));
+            w->m_transferCountCombo->setEnabled(true);
             // Coming from method one the thread count starts at "1"; a
             // confirmation that keeps method two keeps the user's count.
             if (switching)
-                w->Combo1->setCurrentIndex(w->Combo1->findText(QStringLiteral("1")));
+                w->m_transferCountCombo->setCurrentIndex(w->m_transferCountCombo->findText(QStringLiteral("1")));
         }
     }
     // 2.

@@ -101,7 +101,7 @@ private Q_SLOTS:
         d->list()->clear();
         d->State.downloadMethod = method;
         d->setSameNamePolicy(SameNamePolicy::Rename);
-        d->Combo1->setCurrentIndex(2);  // three transfers
+        d->m_transferCountCombo->setCurrentIndex(2);  // three transfers
         for (const Link& l : links) {
             const QString url = service.baseUrl() + l.path;
             d->list()->addItem(url, HandOverName(url, l.title, false), "pdf", windowFolder + "/", QString());

@@ -219,7 +219,7 @@ private Q_SLOTS:
         cache.show();
         QApplication::setPalette(palette);
         checkRows(s->ListView1, 0);
-        checkRows(d->ListView3, 1);
+        checkRows(d->m_downloadsView, 1);
         checkRows(cache.ListView1, 0);
     }
 

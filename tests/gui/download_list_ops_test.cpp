@@ -59,13 +59,13 @@ class DownloadListOpsTest : public QObject {
     }
     void select(std::initializer_list<int> rows)
     {
-        d->ListView3->clearSelection();
+        d->m_downloadsView->clearSelection();
         for (int r : rows) {
-            d->ListView3->selectionModel()->select(list().index(r, 0),
+            d->m_downloadsView->selectionModel()->select(list().index(r, 0),
                                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
         }
         if (rows.size())
-            d->ListView3->selectionModel()->setCurrentIndex(list().index(*rows.begin(), 0),
+            d->m_downloadsView->selectionModel()->setCurrentIndex(list().index(*rows.begin(), 0),
                                                             QItemSelectionModel::NoUpdate);
     }
     QStringList names()
@@ -107,7 +107,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        d->Timer_Down->stop();
+        d->m_schedulerTimer->stop();
         d->State.TransferBusy = false;
     }
     void cleanupTestCase()
@@ -124,32 +124,32 @@ private Q_SLOTS:
 
     void menuCaptionsInOrder()
     {
-        QCOMPARE(d->menu下载->title(), QStringLiteral("列表操作(&D)"));
+        QCOMPARE(d->m_listMenu->title(), QStringLiteral("列表操作(&D)"));
         const QStringList want = {
             "全选", "全不选", "随机排序列表(打乱)", "自动调整列宽", "重新下载",
             "[选中项|出错项|网页类型文件(HTM/HTML/xml)项|重新下载出错项和网页类型文件项|文件大小小于指定数字的项]",
             "清除", "[选中项|全部出错项|完成项]", "清空", "删除文件", "[网页类型文件(HTM/HTML/xml)项|出错项]",
             "开始下载", "停止下载", "取消下载选中项", "打开下载文件", "打开所在文件夹", "用记事本打开文件",
             "复制名称", "批量替换网址", "打开网址", "导出名称", "[全部|未完成项]", "关闭本下载窗口"};
-        QCOMPARE(captions(d->menu下载), want);
-        QMenu* tools = d->menu清空IE浏览器缓存->associatedObjects().isEmpty()
+        QCOMPARE(captions(d->m_listMenu), want);
+        QMenu* tools = d->m_clearBrowserCacheAction->associatedObjects().isEmpty()
             ? nullptr
-            : qobject_cast<QMenu*>(d->menu清空IE浏览器缓存->associatedObjects().first());
+            : qobject_cast<QMenu*>(d->m_clearBrowserCacheAction->associatedObjects().first());
         QVERIFY(tools);
         QCOMPARE(captions(tools), QStringList({"设置", "自动定位到下载项", "检查文件是否存在", "检查并纠正磁盘文件类型",
                                                "清空IE浏览器缓存", "打开文件判断类型"}));
-        QCOMPARE(d->ListView3->toolTip(), QStringLiteral("双击鼠标：下载当前项或者打开文件"));
-        QCOMPARE(d->ListView3->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QCOMPARE(d->m_downloadsView->toolTip(), QStringLiteral("双击鼠标：下载当前项或者打开文件"));
+        QCOMPARE(d->m_downloadsView->editTriggers(), QAbstractItemView::NoEditTriggers);
     }
 
     void guardsWhileTheSchedulerRuns()
     {
         addRow("a", DownloadState::Waiting);
         addRow("b", DownloadState::Done, "9", "9", "100%");
-        d->Timer_Down->setInterval(1h);
-        d->Timer_Down->start();
+        d->m_schedulerTimer->setInterval(1h);
+        d->m_schedulerTimer->start();
 
-        d->随机排序列表();
+        d->shuffleRows();
         d->removeRowsInState(DownloadState::Done);
         d->clearAllRows();
         // The address replacement too: a running transfer finds its row by
@@ -158,7 +158,7 @@ private Q_SLOTS:
             if (QWidget* w = QApplication::activeModalWidget())
                 w->close();
         });
-        d->批量替换网址();
+        d->replaceAddresses();
         QCOMPARE(prompter.texts(), QStringList(4, QStringLiteral("停止下载以后，才能执行此操作！")));
         QCOMPARE(prompter.shown.back().icon, MessageIcon::Information);
         prompter.clear();
@@ -167,10 +167,10 @@ private Q_SLOTS:
         QCOMPARE(names(), QStringList({"a", "b"}));
 
         d->prepareListMenu();
-        QVERIFY(!d->menu清除->menuAction()->isEnabled());
-        QVERIFY(!d->menu清空->isEnabled());
-        QVERIFY(!d->menu全选专利列表->isEnabled());
-        QVERIFY(d->menu停止下载->isEnabled());
+        QVERIFY(!d->m_removeMenu->menuAction()->isEnabled());
+        QVERIFY(!d->m_removeAllAction->isEnabled());
+        QVERIFY(!d->m_selectAllAction->isEnabled());
+        QVERIFY(d->m_stopAction->isEnabled());
 
         // Guard C looks only at TransferBusy: the cancel runs in the pause between files.
         prompter.clear();
@@ -180,7 +180,7 @@ private Q_SLOTS:
         QCOMPARE(list().item(0).State, DownloadState::Failed);
         QCOMPARE(list().item(1).State, DownloadState::Done);
 
-        d->Timer_Down->stop();
+        d->m_schedulerTimer->stop();
         d->State.TransferBusy = true;
         d->cancelSelectedRows();
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("停止下载后方可设置！")});
@@ -188,10 +188,10 @@ private Q_SLOTS:
         d->State.TransferBusy = false;
 
         d->prepareListMenu();
-        QVERIFY(d->menu清除->menuAction()->isEnabled());
-        QVERIFY(d->menu清空->isEnabled());
-        QVERIFY(d->menu全选专利列表->isEnabled());
-        QVERIFY(!d->menu停止下载->isEnabled());
+        QVERIFY(d->m_removeMenu->menuAction()->isEnabled());
+        QVERIFY(d->m_removeAllAction->isEnabled());
+        QVERIFY(d->m_selectAllAction->isEnabled());
+        QVERIFY(!d->m_stopAction->isEnabled());
     }
 
     void headerClickSortsSizesAsNumbersAndFlips()
@@ -199,7 +199,7 @@ private Q_SLOTS:
         addRow("big", DownloadState::Done, "1536", "1536", "100%");
         addRow("nine", DownloadState::Done, "9", "9", "100%");
         addRow("ten", DownloadState::Done, "10", "10", "100%");
-        QHeaderView* h = d->ListView3->header();
+        QHeaderView* h = d->m_downloadsView->header();
         const QPoint at(h->sectionViewportPosition(DownloadListModel::ColSize) + 4, h->height() / 2);
         QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, at);
         QCOMPARE(names(), QStringList({"nine", "ten", "big"}));
@@ -219,7 +219,7 @@ private Q_SLOTS:
         select({1, 3});
         d->removeSelectedRows();
         QCOMPARE(names(), QStringList({"a", "c"}));
-        QCOMPARE(d->Label1->text(), QStringLiteral("2条"));
+        QCOMPARE(d->m_rowCountLabel->text(), QStringLiteral("2条"));
 
         prompter.questionAnswers.assign(1, false);
         d->clearAllRows();
@@ -227,7 +227,7 @@ private Q_SLOTS:
         prompter.questionAnswers.assign(1, true);
         d->clearAllRows();
         QCOMPARE(list().size(), 0);
-        QCOMPARE(d->Label1->text(), QStringLiteral("0条"));
+        QCOMPARE(d->m_rowCountLabel->text(), QStringLiteral("0条"));
         // On an empty list the question is still asked; the removals say nothing.
         prompter.clear();
         d->clearAllRows();
@@ -240,7 +240,7 @@ private Q_SLOTS:
         for (const char* n : {"a", "b", "c"})
             addRow(n, DownloadState::Waiting);
         d->shuffleRandom = [](int n) { return n; };  // last remaining each time: reversed
-        d->随机排序列表();
+        d->shuffleRows();
         d->shuffleRandom = {};
         QCOMPARE(names(), QStringList({"c", "b", "a"}));
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("随机排序完成！")});
@@ -272,19 +272,19 @@ private Q_SLOTS:
         const QString path = folder() + "doc.pdf";
         select({0});
 
-        d->打开下载文件();
-        d->用记事本打开文件();
+        d->openSelectedFile();
+        d->openInTextEditor();
         QCOMPARE(prompter.texts(), QStringList(2, QStringLiteral("该文件不存在！")));
-        d->打开所在文件夹();  // folder exists, file missing: the folder itself, no message
+        d->openContainingFolder();  // folder exists, file missing: the folder itself, no message
         QCOMPARE(shell.calls, (std::vector<RecordingShell::Call>{{"openFolder", folder()}}));
 
         writeFile(path, 2097152);
         prompter.clear();
         shell.calls.clear();
-        d->打开下载文件();
-        d->用记事本打开文件();
-        d->打开所在文件夹();
-        d->打开网址();
+        d->openSelectedFile();
+        d->openInTextEditor();
+        d->openContainingFolder();
+        d->openSelectedAddress();
         QCOMPARE(shell.calls, (std::vector<RecordingShell::Call>{{"openFile", path}, {"openAsText", path},
                                                                  {"showInFolder", path},
                                                                  {"openInBrowser", "http://h/doc"}}));
@@ -293,8 +293,8 @@ private Q_SLOTS:
         writeFile(path, 2097153);
         shell.calls.clear();
         shell.result = false;
-        d->用记事本打开文件();
-        d->打开所在文件夹();
+        d->openInTextEditor();
+        d->openContainingFolder();
         QCOMPARE(prompter.texts(), QStringList({QStringLiteral("该文件太大，超过了2M，不便于用记事本打开！"),
                                                 QStringLiteral("打开失败！")}));
         QCOMPARE(shell.calls.size(), size_t(1));
@@ -303,7 +303,7 @@ private Q_SLOTS:
         DownloadItem it = list().item(0);
         it.Folder = folder() + "gone/";
         list().setItem(0, it);
-        d->打开所在文件夹();
+        d->openContainingFolder();
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("文件夹不存在！")});
     }
 
@@ -332,12 +332,12 @@ private Q_SLOTS:
 
         // A click shows the file's path in panel 2; a click there opens it in the browser.
         d->rowClicked(0);
-        QCOMPARE(d->StatusPanel[2]->text(), folder() + "done.pdf");
+        QCOMPARE(d->m_statusPanels[2]->text(), folder() + "done.pdf");
         shell.calls.clear();
-        QTest::mouseClick(d->StatusPanel[2], Qt::LeftButton);
+        QTest::mouseClick(d->m_statusPanels[2], Qt::LeftButton);
         QCOMPARE(shell.calls, (std::vector<RecordingShell::Call>{{"openInBrowser", folder() + "done.pdf"}}));
         d->rowClicked(2);
-        QVERIFY(d->StatusPanel[2]->text().isEmpty());
+        QVERIFY(d->m_statusPanels[2]->text().isEmpty());
         shell.calls.clear();
         d->statusPanelClicked(2);
         QVERIFY(shell.calls.empty());
@@ -349,7 +349,7 @@ private Q_SLOTS:
         addRow("乙", DownloadState::Failed);
         addRow("丙", DownloadState::Done);
         select({1});
-        d->复制名称();
+        d->copySelectedName();
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("乙"));
 
         const QString out = folder() + "names.txt";

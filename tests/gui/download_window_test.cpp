@@ -85,32 +85,32 @@ private Q_SLOTS:
     {
         fFileDownload* d = windows::download();
         d->show();
-        QCOMPARE(d->Command4->text(), QStringLiteral("开始下载"));
-        QCOMPARE(d->Command31->text(), QStringLiteral("停止下载"));
-        QCOMPARE(d->Command26->text(), QStringLiteral("切换"));
-        QCOMPARE(d->Command26->toolTip(), QStringLiteral("更改下载方式"));
-        QCOMPARE(d->menu下载全部->text(), QStringLiteral("开始下载"));
-        QCOMPARE(d->menu停止下载->text(), QStringLiteral("停止下载"));
-        QVERIFY(d->menu自动定位到下载项->isCheckable());
-        QVERIFY(!d->menu自动定位到下载项->isChecked());
-        QCOMPARE(d->Combo2->count(), 601);
-        QCOMPARE(d->Combo2->currentText(), QStringLiteral("0"));
-        QCOMPARE(d->Combo4->count(), 3);
-        QCOMPARE(d->Combo4->currentText(), QStringLiteral("出错项"));
-        QCOMPARE(d->Check4->text(), QStringLiteral("当有待下载项时，自动启动下载"));
-        QCOMPARE(d->Check3->text(), QStringLiteral("自动重新下载："));
-        QCOMPARE(d->Check5->text(), QStringLiteral("有5个以上下载出错或者网页文件，就停止下载"));
-        for (QCheckBox* c : {d->Check3, d->Check4, d->Check5, d->Check6})
+        QCOMPARE(d->m_startButton->text(), QStringLiteral("开始下载"));
+        QCOMPARE(d->m_stopButton->text(), QStringLiteral("停止下载"));
+        QCOMPARE(d->m_switchMethodButton->text(), QStringLiteral("切换"));
+        QCOMPARE(d->m_switchMethodButton->toolTip(), QStringLiteral("更改下载方式"));
+        QCOMPARE(d->m_startAction->text(), QStringLiteral("开始下载"));
+        QCOMPARE(d->m_stopAction->text(), QStringLiteral("停止下载"));
+        QVERIFY(d->m_autoLocateAction->isCheckable());
+        QVERIFY(!d->m_autoLocateAction->isChecked());
+        QCOMPARE(d->m_pauseCombo->count(), 601);
+        QCOMPARE(d->m_pauseCombo->currentText(), QStringLiteral("0"));
+        QCOMPARE(d->m_redownloadChoiceCombo->count(), 3);
+        QCOMPARE(d->m_redownloadChoiceCombo->currentText(), QStringLiteral("出错项"));
+        QCOMPARE(d->m_autoStartCheck->text(), QStringLiteral("当有待下载项时，自动启动下载"));
+        QCOMPARE(d->m_autoRedownloadCheck->text(), QStringLiteral("自动重新下载："));
+        QCOMPARE(d->m_stopAfterBadRowsCheck->text(), QStringLiteral("有5个以上下载出错或者网页文件，就停止下载"));
+        for (QCheckBox* c : {d->m_autoRedownloadCheck, d->m_autoStartCheck, d->m_stopAfterBadRowsCheck, d->m_soundCheck})
             QVERIFY(!c->isChecked());
-        QVERIFY(!d->Timer_Down->isActive());
-        QVERIFY(d->Timer1->isActive());
+        QVERIFY(!d->m_schedulerTimer->isActive());
+        QVERIFY(d->m_monitorTimer->isActive());
         QCOMPARE(d->State.CountTransferControls(), 1);
         QVERIFY(!d->State.DownloadsActive());
 
         // An empty list: the first tick switches the scheduler off again.
-        QTest::mouseClick(d->Command4, Qt::LeftButton);
-        QVERIFY(d->Timer_Down->isActive());
-        QTRY_VERIFY(!d->Timer_Down->isActive());
+        QTest::mouseClick(d->m_startButton, Qt::LeftButton);
+        QVERIFY(d->m_schedulerTimer->isActive());
+        QTRY_VERIFY(!d->m_schedulerTimer->isActive());
         closeAndWait(d);
         QVERIFY(prompter.shown.empty());
     }
@@ -119,15 +119,15 @@ private Q_SLOTS:
     {
         fFileDownload* d = windows::download();
         d->show();
-        QCOMPARE(d->Label7->text(), QStringLiteral("下载方式：2"));
+        QCOMPARE(d->m_methodLabel->text(), QStringLiteral("下载方式：2"));
         for (int i = 0; i < 5; ++i)
             d->list()->addItem(service.baseUrl() + QStringLiteral("/doc/g%1.pdf").arg(i), QStringLiteral("g%1").arg(i),
                                "pdf", folder(), "");
         d->list()->addItem(service.baseUrl() + "/doc/protected/paper.pdf", "paper", "pdf", folder(), "");
-        QTest::mouseClick(d->Command4, Qt::LeftButton);
-        QTRY_VERIFY(d->Shape1->isVisible());
+        QTest::mouseClick(d->m_startButton, Qt::LeftButton);
+        QTRY_VERIFY(d->m_runningIndicator->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(finished(d), 20000);
-        QTRY_VERIFY(!d->Timer_Down->isActive());
+        QTRY_VERIFY(!d->m_schedulerTimer->isActive());
         for (int i = 0; i < 5; ++i) {
             const QString name = QStringLiteral("g%1").arg(i);
             QCOMPARE(readFile(dir.filePath(name + ".pdf")), demo::makeDocument("pdf", name));
@@ -136,10 +136,10 @@ private Q_SLOTS:
         // The login page that came instead of the paper is recognised.
         QCOMPARE(d->list()->item(5).FileType, QStringLiteral("htm"));
         QVERIFY(QFile::exists(dir.filePath("paper.htm")));
-        QTRY_COMPARE(d->StatusPanel[4]->text(), QStringLiteral("总数:6 正在下载:0 等待:0 已完成:6 失败:0"));
-        QTRY_VERIFY(!d->Shape1->isVisible());
-        QVERIFY(d->menu下载全部->isEnabled());
-        QVERIFY(d->StatusPanel[2]->text().startsWith(QStringLiteral("完成下载:")));
+        QTRY_COMPARE(d->m_statusPanels[4]->text(), QStringLiteral("总数:6 正在下载:0 等待:0 已完成:6 失败:0"));
+        QTRY_VERIFY(!d->m_runningIndicator->isVisible());
+        QVERIFY(d->m_startAction->isEnabled());
+        QVERIFY(d->m_statusPanels[2]->text().startsWith(QStringLiteral("完成下载:")));
         QVERIFY(!d->State.DownloadsActive());
         closeAndWait(d);  // finished and off: no question
         QVERIFY(prompter.shown.empty());
@@ -149,36 +149,36 @@ private Q_SLOTS:
     {
         fFileDownload* d = windows::download();
         d->show();
-        QTest::mouseClick(d->Command26, Qt::LeftButton);
-        QCOMPARE(d->Label7->text(), QStringLiteral("下载方式：1"));
-        QCOMPARE(d->Combo1->currentText(), QStringLiteral("1"));
-        QVERIFY(!d->Combo1->isEnabled());
-        d->menu自动定位到下载项->trigger();
-        QVERIFY(d->menu自动定位到下载项->isChecked());
+        QTest::mouseClick(d->m_switchMethodButton, Qt::LeftButton);
+        QCOMPARE(d->m_methodLabel->text(), QStringLiteral("下载方式：1"));
+        QCOMPARE(d->m_transferCountCombo->currentText(), QStringLiteral("1"));
+        QVERIFY(!d->m_transferCountCombo->isEnabled());
+        d->m_autoLocateAction->trigger();
+        QVERIFY(d->m_autoLocateAction->isChecked());
         for (int i = 0; i < 3; ++i)
             d->list()->addItem(service.baseUrl() + QStringLiteral("/doc/charset/one%1.pdf").arg(i),
                                QStringLiteral("one%1").arg(i), "doc", folder(), "http://referer.example/");
-        d->menu下载全部->trigger();
+        d->m_startAction->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(finished(d), 20000);
         for (int i = 0; i < 3; ++i) {
             const QString name = QStringLiteral("one%1").arg(i);
             QCOMPARE(d->list()->item(i).FileType, QStringLiteral("pdf"));  // from the Content-Type
             QCOMPARE(readFile(dir.filePath(name + ".pdf")), demo::makeDocument("pdf", name));
         }
-        QTRY_COMPARE(d->StatusPanel[2]->text(), QStringLiteral("完成下载:one2"));
-        QCOMPARE(d->StatusPanel[3]->text(), QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。"));
-        QTRY_VERIFY(!d->Timer_Down->isActive());
+        QTRY_COMPARE(d->m_statusPanels[2]->text(), QStringLiteral("完成下载:one2"));
+        QCOMPARE(d->m_statusPanels[3]->text(), QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。"));
+        QTRY_VERIFY(!d->m_schedulerTimer->isActive());
         closeAndWait(d);
         QCOMPARE(SettingsStore::instance().get(keys::DownloadMethod), QStringLiteral("1"));
 
         // The method comes back with the window; switching back enables the threads.
         d = windows::download();
-        QCOMPARE(d->Label7->text(), QStringLiteral("下载方式：1"));
-        QVERIFY(!d->Combo1->isEnabled());
-        QTest::mouseClick(d->Command26, Qt::LeftButton);
-        QCOMPARE(d->Label7->text(), QStringLiteral("下载方式：2"));
-        QCOMPARE(d->Combo1->currentText(), QStringLiteral("1"));
-        QVERIFY(d->Combo1->isEnabled());
+        QCOMPARE(d->m_methodLabel->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!d->m_transferCountCombo->isEnabled());
+        QTest::mouseClick(d->m_switchMethodButton, Qt::LeftButton);
+        QCOMPARE(d->m_methodLabel->text(), QStringLiteral("下载方式：2"));
+        QCOMPARE(d->m_transferCountCombo->currentText(), QStringLiteral("1"));
+        QVERIFY(d->m_transferCountCombo->isEnabled());
         closeAndWait(d);
         QCOMPARE(SettingsStore::instance().get(keys::DownloadMethod), QStringLiteral("2"));
     }
@@ -191,11 +191,11 @@ private Q_SLOTS:
             d->list()->addItem(service.baseUrl() + QStringLiteral("/t/slow/300000?piece=2000&delay_ms=20&n=%1").arg(i),
                                QStringLiteral("slow%1").arg(i), "bin", folder(), "");
         // The switch of the previous test left one thread, and it was stored.
-        QCOMPARE(d->Combo1->currentText(), QStringLiteral("1"));
-        d->Combo1->setCurrentIndex(2);
-        d->Check4->setChecked(true);
-        d->Check3->setChecked(true);
-        QTest::mouseClick(d->Command4, Qt::LeftButton);
+        QCOMPARE(d->m_transferCountCombo->currentText(), QStringLiteral("1"));
+        d->m_transferCountCombo->setCurrentIndex(2);
+        d->m_autoStartCheck->setChecked(true);
+        d->m_autoRedownloadCheck->setChecked(true);
+        QTest::mouseClick(d->m_startButton, Qt::LeftButton);
         QTRY_VERIFY(d->list()->item(0).ReceivedText.toLongLong() > 0);
         QCOMPARE(d->State.CountTransferControls(), 4);  // three slots
         QVERIFY(d->State.DownloadsActive());
@@ -207,16 +207,16 @@ private Q_SLOTS:
         QVERIFY(d->State.DownloadsActive());
         prompter.clear();
 
-        QTest::mouseClick(d->Command31, Qt::LeftButton);
-        QVERIFY(!d->Check4->isChecked());
-        QVERIFY(!d->Check3->isChecked());
-        QVERIFY(!d->Timer_Down->isActive());
+        QTest::mouseClick(d->m_stopButton, Qt::LeftButton);
+        QVERIFY(!d->m_autoStartCheck->isChecked());
+        QVERIFY(!d->m_autoRedownloadCheck->isChecked());
+        QVERIFY(!d->m_schedulerTimer->isActive());
         QCOMPARE(d->State.CountTransferControls(), 1);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(d->list()->item(i).State, DownloadState::Failed);
         QCOMPARE(d->list()->item(3).State, DownloadState::Waiting);
-        QTRY_VERIFY(!d->Shape1->isVisible());
-        QTRY_COMPARE(d->StatusPanel[4]->text(), QStringLiteral("总数:4 正在下载:0 等待:1 已完成:0 失败:3"));
+        QTRY_VERIFY(!d->m_runningIndicator->isVisible());
+        QTRY_COMPARE(d->m_statusPanels[4]->text(), QStringLiteral("总数:4 正在下载:0 等待:1 已完成:0 失败:3"));
         // No temporary file is left, and no placeholder posing as a document.
         QTRY_VERIFY(QDir(dir.path()).entryList({"*.part"}, QDir::Files | QDir::Hidden).isEmpty());
         QVERIFY(!QFile::exists(dir.filePath("slow0.bin")));
@@ -231,7 +231,7 @@ private Q_SLOTS:
         fFileDownload* d = windows::download();
         d->show();
         QCOMPARE(d->DownloadMethod, 2);
-        d->Combo1->setCurrentIndex(5);
+        d->m_transferCountCombo->setCurrentIndex(5);
         const int files = 2000;
         std::vector<DownloadItem> rows(static_cast<size_t>(files));
         for (int i = 0; i < files; ++i) {
@@ -259,7 +259,7 @@ private Q_SLOTS:
         run.start();
         cpuBefore = threadCpuUs();
         probe.start();
-        QTest::mouseClick(d->Command4, Qt::LeftButton);
+        QTest::mouseClick(d->m_startButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(finished(d), 120000);
         const qint64 ms = run.elapsed();
         probe.stop();
@@ -270,8 +270,8 @@ private Q_SLOTS:
         std::fflush(stdout);
         for (int i = 0; i < files; i += 97)
             QCOMPARE(readFile(ItemFilePath(d->list()->item(i))), demo::demoTransferBytes(0, 2000));
-        QTRY_COMPARE(d->StatusPanel[4]->text(), QStringLiteral("总数:2000 正在下载:0 等待:0 已完成:2000 失败:0"));
-        QTRY_VERIFY(!d->Timer_Down->isActive());
+        QTRY_COMPARE(d->m_statusPanels[4]->text(), QStringLiteral("总数:2000 正在下载:0 等待:0 已完成:2000 失败:0"));
+        QTRY_VERIFY(!d->m_schedulerTimer->isActive());
         closeAndWait(d);
         timings().tick = 50ms;
     }

@@ -172,7 +172,7 @@ private Q_SLOTS:
         QCOMPARE(QCoro::waitFor(engine->openUrl(url("/doc/protected/paper.pdf"))),
                  demo::makeDocument(QStringLiteral("pdf"), QStringLiteral("paper")));
         // The title went to status-bar panel 3.
-        QTRY_COMPARE(window->StatusPanel[3]->text(), QStringLiteral("登录成功 - 演示文档站"));
+        QTRY_COMPARE(window->m_statusPanels[3]->text(), QStringLiteral("登录成功 - 演示文档站"));
     }
 
     void refreshKeepsRunningWhileTheHiddenPanelKeepsItsPage()
@@ -199,8 +199,8 @@ private Q_SLOTS:
     void webLoginShowsTheSelectedRow()
     {
         window->list()->addItem(url("/login/email"), "row", "htm", QDir::tempPath() + "/", "");
-        window->ListView3->setCurrentIndex(window->list()->index(0, 0));
-        window->ListView3->selectionModel()->select(window->list()->index(0, 0),
+        window->m_downloadsView->setCurrentIndex(window->list()->index(0, 0));
+        window->m_downloadsView->selectionModel()->select(window->list()->index(0, 0),
                                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         QTest::mouseClick(panel->Command1, Qt::LeftButton);
         QVERIFY(panel->container()->isVisible());

@@ -170,27 +170,27 @@ private Q_SLOTS:
     {
         store(keys::DownloadMethod, QStringLiteral("1"));
         fFileDownload* w = openDownloadWindow();
-        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：1"));
-        QVERIFY(!w->Combo1->isEnabled());
+        QCOMPARE(w->m_methodLabel->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!w->m_transferCountCombo->isEnabled());
         {
             fOption d;
             d.Option2->setChecked(true);
             QVERIFY(confirm(d));
         }
         QCOMPARE(w->DownloadMethod, 2);
-        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：2"));
-        QVERIFY(w->Combo1->isEnabled());
-        QCOMPARE(w->Combo1->currentText(), QStringLiteral("1"));
+        QCOMPARE(w->m_methodLabel->text(), QStringLiteral("下载方式：2"));
+        QVERIFY(w->m_transferCountCombo->isEnabled());
+        QCOMPARE(w->m_transferCountCombo->currentText(), QStringLiteral("1"));
         QCOMPARE(stored(keys::DownloadMethod), QStringLiteral("2"));
 
         // Confirming again with method two keeps the thread count chosen since.
-        w->Combo1->setCurrentIndex(w->Combo1->findText(QStringLiteral("4")));
+        w->m_transferCountCombo->setCurrentIndex(w->m_transferCountCombo->findText(QStringLiteral("4")));
         {
             fOption d;
             QVERIFY(d.Option2->isChecked());
             QVERIFY(confirm(d));
         }
-        QCOMPARE(w->Combo1->currentText(), QStringLiteral("4"));
+        QCOMPARE(w->m_transferCountCombo->currentText(), QStringLiteral("4"));
 
         {
             fOption d;
@@ -198,8 +198,8 @@ private Q_SLOTS:
             QVERIFY(confirm(d));
         }
         QCOMPARE(w->DownloadMethod, 1);
-        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：1"));
-        QVERIFY(!w->Combo1->isEnabled());
+        QCOMPARE(w->m_methodLabel->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!w->m_transferCountCombo->isEnabled());
         QCOMPARE(stored(keys::DownloadMethod), QStringLiteral("1"));
     }
 
@@ -372,9 +372,9 @@ private Q_SLOTS:
         store(keys::MaxFileSize, QStringLiteral("12"));
         globals().MaxFileSizeMB = 12;
         fFileDownload* w = openDownloadWindow();
-        w->Combo1->setCurrentIndex(3);
+        w->m_transferCountCombo->setCurrentIndex(3);
         const QStringList before = storedValues();
-        const QString label = w->Label7->text();
+        const QString label = w->m_methodLabel->text();
 
         fOption d;
         d.show();
@@ -390,9 +390,9 @@ private Q_SLOTS:
 
         QCOMPARE(storedValues(), before);
         QCOMPARE(w->DownloadMethod, 2);
-        QCOMPARE(w->Label7->text(), label);
-        QVERIFY(w->Combo1->isEnabled());
-        QCOMPARE(w->Combo1->currentIndex(), 3);
+        QCOMPARE(w->m_methodLabel->text(), label);
+        QVERIFY(w->m_transferCountCombo->isEnabled());
+        QCOMPARE(w->m_transferCountCombo->currentIndex(), 3);
         QCOMPARE(globals().MaxFileSizeMB, 12);
         QCOMPARE(globals().PromptOnExtract, true);
         QVERIFY(prompter.shown.empty());

@@ -118,7 +118,7 @@ private Q_SLOTS:
         s->menu关闭本窗口->trigger();
         QTRY_VERIFY(gone.isNull());
         QVERIFY(!cover->isVisible());
-        d->menu资料检索分析窗口->trigger();
+        d->m_searchWindowAction->trigger();
         QVERIFY(windows::searchIfLoaded() && windows::searchIfLoaded()->isVisible());
     }
 
@@ -156,16 +156,16 @@ private Q_SLOTS:
     {
         fFileDownload* d = windows::download();
         d->show();
-        QCOMPARE(d->StatusPanel[4]->text(), QStringLiteral("总数:0 正在下载:0 等待:0 已完成:0 失败:0"));
+        QCOMPARE(d->m_statusPanels[4]->text(), QStringLiteral("总数:0 正在下载:0 等待:0 已完成:0 失败:0"));
         d->list()->addItem("http://h/a.pdf", "a", "pdf", "/tmp/", "");
         d->list()->setState(0, DownloadState::Done);
         d->refreshCounters();
-        QCOMPARE(d->StatusPanel[4]->text(), QStringLiteral("总数:1 正在下载:0 等待:0 已完成:1 失败:0"));
-        QCOMPARE(d->ListView3->palette().color(QPalette::Base), kBandGreen);
-        QCOMPARE(d->ListView3->palette().color(QPalette::AlternateBase), QColor(Qt::white));
-        QVERIFY(d->ListView3->alternatingRowColors());
-        QCOMPARE(d->Label7->text(), QStringLiteral("下载方式：2"));
-        QCOMPARE(d->Combo1->currentText(), QStringLiteral("3"));
+        QCOMPARE(d->m_statusPanels[4]->text(), QStringLiteral("总数:1 正在下载:0 等待:0 已完成:1 失败:0"));
+        QCOMPARE(d->m_downloadsView->palette().color(QPalette::Base), kBandGreen);
+        QCOMPARE(d->m_downloadsView->palette().color(QPalette::AlternateBase), QColor(Qt::white));
+        QVERIFY(d->m_downloadsView->alternatingRowColors());
+        QCOMPARE(d->m_methodLabel->text(), QStringLiteral("下载方式：2"));
+        QCOMPARE(d->m_transferCountCombo->currentText(), QStringLiteral("3"));
     }
 
     void geometryRoundTripAndClamps()
@@ -200,25 +200,25 @@ private Q_SLOTS:
     {
         fFileDownload* d = windows::download();
         d->show();
-        QVERIFY(d->Option3->isChecked());  // nothing stored: rename
-        QVERIFY(!d->Check6->isChecked());
-        d->Option1->setChecked(true);
+        QVERIFY(d->m_renameRadio->isChecked());  // nothing stored: rename
+        QVERIFY(!d->m_soundCheck->isChecked());
+        d->m_skipExistingRadio->setChecked(true);
         closeAndWait(d);
         QCOMPARE(SettingsStore::instance().get(keys::SameNamePolicy), QStringLiteral("跳过"));
         d = windows::download();
-        QVERIFY(d->Option1->isChecked());
+        QVERIFY(d->m_skipExistingRadio->isChecked());
 
         // Guard A refuses the type correction while the scheduler is on.
-        d->Timer_Down->start();
-        d->menu检查并纠正磁盘文件类型->trigger();
+        d->m_schedulerTimer->start();
+        d->m_correctFileTypesAction->trigger();
         QCOMPARE(prompter.texts().value(0), QStringLiteral("停止下载以后，才能执行此操作！"));
-        d->Timer_Down->stop();
+        d->m_schedulerTimer->stop();
         prompter.clear();
-        d->menu检查并纠正磁盘文件类型->trigger();
+        d->m_correctFileTypesAction->trigger();
         QCOMPARE(prompter.texts().value(0), QStringLiteral("纠正文件类型：0个."));
 
         d->list()->addItem("http://h/never.pdf", "never", "pdf", QDir::tempPath() + "/dh-none/", "");
-        d->menu检查文件是否存在->trigger();
+        d->m_checkFilesExistAction->trigger();
         QCOMPARE(d->list()->item(0).ProgressText, QStringLiteral("不存在"));
         d->list()->setState(0, DownloadState::Failed);
         closeAndWait(d);
