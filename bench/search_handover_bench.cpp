@@ -66,7 +66,7 @@ int main(int argc, char** argv)
                   QStringLiteral("http://search.example/p?w=x"), QStringLiteral("pdf"), QString());
 
     PaintCounter searchPaints, downloadPaints;
-    w->ListView1->viewport()->installEventFilter(&searchPaints);
+    w->m_linksView->viewport()->installEventFilter(&searchPaints);
     d->m_downloadsView->viewport()->installEventFilter(&downloadPaints);
     // A 1 ms ticker: the longest gap between its ticks is the longest time the
     // event loop was not turning.

@@ -113,21 +113,21 @@ void applySearchService(const QString& configured)
 
 void showSearchServiceMode(fWebSearch* window)
 {
-    if (!window || !window->StatusBar1)
+    if (!window || !window->m_statusBar)
         return;
-    auto* label = window->StatusBar1->findChild<QLabel*>(QStringLiteral("LabelServiceMode"));
+    auto* label = window->m_statusBar->findChild<QLabel*>(QStringLiteral("LabelServiceMode"));
     if (!label) {
-        label = new QLabel(window->StatusBar1);
+        label = new QLabel(window->m_statusBar);
         label->setObjectName(QStringLiteral("LabelServiceMode"));
         label->setToolTip(QStringLiteral("没有设置搜索服务地址，正在使用内置的演示搜索服务。"
                                          "请在菜单“工具 → 设置”中填写搜索服务地址。"));
-        window->StatusBar1->addPermanentWidget(label);
+        window->m_statusBar->addPermanentWidget(label);
     }
     const bool demo = demoMode();
     label->setText(demo ? demoModeText() : QString());
     label->setVisible(demo);
     if (demo)
-        window->StatusBar1->show();
+        window->m_statusBar->show();
 }
 
 } // namespace dh::services

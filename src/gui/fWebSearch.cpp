@@ -77,8 +77,8 @@ void applyButton(QPushButton* b, const CommandButton& state)
 void handOverOrSay(fWebSearch* w, SearchEngine* e, HandOverRule rule)
 {
     if (e->handOverRunning()) {
-        w->StatusBar1->show();
-        w->StatusPanel2->setText(QStringLiteral("正在加入下载列表，请稍候"));
+        w->m_statusBar->show();
+        w->m_browserStatusPanel->setText(QStringLiteral("正在加入下载列表，请稍候"));
         return;
     }
     e->HandOver(rule);
@@ -105,9 +105,9 @@ fWebSearch::fWebSearch(QWidget* parent) : QMainWindow(parent)
     browserHost->setObjectName(QStringLiteral("browserHost"));
     auto* hostLay = new QVBoxLayout(browserHost);
     hostLay->setContentsMargins(0, 0, 0, 0);
-    WebBrowser1 = new WebEngineBrowser(this);
-    WebBrowser1->setSilent(true);
-    hostLay->addWidget(WebBrowser1->view());
+    m_browser = new WebEngineBrowser(this);
+    m_browser->setSilent(true);
+    hostLay->addWidget(m_browser->view());
     QWidget* listPanel = buildListPanel(right);
     right->addWidget(browserHost);
     right->addWidget(listPanel);
@@ -124,21 +124,21 @@ fWebSearch::fWebSearch(QWidget* parent) : QMainWindow(parent)
     setCentralWidget(m_split);
     buildMenus();
 
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusPanel1 = new QLabel(StatusBar1);
-    StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
-    StatusPanel1->setMinimumWidth(80);
-    StatusPanel2 = new QLabel(StatusBar1);
-    StatusPanel2->setObjectName(QStringLiteral("StatusPanel2"));
-    StatusBar1->addWidget(StatusPanel1);
-    StatusBar1->addWidget(StatusPanel2, 1);
-    setStatusBar(StatusBar1);
+    m_statusBar = new QStatusBar(this);
+    m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
+    m_mainStatusPanel = new QLabel(m_statusBar);
+    m_mainStatusPanel->setObjectName(QStringLiteral("StatusPanel1"));
+    m_mainStatusPanel->setMinimumWidth(80);
+    m_browserStatusPanel = new QLabel(m_statusBar);
+    m_browserStatusPanel->setObjectName(QStringLiteral("StatusPanel2"));
+    m_statusBar->addWidget(m_mainStatusPanel);
+    m_statusBar->addWidget(m_browserStatusPanel, 1);
+    setStatusBar(m_statusBar);
     // Shown by the first navigation.
-    StatusBar1->hide();
+    m_statusBar->hide();
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(int(timings().tick.count()));
+    m_autoAnalyseTimer = new QTimer(this);
+    m_autoAnalyseTimer->setInterval(int(timings().tick.count()));
     wireEngine();
     Form_Load();
 }
@@ -148,8 +148,8 @@ fWebSearch::~fWebSearch()
     if (m_engine)
         m_engine->detach();
     // The browser goes before the view it placed in this window.
-    delete WebBrowser1;
-    WebBrowser1 = nullptr;
+    delete m_browser;
+    m_browser = nullptr;
 }
 
 QWidget* fWebSearch::buildQueryPanel(QWidget* parent)
@@ -157,43 +157,43 @@ QWidget* fWebSearch::buildQueryPanel(QWidget* parent)
     auto* box = new QGroupBox(QStringLiteral("自动提取文档链接"), parent);
     auto* lay = new QVBoxLayout(box);
     lay->addWidget(new QLabel(QStringLiteral("每行一组关键词："), box));
-    Text1 = new QPlainTextEdit(box);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    lay->addWidget(Text1, 3);
+    m_keywordsEdit = new QPlainTextEdit(box);
+    m_keywordsEdit->setObjectName(QStringLiteral("Text1"));
+    lay->addWidget(m_keywordsEdit, 3);
 
     auto* types = new QHBoxLayout();
     types->addWidget(new QLabel(QStringLiteral("文件类型："), box));
-    Check3 = checkBox(QStringLiteral("Check3"), QStringLiteral("pdf"), true, box);
-    Check8 = checkBox(QStringLiteral("Check8"), QStringLiteral("doc"), true, box);
-    Check9 = checkBox(QStringLiteral("Check9"), QStringLiteral("ppt"), true, box);
-    Check10 = checkBox(QStringLiteral("Check10"), QStringLiteral("xls"), true, box);
-    for (QCheckBox* c : {Check3, Check8, Check9, Check10})
+    m_pdfCheck = checkBox(QStringLiteral("Check3"), QStringLiteral("pdf"), true, box);
+    m_docCheck = checkBox(QStringLiteral("Check8"), QStringLiteral("doc"), true, box);
+    m_pptCheck = checkBox(QStringLiteral("Check9"), QStringLiteral("ppt"), true, box);
+    m_xlsCheck = checkBox(QStringLiteral("Check10"), QStringLiteral("xls"), true, box);
+    for (QCheckBox* c : {m_pdfCheck, m_docCheck, m_pptCheck, m_xlsCheck})
         types->addWidget(c);
     types->addStretch(1);
     lay->addLayout(types);
-    Check6 = checkBox(QStringLiteral("Check6"), QStringLiteral("每一组关键词作为完整关键词搜索"), false, box);
-    lay->addWidget(Check6);
-    Check5 = checkBox(QStringLiteral("Check5"), QStringLiteral("禁止网页脚本对话框"), true, box);
-    lay->addWidget(Check5);
+    m_exactPhraseCheck = checkBox(QStringLiteral("Check6"), QStringLiteral("每一组关键词作为完整关键词搜索"), false, box);
+    lay->addWidget(m_exactPhraseCheck);
+    m_silenceScriptDialogsCheck = checkBox(QStringLiteral("Check5"), QStringLiteral("禁止网页脚本对话框"), true, box);
+    lay->addWidget(m_silenceScriptDialogsCheck);
 
     auto* delayRow = new QHBoxLayout();
     delayRow->addWidget(new QLabel(QStringLiteral("限速延时："), box));
-    Combo1 = new QComboBox(box);
-    Combo1->setObjectName(QStringLiteral("Combo1"));
+    m_delayCombo = new QComboBox(box);
+    m_delayCombo->setObjectName(QStringLiteral("Combo1"));
     for (int i = 0; i <= 120; ++i)
-        Combo1->addItem(QString::number(i));
-    delayRow->addWidget(Combo1);
+        m_delayCombo->addItem(QString::number(i));
+    delayRow->addWidget(m_delayCombo);
     delayRow->addWidget(new QLabel(QStringLiteral("秒"), box));
     delayRow->addStretch(1);
     lay->addLayout(delayRow);
 
-    Command1 = button(QStringLiteral("Command1"), captions::batchIdle(), box);
-    lay->addWidget(Command1);
+    m_batchSearchButton = button(QStringLiteral("Command1"), captions::batchIdle(), box);
+    lay->addWidget(m_batchSearchButton);
     lay->addWidget(new QLabel(QStringLiteral("已经完成："), box));
-    Text2 = new QPlainTextEdit(box);
-    Text2->setObjectName(QStringLiteral("Text2"));
-    Text2->setReadOnly(true);
-    lay->addWidget(Text2, 1);
+    m_finishedSearchesEdit = new QPlainTextEdit(box);
+    m_finishedSearchesEdit->setObjectName(QStringLiteral("Text2"));
+    m_finishedSearchesEdit->setReadOnly(true);
+    lay->addWidget(m_finishedSearchesEdit, 1);
     box->setMinimumWidth(280);
     return box;
 }
@@ -207,99 +207,99 @@ QWidget* fWebSearch::buildListPanel(QWidget* parent)
 
     auto* top = new QHBoxLayout();
     top->addWidget(new QLabel(QStringLiteral("待下载列表："), panel));
-    Label1 = new QLabel(QStringLiteral("0"), panel);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    top->addWidget(Label1);
+    m_linkCountLabel = new QLabel(QStringLiteral("0"), panel);
+    m_linkCountLabel->setObjectName(QStringLiteral("Label1"));
+    top->addWidget(m_linkCountLabel);
     top->addSpacing(12);
-    Check1 = checkBox(QStringLiteral("Check1"), QStringLiteral("删除标题中的空格"), true, panel);
-    Check2 = checkBox(QStringLiteral("Check2"), QStringLiteral("不添加文件类型不明的链接"), true, panel);
-    Check7 = checkBox(QStringLiteral("Check7"), QStringLiteral("自动分析未分析项"), false, panel);
-    top->addWidget(Check1);
-    top->addWidget(Check2);
-    top->addWidget(Check7);
+    m_stripTitleSpacesCheck = checkBox(QStringLiteral("Check1"), QStringLiteral("删除标题中的空格"), true, panel);
+    m_skipUnknownTypeCheck = checkBox(QStringLiteral("Check2"), QStringLiteral("不添加文件类型不明的链接"), true, panel);
+    m_autoAnalyseCheck = checkBox(QStringLiteral("Check7"), QStringLiteral("自动分析未分析项"), false, panel);
+    top->addWidget(m_stripTitleSpacesCheck);
+    top->addWidget(m_skipUnknownTypeCheck);
+    top->addWidget(m_autoAnalyseCheck);
     top->addStretch(1);
-    Command9 = button(QStringLiteral("Command9"), QStringLiteral("加入本页到列表"), panel);
-    Command4 = button(QStringLiteral("Command4"), captions::addAllIdle(), panel);
-    Command2 = button(QStringLiteral("Command2"), QStringLiteral("分析下载"), panel);
-    top->addWidget(Command9);
-    top->addWidget(Command4);
-    top->addWidget(Command2);
+    m_addPageButton = button(QStringLiteral("Command9"), QStringLiteral("加入本页到列表"), panel);
+    m_addAllButton = button(QStringLiteral("Command4"), captions::addAllIdle(), panel);
+    m_analyseButton = button(QStringLiteral("Command2"), QStringLiteral("分析下载"), panel);
+    top->addWidget(m_addPageButton);
+    top->addWidget(m_addAllButton);
+    top->addWidget(m_analyseButton);
     lay->addLayout(top);
 
     // The list and the progress panel share one cell; the panel lies over
     // the list while it is shown.
     auto* cell = new QGridLayout();
-    ListView1 = new QTreeView(panel);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setRootIsDecorated(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setModel(m_engine->links());
-    ListView1->header()->setStretchLastSection(true);
-    StripeListRows(ListView1);
-    cell->addWidget(ListView1, 0, 0);
+    m_linksView = new QTreeView(panel);
+    m_linksView->setObjectName(QStringLiteral("ListView1"));
+    m_linksView->setRootIsDecorated(false);
+    m_linksView->setUniformRowHeights(true);
+    m_linksView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_linksView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_linksView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_linksView->setModel(m_engine->links());
+    m_linksView->header()->setStretchLastSection(true);
+    StripeListRows(m_linksView);
+    cell->addWidget(m_linksView, 0, 0);
 
-    PicPanPrograss = new QFrame(panel);
-    PicPanPrograss->setObjectName(QStringLiteral("PicPanPrograss"));
-    PicPanPrograss->setFrameShape(QFrame::Box);
-    PicPanPrograss->setAutoFillBackground(true);
-    auto* pl = new QHBoxLayout(PicPanPrograss);
-    Label11 = new QLabel(PicPanPrograss);
-    Label11->setObjectName(QStringLiteral("Label11"));
-    Command5 = button(QStringLiteral("Command5"), QStringLiteral("停止"), PicPanPrograss);
-    pl->addWidget(Label11);
-    pl->addWidget(Command5);
-    PicPanPrograss->hide();
-    cell->addWidget(PicPanPrograss, 0, 0, Qt::AlignCenter);
+    m_handOverProgressPanel = new QFrame(panel);
+    m_handOverProgressPanel->setObjectName(QStringLiteral("PicPanPrograss"));
+    m_handOverProgressPanel->setFrameShape(QFrame::Box);
+    m_handOverProgressPanel->setAutoFillBackground(true);
+    auto* pl = new QHBoxLayout(m_handOverProgressPanel);
+    m_handOverProgressLabel = new QLabel(m_handOverProgressPanel);
+    m_handOverProgressLabel->setObjectName(QStringLiteral("Label11"));
+    m_handOverStopButton = button(QStringLiteral("Command5"), QStringLiteral("停止"), m_handOverProgressPanel);
+    pl->addWidget(m_handOverProgressLabel);
+    pl->addWidget(m_handOverStopButton);
+    m_handOverProgressPanel->hide();
+    cell->addWidget(m_handOverProgressPanel, 0, 0, Qt::AlignCenter);
     lay->addLayout(cell, 1);
 
     auto* bottom = new QHBoxLayout();
-    Command7 = button(QStringLiteral("Command7"), QStringLiteral("导出数据..."), panel);
-    bottom->addWidget(Command7);
+    m_exportButton = button(QStringLiteral("Command7"), QStringLiteral("导出数据..."), panel);
+    bottom->addWidget(m_exportButton);
     bottom->addStretch(1);
     lay->addLayout(bottom);
 
-    menu加入 = new QMenu(QStringLiteral("加入"), this);
-    menu加入->setObjectName(QStringLiteral("menu加入"));
-    menu分析未分析项 = menu加入->addAction(QStringLiteral("分析未分析项"));
-    menu加入分析失败项 = menu加入->addAction(QStringLiteral("分析失败项"));
-    menu选中加入 = menu加入->addAction(QStringLiteral("分析选中项"));
-    menu全部加入 = menu加入->addAction(QStringLiteral("分析全部"));
+    m_addMenu = new QMenu(QStringLiteral("加入"), this);
+    m_addMenu->setObjectName(QStringLiteral("menu加入"));
+    m_analyseUnanalysedAction = m_addMenu->addAction(QStringLiteral("分析未分析项"));
+    m_addFailedAction = m_addMenu->addAction(QStringLiteral("分析失败项"));
+    m_addSelectedAction = m_addMenu->addAction(QStringLiteral("分析选中项"));
+    m_addAllAction = m_addMenu->addAction(QStringLiteral("分析全部"));
     return panel;
 }
 
 void fWebSearch::wireEngine()
 {
     SearchEngine* e = m_engine.get();
-    e->setBrowser(WebBrowser1);
+    e->setBrowser(m_browser);
 
     // Controls -> engine options (read live by the runs).
     auto mirrorTypes = [this, e] {
-        e->typeTicked = {Check3->isChecked(), Check8->isChecked(), Check9->isChecked(), Check10->isChecked()};
+        e->typeTicked = {m_pdfCheck->isChecked(), m_docCheck->isChecked(), m_pptCheck->isChecked(), m_xlsCheck->isChecked()};
     };
-    for (QCheckBox* c : {Check3, Check8, Check9, Check10})
+    for (QCheckBox* c : {m_pdfCheck, m_docCheck, m_pptCheck, m_xlsCheck})
         connect(c, &QCheckBox::toggled, this, mirrorTypes);
-    connect(Check6, &QCheckBox::toggled, this, [e](bool on) { e->wholeKeywords = on; });
-    connect(Check1, &QCheckBox::toggled, this, [e](bool on) { e->extractOptions.removeSpaces = on; });
-    connect(Check2, &QCheckBox::toggled, this, [e](bool on) { e->extractOptions.dropUnknownType = on; });
-    connect(Combo1, &QComboBox::currentTextChanged, this, [e](const QString& t) { e->delaySeconds = t.toInt(); });
+    connect(m_exactPhraseCheck, &QCheckBox::toggled, this, [e](bool on) { e->wholeKeywords = on; });
+    connect(m_stripTitleSpacesCheck, &QCheckBox::toggled, this, [e](bool on) { e->extractOptions.removeSpaces = on; });
+    connect(m_skipUnknownTypeCheck, &QCheckBox::toggled, this, [e](bool on) { e->extractOptions.dropUnknownType = on; });
+    connect(m_delayCombo, &QComboBox::currentTextChanged, this, [e](const QString& t) { e->delaySeconds = t.toInt(); });
 
     // Commands.
-    connect(Command1, &QPushButton::clicked, this, &fWebSearch::Command1_Click);
-    connect(Command4, &QPushButton::clicked, this, &fWebSearch::Command4_Click);
-    connect(Command9, &QPushButton::clicked, this, &fWebSearch::Command9_Click);
-    connect(Command2, &QPushButton::clicked, this, &fWebSearch::Command2_Click);
-    connect(Command5, &QPushButton::clicked, this, [e] { e->Command5_Click(); });
-    connect(menu分析未分析项, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::NotHandedOver); });
-    connect(menu加入分析失败项, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::Failed); });
-    connect(menu选中加入, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::Selected); });
-    connect(menu全部加入, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::All); });
-    connect(Check7, &QCheckBox::clicked, this, [this] { Check7_Click(); });
-    connect(Timer1, &QTimer::timeout, this, [e] { e->AutoTick(); });
-    connect(Command7, &QPushButton::clicked, this, &fWebSearch::Command7_Click);
-    connect(Check5, &QCheckBox::clicked, this, &fWebSearch::Check5_Click);
+    connect(m_batchSearchButton, &QPushButton::clicked, this, &fWebSearch::batchSearchClicked);
+    connect(m_addAllButton, &QPushButton::clicked, this, &fWebSearch::addAllClicked);
+    connect(m_addPageButton, &QPushButton::clicked, this, &fWebSearch::addPageClicked);
+    connect(m_analyseButton, &QPushButton::clicked, this, &fWebSearch::analyseClicked);
+    connect(m_handOverStopButton, &QPushButton::clicked, this, [e] { e->Command5_Click(); });
+    connect(m_analyseUnanalysedAction, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::NotHandedOver); });
+    connect(m_addFailedAction, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::Failed); });
+    connect(m_addSelectedAction, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::Selected); });
+    connect(m_addAllAction, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::All); });
+    connect(m_autoAnalyseCheck, &QCheckBox::clicked, this, [this] { autoAnalyseToggled(); });
+    connect(m_autoAnalyseTimer, &QTimer::timeout, this, [e] { e->AutoTick(); });
+    connect(m_exportButton, &QPushButton::clicked, this, &fWebSearch::exportClicked);
+    connect(m_silenceScriptDialogsCheck, &QCheckBox::clicked, this, &fWebSearch::silenceScriptDialogsToggled);
 
     // Hooks.
     e->saveLocationDialog = [this]() { return fSeleFileSavePath::ask(this); };
@@ -311,97 +311,97 @@ void fWebSearch::wireEngine()
             d->show();
     };
     e->isRowSelected = [this](int row) {
-        return ListView1->selectionModel() && ListView1->selectionModel()->isRowSelected(row, QModelIndex());
+        return m_linksView->selectionModel() && m_linksView->selectionModel()->isRowSelected(row, QModelIndex());
     };
-    e->autoModeActive = [this] { return Timer1->isActive(); };
+    e->autoModeActive = [this] { return m_autoAnalyseTimer->isActive(); };
 
     // Engine -> window.
     connect(e, &SearchEngine::buttonsChanged, this, &fWebSearch::showButtons);
-    connect(e, &SearchEngine::doneLogChanged, this, [this](const QString& t) { Text2->setPlainText(t); });
-    connect(e, &SearchEngine::linksCountChanged, this, [this](int n) { Label1->setText(QString::number(n)); });
+    connect(e, &SearchEngine::doneLogChanged, this, [this](const QString& t) { m_finishedSearchesEdit->setPlainText(t); });
+    connect(e, &SearchEngine::linksCountChanged, this, [this](int n) { m_linkCountLabel->setText(QString::number(n)); });
     wireBrowser();
-    connect(e, &SearchEngine::fitColumnsRequested, this, [this] { AutoSizeColumns(ListView1); });
+    connect(e, &SearchEngine::fitColumnsRequested, this, [this] { AutoSizeColumns(m_linksView); });
     connect(e, &SearchEngine::progressPanelChanged, this, [this](bool visible, const QString& text) {
-        Label11->setText(text);
-        PicPanPrograss->setVisible(visible);
+        m_handOverProgressLabel->setText(text);
+        m_handOverProgressPanel->setVisible(visible);
         if (visible)
-            PicPanPrograss->raise();
+            m_handOverProgressPanel->raise();
     });
 }
 
 void fWebSearch::buildMenus()
 {
     QMenu* browse = menuBar()->addMenu(QStringLiteral("浏览(&B)"));
-    menu打开Quorvex查询首页 = browse->addAction(QStringLiteral("打开Quorvex搜索首页"));
-    connect(menu打开Quorvex查询首页, &QAction::triggered, this,
-            [this] { WebBrowser1->Navigate(SearchHomeAddress(m_engine->searchBase)); });
-    menu打开指定网址 = browse->addAction(QStringLiteral("打开指定网址"));
-    connect(menu打开指定网址, &QAction::triggered, this, &fWebSearch::menu打开指定网址_Click);
+    m_openSearchPageAction = browse->addAction(QStringLiteral("打开Quorvex搜索首页"));
+    connect(m_openSearchPageAction, &QAction::triggered, this,
+            [this] { m_browser->Navigate(SearchHomeAddress(m_engine->searchBase)); });
+    m_openAddressAction = browse->addAction(QStringLiteral("打开指定网址"));
+    connect(m_openAddressAction, &QAction::triggered, this, &fWebSearch::openAddress);
     browse->addSeparator();
     // Without history these do nothing.
-    menu后退 = browse->addAction(QStringLiteral("后退"));
-    connect(menu后退, &QAction::triggered, this, [this] { WebBrowser1->GoBack(); });
-    menu前进 = browse->addAction(QStringLiteral("前进"));
-    connect(menu前进, &QAction::triggered, this, [this] { WebBrowser1->GoForward(); });
+    m_backAction = browse->addAction(QStringLiteral("后退"));
+    connect(m_backAction, &QAction::triggered, this, [this] { m_browser->GoBack(); });
+    m_forwardAction = browse->addAction(QStringLiteral("前进"));
+    connect(m_forwardAction, &QAction::triggered, this, [this] { m_browser->GoForward(); });
     browse->addSeparator();
-    menu关闭本窗口 = browse->addAction(QStringLiteral("关闭本窗口"));
-    connect(menu关闭本窗口, &QAction::triggered, this, &QWidget::close);
+    m_closeWindowAction = browse->addAction(QStringLiteral("关闭本窗口"));
+    connect(m_closeWindowAction, &QAction::triggered, this, &QWidget::close);
 
-    menu清除 = menuBar()->addMenu(QStringLiteral("清除(&C)"));
-    menu清除->setObjectName(QStringLiteral("menu清除"));
-    menu清除选中项 = menu清除->addAction(QStringLiteral("清除选中项"));
-    menu清除分析成功项 = menu清除->addAction(QStringLiteral("清除分析成功项"));
-    menu清除标题含指定字符项 = menu清除->addAction(QStringLiteral("清除标题含指定字符项"));
-    menu清除标题不含指定字符项 = menu清除->addAction(QStringLiteral("清除标题不含指定字符项"));
-    menu清除->addSeparator();
-    menu清空全部 = menu清除->addAction(QStringLiteral("清空全部"));
-    connect(menu清除选中项, &QAction::triggered, this, &fWebSearch::menu清除选中项_Click);
-    connect(menu清除分析成功项, &QAction::triggered, this, &fWebSearch::menu清除分析成功项_Click);
-    connect(menu清除标题含指定字符项, &QAction::triggered, this, &fWebSearch::menu清除标题含指定字符项_Click);
-    connect(menu清除标题不含指定字符项, &QAction::triggered, this, &fWebSearch::menu清除标题不含指定字符项_Click);
-    connect(menu清空全部, &QAction::triggered, this, &fWebSearch::menu清空全部_Click);
+    m_removeMenu = menuBar()->addMenu(QStringLiteral("清除(&C)"));
+    m_removeMenu->setObjectName(QStringLiteral("menu清除"));
+    m_removeSelectedAction = m_removeMenu->addAction(QStringLiteral("清除选中项"));
+    m_removeAnalysedAction = m_removeMenu->addAction(QStringLiteral("清除分析成功项"));
+    m_removeTitleContainingAction = m_removeMenu->addAction(QStringLiteral("清除标题含指定字符项"));
+    m_removeTitleNotContainingAction = m_removeMenu->addAction(QStringLiteral("清除标题不含指定字符项"));
+    m_removeMenu->addSeparator();
+    m_removeAllAction = m_removeMenu->addAction(QStringLiteral("清空全部"));
+    connect(m_removeSelectedAction, &QAction::triggered, this, &fWebSearch::removeSelected);
+    connect(m_removeAnalysedAction, &QAction::triggered, this, &fWebSearch::removeAnalysed);
+    connect(m_removeTitleContainingAction, &QAction::triggered, this, &fWebSearch::removeTitleContaining);
+    connect(m_removeTitleNotContainingAction, &QAction::triggered, this, &fWebSearch::removeTitleNotContaining);
+    connect(m_removeAllAction, &QAction::triggered, this, &fWebSearch::removeAll);
     // The same menu opens on the links list with the right mouse button.
-    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(ListView1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { menu清除->popup(ListView1->viewport()->mapToGlobal(pos)); });
+    m_linksView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_linksView, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { m_removeMenu->popup(m_linksView->viewport()->mapToGlobal(pos)); });
 
     QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
-    menu设置 = tools->addAction(QStringLiteral("设置"));
-    connect(menu设置, &QAction::triggered, this, [this] { showOptionsDialog(this); });
-    menu打开下载窗口 = tools->addAction(QStringLiteral("打开下载窗口"));
-    connect(menu打开下载窗口, &QAction::triggered, this, [] {
+    m_optionsAction = tools->addAction(QStringLiteral("设置"));
+    connect(m_optionsAction, &QAction::triggered, this, [this] { showOptionsDialog(this); });
+    m_downloadWindowAction = tools->addAction(QStringLiteral("打开下载窗口"));
+    connect(m_downloadWindowAction, &QAction::triggered, this, [] {
         fFileDownload* d = windows::download();
         d->show();
         d->raise();
         d->activateWindow();
     });
     tools->addSeparator();
-    menu查看IE浏览器缓存 = tools->addAction(QStringLiteral("查看IE浏览器缓存"));
-    connect(menu查看IE浏览器缓存, &QAction::triggered, this, [this] { showCacheViewer(this); });
+    m_cacheViewerAction = tools->addAction(QStringLiteral("查看IE浏览器缓存"));
+    connect(m_cacheViewerAction, &QAction::triggered, this, [this] { showCacheViewer(this); });
     // Clears the cache of every user and reports "IE缓存清空完毕！".
-    menu清空IE浏览器缓存 = tools->addAction(QStringLiteral("清空IE浏览器缓存"));
-    connect(menu清空IE浏览器缓存, &QAction::triggered, this, [] { ClearBrowserCache(true); });
+    m_clearBrowserCacheAction = tools->addAction(QStringLiteral("清空IE浏览器缓存"));
+    connect(m_clearBrowserCacheAction, &QAction::triggered, this, [] { ClearBrowserCache(true); });
     tools->addSeparator();
-    menu网页源码另存为 = tools->addAction(QStringLiteral("网页源码另存为"));
-    connect(menu网页源码另存为, &QAction::triggered, this, [this] { menu网页源码另存为_Click(); });
+    m_savePageSourceAction = tools->addAction(QStringLiteral("网页源码另存为"));
+    connect(m_savePageSourceAction, &QAction::triggered, this, [this] { savePageSource(); });
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
-    menu关于 = help->addAction(QStringLiteral("关于(&A)"));
-    connect(menu关于, &QAction::triggered, this, &fWebSearch::menu关于_Click);
-    menu使用方法 = help->addAction(QStringLiteral("使用方法"));
-    connect(menu使用方法, &QAction::triggered, this, &fWebSearch::menu使用方法_Click);
+    m_aboutAction = help->addAction(QStringLiteral("关于(&A)"));
+    connect(m_aboutAction, &QAction::triggered, this, &fWebSearch::showAbout);
+    m_howToUseAction = help->addAction(QStringLiteral("使用方法"));
+    connect(m_howToUseAction, &QAction::triggered, this, &fWebSearch::showHowToUse);
 }
 
 void fWebSearch::wireBrowser()
 {
-    Browser* b = WebBrowser1;
-    connect(b, &Browser::StatusTextChange, this, [this](const QString& text) { StatusPanel2->setText(text); });
-    connect(b, &Browser::BeforeNavigate2, this, [this](const QString&) { StatusBar1->setVisible(true); });
+    Browser* b = m_browser;
+    connect(b, &Browser::StatusTextChange, this, [this](const QString& text) { m_browserStatusPanel->setText(text); });
+    connect(b, &Browser::BeforeNavigate2, this, [this](const QString&) { m_statusBar->setVisible(true); });
     // Paging that a hostile or broken service ended, and queries that found
     // no result page, are told in the status bar (the batch goes on).
     auto tell = [this](const QString& text) {
-        StatusBar1->setVisible(true);
-        StatusPanel2->setText(text);
+        m_statusBar->setVisible(true);
+        m_browserStatusPanel->setText(text);
     };
     connect(m_engine.get(), &SearchEngine::pagingEnded, this, [tell](PagingEnd, const QString& message) { tell(message); });
     connect(m_engine.get(), &SearchEngine::queryFailed, this,
@@ -415,41 +415,41 @@ void fWebSearch::wireBrowser()
 
 void fWebSearch::showRowCount()
 {
-    Label1->setText(QString::number(m_engine->links()->size()));
+    m_linkCountLabel->setText(QString::number(m_engine->links()->size()));
 }
 
 void fWebSearch::clearLinks(linkops::ClearRule rule)
 {
     // Repainting waits until the removal is done.
-    ListView1->setUpdatesEnabled(false);
+    m_linksView->setUpdatesEnabled(false);
     linkops::ClearCommand(*m_engine->links(), m_engine->handOverRunning(), rule, m_engine->isRowSelected);
-    ListView1->setUpdatesEnabled(true);
+    m_linksView->setUpdatesEnabled(true);
     showRowCount();
 }
 
-void fWebSearch::menu清除选中项_Click() { clearLinks(linkops::ClearRule::Selected); }
-void fWebSearch::menu清除分析成功项_Click() { clearLinks(linkops::ClearRule::HandedOver); }
-void fWebSearch::menu清除标题含指定字符项_Click() { clearLinks(linkops::ClearRule::TitleContains); }
-void fWebSearch::menu清除标题不含指定字符项_Click() { clearLinks(linkops::ClearRule::TitleLacks); }
+void fWebSearch::removeSelected() { clearLinks(linkops::ClearRule::Selected); }
+void fWebSearch::removeAnalysed() { clearLinks(linkops::ClearRule::HandedOver); }
+void fWebSearch::removeTitleContaining() { clearLinks(linkops::ClearRule::TitleContains); }
+void fWebSearch::removeTitleNotContaining() { clearLinks(linkops::ClearRule::TitleLacks); }
 
-void fWebSearch::menu清空全部_Click()
+void fWebSearch::removeAll()
 {
     if (linkops::ClearAllCommand(*m_engine->links(), m_engine->handOverRunning()))
         showRowCount();
 }
 
-void fWebSearch::Command7_Click()
+void fWebSearch::exportClicked()
 {
     linkops::ExportCommand(*m_engine->links());
 }
 
-QCoro::Task<void> fWebSearch::menu网页源码另存为_Click()
+QCoro::Task<void> fWebSearch::savePageSource()
 {
     // Nothing of the window is touched after the wait: it may close meanwhile.
-    co_await linkops::SavePageSourceCommand(WebBrowser1);
+    co_await linkops::SavePageSourceCommand(m_browser);
 }
 
-void fWebSearch::menu打开指定网址_Click()
+void fWebSearch::openAddress()
 {
     const std::optional<QString> answer =
         Prompter::instance().input(QStringLiteral("请输入需要打开的网址："), QStringLiteral("请输入..."), QString());
@@ -458,28 +458,28 @@ void fWebSearch::menu打开指定网址_Click()
     const QString address = TrimSpaces(*answer);
     if (address.isEmpty())
         return;
-    WebBrowser1->Navigate(address);
+    m_browser->Navigate(address);
 }
 
-void fWebSearch::Check5_Click()
+void fWebSearch::silenceScriptDialogsToggled()
 {
-    WebBrowser1->setSilent(Check5->isChecked());
+    m_browser->setSilent(m_silenceScriptDialogsCheck->isChecked());
 }
 
-void fWebSearch::menu关于_Click()
+void fWebSearch::showAbout()
 {
     windows::showAbout();
 }
 
-void fWebSearch::menu使用方法_Click()
+void fWebSearch::showHowToUse()
 {
     fUse::showModal(this);
 }
 
 void fWebSearch::showButtons()
 {
-    applyButton(Command1, m_engine->command1());
-    applyButton(Command4, m_engine->command4());
+    applyButton(m_batchSearchButton, m_engine->command1());
+    applyButton(m_addAllButton, m_engine->command4());
 }
 
 void fWebSearch::Form_Load()
@@ -494,52 +494,52 @@ void fWebSearch::Form_Load()
     m_engine->extractOptions.excludedDomain = st.get(keys::ExcludedSuffixDomain);
 
     QString kw = st.get(keys::SearchKeywords);
-    Text1->setPlainText(kw.replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    m_keywordsEdit->setPlainText(kw.replace(QLatin1String("\r\n"), QLatin1String("\n")));
     const int idx = st.getInt(keys::SearchDelayIndex);
-    Combo1->setCurrentIndex(idx >= 0 && idx < Combo1->count() ? idx : 4);
-    m_engine->delaySeconds = Combo1->currentText().toInt();
-    m_engine->typeTicked = {Check3->isChecked(), Check8->isChecked(), Check9->isChecked(), Check10->isChecked()};
-    m_engine->wholeKeywords = Check6->isChecked();
-    m_engine->extractOptions.removeSpaces = Check1->isChecked();
-    m_engine->extractOptions.dropUnknownType = Check2->isChecked();
+    m_delayCombo->setCurrentIndex(idx >= 0 && idx < m_delayCombo->count() ? idx : 4);
+    m_engine->delaySeconds = m_delayCombo->currentText().toInt();
+    m_engine->typeTicked = {m_pdfCheck->isChecked(), m_docCheck->isChecked(), m_pptCheck->isChecked(), m_xlsCheck->isChecked()};
+    m_engine->wholeKeywords = m_exactPhraseCheck->isChecked();
+    m_engine->extractOptions.removeSpaces = m_stripTitleSpacesCheck->isChecked();
+    m_engine->extractOptions.dropUnknownType = m_skipUnknownTypeCheck->isChecked();
     showButtons();
     services::showSearchServiceMode(this);
     // The search home page, without waiting for it.
-    WebBrowser1->Navigate(SearchHomeAddress(m_engine->searchBase));
+    m_browser->Navigate(SearchHomeAddress(m_engine->searchBase));
 }
 
-void fWebSearch::Command1_Click()
+void fWebSearch::batchSearchClicked()
 {
-    m_engine->Command1_Click(Text1->toPlainText());
+    m_engine->Command1_Click(m_keywordsEdit->toPlainText());
 }
 
-void fWebSearch::Command4_Click()
+void fWebSearch::addAllClicked()
 {
     m_engine->Command4_Click();
 }
 
-void fWebSearch::Command9_Click()
+void fWebSearch::addPageClicked()
 {
     m_engine->Command9_Click();
 }
 
-void fWebSearch::Command2_Click()
+void fWebSearch::analyseClicked()
 {
-    Command2->setEnabled(false);
+    m_analyseButton->setEnabled(false);
     if (m_engine->links()->size() == 0) {
         Prompter::instance().message(QStringLiteral("列表没有数据哦！"), MessageIcon::Information);
-    } else if (!ListView1->selectionModel() || !ListView1->selectionModel()->hasSelection()) {
+    } else if (!m_linksView->selectionModel() || !m_linksView->selectionModel()->hasSelection()) {
         handOverOrSay(this, m_engine.get(), HandOverRule::All);
     } else {
-        menu加入->popup(QCursor::pos());
+        m_addMenu->popup(QCursor::pos());
     }
-    Command2->setEnabled(true);
+    m_analyseButton->setEnabled(true);
 }
 
-QCoro::Task<void> fWebSearch::Check7_Click()
+QCoro::Task<void> fWebSearch::autoAnalyseToggled()
 {
-    if (!Check7->isChecked()) {
-        Timer1->stop();
+    if (!m_autoAnalyseCheck->isChecked()) {
+        m_autoAnalyseTimer->stop();
         co_return;
     }
     QPointer<fWebSearch> self(this);
@@ -548,10 +548,10 @@ QCoro::Task<void> fWebSearch::Check7_Click()
     if (!self)
         co_return;
     if (ok) {
-        Timer1->start();
+        m_autoAnalyseTimer->start();
     } else {
-        Timer1->stop();
-        Check7->setChecked(false);
+        m_autoAnalyseTimer->stop();
+        m_autoAnalyseCheck->setChecked(false);
     }
 }
 
@@ -562,11 +562,11 @@ void fWebSearch::closeEvent(QCloseEvent* e)
     m_engine->detach();
     auto& st = SettingsStore::instance();
     // The store keeps CR LF line ends, as the keyword list is split at CR LF.
-    QString text = Text1->toPlainText();
+    QString text = m_keywordsEdit->toPlainText();
     text.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     st.save(keys::SearchKeywords, text);
-    st.save(keys::SearchDelayIndex, QString::number(Combo1->currentIndex()));
-    Timer1->stop();
+    st.save(keys::SearchDelayIndex, QString::number(m_delayCombo->currentIndex()));
+    m_autoAnalyseTimer->stop();
     windows::coverBackIfLastMainWindow("fWebSearch");
     e->accept();
 }

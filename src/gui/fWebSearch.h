@@ -36,86 +36,86 @@ public:
     ~fWebSearch() override;
 
     SearchEngine* engine() const { return m_engine.get(); }
-    WebEngineBrowser* WebBrowser1 = nullptr;
+    WebEngineBrowser* m_browser = nullptr;
 
     // Query panel ("自动提取文档链接").
-    QPlainTextEdit* Text1 = nullptr;   // keyword groups, one per line
-    QCheckBox* Check3 = nullptr;       // "pdf"
-    QCheckBox* Check8 = nullptr;       // "doc"
-    QCheckBox* Check9 = nullptr;       // "ppt"
-    QCheckBox* Check10 = nullptr;      // "xls"
-    QCheckBox* Check6 = nullptr;       // "每一组关键词作为完整关键词搜索"
-    QCheckBox* Check5 = nullptr;       // "禁止网页脚本对话框": the browser's Silent
-    QComboBox* Combo1 = nullptr;       // rate-limit delay, entries "0" to "120"
-    QPushButton* Command1 = nullptr;   // "开始批量搜索提取" / "停止批量搜索"
-    QPlainTextEdit* Text2 = nullptr;   // finished searches
+    QPlainTextEdit* m_keywordsEdit = nullptr;              // keyword groups, one per line
+    QCheckBox* m_pdfCheck = nullptr;                       // "pdf"
+    QCheckBox* m_docCheck = nullptr;                       // "doc"
+    QCheckBox* m_pptCheck = nullptr;                       // "ppt"
+    QCheckBox* m_xlsCheck = nullptr;                       // "xls"
+    QCheckBox* m_exactPhraseCheck = nullptr;               // "每一组关键词作为完整关键词搜索"
+    QCheckBox* m_silenceScriptDialogsCheck = nullptr;      // "禁止网页脚本对话框": the browser's Silent
+    QComboBox* m_delayCombo = nullptr;                     // rate-limit delay, entries "0" to "120"
+    QPushButton* m_batchSearchButton = nullptr;            // "开始批量搜索提取" / "停止批量搜索"
+    QPlainTextEdit* m_finishedSearchesEdit = nullptr;      // finished searches
 
     // Links list panel.
-    QTreeView* ListView1 = nullptr;    // collected links
-    QLabel* Label1 = nullptr;          // row count
-    QCheckBox* Check1 = nullptr;       // "删除标题中的空格"
-    QCheckBox* Check2 = nullptr;       // "不添加文件类型不明的链接"
-    QCheckBox* Check7 = nullptr;       // "自动分析未分析项"
-    QPushButton* Command9 = nullptr;   // "加入本页到列表"
-    QPushButton* Command4 = nullptr;   // "加入全部到列表" / "停止加入全部"
-    QPushButton* Command2 = nullptr;   // "分析下载"
-    QPushButton* Command7 = nullptr;   // "导出数据..."
+    QTreeView* m_linksView = nullptr;                      // collected links
+    QLabel* m_linkCountLabel = nullptr;                    // row count
+    QCheckBox* m_stripTitleSpacesCheck = nullptr;          // "删除标题中的空格"
+    QCheckBox* m_skipUnknownTypeCheck = nullptr;           // "不添加文件类型不明的链接"
+    QCheckBox* m_autoAnalyseCheck = nullptr;               // "自动分析未分析项"
+    QPushButton* m_addPageButton = nullptr;                // "加入本页到列表"
+    QPushButton* m_addAllButton = nullptr;                 // "加入全部到列表" / "停止加入全部"
+    QPushButton* m_analyseButton = nullptr;                // "分析下载"
+    QPushButton* m_exportButton = nullptr;                 // "导出数据..."
 
     // Status bar; panel 2 shows the browser's status text.
-    QStatusBar* StatusBar1 = nullptr;
-    QLabel* StatusPanel1 = nullptr;
-    QLabel* StatusPanel2 = nullptr;
+    QStatusBar* m_statusBar = nullptr;
+    QLabel* m_mainStatusPanel = nullptr;
+    QLabel* m_browserStatusPanel = nullptr;
 
     // Progress panel of the hand-over.
-    QFrame* PicPanPrograss = nullptr;
-    QLabel* Label11 = nullptr;
-    QPushButton* Command5 = nullptr;   // "停止"
+    QFrame* m_handOverProgressPanel = nullptr;
+    QLabel* m_handOverProgressLabel = nullptr;
+    QPushButton* m_handOverStopButton = nullptr;           // "停止"
 
     // The pop-up menu "加入" of "分析下载" (not in the menu bar).
-    QMenu* menu加入 = nullptr;
-    QAction* menu打开Quorvex查询首页 = nullptr;
-    QAction* menu打开指定网址 = nullptr;
-    QAction* menu后退 = nullptr;
-    QAction* menu前进 = nullptr;
-    QAction* menu关闭本窗口 = nullptr;
-    QAction* menu设置 = nullptr;
-    QAction* menu打开下载窗口 = nullptr;
-    QAction* menu查看IE浏览器缓存 = nullptr;
-    QAction* menu清空IE浏览器缓存 = nullptr;
-    QAction* menu网页源码另存为 = nullptr;
-    QAction* menu关于 = nullptr;
-    QAction* menu使用方法 = nullptr;
+    QMenu* m_addMenu = nullptr;
+    QAction* m_openSearchPageAction = nullptr;
+    QAction* m_openAddressAction = nullptr;
+    QAction* m_backAction = nullptr;
+    QAction* m_forwardAction = nullptr;
+    QAction* m_closeWindowAction = nullptr;
+    QAction* m_optionsAction = nullptr;
+    QAction* m_downloadWindowAction = nullptr;
+    QAction* m_cacheViewerAction = nullptr;
+    QAction* m_clearBrowserCacheAction = nullptr;
+    QAction* m_savePageSourceAction = nullptr;
+    QAction* m_aboutAction = nullptr;
+    QAction* m_howToUseAction = nullptr;
     // "清除(&C)", also the links list's pop-up menu.
-    QMenu* menu清除 = nullptr;
-    QAction* menu清除选中项 = nullptr;
-    QAction* menu清除分析成功项 = nullptr;
-    QAction* menu清除标题含指定字符项 = nullptr;
-    QAction* menu清除标题不含指定字符项 = nullptr;
-    QAction* menu清空全部 = nullptr;
-    QAction* menu分析未分析项 = nullptr;
-    QAction* menu加入分析失败项 = nullptr;
-    QAction* menu选中加入 = nullptr;
-    QAction* menu全部加入 = nullptr;
+    QMenu* m_removeMenu = nullptr;
+    QAction* m_removeSelectedAction = nullptr;
+    QAction* m_removeAnalysedAction = nullptr;
+    QAction* m_removeTitleContainingAction = nullptr;
+    QAction* m_removeTitleNotContainingAction = nullptr;
+    QAction* m_removeAllAction = nullptr;
+    QAction* m_analyseUnanalysedAction = nullptr;
+    QAction* m_addFailedAction = nullptr;
+    QAction* m_addSelectedAction = nullptr;
+    QAction* m_addAllAction = nullptr;
 
-    QTimer* Timer1 = nullptr;          // automatic hand-over tick
+    QTimer* m_autoAnalyseTimer = nullptr;                  // automatic hand-over tick
 
     // The command handlers, callable from tests as a click would.
-    void Command1_Click();
-    void Command2_Click();
-    void Command4_Click();
-    void Command9_Click();
-    QCoro::Task<void> Check7_Click();
-    void Check5_Click();
-    void Command7_Click();                 // "导出数据..."
-    void menu清除选中项_Click();
-    void menu清除分析成功项_Click();
-    void menu清除标题含指定字符项_Click();
-    void menu清除标题不含指定字符项_Click();
-    void menu清空全部_Click();
-    QCoro::Task<void> menu网页源码另存为_Click();
-    void menu打开指定网址_Click();
-    void menu关于_Click();
-    void menu使用方法_Click();
+    void batchSearchClicked();             // 开始批量搜索提取 / 停止批量搜索
+    void analyseClicked();                 // 分析下载
+    void addAllClicked();                  // 加入全部到列表 / 停止加入全部
+    void addPageClicked();                 // 加入本页到列表
+    QCoro::Task<void> autoAnalyseToggled();  // 自动分析未分析项
+    void silenceScriptDialogsToggled();    // 禁止网页脚本对话框
+    void exportClicked();                  // 导出数据...
+    void removeSelected();                 // 清除选中项
+    void removeAnalysed();                 // 清除分析成功项
+    void removeTitleContaining();          // 清除标题含指定字符项
+    void removeTitleNotContaining();       // 清除标题不含指定字符项
+    void removeAll();                      // 清空全部
+    QCoro::Task<void> savePageSource();    // 网页源码另存为
+    void openAddress();                    // 打开指定网址
+    void showAbout();                      // 关于
+    void showHowToUse();                   // 使用方法
 
     // The smallest window: 9000 by 5000 twips.
     static constexpr int MinWidthPx = 600;

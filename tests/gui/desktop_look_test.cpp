@@ -136,7 +136,7 @@ class DesktopLookTest : public QObject {
         fWebSearch* w = windows::search();
         w->resize(1100, 720);
         w->show();
-        QTest::qWaitFor([&] { return w->WebBrowser1->completedLoads() >= 1 && !w->WebBrowser1->Busy(); }, 30000);
+        QTest::qWaitFor([&] { return w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(); }, 30000);
         for (int i = 1; i <= 6; ++i)
             w->engine()->加入LV1(QStringLiteral("机械设计基础教程 第%1章").arg(i),
                                  svc->baseUrl() + QStringLiteral("/doc/%1.pdf").arg(i), svc->baseUrl(),
@@ -218,7 +218,7 @@ private Q_SLOTS:
         cache.resize(800, 500);
         cache.show();
         QApplication::setPalette(palette);
-        checkRows(s->ListView1, 0);
+        checkRows(s->m_linksView, 0);
         checkRows(d->m_downloadsView, 1);
         checkRows(cache.ListView1, 0);
     }
@@ -248,15 +248,15 @@ private Q_SLOTS:
         QVERIFY(services::demoMode());
         s->resize(1100, 720);
         s->show();
-        QTest::qWaitFor([&] { return s->WebBrowser1->completedLoads() >= 1 && !s->WebBrowser1->Busy(); }, 30000);
+        QTest::qWaitFor([&] { return s->m_browser->completedLoads() >= 1 && !s->m_browser->Busy(); }, 30000);
         // A real batch fills the list as a user sees it.
         globals().PromptOnExtract = false;
-        s->Combo1->setCurrentText(QStringLiteral("0"));
-        s->Text1->setPlainText(QStringLiteral("机械设计"));
-        for (QCheckBox* c : {s->Check8, s->Check9, s->Check10})
+        s->m_delayCombo->setCurrentText(QStringLiteral("0"));
+        s->m_keywordsEdit->setPlainText(QStringLiteral("机械设计"));
+        for (QCheckBox* c : {s->m_docCheck, s->m_pptCheck, s->m_xlsCheck})
             c->setChecked(false);
-        QTest::mouseClick(s->Command1, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(s->Command1->text() == QStringLiteral("开始批量搜索提取") && s->Command1->isEnabled(),
+        QTest::mouseClick(s->m_batchSearchButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(s->m_batchSearchButton->text() == QStringLiteral("开始批量搜索提取") && s->m_batchSearchButton->isEnabled(),
                                  120000);
         saveShot(s, QStringLiteral("search-window.png"));
         fFileDownload* d = openDownloadWindow();

@@ -44,7 +44,7 @@ class FirstRunTest : public QObject {
 
     static QLabel* modeLabel(fWebSearch* w)
     {
-        return w->StatusBar1->findChild<QLabel*>(QStringLiteral("LabelServiceMode"));
+        return w->m_statusBar->findChild<QLabel*>(QStringLiteral("LabelServiceMode"));
     }
 
     fWebSearch* openSearchWindow()
@@ -52,7 +52,7 @@ class FirstRunTest : public QObject {
         fWebSearch* w = windows::search();
         w->resize(1200, 800);
         w->show();
-        if (!QTest::qWaitFor([&] { return w->WebBrowser1->completedLoads() >= 1 && !w->WebBrowser1->Busy(); }, 30000))
+        if (!QTest::qWaitFor([&] { return w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(); }, 30000))
             return nullptr;
         return w;
     }
@@ -103,7 +103,7 @@ private Q_SLOTS:
         QVERIFY(modeLabel(w) && modeLabel(w)->isVisible());
         QCOMPARE(modeLabel(w)->text(), QStringLiteral("演示模式"));
         QCOMPARE(w->engine()->searchBase, services::demoServiceAddress());
-        const QString page = QCoro::waitFor(w->WebBrowser1->evaluate(QStringLiteral("document.body.innerText"))).toString();
+        const QString page = QCoro::waitFor(w->m_browser->evaluate(QStringLiteral("document.body.innerText"))).toString();
         QVERIFY2(page.contains(QStringLiteral("搜索服务地址")) && page.contains(QStringLiteral("--search-base")),
                  qPrintable(page));
     }
@@ -173,17 +173,17 @@ private Q_SLOTS:
                 [&](const QString&, const QString&, const QString& url) { urls << url; });
         SettingsStore::instance().save(keys::PromptOnExtract, QStringLiteral("1"));
         globals().PromptOnExtract = false;  // no save dialog in the way
-        w->Combo1->setCurrentText(QStringLiteral("0"));
-        w->Text1->setPlainText(QStringLiteral("教程"));
-        for (QCheckBox* c : {w->Check8, w->Check9, w->Check10})
+        w->m_delayCombo->setCurrentText(QStringLiteral("0"));
+        w->m_keywordsEdit->setPlainText(QStringLiteral("教程"));
+        for (QCheckBox* c : {w->m_docCheck, w->m_pptCheck, w->m_xlsCheck})
             c->setChecked(false);
-        QTest::mouseClick(w->Command1, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(w->Command1->text() == QStringLiteral("开始批量搜索提取") && w->Command1->isEnabled(),
+        QTest::mouseClick(w->m_batchSearchButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(w->m_batchSearchButton->text() == QStringLiteral("开始批量搜索提取") && w->m_batchSearchButton->isEnabled(),
                                  120000);
         QCOMPARE(urls.size(), 1);
         QVERIFY2(urls[0].startsWith(second.baseUrl() + QLatin1Char('/')), qPrintable(urls[0]));
-        QVERIFY(w->ListView1->model()->rowCount() > 0);
-        QVERIFY(w->WebBrowser1->LocationURL().startsWith(second.baseUrl()));
+        QVERIFY(w->m_linksView->model()->rowCount() > 0);
+        QVERIFY(w->m_browser->LocationURL().startsWith(second.baseUrl()));
     }
 
     // Small things a new user meets: a second hand-over is explained, and the
@@ -193,8 +193,8 @@ private Q_SLOTS:
         fWebSearch* w = windows::searchIfLoaded() ? windows::searchIfLoaded() : openSearchWindow();
         QVERIFY(w);
         w->engine()->StopAnalysis = false;  // a hand-over is running
-        w->menu全部加入->trigger();
-        QCOMPARE(w->StatusPanel2->text(), QStringLiteral("正在加入下载列表，请稍候"));
+        w->m_addAllAction->trigger();
+        QCOMPARE(w->m_browserStatusPanel->text(), QStringLiteral("正在加入下载列表，请稍候"));
         w->engine()->StopAnalysis = true;
 
         fFileDownload* d = windows::download();

@@ -106,31 +106,31 @@ private Q_SLOTS:
         w = windows::search();
         w->resize(1100, 800);
         w->show();
-        QTRY_VERIFY_WITH_TIMEOUT(w->WebBrowser1->completedLoads() >= 1 && !w->WebBrowser1->Busy(), 30000);
-        w->Combo1->setCurrentText(QStringLiteral("0"));
-        w->Check8->setChecked(false);
-        w->Check9->setChecked(false);
-        w->Check10->setChecked(false);
+        QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(), 30000);
+        w->m_delayCombo->setCurrentText(QStringLiteral("0"));
+        w->m_docCheck->setChecked(false);
+        w->m_pptCheck->setChecked(false);
+        w->m_xlsCheck->setChecked(false);
         w->engine()->searchBase = svc->baseUrl() + base;
         std::vector<int> ends;
         QString shown;  // the status bar when the paging ended (the home page loads after it)
         connect(w->engine(), &SearchEngine::pagingEnded, this, [&](PagingEnd e, const QString&) {
             ends.push_back(int(e));
-            shown = w->StatusPanel2->text();
+            shown = w->m_browserStatusPanel->text();
         });
         QStringList addresses;
-        connect(w->WebBrowser1, &Browser::DocumentComplete, this, [&](bool top, const QString& u) {
+        connect(w->m_browser, &Browser::DocumentComplete, this, [&](bool top, const QString& u) {
             if (top)
                 addresses << u;
         });
 
-        w->Text1->setPlainText(QStringLiteral("教程"));
+        w->m_keywordsEdit->setPlainText(QStringLiteral("教程"));
         QElapsedTimer t;
         t.start();
-        QTest::mouseClick(w->Command1, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(w->Command1->text() == QStringLiteral("开始批量搜索提取") && w->Command1->isEnabled(), 60000);
+        QTest::mouseClick(w->m_batchSearchButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(w->m_batchSearchButton->text() == QStringLiteral("开始批量搜索提取") && w->m_batchSearchButton->isEnabled(), 60000);
         QVERIFY2(t.elapsed() < 45000, qPrintable(QString::number(t.elapsed())));
-        QCOMPARE(w->ListView1->model()->rowCount(), links);
+        QCOMPARE(w->m_linksView->model()->rowCount(), links);
         if (end >= 0) {
             QCOMPARE(ends, std::vector<int>{end});
             QVERIFY2(shown.contains(status), qPrintable(shown));
@@ -150,30 +150,30 @@ private Q_SLOTS:
         limits().maxPageBytes = 1024 * 1024;
         w = windows::search();
         w->show();
-        QTRY_VERIFY_WITH_TIMEOUT(w->WebBrowser1->completedLoads() >= 1 && !w->WebBrowser1->Busy(), 30000);
-        w->Combo1->setCurrentText(QStringLiteral("0"));
-        w->Check8->setChecked(false);
-        w->Check9->setChecked(false);
-        w->Check10->setChecked(false);
+        QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(), 30000);
+        w->m_delayCombo->setCurrentText(QStringLiteral("0"));
+        w->m_docCheck->setChecked(false);
+        w->m_pptCheck->setChecked(false);
+        w->m_xlsCheck->setChecked(false);
         w->engine()->searchBase = svc->baseUrl() + QStringLiteral("/hostile/huge/3");
         QStringList failures;
         connect(w->engine(), &SearchEngine::queryFailed, this,
                 [&](const QString&, const QString&, const QString&, const QString& why) { failures << why; });
-        w->Text1->setPlainText(QStringLiteral("教程"));
-        QTest::mouseClick(w->Command1, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(w->Command1->text() == QStringLiteral("开始批量搜索提取") && w->Command1->isEnabled(), 60000);
+        w->m_keywordsEdit->setPlainText(QStringLiteral("教程"));
+        QTest::mouseClick(w->m_batchSearchButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(w->m_batchSearchButton->text() == QStringLiteral("开始批量搜索提取") && w->m_batchSearchButton->isEnabled(), 60000);
         limits() = savedLimits;
-        QCOMPARE(w->ListView1->model()->rowCount(), 0);
+        QCOMPARE(w->m_linksView->model()->rowCount(), 0);
         QCOMPARE(failures.size(), 1);
         QVERIFY2(failures.first().contains(QStringLiteral("larger than 1 MB")), qPrintable(failures.first()));
 
-        const QString shown = w->WebBrowser1->LocationURL();
-        QSignalSpy errors(w->WebBrowser1, &Browser::NavigateError);
-        const quint64 before = w->WebBrowser1->completedLoads();
-        w->WebBrowser1->Navigate(QStringLiteral("file:///etc/passwd"));
-        QTRY_VERIFY_WITH_TIMEOUT(w->WebBrowser1->completedLoads() > before && !w->WebBrowser1->Busy(), 10000);
+        const QString shown = w->m_browser->LocationURL();
+        QSignalSpy errors(w->m_browser, &Browser::NavigateError);
+        const quint64 before = w->m_browser->completedLoads();
+        w->m_browser->Navigate(QStringLiteral("file:///etc/passwd"));
+        QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() > before && !w->m_browser->Busy(), 10000);
         QVERIFY(!errors.isEmpty());
-        QCOMPARE(w->WebBrowser1->LocationURL(), shown);
+        QCOMPARE(w->m_browser->LocationURL(), shown);
         closeWindows();
     }
 

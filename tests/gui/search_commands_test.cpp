@@ -68,21 +68,21 @@ class SearchCommandsTest : public QObject {
 
     bool loadInBrowser(const QString& url)
     {
-        const quint64 before = w->WebBrowser1->completedLoads();
-        w->WebBrowser1->Navigate(url);
+        const quint64 before = w->m_browser->completedLoads();
+        w->m_browser->Navigate(url);
         // The address check keeps a load still finishing from an earlier
         // navigation from counting as this one.
         return QTest::qWaitFor(
             [&] {
-                return w->WebBrowser1->completedLoads() > before && !w->WebBrowser1->Busy()
-                       && w->WebBrowser1->LocationURL() == url;
+                return w->m_browser->completedLoads() > before && !w->m_browser->Busy()
+                       && w->m_browser->LocationURL() == url;
             },
             20000);
     }
 
     bool clickInPage(const QString& id)
     {
-        DocumentPtr doc = QCoro::waitFor(w->WebBrowser1->document());
+        DocumentPtr doc = QCoro::waitFor(w->m_browser->document());
         return doc && doc->getElementById(id).click();
     }
 
@@ -125,7 +125,7 @@ private Q_SLOTS:
             w = windows::search();
             w->resize(1100, 760);
             w->show();
-            QTRY_VERIFY_WITH_TIMEOUT(w->WebBrowser1->completedLoads() >= 1 && !w->WebBrowser1->Busy(), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(), 30000);
         }
         w = windows::searchIfLoaded();
     }
@@ -149,13 +149,13 @@ private Q_SLOTS:
     void backAndForwardWithoutHistory()
     {
         // The fresh window has only its first page: both do nothing.
-        auto* web = w->WebBrowser1;
+        auto* web = w->m_browser;
         QVERIFY(!web->canGoBack());
         const QString first = web->LocationURL();
         QCOMPARE(first, SearchHomeAddress(base));
         const quint64 loads = web->completedLoads();
-        w->menu后退->trigger();
-        w->menu前进->trigger();
+        w->m_backAction->trigger();
+        w->m_forwardAction->trigger();
         QTest::qWait(300);
         QCOMPARE(web->LocationURL(), first);
         QCOMPARE(web->completedLoads(), loads);
@@ -171,20 +171,20 @@ private Q_SLOTS:
         QCOMPARE(actionTexts(menuAt(0)), (QStringList{"打开Quorvex搜索首页", "打开指定网址", "后退", "前进", "关闭本窗口"}));
         QCOMPARE(actionTexts(menuAt(1)),
                  (QStringList{"清除选中项", "清除分析成功项", "清除标题含指定字符项", "清除标题不含指定字符项", "清空全部"}));
-        QCOMPARE(menuAt(1), w->menu清除);
+        QCOMPARE(menuAt(1), w->m_removeMenu);
         QCOMPARE(actionTexts(menuAt(2)),
                  (QStringList{"设置", "打开下载窗口", "查看IE浏览器缓存", "清空IE浏览器缓存", "网页源码另存为"}));
         QCOMPARE(actionTexts(menuAt(3)), (QStringList{"关于(&A)", "使用方法"}));
-        QCOMPARE(w->Command7->text(), QStringLiteral("导出数据..."));
-        QCOMPARE(w->Check5->text(), QStringLiteral("禁止网页脚本对话框"));
-        QVERIFY(w->Check5->isChecked());
-        QVERIFY(w->WebBrowser1->Silent());
+        QCOMPARE(w->m_exportButton->text(), QStringLiteral("导出数据..."));
+        QCOMPARE(w->m_silenceScriptDialogsCheck->text(), QStringLiteral("禁止网页脚本对话框"));
+        QVERIFY(w->m_silenceScriptDialogsCheck->isChecked());
+        QVERIFY(w->m_browser->Silent());
         QVERIFY(!w->windowIcon().isNull());
 
         // The right mouse button on the list opens the same menu.
-        emit w->ListView1->customContextMenuRequested(QPoint(5, 5));
-        QTRY_VERIFY(w->menu清除->isVisible());
-        w->menu清除->hide();
+        emit w->m_linksView->customContextMenuRequested(QPoint(5, 5));
+        QTRY_VERIFY(w->m_removeMenu->isVisible());
+        w->m_removeMenu->hide();
     }
 
     void clearingCommands()
@@ -195,39 +195,39 @@ private Q_SLOTS:
         links->setStatus(2, QStringLiteral("分析失败"));
 
         // Two adjacent selected rows both go.
-        auto* sel = w->ListView1->selectionModel();
+        auto* sel = w->m_linksView->selectionModel();
         sel->select(links->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         sel->select(links->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        w->menu清除选中项->trigger();
+        w->m_removeSelectedAction->trigger();
         QCOMPARE(titles(), (QStringList{"C语言教程PDF", "数据库教程", "网络手册"}));
-        QCOMPARE(w->Label1->text(), QStringLiteral("3"));
+        QCOMPARE(w->m_linkCountLabel->text(), QStringLiteral("3"));
 
         // Handed-over rows go; others stay.
-        w->menu清除分析成功项->trigger();
+        w->m_removeAnalysedAction->trigger();
         QCOMPARE(titles(), (QStringList{"数据库教程", "网络手册"}));
-        QCOMPARE(w->Label1->text(), QStringLiteral("2"));
+        QCOMPARE(w->m_linkCountLabel->text(), QStringLiteral("2"));
 
         // Title text, case-insensitive, asked with the program title.
         fillLinks({"C语言教程PDF", "手册 pdf版", "Qt 指南"});
         prompter.inputAnswers.push_back(QStringLiteral("PDF"));
-        w->menu清除标题含指定字符项->trigger();
+        w->m_removeTitleContainingAction->trigger();
         QCOMPARE(titles(), QStringList{"Qt 指南"});
         QCOMPARE(prompter.shown.back().text, QStringLiteral("请输入指定字符："));
         QCOMPARE(prompter.shown.back().title, programTitle());
-        QCOMPARE(w->Label1->text(), QStringLiteral("1"));
+        QCOMPARE(w->m_linkCountLabel->text(), QStringLiteral("1"));
 
         // Cancelled or empty answers change nothing.
         fillLinks({"甲", "乙"});
         prompter.inputAnswers.push_back(std::nullopt);
-        w->menu清除标题不含指定字符项->trigger();
+        w->m_removeTitleNotContainingAction->trigger();
         prompter.inputAnswers.push_back(QString());
-        w->menu清除标题不含指定字符项->trigger();
+        w->m_removeTitleNotContainingAction->trigger();
         QCOMPARE(titles(), (QStringList{"甲", "乙"}));
         // A text that no title holds empties the list.
         prompter.inputAnswers.push_back(QStringLiteral("丙"));
-        w->menu清除标题不含指定字符项->trigger();
+        w->m_removeTitleNotContainingAction->trigger();
         QCOMPARE(links->size(), 0);
-        QCOMPARE(w->Label1->text(), QStringLiteral("0"));
+        QCOMPARE(w->m_linkCountLabel->text(), QStringLiteral("0"));
 
         // Refused while a hand-over runs, for every clearing command.
         fillLinks({"甲", "乙"});
@@ -235,8 +235,8 @@ private Q_SLOTS:
         prompter.clear();
         prompter.questionAnswers.assign(1, true);
         prompter.inputAnswers.push_back(QStringLiteral("甲"));
-        for (QAction* a : {w->menu清除选中项, w->menu清除分析成功项, w->menu清除标题含指定字符项,
-                           w->menu清除标题不含指定字符项, w->menu清空全部})
+        for (QAction* a : {w->m_removeSelectedAction, w->m_removeAnalysedAction, w->m_removeTitleContainingAction,
+                           w->m_removeTitleNotContainingAction, w->m_removeAllAction})
             a->trigger();
         w->engine()->StopAnalysis = true;
         QCOMPARE(prompter.texts(), QStringList(5, QStringLiteral("正在分析，不能清除！")));
@@ -245,11 +245,11 @@ private Q_SLOTS:
         // 清空全部 asks first.
         prompter.clear();
         prompter.questionAnswers.assign({false, true});
-        w->menu清空全部->trigger();
+        w->m_removeAllAction->trigger();
         QCOMPARE(links->size(), 2);
-        w->menu清空全部->trigger();
+        w->m_removeAllAction->trigger();
         QCOMPARE(links->size(), 0);
-        QCOMPARE(w->Label1->text(), QStringLiteral("0"));
+        QCOMPARE(w->m_linkCountLabel->text(), QStringLiteral("0"));
         QCOMPARE(prompter.texts(), QStringList(2, QStringLiteral("您确定要清空辛辛苦苦搜索的列表数据吗？")));
     }
 
@@ -258,14 +258,14 @@ private Q_SLOTS:
         SystemCodePage::setName(QStringLiteral("GBK"));
         // Empty list: no dialog.
         w->engine()->links()->clear();
-        QTest::mouseClick(w->Command7, Qt::LeftButton);
+        QTest::mouseClick(w->m_exportButton, Qt::LeftButton);
         QVERIFY(prompter.shown.empty());
 
         fillLinks({"教程", "手册"});
         w->engine()->links()->setStatus(0, QStringLiteral("成功"));
         const QString out = dir.filePath(QStringLiteral("links"));
         prompter.pathAnswers.assign(1, out);
-        QTest::mouseClick(w->Command7, Qt::LeftButton);
+        QTest::mouseClick(w->m_exportButton, Qt::LeftButton);
         const QByteArray bytes = readAll(out + ".txt");
         QStringEncoder gbk("GBK");
         QCOMPARE(bytes, QByteArray(gbk.encode(QStringLiteral("教程-【pdf】成功\r\n手册-【pdf】\r\n"))));
@@ -276,7 +276,7 @@ private Q_SLOTS:
         prompter.clear();
         const QString htm = dir.filePath(QStringLiteral("page.htm"));
         prompter.pathAnswers.assign(1, htm);
-        w->menu网页源码另存为->trigger();
+        w->m_savePageSourceAction->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(prompter.texts(), QStringList{QStringLiteral("OK")}, 15000);
         const QByteArray page = readAll(htm);
         QVERIFY(page.contains(QByteArray(gbk.encode(QStringLiteral("中文内容：文档搜索与下载")))));
@@ -285,40 +285,40 @@ private Q_SLOTS:
 
     void statusBarAndNewWindows()
     {
-        QVERIFY(w->StatusBar1->isVisible());
-        QTRY_COMPARE_WITH_TIMEOUT(w->StatusPanel2->text(), QStringLiteral("完成"), 10000);
+        QVERIFY(w->m_statusBar->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(w->m_browserStatusPanel->text(), QStringLiteral("完成"), 10000);
         QVERIFY(loadInBrowser(base + QStringLiteral("/popup")));
         const int windowsBefore = QApplication::topLevelWidgets().size();
 
         // A link with a new-window target opens here, and the bar shows the load.
         QStringList statusTexts;
         QObject listening;  // ends the connection with this case
-        connect(w->WebBrowser1, &Browser::StatusTextChange, &listening, [&](const QString& t) { statusTexts << t; });
+        connect(w->m_browser, &Browser::StatusTextChange, &listening, [&](const QString& t) { statusTexts << t; });
         QVERIFY(clickInPage(QStringLiteral("blank-link")));
-        QTRY_COMPARE_WITH_TIMEOUT(w->WebBrowser1->LocationURL(), SearchHomeAddress(base), 15000);
-        QTRY_COMPARE_WITH_TIMEOUT(w->StatusPanel2->text(), QStringLiteral("完成"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->m_browser->LocationURL(), SearchHomeAddress(base), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->m_browserStatusPanel->text(), QStringLiteral("完成"), 10000);
         QVERIFY(statusTexts.contains(SearchHomeAddress(base)));
         QCOMPARE(QApplication::topLevelWidgets().size(), windowsBefore);
 
         // A script's window.open too.
         QVERIFY(loadInBrowser(base + QStringLiteral("/popup")));
         QVERIFY(clickInPage(QStringLiteral("open-link")));
-        QTRY_COMPARE_WITH_TIMEOUT(w->WebBrowser1->LocationURL(), base + QStringLiteral("/login"), 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(!w->WebBrowser1->Busy(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->m_browser->LocationURL(), base + QStringLiteral("/login"), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->m_browser->Busy(), 15000);
 
         // A page cannot close the browser or the window.
         QVERIFY(loadInBrowser(base + QStringLiteral("/popup")));
         QVERIFY(clickInPage(QStringLiteral("close-link")));
         QTest::qWait(300);
         QVERIFY(w->isVisible());
-        QCOMPARE(w->WebBrowser1->LocationURL(), base + QStringLiteral("/popup"));
+        QCOMPARE(w->m_browser->LocationURL(), base + QStringLiteral("/popup"));
         QVERIFY(loadInBrowser(SearchHomeAddress(base)));
     }
 
     void scriptDialogSwitch()
     {
         QVERIFY(loadInBrowser(base + QStringLiteral("/popup")));
-        auto* web = w->WebBrowser1;
+        auto* web = w->m_browser;
         QString shown;
         QTimer closer;
         closer.setInterval(50);
@@ -331,8 +331,8 @@ private Q_SLOTS:
         });
         closer.start();
         // Unticked: the page's alert appears.
-        QTest::mouseClick(w->Check5, Qt::LeftButton);
-        QVERIFY(!w->Check5->isChecked());
+        QTest::mouseClick(w->m_silenceScriptDialogsCheck, Qt::LeftButton);
+        QVERIFY(!w->m_silenceScriptDialogsCheck->isChecked());
         QVERIFY(!web->Silent());
         const int before = web->suppressedDialogs();
         QVERIFY(clickInPage(QStringLiteral("alert-link")));
@@ -340,7 +340,7 @@ private Q_SLOTS:
         QVERIFY(shown.contains(QStringLiteral("演示提示")));
         QCOMPARE(web->suppressedDialogs(), before);
         // Ticked again: the next one is swallowed.
-        QTest::mouseClick(w->Check5, Qt::LeftButton);
+        QTest::mouseClick(w->m_silenceScriptDialogsCheck, Qt::LeftButton);
         QVERIFY(web->Silent());
         shown.clear();
         QVERIFY(clickInPage(QStringLiteral("alert-link")));
@@ -351,7 +351,7 @@ private Q_SLOTS:
 
     void openAddressBackAndForward()
     {
-        auto* web = w->WebBrowser1;
+        auto* web = w->m_browser;
         QVERIFY(loadInBrowser(SearchHomeAddress(base)));
         const QString first = web->LocationURL();
 
@@ -359,8 +359,8 @@ private Q_SLOTS:
         prompter.inputAnswers.push_back(QStringLiteral("   "));
         prompter.inputAnswers.push_back(std::nullopt);
         const quint64 loads = web->completedLoads();
-        w->menu打开指定网址->trigger();
-        w->menu打开指定网址->trigger();
+        w->m_openAddressAction->trigger();
+        w->m_openAddressAction->trigger();
         QTest::qWait(300);
         QCOMPARE(web->completedLoads(), loads);
         QCOMPARE(prompter.shown.size(), 2u);
@@ -369,13 +369,13 @@ private Q_SLOTS:
 
         const QString target = base + QStringLiteral("/login");
         prompter.inputAnswers.push_back(QStringLiteral("  ") + target + QStringLiteral("  "));
-        w->menu打开指定网址->trigger();
+        w->m_openAddressAction->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(web->LocationURL(), target, 15000);
         QTRY_VERIFY_WITH_TIMEOUT(!web->Busy(), 15000);
-        w->menu后退->trigger();
+        w->m_backAction->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(web->LocationURL(), first, 15000);
         QTRY_VERIFY_WITH_TIMEOUT(!web->Busy(), 15000);
-        w->menu前进->trigger();
+        w->m_forwardAction->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(web->LocationURL(), target, 15000);
     }
 
@@ -393,7 +393,7 @@ private Q_SLOTS:
 
     void aboutAndUsage()
     {
-        w->menu关于->trigger();
+        w->m_aboutAction->trigger();
         QCOMPARE(prompter.shown.size(), 1u);
         const QString about = prompter.shown[0].text;
         QVERIFY(about.contains(programTitle()));
@@ -401,7 +401,7 @@ private Q_SLOTS:
         QVERIFY(about.contains(QStringLiteral("Test Linux 1.0[64位]")));
         QCOMPARE(prompter.shown[0].icon, MessageIcon::Information);
 
-        w->menu使用方法->trigger();
+        w->m_howToUseAction->trigger();
         QPointer<fUse> use = fUse::openInstance();
         QVERIFY(use);
         QVERIFY(use->isVisible());
@@ -418,7 +418,7 @@ private Q_SLOTS:
             "注：本软件不能下载收费的文档。");
         QCOMPARE(use->Text1->toPlainText(), want);
         // A second request raises the same window.
-        w->menu使用方法->trigger();
+        w->m_howToUseAction->trigger();
         QCOMPARE(fUse::openInstance(), use.data());
         QCOMPARE(use->Command1->text(), QStringLiteral("关闭"));
         QTest::mouseClick(use->Command1, Qt::LeftButton);
@@ -427,14 +427,14 @@ private Q_SLOTS:
 
     void cacheCommands()
     {
-        w->menu查看IE浏览器缓存->trigger();
+        w->m_cacheViewerAction->trigger();
         fIEcache* viewer = nullptr;
         QTRY_VERIFY((viewer = w->findChild<fIEcache*>()) != nullptr && viewer->isVisible());
         QPointer<fIEcache> p(viewer);
         viewer->close();
         QTRY_VERIFY(p.isNull());
 
-        w->menu清空IE浏览器缓存->trigger();
+        w->m_clearBrowserCacheAction->trigger();
         QTRY_VERIFY(prompter.texts().contains(QStringLiteral("IE缓存清空完毕！")));
     }
 };

@@ -76,16 +76,16 @@ class SearchWindowTest : public QObject {
         w->resize(1280, 860);
         w->show();
         // The window opens on the search home page; let it arrive first.
-        QTRY_VERIFY_WITH_TIMEOUT(w->WebBrowser1->completedLoads() >= 1 && !w->WebBrowser1->Busy(), 30000);
-        w->Combo1->setCurrentText(QStringLiteral("0"));
+        QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(), 30000);
+        w->m_delayCombo->setCurrentText(QStringLiteral("0"));
     }
 
     bool loadInBrowser(const QString& url)
     {
-        const quint64 before = w->WebBrowser1->completedLoads();
-        w->WebBrowser1->Navigate(url);
+        const quint64 before = w->m_browser->completedLoads();
+        w->m_browser->Navigate(url);
         return QTest::qWaitFor(
-            [&] { return w->WebBrowser1->completedLoads() > before && !w->WebBrowser1->Busy(); }, 30000);
+            [&] { return w->m_browser->completedLoads() > before && !w->m_browser->Busy(); }, 30000);
     }
 
     // Answers the save-location dialog that the window has opened.
@@ -107,13 +107,13 @@ class SearchWindowTest : public QObject {
 
     void waitBatchEnd(int ms = 120000)
     {
-        QTRY_VERIFY_WITH_TIMEOUT(w->Command1->text() == QStringLiteral("开始批量搜索提取") && w->Command1->isEnabled(), ms);
+        QTRY_VERIFY_WITH_TIMEOUT(w->m_batchSearchButton->text() == QStringLiteral("开始批量搜索提取") && w->m_batchSearchButton->isEnabled(), ms);
     }
 
     QStringList column(int col) const
     {
         QStringList out;
-        auto* m = w->ListView1->model();
+        auto* m = w->m_linksView->model();
         for (int r = 0; r < m->rowCount(); ++r)
             out << m->index(r, col).data().toString();
         return out;
@@ -178,23 +178,23 @@ private Q_SLOTS:
         std::vector<std::pair<QString, QString>> order;
         connect(w->engine(), &SearchEngine::queryStarted, this,
                 [&](const QString& k, const QString& t, const QString&) { order.emplace_back(k, t); });
-        w->Text1->setPlainText(QStringLiteral("教程\n\n   \n手册"));
-        w->Check9->setChecked(false);
-        w->Check10->setChecked(false);
-        QTest::mouseClick(w->Command1, Qt::LeftButton);
-        QCOMPARE(w->Command1->text(), QStringLiteral("停止批量搜索"));
-        QVERIFY(w->Command1->styleSheet().contains(QStringLiteral("255, 0, 0")));
+        w->m_keywordsEdit->setPlainText(QStringLiteral("教程\n\n   \n手册"));
+        w->m_pptCheck->setChecked(false);
+        w->m_xlsCheck->setChecked(false);
+        QTest::mouseClick(w->m_batchSearchButton, Qt::LeftButton);
+        QCOMPARE(w->m_batchSearchButton->text(), QStringLiteral("停止批量搜索"));
+        QVERIFY(w->m_batchSearchButton->styleSheet().contains(QStringLiteral("255, 0, 0")));
         waitBatchEnd();
 
         const std::vector<std::pair<QString, QString>> want{
             {"教程", "pdf"}, {"教程", "doc"}, {"手册", "pdf"}, {"手册", "doc"}};
         QCOMPARE(order, want);
-        QCOMPARE(w->Text2->toPlainText(), QStringLiteral("教程(pdf) 教程(doc) 手册(pdf) 手册(doc) "));
-        QVERIFY(w->Command1->styleSheet().isEmpty());
+        QCOMPARE(w->m_finishedSearchesEdit->toPlainText(), QStringLiteral("教程(pdf) 教程(doc) 手册(pdf) 手册(doc) "));
+        QVERIFY(w->m_batchSearchButton->styleSheet().isEmpty());
         // Four queries of three pages with six kept results each.
-        QCOMPARE(w->ListView1->model()->rowCount(), 72);
-        QCOMPARE(w->Label1->text(), QStringLiteral("72"));
-        QCOMPARE(w->WebBrowser1->LocationURL(), SearchHomeAddress(base));
+        QCOMPARE(w->m_linksView->model()->rowCount(), 72);
+        QCOMPARE(w->m_linkCountLabel->text(), QStringLiteral("72"));
+        QCOMPARE(w->m_browser->LocationURL(), SearchHomeAddress(base));
 
         // Titles are cleaned and excluded results stay out.
         for (const QString& title : column(0)) {
@@ -207,8 +207,8 @@ private Q_SLOTS:
             QVERIFY(type == QLatin1String("pdf") || type == QLatin1String("doc"));
         QVERIFY(column(0).contains(QStringLiteral("教程使用手册2")));
         QVERIFY(column(0).contains(QStringLiteral("手册的原理&应用第3部分")));
-        QCOMPARE(w->ListView1->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("标题"));
-        QCOMPARE(w->ListView1->model()->columnCount(), 5);
+        QCOMPARE(w->m_linksView->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("标题"));
+        QCOMPARE(w->m_linksView->model()->columnCount(), 5);
 
         // A look at the window after the batch.
         QTest::qWait(300);
@@ -223,42 +223,42 @@ private Q_SLOTS:
         std::vector<qint64> times;
         QElapsedTimer clock;
         clock.start();
-        connect(w->WebBrowser1, &Browser::DocumentComplete, this, [&](bool top, const QString& url) {
+        connect(w->m_browser, &Browser::DocumentComplete, this, [&](bool top, const QString& url) {
             if (top && url.contains(QStringLiteral("filetype%3Apdf")))
                 times.push_back(clock.elapsed());
         });
-        w->Text1->setPlainText(QStringLiteral("教程"));
-        w->Check8->setChecked(false);
-        w->Check9->setChecked(false);
-        w->Check10->setChecked(false);
-        w->Combo1->setCurrentText(QStringLiteral("4"));  // 4 x 50 ms here
-        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        w->m_keywordsEdit->setPlainText(QStringLiteral("教程"));
+        w->m_docCheck->setChecked(false);
+        w->m_pptCheck->setChecked(false);
+        w->m_xlsCheck->setChecked(false);
+        w->m_delayCombo->setCurrentText(QStringLiteral("4"));  // 4 x 50 ms here
+        QTest::mouseClick(w->m_batchSearchButton, Qt::LeftButton);
         waitBatchEnd();
         QCOMPARE(times.size(), size_t(4));
         for (size_t i = 2; i < times.size(); ++i)
             QVERIFY2(times[i] - times[i - 1] >= 200, qPrintable(QString::number(times[i] - times[i - 1])));
-        QCOMPARE(w->ListView1->model()->rowCount(), 24);
-        QCOMPARE(w->Text2->toPlainText(), QStringLiteral("教程(pdf) "));
+        QCOMPARE(w->m_linksView->model()->rowCount(), 24);
+        QCOMPARE(w->m_finishedSearchesEdit->toPlainText(), QStringLiteral("教程(pdf) "));
     }
 
     void verificationPageStopsWithTheBrowserOnIt()
     {
         setDemo(2, 6);
         openWindow(false);
-        w->Text1->setPlainText(QStringLiteral("教程\n手册"));
-        w->Check9->setChecked(false);
-        w->Check10->setChecked(false);
-        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        w->m_keywordsEdit->setPlainText(QStringLiteral("教程\n手册"));
+        w->m_pptCheck->setChecked(false);
+        w->m_xlsCheck->setChecked(false);
+        QTest::mouseClick(w->m_batchSearchButton, Qt::LeftButton);
         waitBatchEnd();
         QVERIFY(w->engine()->CaptchaHit);
-        QCOMPARE(w->Text2->toPlainText(), QStringLiteral("教程(pdf) "));
+        QCOMPARE(w->m_finishedSearchesEdit->toPlainText(), QStringLiteral("教程(pdf) "));
         QVERIFY(prompter.shown.empty());
         QTest::qWait(300);  // nothing else is loaded afterwards
-        const QString here = w->WebBrowser1->LocationURL();
+        const QString here = w->m_browser->LocationURL();
         QVERIFY2(here.endsWith(QStringLiteral("filetype%3Apdf&pn=3")), qPrintable(here));
-        DocumentPtr doc = QCoro::waitFor(w->WebBrowser1->document());
+        DocumentPtr doc = QCoro::waitFor(w->m_browser->document());
         QVERIFY(doc->outerHTML().contains(QStringLiteral("请输入以下验证码，即可恢复使用。")));
-        QCOMPARE(w->ListView1->model()->rowCount(), 12);
+        QCOMPARE(w->m_linksView->model()->rowCount(), 12);
         // Let the verification lift for the tests that follow.
         setDemo(-1, 3, 0);
         QVERIFY(loadInBrowser(ComposeSearchAddress(base, QStringLiteral("x"), QStringLiteral("pdf"), false)));
@@ -268,16 +268,16 @@ private Q_SLOTS:
     {
         openWindow(false);
         QVERIFY(loadInBrowser(ComposeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("pdf"), false)));
-        QTest::mouseClick(w->Command9, Qt::LeftButton);  // no dialog: the folder is asked at hand-over
-        QTRY_COMPARE(w->ListView1->model()->rowCount(), 6);
+        QTest::mouseClick(w->m_addPageButton, Qt::LeftButton);  // no dialog: the folder is asked at hand-over
+        QTRY_COMPARE(w->m_linksView->model()->rowCount(), 6);
         QCOMPARE(column(3), QStringList(6, QString()));
 
         const QString folder = saveRoot.filePath(QStringLiteral("docs"));
-        QTest::mouseClick(w->Command2, Qt::LeftButton);  // nothing selected: "分析全部"
+        QTest::mouseClick(w->m_analyseButton, Qt::LeftButton);  // nothing selected: "分析全部"
         answerSaveDialog(folder, false);
         QTRY_VERIFY(windows::downloadIfLoaded() && windows::downloadIfLoaded()->isVisible());
         QTRY_VERIFY(w->engine()->StopAnalysis);
-        QVERIFY(!w->PicPanPrograss->isVisible());
+        QVERIFY(!w->m_handOverProgressPanel->isVisible());
         DownloadListModel* list = windows::downloadIfLoaded()->list();
         QCOMPARE(list->size(), 6);
         QCOMPARE(column(2), QStringList(6, QStringLiteral("成功")));
@@ -291,7 +291,7 @@ private Q_SLOTS:
 
         // The second run through the pop-up menu's "分析全部".
         w->activateWindow();
-        w->menu全部加入->trigger();
+        w->m_addAllAction->trigger();
         answerSaveDialog(folder, false);
         QTRY_VERIFY(w->engine()->StopAnalysis);
         QCOMPARE(list->size(), 6);
@@ -302,19 +302,19 @@ private Q_SLOTS:
         openWindow(true);
         QVERIFY(loadInBrowser(ComposeSearchAddress(base, QStringLiteral("手册"), QStringLiteral("doc"), false)));
         const QString folder = saveRoot.filePath(QStringLiteral("原名"));
-        QTest::mouseClick(w->Command9, Qt::LeftButton);
+        QTest::mouseClick(w->m_addPageButton, Qt::LeftButton);
         answerSaveDialog(folder, true);
-        QTRY_COMPARE(w->ListView1->model()->rowCount(), 6);
+        QTRY_COMPARE(w->m_linksView->model()->rowCount(), 6);
         QVERIFY(globals().UseUrlFileName);
         QCOMPARE(column(3), QStringList(6, folder + QLatin1Char('/')));
 
         // With a selection, "分析下载" opens the pop-up menu "加入".
-        w->ListView1->selectAll();
-        QTest::mouseClick(w->Command2, Qt::LeftButton);
-        QTRY_VERIFY(w->menu加入->isVisible());
-        QCOMPARE(w->menu加入->actions().size(), 4);
-        w->menu加入->close();
-        w->menu分析未分析项->trigger();  // PromptOnExtract 1: no dialog at hand-over
+        w->m_linksView->selectAll();
+        QTest::mouseClick(w->m_analyseButton, Qt::LeftButton);
+        QTRY_VERIFY(w->m_addMenu->isVisible());
+        QCOMPARE(w->m_addMenu->actions().size(), 4);
+        w->m_addMenu->close();
+        w->m_analyseUnanalysedAction->trigger();  // PromptOnExtract 1: no dialog at hand-over
         QTRY_VERIFY(windows::downloadIfLoaded() && w->engine()->StopAnalysis);
         QVERIFY(openSaveDialog() == nullptr);
         DownloadListModel* list = windows::downloadIfLoaded()->list();
@@ -330,40 +330,40 @@ private Q_SLOTS:
     void automaticModeAndItsCancel()
     {
         openWindow(false);
-        QVERIFY(!w->Check7->isChecked());
-        QVERIFY(!w->Timer1->isActive());
+        QVERIFY(!w->m_autoAnalyseCheck->isChecked());
+        QVERIFY(!w->m_autoAnalyseTimer->isActive());
 
         // Ticking asks for the folder; cancelling leaves the box unticked.
-        QTest::mouseClick(w->Check7, Qt::LeftButton);
+        QTest::mouseClick(w->m_autoAnalyseCheck, Qt::LeftButton);
         answerSaveDialog(QString(), false, true);
-        QTRY_VERIFY(!w->Check7->isChecked());
-        QVERIFY(!w->Timer1->isActive());
+        QTRY_VERIFY(!w->m_autoAnalyseCheck->isChecked());
+        QVERIFY(!w->m_autoAnalyseTimer->isActive());
         QVERIFY(globals().SaveDialogCancelled);
 
         const QString folder = saveRoot.filePath(QStringLiteral("auto"));
-        QTest::mouseClick(w->Check7, Qt::LeftButton);
+        QTest::mouseClick(w->m_autoAnalyseCheck, Qt::LeftButton);
         answerSaveDialog(folder, false);
-        QTRY_VERIFY(w->Timer1->isActive());
-        QVERIFY(w->Check7->isChecked());
+        QTRY_VERIFY(w->m_autoAnalyseTimer->isActive());
+        QVERIFY(w->m_autoAnalyseCheck->isChecked());
 
         // Links added now are handed over by the timer, without a dialog.
         QVERIFY(loadInBrowser(ComposeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("xls"), false)));
-        QTest::mouseClick(w->Command9, Qt::LeftButton);
+        QTest::mouseClick(w->m_addPageButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(windows::downloadIfLoaded() && windows::downloadIfLoaded()->list()->size() == 6, 10000);
         QTRY_COMPARE(column(2), QStringList(6, QStringLiteral("成功")));
         QVERIFY(openSaveDialog() == nullptr);
         QCOMPARE(windows::downloadIfLoaded()->list()->item(0).Folder, folder + QLatin1Char('/'));
 
-        QTest::mouseClick(w->Check7, Qt::LeftButton);
-        QVERIFY(!w->Timer1->isActive());
+        QTest::mouseClick(w->m_autoAnalyseCheck, Qt::LeftButton);
+        QVERIFY(!w->m_autoAnalyseTimer->isActive());
     }
 
     void emptyListShowsAMessage()
     {
         openWindow(false);
-        QTest::mouseClick(w->Command2, Qt::LeftButton);
+        QTest::mouseClick(w->m_analyseButton, Qt::LeftButton);
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("列表没有数据哦！")});
-        QVERIFY(w->Command2->isEnabled());
+        QVERIFY(w->m_analyseButton->isEnabled());
         QVERIFY(!windows::downloadIfLoaded());
     }
 };

@@ -111,11 +111,11 @@ private Q_SLOTS:
     {
         QTest::mouseClick(cover->Command1, Qt::LeftButton);
         fWebSearch* s = windows::searchIfLoaded();
-        s->menu打开下载窗口->trigger();
+        s->m_downloadWindowAction->trigger();
         fFileDownload* d = windows::downloadIfLoaded();
         QVERIFY(d && d->isVisible());
         QPointer<fWebSearch> gone(s);
-        s->menu关闭本窗口->trigger();
+        s->m_closeWindowAction->trigger();
         QTRY_VERIFY(gone.isNull());
         QVERIFY(!cover->isVisible());
         d->m_searchWindowAction->trigger();
@@ -126,15 +126,15 @@ private Q_SLOTS:
     {
         QTest::mouseClick(cover->Command1, Qt::LeftButton);
         fWebSearch* s = windows::searchIfLoaded();
-        s->Text1->setPlainText(QStringLiteral("教程\n手册"));
-        s->Combo1->setCurrentIndex(7);
+        s->m_keywordsEdit->setPlainText(QStringLiteral("教程\n手册"));
+        s->m_delayCombo->setCurrentIndex(7);
         closeAndWait(s);
         QCOMPARE(SettingsStore::instance().get(keys::SearchKeywords), QStringLiteral("教程\r\n手册"));
         QCOMPARE(SettingsStore::instance().get(keys::SearchDelayIndex), QStringLiteral("7"));
         QTest::mouseClick(cover->Command1, Qt::LeftButton);
         fWebSearch* again = windows::searchIfLoaded();
-        QCOMPARE(again->Text1->toPlainText(), QStringLiteral("教程\n手册"));
-        QCOMPARE(again->Combo1->currentText(), QStringLiteral("7"));
+        QCOMPARE(again->m_keywordsEdit->toPlainText(), QStringLiteral("教程\n手册"));
+        QCOMPARE(again->m_delayCombo->currentText(), QStringLiteral("7"));
     }
 
     void downloadWindowAsksBeforeClosingAnUnfinishedList()
