@@ -91,10 +91,10 @@ int main(int argc, char** argv)
     });
     clock.start();
     tick.start();
-    w.Command1_Click();
+    w.showMyCache();
     probe.start();
     app.exec();
-    const int rows = w.ListView1->topLevelItemCount();
+    const int rows = w.m_entriesView->topLevelItemCount();
 
     // The peer: every body decoded and written out before the list is shown.
     QElapsedTimer peer;
@@ -107,7 +107,7 @@ int main(int argc, char** argv)
     }
     const qint64 peerMs = peer.elapsed();
 
-    std::printf("entries: %d, rows shown: %d (%s)\n", n, rows, qPrintable(w.Label1->text()));
+    std::printf("entries: %d, rows shown: %d (%s)\n", n, rows, qPrintable(w.m_countLabel->text()));
     std::printf("header pass alone: %lld ms (%.0f ms CPU) for %zu entries\n", qlonglong(rawMs), rawCpu, listedRaw);
     std::printf("window listing (headers, worker thread): %lld ms; bodies checked after %lld ms\n",
                 qlonglong(listedMs), qlonglong(checkedMs));

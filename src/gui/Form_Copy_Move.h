@@ -22,18 +22,18 @@ public:
 
     QStringList FileList;
 
-    QComboBox* Combo1 = nullptr;        // destination folder
-    QPushButton* Command3 = nullptr;    // "浏览"
-    QRadioButton* Option1[6] = {};      // 1..5, same-name options
-    QPushButton* Command1 = nullptr;    // "开始" / "停止"
-    QPushButton* Command2 = nullptr;    // "关闭"
-    QProgressBar* ProgressBar1 = nullptr;
-    QLabel* Label3 = nullptr;           // current file
+    QComboBox* m_destinationCombo = nullptr;        // destination folder
+    QPushButton* m_browseButton = nullptr;    // "浏览"
+    QRadioButton* m_sameNameRadios[6] = {};      // 1..5, same-name options
+    QPushButton* m_startButton = nullptr;    // "开始" / "停止"
+    QPushButton* m_closeButton = nullptr;    // "关闭"
+    QProgressBar* m_progressBar = nullptr;
+    QLabel* m_currentFileLabel = nullptr;           // current file
 
     int optionIndex() const;
     bool running() const { return m_run.running(); }
-    // The action of Command1; resumes when the run (if one starts) has ended.
-    QCoro::Task<void> 执行(bool showMessage);
+    // The action of the start button (开始/停止); resumes when the run (if one starts) has ended.
+    QCoro::Task<void> runCopy(bool showMessage);
 
 Q_SIGNALS:
     void runFinished();
@@ -44,7 +44,7 @@ protected:
 
 private:
     void Form_Load();
-    void Command3_Click();
+    void browseClicked();
 
     CopyRun m_run;
     bool m_closeAfterRun = false;

@@ -52,27 +52,27 @@ fCover::fCover(QWidget* parent) : QWidget(parent)
     auto* lay = new QVBoxLayout(this);
     lay->setContentsMargins(36, 28, 36, 20);
     lay->setSpacing(14);
-    Label1 = new QLabel(programTitle(), this);
-    QFont big = Label1->font();
+    m_titleLabel = new QLabel(programTitle(), this);
+    QFont big = m_titleLabel->font();
     big.setPointSizeF(big.pointSizeF() * 2.2);
     big.setBold(true);
-    Label1->setFont(big);
-    Label1->setAlignment(Qt::AlignCenter);
-    Label2 = new QLabel(this);
-    Label2->setAlignment(Qt::AlignCenter);
-    lay->addWidget(Label1);
-    lay->addWidget(Label2);
+    m_titleLabel->setFont(big);
+    m_titleLabel->setAlignment(Qt::AlignCenter);
+    m_versionLabel = new QLabel(this);
+    m_versionLabel->setAlignment(Qt::AlignCenter);
+    lay->addWidget(m_titleLabel);
+    lay->addWidget(m_versionLabel);
 
     auto* buttons = new QHBoxLayout();
-    Command1 = new QPushButton(QStringLiteral("搜索文档下载"), this);
-    Command3 = new QPushButton(QStringLiteral("退出软件"), this);
-    Command1->setMinimumSize(150, 40);
-    Command3->setMinimumSize(150, 40);
-    Command1->setDefault(true);
+    m_searchButton = new QPushButton(QStringLiteral("搜索文档下载"), this);
+    m_quitButton = new QPushButton(QStringLiteral("退出软件"), this);
+    m_searchButton->setMinimumSize(150, 40);
+    m_quitButton->setMinimumSize(150, 40);
+    m_searchButton->setDefault(true);
     buttons->addStretch(1);
-    buttons->addWidget(Command1);
+    buttons->addWidget(m_searchButton);
     buttons->addSpacing(24);
-    buttons->addWidget(Command3);
+    buttons->addWidget(m_quitButton);
     buttons->addStretch(1);
     lay->addLayout(buttons);
 
@@ -86,16 +86,16 @@ fCover::fCover(QWidget* parent) : QWidget(parent)
     LabelLatest->hide();
     lay->addWidget(LabelLatest);
 
-    Timer1 = new QTimer(this);
-    Timer1->setSingleShot(true);
-    Timer1->setInterval(int(timings().coverUpdateDelay.count()));
-    connect(Timer1, &QTimer::timeout, this, [this] {
-        Timer1->stop();
+    m_updateCheckTimer = new QTimer(this);
+    m_updateCheckTimer->setSingleShot(true);
+    m_updateCheckTimer->setInterval(int(timings().coverUpdateDelay.count()));
+    connect(m_updateCheckTimer, &QTimer::timeout, this, [this] {
+        m_updateCheckTimer->stop();
         if (updateCheckHook())
             updateCheckHook()(this);
     });
-    connect(Command1, &QPushButton::clicked, this, &fCover::Command1_Click);
-    connect(Command3, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_searchButton, &QPushButton::clicked, this, &fCover::searchClicked);
+    connect(m_quitButton, &QPushButton::clicked, this, &QWidget::close);
 }
 
 fCover::~fCover()
@@ -112,7 +112,7 @@ fCover* fCover::instance()
 void fCover::Form_Load()
 {
     setWindowTitle(programTitle());
-    Label2->setText(versionLabelText());
+    m_versionLabel->setText(versionLabelText());
     adjustSize();
     setFixedSize(std::max(width(), 460), height());
     if (const QScreen* sc = screen())
@@ -127,11 +127,11 @@ void fCover::slowStartupSteps()
     globals().OsDescription = ComposeOsDescription();
     SetBrowserEmulation(QStringLiteral("IE10"), true);  // failures are ignored by design
     globals().MaxFileSizeMB = ReadMaxFileSizeMB();
-    Timer1->start();
+    m_updateCheckTimer->start();
     m_startupDone = true;
 }
 
-void fCover::Command1_Click()
+void fCover::searchClicked()
 {
     hide();
     fWebSearch* w = windows::search();

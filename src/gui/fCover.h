@@ -21,16 +21,16 @@ public:
     // Start-up: caption, show, then the slower steps once the cover is painted.
     void Form_Load();
 
-    QPushButton* Command1 = nullptr;  // 搜索文档下载
-    QPushButton* Command3 = nullptr;  // 退出软件
-    QLabel* Label1 = nullptr;         // program title
-    QLabel* Label2 = nullptr;         // 版本:x.y.z
+    QPushButton* m_searchButton = nullptr;  // 搜索文档下载
+    QPushButton* m_quitButton = nullptr;  // 退出软件
+    QLabel* m_titleLabel = nullptr;         // program title
+    QLabel* m_versionLabel = nullptr;         // 版本:x.y.z
     QLabel* LabelNotice = nullptr;
     QLabel* LabelLatest = nullptr;    // 最新版本：(hidden until the update check fills it)
-    QTimer* Timer1 = nullptr;         // one-shot start of the update check
+    QTimer* m_updateCheckTimer = nullptr;         // one-shot start of the update check
 
     // Steps that other subsystems supply. Empty ones are skipped.
-    static std::function<void(fCover*)>& updateCheckHook();   // runs on Timer1's tick
+    static std::function<void(fCover*)>& updateCheckHook();   // runs on the update-check timer's tick
     static std::function<void()>& clearCacheHook();           // silent cache clearing at exit
     static std::function<void()>& endProcessHook();           // default: QApplication::quit
 
@@ -41,7 +41,7 @@ protected:
 
 private:
     void slowStartupSteps();
-    void Command1_Click();
+    void searchClicked();
     bool m_startupDone = false;
     bool m_exiting = false;
 };

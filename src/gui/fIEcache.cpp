@@ -75,17 +75,17 @@ fIEcache::fIEcache(QWidget* parent, std::unique_ptr<CacheIndex> index, std::opti
     setWindowTitle(secondaryCaption(QStringLiteral("IE浏览器Cookie 缓存和历史列表")));
     m_viewer = std::make_unique<CacheViewer>(m_index.get(), locations ? *locations : currentCacheLocations());
 
-    ListView1 = makeList(this, "ListView1",
+    m_entriesView = makeList(this, "ListView1",
                          {QStringLiteral("URL"), QStringLiteral("TYPE"), QStringLiteral("SIZE(Byte)"),
                           QStringLiteral("FilePath"), QStringLiteral("状态"), QStringLiteral("站点"),
                           QStringLiteral("修改时间"), QStringLiteral("访问时间")});
-    ListView1->header()->setSectionsClickable(true);
+    m_entriesView->header()->setSectionsClickable(true);
     // Fitting columns measures this many rows besides the visible ones, so
     // that fitting a list of thousands of rows stays quick.
-    ListView1->header()->setResizeContentsPrecision(200);
-    ListView1->header()->setSortIndicatorShown(false);  // until the first sort
-    ListView2 = makeList(this, "ListView2", {QStringLiteral("用户名"), QStringLiteral("文件夹")});
-    ListView3 = makeList(this, "ListView3", {QStringLiteral("文件夹")});
+    m_entriesView->header()->setResizeContentsPrecision(200);
+    m_entriesView->header()->setSortIndicatorShown(false);  // until the first sort
+    m_usersView = makeList(this, "ListView2", {QStringLiteral("用户名"), QStringLiteral("文件夹")});
+    m_foldersView = makeList(this, "ListView3", {QStringLiteral("文件夹")});
     m_listing = std::make_unique<CacheListing>(m_viewer.get());
     m_viewer->relist = [this] { startListing(); };
     connect(m_listing.get(), &CacheListing::rowsAdded, this, [this](int first, int count) {
@@ -93,54 +93,54 @@ fIEcache::fIEcache(QWidget* parent, std::unique_ptr<CacheIndex> index, std::opti
         items.reserve(count);
         for (int i = first; i < first + count; ++i)
             items << makeItem(m_viewer->rows[static_cast<std::size_t>(i)]);
-        ListView1->addTopLevelItems(items);
-        Label1->setText(m_viewer->countText);
+        m_entriesView->addTopLevelItems(items);
+        m_countLabel->setText(m_viewer->countText);
         if (first == 0)
-            AutoSizeColumns(ListView1);
+            AutoSizeColumns(m_entriesView);
     });
     connect(m_listing.get(), &CacheListing::rowsChanged, this, [this](const QList<int>& rows) {
         for (int r : rows)
             refreshRow(r);
     });
     connect(m_listing.get(), &CacheListing::listedAll, this, [this] {
-        Label1->setText(m_viewer->countText);
-        AutoSizeColumns(ListView1);
+        m_countLabel->setText(m_viewer->countText);
+        AutoSizeColumns(m_entriesView);
     });
-    Label1 = new QLabel(m_viewer->countText, this);
-    Label1->setObjectName(QStringLiteral("Label1"));
+    m_countLabel = new QLabel(m_viewer->countText, this);
+    m_countLabel->setObjectName(QStringLiteral("Label1"));
 
-    Command1 = makeButton(this, "Command1", "查看我的缓存");
-    Command7 = makeButton(this, "Command7", "查看所有用户缓存");
-    Command6 = makeButton(this, "Command6", "复制选中...");
-    Command2 = makeButton(this, "Command2", "删除所选文件");
-    Command3 = makeButton(this, "Command3", "全部删除");
-    Command4 = makeButton(this, "Command4", "关闭");
+    m_myCacheButton = makeButton(this, "Command1", "查看我的缓存");
+    m_allUsersCacheButton = makeButton(this, "Command7", "查看所有用户缓存");
+    m_copySelectedButton = makeButton(this, "Command6", "复制选中...");
+    m_deleteSelectedButton = makeButton(this, "Command2", "删除所选文件");
+    m_deleteAllButton = makeButton(this, "Command3", "全部删除");
+    m_closeButton = makeButton(this, "Command4", "关闭");
 
     auto* top = new QVBoxLayout(this);
     auto* split = new QSplitter(Qt::Vertical, this);
-    split->addWidget(ListView1);
+    split->addWidget(m_entriesView);
     auto* lower = new QSplitter(Qt::Horizontal, split);
-    lower->addWidget(ListView2);
-    lower->addWidget(ListView3);
+    lower->addWidget(m_usersView);
+    lower->addWidget(m_foldersView);
     split->addWidget(lower);
     split->setStretchFactor(0, 4);
     split->setStretchFactor(1, 1);
     top->addWidget(split, 1);
     auto* buttons = new QHBoxLayout();
-    buttons->addWidget(Label1, 1);
-    for (QPushButton* b : {Command1, Command7, Command6, Command2, Command3, Command4})
+    buttons->addWidget(m_countLabel, 1);
+    for (QPushButton* b : {m_myCacheButton, m_allUsersCacheButton, m_copySelectedButton, m_deleteSelectedButton, m_deleteAllButton, m_closeButton})
         buttons->addWidget(b);
     top->addLayout(buttons);
     resize(900, 560);
 
-    connect(Command1, &QPushButton::clicked, this, &fIEcache::Command1_Click);
-    connect(Command7, &QPushButton::clicked, this, &fIEcache::Command7_Click);
-    connect(Command6, &QPushButton::clicked, this, &fIEcache::Command6_Click);
-    connect(Command2, &QPushButton::clicked, this, &fIEcache::Command2_Click);
-    connect(Command3, &QPushButton::clicked, this, &fIEcache::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &QDialog::close);
-    connect(ListView1->header(), &QHeaderView::sectionClicked, this,
-            [this](int logical) { ListView1_ColumnClick(logical + 1); });
+    connect(m_myCacheButton, &QPushButton::clicked, this, &fIEcache::showMyCache);
+    connect(m_allUsersCacheButton, &QPushButton::clicked, this, &fIEcache::showAllUsersCache);
+    connect(m_copySelectedButton, &QPushButton::clicked, this, &fIEcache::copySelected);
+    connect(m_deleteSelectedButton, &QPushButton::clicked, this, &fIEcache::deleteSelected);
+    connect(m_deleteAllButton, &QPushButton::clicked, this, &fIEcache::deleteAll);
+    connect(m_closeButton, &QPushButton::clicked, this, &QDialog::close);
+    connect(m_entriesView->header(), &QHeaderView::sectionClicked, this,
+            [this](int logical) { sortEntriesByColumn(logical + 1); });
 }
 
 fIEcache::~fIEcache()
@@ -153,48 +153,48 @@ fIEcache::~fIEcache()
 
 void fIEcache::refreshRow(int row)
 {
-    if (row < 0 || row >= ListView1->topLevelItemCount() || row >= static_cast<int>(m_viewer->rows.size()))
+    if (row < 0 || row >= m_entriesView->topLevelItemCount() || row >= static_cast<int>(m_viewer->rows.size()))
         return;
-    fillItem(ListView1->topLevelItem(row), m_viewer->rows[static_cast<std::size_t>(row)]);
+    fillItem(m_entriesView->topLevelItem(row), m_viewer->rows[static_cast<std::size_t>(row)]);
 }
 
 void fIEcache::startListing()
 {
-    ListView1->clear();
-    ListView2->clear();
-    ListView3->clear();
+    m_entriesView->clear();
+    m_usersView->clear();
+    m_foldersView->clear();
     m_listing->start();
-    Label1->setText(m_viewer->countText);
+    m_countLabel->setText(m_viewer->countText);
 }
 
 void fIEcache::showLists()
 {
-    ListView1->clear();
+    m_entriesView->clear();
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(m_viewer->rows.size()));
     for (const CacheEntry& e : m_viewer->rows)
         items << makeItem(e);
-    ListView1->addTopLevelItems(items);
-    ListView2->clear();
+    m_entriesView->addTopLevelItems(items);
+    m_usersView->clear();
     for (const CacheUserRow& u : m_viewer->users)
-        ListView2->addTopLevelItem(new QTreeWidgetItem(QStringList{u.user, u.folder}));
-    ListView3->clear();
+        m_usersView->addTopLevelItem(new QTreeWidgetItem(QStringList{u.user, u.folder}));
+    m_foldersView->clear();
     for (const QString& f : m_viewer->folders)
-        ListView3->addTopLevelItem(new QTreeWidgetItem(QStringList{f}));
-    Label1->setText(m_viewer->countText);
+        m_foldersView->addTopLevelItem(new QTreeWidgetItem(QStringList{f}));
+    m_countLabel->setText(m_viewer->countText);
 }
 
 std::vector<int> fIEcache::selectedRows() const
 {
     std::vector<int> out;
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
-        if (ListView1->topLevelItem(i)->isSelected())
+    for (int i = 0; i < m_entriesView->topLevelItemCount(); ++i) {
+        if (m_entriesView->topLevelItem(i)->isSelected())
             out.push_back(i);
     }
     return out;
 }
 
-void fIEcache::Command1_Click()
+void fIEcache::showMyCache()
 {
     if (extracting())
         return;
@@ -202,19 +202,19 @@ void fIEcache::Command1_Click()
     startListing();
 }
 
-void fIEcache::Command7_Click()
+void fIEcache::showAllUsersCache()
 {
     if (extracting())
         return;
     m_listing->stop();
     m_viewer->Command7_Click();
     showLists();
-    AutoSizeColumns(ListView1);
-    AutoSizeColumns(ListView2);
-    AutoSizeColumns(ListView3);
+    AutoSizeColumns(m_entriesView);
+    AutoSizeColumns(m_usersView);
+    AutoSizeColumns(m_foldersView);
 }
 
-void fIEcache::Command6_Click()
+void fIEcache::copySelected()
 {
     if (busy())
         return;
@@ -242,14 +242,14 @@ void fIEcache::Command6_Click()
         m_extract = nullptr;
         for (const auto& [id, file] : *results)
             m_viewer->applyLocalFile(id, file);
-        Label1->setText(m_viewer->countText);
-        for (QPushButton* b : {Command1, Command7, Command6, Command2, Command3})
+        m_countLabel->setText(m_viewer->countText);
+        for (QPushButton* b : {m_myCacheButton, m_allUsersCacheButton, m_copySelectedButton, m_deleteSelectedButton, m_deleteAllButton})
             b->setEnabled(true);
         openCopyDialog(sel);
     });
-    for (QPushButton* b : {Command1, Command7, Command6, Command2, Command3})
+    for (QPushButton* b : {m_myCacheButton, m_allUsersCacheButton, m_copySelectedButton, m_deleteSelectedButton, m_deleteAllButton})
         b->setEnabled(false);
-    Label1->setText(QStringLiteral("正在解码所选的 %1 个条目……").arg(ids.size()));
+    m_countLabel->setText(QStringLiteral("正在解码所选的 %1 个条目……").arg(ids.size()));
     m_extract->start();
 }
 
@@ -266,32 +266,32 @@ void fIEcache::openCopyDialog(const std::vector<int>& sel)
     showCopyDialog(this, files);
 }
 
-void fIEcache::Command2_Click()
+void fIEcache::deleteSelected()
 {
     if (m_viewer->rows.empty() || busy())
         return;
     m_viewer->deleteSelected(selectedRows());
     showLists();
-    AutoSizeColumns(ListView1);
+    AutoSizeColumns(m_entriesView);
 }
 
-void fIEcache::Command3_Click()
+void fIEcache::deleteAll()
 {
     if (busy())
         return;
     m_viewer->Command3_Click();
     showLists();
-    AutoSizeColumns(ListView1);
+    AutoSizeColumns(m_entriesView);
 }
 
-void fIEcache::ListView1_ColumnClick(int column)
+void fIEcache::sortEntriesByColumn(int column)
 {
     if (busy())
         return;
     m_viewer->sortBy(column);
     showLists();
-    ListView1->header()->setSortIndicatorShown(true);
-    ListView1->header()->setSortIndicator(column - 1, m_viewer->descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    m_entriesView->header()->setSortIndicatorShown(true);
+    m_entriesView->header()->setSortIndicator(column - 1, m_viewer->descending ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
 fIEcache* showCacheViewer(QWidget* parent)

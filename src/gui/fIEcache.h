@@ -23,16 +23,16 @@ public:
     ~fIEcache() override;
 
     // URL, TYPE, SIZE(Byte), FilePath, 状态, 站点, 修改时间, 访问时间
-    QTreeWidget* ListView1 = nullptr;
-    QTreeWidget* ListView2 = nullptr;  // 用户名, 文件夹
-    QTreeWidget* ListView3 = nullptr;  // 文件夹
-    QLabel* Label1 = nullptr;          // count line
-    QPushButton* Command1 = nullptr;   // "查看我的缓存"
-    QPushButton* Command7 = nullptr;   // "查看所有用户缓存"
-    QPushButton* Command6 = nullptr;   // "复制选中..."
-    QPushButton* Command2 = nullptr;   // "删除所选文件"
-    QPushButton* Command3 = nullptr;   // "全部删除"
-    QPushButton* Command4 = nullptr;   // "关闭"
+    QTreeWidget* m_entriesView = nullptr;
+    QTreeWidget* m_usersView = nullptr;  // 用户名, 文件夹
+    QTreeWidget* m_foldersView = nullptr;  // 文件夹
+    QLabel* m_countLabel = nullptr;          // count line
+    QPushButton* m_myCacheButton = nullptr;   // "查看我的缓存"
+    QPushButton* m_allUsersCacheButton = nullptr;   // "查看所有用户缓存"
+    QPushButton* m_copySelectedButton = nullptr;   // "复制选中..."
+    QPushButton* m_deleteSelectedButton = nullptr;   // "删除所选文件"
+    QPushButton* m_deleteAllButton = nullptr;   // "全部删除"
+    QPushButton* m_closeButton = nullptr;   // "关闭"
 
     CacheViewer& viewer() { return *m_viewer; }
     // True while the current user's cache is being listed.
@@ -42,12 +42,12 @@ public:
     // True while the bodies of the rows to copy are being decoded.
     bool extracting() const { return m_extract != nullptr; }
 
-    void Command1_Click();
-    void Command7_Click();
-    void Command6_Click();
-    void Command2_Click();
-    void Command3_Click();
-    void ListView1_ColumnClick(int column);  // 1..8
+    void showMyCache();
+    void showAllUsersCache();
+    void copySelected();
+    void deleteSelected();
+    void deleteAll();
+    void sortEntriesByColumn(int column);  // 1..8
 
 private:
     void showLists();

@@ -54,14 +54,14 @@ fOption::fOption(QWidget* parent) : QDialog(parent)
 
     LabelMethod = new QLabel(QStringLiteral("下载方式："), this);
     lay->addWidget(LabelMethod);
-    Option1 = new QRadioButton(QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"), this);
-    Option2 = new QRadioButton(QStringLiteral("下载方式二 (支持HTTP，多线程下载)"), this);
-    Option1->setObjectName(QStringLiteral("Option1"));
-    Option2->setObjectName(QStringLiteral("Option2"));
+    m_methodOneRadio = new QRadioButton(QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"), this);
+    m_methodTwoRadio = new QRadioButton(QStringLiteral("下载方式二 (支持HTTP，多线程下载)"), this);
+    m_methodOneRadio->setObjectName(QStringLiteral("Option1"));
+    m_methodTwoRadio->setObjectName(QStringLiteral("Option2"));
     auto* methods = new QButtonGroup(this);
-    methods->addButton(Option1, 1);
-    methods->addButton(Option2, 2);
-    for (QRadioButton* o : {Option1, Option2}) {
+    methods->addButton(m_methodOneRadio, 1);
+    methods->addButton(m_methodTwoRadio, 2);
+    for (QRadioButton* o : {m_methodOneRadio, m_methodTwoRadio}) {
         auto* row = new QHBoxLayout();
         row->addSpacing(20);
         row->addWidget(o);
@@ -69,45 +69,45 @@ fOption::fOption(QWidget* parent) : QDialog(parent)
         lay->addLayout(row);
     }
 
-    Check1 = new QCheckBox(QStringLiteral("下载使用代理服务器"), this);
-    Check1->setObjectName(QStringLiteral("Check1"));
-    lay->addWidget(Check1);
+    m_useProxyCheck = new QCheckBox(QStringLiteral("下载使用代理服务器"), this);
+    m_useProxyCheck->setObjectName(QStringLiteral("Check1"));
+    lay->addWidget(m_useProxyCheck);
     auto* proxy = new QGridLayout();
     proxy->setContentsMargins(20, 0, 0, 0);
     proxy->setHorizontalSpacing(8);
     proxy->addWidget(new QLabel(QStringLiteral("地址："), this), 0, 0);
-    Text6 = new QLineEdit(this);
-    Text6->setObjectName(QStringLiteral("Text6"));
-    Text6->setMinimumWidth(200);
-    proxy->addWidget(Text6, 0, 1);
+    m_proxyHostEdit = new QLineEdit(this);
+    m_proxyHostEdit->setObjectName(QStringLiteral("Text6"));
+    m_proxyHostEdit->setMinimumWidth(200);
+    proxy->addWidget(m_proxyHostEdit, 0, 1);
     LabelHostHint = new QLabel(QStringLiteral("(如：proxy.example.com 或者 192.168.1.100)"), this);
     proxy->addWidget(LabelHostHint, 0, 2);
     proxy->addWidget(new QLabel(QStringLiteral("端口："), this), 1, 0);
-    Text8 = new QLineEdit(this);
-    Text8->setObjectName(QStringLiteral("Text8"));
-    Text8->setMaximumWidth(90);
+    m_proxyPortEdit = new QLineEdit(this);
+    m_proxyPortEdit->setObjectName(QStringLiteral("Text8"));
+    m_proxyPortEdit->setMaximumWidth(90);
     LabelPortHint = new QLabel(QStringLiteral("(如：3128 或者 80 等等)"), this);
     auto* portRow = new QHBoxLayout();
     portRow->setSpacing(8);
-    portRow->addWidget(Text8);
+    portRow->addWidget(m_proxyPortEdit);
     portRow->addWidget(LabelPortHint);
     portRow->addStretch(1);
     proxy->addLayout(portRow, 1, 1, 1, 2);
     proxy->setColumnStretch(2, 1);
     lay->addLayout(proxy);
 
-    Check2 = new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this);
-    Check2->setObjectName(QStringLiteral("Check2"));
-    lay->addWidget(Check2);
+    m_askSaveFolderCheck = new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this);
+    m_askSaveFolderCheck->setObjectName(QStringLiteral("Check2"));
+    lay->addWidget(m_askSaveFolderCheck);
 
     // "下载文件大小不超过：       MB": the box stands in the gap of the caption.
     auto* size = new QHBoxLayout();
     size->addWidget(new QLabel(QStringLiteral("下载文件大小不超过："), this));
-    Text1 = new QLineEdit(this);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setMaximumWidth(80);
-    Text1->setAlignment(Qt::AlignRight);
-    size->addWidget(Text1);
+    m_sizeLimitEdit = new QLineEdit(this);
+    m_sizeLimitEdit->setObjectName(QStringLiteral("Text1"));
+    m_sizeLimitEdit->setMaximumWidth(80);
+    m_sizeLimitEdit->setAlignment(Qt::AlignRight);
+    size->addWidget(m_sizeLimitEdit);
     size->addWidget(new QLabel(QStringLiteral("MB"), this));
     size->addStretch(1);
     lay->addLayout(size);
@@ -138,22 +138,22 @@ fOption::fOption(QWidget* parent) : QDialog(parent)
 
     lay->addSpacing(6);
     auto* buttons = new QHBoxLayout();
-    Command1 = new QPushButton(QStringLiteral("确定"), this);
-    Command2 = new QPushButton(QStringLiteral("关闭"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command2->setObjectName(QStringLiteral("Command2"));
-    Command1->setDefault(true);
-    Command1->setMinimumWidth(90);
-    Command2->setMinimumWidth(90);
+    m_okButton = new QPushButton(QStringLiteral("确定"), this);
+    m_closeButton = new QPushButton(QStringLiteral("关闭"), this);
+    m_okButton->setObjectName(QStringLiteral("Command1"));
+    m_closeButton->setObjectName(QStringLiteral("Command2"));
+    m_okButton->setDefault(true);
+    m_okButton->setMinimumWidth(90);
+    m_closeButton->setMinimumWidth(90);
     buttons->addStretch(1);
-    buttons->addWidget(Command1);
+    buttons->addWidget(m_okButton);
     buttons->addSpacing(16);
-    buttons->addWidget(Command2);
+    buttons->addWidget(m_closeButton);
     buttons->addStretch(1);
     lay->addLayout(buttons);
 
-    connect(Command1, &QPushButton::clicked, this, &fOption::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &fOption::Command2_Click);
+    connect(m_okButton, &QPushButton::clicked, this, &fOption::okClicked);
+    connect(m_closeButton, &QPushButton::clicked, this, &fOption::closeClicked);
 
     Form_Load();
 }
@@ -171,30 +171,30 @@ void fOption::Form_Load()
     // Method and proxy: what the download window holds, or the stored values
     // when it is not loaded. The window takes the proxy values from the store
     // at load and only this dialog changes them, so the store is current.
-    Check1->setChecked(st.getFlag(keys::ProxyEnabled));
-    Text6->setText(st.get(keys::ProxyHost));
-    Text8->setText(st.get(keys::ProxyPort));
+    m_useProxyCheck->setChecked(st.getFlag(keys::ProxyEnabled));
+    m_proxyHostEdit->setText(st.get(keys::ProxyHost));
+    m_proxyPortEdit->setText(st.get(keys::ProxyPort));
 
     int method = 0;
     if (fFileDownload* w = windows::downloadIfLoaded())
         method = w->DownloadMethod;
     else
         method = st.getInt(keys::DownloadMethod);
-    Option1->setChecked(method == 1);
-    Option2->setChecked(method == 2);
+    m_methodOneRadio->setChecked(method == 1);
+    m_methodTwoRadio->setChecked(method == 2);
     // Any other value selects neither; an exclusive group cannot clear a
     // checked button by itself.
     if (method != 1 && method != 2) {
-        Option1->group()->setExclusive(false);
-        Option1->setChecked(false);
-        Option2->setChecked(false);
-        Option1->group()->setExclusive(true);
+        m_methodOneRadio->group()->setExclusive(false);
+        m_methodOneRadio->setChecked(false);
+        m_methodTwoRadio->setChecked(false);
+        m_methodOneRadio->group()->setExclusive(true);
     }
 
     // The stored value is where the search window takes PromptOnExtract
     // from, and the two agree once it has; before that only the store knows.
-    Check2->setChecked(st.getFlag(keys::PromptOnExtract));
-    Text1->setText(QString::number(globals().MaxFileSizeMB));
+    m_askSaveFolderCheck->setChecked(st.getFlag(keys::PromptOnExtract));
+    m_sizeLimitEdit->setText(QString::number(globals().MaxFileSizeMB));
 
     m_loadedSearch = st.get(keys::SearchServiceBase).trimmed();
     m_loadedUpdate = st.get(keys::UpdateServiceBase).trimmed();
@@ -252,18 +252,18 @@ bool fOption::proxyValuesLookWrong(bool enabled, const QString& host, const QStr
     return !ok || p < 1 || p > 65535;
 }
 
-void fOption::Command1_Click()
+void fOption::okClicked()
 {
     auto& st = SettingsStore::instance();
     auto& g = globals();
 
     // A size that is not a number would otherwise become some arbitrary
     // limit; nothing is stored until it is one.
-    const std::optional<int> size = parseSizeText(Text1->text());
+    const std::optional<int> size = parseSizeText(m_sizeLimitEdit->text());
     if (!size) {
         Prompter::instance().message(sizeRefusalText(), MessageIcon::Exclamation);
-        Text1->setFocus();
-        Text1->selectAll();
+        m_sizeLimitEdit->setFocus();
+        m_sizeLimitEdit->selectAll();
         return;
     }
 
@@ -287,14 +287,14 @@ void fOption::Command1_Click()
     // 1. The method, and the download window's view of it.
     fFileDownload* w = windows::downloadIfLoaded();
     int method = w ? w->DownloadMethod : st.getInt(keys::DownloadMethod);
-    if (Option1->isChecked()) {
+    if (m_methodOneRadio->isChecked()) {
         method = 1;
         if (w) {
             w->DownloadMethod = 1;
             w->m_methodLabel->setText(QStringLiteral("下载方式：1"));
             w->m_transferCountCombo->setEnabled(false);
         }
-    } else if (Option2->isChecked()) {
+    } else if (m_methodTwoRadio->isChecked()) {
         const bool switching = method != 2;
         method = 2;
         if (w) {
@@ -311,9 +311,9 @@ void fOption::Command1_Click()
     st.save(keys::DownloadMethod, QString::number(method));
 
     // 3.-5. The proxy, saved as typed (trimmed).
-    const bool proxyOn = Check1->isChecked();
-    const QString host = TrimSpaces(Text6->text());
-    const QString port = TrimSpaces(Text8->text());
+    const bool proxyOn = m_useProxyCheck->isChecked();
+    const QString host = TrimSpaces(m_proxyHostEdit->text());
+    const QString port = TrimSpaces(m_proxyPortEdit->text());
     st.save(keys::ProxyEnabled, proxyOn ? QStringLiteral("1") : QStringLiteral("0"));
     st.save(keys::ProxyHost, host);
     st.save(keys::ProxyPort, port);
@@ -326,7 +326,7 @@ void fOption::Command1_Click()
         Prompter::instance().message(proxyWarningText(), MessageIcon::Error);
 
     // 7.
-    g.PromptOnExtract = Check2->isChecked();
+    g.PromptOnExtract = m_askSaveFolderCheck->isChecked();
     st.save(keys::PromptOnExtract, g.PromptOnExtract ? QStringLiteral("1") : QStringLiteral("0"));
 
     // 8.
@@ -349,7 +349,7 @@ void fOption::Command1_Click()
     accept();
 }
 
-void fOption::Command2_Click()
+void fOption::closeClicked()
 {
     reject();
 }

@@ -25,21 +25,21 @@ public:
     static fOption* instance();  // nullptr when not loaded
 
     QLabel* LabelMethod = nullptr;     // "下载方式："
-    QRadioButton* Option1 = nullptr;   // method one
-    QRadioButton* Option2 = nullptr;   // method two
-    QCheckBox* Check1 = nullptr;       // "下载使用代理服务器"
-    QLineEdit* Text6 = nullptr;        // proxy host
+    QRadioButton* m_methodOneRadio = nullptr;   // method one
+    QRadioButton* m_methodTwoRadio = nullptr;   // method two
+    QCheckBox* m_useProxyCheck = nullptr;       // "下载使用代理服务器"
+    QLineEdit* m_proxyHostEdit = nullptr;        // proxy host
     QLabel* LabelHostHint = nullptr;   // example host and address
-    QLineEdit* Text8 = nullptr;        // proxy port
+    QLineEdit* m_proxyPortEdit = nullptr;        // proxy port
     QLabel* LabelPortHint = nullptr;   // "(如：3128 或者 80 等等)"
-    QCheckBox* Check2 = nullptr;       // "提取网页信息时，提示下载保存路径"
-    QLineEdit* Text1 = nullptr;        // size limit in MB
+    QCheckBox* m_askSaveFolderCheck = nullptr;       // "提取网页信息时，提示下载保存路径"
+    QLineEdit* m_sizeLimitEdit = nullptr;        // size limit in MB
     // Service addresses and the excluded title suffix domain ("设置" section).
     QLineEdit* SearchServiceEdit = nullptr;   // 搜索服务地址 (empty: the built-in demo service)
     QLineEdit* UpdateServiceEdit = nullptr;   // 更新服务地址 (empty: no update check)
     QLineEdit* ExcludedDomainEdit = nullptr;  // 排除标题后缀域名, at most 12 characters
-    QPushButton* Command1 = nullptr;   // "确定"
-    QPushButton* Command2 = nullptr;   // "关闭"
+    QPushButton* m_okButton = nullptr;   // "确定"
+    QPushButton* m_closeButton = nullptr;   // "关闭"
 
     // The size box as the whole number of megabytes to store: rounded half to
     // even; nullopt when it is not a number, negative or too large.
@@ -74,8 +74,8 @@ public:
     void Form_Load();
 
 private:
-    void Command1_Click();
-    void Command2_Click();
+    void okClicked();
+    void closeClicked();
     // Refuses 确定 with message when the box's text is wrong; true when it is fine.
     bool refuse(QLineEdit* box, const QString& message);
     QString m_loadedSearch;  // the addresses as shown, to apply only what changed

@@ -53,45 +53,45 @@ fSeleFileSavePath::fSeleFileSavePath(QWidget* parent) : QDialog(parent)
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("保存到文件夹："), this), 0, 0);
-    Combo1 = new QComboBox(this);
-    Combo1->setObjectName(QStringLiteral("Combo1"));
-    Combo1->setEditable(true);
-    Combo1->setInsertPolicy(QComboBox::NoInsert);
-    Combo1->setMinimumWidth(360);
-    grid->addWidget(Combo1, 0, 1);
-    Command1 = new QPushButton(QStringLiteral("..."), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setAutoDefault(false);
-    grid->addWidget(Command1, 0, 2);
+    m_folderCombo = new QComboBox(this);
+    m_folderCombo->setObjectName(QStringLiteral("Combo1"));
+    m_folderCombo->setEditable(true);
+    m_folderCombo->setInsertPolicy(QComboBox::NoInsert);
+    m_folderCombo->setMinimumWidth(360);
+    grid->addWidget(m_folderCombo, 0, 1);
+    m_browseButton = new QPushButton(QStringLiteral("..."), this);
+    m_browseButton->setObjectName(QStringLiteral("Command1"));
+    m_browseButton->setAutoDefault(false);
+    grid->addWidget(m_browseButton, 0, 2);
 
-    Label3 = new QLabel(QStringLiteral("保存文件名为："), this);
-    grid->addWidget(Label3, 1, 0);
+    m_saveNameLabel = new QLabel(QStringLiteral("保存文件名为："), this);
+    grid->addWidget(m_saveNameLabel, 1, 0);
     auto* options = new QHBoxLayout();
-    Option1 = new QRadioButton(QStringLiteral("原文件名"), this);
-    Option1->setObjectName(QStringLiteral("Option1"));
-    Option2 = new QRadioButton(QStringLiteral("文章标题名称"), this);
-    Option2->setObjectName(QStringLiteral("Option2"));
-    Option2->setChecked(true);
-    options->addWidget(Option1);
-    options->addWidget(Option2);
+    m_originalNameRadio = new QRadioButton(QStringLiteral("原文件名"), this);
+    m_originalNameRadio->setObjectName(QStringLiteral("Option1"));
+    m_titleNameRadio = new QRadioButton(QStringLiteral("文章标题名称"), this);
+    m_titleNameRadio->setObjectName(QStringLiteral("Option2"));
+    m_titleNameRadio->setChecked(true);
+    options->addWidget(m_originalNameRadio);
+    options->addWidget(m_titleNameRadio);
     options->addStretch(1);
     grid->addLayout(options, 1, 1, 1, 2);
 
     auto* buttons = new QHBoxLayout();
     buttons->addStretch(1);
-    Command2 = new QPushButton(QStringLiteral("确定"), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    Command2->setDefault(true);
-    Command3 = new QPushButton(QStringLiteral("取消"), this);
-    Command3->setObjectName(QStringLiteral("Command3"));
-    Command3->setAutoDefault(false);
-    buttons->addWidget(Command2);
-    buttons->addWidget(Command3);
+    m_okButton = new QPushButton(QStringLiteral("确定"), this);
+    m_okButton->setObjectName(QStringLiteral("Command2"));
+    m_okButton->setDefault(true);
+    m_cancelButton = new QPushButton(QStringLiteral("取消"), this);
+    m_cancelButton->setObjectName(QStringLiteral("Command3"));
+    m_cancelButton->setAutoDefault(false);
+    buttons->addWidget(m_okButton);
+    buttons->addWidget(m_cancelButton);
     grid->addLayout(buttons, 2, 0, 1, 3);
 
-    connect(Command1, &QPushButton::clicked, this, &fSeleFileSavePath::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &fSeleFileSavePath::Command2_Click);
-    connect(Command3, &QPushButton::clicked, this, &fSeleFileSavePath::Command3_Click);
+    connect(m_browseButton, &QPushButton::clicked, this, &fSeleFileSavePath::browseClicked);
+    connect(m_okButton, &QPushButton::clicked, this, &fSeleFileSavePath::okClicked);
+    connect(m_cancelButton, &QPushButton::clicked, this, &fSeleFileSavePath::cancelClicked);
     Form_Load();
 }
 
@@ -101,27 +101,27 @@ void fSeleFileSavePath::Form_Load()
 {
     auto& g = globals();
     if (g.UseUrlFileName)
-        Option1->setChecked(true);
-    LoadFolderHistory(Combo1, folderHistoryFile());
+        m_originalNameRadio->setChecked(true);
+    LoadFolderHistory(m_folderCombo, folderHistoryFile());
     g.SaveFolder = SettingsStore::instance().get(keys::SaveFolder);
-    Combo1->setEditText(g.SaveFolder);
-    FitDropDownWidth(Combo1);
+    m_folderCombo->setEditText(g.SaveFolder);
+    FitDropDownWidth(m_folderCombo);
 }
 
-void fSeleFileSavePath::Command1_Click()
+void fSeleFileSavePath::browseClicked()
 {
-    Combo1->setEditText(BrowseForFolder(Combo1->currentText(), QStringLiteral("请选择要浏览的文件夹:"), false));
+    m_folderCombo->setEditText(BrowseForFolder(m_folderCombo->currentText(), QStringLiteral("请选择要浏览的文件夹:"), false));
 }
 
-void fSeleFileSavePath::Command2_Click()
+void fSeleFileSavePath::okClicked()
 {
     auto& g = globals();
-    g.UseUrlFileName = Option1->isChecked();
-    QString folder = Combo1->currentText();
+    g.UseUrlFileName = m_originalNameRadio->isChecked();
+    QString folder = m_folderCombo->currentText();
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     folder = MakeFolderPath(folder);
-    Combo1->setEditText(folder);
+    m_folderCombo->setEditText(folder);
     if (folder.isEmpty()) {
         Prompter::instance().message(QStringLiteral("文件夹设置错误！"), MessageIcon::Error);
         return;
@@ -137,12 +137,12 @@ void fSeleFileSavePath::Command2_Click()
     SettingsStore::instance().save(keys::SaveFolder, g.SaveFolder);
     g.SaveDialogCancelled = false;
     // Appended even when listed already: the next load keeps the first one.
-    Combo1->addItem(TrimSpaces(folder));
-    SaveFolderHistory(Combo1, folderHistoryFile());
+    m_folderCombo->addItem(TrimSpaces(folder));
+    SaveFolderHistory(m_folderCombo, folderHistoryFile());
     accept();
 }
 
-void fSeleFileSavePath::Command3_Click()
+void fSeleFileSavePath::cancelClicked()
 {
     globals().SaveDialogCancelled = true;
     reject();

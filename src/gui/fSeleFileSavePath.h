@@ -18,13 +18,13 @@ public:
     explicit fSeleFileSavePath(QWidget* parent = nullptr);
     ~fSeleFileSavePath() override;
 
-    QComboBox* Combo1 = nullptr;       // the folder, editable, with its history
-    QPushButton* Command1 = nullptr;   // "..."
-    QRadioButton* Option1 = nullptr;   // "原文件名"
-    QRadioButton* Option2 = nullptr;   // "文章标题名称"
-    QPushButton* Command2 = nullptr;   // "确定"
-    QPushButton* Command3 = nullptr;   // "取消"
-    QLabel* Label3 = nullptr;          // "保存文件名为："
+    QComboBox* m_folderCombo = nullptr;       // the folder, editable, with its history
+    QPushButton* m_browseButton = nullptr;   // "..."
+    QRadioButton* m_originalNameRadio = nullptr;   // "原文件名"
+    QRadioButton* m_titleNameRadio = nullptr;   // "文章标题名称"
+    QPushButton* m_okButton = nullptr;   // "确定"
+    QPushButton* m_cancelButton = nullptr;   // "取消"
+    QLabel* m_saveNameLabel = nullptr;          // "保存文件名为："
 
     // Shows the dialog modally (over parent) without a nested event loop and
     // resumes when it has closed. The dialog deletes itself.
@@ -32,9 +32,9 @@ public:
 
 private:
     void Form_Load();
-    void Command1_Click();
-    void Command2_Click();
-    void Command3_Click();
+    void browseClicked();
+    void okClicked();
+    void cancelClicked();
 };
 
 // The folder history on a combo box (the copy dialog uses them too).

@@ -42,18 +42,18 @@ fUse::fUse(QWidget* parent) : QDialog(parent)
     setObjectName(QStringLiteral("fUse"));
     setWindowTitle(secondaryCaption(QStringLiteral("使用说明")));
     auto* lay = new QVBoxLayout(this);
-    Text1 = new QPlainTextEdit(this);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setReadOnly(true);
-    Text1->setPlainText(usageText());
-    lay->addWidget(Text1, 1);
+    m_helpText = new QPlainTextEdit(this);
+    m_helpText->setObjectName(QStringLiteral("Text1"));
+    m_helpText->setReadOnly(true);
+    m_helpText->setPlainText(usageText());
+    lay->addWidget(m_helpText, 1);
     auto* row = new QHBoxLayout();
     row->addStretch(1);
-    Command1 = new QPushButton(QStringLiteral("关闭"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    row->addWidget(Command1);
+    m_closeButton = new QPushButton(QStringLiteral("关闭"), this);
+    m_closeButton->setObjectName(QStringLiteral("Command1"));
+    row->addWidget(m_closeButton);
     lay->addLayout(row);
-    connect(Command1, &QPushButton::clicked, this, &QDialog::close);
+    connect(m_closeButton, &QPushButton::clicked, this, &QDialog::close);
     resize(560, 320);
 }
 

@@ -21,8 +21,8 @@ public:
     static fUse* showModal(QWidget* parent);
     static fUse* openInstance();
 
-    QPlainTextEdit* Text1 = nullptr;
-    QPushButton* Command1 = nullptr;  // "关闭"
+    QPlainTextEdit* m_helpText = nullptr;
+    QPushButton* m_closeButton = nullptr;  // "关闭"
 };
 
 } // namespace dh

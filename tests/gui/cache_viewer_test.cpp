@@ -94,16 +94,16 @@ private Q_SLOTS:
 
         fIEcache w(nullptr);
         w.show();
-        QCOMPARE(w.Label1->text(), QStringLiteral("000"));
-        QTest::mouseClick(w.Command1, Qt::LeftButton);
+        QCOMPARE(w.m_countLabel->text(), QStringLiteral("000"));
+        QTest::mouseClick(w.m_myCacheButton, Qt::LeftButton);
         // Listed on a worker thread: the window fills in while staying live.
         QTRY_VERIFY_WITH_TIMEOUT(!w.checking(), 20000);
-        QVERIFY(w.ListView1->topLevelItemCount() >= 2);
-        QCOMPARE(w.Label1->text(), QStringLiteral("共有%1 个文件").arg(w.ListView1->topLevelItemCount()));
+        QVERIFY(w.m_entriesView->topLevelItemCount() >= 2);
+        QCOMPARE(w.m_countLabel->text(), QStringLiteral("共有%1 个文件").arg(w.m_entriesView->topLevelItemCount()));
         QTreeWidgetItem* row = nullptr;
-        for (int i = 0; i < w.ListView1->topLevelItemCount(); ++i) {
-            if (w.ListView1->topLevelItem(i)->text(0) == page)
-                row = w.ListView1->topLevelItem(i);
+        for (int i = 0; i < w.m_entriesView->topLevelItemCount(); ++i) {
+            if (w.m_entriesView->topLevelItem(i)->text(0) == page)
+                row = w.m_entriesView->topLevelItem(i);
         }
         QVERIFY(row);
         QCOMPARE(row->text(3), *local);
@@ -116,21 +116,21 @@ private Q_SLOTS:
         QTemporaryDir dest;
         // The second page has no local file yet: its body is decoded on a
         // worker thread before the copy dialog opens.
-        QTreeWidgetItem* second = w.ListView1->findItems(base + QStringLiteral("/p?w=1&x=2"), Qt::MatchExactly, 0).value(0);
+        QTreeWidgetItem* second = w.m_entriesView->findItems(base + QStringLiteral("/p?w=1&x=2"), Qt::MatchExactly, 0).value(0);
         QVERIFY(second);
         QVERIFY(second->text(3).isEmpty());
         row->setSelected(true);
         second->setSelected(true);
         Form_Copy_Move* dlg = nullptr;
-        QTest::mouseClick(w.Command6, Qt::LeftButton);
+        QTest::mouseClick(w.m_copySelectedButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT((dlg = w.findChild<Form_Copy_Move*>()) != nullptr, 20000);
         QVERIFY(!w.extracting());
         QVERIFY(!second->text(3).isEmpty());
         QCOMPARE(dlg->windowTitle(), QStringLiteral("复制文件：2 个文件..."));
-        dlg->Combo1->setEditText(dest.path() + QStringLiteral("/sub"));
-        dlg->Option1[3]->setChecked(true);
+        dlg->m_destinationCombo->setEditText(dest.path() + QStringLiteral("/sub"));
+        dlg->m_sameNameRadios[3]->setChecked(true);
         prompter.clear();
-        QCoro::waitFor(dlg->执行(true));
+        QCoro::waitFor(dlg->runCopy(true));
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("复制文件完成！")});
         QVERIFY(QFile::exists(dest.path() + QStringLiteral("/sub/") + QFileInfo(*local).fileName()));
         QCOMPARE(SettingsStore::instance().get(keys::CopyDestination), dest.path() + QStringLiteral("/sub/"));
@@ -141,15 +141,15 @@ private Q_SLOTS:
         dlg->close();
 
         // Delete the selected row: entry files and local file go, the list is rebuilt.
-        const int before = w.ListView1->topLevelItemCount();
+        const int before = w.m_entriesView->topLevelItemCount();
         const QString entryFile = WebEngineBrowser::httpCacheDirectory() + QLatin1Char('/')
                                   + simplecache::entryHashOfKey("1/0/" + page.toUtf8()) + QStringLiteral("_0");
         QVERIFY2(QFile::exists(entryFile), qPrintable(entryFile));
-        w.ListView1->clearSelection();
+        w.m_entriesView->clearSelection();
         row->setSelected(true);
-        QTest::mouseClick(w.Command2, Qt::LeftButton);
+        QTest::mouseClick(w.m_deleteSelectedButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!w.checking(), 20000);
-        QCOMPARE(w.ListView1->topLevelItemCount(), before - 1);
+        QCOMPARE(w.m_entriesView->topLevelItemCount(), before - 1);
         QVERIFY(!QFile::exists(entryFile));
         QVERIFY(!QFile::exists(*local));
     }
@@ -172,16 +172,16 @@ private Q_SLOTS:
         };
         fIEcache w(nullptr, nullptr, loc);
         w.show();
-        QTest::mouseClick(w.Command7, Qt::LeftButton);
+        QTest::mouseClick(w.m_allUsersCacheButton, Qt::LeftButton);
         QCOMPARE(w.viewer().viewMode, QStringLiteral("所有缓存"));
-        QList<QTreeWidgetItem*> users = w.ListView2->findItems(QStringLiteral("second"), Qt::MatchExactly, 0);
+        QList<QTreeWidgetItem*> users = w.m_usersView->findItems(QStringLiteral("second"), Qt::MatchExactly, 0);
         QCOMPARE(users.size(), 1);
         QCOMPARE(users.first()->text(1), folder + QLatin1Char('/'));
-        const QList<QTreeWidgetItem*> rows = w.ListView1->findItems(file, Qt::MatchExactly, 3);
+        const QList<QTreeWidgetItem*> rows = w.m_entriesView->findItems(file, Qt::MatchExactly, 3);
         QCOMPARE(rows.size(), 1);
         QCOMPARE(rows.first()->text(0), QStringLiteral("用户:second"));
         QCOMPARE(rows.first()->text(2), QStringLiteral("15"));
-        QCOMPARE(w.Label1->text(), QStringLiteral("共有%1 个文件").arg(w.ListView1->topLevelItemCount()));
+        QCOMPARE(w.m_countLabel->text(), QStringLiteral("共有%1 个文件").arg(w.m_entriesView->topLevelItemCount()));
     }
 
     // docharvest-cli cache list/extract over the folder the engine wrote, and

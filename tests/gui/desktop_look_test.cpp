@@ -210,9 +210,9 @@ private Q_SLOTS:
         fWebSearch* s = openSearchWindow();
         fFileDownload* d = openDownloadWindow();
         fIEcache cache(nullptr);
-        cache.ListView1->clear();
+        cache.m_entriesView->clear();
         for (int i = 0; i < 3; ++i)
-            new QTreeWidgetItem(cache.ListView1, {QStringLiteral("https://example.net/files/%1.pdf").arg(i),
+            new QTreeWidgetItem(cache.m_entriesView, {QStringLiteral("https://example.net/files/%1.pdf").arg(i),
                                                   QStringLiteral("pdf"), QStringLiteral("1024"),
                                                   QStringLiteral("/tmp/x")});
         cache.resize(800, 500);
@@ -220,7 +220,7 @@ private Q_SLOTS:
         QApplication::setPalette(palette);
         checkRows(s->m_linksView, 0);
         checkRows(d->m_downloadsView, 1);
-        checkRows(cache.ListView1, 0);
+        checkRows(cache.m_entriesView, 0);
     }
 
     void stateIconsDifferUnderDarkPalette()

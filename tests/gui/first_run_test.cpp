@@ -161,7 +161,7 @@ private Q_SLOTS:
             QCOMPARE(d.ExcludedDomainEdit->text(), QStringLiteral("docin.com"));
             d.SearchServiceEdit->setText(QStringLiteral("  ") + second.baseUrl() + QStringLiteral(" "));
             d.show();
-            QTest::mouseClick(d.Command1, Qt::LeftButton);
+            QTest::mouseClick(d.m_okButton, Qt::LeftButton);
             QCOMPARE(d.result(), int(QDialog::Accepted));
         }
         QCOMPARE(SettingsStore::instance().get(keys::SearchServiceBase), second.baseUrl());

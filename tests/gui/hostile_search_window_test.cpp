@@ -220,14 +220,14 @@ private Q_SLOTS:
                          return static_cast<fSeleFileSavePath*>(nullptr);
                      }()) != nullptr);
         const QString before = globals().SaveFolder;
-        dlg->Combo1->setEditText(file);
-        QTest::mouseClick(dlg->Command2, Qt::LeftButton);
+        dlg->m_folderCombo->setEditText(file);
+        QTest::mouseClick(dlg->m_okButton, Qt::LeftButton);
         QCOMPARE(prompter.texts().size(), 1);
         QVERIFY2(prompter.texts().first().contains(QStringLiteral("不是文件夹")), qPrintable(prompter.texts().first()));
         QVERIFY(dlg->isVisible());
         QCOMPARE(globals().SaveFolder, before);
         QVERIFY(QFileInfo(file).isFile());
-        QTest::mouseClick(dlg->Command3, Qt::LeftButton);
+        QTest::mouseClick(dlg->m_cancelButton, Qt::LeftButton);
         QCoro::waitFor(std::move(task));
     }
 };

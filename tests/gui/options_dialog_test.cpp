@@ -59,7 +59,7 @@ class OptionsDialogTest : public QObject {
     {
         if (!d.isVisible())
             d.show();
-        QTest::mouseClick(d.Command1, Qt::LeftButton);
+        QTest::mouseClick(d.m_okButton, Qt::LeftButton);
         return !d.isVisible() && d.result() == QDialog::Accepted;
     }
 
@@ -95,14 +95,14 @@ private Q_SLOTS:
         fOption d;
         QCOMPARE(d.windowTitle(), QStringLiteral("设置-DocHarvest"));
         QCOMPARE(d.LabelMethod->text(), QStringLiteral("下载方式："));
-        QCOMPARE(d.Option1->text(), QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"));
-        QCOMPARE(d.Option2->text(), QStringLiteral("下载方式二 (支持HTTP，多线程下载)"));
-        QCOMPARE(d.Check1->text(), QStringLiteral("下载使用代理服务器"));
+        QCOMPARE(d.m_methodOneRadio->text(), QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"));
+        QCOMPARE(d.m_methodTwoRadio->text(), QStringLiteral("下载方式二 (支持HTTP，多线程下载)"));
+        QCOMPARE(d.m_useProxyCheck->text(), QStringLiteral("下载使用代理服务器"));
         QCOMPARE(d.LabelPortHint->text(), QStringLiteral("(如：3128 或者 80 等等)"));
         QVERIFY(d.LabelHostHint->text().contains(QStringLiteral("proxy.example.com")));
-        QCOMPARE(d.Check2->text(), QStringLiteral("提取网页信息时，提示下载保存路径"));
-        QCOMPARE(d.Command1->text(), QStringLiteral("确定"));
-        QCOMPARE(d.Command2->text(), QStringLiteral("关闭"));
+        QCOMPARE(d.m_askSaveFolderCheck->text(), QStringLiteral("提取网页信息时，提示下载保存路径"));
+        QCOMPARE(d.m_okButton->text(), QStringLiteral("确定"));
+        QCOMPARE(d.m_closeButton->text(), QStringLiteral("关闭"));
         const QStringList labels = [&] {
             QStringList l;
             for (QLabel* x : d.findChildren<QLabel*>())
@@ -116,13 +116,13 @@ private Q_SLOTS:
     void firstRunShowsTheDefaults()
     {
         fOption d;
-        QVERIFY(!d.Option1->isChecked());
-        QVERIFY(d.Option2->isChecked());
-        QVERIFY(!d.Check1->isChecked());
-        QCOMPARE(d.Text6->text(), QString());
-        QCOMPARE(d.Text8->text(), QString());
-        QVERIFY(d.Check2->isChecked());
-        QCOMPARE(d.Text1->text(), QStringLiteral("10"));
+        QVERIFY(!d.m_methodOneRadio->isChecked());
+        QVERIFY(d.m_methodTwoRadio->isChecked());
+        QVERIFY(!d.m_useProxyCheck->isChecked());
+        QCOMPARE(d.m_proxyHostEdit->text(), QString());
+        QCOMPARE(d.m_proxyPortEdit->text(), QString());
+        QVERIFY(d.m_askSaveFolderCheck->isChecked());
+        QCOMPARE(d.m_sizeLimitEdit->text(), QStringLiteral("10"));
         QCOMPARE(d.SearchServiceEdit->text(), QString());  // the demo service
         QCOMPARE(d.UpdateServiceEdit->text(), QString());  // no update check
         QCOMPARE(d.ExcludedDomainEdit->text(), QStringLiteral("docin.com"));
@@ -138,21 +138,21 @@ private Q_SLOTS:
         store(keys::PromptOnExtract, QStringLiteral("0"));
         globals().MaxFileSizeMB = 25;
         fOption d;
-        QVERIFY(d.Option1->isChecked());
-        QVERIFY(!d.Option2->isChecked());
-        QVERIFY(d.Check1->isChecked());
-        QCOMPARE(d.Text6->text(), QStringLiteral("10.0.0.8"));
-        QCOMPARE(d.Text8->text(), QStringLiteral("8080"));
-        QVERIFY(!d.Check2->isChecked());
-        QCOMPARE(d.Text1->text(), QStringLiteral("25"));
+        QVERIFY(d.m_methodOneRadio->isChecked());
+        QVERIFY(!d.m_methodTwoRadio->isChecked());
+        QVERIFY(d.m_useProxyCheck->isChecked());
+        QCOMPARE(d.m_proxyHostEdit->text(), QStringLiteral("10.0.0.8"));
+        QCOMPARE(d.m_proxyPortEdit->text(), QStringLiteral("8080"));
+        QVERIFY(!d.m_askSaveFolderCheck->isChecked());
+        QCOMPARE(d.m_sizeLimitEdit->text(), QStringLiteral("25"));
     }
 
     void anOddStoredMethodSelectsNeitherAndIsKept()
     {
         store(keys::DownloadMethod, QStringLiteral("3"));
         fOption d;
-        QVERIFY(!d.Option1->isChecked());
-        QVERIFY(!d.Option2->isChecked());
+        QVERIFY(!d.m_methodOneRadio->isChecked());
+        QVERIFY(!d.m_methodTwoRadio->isChecked());
         QVERIFY(confirm(d));
         QCOMPARE(stored(keys::DownloadMethod), QStringLiteral("3"));
     }
@@ -163,7 +163,7 @@ private Q_SLOTS:
         fFileDownload* w = openDownloadWindow();
         w->DownloadMethod = 1;  // held, not yet stored
         fOption d;
-        QVERIFY(d.Option1->isChecked());
+        QVERIFY(d.m_methodOneRadio->isChecked());
     }
 
     void confirmSwitchesTheMethodOfTheOpenDownloadWindow()
@@ -174,7 +174,7 @@ private Q_SLOTS:
         QVERIFY(!w->m_transferCountCombo->isEnabled());
         {
             fOption d;
-            d.Option2->setChecked(true);
+            d.m_methodTwoRadio->setChecked(true);
             QVERIFY(confirm(d));
         }
         QCOMPARE(w->DownloadMethod, 2);
@@ -187,14 +187,14 @@ private Q_SLOTS:
         w->m_transferCountCombo->setCurrentIndex(w->m_transferCountCombo->findText(QStringLiteral("4")));
         {
             fOption d;
-            QVERIFY(d.Option2->isChecked());
+            QVERIFY(d.m_methodTwoRadio->isChecked());
             QVERIFY(confirm(d));
         }
         QCOMPARE(w->m_transferCountCombo->currentText(), QStringLiteral("4"));
 
         {
             fOption d;
-            d.Option1->setChecked(true);
+            d.m_methodOneRadio->setChecked(true);
             QVERIFY(confirm(d));
         }
         QCOMPARE(w->DownloadMethod, 1);
@@ -230,11 +230,11 @@ private Q_SLOTS:
         QFETCH(QString, storedPort);
         openDownloadWindow();  // the warning does not stop the window's update either
         fOption d;
-        d.Check1->setChecked(on);
-        d.Text6->setText(host);
-        d.Text8->setText(port);
-        d.Check2->setChecked(false);
-        d.Text1->setText(QStringLiteral("33"));
+        d.m_useProxyCheck->setChecked(on);
+        d.m_proxyHostEdit->setText(host);
+        d.m_proxyPortEdit->setText(port);
+        d.m_askSaveFolderCheck->setChecked(false);
+        d.m_sizeLimitEdit->setText(QStringLiteral("33"));
         QVERIFY(confirm(d));
         if (warned) {
             QCOMPARE(prompter.texts(), QStringList{QStringLiteral("代理服务器网址或者端口格式不对！")});
@@ -268,7 +268,7 @@ private Q_SLOTS:
         QFETCH(QString, typed);
         QFETCH(int, mb);
         fOption d;
-        d.Text1->setText(typed);
+        d.m_sizeLimitEdit->setText(typed);
         QVERIFY(confirm(d));
         QCOMPARE(stored(keys::MaxFileSize), QString::number(mb));
         QCOMPARE(globals().MaxFileSizeMB, mb);
@@ -292,9 +292,9 @@ private Q_SLOTS:
         globals().MaxFileSizeMB = 15;
         const QStringList before = storedValues();
         fOption d;
-        d.Option1->setChecked(true);
-        d.Check1->setChecked(true);  // would warn, but nothing runs
-        d.Text1->setText(typed);
+        d.m_methodOneRadio->setChecked(true);
+        d.m_useProxyCheck->setChecked(true);  // would warn, but nothing runs
+        d.m_sizeLimitEdit->setText(typed);
         QVERIFY(!confirm(d));
         QVERIFY(d.isVisible());
         QCOMPARE(prompter.texts(), QStringList{fOption::sizeRefusalText()});
@@ -302,8 +302,8 @@ private Q_SLOTS:
         QCOMPARE(globals().MaxFileSizeMB, 15);
         // Corrected, it goes through.
         prompter.clear();
-        d.Text1->setText(QStringLiteral("20"));
-        d.Check1->setChecked(false);
+        d.m_sizeLimitEdit->setText(QStringLiteral("20"));
+        d.m_useProxyCheck->setChecked(false);
         QVERIFY(confirm(d));
         QCOMPARE(stored(keys::MaxFileSize), QStringLiteral("20"));
         QCOMPARE(stored(keys::DownloadMethod), QStringLiteral("1"));
@@ -351,7 +351,7 @@ private Q_SLOTS:
         if (box != QLatin1String("domain"))
             d.ExcludedDomainEdit->clear();
         edit->setText(typed);
-        d.Text1->setText(QStringLiteral("44"));
+        d.m_sizeLimitEdit->setText(QStringLiteral("44"));
         if (refusal.isEmpty()) {
             QVERIFY(confirm(d));
             QCOMPARE(stored(key), typed.trimmed());
@@ -378,13 +378,13 @@ private Q_SLOTS:
 
         fOption d;
         d.show();
-        d.Option1->setChecked(true);
-        d.Check1->setChecked(true);
-        d.Text6->setText(QStringLiteral("other.host"));
-        d.Text8->setText(QStringLiteral("1"));
-        d.Check2->setChecked(false);
-        d.Text1->setText(QStringLiteral("99"));
-        QTest::mouseClick(d.Command2, Qt::LeftButton);
+        d.m_methodOneRadio->setChecked(true);
+        d.m_useProxyCheck->setChecked(true);
+        d.m_proxyHostEdit->setText(QStringLiteral("other.host"));
+        d.m_proxyPortEdit->setText(QStringLiteral("1"));
+        d.m_askSaveFolderCheck->setChecked(false);
+        d.m_sizeLimitEdit->setText(QStringLiteral("99"));
+        QTest::mouseClick(d.m_closeButton, Qt::LeftButton);
         QVERIFY(!d.isVisible());
         QCOMPARE(d.result(), int(QDialog::Rejected));
 
@@ -411,7 +411,7 @@ private Q_SLOTS:
         showOptionsDialog(&parent);
         QCOMPARE(parent.findChildren<fOption*>().size(), 1);
         QCOMPARE(fOption::instance(), d.data());
-        QTest::mouseClick(d->Command2, Qt::LeftButton);
+        QTest::mouseClick(d->m_closeButton, Qt::LeftButton);
         QTRY_VERIFY(d.isNull());  // deleted once closed
         QVERIFY(!fOption::instance());
     }

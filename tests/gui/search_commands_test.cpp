@@ -407,7 +407,7 @@ private Q_SLOTS:
         QVERIFY(use->isVisible());
         QVERIFY(use->isModal());
         QCOMPARE(use->windowTitle(), QStringLiteral("使用说明-DocHarvest"));
-        QVERIFY(use->Text1->isReadOnly());
+        QVERIFY(use->m_helpText->isReadOnly());
         const QString want = QStringLiteral(
             "1、打开“Quorvex网页”首页，如果要搜索pdf文件，关键词是“教程”，就输入：教程 filetype:pdf ；如果要搜索doc文件，就输入：教程 filetype:doc ；以此类推；\n"
             "2、批量关键词搜索，只需要输入批量关键词，不需要输入“filetype:”等字符，勾选pdf，doc等即可；\n"
@@ -416,12 +416,12 @@ private Q_SLOTS:
             "5、文件下载如果出错，请重复下载一次，文件下载不需要限速。\n"
             "\n"
             "注：本软件不能下载收费的文档。");
-        QCOMPARE(use->Text1->toPlainText(), want);
+        QCOMPARE(use->m_helpText->toPlainText(), want);
         // A second request raises the same window.
         w->m_howToUseAction->trigger();
         QCOMPARE(fUse::openInstance(), use.data());
-        QCOMPARE(use->Command1->text(), QStringLiteral("关闭"));
-        QTest::mouseClick(use->Command1, Qt::LeftButton);
+        QCOMPARE(use->m_closeButton->text(), QStringLiteral("关闭"));
+        QTest::mouseClick(use->m_closeButton, Qt::LeftButton);
         QTRY_VERIFY(use.isNull());
     }
 

@@ -36,10 +36,10 @@ class SaveDialogTest : public QObject {
     bool confirm(const QString& folder, bool addressName = false)
     {
         fSeleFileSavePath d;
-        d.Combo1->setEditText(folder);
-        (addressName ? d.Option1 : d.Option2)->setChecked(true);
+        d.m_folderCombo->setEditText(folder);
+        (addressName ? d.m_originalNameRadio : d.m_titleNameRadio)->setChecked(true);
         d.show();
-        QTest::mouseClick(d.Command2, Qt::LeftButton);
+        QTest::mouseClick(d.m_okButton, Qt::LeftButton);
         return d.result() == QDialog::Accepted;
     }
 
@@ -62,19 +62,19 @@ private Q_SLOTS:
         fSeleFileSavePath d;
         QCOMPARE(d.windowTitle(), QStringLiteral("选择下载保存路径-DocHarvest"));
         QVERIFY(d.windowFlags() & Qt::WindowStaysOnTopHint);
-        QCOMPARE(d.Command1->text(), QStringLiteral("..."));
-        QCOMPARE(d.Option1->text(), QStringLiteral("原文件名"));
-        QCOMPARE(d.Option2->text(), QStringLiteral("文章标题名称"));
-        QCOMPARE(d.Command2->text(), QStringLiteral("确定"));
-        QCOMPARE(d.Command3->text(), QStringLiteral("取消"));
-        QCOMPARE(d.Label3->text(), QStringLiteral("保存文件名为："));
-        QVERIFY(d.Option2->isChecked());
+        QCOMPARE(d.m_browseButton->text(), QStringLiteral("..."));
+        QCOMPARE(d.m_originalNameRadio->text(), QStringLiteral("原文件名"));
+        QCOMPARE(d.m_titleNameRadio->text(), QStringLiteral("文章标题名称"));
+        QCOMPARE(d.m_okButton->text(), QStringLiteral("确定"));
+        QCOMPARE(d.m_cancelButton->text(), QStringLiteral("取消"));
+        QCOMPARE(d.m_saveNameLabel->text(), QStringLiteral("保存文件名为："));
+        QVERIFY(d.m_titleNameRadio->isChecked());
         const QString def = QDir::homePath() + QStringLiteral("/12345/");
-        QCOMPARE(d.Combo1->currentText(), def);
+        QCOMPARE(d.m_folderCombo->currentText(), def);
         QCOMPARE(globals().SaveFolder, def);  // loaded from the settings on opening
 
         d.show();
-        QTest::mouseClick(d.Command2, Qt::LeftButton);
+        QTest::mouseClick(d.m_okButton, Qt::LeftButton);
         QCOMPARE(d.result(), int(QDialog::Accepted));
         QVERIFY(QDir(def).exists());
         QCOMPARE(globals().SaveFolder, def);
@@ -94,9 +94,9 @@ private Q_SLOTS:
         QCOMPARE(globals().SaveFolder, base + QStringLiteral("/ab/"));
         QVERIFY(globals().UseUrlFileName);
         fSeleFileSavePath again;
-        QVERIFY(again.Option1->isChecked());  // the naming choice is remembered for the run
-        QCOMPARE(again.Combo1->currentText(), base + QStringLiteral("/ab/"));
-        QCOMPARE(entries(again.Combo1), QStringList{base + QStringLiteral("/ab")});
+        QVERIFY(again.m_originalNameRadio->isChecked());  // the naming choice is remembered for the run
+        QCOMPARE(again.m_folderCombo->currentText(), base + QStringLiteral("/ab/"));
+        QCOMPARE(entries(again.m_folderCombo), QStringList{base + QStringLiteral("/ab")});
     }
 
     void dotDotLevelStopsWithAMessage()
@@ -110,12 +110,12 @@ private Q_SLOTS:
     void uncreatableFolderKeepsTheDialogOpen()
     {
         fSeleFileSavePath d;
-        d.Combo1->setEditText(QStringLiteral("relative/folder"));
+        d.m_folderCombo->setEditText(QStringLiteral("relative/folder"));
         d.show();
-        QTest::mouseClick(d.Command2, Qt::LeftButton);
+        QTest::mouseClick(d.m_okButton, Qt::LeftButton);
         QVERIFY(d.isVisible());
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("文件夹设置错误！")});
-        QCOMPARE(d.Combo1->currentText(), QString());
+        QCOMPARE(d.m_folderCombo->currentText(), QString());
         QVERIFY(globals().SaveDialogCancelled);  // untouched
     }
 
@@ -128,7 +128,7 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll().count(QByteArray("twice\r\n")), 2);  // written twice ...
         fSeleFileSavePath d;
-        QCOMPARE(entries(d.Combo1), QStringList{f});  // ... shown once
+        QCOMPARE(entries(d.m_folderCombo), QStringList{f});  // ... shown once
     }
 
     void cancelAndBrowse()
@@ -136,18 +136,18 @@ private Q_SLOTS:
         {
             fSeleFileSavePath d;
             d.show();
-            QTest::mouseClick(d.Command3, Qt::LeftButton);
+            QTest::mouseClick(d.m_cancelButton, Qt::LeftButton);
             QCOMPARE(d.result(), int(QDialog::Rejected));
             QVERIFY(globals().SaveDialogCancelled);
         }
         fSeleFileSavePath d;
         prompter.pathAnswers.push_back(root.filePath(QStringLiteral("picked")));
-        QTest::mouseClick(d.Command1, Qt::LeftButton);
-        QCOMPARE(d.Combo1->currentText(), root.filePath(QStringLiteral("picked")) + QLatin1Char('/'));
+        QTest::mouseClick(d.m_browseButton, Qt::LeftButton);
+        QCOMPARE(d.m_folderCombo->currentText(), root.filePath(QStringLiteral("picked")) + QLatin1Char('/'));
         // Cancelled browser: the text stays, with a trailing "/".
-        d.Combo1->setEditText(QStringLiteral("/tmp/keep"));
-        QTest::mouseClick(d.Command1, Qt::LeftButton);
-        QCOMPARE(d.Combo1->currentText(), QStringLiteral("/tmp/keep/"));
+        d.m_folderCombo->setEditText(QStringLiteral("/tmp/keep"));
+        QTest::mouseClick(d.m_browseButton, Qt::LeftButton);
+        QCOMPARE(d.m_folderCombo->currentText(), QStringLiteral("/tmp/keep/"));
     }
 
     void askResumesAfterTheDialogCloses()

@@ -96,11 +96,11 @@ class SearchWindowTest : public QObject {
         QCOMPARE(d->windowTitle(), QStringLiteral("选择下载保存路径-DocHarvest"));
         QVERIFY(d->windowFlags() & Qt::WindowStaysOnTopHint);
         if (cancel) {
-            QTest::mouseClick(d->Command3, Qt::LeftButton);
+            QTest::mouseClick(d->m_cancelButton, Qt::LeftButton);
         } else {
-            d->Combo1->setEditText(folder);
-            QTest::mouseClick(addressName ? d->Option1 : d->Option2, Qt::LeftButton);
-            QTest::mouseClick(d->Command2, Qt::LeftButton);
+            d->m_folderCombo->setEditText(folder);
+            QTest::mouseClick(addressName ? d->m_originalNameRadio : d->m_titleNameRadio, Qt::LeftButton);
+            QTest::mouseClick(d->m_okButton, Qt::LeftButton);
         }
         QTRY_VERIFY(openSaveDialog() == nullptr);
     }

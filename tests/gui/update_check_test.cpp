@@ -177,7 +177,7 @@ private Q_SLOTS:
         startCover(QStringLiteral("http://127.0.0.1:%1").arg(mute.serverPort()));
         QTRY_VERIFY(request() && request()->isWatching());
         QVERIFY(cover->startupDone());
-        QVERIFY(cover->Command1->isEnabled() && cover->Command3->isEnabled());
+        QVERIFY(cover->m_searchButton->isEnabled() && cover->m_quitButton->isEnabled());
         // The loop runs on: a timer set now fires while the request waits.
         bool ticked = false;
         QTimer::singleShot(20, [&] { ticked = true; });

@@ -70,9 +70,9 @@ private Q_SLOTS:
     void startupFillsTextsAndProcessValues()
     {
         QCOMPARE(cover->windowTitle(), QStringLiteral("DocHarvest"));
-        QVERIFY(cover->Label2->text().startsWith(QStringLiteral("版本:")));
-        QCOMPARE(cover->Command1->text(), QStringLiteral("搜索文档下载"));
-        QCOMPARE(cover->Command3->text(), QStringLiteral("退出软件"));
+        QVERIFY(cover->m_versionLabel->text().startsWith(QStringLiteral("版本:")));
+        QCOMPARE(cover->m_searchButton->text(), QStringLiteral("搜索文档下载"));
+        QCOMPARE(cover->m_quitButton->text(), QStringLiteral("退出软件"));
         QCOMPARE(cover->LabelNotice->text(),
                  QStringLiteral("(该软件仅用于爱学习的人们辅助少量下载；请不要恶意下载和大量下载！)"));
         QVERIFY(!cover->LabelLatest->isVisible());
@@ -82,7 +82,7 @@ private Q_SLOTS:
 
     void searchButtonHidesCoverAndShowsTheSearchWindow()
     {
-        QTest::mouseClick(cover->Command1, Qt::LeftButton);
+        QTest::mouseClick(cover->m_searchButton, Qt::LeftButton);
         QVERIFY(!cover->isVisible());
         fWebSearch* s = windows::searchIfLoaded();
         QVERIFY(s);
@@ -97,7 +97,7 @@ private Q_SLOTS:
 
     void closingSearchWhileDownloadIsOpenKeepsCoverHidden()
     {
-        QTest::mouseClick(cover->Command1, Qt::LeftButton);
+        QTest::mouseClick(cover->m_searchButton, Qt::LeftButton);
         fFileDownload* d = windows::download();
         d->show();
         closeAndWait(windows::searchIfLoaded());
@@ -109,7 +109,7 @@ private Q_SLOTS:
 
     void menusMoveBetweenTheMainWindows()
     {
-        QTest::mouseClick(cover->Command1, Qt::LeftButton);
+        QTest::mouseClick(cover->m_searchButton, Qt::LeftButton);
         fWebSearch* s = windows::searchIfLoaded();
         s->m_downloadWindowAction->trigger();
         fFileDownload* d = windows::downloadIfLoaded();
@@ -124,14 +124,14 @@ private Q_SLOTS:
 
     void searchWindowReloadsItsKeywordsAndDelay()
     {
-        QTest::mouseClick(cover->Command1, Qt::LeftButton);
+        QTest::mouseClick(cover->m_searchButton, Qt::LeftButton);
         fWebSearch* s = windows::searchIfLoaded();
         s->m_keywordsEdit->setPlainText(QStringLiteral("教程\n手册"));
         s->m_delayCombo->setCurrentIndex(7);
         closeAndWait(s);
         QCOMPARE(SettingsStore::instance().get(keys::SearchKeywords), QStringLiteral("教程\r\n手册"));
         QCOMPARE(SettingsStore::instance().get(keys::SearchDelayIndex), QStringLiteral("7"));
-        QTest::mouseClick(cover->Command1, Qt::LeftButton);
+        QTest::mouseClick(cover->m_searchButton, Qt::LeftButton);
         fWebSearch* again = windows::searchIfLoaded();
         QCOMPARE(again->m_keywordsEdit->toPlainText(), QStringLiteral("教程\n手册"));
         QCOMPARE(again->m_delayCombo->currentText(), QStringLiteral("7"));
@@ -228,7 +228,7 @@ private Q_SLOTS:
     // Must stay last: the exit sequence destroys the cover.
     void exitButtonClearsCacheSilentlyAndEnds()
     {
-        QTest::mouseClick(cover->Command3, Qt::LeftButton);
+        QTest::mouseClick(cover->m_quitButton, Qt::LeftButton);
         QCOMPARE(clearCalls, 1);
         QCOMPARE(endCalls, 1);
         QVERIFY(prompter.shown.empty());
