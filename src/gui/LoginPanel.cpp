@@ -80,84 +80,84 @@ LoginPanel::LoginPanel(fFileDownload* window, QWidget* parent)
     m_web->view()->setObjectName(QStringLiteral("Web1"));
     m_login = new SiteLogin(*m_web, *this, this);
 
-    Command1 = new QPushButton(QStringLiteral("网页登录"));
-    Command1->setObjectName(QStringLiteral("Command1"));
-    m_command1 = Command1;
-    Label6 = new QLabel(QStringLiteral("网址："), this);
-    Text1 = new QLineEdit(this);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    Command2 = new QPushButton(QStringLiteral("浏览"), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    Option4 = new QRadioButton(QStringLiteral("帐号登录："), this);
-    Option4->setObjectName(QStringLiteral("Option4"));
-    Text2 = new QLineEdit(this);
-    Text2->setObjectName(QStringLiteral("Text2"));
-    Label10 = new QLabel(QStringLiteral("密码："), this);
-    Text3 = new QLineEdit(this);
-    Text3->setObjectName(QStringLiteral("Text3"));
-    Text3->setEchoMode(QLineEdit::Password);
-    Option5 = new QRadioButton(QStringLiteral("IP登录"), this);
-    Option5->setObjectName(QStringLiteral("Option5"));
+    m_loginButton = new QPushButton(QStringLiteral("网页登录"));
+    m_loginButton->setObjectName(QStringLiteral("Command1"));
+    m_command1 = m_loginButton;
+    m_addressLabel = new QLabel(QStringLiteral("网址："), this);
+    m_addressEdit = new QLineEdit(this);
+    m_addressEdit->setObjectName(QStringLiteral("Text1"));
+    m_browseButton = new QPushButton(QStringLiteral("浏览"), this);
+    m_browseButton->setObjectName(QStringLiteral("Command2"));
+    m_accountLoginRadio = new QRadioButton(QStringLiteral("帐号登录："), this);
+    m_accountLoginRadio->setObjectName(QStringLiteral("Option4"));
+    m_accountEdit = new QLineEdit(this);
+    m_accountEdit->setObjectName(QStringLiteral("Text2"));
+    m_passwordLabel = new QLabel(QStringLiteral("密码："), this);
+    m_passwordEdit = new QLineEdit(this);
+    m_passwordEdit->setObjectName(QStringLiteral("Text3"));
+    m_passwordEdit->setEchoMode(QLineEdit::Password);
+    m_ipLoginRadio = new QRadioButton(QStringLiteral("IP登录"), this);
+    m_ipLoginRadio->setObjectName(QStringLiteral("Option5"));
     auto* choice = new QButtonGroup(this);
-    choice->addButton(Option4);
-    choice->addButton(Option5);
-    Option4->setChecked(true);
-    Label11 = new QLabel(QStringLiteral("自动登录条件："), this);
-    Combo3 = new QComboBox(this);
-    Combo3->setObjectName(QStringLiteral("Combo3"));
-    Combo3->addItem(QStringLiteral("下载到网页文件(htm/html/asp)文件!"));
-    Combo3->setCurrentIndex(0);
-    Check2 = new QCheckBox(QStringLiteral("自动登录"), this);
-    Check2->setObjectName(QStringLiteral("Check2"));
-    Command5 = new QPushButton(QStringLiteral("测试登录"), this);
-    Command5->setObjectName(QStringLiteral("Command5"));
-    Check1 = new QCheckBox(QStringLiteral("自动刷新(每分钟)"), this);
-    Check1->setObjectName(QStringLiteral("Check1"));
-    Command3 = new QPushButton(QStringLiteral("关闭(隐藏)"), this);
-    Command3->setObjectName(QStringLiteral("Command3"));
+    choice->addButton(m_accountLoginRadio);
+    choice->addButton(m_ipLoginRadio);
+    m_accountLoginRadio->setChecked(true);
+    m_conditionLabel = new QLabel(QStringLiteral("自动登录条件："), this);
+    m_conditionCombo = new QComboBox(this);
+    m_conditionCombo->setObjectName(QStringLiteral("Combo3"));
+    m_conditionCombo->addItem(QStringLiteral("下载到网页文件(htm/html/asp)文件!"));
+    m_conditionCombo->setCurrentIndex(0);
+    m_autoLoginCheck = new QCheckBox(QStringLiteral("自动登录"), this);
+    m_autoLoginCheck->setObjectName(QStringLiteral("Check2"));
+    m_testLoginButton = new QPushButton(QStringLiteral("测试登录"), this);
+    m_testLoginButton->setObjectName(QStringLiteral("Command5"));
+    m_autoRefreshCheck = new QCheckBox(QStringLiteral("自动刷新(每分钟)"), this);
+    m_autoRefreshCheck->setObjectName(QStringLiteral("Check1"));
+    m_hideButton = new QPushButton(QStringLiteral("关闭(隐藏)"), this);
+    m_hideButton->setObjectName(QStringLiteral("Command3"));
 
     auto* lay = new QVBoxLayout(this);
     lay->setContentsMargins(4, 4, 4, 4);
     auto* row1 = new QHBoxLayout();
-    row1->addWidget(Label6);
-    row1->addWidget(Text1, 1);
-    row1->addWidget(Command2);
-    row1->addWidget(Command3);
+    row1->addWidget(m_addressLabel);
+    row1->addWidget(m_addressEdit, 1);
+    row1->addWidget(m_browseButton);
+    row1->addWidget(m_hideButton);
     lay->addLayout(row1);
     auto* row2 = new QHBoxLayout();
-    row2->addWidget(Option4);
-    row2->addWidget(Text2, 1);
-    row2->addWidget(Label10);
-    row2->addWidget(Text3, 1);
-    row2->addWidget(Option5);
+    row2->addWidget(m_accountLoginRadio);
+    row2->addWidget(m_accountEdit, 1);
+    row2->addWidget(m_passwordLabel);
+    row2->addWidget(m_passwordEdit, 1);
+    row2->addWidget(m_ipLoginRadio);
     lay->addLayout(row2);
     auto* row3 = new QHBoxLayout();
-    row3->addWidget(Label11);
-    row3->addWidget(Combo3);
-    row3->addWidget(Check2);
-    row3->addWidget(Command5);
-    row3->addWidget(Check1);
+    row3->addWidget(m_conditionLabel);
+    row3->addWidget(m_conditionCombo);
+    row3->addWidget(m_autoLoginCheck);
+    row3->addWidget(m_testLoginButton);
+    row3->addWidget(m_autoRefreshCheck);
     row3->addStretch(1);
     lay->addLayout(row3);
     lay->addWidget(m_web->view(), 1);
     m_web->Navigate(QStringLiteral("about:blank"));
 
-    // Timer2 belongs to the window (it stops it when closing); a panel built
+    // The refresh timer belongs to the window (it stops it when closing); a panel built
     // without a window brings its own.
-    Timer2 = (m_window && m_window->m_loginRefreshTimer) ? m_window->m_loginRefreshTimer : new QTimer(this);
-    Timer2->stop();
-    Timer2->setInterval(int(timings().loginRefresh.count()));
-    connect(Timer2, &QTimer::timeout, this, [this] {
+    m_refreshTimer = (m_window && m_window->m_loginRefreshTimer) ? m_window->m_loginRefreshTimer : new QTimer(this);
+    m_refreshTimer->stop();
+    m_refreshTimer->setInterval(int(timings().loginRefresh.count()));
+    connect(m_refreshTimer, &QTimer::timeout, this, [this] {
         if (m_web)
             m_web->Refresh();
     });
 
-    connect(Command1, &QPushButton::clicked, this, &LoginPanel::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &LoginPanel::Command2_Click);
-    connect(Command5, &QPushButton::clicked, this, &LoginPanel::Command5_Click);
-    connect(Command3, &QPushButton::clicked, this, &LoginPanel::Command3_Click);
-    connect(Check2, &QCheckBox::toggled, this, &LoginPanel::onCheck2Toggled);
-    connect(Check1, &QCheckBox::toggled, this, &LoginPanel::onCheck1Toggled);
+    connect(m_loginButton, &QPushButton::clicked, this, &LoginPanel::loginClicked);
+    connect(m_browseButton, &QPushButton::clicked, this, &LoginPanel::browseClicked);
+    connect(m_testLoginButton, &QPushButton::clicked, this, &LoginPanel::testLoginClicked);
+    connect(m_hideButton, &QPushButton::clicked, this, &LoginPanel::hideClicked);
+    connect(m_autoLoginCheck, &QCheckBox::toggled, this, &LoginPanel::onCheck2Toggled);
+    connect(m_autoRefreshCheck, &QCheckBox::toggled, this, &LoginPanel::onCheck1Toggled);
 
     connect(m_web, &Browser::TitleChange, this, [this](const QString& title) {
         if (!isAboutBlank(title) && m_window)
@@ -169,33 +169,33 @@ LoginPanel::LoginPanel(fFileDownload* window, QWidget* parent)
 
 LoginPanel::~LoginPanel()
 {
-    // Command1 lives in the window's button row; it goes with the panel
+    // The login button lives in the window's button row; it goes with the panel
     // unless the window has taken it down already.
     delete m_command1.data();
 }
 
-QString LoginPanel::loginAddress() const { return Text1->text(); }
-QString LoginPanel::account() const { return Text2->text(); }
-QString LoginPanel::password() const { return Text3->text(); }
-bool LoginPanel::ipLogin() const { return Option5->isChecked(); }
-bool LoginPanel::autoLogin() const { return Check2->isChecked(); }
+QString LoginPanel::loginAddress() const { return m_addressEdit->text(); }
+QString LoginPanel::account() const { return m_accountEdit->text(); }
+QString LoginPanel::password() const { return m_passwordEdit->text(); }
+bool LoginPanel::ipLogin() const { return m_ipLoginRadio->isChecked(); }
+bool LoginPanel::autoLogin() const { return m_autoLoginCheck->isChecked(); }
 
 void LoginPanel::setAutoLogin(bool on)
 {
     // The engine unticks the box after a failed check: no second message.
-    const QSignalBlocker block(Check2);
-    Check2->setChecked(on);
+    const QSignalBlocker block(m_autoLoginCheck);
+    m_autoLoginCheck->setChecked(on);
 }
 
-void LoginPanel::setBrowseEnabled(bool enabled) { Command2->setEnabled(enabled); }
-void LoginPanel::setTestLoginEnabled(bool enabled) { Command5->setEnabled(enabled); }
+void LoginPanel::setBrowseEnabled(bool enabled) { m_browseButton->setEnabled(enabled); }
+void LoginPanel::setTestLoginEnabled(bool enabled) { m_testLoginButton->setEnabled(enabled); }
 
-void LoginPanel::Command1_Click()
+void LoginPanel::loginClicked()
 {
     QWidget* c = container();
     c->show();
     c->raise();
-    if (Check1->isChecked() || Check2->isChecked() || !m_window || !m_window->m_downloadsView)
+    if (m_autoRefreshCheck->isChecked() || m_autoLoginCheck->isChecked() || !m_window || !m_window->m_downloadsView)
         return;
     QItemSelectionModel* sel = m_window->m_downloadsView->selectionModel();
     const QModelIndex current = m_window->m_downloadsView->currentIndex();
@@ -209,25 +209,25 @@ void LoginPanel::Command1_Click()
         m_web->Navigate(list->item(row).Url);
 }
 
-void LoginPanel::Command2_Click()
+void LoginPanel::browseClicked()
 {
     QCoro::Task<> t = m_login->OpenLoginPage();
     Q_UNUSED(t);
 }
 
-void LoginPanel::Command5_Click()
+void LoginPanel::testLoginClicked()
 {
     // The disabled button is the guard against a second, overlapping login.
-    if (!Command5->isEnabled())
+    if (!m_testLoginButton->isEnabled())
         return;
     QCoro::Task<> t = m_login->run(true);
     Q_UNUSED(t);
 }
 
-void LoginPanel::Command3_Click()
+void LoginPanel::hideClicked()
 {
     container()->hide();
-    if (!Check1->isChecked())
+    if (!m_autoRefreshCheck->isChecked())
         m_web->Navigate(QStringLiteral("about:blank"));
 }
 
@@ -255,9 +255,9 @@ void LoginPanel::onCheck2Toggled(bool on)
 void LoginPanel::onCheck1Toggled(bool on)
 {
     if (on)
-        Timer2->start(int(timings().loginRefresh.count()));
+        m_refreshTimer->start(int(timings().loginRefresh.count()));
     else
-        Timer2->stop();
+        m_refreshTimer->stop();
 }
 
 LoginPanel* attachLoginPanel(fFileDownload* window)
@@ -285,16 +285,16 @@ LoginPanel* attachLoginPanel(fFileDownload* window)
                     continue;
                 const int at = box->indexOf(window->m_stopButton);
                 if (at >= 0) {
-                    panel->Command1->setParent(window->m_stopButton->parentWidget());
-                    box->insertWidget(at + 1, panel->Command1);
+                    panel->m_loginButton->setParent(window->m_stopButton->parentWidget());
+                    box->insertWidget(at + 1, panel->m_loginButton);
                     placed = true;
                 }
             }
         }
     }
     if (!placed) {
-        panel->Command1->setParent(window);
-        window->addToolBar(QStringLiteral("网页登录"))->addWidget(panel->Command1);
+        panel->m_loginButton->setParent(window);
+        window->addToolBar(QStringLiteral("网页登录"))->addWidget(panel->m_loginButton);
     }
 
     // The automatic login follows the end of each transfer. Method one awaits

@@ -25,27 +25,27 @@ class LoginPanel : public QWidget, public SiteLoginHost {
     Q_OBJECT
 public:
     // window gives the list (for "网页登录"), the status bar (page titles)
-    // and Timer2 (the refresh). It must outlive the panel; the panel is
+    // and the login refresh timer. It must outlive the panel; the panel is
     // normally its child.
     explicit LoginPanel(fFileDownload* window, QWidget* parent = nullptr);
     ~LoginPanel() override;
 
-    QPushButton* Command1 = nullptr;  // 网页登录 (placed in the window by attachLoginPanel)
-    QLabel* Label6 = nullptr;         // 网址：
-    QLineEdit* Text1 = nullptr;       // login address
-    QPushButton* Command2 = nullptr;  // 浏览
-    QRadioButton* Option4 = nullptr;  // 帐号登录：
-    QLineEdit* Text2 = nullptr;       // account
-    QLabel* Label10 = nullptr;        // 密码：
-    QLineEdit* Text3 = nullptr;       // password
-    QRadioButton* Option5 = nullptr;  // IP登录
-    QLabel* Label11 = nullptr;        // 自动登录条件：
-    QComboBox* Combo3 = nullptr;      // the condition (shown, not read)
-    QCheckBox* Check2 = nullptr;      // 自动登录
-    QPushButton* Command5 = nullptr;  // 测试登录
-    QCheckBox* Check1 = nullptr;      // 自动刷新(每分钟)
-    QPushButton* Command3 = nullptr;  // 关闭(隐藏)
-    QTimer* Timer2 = nullptr;         // the window's refresh timer
+    QPushButton* m_loginButton = nullptr;  // 网页登录 (placed in the window by attachLoginPanel)
+    QLabel* m_addressLabel = nullptr;         // 网址：
+    QLineEdit* m_addressEdit = nullptr;       // login address
+    QPushButton* m_browseButton = nullptr;  // 浏览
+    QRadioButton* m_accountLoginRadio = nullptr;  // 帐号登录：
+    QLineEdit* m_accountEdit = nullptr;       // account
+    QLabel* m_passwordLabel = nullptr;        // 密码：
+    QLineEdit* m_passwordEdit = nullptr;       // password
+    QRadioButton* m_ipLoginRadio = nullptr;  // IP登录
+    QLabel* m_conditionLabel = nullptr;        // 自动登录条件：
+    QComboBox* m_conditionCombo = nullptr;      // the condition (shown, not read)
+    QCheckBox* m_autoLoginCheck = nullptr;      // 自动登录
+    QPushButton* m_testLoginButton = nullptr;  // 测试登录
+    QCheckBox* m_autoRefreshCheck = nullptr;      // 自动刷新(每分钟)
+    QPushButton* m_hideButton = nullptr;  // 关闭(隐藏)
+    QTimer* m_refreshTimer = nullptr;         // the window's refresh timer
 
     WebEngineBrowser* Web1() const { return m_web; }
     SiteLogin* login() const { return m_login; }
@@ -55,10 +55,10 @@ public:
     QWidget* container() const { return m_container ? m_container.data() : const_cast<LoginPanel*>(this); }
 
     // The commands.
-    void Command1_Click();  // 网页登录
-    void Command2_Click();  // 浏览
-    void Command5_Click();  // 测试登录
-    void Command3_Click();  // 关闭(隐藏)
+    void loginClicked();  // 网页登录
+    void browseClicked();  // 浏览
+    void testLoginClicked();  // 测试登录
+    void hideClicked();  // 关闭(隐藏)
 
     // After a transfer ended on row (0-based), once the row holds its result:
     // the automatic login when the row is a web page. Method one awaits it

@@ -18,31 +18,31 @@ UrlReplace::UrlReplace(DownloadListModel& list, QWidget* parent) : QDialog(paren
     setWindowTitle(secondaryCaption(QStringLiteral("网址批量替换")));
     setModal(true);
     auto* grid = new QGridLayout(this);
-    Label1 = new QLabel(QStringLiteral("所有网址中的字符串："), this);
-    Text1 = new QLineEdit(this);
-    Label2 = new QLabel(QStringLiteral("将被全部替换为字符串："), this);
-    Text2 = new QLineEdit(this);
-    Text1->setMinimumWidth(360);
-    grid->addWidget(Label1, 0, 0);
-    grid->addWidget(Text1, 1, 0);
-    grid->addWidget(Label2, 2, 0);
-    grid->addWidget(Text2, 3, 0);
+    m_findLabel = new QLabel(QStringLiteral("所有网址中的字符串："), this);
+    m_findEdit = new QLineEdit(this);
+    m_replaceLabel = new QLabel(QStringLiteral("将被全部替换为字符串："), this);
+    m_replaceEdit = new QLineEdit(this);
+    m_findEdit->setMinimumWidth(360);
+    grid->addWidget(m_findLabel, 0, 0);
+    grid->addWidget(m_findEdit, 1, 0);
+    grid->addWidget(m_replaceLabel, 2, 0);
+    grid->addWidget(m_replaceEdit, 3, 0);
     auto* buttons = new QHBoxLayout();
-    Command1 = new QPushButton(QStringLiteral("替换"), this);
-    Command2 = new QPushButton(QStringLiteral("取消"), this);
-    Command1->setDefault(true);
+    m_replaceButton = new QPushButton(QStringLiteral("替换"), this);
+    m_cancelButton = new QPushButton(QStringLiteral("取消"), this);
+    m_replaceButton->setDefault(true);
     buttons->addStretch(1);
-    buttons->addWidget(Command1);
-    buttons->addWidget(Command2);
+    buttons->addWidget(m_replaceButton);
+    buttons->addWidget(m_cancelButton);
     grid->addLayout(buttons, 4, 0);
-    connect(Command1, &QPushButton::clicked, this, &UrlReplace::replaceAll);
-    connect(Command2, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_replaceButton, &QPushButton::clicked, this, &UrlReplace::replaceAll);
+    connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void UrlReplace::replaceAll()
 {
     Prompter& p = Prompter::instance();
-    const UrlReplaceOutcome out = ReplaceInAddresses(m_list, Text1->text(), Text2->text());
+    const UrlReplaceOutcome out = ReplaceInAddresses(m_list, m_findEdit->text(), m_replaceEdit->text());
     switch (out.kind) {
     case UrlReplaceOutcome::EmptyFind:
         p.message(QStringLiteral("请输入字符串！"), MessageIcon::Error);

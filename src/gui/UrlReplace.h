@@ -16,14 +16,14 @@ class UrlReplace : public QDialog {
 public:
     explicit UrlReplace(DownloadListModel& list, QWidget* parent = nullptr);
 
-    QLabel* Label1 = nullptr;
-    QLineEdit* Text1 = nullptr;  // the text to find
-    QLabel* Label2 = nullptr;
-    QLineEdit* Text2 = nullptr;  // the replacement (may be empty)
-    QPushButton* Command1 = nullptr;  // 替换
-    QPushButton* Command2 = nullptr;  // 取消
+    QLabel* m_findLabel = nullptr;
+    QLineEdit* m_findEdit = nullptr;  // the text to find
+    QLabel* m_replaceLabel = nullptr;
+    QLineEdit* m_replaceEdit = nullptr;  // the replacement (may be empty)
+    QPushButton* m_replaceButton = nullptr;  // 替换
+    QPushButton* m_cancelButton = nullptr;  // 取消
 
-    // 替换: the work of Command1.
+    // 替换: the work of the replace button.
     void replaceAll();
 
 private:

@@ -375,20 +375,20 @@ private Q_SLOTS:
         list().addItem("http://h/old/a.pdf", "a", "pdf", folder(), "http://h/Old/list");
         list().addItem("http://h/x/b.pdf", "b", "pdf", folder(), "");
         UrlReplace dlg(list(), d);
-        QCOMPARE(dlg.Label1->text(), QStringLiteral("所有网址中的字符串："));
-        QCOMPARE(dlg.Label2->text(), QStringLiteral("将被全部替换为字符串："));
-        QCOMPARE(dlg.Command1->text(), QStringLiteral("替换"));
-        QCOMPARE(dlg.Command2->text(), QStringLiteral("取消"));
+        QCOMPARE(dlg.m_findLabel->text(), QStringLiteral("所有网址中的字符串："));
+        QCOMPARE(dlg.m_replaceLabel->text(), QStringLiteral("将被全部替换为字符串："));
+        QCOMPARE(dlg.m_replaceButton->text(), QStringLiteral("替换"));
+        QCOMPARE(dlg.m_cancelButton->text(), QStringLiteral("取消"));
         dlg.show();
-        dlg.Text1->setText("  ");
-        QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+        dlg.m_findEdit->setText("  ");
+        QTest::mouseClick(dlg.m_replaceButton, Qt::LeftButton);
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("请输入字符串！")});
         QVERIFY(dlg.isVisible());
 
         prompter.clear();
-        dlg.Text1->setText("/OLD/");
-        dlg.Text2->setText("/new/");
-        QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+        dlg.m_findEdit->setText("/OLD/");
+        dlg.m_replaceEdit->setText("/new/");
+        QTest::mouseClick(dlg.m_replaceButton, Qt::LeftButton);
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("全部网址替换完成！")});
         QVERIFY(!dlg.isVisible());
         QCOMPARE(list().item(0).Url, QStringLiteral("http://h/new/a.pdf"));
@@ -398,8 +398,8 @@ private Q_SLOTS:
         // A result that would give two rows one address changes nothing.
         prompter.clear();
         UrlReplace again(list(), d);
-        again.Text1->setText("/x/b");
-        again.Text2->setText("/new/a");
+        again.m_findEdit->setText("/x/b");
+        again.m_replaceEdit->setText("/new/a");
         again.replaceAll();
         QCOMPARE(prompter.shown.size(), size_t(1));
         QCOMPARE(prompter.shown.back().icon, MessageIcon::Error);

@@ -88,33 +88,33 @@ private Q_SLOTS:
 
     void controlsStartAsDesigned()
     {
-        QCOMPARE(panel->Command1->text(), QStringLiteral("网页登录"));
-        QVERIFY(panel->Command1->window() == window);
-        QCOMPARE(panel->Label6->text(), QStringLiteral("网址："));
-        QCOMPARE(panel->Command2->text(), QStringLiteral("浏览"));
-        QCOMPARE(panel->Option4->text(), QStringLiteral("帐号登录："));
-        QCOMPARE(panel->Label10->text(), QStringLiteral("密码："));
-        QCOMPARE(panel->Option5->text(), QStringLiteral("IP登录"));
-        QCOMPARE(panel->Label11->text(), QStringLiteral("自动登录条件："));
-        QCOMPARE(panel->Combo3->count(), 1);
-        QCOMPARE(panel->Combo3->currentText(), QStringLiteral("下载到网页文件(htm/html/asp)文件!"));
-        QCOMPARE(panel->Check2->text(), QStringLiteral("自动登录"));
-        QCOMPARE(panel->Command5->text(), QStringLiteral("测试登录"));
-        QCOMPARE(panel->Check1->text(), QStringLiteral("自动刷新(每分钟)"));
-        QCOMPARE(panel->Command3->text(), QStringLiteral("关闭(隐藏)"));
-        QVERIFY(panel->Option4->isChecked());
-        QVERIFY(!panel->Option5->isChecked());
-        QVERIFY(!panel->Check1->isChecked());
-        QVERIFY(!panel->Check2->isChecked());
-        QVERIFY(panel->Command5->isEnabled());
-        QVERIFY(panel->Text1->text().isEmpty());
-        QVERIFY(!panel->Timer2->isActive());
+        QCOMPARE(panel->m_loginButton->text(), QStringLiteral("网页登录"));
+        QVERIFY(panel->m_loginButton->window() == window);
+        QCOMPARE(panel->m_addressLabel->text(), QStringLiteral("网址："));
+        QCOMPARE(panel->m_browseButton->text(), QStringLiteral("浏览"));
+        QCOMPARE(panel->m_accountLoginRadio->text(), QStringLiteral("帐号登录："));
+        QCOMPARE(panel->m_passwordLabel->text(), QStringLiteral("密码："));
+        QCOMPARE(panel->m_ipLoginRadio->text(), QStringLiteral("IP登录"));
+        QCOMPARE(panel->m_conditionLabel->text(), QStringLiteral("自动登录条件："));
+        QCOMPARE(panel->m_conditionCombo->count(), 1);
+        QCOMPARE(panel->m_conditionCombo->currentText(), QStringLiteral("下载到网页文件(htm/html/asp)文件!"));
+        QCOMPARE(panel->m_autoLoginCheck->text(), QStringLiteral("自动登录"));
+        QCOMPARE(panel->m_testLoginButton->text(), QStringLiteral("测试登录"));
+        QCOMPARE(panel->m_autoRefreshCheck->text(), QStringLiteral("自动刷新(每分钟)"));
+        QCOMPARE(panel->m_hideButton->text(), QStringLiteral("关闭(隐藏)"));
+        QVERIFY(panel->m_accountLoginRadio->isChecked());
+        QVERIFY(!panel->m_ipLoginRadio->isChecked());
+        QVERIFY(!panel->m_autoRefreshCheck->isChecked());
+        QVERIFY(!panel->m_autoLoginCheck->isChecked());
+        QVERIFY(panel->m_testLoginButton->isEnabled());
+        QVERIFY(panel->m_addressEdit->text().isEmpty());
+        QVERIFY(!panel->m_refreshTimer->isActive());
         QVERIFY(panel->Web1()->Silent());
         QVERIFY(!panel->container()->isVisible());
 
-        QTest::mouseClick(panel->Command1, Qt::LeftButton);
+        QTest::mouseClick(panel->m_loginButton, Qt::LeftButton);
         QVERIFY(panel->container()->isVisible());
-        QTest::mouseClick(panel->Command3, Qt::LeftButton);
+        QTest::mouseClick(panel->m_hideButton, Qt::LeftButton);
         QVERIFY(!panel->container()->isVisible());
     }
 
@@ -133,38 +133,38 @@ private Q_SLOTS:
         };
         for (const Case& c : cases) {
             prompter.clear();
-            panel->Check2->setChecked(false);
-            panel->Text1->setText(c.address);
-            panel->Text2->setText(c.user);
-            panel->Text3->setText(c.pass);
-            (c.ip ? panel->Option5 : panel->Option4)->setChecked(true);
-            QTest::mouseClick(panel->Check2, Qt::LeftButton);
+            panel->m_autoLoginCheck->setChecked(false);
+            panel->m_addressEdit->setText(c.address);
+            panel->m_accountEdit->setText(c.user);
+            panel->m_passwordEdit->setText(c.pass);
+            (c.ip ? panel->m_ipLoginRadio : panel->m_accountLoginRadio)->setChecked(true);
+            QTest::mouseClick(panel->m_autoLoginCheck, Qt::LeftButton);
             if (c.message.isEmpty()) {
-                QVERIFY(panel->Check2->isChecked());
+                QVERIFY(panel->m_autoLoginCheck->isChecked());
                 QVERIFY(prompter.shown.empty());
             } else {
-                QVERIFY(!panel->Check2->isChecked());
+                QVERIFY(!panel->m_autoLoginCheck->isChecked());
                 QCOMPARE(prompter.texts(), QStringList{c.message});
                 QCOMPARE(prompter.shown[0].icon, MessageIcon::Error);
             }
         }
-        panel->Check2->setChecked(false);
-        panel->Option4->setChecked(true);
+        panel->m_autoLoginCheck->setChecked(false);
+        panel->m_accountLoginRadio->setChecked(true);
     }
 
     void testLoginLogsInAndUnlocksDownloads()
     {
-        panel->Text1->setText(" " + url("/login") + " ");
-        panel->Text2->setText(QStringLiteral("alice"));
-        panel->Text3->setText(QStringLiteral("secret"));
+        panel->m_addressEdit->setText(" " + url("/login") + " ");
+        panel->m_accountEdit->setText(QStringLiteral("alice"));
+        panel->m_passwordEdit->setText(QStringLiteral("secret"));
         QVERIFY(!hasLoginCookie());
         QCOMPARE(QCoro::waitFor(engine->openUrl(url("/doc/protected/paper.pdf"))).left(5), QByteArray("<!DOC"));
 
-        QTest::mouseClick(panel->Command5, Qt::LeftButton);
-        QVERIFY(!panel->Command5->isEnabled());
+        QTest::mouseClick(panel->m_testLoginButton, Qt::LeftButton);
+        QVERIFY(!panel->m_testLoginButton->isEnabled());
         QVERIFY(panel->login()->running());
-        QTest::mouseClick(panel->Command5, Qt::LeftButton);  // a second press finds it disabled
-        QTRY_VERIFY_WITH_TIMEOUT(panel->Command5->isEnabled(), 20000);
+        QTest::mouseClick(panel->m_testLoginButton, Qt::LeftButton);  // a second press finds it disabled
+        QTRY_VERIFY_WITH_TIMEOUT(panel->m_testLoginButton->isEnabled(), 20000);
         QVERIFY(webShows("login-ok"));
         QVERIFY(prompter.shown.empty());
         // The page's cookie reached the downloads.
@@ -178,21 +178,21 @@ private Q_SLOTS:
     void refreshKeepsRunningWhileTheHiddenPanelKeepsItsPage()
     {
         QCoro::waitFor(navigateAndWait(*panel->Web1(), url("/login/ip"), 8000ms));
-        QTest::mouseClick(panel->Check1, Qt::LeftButton);
-        QVERIFY(panel->Timer2->isActive());
-        QCOMPARE(panel->Timer2->interval(), 300);
-        QTest::mouseClick(panel->Command1, Qt::LeftButton);
-        QTest::mouseClick(panel->Command3, Qt::LeftButton);
+        QTest::mouseClick(panel->m_autoRefreshCheck, Qt::LeftButton);
+        QVERIFY(panel->m_refreshTimer->isActive());
+        QCOMPARE(panel->m_refreshTimer->interval(), 300);
+        QTest::mouseClick(panel->m_loginButton, Qt::LeftButton);
+        QTest::mouseClick(panel->m_hideButton, Qt::LeftButton);
         QVERIFY(!panel->container()->isVisible());
         const quint64 loads = panel->Web1()->completedLoads();
         QTRY_VERIFY_WITH_TIMEOUT(panel->Web1()->completedLoads() >= loads + 2, 5000);
         QVERIFY(panel->Web1()->LocationURL().endsWith("/login/ip"));
-        QTest::mouseClick(panel->Check1, Qt::LeftButton);
-        QVERIFY(!panel->Timer2->isActive());
+        QTest::mouseClick(panel->m_autoRefreshCheck, Qt::LeftButton);
+        QVERIFY(!panel->m_refreshTimer->isActive());
 
         // Without the refresh, hiding goes back to an empty page.
-        QTest::mouseClick(panel->Command1, Qt::LeftButton);
-        QTest::mouseClick(panel->Command3, Qt::LeftButton);
+        QTest::mouseClick(panel->m_loginButton, Qt::LeftButton);
+        QTest::mouseClick(panel->m_hideButton, Qt::LeftButton);
         QTRY_COMPARE(panel->Web1()->LocationURL(), QStringLiteral("about:blank"));
     }
 
@@ -202,10 +202,10 @@ private Q_SLOTS:
         window->m_downloadsView->setCurrentIndex(window->list()->index(0, 0));
         window->m_downloadsView->selectionModel()->select(window->list()->index(0, 0),
                                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        QTest::mouseClick(panel->Command1, Qt::LeftButton);
+        QTest::mouseClick(panel->m_loginButton, Qt::LeftButton);
         QVERIFY(panel->container()->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(panel->Web1()->LocationURL().endsWith("/login/email"), 8000);
-        QTest::mouseClick(panel->Command3, Qt::LeftButton);
+        QTest::mouseClick(panel->m_hideButton, Qt::LeftButton);
     }
 };
 
