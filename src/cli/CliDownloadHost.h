@@ -19,7 +19,7 @@ public:
     int pause = 0;
     int transferSlots = 3;
     SameNamePolicy policy = SameNamePolicy::Rename;
-    // The monitor's automatic re-download: -1 off, else Combo4's index.
+    // The monitor's automatic re-download: -1 off, else the index of the download window's m_redownloadChoiceCombo.
     int redownload = -1;
     // At most this many rounds; 0: rounds go on while each one recovers a row.
     int maxRounds = 0;

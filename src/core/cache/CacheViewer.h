@@ -134,9 +134,9 @@ class CacheViewer {
 public:
     CacheViewer(CacheIndex* index, CacheLocations locations);
 
-    std::vector<CacheEntry> rows;          // ListView1
-    std::vector<CacheUserRow> users;       // ListView2
-    QStringList folders;                   // ListView3
+    std::vector<CacheEntry> rows;          // the viewer's m_entriesView
+    std::vector<CacheUserRow> users;       // m_usersView
+    QStringList folders;                   // m_foldersView
     QStringList rememberedFolders;         // every folder of the last all-users walk
     QString viewMode;                      // "我的缓存", "所有缓存" or empty
     QString countText = QStringLiteral("000");  // Label1

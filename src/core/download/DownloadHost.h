@@ -14,14 +14,14 @@ public:
     virtual ~DownloadHost() = default;
 
     // --- scheduler ------------------------------------------------------------
-    // Combo2: seconds to wait between the end of one transfer and the next start.
+    // m_pauseCombo: seconds to wait between the end of one transfer and the next start.
     virtual int pauseSeconds() const { return 0; }
-    // The number shown in Combo1: transfer slots of method two (1..6).
+    // The number shown in m_transferCountCombo: transfer slots of method two (1..6).
     virtual int slotCount() const { return 3; }
     // menu自动定位到下载项: scroll every row that starts into view.
     virtual bool autoLocate() const { return false; }
     virtual void scrollToRow(int /*row*/) {}
-    // Option1..Option3.
+    // The skip / overwrite / rename radios.
     virtual SameNamePolicy sameNamePolicy() const { return SameNamePolicy::Rename; }
 
     // --- display ----------------------------------------------------------------
@@ -34,7 +34,7 @@ public:
     // registered end hook.
     virtual void transferEnded(int /*row*/) {}
 
-    // --- monitor options (Check4, Check3 with Combo4, Check5) -------------------
+    // --- monitor options (auto start, auto re-download with its choice, stop after bad rows) -------------------
     virtual bool autoStart() const { return false; }
     virtual bool autoRedownload() const { return false; }
     // Combo4: 0 "出错项", 1 "文件类型为HTM和HTML项", 2 "出错项和文件类型为HTM和HTML项".
@@ -42,7 +42,7 @@ public:
     virtual bool errorStop() const { return false; }
     // The stop command unticks the automatic start and the automatic re-download.
     virtual void clearAutoOptions() {}
-    // menu下载全部 / Command4, and the running indicator Shape1.
+    // 开始下载 (m_startAction / m_startButton), and the running indicator.
     virtual void setStartEnabled(bool /*enabled*/) {}
     virtual void setRunningIndicator(bool /*on*/) {}
 };

@@ -73,7 +73,7 @@ private:
     qint64 m_bytesAtLastLook = 0;
     qint64 m_arrived = 0;  // every byte seen, with or without a total
     QElapsedTimer m_lastProgress;
-    QTimer m_stallTimer;  // Timer1
+    QTimer m_stallTimer;  // stall check
     std::unique_ptr<TransferRequest> m_read;
     std::unique_ptr<WholeBodyFetch> m_fallback;  // Inet1
     bool m_reported = false;

@@ -17,8 +17,8 @@ enum class SameNamePolicy { Skip = 1, Overwrite = 2, Rename = 3 };
 QString sameNamePolicyCaption(SameNamePolicy policy);
 // The caption label beside the buttons: "同名文件：".
 QString sameNamePolicyLabel();
-// The policy a stored text chooses: the caption of Option1, then of Option2;
-// anything else (including nothing stored) chooses Option3, rename.
+// The policy a stored text chooses: the caption of the skip radio, then of the overwrite radio;
+// anything else (including nothing stored) chooses rename.
 SameNamePolicy sameNamePolicyFromText(const QString& stored);
 // "专利下载"/"重复文件名设置", read when the window loads, written when it closes.
 SameNamePolicy loadSameNamePolicy(const SettingsStore& store);

@@ -20,7 +20,7 @@ class SiteLoginHost {
 public:
     virtual ~SiteLoginHost() = default;
     virtual QString loginAddress() const = 0;  // Text1 "网址："
-    virtual QString account() const = 0;       // Text2 (帐号登录)
+    virtual QString account() const = 0;       // m_accountEdit (帐号登录)
     virtual QString password() const = 0;      // Text3 "密码："
     virtual bool ipLogin() const = 0;          // Option5 "IP登录" chosen (else Option4 "帐号登录：")
     virtual bool autoLogin() const = 0;        // Check2 "自动登录"

@@ -18,12 +18,12 @@ public:
     TransferMonitor(DownloadListModel& list, DownloadWindowState& state, DownloadScheduler& scheduler,
                     DownloadHost& host, QObject* parent = nullptr);
 
-    // Timer1, interval dh::timings().tick.
+    // The window's m_monitorTimer, interval dh::timings().tick.
     QTimer* timer() { return &m_timer; }
     void start() { m_timer.start(); }
     void stop() { m_timer.stop(); }
 
-    // The monitor tick (called by Timer1).
+    // The monitor tick (called by the monitor timer).
     void tick();
 
     // The error stop acts at this many bad rows (failed or web pages).

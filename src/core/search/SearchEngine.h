@@ -66,10 +66,10 @@ public:
     bool CaptchaHit = false;
 
     // Options mirrored from the window's controls; read live by the runs.
-    std::array<bool, 4> typeTicked{true, true, true, true};  // Check3, Check8, Check9, Check10
-    bool wholeKeywords = false;  // Check6
-    ExtractOptions extractOptions;  // Check1, Check2, excluded domain
-    int delaySeconds = 4;        // Combo1
+    std::array<bool, 4> typeTicked{true, true, true, true};  // pdf, doc, ppt, xls ticks
+    bool wholeKeywords = false;  // m_exactPhraseCheck
+    ExtractOptions extractOptions;  // m_stripTitleSpacesCheck, m_skipUnknownTypeCheck, excluded domain
+    int delaySeconds = 4;        // m_delayCombo
     QString searchBase;          // the search service's base address
     // Result pages one query walks at most (0: no cap), so a service whose
     // page numbers grow for ever cannot keep a batch going for ever.
@@ -98,9 +98,9 @@ public:
     bool batchRunning() const;
     bool addAllRunning() const { return !StopAddAll; }
     bool handOverRunning() const { return !StopAnalysis; }
-    // Text2: the searches finished so far in this batch.
+    // m_finishedSearchesEdit: the searches finished so far in this batch.
     QString doneLog() const { return m_doneLog; }
-    QString progressText() const { return m_progressText; }  // Label11
+    QString progressText() const { return m_progressText; }  // m_handOverProgressLabel
 
     // The window's commands. They return at once; the run goes on as a
     // coroutine. The *Task forms are the same commands, awaitable.
