@@ -98,7 +98,7 @@ double run(int method, int threads, int files, qint64 size, const QString& base,
     QEventLoop loop;  // the benchmark's own driver, not engine code
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (list.检测是否下载列表完毕() || clock.elapsed() > 600000)
+        if (list.isListFinished() || clock.elapsed() > 600000)
             loop.quit();
     });
     poll.start(5);

@@ -62,7 +62,7 @@ int main(int argc, char** argv)
     d->show();
     SearchEngine* e = w->engine();
     for (int i = 0; i < kLinks; ++i)
-        e->加入LV1(QStringLiteral("第 %1 篇 文档标题").arg(i), QStringLiteral("http://docs.example/f/%1/file-%2.pdf").arg(i % 97).arg(i),
+        e->addToLinksList(QStringLiteral("第 %1 篇 文档标题").arg(i), QStringLiteral("http://docs.example/f/%1/file-%2.pdf").arg(i % 97).arg(i),
                   QStringLiteral("http://search.example/p?w=x"), QStringLiteral("pdf"), QString());
 
     PaintCounter searchPaints, downloadPaints;

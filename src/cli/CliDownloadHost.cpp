@@ -78,7 +78,7 @@ bool CliDownloadHost::errorStopReached() const
 
 bool CliDownloadHost::roundWanted() const
 {
-    if (redownload < 0 || !m_list.检测是否下载列表完毕() || errorStopReached())
+    if (redownload < 0 || !m_list.isListFinished() || errorStopReached())
         return false;
     if (maxRounds > 0 && m_roundsDone >= maxRounds)
         return false;
@@ -348,7 +348,7 @@ private:
             showProgress();
 
         const bool errorStopped = m_host.errorStopReached() && !m_scheduler.running();
-        if (idle() && ((m_list.检测是否下载列表完毕() && !m_host.roundWanted()) || errorStopped)) {
+        if (idle() && ((m_list.isListFinished() && !m_host.roundWanted()) || errorStopped)) {
             m_scheduler.switchOff();
             m_monitor.stop();
             m_poll.stop();

@@ -35,7 +35,7 @@ int runIdentify(const QStringList& args)
     std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
     for (const QString& f : files) {
         dh::DetectionStats st;
-        const QString label = dh::打开文件判断文件类型(f, &st);
+        const QString label = dh::identifyFileType(f, &st);
         const QByteArray line = label.toUtf8() + '\t' + QFile::encodeName(f) + '\n';
         std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
         totalBytes += st.bytesRead();

@@ -14,7 +14,7 @@ QString identifyResultMessage(const QString& label)
 
 } // namespace dh
 
-void 打开文件判断类型命令(QWidget* /*parent: the prompter's dialogs are modal over the active window*/)
+void runIdentifyFileCommand(QWidget* /*parent: the prompter's dialogs are modal over the active window*/)
 {
     using namespace dh;
     // "*.*" shown as in the original filter; "*" so that files without an
@@ -23,5 +23,5 @@ void 打开文件判断类型命令(QWidget* /*parent: the prompter's dialogs ar
         Prompter::instance().openFile(QStringLiteral("打开"), QString(), QStringLiteral("*.* (*)"));
     if (path.isEmpty())
         return;
-    Prompter::instance().message(identifyResultMessage(打开文件判断文件类型(path)), MessageIcon::Information);
+    Prompter::instance().message(identifyResultMessage(identifyFileType(path)), MessageIcon::Information);
 }

@@ -280,15 +280,15 @@ void fFileDownload::buildMenus()
     m_autoLocateAction->setCheckable(true);
     m_autoLocateAction->setChecked(false);
     m_checkFilesExistAction = tools->addAction(QStringLiteral("检查文件是否存在"));
-    connect(m_checkFilesExistAction, &QAction::triggered, this, [this] { 检查文件是否存在(*m_list); });
+    connect(m_checkFilesExistAction, &QAction::triggered, this, [this] { checkFilesExist(*m_list); });
     m_correctFileTypesAction = tools->addAction(QStringLiteral("检查并纠正磁盘文件类型"));
     connect(m_correctFileTypesAction, &QAction::triggered, this, [this] {
-        检查并纠正磁盘文件类型(*m_list, State, Prompter::instance());
+        correctFileTypesOnDisk(*m_list, State, Prompter::instance());
     });
     m_clearBrowserCacheAction = tools->addAction(QStringLiteral("清空IE浏览器缓存"));
     connect(m_clearBrowserCacheAction, &QAction::triggered, this, [] { ClearBrowserCache(true); });
     m_identifyFileAction = tools->addAction(QStringLiteral("打开文件判断类型"));
-    connect(m_identifyFileAction, &QAction::triggered, this, [this] { 打开文件判断类型命令(this); });
+    connect(m_identifyFileAction, &QAction::triggered, this, [this] { runIdentifyFileCommand(this); });
 
     // The search window has one; a user of this window looks for it here too.
     QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
@@ -491,7 +491,7 @@ void fFileDownload::closeEvent(QCloseEvent* e)
     saveSameNamePolicy(st, sameNamePolicy());
     st.save(keys::DownloadMethod, QString::number(DownloadMethod));
     const bool busy = State.StillExecuting() || State.CountTransferControls() > 1 || m_schedulerTimer->isActive()
-        || !m_list->检测是否下载列表完毕();
+        || !m_list->isListFinished();
     if (busy
         && !Prompter::instance().question(QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？"))) {
         e->ignore();

@@ -107,7 +107,7 @@ private Q_SLOTS:
             d->list()->addItem(url, HandOverName(url, l.title, false), "pdf", windowFolder + "/", QString());
         }
         d->StartDownloading();
-        QTRY_VERIFY_WITH_TIMEOUT(d->list()->检测是否下载列表完毕(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(d->list()->isListFinished(), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(!d->State.DownloadsActive() || !d->State.StillExecuting(), 5000);
         d->StopDownloading();
 

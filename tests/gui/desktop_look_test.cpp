@@ -138,7 +138,7 @@ class DesktopLookTest : public QObject {
         w->show();
         QTest::qWaitFor([&] { return w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(); }, 30000);
         for (int i = 1; i <= 6; ++i)
-            w->engine()->加入LV1(QStringLiteral("机械设计基础教程 第%1章").arg(i),
+            w->engine()->addToLinksList(QStringLiteral("机械设计基础教程 第%1章").arg(i),
                                  svc->baseUrl() + QStringLiteral("/doc/%1.pdf").arg(i), svc->baseUrl(),
                                  QStringLiteral("pdf"), QDir::homePath() + QStringLiteral("/12345/"));
         return w;

@@ -48,7 +48,7 @@ class DownloadWindowTest : public QObject {
     }
     static bool finished(fFileDownload* d)
     {
-        return d->list()->size() > 0 && d->list()->检测是否下载列表完毕();
+        return d->list()->size() > 0 && d->list()->isListFinished();
     }
     void closeAndWait(QWidget* w)
     {

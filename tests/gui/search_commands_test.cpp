@@ -91,7 +91,7 @@ class SearchCommandsTest : public QObject {
         w->engine()->links()->clear();
         int n = 0;
         for (const QString& t : titles)
-            QVERIFY(w->engine()->加入LV1(t, QStringLiteral("http://h/%1.pdf").arg(n++), base, QStringLiteral("pdf"), {}));
+            QVERIFY(w->engine()->addToLinksList(t, QStringLiteral("http://h/%1.pdf").arg(n++), base, QStringLiteral("pdf"), {}));
     }
 
     QStringList titles() const

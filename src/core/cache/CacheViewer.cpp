@@ -217,7 +217,7 @@ void ListFiles(QString& path, QStringList& list, bool deep)
     walk(path, list, deep, false);
 }
 
-void 强制删除(const QString& path)
+void forceDelete(const QString& path)
 {
     if (path.isEmpty())
         return;
@@ -436,7 +436,7 @@ void CacheViewer::deleteRow(const CacheEntry& row)
 {
     if (row.url.startsWith(kUserPrefix)) {
         if (row.type.toLower() != QLatin1String("txt") && !row.filePath.isEmpty())
-            强制删除(row.filePath);
+            forceDelete(row.filePath);
         return;
     }
     if (row.url.isEmpty() || row.url.contains(QLatin1String("Cookie"), Qt::CaseInsensitive))
@@ -448,7 +448,7 @@ void CacheViewer::deleteRow(const CacheEntry& row)
         }
     }
     if (!row.filePath.isEmpty())
-        强制删除(row.filePath);
+        forceDelete(row.filePath);
 }
 
 void CacheViewer::rebuild()
@@ -472,7 +472,7 @@ void CacheViewer::deleteSelected(const std::vector<int>& selectedRows)
         if (i >= 0 && i < static_cast<int>(rows.size()))
             deleteRow(rows[static_cast<std::size_t>(i)]);
     }
-    删除空文件夹();
+    removeEmptyFolders();
     rebuild();
 }
 
@@ -481,11 +481,11 @@ void CacheViewer::Command3_Click()
     const std::vector<CacheEntry> all = rows;
     for (const CacheEntry& row : all)
         deleteRow(row);
-    删除空文件夹();
+    removeEmptyFolders();
     rebuild();
 }
 
-void CacheViewer::删除空文件夹()
+void CacheViewer::removeEmptyFolders()
 {
     for (auto it = rememberedFolders.crbegin(); it != rememberedFolders.crend(); ++it) {
         if (it->isEmpty())

@@ -126,7 +126,7 @@ void ListSubFolders(QString& path, QStringList& list, bool deep);
 void ListFiles(QString& path, QStringList& list, bool deep);
 
 // Makes the file writable and deletes it; failures are ignored.
-void 强制删除(const QString& path);
+void forceDelete(const QString& path);  // 强制删除
 
 // The viewer's lists and operations, free of widgets. The window shows these
 // lists; ClearBrowserCache drives one without a window.
@@ -182,7 +182,7 @@ public:
     void deleteSelected(const std::vector<int>& selectedRows);
     // "全部删除"
     void Command3_Click();
-    void 删除空文件夹();
+    void removeEmptyFolders();  // 删除空文件夹
     // A click on header k (1..8).
     void sortBy(int column);
     // The local files of the selected rows, in list order, written out first

@@ -267,7 +267,7 @@ QString detect(ByteSource& src, qint64 n, DetectionStats* stats)
 
 } // namespace
 
-QString 打开文件判断文件类型(const QString& path, DetectionStats* stats)
+QString identifyFileType(const QString& path, DetectionStats* stats)
 {
     if (path.isEmpty())
         return {};

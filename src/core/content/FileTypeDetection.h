@@ -39,7 +39,7 @@ inline constexpr qint64 kContainerReadMax = 2 * kZipWindow;
 // A missing file, anything that is not a regular file, a read error or a file
 // too short for the signature tests give the empty text. The file is closed on
 // return.
-QString 打开文件判断文件类型(const QString& path, DetectionStats* stats = nullptr);
+QString identifyFileType(const QString& path, DetectionStats* stats = nullptr);  // 打开文件判断文件类型
 
 // The same decision for bytes already in memory (the content of a whole file).
 // Reads only the positions the file form would read.

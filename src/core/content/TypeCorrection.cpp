@@ -18,7 +18,7 @@ std::optional<TypeCorrectionPlan> PlanTypeCorrection(const DownloadItem& row,
     const QString source = ItemFilePath(row);
     if (!FileExists(source))
         return std::nullopt;
-    const QString detected = 打开文件判断文件类型(source);
+    const QString detected = identifyFileType(source);
     if (detected.isEmpty() || detected.compare(current, Qt::CaseInsensitive) == 0)
         return std::nullopt;
 
@@ -66,7 +66,7 @@ bool CorrectItemFileType(DownloadListModel& list, int row)
     return true;
 }
 
-int 检查并纠正磁盘文件类型(DownloadListModel& list, const DownloadWindowState& state, Prompter& prompter)
+int correctFileTypesOnDisk(DownloadListModel& list, const DownloadWindowState& state, Prompter& prompter)
 {
     if (!state.pass(BusyGuard::A, prompter))
         return -1;
@@ -79,7 +79,7 @@ int 检查并纠正磁盘文件类型(DownloadListModel& list, const DownloadWin
     return corrected;
 }
 
-int 检查文件是否存在(DownloadListModel& list)
+int checkFilesExist(DownloadListModel& list)
 {
     int missing = 0;
     for (int i = 0; i < list.size(); ++i) {

@@ -39,10 +39,10 @@ bool CorrectItemFileType(DownloadListModel& list, int row);
 // The command "检查并纠正磁盘文件类型": guard A, then every row from the
 // first, then the message "纠正文件类型：N个.". Returns the count, or -1 when
 // guard A refused.
-int 检查并纠正磁盘文件类型(DownloadListModel& list, const DownloadWindowState& state, Prompter& prompter);
+int correctFileTypesOnDisk(DownloadListModel& list, const DownloadWindowState& state, Prompter& prompter);  // 检查并纠正磁盘文件类型
 
 // The command "检查文件是否存在": rows whose file is missing get "不存在" as
 // progress text; nothing else changes. Returns the number of such rows.
-int 检查文件是否存在(DownloadListModel& list);
+int checkFilesExist(DownloadListModel& list);  // 检查文件是否存在
 
 } // namespace dh

@@ -227,14 +227,14 @@ void DownloadListModel::reorder(const std::vector<int>& newOrder)
     endResetModel();
 }
 
-int DownloadListModel::统计未下载项数目() const
+int DownloadListModel::countNotDownloaded() const
 {
     return int(std::count_if(m_rows.begin(), m_rows.end(), [](const DownloadItem& it) {
         return it.SizeText.isEmpty() && it.ReceivedText.isEmpty() && it.ProgressText.isEmpty();
     }));
 }
 
-bool DownloadListModel::检测是否下载列表完毕() const
+bool DownloadListModel::isListFinished() const
 {
     for (const auto& it : m_rows) {
         if (it.State != DownloadState::Done && it.State != DownloadState::Failed)

@@ -47,9 +47,9 @@ public:
     void reorder(const std::vector<int>& newOrder);
 
     // 统计未下载项数目: rows whose three progress cells are all empty.
-    int 统计未下载项数目() const;
+    int countNotDownloaded() const;
     // 检测是否下载列表完毕: no row is Waiting or Downloading.
-    bool 检测是否下载列表完毕() const;
+    bool isListFinished() const;
     // Rows that are web pages (type htm/html) or Failed; each counted once.
     int CountBadRows() const;
     // "总数:12 正在下载:1 等待:8 已完成:2 失败:1"

@@ -188,7 +188,7 @@ bool DownloadScheduler::prepareRow(int row, bool createFolder)
         it.Folder += QLatin1Char('/');
     if (it.Name != before.Name || it.Folder != before.Folder)
         m_list.setItem(row, it);
-    return 确定是需要下载(m_list, row, m_host.sameNamePolicy());
+    return needsDownload(m_list, row, m_host.sameNamePolicy());
 }
 
 void DownloadScheduler::startRow(int row)
@@ -218,7 +218,7 @@ void DownloadScheduler::tickMethodOne()
     m_state.SlotRows[1] = chosen + 1;
     // Runs on by itself; the tick does not wait for it. Nested ticks find
     // TransferBusy set and end at once.
-    QCoro::Task<> transfer = m_inet->Inet下载当前文件(chosen);
+    QCoro::Task<> transfer = m_inet->downloadCurrentFile(chosen);
     Q_UNUSED(transfer);
     emit rowStarted(chosen);
 }
@@ -247,19 +247,19 @@ void DownloadScheduler::tickMethodTwo()
         const DownloadItem& row = m_list.item(chosen);
         startRow(chosen);
         QString name;
-        const QString target = 重命名保存路径(row.Folder, row.Name, row.FileType, m_host.sameNamePolicy(), &name);
+        const QString target = renameForSavePath(row.Folder, row.Name, row.FileType, m_host.sameNamePolicy(), &name);
         if (name != row.Name) {
             DownloadItem it = row;
             it.Name = name;
             m_list.setItem(chosen, it);
         }
         m_state.SlotRows[size_t(j)] = chosen + 1;
-        多线程下载(j, chosen, m_list.item(chosen).Url, target);
+        downloadMultiThreaded(j, chosen, m_list.item(chosen).Url, target);
         emit rowStarted(chosen);
     }
 }
 
-void DownloadScheduler::多线程下载(int j, int row, const QString& url, const QString& target)
+void DownloadScheduler::downloadMultiThreaded(int j, int row, const QString& url, const QString& target)
 {
     if (j < 1 || j > kMaxSlots || row < 0 || row >= m_list.size())
         return;

@@ -80,7 +80,7 @@ public:
 
     // 多线程下载: loads member j, sets TransferBusy, starts the row (0-based)
     // and begins its transfer into target without waiting for it.
-    void 多线程下载(int j, int row, const QString& url, const QString& target);
+    void downloadMultiThreaded(int j, int row, const QString& url, const QString& target);  // 多线程下载
 
 signals:
     // A tick started a row (0-based), under either method; its transfer runs.

@@ -100,7 +100,7 @@ void MethodOneTransfer::watch(TransferRequest* request)
     });
 }
 
-QCoro::Task<> MethodOneTransfer::Inet下载当前文件(int row)
+QCoro::Task<> MethodOneTransfer::downloadCurrentFile(int row)
 {
     if (row < 0 || row >= m_list.size())
         co_return;
@@ -117,7 +117,7 @@ QCoro::Task<> MethodOneTransfer::Inet下载当前文件(int row)
     // stop and a new start during the end hook hand it to the next transfer.
     const quint64 generation = ++m_generation;
     const RowRef ref{row, m_list.item(row).Url};
-    const bool ok = co_await Inet下载文件(ref, generation);
+    const bool ok = co_await downloadFile(ref, generation);
     if (!self)
         co_return;
     // The transfer is not over until the end hook (the automatic login) has
@@ -151,7 +151,7 @@ QString MethodOneTransfer::fileTypeFromContentType(const QString& contentType)
     return token.match(label).hasMatch() ? label : QString();
 }
 
-QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref, quint64 generation)
+QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation)
 {
     QPointer<MethodOneTransfer> self(this);
     int pos = ref.resolve(m_list);
@@ -249,7 +249,7 @@ QCoro::Task<bool> MethodOneTransfer::Inet下载文件(RowRef ref, quint64 genera
         QString target;
         if (policy == SameNamePolicy::Rename) {
             QString name;
-            target = 重命名保存路径(row.Folder, row.Name, row.FileType, policy, &name);
+            target = renameForSavePath(row.Folder, row.Name, row.FileType, policy, &name);
             row.Name = name;
         } else {
             target = ItemFilePath(row);
@@ -374,7 +374,7 @@ PlaceResult MethodOneTransfer::placeBody(const QString& temp, QString target, Sa
             return r;
         DownloadItem row = m_list.item(pos);
         QString name;
-        target = 重命名保存路径(row.Folder, row.Name, row.FileType, policy, &name);
+        target = renameForSavePath(row.Folder, row.Name, row.FileType, policy, &name);
         row.Name = name;
         m_list.setItem(pos, row);
     }
@@ -432,7 +432,7 @@ QCoro::Task<bool> MethodOneTransfer::FetchWholeBody(RowRef ref, QString target, 
             co_return false;
         DownloadItem row = m_list.item(pos);
         QString name;
-        target = 重命名保存路径(row.Folder, row.Name, row.FileType, policy, &name);
+        target = renameForSavePath(row.Folder, row.Name, row.FileType, policy, &name);
         row.Name = name;
         m_list.setItem(pos, row);
         fetch = std::make_unique<WholeBodyFetch>();

@@ -43,7 +43,7 @@ public:
     // with "等待重新下载"; otherwise TransferBusy is held for the whole
     // transfer. Clearing TransferBusy meanwhile (the stop command) cancels
     // the transfer and deletes its partial file.
-    QCoro::Task<> Inet下载当前文件(int row);
+    QCoro::Task<> downloadCurrentFile(int row);  // Inet下载当前文件
 
     // Awaited after the end step of every transfer that kept its row, with
     // the row's 0-based position, before TransferBusy is cleared: the
@@ -67,7 +67,7 @@ signals:
     void transferEnded(int row, bool success);
 
 private:
-    QCoro::Task<bool> Inet下载文件(RowRef ref, quint64 generation);
+    QCoro::Task<bool> downloadFile(RowRef ref, quint64 generation);  // Inet下载文件
     QCoro::Task<bool> FetchWholeBody(RowRef ref, QString target, TransferOptions options, SameNamePolicy policy);
     // Moves a complete body into place under the policy and records the file
     // as the row's own.

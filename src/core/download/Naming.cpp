@@ -124,7 +124,7 @@ QString FitNameForType(const QString& name, const QString& type, int counterByte
     return CutToBytes(name, std::max(room, 1));
 }
 
-bool 确定是需要下载(DownloadItem& row, SameNamePolicy policy)
+bool needsDownload(DownloadItem& row, SameNamePolicy policy)
 {
     if (!IsDownloadableAddress(row.Url)) {
         row.State = DownloadState::Failed;
@@ -135,7 +135,7 @@ bool 确定是需要下载(DownloadItem& row, SameNamePolicy policy)
         // A hidden ".pdf" would be the result, one shared by every such row.
         row.Name = FallbackNameFromAddress(row.Url);
         if (row.Name.isEmpty())
-            重命名保存路径(row.Folder, unnamedFileName(), row.FileType, SameNamePolicy::Rename, &row.Name);
+            renameForSavePath(row.Folder, unnamedFileName(), row.FileType, SameNamePolicy::Rename, &row.Name);
     }
     if (policy != SameNamePolicy::Skip)
         return true;
@@ -152,19 +152,19 @@ bool 确定是需要下载(DownloadItem& row, SameNamePolicy policy)
     return false;
 }
 
-bool 确定是需要下载(DownloadListModel& list, int row, SameNamePolicy policy)
+bool needsDownload(DownloadListModel& list, int row, SameNamePolicy policy)
 {
     if (row < 0 || row >= list.size())
         return false;
     DownloadItem item = list.item(row);
     const QString name = item.Name;
-    const bool needed = 确定是需要下载(item, policy);
+    const bool needed = needsDownload(item, policy);
     if (!needed || item.Name != name)
         list.setItem(row, item);
     return needed;
 }
 
-QString 重命名保存路径(const QString& folder, const QString& name, const QString& type, SameNamePolicy policy,
+QString renameForSavePath(const QString& folder, const QString& name, const QString& type, SameNamePolicy policy,
                       QString* outName)
 {
     const QString dir = withSlash(folder);

@@ -30,9 +30,9 @@ void saveSameNamePolicy(SettingsStore& store, SameNamePolicy policy);
 // to a free name. Under the skip policy a row whose file exists (any entry
 // but a folder, a link too) becomes Done with both size cells holding the
 // file's length and "已存在，跳过" as progress, and false is returned.
-bool 确定是需要下载(DownloadItem& row, SameNamePolicy policy);
+bool needsDownload(DownloadItem& row, SameNamePolicy policy);  // 确定是需要下载
 // The same for a row of the list; writes the row back when it changed.
-bool 确定是需要下载(DownloadListModel& list, int row, SameNamePolicy policy);
+bool needsDownload(DownloadListModel& list, int row, SameNamePolicy policy);  // 确定是需要下载
 
 // 重命名保存路径: the path to save folder/name.type at, and in *outName the name
 // the row should show. Under the rename policy an existing file makes the
@@ -40,7 +40,7 @@ bool 确定是需要下载(DownloadListModel& list, int row, SameNamePolicy poli
 // already at the end of the name is continued, other brackets become 『』.
 // An empty type gives names without extension and without a trailing dot,
 // matching ItemFilePath.
-QString 重命名保存路径(const QString& folder, const QString& name, const QString& type, SameNamePolicy policy,
+QString renameForSavePath(const QString& folder, const QString& name, const QString& type, SameNamePolicy policy,
                       QString* outName);
 
 // A path at which nothing exists: path itself when free, otherwise the base

@@ -21,7 +21,7 @@ TransferMonitor::TransferMonitor(DownloadListModel& list, DownloadWindowState& s
 void TransferMonitor::tick()
 {
     // 1. A finished list switches the scheduler off.
-    if (m_list.检测是否下载列表完毕()) {
+    if (m_list.isListFinished()) {
         m_host.setStartEnabled(true);
         if (m_scheduler.running()) {
             m_scheduler.switchOff();
@@ -46,7 +46,7 @@ void TransferMonitor::tick()
     m_host.setStatusText(4, m_list.UpdateListCounters());
 
     // 5. Automatic start.
-    if (m_host.autoStart() && m_list.统计未下载项数目() >= 1)
+    if (m_host.autoStart() && m_list.countNotDownloaded() >= 1)
         m_scheduler.switchOn();
 
     // 6. Automatic re-download.

@@ -211,10 +211,10 @@ QCoro::Task<void> SearchEngine::Command1Task(QString keywordText)
         for (int i = 0; i < 4; ++i) {
             if (typeTicked[size_t(i)]) {
                 const QString type = searchTypes().at(i);
-                co_await 打开搜索网页(QStringLiteral("about:blank"));
+                co_await openSearchPage(QStringLiteral("about:blank"));
                 const QString address = ComposeSearchAddress(searchBase, line, type, whole);
                 emit queryStarted(line, type, address);
-                const bool loaded = co_await 打开搜索网页(address);
+                const bool loaded = co_await openSearchPage(address);
                 const QString loadError = m_loadError;
                 co_await Command4Task();
                 if (!StopBatch && !CaptchaHit && !m_detached) {
@@ -247,14 +247,14 @@ QCoro::Task<void> SearchEngine::Command1Task(QString keywordText)
 
     // After the verification page the browser keeps it, so the user can answer it.
     if (!CaptchaHit && !m_detached)
-        co_await 打开搜索网页(SearchHomeAddress(searchBase));
+        co_await openSearchPage(SearchHomeAddress(searchBase));
 
     setCommand1(kBatchIdle);
     StopBatch = true;
     emit batchFinished();
 }
 
-QCoro::Task<bool> SearchEngine::打开搜索网页(QString address)
+QCoro::Task<bool> SearchEngine::openSearchPage(QString address)
 {
     if (!m_browser)
         co_return false;
@@ -302,7 +302,7 @@ QCoro::Task<void> SearchEngine::Command4Task()
         co_await letEventsRun();
         if (StopAddAll || CaptchaHit || (batchRunning() && StopBatch))
             break;
-        const bool followed = co_await 下一页();
+        const bool followed = co_await nextPage();
         if (!followed)
             break;
         co_await ExtractCurrentPage(extractionFolder());
@@ -349,7 +349,7 @@ QCoro::Task<int> SearchEngine::ExtractCurrentPage(QString folder)
     const QString referer = doc->URL();
     int added = 0;
     for (const ExtractedLink& l : page.links) {
-        if (加入LV1(l.title, l.url, referer, l.type, folder))
+        if (addToLinksList(l.title, l.url, referer, l.type, folder))
             ++added;
     }
     emit linksCountChanged(m_links->size());
@@ -357,14 +357,14 @@ QCoro::Task<int> SearchEngine::ExtractCurrentPage(QString folder)
     co_return added;
 }
 
-bool SearchEngine::加入LV1(const QString& title, const QString& url, const QString& referer, const QString& type,
+bool SearchEngine::addToLinksList(const QString& title, const QString& url, const QString& referer, const QString& type,
                           const QString& folder, const QString& sixth)
 {
     Q_UNUSED(sixth);  // the fifth column stays empty
     return m_links->add({title, url, type, QString(), folder, referer});
 }
 
-QCoro::Task<bool> SearchEngine::下一页()
+QCoro::Task<bool> SearchEngine::nextPage()
 {
     co_await ExtractCurrentPage(extractionFolder());
     const DocumentPtr doc = m_lastDoc;
@@ -512,7 +512,7 @@ QCoro::Task<void> SearchEngine::HandOverLinks(HandOverRule rule)
                     m_links->setStatus(row, statusFailed());
                     continue;
                 }
-                if (!加入下载列表(copy.Url, copy.Title, copy.FileType, copy.Folder, copy.Referer))
+                if (!addToDownloadList(copy.Url, copy.Title, copy.FileType, copy.Folder, copy.Referer))
                     break;  // no download list to hand over to
                 m_links->setStatus(row, statusHandedOver());
                 ++handedOver;
@@ -532,10 +532,10 @@ QCoro::Task<void> SearchEngine::HandOverLinks(HandOverRule rule)
     StopAnalysis = true;
     emit handOverFinished(handedOver);
     if (!m_detached)
-        显示下载窗口();
+        revealDownloadWindow();
 }
 
-bool SearchEngine::加入下载列表(const QString& url, const QString& title, const QString& type, const QString& folder,
+bool SearchEngine::addToDownloadList(const QString& url, const QString& title, const QString& type, const QString& folder,
                              const QString& referer)
 {
     DownloadListModel* list = downloadList ? downloadList() : nullptr;
@@ -546,7 +546,7 @@ bool SearchEngine::加入下载列表(const QString& url, const QString& title, 
     return true;
 }
 
-void SearchEngine::显示下载窗口()
+void SearchEngine::revealDownloadWindow()
 {
     if (showDownloadWindow)
         showDownloadWindow();

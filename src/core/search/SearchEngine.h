@@ -123,19 +123,19 @@ public:
     // The building blocks.
     // Navigates and waits for the page, 30 s at most, or until a batch stop.
     // True when the page loaded without a network error within the wait.
-    QCoro::Task<bool> 打开搜索网页(QString address);
+    QCoro::Task<bool> openSearchPage(QString address);  // 打开搜索网页
     // Extracts the page shown into the links list; returns how many rows it added.
     QCoro::Task<int> ExtractCurrentPage(QString folder);
     // Adds one row; false when the address is listed already.
-    bool 加入LV1(const QString& title, const QString& url, const QString& referer, const QString& type,
+    bool addToLinksList(const QString& title, const QString& url, const QString& referer, const QString& type,
                 const QString& folder, const QString& sixth = {});
     // Extracts the page shown, follows its next-page link, waits and pauses.
-    QCoro::Task<bool> 下一页();
+    QCoro::Task<bool> nextPage();  // 下一页
     QCoro::Task<void> HandOverLinks(HandOverRule rule);
     // Appends one download row; false only when there is no download list.
-    bool 加入下载列表(const QString& url, const QString& title, const QString& type, const QString& folder,
+    bool addToDownloadList(const QString& url, const QString& title, const QString& type, const QString& folder,
                   const QString& referer);
-    void 显示下载窗口();
+    void revealDownloadWindow();  // 显示下载窗口
 
     // The window is going away: stop every run and drop the hooks.
     void detach();

@@ -124,7 +124,7 @@ QString withExtension(const QString& base, const QString& ext)
 }
 } // namespace
 
-bool 复制相同文件自动重命名(const QString& source, const QString& destFolder)
+bool copyWithAutoRename(const QString& source, const QString& destFolder)
 {
     if (!IsNormalFile(source))
         return false;
@@ -169,7 +169,7 @@ bool CopyWithOption(const QString& source, const QString& destFolder, SameNameOp
         break;
     }
     if (!overwrite)
-        return 复制相同文件自动重命名(source, destFolder);
+        return copyWithAutoRename(source, destFolder);
     // Never delete the source itself (the same file reached by another path).
     if (src.canonicalFilePath() == dst.canonicalFilePath())
         return false;

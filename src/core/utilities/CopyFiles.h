@@ -47,7 +47,7 @@ bool SameFolder(const QString& a, const QString& b);
 // Copies source into destFolder (ending with "/") under the first free name of
 // base, base[001], base[002], ... (at least three digits), after removing a
 // bracketed number from the source's base name. false when nothing was copied.
-bool 复制相同文件自动重命名(const QString& source, const QString& destFolder);
+bool copyWithAutoRename(const QString& source, const QString& destFolder);  // 复制相同文件自动重命名
 
 // Copies one file into destFolder with the same-name option. Returns false
 // when the file was skipped or a step failed.

@@ -78,7 +78,7 @@ protected:
     // Waits until every row is Done or Failed.
     bool waitFinished(int ms = 20000)
     {
-        return QTest::qWaitFor([&] { return list.size() > 0 && list.检测是否下载列表完毕(); }, ms);
+        return QTest::qWaitFor([&] { return list.size() > 0 && list.isListFinished(); }, ms);
     }
     // Runs the list to its end with the scheduler.
     bool runAll(int ms = 20000)

@@ -236,7 +236,7 @@ TEST_F(MethodOne, BusyControlSendsTheRowBackToWaiting)
     add("/doc/w.pdf", "w", "pdf");
     list.setState(0, DownloadState::Downloading);
     state.TransferBusy = true;
-    QCoro::waitFor(scheduler->inet().Inet下载当前文件(0));
+    QCoro::waitFor(scheduler->inet().downloadCurrentFile(0));
     EXPECT_EQ(row(0).State, DownloadState::Waiting);
     EXPECT_EQ(row(0).SizeText, "等待重新下载");
     EXPECT_FALSE(QFileInfo::exists(path("w.pdf")));

@@ -291,7 +291,7 @@ protected:
     }
     static bool finished(Run& run)
     {
-        return run.list.检测是否下载列表完毕() && run.scheduler->CountTransferControls() == 1
+        return run.list.isListFinished() && run.scheduler->CountTransferControls() == 1
             && (run.state.downloadMethod == 2 || !run.state.TransferBusy);
     }
 

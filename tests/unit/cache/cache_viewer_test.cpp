@@ -394,7 +394,7 @@ TEST(CacheViewerTest, EmptyFolderRemovalLeavesKeptFoldersPermissionsAlone)
     FakeIndex idx;
     CacheViewer v(&idx, {});
     v.rememberedFolders = {kept, empty};
-    v.删除空文件夹();
+    v.removeEmptyFolders();
     EXPECT_EQ(QFile::permissions(kept) & 0x7000, QFileDevice::Permissions(readOnly) & 0x7000);
     EXPECT_TRUE(QFileInfo::exists(kept + QStringLiteral("/inner")));
     EXPECT_FALSE(QFileInfo::exists(empty));

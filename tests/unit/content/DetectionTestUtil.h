@@ -41,7 +41,7 @@ public:
         const QString path = m_dir.filePath(QStringLiteral("f%1").arg(m_count++));
         EXPECT_TRUE(writeFile(path, content));
         DetectionStats fs, ms;
-        const QString fromFile = 打开文件判断文件类型(path, &fs);
+        const QString fromFile = identifyFileType(path, &fs);
         const QString fromMemory = DetectFileTypeOfBytes(content, &ms);
         EXPECT_EQ(fromFile, fromMemory);
         EXPECT_EQ(fs.fileSize, content.size());

@@ -232,7 +232,7 @@ TEST(Detection, ReadsStayWithinTheirBounds)
         ASSERT_TRUE(f.resize(n));  // sparse beyond the first bytes
         f.close();
         DetectionStats st;
-        EXPECT_EQ(dh::打开文件判断文件类型(path, &st), QString()) << n;
+        EXPECT_EQ(dh::identifyFileType(path, &st), QString()) << n;
         EXPECT_EQ(st.opens, 1);
         EXPECT_EQ(st.headBytes, std::min<qint64>(n, 10241)) << n;
         EXPECT_EQ(st.tailBytes, n > 128 ? 128 : 0) << n;
@@ -246,20 +246,20 @@ TEST(Detection, NothingToReadGivesEmpty)
 {
     QTemporaryDir dir;
     DetectionStats st;
-    EXPECT_EQ(dh::打开文件判断文件类型(dir.filePath(QStringLiteral("missing.pdf")), &st), QString());
+    EXPECT_EQ(dh::identifyFileType(dir.filePath(QStringLiteral("missing.pdf")), &st), QString());
     EXPECT_EQ(st.opens, 0);
-    EXPECT_EQ(dh::打开文件判断文件类型(QString(), &st), QString());
-    EXPECT_EQ(dh::打开文件判断文件类型(dir.path(), &st), QString());  // a folder
+    EXPECT_EQ(dh::identifyFileType(QString(), &st), QString());
+    EXPECT_EQ(dh::identifyFileType(dir.path(), &st), QString());  // a folder
     EXPECT_EQ(st.opens, 0);
     // A named pipe would block a plain open and read; it is not a file.
     const QString fifo = dir.filePath(QStringLiteral("pipe"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    EXPECT_EQ(dh::打开文件判断文件类型(fifo, &st), QString());
+    EXPECT_EQ(dh::identifyFileType(fifo, &st), QString());
     EXPECT_EQ(st.opens, 0);
     // Names with spaces and non-ASCII characters.
     const QString odd = dir.filePath(QStringLiteral("报告 (1).pdf"));
     ASSERT_TRUE(dh::test::writeFile(odd, "%PDF-1.7"));
-    EXPECT_EQ(dh::打开文件判断文件类型(odd), QStringLiteral("pdf"));
+    EXPECT_EQ(dh::identifyFileType(odd), QStringLiteral("pdf"));
 }
 
 } // namespace

@@ -401,14 +401,14 @@ TEST(OfficeContainers, FourGigabyteSparseFiles)
                                     c.bytes().mid(1024, 512));
 
     DetectionStats st;
-    EXPECT_EQ(dh::打开文件判断文件类型(workbook, &st), QStringLiteral("xlsx"));
+    EXPECT_EQ(dh::identifyFileType(workbook, &st), QStringLiteral("xlsx"));
     EXPECT_EQ(st.fileSize, size);
     EXPECT_EQ(st.headBytes, dh::kHeadBufferMax);
     EXPECT_EQ(st.containerReads, 1);  // the last 64 KB held the directory
     EXPECT_EQ(st.containerBytes, dh::kZipWindow);
 
     st = {};
-    EXPECT_EQ(dh::打开文件判断文件类型(document, &st), QStringLiteral("doc"));
+    EXPECT_EQ(dh::identifyFileType(document, &st), QStringLiteral("doc"));
     EXPECT_EQ(st.headBytes, dh::kHeadBufferMax);
     // One directory sector; its chain continues in a table sector the header
     // does not list, so no more is read.

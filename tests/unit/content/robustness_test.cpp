@@ -124,7 +124,7 @@ TEST(Robustness, RandomFilesOnDisk)
         const QString path = dir.filePath(QStringLiteral("r%1").arg(i));
         ASSERT_TRUE(dh::test::writeFile(path, content));
         DetectionStats st;
-        const QString fromFile = dh::打开文件判断文件类型(path, &st);
+        const QString fromFile = dh::identifyFileType(path, &st);
         EXPECT_EQ(fromFile, dh::DetectFileTypeOfBytes(content));
         checkBounds(st, content.size());
     }

@@ -150,7 +150,7 @@ TEST_F(TypeCorrection, CheckCommandCorrectsRowsAndReports)
     // Guard A: a running scheduler refuses the command and leaves every file alone.
     bool schedulerOn = true;
     state.setSchedulerTimerSource([&] { return schedulerOn; });
-    EXPECT_EQ(dh::检查并纠正磁盘文件类型(list, state, prompter), -1);
+    EXPECT_EQ(dh::correctFileTypesOnDisk(list, state, prompter), -1);
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text, QStringLiteral("停止下载以后，才能执行此操作！"));
     EXPECT_EQ(prompter.shown[0].icon, dh::MessageIcon::Information);
@@ -158,7 +158,7 @@ TEST_F(TypeCorrection, CheckCommandCorrectsRowsAndReports)
 
     schedulerOn = false;
     prompter.clear();
-    EXPECT_EQ(dh::检查并纠正磁盘文件类型(list, state, prompter), 2);
+    EXPECT_EQ(dh::correctFileTypesOnDisk(list, state, prompter), 2);
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text, QStringLiteral("纠正文件类型：2个."));
     EXPECT_EQ(list.item(1).FileType, QStringLiteral("htm"));
@@ -170,11 +170,11 @@ TEST_F(TypeCorrection, CheckCommandCorrectsRowsAndReports)
 
     // Nothing left to correct, and an empty list, still report.
     prompter.clear();
-    EXPECT_EQ(dh::检查并纠正磁盘文件类型(list, state, prompter), 0);
+    EXPECT_EQ(dh::correctFileTypesOnDisk(list, state, prompter), 0);
     EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("纠正文件类型：0个.")});
     dh::DownloadListModel empty;
     prompter.clear();
-    EXPECT_EQ(dh::检查并纠正磁盘文件类型(empty, state, prompter), 0);
+    EXPECT_EQ(dh::correctFileTypesOnDisk(empty, state, prompter), 0);
     EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("纠正文件类型：0个.")});
 }
 
@@ -187,14 +187,14 @@ TEST_F(TypeCorrection, ExistenceCheckMarksOnlyMissingFiles)
     list.addItem(present.Url, present.Name, present.FileType, present.Folder, present.Referer);
     list.addItem(waiting.Url, waiting.Name, waiting.FileType, waiting.Folder, waiting.Referer);
     list.setCells(0, QStringLiteral("10"), QStringLiteral("10"), QStringLiteral("100%"));
-    ASSERT_EQ(list.统计未下载项数目(), 1);
+    ASSERT_EQ(list.countNotDownloaded(), 1);
 
-    EXPECT_EQ(dh::检查文件是否存在(list), 1);
+    EXPECT_EQ(dh::checkFilesExist(list), 1);
     EXPECT_EQ(list.item(0).ProgressText, QStringLiteral("100%"));
     EXPECT_EQ(list.item(1).ProgressText, QStringLiteral("不存在"));
     EXPECT_EQ(list.item(1).State, DownloadState::Waiting);
     EXPECT_TRUE(list.item(1).SizeText.isEmpty());
-    EXPECT_EQ(list.统计未下载项数目(), 0);
+    EXPECT_EQ(list.countNotDownloaded(), 0);
 }
 
 } // namespace

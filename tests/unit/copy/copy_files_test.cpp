@@ -103,9 +103,9 @@ TEST(CopyRename, NumberedNames)
     for (int n = 1; n <= 998; ++n)
         write(d3.filePath(QStringLiteral("report[%1].pdf").arg(n, 3, 10, QLatin1Char('0'))), "x");
     QDir().mkpath(d3.filePath(QStringLiteral("report[999].pdf")));
-    EXPECT_TRUE(复制相同文件自动重命名(src.filePath(QStringLiteral("report.pdf")), d3.path() + "/"));
+    EXPECT_TRUE(copyWithAutoRename(src.filePath(QStringLiteral("report.pdf")), d3.path() + "/"));
     EXPECT_EQ(read(d3.filePath(QStringLiteral("report[1000].pdf"))), "new");
-    EXPECT_FALSE(复制相同文件自动重命名(src.filePath(QStringLiteral("missing.pdf")), d3.path() + "/"));
+    EXPECT_FALSE(copyWithAutoRename(src.filePath(QStringLiteral("missing.pdf")), d3.path() + "/"));
 }
 
 TEST(CopyOptions, SameNameTable)

@@ -69,7 +69,7 @@ TEST(DownloadList, CountersAndFinishedTest)
 {
     DownloadListModel m;
     EXPECT_EQ(m.UpdateListCounters(), QStringLiteral("总数:0 正在下载:0 等待:0 已完成:0 失败:0"));
-    EXPECT_TRUE(m.检测是否下载列表完毕());
+    EXPECT_TRUE(m.isListFinished());
     EXPECT_EQ(m.rowCountText(), QStringLiteral("0条"));
 
     addN(m, 12);
@@ -79,10 +79,10 @@ TEST(DownloadList, CountersAndFinishedTest)
     m.setState(3, DownloadState::Failed);
     EXPECT_EQ(m.UpdateListCounters(), QStringLiteral("总数:12 正在下载:1 等待:8 已完成:2 失败:1"));
     EXPECT_EQ(m.rowCountText(), QStringLiteral("12条"));
-    EXPECT_FALSE(m.检测是否下载列表完毕());
+    EXPECT_FALSE(m.isListFinished());
     for (int i = 0; i < 12; ++i)
         m.setState(i, i % 2 ? DownloadState::Done : DownloadState::Failed);
-    EXPECT_TRUE(m.检测是否下载列表完毕());
+    EXPECT_TRUE(m.isListFinished());
 }
 
 TEST(DownloadList, NotYetDownloadedAndBadRows)
@@ -93,7 +93,7 @@ TEST(DownloadList, NotYetDownloadedAndBadRows)
     m.setCells(1, QStringLiteral("等待重新下载"), "", "");  // waiting but touched: not counted
     m.setCells(2, "10", "10", "100%");
     m.setState(2, DownloadState::Done);
-    EXPECT_EQ(m.统计未下载项数目(), 2);
+    EXPECT_EQ(m.countNotDownloaded(), 2);
 
     DownloadItem web = m.item(2);
     web.FileType = "HTML";

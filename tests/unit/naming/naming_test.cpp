@@ -69,17 +69,17 @@ TEST_F(Naming, SkipPolicyFinishesRowsWhoseFileExists)
 
     for (SameNamePolicy p : {SameNamePolicy::Overwrite, SameNamePolicy::Rename}) {
         dh::DownloadItem r = row;
-        EXPECT_TRUE(dh::确定是需要下载(r, p));
+        EXPECT_TRUE(dh::needsDownload(r, p));
         EXPECT_EQ(r.State, dh::DownloadState::Waiting);
         EXPECT_TRUE(r.ProgressText.isEmpty());
     }
     dh::DownloadItem missing = row;
     missing.Name = QStringLiteral("b");
-    EXPECT_TRUE(dh::确定是需要下载(missing, SameNamePolicy::Skip));
+    EXPECT_TRUE(dh::needsDownload(missing, SameNamePolicy::Skip));
 
     dh::DownloadListModel list;
     list.addItem(row.Url, row.Name, row.FileType, row.Folder, row.Referer);
-    EXPECT_FALSE(dh::确定是需要下载(list, 0, SameNamePolicy::Skip));
+    EXPECT_FALSE(dh::needsDownload(list, 0, SameNamePolicy::Skip));
     const dh::DownloadItem& r = list.item(0);
     EXPECT_EQ(r.State, dh::DownloadState::Done);
     EXPECT_EQ(r.SizeText, QStringLiteral("1234"));
@@ -125,7 +125,7 @@ TEST_F(Naming, RenamePolicyNumbering)
         if (QByteArray(c.what) == "a folder in the way")
             QDir(d.path()).mkdir(QStringLiteral("folder.pdf"));
         QString shown;
-        const QString got = dh::重命名保存路径(d.path(), QString::fromUtf8(c.name), QString::fromUtf8(c.type),
+        const QString got = dh::renameForSavePath(d.path(), QString::fromUtf8(c.name), QString::fromUtf8(c.type),
                                             SameNamePolicy::Rename, &shown);
         EXPECT_EQ(got, d.path() + QLatin1Char('/') + QString::fromUtf8(c.expectedFile)) << c.what;
         EXPECT_EQ(shown, QString::fromUtf8(c.expectedName)) << c.what;
@@ -136,12 +136,12 @@ TEST_F(Naming, OnlyOverwriteReturnsAnExistingPathUnchanged)
 {
     touch(QStringLiteral("报告.pdf"));
     QString shown;
-    EXPECT_EQ(dh::重命名保存路径(dir() + QLatin1Char('/'), QStringLiteral("报告"), QStringLiteral("pdf"),
+    EXPECT_EQ(dh::renameForSavePath(dir() + QLatin1Char('/'), QStringLiteral("报告"), QStringLiteral("pdf"),
                                SameNamePolicy::Overwrite, &shown),
               path(QStringLiteral("报告.pdf")));
     EXPECT_EQ(shown, QStringLiteral("报告"));
     // Skip decides earlier (确定是需要下载); a path asked for under it is numbered.
-    EXPECT_EQ(dh::重命名保存路径(dir(), QStringLiteral("报告"), QStringLiteral("pdf"), SameNamePolicy::Skip, &shown),
+    EXPECT_EQ(dh::renameForSavePath(dir(), QStringLiteral("报告"), QStringLiteral("pdf"), SameNamePolicy::Skip, &shown),
               path(QStringLiteral("报告[001].pdf")));
     EXPECT_EQ(shown, QStringLiteral("报告[001]"));
 }
@@ -256,7 +256,7 @@ TEST_F(Naming, RowsAreCheckedBeforeTheyStart)
             row.Name = QString::fromUtf8(r.name);
             row.FileType = QStringLiteral("pdf");
             row.Folder = dir();
-            EXPECT_EQ(dh::确定是需要下载(row, p), r.needed);
+            EXPECT_EQ(dh::needsDownload(row, p), r.needed);
             EXPECT_EQ(row.Name, QString::fromUtf8(r.wantName));
             EXPECT_EQ(row.ProgressText, QString::fromUtf8(r.progress));
             EXPECT_EQ(row.State, r.needed ? dh::DownloadState::Waiting : dh::DownloadState::Failed);
@@ -274,7 +274,7 @@ TEST_F(Naming, SkipCountsALinkAsAnExistingFile)
     row.Name = QStringLiteral("l");
     row.FileType = QStringLiteral("pdf");
     row.Folder = dir();
-    EXPECT_FALSE(dh::确定是需要下载(row, SameNamePolicy::Skip));
+    EXPECT_FALSE(dh::needsDownload(row, SameNamePolicy::Skip));
     EXPECT_EQ(row.ProgressText, QStringLiteral("已存在，跳过"));
 }
 
@@ -284,7 +284,7 @@ TEST_F(Naming, NumberedLongNamesFitTheFileNameLimit)
     const QString title(84, QChar(0x4E2D));  // 252 bytes in UTF-8
     touch(title + QStringLiteral(".p"));
     QString shown;
-    const QString p = dh::重命名保存路径(dir(), title, QStringLiteral("p"), SameNamePolicy::Rename, &shown);
+    const QString p = dh::renameForSavePath(dir(), title, QStringLiteral("p"), SameNamePolicy::Rename, &shown);
     EXPECT_TRUE(shown.endsWith(QStringLiteral("[001]")));
     EXPECT_LE(QFile::encodeName(p.mid(p.lastIndexOf('/') + 1)).size(), 255);
     QFile f(p);

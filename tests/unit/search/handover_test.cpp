@@ -59,7 +59,7 @@ protected:
 
     void add(const QString& title, const QString& url, const QString& status = {}, const QString& folder = {})
     {
-        ASSERT_TRUE(engine->加入LV1(title, url, QStringLiteral("http://search/p?w=x"), QStringLiteral("pdf"), folder));
+        ASSERT_TRUE(engine->addToLinksList(title, url, QStringLiteral("http://search/p?w=x"), QStringLiteral("pdf"), folder));
         engine->links()->setStatus(engine->links()->findUrl(url), status);
     }
 
@@ -158,7 +158,7 @@ TEST_P(HandOverNames, NameFromTitleOrAddress)
 {
     const NameCase& c = GetParam();
     globals().UseUrlFileName = c.useUrl;
-    ASSERT_TRUE(engine->加入下载列表(QString::fromUtf8(c.url), QString::fromUtf8(c.title), QStringLiteral("pdf"),
+    ASSERT_TRUE(engine->addToDownloadList(QString::fromUtf8(c.url), QString::fromUtf8(c.title), QStringLiteral("pdf"),
                                  QString(), QStringLiteral("http://ref/")));
     ASSERT_EQ(list.size(), 1);
     EXPECT_EQ(list.item(0).Name, QString::fromUtf8(c.name));
@@ -176,15 +176,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HandOver, EmptyFolderTakesTheSaveFolder)
 {
-    ASSERT_TRUE(engine->加入下载列表("http://h/1.pdf", "t", "pdf", QString(), QString()));
-    ASSERT_TRUE(engine->加入下载列表("http://h/2.pdf", "t", "pdf", "/own/", QString()));
+    ASSERT_TRUE(engine->addToDownloadList("http://h/1.pdf", "t", "pdf", QString(), QString()));
+    ASSERT_TRUE(engine->addToDownloadList("http://h/2.pdf", "t", "pdf", "/own/", QString()));
     globals().SaveFolder.clear();
-    ASSERT_TRUE(engine->加入下载列表("http://h/3.pdf", "t", "pdf", QString(), QString()));
+    ASSERT_TRUE(engine->addToDownloadList("http://h/3.pdf", "t", "pdf", QString(), QString()));
     EXPECT_EQ(list.item(0).Folder, QStringLiteral("/save/"));
     EXPECT_EQ(list.item(1).Folder, QStringLiteral("/own/"));
     EXPECT_EQ(list.item(2).Folder, QString());
     // A second row for a listed address is ignored and still reports success.
-    EXPECT_TRUE(engine->加入下载列表("http://h/1.pdf", "other", "doc", "/x/", QString()));
+    EXPECT_TRUE(engine->addToDownloadList("http://h/1.pdf", "other", "doc", "/x/", QString()));
     EXPECT_EQ(list.size(), 3);
     EXPECT_EQ(list.item(0).Name, QStringLiteral("t"));
 }
@@ -245,7 +245,7 @@ TEST_F(HandOver, EmptyListOnlyFlashesThePanel)
 TEST_F(HandOver, StopEndsTheRunAndTicksWaitForIt)
 {
     for (int i = 0; i < 20000; ++i)
-        engine->加入LV1(QStringLiteral("t%1").arg(i), QStringLiteral("http://h/%1.pdf").arg(i), {}, "pdf", {});
+        engine->addToLinksList(QStringLiteral("t%1").arg(i), QStringLiteral("http://h/%1.pdf").arg(i), {}, "pdf", {});
     int ticksIgnored = -1;
     QTimer::singleShot(0, engine.get(), [&] {
         // The run is going on: an automatic tick must not start a second one.
@@ -282,8 +282,8 @@ TEST_F(HandOver, PreparingAutomaticMode)
 TEST_F(HandOver, LinksListKeysOnTheAddress)
 {
     add(QStringLiteral("a"), QStringLiteral("http://h/a.pdf"));
-    EXPECT_FALSE(engine->加入LV1(QStringLiteral("again"), QStringLiteral("http://h/a.pdf"), {}, "pdf", {}));
-    EXPECT_FALSE(engine->加入LV1(QStringLiteral("no address"), QString(), {}, "pdf", {}));
+    EXPECT_FALSE(engine->addToLinksList(QStringLiteral("again"), QStringLiteral("http://h/a.pdf"), {}, "pdf", {}));
+    EXPECT_FALSE(engine->addToLinksList(QStringLiteral("no address"), QString(), {}, "pdf", {}));
     add(QStringLiteral("b"), QStringLiteral("http://h/b.pdf"));
     add(QStringLiteral("c"), QStringLiteral("http://h/c.pdf"));
     engine->links()->removeRows({2, 0, 7, 0});
