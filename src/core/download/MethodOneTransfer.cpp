@@ -372,13 +372,21 @@ PlaceResult MethodOneTransfer::placeBody(const QString& temp, QString target, Sa
         const PlaceResult r = placeAndOwn(temp, target, false, pos);
         if (r != PlaceResult::Taken || policy != SameNamePolicy::Rename)
             return r;
-        DownloadItem row = m_list.item(pos);
-        QString name;
-        target = renameForSavePath(row.Folder, row.Name, row.FileType, policy, &name);
-        row.Name = name;
-        m_list.setItem(pos, row);
+        target = takeNextFreeName(pos, policy);
     }
     return PlaceResult::Failed;
+}
+
+QString MethodOneTransfer::takeNextFreeName(int pos, SameNamePolicy policy)
+{
+    // The numbered name was taken by someone else meanwhile: the row moves on
+    // to the next free one.
+    DownloadItem row = m_list.item(pos);
+    QString name;
+    const QString target = renameForSavePath(row.Folder, row.Name, row.FileType, policy, &name);
+    row.Name = name;
+    m_list.setItem(pos, row);
+    return target;
 }
 
 PlaceResult MethodOneTransfer::placeAndOwn(const QString& temp, const QString& target, bool replace, int pos)
@@ -430,11 +438,7 @@ QCoro::Task<bool> MethodOneTransfer::FetchWholeBody(RowRef ref, QString target, 
         pos = ref.resolve(m_list);
         if (pos < 0)
             co_return false;
-        DownloadItem row = m_list.item(pos);
-        QString name;
-        target = renameForSavePath(row.Folder, row.Name, row.FileType, policy, &name);
-        row.Name = name;
-        m_list.setItem(pos, row);
+        target = takeNextFreeName(pos, policy);
         fetch = std::make_unique<WholeBodyFetch>();
     }
     pos = ref.resolve(m_list);

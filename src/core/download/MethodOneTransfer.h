@@ -73,6 +73,7 @@ private:
     // as the row's own.
     PlaceResult placeBody(const QString& temp, QString target, SameNamePolicy policy, int pos);
     PlaceResult placeAndOwn(const QString& temp, const QString& target, bool replace, int pos);
+    QString takeNextFreeName(int pos, SameNamePolicy policy);
     static void markSkipped(DownloadItem& row, const QString& existing);
     // Registers a request as Inet1's current one and shows its states in panel 3.
     void watch(TransferRequest* request);
