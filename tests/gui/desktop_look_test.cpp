@@ -16,11 +16,17 @@
 #include "gui/fFileDownload.h"
 #include "gui/fIEcache.h"
 #include "gui/fWebSearch.h"
+#include "gui/Form_Copy_Move.h"
+#include "gui/UrlReplace.h"
+#include "gui/fOption.h"
+#include "gui/fSeleFileSavePath.h"
+#include "gui/fUse.h"
 #include "platform/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QPalette>
 #include <QCheckBox>
@@ -118,7 +124,7 @@ class DesktopLookTest : public QObject {
     void saveShot(QWidget* w, const QString& name)
     {
         const QString dir = QDir(qEnvironmentVariable("DH_BINARY_DIR")).filePath(QStringLiteral("screenshots"));
-        QDir().mkpath(dir);
+        QDir().mkpath(QFileInfo(QDir(dir).filePath(name)).path());
         QVERIFY(QTest::qWaitForWindowExposed(w));
         QTest::qWait(300);
         QVERIFY(w->grab().toImage().save(QDir(dir).filePath(name)));
@@ -231,6 +237,38 @@ private Q_SLOTS:
         QVERIFY(light != dark);
         // A 2x screen gets the 32-pixel drawing, not a blown-up 16-pixel one.
         QCOMPARE(stateIcon(DownloadState::Done).pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
+    }
+
+    // Every window opens and is drawn; the pictures (screenshots/windows/) let
+    // two builds be compared pixel for pixel.
+    void everyWindowOpens()
+    {
+        std::vector<std::pair<QWidget*, QString>> shots;
+        auto* cover = new fCover();
+        cover->Form_Load();
+        QTRY_VERIFY(cover->startupDone());
+        shots.emplace_back(cover, QStringLiteral("cover"));
+        fWebSearch* s = windows::search();
+        s->resize(1100, 720);
+        QVERIFY(QTest::qWaitFor([&] { return s->m_browser->completedLoads() >= 1 && !s->m_browser->Busy(); }, 30000));
+        shots.emplace_back(s, QStringLiteral("search"));
+        fFileDownload* d = windows::download();
+        d->resize(1000, 600);
+        shots.emplace_back(d, QStringLiteral("download"));
+        shots.emplace_back(new fIEcache(nullptr), QStringLiteral("cache-viewer"));
+        auto* options = new fOption();
+        options->Form_Load();
+        shots.emplace_back(options, QStringLiteral("options"));
+        shots.emplace_back(new fSeleFileSavePath(), QStringLiteral("save-folder"));
+        shots.emplace_back(new Form_Copy_Move(), QStringLiteral("copy"));
+        shots.emplace_back(new fUse(), QStringLiteral("help"));
+        shots.emplace_back(new UrlReplace(*d->list()), QStringLiteral("url-replace"));
+        for (auto& [w, name] : shots) {
+            w->show();
+            saveShot(w, QStringLiteral("windows/%1.png").arg(name));
+            if (w != s && w != d)
+                delete w;
+        }
     }
 
     // Screenshots for the README (docs/screenshots/ holds the ones taken under Xvfb).
