@@ -5,7 +5,7 @@
 // event-loop stall seen while the window listed.
 //   cache_listing_bench [entries]
 #include "../tests/unit/cache/SimpleCacheWriter.h"
-#include "gui/fIEcache.h"
+#include "gui/CacheViewerWindow.h"
 #include "platform/chromiumcache/SimpleCache.h"
 
 #include <QApplication>
@@ -69,7 +69,7 @@ int main(int argc, char** argv)
     const double rawCpu = threadCpuMs() - rawCpu0;
 
     // The window: headers on a worker, rows added in steps.
-    fIEcache w(nullptr, std::make_unique<SimpleCacheIndex>(cache.path(), side.path()),
+    CacheViewerWindow w(nullptr, std::make_unique<SimpleCacheIndex>(cache.path(), side.path()),
                CacheLocations{cache.path(), {}, {}});
     w.show();
     QElapsedTimer clock, tick;

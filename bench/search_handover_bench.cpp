@@ -8,8 +8,8 @@
 #include "app/SettingsStore.h"
 #include "download/DownloadListModel.h"
 #include "gui/Windows.h"
-#include "gui/fFileDownload.h"
-#include "gui/fWebSearch.h"
+#include "gui/DownloadWindow.h"
+#include "gui/SearchWindow.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
 
@@ -55,10 +55,10 @@ int main(int argc, char** argv)
     globals().SearchBaseAddress = QStringLiteral("about:blank");
     globals().SaveFolder = home.path() + QStringLiteral("/12345/");
 
-    fWebSearch* w = windows::search();
+    SearchWindow* w = windows::search();
     w->resize(1280, 860);
     w->show();
-    fFileDownload* d = windows::download();
+    DownloadWindow* d = windows::download();
     d->show();
     SearchEngine* e = w->engine();
     for (int i = 0; i < kLinks; ++i)

@@ -5,7 +5,7 @@
 #include "gui/ServiceMode.h"
 #include "gui/UpdateCheckWiring.h"
 #include "gui/CacheWiring.h"
-#include "gui/fCover.h"
+#include "gui/StartWindow.h"
 #include "platform/desktop/QtPrompter.h"
 #include "platform/desktop/QtSoundPlayer.h"
 #include "platform/desktop/Shell.h"
@@ -128,7 +128,7 @@ int main(int argc, char** argv)
 
     dh::installUpdateCheck();
     dh::installCacheClearingAtExit();
-    auto* cover = new dh::fCover();
+    auto* cover = new dh::StartWindow();
     cover->setAttribute(Qt::WA_DeleteOnClose);
     cover->Form_Load();
     const int rc = app.exec();

@@ -1,6 +1,6 @@
 #include "gui/CacheWiring.h"
 
-#include "gui/fCover.h"
+#include "gui/StartWindow.h"
 #include "platform/chromiumcache/SimpleCache.h"
 #include "platform/webengine/WebEngineBrowser.h"
 
@@ -33,7 +33,7 @@ void ClearBrowserCache(bool showMessage)
 
 void installCacheClearingAtExit()
 {
-    fCover::clearCacheHook() = [] { ClearBrowserCache(false); };
+    StartWindow::clearCacheHook() = [] { ClearBrowserCache(false); };
 }
 
 } // namespace dh

@@ -3,7 +3,7 @@
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
 #include "download/DownloadScheduler.h"
-#include "gui/fFileDownload.h"
+#include "gui/DownloadWindow.h"
 #include "platform/Transfer.h"
 #include "platform/webengine/WebEngineBrowser.h"
 
@@ -70,7 +70,7 @@ void forwardBrowserCookiesToTransfers()
     store->loadAllCookies();
 }
 
-LoginPanel::LoginPanel(fFileDownload* window, QWidget* parent)
+LoginPanel::LoginPanel(DownloadWindow* window, QWidget* parent)
     : QWidget(parent)
     , m_window(window)
 {
@@ -260,7 +260,7 @@ void LoginPanel::onCheck1Toggled(bool on)
         m_refreshTimer->stop();
 }
 
-LoginPanel* attachLoginPanel(fFileDownload* window)
+LoginPanel* attachLoginPanel(DownloadWindow* window)
 {
     if (!window)
         return nullptr;

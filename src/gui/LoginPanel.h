@@ -19,7 +19,7 @@ class QTimer;
 namespace dh {
 
 class WebEngineBrowser;
-class fFileDownload;
+class DownloadWindow;
 
 class LoginPanel : public QWidget, public SiteLoginHost {
     Q_OBJECT
@@ -27,7 +27,7 @@ public:
     // window gives the list (for "网页登录"), the status bar (page titles)
     // and the login refresh timer. It must outlive the panel; the panel is
     // normally its child.
-    explicit LoginPanel(fFileDownload* window, QWidget* parent = nullptr);
+    explicit LoginPanel(DownloadWindow* window, QWidget* parent = nullptr);
     ~LoginPanel() override;
 
     QPushButton* m_loginButton = nullptr;  // 网页登录 (placed in the window by attachLoginPanel)
@@ -79,7 +79,7 @@ private:
     void onCheck2Toggled(bool on);
     void onCheck1Toggled(bool on);
 
-    QPointer<fFileDownload> m_window;
+    QPointer<DownloadWindow> m_window;
     WebEngineBrowser* m_web = nullptr;
     SiteLogin* m_login = nullptr;
     QPointer<QWidget> m_container;
@@ -95,6 +95,6 @@ void forwardBrowserCookiesToTransfers();
 // list area (hidden until "网页登录"), the "网页登录" button beside the start
 // and stop buttons, and the automatic login after each finished transfer of
 // either method. Returns the panel (owned by the window).
-LoginPanel* attachLoginPanel(fFileDownload* window);
+LoginPanel* attachLoginPanel(DownloadWindow* window);
 
 } // namespace dh

@@ -5,7 +5,7 @@
 #include "app/SettingsStore.h"
 #include "demo/DemoService.h"
 #include "gui/Windows.h"
-#include "gui/fWebSearch.h"
+#include "gui/SearchWindow.h"
 #include "search/SearchEngine.h"
 
 #include <QLabel>
@@ -105,13 +105,13 @@ void applySearchService(const QString& configured)
     if (base.isEmpty())
         return;  // the demo service could not start: keep what works
     globals().SearchBaseAddress = base;
-    if (fWebSearch* w = windows::searchIfLoaded()) {
+    if (SearchWindow* w = windows::searchIfLoaded()) {
         w->engine()->searchBase = base;
         showSearchServiceMode(w);
     }
 }
 
-void showSearchServiceMode(fWebSearch* window)
+void showSearchServiceMode(SearchWindow* window)
 {
     if (!window || !window->m_statusBar)
         return;

@@ -5,7 +5,7 @@
 
 namespace dh {
 
-class fWebSearch;
+class SearchWindow;
 
 // Which search service the windows use. With none configured the program
 // runs its built-in demo service (the one --demo starts) and says so; a
@@ -38,7 +38,7 @@ bool demoMode();
 void stopDemoService();
 
 // The search window's status bar shows "演示模式" while the demo service is in use.
-void showSearchServiceMode(fWebSearch* window);
+void showSearchServiceMode(SearchWindow* window);
 
 } // namespace services
 } // namespace dh

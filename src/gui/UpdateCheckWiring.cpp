@@ -2,7 +2,7 @@
 
 #include "app/AppGlobals.h"
 #include "app/AppInfo.h"
-#include "gui/fCover.h"
+#include "gui/StartWindow.h"
 #include "net/UpdateCheck.h"
 #include "net/XmlHttp.h"
 
@@ -15,7 +15,7 @@ namespace {
 
 // Runs detached: the cover goes on at once, and the answer may come while the
 // cover is hidden (the label is then seen when it shows again).
-QCoro::Task<void> runCheck(QPointer<fCover> cover, uXMLHTTP* http)
+QCoro::Task<void> runCheck(QPointer<StartWindow> cover, XmlHttpRequest* http)
 {
     const QString address = update::updateAddress(globals().UpdateBaseAddress);
     const UpdateCheckResult r = co_await CheckNewVersion(http, address, programVersion());
@@ -35,13 +35,13 @@ QCoro::Task<void> runCheck(QPointer<fCover> cover, uXMLHTTP* http)
 
 void installUpdateCheck()
 {
-    fCover::updateCheckHook() = [](fCover* cover) {
+    StartWindow::updateCheckHook() = [](StartWindow* cover) {
         // No update server configured: nothing to ask, and nothing to say.
         if (globals().UpdateBaseAddress.trimmed().isEmpty())
             return;
-        auto* http = cover->findChild<uXMLHTTP*>(QStringLiteral("uXMLHTTP2"), Qt::FindDirectChildrenOnly);
+        auto* http = cover->findChild<XmlHttpRequest*>(QStringLiteral("uXMLHTTP2"), Qt::FindDirectChildrenOnly);
         if (!http) {
-            http = new uXMLHTTP(cover);
+            http = new XmlHttpRequest(cover);
             http->setObjectName(QStringLiteral("uXMLHTTP2"));
         }
         runCheck(cover, http);

@@ -4,47 +4,47 @@
 #include "app/AppInfo.h"
 #include "app/Helpers.h"
 #include "platform/Prompter.h"
-#include "gui/fCover.h"
-#include "gui/fFileDownload.h"
-#include "gui/fWebSearch.h"
+#include "gui/StartWindow.h"
+#include "gui/DownloadWindow.h"
+#include "gui/SearchWindow.h"
 
 #include <QPointer>
 
 namespace dh::windows {
 
 namespace {
-QPointer<fWebSearch>& searchSlot()
+QPointer<SearchWindow>& searchSlot()
 {
-    static QPointer<fWebSearch> p;
+    static QPointer<SearchWindow> p;
     return p;
 }
-QPointer<fFileDownload>& downloadSlot()
+QPointer<DownloadWindow>& downloadSlot()
 {
-    static QPointer<fFileDownload> p;
+    static QPointer<DownloadWindow> p;
     return p;
 }
 } // namespace
 
-fWebSearch* search()
+SearchWindow* search()
 {
     if (!searchSlot())
-        searchSlot() = new fWebSearch();
+        searchSlot() = new SearchWindow();
     return searchSlot();
 }
 
-fWebSearch* searchIfLoaded()
+SearchWindow* searchIfLoaded()
 {
     return searchSlot();
 }
 
-fFileDownload* download()
+DownloadWindow* download()
 {
     if (!downloadSlot())
-        downloadSlot() = new fFileDownload();
+        downloadSlot() = new DownloadWindow();
     return downloadSlot();
 }
 
-fFileDownload* downloadIfLoaded()
+DownloadWindow* downloadIfLoaded()
 {
     return downloadSlot();
 }
@@ -54,9 +54,9 @@ void coverBackIfLastMainWindow(const char* closingWindow)
     const QString other = QLatin1String(closingWindow) == QLatin1String("fWebSearch")
         ? QStringLiteral("fFileDownload")
         : QStringLiteral("fWebSearch");
-    if (IsFormLoaded(other))
+    if (isWindowLoaded(other))
         return;
-    if (fCover* c = fCover::instance())
+    if (StartWindow* c = StartWindow::instance())
         c->show();
 }
 

@@ -2,16 +2,16 @@
 
 namespace dh {
 
-class fWebSearch;
-class fFileDownload;
+class SearchWindow;
+class DownloadWindow;
 
 // Each main window exists at most once: referring to it loads it, closing it
 // destroys it, and the next reference creates a fresh one.
 namespace windows {
-fWebSearch* search();        // loads it when needed
-fWebSearch* searchIfLoaded();
-fFileDownload* download();   // loads it when needed
-fFileDownload* downloadIfLoaded();
+SearchWindow* search();        // loads it when needed
+SearchWindow* searchIfLoaded();
+DownloadWindow* download();   // loads it when needed
+DownloadWindow* downloadIfLoaded();
 // Shows the cover again when neither main window is loaded.
 void coverBackIfLastMainWindow(const char* closingWindow);
 // The about box of both main windows: title, version and operating system.

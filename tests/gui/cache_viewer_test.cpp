@@ -6,8 +6,8 @@
 #include "app/SettingsStore.h"
 #include "demo/DemoService.h"
 #include "gui/CacheWiring.h"
-#include "gui/Form_Copy_Move.h"
-#include "gui/fIEcache.h"
+#include "gui/CopyFilesWindow.h"
+#include "gui/CacheViewerWindow.h"
 #include "platform/Prompter.h"
 #include "platform/chromiumcache/SimpleCache.h"
 #include "platform/webengine/WebEngineBrowser.h"
@@ -92,7 +92,7 @@ private Q_SLOTS:
         const QByteArray html = f.readAll();
         QVERIFY2(html.contains("<") && html.toLower().contains("html"), html.left(200).constData());
 
-        fIEcache w(nullptr);
+        CacheViewerWindow w(nullptr);
         w.show();
         QCOMPARE(w.m_countLabel->text(), QStringLiteral("000"));
         QTest::mouseClick(w.m_myCacheButton, Qt::LeftButton);
@@ -121,9 +121,9 @@ private Q_SLOTS:
         QVERIFY(second->text(3).isEmpty());
         row->setSelected(true);
         second->setSelected(true);
-        Form_Copy_Move* dlg = nullptr;
+        CopyFilesWindow* dlg = nullptr;
         QTest::mouseClick(w.m_copySelectedButton, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT((dlg = w.findChild<Form_Copy_Move*>()) != nullptr, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT((dlg = w.findChild<CopyFilesWindow*>()) != nullptr, 20000);
         QVERIFY(!w.extracting());
         QVERIFY(!second->text(3).isEmpty());
         QCOMPARE(dlg->windowTitle(), QStringLiteral("复制文件：2 个文件..."));
@@ -170,7 +170,7 @@ private Q_SLOTS:
         loc.userHomes = [&] {
             return std::vector<UserHome>{{QStringLiteral("me"), QDir::homePath()}, {QStringLiteral("second"), second.path()}};
         };
-        fIEcache w(nullptr, nullptr, loc);
+        CacheViewerWindow w(nullptr, nullptr, loc);
         w.show();
         QTest::mouseClick(w.m_allUsersCacheButton, Qt::LeftButton);
         QCOMPARE(w.viewer().viewMode, QStringLiteral("所有缓存"));
@@ -286,10 +286,10 @@ private:
     static std::function<void()>& fCover_clearHook();
 };
 
-#include "gui/fCover.h"
+#include "gui/StartWindow.h"
 std::function<void()>& CacheViewerTest::fCover_clearHook()
 {
-    return fCover::clearCacheHook();
+    return StartWindow::clearCacheHook();
 }
 
 DH_GUI_TEST_MAIN(CacheViewerTest)

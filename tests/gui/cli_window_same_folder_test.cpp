@@ -8,7 +8,7 @@
 #include "download/DownloadWindowState.h"
 #include "download/HandOver.h"
 #include "gui/Windows.h"
-#include "gui/fFileDownload.h"
+#include "gui/DownloadWindow.h"
 #include "net/QtTransferEngine.h"
 #include "platform/Prompter.h"
 
@@ -72,7 +72,7 @@ private Q_SLOTS:
     }
     void cleanupTestCase()
     {
-        if (fFileDownload* d = windows::downloadIfLoaded()) {
+        if (DownloadWindow* d = windows::downloadIfLoaded()) {
             prompter.questionAnswers.assign(1, true);
             d->close();
             QTest::qWait(100);
@@ -96,7 +96,7 @@ private Q_SLOTS:
 
         // The window, driven as the user drives it.
         const QString windowFolder = prepared("window" + tag);
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->show();
         d->list()->clear();
         d->State.downloadMethod = method;

@@ -12,15 +12,15 @@
 #include "gui/ServiceMode.h"
 #include "gui/StateIcons.h"
 #include "gui/Windows.h"
-#include "gui/fCover.h"
-#include "gui/fFileDownload.h"
-#include "gui/fIEcache.h"
-#include "gui/fWebSearch.h"
-#include "gui/Form_Copy_Move.h"
-#include "gui/UrlReplace.h"
-#include "gui/fOption.h"
-#include "gui/fSeleFileSavePath.h"
-#include "gui/fUse.h"
+#include "gui/StartWindow.h"
+#include "gui/DownloadWindow.h"
+#include "gui/CacheViewerWindow.h"
+#include "gui/SearchWindow.h"
+#include "gui/CopyFilesWindow.h"
+#include "gui/UrlReplaceDialog.h"
+#include "gui/OptionsDialog.h"
+#include "gui/SaveFolderDialog.h"
+#include "gui/HelpWindow.h"
 #include "platform/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
@@ -137,9 +137,9 @@ class DesktopLookTest : public QObject {
         }
     }
 
-    fWebSearch* openSearchWindow()
+    SearchWindow* openSearchWindow()
     {
-        fWebSearch* w = windows::search();
+        SearchWindow* w = windows::search();
         w->resize(1100, 720);
         w->show();
         QTest::qWaitFor([&] { return w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(); }, 30000);
@@ -150,9 +150,9 @@ class DesktopLookTest : public QObject {
         return w;
     }
 
-    fFileDownload* openDownloadWindow()
+    DownloadWindow* openDownloadWindow()
     {
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->showNormal();
         d->resize(1000, 600);
         DownloadListModel* m = d->list();
@@ -213,9 +213,9 @@ private Q_SLOTS:
     void everyListIsReadable()
     {
         QFETCH(QPalette, palette);
-        fWebSearch* s = openSearchWindow();
-        fFileDownload* d = openDownloadWindow();
-        fIEcache cache(nullptr);
+        SearchWindow* s = openSearchWindow();
+        DownloadWindow* d = openDownloadWindow();
+        CacheViewerWindow cache(nullptr);
         cache.m_entriesView->clear();
         for (int i = 0; i < 3; ++i)
             new QTreeWidgetItem(cache.m_entriesView, {QStringLiteral("https://example.net/files/%1.pdf").arg(i),
@@ -244,25 +244,25 @@ private Q_SLOTS:
     void everyWindowOpens()
     {
         std::vector<std::pair<QWidget*, QString>> shots;
-        auto* cover = new fCover();
+        auto* cover = new StartWindow();
         cover->Form_Load();
         QTRY_VERIFY(cover->startupDone());
         shots.emplace_back(cover, QStringLiteral("cover"));
-        fWebSearch* s = windows::search();
+        SearchWindow* s = windows::search();
         s->resize(1100, 720);
         QVERIFY(QTest::qWaitFor([&] { return s->m_browser->completedLoads() >= 1 && !s->m_browser->Busy(); }, 30000));
         shots.emplace_back(s, QStringLiteral("search"));
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->resize(1000, 600);
         shots.emplace_back(d, QStringLiteral("download"));
-        shots.emplace_back(new fIEcache(nullptr), QStringLiteral("cache-viewer"));
-        auto* options = new fOption();
+        shots.emplace_back(new CacheViewerWindow(nullptr), QStringLiteral("cache-viewer"));
+        auto* options = new OptionsDialog();
         options->Form_Load();
         shots.emplace_back(options, QStringLiteral("options"));
-        shots.emplace_back(new fSeleFileSavePath(), QStringLiteral("save-folder"));
-        shots.emplace_back(new Form_Copy_Move(), QStringLiteral("copy"));
-        shots.emplace_back(new fUse(), QStringLiteral("help"));
-        shots.emplace_back(new UrlReplace(*d->list()), QStringLiteral("url-replace"));
+        shots.emplace_back(new SaveFolderDialog(), QStringLiteral("save-folder"));
+        shots.emplace_back(new CopyFilesWindow(), QStringLiteral("copy"));
+        shots.emplace_back(new HelpWindow(), QStringLiteral("help"));
+        shots.emplace_back(new UrlReplaceDialog(*d->list()), QStringLiteral("url-replace"));
         for (auto& [w, name] : shots) {
             w->show();
             saveShot(w, QStringLiteral("windows/%1.png").arg(name));
@@ -274,7 +274,7 @@ private Q_SLOTS:
     // Screenshots for the README (docs/screenshots/ holds the ones taken under Xvfb).
     void mainWindowScreenshots()
     {
-        fCover cover;
+        StartWindow cover;
         cover.Form_Load();
         QTRY_VERIFY(cover.startupDone());
         saveShot(&cover, QStringLiteral("cover.png"));
@@ -282,7 +282,7 @@ private Q_SLOTS:
         const QString ownService = globals().SearchBaseAddress;
         // As on a fresh machine: no search service set, so the built-in demo service (演示模式).
         globals().SearchBaseAddress.clear();
-        fWebSearch* s = windows::search();
+        SearchWindow* s = windows::search();
         QVERIFY(services::demoMode());
         s->resize(1100, 720);
         s->show();
@@ -297,7 +297,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(s->m_batchSearchButton->text() == QStringLiteral("开始批量搜索提取") && s->m_batchSearchButton->isEnabled(),
                                  120000);
         saveShot(s, QStringLiteral("search-window.png"));
-        fFileDownload* d = openDownloadWindow();
+        DownloadWindow* d = openDownloadWindow();
         saveShot(d, QStringLiteral("download-window.png"));
         globals().SearchBaseAddress = ownService;
         services::stopDemoService();

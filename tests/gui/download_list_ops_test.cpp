@@ -6,9 +6,9 @@
 
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
-#include "gui/UrlReplace.h"
+#include "gui/UrlReplaceDialog.h"
 #include "gui/Windows.h"
-#include "gui/fFileDownload.h"
+#include "gui/DownloadWindow.h"
 #include "platform/Prompter.h"
 #include "platform/Shell.h"
 
@@ -34,7 +34,7 @@ class DownloadListOpsTest : public QObject {
     ScriptedPrompter prompter;
     RecordingShell shell;
     QTemporaryDir dir;
-    fFileDownload* d = nullptr;
+    DownloadWindow* d = nullptr;
 
     QString folder() const { return dir.path() + "/"; }
     DownloadListModel& list() { return *d->list(); }
@@ -112,7 +112,7 @@ private Q_SLOTS:
     }
     void cleanupTestCase()
     {
-        if (fFileDownload* w = windows::downloadIfLoaded()) {
+        if (DownloadWindow* w = windows::downloadIfLoaded()) {
             QPointer<QWidget> p(w);
             prompter.questionAnswers.assign(1, true);
             w->close();
@@ -374,7 +374,7 @@ private Q_SLOTS:
     {
         list().addItem("http://h/old/a.pdf", "a", "pdf", folder(), "http://h/Old/list");
         list().addItem("http://h/x/b.pdf", "b", "pdf", folder(), "");
-        UrlReplace dlg(list(), d);
+        UrlReplaceDialog dlg(list(), d);
         QCOMPARE(dlg.m_findLabel->text(), QStringLiteral("所有网址中的字符串："));
         QCOMPARE(dlg.m_replaceLabel->text(), QStringLiteral("将被全部替换为字符串："));
         QCOMPARE(dlg.m_replaceButton->text(), QStringLiteral("替换"));
@@ -397,7 +397,7 @@ private Q_SLOTS:
 
         // A result that would give two rows one address changes nothing.
         prompter.clear();
-        UrlReplace again(list(), d);
+        UrlReplaceDialog again(list(), d);
         again.m_findEdit->setText("/x/b");
         again.m_replaceEdit->setText("/new/a");
         again.replaceAll();

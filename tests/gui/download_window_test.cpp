@@ -8,7 +8,7 @@
 #include "download/DownloadListModel.h"
 #include "download/DownloadScheduler.h"
 #include "gui/Windows.h"
-#include "gui/fFileDownload.h"
+#include "gui/DownloadWindow.h"
 #include "net/QtTransferEngine.h"
 #include "platform/Prompter.h"
 
@@ -46,7 +46,7 @@ class DownloadWindowTest : public QObject {
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
         return qint64(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
     }
-    static bool finished(fFileDownload* d)
+    static bool finished(DownloadWindow* d)
     {
         return d->list()->size() > 0 && d->list()->isListFinished();
     }
@@ -71,7 +71,7 @@ private Q_SLOTS:
 
     void cleanupTestCase()
     {
-        if (fFileDownload* d = windows::downloadIfLoaded()) {
+        if (DownloadWindow* d = windows::downloadIfLoaded()) {
             prompter.questionAnswers.assign(1, true);
             closeAndWait(d);
         }
@@ -83,7 +83,7 @@ private Q_SLOTS:
 
     void controlsOfTheSchedulerAndTheMonitor()
     {
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->show();
         QCOMPARE(d->m_startButton->text(), QStringLiteral("开始下载"));
         QCOMPARE(d->m_stopButton->text(), QStringLiteral("停止下载"));
@@ -117,7 +117,7 @@ private Q_SLOTS:
 
     void startButtonDownloadsTheListInParallel()
     {
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->show();
         QCOMPARE(d->m_methodLabel->text(), QStringLiteral("下载方式：2"));
         for (int i = 0; i < 5; ++i)
@@ -147,7 +147,7 @@ private Q_SLOTS:
 
     void methodOneThroughTheWindowAndTheSwitch()
     {
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->show();
         QTest::mouseClick(d->m_switchMethodButton, Qt::LeftButton);
         QCOMPARE(d->m_methodLabel->text(), QStringLiteral("下载方式：1"));
@@ -185,7 +185,7 @@ private Q_SLOTS:
 
     void stopButtonFailsRunningRowsAndUnticksTheOptions()
     {
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->show();
         for (int i = 0; i < 4; ++i)
             d->list()->addItem(service.baseUrl() + QStringLiteral("/t/slow/300000?piece=2000&delay_ms=20&n=%1").arg(i),
@@ -228,7 +228,7 @@ private Q_SLOTS:
     {
         // The real tick: rows follow each other because transfers end, not because of it.
         timings().tick = 1000ms;
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->show();
         QCOMPARE(d->DownloadMethod, 2);
         d->m_transferCountCombo->setCurrentIndex(5);

@@ -11,10 +11,10 @@
 #include "gui/ServiceMode.h"
 #include "gui/UpdateCheckWiring.h"
 #include "gui/Windows.h"
-#include "gui/fCover.h"
-#include "gui/fFileDownload.h"
-#include "gui/fOption.h"
-#include "gui/fWebSearch.h"
+#include "gui/StartWindow.h"
+#include "gui/DownloadWindow.h"
+#include "gui/OptionsDialog.h"
+#include "gui/SearchWindow.h"
 #include "net/XmlHttp.h"
 #include "platform/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
@@ -42,14 +42,14 @@ class FirstRunTest : public QObject {
     ScriptedPrompter prompter;
     Timings saved;
 
-    static QLabel* modeLabel(fWebSearch* w)
+    static QLabel* modeLabel(SearchWindow* w)
     {
         return w->m_statusBar->findChild<QLabel*>(QStringLiteral("LabelServiceMode"));
     }
 
-    fWebSearch* openSearchWindow()
+    SearchWindow* openSearchWindow()
     {
-        fWebSearch* w = windows::search();
+        SearchWindow* w = windows::search();
         w->resize(1200, 800);
         w->show();
         if (!QTest::qWaitFor([&] { return w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(); }, 30000))
@@ -90,15 +90,15 @@ private Q_SLOTS:
 
         // The start-up update check is skipped silently.
         installUpdateCheck();
-        fCover cover;
+        StartWindow cover;
         cover.Form_Load();
         QTRY_VERIFY(cover.startupDone());
         QTest::qWait(100);
-        QVERIFY(!cover.findChild<uXMLHTTP*>(QStringLiteral("uXMLHTTP2")));
+        QVERIFY(!cover.findChild<XmlHttpRequest*>(QStringLiteral("uXMLHTTP2")));
         QVERIFY(prompter.shown.empty());
-        fCover::updateCheckHook() = nullptr;
+        StartWindow::updateCheckHook() = nullptr;
 
-        fWebSearch* w = openSearchWindow();
+        SearchWindow* w = openSearchWindow();
         QVERIFY(w);
         QVERIFY(modeLabel(w) && modeLabel(w)->isVisible());
         QCOMPARE(modeLabel(w)->text(), QStringLiteral("演示模式"));
@@ -152,11 +152,11 @@ private Q_SLOTS:
         QVERIFY(second.start());
         QVERIFY(second.baseUrl() != services::demoServiceAddress());
 
-        fWebSearch* w = windows::searchIfLoaded() ? windows::searchIfLoaded() : openSearchWindow();
+        SearchWindow* w = windows::searchIfLoaded() ? windows::searchIfLoaded() : openSearchWindow();
         QVERIFY(w);
         QVERIFY(services::demoMode());
         {
-            fOption d;
+            OptionsDialog d;
             QCOMPARE(d.SearchServiceEdit->text(), QString());  // nothing configured yet
             QCOMPARE(d.ExcludedDomainEdit->text(), QStringLiteral("docin.com"));
             d.SearchServiceEdit->setText(QStringLiteral("  ") + second.baseUrl() + QStringLiteral(" "));
@@ -190,14 +190,14 @@ private Q_SLOTS:
     // download window has its own 帮助 → 关于.
     void secondHandOverIsExplainedAndDownloadWindowHasAbout()
     {
-        fWebSearch* w = windows::searchIfLoaded() ? windows::searchIfLoaded() : openSearchWindow();
+        SearchWindow* w = windows::searchIfLoaded() ? windows::searchIfLoaded() : openSearchWindow();
         QVERIFY(w);
         w->engine()->StopAnalysis = false;  // a hand-over is running
         w->m_addAllAction->trigger();
         QCOMPARE(w->m_browserStatusPanel->text(), QStringLiteral("正在加入下载列表，请稍候"));
         w->engine()->StopAnalysis = true;
 
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         QAction* about = nullptr;
         for (QAction* a : d->menuBar()->actions()) {
             if (a->text() == QStringLiteral("帮助(&H)") && a->menu() && !a->menu()->actions().isEmpty())

@@ -11,9 +11,9 @@
 #include "demo/DemoService.h"
 #include "gui/DesktopIntegration.h"
 #include "gui/Windows.h"
-#include "gui/fFileDownload.h"
-#include "gui/fSeleFileSavePath.h"
-#include "gui/fWebSearch.h"
+#include "gui/DownloadWindow.h"
+#include "gui/SaveFolderDialog.h"
+#include "gui/SearchWindow.h"
 #include "platform/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
@@ -37,7 +37,7 @@ class HostileSearchWindowTest : public QObject {
     std::unique_ptr<demo::DemoService> svc;
     ScriptedPrompter prompter;
     Timings saved;
-    fWebSearch* w = nullptr;
+    SearchWindow* w = nullptr;
 
     void closeWindows()
     {
@@ -186,7 +186,7 @@ private Q_SLOTS:
         st.save(keys::DownloadHeight, QStringLiteral("491505"));
         st.save(keys::DownloadLeft, QStringLiteral("458760000"));
         st.save(keys::DownloadTop, QStringLiteral("2147483647"));
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->show();
         QVERIFY(!d->isMaximized());
         // On the screen, and no larger than it (unless the window's own
@@ -211,13 +211,13 @@ private Q_SLOTS:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
         prompter.clear();
-        auto task = fSeleFileSavePath::ask(nullptr);
-        fSeleFileSavePath* dlg = nullptr;
+        auto task = SaveFolderDialog::ask(nullptr);
+        SaveFolderDialog* dlg = nullptr;
         QTRY_VERIFY((dlg = [] {
                          for (QWidget* t : QApplication::topLevelWidgets())
-                             if (auto* d = qobject_cast<fSeleFileSavePath*>(t); d && d->isVisible())
+                             if (auto* d = qobject_cast<SaveFolderDialog*>(t); d && d->isVisible())
                                  return d;
-                         return static_cast<fSeleFileSavePath*>(nullptr);
+                         return static_cast<SaveFolderDialog*>(nullptr);
                      }()) != nullptr);
         const QString before = globals().SaveFolder;
         dlg->m_folderCombo->setEditText(file);

@@ -10,7 +10,7 @@
 #include "download/DownloadListModel.h"
 #include "gui/LoginPanel.h"
 #include "gui/Windows.h"
-#include "gui/fFileDownload.h"
+#include "gui/DownloadWindow.h"
 #include "net/QtTransferEngine.h"
 #include "platform/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
@@ -36,7 +36,7 @@ class LoginPanelTest : public QObject {
     ScriptedPrompter prompter;
     demo::DemoService service;
     std::unique_ptr<QtTransferEngine> engine;
-    fFileDownload* window = nullptr;
+    DownloadWindow* window = nullptr;
     LoginPanel* panel = nullptr;
 
     QString url(const QString& path) const { return service.baseUrl() + path; }
@@ -74,7 +74,7 @@ private Q_SLOTS:
 
     void cleanupTestCase()
     {
-        if (fFileDownload* d = windows::downloadIfLoaded()) {
+        if (DownloadWindow* d = windows::downloadIfLoaded()) {
             prompter.questionAnswers.assign(1, true);
             QPointer<QWidget> p(d);
             d->close();

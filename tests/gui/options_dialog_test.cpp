@@ -6,8 +6,8 @@
 #include "app/AppGlobals.h"
 #include "app/SettingsStore.h"
 #include "gui/Windows.h"
-#include "gui/fFileDownload.h"
-#include "gui/fOption.h"
+#include "gui/DownloadWindow.h"
+#include "gui/OptionsDialog.h"
 #include "platform/Prompter.h"
 
 #include <QCheckBox>
@@ -47,15 +47,15 @@ class OptionsDialogTest : public QObject {
     void store(const SettingKey& k, const QString& v) { SettingsStore::instance().save(k, v); }
     QString stored(const SettingKey& k) { return SettingsStore::instance().get(k); }
 
-    fFileDownload* openDownloadWindow()
+    DownloadWindow* openDownloadWindow()
     {
-        fFileDownload* w = windows::download();
+        DownloadWindow* w = windows::download();
         w->show();
         return w;
     }
 
     // Presses 确定 on a dialog that was filled by the caller; returns whether it closed.
-    static bool confirm(fOption& d)
+    static bool confirm(OptionsDialog& d)
     {
         if (!d.isVisible())
             d.show();
@@ -80,8 +80,8 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        if (fFileDownload* w = windows::downloadIfLoaded()) {
-            QPointer<fFileDownload> p(w);
+        if (DownloadWindow* w = windows::downloadIfLoaded()) {
+            QPointer<DownloadWindow> p(w);
             prompter.questionAnswers.assign(1, true);
             w->close();
             QTRY_VERIFY(p.isNull());
@@ -92,7 +92,7 @@ private Q_SLOTS:
 
     void captionsAndTexts()
     {
-        fOption d;
+        OptionsDialog d;
         QCOMPARE(d.windowTitle(), QStringLiteral("设置-DocHarvest"));
         QCOMPARE(d.LabelMethod->text(), QStringLiteral("下载方式："));
         QCOMPARE(d.m_methodOneRadio->text(), QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"));
@@ -115,7 +115,7 @@ private Q_SLOTS:
 
     void firstRunShowsTheDefaults()
     {
-        fOption d;
+        OptionsDialog d;
         QVERIFY(!d.m_methodOneRadio->isChecked());
         QVERIFY(d.m_methodTwoRadio->isChecked());
         QVERIFY(!d.m_useProxyCheck->isChecked());
@@ -137,7 +137,7 @@ private Q_SLOTS:
         store(keys::ProxyPort, QStringLiteral("8080"));
         store(keys::PromptOnExtract, QStringLiteral("0"));
         globals().MaxFileSizeMB = 25;
-        fOption d;
+        OptionsDialog d;
         QVERIFY(d.m_methodOneRadio->isChecked());
         QVERIFY(!d.m_methodTwoRadio->isChecked());
         QVERIFY(d.m_useProxyCheck->isChecked());
@@ -150,7 +150,7 @@ private Q_SLOTS:
     void anOddStoredMethodSelectsNeitherAndIsKept()
     {
         store(keys::DownloadMethod, QStringLiteral("3"));
-        fOption d;
+        OptionsDialog d;
         QVERIFY(!d.m_methodOneRadio->isChecked());
         QVERIFY(!d.m_methodTwoRadio->isChecked());
         QVERIFY(confirm(d));
@@ -160,20 +160,20 @@ private Q_SLOTS:
     void theMethodShownIsTheOneTheDownloadWindowHolds()
     {
         store(keys::DownloadMethod, QStringLiteral("2"));
-        fFileDownload* w = openDownloadWindow();
+        DownloadWindow* w = openDownloadWindow();
         w->DownloadMethod = 1;  // held, not yet stored
-        fOption d;
+        OptionsDialog d;
         QVERIFY(d.m_methodOneRadio->isChecked());
     }
 
     void confirmSwitchesTheMethodOfTheOpenDownloadWindow()
     {
         store(keys::DownloadMethod, QStringLiteral("1"));
-        fFileDownload* w = openDownloadWindow();
+        DownloadWindow* w = openDownloadWindow();
         QCOMPARE(w->m_methodLabel->text(), QStringLiteral("下载方式：1"));
         QVERIFY(!w->m_transferCountCombo->isEnabled());
         {
-            fOption d;
+            OptionsDialog d;
             d.m_methodTwoRadio->setChecked(true);
             QVERIFY(confirm(d));
         }
@@ -186,14 +186,14 @@ private Q_SLOTS:
         // Confirming again with method two keeps the thread count chosen since.
         w->m_transferCountCombo->setCurrentIndex(w->m_transferCountCombo->findText(QStringLiteral("4")));
         {
-            fOption d;
+            OptionsDialog d;
             QVERIFY(d.m_methodTwoRadio->isChecked());
             QVERIFY(confirm(d));
         }
         QCOMPARE(w->m_transferCountCombo->currentText(), QStringLiteral("4"));
 
         {
-            fOption d;
+            OptionsDialog d;
             d.m_methodOneRadio->setChecked(true);
             QVERIFY(confirm(d));
         }
@@ -229,7 +229,7 @@ private Q_SLOTS:
         QFETCH(QString, storedHost);
         QFETCH(QString, storedPort);
         openDownloadWindow();  // the warning does not stop the window's update either
-        fOption d;
+        OptionsDialog d;
         d.m_useProxyCheck->setChecked(on);
         d.m_proxyHostEdit->setText(host);
         d.m_proxyPortEdit->setText(port);
@@ -267,7 +267,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, typed);
         QFETCH(int, mb);
-        fOption d;
+        OptionsDialog d;
         d.m_sizeLimitEdit->setText(typed);
         QVERIFY(confirm(d));
         QCOMPARE(stored(keys::MaxFileSize), QString::number(mb));
@@ -291,13 +291,13 @@ private Q_SLOTS:
         store(keys::MaxFileSize, QStringLiteral("15"));
         globals().MaxFileSizeMB = 15;
         const QStringList before = storedValues();
-        fOption d;
+        OptionsDialog d;
         d.m_methodOneRadio->setChecked(true);
         d.m_useProxyCheck->setChecked(true);  // would warn, but nothing runs
         d.m_sizeLimitEdit->setText(typed);
         QVERIFY(!confirm(d));
         QVERIFY(d.isVisible());
-        QCOMPARE(prompter.texts(), QStringList{fOption::sizeRefusalText()});
+        QCOMPARE(prompter.texts(), QStringList{OptionsDialog::sizeRefusalText()});
         QCOMPARE(storedValues(), before);
         QCOMPARE(globals().MaxFileSizeMB, 15);
         // Corrected, it goes through.
@@ -314,8 +314,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("refusal");  // empty: accepted and stored trimmed
-        const QString search = fOption::searchAddressRefusalText();
-        const QString update = fOption::updateAddressRefusalText();
+        const QString search = OptionsDialog::searchAddressRefusalText();
+        const QString update = OptionsDialog::updateAddressRefusalText();
         QTest::newRow("search http with port") << "search" << " http://127.0.0.1:8080/ " << "";
         QTest::newRow("search https") << "search" << "https://search.example.net" << "";
         QTest::newRow("search empty: demo") << "search" << "" << "";
@@ -328,8 +328,8 @@ private Q_SLOTS:
         QTest::newRow("update bare word") << "update" << "docharvest" << update;
         QTest::newRow("domain") << "domain" << "docin.com" << "";
         QTest::newRow("domain empty") << "domain" << "" << "";
-        QTest::newRow("domain site name") << "domain" << "豆丁网" << fOption::domainRefusalText();
-        QTest::newRow("domain with path") << "domain" << "docin.com/p" << fOption::domainRefusalText();
+        QTest::newRow("domain site name") << "domain" << "豆丁网" << OptionsDialog::domainRefusalText();
+        QTest::newRow("domain with path") << "domain" << "docin.com/p" << OptionsDialog::domainRefusalText();
     }
 
     void serviceFieldsAreValidated()
@@ -342,7 +342,7 @@ private Q_SLOTS:
                                                                  : keys::ExcludedSuffixDomain;
         store(key, QStringLiteral("kept"));
         const QStringList before = storedValues();
-        fOption d;
+        OptionsDialog d;
         QLineEdit* edit = box == QLatin1String("search") ? d.SearchServiceEdit
                           : box == QLatin1String("update") ? d.UpdateServiceEdit
                                                             : d.ExcludedDomainEdit;
@@ -371,12 +371,12 @@ private Q_SLOTS:
         store(keys::ProxyHost, QStringLiteral("keep.me"));
         store(keys::MaxFileSize, QStringLiteral("12"));
         globals().MaxFileSizeMB = 12;
-        fFileDownload* w = openDownloadWindow();
+        DownloadWindow* w = openDownloadWindow();
         w->m_transferCountCombo->setCurrentIndex(3);
         const QStringList before = storedValues();
         const QString label = w->m_methodLabel->text();
 
-        fOption d;
+        OptionsDialog d;
         d.show();
         d.m_methodOneRadio->setChecked(true);
         d.m_useProxyCheck->setChecked(true);
@@ -404,16 +404,16 @@ private Q_SLOTS:
         parent.resize(600, 400);
         parent.show();
         showOptionsDialog(&parent);
-        QPointer<fOption> d = fOption::instance();
+        QPointer<OptionsDialog> d = OptionsDialog::instance();
         QVERIFY(d);
         QVERIFY(d->isVisible());
         QVERIFY(d->isModal() || d->windowModality() != Qt::NonModal);
         showOptionsDialog(&parent);
-        QCOMPARE(parent.findChildren<fOption*>().size(), 1);
-        QCOMPARE(fOption::instance(), d.data());
+        QCOMPARE(parent.findChildren<OptionsDialog*>().size(), 1);
+        QCOMPARE(OptionsDialog::instance(), d.data());
         QTest::mouseClick(d->m_closeButton, Qt::LeftButton);
         QTRY_VERIFY(d.isNull());  // deleted once closed
-        QVERIFY(!fOption::instance());
+        QVERIFY(!OptionsDialog::instance());
     }
 
     void screenshot()
@@ -421,7 +421,7 @@ private Q_SLOTS:
         store(keys::ProxyEnabled, QStringLiteral("1"));
         store(keys::ProxyHost, QStringLiteral("192.168.1.100"));
         store(keys::ProxyPort, QStringLiteral("3128"));
-        fOption d;
+        OptionsDialog d;
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
         const QImage img = d.grab().toImage();

@@ -10,9 +10,9 @@
 #include "app/AppInfo.h"
 #include "demo/DemoService.h"
 #include "gui/Windows.h"
-#include "gui/fIEcache.h"
-#include "gui/fUse.h"
-#include "gui/fWebSearch.h"
+#include "gui/CacheViewerWindow.h"
+#include "gui/HelpWindow.h"
+#include "gui/SearchWindow.h"
 #include "platform/Prompter.h"
 #include "platform/SystemCodePage.h"
 #include "platform/webengine/WebEngineBrowser.h"
@@ -64,7 +64,7 @@ class SearchCommandsTest : public QObject {
     QString base;
     ScriptedPrompter prompter;
     QTemporaryDir dir;
-    fWebSearch* w = nullptr;
+    SearchWindow* w = nullptr;
 
     bool loadInBrowser(const QString& url)
     {
@@ -381,7 +381,7 @@ private Q_SLOTS:
 
     void smallestWindow()
     {
-        QCOMPARE(w->minimumSize(), QSize(fWebSearch::MinWidthPx, fWebSearch::MinHeightPx));
+        QCOMPARE(w->minimumSize(), QSize(SearchWindow::MinWidthPx, SearchWindow::MinHeightPx));
         // The bar dragged to the very bottom, then the window made tiny.
         if (auto* bar = w->findChild<QSplitter*>(QStringLiteral("PicBar")))
             bar->setSizes({100000, 0});
@@ -402,7 +402,7 @@ private Q_SLOTS:
         QCOMPARE(prompter.shown[0].icon, MessageIcon::Information);
 
         w->m_howToUseAction->trigger();
-        QPointer<fUse> use = fUse::openInstance();
+        QPointer<HelpWindow> use = HelpWindow::openInstance();
         QVERIFY(use);
         QVERIFY(use->isVisible());
         QVERIFY(use->isModal());
@@ -419,7 +419,7 @@ private Q_SLOTS:
         QCOMPARE(use->m_helpText->toPlainText(), want);
         // A second request raises the same window.
         w->m_howToUseAction->trigger();
-        QCOMPARE(fUse::openInstance(), use.data());
+        QCOMPARE(HelpWindow::openInstance(), use.data());
         QCOMPARE(use->m_closeButton->text(), QStringLiteral("关闭"));
         QTest::mouseClick(use->m_closeButton, Qt::LeftButton);
         QTRY_VERIFY(use.isNull());
@@ -428,9 +428,9 @@ private Q_SLOTS:
     void cacheCommands()
     {
         w->m_cacheViewerAction->trigger();
-        fIEcache* viewer = nullptr;
-        QTRY_VERIFY((viewer = w->findChild<fIEcache*>()) != nullptr && viewer->isVisible());
-        QPointer<fIEcache> p(viewer);
+        CacheViewerWindow* viewer = nullptr;
+        QTRY_VERIFY((viewer = w->findChild<CacheViewerWindow*>()) != nullptr && viewer->isVisible());
+        QPointer<CacheViewerWindow> p(viewer);
         viewer->close();
         QTRY_VERIFY(p.isNull());
 

@@ -5,7 +5,7 @@
 #include "app/AppGlobals.h"
 #include "app/FolderHistory.h"
 #include "app/SettingsStore.h"
-#include "gui/fSeleFileSavePath.h"
+#include "gui/SaveFolderDialog.h"
 #include "platform/Prompter.h"
 
 #include <QComboBox>
@@ -35,7 +35,7 @@ class SaveDialogTest : public QObject {
     // Opens the dialog, types folder, presses 确定; returns whether it closed.
     bool confirm(const QString& folder, bool addressName = false)
     {
-        fSeleFileSavePath d;
+        SaveFolderDialog d;
         d.m_folderCombo->setEditText(folder);
         (addressName ? d.m_originalNameRadio : d.m_titleNameRadio)->setChecked(true);
         d.show();
@@ -59,7 +59,7 @@ private Q_SLOTS:
 
     void controlsAndFirstUse()
     {
-        fSeleFileSavePath d;
+        SaveFolderDialog d;
         QCOMPARE(d.windowTitle(), QStringLiteral("选择下载保存路径-DocHarvest"));
         QVERIFY(d.windowFlags() & Qt::WindowStaysOnTopHint);
         QCOMPARE(d.m_browseButton->text(), QStringLiteral("..."));
@@ -93,7 +93,7 @@ private Q_SLOTS:
         QVERIFY(QDir(base + QStringLiteral("/ab")).exists());
         QCOMPARE(globals().SaveFolder, base + QStringLiteral("/ab/"));
         QVERIFY(globals().UseUrlFileName);
-        fSeleFileSavePath again;
+        SaveFolderDialog again;
         QVERIFY(again.m_originalNameRadio->isChecked());  // the naming choice is remembered for the run
         QCOMPARE(again.m_folderCombo->currentText(), base + QStringLiteral("/ab/"));
         QCOMPARE(entries(again.m_folderCombo), QStringList{base + QStringLiteral("/ab")});
@@ -109,7 +109,7 @@ private Q_SLOTS:
 
     void uncreatableFolderKeepsTheDialogOpen()
     {
-        fSeleFileSavePath d;
+        SaveFolderDialog d;
         d.m_folderCombo->setEditText(QStringLiteral("relative/folder"));
         d.show();
         QTest::mouseClick(d.m_okButton, Qt::LeftButton);
@@ -127,20 +127,20 @@ private Q_SLOTS:
         QFile file(folderHistoryFile());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll().count(QByteArray("twice\r\n")), 2);  // written twice ...
-        fSeleFileSavePath d;
+        SaveFolderDialog d;
         QCOMPARE(entries(d.m_folderCombo), QStringList{f});  // ... shown once
     }
 
     void cancelAndBrowse()
     {
         {
-            fSeleFileSavePath d;
+            SaveFolderDialog d;
             d.show();
             QTest::mouseClick(d.m_cancelButton, Qt::LeftButton);
             QCOMPARE(d.result(), int(QDialog::Rejected));
             QVERIFY(globals().SaveDialogCancelled);
         }
-        fSeleFileSavePath d;
+        SaveFolderDialog d;
         prompter.pathAnswers.push_back(root.filePath(QStringLiteral("picked")));
         QTest::mouseClick(d.m_browseButton, Qt::LeftButton);
         QCOMPARE(d.m_folderCombo->currentText(), root.filePath(QStringLiteral("picked")) + QLatin1Char('/'));
@@ -154,16 +154,16 @@ private Q_SLOTS:
     {
         bool done = false;
         auto run = [&]() -> QCoro::Task<void> {
-            co_await fSeleFileSavePath::ask(nullptr);
+            co_await SaveFolderDialog::ask(nullptr);
             done = true;
         };
         auto task = run();
-        fSeleFileSavePath* d = nullptr;
+        SaveFolderDialog* d = nullptr;
         QTRY_VERIFY((d = [] {
             for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* s = qobject_cast<fSeleFileSavePath*>(w); s && s->isVisible())
+                if (auto* s = qobject_cast<SaveFolderDialog*>(w); s && s->isVisible())
                     return s;
-            return static_cast<fSeleFileSavePath*>(nullptr);
+            return static_cast<SaveFolderDialog*>(nullptr);
         }()) != nullptr);
         QVERIFY(d->isModal());
         QVERIFY(!done);

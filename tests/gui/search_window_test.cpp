@@ -11,9 +11,9 @@
 #include "demo/DemoService.h"
 #include "download/DownloadListModel.h"
 #include "gui/Windows.h"
-#include "gui/fFileDownload.h"
-#include "gui/fSeleFileSavePath.h"
-#include "gui/fWebSearch.h"
+#include "gui/DownloadWindow.h"
+#include "gui/SaveFolderDialog.h"
+#include "gui/SearchWindow.h"
 #include "platform/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
@@ -40,10 +40,10 @@ using namespace dh;
 
 namespace {
 
-fSeleFileSavePath* openSaveDialog()
+SaveFolderDialog* openSaveDialog()
 {
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* d = qobject_cast<fSeleFileSavePath*>(w); d && d->isVisible())
+        if (auto* d = qobject_cast<SaveFolderDialog*>(w); d && d->isVisible())
             return d;
     }
     return nullptr;
@@ -58,7 +58,7 @@ class SearchWindowTest : public QObject {
     ScriptedPrompter prompter;
     Timings saved;
     QTemporaryDir saveRoot;
-    fWebSearch* w = nullptr;
+    SearchWindow* w = nullptr;
 
     void setDemo(int rateLimitPages, int pagesPerQuery, int captchaTimeout = 30)
     {
@@ -92,7 +92,7 @@ class SearchWindowTest : public QObject {
     void answerSaveDialog(const QString& folder, bool addressName, bool cancel = false)
     {
         QTRY_VERIFY_WITH_TIMEOUT(openSaveDialog() != nullptr, 10000);
-        fSeleFileSavePath* d = openSaveDialog();
+        SaveFolderDialog* d = openSaveDialog();
         QCOMPARE(d->windowTitle(), QStringLiteral("选择下载保存路径-DocHarvest"));
         QVERIFY(d->windowFlags() & Qt::WindowStaysOnTopHint);
         if (cancel) {

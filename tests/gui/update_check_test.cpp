@@ -10,7 +10,7 @@
 #include "app/Timings.h"
 #include "demo/DemoService.h"
 #include "gui/UpdateCheckWiring.h"
-#include "gui/fCover.h"
+#include "gui/StartWindow.h"
 #include "net/QtTransferEngine.h"
 #include "net/XmlHttp.h"
 #include "platform/Prompter.h"
@@ -32,7 +32,7 @@ class UpdateCheckTest : public QObject {
     std::unique_ptr<demo::DemoService> service;
     std::unique_ptr<QtTransferEngine> engine;  // fresh per test: no kept-alive connections hold a stop
     std::unique_ptr<QTemporaryDir> dir;
-    QPointer<fCover> cover;
+    QPointer<StartWindow> cover;
     Timings saved;
 
     void serve(const QString& versionText)
@@ -45,15 +45,15 @@ class UpdateCheckTest : public QObject {
     void startCover(const QString& updateBase)
     {
         globals().UpdateBaseAddress = updateBase;
-        cover = new fCover();
+        cover = new StartWindow();
         cover->setAttribute(Qt::WA_DeleteOnClose);
         cover->Form_Load();
         QVERIFY(cover->isVisible());  // shown before the check has even started
     }
 
-    uXMLHTTP* request() const
+    XmlHttpRequest* request() const
     {
-        return cover ? cover->findChild<uXMLHTTP*>(QStringLiteral("uXMLHTTP2")) : nullptr;
+        return cover ? cover->findChild<XmlHttpRequest*>(QStringLiteral("uXMLHTTP2")) : nullptr;
     }
 
     // Waits until the cover's request has finished, whatever its outcome.
@@ -69,14 +69,14 @@ private Q_SLOTS:
         Prompter::setInstance(&prompter);
         saved = timings();
         timings().coverUpdateDelay = 10ms;
-        fCover::endProcessHook() = [] {};
-        fCover::clearCacheHook() = [] {};
+        StartWindow::endProcessHook() = [] {};
+        StartWindow::clearCacheHook() = [] {};
         installUpdateCheck();
     }
 
     void cleanupTestCase()
     {
-        fCover::updateCheckHook() = {};
+        StartWindow::updateCheckHook() = {};
         timings() = saved;
         Prompter::setInstance(nullptr);
     }
@@ -184,7 +184,7 @@ private Q_SLOTS:
         QTRY_VERIFY(ticked);
         QVERIFY(request()->isWatching());
         // Closing the program while the check waits ends cleanly.
-        QPointer<fCover> c = cover;
+        QPointer<StartWindow> c = cover;
         cover->close();
         QTRY_VERIFY(c.isNull());
         QTest::qWait(50);

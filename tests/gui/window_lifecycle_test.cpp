@@ -1,15 +1,15 @@
 #include "GuiTestMain.h"
 
 #include "app/AppGlobals.h"
-#include "app/FormRegistry.h"
+#include "app/WindowRegistry.h"
 #include "app/Helpers.h"
 #include "app/SettingsStore.h"
 #include "download/DownloadListModel.h"
 #include "gui/DesktopIntegration.h"
 #include "gui/Windows.h"
-#include "gui/fCover.h"
-#include "gui/fFileDownload.h"
-#include "gui/fWebSearch.h"
+#include "gui/StartWindow.h"
+#include "gui/DownloadWindow.h"
+#include "gui/SearchWindow.h"
 #include "platform/Prompter.h"
 
 #include <QCheckBox>
@@ -28,7 +28,7 @@ using namespace dh;
 class WindowLifecycleTest : public QObject {
     Q_OBJECT
     ScriptedPrompter prompter;
-    fCover* cover = nullptr;
+    StartWindow* cover = nullptr;
     int endCalls = 0;
     int clearCalls = 0;
 
@@ -45,9 +45,9 @@ private Q_SLOTS:
         Prompter::setInstance(&prompter);
         prompter.clear();
         prompter.questionAnswers.clear();
-        fCover::endProcessHook() = [this] { ++endCalls; };
-        fCover::clearCacheHook() = [this] { ++clearCalls; };
-        cover = new fCover();
+        StartWindow::endProcessHook() = [this] { ++endCalls; };
+        StartWindow::clearCacheHook() = [this] { ++clearCalls; };
+        cover = new StartWindow();
         cover->setAttribute(Qt::WA_DeleteOnClose);
         cover->Form_Load();
         QTRY_VERIFY(cover->startupDone());
@@ -62,8 +62,8 @@ private Q_SLOTS:
                 closeAndWait(w);
             }
         }
-        if (fCover::instance())
-            delete fCover::instance();
+        if (StartWindow::instance())
+            delete StartWindow::instance();
         Prompter::setInstance(nullptr);
     }
 
@@ -84,21 +84,21 @@ private Q_SLOTS:
     {
         QTest::mouseClick(cover->m_searchButton, Qt::LeftButton);
         QVERIFY(!cover->isVisible());
-        fWebSearch* s = windows::searchIfLoaded();
+        SearchWindow* s = windows::searchIfLoaded();
         QVERIFY(s);
         QVERIFY(s->isVisible());
-        QVERIFY(IsFormLoaded(QStringLiteral("fwebsearch")));
+        QVERIFY(isWindowLoaded(QStringLiteral("fwebsearch")));
         QCOMPARE(s->windowTitle(), QStringLiteral("Quorvex页面数据检索分析-DocHarvest"));
         QCOMPARE(windows::search(), s);  // at most once
         closeAndWait(s);
         QVERIFY(cover->isVisible());
-        QVERIFY(!IsFormLoaded(QStringLiteral("fWebSearch")));
+        QVERIFY(!isWindowLoaded(QStringLiteral("fWebSearch")));
     }
 
     void closingSearchWhileDownloadIsOpenKeepsCoverHidden()
     {
         QTest::mouseClick(cover->m_searchButton, Qt::LeftButton);
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->show();
         closeAndWait(windows::searchIfLoaded());
         QVERIFY(!cover->isVisible());
@@ -110,11 +110,11 @@ private Q_SLOTS:
     void menusMoveBetweenTheMainWindows()
     {
         QTest::mouseClick(cover->m_searchButton, Qt::LeftButton);
-        fWebSearch* s = windows::searchIfLoaded();
+        SearchWindow* s = windows::searchIfLoaded();
         s->m_downloadWindowAction->trigger();
-        fFileDownload* d = windows::downloadIfLoaded();
+        DownloadWindow* d = windows::downloadIfLoaded();
         QVERIFY(d && d->isVisible());
-        QPointer<fWebSearch> gone(s);
+        QPointer<SearchWindow> gone(s);
         s->m_closeWindowAction->trigger();
         QTRY_VERIFY(gone.isNull());
         QVERIFY(!cover->isVisible());
@@ -125,21 +125,21 @@ private Q_SLOTS:
     void searchWindowReloadsItsKeywordsAndDelay()
     {
         QTest::mouseClick(cover->m_searchButton, Qt::LeftButton);
-        fWebSearch* s = windows::searchIfLoaded();
+        SearchWindow* s = windows::searchIfLoaded();
         s->m_keywordsEdit->setPlainText(QStringLiteral("教程\n手册"));
         s->m_delayCombo->setCurrentIndex(7);
         closeAndWait(s);
         QCOMPARE(SettingsStore::instance().get(keys::SearchKeywords), QStringLiteral("教程\r\n手册"));
         QCOMPARE(SettingsStore::instance().get(keys::SearchDelayIndex), QStringLiteral("7"));
         QTest::mouseClick(cover->m_searchButton, Qt::LeftButton);
-        fWebSearch* again = windows::searchIfLoaded();
+        SearchWindow* again = windows::searchIfLoaded();
         QCOMPARE(again->m_keywordsEdit->toPlainText(), QStringLiteral("教程\n手册"));
         QCOMPARE(again->m_delayCombo->currentText(), QStringLiteral("7"));
     }
 
     void downloadWindowAsksBeforeClosingAnUnfinishedList()
     {
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->show();
         d->list()->addItem("http://h/a.pdf", "a", "pdf", "/tmp/", "");
         prompter.questionAnswers.push_back(false);
@@ -154,7 +154,7 @@ private Q_SLOTS:
 
     void downloadWindowShowsCountersAndBands()
     {
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->show();
         QCOMPARE(d->m_statusPanels[4]->text(), QStringLiteral("总数:0 正在下载:0 等待:0 已完成:0 失败:0"));
         d->list()->addItem("http://h/a.pdf", "a", "pdf", "/tmp/", "");
@@ -198,7 +198,7 @@ private Q_SLOTS:
 
     void sameNamePolicyAndToolsCommands()
     {
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->show();
         QVERIFY(d->m_renameRadio->isChecked());  // nothing stored: rename
         QVERIFY(!d->m_soundCheck->isChecked());

@@ -1,6 +1,6 @@
 #include "app/Helpers.h"
 
-#include "app/FormRegistry.h"
+#include "app/WindowRegistry.h"
 #include "platform/Prompter.h"
 #include "platform/SystemCodePage.h"
 
@@ -221,9 +221,9 @@ bool FolderExists(const QString& path)
     return QFileInfo(path).isDir();
 }
 
-bool IsFormLoaded(const QString& name)
+bool isWindowLoaded(const QString& name)
 {
-    return FormRegistry::isLoaded(name);
+    return WindowRegistry::isLoaded(name);
 }
 
 bool ControlExists(const QObject* control)

@@ -61,7 +61,7 @@ PlaceResult MoveIntoPlace(const QString& temp, const QString& target, bool repla
 bool FileExists(const QString& path);
 bool FolderExists(const QString& path);
 // Whether a window of that name is loaded (case-insensitive).
-bool IsFormLoaded(const QString& name);
+bool isWindowLoaded(const QString& name);
 // Whether a control created at run time still exists.
 bool ControlExists(const QObject* control);
 // Linux has no short names: the path itself.

@@ -83,12 +83,12 @@ QString latestVersionCaption(const QString& versionText)
 
 } // namespace update
 
-QCoro::Task<UpdateCheckResult> CheckNewVersion(uXMLHTTP* http, QString address, QString programVersion,
+QCoro::Task<UpdateCheckResult> CheckNewVersion(XmlHttpRequest* http, QString address, QString programVersion,
                                                Prompter* prompter)
 {
     using Outcome = UpdateCheckResult::Outcome;
     UpdateCheckResult result;
-    QPointer<uXMLHTTP> control(http);
+    QPointer<XmlHttpRequest> control(http);
     if (!control || !control->Open_(QStringLiteral("GET"), address))
         co_return result;  // NotStarted
     control->setMaxBodyBytes(update::kMaxResponseBytes);

@@ -10,7 +10,7 @@
 namespace dh {
 
 class Prompter;
-class uXMLHTTP;
+class XmlHttpRequest;
 
 namespace update {
 
@@ -70,7 +70,7 @@ struct UpdateCheckResult {
 // judged. For an HTTP status other than 200 the message "请保持网络畅通！"
 // (error icon) goes to prompter (nullptr: the process-wide one at that
 // moment). Nothing here blocks: the caller starts the coroutine and goes on.
-QCoro::Task<UpdateCheckResult> CheckNewVersion(uXMLHTTP* http, QString address, QString programVersion,
+QCoro::Task<UpdateCheckResult> CheckNewVersion(XmlHttpRequest* http, QString address, QString programVersion,
                                                Prompter* prompter = nullptr);
 
 } // namespace dh

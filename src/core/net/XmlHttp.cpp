@@ -137,17 +137,17 @@ int failureStatus(const TransferRequest& r)
 
 // ---------------------------------------------------------------- control
 
-uXMLHTTP::uXMLHTTP(QObject* parent, TransferEngine* engine) : QObject(parent), m_engine(engine)
+XmlHttpRequest::XmlHttpRequest(QObject* parent, TransferEngine* engine) : QObject(parent), m_engine(engine)
 {
     setObjectName(QStringLiteral("uXMLHTTP"));
 }
 
-uXMLHTTP::~uXMLHTTP()
+XmlHttpRequest::~XmlHttpRequest()
 {
     discardRequest();
 }
 
-void uXMLHTTP::discardRequest()
+void XmlHttpRequest::discardRequest()
 {
     ++m_generation;
     m_watching = false;
@@ -161,7 +161,7 @@ void uXMLHTTP::discardRequest()
     r->deleteLater();
 }
 
-bool uXMLHTTP::Open_(const QString& method, const QString& url, const QString& savePath)
+bool XmlHttpRequest::Open_(const QString& method, const QString& url, const QString& savePath)
 {
     m_downOK = false;
     const QString verb = method.trimmed().toUpper();
@@ -186,7 +186,7 @@ bool uXMLHTTP::Open_(const QString& method, const QString& url, const QString& s
     return true;
 }
 
-void uXMLHTTP::SetRequestHeader(const QString& name, const QString& value)
+void XmlHttpRequest::SetRequestHeader(const QString& name, const QString& value)
 {
     if (!m_opened || m_sent)
         return;
@@ -197,7 +197,7 @@ void uXMLHTTP::SetRequestHeader(const QString& name, const QString& value)
     m_headerLines += n.toLatin1() + ": " + value.trimmed().toUtf8() + "\r\n";
 }
 
-void uXMLHTTP::Send_(const QString& body)
+void XmlHttpRequest::Send_(const QString& body)
 {
     if (!m_opened || m_sent)
         return;
@@ -221,7 +221,7 @@ void uXMLHTTP::Send_(const QString& body)
             Qt::QueuedConnection);
 }
 
-void uXMLHTTP::Abort_()
+void XmlHttpRequest::Abort_()
 {
     const bool wasWatching = m_watching;
     discardRequest();
@@ -235,7 +235,7 @@ void uXMLHTTP::Abort_()
         emit requestEnded();
 }
 
-int uXMLHTTP::ReadyState() const
+int XmlHttpRequest::ReadyState() const
 {
     if (m_complete)
         return 4;
@@ -248,7 +248,7 @@ int uXMLHTTP::ReadyState() const
     return m_request->bytesRead() > 0 ? 3 : 2;
 }
 
-int uXMLHTTP::Status() const
+int XmlHttpRequest::Status() const
 {
     if (m_failureStatus)
         return m_failureStatus;
@@ -257,7 +257,7 @@ int uXMLHTTP::Status() const
     return 0;
 }
 
-QString uXMLHTTP::StatusText() const
+QString XmlHttpRequest::StatusText() const
 {
     if (m_failureStatus)
         return m_failureText;
@@ -269,14 +269,14 @@ QString uXMLHTTP::StatusText() const
     return parts.size() > 2 ? parts.mid(2).join(QLatin1Char(' ')) : QString();
 }
 
-QString uXMLHTTP::GetResponseHeader(const QString& name) const
+QString XmlHttpRequest::GetResponseHeader(const QString& name) const
 {
     if (!m_request || !m_request->hasHeaders())
         return {};
     return m_request->getHeader(name);
 }
 
-QString uXMLHTTP::GetAllResponseHeaders() const
+QString XmlHttpRequest::GetAllResponseHeaders() const
 {
     if (!m_request || !m_request->hasHeaders())
         return {};
@@ -285,7 +285,7 @@ QString uXMLHTTP::GetAllResponseHeaders() const
     return eol < 0 ? QString() : block.mid(eol + 2) + QStringLiteral("\r\n");
 }
 
-QString uXMLHTTP::ResponseText() const
+QString XmlHttpRequest::ResponseText() const
 {
     if (m_body.isEmpty())
         return {};
@@ -307,7 +307,7 @@ QString uXMLHTTP::ResponseText() const
     return QString::fromUtf8(m_body);
 }
 
-void uXMLHTTP::onProgress(quint64 gen)
+void XmlHttpRequest::onProgress(quint64 gen)
 {
     if (gen != m_generation || !m_request || m_complete)
         return;
@@ -320,11 +320,11 @@ void uXMLHTTP::onProgress(quint64 gen)
     emit OnReadyStateChange();
 }
 
-void uXMLHTTP::onFinished(quint64 gen)
+void XmlHttpRequest::onFinished(quint64 gen)
 {
     if (gen != m_generation || !m_request || m_complete)
         return;
-    QPointer<uXMLHTTP> self(this);
+    QPointer<XmlHttpRequest> self(this);
     emit OnReadyStateChange();
     if (!self || gen != m_generation)
         return;
@@ -356,7 +356,7 @@ void uXMLHTTP::onFinished(quint64 gen)
     emit requestEnded();
 }
 
-void uXMLHTTP::saveBody()
+void XmlHttpRequest::saveBody()
 {
     if (m_savePath.isEmpty() || m_body.isEmpty())
         return;
@@ -381,7 +381,7 @@ namespace {
 // the control's own signal emission or destructor.
 class EndAwaiter {
 public:
-    explicit EndAwaiter(uXMLHTTP* control) : m_control(control) {}
+    explicit EndAwaiter(XmlHttpRequest* control) : m_control(control) {}
 
     bool await_ready() const noexcept { return m_control.isNull(); }
 
@@ -400,7 +400,7 @@ public:
             state->context->deleteLater();
             state->handle.resume();
         };
-        state->connections << QObject::connect(m_control, &uXMLHTTP::requestEnded, context, wake,
+        state->connections << QObject::connect(m_control, &XmlHttpRequest::requestEnded, context, wake,
                                                Qt::QueuedConnection);
         state->connections << QObject::connect(m_control, &QObject::destroyed, context, wake,
                                                Qt::QueuedConnection);
@@ -415,14 +415,14 @@ private:
         QObject* context = nullptr;
         QList<QMetaObject::Connection> connections;
     };
-    QPointer<uXMLHTTP> m_control;
+    QPointer<XmlHttpRequest> m_control;
 };
 
 } // namespace
 
-QCoro::Task<bool> waitForRequestEnd(uXMLHTTP* control)
+QCoro::Task<bool> waitForRequestEnd(XmlHttpRequest* control)
 {
-    QPointer<uXMLHTTP> c(control);
+    QPointer<XmlHttpRequest> c(control);
     if (!c || !c->isWatching())
         co_return false;
     co_await EndAwaiter(control);

@@ -1,10 +1,10 @@
 #pragma once
-// uXMLHTTP ("XMLHTTP异步下载"): one asynchronous HTTP request at a time on the
+// XmlHttpRequest ("XMLHTTP异步下载"): one asynchronous HTTP request at a time on the
 // transfer layer, reported to its host through three events.
 //
-//   auto* http = new dh::uXMLHTTP(this);
-//   connect(http, &dh::uXMLHTTP::OnDateArrived, ...);   // status 200 (body saved first if asked)
-//   connect(http, &dh::uXMLHTTP::OnDateErr, ...);       // any other status 0..600, with its description
+//   auto* http = new dh::XmlHttpRequest(this);
+//   connect(http, &dh::XmlHttpRequest::OnDateArrived, ...);   // status 200 (body saved first if asked)
+//   connect(http, &dh::XmlHttpRequest::OnDateErr, ...);       // any other status 0..600, with its description
 //   if (http->Open_("GET", url)) http->Send_();
 //
 // The request runs inside the transfer layer; the control learns of its
@@ -46,13 +46,13 @@ const QStringList& StatusDescriptions();
 // StatusDescriptions()[status], empty outside 0..600.
 QString statusDescription(int status);
 
-class uXMLHTTP : public QObject {
+class XmlHttpRequest : public QObject {
     Q_OBJECT
 public:
     // engine: the transfer layer to use; nullptr means dh::transferEngine()
     // at the time of each Send_.
-    explicit uXMLHTTP(QObject* parent = nullptr, TransferEngine* engine = nullptr);
-    ~uXMLHTTP() override;
+    explicit XmlHttpRequest(QObject* parent = nullptr, TransferEngine* engine = nullptr);
+    ~XmlHttpRequest() override;
 
     // DownOK becomes false; then the method (upper-cased), the address and the
     // save path are taken for the next Send_. A request still running is
@@ -138,6 +138,6 @@ private:
 // Waits until the control's current request has ended (requestEnded) and
 // returns true; returns false at once when nothing is being watched, and
 // false when the control was destroyed during the wait.
-QCoro::Task<bool> waitForRequestEnd(uXMLHTTP* control);
+QCoro::Task<bool> waitForRequestEnd(XmlHttpRequest* control);
 
 } // namespace dh

@@ -29,15 +29,15 @@ using Outcome = UpdateCheckResult::Outcome;
 
 struct Ended {
     QStringList log;
-    explicit Ended(uXMLHTTP& c)
+    explicit Ended(XmlHttpRequest& c)
     {
-        QObject::connect(&c, &uXMLHTTP::OnDateArrived, [this] { log << QStringLiteral("arrived"); });
-        QObject::connect(&c, &uXMLHTTP::OnDateErr, [this](const QString& t) { log << QStringLiteral("err:") + t; });
+        QObject::connect(&c, &XmlHttpRequest::OnDateArrived, [this] { log << QStringLiteral("arrived"); });
+        QObject::connect(&c, &XmlHttpRequest::OnDateErr, [this](const QString& t) { log << QStringLiteral("err:") + t; });
     }
 };
 
 // Sends and waits for the end (20 s at most).
-bool sendAndWait(uXMLHTTP& c, const QString& body = {})
+bool sendAndWait(XmlHttpRequest& c, const QString& body = {})
 {
     c.Send_(body);
     QTimer guard;
@@ -57,7 +57,7 @@ protected:
     }
     UpdateCheckResult check(const QString& running, const QString& base = {})
     {
-        uXMLHTTP http(nullptr, m_engine.get());
+        XmlHttpRequest http(nullptr, m_engine.get());
         const QString address = update::updateAddress(base.isEmpty() ? m_service.baseUrl() : base);
         return QCoro::waitFor(CheckNewVersion(&http, address, running, &m_prompter));
     }
@@ -69,7 +69,7 @@ TEST_F(UpdateIntegration, GetNewverWithHeadersAndSavedFile)
 {
     setVersionText(QStringLiteral("3.1.4"));
     const QString target = m_dir.filePath(QStringLiteral("newver.txt"));
-    uXMLHTTP http(nullptr, m_engine.get());
+    XmlHttpRequest http(nullptr, m_engine.get());
     Ended ev(http);
     ASSERT_TRUE(http.Open_(QStringLiteral("get"), url(QStringLiteral("/DocHarvest/newver.txt")), target));
     ASSERT_TRUE(sendAndWait(http));
@@ -113,7 +113,7 @@ TEST_F(UpdateIntegration, HttpStatusesAndFailures)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QString target = m_dir.filePath(QStringLiteral("never.bin"));
-        uXMLHTTP http(nullptr, m_engine.get());
+        XmlHttpRequest http(nullptr, m_engine.get());
         Ended ev(http);
         ASSERT_TRUE(http.Open_(QStringLiteral("GET"), c.address, target));
         ASSERT_TRUE(sendAndWait(http));
@@ -136,7 +136,7 @@ TEST_F(UpdateIntegration, HeadersAndBodyAreSent)
     ASSERT_GT(port, 0);
     std::thread t([&] { echo.listen_after_bind(); });
 
-    uXMLHTTP http(nullptr, m_engine.get());
+    XmlHttpRequest http(nullptr, m_engine.get());
     ASSERT_TRUE(http.Open_(QStringLiteral("post"), QStringLiteral("http://127.0.0.1:%1/echo").arg(port)));
     http.SetRequestHeader(QStringLiteral("X-Probe"), QStringLiteral("yes"));
     http.SetRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("text/plain; charset=utf-8"));
@@ -185,7 +185,7 @@ TEST_F(UpdateIntegration, CheckAgainstTheDemoService)
 TEST_F(UpdateIntegration, NotFoundAsksForANetworkServerDownDoesNot)
 {
     // The demo knows only its own program name.
-    uXMLHTTP http(nullptr, m_engine.get());
+    XmlHttpRequest http(nullptr, m_engine.get());
     UpdateCheckResult r = QCoro::waitFor(CheckNewVersion(
         &http, update::updateAddress(m_service.baseUrl(), QStringLiteral("othertool")), QStringLiteral("1.0.0"),
         &m_prompter));

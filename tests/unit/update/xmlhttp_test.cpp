@@ -19,12 +19,12 @@ using Failure = TransferRequest::Failure;
 // Everything the host hears, in order.
 struct Events {
     QStringList log;  // "change", "arrived", "err:<text>", "ended"
-    explicit Events(uXMLHTTP& c)
+    explicit Events(XmlHttpRequest& c)
     {
-        QObject::connect(&c, &uXMLHTTP::OnReadyStateChange, [this] { log << QStringLiteral("change"); });
-        QObject::connect(&c, &uXMLHTTP::OnDateArrived, [this] { log << QStringLiteral("arrived"); });
-        QObject::connect(&c, &uXMLHTTP::OnDateErr, [this](const QString& t) { log << QStringLiteral("err:") + t; });
-        QObject::connect(&c, &uXMLHTTP::requestEnded, [this] { log << QStringLiteral("ended"); });
+        QObject::connect(&c, &XmlHttpRequest::OnReadyStateChange, [this] { log << QStringLiteral("change"); });
+        QObject::connect(&c, &XmlHttpRequest::OnDateArrived, [this] { log << QStringLiteral("arrived"); });
+        QObject::connect(&c, &XmlHttpRequest::OnDateErr, [this](const QString& t) { log << QStringLiteral("err:") + t; });
+        QObject::connect(&c, &XmlHttpRequest::requestEnded, [this] { log << QStringLiteral("ended"); });
     }
     QStringList completions() const
     {
@@ -74,7 +74,7 @@ TEST(StatusDescriptions, TableHas601RowsWithTheKnownTexts)
 class XmlHttpTest : public ::testing::Test {
 protected:
     FakeEngine engine;
-    std::unique_ptr<uXMLHTTP> http = std::make_unique<uXMLHTTP>(nullptr, &engine);
+    std::unique_ptr<XmlHttpRequest> http = std::make_unique<XmlHttpRequest>(nullptr, &engine);
 };
 
 // How each kind of ending reaches the host.
@@ -101,7 +101,7 @@ TEST_F(XmlHttpTest, CompletionEventsByStatus)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto control = std::make_unique<uXMLHTTP>(nullptr, &engine);
+        auto control = std::make_unique<XmlHttpRequest>(nullptr, &engine);
         Events ev(*control);
         ASSERT_TRUE(control->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/x")));
         control->Send_();
@@ -205,7 +205,7 @@ TEST_F(XmlHttpTest, OpenRefusesWhatCannotBeRequested)
         {"GET\r\nX: 1", "http://127.0.0.1/", false},
     };
     for (const auto& c : cases) {
-        uXMLHTTP control(nullptr, &engine);
+        XmlHttpRequest control(nullptr, &engine);
         EXPECT_EQ(control.Open_(QString::fromUtf8(c.method), QString::fromUtf8(c.url)), c.ok) << c.method << " " << c.url;
     }
 }
@@ -278,8 +278,8 @@ TEST_F(XmlHttpTest, SavesTheBodyOnlyFor200WithBytes)
         }
         bool fileAtArrival = false;
         QByteArray seen;
-        uXMLHTTP control(nullptr, &engine);
-        QObject::connect(&control, &uXMLHTTP::OnDateArrived, [&] { seen = readFile(path); fileAtArrival = true; });
+        XmlHttpRequest control(nullptr, &engine);
+        QObject::connect(&control, &XmlHttpRequest::OnDateArrived, [&] { seen = readFile(path); fileAtArrival = true; });
         ASSERT_TRUE(control.Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/f"), path));
         control.Send_();
         engine.last()->answer(c.status, c.body);
@@ -291,7 +291,7 @@ TEST_F(XmlHttpTest, SavesTheBodyOnlyFor200WithBytes)
         }
     }
     // A save that cannot be written is ignored; the event still comes.
-    uXMLHTTP control(nullptr, &engine);
+    XmlHttpRequest control(nullptr, &engine);
     Events ev(control);
     ASSERT_TRUE(control.Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/f"),
                               dir.filePath(QStringLiteral("no/such/folder/x.bin"))));
@@ -304,10 +304,10 @@ TEST_F(XmlHttpTest, SavesTheBodyOnlyFor200WithBytes)
 TEST_F(XmlHttpTest, HostMayDeleteOrReopenFromItsHandlers)
 {
     // Deleting the control inside OnDateArrived.
-    auto* doomed = new uXMLHTTP(nullptr, &engine);
+    auto* doomed = new XmlHttpRequest(nullptr, &engine);
     int ended = 0;
-    QObject::connect(doomed, &uXMLHTTP::OnDateArrived, doomed, [doomed] { delete doomed; });
-    QObject::connect(doomed, &uXMLHTTP::requestEnded, [&] { ++ended; });
+    QObject::connect(doomed, &XmlHttpRequest::OnDateArrived, doomed, [doomed] { delete doomed; });
+    QObject::connect(doomed, &XmlHttpRequest::requestEnded, [&] { ++ended; });
     ASSERT_TRUE(doomed->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/a")));
     doomed->Send_();
     engine.last()->answer(200, "x");
@@ -317,7 +317,7 @@ TEST_F(XmlHttpTest, HostMayDeleteOrReopenFromItsHandlers)
     // Retrying from OnDateErr with a new request.
     Events ev(*http);
     int tries = 0;
-    QObject::connect(http.get(), &uXMLHTTP::OnDateErr, [&] {
+    QObject::connect(http.get(), &XmlHttpRequest::OnDateErr, [&] {
         if (++tries == 1 && http->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/retry")))
             http->Send_();
     });
@@ -368,7 +368,7 @@ TEST_F(XmlHttpTest, ResponseTextDecoding)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        uXMLHTTP control(nullptr, &engine);
+        XmlHttpRequest control(nullptr, &engine);
         ASSERT_TRUE(control.Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/t")));
         control.Send_();
         engine.last()->answer(200, c.body, {{"Content-Type", c.contentType}});
@@ -388,7 +388,7 @@ TEST_F(XmlHttpTest, WaitForRequestEndResumesOnEndAndOnDestruction)
     EXPECT_TRUE(QCoro::waitFor(waitForRequestEnd(http.get())));
     EXPECT_TRUE(http->DownOK());
 
-    auto* gone = new uXMLHTTP(nullptr, &engine);
+    auto* gone = new XmlHttpRequest(nullptr, &engine);
     ASSERT_TRUE(gone->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/b")));
     gone->Send_();
     QTimer::singleShot(5, [gone] { delete gone; });

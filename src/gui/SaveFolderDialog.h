@@ -12,11 +12,11 @@ namespace dh {
 // The save-location dialog: folder box with history, folder browser, and the
 // naming choice. Its result goes into the process-wide SaveFolder,
 // UseUrlFileName and SaveDialogCancelled.
-class fSeleFileSavePath : public QDialog {
+class SaveFolderDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit fSeleFileSavePath(QWidget* parent = nullptr);
-    ~fSeleFileSavePath() override;
+    explicit SaveFolderDialog(QWidget* parent = nullptr);
+    ~SaveFolderDialog() override;
 
     QComboBox* m_folderCombo = nullptr;       // the folder, editable, with its history
     QPushButton* m_browseButton = nullptr;   // "..."

@@ -1,9 +1,9 @@
-#include "gui/fIEcache.h"
+#include "gui/CacheViewerWindow.h"
 
 #include "app/AppInfo.h"
 #include "gui/CacheWiring.h"
 #include "gui/DesktopIntegration.h"
-#include "gui/Form_Copy_Move.h"
+#include "gui/CopyFilesWindow.h"
 #include "platform/Prompter.h"
 
 #include <QGridLayout>
@@ -68,7 +68,7 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption)
 }
 } // namespace
 
-fIEcache::fIEcache(QWidget* parent, std::unique_ptr<CacheIndex> index, std::optional<CacheLocations> locations)
+CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex> index, std::optional<CacheLocations> locations)
     : QDialog(parent), m_index(index ? std::move(index) : makeCurrentCacheIndex())
 {
     setObjectName(QStringLiteral("fIEcache"));
@@ -133,17 +133,17 @@ fIEcache::fIEcache(QWidget* parent, std::unique_ptr<CacheIndex> index, std::opti
     top->addLayout(buttons);
     resize(900, 560);
 
-    connect(m_myCacheButton, &QPushButton::clicked, this, &fIEcache::showMyCache);
-    connect(m_allUsersCacheButton, &QPushButton::clicked, this, &fIEcache::showAllUsersCache);
-    connect(m_copySelectedButton, &QPushButton::clicked, this, &fIEcache::copySelected);
-    connect(m_deleteSelectedButton, &QPushButton::clicked, this, &fIEcache::deleteSelected);
-    connect(m_deleteAllButton, &QPushButton::clicked, this, &fIEcache::deleteAll);
+    connect(m_myCacheButton, &QPushButton::clicked, this, &CacheViewerWindow::showMyCache);
+    connect(m_allUsersCacheButton, &QPushButton::clicked, this, &CacheViewerWindow::showAllUsersCache);
+    connect(m_copySelectedButton, &QPushButton::clicked, this, &CacheViewerWindow::copySelected);
+    connect(m_deleteSelectedButton, &QPushButton::clicked, this, &CacheViewerWindow::deleteSelected);
+    connect(m_deleteAllButton, &QPushButton::clicked, this, &CacheViewerWindow::deleteAll);
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::close);
     connect(m_entriesView->header(), &QHeaderView::sectionClicked, this,
             [this](int logical) { sortEntriesByColumn(logical + 1); });
 }
 
-fIEcache::~fIEcache()
+CacheViewerWindow::~CacheViewerWindow()
 {
     if (m_extract) {
         m_extract->wait();
@@ -151,14 +151,14 @@ fIEcache::~fIEcache()
     }
 }
 
-void fIEcache::refreshRow(int row)
+void CacheViewerWindow::refreshRow(int row)
 {
     if (row < 0 || row >= m_entriesView->topLevelItemCount() || row >= static_cast<int>(m_viewer->rows.size()))
         return;
     fillItem(m_entriesView->topLevelItem(row), m_viewer->rows[static_cast<std::size_t>(row)]);
 }
 
-void fIEcache::startListing()
+void CacheViewerWindow::startListing()
 {
     m_entriesView->clear();
     m_usersView->clear();
@@ -167,7 +167,7 @@ void fIEcache::startListing()
     m_countLabel->setText(m_viewer->countText);
 }
 
-void fIEcache::showLists()
+void CacheViewerWindow::showLists()
 {
     m_entriesView->clear();
     QList<QTreeWidgetItem*> items;
@@ -184,7 +184,7 @@ void fIEcache::showLists()
     m_countLabel->setText(m_viewer->countText);
 }
 
-std::vector<int> fIEcache::selectedRows() const
+std::vector<int> CacheViewerWindow::selectedRows() const
 {
     std::vector<int> out;
     for (int i = 0; i < m_entriesView->topLevelItemCount(); ++i) {
@@ -194,7 +194,7 @@ std::vector<int> fIEcache::selectedRows() const
     return out;
 }
 
-void fIEcache::showMyCache()
+void CacheViewerWindow::showMyCache()
 {
     if (extracting())
         return;
@@ -202,7 +202,7 @@ void fIEcache::showMyCache()
     startListing();
 }
 
-void fIEcache::showAllUsersCache()
+void CacheViewerWindow::showAllUsersCache()
 {
     if (extracting())
         return;
@@ -214,7 +214,7 @@ void fIEcache::showAllUsersCache()
     AutoSizeColumns(m_foldersView);
 }
 
-void fIEcache::copySelected()
+void CacheViewerWindow::copySelected()
 {
     if (busy())
         return;
@@ -253,7 +253,7 @@ void fIEcache::copySelected()
     m_extract->start();
 }
 
-void fIEcache::openCopyDialog(const std::vector<int>& sel)
+void CacheViewerWindow::openCopyDialog(const std::vector<int>& sel)
 {
     int refused = 0;
     const QStringList files = m_viewer->selectedFilePaths(sel, &refused);
@@ -266,7 +266,7 @@ void fIEcache::openCopyDialog(const std::vector<int>& sel)
     showCopyDialog(this, files);
 }
 
-void fIEcache::deleteSelected()
+void CacheViewerWindow::deleteSelected()
 {
     if (m_viewer->rows.empty() || busy())
         return;
@@ -275,7 +275,7 @@ void fIEcache::deleteSelected()
     AutoSizeColumns(m_entriesView);
 }
 
-void fIEcache::deleteAll()
+void CacheViewerWindow::deleteAll()
 {
     if (busy())
         return;
@@ -284,7 +284,7 @@ void fIEcache::deleteAll()
     AutoSizeColumns(m_entriesView);
 }
 
-void fIEcache::sortEntriesByColumn(int column)
+void CacheViewerWindow::sortEntriesByColumn(int column)
 {
     if (busy())
         return;
@@ -294,9 +294,9 @@ void fIEcache::sortEntriesByColumn(int column)
     m_entriesView->header()->setSortIndicator(column - 1, m_viewer->descending ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
-fIEcache* showCacheViewer(QWidget* parent)
+CacheViewerWindow* showCacheViewer(QWidget* parent)
 {
-    auto* w = new fIEcache(parent);
+    auto* w = new CacheViewerWindow(parent);
     w->setAttribute(Qt::WA_DeleteOnClose);
     w->open();
     return w;

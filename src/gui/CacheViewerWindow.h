@@ -14,13 +14,13 @@ namespace dh {
 
 // The browser-cache viewer: the current user's cached documents or the cache
 // files of all users, with copying out, deleting and clearing.
-class fIEcache : public QDialog {
+class CacheViewerWindow : public QDialog {
     Q_OBJECT
 public:
     // index and locations default to the embedded browser's cache.
-    explicit fIEcache(QWidget* parent = nullptr, std::unique_ptr<CacheIndex> index = nullptr,
+    explicit CacheViewerWindow(QWidget* parent = nullptr, std::unique_ptr<CacheIndex> index = nullptr,
                       std::optional<CacheLocations> locations = std::nullopt);
-    ~fIEcache() override;
+    ~CacheViewerWindow() override;
 
     // URL, TYPE, SIZE(Byte), FilePath, 状态, 站点, 修改时间, 访问时间
     QTreeWidget* m_entriesView = nullptr;
@@ -64,6 +64,6 @@ private:
 };
 
 // Opens the viewer over parent (window-modal, deleted when closed).
-fIEcache* showCacheViewer(QWidget* parent);
+CacheViewerWindow* showCacheViewer(QWidget* parent);
 
 } // namespace dh

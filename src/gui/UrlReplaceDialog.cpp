@@ -1,4 +1,4 @@
-#include "gui/UrlReplace.h"
+#include "gui/UrlReplaceDialog.h"
 
 #include "app/AppInfo.h"
 #include "download/ListOperations.h"
@@ -12,7 +12,7 @@
 
 namespace dh {
 
-UrlReplace::UrlReplace(DownloadListModel& list, QWidget* parent) : QDialog(parent), m_list(list)
+UrlReplaceDialog::UrlReplaceDialog(DownloadListModel& list, QWidget* parent) : QDialog(parent), m_list(list)
 {
     setObjectName(QStringLiteral("UrlReplace"));
     setWindowTitle(secondaryCaption(QStringLiteral("网址批量替换")));
@@ -35,11 +35,11 @@ UrlReplace::UrlReplace(DownloadListModel& list, QWidget* parent) : QDialog(paren
     buttons->addWidget(m_replaceButton);
     buttons->addWidget(m_cancelButton);
     grid->addLayout(buttons, 4, 0);
-    connect(m_replaceButton, &QPushButton::clicked, this, &UrlReplace::replaceAll);
+    connect(m_replaceButton, &QPushButton::clicked, this, &UrlReplaceDialog::replaceAll);
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void UrlReplace::replaceAll()
+void UrlReplaceDialog::replaceAll()
 {
     Prompter& p = Prompter::instance();
     const UrlReplaceOutcome out = ReplaceInAddresses(m_list, m_findEdit->text(), m_replaceEdit->text());

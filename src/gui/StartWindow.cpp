@@ -1,12 +1,12 @@
-#include "gui/fCover.h"
+#include "gui/StartWindow.h"
 
 #include "app/AppGlobals.h"
 #include "app/AppInfo.h"
 #include "app/BrowserEmulation.h"
-#include "app/FormRegistry.h"
+#include "app/WindowRegistry.h"
 #include "app/Timings.h"
 #include "gui/Windows.h"
-#include "gui/fWebSearch.h"
+#include "gui/SearchWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -21,32 +21,32 @@
 namespace dh {
 
 namespace {
-fCover* g_cover = nullptr;
+StartWindow* g_cover = nullptr;
 }
 
-std::function<void(fCover*)>& fCover::updateCheckHook()
+std::function<void(StartWindow*)>& StartWindow::updateCheckHook()
 {
-    static std::function<void(fCover*)> h;
+    static std::function<void(StartWindow*)> h;
     return h;
 }
 
-std::function<void()>& fCover::clearCacheHook()
+std::function<void()>& StartWindow::clearCacheHook()
 {
     static std::function<void()> h;
     return h;
 }
 
-std::function<void()>& fCover::endProcessHook()
+std::function<void()>& StartWindow::endProcessHook()
 {
     static std::function<void()> h = [] { QApplication::quit(); };
     return h;
 }
 
-fCover::fCover(QWidget* parent) : QWidget(parent)
+StartWindow::StartWindow(QWidget* parent) : QWidget(parent)
 {
     g_cover = this;
     setObjectName(QStringLiteral("fCover"));
-    FormRegistry::add(QStringLiteral("fCover"), this);
+    WindowRegistry::add(QStringLiteral("fCover"), this);
     setWindowIcon(QIcon(QStringLiteral(":/docharvest.svg")));
 
     auto* lay = new QVBoxLayout(this);
@@ -94,22 +94,22 @@ fCover::fCover(QWidget* parent) : QWidget(parent)
         if (updateCheckHook())
             updateCheckHook()(this);
     });
-    connect(m_searchButton, &QPushButton::clicked, this, &fCover::searchClicked);
+    connect(m_searchButton, &QPushButton::clicked, this, &StartWindow::searchClicked);
     connect(m_quitButton, &QPushButton::clicked, this, &QWidget::close);
 }
 
-fCover::~fCover()
+StartWindow::~StartWindow()
 {
     if (g_cover == this)
         g_cover = nullptr;
 }
 
-fCover* fCover::instance()
+StartWindow* StartWindow::instance()
 {
     return g_cover;
 }
 
-void fCover::Form_Load()
+void StartWindow::Form_Load()
 {
     setWindowTitle(programTitle());
     m_versionLabel->setText(versionLabelText());
@@ -119,10 +119,10 @@ void fCover::Form_Load()
         move(sc->availableGeometry().center() - rect().center());
     show();
     // The remaining steps run once the cover has been painted.
-    QTimer::singleShot(0, this, &fCover::slowStartupSteps);
+    QTimer::singleShot(0, this, &StartWindow::slowStartupSteps);
 }
 
-void fCover::slowStartupSteps()
+void StartWindow::slowStartupSteps()
 {
     globals().OsDescription = ComposeOsDescription();
     SetBrowserEmulation(QStringLiteral("IE10"), true);  // failures are ignored by design
@@ -131,16 +131,16 @@ void fCover::slowStartupSteps()
     m_startupDone = true;
 }
 
-void fCover::searchClicked()
+void StartWindow::searchClicked()
 {
     hide();
-    fWebSearch* w = windows::search();
+    SearchWindow* w = windows::search();
     w->show();
     w->raise();
     w->activateWindow();
 }
 
-void fCover::closeEvent(QCloseEvent* e)
+void StartWindow::closeEvent(QCloseEvent* e)
 {
     if (m_exiting) {
         e->accept();

@@ -28,11 +28,11 @@ class MethodOneTransfer;
 // The download window: the job list, the scheduler's and the monitor's
 // controls and the status bar. It is the download engine's host: the engine
 // reads the window's options through the DownloadHost interface.
-class fFileDownload : public QMainWindow, public DownloadHost {
+class DownloadWindow : public QMainWindow, public DownloadHost {
     Q_OBJECT
 public:
-    explicit fFileDownload(QWidget* parent = nullptr);
-    ~fFileDownload() override;
+    explicit DownloadWindow(QWidget* parent = nullptr);
+    ~DownloadWindow() override;
 
     DownloadListModel* list() const { return m_list; }
     DownloadScheduler* scheduler() const { return m_scheduler; }
@@ -158,7 +158,7 @@ public:
     void copySelectedName();      // 复制名称
     void openSelectedAddress();   // 打开网址
     void exportNames(bool onlyUnfinished);
-    // Opens UrlReplace modally; tests call UrlReplace directly.
+    // Opens UrlReplaceDialog modally; tests call UrlReplaceDialog directly.
     void replaceAddresses();  // 批量替换网址
     void rowDoubleClicked(int row);
     void rowClicked(int row);

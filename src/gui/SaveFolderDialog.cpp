@@ -1,4 +1,4 @@
-#include "gui/fSeleFileSavePath.h"
+#include "gui/SaveFolderDialog.h"
 
 #include <QFileInfo>
 
@@ -44,7 +44,7 @@ void SaveFolderHistory(QComboBox* combo, const QString& file)
     SaveFolderHistory(entries, file);
 }
 
-fSeleFileSavePath::fSeleFileSavePath(QWidget* parent) : QDialog(parent)
+SaveFolderDialog::SaveFolderDialog(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("fSeleFileSavePath"));
     setWindowTitle(secondaryCaption(QStringLiteral("选择下载保存路径")));
@@ -89,15 +89,15 @@ fSeleFileSavePath::fSeleFileSavePath(QWidget* parent) : QDialog(parent)
     buttons->addWidget(m_cancelButton);
     grid->addLayout(buttons, 2, 0, 1, 3);
 
-    connect(m_browseButton, &QPushButton::clicked, this, &fSeleFileSavePath::browseClicked);
-    connect(m_okButton, &QPushButton::clicked, this, &fSeleFileSavePath::okClicked);
-    connect(m_cancelButton, &QPushButton::clicked, this, &fSeleFileSavePath::cancelClicked);
+    connect(m_browseButton, &QPushButton::clicked, this, &SaveFolderDialog::browseClicked);
+    connect(m_okButton, &QPushButton::clicked, this, &SaveFolderDialog::okClicked);
+    connect(m_cancelButton, &QPushButton::clicked, this, &SaveFolderDialog::cancelClicked);
     Form_Load();
 }
 
-fSeleFileSavePath::~fSeleFileSavePath() = default;
+SaveFolderDialog::~SaveFolderDialog() = default;
 
-void fSeleFileSavePath::Form_Load()
+void SaveFolderDialog::Form_Load()
 {
     auto& g = globals();
     if (g.UseUrlFileName)
@@ -108,12 +108,12 @@ void fSeleFileSavePath::Form_Load()
     FitDropDownWidth(m_folderCombo);
 }
 
-void fSeleFileSavePath::browseClicked()
+void SaveFolderDialog::browseClicked()
 {
     m_folderCombo->setEditText(BrowseForFolder(m_folderCombo->currentText(), QStringLiteral("请选择要浏览的文件夹:"), false));
 }
 
-void fSeleFileSavePath::okClicked()
+void SaveFolderDialog::okClicked()
 {
     auto& g = globals();
     g.UseUrlFileName = m_originalNameRadio->isChecked();
@@ -142,19 +142,19 @@ void fSeleFileSavePath::okClicked()
     accept();
 }
 
-void fSeleFileSavePath::cancelClicked()
+void SaveFolderDialog::cancelClicked()
 {
     globals().SaveDialogCancelled = true;
     reject();
 }
 
-QCoro::Task<void> fSeleFileSavePath::ask(QWidget* parent)
+QCoro::Task<void> SaveFolderDialog::ask(QWidget* parent)
 {
     // Top-level, so that nothing but its own closing can end it: closing it
     // always emits finished, which resumes the caller. It is deleted only
     // after that (the signal reaches the caller queued, and a dialog deleted
     // on close would swallow it).
-    auto* dlg = new fSeleFileSavePath(nullptr);
+    auto* dlg = new SaveFolderDialog(nullptr);
     dlg->setWindowModality(Qt::ApplicationModal);
     if (parent) {
         dlg->adjustSize();

@@ -14,11 +14,11 @@ namespace dh {
 
 // The copy dialog: copies FileList into the destination folder with the
 // chosen same-name option; the folder joins the shared folder history.
-class Form_Copy_Move : public QDialog {
+class CopyFilesWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit Form_Copy_Move(QWidget* parent = nullptr);
-    ~Form_Copy_Move() override;
+    explicit CopyFilesWindow(QWidget* parent = nullptr);
+    ~CopyFilesWindow() override;
 
     QStringList FileList;
 
@@ -52,6 +52,6 @@ private:
 
 // Opens the copy dialog over parent for the given files (window-modal, deleted
 // when closed), with the caption "复制文件：N 个文件...".
-Form_Copy_Move* showCopyDialog(QWidget* parent, const QStringList& files);
+CopyFilesWindow* showCopyDialog(QWidget* parent, const QStringList& files);
 
 } // namespace dh

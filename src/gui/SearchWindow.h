@@ -29,11 +29,11 @@ class WebEngineBrowser;
 // The work itself (batch, extraction, paging, hand-over) is done by the
 // SearchEngine; the window mirrors its controls into the engine and shows
 // what the engine announces.
-class fWebSearch : public QMainWindow {
+class SearchWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit fWebSearch(QWidget* parent = nullptr);
-    ~fWebSearch() override;
+    explicit SearchWindow(QWidget* parent = nullptr);
+    ~SearchWindow() override;
 
     SearchEngine* engine() const { return m_engine.get(); }
     WebEngineBrowser* m_browser = nullptr;

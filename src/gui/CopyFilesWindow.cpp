@@ -1,11 +1,11 @@
-#include "gui/Form_Copy_Move.h"
+#include "gui/CopyFilesWindow.h"
 
 #include "app/AppInfo.h"
 #include "app/FolderHistory.h"
 #include "app/Helpers.h"
 #include "app/SettingsStore.h"
 #include "gui/DesktopIntegration.h"
-#include "gui/fSeleFileSavePath.h"
+#include "gui/SaveFolderDialog.h"
 #include "platform/Prompter.h"
 
 #include <QCloseEvent>
@@ -21,7 +21,7 @@
 
 namespace dh {
 
-Form_Copy_Move::Form_Copy_Move(QWidget* parent) : QDialog(parent), m_run(this)
+CopyFilesWindow::CopyFilesWindow(QWidget* parent) : QDialog(parent), m_run(this)
 {
     setObjectName(QStringLiteral("Form_Copy_Move"));
     setWindowTitle(secondaryCaption(QStringLiteral("复制文件...")));
@@ -75,7 +75,7 @@ Form_Copy_Move::Form_Copy_Move(QWidget* parent) : QDialog(parent), m_run(this)
     buttons->addWidget(m_closeButton);
     top->addLayout(buttons);
 
-    connect(m_browseButton, &QPushButton::clicked, this, &Form_Copy_Move::browseClicked);
+    connect(m_browseButton, &QPushButton::clicked, this, &CopyFilesWindow::browseClicked);
     connect(m_startButton, &QPushButton::clicked, this, [this] { runCopy(true); });
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::close);
     connect(&m_run, &CopyRun::progress, this, [this](int v, int max) {
@@ -86,9 +86,9 @@ Form_Copy_Move::Form_Copy_Move(QWidget* parent) : QDialog(parent), m_run(this)
     Form_Load();
 }
 
-Form_Copy_Move::~Form_Copy_Move() = default;
+CopyFilesWindow::~CopyFilesWindow() = default;
 
-void Form_Copy_Move::Form_Load()
+void CopyFilesWindow::Form_Load()
 {
     LoadFolderHistory(m_destinationCombo, folderHistoryFile());
     FitDropDownWidth(m_destinationCombo);
@@ -100,7 +100,7 @@ void Form_Copy_Move::Form_Load()
     m_sameNameRadios[op]->setChecked(true);
 }
 
-int Form_Copy_Move::optionIndex() const
+int CopyFilesWindow::optionIndex() const
 {
     for (int i = 1; i <= 5; ++i) {
         if (m_sameNameRadios[i]->isChecked())
@@ -109,7 +109,7 @@ int Form_Copy_Move::optionIndex() const
     return 4;
 }
 
-void Form_Copy_Move::browseClicked()
+void CopyFilesWindow::browseClicked()
 {
     QString f = BrowseForFolder(m_destinationCombo->currentText(), QStringLiteral("请选择要浏览的文件夹:"), false);
     if (!f.endsWith(QLatin1Char('/')))
@@ -117,7 +117,7 @@ void Form_Copy_Move::browseClicked()
     m_destinationCombo->setEditText(f);
 }
 
-QCoro::Task<void> Form_Copy_Move::runCopy(bool showMessage)
+QCoro::Task<void> CopyFilesWindow::runCopy(bool showMessage)
 {
     QString folder = MakeFolderPath(m_destinationCombo->currentText());
     m_destinationCombo->setEditText(folder);
@@ -159,7 +159,7 @@ QCoro::Task<void> Form_Copy_Move::runCopy(bool showMessage)
         close();
 }
 
-void Form_Copy_Move::closeEvent(QCloseEvent* e)
+void CopyFilesWindow::closeEvent(QCloseEvent* e)
 {
     if (m_run.running()) {
         // The run holds this window until it has passed over its remaining
@@ -173,7 +173,7 @@ void Form_Copy_Move::closeEvent(QCloseEvent* e)
     QDialog::closeEvent(e);
 }
 
-void Form_Copy_Move::reject()
+void CopyFilesWindow::reject()
 {
     if (m_run.running()) {
         m_closeAfterRun = true;
@@ -184,9 +184,9 @@ void Form_Copy_Move::reject()
     QDialog::reject();
 }
 
-Form_Copy_Move* showCopyDialog(QWidget* parent, const QStringList& files)
+CopyFilesWindow* showCopyDialog(QWidget* parent, const QStringList& files)
 {
-    auto* dlg = new Form_Copy_Move(parent);
+    auto* dlg = new CopyFilesWindow(parent);
     dlg->setAttribute(Qt::WA_DeleteOnClose);
     dlg->FileList = files;
     dlg->setWindowTitle(QStringLiteral("复制文件：") + QString::number(files.size()) + QStringLiteral(" 个文件..."));

@@ -1,13 +1,13 @@
-#include "gui/fFileDownload.h"
+#include "gui/DownloadWindow.h"
 
 #include "app/AppInfo.h"
 #include "content/TypeCorrection.h"
 #include "gui/IdentifyFileDialog.h"
 #include "gui/LoginPanel.h"
-#include "gui/fOption.h"
-#include "gui/fWebSearch.h"
+#include "gui/OptionsDialog.h"
+#include "gui/SearchWindow.h"
 #include "platform/Sound.h"
-#include "app/FormRegistry.h"
+#include "app/WindowRegistry.h"
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
@@ -21,7 +21,7 @@
 #include "platform/Shell.h"
 #include "app/Helpers.h"
 #include "download/ListOperations.h"
-#include "gui/UrlReplace.h"
+#include "gui/UrlReplaceDialog.h"
 #include "gui/CacheWiring.h"
 
 #include <QCheckBox>
@@ -46,11 +46,11 @@
 
 namespace dh {
 
-fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
+DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("fFileDownload"));
     setAttribute(Qt::WA_DeleteOnClose);
-    FormRegistry::add(QStringLiteral("fFileDownload"), this);
+    WindowRegistry::add(QStringLiteral("fFileDownload"), this);
     setWindowTitle(secondaryCaption(QStringLiteral("文件批量下载")));
 
     installStateIcons();
@@ -136,7 +136,7 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
             [this](const QModelIndex& i) { rowDoubleClicked(i.row()); });
     connect(m_downloadsView, &QAbstractItemView::clicked, this, [this](const QModelIndex& i) { rowClicked(i.row()); });
     m_downloadsView->header()->setSectionsClickable(true);
-    connect(m_downloadsView->header(), &QHeaderView::sectionClicked, this, &fFileDownload::sortByColumn);
+    connect(m_downloadsView->header(), &QHeaderView::sectionClicked, this, &DownloadWindow::sortByColumn);
     // New rows (a hand-over) refit the columns once the burst has settled.
     auto* fitColumns = new QTimer(this);
     fitColumns->setSingleShot(true);
@@ -165,7 +165,7 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
     m_displayTimer = new QTimer(this);
     m_displayTimer->setSingleShot(true);
     m_displayTimer->setInterval(timings().displayHold);
-    connect(m_displayTimer, &QTimer::timeout, this, &fFileDownload::flushDisplay);
+    connect(m_displayTimer, &QTimer::timeout, this, &DownloadWindow::flushDisplay);
     // The view repaints changed rows through this window rather than on every
     // change of the model (other model signals still reach it directly).
     m_rowUpdatesHeld = QObject::disconnect(m_list, SIGNAL(dataChanged(QModelIndex,QModelIndex,QList<int>)), m_downloadsView,
@@ -197,15 +197,15 @@ fFileDownload::fFileDownload(QWidget* parent) : QMainWindow(parent)
     m_monitorTimer = m_monitor->timer();
     m_loginRefreshTimer = new QTimer(this);
 
-    connect(m_startButton, &QPushButton::clicked, this, &fFileDownload::StartDownloading);
-    connect(m_stopButton, &QPushButton::clicked, this, &fFileDownload::StopDownloading);
-    connect(m_switchMethodButton, &QPushButton::clicked, this, &fFileDownload::switchDownloadMethod);
+    connect(m_startButton, &QPushButton::clicked, this, &DownloadWindow::StartDownloading);
+    connect(m_stopButton, &QPushButton::clicked, this, &DownloadWindow::StopDownloading);
+    connect(m_switchMethodButton, &QPushButton::clicked, this, &DownloadWindow::switchDownloadMethod);
     buildMenus();
     Form_Load();
     attachLoginPanel(this);
 }
 
-fFileDownload::~fFileDownload()
+DownloadWindow::~DownloadWindow()
 {
     // The engine refers to State and to this window as its host: it goes first.
     delete m_monitor;
@@ -214,7 +214,7 @@ fFileDownload::~fFileDownload()
     m_scheduler = nullptr;
 }
 
-void fFileDownload::buildMenus()
+void DownloadWindow::buildMenus()
 {
     m_listMenu = menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
     auto add = [this](QMenu* m, const char* caption, auto slot) {
@@ -267,7 +267,7 @@ void fFileDownload::buildMenus()
     QMenu* win = menuBar()->addMenu(QStringLiteral("窗口(&W)"));
     m_searchWindowAction = win->addAction(QStringLiteral("资料检索分析窗口"));
     connect(m_searchWindowAction, &QAction::triggered, this, [] {
-        fWebSearch* w = windows::search();
+        SearchWindow* w = windows::search();
         w->show();
         w->raise();
         w->activateWindow();
@@ -295,7 +295,7 @@ void fFileDownload::buildMenus()
     connect(help->addAction(QStringLiteral("关于(&A)")), &QAction::triggered, this, [] { windows::showAbout(); });
 }
 
-SameNamePolicy fFileDownload::sameNamePolicy() const
+SameNamePolicy DownloadWindow::sameNamePolicy() const
 {
     if (m_skipExistingRadio->isChecked())
         return SameNamePolicy::Skip;
@@ -304,18 +304,18 @@ SameNamePolicy fFileDownload::sameNamePolicy() const
     return SameNamePolicy::Rename;
 }
 
-void fFileDownload::setSameNamePolicy(SameNamePolicy p)
+void DownloadWindow::setSameNamePolicy(SameNamePolicy p)
 {
     (p == SameNamePolicy::Skip ? m_skipExistingRadio : p == SameNamePolicy::Overwrite ? m_overwriteRadio : m_renameRadio)->setChecked(true);
 }
 
-void fFileDownload::cue(int number)
+void DownloadWindow::cue(int number)
 {
     if (m_soundCheck->isChecked())
         PlayCue(number);
 }
 
-void fFileDownload::Form_Load()
+void DownloadWindow::Form_Load()
 {
     auto& st = SettingsStore::instance();
     FitDropDownWidth(m_redownloadChoiceCombo);
@@ -345,51 +345,51 @@ void fFileDownload::Form_Load()
     refreshCounters();
 }
 
-void fFileDownload::StartDownloading()
+void DownloadWindow::StartDownloading()
 {
     m_scheduler->StartDownloading();
 }
 
-void fFileDownload::StopDownloading()
+void DownloadWindow::StopDownloading()
 {
     m_scheduler->StopDownloading();
 }
 
-void fFileDownload::switchDownloadMethod()
+void DownloadWindow::switchDownloadMethod()
 {
     // Running transfers go on; the next tick uses the new method.
     DownloadMethod = DownloadMethod == 2 ? 1 : 2;
     showMethod();
 }
 
-void fFileDownload::showMethod()
+void DownloadWindow::showMethod()
 {
     m_methodLabel->setText(QStringLiteral("下载方式：") + QString::number(DownloadMethod));
     m_transferCountCombo->setCurrentIndex(0);
     m_transferCountCombo->setEnabled(DownloadMethod != 1);
 }
 
-int fFileDownload::pauseSeconds() const
+int DownloadWindow::pauseSeconds() const
 {
     return m_pauseCombo->currentText().toInt();
 }
 
-int fFileDownload::slotCount() const
+int DownloadWindow::slotCount() const
 {
     return m_transferCountCombo->currentText().toInt();
 }
 
-bool fFileDownload::autoLocate() const
+bool DownloadWindow::autoLocate() const
 {
     return m_autoLocateAction->isChecked();
 }
 
-void fFileDownload::scrollToRow(int row)
+void DownloadWindow::scrollToRow(int row)
 {
     m_downloadsView->scrollTo(m_list->index(row, 0));
 }
 
-void fFileDownload::setStatusText(int panel, const QString& text)
+void DownloadWindow::setStatusText(int panel, const QString& text)
 {
     if (panel < 1 || panel > 4)
         return;
@@ -403,7 +403,7 @@ void fFileDownload::setStatusText(int panel, const QString& text)
     m_displayTimer->start();
 }
 
-void fFileDownload::rowsChanged(int first, int last)
+void DownloadWindow::rowsChanged(int first, int last)
 {
     if (m_displayTimer->isActive()) {
         m_dirtyFirst = m_dirtyFirst < 0 ? first : std::min(m_dirtyFirst, first);
@@ -414,7 +414,7 @@ void fFileDownload::rowsChanged(int first, int last)
     m_displayTimer->start();
 }
 
-void fFileDownload::flushDisplay()
+void DownloadWindow::flushDisplay()
 {
     bool shown = false;
     for (int panel = 1; panel <= 4; ++panel) {
@@ -436,56 +436,56 @@ void fFileDownload::flushDisplay()
         m_displayTimer->start();
 }
 
-bool fFileDownload::autoStart() const
+bool DownloadWindow::autoStart() const
 {
     return m_autoStartCheck->isChecked();
 }
 
-bool fFileDownload::autoRedownload() const
+bool DownloadWindow::autoRedownload() const
 {
     return m_autoRedownloadCheck->isChecked();
 }
 
-int fFileDownload::redownloadChoice() const
+int DownloadWindow::redownloadChoice() const
 {
     return m_redownloadChoiceCombo->currentIndex();
 }
 
-bool fFileDownload::errorStop() const
+bool DownloadWindow::errorStop() const
 {
     return m_stopAfterBadRowsCheck->isChecked();
 }
 
-void fFileDownload::clearAutoOptions()
+void DownloadWindow::clearAutoOptions()
 {
     m_autoStartCheck->setChecked(false);
     m_autoRedownloadCheck->setChecked(false);
 }
 
-void fFileDownload::setStartEnabled(bool enabled)
+void DownloadWindow::setStartEnabled(bool enabled)
 {
     m_startAction->setEnabled(enabled);
 }
 
-void fFileDownload::setRunningIndicator(bool on)
+void DownloadWindow::setRunningIndicator(bool on)
 {
     m_runningIndicator->setVisible(on);
 }
 
-void fFileDownload::refreshCounters()
+void DownloadWindow::refreshCounters()
 {
     m_statusPending[4] = false;
     m_statusPanels[4]->setText(m_list->UpdateListCounters());
 }
 
-void fFileDownload::changeEvent(QEvent* e)
+void DownloadWindow::changeEvent(QEvent* e)
 {
     if (e->type() == QEvent::ActivationChange && isActiveWindow())
         m_rowCountLabel->setText(m_list->rowCountText());
     QMainWindow::changeEvent(e);
 }
 
-void fFileDownload::closeEvent(QCloseEvent* e)
+void DownloadWindow::closeEvent(QCloseEvent* e)
 {
     auto& st = SettingsStore::instance();
     saveSameNamePolicy(st, sameNamePolicy());
@@ -511,7 +511,7 @@ void fFileDownload::closeEvent(QCloseEvent* e)
 // --- list commands ----------------------------------------------------------------
 
 template <typename F>
-void fFileDownload::frozen(F&& walk)
+void DownloadWindow::frozen(F&& walk)
 {
     // One redraw for the whole walk instead of one per changed row.
     m_downloadsView->setUpdatesEnabled(false);
@@ -519,12 +519,12 @@ void fFileDownload::frozen(F&& walk)
     m_downloadsView->setUpdatesEnabled(true);
 }
 
-void fFileDownload::showRowCount()
+void DownloadWindow::showRowCount()
 {
     m_rowCountLabel->setText(m_list->rowCountText());
 }
 
-std::vector<int> fFileDownload::selectedRows() const
+std::vector<int> DownloadWindow::selectedRows() const
 {
     std::vector<int> rows;
     for (const QModelIndex& i : m_downloadsView->selectionModel()->selectedRows())
@@ -533,7 +533,7 @@ std::vector<int> fFileDownload::selectedRows() const
     return rows;
 }
 
-int fFileDownload::selectedItemRow() const
+int DownloadWindow::selectedItemRow() const
 {
     const QModelIndex cur = m_downloadsView->currentIndex();
     if (cur.isValid() && m_downloadsView->selectionModel()->isRowSelected(cur.row(), {}))
@@ -542,17 +542,17 @@ int fFileDownload::selectedItemRow() const
     return rows.empty() ? -1 : rows.front();
 }
 
-void fFileDownload::selectAllRows()
+void DownloadWindow::selectAllRows()
 {
     m_downloadsView->selectAll();
 }
 
-void fFileDownload::selectNoRows()
+void DownloadWindow::selectNoRows()
 {
     m_downloadsView->clearSelection();
 }
 
-void fFileDownload::shuffleRows()
+void DownloadWindow::shuffleRows()
 {
     if (!State.pass(BusyGuard::A))
         return;
@@ -560,19 +560,19 @@ void fFileDownload::shuffleRows()
     Prompter::instance().message(QStringLiteral("随机排序完成！"), MessageIcon::Information);
 }
 
-void fFileDownload::autoSizeListColumns()
+void DownloadWindow::autoSizeListColumns()
 {
     AutoSizeColumns(m_downloadsView);
     StripeListRows(m_downloadsView);
 }
 
-void fFileDownload::redownload(RedownloadFilter filter)
+void DownloadWindow::redownload(RedownloadFilter filter)
 {
     const std::vector<int> selected = selectedRows();
     frozen([&] { RedownloadRows(*m_list, filter, selected); });
 }
 
-void fFileDownload::redownloadSmallFiles()
+void DownloadWindow::redownloadSmallFiles()
 {
     const auto answer = Prompter::instance().input(QStringLiteral("请输入数字："), QString(), QString());
     if (!answer)
@@ -583,7 +583,7 @@ void fFileDownload::redownloadSmallFiles()
     frozen([&] { RedownloadRows(*m_list, RedownloadFilter::SmallComplete, {}, *limit); });
 }
 
-void fFileDownload::removeSelectedRows()
+void DownloadWindow::removeSelectedRows()
 {
     if (!State.pass(BusyGuard::A))
         return;
@@ -594,7 +594,7 @@ void fFileDownload::removeSelectedRows()
     showRowCount();
 }
 
-void fFileDownload::removeRowsInState(DownloadState state)
+void DownloadWindow::removeRowsInState(DownloadState state)
 {
     if (!State.pass(BusyGuard::A))
         return;
@@ -604,7 +604,7 @@ void fFileDownload::removeRowsInState(DownloadState state)
     showRowCount();
 }
 
-void fFileDownload::clearAllRows()
+void DownloadWindow::clearAllRows()
 {
     if (!State.pass(BusyGuard::A))
         return;
@@ -614,12 +614,12 @@ void fFileDownload::clearAllRows()
     showRowCount();
 }
 
-void fFileDownload::deleteFiles(DeleteFilter filter)
+void DownloadWindow::deleteFiles(DeleteFilter filter)
 {
     frozen([&] { DeleteFilesOfRows(*m_list, filter); });
 }
 
-void fFileDownload::cancelSelectedRows()
+void DownloadWindow::cancelSelectedRows()
 {
     if (!State.pass(BusyGuard::C))
         return;
@@ -627,7 +627,7 @@ void fFileDownload::cancelSelectedRows()
     frozen([&] { CancelWaitingRows(*m_list, rows); });
 }
 
-void fFileDownload::sortByColumn(int column)
+void DownloadWindow::sortByColumn(int column)
 {
     if (!State.pass(BusyGuard::B))
         return;
@@ -636,7 +636,7 @@ void fFileDownload::sortByColumn(int column)
     frozen([&] { SortList(*m_list, column, m_sortDescending); });
 }
 
-void fFileDownload::prepareListMenu()
+void DownloadWindow::prepareListMenu()
 {
     const bool busy = State.refuses(BusyGuard::B);
     m_removeMenu->menuAction()->setEnabled(!busy);
@@ -647,7 +647,7 @@ void fFileDownload::prepareListMenu()
 
 // --- opening, exporting, addresses -------------------------------------------------------
 
-void fFileDownload::openDownloadedFile(const QString& path)
+void DownloadWindow::openDownloadedFile(const QString& path)
 {
     if (!FileExists(path)) {
         Prompter::instance().message(QStringLiteral("文件不存在！"), MessageIcon::Error);
@@ -656,7 +656,7 @@ void fFileDownload::openDownloadedFile(const QString& path)
     Shell::instance().openFile(path);
 }
 
-QString fFileDownload::selectedExistingFile()
+QString DownloadWindow::selectedExistingFile()
 {
     const int row = selectedItemRow();
     if (row < 0)
@@ -669,7 +669,7 @@ QString fFileDownload::selectedExistingFile()
     return path;
 }
 
-void fFileDownload::openSelectedFile()
+void DownloadWindow::openSelectedFile()
 {
     const QString path = selectedExistingFile();
     if (path.isEmpty())
@@ -677,7 +677,7 @@ void fFileDownload::openSelectedFile()
     openDownloadedFile(path);
 }
 
-void fFileDownload::openContainingFolder()
+void DownloadWindow::openContainingFolder()
 {
     const int row = selectedItemRow();
     if (row < 0)
@@ -696,7 +696,7 @@ void fFileDownload::openContainingFolder()
         Prompter::instance().message(QStringLiteral("打开失败！"), MessageIcon::Error);
 }
 
-void fFileDownload::openInTextEditor()
+void DownloadWindow::openInTextEditor()
 {
     const QString path = selectedExistingFile();
     if (path.isEmpty())
@@ -709,7 +709,7 @@ void fFileDownload::openInTextEditor()
     Shell::instance().openAsText(path);
 }
 
-void fFileDownload::copySelectedName()
+void DownloadWindow::copySelectedName()
 {
     const int row = selectedItemRow();
     if (row < 0)
@@ -719,7 +719,7 @@ void fFileDownload::copySelectedName()
     cb->setText(m_list->item(row).Name);
 }
 
-void fFileDownload::openSelectedAddress()
+void DownloadWindow::openSelectedAddress()
 {
     // The row's address in the web browser.
     const int row = selectedItemRow();
@@ -728,7 +728,7 @@ void fFileDownload::openSelectedAddress()
     Shell::instance().openInBrowser(m_list->item(row).Url);
 }
 
-void fFileDownload::exportNames(bool onlyUnfinished)
+void DownloadWindow::exportNames(bool onlyUnfinished)
 {
     if (m_list->size() == 0)
         return;
@@ -740,17 +740,17 @@ void fFileDownload::exportNames(bool onlyUnfinished)
         Prompter::instance().message(*err, MessageIcon::Error);
 }
 
-void fFileDownload::replaceAddresses()
+void DownloadWindow::replaceAddresses()
 {
     // A running transfer finds its row by address: changing the addresses
     // under it would leave the row downloading for ever.
     if (!State.pass(BusyGuard::A))
         return;
-    UrlReplace dlg(*m_list, this);
+    UrlReplaceDialog dlg(*m_list, this);
     dlg.exec();
 }
 
-void fFileDownload::rowDoubleClicked(int row)
+void DownloadWindow::rowDoubleClicked(int row)
 {
     if (row < 0 || row >= m_list->size())
         return;
@@ -761,7 +761,7 @@ void fFileDownload::rowDoubleClicked(int row)
         ResetFailedRowOnDoubleClick(*m_list, row);
 }
 
-void fFileDownload::rowClicked(int row)
+void DownloadWindow::rowClicked(int row)
 {
     if (row < 0 || row >= m_list->size())
         return;
@@ -770,7 +770,7 @@ void fFileDownload::rowClicked(int row)
     m_statusPanels[2]->setText(FileExists(path) ? path : QString());
 }
 
-void fFileDownload::statusPanelClicked(int panel)
+void DownloadWindow::statusPanelClicked(int panel)
 {
     if (panel != 2)
         return;
@@ -779,7 +779,7 @@ void fFileDownload::statusPanelClicked(int panel)
         Shell::instance().openInBrowser(text);
 }
 
-bool fFileDownload::eventFilter(QObject* watched, QEvent* e)
+bool DownloadWindow::eventFilter(QObject* watched, QEvent* e)
 {
     if (watched == m_statusPanels[2] && e->type() == QEvent::MouseButtonRelease
         && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)

@@ -1,4 +1,4 @@
-#include "app/FormRegistry.h"
+#include "app/WindowRegistry.h"
 
 #include <QPointer>
 #include <vector>
@@ -22,24 +22,24 @@ void prune()
 }
 } // namespace
 
-void FormRegistry::add(const QString& name, QObject* obj)
+void WindowRegistry::add(const QString& name, QObject* obj)
 {
     prune();
     entries().push_back({name, obj});
-    QObject::connect(obj, &QObject::destroyed, [obj] { FormRegistry::remove(obj); });
+    QObject::connect(obj, &QObject::destroyed, [obj] { WindowRegistry::remove(obj); });
 }
 
-void FormRegistry::remove(QObject* obj)
+void WindowRegistry::remove(QObject* obj)
 {
     std::erase_if(entries(), [obj](const Entry& x) { return x.obj.isNull() || x.obj.data() == obj; });
 }
 
-bool FormRegistry::isLoaded(const QString& name)
+bool WindowRegistry::isLoaded(const QString& name)
 {
     return find(name) != nullptr;
 }
 
-QObject* FormRegistry::find(const QString& name)
+QObject* WindowRegistry::find(const QString& name)
 {
     prune();
     for (const auto& e : entries()) {

@@ -10,13 +10,13 @@ namespace dh {
 
 // The start-up window: title, version, and the hub between the two main windows.
 // Closing it ends the program.
-class fCover : public QWidget {
+class StartWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit fCover(QWidget* parent = nullptr);
-    ~fCover() override;
+    explicit StartWindow(QWidget* parent = nullptr);
+    ~StartWindow() override;
 
-    static fCover* instance();  // nullptr when not loaded
+    static StartWindow* instance();  // nullptr when not loaded
 
     // Start-up: caption, show, then the slower steps once the cover is painted.
     void Form_Load();
@@ -30,7 +30,7 @@ public:
     QTimer* m_updateCheckTimer = nullptr;         // one-shot start of the update check
 
     // Steps that other subsystems supply. Empty ones are skipped.
-    static std::function<void(fCover*)>& updateCheckHook();   // runs on the update-check timer's tick
+    static std::function<void(StartWindow*)>& updateCheckHook();   // runs on the update-check timer's tick
     static std::function<void()>& clearCacheHook();           // silent cache clearing at exit
     static std::function<void()>& endProcessHook();           // default: QApplication::quit
 

@@ -1,4 +1,4 @@
-#include "gui/fUse.h"
+#include "gui/HelpWindow.h"
 
 #include "app/AppInfo.h"
 
@@ -12,14 +12,14 @@
 namespace dh {
 
 namespace {
-QPointer<fUse>& current()
+QPointer<HelpWindow>& current()
 {
-    static QPointer<fUse> w;
+    static QPointer<HelpWindow> w;
     return w;
 }
 } // namespace
 
-QString fUse::usageText()
+QString HelpWindow::usageText()
 {
     const QStringList notes{
         QStringLiteral("打开“Quorvex网页”首页，如果要搜索pdf文件，关键词是“教程”，就输入：教程 filetype:pdf ；"
@@ -37,7 +37,7 @@ QString fUse::usageText()
     return text;
 }
 
-fUse::fUse(QWidget* parent) : QDialog(parent)
+HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("fUse"));
     setWindowTitle(secondaryCaption(QStringLiteral("使用说明")));
@@ -57,21 +57,21 @@ fUse::fUse(QWidget* parent) : QDialog(parent)
     resize(560, 320);
 }
 
-fUse::~fUse() = default;
+HelpWindow::~HelpWindow() = default;
 
-fUse* fUse::openInstance()
+HelpWindow* HelpWindow::openInstance()
 {
     return current();
 }
 
-fUse* fUse::showModal(QWidget* parent)
+HelpWindow* HelpWindow::showModal(QWidget* parent)
 {
-    if (fUse* open = current()) {
+    if (HelpWindow* open = current()) {
         open->raise();
         open->activateWindow();
         return open;
     }
-    auto* w = new fUse(parent);
+    auto* w = new HelpWindow(parent);
     w->setAttribute(Qt::WA_DeleteOnClose);
     // Modal without a nested event loop: the caller's command returns and
     // the window blocks input to the others until it is closed.

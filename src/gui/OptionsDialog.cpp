@@ -1,8 +1,8 @@
-#include "gui/fOption.h"
+#include "gui/OptionsDialog.h"
 
 #include "app/AppGlobals.h"
 #include "app/AppInfo.h"
-#include "app/FormRegistry.h"
+#include "app/WindowRegistry.h"
 #include "app/Helpers.h"
 #include "app/ServiceAddress.h"
 #include "app/SettingsStore.h"
@@ -10,8 +10,8 @@
 #include "download/DownloadScheduler.h"
 #include "download/MethodOneTransfer.h"
 #include "gui/ServiceMode.h"
-#include "gui/fFileDownload.h"
-#include "gui/fWebSearch.h"
+#include "gui/DownloadWindow.h"
+#include "gui/SearchWindow.h"
 #include "search/SearchEngine.h"
 #include "platform/Prompter.h"
 
@@ -32,19 +32,19 @@
 namespace dh {
 
 namespace {
-QPointer<fOption>& slot()
+QPointer<OptionsDialog>& slot()
 {
-    static QPointer<fOption> p;
+    static QPointer<OptionsDialog> p;
     return p;
 }
 } // namespace
 
-fOption::fOption(QWidget* parent) : QDialog(parent)
+OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("fOption"));
     if (!slot())
         slot() = this;
-    FormRegistry::add(QStringLiteral("fOption"), this);
+    WindowRegistry::add(QStringLiteral("fOption"), this);
     setWindowTitle(secondaryCaption(QStringLiteral("设置")));
     setModal(true);
 
@@ -152,20 +152,20 @@ fOption::fOption(QWidget* parent) : QDialog(parent)
     buttons->addStretch(1);
     lay->addLayout(buttons);
 
-    connect(m_okButton, &QPushButton::clicked, this, &fOption::okClicked);
-    connect(m_closeButton, &QPushButton::clicked, this, &fOption::closeClicked);
+    connect(m_okButton, &QPushButton::clicked, this, &OptionsDialog::okClicked);
+    connect(m_closeButton, &QPushButton::clicked, this, &OptionsDialog::closeClicked);
 
     Form_Load();
 }
 
-fOption::~fOption() = default;
+OptionsDialog::~OptionsDialog() = default;
 
-fOption* fOption::instance()
+OptionsDialog* OptionsDialog::instance()
 {
     return slot();
 }
 
-void fOption::Form_Load()
+void OptionsDialog::Form_Load()
 {
     auto& st = SettingsStore::instance();
     // Method and proxy: what the download window holds, or the stored values
@@ -176,7 +176,7 @@ void fOption::Form_Load()
     m_proxyPortEdit->setText(st.get(keys::ProxyPort));
 
     int method = 0;
-    if (fFileDownload* w = windows::downloadIfLoaded())
+    if (DownloadWindow* w = windows::downloadIfLoaded())
         method = w->DownloadMethod;
     else
         method = st.getInt(keys::DownloadMethod);
@@ -203,7 +203,7 @@ void fOption::Form_Load()
     ExcludedDomainEdit->setText(st.get(keys::ExcludedSuffixDomain));
 }
 
-bool fOption::excludedDomainLooksRight(const QString& text)
+bool OptionsDialog::excludedDomainLooksRight(const QString& text)
 {
     for (QChar c : text) {
         const bool ok = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
@@ -214,7 +214,7 @@ bool fOption::excludedDomainLooksRight(const QString& text)
     return text.size() <= 12;
 }
 
-bool fOption::refuse(QLineEdit* box, const QString& message)
+bool OptionsDialog::refuse(QLineEdit* box, const QString& message)
 {
     Prompter::instance().message(message, MessageIcon::Exclamation);
     box->setFocus();
@@ -222,7 +222,7 @@ bool fOption::refuse(QLineEdit* box, const QString& message)
     return false;
 }
 
-std::optional<int> fOption::parseSizeText(const QString& text)
+std::optional<int> OptionsDialog::parseSizeText(const QString& text)
 {
     double d = 0;
     if (!parseStoredNumber(text, &d))
@@ -235,7 +235,7 @@ std::optional<int> fOption::parseSizeText(const QString& text)
     return int(r);
 }
 
-bool fOption::proxyValuesLookWrong(bool enabled, const QString& host, const QString& port)
+bool OptionsDialog::proxyValuesLookWrong(bool enabled, const QString& host, const QString& port)
 {
     if (!enabled)
         return false;
@@ -252,7 +252,7 @@ bool fOption::proxyValuesLookWrong(bool enabled, const QString& host, const QStr
     return !ok || p < 1 || p > 65535;
 }
 
-void fOption::okClicked()
+void OptionsDialog::okClicked()
 {
     auto& st = SettingsStore::instance();
     auto& g = globals();
@@ -285,7 +285,7 @@ void fOption::okClicked()
     }
 
     // 1. The method, and the download window's view of it.
-    fFileDownload* w = windows::downloadIfLoaded();
+    DownloadWindow* w = windows::downloadIfLoaded();
     int method = w ? w->DownloadMethod : st.getInt(keys::DownloadMethod);
     if (m_methodOneRadio->isChecked()) {
         method = 1;
@@ -342,26 +342,26 @@ void fOption::okClicked()
         services::applySearchService(searchAddress);
     if (updateAddress != m_loadedUpdate)
         g.UpdateBaseAddress = updateAddress;
-    if (fWebSearch* search = windows::searchIfLoaded())
+    if (SearchWindow* search = windows::searchIfLoaded())
         search->engine()->extractOptions.excludedDomain = domain;
 
     // 9.
     accept();
 }
 
-void fOption::closeClicked()
+void OptionsDialog::closeClicked()
 {
     reject();
 }
 
 void showOptionsDialog(QWidget* parent)
 {
-    if (fOption* open = slot()) {
+    if (OptionsDialog* open = slot()) {
         open->raise();
         open->activateWindow();
         return;
     }
-    auto* dlg = new fOption(parent);
+    auto* dlg = new OptionsDialog(parent);
     dlg->setAttribute(Qt::WA_DeleteOnClose);
     if (parent) {
         dlg->adjustSize();

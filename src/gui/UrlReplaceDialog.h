@@ -11,10 +11,10 @@ class DownloadListModel;
 
 // "网址批量替换": replaces a piece of text in every download row's address and
 // referring page. Opened modally over the download window.
-class UrlReplace : public QDialog {
+class UrlReplaceDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit UrlReplace(DownloadListModel& list, QWidget* parent = nullptr);
+    explicit UrlReplaceDialog(DownloadListModel& list, QWidget* parent = nullptr);
 
     QLabel* m_findLabel = nullptr;
     QLineEdit* m_findEdit = nullptr;  // the text to find

@@ -16,13 +16,13 @@ namespace dh {
 // The options dialog: transfer method, proxy, the save-folder prompt at
 // extraction time and the size limit. "确定" stores every value at once and
 // updates the open download window; "关闭" changes nothing.
-class fOption : public QDialog {
+class OptionsDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit fOption(QWidget* parent = nullptr);
-    ~fOption() override;
+    explicit OptionsDialog(QWidget* parent = nullptr);
+    ~OptionsDialog() override;
 
-    static fOption* instance();  // nullptr when not loaded
+    static OptionsDialog* instance();  // nullptr when not loaded
 
     QLabel* LabelMethod = nullptr;     // "下载方式："
     QRadioButton* m_methodOneRadio = nullptr;   // method one

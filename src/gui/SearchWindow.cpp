@@ -1,8 +1,8 @@
-#include "gui/fWebSearch.h"
+#include "gui/SearchWindow.h"
 
 #include "app/AppGlobals.h"
 #include "app/AppInfo.h"
-#include "app/FormRegistry.h"
+#include "app/WindowRegistry.h"
 #include "app/Helpers.h"
 #include "app/ServiceAddress.h"
 #include "app/SettingsStore.h"
@@ -10,13 +10,13 @@
 #include "download/DownloadListModel.h"
 #include "gui/DesktopIntegration.h"
 #include "gui/Windows.h"
-#include "gui/fOption.h"
+#include "gui/OptionsDialog.h"
 #include "gui/ServiceMode.h"
 #include "gui/CacheWiring.h"
-#include "gui/fFileDownload.h"
-#include "gui/fIEcache.h"
-#include "gui/fSeleFileSavePath.h"
-#include "gui/fUse.h"
+#include "gui/DownloadWindow.h"
+#include "gui/CacheViewerWindow.h"
+#include "gui/SaveFolderDialog.h"
+#include "gui/HelpWindow.h"
 #include "platform/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/LinksOperations.h"
@@ -74,7 +74,7 @@ void applyButton(QPushButton* b, const CommandButton& state)
 }
 // The engine runs one hand-over at a time and ignores a second; say so
 // instead of dropping the command without a word.
-void handOverOrSay(fWebSearch* w, SearchEngine* e, HandOverRule rule)
+void handOverOrSay(SearchWindow* w, SearchEngine* e, HandOverRule rule)
 {
     if (e->handOverRunning()) {
         w->m_statusBar->show();
@@ -85,11 +85,11 @@ void handOverOrSay(fWebSearch* w, SearchEngine* e, HandOverRule rule)
 }
 } // namespace
 
-fWebSearch::fWebSearch(QWidget* parent) : QMainWindow(parent)
+SearchWindow::SearchWindow(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("fWebSearch"));
     setAttribute(Qt::WA_DeleteOnClose);
-    FormRegistry::add(QStringLiteral("fWebSearch"), this);
+    WindowRegistry::add(QStringLiteral("fWebSearch"), this);
     setWindowTitle(secondaryCaption(QStringLiteral("Quorvex页面数据检索分析")));
     setWindowIcon(QIcon(QStringLiteral(":/docharvest.svg")));
     setMinimumSize(MinWidthPx, MinHeightPx);
@@ -143,7 +143,7 @@ fWebSearch::fWebSearch(QWidget* parent) : QMainWindow(parent)
     Form_Load();
 }
 
-fWebSearch::~fWebSearch()
+SearchWindow::~SearchWindow()
 {
     if (m_engine)
         m_engine->detach();
@@ -152,7 +152,7 @@ fWebSearch::~fWebSearch()
     m_browser = nullptr;
 }
 
-QWidget* fWebSearch::buildQueryPanel(QWidget* parent)
+QWidget* SearchWindow::buildQueryPanel(QWidget* parent)
 {
     auto* box = new QGroupBox(QStringLiteral("自动提取文档链接"), parent);
     auto* lay = new QVBoxLayout(box);
@@ -198,7 +198,7 @@ QWidget* fWebSearch::buildQueryPanel(QWidget* parent)
     return box;
 }
 
-QWidget* fWebSearch::buildListPanel(QWidget* parent)
+QWidget* SearchWindow::buildListPanel(QWidget* parent)
 {
     auto* panel = new QWidget(parent);
     panel->setObjectName(QStringLiteral("PicPanList"));
@@ -270,7 +270,7 @@ QWidget* fWebSearch::buildListPanel(QWidget* parent)
     return panel;
 }
 
-void fWebSearch::wireEngine()
+void SearchWindow::wireEngine()
 {
     SearchEngine* e = m_engine.get();
     e->setBrowser(m_browser);
@@ -287,10 +287,10 @@ void fWebSearch::wireEngine()
     connect(m_delayCombo, &QComboBox::currentTextChanged, this, [e](const QString& t) { e->delaySeconds = t.toInt(); });
 
     // Commands.
-    connect(m_batchSearchButton, &QPushButton::clicked, this, &fWebSearch::batchSearchClicked);
-    connect(m_addAllButton, &QPushButton::clicked, this, &fWebSearch::addAllClicked);
-    connect(m_addPageButton, &QPushButton::clicked, this, &fWebSearch::addPageClicked);
-    connect(m_analyseButton, &QPushButton::clicked, this, &fWebSearch::analyseClicked);
+    connect(m_batchSearchButton, &QPushButton::clicked, this, &SearchWindow::batchSearchClicked);
+    connect(m_addAllButton, &QPushButton::clicked, this, &SearchWindow::addAllClicked);
+    connect(m_addPageButton, &QPushButton::clicked, this, &SearchWindow::addPageClicked);
+    connect(m_analyseButton, &QPushButton::clicked, this, &SearchWindow::analyseClicked);
     connect(m_handOverStopButton, &QPushButton::clicked, this, [e] { e->Command5_Click(); });
     connect(m_analyseUnanalysedAction, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::NotHandedOver); });
     connect(m_addFailedAction, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::Failed); });
@@ -298,14 +298,14 @@ void fWebSearch::wireEngine()
     connect(m_addAllAction, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::All); });
     connect(m_autoAnalyseCheck, &QCheckBox::clicked, this, [this] { autoAnalyseToggled(); });
     connect(m_autoAnalyseTimer, &QTimer::timeout, this, [e] { e->AutoTick(); });
-    connect(m_exportButton, &QPushButton::clicked, this, &fWebSearch::exportClicked);
-    connect(m_silenceScriptDialogsCheck, &QCheckBox::clicked, this, &fWebSearch::silenceScriptDialogsToggled);
+    connect(m_exportButton, &QPushButton::clicked, this, &SearchWindow::exportClicked);
+    connect(m_silenceScriptDialogsCheck, &QCheckBox::clicked, this, &SearchWindow::silenceScriptDialogsToggled);
 
     // Hooks.
-    e->saveLocationDialog = [this]() { return fSeleFileSavePath::ask(this); };
+    e->saveLocationDialog = [this]() { return SaveFolderDialog::ask(this); };
     e->downloadList = [] { return windows::download()->list(); };
     e->showDownloadWindow = [] {
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->refreshCounters();
         if (!d->isVisible())
             d->show();
@@ -316,7 +316,7 @@ void fWebSearch::wireEngine()
     e->autoModeActive = [this] { return m_autoAnalyseTimer->isActive(); };
 
     // Engine -> window.
-    connect(e, &SearchEngine::buttonsChanged, this, &fWebSearch::showButtons);
+    connect(e, &SearchEngine::buttonsChanged, this, &SearchWindow::showButtons);
     connect(e, &SearchEngine::doneLogChanged, this, [this](const QString& t) { m_finishedSearchesEdit->setPlainText(t); });
     connect(e, &SearchEngine::linksCountChanged, this, [this](int n) { m_linkCountLabel->setText(QString::number(n)); });
     wireBrowser();
@@ -329,14 +329,14 @@ void fWebSearch::wireEngine()
     });
 }
 
-void fWebSearch::buildMenus()
+void SearchWindow::buildMenus()
 {
     QMenu* browse = menuBar()->addMenu(QStringLiteral("浏览(&B)"));
     m_openSearchPageAction = browse->addAction(QStringLiteral("打开Quorvex搜索首页"));
     connect(m_openSearchPageAction, &QAction::triggered, this,
             [this] { m_browser->Navigate(SearchHomeAddress(m_engine->searchBase)); });
     m_openAddressAction = browse->addAction(QStringLiteral("打开指定网址"));
-    connect(m_openAddressAction, &QAction::triggered, this, &fWebSearch::openAddress);
+    connect(m_openAddressAction, &QAction::triggered, this, &SearchWindow::openAddress);
     browse->addSeparator();
     // Without history these do nothing.
     m_backAction = browse->addAction(QStringLiteral("后退"));
@@ -355,11 +355,11 @@ void fWebSearch::buildMenus()
     m_removeTitleNotContainingAction = m_removeMenu->addAction(QStringLiteral("清除标题不含指定字符项"));
     m_removeMenu->addSeparator();
     m_removeAllAction = m_removeMenu->addAction(QStringLiteral("清空全部"));
-    connect(m_removeSelectedAction, &QAction::triggered, this, &fWebSearch::removeSelected);
-    connect(m_removeAnalysedAction, &QAction::triggered, this, &fWebSearch::removeAnalysed);
-    connect(m_removeTitleContainingAction, &QAction::triggered, this, &fWebSearch::removeTitleContaining);
-    connect(m_removeTitleNotContainingAction, &QAction::triggered, this, &fWebSearch::removeTitleNotContaining);
-    connect(m_removeAllAction, &QAction::triggered, this, &fWebSearch::removeAll);
+    connect(m_removeSelectedAction, &QAction::triggered, this, &SearchWindow::removeSelected);
+    connect(m_removeAnalysedAction, &QAction::triggered, this, &SearchWindow::removeAnalysed);
+    connect(m_removeTitleContainingAction, &QAction::triggered, this, &SearchWindow::removeTitleContaining);
+    connect(m_removeTitleNotContainingAction, &QAction::triggered, this, &SearchWindow::removeTitleNotContaining);
+    connect(m_removeAllAction, &QAction::triggered, this, &SearchWindow::removeAll);
     // The same menu opens on the links list with the right mouse button.
     m_linksView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_linksView, &QWidget::customContextMenuRequested, this,
@@ -370,7 +370,7 @@ void fWebSearch::buildMenus()
     connect(m_optionsAction, &QAction::triggered, this, [this] { showOptionsDialog(this); });
     m_downloadWindowAction = tools->addAction(QStringLiteral("打开下载窗口"));
     connect(m_downloadWindowAction, &QAction::triggered, this, [] {
-        fFileDownload* d = windows::download();
+        DownloadWindow* d = windows::download();
         d->show();
         d->raise();
         d->activateWindow();
@@ -387,12 +387,12 @@ void fWebSearch::buildMenus()
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     m_aboutAction = help->addAction(QStringLiteral("关于(&A)"));
-    connect(m_aboutAction, &QAction::triggered, this, &fWebSearch::showAbout);
+    connect(m_aboutAction, &QAction::triggered, this, &SearchWindow::showAbout);
     m_howToUseAction = help->addAction(QStringLiteral("使用方法"));
-    connect(m_howToUseAction, &QAction::triggered, this, &fWebSearch::showHowToUse);
+    connect(m_howToUseAction, &QAction::triggered, this, &SearchWindow::showHowToUse);
 }
 
-void fWebSearch::wireBrowser()
+void SearchWindow::wireBrowser()
 {
     Browser* b = m_browser;
     connect(b, &Browser::StatusTextChange, this, [this](const QString& text) { m_browserStatusPanel->setText(text); });
@@ -413,12 +413,12 @@ void fWebSearch::wireBrowser()
     // and the close is refused, so the window has nothing more to do.
 }
 
-void fWebSearch::showRowCount()
+void SearchWindow::showRowCount()
 {
     m_linkCountLabel->setText(QString::number(m_engine->links()->size()));
 }
 
-void fWebSearch::clearLinks(linkops::ClearRule rule)
+void SearchWindow::clearLinks(linkops::ClearRule rule)
 {
     // Repainting waits until the removal is done.
     m_linksView->setUpdatesEnabled(false);
@@ -427,29 +427,29 @@ void fWebSearch::clearLinks(linkops::ClearRule rule)
     showRowCount();
 }
 
-void fWebSearch::removeSelected() { clearLinks(linkops::ClearRule::Selected); }
-void fWebSearch::removeAnalysed() { clearLinks(linkops::ClearRule::HandedOver); }
-void fWebSearch::removeTitleContaining() { clearLinks(linkops::ClearRule::TitleContains); }
-void fWebSearch::removeTitleNotContaining() { clearLinks(linkops::ClearRule::TitleLacks); }
+void SearchWindow::removeSelected() { clearLinks(linkops::ClearRule::Selected); }
+void SearchWindow::removeAnalysed() { clearLinks(linkops::ClearRule::HandedOver); }
+void SearchWindow::removeTitleContaining() { clearLinks(linkops::ClearRule::TitleContains); }
+void SearchWindow::removeTitleNotContaining() { clearLinks(linkops::ClearRule::TitleLacks); }
 
-void fWebSearch::removeAll()
+void SearchWindow::removeAll()
 {
     if (linkops::ClearAllCommand(*m_engine->links(), m_engine->handOverRunning()))
         showRowCount();
 }
 
-void fWebSearch::exportClicked()
+void SearchWindow::exportClicked()
 {
     linkops::ExportCommand(*m_engine->links());
 }
 
-QCoro::Task<void> fWebSearch::savePageSource()
+QCoro::Task<void> SearchWindow::savePageSource()
 {
     // Nothing of the window is touched after the wait: it may close meanwhile.
     co_await linkops::SavePageSourceCommand(m_browser);
 }
 
-void fWebSearch::openAddress()
+void SearchWindow::openAddress()
 {
     const std::optional<QString> answer =
         Prompter::instance().input(QStringLiteral("请输入需要打开的网址："), QStringLiteral("请输入..."), QString());
@@ -461,28 +461,28 @@ void fWebSearch::openAddress()
     m_browser->Navigate(address);
 }
 
-void fWebSearch::silenceScriptDialogsToggled()
+void SearchWindow::silenceScriptDialogsToggled()
 {
     m_browser->setSilent(m_silenceScriptDialogsCheck->isChecked());
 }
 
-void fWebSearch::showAbout()
+void SearchWindow::showAbout()
 {
     windows::showAbout();
 }
 
-void fWebSearch::showHowToUse()
+void SearchWindow::showHowToUse()
 {
-    fUse::showModal(this);
+    HelpWindow::showModal(this);
 }
 
-void fWebSearch::showButtons()
+void SearchWindow::showButtons()
 {
     applyButton(m_batchSearchButton, m_engine->command1());
     applyButton(m_addAllButton, m_engine->command4());
 }
 
-void fWebSearch::Form_Load()
+void SearchWindow::Form_Load()
 {
     auto& st = SettingsStore::instance();
     auto& g = globals();
@@ -508,22 +508,22 @@ void fWebSearch::Form_Load()
     m_browser->Navigate(SearchHomeAddress(m_engine->searchBase));
 }
 
-void fWebSearch::batchSearchClicked()
+void SearchWindow::batchSearchClicked()
 {
     m_engine->Command1_Click(m_keywordsEdit->toPlainText());
 }
 
-void fWebSearch::addAllClicked()
+void SearchWindow::addAllClicked()
 {
     m_engine->Command4_Click();
 }
 
-void fWebSearch::addPageClicked()
+void SearchWindow::addPageClicked()
 {
     m_engine->Command9_Click();
 }
 
-void fWebSearch::analyseClicked()
+void SearchWindow::analyseClicked()
 {
     m_analyseButton->setEnabled(false);
     if (m_engine->links()->size() == 0) {
@@ -536,13 +536,13 @@ void fWebSearch::analyseClicked()
     m_analyseButton->setEnabled(true);
 }
 
-QCoro::Task<void> fWebSearch::autoAnalyseToggled()
+QCoro::Task<void> SearchWindow::autoAnalyseToggled()
 {
     if (!m_autoAnalyseCheck->isChecked()) {
         m_autoAnalyseTimer->stop();
         co_return;
     }
-    QPointer<fWebSearch> self(this);
+    QPointer<SearchWindow> self(this);
     std::shared_ptr<SearchEngine> engine = m_engine;
     const bool ok = co_await engine->PrepareAutoMode();
     if (!self)
@@ -555,7 +555,7 @@ QCoro::Task<void> fWebSearch::autoAnalyseToggled()
     }
 }
 
-void fWebSearch::closeEvent(QCloseEvent* e)
+void SearchWindow::closeEvent(QCloseEvent* e)
 {
     // Every run stops; the engine outlives the window until its runs have
     // wound down.
