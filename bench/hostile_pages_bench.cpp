@@ -41,7 +41,7 @@ int runRow(const QString& base, int nextWaitMs)
     engine->typeTicked = {true, false, false, false};
     QElapsedTimer t;
     t.start();
-    QCoro::waitFor(engine->Command1Task(QStringLiteral("教程")));
+    QCoro::waitFor(engine->batchSearchTask(QStringLiteral("教程")));
     std::printf("%d %lld\n", engine->links()->size(), qlonglong(t.elapsed()));
     engine->setBrowser(nullptr);
     return 0;

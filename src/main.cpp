@@ -130,7 +130,7 @@ int main(int argc, char** argv)
     dh::installCacheClearingAtExit();
     auto* cover = new dh::StartWindow();
     cover->setAttribute(Qt::WA_DeleteOnClose);
-    cover->Form_Load();
+    cover->load();
     const int rc = app.exec();
     dh::Shell::setInstance(nullptr);
     dh::CuePlayer::setInstance(nullptr);

@@ -29,8 +29,8 @@ void setHandler(int sig, void (*handler)(int), int flags)
 }
 } // namespace
 
-StopSignals::StopSignals(std::function<void(int)> onSignal_, QObject* parent)
-    : QObject(parent), m_onSignal(std::move(onSignal_))
+StopSignals::StopSignals(std::function<void(int)> onStop, QObject* parent)
+    : QObject(parent), m_onSignal(std::move(onStop))
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_fds) != 0)
         return;

@@ -14,7 +14,7 @@ namespace dh::cli {
 // One instance at a time; the destructor restores the default actions.
 class StopSignals : public QObject {
 public:
-    explicit StopSignals(std::function<void(int signal)> onSignal, QObject* parent = nullptr);
+    explicit StopSignals(std::function<void(int signal)> onStop, QObject* parent = nullptr);
     ~StopSignals() override;
 
     // The signal received (SIGINT, SIGTERM), 0 when none came.

@@ -155,7 +155,7 @@ QString parse(const QStringList& args, bool extract, Options& o)
 // Lists the index and checks every listed body, as the window does.
 void listAndCheck(dh::CacheViewer& viewer, CacheIndex& index)
 {
-    viewer.Command1_Click();
+    viewer.listMyCache();
     for (const CacheEntry& row : std::vector<CacheEntry>(viewer.rows)) {
         if (row.state == CacheIndex::State::Unchecked)
             viewer.applyCheck(row.id, index.check(row.id));
@@ -172,7 +172,7 @@ int runList(const Options& o)
     dh::CacheViewer viewer(&index, dh::defaultCacheLocations(defaultCacheFolder(), defaultSidecarFolder(),
                                                              QDir::homePath()));
     if (o.allUsers)
-        viewer.Command7_Click();
+        viewer.listAllUsersCache();
     else
         listAndCheck(viewer, index);
 

@@ -140,7 +140,7 @@ private:
 
 QCoro::Task<void> runBatch(std::shared_ptr<SearchEngine> engine, QString keywords)
 {
-    co_await engine->Command1Task(std::move(keywords));
+    co_await engine->batchSearchTask(std::move(keywords));
     QCoreApplication::exit(0);
 }
 
@@ -319,7 +319,7 @@ int runSearch(const QStringList& args)
     StopSignals stopSignals([&](int) {
         err(QStringLiteral("search: stopping ..."));
         if (engine->batchRunning())
-            engine->Command1_Click(QString());
+            engine->batchSearch(QString());
     });
 
     runBatch(engine, keywords);

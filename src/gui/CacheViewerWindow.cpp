@@ -207,7 +207,7 @@ void CacheViewerWindow::showAllUsersCache()
     if (extracting())
         return;
     m_listing->stop();
-    m_viewer->Command7_Click();
+    m_viewer->listAllUsersCache();
     showLists();
     AutoSizeColumns(m_entriesView);
     AutoSizeColumns(m_usersView);
@@ -279,7 +279,7 @@ void CacheViewerWindow::deleteAll()
 {
     if (busy())
         return;
-    m_viewer->Command3_Click();
+    m_viewer->deleteAll();
     showLists();
     AutoSizeColumns(m_entriesView);
 }

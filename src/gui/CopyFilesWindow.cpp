@@ -83,12 +83,12 @@ CopyFilesWindow::CopyFilesWindow(QWidget* parent) : QDialog(parent), m_run(this)
         m_progressBar->setValue(v);
     });
     connect(&m_run, &CopyRun::currentFile, m_currentFileLabel, &QLabel::setText);
-    Form_Load();
+    load();
 }
 
 CopyFilesWindow::~CopyFilesWindow() = default;
 
-void CopyFilesWindow::Form_Load()
+void CopyFilesWindow::load()
 {
     LoadFolderHistory(m_destinationCombo, folderHistoryFile());
     FitDropDownWidth(m_destinationCombo);
@@ -140,8 +140,8 @@ QCoro::Task<void> CopyFilesWindow::runCopy(bool showMessage)
     m_destinationCombo->setEditText(folder);
     SaveFolderHistory(m_destinationCombo, folderHistoryFile());
     m_currentFileLabel->clear();
-    FileList.removeIf([](const QString& p) { return !IsNormalFile(p); });
-    if (FileList.isEmpty())
+    files.removeIf([](const QString& p) { return !IsNormalFile(p); });
+    if (files.isEmpty())
         co_return;
     if (m_run.running()) {
         // "停止": the run in progress passes over its remaining files.
@@ -150,7 +150,7 @@ QCoro::Task<void> CopyFilesWindow::runCopy(bool showMessage)
         co_return;
     }
     m_startButton->setText(QStringLiteral("停止"));
-    co_await m_run.run(FileList, folder, static_cast<SameNameOption>(optionIndex()));
+    co_await m_run.run(files, folder, static_cast<SameNameOption>(optionIndex()));
     m_startButton->setText(QStringLiteral("开始"));
     if (showMessage && !m_closeAfterRun)
         Prompter::instance().message(QStringLiteral("复制文件完成！"), MessageIcon::Information);
@@ -169,7 +169,7 @@ void CopyFilesWindow::closeEvent(QCloseEvent* e)
         e->ignore();
         return;
     }
-    FileList.clear();
+    files.clear();
     QDialog::closeEvent(e);
 }
 
@@ -180,7 +180,7 @@ void CopyFilesWindow::reject()
         m_run.stop();
         return;
     }
-    FileList.clear();
+    files.clear();
     QDialog::reject();
 }
 
@@ -188,7 +188,7 @@ CopyFilesWindow* showCopyDialog(QWidget* parent, const QStringList& files)
 {
     auto* dlg = new CopyFilesWindow(parent);
     dlg->setAttribute(Qt::WA_DeleteOnClose);
-    dlg->FileList = files;
+    dlg->files = files;
     dlg->setWindowTitle(QStringLiteral("复制文件：") + QString::number(files.size()) + QStringLiteral(" 个文件..."));
     dlg->open();
     return dlg;

@@ -12,7 +12,7 @@ class QRadioButton;
 
 namespace dh {
 
-// The copy dialog: copies FileList into the destination folder with the
+// The copy dialog: copies files into the destination folder with the
 // chosen same-name option; the folder joins the shared folder history.
 class CopyFilesWindow : public QDialog {
     Q_OBJECT
@@ -20,7 +20,7 @@ public:
     explicit CopyFilesWindow(QWidget* parent = nullptr);
     ~CopyFilesWindow() override;
 
-    QStringList FileList;
+    QStringList files;
 
     QComboBox* m_destinationCombo = nullptr;        // destination folder
     QPushButton* m_browseButton = nullptr;    // "浏览"
@@ -43,7 +43,7 @@ protected:
     void reject() override;
 
 private:
-    void Form_Load();
+    void load();
     void browseClicked();
 
     CopyRun m_run;

@@ -201,7 +201,7 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     connect(m_stopButton, &QPushButton::clicked, this, &DownloadWindow::StopDownloading);
     connect(m_switchMethodButton, &QPushButton::clicked, this, &DownloadWindow::switchDownloadMethod);
     buildMenus();
-    Form_Load();
+    load();
     attachLoginPanel(this);
 }
 
@@ -315,7 +315,7 @@ void DownloadWindow::cue(int number)
         PlayCue(number);
 }
 
-void DownloadWindow::Form_Load()
+void DownloadWindow::load()
 {
     auto& st = SettingsStore::instance();
     FitDropDownWidth(m_redownloadChoiceCombo);

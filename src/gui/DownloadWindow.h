@@ -184,7 +184,7 @@ protected:
     void changeEvent(QEvent* e) override;
 
 private:
-    void Form_Load();
+    void load();
     void buildMenus();
     void showMethod();
     // Runs a walk over the list with its view frozen, redrawn once afterwards.

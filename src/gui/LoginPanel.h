@@ -1,5 +1,5 @@
 #pragma once
-// The download window's login panel (PicWebBK): the embedded browser Web1,
+// The download window's login panel (PicWebBK): the embedded browser browser,
 // the login address, account and password, the IP-login choice, the
 // automatic login after a web-page result and the refresh every minute.
 #include "download/SiteLogin.h"
@@ -47,7 +47,7 @@ public:
     QPushButton* m_hideButton = nullptr;  // 关闭(隐藏)
     QTimer* m_refreshTimer = nullptr;         // the window's refresh timer
 
-    WebEngineBrowser* Web1() const { return m_web; }
+    WebEngineBrowser* browser() const { return m_web; }
     SiteLogin* login() const { return m_login; }
 
     // The container shown over the list (the dock widget when attached).

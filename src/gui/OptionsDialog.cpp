@@ -155,7 +155,7 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     connect(m_okButton, &QPushButton::clicked, this, &OptionsDialog::okClicked);
     connect(m_closeButton, &QPushButton::clicked, this, &OptionsDialog::closeClicked);
 
-    Form_Load();
+    load();
 }
 
 OptionsDialog::~OptionsDialog() = default;
@@ -165,7 +165,7 @@ OptionsDialog* OptionsDialog::instance()
     return slot();
 }
 
-void OptionsDialog::Form_Load()
+void OptionsDialog::load()
 {
     auto& st = SettingsStore::instance();
     // Method and proxy: what the download window holds, or the stored values

@@ -71,7 +71,7 @@ public:
         return QStringLiteral("排除标题后缀域名格式不对！只能包含字母、数字、“.”和“-”（如：docin.com）。");
     }
 
-    void Form_Load();
+    void load();
 
 private:
     void okClicked();

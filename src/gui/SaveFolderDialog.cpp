@@ -92,12 +92,12 @@ SaveFolderDialog::SaveFolderDialog(QWidget* parent) : QDialog(parent)
     connect(m_browseButton, &QPushButton::clicked, this, &SaveFolderDialog::browseClicked);
     connect(m_okButton, &QPushButton::clicked, this, &SaveFolderDialog::okClicked);
     connect(m_cancelButton, &QPushButton::clicked, this, &SaveFolderDialog::cancelClicked);
-    Form_Load();
+    load();
 }
 
 SaveFolderDialog::~SaveFolderDialog() = default;
 
-void SaveFolderDialog::Form_Load()
+void SaveFolderDialog::load()
 {
     auto& g = globals();
     if (g.UseUrlFileName)

@@ -31,7 +31,7 @@ public:
     static QCoro::Task<void> ask(QWidget* parent);
 
 private:
-    void Form_Load();
+    void load();
     void browseClicked();
     void okClicked();
     void cancelClicked();

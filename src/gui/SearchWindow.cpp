@@ -140,7 +140,7 @@ SearchWindow::SearchWindow(QWidget* parent) : QMainWindow(parent)
     m_autoAnalyseTimer = new QTimer(this);
     m_autoAnalyseTimer->setInterval(int(timings().tick.count()));
     wireEngine();
-    Form_Load();
+    load();
 }
 
 SearchWindow::~SearchWindow()
@@ -291,7 +291,7 @@ void SearchWindow::wireEngine()
     connect(m_addAllButton, &QPushButton::clicked, this, &SearchWindow::addAllClicked);
     connect(m_addPageButton, &QPushButton::clicked, this, &SearchWindow::addPageClicked);
     connect(m_analyseButton, &QPushButton::clicked, this, &SearchWindow::analyseClicked);
-    connect(m_handOverStopButton, &QPushButton::clicked, this, [e] { e->Command5_Click(); });
+    connect(m_handOverStopButton, &QPushButton::clicked, this, [e] { e->stopHandOver(); });
     connect(m_analyseUnanalysedAction, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::NotHandedOver); });
     connect(m_addFailedAction, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::Failed); });
     connect(m_addSelectedAction, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::Selected); });
@@ -396,7 +396,7 @@ void SearchWindow::wireBrowser()
 {
     Browser* b = m_browser;
     connect(b, &Browser::StatusTextChange, this, [this](const QString& text) { m_browserStatusPanel->setText(text); });
-    connect(b, &Browser::BeforeNavigate2, this, [this](const QString&) { m_statusBar->setVisible(true); });
+    connect(b, &Browser::beforeNavigate, this, [this](const QString&) { m_statusBar->setVisible(true); });
     // Paging that a hostile or broken service ended, and queries that found
     // no result page, are told in the status bar (the batch goes on).
     auto tell = [this](const QString& text) {
@@ -478,11 +478,11 @@ void SearchWindow::showHowToUse()
 
 void SearchWindow::showButtons()
 {
-    applyButton(m_batchSearchButton, m_engine->command1());
-    applyButton(m_addAllButton, m_engine->command4());
+    applyButton(m_batchSearchButton, m_engine->batchButton());
+    applyButton(m_addAllButton, m_engine->addAllButton());
 }
 
-void SearchWindow::Form_Load()
+void SearchWindow::load()
 {
     auto& st = SettingsStore::instance();
     auto& g = globals();
@@ -510,17 +510,17 @@ void SearchWindow::Form_Load()
 
 void SearchWindow::batchSearchClicked()
 {
-    m_engine->Command1_Click(m_keywordsEdit->toPlainText());
+    m_engine->batchSearch(m_keywordsEdit->toPlainText());
 }
 
 void SearchWindow::addAllClicked()
 {
-    m_engine->Command4_Click();
+    m_engine->addAllPages();
 }
 
 void SearchWindow::addPageClicked()
 {
-    m_engine->Command9_Click();
+    m_engine->addCurrentPage();
 }
 
 void SearchWindow::analyseClicked()

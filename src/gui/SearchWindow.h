@@ -125,7 +125,7 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
-    void Form_Load();
+    void load();
     QWidget* buildQueryPanel(QWidget* parent);
     QWidget* buildListPanel(QWidget* parent);
     void wireEngine();

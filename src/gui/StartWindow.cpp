@@ -109,7 +109,7 @@ StartWindow* StartWindow::instance()
     return g_cover;
 }
 
-void StartWindow::Form_Load()
+void StartWindow::load()
 {
     setWindowTitle(programTitle());
     m_versionLabel->setText(versionLabelText());

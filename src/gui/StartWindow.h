@@ -19,7 +19,7 @@ public:
     static StartWindow* instance();  // nullptr when not loaded
 
     // Start-up: caption, show, then the slower steps once the cover is painted.
-    void Form_Load();
+    void load();
 
     QPushButton* m_searchButton = nullptr;  // 搜索文档下载
     QPushButton* m_quitButton = nullptr;  // 退出软件

@@ -267,8 +267,8 @@ private Q_SLOTS:
             QVERIFY(waitForEntry(base + QStringLiteral("/p?w=1&clear=1")));
         }
         installCacheClearingAtExit();
-        QVERIFY(bool(fCover_clearHook()));
-        fCover_clearHook()();
+        QVERIFY(bool(clearStartWindowHook()));
+        clearStartWindowHook()();
         SimpleCacheIndex idx(WebEngineBrowser::httpCacheDirectory(), cacheSidecarFolder());
         int normal = 0;
         for (const auto& item : idx.list()) {
@@ -283,11 +283,11 @@ private Q_SLOTS:
     }
 
 private:
-    static std::function<void()>& fCover_clearHook();
+    static std::function<void()>& clearStartWindowHook();
 };
 
 #include "gui/StartWindow.h"
-std::function<void()>& CacheViewerTest::fCover_clearHook()
+std::function<void()>& CacheViewerTest::clearStartWindowHook()
 {
     return StartWindow::clearCacheHook();
 }

@@ -245,7 +245,7 @@ private Q_SLOTS:
     {
         std::vector<std::pair<QWidget*, QString>> shots;
         auto* cover = new StartWindow();
-        cover->Form_Load();
+        cover->load();
         QTRY_VERIFY(cover->startupDone());
         shots.emplace_back(cover, QStringLiteral("cover"));
         SearchWindow* s = windows::search();
@@ -257,7 +257,7 @@ private Q_SLOTS:
         shots.emplace_back(d, QStringLiteral("download"));
         shots.emplace_back(new CacheViewerWindow(nullptr), QStringLiteral("cache-viewer"));
         auto* options = new OptionsDialog();
-        options->Form_Load();
+        options->load();
         shots.emplace_back(options, QStringLiteral("options"));
         shots.emplace_back(new SaveFolderDialog(), QStringLiteral("save-folder"));
         shots.emplace_back(new CopyFilesWindow(), QStringLiteral("copy"));
@@ -275,7 +275,7 @@ private Q_SLOTS:
     void mainWindowScreenshots()
     {
         StartWindow cover;
-        cover.Form_Load();
+        cover.load();
         QTRY_VERIFY(cover.startupDone());
         saveShot(&cover, QStringLiteral("cover.png"));
         cover.hide();

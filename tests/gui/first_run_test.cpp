@@ -91,7 +91,7 @@ private Q_SLOTS:
         // The start-up update check is skipped silently.
         installUpdateCheck();
         StartWindow cover;
-        cover.Form_Load();
+        cover.load();
         QTRY_VERIFY(cover.startupDone());
         QTest::qWait(100);
         QVERIFY(!cover.findChild<XmlHttpRequest*>(QStringLiteral("uXMLHTTP2")));

@@ -47,10 +47,10 @@ class LoginPanelTest : public QObject {
                 return true;
         return false;
     }
-    // Whether the page shown in Web1 has an element with this id.
+    // Whether the page shown in browser has an element with this id.
     bool webShows(const QString& id)
     {
-        const DocumentPtr doc = QCoro::waitFor(panel->Web1()->document());
+        const DocumentPtr doc = QCoro::waitFor(panel->browser()->document());
         return !doc->getElementById(id).isNull();
     }
 
@@ -109,7 +109,7 @@ private Q_SLOTS:
         QVERIFY(panel->m_testLoginButton->isEnabled());
         QVERIFY(panel->m_addressEdit->text().isEmpty());
         QVERIFY(!panel->m_refreshTimer->isActive());
-        QVERIFY(panel->Web1()->Silent());
+        QVERIFY(panel->browser()->Silent());
         QVERIFY(!panel->container()->isVisible());
 
         QTest::mouseClick(panel->m_loginButton, Qt::LeftButton);
@@ -177,23 +177,23 @@ private Q_SLOTS:
 
     void refreshKeepsRunningWhileTheHiddenPanelKeepsItsPage()
     {
-        QCoro::waitFor(navigateAndWait(*panel->Web1(), url("/login/ip"), 8000ms));
+        QCoro::waitFor(navigateAndWait(*panel->browser(), url("/login/ip"), 8000ms));
         QTest::mouseClick(panel->m_autoRefreshCheck, Qt::LeftButton);
         QVERIFY(panel->m_refreshTimer->isActive());
         QCOMPARE(panel->m_refreshTimer->interval(), 300);
         QTest::mouseClick(panel->m_loginButton, Qt::LeftButton);
         QTest::mouseClick(panel->m_hideButton, Qt::LeftButton);
         QVERIFY(!panel->container()->isVisible());
-        const quint64 loads = panel->Web1()->completedLoads();
-        QTRY_VERIFY_WITH_TIMEOUT(panel->Web1()->completedLoads() >= loads + 2, 5000);
-        QVERIFY(panel->Web1()->LocationURL().endsWith("/login/ip"));
+        const quint64 loads = panel->browser()->completedLoads();
+        QTRY_VERIFY_WITH_TIMEOUT(panel->browser()->completedLoads() >= loads + 2, 5000);
+        QVERIFY(panel->browser()->LocationURL().endsWith("/login/ip"));
         QTest::mouseClick(panel->m_autoRefreshCheck, Qt::LeftButton);
         QVERIFY(!panel->m_refreshTimer->isActive());
 
         // Without the refresh, hiding goes back to an empty page.
         QTest::mouseClick(panel->m_loginButton, Qt::LeftButton);
         QTest::mouseClick(panel->m_hideButton, Qt::LeftButton);
-        QTRY_COMPARE(panel->Web1()->LocationURL(), QStringLiteral("about:blank"));
+        QTRY_COMPARE(panel->browser()->LocationURL(), QStringLiteral("about:blank"));
     }
 
     void webLoginShowsTheSelectedRow()
@@ -204,7 +204,7 @@ private Q_SLOTS:
                                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         QTest::mouseClick(panel->m_loginButton, Qt::LeftButton);
         QVERIFY(panel->container()->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(panel->Web1()->LocationURL().endsWith("/login/email"), 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->browser()->LocationURL().endsWith("/login/email"), 8000);
         QTest::mouseClick(panel->m_hideButton, Qt::LeftButton);
     }
 };

@@ -47,7 +47,7 @@ class UpdateCheckTest : public QObject {
         globals().UpdateBaseAddress = updateBase;
         cover = new StartWindow();
         cover->setAttribute(Qt::WA_DeleteOnClose);
-        cover->Form_Load();
+        cover->load();
         QVERIFY(cover->isVisible());  // shown before the check has even started
     }
 

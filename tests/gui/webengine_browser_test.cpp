@@ -84,7 +84,7 @@ private Q_SLOTS:
     void loadsHomePageAndCompletes()
     {
         QSignalSpy complete(web.get(), &Browser::DocumentComplete);
-        QSignalSpy before(web.get(), &Browser::BeforeNavigate2);
+        QSignalSpy before(web.get(), &Browser::beforeNavigate);
         QSignalSpy title(web.get(), &Browser::TitleChange);
         web->Navigate(base + QStringLiteral("/p?w=1"));
         QVERIFY(web->Busy());
@@ -207,7 +207,7 @@ private Q_SLOTS:
         QFETCH(QString, linkId);
         QFETCH(QString, expectedPath);
         QVERIFY(load(*web, base + QStringLiteral("/popup")));
-        QSignalSpy newWindow(web.get(), &Browser::NewWindow2);
+        QSignalSpy newWindow(web.get(), &Browser::newWindowRequested);
         const quint64 loads = web->completedLoads();
         QVERIFY(snapshot(*web)->getElementById(linkId).click());
         QVERIFY(QCoro::waitFor(waitUntil(*web, 30s, [&] { return web->completedLoads() > loads && !web->Busy(); })));

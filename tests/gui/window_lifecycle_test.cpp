@@ -49,7 +49,7 @@ private Q_SLOTS:
         StartWindow::clearCacheHook() = [this] { ++clearCalls; };
         cover = new StartWindow();
         cover->setAttribute(Qt::WA_DeleteOnClose);
-        cover->Form_Load();
+        cover->load();
         QTRY_VERIFY(cover->startupDone());
     }
 

@@ -233,7 +233,7 @@ CacheViewer::CacheViewer(CacheIndex* index, CacheLocations locations)
 {
 }
 
-void CacheViewer::Command1_Click()
+void CacheViewer::listMyCache()
 {
     GetCacheURLList();
     viewMode = kMine;
@@ -370,7 +370,7 @@ void CacheViewer::applyLocalFile(const QString& id, const CacheIndex::LocalFile&
     row.size = QString::number(QFileInfo(f.path).size());
 }
 
-void CacheViewer::Command7_Click()
+void CacheViewer::listAllUsersCache()
 {
     rows.clear();
     ListCacheUsers();
@@ -456,9 +456,9 @@ void CacheViewer::rebuild()
     if (viewMode == kMine && relist)
         relist();
     else if (viewMode == kMine)
-        Command1_Click();
+        listMyCache();
     else if (viewMode == kAll)
-        Command7_Click();
+        listAllUsersCache();
 }
 
 void CacheViewer::deleteSelected(const std::vector<int>& selectedRows)
@@ -476,7 +476,7 @@ void CacheViewer::deleteSelected(const std::vector<int>& selectedRows)
     rebuild();
 }
 
-void CacheViewer::Command3_Click()
+void CacheViewer::deleteAll()
 {
     const std::vector<CacheEntry> all = rows;
     for (const CacheEntry& row : all)
@@ -574,10 +574,10 @@ QStringList CacheViewer::selectedFilePaths(const std::vector<int>& selectedRows,
 void ClearBrowserCache(CacheIndex* index, const CacheLocations& locations, bool showMessage)
 {
     CacheViewer viewer(index, locations);
-    viewer.Command1_Click();
-    viewer.Command3_Click();
-    viewer.Command7_Click();
-    viewer.Command3_Click();
+    viewer.listMyCache();
+    viewer.deleteAll();
+    viewer.listAllUsersCache();
+    viewer.deleteAll();
     if (showMessage)
         Prompter::instance().message(QStringLiteral("IE缓存清空完毕！"), MessageIcon::Information);
 }

@@ -150,7 +150,7 @@ public:
     bool descending = false;
 
     // "查看我的缓存", all at once (the clearing routine and the command line).
-    void Command1_Click();
+    void listMyCache();
     void GetCacheURLList();
     // The same listing in steps, for a listing that runs on a worker thread:
     // begin, add every item, finish.
@@ -174,14 +174,14 @@ public:
     void applyLocalFile(const QString& id, const CacheIndex::LocalFile& file);
 
     // "查看所有用户缓存"
-    void Command7_Click();
+    void listAllUsersCache();
     void ListCacheUsers();
     void ListUserCacheFiles(const QString& folder, const QString& user);
 
     // "删除所选文件": the rows at the given positions (any order).
     void deleteSelected(const std::vector<int>& selectedRows);
     // "全部删除"
-    void Command3_Click();
+    void deleteAll();
     void removeEmptyFolders();  // 删除空文件夹
     // A click on header k (1..8).
     void sortBy(int column);

@@ -1,5 +1,5 @@
 #pragma once
-// Login to a document site in the download window's embedded browser (Web1):
+// Login to a document site in the download window's embedded browser (browser):
 // open the login page, fill in account and password and press the form's
 // submit button, or press the page's IP-login button. Works on the abstract
 // Browser, so the same code drives the WebEngine view and the headless one.

@@ -89,10 +89,10 @@ QCoro::Task<UpdateCheckResult> CheckNewVersion(XmlHttpRequest* http, QString add
     using Outcome = UpdateCheckResult::Outcome;
     UpdateCheckResult result;
     QPointer<XmlHttpRequest> control(http);
-    if (!control || !control->Open_(QStringLiteral("GET"), address))
+    if (!control || !control->open(QStringLiteral("GET"), address))
         co_return result;  // NotStarted
     control->setMaxBodyBytes(update::kMaxResponseBytes);
-    control->Send_();
+    control->send();
     if (!co_await waitForRequestEnd(control) || !control) {
         result.outcome = Outcome::Abandoned;
         co_return result;

@@ -161,7 +161,7 @@ void XmlHttpRequest::discardRequest()
     r->deleteLater();
 }
 
-bool XmlHttpRequest::Open_(const QString& method, const QString& url, const QString& savePath)
+bool XmlHttpRequest::open(const QString& method, const QString& url, const QString& savePath)
 {
     m_downOK = false;
     const QString verb = method.trimmed().toUpper();
@@ -197,7 +197,7 @@ void XmlHttpRequest::SetRequestHeader(const QString& name, const QString& value)
     m_headerLines += n.toLatin1() + ": " + value.trimmed().toUtf8() + "\r\n";
 }
 
-void XmlHttpRequest::Send_(const QString& body)
+void XmlHttpRequest::send(const QString& body)
 {
     if (!m_opened || m_sent)
         return;
@@ -221,11 +221,11 @@ void XmlHttpRequest::Send_(const QString& body)
             Qt::QueuedConnection);
 }
 
-void XmlHttpRequest::Abort_()
+void XmlHttpRequest::abort()
 {
     const bool wasWatching = m_watching;
     discardRequest();
-    m_sent = true;  // nothing left to send until the next Open_
+    m_sent = true;  // nothing left to send until the next open
     m_complete = false;
     m_body.clear();
     m_failureStatus = 0;
@@ -342,7 +342,7 @@ void XmlHttpRequest::onFinished(quint64 gen)
     const int status = Status();
     if (status != 200) {
         if (status >= 0 && status <= 600) {
-            emit OnDateErr(statusDescription(status));
+            emit dataFailed(statusDescription(status));
             if (!self || gen != m_generation)
                 return;
         }
@@ -350,7 +350,7 @@ void XmlHttpRequest::onFinished(quint64 gen)
         return;
     }
     saveBody();
-    emit OnDateArrived();
+    emit dataArrived();
     if (!self || gen != m_generation)
         return;
     emit requestEnded();

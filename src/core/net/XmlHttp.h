@@ -3,13 +3,13 @@
 // transfer layer, reported to its host through three events.
 //
 //   auto* http = new dh::XmlHttpRequest(this);
-//   connect(http, &dh::XmlHttpRequest::OnDateArrived, ...);   // status 200 (body saved first if asked)
-//   connect(http, &dh::XmlHttpRequest::OnDateErr, ...);       // any other status 0..600, with its description
-//   if (http->Open_("GET", url)) http->Send_();
+//   connect(http, &dh::XmlHttpRequest::dataArrived, ...);   // status 200 (body saved first if asked)
+//   connect(http, &dh::XmlHttpRequest::dataFailed, ...);       // any other status 0..600, with its description
+//   if (http->open("GET", url)) http->send();
 //
 // The request runs inside the transfer layer; the control learns of its
 // progress through the layer's signals, delivered queued on the one UI thread,
-// so events never reach the host from inside Open_/Send_ or from inside the
+// so events never reach the host from inside open/send or from inside the
 // transfer layer's own code. The host may delete the control or open the next
 // request from any of its event handlers.
 //
@@ -50,25 +50,25 @@ class XmlHttpRequest : public QObject {
     Q_OBJECT
 public:
     // engine: the transfer layer to use; nullptr means dh::transferEngine()
-    // at the time of each Send_.
+    // at the time of each send.
     explicit XmlHttpRequest(QObject* parent = nullptr, TransferEngine* engine = nullptr);
     ~XmlHttpRequest() override;
 
     // DownOK becomes false; then the method (upper-cased), the address and the
-    // save path are taken for the next Send_. A request still running is
+    // save path are taken for the next send. A request still running is
     // abandoned without events. Returns false, changing nothing else, when the
     // method is not a token or the address is not an absolute http(s) address.
-    bool Open_(const QString& method, const QString& url, const QString& savePath = {});
-    // Adds a request header for the next Send_. Ignored before Open_, after
-    // Send_, and for names or values that would break the header block.
+    bool open(const QString& method, const QString& url, const QString& savePath = {});
+    // Adds a request header for the next send. Ignored before open, after
+    // send, and for names or values that would break the header block.
     void SetRequestHeader(const QString& name, const QString& value);
     // Sends the opened request (body as UTF-8; empty: none) and starts
-    // watching it. Does nothing without a fresh Open_ (before any Open_, or
-    // when this Open_ was already sent).
-    void Send_(const QString& body = {});
+    // watching it. Does nothing without a fresh open (before any open, or
+    // when this open was already sent).
+    void send(const QString& body = {});
     // Stops watching and abandons the request; no event follows. DownOK keeps
     // its value; the ready state returns to 0.
-    void Abort_();
+    void abort();
 
     bool DownOK() const { return m_downOK; }
     // 0 unsent, 1 opened/sent, 2 headers received, 3 body arriving, 4 complete.
@@ -86,7 +86,7 @@ public:
     // The body as text: BOM first, then the charset of Content-Type, else UTF-8.
     QString ResponseText() const;
 
-    // True from Send_ until the end of the request (the polling timer of the
+    // True from send until the end of the request (the polling timer of the
     // original control was enabled exactly that long).
     bool isWatching() const { return m_watching; }
     // A body larger than this is abandoned (status XmlHttpStatusCancelled);
@@ -96,14 +96,14 @@ public:
 
 signals:
     // Status 200, after the body was saved (when a save path was given).
-    void OnDateArrived();
+    void dataArrived();
     // Whenever the request made progress (sent, headers, data, end), before
     // the control looks at the new state.
     void OnReadyStateChange();
     // Any other status from 0 to 600, with its StatusDescriptions text.
-    void OnDateErr(const QString& description);
+    void dataFailed(const QString& description);
     // After the completion event of a request (or after none, for a status
-    // above 600), and when Abort_ stops a watched request. Lets a coroutine
+    // above 600), and when abort stops a watched request. Lets a coroutine
     // wait for the end: waitForRequestEnd().
     void requestEnded();
 
@@ -115,10 +115,10 @@ private:
 
     TransferEngine* m_engine = nullptr;
     TransferRequest* m_request = nullptr;  // owned; disposed of with deleteLater
-    quint64 m_generation = 0;              // bumps with every Open_/Abort_, drops stale deliveries
+    quint64 m_generation = 0;              // bumps with every open/abort, drops stale deliveries
 
     bool m_opened = false;
-    bool m_sent = false;  // the current Open_ has been sent
+    bool m_sent = false;  // the current open has been sent
     bool m_watching = false;
     bool m_downOK = false;
     bool m_complete = false;

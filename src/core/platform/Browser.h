@@ -68,10 +68,10 @@ signals:
     void StatusTextChange(const QString& text);
     void TitleChange(const QString& title);
     // A top-level navigation is about to start.
-    void BeforeNavigate2(const QString& url);
+    void beforeNavigate(const QString& url);
     // A page asked for a new window. No window opens: the browser itself
     // navigates to url (unless it is empty or about:blank).
-    void NewWindow2(const QString& url);
+    void newWindowRequested(const QString& url);
     // A page's script asked to close the browser; the close was refused.
     void WindowClosing();
     // A load ended with a network error (the DocumentComplete still follows).

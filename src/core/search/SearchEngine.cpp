@@ -47,7 +47,7 @@ std::shared_ptr<SearchEngine> SearchEngine::create()
     return std::shared_ptr<SearchEngine>(new SearchEngine(), [](SearchEngine* e) { e->deleteLater(); });
 }
 
-SearchEngine::SearchEngine() : m_links(new LinksListModel(this)), m_cmd1(kBatchIdle), m_cmd4(kAddAllIdle) {}
+SearchEngine::SearchEngine() : m_links(new LinksListModel(this)), m_batchButton(kBatchIdle), m_addAllButton(kAddAllIdle) {}
 
 SearchEngine::~SearchEngine() = default;
 
@@ -71,18 +71,18 @@ void SearchEngine::setBrowser(Browser* browser)
 
 bool SearchEngine::batchRunning() const
 {
-    return m_cmd1.caption == captions::batchRunning();
+    return m_batchButton.caption == captions::batchRunning();
 }
 
-void SearchEngine::setCommand1(const CommandButton& b)
+void SearchEngine::setBatchButton(const CommandButton& b)
 {
-    m_cmd1 = b;
+    m_batchButton = b;
     emit buttonsChanged();
 }
 
-void SearchEngine::setCommand4(const CommandButton& b)
+void SearchEngine::setAddAllButton(const CommandButton& b)
 {
-    m_cmd4 = b;
+    m_addAllButton = b;
     emit buttonsChanged();
 }
 
@@ -116,17 +116,17 @@ QCoro::Task<void> SearchEngine::askSaveLocation()
 
 namespace {
 // Fire-and-forget starters: each run keeps the engine alive until it ends.
-QCoro::Task<void> runCommand1(std::shared_ptr<SearchEngine> self, QString text)
+QCoro::Task<void> runBatchSearch(std::shared_ptr<SearchEngine> self, QString text)
 {
-    co_await self->Command1Task(std::move(text));
+    co_await self->batchSearchTask(std::move(text));
 }
-QCoro::Task<void> runCommand4(std::shared_ptr<SearchEngine> self)
+QCoro::Task<void> runAddAllPages(std::shared_ptr<SearchEngine> self)
 {
-    co_await self->Command4Task();
+    co_await self->addAllPagesTask();
 }
-QCoro::Task<void> runCommand9(std::shared_ptr<SearchEngine> self)
+QCoro::Task<void> runAddCurrentPage(std::shared_ptr<SearchEngine> self)
 {
-    co_await self->Command9Task();
+    co_await self->addCurrentPageTask();
 }
 QCoro::Task<void> runHandOver(std::shared_ptr<SearchEngine> self, HandOverRule rule)
 {
@@ -134,19 +134,19 @@ QCoro::Task<void> runHandOver(std::shared_ptr<SearchEngine> self, HandOverRule r
 }
 } // namespace
 
-void SearchEngine::Command1_Click(const QString& keywordText)
+void SearchEngine::batchSearch(const QString& keywordText)
 {
-    runCommand1(shared_from_this(), keywordText);
+    runBatchSearch(shared_from_this(), keywordText);
 }
 
-void SearchEngine::Command4_Click()
+void SearchEngine::addAllPages()
 {
-    runCommand4(shared_from_this());
+    runAddAllPages(shared_from_this());
 }
 
-void SearchEngine::Command9_Click()
+void SearchEngine::addCurrentPage()
 {
-    runCommand9(shared_from_this());
+    runAddCurrentPage(shared_from_this());
 }
 
 void SearchEngine::HandOver(HandOverRule rule)
@@ -174,12 +174,12 @@ QCoro::Task<bool> SearchEngine::PrepareAutoMode()
 
 // ------------------------------------------------------------------ batch
 
-QCoro::Task<void> SearchEngine::Command1Task(QString keywordText)
+QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
 {
     if (batchRunning()) {
         // Stop: the running batch ends at its next check and restores the button.
         StopBatch = true;
-        setCommand1({m_cmd1.caption, m_cmd1.red, false});
+        setBatchButton({m_batchButton.caption, m_batchButton.red, false});
         co_return;
     }
     if (!StopAddAll) {
@@ -189,7 +189,7 @@ QCoro::Task<void> SearchEngine::Command1Task(QString keywordText)
     if (m_detached)
         co_return;
 
-    setCommand1(kBatchRunning);
+    setBatchButton(kBatchRunning);
     StopBatch = false;
     CaptchaHit = false;
     m_doneLog.clear();
@@ -216,7 +216,7 @@ QCoro::Task<void> SearchEngine::Command1Task(QString keywordText)
                 emit queryStarted(line, type, address);
                 const bool loaded = co_await openSearchPage(address);
                 const QString loadError = m_loadError;
-                co_await Command4Task();
+                co_await addAllPagesTask();
                 if (!StopBatch && !CaptchaHit && !m_detached) {
                     QString reason;
                     if (!loaded && !loadError.isEmpty())
@@ -249,7 +249,7 @@ QCoro::Task<void> SearchEngine::Command1Task(QString keywordText)
     if (!CaptchaHit && !m_detached)
         co_await openSearchPage(SearchHomeAddress(searchBase));
 
-    setCommand1(kBatchIdle);
+    setBatchButton(kBatchIdle);
     StopBatch = true;
     emit batchFinished();
 }
@@ -272,17 +272,17 @@ QCoro::Task<bool> SearchEngine::openSearchPage(QString address)
 
 // ---------------------------------------------------------------- add all
 
-QCoro::Task<void> SearchEngine::Command4Task()
+QCoro::Task<void> SearchEngine::addAllPagesTask()
 {
-    if (m_cmd4.caption != captions::addAllIdle()) {
+    if (m_addAllButton.caption != captions::addAllIdle()) {
         StopAddAll = true;
-        setCommand4({m_cmd4.caption, m_cmd4.red, false});
+        setAddAllButton({m_addAllButton.caption, m_addAllButton.red, false});
         emit fitColumnsRequested();
         co_return;
     }
     if (m_detached)
         co_return;
-    setCommand4(kAddAllRunning);
+    setAddAllButton(kAddAllRunning);
     StopAddAll = false;
 
     if (!batchRunning()) {
@@ -311,13 +311,13 @@ QCoro::Task<void> SearchEngine::Command4Task()
     // The last page shown is always extracted.
     co_await ExtractCurrentPage(extractionFolder());
 
-    setCommand4(kAddAllIdle);
+    setAddAllButton(kAddAllIdle);
     StopAddAll = true;
     emit fitColumnsRequested();
     emit addAllFinished();
 }
 
-QCoro::Task<void> SearchEngine::Command9Task()
+QCoro::Task<void> SearchEngine::addCurrentPageTask()
 {
     if (globals().PromptOnExtract) {
         co_await askSaveLocation();

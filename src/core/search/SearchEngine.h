@@ -92,8 +92,8 @@ public:
     Browser* browser() const { return m_browser; }
     LinksListModel* links() const { return m_links; }
 
-    CommandButton command1() const { return m_cmd1; }  // batch button
-    CommandButton command4() const { return m_cmd4; }  // add-all button
+    CommandButton batchButton() const { return m_batchButton; }  // batch button
+    CommandButton addAllButton() const { return m_addAllButton; }  // add-all button
     // A batch counts as running while its button offers to stop it.
     bool batchRunning() const;
     bool addAllRunning() const { return !StopAddAll; }
@@ -104,14 +104,14 @@ public:
 
     // The window's commands. They return at once; the run goes on as a
     // coroutine. The *Task forms are the same commands, awaitable.
-    void Command1_Click(const QString& keywordText);
-    void Command4_Click();
-    void Command9_Click();
+    void batchSearch(const QString& keywordText);
+    void addAllPages();
+    void addCurrentPage();
     void HandOver(HandOverRule rule);
-    void Command5_Click() { StopAnalysis = true; }  // "停止" of the progress panel
-    QCoro::Task<void> Command1Task(QString keywordText);
-    QCoro::Task<void> Command4Task();
-    QCoro::Task<void> Command9Task();
+    void stopHandOver() { StopAnalysis = true; }  // "停止" of the progress panel
+    QCoro::Task<void> batchSearchTask(QString keywordText);
+    QCoro::Task<void> addAllPagesTask();
+    QCoro::Task<void> addCurrentPageTask();
 
     // Ticking "自动分析未分析项": true when the timer may run (the dialog, if
     // it is shown, was not cancelled).
@@ -168,8 +168,8 @@ private:
     QCoro::Task<void> askSaveLocation();
     QCoro::Task<void> letEventsRun();
     void endPaging(PagingEnd reason, const QString& message);
-    void setCommand1(const CommandButton& b);
-    void setCommand4(const CommandButton& b);
+    void setBatchButton(const CommandButton& b);
+    void setAddAllButton(const CommandButton& b);
 
     QPointer<Browser> m_browser;
     QMetaObject::Connection m_completeConn;
@@ -183,8 +183,8 @@ private:
     bool m_firstPageRead = false;
     bool m_firstPageIsResults = false;
     bool m_pageFailed = false;  // a next page timed out or failed
-    CommandButton m_cmd1;
-    CommandButton m_cmd4;
+    CommandButton m_batchButton;
+    CommandButton m_addAllButton;
     QString m_doneLog;
     QString m_progressText;
     bool m_detached = false;

@@ -171,7 +171,7 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
     }
     const quint64 token = m_token;
     const QString shown = request.url.toString(QUrl::FullyEncoded);
-    emit BeforeNavigate2(shown);
+    emit beforeNavigate(shown);
     m_busy = true;
     emit StatusTextChange(shown);
 

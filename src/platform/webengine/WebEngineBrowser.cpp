@@ -90,7 +90,7 @@ protected:
             return false;
         }
         if (isMainFrame && m_browser)
-            emit m_browser->BeforeNavigate2(url.toString(QUrl::FullyEncoded));
+            emit m_browser->beforeNavigate(url.toString(QUrl::FullyEncoded));
         return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
     }
     QWebEnginePage* createWindow(WebWindowType) override
@@ -174,7 +174,7 @@ WebEngineBrowser::WebEngineBrowser(QObject* parent) : Browser(parent)
         // No second window: the request is followed in this page.
         const QUrl url = request.requestedUrl();
         const QString text = url.toString(QUrl::FullyEncoded);
-        emit NewWindow2(text);
+        emit newWindowRequested(text);
         if (!text.trimmed().isEmpty() && text.trimmed().compare(QLatin1String("about:blank"), Qt::CaseInsensitive) != 0)
             Navigate(text);
     });

@@ -153,7 +153,7 @@ QString echoed(const Browser& b, const char* id)
 TEST_F(DemoFixture, NavigateIsBusyThenCompletesTheTopLevelDocument)
 {
     QSignalSpy complete(&browser, &Browser::DocumentComplete);
-    QSignalSpy before(&browser, &Browser::BeforeNavigate2);
+    QSignalSpy before(&browser, &Browser::beforeNavigate);
     QSignalSpy title(&browser, &Browser::TitleChange);
     const QString home = base() + QStringLiteral("/p?w=1");
     browser.Navigate(home);

@@ -84,7 +84,7 @@ protected:
         Prompter::setInstance(nullptr);
     }
 
-    void batch(const QString& text) { QCoro::waitFor(engine->Command1Task(text)); }
+    void batch(const QString& text) { QCoro::waitFor(engine->batchSearchTask(text)); }
 
     // Loads a page outside the engine and waits for it.
     bool load(const QString& url)

@@ -43,10 +43,10 @@ TEST_F(SearchFixture, BatchRunsGroupsAndTypesInOrderAndCollectsEveryPage)
     EXPECT_TRUE(engine->StopBatch);
     EXPECT_TRUE(engine->StopAddAll);
     EXPECT_FALSE(engine->CaptchaHit);
-    EXPECT_EQ(engine->command1().caption, QStringLiteral("开始批量搜索提取"));
-    EXPECT_TRUE(engine->command1().enabled);
-    EXPECT_FALSE(engine->command1().red);
-    EXPECT_EQ(engine->command4().caption, QStringLiteral("加入全部到列表"));
+    EXPECT_EQ(engine->batchButton().caption, QStringLiteral("开始批量搜索提取"));
+    EXPECT_TRUE(engine->batchButton().enabled);
+    EXPECT_FALSE(engine->batchButton().red);
+    EXPECT_EQ(engine->addAllButton().caption, QStringLiteral("加入全部到列表"));
 }
 
 TEST_F(SearchFixture, TitlesAreCleanedRefererIsTheResultPageAndExcludedLinksStayOut)
@@ -162,11 +162,11 @@ TEST_F(SearchFixture, VerificationPageEndsAddAllAndBatchWithoutMessage)
     EXPECT_TRUE(prompter.shown.empty());
     EXPECT_TRUE(engine->StopBatch);
     EXPECT_TRUE(engine->StopAddAll);
-    EXPECT_EQ(engine->command1().caption, QStringLiteral("开始批量搜索提取"));
+    EXPECT_EQ(engine->batchButton().caption, QStringLiteral("开始批量搜索提取"));
 
     // A new add-all outside a batch clears the flag and reads the page again.
     const int before = engine->links()->size();
-    QCoro::waitFor(engine->Command4Task());
+    QCoro::waitFor(engine->addAllPagesTask());
     EXPECT_TRUE(engine->CaptchaHit);  // still the verification page
     EXPECT_EQ(engine->links()->size(), before);
 }
@@ -180,15 +180,15 @@ TEST_F(SearchFixture, StopClickEndsTheBatchAfterThePageShown)
     engine->delaySeconds = 2;
     bool disabledWhileStopping = false;
     QObject::connect(engine.get(), &SearchEngine::queryStarted, engine.get(), [this, &disabledWhileStopping] {
-        engine->Command1_Click(QString());  // the stop click, during the page load
-        disabledWhileStopping = !engine->command1().enabled && engine->batchRunning();
+        engine->batchSearch(QString());  // the stop click, during the page load
+        disabledWhileStopping = !engine->batchButton().enabled && engine->batchRunning();
     });
     batch(QStringLiteral("教程\n手册"));
     EXPECT_TRUE(disabledWhileStopping);
     ASSERT_EQ(queries.size(), 1u);
     EXPECT_EQ(engine->doneLog(), QStringLiteral("教程(pdf) "));
-    EXPECT_TRUE(engine->command1().enabled);
-    EXPECT_EQ(engine->command1().caption, QStringLiteral("开始批量搜索提取"));
+    EXPECT_TRUE(engine->batchButton().enabled);
+    EXPECT_EQ(engine->batchButton().caption, QStringLiteral("开始批量搜索提取"));
     EXPECT_LE(engine->links()->size(), 6);  // at most the one page shown
     // The home page is asked for without waiting; it arrives a moment later.
     ASSERT_TRUE(spinUntil([this] { return !browser->Busy() && !completed.isEmpty()
@@ -230,14 +230,14 @@ TEST_F(SearchFixture, AddAllOnTheLastPageClicksNothingAndAddThisPageRepeatsHarml
     ASSERT_TRUE(load(last));
     const int loads = completed.size();
     engine->CaptchaHit = true;  // an add-all outside a batch starts afresh
-    QCoro::waitFor(engine->Command4Task());
+    QCoro::waitFor(engine->addAllPagesTask());
     EXPECT_FALSE(engine->CaptchaHit);
     EXPECT_EQ(completed.size(), loads);  // no next-page link: nothing followed
     EXPECT_EQ(engine->links()->size(), 7);  // six kept slots and page 1's first link, new here
     for (const LinkItem& it : engine->links()->items())
         EXPECT_EQ(it.Referer, last);
 
-    QCoro::waitFor(engine->Command9Task());
+    QCoro::waitFor(engine->addCurrentPageTask());
     EXPECT_EQ(engine->links()->size(), 7);
 }
 
@@ -248,10 +248,10 @@ TEST_F(SearchFixture, BatchIsRefusedWhileAddAllRuns)
     start(o);
     ASSERT_TRUE(load(ComposeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("pdf"), false)));
     engine->delaySeconds = 100;  // 5 s between pages: long enough to try a batch meanwhile
-    engine->Command4_Click();
+    engine->addAllPages();
     ASSERT_TRUE(engine->addAllRunning());
-    EXPECT_EQ(engine->command4().caption, QStringLiteral("停止加入全部"));
-    EXPECT_TRUE(engine->command4().red);
+    EXPECT_EQ(engine->addAllButton().caption, QStringLiteral("停止加入全部"));
+    EXPECT_TRUE(engine->addAllButton().red);
     ASSERT_TRUE(spinUntil([this] { return completed.size() >= 2; }));  // page 2 reached, now pausing
     batch(QStringLiteral("手册"));
     EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("正在提取网页信息，请停止以后使用该功能！")});
@@ -259,12 +259,12 @@ TEST_F(SearchFixture, BatchIsRefusedWhileAddAllRuns)
 
     QElapsedTimer t;
     t.start();
-    engine->Command4_Click();  // stop: the pause ends at once
-    EXPECT_FALSE(engine->command4().enabled);
-    ASSERT_TRUE(spinUntil([this] { return engine->command4().caption == QStringLiteral("加入全部到列表"); }));
+    engine->addAllPages();  // stop: the pause ends at once
+    EXPECT_FALSE(engine->addAllButton().enabled);
+    ASSERT_TRUE(spinUntil([this] { return engine->addAllButton().caption == QStringLiteral("加入全部到列表"); }));
     EXPECT_LT(t.elapsed(), 2000);
-    EXPECT_TRUE(engine->command4().enabled);
-    EXPECT_EQ(engine->command4().caption, QStringLiteral("加入全部到列表"));
+    EXPECT_TRUE(engine->addAllButton().enabled);
+    EXPECT_EQ(engine->addAllButton().caption, QStringLiteral("加入全部到列表"));
     EXPECT_EQ(engine->links()->size(), 12);  // pages 1 and 2
 }
 

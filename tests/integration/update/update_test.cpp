@@ -31,18 +31,18 @@ struct Ended {
     QStringList log;
     explicit Ended(XmlHttpRequest& c)
     {
-        QObject::connect(&c, &XmlHttpRequest::OnDateArrived, [this] { log << QStringLiteral("arrived"); });
-        QObject::connect(&c, &XmlHttpRequest::OnDateErr, [this](const QString& t) { log << QStringLiteral("err:") + t; });
+        QObject::connect(&c, &XmlHttpRequest::dataArrived, [this] { log << QStringLiteral("arrived"); });
+        QObject::connect(&c, &XmlHttpRequest::dataFailed, [this](const QString& t) { log << QStringLiteral("err:") + t; });
     }
 };
 
 // Sends and waits for the end (20 s at most).
 bool sendAndWait(XmlHttpRequest& c, const QString& body = {})
 {
-    c.Send_(body);
+    c.send(body);
     QTimer guard;
     guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, &c, [&c] { c.Abort_(); });
+    QObject::connect(&guard, &QTimer::timeout, &c, [&c] { c.abort(); });
     guard.start(20000);
     return QCoro::waitFor(waitForRequestEnd(&c)) && guard.isActive();
 }
@@ -71,7 +71,7 @@ TEST_F(UpdateIntegration, GetNewverWithHeadersAndSavedFile)
     const QString target = m_dir.filePath(QStringLiteral("newver.txt"));
     XmlHttpRequest http(nullptr, m_engine.get());
     Ended ev(http);
-    ASSERT_TRUE(http.Open_(QStringLiteral("get"), url(QStringLiteral("/DocHarvest/newver.txt")), target));
+    ASSERT_TRUE(http.open(QStringLiteral("get"), url(QStringLiteral("/DocHarvest/newver.txt")), target));
     ASSERT_TRUE(sendAndWait(http));
     EXPECT_EQ(ev.log, QStringList{"arrived"});
     EXPECT_TRUE(http.DownOK());
@@ -115,7 +115,7 @@ TEST_F(UpdateIntegration, HttpStatusesAndFailures)
         const QString target = m_dir.filePath(QStringLiteral("never.bin"));
         XmlHttpRequest http(nullptr, m_engine.get());
         Ended ev(http);
-        ASSERT_TRUE(http.Open_(QStringLiteral("GET"), c.address, target));
+        ASSERT_TRUE(http.open(QStringLiteral("GET"), c.address, target));
         ASSERT_TRUE(sendAndWait(http));
         EXPECT_EQ(ev.log, c.events);
         EXPECT_TRUE(http.DownOK());
@@ -137,7 +137,7 @@ TEST_F(UpdateIntegration, HeadersAndBodyAreSent)
     std::thread t([&] { echo.listen_after_bind(); });
 
     XmlHttpRequest http(nullptr, m_engine.get());
-    ASSERT_TRUE(http.Open_(QStringLiteral("post"), QStringLiteral("http://127.0.0.1:%1/echo").arg(port)));
+    ASSERT_TRUE(http.open(QStringLiteral("post"), QStringLiteral("http://127.0.0.1:%1/echo").arg(port)));
     http.SetRequestHeader(QStringLiteral("X-Probe"), QStringLiteral("yes"));
     http.SetRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("text/plain; charset=utf-8"));
     const bool ended = sendAndWait(http, QStringLiteral("关键词=文档"));

@@ -117,7 +117,7 @@ TEST(CacheViewerTest, MyCacheListsNormalEntriesWithTheirFiles)
                  item(QStringLiteral("http://h/hidden.pdf"), true, hidden)};
     CacheViewer v(&idx, {});
     EXPECT_EQ(v.countText, QStringLiteral("000"));
-    v.Command1_Click();
+    v.listMyCache();
     ASSERT_EQ(v.rows.size(), 3u);
     EXPECT_EQ(v.countText, QStringLiteral("共有3 个文件"));
     EXPECT_EQ(v.viewMode, QStringLiteral("我的缓存"));
@@ -145,7 +145,7 @@ TEST(CacheViewerTest, DamagedRowsAreShownButNeverCopied)
     idx.files[QStringLiteral("http://h/good.pdf")] = good;
     idx.files[QStringLiteral("http://h/late.pdf")] = good;
     CacheViewer v(&idx, {});
-    v.Command1_Click();
+    v.listMyCache();
     ASSERT_EQ(v.rows.size(), 4u);  // the damaged one is shown although not normal
     EXPECT_EQ(stateText(v.rows[1]), QStringLiteral("损坏"));
     EXPECT_EQ(v.rows[1].reason, QStringLiteral("键的SHA-256不符"));
@@ -209,13 +209,13 @@ TEST(CacheViewerTest, DeleteRulesAndRebuild)
     CacheViewer v(&idx, {});
     v.deleteSelected({0});  // an empty list: nothing at all
     EXPECT_TRUE(idx.deleted.isEmpty());
-    v.Command1_Click();
+    v.listMyCache();
     v.deleteSelected({1, 0});
     EXPECT_EQ(idx.deleted, QStringList{QStringLiteral("http://h/a.pdf")});
     EXPECT_FALSE(QFileInfo::exists(a));
     EXPECT_TRUE(QFileInfo::exists(c));  // cookie rows are never touched
     ASSERT_EQ(v.rows.size(), 2u);       // rebuilt from the index
-    v.Command3_Click();
+    v.deleteAll();
     EXPECT_EQ(idx.deleted.size(), 2);
     ASSERT_EQ(v.rows.size(), 1u);
     EXPECT_TRUE(v.rows[0].url.contains(QStringLiteral("Cookie")));
@@ -226,7 +226,7 @@ TEST(CacheViewerTest, NoRebuildBeforeAnyListing)
     FakeIndex idx;
     idx.items = {item(QStringLiteral("http://h/a.pdf"), true)};
     CacheViewer v(&idx, {});
-    v.Command3_Click();
+    v.deleteAll();
     EXPECT_TRUE(v.rows.empty());
     EXPECT_TRUE(v.viewMode.isEmpty());
 }
@@ -257,7 +257,7 @@ TEST(CacheViewerTest, AllUsersWalkOrderDeleteAndEmptyFolders)
                                                  QStringLiteral("nobody")}),
                        {QStringLiteral("/.cache/DH/web"), QStringLiteral("/.cache/DH/files")}};
     CacheViewer v(nullptr, loc);
-    v.Command7_Click();
+    v.listAllUsersCache();
     ASSERT_EQ(v.users.size(), 3u);
     EXPECT_EQ(v.users[0].user, QStringLiteral("alice"));
     EXPECT_EQ(v.users[0].folder, ac + QLatin1Char('/'));
@@ -279,10 +279,10 @@ TEST(CacheViewerTest, AllUsersWalkOrderDeleteAndEmptyFolders)
 
     // A second listing gives the same lists.
     const QStringList remembered = v.rememberedFolders;
-    v.Command7_Click();
+    v.listAllUsersCache();
     EXPECT_EQ(v.rememberedFolders, remembered);
 
-    v.Command3_Click();
+    v.deleteAll();
     // Only the txt file is left; emptied folders are gone deepest first.
     EXPECT_TRUE(QFileInfo::exists(ac + QStringLiteral("/B/keep.txt")));
     EXPECT_FALSE(QFileInfo::exists(ac + QStringLiteral("/A")));
@@ -367,7 +367,7 @@ TEST(CacheViewerTest, UsersComeFromThePasswordDatabaseAndUnreadableHomesAreCount
     QFile::setPermissions(r + QStringLiteral("shut/.cache"), QFile::Permissions());
     CacheViewer v(nullptr, {QString(), homesBelow(r, {QStringLiteral("open"), QStringLiteral("shut")}),
                             {QStringLiteral("/.cache/DH/web")}});
-    v.Command7_Click();
+    v.listAllUsersCache();
     QFile::setPermissions(r + QStringLiteral("shut/.cache"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ASSERT_GE(v.users.size(), 1u);
     EXPECT_EQ(v.users[0].user, QStringLiteral("open"));

@@ -252,7 +252,7 @@ TEST_F(HandOver, StopEndsTheRunAndTicksWaitForIt)
         const int before = shownWindow;
         engine->AutoTick();
         ticksIgnored = shownWindow == before && !engine->StopAnalysis ? 1 : 0;
-        engine->Command5_Click();
+        engine->stopHandOver();
     });
     run(HandOverRule::All);
     EXPECT_EQ(ticksIgnored, 1);

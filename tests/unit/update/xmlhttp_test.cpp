@@ -22,8 +22,8 @@ struct Events {
     explicit Events(XmlHttpRequest& c)
     {
         QObject::connect(&c, &XmlHttpRequest::OnReadyStateChange, [this] { log << QStringLiteral("change"); });
-        QObject::connect(&c, &XmlHttpRequest::OnDateArrived, [this] { log << QStringLiteral("arrived"); });
-        QObject::connect(&c, &XmlHttpRequest::OnDateErr, [this](const QString& t) { log << QStringLiteral("err:") + t; });
+        QObject::connect(&c, &XmlHttpRequest::dataArrived, [this] { log << QStringLiteral("arrived"); });
+        QObject::connect(&c, &XmlHttpRequest::dataFailed, [this](const QString& t) { log << QStringLiteral("err:") + t; });
         QObject::connect(&c, &XmlHttpRequest::requestEnded, [this] { log << QStringLiteral("ended"); });
     }
     QStringList completions() const
@@ -103,8 +103,8 @@ TEST_F(XmlHttpTest, CompletionEventsByStatus)
         SCOPED_TRACE(c.name);
         auto control = std::make_unique<XmlHttpRequest>(nullptr, &engine);
         Events ev(*control);
-        ASSERT_TRUE(control->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/x")));
-        control->Send_();
+        ASSERT_TRUE(control->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/x")));
+        control->send();
         FakeRequest* r = engine.last();
         ASSERT_TRUE(r);
         if (c.status)
@@ -132,12 +132,12 @@ TEST_F(XmlHttpTest, ReadyStatesAndResponseMembers)
 {
     EXPECT_EQ(http->ReadyState(), 0);
     EXPECT_EQ(http->Status(), 0);
-    ASSERT_TRUE(http->Open_(QStringLiteral("get"), QStringLiteral("http://127.0.0.1:9/a")));
+    ASSERT_TRUE(http->open(QStringLiteral("get"), QStringLiteral("http://127.0.0.1:9/a")));
     EXPECT_EQ(http->ReadyState(), 1);
     http->SetRequestHeader(QStringLiteral("Referer"), QStringLiteral("http://site/page"));
     http->SetRequestHeader(QStringLiteral("X-Bad"), QStringLiteral("a\r\nInjected: 1"));
     http->SetRequestHeader(QStringLiteral("Bad Name"), QStringLiteral("v"));
-    http->Send_(QStringLiteral("q=文档"));
+    http->send(QStringLiteral("q=文档"));
     FakeRequest* r = engine.last();
     ASSERT_TRUE(r);
     EXPECT_EQ(r->options.method, QStringLiteral("GET"));
@@ -166,21 +166,21 @@ TEST_F(XmlHttpTest, ReadyStatesAndResponseMembers)
 TEST_F(XmlHttpTest, SendWithoutFreshOpenDoesNothing)
 {
     Events ev(*http);
-    http->Send_();
+    http->send();
     EXPECT_TRUE(engine.requests.empty());
     EXPECT_FALSE(http->isWatching());
     // A refused address leaves the control unopened, too.
-    EXPECT_FALSE(http->Open_(QStringLiteral("GET"), QStringLiteral("not an address")));
-    http->Send_();
+    EXPECT_FALSE(http->open(QStringLiteral("GET"), QStringLiteral("not an address")));
+    http->send();
     EXPECT_TRUE(engine.requests.empty());
-    // One Open_, one Send_.
-    ASSERT_TRUE(http->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/a")));
-    http->Send_();
-    http->Send_();
+    // One open, one send.
+    ASSERT_TRUE(http->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/a")));
+    http->send();
+    http->send();
     EXPECT_EQ(engine.requests.size(), 1u);
     engine.last()->answer(200, "x");
     flushEvents();
-    http->Send_();
+    http->send();
     flushEvents();
     EXPECT_EQ(engine.requests.size(), 1u);
     EXPECT_EQ(ev.completions(), (QStringList{"arrived", "ended"}));
@@ -206,21 +206,21 @@ TEST_F(XmlHttpTest, OpenRefusesWhatCannotBeRequested)
     };
     for (const auto& c : cases) {
         XmlHttpRequest control(nullptr, &engine);
-        EXPECT_EQ(control.Open_(QString::fromUtf8(c.method), QString::fromUtf8(c.url)), c.ok) << c.method << " " << c.url;
+        EXPECT_EQ(control.open(QString::fromUtf8(c.method), QString::fromUtf8(c.url)), c.ok) << c.method << " " << c.url;
     }
 }
 
 TEST_F(XmlHttpTest, SecondOpenReplacesTheRunningRequestSilently)
 {
     Events ev(*http);
-    ASSERT_TRUE(http->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/first")));
-    http->Send_();
+    ASSERT_TRUE(http->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/first")));
+    http->send();
     QPointer<FakeRequest> first = engine.last();
     first->respond(200);
-    ASSERT_TRUE(http->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/second")));
+    ASSERT_TRUE(http->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/second")));
     EXPECT_FALSE(http->isWatching());
     EXPECT_TRUE(first.isNull() || first->cancelled);
-    http->Send_();
+    http->send();
     engine.last()->answer(404);
     flushEvents();
     EXPECT_TRUE(first.isNull()) << "the replaced request is disposed of";
@@ -231,19 +231,19 @@ TEST_F(XmlHttpTest, SecondOpenReplacesTheRunningRequestSilently)
 TEST_F(XmlHttpTest, AbortStopsWithoutEventsAndKeepsDownOK)
 {
     Events ev(*http);
-    ASSERT_TRUE(http->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/a")));
-    http->Send_();
+    ASSERT_TRUE(http->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/a")));
+    http->send();
     engine.last()->answer(200, "first");
     flushEvents();
     ASSERT_TRUE(http->DownOK());
     ev.log.clear();
 
-    ASSERT_TRUE(http->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/b")));
+    ASSERT_TRUE(http->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/b")));
     EXPECT_FALSE(http->DownOK()) << "Open_ clears DownOK";
-    http->Send_();
+    http->send();
     QPointer<FakeRequest> r = engine.last();
     r->respond(200);
-    http->Abort_();
+    http->abort();
     EXPECT_TRUE(r.isNull() || r->cancelled);
     flushEvents();
     EXPECT_EQ(ev.completions(), QStringList{"ended"}) << "only the end of the watch, no verdict";
@@ -279,9 +279,9 @@ TEST_F(XmlHttpTest, SavesTheBodyOnlyFor200WithBytes)
         bool fileAtArrival = false;
         QByteArray seen;
         XmlHttpRequest control(nullptr, &engine);
-        QObject::connect(&control, &XmlHttpRequest::OnDateArrived, [&] { seen = readFile(path); fileAtArrival = true; });
-        ASSERT_TRUE(control.Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/f"), path));
-        control.Send_();
+        QObject::connect(&control, &XmlHttpRequest::dataArrived, [&] { seen = readFile(path); fileAtArrival = true; });
+        ASSERT_TRUE(control.open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/f"), path));
+        control.send();
         engine.last()->answer(c.status, c.body);
         flushEvents();
         EXPECT_EQ(readFile(path), c.fileAfter);
@@ -293,9 +293,9 @@ TEST_F(XmlHttpTest, SavesTheBodyOnlyFor200WithBytes)
     // A save that cannot be written is ignored; the event still comes.
     XmlHttpRequest control(nullptr, &engine);
     Events ev(control);
-    ASSERT_TRUE(control.Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/f"),
+    ASSERT_TRUE(control.open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/f"),
                               dir.filePath(QStringLiteral("no/such/folder/x.bin"))));
-    control.Send_();
+    control.send();
     engine.last()->answer(200, "data");
     flushEvents();
     EXPECT_EQ(ev.completions(), (QStringList{"arrived", "ended"}));
@@ -303,26 +303,26 @@ TEST_F(XmlHttpTest, SavesTheBodyOnlyFor200WithBytes)
 
 TEST_F(XmlHttpTest, HostMayDeleteOrReopenFromItsHandlers)
 {
-    // Deleting the control inside OnDateArrived.
+    // Deleting the control inside dataArrived.
     auto* doomed = new XmlHttpRequest(nullptr, &engine);
     int ended = 0;
-    QObject::connect(doomed, &XmlHttpRequest::OnDateArrived, doomed, [doomed] { delete doomed; });
+    QObject::connect(doomed, &XmlHttpRequest::dataArrived, doomed, [doomed] { delete doomed; });
     QObject::connect(doomed, &XmlHttpRequest::requestEnded, [&] { ++ended; });
-    ASSERT_TRUE(doomed->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/a")));
-    doomed->Send_();
+    ASSERT_TRUE(doomed->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/a")));
+    doomed->send();
     engine.last()->answer(200, "x");
     flushEvents();
     EXPECT_EQ(ended, 0);
 
-    // Retrying from OnDateErr with a new request.
+    // Retrying from dataFailed with a new request.
     Events ev(*http);
     int tries = 0;
-    QObject::connect(http.get(), &XmlHttpRequest::OnDateErr, [&] {
-        if (++tries == 1 && http->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/retry")))
-            http->Send_();
+    QObject::connect(http.get(), &XmlHttpRequest::dataFailed, [&] {
+        if (++tries == 1 && http->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/retry")))
+            http->send();
     });
-    ASSERT_TRUE(http->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/a")));
-    http->Send_();
+    ASSERT_TRUE(http->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/a")));
+    http->send();
     engine.last()->answer(503);
     flushEvents();
     ASSERT_EQ(engine.urls.back(), QStringLiteral("http://127.0.0.1:9/retry"));
@@ -336,8 +336,8 @@ TEST_F(XmlHttpTest, BodyLimitAbandonsOversizedAnswers)
 {
     Events ev(*http);
     http->setMaxBodyBytes(10);
-    ASSERT_TRUE(http->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/big")));
-    http->Send_();
+    ASSERT_TRUE(http->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/big")));
+    http->send();
     FakeRequest* r = engine.last();
     r->respond(200);
     r->data(QByteArray(11, 'x'));
@@ -369,8 +369,8 @@ TEST_F(XmlHttpTest, ResponseTextDecoding)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         XmlHttpRequest control(nullptr, &engine);
-        ASSERT_TRUE(control.Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/t")));
-        control.Send_();
+        ASSERT_TRUE(control.open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/t")));
+        control.send();
         engine.last()->answer(200, c.body, {{"Content-Type", c.contentType}});
         flushEvents();
         EXPECT_EQ(control.ResponseText(), chinese);
@@ -381,16 +381,16 @@ TEST_F(XmlHttpTest, WaitForRequestEndResumesOnEndAndOnDestruction)
 {
     EXPECT_FALSE(QCoro::waitFor(waitForRequestEnd(http.get()))) << "nothing watched: no wait";
 
-    ASSERT_TRUE(http->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/a")));
-    http->Send_();
+    ASSERT_TRUE(http->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/a")));
+    http->send();
     FakeRequest* r = engine.last();
     QTimer::singleShot(5, [r] { r->answer(200, "v"); });
     EXPECT_TRUE(QCoro::waitFor(waitForRequestEnd(http.get())));
     EXPECT_TRUE(http->DownOK());
 
     auto* gone = new XmlHttpRequest(nullptr, &engine);
-    ASSERT_TRUE(gone->Open_(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/b")));
-    gone->Send_();
+    ASSERT_TRUE(gone->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/b")));
+    gone->send();
     QTimer::singleShot(5, [gone] { delete gone; });
     EXPECT_FALSE(QCoro::waitFor(waitForRequestEnd(gone)));
 }
