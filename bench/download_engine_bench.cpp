@@ -94,7 +94,7 @@ double run(int method, int threads, int files, qint64 size, const QString& base,
     QElapsedTimer clock;
     clock.start();
     monitor.start();
-    scheduler.StartDownloading();
+    scheduler.startDownloading();
     QEventLoop loop;  // the benchmark's own driver, not engine code
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -106,15 +106,15 @@ double run(int method, int threads, int files, qint64 size, const QString& base,
     const double seconds = clock.elapsed() / 1000.0;
     *peakKb = statusKb("VmHWM:") - idle;
     monitor.stop();
-    scheduler.StopDownloading();
+    scheduler.stopDownloading();
     bool ok = true;
     for (int i = 0; i < files; ++i) {
         const DownloadItem& it = list.item(i);
-        if (it.State != DownloadState::Done || !sameAsServed(ItemFilePath(it), size)) {
-            std::fprintf(stderr, "row %d: %s %s\n", i, qPrintable(it.ProgressText), qPrintable(ItemFilePath(it)));
+        if (it.state != DownloadState::Done || !sameAsServed(itemFilePath(it), size)) {
+            std::fprintf(stderr, "row %d: %s %s\n", i, qPrintable(it.progressText), qPrintable(itemFilePath(it)));
             ok = false;
         }
-        QFile::remove(ItemFilePath(it));
+        QFile::remove(itemFilePath(it));
     }
     return ok ? seconds : -1;
 }
@@ -149,7 +149,7 @@ int main(int argc, char** argv)
             delay = args[i + 1].toInt();
     }
     timings().tick = std::chrono::milliseconds(tick);
-    globals().MaxFileSizeMB = 1 << 20;
+    globals().maxFileSizeMB = 1 << 20;
     demo::DemoService service;
     if (base.isEmpty() && !service.start()) {
         std::fprintf(stderr, "cannot start the demo service\n");

@@ -26,10 +26,10 @@ int main(int argc, char** argv)
     constexpr int kRows = 100000;
     std::vector<DownloadItem> items(kRows);
     for (int i = 0; i < kRows; ++i) {
-        items[size_t(i)].Url = QStringLiteral("http://example.org/docs/%1/file-%2.pdf").arg(i % 97).arg(i);
-        items[size_t(i)].Name = QStringLiteral("文档标题 %1").arg(i);
-        items[size_t(i)].FileType = i % 10 == 0 ? QStringLiteral("html") : QStringLiteral("pdf");
-        items[size_t(i)].Folder = QStringLiteral("/home/u/12345/");
+        items[size_t(i)].url = QStringLiteral("http://example.org/docs/%1/file-%2.pdf").arg(i % 97).arg(i);
+        items[size_t(i)].name = QStringLiteral("文档标题 %1").arg(i);
+        items[size_t(i)].fileType = i % 10 == 0 ? QStringLiteral("html") : QStringLiteral("pdf");
+        items[size_t(i)].folder = QStringLiteral("/home/u/12345/");
     }
 
     std::vector<double> addOne, addBatch, counters, bad;
@@ -38,7 +38,7 @@ int main(int argc, char** argv)
         QElapsedTimer t;
         t.start();
         for (const auto& it : items)
-            m.addItem(it.Url, it.Name, it.FileType, it.Folder, it.Referer);
+            m.addItem(it.url, it.name, it.fileType, it.folder, it.referer);
         addOne.push_back(t.nsecsElapsed() / 1e6);
 
         DownloadListModel m2;
@@ -50,10 +50,10 @@ int main(int argc, char** argv)
             m.setState(i, DownloadState(1 + i % 4));
         for (int k = 0; k < 10; ++k) {
             t.restart();
-            const QString s = m.UpdateListCounters();
+            const QString s = m.updateListCounters();
             counters.push_back(t.nsecsElapsed() / 1e6);
             t.restart();
-            const int n = m.CountBadRows();
+            const int n = m.countBadRows();
             bad.push_back(t.nsecsElapsed() / 1e6);
             if (s.isEmpty() || n < 0)
                 return 1;
@@ -68,7 +68,7 @@ int main(int argc, char** argv)
         std::vector<DownloadItem> v;
         std::unordered_set<std::string> keys;
         for (const auto& it : items) {
-            if (keys.insert(it.Url.toStdString()).second)
+            if (keys.insert(it.url.toStdString()).second)
                 v.push_back(it);
         }
         peer.push_back(t.nsecsElapsed() / 1e6);

@@ -32,7 +32,7 @@ namespace {
 int runRow(const QString& base, int nextWaitMs)
 {
     timings().nextPageWait = std::chrono::milliseconds(nextWaitMs);
-    globals().PromptOnExtract = false;
+    globals().promptOnExtract = false;
     HeadlessBrowser browser;
     auto engine = SearchEngine::create();
     engine->setBrowser(&browser);

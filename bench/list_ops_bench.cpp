@@ -35,7 +35,7 @@ double peerRemoval(std::vector<Item> rows)
     std::unordered_map<std::u16string, int> index;
     index.reserve(rows.size());
     for (size_t r = 0; r < rows.size(); ++r)
-        index.emplace(rows[r].Url.toStdU16String(), int(r));
+        index.emplace(rows[r].url.toStdU16String(), int(r));
     return double(t.nsecsElapsed()) / 1e6;
 }
 
@@ -43,7 +43,7 @@ template <typename Model>
 bool indexRight(const Model& m)
 {
     for (int r = 0; r < m.size(); ++r) {
-        if (m.findUrl(m.item(r).Url) != r)
+        if (m.findUrl(m.item(r).url) != r)
             return false;
     }
     return true;
@@ -67,10 +67,10 @@ int main(int argc, char** argv)
     std::vector<DownloadItem> items(static_cast<size_t>(rows));
     for (int i = 0; i < rows; ++i) {
         DownloadItem& it = items[size_t(i)];
-        it.Url = QStringLiteral("http://example.org/docs/%1/file-%2.pdf").arg(i % 97).arg(i);
-        it.Name = QStringLiteral("文档标题 %1").arg(i);
-        it.FileType = QStringLiteral("pdf");
-        it.Folder = QStringLiteral("/home/u/docs/");
+        it.url = QStringLiteral("http://example.org/docs/%1/file-%2.pdf").arg(i % 97).arg(i);
+        it.name = QStringLiteral("文档标题 %1").arg(i);
+        it.fileType = QStringLiteral("pdf");
+        it.folder = QStringLiteral("/home/u/docs/");
     }
     DownloadListModel downloads;
     QTreeView downloadView;
@@ -84,7 +84,7 @@ int main(int argc, char** argv)
     app.processEvents();
     QElapsedTimer t;
     t.start();
-    const int removed = RemoveRows(downloads, RowsInState(downloads, DownloadState::Failed));
+    const int removed = removeRows(downloads, rowsInState(downloads, DownloadState::Failed));
     const double downloadMs = double(t.nsecsElapsed()) / 1e6;
     app.processEvents();
     const bool downloadOk = removed == rows / 2 && downloads.size() == rows - rows / 2 && indexRight(downloads);
@@ -100,14 +100,14 @@ int main(int argc, char** argv)
     linkView.show();
     for (int i = 0; i < rows; ++i) {
         LinkItem& l = links[size_t(i)];
-        l.Url = QStringLiteral("http://example.org/docs/%1/link-%2.pdf").arg(i % 97).arg(i);
-        l.Title = (i % 2 ? QStringLiteral("广告 结果 %1") : QStringLiteral("标准 结果 %1")).arg(i);
-        l.FileType = QStringLiteral("pdf");
+        l.url = QStringLiteral("http://example.org/docs/%1/link-%2.pdf").arg(i % 97).arg(i);
+        l.title = (i % 2 ? QStringLiteral("广告 结果 %1") : QStringLiteral("标准 结果 %1")).arg(i);
+        l.fileType = QStringLiteral("pdf");
         linkModel.add(l);
     }
     app.processEvents();
     t.restart();
-    const int gone = linkops::RemoveLinks(linkModel, linkops::ClearRule::TitleContains, QStringLiteral("广告"), {});
+    const int gone = linkops::removeLinks(linkModel, linkops::ClearRule::TitleContains, QStringLiteral("广告"), {});
     const double linkMs = double(t.nsecsElapsed()) / 1e6;
     app.processEvents();
     const bool linkOk = gone == rows / 2 && linkModel.size() == rows - rows / 2 && indexRight(linkModel);

@@ -31,8 +31,8 @@ double median(std::vector<double> v)
 bool load(HeadlessBrowser& b, const QString& url)
 {
     const quint64 before = b.completedLoads();
-    b.Navigate(url);
-    std::function<bool()> done = [&b, before] { return !b.Busy() && b.completedLoads() > before; };
+    b.navigate(url);
+    std::function<bool()> done = [&b, before] { return !b.busy() && b.completedLoads() > before; };
     return QCoro::waitFor(waitUntil(b, std::chrono::milliseconds(10000), std::move(done)));
 }
 } // namespace
@@ -47,7 +47,7 @@ int main(int argc, char** argv)
     demo::DemoService svc(o);
     if (!svc.start())
         return 1;
-    const QString url = ComposeSearchAddress(svc.baseUrl(), QStringLiteral("教程"), QStringLiteral("pdf"), false);
+    const QString url = composeSearchAddress(svc.baseUrl(), QStringLiteral("教程"), QStringLiteral("pdf"), false);
 
     HeadlessBrowser browser;
     if (!load(browser, url))
@@ -69,7 +69,7 @@ int main(int argc, char** argv)
         auto doc = Document::fromHtml(html, pageUrl);
         parse.push_back(t.nsecsElapsed() / 1e6);
         t.restart();
-        const PageExtraction r = ExtractResultLinks(*doc, opts);
+        const PageExtraction r = extractResultLinks(*doc, opts);
         extract.push_back(t.nsecsElapsed() / 1e6);
         links = int(r.links.size());
 
@@ -94,7 +94,7 @@ int main(int argc, char** argv)
             return 1;
         QElapsedTimer t;
         t.start();
-        const int added = QCoro::waitFor(engine->ExtractCurrentPage(QString()));
+        const int added = QCoro::waitFor(engine->extractCurrentPage(QString()));
         engineStep.push_back(t.nsecsElapsed() / 1e6);
         if (added != links)
             std::fprintf(stderr, "engine added %d, extraction found %d\n", added, links);

@@ -51,9 +51,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
 
     constexpr int kLinks = 10000;
-    SettingsStore::instance().save(keys::PromptOnExtract, QStringLiteral("1"));
-    globals().SearchBaseAddress = QStringLiteral("about:blank");
-    globals().SaveFolder = home.path() + QStringLiteral("/12345/");
+    SettingsStore::instance().save(keys::promptOnExtract, QStringLiteral("1"));
+    globals().searchBaseAddress = QStringLiteral("about:blank");
+    globals().saveFolder = home.path() + QStringLiteral("/12345/");
 
     SearchWindow* w = windows::search();
     w->resize(1280, 860);
@@ -85,7 +85,7 @@ int main(int argc, char** argv)
     ticker.start();
     QElapsedTimer t;
     t.start();
-    QCoro::waitFor(e->HandOverLinks(HandOverRule::All));
+    QCoro::waitFor(e->handOverLinks(HandOverRule::All));
     const double ms = t.nsecsElapsed() / 1e6;
     ticker.stop();
 
@@ -96,7 +96,7 @@ int main(int argc, char** argv)
 
     std::vector<DownloadItem> items(kLinks);
     for (int i = 0; i < kLinks; ++i)
-        items[size_t(i)].Url = QStringLiteral("http://docs.example/g/%1.pdf").arg(i);
+        items[size_t(i)].url = QStringLiteral("http://docs.example/g/%1.pdf").arg(i);
     DownloadListModel peer;
     t.restart();
     peer.addItems(items);

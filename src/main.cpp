@@ -105,7 +105,7 @@ int main(int argc, char** argv)
     for (const QCommandLineOption* opt : {&o.search, &o.update}) {
         const QString value = p.value(*opt).trimmed();
         if (p.isSet(*opt) && !value.isEmpty()) {
-            if (const QString why = dh::ServiceBaseProblem(value); !why.isEmpty()) {
+            if (const QString why = dh::serviceBaseProblem(value); !why.isEmpty()) {
                 std::fprintf(stderr, "docharvest: --%s: %s\n", qPrintable(opt->names().first()), qPrintable(why));
                 return 2;
             }
@@ -117,7 +117,7 @@ int main(int argc, char** argv)
     }
     if (dh::services::demoMode())
         std::fprintf(stderr, "docharvest: %s, demo service at %s\n", qPrintable(dh::services::demoModeText()),
-                     qPrintable(dh::globals().SearchBaseAddress));
+                     qPrintable(dh::globals().searchBaseAddress));
 
     dh::QtPrompter prompter;
     dh::Prompter::setInstance(&prompter);

@@ -63,8 +63,8 @@ int CliDownloadHost::matchingRows() const
     int n = 0;
     for (int i = 0; i < m_list.size(); ++i) {
         const DownloadItem& it = m_list.item(i);
-        const bool failed = it.State == DownloadState::Failed;
-        const bool page = (it.State == DownloadState::Done || failed) && isWebPageOrXml(it.FileType);
+        const bool failed = it.state == DownloadState::Failed;
+        const bool page = (it.state == DownloadState::Done || failed) && isWebPageOrXml(it.fileType);
         if (((redownload == 0 || redownload == 2) && failed) || ((redownload == 1 || redownload == 2) && page))
             ++n;
     }
@@ -73,7 +73,7 @@ int CliDownloadHost::matchingRows() const
 
 bool CliDownloadHost::errorStopReached() const
 {
-    return stopAfterBad && m_list.CountBadRows() >= TransferMonitor::kErrorStopRows;
+    return stopAfterBad && m_list.countBadRows() >= TransferMonitor::kErrorStopRows;
 }
 
 bool CliDownloadHost::roundWanted() const
@@ -150,19 +150,19 @@ public:
         m_state.markTransferEvent();
         m_scheduler.loadSettings(SettingsStore::instance());
         if (o.maxSizeMB)
-            globals().MaxFileSizeMB = *o.maxSizeMB;
+            globals().maxFileSizeMB = *o.maxSizeMB;
         if (!o.proxyHost.isEmpty())
-            m_scheduler.inet().setProxy(true, o.proxyHost, o.proxyPort);
+            m_scheduler.methodOne().setProxy(true, o.proxyHost, o.proxyPort);
 
         std::vector<DownloadItem> items;
         items.reserve(rows.size());
         for (const LinkRow& r : rows) {
             DownloadItem it;
-            it.Url = r.url;
-            it.Name = HandOverName(r.url, r.title, o.namesFromAddress);
-            it.FileType = r.type;
-            it.Folder = o.outDir;
-            it.Referer = r.referer;
+            it.url = r.url;
+            it.name = handOverName(r.url, r.title, o.namesFromAddress);
+            it.fileType = r.type;
+            it.folder = o.outDir;
+            it.referer = r.referer;
             items.push_back(it);
             if (!m_titles.contains(r.url)) {
                 m_titles.insert(r.url, r.title);
@@ -184,10 +184,10 @@ public:
 
         m_terminal = ::isatty(::fileno(stderr)) && !o.quiet;
         connect(&m_scheduler, &DownloadScheduler::rowStarted, this, [this](int row) {
-            if (m_state.downloadMethod == 1 && m_list.item(row).State == DownloadState::Downloading)
+            if (m_state.downloadMethod == 1 && m_list.item(row).state == DownloadState::Downloading)
                 m_methodOneActive = true;
         });
-        connect(&m_scheduler.inet(), &MethodOneTransfer::transferEnded, this,
+        connect(&m_scheduler.methodOne(), &MethodOneTransfer::transferEnded, this,
                 [this](int, bool) { m_methodOneActive = false; });
         m_poll.setInterval(timings().cliPoll);
         connect(&m_poll, &QTimer::timeout, this, &DownloadRun::poll);
@@ -200,7 +200,7 @@ public:
         if (m_list.size() == 0)
             return finish(0);
         StopSignals stopSignals([this](int sig) { stop(sig); });
-        m_scheduler.StartDownloading();
+        m_scheduler.startDownloading();
         m_monitor.start();
         m_poll.start();
         QCoreApplication::exec();
@@ -224,25 +224,25 @@ private:
 
     bool idle() const
     {
-        return !m_state.StillExecuting() && m_scheduler.CountTransferControls() == 1 && !m_methodOneActive;
+        return !m_state.stillExecuting() && m_scheduler.countTransferControls() == 1 && !m_methodOneActive;
     }
 
     RowState rowState(int i) const
     {
         const DownloadItem& it = m_list.item(i);
-        if (m_cancelled.contains(it.Url))
+        if (m_cancelled.contains(it.url))
             return RowState::Cancelled;
-        switch (it.State) {
+        switch (it.state) {
         case DownloadState::Waiting:
         case DownloadState::Downloading: return RowState::Cancelled;
         case DownloadState::Failed: return RowState::Failed;
         case DownloadState::Done: break;
         }
-        if (it.ProgressText == kSkippedExisting || it.ProgressText == kSkippedLarge)
+        if (it.progressText == kSkippedExisting || it.progressText == kSkippedLarge)
             return RowState::Skipped;
-        if (!FileExists(ItemFilePath(it)))
+        if (!fileExists(itemFilePath(it)))
             return RowState::Failed;  // never report a file that is not there
-        if (isWebPage(it.FileType) && !m_expectedPage.value(it.Url))
+        if (isWebPage(it.fileType) && !m_expectedPage.value(it.url))
             return RowState::Page;
         return RowState::Done;
     }
@@ -250,13 +250,13 @@ private:
     QString message(int i, RowState s) const
     {
         const DownloadItem& it = m_list.item(i);
-        if (!it.ProgressText.isEmpty())
-            return it.ProgressText;
-        if (!it.SizeText.isEmpty() && !isNumber(it.SizeText))
-            return it.SizeText;
-        if (s == RowState::Cancelled && it.State != DownloadState::Waiting)
+        if (!it.progressText.isEmpty())
+            return it.progressText;
+        if (!it.sizeText.isEmpty() && !isNumber(it.sizeText))
+            return it.sizeText;
+        if (s == RowState::Cancelled && it.state != DownloadState::Waiting)
             return QStringLiteral("下载取消");
-        if (it.State == DownloadState::Done && !FileExists(ItemFilePath(it)))
+        if (it.state == DownloadState::Done && !fileExists(itemFilePath(it)))
             return QStringLiteral("不存在");
         return {};
     }
@@ -264,9 +264,9 @@ private:
     qint64 rowBytes(int i) const
     {
         const DownloadItem& it = m_list.item(i);
-        if (it.ProgressText == kSkippedExisting || it.ProgressText == kSkippedLarge)
+        if (it.progressText == kSkippedExisting || it.progressText == kSkippedLarge)
             return 0;
-        return it.ReceivedText.toLongLong();
+        return it.receivedText.toLongLong();
     }
 
     QString rowLine(int i, RowState s) const
@@ -277,13 +277,13 @@ private:
                            .arg(i + 1)
                            .arg(m_list.size())
                            .arg(stateName(s), -9)
-                           .arg(ItemFilePath(QString(), it.Name, it.FileType).mid(1));
+                           .arg(itemFilePath(QString(), it.name, it.fileType).mid(1));
         if (s == RowState::Done || s == RowState::Page)
-            line += QStringLiteral("  ") + humanBytes(FileLength(ItemFilePath(it)));
+            line += QStringLiteral("  ") + humanBytes(fileLength(itemFilePath(it)));
         if (!msg.isEmpty() && msg != QLatin1String("100%"))
             line += QStringLiteral("  ") + msg;
         if (s == RowState::Failed || s == RowState::Page)
-            line += QStringLiteral("  ") + it.Url;
+            line += QStringLiteral("  ") + it.url;
         return line + QLatin1Char('\n');
     }
 
@@ -301,7 +301,7 @@ private:
     // when a re-download round takes the row back before that.
     void rowChanged(int r)
     {
-        const DownloadState st = m_list.item(r).State;
+        const DownloadState st = m_list.item(r).state;
         if (st == DownloadState::Done || st == DownloadState::Failed) {
             if (m_told[size_t(r)])
                 return;
@@ -364,11 +364,11 @@ private:
         QString current;
         for (int i = 0; i < m_list.size(); ++i) {
             const DownloadItem& it = m_list.item(i);
-            done += it.State == DownloadState::Done;
-            failed += it.State == DownloadState::Failed;
-            waiting += it.State == DownloadState::Waiting;
-            if (it.State == DownloadState::Downloading && running++ == 0)
-                current = ItemFilePath(QString(), it.Name, it.FileType).mid(1);
+            done += it.state == DownloadState::Done;
+            failed += it.state == DownloadState::Failed;
+            waiting += it.state == DownloadState::Waiting;
+            if (it.state == DownloadState::Downloading && running++ == 0)
+                current = itemFilePath(QString(), it.name, it.fileType).mid(1);
             bytes += rowBytes(i);
         }
         const qint64 ms = m_progressClock.restart();
@@ -403,10 +403,10 @@ private:
                 targets << d->saveFile();
         }
         for (int i = 0; i < m_list.size(); ++i) {
-            if (m_list.item(i).State == DownloadState::Downloading)
-                m_cancelled.insert(m_list.item(i).Url);
+            if (m_list.item(i).state == DownloadState::Downloading)
+                m_cancelled.insert(m_list.item(i).url);
         }
-        m_scheduler.StopDownloading();
+        m_scheduler.stopDownloading();
         // Method one's transfer notices the stop on its next look and removes
         // its partial file; the cancelled requests of method two go with their
         // controls, taking their temporary files along.
@@ -429,7 +429,7 @@ private:
     // A two-byte placeholder this run put down for a transfer that did not complete.
     void removeIfPlaceholder(const QString& path)
     {
-        if (path.isEmpty() || m_existing.contains(path) || FileLength(path) != kPlaceholder.size())
+        if (path.isEmpty() || m_existing.contains(path) || fileLength(path) != kPlaceholder.size())
             return;
         QFile f(path);
         if (!f.open(QIODevice::ReadOnly) || f.readAll() != kPlaceholder)
@@ -447,7 +447,7 @@ private:
         for (int i = 0; i < m_list.size(); ++i) {
             const RowState s = rowState(i);
             if (s != RowState::Done && s != RowState::Page)
-                removeIfPlaceholder(ItemFilePath(m_list.item(i)));
+                removeIfPlaceholder(itemFilePath(m_list.item(i)));
         }
         int counts[5] = {0, 0, 0, 0, 0};
         qint64 bytes = 0;
@@ -456,15 +456,15 @@ private:
             const DownloadItem& it = m_list.item(i);
             const RowState s = rowState(i);
             ++counts[int(s)];
-            const QString path = ItemFilePath(it);
+            const QString path = itemFilePath(it);
             const bool hasFile = (s == RowState::Done || s == RowState::Page || s == RowState::Skipped)
-                && FileExists(path);
-            const qint64 size = hasFile ? FileLength(path) : 0;
+                && fileExists(path);
+            const qint64 size = hasFile ? fileLength(path) : 0;
             if (s == RowState::Done || s == RowState::Page)
                 bytes += size;
-            report += (tsvField(m_titles.value(it.Url)) + QLatin1Char('\t') + tsvField(it.Url) + QLatin1Char('\t')
+            report += (tsvField(m_titles.value(it.url)) + QLatin1Char('\t') + tsvField(it.url) + QLatin1Char('\t')
                        + stateName(s) + QLatin1Char('\t') + tsvField(hasFile ? path : QString()) + QLatin1Char('\t')
-                       + QString::number(size) + QLatin1Char('\t') + tsvField(it.FileType) + QLatin1Char('\t')
+                       + QString::number(size) + QLatin1Char('\t') + tsvField(it.fileType) + QLatin1Char('\t')
                        + tsvField(message(i, s)) + QLatin1Char('\n'))
                           .toUtf8();
         }
@@ -499,7 +499,7 @@ private:
         if (m_host.roundsDone() > 0)
             summary += QStringLiteral("; %1 re-download round%2").arg(m_host.roundsDone()).arg(m_host.roundsDone() > 1 ? "s" : "");
         if (m_host.errorStopReached())
-            summary += QStringLiteral("; stopped after %1 bad rows").arg(m_list.CountBadRows());
+            summary += QStringLiteral("; stopped after %1 bad rows").arg(m_list.countBadRows());
         if (signalCode)
             summary += signalCode == 130 ? QStringLiteral("; stopped by Ctrl-C") : QStringLiteral("; stopped by SIGTERM");
         printErr(summary + QLatin1Char('\n'));

@@ -209,11 +209,11 @@ int runList(const Options& o)
     return 0;
 }
 
-// The name CopyWithOption gives the copy of source.
+// The name copyWithOption gives the copy of source.
 QString copyName(const QString& source)
 {
-    const dh::SplitPath sp = dh::SplitFilePath(source);
-    return dh::TrimSpaces(sp.extension.isEmpty() ? sp.baseName : sp.baseName + QLatin1Char('.') + sp.extension);
+    const dh::SplitPath sp = dh::splitFilePath(source);
+    return dh::trimSpaces(sp.extension.isEmpty() ? sp.baseName : sp.baseName + QLatin1Char('.') + sp.extension);
 }
 
 int runExtract(const Options& o)
@@ -266,7 +266,7 @@ int runExtract(const Options& o)
         // what is new in the folder.
         const bool clash = QFileInfo::exists(dest + name) && o.sameName != dh::SameNameOption::Overwrite;
         const QStringList before = clash ? QDir(dest).entryList(QDir::Files | QDir::Hidden) : QStringList();
-        if (dh::CopyWithOption(source, dest, o.sameName)) {
+        if (dh::copyWithOption(source, dest, o.sameName)) {
             ++extracted;
             QString written = name;
             if (clash) {

@@ -32,7 +32,7 @@ void err(const QString& text)
 QString typeFromAddress(const QString& url)
 {
     QString base;
-    return SplitNameAndExtension(QUrl(url).path(), &base).toLower();
+    return splitNameAndExtension(QUrl(url).path(), &base).toLower();
 }
 
 bool wholeNumber(const QString& text, int low, int high, int* out)
@@ -190,7 +190,7 @@ ParseOutcome parseDownloadArgs(const QStringList& argsIn, DownloadOptions* o, QS
             *error = QStringLiteral("unknown option %1").arg(a);
             return ParseOutcome::UsageError;
         } else {
-            if (!IsWebAddress(a)) {
+            if (!isWebAddress(a)) {
                 *error = QStringLiteral("'%1' is not an http or https address").arg(a);
                 return ParseOutcome::UsageError;
             }
@@ -233,7 +233,7 @@ bool parseLinksTsv(const QByteArray& bytes, std::vector<LinkRow>* rows, QString*
             return false;
         }
         const QString url = f[2].trimmed();
-        if (!IsWebAddress(url)) {
+        if (!isWebAddress(url)) {
             *error = QStringLiteral("line %1: '%2' is not an http or https address").arg(n + 1).arg(url);
             return false;
         }
@@ -263,7 +263,7 @@ bool readLinks(const DownloadOptions& o, std::vector<LinkRow>* rows, QString* er
     }
     // An address on its own has no title: it is named after the address (原文件名).
     for (const QString& url : o.urls)
-        rows->push_back({FileNameFromPath(url, true), typeFromAddress(url), url, QString()});
+        rows->push_back({fileNameFromPath(url, true), typeFromAddress(url), url, QString()});
     return true;
 }
 

@@ -20,17 +20,17 @@
 // prints "OLD<TAB>NEW" for each rename (--dry-run: prints, renames nothing).
 namespace {
 
-// A file of the folder as a download row whose ItemFilePath is that file.
+// A file of the folder as a download row whose itemFilePath is that file.
 dh::DownloadItem rowForFile(const QString& dir, const QString& fileName)
 {
     dh::DownloadItem row;
-    row.Folder = dir;
+    row.folder = dir;
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
     if (dot >= 0 && dot + 1 < fileName.size()) {
-        row.Name = fileName.left(dot);
-        row.FileType = fileName.mid(dot + 1);
+        row.name = fileName.left(dot);
+        row.fileType = fileName.mid(dot + 1);
     } else {
-        row.Name = fileName;  // no extension, or a trailing dot that is part of the name
+        row.name = fileName;  // no extension, or a trailing dot that is part of the name
     }
     return row;
 }
@@ -107,7 +107,7 @@ int runFixTypes(const QStringList& args)
     QSet<QString> planned;  // targets a dry run has handed out
     for (const QString& name : names) {
         dh::DownloadItem row = rowForFile(folder, name);
-        const QString path = dh::ItemFilePath(row);
+        const QString path = dh::itemFilePath(row);
         if (!QFileInfo(path).isFile())
             continue;  // links to folders and the like
         if (QFile probe(path); !probe.open(QIODevice::ReadOnly)) {
@@ -116,19 +116,19 @@ int runFixTypes(const QStringList& args)
         }
         if (dryRun) {
             const auto plan =
-                dh::PlanTypeCorrection(row, [&planned](const QString& p) { return planned.contains(p); });
+                dh::planTypeCorrection(row, [&planned](const QString& p) { return planned.contains(p); });
             if (plan) {
                 planned.insert(plan->target);
                 printLine(stdout, plan->source, plan->target);
             }
             continue;
         }
-        const QString before = dh::ItemFilePath(row);
-        const auto plan = dh::PlanTypeCorrection(row);
+        const QString before = dh::itemFilePath(row);
+        const auto plan = dh::planTypeCorrection(row);
         if (!plan)
             continue;
-        if (dh::ApplyTypeCorrection(row, *plan)) {
-            printLine(stdout, before, dh::ItemFilePath(row));
+        if (dh::applyTypeCorrection(row, *plan)) {
+            printLine(stdout, before, dh::itemFilePath(row));
         } else {
             ++failures;
             QString why;

@@ -59,8 +59,8 @@ void usage()
 
 QByteArray tsvRow(const LinkItem& it)
 {
-    return (tsvField(it.Title) + QLatin1Char('\t') + tsvField(it.FileType) + QLatin1Char('\t') + tsvField(it.Url)
-            + QLatin1Char('\t') + tsvField(it.Referer) + QLatin1Char('\n'))
+    return (tsvField(it.title) + QLatin1Char('\t') + tsvField(it.fileType) + QLatin1Char('\t') + tsvField(it.url)
+            + QLatin1Char('\t') + tsvField(it.referer) + QLatin1Char('\n'))
         .toUtf8();
 }
 
@@ -177,7 +177,7 @@ int runSearch(const QStringList& args)
         } else if (a == QLatin1String("--search-base")) {
             if (!value(&base))
                 return 2;
-            if (const QString why = ServiceBaseProblem(base); !why.isEmpty()) {
+            if (const QString why = serviceBaseProblem(base); !why.isEmpty()) {
                 err(QStringLiteral("docharvest-cli search: --search-base: %1").arg(why));
                 return 2;
             }
@@ -233,7 +233,7 @@ int runSearch(const QStringList& args)
     const QString keywords = decodeUserText(kf.readAll());
     kf.close();
     if (base.isEmpty()) {
-        base = SettingsStore::instance().get(keys::SearchServiceBase).trimmed();
+        base = SettingsStore::instance().get(keys::searchServiceBase).trimmed();
         // No default service: say what is missing instead of asking a
         // relative address.
         if (base.isEmpty()) {
@@ -241,14 +241,14 @@ int runSearch(const QStringList& args)
                                "or set 设置/搜索服务地址"));
             return 2;
         }
-        if (const QString why = ServiceBaseProblem(base); !why.isEmpty()) {
+        if (const QString why = serviceBaseProblem(base); !why.isEmpty()) {
             err(QStringLiteral("docharvest-cli search: setting 设置/搜索服务地址 in %1: %2; give --search-base URL")
                     .arg(SettingsStore::instance().fileName(), why));
             return 2;
         }
     }
     if (maxPages < 0)
-        maxPages = std::max(0, SettingsStore::instance().getInt(keys::SearchPagesPerQuery));
+        maxPages = std::max(0, SettingsStore::instance().getInt(keys::searchPagesPerQuery));
     TsvOut out;
     if (QString why; !out.open(outFile, &why)) {
         err(QStringLiteral("docharvest-cli search: --out: %1").arg(why));
@@ -256,8 +256,8 @@ int runSearch(const QStringList& args)
     }
 
     // The command line asks nothing: links are collected without a save folder.
-    globals().PromptOnExtract = false;
-    globals().SearchBaseAddress = base;
+    globals().promptOnExtract = false;
+    globals().searchBaseAddress = base;
 
     HeadlessBrowser browser;
     auto engine = SearchEngine::create();
@@ -268,7 +268,7 @@ int runSearch(const QStringList& args)
     engine->maxPagesPerQuery = maxPages;
     for (int i = 0; i < 4; ++i)
         engine->typeTicked[size_t(i)] = types.contains(searchTypes().at(i));
-    engine->extractOptions.excludedDomain = SettingsStore::instance().get(keys::ExcludedSuffixDomain);
+    engine->extractOptions.excludedDomain = SettingsStore::instance().get(keys::excludedSuffixDomain);
 
     QString lastPage;
     QString verificationUrl;
@@ -340,7 +340,7 @@ int runSearch(const QStringList& args)
         err(QStringLiteral("search: stopped by signal %1").arg(stopSignals.received()));
         return stopSignals.exitCode();
     }
-    if (engine->CaptchaHit) {
+    if (engine->captchaHit) {
         err(QStringLiteral("docharvest-cli search: stopped: the search service answered with its verification page "
                            "(%1). Open it in a browser, answer the code, and run again with a longer --delay.")
                 .arg(verificationUrl));

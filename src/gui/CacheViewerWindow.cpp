@@ -28,7 +28,7 @@ QTreeWidget* makeList(QWidget* parent, const char* name, const QStringList& head
     l->setUniformRowHeights(true);
     l->setEditTriggers(QAbstractItemView::NoEditTriggers);
     l->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    StripeListRows(l);
+    stripeListRows(l);
     return l;
 }
 
@@ -96,7 +96,7 @@ CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex
         m_entriesView->addTopLevelItems(items);
         m_countLabel->setText(m_viewer->countText);
         if (first == 0)
-            AutoSizeColumns(m_entriesView);
+            autoSizeColumns(m_entriesView);
     });
     connect(m_listing.get(), &CacheListing::rowsChanged, this, [this](const QList<int>& rows) {
         for (int r : rows)
@@ -104,7 +104,7 @@ CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex
     });
     connect(m_listing.get(), &CacheListing::listedAll, this, [this] {
         m_countLabel->setText(m_viewer->countText);
-        AutoSizeColumns(m_entriesView);
+        autoSizeColumns(m_entriesView);
     });
     m_countLabel = new QLabel(m_viewer->countText, this);
     m_countLabel->setObjectName(QStringLiteral("Label1"));
@@ -209,9 +209,9 @@ void CacheViewerWindow::showAllUsersCache()
     m_listing->stop();
     m_viewer->listAllUsersCache();
     showLists();
-    AutoSizeColumns(m_entriesView);
-    AutoSizeColumns(m_usersView);
-    AutoSizeColumns(m_foldersView);
+    autoSizeColumns(m_entriesView);
+    autoSizeColumns(m_usersView);
+    autoSizeColumns(m_foldersView);
 }
 
 void CacheViewerWindow::copySelected()
@@ -272,7 +272,7 @@ void CacheViewerWindow::deleteSelected()
         return;
     m_viewer->deleteSelected(selectedRows());
     showLists();
-    AutoSizeColumns(m_entriesView);
+    autoSizeColumns(m_entriesView);
 }
 
 void CacheViewerWindow::deleteAll()
@@ -281,7 +281,7 @@ void CacheViewerWindow::deleteAll()
         return;
     m_viewer->deleteAll();
     showLists();
-    AutoSizeColumns(m_entriesView);
+    autoSizeColumns(m_entriesView);
 }
 
 void CacheViewerWindow::sortEntriesByColumn(int column)

@@ -25,15 +25,15 @@ CacheLocations currentCacheLocations()
     return defaultCacheLocations(WebEngineBrowser::httpCacheDirectory(), cacheSidecarFolder(), QDir::homePath());
 }
 
-void ClearBrowserCache(bool showMessage)
+void clearBrowserCache(bool showMessage)
 {
     const auto index = makeCurrentCacheIndex();
-    ClearBrowserCache(index.get(), currentCacheLocations(), showMessage);
+    clearBrowserCache(index.get(), currentCacheLocations(), showMessage);
 }
 
 void installCacheClearingAtExit()
 {
-    StartWindow::clearCacheHook() = [] { ClearBrowserCache(false); };
+    StartWindow::clearCacheHook() = [] { clearBrowserCache(false); };
 }
 
 } // namespace dh

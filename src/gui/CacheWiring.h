@@ -14,7 +14,7 @@ CacheLocations currentCacheLocations();
 
 // Empties the browser cache of all users (the menu command "清空IE浏览器缓存"
 // passes true, the exit passes false).
-void ClearBrowserCache(bool showMessage);
+void clearBrowserCache(bool showMessage);
 
 // Makes the start-up window clear the cache silently when the program exits.
 void installCacheClearingAtExit();

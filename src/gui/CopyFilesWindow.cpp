@@ -90,11 +90,11 @@ CopyFilesWindow::~CopyFilesWindow() = default;
 
 void CopyFilesWindow::load()
 {
-    LoadFolderHistory(m_destinationCombo, folderHistoryFile());
-    FitDropDownWidth(m_destinationCombo);
+    loadFolderHistory(m_destinationCombo, folderHistoryFile());
+    fitDropDownWidth(m_destinationCombo);
     auto& store = SettingsStore::instance();
-    m_destinationCombo->setEditText(store.get(keys::CopyDestination));
-    int op = store.getInt(keys::CopyOption);
+    m_destinationCombo->setEditText(store.get(keys::copyDestination));
+    int op = store.getInt(keys::copyOption);
     if (op < 1 || op > 5)
         op = 4;
     m_sameNameRadios[op]->setChecked(true);
@@ -111,7 +111,7 @@ int CopyFilesWindow::optionIndex() const
 
 void CopyFilesWindow::browseClicked()
 {
-    QString f = BrowseForFolder(m_destinationCombo->currentText(), QStringLiteral("请选择要浏览的文件夹:"), false);
+    QString f = browseForFolder(m_destinationCombo->currentText(), QStringLiteral("请选择要浏览的文件夹:"), false);
     if (!f.endsWith(QLatin1Char('/')))
         f += QLatin1Char('/');
     m_destinationCombo->setEditText(f);
@@ -119,7 +119,7 @@ void CopyFilesWindow::browseClicked()
 
 QCoro::Task<void> CopyFilesWindow::runCopy(bool showMessage)
 {
-    QString folder = MakeFolderPath(m_destinationCombo->currentText());
+    QString folder = makeFolderPath(m_destinationCombo->currentText());
     m_destinationCombo->setEditText(folder);
     if (folder.isEmpty()) {
         Prompter::instance().message(QStringLiteral("创建文件夹出错！"), MessageIcon::Error);
@@ -129,18 +129,18 @@ QCoro::Task<void> CopyFilesWindow::runCopy(bool showMessage)
         folder += QLatin1Char('/');
     m_destinationCombo->setEditText(folder);
     auto& store = SettingsStore::instance();
-    store.save(keys::CopyDestination, folder);
-    store.save(keys::CopyOption, QString::number(optionIndex()));
-    const QString trimmed = TrimSpaces(folder);
+    store.save(keys::copyDestination, folder);
+    store.save(keys::copyOption, QString::number(optionIndex()));
+    const QString trimmed = trimSpaces(folder);
     bool listed = false;
     for (int i = 0; i < m_destinationCombo->count() && !listed; ++i)
         listed = m_destinationCombo->itemText(i).compare(trimmed, Qt::CaseInsensitive) == 0;
     if (!listed)
         m_destinationCombo->addItem(trimmed);
     m_destinationCombo->setEditText(folder);
-    SaveFolderHistory(m_destinationCombo, folderHistoryFile());
+    saveFolderHistory(m_destinationCombo, folderHistoryFile());
     m_currentFileLabel->clear();
-    files.removeIf([](const QString& p) { return !IsNormalFile(p); });
+    files.removeIf([](const QString& p) { return !isNormalFile(p); });
     if (files.isEmpty())
         co_return;
     if (m_run.running()) {

@@ -32,7 +32,7 @@ int readWhole(SettingsStore& store, const QString& section, const char* key, int
 }
 } // namespace
 
-QRect ClampToScreen(const QRect& wanted, const QRect& available)
+QRect clampToScreen(const QRect& wanted, const QRect& available)
 {
     if (!available.isValid())
         return wanted;
@@ -45,7 +45,7 @@ QRect ClampToScreen(const QRect& wanted, const QRect& available)
     return QRect(x, y, w, h);
 }
 
-QString ScreenSizeText(const QWidget* w)
+QString screenSizeText(const QWidget* w)
 {
     const QScreen* s = screenOf(w);
     if (!s)
@@ -54,13 +54,13 @@ QString ScreenSizeText(const QWidget* w)
     return QStringLiteral("%1*%2").arg(sz.width()).arg(sz.height());
 }
 
-void SaveWindowGeometry(QWidget* window, const QString& section, SettingsStore& store)
+void saveWindowGeometry(QWidget* window, const QString& section, SettingsStore& store)
 {
     if (window->isMaximized()) {
         store.save(section, QStringLiteral("分辨率"), QStringLiteral("0*0"));
         return;
     }
-    store.save(section, QStringLiteral("分辨率"), ScreenSizeText(window));
+    store.save(section, QStringLiteral("分辨率"), screenSizeText(window));
     const QRect g = window->geometry();
     store.save(section, QStringLiteral("上"), QString::number(g.top() * kTwipsPerPixel));
     store.save(section, QStringLiteral("左"), QString::number(g.left() * kTwipsPerPixel));
@@ -68,10 +68,10 @@ void SaveWindowGeometry(QWidget* window, const QString& section, SettingsStore& 
     store.save(section, QStringLiteral("高"), QString::number(g.height() * kTwipsPerPixel));
 }
 
-void RestoreWindowGeometry(QWidget* window, const QString& section, SettingsStore& store)
+void restoreWindowGeometry(QWidget* window, const QString& section, SettingsStore& store)
 {
     const QString stored = store.get(section, QStringLiteral("分辨率"), QStringLiteral("000"));
-    if (stored != ScreenSizeText(window)) {
+    if (stored != screenSizeText(window)) {
         window->setWindowState(window->windowState() | Qt::WindowMaximized);
         return;
     }
@@ -80,12 +80,12 @@ void RestoreWindowGeometry(QWidget* window, const QString& section, SettingsStor
     const int width = std::max(4000, readWhole(store, section, "宽", 15000));
     const int height = std::max(3000, readWhole(store, section, "高", 10000));
     window->setWindowState(window->windowState() & ~Qt::WindowMaximized);
-    window->setGeometry(ClampToScreen(QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
+    window->setGeometry(clampToScreen(QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
                                             height / kTwipsPerPixel),
                                       screenOf(window) ? screenOf(window)->availableGeometry() : QRect()));
 }
 
-void AutoSizeColumns(QTreeView* view)
+void autoSizeColumns(QTreeView* view)
 {
     if (!view || !view->model())
         return;
@@ -98,12 +98,12 @@ void AutoSizeColumns(QTreeView* view)
     }
 }
 
-void StripeListRows(QAbstractItemView* view)
+void stripeListRows(QAbstractItemView* view)
 {
     applyListBands(view);  // derived from the palette, so dark themes stay readable
 }
 
-void FitDropDownWidth(QComboBox* combo)
+void fitDropDownWidth(QComboBox* combo)
 {
     if (!combo || !combo->view())
         return;

@@ -142,7 +142,7 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     fitColumns->setSingleShot(true);
     fitColumns->setInterval(200);
     connect(fitColumns, &QTimer::timeout, this, [this] {
-        AutoSizeColumns(m_downloadsView);
+        autoSizeColumns(m_downloadsView);
         // Progress cells are still empty when rows arrive: leave room for what they will show.
         const QFontMetrics fm(m_downloadsView->font());
         const struct {
@@ -161,7 +161,7 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     });
     connect(m_list, &QAbstractItemModel::rowsInserted, fitColumns, qOverload<>(&QTimer::start));
     m_downloadsView->header()->setStretchLastSection(true);
-    StripeListRows(m_downloadsView);
+    stripeListRows(m_downloadsView);
     m_displayTimer = new QTimer(this);
     m_displayTimer->setSingleShot(true);
     m_displayTimer->setInterval(timings().displayHold);
@@ -189,16 +189,16 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     }
     m_statusPanels[2]->installEventFilter(this);
 
-    // The engine: the scheduler wires State's live sources (transfer
-    // controls, Inet1.StillExecuting, the scheduler timer) to itself.
-    m_scheduler = new DownloadScheduler(*m_list, State, *this, this);
-    m_monitor = new TransferMonitor(*m_list, State, *m_scheduler, *this, this);
+    // The engine: the scheduler wires the state's live sources (transfer
+    // controls, method one's busy flag, the scheduler timer) to itself.
+    m_scheduler = new DownloadScheduler(*m_list, m_state, *this, this);
+    m_monitor = new TransferMonitor(*m_list, m_state, *m_scheduler, *this, this);
     m_schedulerTimer = m_scheduler->timer();
     m_monitorTimer = m_monitor->timer();
     m_loginRefreshTimer = new QTimer(this);
 
-    connect(m_startButton, &QPushButton::clicked, this, &DownloadWindow::StartDownloading);
-    connect(m_stopButton, &QPushButton::clicked, this, &DownloadWindow::StopDownloading);
+    connect(m_startButton, &QPushButton::clicked, this, &DownloadWindow::startDownloading);
+    connect(m_stopButton, &QPushButton::clicked, this, &DownloadWindow::stopDownloading);
     connect(m_switchMethodButton, &QPushButton::clicked, this, &DownloadWindow::switchDownloadMethod);
     buildMenus();
     load();
@@ -207,7 +207,7 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
 
 DownloadWindow::~DownloadWindow()
 {
-    // The engine refers to State and to this window as its host: it goes first.
+    // The engine refers to the state and to this window as its host: it goes first.
     delete m_monitor;
     m_monitor = nullptr;
     delete m_scheduler;
@@ -248,8 +248,8 @@ void DownloadWindow::buildMenus()
         add(m_deleteMenu, "网页类型文件(HTM/HTML/xml)项", [this] { deleteFiles(DeleteFilter::WebPages); });
     m_deleteFailedFilesAction = add(m_deleteMenu, "出错项", [this] { deleteFiles(DeleteFilter::Failed); });
     m->addSeparator();
-    m_startAction = add(m, "开始下载", [this] { StartDownloading(); });
-    m_stopAction = add(m, "停止下载", [this] { StopDownloading(); });
+    m_startAction = add(m, "开始下载", [this] { startDownloading(); });
+    m_stopAction = add(m, "停止下载", [this] { stopDownloading(); });
     m_cancelSelectedAction = add(m, "取消下载选中项", [this] { cancelSelectedRows(); });
     m->addSeparator();
     m_openFileAction = add(m, "打开下载文件", [this] { openSelectedFile(); });
@@ -283,10 +283,10 @@ void DownloadWindow::buildMenus()
     connect(m_checkFilesExistAction, &QAction::triggered, this, [this] { checkFilesExist(*m_list); });
     m_correctFileTypesAction = tools->addAction(QStringLiteral("检查并纠正磁盘文件类型"));
     connect(m_correctFileTypesAction, &QAction::triggered, this, [this] {
-        correctFileTypesOnDisk(*m_list, State, Prompter::instance());
+        correctFileTypesOnDisk(*m_list, m_state, Prompter::instance());
     });
     m_clearBrowserCacheAction = tools->addAction(QStringLiteral("清空IE浏览器缓存"));
-    connect(m_clearBrowserCacheAction, &QAction::triggered, this, [] { ClearBrowserCache(true); });
+    connect(m_clearBrowserCacheAction, &QAction::triggered, this, [] { clearBrowserCache(true); });
     m_identifyFileAction = tools->addAction(QStringLiteral("打开文件判断类型"));
     connect(m_identifyFileAction, &QAction::triggered, this, [this] { runIdentifyFileCommand(this); });
 
@@ -312,30 +312,30 @@ void DownloadWindow::setSameNamePolicy(SameNamePolicy p)
 void DownloadWindow::cue(int number)
 {
     if (m_soundCheck->isChecked())
-        PlayCue(number);
+        playCue(number);
 }
 
 void DownloadWindow::load()
 {
     auto& st = SettingsStore::instance();
-    FitDropDownWidth(m_redownloadChoiceCombo);
+    fitDropDownWidth(m_redownloadChoiceCombo);
     m_redownloadChoiceCombo->setCurrentIndex(0);
-    State.markTransferEvent();
+    m_state.markTransferEvent();
     m_list->clear();
-    DownloadMethod = DownloadWindowState::downloadMethodFromSettings(st);
-    m_methodLabel->setText(QStringLiteral("下载方式：") + QString::number(DownloadMethod));
+    downloadMethod = DownloadWindowState::downloadMethodFromSettings(st);
+    m_methodLabel->setText(QStringLiteral("下载方式：") + QString::number(downloadMethod));
     m_transferCountCombo->setCurrentIndex(0);
-    if (DownloadMethod == 1) {
+    if (downloadMethod == 1) {
         m_transferCountCombo->setEnabled(false);
     } else {
-        const int t = st.getInt(keys::ThreadIndex);
+        const int t = st.getInt(keys::threadIndex);
         m_transferCountCombo->setCurrentIndex(t >= 0 && t < 6 ? t : 2);
         m_transferCountCombo->setEnabled(true);
     }
     setSameNamePolicy(loadSameNamePolicy(st));
     m_scheduler->loadSettings(st);
     resize(1000, 667);
-    RestoreWindowGeometry(this, QStringLiteral("fFileDownload"), st);
+    restoreWindowGeometry(this, QStringLiteral("fFileDownload"), st);
     for (int i = 0; i <= 600; ++i)
         m_pauseCombo->addItem(QString::number(i));
     m_pauseCombo->setCurrentIndex(0);
@@ -345,28 +345,28 @@ void DownloadWindow::load()
     refreshCounters();
 }
 
-void DownloadWindow::StartDownloading()
+void DownloadWindow::startDownloading()
 {
-    m_scheduler->StartDownloading();
+    m_scheduler->startDownloading();
 }
 
-void DownloadWindow::StopDownloading()
+void DownloadWindow::stopDownloading()
 {
-    m_scheduler->StopDownloading();
+    m_scheduler->stopDownloading();
 }
 
 void DownloadWindow::switchDownloadMethod()
 {
     // Running transfers go on; the next tick uses the new method.
-    DownloadMethod = DownloadMethod == 2 ? 1 : 2;
+    downloadMethod = downloadMethod == 2 ? 1 : 2;
     showMethod();
 }
 
 void DownloadWindow::showMethod()
 {
-    m_methodLabel->setText(QStringLiteral("下载方式：") + QString::number(DownloadMethod));
+    m_methodLabel->setText(QStringLiteral("下载方式：") + QString::number(downloadMethod));
     m_transferCountCombo->setCurrentIndex(0);
-    m_transferCountCombo->setEnabled(DownloadMethod != 1);
+    m_transferCountCombo->setEnabled(downloadMethod != 1);
 }
 
 int DownloadWindow::pauseSeconds() const
@@ -475,7 +475,7 @@ void DownloadWindow::setRunningIndicator(bool on)
 void DownloadWindow::refreshCounters()
 {
     m_statusPending[4] = false;
-    m_statusPanels[4]->setText(m_list->UpdateListCounters());
+    m_statusPanels[4]->setText(m_list->updateListCounters());
 }
 
 void DownloadWindow::changeEvent(QEvent* e)
@@ -489,8 +489,8 @@ void DownloadWindow::closeEvent(QCloseEvent* e)
 {
     auto& st = SettingsStore::instance();
     saveSameNamePolicy(st, sameNamePolicy());
-    st.save(keys::DownloadMethod, QString::number(DownloadMethod));
-    const bool busy = State.StillExecuting() || State.CountTransferControls() > 1 || m_schedulerTimer->isActive()
+    st.save(keys::downloadMethod, QString::number(downloadMethod));
+    const bool busy = m_state.stillExecuting() || m_state.countTransferControls() > 1 || m_schedulerTimer->isActive()
         || !m_list->isListFinished();
     if (busy
         && !Prompter::instance().question(QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？"))) {
@@ -500,10 +500,10 @@ void DownloadWindow::closeEvent(QCloseEvent* e)
     m_monitorTimer->stop();
     m_schedulerTimer->stop();
     m_loginRefreshTimer->stop();
-    StopDownloading();
-    m_scheduler->inet().Cancel();
-    SaveWindowGeometry(this, QStringLiteral("fFileDownload"), st);
-    st.save(keys::ThreadIndex, QString::number(m_transferCountCombo->currentIndex()));
+    stopDownloading();
+    m_scheduler->methodOne().cancel();
+    saveWindowGeometry(this, QStringLiteral("fFileDownload"), st);
+    st.save(keys::threadIndex, QString::number(m_transferCountCombo->currentIndex()));
     windows::coverBackIfLastMainWindow("fFileDownload");
     e->accept();
 }
@@ -554,22 +554,22 @@ void DownloadWindow::selectNoRows()
 
 void DownloadWindow::shuffleRows()
 {
-    if (!State.pass(BusyGuard::A))
+    if (!m_state.pass(BusyGuard::A))
         return;
-    frozen([this] { ShuffleList(*m_list, shuffleRandom); });
+    frozen([this] { shuffleList(*m_list, shuffleRandom); });
     Prompter::instance().message(QStringLiteral("随机排序完成！"), MessageIcon::Information);
 }
 
 void DownloadWindow::autoSizeListColumns()
 {
-    AutoSizeColumns(m_downloadsView);
-    StripeListRows(m_downloadsView);
+    autoSizeColumns(m_downloadsView);
+    stripeListRows(m_downloadsView);
 }
 
 void DownloadWindow::redownload(RedownloadFilter filter)
 {
     const std::vector<int> selected = selectedRows();
-    frozen([&] { RedownloadRows(*m_list, filter, selected); });
+    frozen([&] { redownloadRows(*m_list, filter, selected); });
 }
 
 void DownloadWindow::redownloadSmallFiles()
@@ -577,36 +577,36 @@ void DownloadWindow::redownloadSmallFiles()
     const auto answer = Prompter::instance().input(QStringLiteral("请输入数字："), QString(), QString());
     if (!answer)
         return;
-    const auto limit = ParseNumber(*answer);
+    const auto limit = parseNumber(*answer);
     if (!limit)
         return;
-    frozen([&] { RedownloadRows(*m_list, RedownloadFilter::SmallComplete, {}, *limit); });
+    frozen([&] { redownloadRows(*m_list, RedownloadFilter::SmallComplete, {}, *limit); });
 }
 
 void DownloadWindow::removeSelectedRows()
 {
-    if (!State.pass(BusyGuard::A))
+    if (!m_state.pass(BusyGuard::A))
         return;
     if (m_list->size() == 0)
         return;
     const std::vector<int> rows = selectedRows();
-    frozen([&] { RemoveRows(*m_list, rows); });
+    frozen([&] { removeRows(*m_list, rows); });
     showRowCount();
 }
 
 void DownloadWindow::removeRowsInState(DownloadState state)
 {
-    if (!State.pass(BusyGuard::A))
+    if (!m_state.pass(BusyGuard::A))
         return;
     if (m_list->size() == 0)
         return;
-    frozen([&] { RemoveRows(*m_list, RowsInState(*m_list, state)); });
+    frozen([&] { removeRows(*m_list, rowsInState(*m_list, state)); });
     showRowCount();
 }
 
 void DownloadWindow::clearAllRows()
 {
-    if (!State.pass(BusyGuard::A))
+    if (!m_state.pass(BusyGuard::A))
         return;
     if (!Prompter::instance().question(QStringLiteral("您确定要清空列表的所有信息吗？")))
         return;
@@ -616,29 +616,29 @@ void DownloadWindow::clearAllRows()
 
 void DownloadWindow::deleteFiles(DeleteFilter filter)
 {
-    frozen([&] { DeleteFilesOfRows(*m_list, filter); });
+    frozen([&] { deleteFilesOfRows(*m_list, filter); });
 }
 
 void DownloadWindow::cancelSelectedRows()
 {
-    if (!State.pass(BusyGuard::C))
+    if (!m_state.pass(BusyGuard::C))
         return;
     const std::vector<int> rows = selectedRows();
-    frozen([&] { CancelWaitingRows(*m_list, rows); });
+    frozen([&] { cancelWaitingRows(*m_list, rows); });
 }
 
 void DownloadWindow::sortByColumn(int column)
 {
-    if (!State.pass(BusyGuard::B))
+    if (!m_state.pass(BusyGuard::B))
         return;
     // One direction for the whole list: every click flips it.
     m_sortDescending = !m_sortDescending;
-    frozen([&] { SortList(*m_list, column, m_sortDescending); });
+    frozen([&] { sortList(*m_list, column, m_sortDescending); });
 }
 
 void DownloadWindow::prepareListMenu()
 {
-    const bool busy = State.refuses(BusyGuard::B);
+    const bool busy = m_state.refuses(BusyGuard::B);
     m_removeMenu->menuAction()->setEnabled(!busy);
     m_removeAllAction->setEnabled(!busy);
     m_selectAllAction->setEnabled(!busy);
@@ -649,7 +649,7 @@ void DownloadWindow::prepareListMenu()
 
 void DownloadWindow::openDownloadedFile(const QString& path)
 {
-    if (!FileExists(path)) {
+    if (!fileExists(path)) {
         Prompter::instance().message(QStringLiteral("文件不存在！"), MessageIcon::Error);
         return;
     }
@@ -661,8 +661,8 @@ QString DownloadWindow::selectedExistingFile()
     const int row = selectedItemRow();
     if (row < 0)
         return {};
-    const QString path = ItemFilePath(m_list->item(row));
-    if (!FileExists(path)) {
+    const QString path = itemFilePath(m_list->item(row));
+    if (!fileExists(path)) {
         Prompter::instance().message(QStringLiteral("该文件不存在！"), MessageIcon::Error);
         return {};
     }
@@ -683,13 +683,13 @@ void DownloadWindow::openContainingFolder()
     if (row < 0)
         return;
     const DownloadItem& it = m_list->item(row);
-    if (!FolderExists(it.Folder)) {
+    if (!folderExists(it.folder)) {
         Prompter::instance().message(QStringLiteral("文件夹不存在！"), MessageIcon::Error);
         return;
     }
-    const QString path = ItemFilePath(it);
-    if (!FileExists(path)) {
-        Shell::instance().openFolder(it.Folder);
+    const QString path = itemFilePath(it);
+    if (!fileExists(path)) {
+        Shell::instance().openFolder(it.folder);
         return;
     }
     if (!Shell::instance().showInFolder(path))
@@ -716,7 +716,7 @@ void DownloadWindow::copySelectedName()
         return;
     QClipboard* cb = QGuiApplication::clipboard();
     cb->clear();
-    cb->setText(m_list->item(row).Name);
+    cb->setText(m_list->item(row).name);
 }
 
 void DownloadWindow::openSelectedAddress()
@@ -725,7 +725,7 @@ void DownloadWindow::openSelectedAddress()
     const int row = selectedItemRow();
     if (row < 0)
         return;
-    Shell::instance().openInBrowser(m_list->item(row).Url);
+    Shell::instance().openInBrowser(m_list->item(row).url);
 }
 
 void DownloadWindow::exportNames(bool onlyUnfinished)
@@ -736,7 +736,7 @@ void DownloadWindow::exportNames(bool onlyUnfinished)
         Prompter::instance().saveFile(QStringLiteral("导出名称"), QString(), QStringLiteral("*.txt (*.txt)"));
     if (file.isEmpty())
         return;
-    if (const auto err = WriteExportFile(file, ExportNamesText(*m_list, onlyUnfinished)))
+    if (const auto err = writeExportFile(file, exportNamesText(*m_list, onlyUnfinished)))
         Prompter::instance().message(*err, MessageIcon::Error);
 }
 
@@ -744,7 +744,7 @@ void DownloadWindow::replaceAddresses()
 {
     // A running transfer finds its row by address: changing the addresses
     // under it would leave the row downloading for ever.
-    if (!State.pass(BusyGuard::A))
+    if (!m_state.pass(BusyGuard::A))
         return;
     UrlReplaceDialog dlg(*m_list, this);
     dlg.exec();
@@ -755,19 +755,19 @@ void DownloadWindow::rowDoubleClicked(int row)
     if (row < 0 || row >= m_list->size())
         return;
     const DownloadItem& it = m_list->item(row);
-    if (it.State == DownloadState::Done)
-        openDownloadedFile(ItemFilePath(it));
-    else if (it.State == DownloadState::Failed)
-        ResetFailedRowOnDoubleClick(*m_list, row);
+    if (it.state == DownloadState::Done)
+        openDownloadedFile(itemFilePath(it));
+    else if (it.state == DownloadState::Failed)
+        resetFailedRowOnDoubleClick(*m_list, row);
 }
 
 void DownloadWindow::rowClicked(int row)
 {
     if (row < 0 || row >= m_list->size())
         return;
-    const QString path = ItemFilePath(m_list->item(row));
+    const QString path = itemFilePath(m_list->item(row));
     m_statusPending[2] = false;
-    m_statusPanels[2]->setText(FileExists(path) ? path : QString());
+    m_statusPanels[2]->setText(fileExists(path) ? path : QString());
 }
 
 void DownloadWindow::statusPanelClicked(int panel)

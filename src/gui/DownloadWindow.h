@@ -105,8 +105,8 @@ public:
     QAction* m_clearBrowserCacheAction = nullptr;
 
     // Transfer state shared by the scheduler, the transfers and the list commands.
-    DownloadWindowState State;
-    int& DownloadMethod = State.downloadMethod;
+    DownloadWindowState m_state;
+    int& downloadMethod = m_state.downloadMethod;
 
     // The same-name policy chosen by the option buttons right now.
     SameNamePolicy sameNamePolicy() const override;
@@ -118,8 +118,8 @@ public:
     void refreshCounters();
 
     // The commands of the scheduler.
-    void StartDownloading();
-    void StopDownloading();
+    void startDownloading();
+    void stopDownloading();
     // 切换: switches between method one and method two.
     void switchDownloadMethod();
 

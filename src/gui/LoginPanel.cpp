@@ -140,7 +140,7 @@ LoginPanel::LoginPanel(DownloadWindow* window, QWidget* parent)
     row3->addStretch(1);
     lay->addLayout(row3);
     lay->addWidget(m_web->view(), 1);
-    m_web->Navigate(QStringLiteral("about:blank"));
+    m_web->navigate(QStringLiteral("about:blank"));
 
     // The refresh timer belongs to the window (it stops it when closing); a panel built
     // without a window brings its own.
@@ -149,7 +149,7 @@ LoginPanel::LoginPanel(DownloadWindow* window, QWidget* parent)
     m_refreshTimer->setInterval(int(timings().loginRefresh.count()));
     connect(m_refreshTimer, &QTimer::timeout, this, [this] {
         if (m_web)
-            m_web->Refresh();
+            m_web->refresh();
     });
 
     connect(m_loginButton, &QPushButton::clicked, this, &LoginPanel::loginClicked);
@@ -159,7 +159,7 @@ LoginPanel::LoginPanel(DownloadWindow* window, QWidget* parent)
     connect(m_autoLoginCheck, &QCheckBox::toggled, this, &LoginPanel::onCheck2Toggled);
     connect(m_autoRefreshCheck, &QCheckBox::toggled, this, &LoginPanel::onCheck1Toggled);
 
-    connect(m_web, &Browser::TitleChange, this, [this](const QString& title) {
+    connect(m_web, &Browser::titleChange, this, [this](const QString& title) {
         if (!isAboutBlank(title) && m_window)
             m_window->setStatusText(3, title);
     });
@@ -206,12 +206,12 @@ void LoginPanel::loginClicked()
         row = sel->selectedRows().first().row();
     DownloadListModel* list = m_window->list();
     if (row >= 0 && list && row < list->size())
-        m_web->Navigate(list->item(row).Url);
+        m_web->navigate(list->item(row).url);
 }
 
 void LoginPanel::browseClicked()
 {
-    QCoro::Task<> t = m_login->OpenLoginPage();
+    QCoro::Task<> t = m_login->openLoginPage();
     Q_UNUSED(t);
 }
 
@@ -228,7 +228,7 @@ void LoginPanel::hideClicked()
 {
     container()->hide();
     if (!m_autoRefreshCheck->isChecked())
-        m_web->Navigate(QStringLiteral("about:blank"));
+        m_web->navigate(QStringLiteral("about:blank"));
 }
 
 QCoro::Task<> LoginPanel::transferEnded(int row)
@@ -240,7 +240,7 @@ QCoro::Task<> LoginPanel::transferEnded(int row)
         co_return;
     // Nothing of the panel is touched after the wait: a window closed
     // meanwhile ends the login through its own guards.
-    QCoro::Task<> running = m_login->afterTransfer(list->item(row).FileType);
+    QCoro::Task<> running = m_login->afterTransfer(list->item(row).fileType);
     co_await running;
 }
 

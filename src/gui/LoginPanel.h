@@ -1,5 +1,5 @@
 #pragma once
-// The download window's login panel (PicWebBK): the embedded browser browser,
+// The download window's login panel: its embedded browser (browser()),
 // the login address, account and password, the IP-login choice, the
 // automatic login after a web-page result and the refresh every minute.
 #include "download/SiteLogin.h"

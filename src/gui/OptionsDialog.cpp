@@ -52,8 +52,8 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     lay->setContentsMargins(18, 16, 18, 14);
     lay->setSpacing(10);
 
-    LabelMethod = new QLabel(QStringLiteral("下载方式："), this);
-    lay->addWidget(LabelMethod);
+    m_methodLabel = new QLabel(QStringLiteral("下载方式："), this);
+    lay->addWidget(m_methodLabel);
     m_methodOneRadio = new QRadioButton(QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"), this);
     m_methodTwoRadio = new QRadioButton(QStringLiteral("下载方式二 (支持HTTP，多线程下载)"), this);
     m_methodOneRadio->setObjectName(QStringLiteral("Option1"));
@@ -80,17 +80,17 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     m_proxyHostEdit->setObjectName(QStringLiteral("Text6"));
     m_proxyHostEdit->setMinimumWidth(200);
     proxy->addWidget(m_proxyHostEdit, 0, 1);
-    LabelHostHint = new QLabel(QStringLiteral("(如：proxy.example.com 或者 192.168.1.100)"), this);
-    proxy->addWidget(LabelHostHint, 0, 2);
+    m_hostHintLabel = new QLabel(QStringLiteral("(如：proxy.example.com 或者 192.168.1.100)"), this);
+    proxy->addWidget(m_hostHintLabel, 0, 2);
     proxy->addWidget(new QLabel(QStringLiteral("端口："), this), 1, 0);
     m_proxyPortEdit = new QLineEdit(this);
     m_proxyPortEdit->setObjectName(QStringLiteral("Text8"));
     m_proxyPortEdit->setMaximumWidth(90);
-    LabelPortHint = new QLabel(QStringLiteral("(如：3128 或者 80 等等)"), this);
+    m_portHintLabel = new QLabel(QStringLiteral("(如：3128 或者 80 等等)"), this);
     auto* portRow = new QHBoxLayout();
     portRow->setSpacing(8);
     portRow->addWidget(m_proxyPortEdit);
-    portRow->addWidget(LabelPortHint);
+    portRow->addWidget(m_portHintLabel);
     portRow->addStretch(1);
     proxy->addLayout(portRow, 1, 1, 1, 2);
     proxy->setColumnStretch(2, 1);
@@ -124,15 +124,15 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
         box->setPlaceholderText(placeholder);
         services->addWidget(box, row, 1);
     };
-    addRow(0, QStringLiteral("搜索服务地址："), SearchServiceEdit, QStringLiteral("SearchServiceEdit"),
+    addRow(0, QStringLiteral("搜索服务地址："), m_searchServiceEdit, QStringLiteral("SearchServiceEdit"),
            QStringLiteral("留空则使用内置演示服务（演示模式）"));
-    addRow(1, QStringLiteral("更新服务地址："), UpdateServiceEdit, QStringLiteral("UpdateServiceEdit"),
+    addRow(1, QStringLiteral("更新服务地址："), m_updateServiceEdit, QStringLiteral("UpdateServiceEdit"),
            QStringLiteral("留空则启动时不检查更新"));
-    addRow(2, QStringLiteral("排除标题后缀域名："), ExcludedDomainEdit, QStringLiteral("ExcludedDomainEdit"),
+    addRow(2, QStringLiteral("排除标题后缀域名："), m_excludedDomainEdit, QStringLiteral("ExcludedDomainEdit"),
            QStringLiteral("如：docin.com"));
-    SearchServiceEdit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('m')) * 32);
-    ExcludedDomainEdit->setMaxLength(12);
-    ExcludedDomainEdit->setMaximumWidth(fontMetrics().horizontalAdvance(QLatin1Char('m')) * 14);
+    m_searchServiceEdit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('m')) * 32);
+    m_excludedDomainEdit->setMaxLength(12);
+    m_excludedDomainEdit->setMaximumWidth(fontMetrics().horizontalAdvance(QLatin1Char('m')) * 14);
     services->setColumnStretch(1, 1);
     lay->addLayout(services);
 
@@ -171,15 +171,15 @@ void OptionsDialog::load()
     // Method and proxy: what the download window holds, or the stored values
     // when it is not loaded. The window takes the proxy values from the store
     // at load and only this dialog changes them, so the store is current.
-    m_useProxyCheck->setChecked(st.getFlag(keys::ProxyEnabled));
-    m_proxyHostEdit->setText(st.get(keys::ProxyHost));
-    m_proxyPortEdit->setText(st.get(keys::ProxyPort));
+    m_useProxyCheck->setChecked(st.getFlag(keys::proxyEnabled));
+    m_proxyHostEdit->setText(st.get(keys::proxyHost));
+    m_proxyPortEdit->setText(st.get(keys::proxyPort));
 
     int method = 0;
     if (DownloadWindow* w = windows::downloadIfLoaded())
-        method = w->DownloadMethod;
+        method = w->downloadMethod;
     else
-        method = st.getInt(keys::DownloadMethod);
+        method = st.getInt(keys::downloadMethod);
     m_methodOneRadio->setChecked(method == 1);
     m_methodTwoRadio->setChecked(method == 2);
     // Any other value selects neither; an exclusive group cannot clear a
@@ -191,16 +191,16 @@ void OptionsDialog::load()
         m_methodOneRadio->group()->setExclusive(true);
     }
 
-    // The stored value is where the search window takes PromptOnExtract
+    // The stored value is where the search window takes promptOnExtract
     // from, and the two agree once it has; before that only the store knows.
-    m_askSaveFolderCheck->setChecked(st.getFlag(keys::PromptOnExtract));
-    m_sizeLimitEdit->setText(QString::number(globals().MaxFileSizeMB));
+    m_askSaveFolderCheck->setChecked(st.getFlag(keys::promptOnExtract));
+    m_sizeLimitEdit->setText(QString::number(globals().maxFileSizeMB));
 
-    m_loadedSearch = st.get(keys::SearchServiceBase).trimmed();
-    m_loadedUpdate = st.get(keys::UpdateServiceBase).trimmed();
-    SearchServiceEdit->setText(m_loadedSearch);
-    UpdateServiceEdit->setText(m_loadedUpdate);
-    ExcludedDomainEdit->setText(st.get(keys::ExcludedSuffixDomain));
+    m_loadedSearch = st.get(keys::searchServiceBase).trimmed();
+    m_loadedUpdate = st.get(keys::updateServiceBase).trimmed();
+    m_searchServiceEdit->setText(m_loadedSearch);
+    m_updateServiceEdit->setText(m_loadedUpdate);
+    m_excludedDomainEdit->setText(st.get(keys::excludedSuffixDomain));
 }
 
 bool OptionsDialog::excludedDomainLooksRight(const QString& text)
@@ -268,29 +268,29 @@ void OptionsDialog::okClicked()
     }
 
     // Addresses that cannot work are refused the same way, before anything is stored.
-    const QString searchAddress = SearchServiceEdit->text().trimmed();
-    const QString updateAddress = UpdateServiceEdit->text().trimmed();
-    const QString domain = ExcludedDomainEdit->text().trimmed();
-    if (!searchAddress.isEmpty() && !IsHttpServiceAddress(searchAddress)) {
-        refuse(SearchServiceEdit, searchAddressRefusalText());
+    const QString searchAddress = m_searchServiceEdit->text().trimmed();
+    const QString updateAddress = m_updateServiceEdit->text().trimmed();
+    const QString domain = m_excludedDomainEdit->text().trimmed();
+    if (!searchAddress.isEmpty() && !isHttpServiceAddress(searchAddress)) {
+        refuse(m_searchServiceEdit, searchAddressRefusalText());
         return;
     }
-    if (!updateAddress.isEmpty() && !IsHttpServiceAddress(updateAddress)) {
-        refuse(UpdateServiceEdit, updateAddressRefusalText());
+    if (!updateAddress.isEmpty() && !isHttpServiceAddress(updateAddress)) {
+        refuse(m_updateServiceEdit, updateAddressRefusalText());
         return;
     }
     if (!excludedDomainLooksRight(domain)) {
-        refuse(ExcludedDomainEdit, domainRefusalText());
+        refuse(m_excludedDomainEdit, domainRefusalText());
         return;
     }
 
     // 1. The method, and the download window's view of it.
     DownloadWindow* w = windows::downloadIfLoaded();
-    int method = w ? w->DownloadMethod : st.getInt(keys::DownloadMethod);
+    int method = w ? w->downloadMethod : st.getInt(keys::downloadMethod);
     if (m_methodOneRadio->isChecked()) {
         method = 1;
         if (w) {
-            w->DownloadMethod = 1;
+            w->downloadMethod = 1;
             w->m_methodLabel->setText(QStringLiteral("下载方式：1"));
             w->m_transferCountCombo->setEnabled(false);
         }
@@ -298,7 +298,7 @@ void OptionsDialog::okClicked()
         const bool switching = method != 2;
         method = 2;
         if (w) {
-            w->DownloadMethod = 2;
+            w->downloadMethod = 2;
             w->m_methodLabel->setText(QStringLiteral("下载方式：2"));
             w->m_transferCountCombo->setEnabled(true);
             // Coming from method one the thread count starts at "1"; a
@@ -308,40 +308,40 @@ void OptionsDialog::okClicked()
         }
     }
     // 2.
-    st.save(keys::DownloadMethod, QString::number(method));
+    st.save(keys::downloadMethod, QString::number(method));
 
     // 3.-5. The proxy, saved as typed (trimmed).
     const bool proxyOn = m_useProxyCheck->isChecked();
-    const QString host = TrimSpaces(m_proxyHostEdit->text());
-    const QString port = TrimSpaces(m_proxyPortEdit->text());
-    st.save(keys::ProxyEnabled, proxyOn ? QStringLiteral("1") : QStringLiteral("0"));
-    st.save(keys::ProxyHost, host);
-    st.save(keys::ProxyPort, port);
+    const QString host = trimSpaces(m_proxyHostEdit->text());
+    const QString port = trimSpaces(m_proxyPortEdit->text());
+    st.save(keys::proxyEnabled, proxyOn ? QStringLiteral("1") : QStringLiteral("0"));
+    st.save(keys::proxyHost, host);
+    st.save(keys::proxyPort, port);
     // The download window's method one holds them from its load on.
     if (w && w->scheduler())
-        w->scheduler()->inet().setProxy(proxyOn, host, port);
+        w->scheduler()->methodOne().setProxy(proxyOn, host, port);
 
     // 6. A warning only: the values are stored and the steps go on.
     if (proxyValuesLookWrong(proxyOn, host, port))
         Prompter::instance().message(proxyWarningText(), MessageIcon::Error);
 
     // 7.
-    g.PromptOnExtract = m_askSaveFolderCheck->isChecked();
-    st.save(keys::PromptOnExtract, g.PromptOnExtract ? QStringLiteral("1") : QStringLiteral("0"));
+    g.promptOnExtract = m_askSaveFolderCheck->isChecked();
+    st.save(keys::promptOnExtract, g.promptOnExtract ? QStringLiteral("1") : QStringLiteral("0"));
 
     // 8.
-    g.MaxFileSizeMB = *size;
-    st.save(keys::MaxFileSize, QString::number(*size));
+    g.maxFileSizeMB = *size;
+    st.save(keys::maxFileSize, QString::number(*size));
 
     // The services and the suffix rule. An address given on the command line
     // stays in force unless its box was changed here.
-    st.save(keys::SearchServiceBase, searchAddress);
-    st.save(keys::UpdateServiceBase, updateAddress);
-    st.save(keys::ExcludedSuffixDomain, domain);
+    st.save(keys::searchServiceBase, searchAddress);
+    st.save(keys::updateServiceBase, updateAddress);
+    st.save(keys::excludedSuffixDomain, domain);
     if (searchAddress != m_loadedSearch)
         services::applySearchService(searchAddress);
     if (updateAddress != m_loadedUpdate)
-        g.UpdateBaseAddress = updateAddress;
+        g.updateBaseAddress = updateAddress;
     if (SearchWindow* search = windows::searchIfLoaded())
         search->engine()->extractOptions.excludedDomain = domain;
 

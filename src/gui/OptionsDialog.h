@@ -24,20 +24,20 @@ public:
 
     static OptionsDialog* instance();  // nullptr when not loaded
 
-    QLabel* LabelMethod = nullptr;     // "下载方式："
+    QLabel* m_methodLabel = nullptr;     // "下载方式："
     QRadioButton* m_methodOneRadio = nullptr;   // method one
     QRadioButton* m_methodTwoRadio = nullptr;   // method two
     QCheckBox* m_useProxyCheck = nullptr;       // "下载使用代理服务器"
     QLineEdit* m_proxyHostEdit = nullptr;        // proxy host
-    QLabel* LabelHostHint = nullptr;   // example host and address
+    QLabel* m_hostHintLabel = nullptr;   // example host and address
     QLineEdit* m_proxyPortEdit = nullptr;        // proxy port
-    QLabel* LabelPortHint = nullptr;   // "(如：3128 或者 80 等等)"
+    QLabel* m_portHintLabel = nullptr;   // "(如：3128 或者 80 等等)"
     QCheckBox* m_askSaveFolderCheck = nullptr;       // "提取网页信息时，提示下载保存路径"
     QLineEdit* m_sizeLimitEdit = nullptr;        // size limit in MB
     // Service addresses and the excluded title suffix domain ("设置" section).
-    QLineEdit* SearchServiceEdit = nullptr;   // 搜索服务地址 (empty: the built-in demo service)
-    QLineEdit* UpdateServiceEdit = nullptr;   // 更新服务地址 (empty: no update check)
-    QLineEdit* ExcludedDomainEdit = nullptr;  // 排除标题后缀域名, at most 12 characters
+    QLineEdit* m_searchServiceEdit = nullptr;   // 搜索服务地址 (empty: the built-in demo service)
+    QLineEdit* m_updateServiceEdit = nullptr;   // 更新服务地址 (empty: no update check)
+    QLineEdit* m_excludedDomainEdit = nullptr;  // 排除标题后缀域名, at most 12 characters
     QPushButton* m_okButton = nullptr;   // "确定"
     QPushButton* m_closeButton = nullptr;   // "关闭"
 

@@ -21,13 +21,13 @@
 
 namespace dh {
 
-void LoadFolderHistory(QComboBox* combo, const QString& file)
+void loadFolderHistory(QComboBox* combo, const QString& file)
 {
     QStringList entries;
     for (int i = 0; i < combo->count(); ++i)
         entries << combo->itemText(i);
     const QStringList before = entries;
-    LoadFolderHistory(entries, file);
+    loadFolderHistory(entries, file);
     if (entries == before)
         return;
     const QString text = combo->currentText();
@@ -36,12 +36,12 @@ void LoadFolderHistory(QComboBox* combo, const QString& file)
     combo->setEditText(text);
 }
 
-void SaveFolderHistory(QComboBox* combo, const QString& file)
+void saveFolderHistory(QComboBox* combo, const QString& file)
 {
     QStringList entries;
     for (int i = 0; i < combo->count(); ++i)
         entries << combo->itemText(i);
-    SaveFolderHistory(entries, file);
+    saveFolderHistory(entries, file);
 }
 
 SaveFolderDialog::SaveFolderDialog(QWidget* parent) : QDialog(parent)
@@ -100,27 +100,27 @@ SaveFolderDialog::~SaveFolderDialog() = default;
 void SaveFolderDialog::load()
 {
     auto& g = globals();
-    if (g.UseUrlFileName)
+    if (g.useUrlFileName)
         m_originalNameRadio->setChecked(true);
-    LoadFolderHistory(m_folderCombo, folderHistoryFile());
-    g.SaveFolder = SettingsStore::instance().get(keys::SaveFolder);
-    m_folderCombo->setEditText(g.SaveFolder);
-    FitDropDownWidth(m_folderCombo);
+    loadFolderHistory(m_folderCombo, folderHistoryFile());
+    g.saveFolder = SettingsStore::instance().get(keys::saveFolder);
+    m_folderCombo->setEditText(g.saveFolder);
+    fitDropDownWidth(m_folderCombo);
 }
 
 void SaveFolderDialog::browseClicked()
 {
-    m_folderCombo->setEditText(BrowseForFolder(m_folderCombo->currentText(), QStringLiteral("请选择要浏览的文件夹:"), false));
+    m_folderCombo->setEditText(browseForFolder(m_folderCombo->currentText(), QStringLiteral("请选择要浏览的文件夹:"), false));
 }
 
 void SaveFolderDialog::okClicked()
 {
     auto& g = globals();
-    g.UseUrlFileName = m_originalNameRadio->isChecked();
+    g.useUrlFileName = m_originalNameRadio->isChecked();
     QString folder = m_folderCombo->currentText();
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
-    folder = MakeFolderPath(folder);
+    folder = makeFolderPath(folder);
     m_folderCombo->setEditText(folder);
     if (folder.isEmpty()) {
         Prompter::instance().message(QStringLiteral("文件夹设置错误！"), MessageIcon::Error);
@@ -133,18 +133,18 @@ void SaveFolderDialog::okClicked()
                                      MessageIcon::Error);
         return;
     }
-    g.SaveFolder = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-    SettingsStore::instance().save(keys::SaveFolder, g.SaveFolder);
-    g.SaveDialogCancelled = false;
+    g.saveFolder = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    SettingsStore::instance().save(keys::saveFolder, g.saveFolder);
+    g.saveDialogCancelled = false;
     // Appended even when listed already: the next load keeps the first one.
-    m_folderCombo->addItem(TrimSpaces(folder));
-    SaveFolderHistory(m_folderCombo, folderHistoryFile());
+    m_folderCombo->addItem(trimSpaces(folder));
+    saveFolderHistory(m_folderCombo, folderHistoryFile());
     accept();
 }
 
 void SaveFolderDialog::cancelClicked()
 {
-    globals().SaveDialogCancelled = true;
+    globals().saveDialogCancelled = true;
     reject();
 }
 

@@ -10,8 +10,8 @@ class QRadioButton;
 namespace dh {
 
 // The save-location dialog: folder box with history, folder browser, and the
-// naming choice. Its result goes into the process-wide SaveFolder,
-// UseUrlFileName and SaveDialogCancelled.
+// naming choice. Its result goes into the process-wide saveFolder,
+// useUrlFileName and saveDialogCancelled.
 class SaveFolderDialog : public QDialog {
     Q_OBJECT
 public:
@@ -38,7 +38,7 @@ private:
 };
 
 // The folder history on a combo box (the copy dialog uses them too).
-void LoadFolderHistory(QComboBox* combo, const QString& file);
-void SaveFolderHistory(QComboBox* combo, const QString& file);
+void loadFolderHistory(QComboBox* combo, const QString& file);
+void saveFolderHistory(QComboBox* combo, const QString& file);
 
 } // namespace dh

@@ -81,7 +81,7 @@ void handOverOrSay(SearchWindow* w, SearchEngine* e, HandOverRule rule)
         w->m_browserStatusPanel->setText(QStringLiteral("正在加入下载列表，请稍候"));
         return;
     }
-    e->HandOver(rule);
+    e->handOver(rule);
 }
 } // namespace
 
@@ -92,7 +92,7 @@ SearchWindow::SearchWindow(QWidget* parent) : QMainWindow(parent)
     WindowRegistry::add(QStringLiteral("fWebSearch"), this);
     setWindowTitle(secondaryCaption(QStringLiteral("Quorvex页面数据检索分析")));
     setWindowIcon(QIcon(QStringLiteral(":/docharvest.svg")));
-    setMinimumSize(MinWidthPx, MinHeightPx);
+    setMinimumSize(minWidthPx, minHeightPx);
     resize(1200, 800);
 
     m_engine = SearchEngine::create();
@@ -238,7 +238,7 @@ QWidget* SearchWindow::buildListPanel(QWidget* parent)
     m_linksView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_linksView->setModel(m_engine->links());
     m_linksView->header()->setStretchLastSection(true);
-    StripeListRows(m_linksView);
+    stripeListRows(m_linksView);
     cell->addWidget(m_linksView, 0, 0);
 
     m_handOverProgressPanel = new QFrame(panel);
@@ -297,7 +297,7 @@ void SearchWindow::wireEngine()
     connect(m_addSelectedAction, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::Selected); });
     connect(m_addAllAction, &QAction::triggered, this, [this, e] { handOverOrSay(this, e, HandOverRule::All); });
     connect(m_autoAnalyseCheck, &QCheckBox::clicked, this, [this] { autoAnalyseToggled(); });
-    connect(m_autoAnalyseTimer, &QTimer::timeout, this, [e] { e->AutoTick(); });
+    connect(m_autoAnalyseTimer, &QTimer::timeout, this, [e] { e->autoTick(); });
     connect(m_exportButton, &QPushButton::clicked, this, &SearchWindow::exportClicked);
     connect(m_silenceScriptDialogsCheck, &QCheckBox::clicked, this, &SearchWindow::silenceScriptDialogsToggled);
 
@@ -320,7 +320,7 @@ void SearchWindow::wireEngine()
     connect(e, &SearchEngine::doneLogChanged, this, [this](const QString& t) { m_finishedSearchesEdit->setPlainText(t); });
     connect(e, &SearchEngine::linksCountChanged, this, [this](int n) { m_linkCountLabel->setText(QString::number(n)); });
     wireBrowser();
-    connect(e, &SearchEngine::fitColumnsRequested, this, [this] { AutoSizeColumns(m_linksView); });
+    connect(e, &SearchEngine::fitColumnsRequested, this, [this] { autoSizeColumns(m_linksView); });
     connect(e, &SearchEngine::progressPanelChanged, this, [this](bool visible, const QString& text) {
         m_handOverProgressLabel->setText(text);
         m_handOverProgressPanel->setVisible(visible);
@@ -334,15 +334,15 @@ void SearchWindow::buildMenus()
     QMenu* browse = menuBar()->addMenu(QStringLiteral("浏览(&B)"));
     m_openSearchPageAction = browse->addAction(QStringLiteral("打开Quorvex搜索首页"));
     connect(m_openSearchPageAction, &QAction::triggered, this,
-            [this] { m_browser->Navigate(SearchHomeAddress(m_engine->searchBase)); });
+            [this] { m_browser->navigate(searchHomeAddress(m_engine->searchBase)); });
     m_openAddressAction = browse->addAction(QStringLiteral("打开指定网址"));
     connect(m_openAddressAction, &QAction::triggered, this, &SearchWindow::openAddress);
     browse->addSeparator();
     // Without history these do nothing.
     m_backAction = browse->addAction(QStringLiteral("后退"));
-    connect(m_backAction, &QAction::triggered, this, [this] { m_browser->GoBack(); });
+    connect(m_backAction, &QAction::triggered, this, [this] { m_browser->goBack(); });
     m_forwardAction = browse->addAction(QStringLiteral("前进"));
-    connect(m_forwardAction, &QAction::triggered, this, [this] { m_browser->GoForward(); });
+    connect(m_forwardAction, &QAction::triggered, this, [this] { m_browser->goForward(); });
     browse->addSeparator();
     m_closeWindowAction = browse->addAction(QStringLiteral("关闭本窗口"));
     connect(m_closeWindowAction, &QAction::triggered, this, &QWidget::close);
@@ -380,7 +380,7 @@ void SearchWindow::buildMenus()
     connect(m_cacheViewerAction, &QAction::triggered, this, [this] { showCacheViewer(this); });
     // Clears the cache of every user and reports "IE缓存清空完毕！".
     m_clearBrowserCacheAction = tools->addAction(QStringLiteral("清空IE浏览器缓存"));
-    connect(m_clearBrowserCacheAction, &QAction::triggered, this, [] { ClearBrowserCache(true); });
+    connect(m_clearBrowserCacheAction, &QAction::triggered, this, [] { clearBrowserCache(true); });
     tools->addSeparator();
     m_savePageSourceAction = tools->addAction(QStringLiteral("网页源码另存为"));
     connect(m_savePageSourceAction, &QAction::triggered, this, [this] { savePageSource(); });
@@ -395,7 +395,7 @@ void SearchWindow::buildMenus()
 void SearchWindow::wireBrowser()
 {
     Browser* b = m_browser;
-    connect(b, &Browser::StatusTextChange, this, [this](const QString& text) { m_browserStatusPanel->setText(text); });
+    connect(b, &Browser::statusTextChange, this, [this](const QString& text) { m_browserStatusPanel->setText(text); });
     connect(b, &Browser::beforeNavigate, this, [this](const QString&) { m_statusBar->setVisible(true); });
     // Paging that a hostile or broken service ended, and queries that found
     // no result page, are told in the status bar (the batch goes on).
@@ -422,7 +422,7 @@ void SearchWindow::clearLinks(linkops::ClearRule rule)
 {
     // Repainting waits until the removal is done.
     m_linksView->setUpdatesEnabled(false);
-    linkops::ClearCommand(*m_engine->links(), m_engine->handOverRunning(), rule, m_engine->isRowSelected);
+    linkops::clearCommand(*m_engine->links(), m_engine->handOverRunning(), rule, m_engine->isRowSelected);
     m_linksView->setUpdatesEnabled(true);
     showRowCount();
 }
@@ -434,19 +434,19 @@ void SearchWindow::removeTitleNotContaining() { clearLinks(linkops::ClearRule::T
 
 void SearchWindow::removeAll()
 {
-    if (linkops::ClearAllCommand(*m_engine->links(), m_engine->handOverRunning()))
+    if (linkops::clearAllCommand(*m_engine->links(), m_engine->handOverRunning()))
         showRowCount();
 }
 
 void SearchWindow::exportClicked()
 {
-    linkops::ExportCommand(*m_engine->links());
+    linkops::exportCommand(*m_engine->links());
 }
 
 QCoro::Task<void> SearchWindow::savePageSource()
 {
     // Nothing of the window is touched after the wait: it may close meanwhile.
-    co_await linkops::SavePageSourceCommand(m_browser);
+    co_await linkops::savePageSourceCommand(m_browser);
 }
 
 void SearchWindow::openAddress()
@@ -455,10 +455,10 @@ void SearchWindow::openAddress()
         Prompter::instance().input(QStringLiteral("请输入需要打开的网址："), QStringLiteral("请输入..."), QString());
     if (!answer)
         return;
-    const QString address = TrimSpaces(*answer);
+    const QString address = trimSpaces(*answer);
     if (address.isEmpty())
         return;
-    m_browser->Navigate(address);
+    m_browser->navigate(address);
 }
 
 void SearchWindow::silenceScriptDialogsToggled()
@@ -486,16 +486,16 @@ void SearchWindow::load()
 {
     auto& st = SettingsStore::instance();
     auto& g = globals();
-    g.PromptOnExtract = st.getFlag(keys::PromptOnExtract);
-    if (g.SearchBaseAddress.isEmpty())
-        g.SearchBaseAddress = services::searchBaseFor(ServiceBaseFromSettings(keys::SearchServiceBase));
-    m_engine->searchBase = g.SearchBaseAddress;
-    m_engine->maxPagesPerQuery = std::max(0, st.getInt(keys::SearchPagesPerQuery));
-    m_engine->extractOptions.excludedDomain = st.get(keys::ExcludedSuffixDomain);
+    g.promptOnExtract = st.getFlag(keys::promptOnExtract);
+    if (g.searchBaseAddress.isEmpty())
+        g.searchBaseAddress = services::searchBaseFor(serviceBaseFromSettings(keys::searchServiceBase));
+    m_engine->searchBase = g.searchBaseAddress;
+    m_engine->maxPagesPerQuery = std::max(0, st.getInt(keys::searchPagesPerQuery));
+    m_engine->extractOptions.excludedDomain = st.get(keys::excludedSuffixDomain);
 
-    QString kw = st.get(keys::SearchKeywords);
+    QString kw = st.get(keys::searchKeywords);
     m_keywordsEdit->setPlainText(kw.replace(QLatin1String("\r\n"), QLatin1String("\n")));
-    const int idx = st.getInt(keys::SearchDelayIndex);
+    const int idx = st.getInt(keys::searchDelayIndex);
     m_delayCombo->setCurrentIndex(idx >= 0 && idx < m_delayCombo->count() ? idx : 4);
     m_engine->delaySeconds = m_delayCombo->currentText().toInt();
     m_engine->typeTicked = {m_pdfCheck->isChecked(), m_docCheck->isChecked(), m_pptCheck->isChecked(), m_xlsCheck->isChecked()};
@@ -505,7 +505,7 @@ void SearchWindow::load()
     showButtons();
     services::showSearchServiceMode(this);
     // The search home page, without waiting for it.
-    m_browser->Navigate(SearchHomeAddress(m_engine->searchBase));
+    m_browser->navigate(searchHomeAddress(m_engine->searchBase));
 }
 
 void SearchWindow::batchSearchClicked()
@@ -544,7 +544,7 @@ QCoro::Task<void> SearchWindow::autoAnalyseToggled()
     }
     QPointer<SearchWindow> self(this);
     std::shared_ptr<SearchEngine> engine = m_engine;
-    const bool ok = co_await engine->PrepareAutoMode();
+    const bool ok = co_await engine->prepareAutoMode();
     if (!self)
         co_return;
     if (ok) {
@@ -564,8 +564,8 @@ void SearchWindow::closeEvent(QCloseEvent* e)
     // The store keeps CR LF line ends, as the keyword list is split at CR LF.
     QString text = m_keywordsEdit->toPlainText();
     text.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    st.save(keys::SearchKeywords, text);
-    st.save(keys::SearchDelayIndex, QString::number(m_delayCombo->currentIndex()));
+    st.save(keys::searchKeywords, text);
+    st.save(keys::searchDelayIndex, QString::number(m_delayCombo->currentIndex()));
     m_autoAnalyseTimer->stop();
     windows::coverBackIfLastMainWindow("fWebSearch");
     e->accept();

@@ -118,8 +118,8 @@ public:
     void showHowToUse();                   // 使用方法
 
     // The smallest window: 9000 by 5000 twips.
-    static constexpr int MinWidthPx = 600;
-    static constexpr int MinHeightPx = 333;
+    static constexpr int minWidthPx = 600;
+    static constexpr int minHeightPx = 333;
 
 protected:
     void closeEvent(QCloseEvent* e) override;

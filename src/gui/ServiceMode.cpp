@@ -52,7 +52,7 @@ void stopDemoService()
 bool demoMode()
 {
     const QString demo = demoServiceAddress();
-    return !demo.isEmpty() && globals().SearchBaseAddress == demo;
+    return !demo.isEmpty() && globals().searchBaseAddress == demo;
 }
 
 QString searchBaseFor(const QString& configured)
@@ -67,31 +67,31 @@ bool resolveAtStartup(bool demoFlag, const std::optional<QString>& searchArg,
     auto& g = globals();
     // A stored address that is not http or https is not used: the key's
     // default (none) stands in, and the reason is told.
-    for (auto [key, into] : {std::pair{&keys::SearchServiceBase, &g.SearchBaseAddress},
-                             std::pair{&keys::UpdateServiceBase, &g.UpdateBaseAddress}}) {
+    for (auto [key, into] : {std::pair{&keys::searchServiceBase, &g.searchBaseAddress},
+                             std::pair{&keys::updateServiceBase, &g.updateBaseAddress}}) {
         QString why;
-        *into = ServiceBaseFromSettings(*key, &why);
+        *into = serviceBaseFromSettings(*key, &why);
         if (!why.isEmpty())
             std::fprintf(stderr, "docharvest: setting %s/%s: %s; not used\n", key->section, key->key,
                          qPrintable(why));
     }
     if (demoFlag) {
         // Asked for by name: search and update both go to the demo service.
-        g.SearchBaseAddress = g.UpdateBaseAddress = startDemoService();
-        if (g.SearchBaseAddress.isEmpty()) {
+        g.searchBaseAddress = g.updateBaseAddress = startDemoService();
+        if (g.searchBaseAddress.isEmpty()) {
             if (error)
                 *error = QStringLiteral("the demo service could not start");
             return false;
         }
     }
     if (searchArg)
-        g.SearchBaseAddress = searchArg->trimmed();
+        g.searchBaseAddress = searchArg->trimmed();
     if (updateArg)
-        g.UpdateBaseAddress = updateArg->trimmed();
+        g.updateBaseAddress = updateArg->trimmed();
     // Nothing configured: the demo service stands in for the search service
     // only; with no update server the start-up check is skipped.
-    g.SearchBaseAddress = searchBaseFor(g.SearchBaseAddress);
-    if (g.SearchBaseAddress.isEmpty()) {
+    g.searchBaseAddress = searchBaseFor(g.searchBaseAddress);
+    if (g.searchBaseAddress.isEmpty()) {
         if (error)
             *error = QStringLiteral("no search service is configured and the demo service could not start");
         return false;
@@ -104,7 +104,7 @@ void applySearchService(const QString& configured)
     const QString base = searchBaseFor(configured);
     if (base.isEmpty())
         return;  // the demo service could not start: keep what works
-    globals().SearchBaseAddress = base;
+    globals().searchBaseAddress = base;
     if (SearchWindow* w = windows::searchIfLoaded()) {
         w->engine()->searchBase = base;
         showSearchServiceMode(w);

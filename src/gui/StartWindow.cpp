@@ -76,15 +76,15 @@ StartWindow::StartWindow(QWidget* parent) : QWidget(parent)
     buttons->addStretch(1);
     lay->addLayout(buttons);
 
-    LabelNotice = new QLabel(QStringLiteral("(该软件仅用于爱学习的人们辅助少量下载；请不要恶意下载和大量下载！)"), this);
-    LabelNotice->setAlignment(Qt::AlignCenter);
-    LabelNotice->setWordWrap(true);
-    LabelNotice->setStyleSheet(QStringLiteral("color:#a33;"));
-    lay->addWidget(LabelNotice);
-    LabelLatest = new QLabel(QStringLiteral("最新版本："), this);
-    LabelLatest->setAlignment(Qt::AlignCenter);
-    LabelLatest->hide();
-    lay->addWidget(LabelLatest);
+    m_noticeLabel = new QLabel(QStringLiteral("(该软件仅用于爱学习的人们辅助少量下载；请不要恶意下载和大量下载！)"), this);
+    m_noticeLabel->setAlignment(Qt::AlignCenter);
+    m_noticeLabel->setWordWrap(true);
+    m_noticeLabel->setStyleSheet(QStringLiteral("color:#a33;"));
+    lay->addWidget(m_noticeLabel);
+    m_latestVersionLabel = new QLabel(QStringLiteral("最新版本："), this);
+    m_latestVersionLabel->setAlignment(Qt::AlignCenter);
+    m_latestVersionLabel->hide();
+    lay->addWidget(m_latestVersionLabel);
 
     m_updateCheckTimer = new QTimer(this);
     m_updateCheckTimer->setSingleShot(true);
@@ -124,9 +124,9 @@ void StartWindow::load()
 
 void StartWindow::slowStartupSteps()
 {
-    globals().OsDescription = ComposeOsDescription();
-    SetBrowserEmulation(QStringLiteral("IE10"), true);  // failures are ignored by design
-    globals().MaxFileSizeMB = ReadMaxFileSizeMB();
+    globals().osDescription = composeOsDescription();
+    setBrowserEmulation(QStringLiteral("IE10"), true);  // failures are ignored by design
+    globals().maxFileSizeMB = readMaxFileSizeMB();
     m_updateCheckTimer->start();
     m_startupDone = true;
 }

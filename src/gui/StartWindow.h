@@ -25,8 +25,8 @@ public:
     QPushButton* m_quitButton = nullptr;  // 退出软件
     QLabel* m_titleLabel = nullptr;         // program title
     QLabel* m_versionLabel = nullptr;         // 版本:x.y.z
-    QLabel* LabelNotice = nullptr;
-    QLabel* LabelLatest = nullptr;    // 最新版本：(hidden until the update check fills it)
+    QLabel* m_noticeLabel = nullptr;
+    QLabel* m_latestVersionLabel = nullptr;    // 最新版本：(hidden until the update check fills it)
     QTimer* m_updateCheckTimer = nullptr;         // one-shot start of the update check
 
     // Steps that other subsystems supply. Empty ones are skipped.

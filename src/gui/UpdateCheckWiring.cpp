@@ -17,12 +17,12 @@ namespace {
 // cover is hidden (the label is then seen when it shows again).
 QCoro::Task<void> runCheck(QPointer<StartWindow> cover, XmlHttpRequest* http)
 {
-    const QString address = update::updateAddress(globals().UpdateBaseAddress);
-    const UpdateCheckResult r = co_await CheckNewVersion(http, address, programVersion());
+    const QString address = update::updateAddress(globals().updateBaseAddress);
+    const UpdateCheckResult r = co_await checkNewVersion(http, address, programVersion());
     if (r.outcome != UpdateCheckResult::Outcome::Newer || !cover)
         co_return;
-    cover->LabelLatest->setText(update::latestVersionCaption(r.versionText));
-    cover->LabelLatest->show();
+    cover->m_latestVersionLabel->setText(update::latestVersionCaption(r.versionText));
+    cover->m_latestVersionLabel->show();
     // The cover's size was fixed before the label appeared; make room for it.
     if (cover->minimumHeight() == cover->maximumHeight()) {
         const int needed = cover->sizeHint().height();
@@ -37,7 +37,7 @@ void installUpdateCheck()
 {
     StartWindow::updateCheckHook() = [](StartWindow* cover) {
         // No update server configured: nothing to ask, and nothing to say.
-        if (globals().UpdateBaseAddress.trimmed().isEmpty())
+        if (globals().updateBaseAddress.trimmed().isEmpty())
             return;
         auto* http = cover->findChild<XmlHttpRequest*>(QStringLiteral("uXMLHTTP2"), Qt::FindDirectChildrenOnly);
         if (!http) {

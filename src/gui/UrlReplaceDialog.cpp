@@ -42,7 +42,7 @@ UrlReplaceDialog::UrlReplaceDialog(DownloadListModel& list, QWidget* parent) : Q
 void UrlReplaceDialog::replaceAll()
 {
     Prompter& p = Prompter::instance();
-    const UrlReplaceOutcome out = ReplaceInAddresses(m_list, m_findEdit->text(), m_replaceEdit->text());
+    const UrlReplaceOutcome out = replaceInAddresses(m_list, m_findEdit->text(), m_replaceEdit->text());
     switch (out.kind) {
     case UrlReplaceOutcome::EmptyFind:
         p.message(QStringLiteral("请输入字符串！"), MessageIcon::Error);

@@ -63,7 +63,7 @@ void coverBackIfLastMainWindow(const char* closingWindow)
 void showAbout()
 {
     const QString text = programTitle() + QLatin1Char('\n') + versionLabelText() + QLatin1Char('\n')
-                         + globals().OsDescription;
+                         + globals().osDescription;
     Prompter::instance().message(text, MessageIcon::Information, QStringLiteral("关于") + programTitle());
 }
 

@@ -133,10 +133,10 @@ private Q_SLOTS:
         QCoro::waitFor(dlg->runCopy(true));
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("复制文件完成！")});
         QVERIFY(QFile::exists(dest.path() + QStringLiteral("/sub/") + QFileInfo(*local).fileName()));
-        QCOMPARE(SettingsStore::instance().get(keys::CopyDestination), dest.path() + QStringLiteral("/sub/"));
-        QCOMPARE(SettingsStore::instance().get(keys::CopyOption), QStringLiteral("3"));
+        QCOMPARE(SettingsStore::instance().get(keys::copyDestination), dest.path() + QStringLiteral("/sub/"));
+        QCOMPARE(SettingsStore::instance().get(keys::copyOption), QStringLiteral("3"));
         QStringList history;
-        LoadFolderHistory(history, folderHistoryFile());
+        loadFolderHistory(history, folderHistoryFile());
         QVERIFY(history.contains(dest.path() + QStringLiteral("/sub/")));
         dlg->close();
 

@@ -99,17 +99,17 @@ private Q_SLOTS:
         DownloadWindow* d = windows::download();
         d->show();
         d->list()->clear();
-        d->State.downloadMethod = method;
+        d->m_state.downloadMethod = method;
         d->setSameNamePolicy(SameNamePolicy::Rename);
         d->m_transferCountCombo->setCurrentIndex(2);  // three transfers
         for (const Link& l : links) {
             const QString url = service.baseUrl() + l.path;
-            d->list()->addItem(url, HandOverName(url, l.title, false), "pdf", windowFolder + "/", QString());
+            d->list()->addItem(url, handOverName(url, l.title, false), "pdf", windowFolder + "/", QString());
         }
-        d->StartDownloading();
+        d->startDownloading();
         QTRY_VERIFY_WITH_TIMEOUT(d->list()->isListFinished(), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(!d->State.DownloadsActive() || !d->State.StillExecuting(), 5000);
-        d->StopDownloading();
+        QTRY_VERIFY_WITH_TIMEOUT(!d->m_state.downloadsActive() || !d->m_state.stillExecuting(), 5000);
+        d->stopDownloading();
 
         // The command line, with the same list and options.
         const QString cliFolder = prepared("cli" + tag);

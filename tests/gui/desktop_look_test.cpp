@@ -142,7 +142,7 @@ class DesktopLookTest : public QObject {
         SearchWindow* w = windows::search();
         w->resize(1100, 720);
         w->show();
-        QTest::qWaitFor([&] { return w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(); }, 30000);
+        QTest::qWaitFor([&] { return w->m_browser->completedLoads() >= 1 && !w->m_browser->busy(); }, 30000);
         for (int i = 1; i <= 6; ++i)
             w->engine()->addToLinksList(QStringLiteral("机械设计基础教程 第%1章").arg(i),
                                  svc->baseUrl() + QStringLiteral("/doc/%1.pdf").arg(i), svc->baseUrl(),
@@ -176,7 +176,7 @@ private Q_SLOTS:
         o.pagesPerQuery = 2;
         svc = std::make_unique<demo::DemoService>(o);
         QVERIFY(svc->start());
-        globals().SearchBaseAddress = svc->baseUrl();
+        globals().searchBaseAddress = svc->baseUrl();
         original = QApplication::palette();
         timings().secondUnit = std::chrono::milliseconds(50);
     }
@@ -250,7 +250,7 @@ private Q_SLOTS:
         shots.emplace_back(cover, QStringLiteral("cover"));
         SearchWindow* s = windows::search();
         s->resize(1100, 720);
-        QVERIFY(QTest::qWaitFor([&] { return s->m_browser->completedLoads() >= 1 && !s->m_browser->Busy(); }, 30000));
+        QVERIFY(QTest::qWaitFor([&] { return s->m_browser->completedLoads() >= 1 && !s->m_browser->busy(); }, 30000));
         shots.emplace_back(s, QStringLiteral("search"));
         DownloadWindow* d = windows::download();
         d->resize(1000, 600);
@@ -279,16 +279,16 @@ private Q_SLOTS:
         QTRY_VERIFY(cover.startupDone());
         saveShot(&cover, QStringLiteral("cover.png"));
         cover.hide();
-        const QString ownService = globals().SearchBaseAddress;
+        const QString ownService = globals().searchBaseAddress;
         // As on a fresh machine: no search service set, so the built-in demo service (演示模式).
-        globals().SearchBaseAddress.clear();
+        globals().searchBaseAddress.clear();
         SearchWindow* s = windows::search();
         QVERIFY(services::demoMode());
         s->resize(1100, 720);
         s->show();
-        QTest::qWaitFor([&] { return s->m_browser->completedLoads() >= 1 && !s->m_browser->Busy(); }, 30000);
+        QTest::qWaitFor([&] { return s->m_browser->completedLoads() >= 1 && !s->m_browser->busy(); }, 30000);
         // A real batch fills the list as a user sees it.
-        globals().PromptOnExtract = false;
+        globals().promptOnExtract = false;
         s->m_delayCombo->setCurrentText(QStringLiteral("0"));
         s->m_keywordsEdit->setPlainText(QStringLiteral("机械设计"));
         for (QCheckBox* c : {s->m_docCheck, s->m_pptCheck, s->m_xlsCheck})
@@ -299,7 +299,7 @@ private Q_SLOTS:
         saveShot(s, QStringLiteral("search-window.png"));
         DownloadWindow* d = openDownloadWindow();
         saveShot(d, QStringLiteral("download-window.png"));
-        globals().SearchBaseAddress = ownService;
+        globals().searchBaseAddress = ownService;
         services::stopDemoService();
     }
 };

@@ -45,10 +45,10 @@ class DownloadListOpsTest : public QObject {
         const int i = list().size();
         list().addItem("http://h/" + name, name, type, folder(), "http://h/ref");
         DownloadItem it = list().item(i);
-        it.State = s;
-        it.SizeText = size;
-        it.ReceivedText = received;
-        it.ProgressText = progress;
+        it.state = s;
+        it.sizeText = size;
+        it.receivedText = received;
+        it.progressText = progress;
         list().setItem(i, it);
     }
     void writeFile(const QString& path, qint64 bytes)
@@ -72,7 +72,7 @@ class DownloadListOpsTest : public QObject {
     {
         QStringList n;
         for (int i = 0; i < list().size(); ++i)
-            n << list().item(i).Name;
+            n << list().item(i).name;
         return n;
     }
     static QStringList captions(QMenu* m)
@@ -108,7 +108,7 @@ private Q_SLOTS:
     void cleanup()
     {
         d->m_schedulerTimer->stop();
-        d->State.TransferBusy = false;
+        d->m_state.transferBusy = false;
     }
     void cleanupTestCase()
     {
@@ -172,20 +172,20 @@ private Q_SLOTS:
         QVERIFY(!d->m_selectAllAction->isEnabled());
         QVERIFY(d->m_stopAction->isEnabled());
 
-        // Guard C looks only at TransferBusy: the cancel runs in the pause between files.
+        // Guard C looks only at transferBusy: the cancel runs in the pause between files.
         prompter.clear();
         select({0, 1});
         d->cancelSelectedRows();
         QVERIFY(prompter.shown.empty());
-        QCOMPARE(list().item(0).State, DownloadState::Failed);
-        QCOMPARE(list().item(1).State, DownloadState::Done);
+        QCOMPARE(list().item(0).state, DownloadState::Failed);
+        QCOMPARE(list().item(1).state, DownloadState::Done);
 
         d->m_schedulerTimer->stop();
-        d->State.TransferBusy = true;
+        d->m_state.transferBusy = true;
         d->cancelSelectedRows();
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("停止下载后方可设置！")});
         QCOMPARE(prompter.shown.back().icon, MessageIcon::Error);
-        d->State.TransferBusy = false;
+        d->m_state.transferBusy = false;
 
         d->prepareListMenu();
         QVERIFY(d->m_removeMenu->menuAction()->isEnabled());
@@ -254,13 +254,13 @@ private Q_SLOTS:
         for (const auto& answer : {std::optional<QString>(QStringLiteral("abc")), std::optional<QString>()}) {
             prompter.inputAnswers.assign(1, answer);
             d->redownloadSmallFiles();
-            QCOMPARE(list().item(0).State, DownloadState::Done);
+            QCOMPARE(list().item(0).state, DownloadState::Done);
         }
         prompter.inputAnswers.assign(1, QStringLiteral(" 50000 "));
         d->redownloadSmallFiles();
-        QCOMPARE(list().item(0).State, DownloadState::Waiting);
-        QVERIFY(list().item(0).SizeText.isEmpty());
-        QCOMPARE(list().item(1).State, DownloadState::Done);
+        QCOMPARE(list().item(0).state, DownloadState::Waiting);
+        QVERIFY(list().item(0).sizeText.isEmpty());
+        QCOMPARE(list().item(1).state, DownloadState::Done);
         // Three prompts and no message at all.
         QCOMPARE(prompter.texts(), QStringList(3, QStringLiteral("请输入数字：")));
     }
@@ -301,7 +301,7 @@ private Q_SLOTS:
 
         prompter.clear();
         DownloadItem it = list().item(0);
-        it.Folder = folder() + "gone/";
+        it.folder = folder() + "gone/";
         list().setItem(0, it);
         d->openContainingFolder();
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("文件夹不存在！")});
@@ -318,12 +318,12 @@ private Q_SLOTS:
         d->rowDoubleClicked(0);
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("文件不存在！")});
         d->rowDoubleClicked(1);
-        QCOMPARE(list().item(1).State, DownloadState::Waiting);
-        QCOMPARE(list().item(1).FileType, QStringLiteral("html"));
-        QVERIFY(list().item(1).ProgressText.isEmpty());
+        QCOMPARE(list().item(1).state, DownloadState::Waiting);
+        QCOMPARE(list().item(1).fileType, QStringLiteral("html"));
+        QVERIFY(list().item(1).progressText.isEmpty());
         QVERIFY(!QFile::exists(folder() + "failed.html"));
         d->rowDoubleClicked(2);
-        QCOMPARE(list().item(2).ProgressText, QStringLiteral("40%"));
+        QCOMPARE(list().item(2).progressText, QStringLiteral("40%"));
 
         writeFile(folder() + "done.pdf", 1);
         shell.calls.clear();
@@ -391,9 +391,9 @@ private Q_SLOTS:
         QTest::mouseClick(dlg.m_replaceButton, Qt::LeftButton);
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("全部网址替换完成！")});
         QVERIFY(!dlg.isVisible());
-        QCOMPARE(list().item(0).Url, QStringLiteral("http://h/new/a.pdf"));
-        QCOMPARE(list().item(0).Referer, QStringLiteral("http://h/new/list"));
-        QCOMPARE(list().item(1).Url, QStringLiteral("http://h/x/b.pdf"));
+        QCOMPARE(list().item(0).url, QStringLiteral("http://h/new/a.pdf"));
+        QCOMPARE(list().item(0).referer, QStringLiteral("http://h/new/list"));
+        QCOMPARE(list().item(1).url, QStringLiteral("http://h/x/b.pdf"));
 
         // A result that would give two rows one address changes nothing.
         prompter.clear();
@@ -403,7 +403,7 @@ private Q_SLOTS:
         again.replaceAll();
         QCOMPARE(prompter.shown.size(), size_t(1));
         QCOMPARE(prompter.shown.back().icon, MessageIcon::Error);
-        QCOMPARE(list().item(1).Url, QStringLiteral("http://h/x/b.pdf"));
+        QCOMPARE(list().item(1).url, QStringLiteral("http://h/x/b.pdf"));
     }
 };
 

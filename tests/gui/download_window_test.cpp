@@ -104,8 +104,8 @@ private Q_SLOTS:
             QVERIFY(!c->isChecked());
         QVERIFY(!d->m_schedulerTimer->isActive());
         QVERIFY(d->m_monitorTimer->isActive());
-        QCOMPARE(d->State.CountTransferControls(), 1);
-        QVERIFY(!d->State.DownloadsActive());
+        QCOMPARE(d->m_state.countTransferControls(), 1);
+        QVERIFY(!d->m_state.downloadsActive());
 
         // An empty list: the first tick switches the scheduler off again.
         QTest::mouseClick(d->m_startButton, Qt::LeftButton);
@@ -131,16 +131,16 @@ private Q_SLOTS:
         for (int i = 0; i < 5; ++i) {
             const QString name = QStringLiteral("g%1").arg(i);
             QCOMPARE(readFile(dir.filePath(name + ".pdf")), demo::makeDocument("pdf", name));
-            QCOMPARE(d->list()->item(i).ProgressText, QStringLiteral("100%"));
+            QCOMPARE(d->list()->item(i).progressText, QStringLiteral("100%"));
         }
         // The login page that came instead of the paper is recognised.
-        QCOMPARE(d->list()->item(5).FileType, QStringLiteral("htm"));
+        QCOMPARE(d->list()->item(5).fileType, QStringLiteral("htm"));
         QVERIFY(QFile::exists(dir.filePath("paper.htm")));
         QTRY_COMPARE(d->m_statusPanels[4]->text(), QStringLiteral("总数:6 正在下载:0 等待:0 已完成:6 失败:0"));
         QTRY_VERIFY(!d->m_runningIndicator->isVisible());
         QVERIFY(d->m_startAction->isEnabled());
         QVERIFY(d->m_statusPanels[2]->text().startsWith(QStringLiteral("完成下载:")));
-        QVERIFY(!d->State.DownloadsActive());
+        QVERIFY(!d->m_state.downloadsActive());
         closeAndWait(d);  // finished and off: no question
         QVERIFY(prompter.shown.empty());
     }
@@ -162,14 +162,14 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(finished(d), 20000);
         for (int i = 0; i < 3; ++i) {
             const QString name = QStringLiteral("one%1").arg(i);
-            QCOMPARE(d->list()->item(i).FileType, QStringLiteral("pdf"));  // from the Content-Type
+            QCOMPARE(d->list()->item(i).fileType, QStringLiteral("pdf"));  // from the Content-Type
             QCOMPARE(readFile(dir.filePath(name + ".pdf")), demo::makeDocument("pdf", name));
         }
         QTRY_COMPARE(d->m_statusPanels[2]->text(), QStringLiteral("完成下载:one2"));
         QCOMPARE(d->m_statusPanels[3]->text(), QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。"));
         QTRY_VERIFY(!d->m_schedulerTimer->isActive());
         closeAndWait(d);
-        QCOMPARE(SettingsStore::instance().get(keys::DownloadMethod), QStringLiteral("1"));
+        QCOMPARE(SettingsStore::instance().get(keys::downloadMethod), QStringLiteral("1"));
 
         // The method comes back with the window; switching back enables the threads.
         d = windows::download();
@@ -180,7 +180,7 @@ private Q_SLOTS:
         QCOMPARE(d->m_transferCountCombo->currentText(), QStringLiteral("1"));
         QVERIFY(d->m_transferCountCombo->isEnabled());
         closeAndWait(d);
-        QCOMPARE(SettingsStore::instance().get(keys::DownloadMethod), QStringLiteral("2"));
+        QCOMPARE(SettingsStore::instance().get(keys::downloadMethod), QStringLiteral("2"));
     }
 
     void stopButtonFailsRunningRowsAndUnticksTheOptions()
@@ -196,25 +196,25 @@ private Q_SLOTS:
         d->m_autoStartCheck->setChecked(true);
         d->m_autoRedownloadCheck->setChecked(true);
         QTest::mouseClick(d->m_startButton, Qt::LeftButton);
-        QTRY_VERIFY(d->list()->item(0).ReceivedText.toLongLong() > 0);
-        QCOMPARE(d->State.CountTransferControls(), 4);  // three slots
-        QVERIFY(d->State.DownloadsActive());
+        QTRY_VERIFY(d->list()->item(0).receivedText.toLongLong() > 0);
+        QCOMPARE(d->m_state.countTransferControls(), 4);  // three slots
+        QVERIFY(d->m_state.downloadsActive());
 
         // Closing while it runs asks first; No keeps everything running.
         prompter.questionAnswers.assign(1, false);
         d->close();
         QCOMPARE(prompter.texts().value(0), QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？"));
-        QVERIFY(d->State.DownloadsActive());
+        QVERIFY(d->m_state.downloadsActive());
         prompter.clear();
 
         QTest::mouseClick(d->m_stopButton, Qt::LeftButton);
         QVERIFY(!d->m_autoStartCheck->isChecked());
         QVERIFY(!d->m_autoRedownloadCheck->isChecked());
         QVERIFY(!d->m_schedulerTimer->isActive());
-        QCOMPARE(d->State.CountTransferControls(), 1);
+        QCOMPARE(d->m_state.countTransferControls(), 1);
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(d->list()->item(i).State, DownloadState::Failed);
-        QCOMPARE(d->list()->item(3).State, DownloadState::Waiting);
+            QCOMPARE(d->list()->item(i).state, DownloadState::Failed);
+        QCOMPARE(d->list()->item(3).state, DownloadState::Waiting);
         QTRY_VERIFY(!d->m_runningIndicator->isVisible());
         QTRY_COMPARE(d->m_statusPanels[4]->text(), QStringLiteral("总数:4 正在下载:0 等待:1 已完成:0 失败:3"));
         // No temporary file is left, and no placeholder posing as a document.
@@ -230,15 +230,15 @@ private Q_SLOTS:
         timings().tick = 1000ms;
         DownloadWindow* d = windows::download();
         d->show();
-        QCOMPARE(d->DownloadMethod, 2);
+        QCOMPARE(d->downloadMethod, 2);
         d->m_transferCountCombo->setCurrentIndex(5);
         const int files = 2000;
         std::vector<DownloadItem> rows(static_cast<size_t>(files));
         for (int i = 0; i < files; ++i) {
-            rows[size_t(i)].Url = service.baseUrl() + QStringLiteral("/t/file/2000?n=%1").arg(i);
-            rows[size_t(i)].Name = QStringLiteral("small%1").arg(i);
-            rows[size_t(i)].FileType = QStringLiteral("bin");
-            rows[size_t(i)].Folder = folder() + "many/";
+            rows[size_t(i)].url = service.baseUrl() + QStringLiteral("/t/file/2000?n=%1").arg(i);
+            rows[size_t(i)].name = QStringLiteral("small%1").arg(i);
+            rows[size_t(i)].fileType = QStringLiteral("bin");
+            rows[size_t(i)].folder = folder() + "many/";
         }
         d->list()->addItems(rows);
         // The longest time the event loop did not come round to a 5 ms timer,
@@ -269,7 +269,7 @@ private Q_SLOTS:
                     longestCpu / 1000.0);
         std::fflush(stdout);
         for (int i = 0; i < files; i += 97)
-            QCOMPARE(readFile(ItemFilePath(d->list()->item(i))), demo::demoTransferBytes(0, 2000));
+            QCOMPARE(readFile(itemFilePath(d->list()->item(i))), demo::demoTransferBytes(0, 2000));
         QTRY_COMPARE(d->m_statusPanels[4]->text(), QStringLiteral("总数:2000 正在下载:0 等待:0 已完成:2000 失败:0"));
         QTRY_VERIFY(!d->m_schedulerTimer->isActive());
         closeAndWait(d);

@@ -52,7 +52,7 @@ class FirstRunTest : public QObject {
         SearchWindow* w = windows::search();
         w->resize(1200, 800);
         w->show();
-        if (!QTest::qWaitFor([&] { return w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(); }, 30000))
+        if (!QTest::qWaitFor([&] { return w->m_browser->completedLoads() >= 1 && !w->m_browser->busy(); }, 30000))
             return nullptr;
         return w;
     }
@@ -85,8 +85,8 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(services::resolveAtStartup(false, std::nullopt, std::nullopt, &error), qPrintable(error));
         QVERIFY(services::demoMode());
-        QCOMPARE(globals().SearchBaseAddress, services::demoServiceAddress());
-        QCOMPARE(globals().UpdateBaseAddress, QString());
+        QCOMPARE(globals().searchBaseAddress, services::demoServiceAddress());
+        QCOMPARE(globals().updateBaseAddress, QString());
 
         // The start-up update check is skipped silently.
         installUpdateCheck();
@@ -130,14 +130,14 @@ private Q_SLOTS:
         QFETCH(QString, searchArg);
         QFETCH(QString, want);
         QFETCH(QString, wantUpdate);
-        SettingsStore::instance().save(keys::SearchServiceBase, stored);
+        SettingsStore::instance().save(keys::searchServiceBase, stored);
         const std::optional<QString> arg = searchArg == QLatin1String("-") ? std::nullopt : std::optional(searchArg);
         QVERIFY(services::resolveAtStartup(demoFlag, arg, std::nullopt, nullptr));
         const QString demo = services::demoServiceAddress();
-        QCOMPARE(globals().SearchBaseAddress, want == QLatin1String("demo") ? demo : want);
-        QCOMPARE(globals().UpdateBaseAddress, wantUpdate == QLatin1String("demo") ? demo : wantUpdate);
+        QCOMPARE(globals().searchBaseAddress, want == QLatin1String("demo") ? demo : want);
+        QCOMPARE(globals().updateBaseAddress, wantUpdate == QLatin1String("demo") ? demo : wantUpdate);
         QCOMPARE(services::demoMode(), want == QLatin1String("demo"));
-        SettingsStore::instance().save(keys::SearchServiceBase, QString());
+        SettingsStore::instance().save(keys::searchServiceBase, QString());
     }
 
     // The options dialog points the search at a second service on another
@@ -157,22 +157,22 @@ private Q_SLOTS:
         QVERIFY(services::demoMode());
         {
             OptionsDialog d;
-            QCOMPARE(d.SearchServiceEdit->text(), QString());  // nothing configured yet
-            QCOMPARE(d.ExcludedDomainEdit->text(), QStringLiteral("docin.com"));
-            d.SearchServiceEdit->setText(QStringLiteral("  ") + second.baseUrl() + QStringLiteral(" "));
+            QCOMPARE(d.m_searchServiceEdit->text(), QString());  // nothing configured yet
+            QCOMPARE(d.m_excludedDomainEdit->text(), QStringLiteral("docin.com"));
+            d.m_searchServiceEdit->setText(QStringLiteral("  ") + second.baseUrl() + QStringLiteral(" "));
             d.show();
             QTest::mouseClick(d.m_okButton, Qt::LeftButton);
             QCOMPARE(d.result(), int(QDialog::Accepted));
         }
-        QCOMPARE(SettingsStore::instance().get(keys::SearchServiceBase), second.baseUrl());
+        QCOMPARE(SettingsStore::instance().get(keys::searchServiceBase), second.baseUrl());
         QVERIFY(!services::demoMode());
         QVERIFY(!modeLabel(w)->isVisible());
 
         QStringList urls;
         connect(w->engine(), &SearchEngine::queryStarted, this,
                 [&](const QString&, const QString&, const QString& url) { urls << url; });
-        SettingsStore::instance().save(keys::PromptOnExtract, QStringLiteral("1"));
-        globals().PromptOnExtract = false;  // no save dialog in the way
+        SettingsStore::instance().save(keys::promptOnExtract, QStringLiteral("1"));
+        globals().promptOnExtract = false;  // no save dialog in the way
         w->m_delayCombo->setCurrentText(QStringLiteral("0"));
         w->m_keywordsEdit->setPlainText(QStringLiteral("教程"));
         for (QCheckBox* c : {w->m_docCheck, w->m_pptCheck, w->m_xlsCheck})
@@ -183,7 +183,7 @@ private Q_SLOTS:
         QCOMPARE(urls.size(), 1);
         QVERIFY2(urls[0].startsWith(second.baseUrl() + QLatin1Char('/')), qPrintable(urls[0]));
         QVERIFY(w->m_linksView->model()->rowCount() > 0);
-        QVERIFY(w->m_browser->LocationURL().startsWith(second.baseUrl()));
+        QVERIFY(w->m_browser->locationUrl().startsWith(second.baseUrl()));
     }
 
     // Small things a new user meets: a second hand-over is explained, and the
@@ -192,10 +192,10 @@ private Q_SLOTS:
     {
         SearchWindow* w = windows::searchIfLoaded() ? windows::searchIfLoaded() : openSearchWindow();
         QVERIFY(w);
-        w->engine()->StopAnalysis = false;  // a hand-over is running
+        w->engine()->stopAnalysis = false;  // a hand-over is running
         w->m_addAllAction->trigger();
         QCOMPARE(w->m_browserStatusPanel->text(), QStringLiteral("正在加入下载列表，请稍候"));
-        w->engine()->StopAnalysis = true;
+        w->engine()->stopAnalysis = true;
 
         DownloadWindow* d = windows::download();
         QAction* about = nullptr;

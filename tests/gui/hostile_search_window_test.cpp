@@ -68,9 +68,9 @@ private Q_SLOTS:
         t.pageLoadWait = std::chrono::milliseconds(20000);
         t.nextPageWait = std::chrono::milliseconds(2000);
         Prompter::setInstance(&prompter);
-        globals().SearchBaseAddress = svc->baseUrl();
-        SettingsStore::instance().save(keys::PromptOnExtract, QStringLiteral("0"));
-        SettingsStore::instance().save(keys::SearchPagesPerQuery, QStringLiteral("4"));
+        globals().searchBaseAddress = svc->baseUrl();
+        SettingsStore::instance().save(keys::promptOnExtract, QStringLiteral("0"));
+        SettingsStore::instance().save(keys::searchPagesPerQuery, QStringLiteral("4"));
     }
 
     void cleanupTestCase()
@@ -106,7 +106,7 @@ private Q_SLOTS:
         w = windows::search();
         w->resize(1100, 800);
         w->show();
-        QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() >= 1 && !w->m_browser->busy(), 30000);
         w->m_delayCombo->setCurrentText(QStringLiteral("0"));
         w->m_docCheck->setChecked(false);
         w->m_pptCheck->setChecked(false);
@@ -150,7 +150,7 @@ private Q_SLOTS:
         limits().maxPageBytes = 1024 * 1024;
         w = windows::search();
         w->show();
-        QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() >= 1 && !w->m_browser->busy(), 30000);
         w->m_delayCombo->setCurrentText(QStringLiteral("0"));
         w->m_docCheck->setChecked(false);
         w->m_pptCheck->setChecked(false);
@@ -167,13 +167,13 @@ private Q_SLOTS:
         QCOMPARE(failures.size(), 1);
         QVERIFY2(failures.first().contains(QStringLiteral("larger than 1 MB")), qPrintable(failures.first()));
 
-        const QString shown = w->m_browser->LocationURL();
-        QSignalSpy errors(w->m_browser, &Browser::NavigateError);
+        const QString shown = w->m_browser->locationUrl();
+        QSignalSpy errors(w->m_browser, &Browser::navigateError);
         const quint64 before = w->m_browser->completedLoads();
-        w->m_browser->Navigate(QStringLiteral("file:///etc/passwd"));
-        QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() > before && !w->m_browser->Busy(), 10000);
+        w->m_browser->navigate(QStringLiteral("file:///etc/passwd"));
+        QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() > before && !w->m_browser->busy(), 10000);
         QVERIFY(!errors.isEmpty());
-        QCOMPARE(w->m_browser->LocationURL(), shown);
+        QCOMPARE(w->m_browser->locationUrl(), shown);
         closeWindows();
     }
 
@@ -181,11 +181,11 @@ private Q_SLOTS:
     {
         auto& st = SettingsStore::instance();
         const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
-        st.save(keys::DownloadResolution, ScreenSizeText());
-        st.save(keys::DownloadWidth, QStringLiteral("491505"));   // 32,767 pixels
-        st.save(keys::DownloadHeight, QStringLiteral("491505"));
-        st.save(keys::DownloadLeft, QStringLiteral("458760000"));
-        st.save(keys::DownloadTop, QStringLiteral("2147483647"));
+        st.save(keys::downloadResolution, screenSizeText());
+        st.save(keys::downloadWidth, QStringLiteral("491505"));   // 32,767 pixels
+        st.save(keys::downloadHeight, QStringLiteral("491505"));
+        st.save(keys::downloadLeft, QStringLiteral("458760000"));
+        st.save(keys::downloadTop, QStringLiteral("2147483647"));
         DownloadWindow* d = windows::download();
         d->show();
         QVERIFY(!d->isMaximized());
@@ -199,8 +199,8 @@ private Q_SLOTS:
         QVERIFY2(d->width() <= most.width() && d->height() <= most.height(), qPrintable(got));
         closeWindows();
         // What is saved back on close is on the screen too.
-        QVERIFY(st.getInt(keys::DownloadWidth) / 15 <= most.width());
-        QVERIFY(st.getInt(keys::DownloadLeft) / 15 <= avail.right());
+        QVERIFY(st.getInt(keys::downloadWidth) / 15 <= most.width());
+        QVERIFY(st.getInt(keys::downloadLeft) / 15 <= avail.right());
     }
 
     void saveFolderDialogRefusesAFile()
@@ -219,13 +219,13 @@ private Q_SLOTS:
                                  return d;
                          return static_cast<SaveFolderDialog*>(nullptr);
                      }()) != nullptr);
-        const QString before = globals().SaveFolder;
+        const QString before = globals().saveFolder;
         dlg->m_folderCombo->setEditText(file);
         QTest::mouseClick(dlg->m_okButton, Qt::LeftButton);
         QCOMPARE(prompter.texts().size(), 1);
         QVERIFY2(prompter.texts().first().contains(QStringLiteral("不是文件夹")), qPrintable(prompter.texts().first()));
         QVERIFY(dlg->isVisible());
-        QCOMPARE(globals().SaveFolder, before);
+        QCOMPARE(globals().saveFolder, before);
         QVERIFY(QFileInfo(file).isFile());
         QTest::mouseClick(dlg->m_cancelButton, Qt::LeftButton);
         QCoro::waitFor(std::move(task));

@@ -109,7 +109,7 @@ private Q_SLOTS:
         QVERIFY(panel->m_testLoginButton->isEnabled());
         QVERIFY(panel->m_addressEdit->text().isEmpty());
         QVERIFY(!panel->m_refreshTimer->isActive());
-        QVERIFY(panel->browser()->Silent());
+        QVERIFY(panel->browser()->silent());
         QVERIFY(!panel->container()->isVisible());
 
         QTest::mouseClick(panel->m_loginButton, Qt::LeftButton);
@@ -186,14 +186,14 @@ private Q_SLOTS:
         QVERIFY(!panel->container()->isVisible());
         const quint64 loads = panel->browser()->completedLoads();
         QTRY_VERIFY_WITH_TIMEOUT(panel->browser()->completedLoads() >= loads + 2, 5000);
-        QVERIFY(panel->browser()->LocationURL().endsWith("/login/ip"));
+        QVERIFY(panel->browser()->locationUrl().endsWith("/login/ip"));
         QTest::mouseClick(panel->m_autoRefreshCheck, Qt::LeftButton);
         QVERIFY(!panel->m_refreshTimer->isActive());
 
         // Without the refresh, hiding goes back to an empty page.
         QTest::mouseClick(panel->m_loginButton, Qt::LeftButton);
         QTest::mouseClick(panel->m_hideButton, Qt::LeftButton);
-        QTRY_COMPARE(panel->browser()->LocationURL(), QStringLiteral("about:blank"));
+        QTRY_COMPARE(panel->browser()->locationUrl(), QStringLiteral("about:blank"));
     }
 
     void webLoginShowsTheSelectedRow()
@@ -204,7 +204,7 @@ private Q_SLOTS:
                                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         QTest::mouseClick(panel->m_loginButton, Qt::LeftButton);
         QVERIFY(panel->container()->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(panel->browser()->LocationURL().endsWith("/login/email"), 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->browser()->locationUrl().endsWith("/login/email"), 8000);
         QTest::mouseClick(panel->m_hideButton, Qt::LeftButton);
     }
 };

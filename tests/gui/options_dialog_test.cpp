@@ -25,8 +25,8 @@
 using namespace dh;
 
 namespace {
-const SettingKey kEdited[] = {keys::DownloadMethod, keys::ProxyEnabled, keys::ProxyHost,
-                              keys::ProxyPort,      keys::PromptOnExtract, keys::MaxFileSize};
+const SettingKey kEdited[] = {keys::downloadMethod, keys::proxyEnabled, keys::proxyHost,
+                              keys::proxyPort,      keys::promptOnExtract, keys::maxFileSize};
 
 // The raw stored texts of the six settings; "<absent>" for a key never written.
 QStringList storedValues()
@@ -74,8 +74,8 @@ private Q_SLOTS:
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
         SettingsStore::setInstance(std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("DocHarvest.ini"))));
-        globals().MaxFileSizeMB = 10;
-        globals().PromptOnExtract = true;
+        globals().maxFileSizeMB = 10;
+        globals().promptOnExtract = true;
     }
 
     void cleanup()
@@ -94,12 +94,12 @@ private Q_SLOTS:
     {
         OptionsDialog d;
         QCOMPARE(d.windowTitle(), QStringLiteral("设置-DocHarvest"));
-        QCOMPARE(d.LabelMethod->text(), QStringLiteral("下载方式："));
+        QCOMPARE(d.m_methodLabel->text(), QStringLiteral("下载方式："));
         QCOMPARE(d.m_methodOneRadio->text(), QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"));
         QCOMPARE(d.m_methodTwoRadio->text(), QStringLiteral("下载方式二 (支持HTTP，多线程下载)"));
         QCOMPARE(d.m_useProxyCheck->text(), QStringLiteral("下载使用代理服务器"));
-        QCOMPARE(d.LabelPortHint->text(), QStringLiteral("(如：3128 或者 80 等等)"));
-        QVERIFY(d.LabelHostHint->text().contains(QStringLiteral("proxy.example.com")));
+        QCOMPARE(d.m_portHintLabel->text(), QStringLiteral("(如：3128 或者 80 等等)"));
+        QVERIFY(d.m_hostHintLabel->text().contains(QStringLiteral("proxy.example.com")));
         QCOMPARE(d.m_askSaveFolderCheck->text(), QStringLiteral("提取网页信息时，提示下载保存路径"));
         QCOMPARE(d.m_okButton->text(), QStringLiteral("确定"));
         QCOMPARE(d.m_closeButton->text(), QStringLiteral("关闭"));
@@ -123,20 +123,20 @@ private Q_SLOTS:
         QCOMPARE(d.m_proxyPortEdit->text(), QString());
         QVERIFY(d.m_askSaveFolderCheck->isChecked());
         QCOMPARE(d.m_sizeLimitEdit->text(), QStringLiteral("10"));
-        QCOMPARE(d.SearchServiceEdit->text(), QString());  // the demo service
-        QCOMPARE(d.UpdateServiceEdit->text(), QString());  // no update check
-        QCOMPARE(d.ExcludedDomainEdit->text(), QStringLiteral("docin.com"));
-        QCOMPARE(d.ExcludedDomainEdit->maxLength(), 12);
+        QCOMPARE(d.m_searchServiceEdit->text(), QString());  // the demo service
+        QCOMPARE(d.m_updateServiceEdit->text(), QString());  // no update check
+        QCOMPARE(d.m_excludedDomainEdit->text(), QStringLiteral("docin.com"));
+        QCOMPARE(d.m_excludedDomainEdit->maxLength(), 12);
     }
 
     void loadShowsTheStoredValues()
     {
-        store(keys::DownloadMethod, QStringLiteral("1"));
-        store(keys::ProxyEnabled, QStringLiteral("1"));
-        store(keys::ProxyHost, QStringLiteral("10.0.0.8"));
-        store(keys::ProxyPort, QStringLiteral("8080"));
-        store(keys::PromptOnExtract, QStringLiteral("0"));
-        globals().MaxFileSizeMB = 25;
+        store(keys::downloadMethod, QStringLiteral("1"));
+        store(keys::proxyEnabled, QStringLiteral("1"));
+        store(keys::proxyHost, QStringLiteral("10.0.0.8"));
+        store(keys::proxyPort, QStringLiteral("8080"));
+        store(keys::promptOnExtract, QStringLiteral("0"));
+        globals().maxFileSizeMB = 25;
         OptionsDialog d;
         QVERIFY(d.m_methodOneRadio->isChecked());
         QVERIFY(!d.m_methodTwoRadio->isChecked());
@@ -149,26 +149,26 @@ private Q_SLOTS:
 
     void anOddStoredMethodSelectsNeitherAndIsKept()
     {
-        store(keys::DownloadMethod, QStringLiteral("3"));
+        store(keys::downloadMethod, QStringLiteral("3"));
         OptionsDialog d;
         QVERIFY(!d.m_methodOneRadio->isChecked());
         QVERIFY(!d.m_methodTwoRadio->isChecked());
         QVERIFY(confirm(d));
-        QCOMPARE(stored(keys::DownloadMethod), QStringLiteral("3"));
+        QCOMPARE(stored(keys::downloadMethod), QStringLiteral("3"));
     }
 
     void theMethodShownIsTheOneTheDownloadWindowHolds()
     {
-        store(keys::DownloadMethod, QStringLiteral("2"));
+        store(keys::downloadMethod, QStringLiteral("2"));
         DownloadWindow* w = openDownloadWindow();
-        w->DownloadMethod = 1;  // held, not yet stored
+        w->downloadMethod = 1;  // held, not yet stored
         OptionsDialog d;
         QVERIFY(d.m_methodOneRadio->isChecked());
     }
 
     void confirmSwitchesTheMethodOfTheOpenDownloadWindow()
     {
-        store(keys::DownloadMethod, QStringLiteral("1"));
+        store(keys::downloadMethod, QStringLiteral("1"));
         DownloadWindow* w = openDownloadWindow();
         QCOMPARE(w->m_methodLabel->text(), QStringLiteral("下载方式：1"));
         QVERIFY(!w->m_transferCountCombo->isEnabled());
@@ -177,11 +177,11 @@ private Q_SLOTS:
             d.m_methodTwoRadio->setChecked(true);
             QVERIFY(confirm(d));
         }
-        QCOMPARE(w->DownloadMethod, 2);
+        QCOMPARE(w->downloadMethod, 2);
         QCOMPARE(w->m_methodLabel->text(), QStringLiteral("下载方式：2"));
         QVERIFY(w->m_transferCountCombo->isEnabled());
         QCOMPARE(w->m_transferCountCombo->currentText(), QStringLiteral("1"));
-        QCOMPARE(stored(keys::DownloadMethod), QStringLiteral("2"));
+        QCOMPARE(stored(keys::downloadMethod), QStringLiteral("2"));
 
         // Confirming again with method two keeps the thread count chosen since.
         w->m_transferCountCombo->setCurrentIndex(w->m_transferCountCombo->findText(QStringLiteral("4")));
@@ -197,10 +197,10 @@ private Q_SLOTS:
             d.m_methodOneRadio->setChecked(true);
             QVERIFY(confirm(d));
         }
-        QCOMPARE(w->DownloadMethod, 1);
+        QCOMPARE(w->downloadMethod, 1);
         QCOMPARE(w->m_methodLabel->text(), QStringLiteral("下载方式：1"));
         QVERIFY(!w->m_transferCountCombo->isEnabled());
-        QCOMPARE(stored(keys::DownloadMethod), QStringLiteral("1"));
+        QCOMPARE(stored(keys::downloadMethod), QStringLiteral("1"));
     }
 
     void proxyValuesAndWarning_data()
@@ -242,13 +242,13 @@ private Q_SLOTS:
         } else {
             QVERIFY(prompter.shown.empty());
         }
-        QCOMPARE(stored(keys::ProxyEnabled), on ? QStringLiteral("1") : QStringLiteral("0"));
-        QCOMPARE(stored(keys::ProxyHost), storedHost);
-        QCOMPARE(stored(keys::ProxyPort), storedPort);
+        QCOMPARE(stored(keys::proxyEnabled), on ? QStringLiteral("1") : QStringLiteral("0"));
+        QCOMPARE(stored(keys::proxyHost), storedHost);
+        QCOMPARE(stored(keys::proxyPort), storedPort);
         // The steps after the warning ran.
-        QCOMPARE(stored(keys::PromptOnExtract), QStringLiteral("0"));
-        QCOMPARE(globals().PromptOnExtract, false);
-        QCOMPARE(stored(keys::MaxFileSize), QStringLiteral("33"));
+        QCOMPARE(stored(keys::promptOnExtract), QStringLiteral("0"));
+        QCOMPARE(globals().promptOnExtract, false);
+        QCOMPARE(stored(keys::maxFileSize), QStringLiteral("33"));
     }
 
     void sizeIsRoundedHalfToEven_data()
@@ -270,8 +270,8 @@ private Q_SLOTS:
         OptionsDialog d;
         d.m_sizeLimitEdit->setText(typed);
         QVERIFY(confirm(d));
-        QCOMPARE(stored(keys::MaxFileSize), QString::number(mb));
-        QCOMPARE(globals().MaxFileSizeMB, mb);
+        QCOMPARE(stored(keys::maxFileSize), QString::number(mb));
+        QCOMPARE(globals().maxFileSizeMB, mb);
         QVERIFY(prompter.shown.empty());
     }
 
@@ -288,8 +288,8 @@ private Q_SLOTS:
     void aSizeThatIsNotANumberIsRefused()
     {
         QFETCH(QString, typed);
-        store(keys::MaxFileSize, QStringLiteral("15"));
-        globals().MaxFileSizeMB = 15;
+        store(keys::maxFileSize, QStringLiteral("15"));
+        globals().maxFileSizeMB = 15;
         const QStringList before = storedValues();
         OptionsDialog d;
         d.m_methodOneRadio->setChecked(true);
@@ -299,14 +299,14 @@ private Q_SLOTS:
         QVERIFY(d.isVisible());
         QCOMPARE(prompter.texts(), QStringList{OptionsDialog::sizeRefusalText()});
         QCOMPARE(storedValues(), before);
-        QCOMPARE(globals().MaxFileSizeMB, 15);
+        QCOMPARE(globals().maxFileSizeMB, 15);
         // Corrected, it goes through.
         prompter.clear();
         d.m_sizeLimitEdit->setText(QStringLiteral("20"));
         d.m_useProxyCheck->setChecked(false);
         QVERIFY(confirm(d));
-        QCOMPARE(stored(keys::MaxFileSize), QStringLiteral("20"));
-        QCOMPARE(stored(keys::DownloadMethod), QStringLiteral("1"));
+        QCOMPARE(stored(keys::maxFileSize), QStringLiteral("20"));
+        QCOMPARE(stored(keys::downloadMethod), QStringLiteral("1"));
     }
 
     void serviceFieldsAreValidated_data()
@@ -337,25 +337,25 @@ private Q_SLOTS:
         QFETCH(QString, box);
         QFETCH(QString, typed);
         QFETCH(QString, refusal);
-        const SettingKey key = box == QLatin1String("search") ? keys::SearchServiceBase
-                               : box == QLatin1String("update") ? keys::UpdateServiceBase
-                                                                 : keys::ExcludedSuffixDomain;
+        const SettingKey key = box == QLatin1String("search") ? keys::searchServiceBase
+                               : box == QLatin1String("update") ? keys::updateServiceBase
+                                                                 : keys::excludedSuffixDomain;
         store(key, QStringLiteral("kept"));
         const QStringList before = storedValues();
         OptionsDialog d;
-        QLineEdit* edit = box == QLatin1String("search") ? d.SearchServiceEdit
-                          : box == QLatin1String("update") ? d.UpdateServiceEdit
-                                                            : d.ExcludedDomainEdit;
+        QLineEdit* edit = box == QLatin1String("search") ? d.m_searchServiceEdit
+                          : box == QLatin1String("update") ? d.m_updateServiceEdit
+                                                            : d.m_excludedDomainEdit;
         if (box != QLatin1String("search"))
-            d.SearchServiceEdit->setText(QStringLiteral("http://127.0.0.1:9"));  // keeps the demo service out
+            d.m_searchServiceEdit->setText(QStringLiteral("http://127.0.0.1:9"));  // keeps the demo service out
         if (box != QLatin1String("domain"))
-            d.ExcludedDomainEdit->clear();
+            d.m_excludedDomainEdit->clear();
         edit->setText(typed);
         d.m_sizeLimitEdit->setText(QStringLiteral("44"));
         if (refusal.isEmpty()) {
             QVERIFY(confirm(d));
             QCOMPARE(stored(key), typed.trimmed());
-            QCOMPARE(stored(keys::MaxFileSize), QStringLiteral("44"));
+            QCOMPARE(stored(keys::maxFileSize), QStringLiteral("44"));
             QVERIFY(prompter.shown.empty());
         } else {
             QVERIFY(!confirm(d));
@@ -367,10 +367,10 @@ private Q_SLOTS:
 
     void closeChangesNothing()
     {
-        store(keys::DownloadMethod, QStringLiteral("2"));
-        store(keys::ProxyHost, QStringLiteral("keep.me"));
-        store(keys::MaxFileSize, QStringLiteral("12"));
-        globals().MaxFileSizeMB = 12;
+        store(keys::downloadMethod, QStringLiteral("2"));
+        store(keys::proxyHost, QStringLiteral("keep.me"));
+        store(keys::maxFileSize, QStringLiteral("12"));
+        globals().maxFileSizeMB = 12;
         DownloadWindow* w = openDownloadWindow();
         w->m_transferCountCombo->setCurrentIndex(3);
         const QStringList before = storedValues();
@@ -389,12 +389,12 @@ private Q_SLOTS:
         QCOMPARE(d.result(), int(QDialog::Rejected));
 
         QCOMPARE(storedValues(), before);
-        QCOMPARE(w->DownloadMethod, 2);
+        QCOMPARE(w->downloadMethod, 2);
         QCOMPARE(w->m_methodLabel->text(), label);
         QVERIFY(w->m_transferCountCombo->isEnabled());
         QCOMPARE(w->m_transferCountCombo->currentIndex(), 3);
-        QCOMPARE(globals().MaxFileSizeMB, 12);
-        QCOMPARE(globals().PromptOnExtract, true);
+        QCOMPARE(globals().maxFileSizeMB, 12);
+        QCOMPARE(globals().promptOnExtract, true);
         QVERIFY(prompter.shown.empty());
     }
 
@@ -418,9 +418,9 @@ private Q_SLOTS:
 
     void screenshot()
     {
-        store(keys::ProxyEnabled, QStringLiteral("1"));
-        store(keys::ProxyHost, QStringLiteral("192.168.1.100"));
-        store(keys::ProxyPort, QStringLiteral("3128"));
+        store(keys::proxyEnabled, QStringLiteral("1"));
+        store(keys::proxyHost, QStringLiteral("192.168.1.100"));
+        store(keys::proxyPort, QStringLiteral("3128"));
         OptionsDialog d;
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));

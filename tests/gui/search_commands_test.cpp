@@ -69,13 +69,13 @@ class SearchCommandsTest : public QObject {
     bool loadInBrowser(const QString& url)
     {
         const quint64 before = w->m_browser->completedLoads();
-        w->m_browser->Navigate(url);
+        w->m_browser->navigate(url);
         // The address check keeps a load still finishing from an earlier
         // navigation from counting as this one.
         return QTest::qWaitFor(
             [&] {
-                return w->m_browser->completedLoads() > before && !w->m_browser->Busy()
-                       && w->m_browser->LocationURL() == url;
+                return w->m_browser->completedLoads() > before && !w->m_browser->busy()
+                       && w->m_browser->locationUrl() == url;
             },
             20000);
     }
@@ -98,7 +98,7 @@ class SearchCommandsTest : public QObject {
     {
         QStringList l;
         for (const LinkItem& it : w->engine()->links()->items())
-            l << it.Title;
+            l << it.title;
         return l;
     }
 
@@ -109,8 +109,8 @@ private Q_SLOTS:
         QVERIFY(svc->start());
         base = svc->baseUrl();
         Prompter::setInstance(&prompter);
-        globals().SearchBaseAddress = base;
-        globals().OsDescription = QStringLiteral("Test Linux 1.0[64位]");
+        globals().searchBaseAddress = base;
+        globals().osDescription = QStringLiteral("Test Linux 1.0[64位]");
     }
 
     void init()
@@ -125,7 +125,7 @@ private Q_SLOTS:
             w = windows::search();
             w->resize(1100, 760);
             w->show();
-            QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() >= 1 && !w->m_browser->busy(), 30000);
         }
         w = windows::searchIfLoaded();
     }
@@ -151,13 +151,13 @@ private Q_SLOTS:
         // The fresh window has only its first page: both do nothing.
         auto* web = w->m_browser;
         QVERIFY(!web->canGoBack());
-        const QString first = web->LocationURL();
-        QCOMPARE(first, SearchHomeAddress(base));
+        const QString first = web->locationUrl();
+        QCOMPARE(first, searchHomeAddress(base));
         const quint64 loads = web->completedLoads();
         w->m_backAction->trigger();
         w->m_forwardAction->trigger();
         QTest::qWait(300);
-        QCOMPARE(web->LocationURL(), first);
+        QCOMPARE(web->locationUrl(), first);
         QCOMPARE(web->completedLoads(), loads);
     }
 
@@ -178,7 +178,7 @@ private Q_SLOTS:
         QCOMPARE(w->m_exportButton->text(), QStringLiteral("导出数据..."));
         QCOMPARE(w->m_silenceScriptDialogsCheck->text(), QStringLiteral("禁止网页脚本对话框"));
         QVERIFY(w->m_silenceScriptDialogsCheck->isChecked());
-        QVERIFY(w->m_browser->Silent());
+        QVERIFY(w->m_browser->silent());
         QVERIFY(!w->windowIcon().isNull());
 
         // The right mouse button on the list opens the same menu.
@@ -231,14 +231,14 @@ private Q_SLOTS:
 
         // Refused while a hand-over runs, for every clearing command.
         fillLinks({"甲", "乙"});
-        w->engine()->StopAnalysis = false;
+        w->engine()->stopAnalysis = false;
         prompter.clear();
         prompter.questionAnswers.assign(1, true);
         prompter.inputAnswers.push_back(QStringLiteral("甲"));
         for (QAction* a : {w->m_removeSelectedAction, w->m_removeAnalysedAction, w->m_removeTitleContainingAction,
                            w->m_removeTitleNotContainingAction, w->m_removeAllAction})
             a->trigger();
-        w->engine()->StopAnalysis = true;
+        w->engine()->stopAnalysis = true;
         QCOMPARE(prompter.texts(), QStringList(5, QStringLiteral("正在分析，不能清除！")));
         QCOMPARE(links->size(), 2);
 
@@ -293,26 +293,26 @@ private Q_SLOTS:
         // A link with a new-window target opens here, and the bar shows the load.
         QStringList statusTexts;
         QObject listening;  // ends the connection with this case
-        connect(w->m_browser, &Browser::StatusTextChange, &listening, [&](const QString& t) { statusTexts << t; });
+        connect(w->m_browser, &Browser::statusTextChange, &listening, [&](const QString& t) { statusTexts << t; });
         QVERIFY(clickInPage(QStringLiteral("blank-link")));
-        QTRY_COMPARE_WITH_TIMEOUT(w->m_browser->LocationURL(), SearchHomeAddress(base), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->m_browser->locationUrl(), searchHomeAddress(base), 15000);
         QTRY_COMPARE_WITH_TIMEOUT(w->m_browserStatusPanel->text(), QStringLiteral("完成"), 10000);
-        QVERIFY(statusTexts.contains(SearchHomeAddress(base)));
+        QVERIFY(statusTexts.contains(searchHomeAddress(base)));
         QCOMPARE(QApplication::topLevelWidgets().size(), windowsBefore);
 
         // A script's window.open too.
         QVERIFY(loadInBrowser(base + QStringLiteral("/popup")));
         QVERIFY(clickInPage(QStringLiteral("open-link")));
-        QTRY_COMPARE_WITH_TIMEOUT(w->m_browser->LocationURL(), base + QStringLiteral("/login"), 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(!w->m_browser->Busy(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->m_browser->locationUrl(), base + QStringLiteral("/login"), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->m_browser->busy(), 15000);
 
         // A page cannot close the browser or the window.
         QVERIFY(loadInBrowser(base + QStringLiteral("/popup")));
         QVERIFY(clickInPage(QStringLiteral("close-link")));
         QTest::qWait(300);
         QVERIFY(w->isVisible());
-        QCOMPARE(w->m_browser->LocationURL(), base + QStringLiteral("/popup"));
-        QVERIFY(loadInBrowser(SearchHomeAddress(base)));
+        QCOMPARE(w->m_browser->locationUrl(), base + QStringLiteral("/popup"));
+        QVERIFY(loadInBrowser(searchHomeAddress(base)));
     }
 
     void scriptDialogSwitch()
@@ -333,7 +333,7 @@ private Q_SLOTS:
         // Unticked: the page's alert appears.
         QTest::mouseClick(w->m_silenceScriptDialogsCheck, Qt::LeftButton);
         QVERIFY(!w->m_silenceScriptDialogsCheck->isChecked());
-        QVERIFY(!web->Silent());
+        QVERIFY(!web->silent());
         const int before = web->suppressedDialogs();
         QVERIFY(clickInPage(QStringLiteral("alert-link")));
         QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 10000);
@@ -341,7 +341,7 @@ private Q_SLOTS:
         QCOMPARE(web->suppressedDialogs(), before);
         // Ticked again: the next one is swallowed.
         QTest::mouseClick(w->m_silenceScriptDialogsCheck, Qt::LeftButton);
-        QVERIFY(web->Silent());
+        QVERIFY(web->silent());
         shown.clear();
         QVERIFY(clickInPage(QStringLiteral("alert-link")));
         QTRY_VERIFY_WITH_TIMEOUT(web->suppressedDialogs() == before + 1, 10000);
@@ -352,8 +352,8 @@ private Q_SLOTS:
     void openAddressBackAndForward()
     {
         auto* web = w->m_browser;
-        QVERIFY(loadInBrowser(SearchHomeAddress(base)));
-        const QString first = web->LocationURL();
+        QVERIFY(loadInBrowser(searchHomeAddress(base)));
+        const QString first = web->locationUrl();
 
         // Empty answers (after trimming) or a cancel navigate nowhere.
         prompter.inputAnswers.push_back(QStringLiteral("   "));
@@ -370,18 +370,18 @@ private Q_SLOTS:
         const QString target = base + QStringLiteral("/login");
         prompter.inputAnswers.push_back(QStringLiteral("  ") + target + QStringLiteral("  "));
         w->m_openAddressAction->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(web->LocationURL(), target, 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(!web->Busy(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(web->locationUrl(), target, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!web->busy(), 15000);
         w->m_backAction->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(web->LocationURL(), first, 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(!web->Busy(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(web->locationUrl(), first, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!web->busy(), 15000);
         w->m_forwardAction->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(web->LocationURL(), target, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(web->locationUrl(), target, 15000);
     }
 
     void smallestWindow()
     {
-        QCOMPARE(w->minimumSize(), QSize(SearchWindow::MinWidthPx, SearchWindow::MinHeightPx));
+        QCOMPARE(w->minimumSize(), QSize(SearchWindow::minWidthPx, SearchWindow::minHeightPx));
         // The bar dragged to the very bottom, then the window made tiny.
         if (auto* bar = w->findChild<QSplitter*>(QStringLiteral("PicBar")))
             bar->setSizes({100000, 0});

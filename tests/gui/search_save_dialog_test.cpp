@@ -52,9 +52,9 @@ private Q_SLOTS:
         prompter.clear();
         QFile::remove(folderHistoryFile());
         SettingsStore::instance().remove(QStringLiteral("设置"), QStringLiteral("下载文件保存路径"));
-        globals().SaveFolder.clear();
-        globals().UseUrlFileName = false;
-        globals().SaveDialogCancelled = true;
+        globals().saveFolder.clear();
+        globals().useUrlFileName = false;
+        globals().saveDialogCancelled = true;
     }
 
     void controlsAndFirstUse()
@@ -71,16 +71,16 @@ private Q_SLOTS:
         QVERIFY(d.m_titleNameRadio->isChecked());
         const QString def = QDir::homePath() + QStringLiteral("/12345/");
         QCOMPARE(d.m_folderCombo->currentText(), def);
-        QCOMPARE(globals().SaveFolder, def);  // loaded from the settings on opening
+        QCOMPARE(globals().saveFolder, def);  // loaded from the settings on opening
 
         d.show();
         QTest::mouseClick(d.m_okButton, Qt::LeftButton);
         QCOMPARE(d.result(), int(QDialog::Accepted));
         QVERIFY(QDir(def).exists());
-        QCOMPARE(globals().SaveFolder, def);
-        QCOMPARE(SettingsStore::instance().get(keys::SaveFolder), def);
-        QVERIFY(!globals().SaveDialogCancelled);
-        QVERIFY(!globals().UseUrlFileName);
+        QCOMPARE(globals().saveFolder, def);
+        QCOMPARE(SettingsStore::instance().get(keys::saveFolder), def);
+        QVERIFY(!globals().saveDialogCancelled);
+        QVERIFY(!globals().useUrlFileName);
         QFile f(folderHistoryFile());
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), (QDir::homePath() + QStringLiteral("/12345\r\n")).toUtf8());
@@ -91,8 +91,8 @@ private Q_SLOTS:
         const QString base = root.filePath(QStringLiteral("docs"));
         QVERIFY(confirm(base + QStringLiteral("/a?b"), true));
         QVERIFY(QDir(base + QStringLiteral("/ab")).exists());
-        QCOMPARE(globals().SaveFolder, base + QStringLiteral("/ab/"));
-        QVERIFY(globals().UseUrlFileName);
+        QCOMPARE(globals().saveFolder, base + QStringLiteral("/ab/"));
+        QVERIFY(globals().useUrlFileName);
         SaveFolderDialog again;
         QVERIFY(again.m_originalNameRadio->isChecked());  // the naming choice is remembered for the run
         QCOMPARE(again.m_folderCombo->currentText(), base + QStringLiteral("/ab/"));
@@ -104,7 +104,7 @@ private Q_SLOTS:
         const QString x = root.filePath(QStringLiteral("x"));
         QVERIFY(confirm(x + QStringLiteral("/../")));
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("文件夹名称有误！不能创建文件夹！")});
-        QCOMPARE(globals().SaveFolder, x + QLatin1Char('/'));
+        QCOMPARE(globals().saveFolder, x + QLatin1Char('/'));
     }
 
     void uncreatableFolderKeepsTheDialogOpen()
@@ -116,7 +116,7 @@ private Q_SLOTS:
         QVERIFY(d.isVisible());
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("文件夹设置错误！")});
         QCOMPARE(d.m_folderCombo->currentText(), QString());
-        QVERIFY(globals().SaveDialogCancelled);  // untouched
+        QVERIFY(globals().saveDialogCancelled);  // untouched
     }
 
     void sameFolderTwiceIsListedOnce()
@@ -138,7 +138,7 @@ private Q_SLOTS:
             d.show();
             QTest::mouseClick(d.m_cancelButton, Qt::LeftButton);
             QCOMPARE(d.result(), int(QDialog::Rejected));
-            QVERIFY(globals().SaveDialogCancelled);
+            QVERIFY(globals().saveDialogCancelled);
         }
         SaveFolderDialog d;
         prompter.pathAnswers.push_back(root.filePath(QStringLiteral("picked")));
@@ -169,7 +169,7 @@ private Q_SLOTS:
         QVERIFY(!done);
         d->close();  // the window's own close button: nothing is set
         QTRY_VERIFY(done);
-        QVERIFY(globals().SaveDialogCancelled);  // as it was before
+        QVERIFY(globals().saveDialogCancelled);  // as it was before
     }
 };
 

@@ -71,21 +71,21 @@ class SearchWindowTest : public QObject {
 
     void openWindow(bool promptOnExtract)
     {
-        SettingsStore::instance().save(keys::PromptOnExtract, promptOnExtract ? QStringLiteral("1") : QStringLiteral("0"));
+        SettingsStore::instance().save(keys::promptOnExtract, promptOnExtract ? QStringLiteral("1") : QStringLiteral("0"));
         w = windows::search();
         w->resize(1280, 860);
         w->show();
         // The window opens on the search home page; let it arrive first.
-        QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() >= 1 && !w->m_browser->Busy(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() >= 1 && !w->m_browser->busy(), 30000);
         w->m_delayCombo->setCurrentText(QStringLiteral("0"));
     }
 
     bool loadInBrowser(const QString& url)
     {
         const quint64 before = w->m_browser->completedLoads();
-        w->m_browser->Navigate(url);
+        w->m_browser->navigate(url);
         return QTest::qWaitFor(
-            [&] { return w->m_browser->completedLoads() > before && !w->m_browser->Busy(); }, 30000);
+            [&] { return w->m_browser->completedLoads() > before && !w->m_browser->busy(); }, 30000);
     }
 
     // Answers the save-location dialog that the window has opened.
@@ -135,7 +135,7 @@ private Q_SLOTS:
         t.pageLoadWait = std::chrono::milliseconds(20000);
         t.nextPageWait = std::chrono::milliseconds(20000);
         Prompter::setInstance(&prompter);
-        globals().SearchBaseAddress = base;
+        globals().searchBaseAddress = base;
     }
 
     void init()
@@ -144,9 +144,9 @@ private Q_SLOTS:
         prompter.questionAnswers.clear();
         setDemo(-1, 3);
         auto& g = globals();
-        g.SaveFolder.clear();
-        g.UseUrlFileName = false;
-        g.SaveDialogCancelled = false;
+        g.saveFolder.clear();
+        g.useUrlFileName = false;
+        g.saveDialogCancelled = false;
     }
 
     void cleanup()
@@ -194,7 +194,7 @@ private Q_SLOTS:
         // Four queries of three pages with six kept results each.
         QCOMPARE(w->m_linksView->model()->rowCount(), 72);
         QCOMPARE(w->m_linkCountLabel->text(), QStringLiteral("72"));
-        QCOMPARE(w->m_browser->LocationURL(), SearchHomeAddress(base));
+        QCOMPARE(w->m_browser->locationUrl(), searchHomeAddress(base));
 
         // Titles are cleaned and excluded results stay out.
         for (const QString& title : column(0)) {
@@ -250,24 +250,24 @@ private Q_SLOTS:
         w->m_xlsCheck->setChecked(false);
         QTest::mouseClick(w->m_batchSearchButton, Qt::LeftButton);
         waitBatchEnd();
-        QVERIFY(w->engine()->CaptchaHit);
+        QVERIFY(w->engine()->captchaHit);
         QCOMPARE(w->m_finishedSearchesEdit->toPlainText(), QStringLiteral("教程(pdf) "));
         QVERIFY(prompter.shown.empty());
         QTest::qWait(300);  // nothing else is loaded afterwards
-        const QString here = w->m_browser->LocationURL();
+        const QString here = w->m_browser->locationUrl();
         QVERIFY2(here.endsWith(QStringLiteral("filetype%3Apdf&pn=3")), qPrintable(here));
         DocumentPtr doc = QCoro::waitFor(w->m_browser->document());
         QVERIFY(doc->outerHTML().contains(QStringLiteral("请输入以下验证码，即可恢复使用。")));
         QCOMPARE(w->m_linksView->model()->rowCount(), 12);
         // Let the verification lift for the tests that follow.
         setDemo(-1, 3, 0);
-        QVERIFY(loadInBrowser(ComposeSearchAddress(base, QStringLiteral("x"), QStringLiteral("pdf"), false)));
+        QVERIFY(loadInBrowser(composeSearchAddress(base, QStringLiteral("x"), QStringLiteral("pdf"), false)));
     }
 
     void handOverAllTwiceLeavesOneRowPerAddress()
     {
         openWindow(false);
-        QVERIFY(loadInBrowser(ComposeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("pdf"), false)));
+        QVERIFY(loadInBrowser(composeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("pdf"), false)));
         QTest::mouseClick(w->m_addPageButton, Qt::LeftButton);  // no dialog: the folder is asked at hand-over
         QTRY_COMPARE(w->m_linksView->model()->rowCount(), 6);
         QCOMPARE(column(3), QStringList(6, QString()));
@@ -276,16 +276,16 @@ private Q_SLOTS:
         QTest::mouseClick(w->m_analyseButton, Qt::LeftButton);  // nothing selected: "分析全部"
         answerSaveDialog(folder, false);
         QTRY_VERIFY(windows::downloadIfLoaded() && windows::downloadIfLoaded()->isVisible());
-        QTRY_VERIFY(w->engine()->StopAnalysis);
+        QTRY_VERIFY(w->engine()->stopAnalysis);
         QVERIFY(!w->m_handOverProgressPanel->isVisible());
         DownloadListModel* list = windows::downloadIfLoaded()->list();
         QCOMPARE(list->size(), 6);
         QCOMPARE(column(2), QStringList(6, QStringLiteral("成功")));
         for (int i = 0; i < list->size(); ++i) {
-            QCOMPARE(list->item(i).Folder, folder + QLatin1Char('/'));
-            QCOMPARE(list->item(i).Name, SanitizeFileName(column(0).at(i)));
-            QCOMPARE(list->item(i).State, DownloadState::Waiting);
-            QVERIFY(list->item(i).Referer.contains(QStringLiteral("/p?w=")));
+            QCOMPARE(list->item(i).folder, folder + QLatin1Char('/'));
+            QCOMPARE(list->item(i).name, sanitizeFileName(column(0).at(i)));
+            QCOMPARE(list->item(i).state, DownloadState::Waiting);
+            QVERIFY(list->item(i).referer.contains(QStringLiteral("/p?w=")));
         }
         QVERIFY(QDir(folder).exists());
 
@@ -293,19 +293,19 @@ private Q_SLOTS:
         w->activateWindow();
         w->m_addAllAction->trigger();
         answerSaveDialog(folder, false);
-        QTRY_VERIFY(w->engine()->StopAnalysis);
+        QTRY_VERIFY(w->engine()->stopAnalysis);
         QCOMPARE(list->size(), 6);
     }
 
     void originalFileNamesWithPromptOnExtract()
     {
         openWindow(true);
-        QVERIFY(loadInBrowser(ComposeSearchAddress(base, QStringLiteral("手册"), QStringLiteral("doc"), false)));
+        QVERIFY(loadInBrowser(composeSearchAddress(base, QStringLiteral("手册"), QStringLiteral("doc"), false)));
         const QString folder = saveRoot.filePath(QStringLiteral("原名"));
         QTest::mouseClick(w->m_addPageButton, Qt::LeftButton);
         answerSaveDialog(folder, true);
         QTRY_COMPARE(w->m_linksView->model()->rowCount(), 6);
-        QVERIFY(globals().UseUrlFileName);
+        QVERIFY(globals().useUrlFileName);
         QCOMPARE(column(3), QStringList(6, folder + QLatin1Char('/')));
 
         // With a selection, "分析下载" opens the pop-up menu "加入".
@@ -314,16 +314,16 @@ private Q_SLOTS:
         QTRY_VERIFY(w->m_addMenu->isVisible());
         QCOMPARE(w->m_addMenu->actions().size(), 4);
         w->m_addMenu->close();
-        w->m_analyseUnanalysedAction->trigger();  // PromptOnExtract 1: no dialog at hand-over
-        QTRY_VERIFY(windows::downloadIfLoaded() && w->engine()->StopAnalysis);
+        w->m_analyseUnanalysedAction->trigger();  // promptOnExtract 1: no dialog at hand-over
+        QTRY_VERIFY(windows::downloadIfLoaded() && w->engine()->stopAnalysis);
         QVERIFY(openSaveDialog() == nullptr);
         DownloadListModel* list = windows::downloadIfLoaded()->list();
         QCOMPARE(list->size(), 6);
         for (int i = 0; i < list->size(); ++i) {
-            const QString url = list->item(i).Url;
+            const QString url = list->item(i).url;
             const QString last = url.section(QLatin1Char('/'), -1);
-            QCOMPARE(list->item(i).Name, last.left(last.lastIndexOf(QLatin1Char('.'))));
-            QCOMPARE(list->item(i).FileType, QStringLiteral("doc"));
+            QCOMPARE(list->item(i).name, last.left(last.lastIndexOf(QLatin1Char('.'))));
+            QCOMPARE(list->item(i).fileType, QStringLiteral("doc"));
         }
     }
 
@@ -338,7 +338,7 @@ private Q_SLOTS:
         answerSaveDialog(QString(), false, true);
         QTRY_VERIFY(!w->m_autoAnalyseCheck->isChecked());
         QVERIFY(!w->m_autoAnalyseTimer->isActive());
-        QVERIFY(globals().SaveDialogCancelled);
+        QVERIFY(globals().saveDialogCancelled);
 
         const QString folder = saveRoot.filePath(QStringLiteral("auto"));
         QTest::mouseClick(w->m_autoAnalyseCheck, Qt::LeftButton);
@@ -347,12 +347,12 @@ private Q_SLOTS:
         QVERIFY(w->m_autoAnalyseCheck->isChecked());
 
         // Links added now are handed over by the timer, without a dialog.
-        QVERIFY(loadInBrowser(ComposeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("xls"), false)));
+        QVERIFY(loadInBrowser(composeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("xls"), false)));
         QTest::mouseClick(w->m_addPageButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(windows::downloadIfLoaded() && windows::downloadIfLoaded()->list()->size() == 6, 10000);
         QTRY_COMPARE(column(2), QStringList(6, QStringLiteral("成功")));
         QVERIFY(openSaveDialog() == nullptr);
-        QCOMPARE(windows::downloadIfLoaded()->list()->item(0).Folder, folder + QLatin1Char('/'));
+        QCOMPARE(windows::downloadIfLoaded()->list()->item(0).folder, folder + QLatin1Char('/'));
 
         QTest::mouseClick(w->m_autoAnalyseCheck, Qt::LeftButton);
         QVERIFY(!w->m_autoAnalyseTimer->isActive());

@@ -44,7 +44,7 @@ class UpdateCheckTest : public QObject {
     // Starts the cover the way the program does; its timer starts the check.
     void startCover(const QString& updateBase)
     {
-        globals().UpdateBaseAddress = updateBase;
+        globals().updateBaseAddress = updateBase;
         cover = new StartWindow();
         cover->setAttribute(Qt::WA_DeleteOnClose);
         cover->load();
@@ -59,7 +59,7 @@ class UpdateCheckTest : public QObject {
     // Waits until the cover's request has finished, whatever its outcome.
     void waitForTheAnswer()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(request() && request()->DownOK(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(request() && request()->downOk(), 10000);
         QTest::qWait(20);  // the check's own continuation runs on a later turn
     }
 
@@ -106,13 +106,13 @@ private Q_SLOTS:
     {
         serve(QStringLiteral(" 9.9.9 \n"));
         startCover(service->baseUrl());
-        QVERIFY(cover->LabelLatest->isHidden());
+        QVERIFY(cover->m_latestVersionLabel->isHidden());
         const int before = cover->height();
-        QTRY_COMPARE(cover->LabelLatest->text(), QStringLiteral("最新版本：V9.9.9"));
-        QVERIFY(cover->LabelLatest->isVisible());
+        QTRY_COMPARE(cover->m_latestVersionLabel->text(), QStringLiteral("最新版本：V9.9.9"));
+        QVERIFY(cover->m_latestVersionLabel->isVisible());
         // The cover grew by the label instead of squeezing the other rows.
         QVERIFY(cover->height() > before);
-        QVERIFY(cover->LabelNotice->geometry().bottom() < cover->LabelLatest->geometry().top());
+        QVERIFY(cover->m_noticeLabel->geometry().bottom() < cover->m_latestVersionLabel->geometry().top());
         QVERIFY(prompter.shown.empty());
     }
 
@@ -132,9 +132,9 @@ private Q_SLOTS:
         serve(served);
         startCover(service->baseUrl());
         waitForTheAnswer();
-        QCOMPARE(request()->Status(), 200);
-        QVERIFY(cover->LabelLatest->isHidden());
-        QCOMPARE(cover->LabelLatest->text(), QStringLiteral("最新版本："));
+        QCOMPARE(request()->status(), 200);
+        QVERIFY(cover->m_latestVersionLabel->isHidden());
+        QCOMPARE(cover->m_latestVersionLabel->text(), QStringLiteral("最新版本："));
         QVERIFY(prompter.shown.empty());
     }
 
@@ -142,10 +142,10 @@ private Q_SLOTS:
     {
         startCover(service->baseUrl() + QStringLiteral("/nothing-here/"));
         waitForTheAnswer();
-        QCOMPARE(request()->Status(), 404);
+        QCOMPARE(request()->status(), 404);
         QTRY_COMPARE(prompter.texts(), QStringList{QStringLiteral("请保持网络畅通！")});
         QCOMPARE(prompter.shown[0].icon, MessageIcon::Error);
-        QVERIFY(cover->LabelLatest->isHidden());
+        QVERIFY(cover->m_latestVersionLabel->isHidden());
     }
 
     void serverDownIsSilent()
@@ -154,9 +154,9 @@ private Q_SLOTS:
         service.reset();  // nothing listens there any more
         startCover(base);
         waitForTheAnswer();
-        QVERIFY(request()->Status() > 600);
+        QVERIFY(request()->status() > 600);
         QVERIFY(prompter.shown.empty());
-        QVERIFY(cover->LabelLatest->isHidden());
+        QVERIFY(cover->m_latestVersionLabel->isHidden());
         QVERIFY(cover->isVisible());
     }
 
@@ -167,7 +167,7 @@ private Q_SLOTS:
         QTest::qWait(100);
         QVERIFY(!request());  // no update server configured: the check is not even set up
         QVERIFY(prompter.shown.empty());
-        QVERIFY(cover->LabelLatest->isHidden());
+        QVERIFY(cover->m_latestVersionLabel->isHidden());
     }
 
     void aServerThatNeverAnswersHoldsNothingUp()
@@ -196,10 +196,10 @@ private Q_SLOTS:
         serve(QStringLiteral("10.0.0"));
         startCover(service->baseUrl());
         cover->hide();  // the user went on to the search window
-        QTRY_COMPARE(cover->LabelLatest->text(), QStringLiteral("最新版本：V10.0.0"));
-        QVERIFY(!cover->LabelLatest->isHidden());
+        QTRY_COMPARE(cover->m_latestVersionLabel->text(), QStringLiteral("最新版本：V10.0.0"));
+        QVERIFY(!cover->m_latestVersionLabel->isHidden());
         cover->show();
-        QVERIFY(cover->LabelLatest->isVisible());
+        QVERIFY(cover->m_latestVersionLabel->isVisible());
     }
 };
 

@@ -85,11 +85,11 @@ private Q_SLOTS:
     {
         QSignalSpy complete(web.get(), &Browser::DocumentComplete);
         QSignalSpy before(web.get(), &Browser::beforeNavigate);
-        QSignalSpy title(web.get(), &Browser::TitleChange);
-        web->Navigate(base + QStringLiteral("/p?w=1"));
-        QVERIFY(web->Busy());
+        QSignalSpy title(web.get(), &Browser::titleChange);
+        web->navigate(base + QStringLiteral("/p?w=1"));
+        QVERIFY(web->busy());
         QVERIFY(QCoro::waitFor(waitUntilLoaded(*web, 30s)));
-        QVERIFY(!web->Busy());
+        QVERIFY(!web->busy());
         QVERIFY(complete.count() >= 1);
         QCOMPARE(complete.last().at(0).toBool(), true);
         QVERIFY(complete.last().at(1).toString().startsWith(base + QStringLiteral("/p")));
@@ -105,7 +105,7 @@ private Q_SLOTS:
     void aboutBlankCompletes()
     {
         QVERIFY(load(*web, QStringLiteral("about:blank")));
-        QCOMPARE(web->LocationURL(), QStringLiteral("about:blank"));
+        QCOMPARE(web->locationUrl(), QStringLiteral("about:blank"));
         QCOMPARE(snapshot(*web)->getElementsByTagName(QStringLiteral("a")).length(), 0);
     }
 
@@ -135,7 +135,7 @@ private Q_SLOTS:
 
     void silentSwallowsAlerts()
     {
-        QSignalSpy title(web.get(), &Browser::TitleChange);
+        QSignalSpy title(web.get(), &Browser::titleChange);
         QVERIFY(load(*web, base + QStringLiteral("/alert")));
         QVERIFY(web->suppressedDialogs() >= 1);
         QVERIFY(!snapshot(*web)->getElementById(QStringLiteral("after-alert")).isNull());
@@ -145,7 +145,7 @@ private Q_SLOTS:
         const int before = web->suppressedDialogs();
         QVERIFY(snapshot(*web)->getElementById(QStringLiteral("alert-link")).click());
         QTRY_VERIFY_WITH_TIMEOUT(web->suppressedDialogs() == before + 1, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(web->LocationName(), QStringLiteral("已提示"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(web->locationName(), QStringLiteral("已提示"), 10000);
     }
 
     void notSilentShowsTheDialog()
@@ -210,19 +210,19 @@ private Q_SLOTS:
         QSignalSpy newWindow(web.get(), &Browser::newWindowRequested);
         const quint64 loads = web->completedLoads();
         QVERIFY(snapshot(*web)->getElementById(linkId).click());
-        QVERIFY(QCoro::waitFor(waitUntil(*web, 30s, [&] { return web->completedLoads() > loads && !web->Busy(); })));
+        QVERIFY(QCoro::waitFor(waitUntil(*web, 30s, [&] { return web->completedLoads() > loads && !web->busy(); })));
         QCOMPARE(newWindow.count(), 1);
-        QVERIFY(web->LocationURL().startsWith(base + expectedPath));
+        QVERIFY(web->locationUrl().startsWith(base + expectedPath));
     }
 
     void windowCloseIsRefused()
     {
         QVERIFY(load(*web, base + QStringLiteral("/popup")));
-        QSignalSpy closing(web.get(), &Browser::WindowClosing);
+        QSignalSpy closing(web.get(), &Browser::windowClosing);
         QVERIFY(snapshot(*web)->getElementById(QStringLiteral("close-link")).click());
         QTRY_VERIFY_WITH_TIMEOUT(closing.count() == 1, 10000);
         QVERIFY(web->view()->isVisible());
-        QVERIFY(web->LocationURL().startsWith(base + QStringLiteral("/popup")));
+        QVERIFY(web->locationUrl().startsWith(base + QStringLiteral("/popup")));
     }
 
     void clickFollowsNextPageLink()
@@ -236,9 +236,9 @@ private Q_SLOTS:
             const quint64 loads = web->completedLoads();
             if (!next.click())
                 co_return false;
-            co_return co_await waitUntil(*web, 30s, [&] { return web->completedLoads() > loads && !web->Busy(); });
+            co_return co_await waitUntil(*web, 30s, [&] { return web->completedLoads() > loads && !web->busy(); });
         }()));
-        QCOMPARE(web->LocationURL(), target);
+        QCOMPARE(web->locationUrl(), target);
         QVERIFY(target.contains(QStringLiteral("pn=2")));
         // The old snapshot belongs to the previous page: acting on it is refused.
         QVERIFY(!next.click());
@@ -261,7 +261,7 @@ private Q_SLOTS:
         QVERIFY(!submit.isNull());
         const quint64 loads = web->completedLoads();
         QVERIFY(submit.click());
-        QVERIFY(QCoro::waitFor(waitUntil(*web, 30s, [&] { return web->completedLoads() > loads && !web->Busy(); })));
+        QVERIFY(QCoro::waitFor(waitUntil(*web, 30s, [&] { return web->completedLoads() > loads && !web->busy(); })));
         // Logged in: the protected document is served instead of the login page.
         HeadlessBrowser probe;  // separate cookie jar: still logged out
         QVERIFY(load(probe, base + QStringLiteral("/doc/protected/x.txt")));
@@ -272,17 +272,17 @@ private Q_SLOTS:
 
     void historyAndRefresh()
     {
-        QVERIFY(!web->GoBack());
+        QVERIFY(!web->goBack());
         QVERIFY(load(*web, base + QStringLiteral("/p?w=1")));
         QVERIFY(load(*web, base + QStringLiteral("/popup")));
         QVERIFY(web->canGoBack());
         const quint64 loads = web->completedLoads();
-        QVERIFY(web->GoBack());
-        QVERIFY(QCoro::waitFor(waitUntil(*web, 30s, [&] { return web->completedLoads() > loads && !web->Busy(); })));
-        QVERIFY(web->LocationURL().startsWith(base + QStringLiteral("/p")));
-        QVERIFY(web->GoForward());
-        QTRY_VERIFY_WITH_TIMEOUT(web->LocationURL().startsWith(base + QStringLiteral("/popup")), 10000);
-        QVERIFY(!web->GoForward());
+        QVERIFY(web->goBack());
+        QVERIFY(QCoro::waitFor(waitUntil(*web, 30s, [&] { return web->completedLoads() > loads && !web->busy(); })));
+        QVERIFY(web->locationUrl().startsWith(base + QStringLiteral("/p")));
+        QVERIFY(web->goForward());
+        QTRY_VERIFY_WITH_TIMEOUT(web->locationUrl().startsWith(base + QStringLiteral("/popup")), 10000);
+        QVERIFY(!web->goForward());
     }
 
     void diskCacheIsWhereItIsAnnounced()

@@ -73,11 +73,11 @@ private Q_SLOTS:
         QVERIFY(cover->m_versionLabel->text().startsWith(QStringLiteral("版本:")));
         QCOMPARE(cover->m_searchButton->text(), QStringLiteral("搜索文档下载"));
         QCOMPARE(cover->m_quitButton->text(), QStringLiteral("退出软件"));
-        QCOMPARE(cover->LabelNotice->text(),
+        QCOMPARE(cover->m_noticeLabel->text(),
                  QStringLiteral("(该软件仅用于爱学习的人们辅助少量下载；请不要恶意下载和大量下载！)"));
-        QVERIFY(!cover->LabelLatest->isVisible());
-        QVERIFY(globals().OsDescription.endsWith(QStringLiteral("位]")));
-        QCOMPARE(globals().MaxFileSizeMB, 10);
+        QVERIFY(!cover->m_latestVersionLabel->isVisible());
+        QVERIFY(globals().osDescription.endsWith(QStringLiteral("位]")));
+        QCOMPARE(globals().maxFileSizeMB, 10);
     }
 
     void searchButtonHidesCoverAndShowsTheSearchWindow()
@@ -129,8 +129,8 @@ private Q_SLOTS:
         s->m_keywordsEdit->setPlainText(QStringLiteral("教程\n手册"));
         s->m_delayCombo->setCurrentIndex(7);
         closeAndWait(s);
-        QCOMPARE(SettingsStore::instance().get(keys::SearchKeywords), QStringLiteral("教程\r\n手册"));
-        QCOMPARE(SettingsStore::instance().get(keys::SearchDelayIndex), QStringLiteral("7"));
+        QCOMPARE(SettingsStore::instance().get(keys::searchKeywords), QStringLiteral("教程\r\n手册"));
+        QCOMPARE(SettingsStore::instance().get(keys::searchDelayIndex), QStringLiteral("7"));
         QTest::mouseClick(cover->m_searchButton, Qt::LeftButton);
         SearchWindow* again = windows::searchIfLoaded();
         QCOMPARE(again->m_keywordsEdit->toPlainText(), QStringLiteral("教程\n手册"));
@@ -173,26 +173,26 @@ private Q_SLOTS:
         QTemporaryDir dir;
         SettingsStore st(dir.filePath("g.ini"));
         QWidget w;
-        RestoreWindowGeometry(&w, "fFileDownload", st);  // first run: maximised
+        restoreWindowGeometry(&w, "fFileDownload", st);  // first run: maximised
         QVERIFY(w.windowState() & Qt::WindowMaximized);
 
-        st.save("fFileDownload", "分辨率", ScreenSizeText(&w));
+        st.save("fFileDownload", "分辨率", screenSizeText(&w));
         st.save("fFileDownload", "上", "-500");
         st.save("fFileDownload", "左", "1500");
         st.save("fFileDownload", "宽", "2000");
         st.save("fFileDownload", "高", "abc");
         QWidget w2;
-        RestoreWindowGeometry(&w2, "fFileDownload", st);
+        restoreWindowGeometry(&w2, "fFileDownload", st);
         QVERIFY(!(w2.windowState() & Qt::WindowMaximized));
         QCOMPARE(w2.geometry().top(), 0);
         QCOMPARE(w2.geometry().left(), 100);
         QCOMPARE(w2.geometry().width(), 4000 / 15);
         QCOMPARE(w2.geometry().height(), 10000 / 15);
 
-        SaveWindowGeometry(&w2, "fFileDownload", st);
+        saveWindowGeometry(&w2, "fFileDownload", st);
         QCOMPARE(st.get("fFileDownload", "宽", ""), QString::number(w2.geometry().width() * 15));
         w2.setWindowState(Qt::WindowMaximized);
-        SaveWindowGeometry(&w2, "fFileDownload", st);
+        saveWindowGeometry(&w2, "fFileDownload", st);
         QCOMPARE(st.get("fFileDownload", "分辨率", ""), QStringLiteral("0*0"));
     }
 
@@ -204,7 +204,7 @@ private Q_SLOTS:
         QVERIFY(!d->m_soundCheck->isChecked());
         d->m_skipExistingRadio->setChecked(true);
         closeAndWait(d);
-        QCOMPARE(SettingsStore::instance().get(keys::SameNamePolicy), QStringLiteral("跳过"));
+        QCOMPARE(SettingsStore::instance().get(keys::sameNamePolicy), QStringLiteral("跳过"));
         d = windows::download();
         QVERIFY(d->m_skipExistingRadio->isChecked());
 
@@ -219,10 +219,10 @@ private Q_SLOTS:
 
         d->list()->addItem("http://h/never.pdf", "never", "pdf", QDir::tempPath() + "/dh-none/", "");
         d->m_checkFilesExistAction->trigger();
-        QCOMPARE(d->list()->item(0).ProgressText, QStringLiteral("不存在"));
+        QCOMPARE(d->list()->item(0).progressText, QStringLiteral("不存在"));
         d->list()->setState(0, DownloadState::Failed);
         closeAndWait(d);
-        SettingsStore::instance().save(keys::SameNamePolicy, QStringLiteral("重命名"));
+        SettingsStore::instance().save(keys::sameNamePolicy, QStringLiteral("重命名"));
     }
 
     // Must stay last: the exit sequence destroys the cover.

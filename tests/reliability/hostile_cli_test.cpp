@@ -122,7 +122,7 @@ TEST_F(HostileCli, BadSettingAndBadOutputAreRefusedBeforeAnyRequest)
     QDir().mkpath(cfg + QStringLiteral("/DocHarvest"));
     {
         dh::SettingsStore store(cfg + QStringLiteral("/DocHarvest/DocHarvest.ini"));
-        store.save(dh::keys::SearchServiceBase, QStringLiteral("javascript:alert(1)"));
+        store.save(dh::keys::searchServiceBase, QStringLiteral("javascript:alert(1)"));
         store.sync();
     }
     QStringList args = searchArgs(base, dir.filePath(QStringLiteral("a.tsv")));

@@ -71,7 +71,7 @@ TEST_P(HostilePages, EndsWithinItsBoundAndSaysWhy)
 
     EXPECT_EQ(engine->links()->size(), row.links);
     for (const LinkItem& it : engine->links()->items())
-        EXPECT_TRUE(it.Url.startsWith(base)) << qPrintable(it.Url);
+        EXPECT_TRUE(it.url.startsWith(base)) << qPrintable(it.url);
     if (row.end) {
         ASSERT_EQ(ends.size(), 1u);
         EXPECT_EQ(ends.front(), *row.end);
@@ -110,7 +110,7 @@ TEST(HostileMarkup, MillionNestedElementsParseQuickly)
 #if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(ms, 2000);
 #endif
-    EXPECT_EQ(ExtractResultLinks(*doc, {}).links.size(), 1);
+    EXPECT_EQ(extractResultLinks(*doc, {}).links.size(), 1);
     EXPECT_EQ(doc->getElementById(QStringLiteral("after")).innerText(), QStringLiteral("after"));
     EXPECT_TRUE(doc->body().innerText().contains(QStringLiteral("deep")));
     EXPECT_LE(doc->getElementsByTagName(QStringLiteral("div")).length(), limits().maxNesting + 1);
@@ -124,10 +124,10 @@ TEST_F(SearchFixture, HeadlessBrowserRefusesNonWebNavigation)
     start(o);
     ASSERT_TRUE(load(base + QStringLiteral("/p?w=1")));
     for (const char* address : {"file:///etc/passwd", "ftp://127.0.0.1/x", "data:text/html,<p>x</p>"}) {
-        QSignalSpy errors(browser.get(), &Browser::NavigateError);
+        QSignalSpy errors(browser.get(), &Browser::navigateError);
         EXPECT_TRUE(load(QString::fromLatin1(address))) << address;
         EXPECT_EQ(errors.size(), 1) << address;
-        EXPECT_EQ(browser->LocationURL(), base + QStringLiteral("/p?w=1"));
+        EXPECT_EQ(browser->locationUrl(), base + QStringLiteral("/p?w=1"));
     }
 }
 

@@ -32,7 +32,7 @@ QString prettyNameFrom(const QString& path)
 }
 } // namespace
 
-QString GetOSName()
+QString osName()
 {
     QString name = prettyNameFrom(QStringLiteral("/etc/os-release"));
     if (name.isEmpty())
@@ -45,7 +45,7 @@ QString GetOSName()
     return name;
 }
 
-QString AddressWidth()
+QString addressWidth()
 {
     const QString arch = QSysInfo::currentCpuArchitecture();
     if (arch.contains(QLatin1String("64")))
@@ -53,17 +53,17 @@ QString AddressWidth()
     return QStringLiteral("32");
 }
 
-QString ComposeOsDescription()
+QString composeOsDescription()
 {
-    return GetOSName() + QLatin1Char('[') + AddressWidth() + QStringLiteral("位]");
+    return osName() + QLatin1Char('[') + addressWidth() + QStringLiteral("位]");
 }
 
-int ReadMaxFileSizeMB()
+int readMaxFileSizeMB()
 {
     // A negative limit would skip every file; it reads as the default, as
     // text that is no number does.
-    const int mb = SettingsStore::instance().getInt(keys::MaxFileSize);
-    return mb < 0 ? QString::fromUtf8(keys::MaxFileSize.defaultValue).toInt() : mb;
+    const int mb = SettingsStore::instance().getInt(keys::maxFileSize);
+    return mb < 0 ? QString::fromUtf8(keys::maxFileSize.defaultValue).toInt() : mb;
 }
 
 } // namespace dh

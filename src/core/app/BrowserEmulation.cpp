@@ -7,7 +7,7 @@
 
 namespace dh {
 
-unsigned BrowserEmulationValue(const QString& level, bool force)
+unsigned browserEmulationValue(const QString& level, bool force)
 {
     const QString l = level.toUpper();
     if (l == QLatin1String("IE10"))
@@ -21,11 +21,11 @@ unsigned BrowserEmulationValue(const QString& level, bool force)
     return 0;
 }
 
-EmulationResult SetBrowserEmulation(const QString& level, bool force, SettingsStore& store, const QString& exe)
+EmulationResult setBrowserEmulation(const QString& level, bool force, SettingsStore& store, const QString& exe)
 {
     const QString section = QString::fromLatin1(kBrowserEmulationSection);
     const QString key = exe + QStringLiteral(".exe");
-    const unsigned v = BrowserEmulationValue(level, force);
+    const unsigned v = browserEmulationValue(level, force);
     if (v == 0) {
         store.remove(section, key);
         return EmulationResult::Deleted;
@@ -37,12 +37,12 @@ EmulationResult SetBrowserEmulation(const QString& level, bool force, SettingsSt
     return EmulationResult::Written;
 }
 
-EmulationResult SetBrowserEmulation(const QString& level, bool force)
+EmulationResult setBrowserEmulation(const QString& level, bool force)
 {
     QString exe = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     if (exe.isEmpty())
         exe = QStringLiteral("docharvest");
-    return SetBrowserEmulation(level, force, SettingsStore::instance(), exe);
+    return setBrowserEmulation(level, force, SettingsStore::instance(), exe);
 }
 
 } // namespace dh

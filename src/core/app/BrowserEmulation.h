@@ -14,12 +14,12 @@ enum class EmulationResult { Written, Unchanged, Deleted };
 
 // 10001/10000 for IE10 (forced / not forced), 9999/9000, 8888/8000, 7000/7000;
 // 0 for any other level.
-unsigned BrowserEmulationValue(const QString& level, bool forceStandards);
+unsigned browserEmulationValue(const QString& level, bool forceStandards);
 
 // Writes the value under the executable's name + ".exe" when it differs from
 // the stored one; deletes it for an unknown level.
-EmulationResult SetBrowserEmulation(const QString& level, bool forceStandards, SettingsStore& store,
+EmulationResult setBrowserEmulation(const QString& level, bool forceStandards, SettingsStore& store,
                                     const QString& executableName);
-EmulationResult SetBrowserEmulation(const QString& level, bool forceStandards);
+EmulationResult setBrowserEmulation(const QString& level, bool forceStandards);
 
 } // namespace dh

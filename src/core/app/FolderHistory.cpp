@@ -21,7 +21,7 @@ QString folderHistoryFile()
     return dataFolder() + QStringLiteral("SaveList.dat");
 }
 
-void LoadFolderHistory(QStringList& entries, const QString& file)
+void loadFolderHistory(QStringList& entries, const QString& file)
 {
     QFile f(file);
     if (!f.exists() || !f.open(QIODevice::ReadOnly))
@@ -36,7 +36,7 @@ void LoadFolderHistory(QStringList& entries, const QString& file)
     for (QByteArray raw : lines) {
         if (raw.endsWith('\r'))
             raw.chop(1);
-        const QString line = TrimSpaces(SystemCodePage::decode(raw));
+        const QString line = trimSpaces(SystemCodePage::decode(raw));
         if (line.isEmpty())
             continue;
         if (++counted > kMaxHistoryLines)
@@ -53,7 +53,7 @@ void LoadFolderHistory(QStringList& entries, const QString& file)
     }
 }
 
-bool SaveFolderHistory(const QStringList& entries, const QString& file)
+bool saveFolderHistory(const QStringList& entries, const QString& file)
 {
     QByteArray out;
     if (entries.isEmpty()) {
@@ -76,12 +76,12 @@ bool SaveFolderHistory(const QStringList& entries, const QString& file)
     return f.commit();
 }
 
-QString BrowseStartFolder(const QString& start)
+QString browseStartFolder(const QString& start)
 {
     // Nothing usable typed: the home folder, where a user's folders are.
     const QString home = QDir::homePath() + QLatin1Char('/');
     QString s = start;
-    if (TrimSpaces(s).isEmpty() || s == QLatin1String("~") || s == QLatin1String("~/"))
+    if (trimSpaces(s).isEmpty() || s == QLatin1String("~") || s == QLatin1String("~/"))
         return home;
     if (s.startsWith(QLatin1String("~/")))
         s = home + s.mid(2);
@@ -93,10 +93,10 @@ QString BrowseStartFolder(const QString& start)
     return s;
 }
 
-QString BrowseForFolder(const QString& start, const QString& title, bool includeFiles)
+QString browseForFolder(const QString& start, const QString& title, bool includeFiles)
 {
     Q_UNUSED(includeFiles);
-    const QString from = BrowseStartFolder(start);
+    const QString from = browseStartFolder(start);
     QString chosen = Prompter::instance().chooseFolder(title, from);
     if (chosen.isEmpty())
         chosen = start;

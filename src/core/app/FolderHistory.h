@@ -13,12 +13,12 @@ QString folderHistoryFile();
 // entries as they are. Otherwise entries is replaced by the file's lines:
 // trimmed, blank lines skipped, at most the first 100 non-blank lines taken,
 // lines equal (ignoring case) to an earlier one dropped.
-void LoadFolderHistory(QStringList& entries, const QString& file);
+void loadFolderHistory(QStringList& entries, const QString& file);
 
 // Writes entries to the file, one per line in list order; an empty list is
 // written as one empty line. Failures are ignored (the history is a comfort,
 // not data). Returns whether the file was written.
-bool SaveFolderHistory(const QStringList& entries, const QString& file);
+bool saveFolderHistory(const QStringList& entries, const QString& file);
 
 // The folder browser: asks the prompter for a folder, starting near start.
 // Start folder: the home folder when start is blank or "~"; otherwise start
@@ -27,9 +27,9 @@ bool SaveFolderHistory(const QStringList& entries, const QString& file);
 // when that path does not exist. Answers the chosen folder, or start when cancelled,
 // in both cases with a trailing "/". includeFiles is accepted for callers
 // that ask for it; the desktop folder picker lists folders only.
-QString BrowseForFolder(const QString& start, const QString& title, bool includeFiles = false);
+QString browseForFolder(const QString& start, const QString& title, bool includeFiles = false);
 
-// The start folder BrowseForFolder opens in (exposed for tests).
-QString BrowseStartFolder(const QString& start);
+// The start folder browseForFolder opens in (exposed for tests).
+QString browseStartFolder(const QString& start);
 
 } // namespace dh

@@ -18,7 +18,7 @@
 
 namespace dh {
 
-QString TrimSpaces(const QString& s)
+QString trimSpaces(const QString& s)
 {
     qsizetype b = 0;
     qsizetype e = s.size();
@@ -29,7 +29,7 @@ QString TrimSpaces(const QString& s)
     return s.mid(b, e - b);
 }
 
-QString EncodeKeyword(const QString& keyword)
+QString encodeKeyword(const QString& keyword)
 {
     QString s = keyword;
     s.replace(QLatin1Char('%'), QLatin1String("%25"));
@@ -52,7 +52,7 @@ QString EncodeKeyword(const QString& keyword)
     return out;
 }
 
-QString RemoveLineBreaks(const QString& text)
+QString removeLineBreaks(const QString& text)
 {
     QString s = text;
     s.remove(QLatin1Char('\r'));
@@ -61,7 +61,7 @@ QString RemoveLineBreaks(const QString& text)
     return s;
 }
 
-QString CutToBytes(const QString& text, int maxBytes)
+QString cutToBytes(const QString& text, int maxBytes)
 {
     if (QFile::encodeName(text).size() <= maxBytes)
         return text;
@@ -79,12 +79,12 @@ QString CutToBytes(const QString& text, int maxBytes)
     return cut;
 }
 
-QString SanitizeFileName(const QString& text)
+QString sanitizeFileName(const QString& text)
 {
     QString s = text;
     for (QChar c : QStringLiteral("\\/:*?\"<>|"))
         s.remove(c);
-    s = RemoveLineBreaks(s);
+    s = removeLineBreaks(s);
     // Other control characters make names that cannot be typed or shown.
     s.removeIf([](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
     while (s.startsWith(QLatin1Char('.')))
@@ -93,25 +93,25 @@ QString SanitizeFileName(const QString& text)
         s.chop(1);
     // The budget counts the bytes the file system stores (Qt writes UTF-8
     // names whatever the locale), leaving room for the type and a counter.
-    return TrimSpaces(CutToBytes(s, kNameBudgetBytes));
+    return trimSpaces(cutToBytes(s, kNameBudgetBytes));
 }
 
-QString FileNameFromPath(const QString& addressOrPath, bool stripExtension)
+QString fileNameFromPath(const QString& addressOrPath, bool stripExtension)
 {
     QString s = addressOrPath;
     s.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const qsizetype slash = s.lastIndexOf(QLatin1Char('/'));
     if (slash >= 0)
-        s = TrimSpaces(s.mid(slash + 1));
+        s = trimSpaces(s.mid(slash + 1));
     if (stripExtension) {
         const qsizetype dot = s.lastIndexOf(QLatin1Char('.'));
         if (dot >= 0)
-            s = TrimSpaces(s.left(dot));
+            s = trimSpaces(s.left(dot));
     }
     return s;
 }
 
-QString MakeFolderPath(const QString& path)
+QString makeFolderPath(const QString& path)
 {
     QString p = path;
     if (p == QLatin1String("~") || p.startsWith(QLatin1String("~/")))
@@ -131,7 +131,7 @@ QString MakeFolderPath(const QString& path)
             result += QLatin1Char('/') + raw;
             continue;
         }
-        const QString piece = SanitizeFileName(raw);
+        const QString piece = sanitizeFileName(raw);
         if (piece.isEmpty()) {
             Prompter::instance().message(QStringLiteral("文件夹名称有误！不能创建文件夹！"), MessageIcon::Error);
             break;
@@ -145,7 +145,7 @@ QString MakeFolderPath(const QString& path)
     return QString();
 }
 
-bool EntryExists(const QString& path)
+bool entryExists(const QString& path)
 {
     if (path.isEmpty())
         return false;
@@ -153,7 +153,7 @@ bool EntryExists(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-QString CreateTempBeside(const QString& target)
+QString createTempBeside(const QString& target)
 {
     // One exclusive create under a fresh name (owner-only until it is moved
     // into place). QTemporaryFile would make an unnamed file and link it to a
@@ -177,7 +177,7 @@ QString CreateTempBeside(const QString& target)
     return QString();
 }
 
-PlaceResult MoveIntoPlace(const QString& temp, const QString& target, bool replace)
+PlaceResult moveIntoPlace(const QString& temp, const QString& target, bool replace)
 {
     const QByteArray from = QFile::encodeName(temp);
     const QByteArray to = QFile::encodeName(target);
@@ -206,7 +206,7 @@ PlaceResult MoveIntoPlace(const QString& temp, const QString& target, bool repla
     return PlaceResult::Placed;
 }
 
-bool FileExists(const QString& path)
+bool fileExists(const QString& path)
 {
     if (path.isEmpty())
         return false;
@@ -214,7 +214,7 @@ bool FileExists(const QString& path)
     return fi.exists() && !fi.isDir();
 }
 
-bool FolderExists(const QString& path)
+bool folderExists(const QString& path)
 {
     if (path.isEmpty())
         return false;
@@ -226,12 +226,12 @@ bool isWindowLoaded(const QString& name)
     return WindowRegistry::isLoaded(name);
 }
 
-bool ControlExists(const QObject* control)
+bool controlExists(const QObject* control)
 {
     return control != nullptr;
 }
 
-QString ShortPathOf(const QString& path)
+QString shortPathOf(const QString& path)
 {
     return path;
 }

@@ -7,14 +7,14 @@ namespace dh {
 
 // Removes leading and trailing U+0020 only; tabs, full-width spaces and line
 // breaks stay.
-QString TrimSpaces(const QString& s);
+QString trimSpaces(const QString& s);
 
 // The text after "w=" in a search address: "%" -> "%25", non-ASCII as
 // percent-encoded UTF-8, then "#", "^", "&", "+" escaped. Spaces stay.
-QString EncodeKeyword(const QString& keyword);
+QString encodeKeyword(const QString& keyword);
 
 // Drops CR, LF and NUL.
-QString RemoveLineBreaks(const QString& text);
+QString removeLineBreaks(const QString& text);
 
 // The longest file name the file systems take, in bytes of the on-disk
 // encoding (UTF-8), and the share of it a name may use before "." + type and
@@ -26,14 +26,14 @@ inline constexpr int kNameBudgetBytes = 240;
 // breaks and other control characters removed, leading/trailing dots dropped,
 // cut on a character boundary to kNameBudgetBytes of the name's on-disk
 // encoding, trimmed.
-QString SanitizeFileName(const QString& text);
+QString sanitizeFileName(const QString& text);
 // The longest start of text whose on-disk encoding has at most maxBytes,
 // cut on a character boundary.
-QString CutToBytes(const QString& text, int maxBytes);
+QString cutToBytes(const QString& text, int maxBytes);
 
 // The last segment of an address or path ("/" and "\" both separate), trimmed;
 // with stripExtension, the text before its last ".".
-QString FileNameFromPath(const QString& addressOrPath, bool stripExtension);
+QString fileNameFromPath(const QString& addressOrPath, bool stripExtension);
 
 // Creates the folders of path level by level and returns the created folder
 // path without a trailing "/" ("/" itself for the root), or "" when it does
@@ -42,29 +42,29 @@ QString FileNameFromPath(const QString& addressOrPath, bool stripExtension);
 // piece ends the walk; a piece that sanitises to nothing ("." and ".." too)
 // ends it with the message "文件夹名称有误！不能创建文件夹！" through the
 // prompter. A leading "~" stands for the home folder.
-QString MakeFolderPath(const QString& path);
+QString makeFolderPath(const QString& path);
 
 // Whether any directory entry (file, folder, link, dangling or not) is at path.
-bool EntryExists(const QString& path);
+bool entryExists(const QString& path);
 // A new, empty, hidden temporary file in the folder of target, named
 // ".dh-XXXXXX.part" whatever the target is called (short enough for any
 // name). Empty when none can be made.
-QString CreateTempBeside(const QString& target);
+QString createTempBeside(const QString& target);
 enum class PlaceResult { Placed, Taken, Failed };
 // Moves a finished temporary file to target in one step. With replace, an
 // entry at target is replaced (a symbolic link itself, never the file it
 // points to); without, an entry at target is never touched and Taken is
 // returned. The file gets the replaced file's permissions, or rw-r--r--.
 // The temporary file is left where it is unless Placed.
-PlaceResult MoveIntoPlace(const QString& temp, const QString& target, bool replace);
+PlaceResult moveIntoPlace(const QString& temp, const QString& target, bool replace);
 
-bool FileExists(const QString& path);
-bool FolderExists(const QString& path);
+bool fileExists(const QString& path);
+bool folderExists(const QString& path);
 // Whether a window of that name is loaded (case-insensitive).
 bool isWindowLoaded(const QString& name);
 // Whether a control created at run time still exists.
-bool ControlExists(const QObject* control);
+bool controlExists(const QObject* control);
 // Linux has no short names: the path itself.
-QString ShortPathOf(const QString& path);
+QString shortPathOf(const QString& path);
 
 } // namespace dh

@@ -15,7 +15,7 @@ namespace dh {
 inline constexpr int kMaxRemovalRuns = 16;
 
 // The distinct positions in [0, size) as [first, last] runs, top to bottom.
-inline std::vector<std::pair<int, int>> RowRuns(std::vector<int> rows, int size)
+inline std::vector<std::pair<int, int>> rowRuns(std::vector<int> rows, int size)
 {
     std::erase_if(rows, [size](int r) { return r < 0 || r >= size; });
     std::sort(rows.begin(), rows.end());
@@ -30,10 +30,10 @@ inline std::vector<std::pair<int, int>> RowRuns(std::vector<int> rows, int size)
     return runs;
 }
 
-// Drops the runs (as RowRuns gives them) from v in one pass, keeping the order
+// Drops the runs (as rowRuns gives them) from v in one pass, keeping the order
 // of the rest.
 template <typename T>
-void EraseRuns(std::vector<T>& v, const std::vector<std::pair<int, int>>& runs)
+void eraseRuns(std::vector<T>& v, const std::vector<std::pair<int, int>>& runs)
 {
     if (runs.empty())
         return;

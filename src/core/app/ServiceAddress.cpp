@@ -4,7 +4,7 @@
 
 namespace dh {
 
-bool IsHttpServiceAddress(const QString& text)
+bool isHttpServiceAddress(const QString& text)
 {
     const QString t = text.trimmed();
     if (t.isEmpty() || t.contains(QLatin1Char(' ')))
@@ -20,7 +20,7 @@ bool IsHttpServiceAddress(const QString& text)
     return !url.host().isEmpty() && url.userInfo().isEmpty() && t.contains(QLatin1String("://"));
 }
 
-bool IsWebAddress(const QString& text)
+bool isWebAddress(const QString& text)
 {
     const QUrl u(text.trimmed(), QUrl::TolerantMode);
     const QString scheme = u.scheme().toLower();
@@ -28,20 +28,20 @@ bool IsWebAddress(const QString& text)
            && !u.host().isEmpty();
 }
 
-QString ServiceBaseProblem(const QString& text)
+QString serviceBaseProblem(const QString& text)
 {
     const QString t = text.trimmed();
     if (t.isEmpty())
         return QStringLiteral("the address is empty");
-    if (!IsHttpServiceAddress(t))
+    if (!isHttpServiceAddress(t))
         return QStringLiteral("'%1' is not an http or https address").arg(t);
     return {};
 }
 
-QString ServiceBaseFromSettings(const SettingKey& key, QString* problem)
+QString serviceBaseFromSettings(const SettingKey& key, QString* problem)
 {
     const QString stored = SettingsStore::instance().get(key).trimmed();
-    const QString why = stored.isEmpty() ? QString() : ServiceBaseProblem(stored);
+    const QString why = stored.isEmpty() ? QString() : serviceBaseProblem(stored);
     if (problem)
         *problem = why;
     return why.isEmpty() ? stored : QString::fromUtf8(key.defaultValue);

@@ -8,20 +8,20 @@ namespace dh {
 // Whether text is usable as the base address of a service: an absolute
 // http:// or https:// address with a host, nothing else (no spaces, no
 // user information). Surrounding spaces are ignored.
-bool IsHttpServiceAddress(const QString& text);
+bool isHttpServiceAddress(const QString& text);
 
 // Whether text is an absolute http or https address with a host. Pages,
 // next-page links and collected links are only taken from such addresses.
-bool IsWebAddress(const QString& text);
+bool isWebAddress(const QString& text);
 
 // Why text cannot serve as a service base address (the search or update
 // service): empty when it can. Only http and https addresses are accepted
-// (IsHttpServiceAddress), so that a setting such as "javascript:..." or
+// (isHttpServiceAddress), so that a setting such as "javascript:..." or
 // "file:///..." never reaches a browser or a request.
-QString ServiceBaseProblem(const QString& text);
+QString serviceBaseProblem(const QString& text);
 
 // A service base address from the settings: the stored value when it is
 // usable or empty, otherwise the key's default, with the reason in *problem.
-QString ServiceBaseFromSettings(const SettingKey& key, QString* problem = nullptr);
+QString serviceBaseFromSettings(const SettingKey& key, QString* problem = nullptr);
 
 } // namespace dh

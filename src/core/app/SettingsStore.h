@@ -16,36 +16,36 @@ struct SettingKey {
 
 // The whole settings table. Sections and keys are literal texts; values are text.
 namespace keys {
-inline constexpr SettingKey MaxFileSize{"设置", "文件最大值", "10"};
-inline constexpr SettingKey PromptOnExtract{"设置", "提取网页信息时提示下载保存路径", "1"};
+inline constexpr SettingKey maxFileSize{"设置", "文件最大值", "10"};
+inline constexpr SettingKey promptOnExtract{"设置", "提取网页信息时提示下载保存路径", "1"};
 // The default save folder depends on the home folder; see defaultSaveFolder().
-inline constexpr SettingKey SaveFolder{"设置", "下载文件保存路径", ""};
-inline constexpr SettingKey DownloadMethod{"设置", "下载方式", "2"};
-inline constexpr SettingKey ProxyEnabled{"设置", "代理服务器有效", "0"};
-inline constexpr SettingKey ProxyHost{"设置", "代理服务器网址", ""};
-inline constexpr SettingKey ProxyPort{"设置", "代理服务器端口", ""};
-inline constexpr SettingKey ThreadIndex{"下载", "线程", "2"};
-inline constexpr SettingKey SameNamePolicy{"专利下载", "重复文件名设置", "重命名"};
-inline constexpr SettingKey SearchKeywords{"fWebSearch", "Text1", ""};
-inline constexpr SettingKey SearchDelayIndex{"fWebSearch", "Combo1", "4"};
-inline constexpr SettingKey DownloadResolution{"fFileDownload", "分辨率", "000"};
-inline constexpr SettingKey DownloadTop{"fFileDownload", "上", "100"};
-inline constexpr SettingKey DownloadLeft{"fFileDownload", "左", "100"};
-inline constexpr SettingKey DownloadWidth{"fFileDownload", "宽", "15000"};
-inline constexpr SettingKey DownloadHeight{"fFileDownload", "高", "10000"};
+inline constexpr SettingKey saveFolder{"设置", "下载文件保存路径", ""};
+inline constexpr SettingKey downloadMethod{"设置", "下载方式", "2"};
+inline constexpr SettingKey proxyEnabled{"设置", "代理服务器有效", "0"};
+inline constexpr SettingKey proxyHost{"设置", "代理服务器网址", ""};
+inline constexpr SettingKey proxyPort{"设置", "代理服务器端口", ""};
+inline constexpr SettingKey threadIndex{"下载", "线程", "2"};
+inline constexpr SettingKey sameNamePolicy{"专利下载", "重复文件名设置", "重命名"};
+inline constexpr SettingKey searchKeywords{"fWebSearch", "Text1", ""};
+inline constexpr SettingKey searchDelayIndex{"fWebSearch", "Combo1", "4"};
+inline constexpr SettingKey downloadResolution{"fFileDownload", "分辨率", "000"};
+inline constexpr SettingKey downloadTop{"fFileDownload", "上", "100"};
+inline constexpr SettingKey downloadLeft{"fFileDownload", "左", "100"};
+inline constexpr SettingKey downloadWidth{"fFileDownload", "宽", "15000"};
+inline constexpr SettingKey downloadHeight{"fFileDownload", "高", "10000"};
 // The default destination is the data folder; see defaultCopyDestination().
-inline constexpr SettingKey CopyDestination{"Form_Copy_Move", "目的文件夹", ""};
-inline constexpr SettingKey CopyOption{"Form_Copy_Move", "OpIndex", "4"};
+inline constexpr SettingKey copyDestination{"Form_Copy_Move", "目的文件夹", ""};
+inline constexpr SettingKey copyOption{"Form_Copy_Move", "OpIndex", "4"};
 // Addresses of the services; configuration values beyond the original table.
 // Empty by default: no search service means the built-in demo service, no
 // update server means no update check.
-inline constexpr SettingKey SearchServiceBase{"设置", "搜索服务地址", ""};
-inline constexpr SettingKey UpdateServiceBase{"设置", "更新服务地址", ""};
+inline constexpr SettingKey searchServiceBase{"设置", "搜索服务地址", ""};
+inline constexpr SettingKey updateServiceBase{"设置", "更新服务地址", ""};
 // Domain of the document-sharing site (豆丁网) whose "<domain>豆丁网" title
 // suffix excludes a result.
-inline constexpr SettingKey ExcludedSuffixDomain{"设置", "排除标题后缀域名", "docin.com"};
+inline constexpr SettingKey excludedSuffixDomain{"设置", "排除标题后缀域名", "docin.com"};
 // Result pages one query walks at most (0: no cap).
-inline constexpr SettingKey SearchPagesPerQuery{"fWebSearch", "每次查询最多页数", "100"};
+inline constexpr SettingKey searchPagesPerQuery{"fWebSearch", "每次查询最多页数", "100"};
 } // namespace keys
 
 // Per-user persistent text values keyed by (section, key). Every write is

@@ -46,7 +46,7 @@ QString belowHome(const QString& folder, const QString& home, const QString& fal
     return fallback;
 }
 
-// The walk shared by ListSubFolders and ListFiles.
+// The walk shared by listSubFolders and listFiles.
 void walk(QString& path, QStringList& list, bool deep, bool wantFolders)
 {
     if (!path.endsWith(QLatin1Char('/')))
@@ -177,7 +177,7 @@ CacheLocations defaultCacheLocations(const QString& httpCacheFolder, const QStri
     return loc;
 }
 
-QString GetUrlFileType(const QString& urlOrPath)
+QString urlFileType(const QString& urlOrPath)
 {
     QString s = urlOrPath;
     const int first = s.indexOf(QLatin1String("://"), 0, Qt::CaseInsensitive);
@@ -199,18 +199,18 @@ QString GetUrlFileType(const QString& urlOrPath)
     const int dot = s.lastIndexOf(QLatin1Char('.'));
     if (dot < 0)
         return {};
-    const QString ext = TrimSpaces(s.mid(dot + 1));
+    const QString ext = trimSpaces(s.mid(dot + 1));
     return ext.size() <= 6 ? ext : QString();
 }
 
-void ListSubFolders(QString& path, QStringList& list, bool deep)
+void listSubFolders(QString& path, QStringList& list, bool deep)
 {
     if (!path.startsWith(QLatin1Char('/')))
         return;
     walk(path, list, deep, true);
 }
 
-void ListFiles(QString& path, QStringList& list, bool deep)
+void listFiles(QString& path, QStringList& list, bool deep)
 {
     if (path.isEmpty())
         return;
@@ -235,11 +235,11 @@ CacheViewer::CacheViewer(CacheIndex* index, CacheLocations locations)
 
 void CacheViewer::listMyCache()
 {
-    GetCacheURLList();
+    cacheUrlList();
     viewMode = kMine;
 }
 
-void CacheViewer::GetCacheURLList()
+void CacheViewer::cacheUrlList()
 {
     beginListing();
     if (!m_index) {
@@ -275,9 +275,9 @@ int CacheViewer::addItem(const CacheIndex::Item& item)
         return -1;
     CacheEntry row;
     row.url = item.url;
-    row.type = GetUrlFileType(item.url);
+    row.type = urlFileType(item.url);
     if (row.type.isEmpty() && !item.contentType.isEmpty()) {
-        const QString t = FileTypeFromContentTypeHeader(item.contentType, QString());
+        const QString t = fileTypeFromContentTypeHeader(item.contentType, QString());
         if (!t.contains(QLatin1Char('/')) && t.size() <= 6)
             row.type = t;
     }
@@ -373,17 +373,17 @@ void CacheViewer::applyLocalFile(const QString& id, const CacheIndex::LocalFile&
 void CacheViewer::listAllUsersCache()
 {
     rows.clear();
-    ListCacheUsers();
+    listCacheUsers();
     m_rowOfId.clear();
     for (const CacheUserRow& u : users)
-        ListUserCacheFiles(u.folder, u.user);
+        listUserCacheFiles(u.folder, u.user);
     countText = countLine(rows.size());
     if (skippedHomes > 0)
         countText += QStringLiteral("（跳过%1 个无法读取的用户文件夹）").arg(skippedHomes);
     viewMode = kAll;
 }
 
-void CacheViewer::ListCacheUsers()
+void CacheViewer::listCacheUsers()
 {
     rememberedFolders.clear();
     users.clear();
@@ -399,7 +399,7 @@ void CacheViewer::ListCacheUsers()
             if (r != Reach::Readable)
                 continue;
             QString folder = QDir::cleanPath(h.home) + name;
-            ListSubFolders(folder, rememberedFolders, true);
+            listSubFolders(folder, rememberedFolders, true);
             users.push_back(CacheUserRow{h.user, folder});
         }
         if (skipped)
@@ -411,11 +411,11 @@ void CacheViewer::ListCacheUsers()
     }
 }
 
-void CacheViewer::ListUserCacheFiles(const QString& folder, const QString& user)
+void CacheViewer::listUserCacheFiles(const QString& folder, const QString& user)
 {
     QStringList files;
     QString p = folder;
-    ListFiles(p, files, true);
+    listFiles(p, files, true);
     for (const QString& f : files) {
         const QFileInfo fi(f);
         // A file gone during the walk is not listed: nothing is left to copy or delete.
@@ -423,7 +423,7 @@ void CacheViewer::ListUserCacheFiles(const QString& folder, const QString& user)
             continue;
         CacheEntry row;
         row.url = kUserPrefix + user;
-        row.type = GetUrlFileType(f);
+        row.type = urlFileType(f);
         row.size = QString::number(fi.size());
         row.filePath = f;
         row.modified = fi.lastModified();
@@ -571,7 +571,7 @@ QStringList CacheViewer::selectedFilePaths(const std::vector<int>& selectedRows,
     return out;
 }
 
-void ClearBrowserCache(CacheIndex* index, const CacheLocations& locations, bool showMessage)
+void clearBrowserCache(CacheIndex* index, const CacheLocations& locations, bool showMessage)
 {
     CacheViewer viewer(index, locations);
     viewer.listMyCache();

@@ -115,21 +115,21 @@ CacheLocations defaultCacheLocations(const QString& httpCacheFolder, const QStri
 // The type column for an address or a path: the extension of the last segment
 // (at most six characters), after cutting at "#", control characters, the
 // characters not allowed in names, "=" and "?". Keeps the input's case.
-QString GetUrlFileType(const QString& urlOrPath);
+QString urlFileType(const QString& urlOrPath);
 
 // Appends the subfolders of path to list (at every depth with deep): every
 // folder's children together, then their subtrees in child order. Hidden
 // entries included; symbolic links to folders are not followed. path gains a
 // trailing "/". A path that is not absolute adds nothing.
-void ListSubFolders(QString& path, QStringList& list, bool deep);
+void listSubFolders(QString& path, QStringList& list, bool deep);
 // The same walk, appending every file instead of the folders.
-void ListFiles(QString& path, QStringList& list, bool deep);
+void listFiles(QString& path, QStringList& list, bool deep);
 
 // Makes the file writable and deletes it; failures are ignored.
 void forceDelete(const QString& path);  // 强制删除
 
 // The viewer's lists and operations, free of widgets. The window shows these
-// lists; ClearBrowserCache drives one without a window.
+// lists; clearBrowserCache drives one without a window.
 class CacheViewer {
 public:
     CacheViewer(CacheIndex* index, CacheLocations locations);
@@ -139,7 +139,7 @@ public:
     QStringList folders;                   // m_foldersView
     QStringList rememberedFolders;         // every folder of the last all-users walk
     QString viewMode;                      // "我的缓存", "所有缓存" or empty
-    QString countText = QStringLiteral("000");  // Label1
+    QString countText = QStringLiteral("000");  // the count label's text
     int skippedHomes = 0;                  // unreadable folders of the last all-users walk
     // When set, the rebuild after a deletion in "我的缓存" calls it instead of
     // listing at once (the window lists on a worker thread).
@@ -151,7 +151,7 @@ public:
 
     // "查看我的缓存", all at once (the clearing routine and the command line).
     void listMyCache();
-    void GetCacheURLList();
+    void cacheUrlList();
     // The same listing in steps, for a listing that runs on a worker thread:
     // begin, add every item, finish.
     void beginListing();
@@ -175,8 +175,8 @@ public:
 
     // "查看所有用户缓存"
     void listAllUsersCache();
-    void ListCacheUsers();
-    void ListUserCacheFiles(const QString& folder, const QString& user);
+    void listCacheUsers();
+    void listUserCacheFiles(const QString& folder, const QString& user);
 
     // "删除所选文件": the rows at the given positions (any order).
     void deleteSelected(const std::vector<int>& selectedRows);
@@ -205,6 +205,6 @@ private:
 
 // Empties the browser cache: lists and deletes the current user's index, then
 // the files of all users; shows "IE缓存清空完毕！" when asked to.
-void ClearBrowserCache(CacheIndex* index, const CacheLocations& locations, bool showMessage);
+void clearBrowserCache(CacheIndex* index, const CacheLocations& locations, bool showMessage);
 
 } // namespace dh

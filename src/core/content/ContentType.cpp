@@ -63,15 +63,15 @@ const TypeTable kTypes[] = {
 
 } // namespace
 
-QString ContentTypeToFileType(const QString& contentType)
+QString contentTypeToFileType(const QString& contentType)
 {
     // Exactly one "/" or the input goes back untouched (this covers the empty text).
     const qsizetype slash = contentType.indexOf(QLatin1Char('/'));
     if (slash < 0 || contentType.indexOf(QLatin1Char('/'), slash + 1) >= 0)
         return contentType;
 
-    const QString type = TrimSpaces(contentType.left(slash)).toLower();
-    QString subtype = TrimSpaces(contentType.mid(slash + 1));
+    const QString type = trimSpaces(contentType.left(slash)).toLower();
+    QString subtype = trimSpaces(contentType.mid(slash + 1));
     subtype.remove(QLatin1Char(' '));
     subtype = subtype.toLower();
 
@@ -90,13 +90,13 @@ QString ContentTypeToFileType(const QString& contentType)
     return contentType;
 }
 
-QString FileTypeFromContentTypeHeader(const QString& headerValue, const QString& currentType)
+QString fileTypeFromContentTypeHeader(const QString& headerValue, const QString& currentType)
 {
-    QString v = TrimSpaces(headerValue);
+    QString v = trimSpaces(headerValue);
     const qsizetype semi = v.indexOf(QLatin1Char(';'));
     if (semi >= 0)
-        v = TrimSpaces(v.left(semi));
-    const QString label = ContentTypeToFileType(v);
+        v = trimSpaces(v.left(semi));
+    const QString label = contentTypeToFileType(v);
     if (label.isEmpty() || label.contains(QLatin1Char('/')))
         return currentType;
     return label;

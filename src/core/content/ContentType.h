@@ -9,11 +9,11 @@ namespace dh {
 // unchanged (then it contains "/", or it had no single "/") when the table does
 // not know it. Callers keep their own type unless the result is non-empty and
 // holds no "/". Pure.
-QString ContentTypeToFileType(const QString& contentType);
+QString contentTypeToFileType(const QString& contentType);
 
 // What a transfer does with a raw "Content-Type" header value: trims it, keeps
 // the part before the first ";" (trimmed), maps it, and returns the new type
 // for the row, or currentType when the header says nothing useful.
-QString FileTypeFromContentTypeHeader(const QString& headerValue, const QString& currentType);
+QString fileTypeFromContentTypeHeader(const QString& headerValue, const QString& currentType);
 
 } // namespace dh

@@ -214,7 +214,7 @@ QString detect(ByteSource& src, qint64 n, DetectionStats* stats)
     // entries hold no document part is no "docx", and no web page either
     // when an entry it stores uncompressed holds HTML.
     if (std::memcmp(h, "PK\x03\x04", 4) == 0) {
-        const detail::ZipLook look = detail::LookInsideZip(src, n, stats);
+        const detail::ZipLook look = detail::lookInsideZip(src, n, stats);
         if (!look.officeType.isEmpty())
             return look.officeType;
         if (look.entriesRead)
@@ -227,7 +227,7 @@ QString detect(ByteSource& src, qint64 n, DetectionStats* stats)
         // A compound file whose first sector after the header is not one the
         // table knows (writers put the allocation table there): its directory
         // names the application.
-        label = detail::CompoundFileType(src, n, h, stats);
+        label = detail::compoundFileType(src, n, h, stats);
         if (!label.isEmpty())
             return label;
     }
@@ -293,7 +293,7 @@ QString identifyFileType(const QString& path, DetectionStats* stats)
     return label;
 }
 
-QString DetectFileTypeOfBytes(QByteArrayView content, DetectionStats* stats)
+QString detectFileTypeOfBytes(QByteArrayView content, DetectionStats* stats)
 {
     if (stats)
         stats->fileSize = content.size();

@@ -43,6 +43,6 @@ QString identifyFileType(const QString& path, DetectionStats* stats = nullptr); 
 
 // The same decision for bytes already in memory (the content of a whole file).
 // Reads only the positions the file form would read.
-QString DetectFileTypeOfBytes(QByteArrayView content, DetectionStats* stats = nullptr);
+QString detectFileTypeOfBytes(QByteArrayView content, DetectionStats* stats = nullptr);
 
 } // namespace dh

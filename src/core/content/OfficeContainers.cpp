@@ -298,7 +298,7 @@ private:
 
 } // namespace
 
-ZipLook LookInsideZip(ByteSource& src, qint64 fileSize, DetectionStats* stats)
+ZipLook lookInsideZip(ByteSource& src, qint64 fileSize, DetectionStats* stats)
 {
     ZipLook look;
     const qint64 window = std::min(fileSize, kZipWindow);
@@ -318,7 +318,7 @@ ZipLook LookInsideZip(ByteSource& src, qint64 fileSize, DetectionStats* stats)
     return look;
 }
 
-QString CompoundFileType(ByteSource& src, qint64 fileSize, const uchar* header, DetectionStats* stats)
+QString compoundFileType(ByteSource& src, qint64 fileSize, const uchar* header, DetectionStats* stats)
 {
     return CompoundReader(src, fileSize, header, stats).type();
 }

@@ -19,13 +19,13 @@ struct ZipLook {
 // gives no Office Open XML part, the local headers in the first kZipWindow
 // bytes. Offsets and sizes in the archive are never trusted beyond the two
 // buffers.
-ZipLook LookInsideZip(ByteSource& src, qint64 fileSize, DetectionStats* stats);
+ZipLook lookInsideZip(ByteSource& src, qint64 fileSize, DetectionStats* stats);
 
 // The type a compound file's root storage names through its streams:
 // "WordDocument" gives "doc", "Workbook" or "Book" "xls", "PowerPoint
 // Document" "ppt"; empty when none is there or the structure cannot be read.
 // header holds the file's first 512 bytes. Reads at most
 // kCompoundReadMax bytes of allocation table and directory.
-QString CompoundFileType(ByteSource& src, qint64 fileSize, const uchar* header, DetectionStats* stats);
+QString compoundFileType(ByteSource& src, qint64 fileSize, const uchar* header, DetectionStats* stats);
 
 } // namespace dh::detail

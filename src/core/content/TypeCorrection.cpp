@@ -11,12 +11,12 @@
 
 namespace dh {
 
-std::optional<TypeCorrectionPlan> PlanTypeCorrection(const DownloadItem& row,
+std::optional<TypeCorrectionPlan> planTypeCorrection(const DownloadItem& row,
                                                      const std::function<bool(const QString&)>& alsoTaken)
 {
-    const QString current = row.FileType.toLower();
-    const QString source = ItemFilePath(row);
-    if (!FileExists(source))
+    const QString current = row.fileType.toLower();
+    const QString source = itemFilePath(row);
+    if (!fileExists(source))
         return std::nullopt;
     const QString detected = identifyFileType(source);
     if (detected.isEmpty() || detected.compare(current, Qt::CaseInsensitive) == 0)
@@ -25,7 +25,7 @@ std::optional<TypeCorrectionPlan> PlanTypeCorrection(const DownloadItem& row,
     TypeCorrectionPlan plan;
     plan.source = source;
     plan.detected = detected;
-    plan.target = MakeUniquePath(ItemFilePath(row.Folder, row.Name, detected), alsoTaken);
+    plan.target = makeUniquePath(itemFilePath(row.folder, row.name, detected), alsoTaken);
     // The row's name is the target's file name without its extension, taken
     // literally so that the row keeps pointing at the file even when the name
     // has surrounding spaces or was shortened for the counter.
@@ -34,33 +34,33 @@ std::optional<TypeCorrectionPlan> PlanTypeCorrection(const DownloadItem& row,
     return plan;
 }
 
-bool ApplyTypeCorrection(DownloadItem& row, const TypeCorrectionPlan& plan)
+bool applyTypeCorrection(DownloadItem& row, const TypeCorrectionPlan& plan)
 {
     // QFile::rename never replaces an existing file, so a name taken between
     // the check and the move fails the move instead of destroying that file.
-    const bool owned = OwnsItemFile(row);
-    if (!QFile::rename(plan.source, plan.target) || !FileExists(plan.target))
+    const bool owned = ownsItemFile(row);
+    if (!QFile::rename(plan.source, plan.target) || !fileExists(plan.target))
         return false;
-    row.FileType = plan.detected;
-    row.Name = plan.newName;
+    row.fileType = plan.detected;
+    row.name = plan.newName;
     // The row's own file stays its own under the new name.
     if (owned)
-        row.Owned = IdentifyFile(plan.target);
+        row.owned = identifyFile(plan.target);
     return true;
 }
 
-bool CorrectItemFileType(DownloadItem& row)
+bool correctItemFileType(DownloadItem& row)
 {
-    const auto plan = PlanTypeCorrection(row);
-    return plan && ApplyTypeCorrection(row, *plan);
+    const auto plan = planTypeCorrection(row);
+    return plan && applyTypeCorrection(row, *plan);
 }
 
-bool CorrectItemFileType(DownloadListModel& list, int row)
+bool correctItemFileType(DownloadListModel& list, int row)
 {
     if (row < 0 || row >= list.size())
         return false;
     DownloadItem item = list.item(row);
-    if (!CorrectItemFileType(item))
+    if (!correctItemFileType(item))
         return false;
     list.setItem(row, item);
     return true;
@@ -72,7 +72,7 @@ int correctFileTypesOnDisk(DownloadListModel& list, const DownloadWindowState& s
         return -1;
     int corrected = 0;
     for (int i = 0; i < list.size(); ++i) {
-        if (CorrectItemFileType(list, i))
+        if (correctItemFileType(list, i))
             ++corrected;
     }
     prompter.message(QStringLiteral("纠正文件类型：%1个.").arg(corrected), MessageIcon::Information);
@@ -84,10 +84,10 @@ int checkFilesExist(DownloadListModel& list)
     int missing = 0;
     for (int i = 0; i < list.size(); ++i) {
         DownloadItem item = list.item(i);
-        if (FileExists(ItemFilePath(item)))
+        if (fileExists(itemFilePath(item)))
             continue;
         ++missing;
-        item.ProgressText = QStringLiteral("不存在");
+        item.progressText = QStringLiteral("不存在");
         list.setItem(i, item);
     }
     return missing;

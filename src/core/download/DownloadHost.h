@@ -37,7 +37,7 @@ public:
     // --- monitor options (auto start, auto re-download with its choice, stop after bad rows) -------------------
     virtual bool autoStart() const { return false; }
     virtual bool autoRedownload() const { return false; }
-    // Combo4: 0 "出错项", 1 "文件类型为HTM和HTML项", 2 "出错项和文件类型为HTM和HTML项".
+    // The re-download choice: 0 "出错项", 1 "文件类型为HTM和HTML项", 2 "出错项和文件类型为HTM和HTML项".
     virtual int redownloadChoice() const { return 0; }
     virtual bool errorStop() const { return false; }
     // The stop command unticks the automatic start and the automatic re-download.

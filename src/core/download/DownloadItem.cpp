@@ -5,7 +5,7 @@
 
 namespace dh {
 
-QString ItemFilePath(const QString& folder, const QString& name, const QString& fileType)
+QString itemFilePath(const QString& folder, const QString& name, const QString& fileType)
 {
     QString p = folder;
     if (!p.endsWith(QLatin1Char('/')))
@@ -16,12 +16,12 @@ QString ItemFilePath(const QString& folder, const QString& name, const QString& 
     return p;
 }
 
-QString ItemFilePath(const DownloadItem& item)
+QString itemFilePath(const DownloadItem& item)
 {
-    return ItemFilePath(item.Folder, item.Name, item.FileType);
+    return itemFilePath(item.folder, item.name, item.fileType);
 }
 
-OwnedFile IdentifyFile(const QString& path)
+OwnedFile identifyFile(const QString& path)
 {
     OwnedFile f;
     struct stat st {};
@@ -34,13 +34,13 @@ OwnedFile IdentifyFile(const QString& path)
     return f;
 }
 
-bool OwnsItemFile(const DownloadItem& item)
+bool ownsItemFile(const DownloadItem& item)
 {
-    if (!item.Owned.isSet() || item.Owned.path != ItemFilePath(item))
+    if (!item.owned.isSet() || item.owned.path != itemFilePath(item))
         return false;
-    const OwnedFile now = IdentifyFile(item.Owned.path);
-    return now.isSet() && now.device == item.Owned.device && now.inode == item.Owned.inode
-        && now.changeNs == item.Owned.changeNs;
+    const OwnedFile now = identifyFile(item.owned.path);
+    return now.isSet() && now.device == item.owned.device && now.inode == item.owned.inode
+        && now.changeNs == item.owned.changeNs;
 }
 
 } // namespace dh

@@ -19,31 +19,31 @@ struct OwnedFile {
 
 // The identity of the regular file at path now (not following a link); an
 // unset OwnedFile when there is none.
-OwnedFile IdentifyFile(const QString& path);
+OwnedFile identifyFile(const QString& path);
 
 // One row of the download list. Every cell is text.
 struct DownloadItem {
-    QString Url;           // row key, unique within the list
-    QString Name;          // "名称": file name without extension
-    QString FileType;      // "类型": extension without the dot; may be empty
-    QString SizeText;      // "文件大小"
-    QString ReceivedText;  // "已下载数"
-    QString ProgressText;  // "百分比"
-    QString Folder;        // "保存路径"
-    QString Referer;       // referring page (the row's tag)
-    DownloadState State = DownloadState::Waiting;
+    QString url;           // row key, unique within the list
+    QString name;          // "名称": file name without extension
+    QString fileType;      // "类型": extension without the dot; may be empty
+    QString sizeText;      // "文件大小"
+    QString receivedText;  // "已下载数"
+    QString progressText;  // "百分比"
+    QString folder;        // "保存路径"
+    QString referer;       // referring page (the row's tag)
+    DownloadState state = DownloadState::Waiting;
     // Not shown: the file this row's transfer created, set when it opened or
     // placed its target. Deleting "the row's file" means this file only.
-    OwnedFile Owned;
+    OwnedFile owned;
 };
 
-// Whether the row's current file (ItemFilePath) is the very file its own
+// Whether the row's current file (itemFilePath) is the very file its own
 // transfer created.
-bool OwnsItemFile(const DownloadItem& item);
+bool ownsItemFile(const DownloadItem& item);
 
-// The disk path of a row's file: Folder, "/" if missing, Name, and "." + FileType
-// when FileType is not empty.
-QString ItemFilePath(const DownloadItem& item);
-QString ItemFilePath(const QString& folder, const QString& name, const QString& fileType);
+// The disk path of a row's file: Folder, "/" if missing, Name, and "." + fileType
+// when fileType is not empty.
+QString itemFilePath(const DownloadItem& item);
+QString itemFilePath(const QString& folder, const QString& name, const QString& fileType);
 
 } // namespace dh

@@ -46,21 +46,21 @@ QVariant DownloadListModel::data(const QModelIndex& index, int role) const
     const DownloadItem& it = m_rows[size_t(index.row())];
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         switch (index.column()) {
-        case ColName: return it.Name;
-        case ColType: return it.FileType;
-        case ColSize: return it.SizeText;
-        case ColReceived: return it.ReceivedText;
-        case ColProgress: return it.ProgressText;
-        case ColFolder: return it.Folder;
+        case ColName: return it.name;
+        case ColType: return it.fileType;
+        case ColSize: return it.sizeText;
+        case ColReceived: return it.receivedText;
+        case ColProgress: return it.progressText;
+        case ColFolder: return it.folder;
         default: return {};
         }
     }
     if (role == Qt::DecorationRole && index.column() == ColName && iconProvider())
-        return iconProvider()(it.State);
+        return iconProvider()(it.state);
     if (role == Qt::UserRole)
-        return it.Url;
+        return it.url;
     if (role == Qt::UserRole + 1)
-        return int(it.State);
+        return int(it.state);
     return {};
 }
 
@@ -87,11 +87,11 @@ bool DownloadListModel::addItem(const QString& url, const QString& name, const Q
     const int row = int(m_rows.size());
     beginInsertRows({}, row, row);
     DownloadItem it;
-    it.Url = url;
-    it.Name = name;
-    it.FileType = fileType;
-    it.Folder = folder;
-    it.Referer = referer;
+    it.url = url;
+    it.name = name;
+    it.fileType = fileType;
+    it.folder = folder;
+    it.referer = referer;
     m_rows.push_back(std::move(it));
     m_index.insert(url, row);
     endInsertRows();
@@ -107,16 +107,16 @@ int DownloadListModel::addItems(const std::vector<DownloadItem>& items)
     fresh.reserve(items.size());
     m_index.reserve(int(m_rows.size() + items.size()));
     for (const auto& it : items) {
-        auto slot = m_index.find(it.Url);
+        auto slot = m_index.find(it.url);
         if (slot != m_index.end())
             continue;
-        m_index.insert(it.Url, first + int(fresh.size()));
+        m_index.insert(it.url, first + int(fresh.size()));
         DownloadItem& n = fresh.emplace_back(it);
-        n.SizeText.clear();
-        n.ReceivedText.clear();
-        n.ProgressText.clear();
-        n.State = DownloadState::Waiting;
-        n.Owned = {};  // a new row has created nothing yet
+        n.sizeText.clear();
+        n.receivedText.clear();
+        n.progressText.clear();
+        n.state = DownloadState::Waiting;
+        n.owned = {};  // a new row has created nothing yet
     }
     if (fresh.empty())
         return 0;
@@ -134,13 +134,13 @@ bool DownloadListModel::setItem(int row, const DownloadItem& item)
     DownloadItem& cur = m_rows[size_t(row)];
     bool ok = true;
     DownloadItem next = item;
-    if (next.Url != cur.Url) {
-        if (m_index.contains(next.Url)) {
-            next.Url = cur.Url;
+    if (next.url != cur.url) {
+        if (m_index.contains(next.url)) {
+            next.url = cur.url;
             ok = false;
         } else {
-            m_index.remove(cur.Url);
-            m_index.insert(next.Url, row);
+            m_index.remove(cur.url);
+            m_index.insert(next.url, row);
         }
     }
     cur = std::move(next);
@@ -152,7 +152,7 @@ void DownloadListModel::setState(int row, DownloadState s)
 {
     if (row < 0 || row >= size())
         return;
-    m_rows[size_t(row)].State = s;
+    m_rows[size_t(row)].state = s;
     emitRowChanged(row);
 }
 
@@ -160,7 +160,7 @@ void DownloadListModel::setOwnedFile(int row, const QString& path)
 {
     if (row < 0 || row >= size())
         return;
-    m_rows[size_t(row)].Owned = IdentifyFile(path);
+    m_rows[size_t(row)].owned = identifyFile(path);
 }
 
 void DownloadListModel::setCells(int row, const QString& sz, const QString& received, const QString& progress)
@@ -168,9 +168,9 @@ void DownloadListModel::setCells(int row, const QString& sz, const QString& rece
     if (row < 0 || row >= size())
         return;
     auto& it = m_rows[size_t(row)];
-    it.SizeText = sz;
-    it.ReceivedText = received;
-    it.ProgressText = progress;
+    it.sizeText = sz;
+    it.receivedText = received;
+    it.progressText = progress;
     emitRowChanged(row);
 }
 
@@ -181,7 +181,7 @@ int DownloadListModel::findUrl(const QString& url) const
 
 void DownloadListModel::removeRows(std::vector<int> rows)
 {
-    const auto runs = RowRuns(std::move(rows), size());
+    const auto runs = rowRuns(std::move(rows), size());
     if (runs.empty())
         return;
     if (int(runs.size()) <= kMaxRemovalRuns) {
@@ -195,7 +195,7 @@ void DownloadListModel::removeRows(std::vector<int> rows)
         return;
     }
     beginResetModel();
-    EraseRuns(m_rows, runs);
+    eraseRuns(m_rows, runs);
     rebuildIndex();
     endResetModel();
 }
@@ -230,31 +230,31 @@ void DownloadListModel::reorder(const std::vector<int>& newOrder)
 int DownloadListModel::countNotDownloaded() const
 {
     return int(std::count_if(m_rows.begin(), m_rows.end(), [](const DownloadItem& it) {
-        return it.SizeText.isEmpty() && it.ReceivedText.isEmpty() && it.ProgressText.isEmpty();
+        return it.sizeText.isEmpty() && it.receivedText.isEmpty() && it.progressText.isEmpty();
     }));
 }
 
 bool DownloadListModel::isListFinished() const
 {
     for (const auto& it : m_rows) {
-        if (it.State != DownloadState::Done && it.State != DownloadState::Failed)
+        if (it.state != DownloadState::Done && it.state != DownloadState::Failed)
             return false;
     }
     return true;
 }
 
-int DownloadListModel::CountBadRows() const
+int DownloadListModel::countBadRows() const
 {
     return int(std::count_if(m_rows.begin(), m_rows.end(), [](const DownloadItem& it) {
-        return it.State == DownloadState::Failed || isWebPageType(it.FileType);
+        return it.state == DownloadState::Failed || isWebPageType(it.fileType);
     }));
 }
 
-QString DownloadListModel::UpdateListCounters() const
+QString DownloadListModel::updateListCounters() const
 {
     int counts[5] = {0, 0, 0, 0, 0};
     for (const auto& it : m_rows) {
-        const int s = int(it.State);
+        const int s = int(it.state);
         if (s >= 1 && s <= 4)
             ++counts[s];
     }
@@ -276,7 +276,7 @@ void DownloadListModel::rebuildIndex()
     m_index.clear();
     m_index.reserve(int(m_rows.size()));
     for (int i = 0; i < int(m_rows.size()); ++i)
-        m_index.insert(m_rows[size_t(i)].Url, i);
+        m_index.insert(m_rows[size_t(i)].url, i);
 }
 
 void DownloadListModel::emitRowChanged(int row)

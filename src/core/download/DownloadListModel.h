@@ -51,9 +51,9 @@ public:
     // 检测是否下载列表完毕: no row is Waiting or Downloading.
     bool isListFinished() const;
     // Rows that are web pages (type htm/html) or Failed; each counted once.
-    int CountBadRows() const;
+    int countBadRows() const;
     // "总数:12 正在下载:1 等待:8 已完成:2 失败:1"
-    QString UpdateListCounters() const;
+    QString updateListCounters() const;
     // "12条"
     QString rowCountText() const;
 

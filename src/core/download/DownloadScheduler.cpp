@@ -22,7 +22,7 @@ DownloadScheduler::DownloadScheduler(DownloadListModel& list, DownloadWindowStat
                                      QObject* parent)
     : QObject(parent), m_list(list), m_state(state), m_host(host)
 {
-    m_inet = new MethodOneTransfer(list, state, host, this);
+    m_methodOne = new MethodOneTransfer(list, state, host, this);
     m_timer.setInterval(timings().tick);
     connect(&m_timer, &QTimer::timeout, this, &DownloadScheduler::tick);
     m_refill.setSingleShot(true);
@@ -31,9 +31,9 @@ DownloadScheduler::DownloadScheduler(DownloadListModel& list, DownloadWindowStat
     connect(&m_holdLimit, &QTimer::timeout, this, &DownloadScheduler::releaseHolds);
     // Method one is free for the next row once its end step (type check,
     // rename, automatic login) is over.
-    connect(m_inet, &MethodOneTransfer::transferEnded, this, &DownloadScheduler::requestRefill);
-    m_state.setTransferControlCounter([this] { return CountTransferControls(); });
-    m_state.setStillExecutingSource([this] { return m_inet->StillExecuting(); });
+    connect(m_methodOne, &MethodOneTransfer::transferEnded, this, &DownloadScheduler::requestRefill);
+    m_state.setTransferControlCounter([this] { return countTransferControls(); });
+    m_state.setStillExecutingSource([this] { return m_methodOne->stillExecuting(); });
     m_state.setSchedulerTimerSource([this] { return m_timer.isActive(); });
 }
 
@@ -59,7 +59,7 @@ Downloader* DownloadScheduler::downloader(int j) const
     return j >= 1 && j <= kMaxSlots ? m_slots[size_t(j)].data() : nullptr;
 }
 
-int DownloadScheduler::CountTransferControls() const
+int DownloadScheduler::countTransferControls() const
 {
     int n = 1;
     for (int j = 1; j <= kMaxSlots; ++j)
@@ -69,17 +69,17 @@ int DownloadScheduler::CountTransferControls() const
 
 void DownloadScheduler::setTransferEndHook(TransferEndHook hook)
 {
-    m_inet->setTransferEndHook(hook);
+    m_methodOne->setTransferEndHook(hook);
     m_endHook = std::move(hook);
 }
 
 void DownloadScheduler::loadSettings(const SettingsStore& store)
 {
-    m_inet->loadSettings(store);
-    globals().MaxFileSizeMB = ReadMaxFileSizeMB();
+    m_methodOne->loadSettings(store);
+    globals().maxFileSizeMB = readMaxFileSizeMB();
 }
 
-void DownloadScheduler::StartDownloading()
+void DownloadScheduler::startDownloading()
 {
     switchOn();
 }
@@ -99,21 +99,21 @@ void DownloadScheduler::switchOff()
     m_refill.stop();
 }
 
-void DownloadScheduler::StopDownloading()
+void DownloadScheduler::stopDownloading()
 {
     m_host.clearAutoOptions();
-    m_inet->Cancel();
+    m_methodOne->cancel();
     m_timer.stop();
     m_refill.stop();
-    m_state.TransferBusy = false;
-    m_inet->Cancel();
+    m_state.transferBusy = false;
+    m_methodOne->cancel();
     for (int j = 1; j <= kMaxSlots; ++j)
         unload(j);
     for (int i = 0; i < m_list.size(); ++i) {
-        if (m_list.item(i).State == DownloadState::Downloading)
+        if (m_list.item(i).state == DownloadState::Downloading)
             m_list.setState(i, DownloadState::Failed);
     }
-    m_state.TransferBusy = false;
+    m_state.transferBusy = false;
 }
 
 int DownloadScheduler::pauseRemainingMs() const
@@ -121,7 +121,7 @@ int DownloadScheduler::pauseRemainingMs() const
     // The pause between files counts from the last transfer event, in the
     // seconds-of-day the window keeps; it is over once the difference is
     // greater than the pause.
-    const double elapsed = std::fabs(Clock::secondsOfDay() - double(m_state.LastTransferEventTime));
+    const double elapsed = std::fabs(Clock::secondsOfDay() - double(m_state.lastTransferEventTime));
     const double pause = double(m_host.pauseSeconds()) * double(timings().secondUnit.count()) / 1000.0;
     if (elapsed > pause)
         return 0;
@@ -173,20 +173,20 @@ bool DownloadScheduler::prepareRow(int row, bool createFolder)
 {
     DownloadItem it = m_list.item(row);
     const DownloadItem before = it;
-    it.Name = SanitizeFileName(it.Name);
+    it.name = sanitizeFileName(it.name);
     if (createFolder) {
-        const QString folder = MakeFolderPath(it.Folder);
+        const QString folder = makeFolderPath(it.folder);
         if (folder.isEmpty()) {
             // A folder that cannot be made would put the file at the root.
-            it.State = DownloadState::Failed;
+            it.state = DownloadState::Failed;
             m_list.setItem(row, it);
             return false;
         }
-        it.Folder = folder;
+        it.folder = folder;
     }
-    if (!it.Folder.endsWith(QLatin1Char('/')))
-        it.Folder += QLatin1Char('/');
-    if (it.Name != before.Name || it.Folder != before.Folder)
+    if (!it.folder.endsWith(QLatin1Char('/')))
+        it.folder += QLatin1Char('/');
+    if (it.name != before.name || it.folder != before.folder)
         m_list.setItem(row, it);
     return needsDownload(m_list, row, m_host.sameNamePolicy());
 }
@@ -201,11 +201,11 @@ void DownloadScheduler::startRow(int row)
 
 void DownloadScheduler::tickMethodOne()
 {
-    if (m_state.TransferBusy)
+    if (m_state.transferBusy)
         return;
     int chosen = -1;
     for (int i = 0; i < m_list.size(); ++i) {
-        if (m_list.item(i).State != DownloadState::Waiting)
+        if (m_list.item(i).state != DownloadState::Waiting)
             continue;
         if (prepareRow(i, false)) {
             chosen = i;
@@ -215,10 +215,10 @@ void DownloadScheduler::tickMethodOne()
     if (chosen < 0)
         return;
     startRow(chosen);
-    m_state.SlotRows[1] = chosen + 1;
+    m_state.slotRows[1] = chosen + 1;
     // Runs on by itself; the tick does not wait for it. Nested ticks find
-    // TransferBusy set and end at once.
-    QCoro::Task<> transfer = m_inet->downloadCurrentFile(chosen);
+    // transferBusy set and end at once.
+    QCoro::Task<> transfer = m_methodOne->downloadCurrentFile(chosen);
     Q_UNUSED(transfer);
     emit rowStarted(chosen);
 }
@@ -234,7 +234,7 @@ void DownloadScheduler::tickMethodTwo()
             continue;
         int chosen = -1;
         for (int i = from; i < m_list.size(); ++i) {
-            if (m_list.item(i).State != DownloadState::Waiting)
+            if (m_list.item(i).state != DownloadState::Waiting)
                 continue;
             if (prepareRow(i, true)) {
                 chosen = i;
@@ -247,14 +247,14 @@ void DownloadScheduler::tickMethodTwo()
         const DownloadItem& row = m_list.item(chosen);
         startRow(chosen);
         QString name;
-        const QString target = renameForSavePath(row.Folder, row.Name, row.FileType, m_host.sameNamePolicy(), &name);
-        if (name != row.Name) {
+        const QString target = renameForSavePath(row.folder, row.name, row.fileType, m_host.sameNamePolicy(), &name);
+        if (name != row.name) {
             DownloadItem it = row;
-            it.Name = name;
+            it.name = name;
             m_list.setItem(chosen, it);
         }
-        m_state.SlotRows[size_t(j)] = chosen + 1;
-        downloadMultiThreaded(j, chosen, m_list.item(chosen).Url, target);
+        m_state.slotRows[size_t(j)] = chosen + 1;
+        downloadMultiThreaded(j, chosen, m_list.item(chosen).url, target);
         emit rowStarted(chosen);
     }
 }
@@ -266,25 +266,25 @@ void DownloadScheduler::downloadMultiThreaded(int j, int row, const QString& url
     unload(j);
     auto* d = new Downloader(this);
     m_slots[size_t(j)] = d;
-    m_slotUrl[size_t(j)] = m_list.item(row).Url;
-    m_state.SlotRows[size_t(j)] = row + 1;
+    m_slotUrl[size_t(j)] = m_list.item(row).url;
+    m_state.slotRows[size_t(j)] = row + 1;
     connect(d, &Downloader::DownloadProgress, this,
             [this, j](qint64 read, qint64 expected, const QString&) { onProgress(j, read, expected); });
-    connect(d, &Downloader::DownloadComplete, this,
+    connect(d, &Downloader::downloadComplete, this,
             [this, j](qint64 read, qint64 expected, const QString&) { onComplete(j, read, expected); });
-    connect(d, &Downloader::DownloadError, this, [this, j](const QString&, const QString&) { onError(j); });
+    connect(d, &Downloader::downloadError, this, [this, j](const QString&, const QString&) { onError(j); });
     // The row owns what its transfer created, and nothing else.
-    connect(d, &Downloader::FileCreated, this, [this, j](const QString& file) { m_list.setOwnedFile(slotRow(j), file); });
-    m_state.TransferBusy = true;
+    connect(d, &Downloader::fileCreated, this, [this, j](const QString& file) { m_list.setOwnedFile(slotRow(j), file); });
+    m_state.transferBusy = true;
     startRow(row);
-    d->BeginDownload(url, target, m_list.item(row).Referer);
+    d->beginDownload(url, target, m_list.item(row).referer);
 }
 
 int DownloadScheduler::slotRow(int j) const
 {
     if (j < 1 || j > kMaxSlots)
         return -1;
-    return RowRef{m_state.SlotRows[size_t(j)] - 1, m_slotUrl[size_t(j)]}.resolve(m_list);
+    return RowRef{m_state.slotRows[size_t(j)] - 1, m_slotUrl[size_t(j)]}.resolve(m_list);
 }
 
 void DownloadScheduler::unload(int j)
@@ -296,7 +296,7 @@ void DownloadScheduler::unload(int j)
     if (!d)
         return;
     d->disconnect(this);
-    d->CancelAsyncRead();
+    d->cancelAsyncRead();
     // It may be inside one of its own signals right now.
     d->deleteLater();
 }
@@ -306,10 +306,10 @@ void DownloadScheduler::onProgress(int j, qint64 read, qint64 expected)
     const int row = slotRow(j);
     if (row < 0 || !(expected > 0 && expected >= read))
         return;
-    m_list.setCells(row, QString::number(expected), QString::number(read), PercentText(read, expected));
-    if (AboveSizeLimit(expected)) {
+    m_list.setCells(row, QString::number(expected), QString::number(read), percentText(read, expected));
+    if (aboveSizeLimit(expected)) {
         const DownloadItem& it = m_list.item(row);
-        m_list.setCells(row, it.SizeText, it.ReceivedText, QStringLiteral("大文件，跳过"));
+        m_list.setCells(row, it.sizeText, it.receivedText, QStringLiteral("大文件，跳过"));
         m_list.setState(row, DownloadState::Done);
         m_state.markTransferEvent();
         unload(j);
@@ -327,16 +327,16 @@ void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected)
         return;
     }
     if (expected > 0 && expected >= read)
-        m_list.setCells(row, QString::number(expected), QString::number(read), PercentText(read, expected));
-    m_list.setState(row, m_list.item(row).ProgressText == QLatin1String("100%") ? DownloadState::Done
+        m_list.setCells(row, QString::number(expected), QString::number(read), percentText(read, expected));
+    m_list.setState(row, m_list.item(row).progressText == QLatin1String("100%") ? DownloadState::Done
                                                                                 : DownloadState::Failed);
-    CorrectItemFileType(m_list, row);
+    correctItemFileType(m_list, row);
     const DownloadItem& it = m_list.item(row);
-    m_host.setStatusText(2, QStringLiteral("完成下载:") + it.Name);
-    const QString type = it.FileType.toLower();
+    m_host.setStatusText(2, QStringLiteral("完成下载:") + it.name);
+    const QString type = it.fileType.toLower();
     if (type == QLatin1String("htm") || type == QLatin1String("html"))
         m_host.cue(CueWebPage);
-    if (m_list.item(row).State == DownloadState::Failed)
+    if (m_list.item(row).state == DownloadState::Failed)
         m_host.cue(CueTransferFailed);
     m_host.transferEnded(row);
     m_state.markTransferEvent();

@@ -1,7 +1,7 @@
 #pragma once
-// The download scheduler: the Timer_Down tick that turns Waiting rows into
+// The download scheduler: the tick that turns Waiting rows into
 // transfers, the start and stop commands, and the window's side of method
-// two's transfer controls (Downloader1 members 1..6). Besides the tick, the
+// two's transfer controls (slots 1..6). Besides the tick, the
 // end of every transfer asks for a refill: the same tick runs on the next
 // event-loop turn, or as soon as the pause between files is over, so that a
 // freed slot does not sit idle until the next tick.
@@ -31,39 +31,39 @@ public:
     static constexpr int kMaxSlots = 6;
 
     // Wires the window state's live sources (loaded transfer controls,
-    // Inet1.StillExecuting, Timer_Down) to this scheduler. The state, list and
+    // method one's busy flag, the scheduler timer) to this scheduler. The state, list and
     // host must outlive it (the owner deletes the scheduler before them); its
     // end unhooks the sources again.
     DownloadScheduler(DownloadListModel& list, DownloadWindowState& state, DownloadHost& host,
                       QObject* parent = nullptr);
     ~DownloadScheduler() override;
 
-    // Timer_Down: the scheduler is on while it runs. Interval dh::timings().tick.
+    // The scheduler timer: the scheduler is on while it runs. Interval dh::timings().tick.
     QTimer* timer() { return &m_timer; }
     bool running() const { return m_timer.isActive(); }
-    // Inet1 and method one's transfer.
-    MethodOneTransfer& inet() { return *m_inet; }
-    // Member j (1..6) of Downloader1; nullptr when not loaded.
+    // Method one's transfer (one connection).
+    MethodOneTransfer& methodOne() { return *m_methodOne; }
+    // Method-two transfer control j (1..6); nullptr when not loaded.
     Downloader* downloader(int j) const;
     // Loaded members, member 0 included.
-    int CountTransferControls() const;
+    int countTransferControls() const;
 
     // Proxy settings and the size limit, read when the window loads.
     void loadSettings(const SettingsStore& store);
 
-    // StartDownloading: switches the scheduler on.
-    void StartDownloading();
+    // startDownloading: switches the scheduler on.
+    void startDownloading();
     // Switches the scheduler on when it is off (a running countdown is kept).
     // The first rows start on the next event-loop turn when the pause between
     // files allows it; the ticks follow one tick interval apart.
     void switchOn();
     void switchOff();
-    // StopDownloading: unticks the automatic options, cancels method one,
+    // stopDownloading: unticks the automatic options, cancels method one,
     // switches the scheduler off, unloads every method-two control and turns
     // every Downloading row Failed.
-    void StopDownloading();
+    void stopDownloading();
 
-    // The scheduler tick (called by Timer_Down, and by the refill after a
+    // The scheduler tick (called by the timer, and by the refill after a
     // transfer has ended).
     void tick();
 
@@ -78,7 +78,7 @@ public:
     // An end hook after a method-two transfer is running.
     bool held() const { return m_holds > 0; }
 
-    // 多线程下载: loads member j, sets TransferBusy, starts the row (0-based)
+    // 多线程下载: loads member j, sets transferBusy, starts the row (0-based)
     // and begins its transfer into target without waiting for it.
     void downloadMultiThreaded(int j, int row, const QString& url, const QString& target);  // 多线程下载
 
@@ -117,7 +117,7 @@ private:
     DownloadHost& m_host;
     QTimer m_timer;
     QTimer m_refill;  // single shot
-    MethodOneTransfer* m_inet = nullptr;
+    MethodOneTransfer* m_methodOne = nullptr;
     std::array<QPointer<Downloader>, kMaxSlots + 1> m_slots;  // 0 never transfers
     std::array<QString, kMaxSlots + 1> m_slotUrl;
     TransferEndHook m_endHook;

@@ -12,43 +12,43 @@ DownloadWindowState::DownloadWindowState()
 
 void DownloadWindowState::markTransferEvent()
 {
-    LastTransferEventTime = float(Clock::secondsOfDay());
+    lastTransferEventTime = float(Clock::secondsOfDay());
 }
 
 int DownloadWindowState::downloadMethodFromSettings(const SettingsStore& store)
 {
-    return store.getInt(keys::DownloadMethod) == 1 ? 1 : 2;
+    return store.getInt(keys::downloadMethod) == 1 ? 1 : 2;
 }
 
-int DownloadWindowState::CountTransferControls() const
+int DownloadWindowState::countTransferControls() const
 {
     return m_countControls ? m_countControls() : 1;
 }
 
-bool DownloadWindowState::StillExecuting() const
+bool DownloadWindowState::stillExecuting() const
 {
     return m_stillExecuting && m_stillExecuting();
 }
 
-bool DownloadWindowState::SchedulerRunning() const
+bool DownloadWindowState::schedulerRunning() const
 {
     return m_timerEnabled && m_timerEnabled();
 }
 
-bool DownloadWindowState::DownloadsActive() const
+bool DownloadWindowState::downloadsActive() const
 {
-    return CountTransferControls() > 1 || StillExecuting() || SchedulerRunning();
+    return countTransferControls() > 1 || stillExecuting() || schedulerRunning();
 }
 
 bool DownloadWindowState::refuses(BusyGuard guard) const
 {
     switch (guard) {
     case BusyGuard::A:
-        return DownloadsActive();
+        return downloadsActive();
     case BusyGuard::B:
-        return SchedulerRunning() || TransferBusy;
+        return schedulerRunning() || transferBusy;
     case BusyGuard::C:
-        return TransferBusy;
+        return transferBusy;
     }
     return false;
 }

@@ -12,9 +12,9 @@ class SettingsStore;
 // The three busy guards with which list commands refuse to run while
 // downloads are active.
 enum class BusyGuard {
-    A,  // DownloadsActive: removals, random order, type correction
-    B,  // scheduler on or TransferBusy: column sort, the list's context menu
-    C,  // TransferBusy: cancel selected rows
+    A,  // downloadsActive: removals, random order, type correction
+    B,  // scheduler on or transferBusy: column sort, the list's context menu
+    C,  // transferBusy: cancel selected rows
 };
 
 // The values through which the download window's scheduler, transfers,
@@ -29,31 +29,31 @@ public:
     DownloadWindowState();
 
     // --- where the live facts come from -----------------------------------
-    // Loaded members of Downloader1, member 0 included (1 when unset).
+    // Loaded method-two transfer controls, control 0 included (1 when unset).
     void setTransferControlCounter(std::function<int()> count) { m_countControls = std::move(count); }
-    // Inet1.StillExecuting (false when unset).
+    // Method one's transfer is running (false when unset).
     void setStillExecutingSource(std::function<bool()> executing) { m_stillExecuting = std::move(executing); }
-    // Timer_Down enabled, i.e. the scheduler is on (false when unset).
+    // The scheduler timer is on (false when unset).
     void setSchedulerTimerSource(std::function<bool()> enabled) { m_timerEnabled = std::move(enabled); }
 
     // --- window state -------------------------------------------------------
     int downloadMethod = 2;  // 1: one file at a time; 2: parallel transfers
-    bool TransferBusy = false;
+    bool transferBusy = false;
     // The 1-based list position each transfer slot works on; 0 = none.
-    std::array<int, kSlotCount> SlotRows{};
+    std::array<int, kSlotCount> slotRows{};
     // Seconds since midnight of the last transfer end, failure or size skip.
-    float LastTransferEventTime = 0.0f;
+    float lastTransferEventTime = 0.0f;
 
-    // Sets LastTransferEventTime to now (window load, transfer end).
+    // Sets lastTransferEventTime to now (window load, transfer end).
     void markTransferEvent();
     // The stored download method ("设置"/"下载方式"); anything but 1 means 2.
     static int downloadMethodFromSettings(const SettingsStore& store);
 
-    int CountTransferControls() const;
-    bool StillExecuting() const;
-    bool SchedulerRunning() const;
+    int countTransferControls() const;
+    bool stillExecuting() const;
+    bool schedulerRunning() const;
     // A method-two transfer runs, method one's request executes, or the scheduler is on.
-    bool DownloadsActive() const;
+    bool downloadsActive() const;
 
     // --- guards -------------------------------------------------------------
     // True when the guard refuses its command right now.

@@ -15,12 +15,12 @@ Downloader::Downloader(QObject* parent) : QObject(parent)
 
 Downloader::~Downloader()
 {
-    CancelAsyncRead();
+    cancelAsyncRead();
 }
 
-void Downloader::BeginDownload(const QString& address, const QString& saveFile, const QString& /*referer*/)
+void Downloader::beginDownload(const QString& address, const QString& saveFile, const QString& /*referer*/)
 {
-    CancelAsyncRead();
+    cancelAsyncRead();
     m_saveFile = saveFile;
     m_bytesExpected = m_bytesRead = m_bytesAtLastLook = m_arrived = 0;
     m_reported = false;
@@ -30,8 +30,8 @@ void Downloader::BeginDownload(const QString& address, const QString& saveFile, 
 
     QString a = address;
     a.replace(QLatin1String("&amp;"), QLatin1String("&"), Qt::CaseInsensitive);
-    m_address = TrimSpaces(a);
-    if (!IsDownloadableAddress(m_address)) {
+    m_address = trimSpaces(a);
+    if (!isDownloadableAddress(m_address)) {
         // Reported on the next turn, after the caller has finished starting us.
         QTimer::singleShot(0, this, [this] { giveUp(unsupportedAddressText()); });
         return;
@@ -41,12 +41,12 @@ void Downloader::BeginDownload(const QString& address, const QString& saveFile, 
     // started in the same tick gets a numbered one. Only where nothing is:
     // an existing file (overwrite) stays whole until the new body replaces
     // it, and a link is never written through.
-    if (!EntryExists(saveFile) && WritePlaceholder(saveFile)) {
+    if (!entryExists(saveFile) && writePlaceholder(saveFile)) {
         m_placeholder = true;
-        emit FileCreated(saveFile);
+        emit fileCreated(saveFile);
     }
 
-    m_temp = CreateTempBeside(saveFile);
+    m_temp = createTempBeside(saveFile);
     m_read = transferEngine().execute(m_address);
     connect(m_read.get(), &TransferRequest::progress, this, &Downloader::onReadProgress);
     connect(m_read.get(), &TransferRequest::finished, this, &Downloader::onReadFinished);
@@ -58,7 +58,7 @@ void Downloader::BeginDownload(const QString& address, const QString& saveFile, 
     }
 }
 
-void Downloader::CancelAsyncRead()
+void Downloader::cancelAsyncRead()
 {
     m_stallTimer.stop();
     if (m_read) {
@@ -81,7 +81,7 @@ void Downloader::discardFiles()
         QFile::remove(m_temp);
     m_temp.clear();
     if (m_placeholder)
-        RemovePlaceholder(m_saveFile);
+        removePlaceholder(m_saveFile);
     m_placeholder = false;
 }
 
@@ -89,17 +89,17 @@ bool Downloader::placeBody()
 {
     // The target is this transfer's placeholder or, under the overwrite
     // policy, the old file: both are replaced (a link itself, not its target).
-    if (m_temp.isEmpty() || MoveIntoPlace(m_temp, m_saveFile, true) != PlaceResult::Placed)
+    if (m_temp.isEmpty() || moveIntoPlace(m_temp, m_saveFile, true) != PlaceResult::Placed)
         return false;
     m_temp.clear();
     m_placeholder = false;
-    emit FileCreated(m_saveFile);
+    emit fileCreated(m_saveFile);
     return true;
 }
 
 bool Downloader::checkSizeLimit(qint64 received)
 {
-    if (m_reported || !ReceivedAboveSizeLimit(received))
+    if (m_reported || !receivedAboveSizeLimit(received))
         return false;
     QPointer<Downloader> self(this);
     emit DownloadProgress(received, received, m_saveFile);
@@ -141,11 +141,11 @@ void Downloader::onReadFinished()
         m_stallTimer.stop();
         m_reported = true;
         if (total >= 1) {
-            emit DownloadComplete(read, total, m_saveFile);
+            emit downloadComplete(read, total, m_saveFile);
         } else {
             // No size announced: the whole body is in place all the same.
-            const qint64 length = FileLength(m_saveFile);
-            emit DownloadComplete(length, length, m_saveFile);
+            const qint64 length = fileLength(m_saveFile);
+            emit downloadComplete(length, length, m_saveFile);
         }
         return;
     }
@@ -155,7 +155,7 @@ void Downloader::onReadFinished()
         m_stallTimer.stop();
         m_reported = true;
         discardFiles();
-        emit DownloadComplete(read, total, m_saveFile);
+        emit downloadComplete(read, total, m_saveFile);
         return;
     }
     startFallback();
@@ -197,11 +197,11 @@ void Downloader::onFallbackFinished()
         return;
     }
     m_placeholder = false;
-    emit FileCreated(m_saveFile);
+    emit fileCreated(m_saveFile);
     m_stallTimer.stop();
     m_reported = true;
-    const qint64 length = FileLength(m_saveFile);
-    emit DownloadComplete(length, length, m_saveFile);
+    const qint64 length = fileLength(m_saveFile);
+    emit downloadComplete(length, length, m_saveFile);
 }
 
 void Downloader::onStallTick()
@@ -220,8 +220,8 @@ void Downloader::giveUp(const QString& reason)
     if (m_reported)
         return;
     m_reported = true;
-    CancelAsyncRead();
-    emit DownloadError(reason, m_saveFile);
+    cancelAsyncRead();
+    emit downloadError(reason, m_saveFile);
 }
 
 } // namespace dh

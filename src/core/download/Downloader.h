@@ -27,10 +27,10 @@ public:
     // removed whatever the ending. "&amp;" in the address is read as "&";
     // anything but an http or https address fails with "不支持的网址". The
     // third argument is not used.
-    void BeginDownload(const QString& address, const QString& saveFile, const QString& referer = QString());
+    void beginDownload(const QString& address, const QString& saveFile, const QString& referer = QString());
     // Abandons every read of this instance without reporting anything; its
     // temporary file and an unreplaced placeholder go.
-    void CancelAsyncRead();
+    void cancelAsyncRead();
 
     QString saveFile() const { return m_saveFile; }
     QString address() const { return m_address; }
@@ -44,15 +44,15 @@ signals:
     void DownloadProgress(qint64 bytesRead, qint64 bytesExpected, const QString& saveFile);
     // Once, after the file has been written (or with fewer bytes than expected
     // when the connection broke off; the target then keeps what it had).
-    void DownloadComplete(qint64 bytesRead, qint64 bytesExpected, const QString& saveFile);
+    void downloadComplete(qint64 bytesRead, qint64 bytesExpected, const QString& saveFile);
     // Once, when the transfer is given up: "超时" (no progress for the stall
     // time), "无法下载" (no data, even from the fallback fetch), "大文件" (a body
     // without a size passed the limit and nobody stopped the transfer) or
     // "不支持的网址".
-    void DownloadError(const QString& reason, const QString& saveFile);
+    void downloadError(const QString& reason, const QString& saveFile);
     // The transfer created the file at the path (its placeholder or the
     // finished download): the row may record it as its own.
-    void FileCreated(const QString& path);
+    void fileCreated(const QString& path);
 
 private:
     void onReadProgress(qint64 read, qint64 total);
@@ -75,7 +75,7 @@ private:
     QElapsedTimer m_lastProgress;
     QTimer m_stallTimer;  // stall check
     std::unique_ptr<TransferRequest> m_read;
-    std::unique_ptr<WholeBodyFetch> m_fallback;  // Inet1
+    std::unique_ptr<WholeBodyFetch> m_fallback;  // one-connection fetch
     bool m_reported = false;
     QString m_temp;             // the body's hidden temporary file
     bool m_placeholder = false;  // this transfer wrote the placeholder at the target

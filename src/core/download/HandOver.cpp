@@ -4,10 +4,10 @@
 
 namespace dh {
 
-QString HandOverName(const QString& url, const QString& title, bool useAddressName)
+QString handOverName(const QString& url, const QString& title, bool useAddressName)
 {
-    const QString name = useAddressName ? FileNameFromPath(url, true) : TrimSpaces(RemoveLineBreaks(title));
-    return SanitizeFileName(name);
+    const QString name = useAddressName ? fileNameFromPath(url, true) : trimSpaces(removeLineBreaks(title));
+    return sanitizeFileName(name);
 }
 
 } // namespace dh

@@ -8,6 +8,6 @@ namespace dh {
 // useAddressName ("原文件名") the last segment of its address without the
 // extension; either way made usable as a file name. The search window's
 // hand-over and docharvest-cli name rows through this one rule.
-QString HandOverName(const QString& url, const QString& title, bool useAddressName);
+QString handOverName(const QString& url, const QString& title, bool useAddressName);
 
 } // namespace dh

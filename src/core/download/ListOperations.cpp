@@ -56,12 +56,12 @@ CellKind columnKind(int column)
 QString cellText(const DownloadItem& it, int column)
 {
     switch (column) {
-    case DownloadListModel::ColName: return it.Name;
-    case DownloadListModel::ColType: return it.FileType;
-    case DownloadListModel::ColSize: return it.SizeText;
-    case DownloadListModel::ColReceived: return it.ReceivedText;
-    case DownloadListModel::ColProgress: return it.ProgressText;
-    case DownloadListModel::ColFolder: return it.Folder;
+    case DownloadListModel::ColName: return it.name;
+    case DownloadListModel::ColType: return it.fileType;
+    case DownloadListModel::ColSize: return it.sizeText;
+    case DownloadListModel::ColReceived: return it.receivedText;
+    case DownloadListModel::ColProgress: return it.progressText;
+    case DownloadListModel::ColFolder: return it.folder;
     default: return {};
     }
 }
@@ -92,53 +92,53 @@ QString sortKey(const QString& cell, CellKind kind)
 
 } // namespace
 
-bool IsWebPageType(const QString& fileType)
+bool isWebPageType(const QString& fileType)
 {
     return typeIn(fileType, {QLatin1String("htm"), QLatin1String("html")});
 }
 
-bool IsWebPageOrXmlType(const QString& fileType)
+bool isWebPageOrXmlType(const QString& fileType)
 {
     return typeIn(fileType, {QLatin1String("htm"), QLatin1String("html"), QLatin1String("xml")});
 }
 
-bool IsFinished(const DownloadItem& row)
+bool isFinished(const DownloadItem& row)
 {
-    return row.State == DownloadState::Done || row.State == DownloadState::Failed;
+    return row.state == DownloadState::Done || row.state == DownloadState::Failed;
 }
 
-void DeleteItemFile(DownloadItem& row)
+void deleteItemFile(DownloadItem& row)
 {
     // Ownership is recorded, never inferred from the name: a row that failed
     // before its name was numbered still carries the bare name of a file
     // that belongs to someone else.
-    if (!OwnsItemFile(row))
+    if (!ownsItemFile(row))
         return;
-    if (QFile::remove(ItemFilePath(row)))  // a file that will not go is left alone
-        row.Owned = {};
+    if (QFile::remove(itemFilePath(row)))  // a file that will not go is left alone
+        row.owned = {};
 }
 
-void ResetForRedownload(DownloadListModel& list, int i, bool xmlToo)
+void resetForRedownload(DownloadListModel& list, int i, bool xmlToo)
 {
     if (i < 0 || i >= list.size())
         return;
     DownloadItem row = list.item(i);
-    DeleteItemFile(row);
-    row.State = DownloadState::Waiting;
-    if (xmlToo ? IsWebPageOrXmlType(row.FileType) : IsWebPageType(row.FileType))
-        row.FileType = QStringLiteral("xxx");
-    row.SizeText.clear();
-    row.ReceivedText.clear();
-    row.ProgressText.clear();
-    DeleteItemFile(row);
+    deleteItemFile(row);
+    row.state = DownloadState::Waiting;
+    if (xmlToo ? isWebPageOrXmlType(row.fileType) : isWebPageType(row.fileType))
+        row.fileType = QStringLiteral("xxx");
+    row.sizeText.clear();
+    row.receivedText.clear();
+    row.progressText.clear();
+    deleteItemFile(row);
     list.setItem(i, row);
 }
 
-std::optional<double> ParseNumber(const QString& text)
+std::optional<double> parseNumber(const QString& text)
 {
     static const QRegularExpression re(
         QStringLiteral("^[+-]?(\\d+(\\.\\d*)?|\\.\\d+)([eE][+-]?\\d+)?$"));
-    const QString t = TrimSpaces(text);
+    const QString t = trimSpaces(text);
     if (!re.match(t).hasMatch())
         return std::nullopt;
     bool ok = false;
@@ -148,7 +148,7 @@ std::optional<double> ParseNumber(const QString& text)
     return v;
 }
 
-std::vector<int> RedownloadMatches(const DownloadListModel& list, RedownloadFilter filter,
+std::vector<int> redownloadMatches(const DownloadListModel& list, RedownloadFilter filter,
                                    const std::vector<int>& selected, double limit)
 {
     const QSet<int> sel = filter == RedownloadFilter::Selected ? selectionSet(selected) : QSet<int>();
@@ -157,18 +157,18 @@ std::vector<int> RedownloadMatches(const DownloadListModel& list, RedownloadFilt
         const DownloadItem& it = list.item(i);
         bool match = false;
         switch (filter) {
-        case RedownloadFilter::Selected: match = sel.contains(i) && IsFinished(it); break;
-        case RedownloadFilter::Failed: match = it.State == DownloadState::Failed; break;
-        case RedownloadFilter::WebPages: match = IsFinished(it) && IsWebPageOrXmlType(it.FileType); break;
+        case RedownloadFilter::Selected: match = sel.contains(i) && isFinished(it); break;
+        case RedownloadFilter::Failed: match = it.state == DownloadState::Failed; break;
+        case RedownloadFilter::WebPages: match = isFinished(it) && isWebPageOrXmlType(it.fileType); break;
         case RedownloadFilter::FailedAndWebPages:
-            match = it.State == DownloadState::Failed
-                || (it.State == DownloadState::Done && IsWebPageType(it.FileType));
+            match = it.state == DownloadState::Failed
+                || (it.state == DownloadState::Done && isWebPageType(it.fileType));
             break;
         case RedownloadFilter::SmallComplete: {
-            if (!IsFinished(it))
+            if (!isFinished(it))
                 break;
-            const auto size = ParseNumber(QString(it.SizeText).remove(u','));
-            const auto received = ParseNumber(QString(it.ReceivedText).remove(u','));
+            const auto size = parseNumber(QString(it.sizeText).remove(u','));
+            const auto received = parseNumber(QString(it.receivedText).remove(u','));
             match = size && received && limit > *size && *received == *size;
             break;
         }
@@ -179,57 +179,57 @@ std::vector<int> RedownloadMatches(const DownloadListModel& list, RedownloadFilt
     return rows;
 }
 
-int RedownloadRows(DownloadListModel& list, RedownloadFilter filter, const std::vector<int>& selected,
+int redownloadRows(DownloadListModel& list, RedownloadFilter filter, const std::vector<int>& selected,
                    double limit)
 {
-    const std::vector<int> rows = RedownloadMatches(list, filter, selected, limit);
+    const std::vector<int> rows = redownloadMatches(list, filter, selected, limit);
     const bool xmlToo = filter == RedownloadFilter::WebPages;
     for (int r : rows)
-        ResetForRedownload(list, r, xmlToo);
+        resetForRedownload(list, r, xmlToo);
     return int(rows.size());
 }
 
-std::vector<int> RowsInState(const DownloadListModel& list, DownloadState state)
+std::vector<int> rowsInState(const DownloadListModel& list, DownloadState state)
 {
     std::vector<int> rows;
     for (int i = 0; i < list.size(); ++i) {
-        if (list.item(i).State == state)
+        if (list.item(i).state == state)
             rows.push_back(i);
     }
     return rows;
 }
 
-int RemoveRows(DownloadListModel& list, const std::vector<int>& rows)
+int removeRows(DownloadListModel& list, const std::vector<int>& rows)
 {
     const int before = list.size();
     list.removeRows(rows);
     return before - list.size();
 }
 
-int DeleteFilesOfRows(DownloadListModel& list, DeleteFilter filter)
+int deleteFilesOfRows(DownloadListModel& list, DeleteFilter filter)
 {
     int n = 0;
     for (int i = 0; i < list.size(); ++i) {
         const DownloadItem& it = list.item(i);
         const bool match = filter == DeleteFilter::Failed
-            ? it.State == DownloadState::Failed
-            : IsFinished(it) && IsWebPageOrXmlType(it.FileType);
+            ? it.state == DownloadState::Failed
+            : isFinished(it) && isWebPageOrXmlType(it.fileType);
         if (!match)
             continue;
         list.setCells(i, {}, {}, {});
         DownloadItem row = list.item(i);
-        DeleteItemFile(row);
+        deleteItemFile(row);
         list.setItem(i, row);
         ++n;
     }
     return n;
 }
 
-int CancelWaitingRows(DownloadListModel& list, const std::vector<int>& selected)
+int cancelWaitingRows(DownloadListModel& list, const std::vector<int>& selected)
 {
     int n = 0;
     for (int r : selectionSet(selected)) {
-        if (r >= 0 && r < list.size() && list.item(r).State == DownloadState::Waiting) {
+        if (r >= 0 && r < list.size() && list.item(r).state == DownloadState::Waiting) {
             list.setState(r, DownloadState::Failed);
             ++n;
         }
@@ -237,21 +237,21 @@ int CancelWaitingRows(DownloadListModel& list, const std::vector<int>& selected)
     return n;
 }
 
-bool ResetFailedRowOnDoubleClick(DownloadListModel& list, int row)
+bool resetFailedRowOnDoubleClick(DownloadListModel& list, int row)
 {
-    if (row < 0 || row >= list.size() || list.item(row).State != DownloadState::Failed)
+    if (row < 0 || row >= list.size() || list.item(row).state != DownloadState::Failed)
         return false;
     DownloadItem it = list.item(row);
-    DeleteItemFile(it);
-    it.State = DownloadState::Waiting;
-    it.SizeText.clear();
-    it.ReceivedText.clear();
-    it.ProgressText.clear();
+    deleteItemFile(it);
+    it.state = DownloadState::Waiting;
+    it.sizeText.clear();
+    it.receivedText.clear();
+    it.progressText.clear();
     list.setItem(row, it);
     return true;
 }
 
-std::vector<int> ShuffleOrder(int rowCount, const std::function<int(int)>& random, int maxMoves)
+std::vector<int> shuffleOrder(int rowCount, const std::function<int(int)>& random, int maxMoves)
 {
     std::vector<int> order(size_t(std::max(rowCount, 0)));
     for (int i = 0; i < rowCount; ++i)
@@ -275,15 +275,15 @@ std::vector<int> ShuffleOrder(int rowCount, const std::function<int(int)>& rando
     return order;
 }
 
-void ShuffleList(DownloadListModel& list, std::function<int(int)> random)
+void shuffleList(DownloadListModel& list, std::function<int(int)> random)
 {
     if (!random) {
         random = [](int remaining) { return int(QRandomGenerator::global()->bounded(remaining)) + 1; };
     }
-    list.reorder(ShuffleOrder(list.size(), random));
+    list.reorder(shuffleOrder(list.size(), random));
 }
 
-std::vector<int> SortOrder(const DownloadListModel& list, int column, bool descending)
+std::vector<int> sortOrder(const DownloadListModel& list, int column, bool descending)
 {
     const CellKind kind = columnKind(column);
     std::vector<QString> keys;
@@ -302,9 +302,9 @@ std::vector<int> SortOrder(const DownloadListModel& list, int column, bool desce
     return order;
 }
 
-void SortList(DownloadListModel& list, int column, bool descending)
+void sortList(DownloadListModel& list, int column, bool descending)
 {
-    list.reorder(SortOrder(list, column, descending));
+    list.reorder(sortOrder(list, column, descending));
     const CellKind kind = columnKind(column);
     if (kind == CellKind::Text)
         return;
@@ -319,28 +319,28 @@ void SortList(DownloadListModel& list, int column, bool descending)
         if (normal == cell)
             continue;
         if (column == DownloadListModel::ColSize)
-            list.setCells(i, normal, it.ReceivedText, it.ProgressText);
+            list.setCells(i, normal, it.receivedText, it.progressText);
         else if (column == DownloadListModel::ColReceived)
-            list.setCells(i, it.SizeText, normal, it.ProgressText);
+            list.setCells(i, it.sizeText, normal, it.progressText);
         else
-            list.setCells(i, it.SizeText, it.ReceivedText, normal);
+            list.setCells(i, it.sizeText, it.receivedText, normal);
     }
 }
 
-QByteArray ExportNamesText(const DownloadListModel& list, bool onlyUnfinished)
+QByteArray exportNamesText(const DownloadListModel& list, bool onlyUnfinished)
 {
     QString text;
     for (int i = 0; i < list.size(); ++i) {
         const DownloadItem& it = list.item(i);
-        if (onlyUnfinished && it.State == DownloadState::Done)
+        if (onlyUnfinished && it.state == DownloadState::Done)
             continue;
-        text += it.Name;
+        text += it.name;
         text += QStringLiteral("\r\n");
     }
     return SystemCodePage::encode(text);
 }
 
-std::optional<QString> WriteExportFile(const QString& path, const QByteArray& bytes)
+std::optional<QString> writeExportFile(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -355,10 +355,10 @@ std::optional<QString> WriteExportFile(const QString& path, const QByteArray& by
     return std::nullopt;
 }
 
-UrlReplaceOutcome ReplaceInAddresses(DownloadListModel& list, const QString& find, const QString& replacement)
+UrlReplaceOutcome replaceInAddresses(DownloadListModel& list, const QString& find, const QString& replacement)
 {
     UrlReplaceOutcome out;
-    if (TrimSpaces(find).isEmpty()) {
+    if (trimSpaces(find).isEmpty()) {
         out.kind = UrlReplaceOutcome::EmptyFind;
         return out;
     }
@@ -369,17 +369,17 @@ UrlReplaceOutcome ReplaceInAddresses(DownloadListModel& list, const QString& fin
     QSet<QString> seen;
     for (int i = 0; i < list.size(); ++i) {
         DownloadItem it = list.item(i);
-        it.Url.replace(find, replacement, Qt::CaseInsensitive);
-        it.Referer.replace(find, replacement, Qt::CaseInsensitive);
-        if (it.Url.isEmpty()) {
+        it.url.replace(find, replacement, Qt::CaseInsensitive);
+        it.referer.replace(find, replacement, Qt::CaseInsensitive);
+        if (it.url.isEmpty()) {
             out.kind = UrlReplaceOutcome::EmptyUrl;
             return out;
         }
-        if (seen.contains(it.Url)) {
+        if (seen.contains(it.url)) {
             out.kind = UrlReplaceOutcome::DuplicateUrl;
             return out;
         }
-        seen.insert(it.Url);
+        seen.insert(it.url);
         next.push_back(std::move(it));
     }
     // A row may take an address that another row still holds until its own turn
@@ -388,14 +388,14 @@ UrlReplaceOutcome ReplaceInAddresses(DownloadListModel& list, const QString& fin
     std::vector<int> changed;
     for (int i = 0; i < list.size(); ++i) {
         const DownloadItem& cur = list.item(i);
-        if (cur.Url != next[size_t(i)].Url || cur.Referer != next[size_t(i)].Referer)
+        if (cur.url != next[size_t(i)].url || cur.referer != next[size_t(i)].referer)
             changed.push_back(i);
     }
     for (int i : changed) {
-        if (list.item(i).Url == next[size_t(i)].Url)
+        if (list.item(i).url == next[size_t(i)].url)
             continue;
         DownloadItem tmp = list.item(i);
-        tmp.Url = QStringLiteral("\x01urlreplace\x01") + QString::number(i);
+        tmp.url = QStringLiteral("\x01urlreplace\x01") + QString::number(i);
         list.setItem(i, tmp);
     }
     for (int i : changed)

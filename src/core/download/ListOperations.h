@@ -17,22 +17,22 @@ class DownloadListModel;
 // as the view reports them (any order, duplicates allowed).
 
 // "htm" / "html", any letter case.
-bool IsWebPageType(const QString& fileType);
+bool isWebPageType(const QString& fileType);
 // "htm" / "html" / "xml", any letter case.
-bool IsWebPageOrXmlType(const QString& fileType);
+bool isWebPageOrXmlType(const QString& fileType);
 // Done or Failed: a row that needs no further transfer work.
-bool IsFinished(const DownloadItem& row);
+bool isFinished(const DownloadItem& row);
 
-// DeleteItemFile: removes the row's file when the row's own transfer created
-// it and it is still that very file (OwnsItemFile); a file that was there
+// deleteItemFile: removes the row's file when the row's own transfer created
+// it and it is still that very file (ownsItemFile); a file that was there
 // before, or that another row or program wrote, stays. The row forgets the
 // file once it is gone; a failure is ignored.
-void DeleteItemFile(DownloadItem& row);
+void deleteItemFile(DownloadItem& row);
 
-// ResetForRedownload: delete the file, Waiting, web-page type (with xmlToo:
+// resetForRedownload: delete the file, Waiting, web-page type (with xmlToo:
 // also "xml") becomes "xxx", progress cells emptied, delete the file again
 // (under the type the row ends with).
-void ResetForRedownload(DownloadListModel& list, int row, bool xmlToo = false);
+void resetForRedownload(DownloadListModel& list, int row, bool xmlToo = false);
 
 // The re-download filters of the list menu.
 enum class RedownloadFilter {
@@ -45,22 +45,22 @@ enum class RedownloadFilter {
 
 // The rows a filter matches, in list order. limit is the entered number for
 // SmallComplete; selected is used by Selected.
-std::vector<int> RedownloadMatches(const DownloadListModel& list, RedownloadFilter filter,
+std::vector<int> redownloadMatches(const DownloadListModel& list, RedownloadFilter filter,
                                    const std::vector<int>& selected = {}, double limit = 0);
-// Applies ResetForRedownload to every row the filter matches; the web-page
+// Applies resetForRedownload to every row the filter matches; the web-page
 // filter also turns "xml" into "xxx". Returns the number of rows reset.
-int RedownloadRows(DownloadListModel& list, RedownloadFilter filter, const std::vector<int>& selected = {},
+int redownloadRows(DownloadListModel& list, RedownloadFilter filter, const std::vector<int>& selected = {},
                    double limit = 0);
 
 // A number as the size prompt and the size cells accept it: trimmed of
 // spaces, a plain decimal (sign, fraction and exponent allowed); nullopt for
 // anything else, including the empty text.
-std::optional<double> ParseNumber(const QString& text);
+std::optional<double> parseNumber(const QString& text);
 
 // Removal sets (the rows to remove, in list order).
-std::vector<int> RowsInState(const DownloadListModel& list, DownloadState state);
+std::vector<int> rowsInState(const DownloadListModel& list, DownloadState state);
 // Removes the rows; files are never touched. Returns the number removed.
-int RemoveRows(DownloadListModel& list, const std::vector<int>& rows);
+int removeRows(DownloadListModel& list, const std::vector<int>& rows);
 
 // The file-deleting commands.
 enum class DeleteFilter {
@@ -69,39 +69,39 @@ enum class DeleteFilter {
 };
 // Empties the three progress cells of each matching row and deletes its file;
 // the row and its State stay. Returns the number of matching rows.
-int DeleteFilesOfRows(DownloadListModel& list, DeleteFilter filter);
+int deleteFilesOfRows(DownloadListModel& list, DeleteFilter filter);
 
 // 取消下载选中项: selected Waiting rows become Failed. Returns how many changed.
-int CancelWaitingRows(DownloadListModel& list, const std::vector<int>& selected);
+int cancelWaitingRows(DownloadListModel& list, const std::vector<int>& selected);
 
 // Double-click on a Failed row: the file goes, the row waits again with empty
 // progress cells and keeps its type. Other states: false, nothing happens.
-bool ResetFailedRowOnDoubleClick(DownloadListModel& list, int row);
+bool resetFailedRowOnDoubleClick(DownloadListModel& list, int row);
 
 // --- ordering ------------------------------------------------------------------
 
-// ShuffleList's order: at most maxMoves times, a row chosen by random(remaining)
+// shuffleList's order: at most maxMoves times, a row chosen by random(remaining)
 // (a number from 1 to remaining) among the rows not yet moved goes to the end.
 // Returns the permutation for DownloadListModel::reorder.
-std::vector<int> ShuffleOrder(int rowCount, const std::function<int(int)>& random, int maxMoves = 10000);
+std::vector<int> shuffleOrder(int rowCount, const std::function<int(int)>& random, int maxMoves = 10000);
 // Shuffles the list with that order; random defaults to a uniform source.
-void ShuffleList(DownloadListModel& list, std::function<int(int)> random = {});
+void shuffleList(DownloadListModel& list, std::function<int(int)> random = {});
 
 // The order of one header click: numeric columns compare as 12-digit padded
 // numbers (progress without its "%"); texts that are not whole numbers keep
 // their text and fall into the text order among them. Stable.
-std::vector<int> SortOrder(const DownloadListModel& list, int column, bool descending);
+std::vector<int> sortOrder(const DownloadListModel& list, int column, bool descending);
 // Sorts the list by the column and writes the numeric cells of that column
 // back without leading zeros (progress with its "%").
-void SortList(DownloadListModel& list, int column, bool descending);
+void sortList(DownloadListModel& list, int column, bool descending);
 
 // --- export and address replacement -----------------------------------------------
 
 // One Name per line, list order, CR LF after every line, in the system code
 // page; onlyUnfinished keeps the rows that are not Done.
-QByteArray ExportNamesText(const DownloadListModel& list, bool onlyUnfinished);
+QByteArray exportNamesText(const DownloadListModel& list, bool onlyUnfinished);
 // Writes the bytes over the file. Returns the system's error text on failure.
-std::optional<QString> WriteExportFile(const QString& path, const QByteArray& bytes);
+std::optional<QString> writeExportFile(const QString& path, const QByteArray& bytes);
 
 struct UrlReplaceOutcome {
     enum Kind { Replaced, EmptyFind, DuplicateUrl, EmptyUrl } kind = Replaced;
@@ -112,6 +112,6 @@ struct UrlReplaceOutcome {
 // test when it holds only spaces. The Url is the row's key: a replacement
 // that would leave two rows with one address, or a row without address, is
 // refused as a whole and the list stays unchanged.
-UrlReplaceOutcome ReplaceInAddresses(DownloadListModel& list, const QString& find, const QString& replacement);
+UrlReplaceOutcome replaceInAddresses(DownloadListModel& list, const QString& find, const QString& replacement);
 
 } // namespace dh

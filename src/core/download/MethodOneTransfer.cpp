@@ -51,14 +51,14 @@ MethodOneTransfer::~MethodOneTransfer()
     // A running transfer ends silently: its coroutine sees this object gone.
     if (m_current) {
         m_current->disconnect(this);
-        Cancel();
+        cancel();
     }
 }
 
 void MethodOneTransfer::loadSettings(const SettingsStore& store)
 {
-    setProxy(store.getFlag(keys::ProxyEnabled),  // any non-zero number, as the options dialog reads it
-             store.get(keys::ProxyHost), store.get(keys::ProxyPort));
+    setProxy(store.getFlag(keys::proxyEnabled),  // any non-zero number, as the options dialog reads it
+             store.get(keys::proxyHost), store.get(keys::proxyPort));
 }
 
 void MethodOneTransfer::setProxy(bool enabled, const QString& host, const QString& port)
@@ -68,18 +68,18 @@ void MethodOneTransfer::setProxy(bool enabled, const QString& host, const QStrin
     m_proxyPort = port;
 }
 
-bool MethodOneTransfer::StillExecuting() const
+bool MethodOneTransfer::stillExecuting() const
 {
     return m_current && m_current->stillExecuting();
 }
 
-void MethodOneTransfer::Cancel()
+void MethodOneTransfer::cancel()
 {
     if (m_current && m_current->stillExecuting())
         m_current->cancel();
 }
 
-QString MethodOneTransfer::UrlHostPart(const QString& address)
+QString MethodOneTransfer::urlHostPart(const QString& address)
 {
     const qsizetype sep = address.indexOf(QLatin1String("://"));
     if (sep >= 0) {
@@ -104,24 +104,24 @@ QCoro::Task<> MethodOneTransfer::downloadCurrentFile(int row)
 {
     if (row < 0 || row >= m_list.size())
         co_return;
-    if (StillExecuting() || m_state.TransferBusy) {
+    if (stillExecuting() || m_state.transferBusy) {
         DownloadItem it = m_list.item(row);
-        it.State = DownloadState::Waiting;
-        it.SizeText = QStringLiteral("等待重新下载");
+        it.state = DownloadState::Waiting;
+        it.sizeText = QStringLiteral("等待重新下载");
         m_list.setItem(row, it);
         co_return;
     }
     QPointer<MethodOneTransfer> self(this);
-    m_state.TransferBusy = true;
-    // TransferBusy is this transfer's only while the generation is its own: a
+    m_state.transferBusy = true;
+    // transferBusy is this transfer's only while the generation is its own: a
     // stop and a new start during the end hook hand it to the next transfer.
     const quint64 generation = ++m_generation;
-    const RowRef ref{row, m_list.item(row).Url};
+    const RowRef ref{row, m_list.item(row).url};
     const bool ok = co_await downloadFile(ref, generation);
     if (!self)
         co_return;
     // The transfer is not over until the end hook (the automatic login) has
-    // returned: TransferBusy keeps the scheduler from starting the next row,
+    // returned: transferBusy keeps the scheduler from starting the next row,
     // which would otherwise meet the same login page.
     const int ended = ref.resolve(m_list);
     if (ended >= 0 && m_endHook) {
@@ -132,13 +132,13 @@ QCoro::Task<> MethodOneTransfer::downloadCurrentFile(int row)
             co_return;
     }
     if (m_generation == generation)
-        m_state.TransferBusy = false;
+        m_state.transferBusy = false;
     emit transferEnded(ref.resolve(m_list), ok);
 }
 
 QString MethodOneTransfer::fileTypeFromContentType(const QString& contentType)
 {
-    const QString label = ContentTypeToFileType(contentType);
+    const QString label = contentTypeToFileType(contentType);
     if (label.isEmpty())
         return QString();
     // A label from the table (it differs from the header) is known good; a
@@ -158,12 +158,12 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
     if (pos < 0)
         co_return false;
     DownloadItem row = m_list.item(pos);
-    auto stopped = [this, generation] { return !m_state.TransferBusy || m_generation != generation; };
+    auto stopped = [this, generation] { return !m_state.transferBusy || m_generation != generation; };
 
-    if (!IsDownloadableAddress(row.Url)) {
+    if (!isDownloadableAddress(row.url)) {
         // A local file (file:, qrc:) or inline data is never copied into the folder.
-        row.State = DownloadState::Failed;
-        row.ProgressText = unsupportedAddressText();
+        row.state = DownloadState::Failed;
+        row.progressText = unsupportedAddressText();
         m_list.setItem(pos, row);
         endStep(ref, false);
         co_return false;
@@ -171,17 +171,17 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
 
     QElapsedTimer lastProgress;
     lastProgress.start();
-    const TransferConnection connection = transferConnectionFor(row.Url, m_proxyEnabled, m_proxyHost, m_proxyPort);
-    m_state.TransferBusy = true;
-    m_host.setStatusText(2, QStringLiteral("正在下载:") + row.Name);
+    const TransferConnection connection = transferConnectionFor(row.url, m_proxyEnabled, m_proxyHost, m_proxyPort);
+    m_state.transferBusy = true;
+    m_host.setStatusText(2, QStringLiteral("正在下载:") + row.name);
 
     TransferOptions options;
     options.accessType = connection.accessType;
     options.proxy = connection.proxy;
-    const QString referer = row.Referer.isEmpty() ? UrlHostPart(row.Url) : row.Referer;
+    const QString referer = row.referer.isEmpty() ? urlHostPart(row.url) : row.referer;
     options.headerLines = QByteArrayLiteral("Referer: ") + headerValue(referer) + QByteArrayLiteral("\r\n");
 
-    std::unique_ptr<TransferRequest> request = transferEngine().execute(row.Url, options);
+    std::unique_ptr<TransferRequest> request = transferEngine().execute(row.url, options);
     watch(request.get());
     co_await request->waitForHeaders(timings().inetHeaderWait);
     if (!self)
@@ -208,12 +208,12 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
         if (!isNumber || size < 0)
             size = 0;
         if (size > 0)
-            row.SizeText = QString::number(size);
+            row.sizeText = QString::number(size);
 
-        if (AboveSizeLimit(size)) {
+        if (aboveSizeLimit(size)) {
             request->cancel();
-            row.State = DownloadState::Done;
-            row.ProgressText = QStringLiteral("大文件，跳过");
+            row.state = DownloadState::Done;
+            row.progressText = QStringLiteral("大文件，跳过");
             m_list.setItem(pos, row);
             result = true;
             break;
@@ -227,35 +227,35 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
         if (request->getHeader().isEmpty()) {
             // No response at all, including a request that ran out of time.
             request->cancel();
-            row.State = DownloadState::Failed;
+            row.state = DownloadState::Failed;
             m_list.setItem(pos, row);
             break;
         }
 
-        const QString folder = MakeFolderPath(row.Folder);
+        const QString folder = makeFolderPath(row.folder);
         if (folder.isEmpty()) {
             // Without a folder the file would land in the root folder.
             request->cancel();
-            row.State = DownloadState::Failed;
+            row.state = DownloadState::Failed;
             m_list.setItem(pos, row);
             break;
         }
-        row.Folder = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+        row.folder = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
         if (!label.isEmpty())
-            row.FileType = label;
-        row.Name = FitNameForType(row.Name, row.FileType);
+            row.fileType = label;
+        row.name = fitNameForType(row.name, row.fileType);
 
         const SameNamePolicy policy = m_host.sameNamePolicy();
         QString target;
         if (policy == SameNamePolicy::Rename) {
             QString name;
-            target = renameForSavePath(row.Folder, row.Name, row.FileType, policy, &name);
-            row.Name = name;
+            target = renameForSavePath(row.folder, row.name, row.fileType, policy, &name);
+            row.name = name;
         } else {
-            target = ItemFilePath(row);
+            target = itemFilePath(row);
         }
 
-        if (policy == SameNamePolicy::Skip && PathTaken(target) && !QFileInfo(target).isDir()) {
+        if (policy == SameNamePolicy::Skip && pathTaken(target) && !QFileInfo(target).isDir()) {
             // The type the server gave leads to a file that is already
             // there: under the skip policy it is never touched.
             request->cancel();
@@ -266,7 +266,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
         }
         m_list.setItem(pos, row);
 
-        temp = CreateTempBeside(target);
+        temp = createTempBeside(target);
         if (temp.isEmpty()) {
             request->cancel();
             m_list.setState(pos, DownloadState::Failed);
@@ -278,18 +278,18 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
             request->cancel();
             QFile::remove(temp);
             temp.clear();
-            result = co_await FetchWholeBody(ref, target, options, policy);
+            result = co_await fetchWholeBody(ref, target, options, policy);
             if (!self)
                 co_return false;
             pos = ref.resolve(m_list);
-            if (pos >= 0 && result && m_list.item(pos).State == DownloadState::Done
-                && m_list.item(pos).ProgressText == QLatin1String("100%"))
-                CorrectItemFileType(m_list, pos);
+            if (pos >= 0 && result && m_list.item(pos).state == DownloadState::Done
+                && m_list.item(pos).progressText == QLatin1String("100%"))
+                correctItemFileType(m_list, pos);
             break;
         }
 
         // Chunk transfer: the body goes to the temporary file as it arrives.
-        m_list.setCells(pos, QString::number(size), QStringLiteral("0"), row.ProgressText);
+        m_list.setCells(pos, QString::number(size), QStringLiteral("0"), row.progressText);
         if (!request->saveBodyTo(temp, SaveMode::Direct)) {
             request->cancel();
             m_list.setState(pos, DownloadState::Failed);
@@ -309,14 +309,14 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
             if (got > seen) {
                 seen = got;
                 lastProgress.restart();
-                m_list.setCells(pos, QString::number(size), QString::number(got), PercentTextSingle(got, size));
+                m_list.setCells(pos, QString::number(size), QString::number(got), percentTextSingle(got, size));
             } else if (lastProgress.elapsed() > timings().transferStall.count()) {
                 // Stalled: the part is not passed off as the file.
                 request->cancel();
                 m_list.setState(pos, DownloadState::Failed);
                 break;
             }
-            if (ended && request->succeeded() && FileLength(temp) >= size) {
+            if (ended && request->succeeded() && fileLength(temp) >= size) {
                 const PlaceResult placed = placeBody(temp, target, policy, pos);
                 if (placed == PlaceResult::Taken) {
                     row = m_list.item(pos);
@@ -330,12 +330,12 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
                     break;
                 }
                 temp.clear();
-                const qint64 length = FileLength(ItemFilePath(m_list.item(pos)));
+                const qint64 length = fileLength(itemFilePath(m_list.item(pos)));
                 m_list.setCells(pos, QString::number(size), QString::number(length),
-                                PercentTextSingle(length, size));
+                                percentTextSingle(length, size));
                 m_list.setState(pos, DownloadState::Done);
                 result = true;
-                CorrectItemFileType(m_list, pos);
+                correctItemFileType(m_list, pos);
                 break;
             }
             if (stopped() || request->failure() == TransferRequest::Failure::Cancelled) {
@@ -383,15 +383,15 @@ QString MethodOneTransfer::takeNextFreeName(int pos, SameNamePolicy policy)
     // to the next free one.
     DownloadItem row = m_list.item(pos);
     QString name;
-    const QString target = renameForSavePath(row.Folder, row.Name, row.FileType, policy, &name);
-    row.Name = name;
+    const QString target = renameForSavePath(row.folder, row.name, row.fileType, policy, &name);
+    row.name = name;
     m_list.setItem(pos, row);
     return target;
 }
 
 PlaceResult MethodOneTransfer::placeAndOwn(const QString& temp, const QString& target, bool replace, int pos)
 {
-    const PlaceResult r = MoveIntoPlace(temp, target, replace);
+    const PlaceResult r = moveIntoPlace(temp, target, replace);
     if (r == PlaceResult::Placed)
         m_list.setOwnedFile(pos, target);
     return r;
@@ -400,13 +400,13 @@ PlaceResult MethodOneTransfer::placeAndOwn(const QString& temp, const QString& t
 void MethodOneTransfer::markSkipped(DownloadItem& row, const QString& existing)
 {
     const QString length = QString::number(QFileInfo(existing).size());
-    row.State = DownloadState::Done;
-    row.SizeText = length;
-    row.ReceivedText = length;
-    row.ProgressText = QStringLiteral("已存在，跳过");
+    row.state = DownloadState::Done;
+    row.sizeText = length;
+    row.receivedText = length;
+    row.progressText = QStringLiteral("已存在，跳过");
 }
 
-QCoro::Task<bool> MethodOneTransfer::FetchWholeBody(RowRef ref, QString target, TransferOptions options,
+QCoro::Task<bool> MethodOneTransfer::fetchWholeBody(RowRef ref, QString target, TransferOptions options,
                                                     SameNamePolicy policy)
 {
     QPointer<MethodOneTransfer> self(this);
@@ -415,7 +415,7 @@ QCoro::Task<bool> MethodOneTransfer::FetchWholeBody(RowRef ref, QString target, 
         co_return false;
     {
         const DownloadItem& row = m_list.item(pos);
-        m_list.setCells(pos, QStringLiteral("未知"), row.ReceivedText, row.ProgressText);
+        m_list.setCells(pos, QStringLiteral("未知"), row.receivedText, row.progressText);
     }
     // The second request carries no referring page.
     options.headerLines.clear();
@@ -463,7 +463,7 @@ QCoro::Task<bool> MethodOneTransfer::FetchWholeBody(RowRef ref, QString target, 
     }
     if (bytes > 0) {
         m_list.setOwnedFile(pos, target);
-        m_list.setCells(pos, QString::number(FileLength(target)), QString::number(bytes), QStringLiteral("100%"));
+        m_list.setCells(pos, QString::number(fileLength(target)), QString::number(bytes), QStringLiteral("100%"));
         m_list.setState(pos, DownloadState::Done);
         co_return true;
     }
@@ -475,7 +475,7 @@ QCoro::Task<bool> MethodOneTransfer::FetchWholeBody(RowRef ref, QString target, 
 void MethodOneTransfer::markCancelled(int pos)
 {
     const DownloadItem& now = m_list.item(pos);
-    m_list.setCells(pos, now.SizeText, now.ReceivedText, QStringLiteral("下载取消"));
+    m_list.setCells(pos, now.sizeText, now.receivedText, QStringLiteral("下载取消"));
     m_list.setState(pos, DownloadState::Failed);
 }
 
@@ -486,10 +486,10 @@ void MethodOneTransfer::endStep(const RowRef& ref, bool /*result*/)
     if (pos < 0)
         return;
     const DownloadItem& row = m_list.item(pos);
-    m_host.setStatusText(2, QStringLiteral("完成下载:") + row.Name);
-    if (isWebPage(row.FileType))
+    m_host.setStatusText(2, QStringLiteral("完成下载:") + row.name);
+    if (isWebPage(row.fileType))
         m_host.cue(CueWebPage);
-    if (m_list.item(pos).State == DownloadState::Failed)
+    if (m_list.item(pos).state == DownloadState::Failed)
         m_host.cue(CueTransferFailed);
     m_host.transferEnded(pos);
 }

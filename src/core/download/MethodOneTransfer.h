@@ -1,5 +1,5 @@
 #pragma once
-// Method one: one row at a time over a single connection (Inet1), optionally
+// Method one: one row at a time over a single connection, optionally
 // through a named proxy, with the referring page sent along.
 #include "app/Helpers.h"
 #include "download/Naming.h"
@@ -32,21 +32,21 @@ public:
     void loadSettings(const SettingsStore& store);
     void setProxy(bool enabled, const QString& host, const QString& port);
 
-    // Inet1.StillExecuting: a request of this transfer is running.
-    bool StillExecuting() const;
-    // Inet1.Cancel: abandons the running request, if any.
-    void Cancel();
+    // A request of this transfer is running.
+    bool stillExecuting() const;
+    // Abandons the running request, if any.
+    void cancel();
 
     // Inet下载当前文件: the scheduler's entry point for the row at a 0-based
     // position (already Downloading, its progress cells emptied). While a
-    // request still runs or TransferBusy is set the row goes back to Waiting
-    // with "等待重新下载"; otherwise TransferBusy is held for the whole
-    // transfer. Clearing TransferBusy meanwhile (the stop command) cancels
+    // request still runs or transferBusy is set the row goes back to Waiting
+    // with "等待重新下载"; otherwise transferBusy is held for the whole
+    // transfer. Clearing transferBusy meanwhile (the stop command) cancels
     // the transfer and deletes its partial file.
     QCoro::Task<> downloadCurrentFile(int row);  // Inet下载当前文件
 
     // Awaited after the end step of every transfer that kept its row, with
-    // the row's 0-based position, before TransferBusy is cleared: the
+    // the row's 0-based position, before transferBusy is cleared: the
     // automatic site login runs here, so the next row starts only once it
     // has returned. One hook; an empty one removes it.
     using TransferEndHook = std::function<QCoro::Task<>(int row)>;
@@ -54,7 +54,7 @@ public:
 
     // The referring page sent when a row has none: scheme and host (with any
     // port) of the address, without a trailing "/".
-    static QString UrlHostPart(const QString& address);
+    static QString urlHostPart(const QString& address);
 
     // The extension a Content-Type gives (type and subtype, parameters
     // dropped): a label of the table, else the header itself when it is a
@@ -62,20 +62,20 @@ public:
     static QString fileTypeFromContentType(const QString& contentType);
 
 signals:
-    // After the end step of a transfer and its end hook, once TransferBusy is
+    // After the end step of a transfer and its end hook, once transferBusy is
     // clear (not for a row sent back to Waiting).
     void transferEnded(int row, bool success);
 
 private:
     QCoro::Task<bool> downloadFile(RowRef ref, quint64 generation);  // Inet下载文件
-    QCoro::Task<bool> FetchWholeBody(RowRef ref, QString target, TransferOptions options, SameNamePolicy policy);
+    QCoro::Task<bool> fetchWholeBody(RowRef ref, QString target, TransferOptions options, SameNamePolicy policy);
     // Moves a complete body into place under the policy and records the file
     // as the row's own.
     PlaceResult placeBody(const QString& temp, QString target, SameNamePolicy policy, int pos);
     PlaceResult placeAndOwn(const QString& temp, const QString& target, bool replace, int pos);
     QString takeNextFreeName(int pos, SameNamePolicy policy);
     static void markSkipped(DownloadItem& row, const QString& existing);
-    // Registers a request as Inet1's current one and shows its states in panel 3.
+    // Registers a request as the current one and shows its states in panel 3.
     void watch(TransferRequest* request);
     void endStep(const RowRef& ref, bool result);
     // The row of a transfer that the stop command cancelled: Failed, "下载取消".
@@ -89,7 +89,7 @@ private:
     QString m_proxyPort;
     QPointer<TransferRequest> m_current;
     TransferEndHook m_endHook;
-    quint64 m_generation = 0;  // of the transfer that holds TransferBusy
+    quint64 m_generation = 0;  // of the transfer that holds transferBusy
 };
 
 } // namespace dh

@@ -20,7 +20,7 @@ namespace {
 // fractions and numbers too long for a counter are plain text.
 bool parseCounter(const QString& text, qint64* value)
 {
-    const QString t = TrimSpaces(text);
+    const QString t = trimSpaces(text);
     if (t.isEmpty() || t.size() > 18)
         return false;
     for (QChar c : t) {
@@ -79,24 +79,24 @@ QString sameNamePolicyLabel()
 
 SameNamePolicy sameNamePolicyFromText(const QString& stored)
 {
-    if (stored == TrimSpaces(sameNamePolicyCaption(SameNamePolicy::Skip)))
+    if (stored == trimSpaces(sameNamePolicyCaption(SameNamePolicy::Skip)))
         return SameNamePolicy::Skip;
-    if (stored == TrimSpaces(sameNamePolicyCaption(SameNamePolicy::Overwrite)))
+    if (stored == trimSpaces(sameNamePolicyCaption(SameNamePolicy::Overwrite)))
         return SameNamePolicy::Overwrite;
     return SameNamePolicy::Rename;
 }
 
 SameNamePolicy loadSameNamePolicy(const SettingsStore& store)
 {
-    return sameNamePolicyFromText(store.get(keys::SameNamePolicy));
+    return sameNamePolicyFromText(store.get(keys::sameNamePolicy));
 }
 
 void saveSameNamePolicy(SettingsStore& store, SameNamePolicy policy)
 {
-    store.save(keys::SameNamePolicy, TrimSpaces(sameNamePolicyCaption(policy)));
+    store.save(keys::sameNamePolicy, trimSpaces(sameNamePolicyCaption(policy)));
 }
 
-bool PathTaken(const QString& path)
+bool pathTaken(const QString& path)
 {
     if (path.isEmpty())
         return false;
@@ -104,12 +104,12 @@ bool PathTaken(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-QString FallbackNameFromAddress(const QString& url)
+QString fallbackNameFromAddress(const QString& url)
 {
-    QString path = QUrl(TrimSpaces(url)).path();
+    QString path = QUrl(trimSpaces(url)).path();
     if (path.isEmpty())
         path = url;
-    return SanitizeFileName(FileNameFromPath(path, true));
+    return sanitizeFileName(fileNameFromPath(path, true));
 }
 
 QString unnamedFileName()
@@ -117,38 +117,38 @@ QString unnamedFileName()
     return QStringLiteral("未命名");
 }
 
-QString FitNameForType(const QString& name, const QString& type, int counterBytes)
+QString fitNameForType(const QString& name, const QString& type, int counterBytes)
 {
     const int typeBytes = type.isEmpty() ? 0 : int(QFile::encodeName(type).size()) + 1;
     const int room = kFileNameMaxBytes - typeBytes - counterBytes;
-    return CutToBytes(name, std::max(room, 1));
+    return cutToBytes(name, std::max(room, 1));
 }
 
 bool needsDownload(DownloadItem& row, SameNamePolicy policy)
 {
-    if (!IsDownloadableAddress(row.Url)) {
-        row.State = DownloadState::Failed;
-        row.ProgressText = unsupportedAddressText();
+    if (!isDownloadableAddress(row.url)) {
+        row.state = DownloadState::Failed;
+        row.progressText = unsupportedAddressText();
         return false;
     }
-    if (TrimSpaces(row.Name).isEmpty()) {
+    if (trimSpaces(row.name).isEmpty()) {
         // A hidden ".pdf" would be the result, one shared by every such row.
-        row.Name = FallbackNameFromAddress(row.Url);
-        if (row.Name.isEmpty())
-            renameForSavePath(row.Folder, unnamedFileName(), row.FileType, SameNamePolicy::Rename, &row.Name);
+        row.name = fallbackNameFromAddress(row.url);
+        if (row.name.isEmpty())
+            renameForSavePath(row.folder, unnamedFileName(), row.fileType, SameNamePolicy::Rename, &row.name);
     }
     if (policy != SameNamePolicy::Skip)
         return true;
-    const QString path = ItemFilePath(row);
+    const QString path = itemFilePath(row);
     // Any entry but a folder is a file in the way, a link (dangling or not)
     // too: writing would go through it.
-    if (!PathTaken(path) || QFileInfo(path).isDir())
+    if (!pathTaken(path) || QFileInfo(path).isDir())
         return true;
     const QString length = QString::number(QFileInfo(path).size());
-    row.State = DownloadState::Done;
-    row.SizeText = length;
-    row.ReceivedText = length;
-    row.ProgressText = QStringLiteral("已存在，跳过");
+    row.state = DownloadState::Done;
+    row.sizeText = length;
+    row.receivedText = length;
+    row.progressText = QStringLiteral("已存在，跳过");
     return false;
 }
 
@@ -157,9 +157,9 @@ bool needsDownload(DownloadListModel& list, int row, SameNamePolicy policy)
     if (row < 0 || row >= list.size())
         return false;
     DownloadItem item = list.item(row);
-    const QString name = item.Name;
+    const QString name = item.name;
     const bool needed = needsDownload(item, policy);
-    if (!needed || item.Name != name)
+    if (!needed || item.name != name)
         list.setItem(row, item);
     return needed;
 }
@@ -173,7 +173,7 @@ QString renameForSavePath(const QString& folder, const QString& name, const QStr
         *outName = name;
     // Anything in the way counts, not only files: a folder of that name would
     // make the transfer fail just the same.
-    if (policy == SameNamePolicy::Overwrite || !PathTaken(path))
+    if (policy == SameNamePolicy::Overwrite || !pathTaken(path))
         return path;
 
     // Continue a number the name already carries instead of stacking a second one.
@@ -194,11 +194,11 @@ QString renameForSavePath(const QString& folder, const QString& name, const QStr
 
     auto numbered = [&](qint64 k) {
         const QString counter = QLatin1Char('[') + padded(k, 3) + QLatin1Char(']');
-        return FitNameForType(base, type, int(counter.size())) + counter;
+        return fitNameForType(base, type, int(counter.size())) + counter;
     };
-    QString shown = n != 0 ? numbered(n) : FitNameForType(base, type);
+    QString shown = n != 0 ? numbered(n) : fitNameForType(base, type);
     path = dir + withType(shown, type);
-    while (PathTaken(path)) {
+    while (pathTaken(path)) {
         ++n;
         shown = numbered(n);
         path = dir + withType(shown, type);
@@ -208,9 +208,9 @@ QString renameForSavePath(const QString& folder, const QString& name, const QStr
     return path;
 }
 
-QString MakeUniquePath(const QString& path, const std::function<bool(const QString&)>& alsoTaken)
+QString makeUniquePath(const QString& path, const std::function<bool(const QString&)>& alsoTaken)
 {
-    auto taken = [&](const QString& p) { return PathTaken(p) || (alsoTaken && alsoTaken(p)); };
+    auto taken = [&](const QString& p) { return pathTaken(p) || (alsoTaken && alsoTaken(p)); };
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     if (!taken(path) || slash < 0)
         return path;
@@ -226,7 +226,7 @@ QString MakeUniquePath(const QString& path, const std::function<bool(const QStri
     }
     base = leftChars(base, 100);
     // Room for the counter and the extension within the file-name limit.
-    base = CutToBytes(base, kFileNameMaxBytes - 8 - int(QFile::encodeName(ext).size()));
+    base = cutToBytes(base, kFileNameMaxBytes - 8 - int(QFile::encodeName(ext).size()));
     if (base.endsWith(QLatin1Char(']'))) {
         const qsizetype open = base.lastIndexOf(QLatin1Char('['));
         qint64 value = 0;
@@ -243,14 +243,14 @@ QString MakeUniquePath(const QString& path, const std::function<bool(const QStri
     return candidate;
 }
 
-QString MakeUniquePath(const QString& path)
+QString makeUniquePath(const QString& path)
 {
-    return MakeUniquePath(path, {});
+    return makeUniquePath(path, {});
 }
 
-QString SplitNameAndExtension(const QString& path, QString* outBase)
+QString splitNameAndExtension(const QString& path, QString* outBase)
 {
-    QString s = TrimSpaces(path);
+    QString s = trimSpaces(path);
     const qsizetype slash = s.lastIndexOf(QLatin1Char('/'));
     if (slash >= 0)
         s = s.mid(slash + 1);
@@ -266,8 +266,8 @@ QString SplitNameAndExtension(const QString& path, QString* outBase)
         }
     }
     if (outBase)
-        *outBase = TrimSpaces(base);
-    return TrimSpaces(ext);
+        *outBase = trimSpaces(base);
+    return trimSpaces(ext);
 }
 
 } // namespace dh

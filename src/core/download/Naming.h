@@ -10,7 +10,7 @@ class DownloadListModel;
 class SettingsStore;
 
 // What happens when a row's file already exists: the download window's three
-// option buttons Option1 ("跳过"), Option2 ("覆盖") and Option3 ("重命名").
+// option buttons "跳过", "覆盖" and "重命名".
 enum class SameNamePolicy { Skip = 1, Overwrite = 2, Rename = 3 };
 
 // The caption of the policy's button; also the text stored in the settings.
@@ -39,7 +39,7 @@ bool needsDownload(DownloadListModel& list, int row, SameNamePolicy policy);  //
 // name continue with a bracketed three-digit number ("报告[001]"); a number
 // already at the end of the name is continued, other brackets become 『』.
 // An empty type gives names without extension and without a trailing dot,
-// matching ItemFilePath.
+// matching itemFilePath.
 QString renameForSavePath(const QString& folder, const QString& name, const QString& type, SameNamePolicy policy,
                       QString* outName);
 
@@ -47,26 +47,26 @@ QString renameForSavePath(const QString& folder, const QString& name, const QStr
 // name (cut to 100 characters, a trailing "[number]" dropped) with a
 // four-digit counter from 1 ("x[0001].caj"). Any directory entry counts as
 // taken (hidden files, folders, dangling links).
-QString MakeUniquePath(const QString& path);
+QString makeUniquePath(const QString& path);
 // The same, with extra names to count as taken (a dry run that renames nothing).
-QString MakeUniquePath(const QString& path, const std::function<bool(const QString&)>& alsoTaken);
+QString makeUniquePath(const QString& path, const std::function<bool(const QString&)>& alsoTaken);
 
 // The extension of the last path segment (trimmed, empty when there is no
 // "." or when it is 7 characters or longer), and the base name through
 // *outBase (trimmed).
-QString SplitNameAndExtension(const QString& path, QString* outBase);
+QString splitNameAndExtension(const QString& path, QString* outBase);
 
 // Whether anything (file, folder, link, dangling or not) exists at the path.
-bool PathTaken(const QString& path);
+bool pathTaken(const QString& path);
 
 // The name a row with an empty (or fully sanitised away) title gets: the
 // address's file name without extension, sanitised; empty when that is
 // empty too.
-QString FallbackNameFromAddress(const QString& url);
+QString fallbackNameFromAddress(const QString& url);
 // The fixed name used when neither the title nor the address gives one.
 QString unnamedFileName();
 
 // Shortens name so that name + counter + "." + type fit the file-name limit.
-QString FitNameForType(const QString& name, const QString& type, int counterBytes = 0);
+QString fitNameForType(const QString& name, const QString& type, int counterBytes = 0);
 
 } // namespace dh

@@ -6,14 +6,14 @@ namespace dh {
 
 // The monitor runs the same filters as the list menu's re-download commands.
 
-int ResetFailedRowsForRedownload(DownloadListModel& list)
+int resetFailedRowsForRedownload(DownloadListModel& list)
 {
-    return RedownloadRows(list, RedownloadFilter::Failed);
+    return redownloadRows(list, RedownloadFilter::Failed);
 }
 
-int ResetWebPageRowsForRedownload(DownloadListModel& list)
+int resetWebPageRowsForRedownload(DownloadListModel& list)
 {
-    return RedownloadRows(list, RedownloadFilter::WebPages);
+    return redownloadRows(list, RedownloadFilter::WebPages);
 }
 
 } // namespace dh

@@ -12,9 +12,9 @@ class DownloadListModel;
 // Both return the number of rows reset.
 
 // Rows whose State is Failed ("出错项").
-int ResetFailedRowsForRedownload(DownloadListModel& list);
+int resetFailedRowsForRedownload(DownloadListModel& list);
 // Done or Failed rows of type htm, html or xml ("网页类型文件(HTM/HTML/xml)项");
 // every matched row, xml included, gets the type "xxx".
-int ResetWebPageRowsForRedownload(DownloadListModel& list);
+int resetWebPageRowsForRedownload(DownloadListModel& list);
 
 } // namespace dh

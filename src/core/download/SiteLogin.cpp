@@ -46,10 +46,10 @@ SiteLogin::~SiteLogin() = default;
 
 QString SiteLogin::missingSetting() const
 {
-    if (TrimSpaces(m_host.loginAddress()).isEmpty())
+    if (trimSpaces(m_host.loginAddress()).isEmpty())
         return missingAddressText();
     if (!m_host.ipLogin()
-        && (TrimSpaces(m_host.account()).isEmpty() || TrimSpaces(m_host.password()).isEmpty()))
+        && (trimSpaces(m_host.account()).isEmpty() || trimSpaces(m_host.password()).isEmpty()))
         return missingAccountText();
     return {};
 }
@@ -69,32 +69,32 @@ bool SiteLogin::isWebPageType(const QString& fileType)
     return t == QLatin1String("htm") || t == QLatin1String("html");
 }
 
-QCoro::Task<bool> SiteLogin::WaitForLoginPage()
+QCoro::Task<bool> SiteLogin::waitForLoginPage()
 {
     if (!m_browser)
         co_return false;
     QPointer<SiteLogin> self(this);
     // Named local: g++ 12 mishandles lambda temporaries inside co_await.
     std::function<bool()> done = [self] {
-        return !self || !self->m_browser || (!self->m_browser->Busy() && !self->m_loginPageLoading);
+        return !self || !self->m_browser || (!self->m_browser->busy() && !self->m_loginPageLoading);
     };
     const bool ok = co_await waitUntil(*m_browser, timings().loginWait, std::move(done));
     co_return ok;
 }
 
-QCoro::Task<> SiteLogin::OpenLoginPage()
+QCoro::Task<> SiteLogin::openLoginPage()
 {
-    const QString address = TrimSpaces(m_host.loginAddress());
+    const QString address = trimSpaces(m_host.loginAddress());
     if (address.isEmpty() || !m_browser)
         co_return;
     QPointer<SiteLogin> self(this);
     m_host.setBrowseEnabled(false);
     m_loginPageLoading = true;
-    m_browser->Navigate(address);
+    m_browser->navigate(address);
     co_await letEventsRun();
     if (!self)
         co_return;
-    co_await WaitForLoginPage();
+    co_await waitForLoginPage();
     if (!self)
         co_return;
     m_host.setBrowseEnabled(true);
@@ -112,13 +112,13 @@ QCoro::Task<> SiteLogin::clickAndWait(Element element)
     co_await letEventsRun();
     if (!self)
         co_return;
-    co_await WaitForLoginPage();
+    co_await waitForLoginPage();
 }
 
 QCoro::Task<> SiteLogin::fillAccountForm(DocumentPtr doc)
 {
-    const QString user = TrimSpaces(m_host.account());
-    const QString pass = TrimSpaces(m_host.password());
+    const QString user = trimSpaces(m_host.account());
+    const QString pass = trimSpaces(m_host.password());
     int filled = 0;
     const ElementCollection inputs = doc->getElementsByTagName(QStringLiteral("INPUT"));
     for (int i = 0; i < inputs.length(); ++i) {
@@ -159,7 +159,7 @@ QCoro::Task<> SiteLogin::run(bool showMessages, Prompter* prompter)
     m_host.setTestLoginEnabled(false);
     emit loginStarted();
 
-    co_await OpenLoginPage();
+    co_await openLoginPage();
     if (!self)
         co_return;
 

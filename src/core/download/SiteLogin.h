@@ -19,14 +19,14 @@ namespace dh {
 class SiteLoginHost {
 public:
     virtual ~SiteLoginHost() = default;
-    virtual QString loginAddress() const = 0;  // Text1 "网址："
+    virtual QString loginAddress() const = 0;  // "网址："
     virtual QString account() const = 0;       // m_accountEdit (帐号登录)
-    virtual QString password() const = 0;      // Text3 "密码："
-    virtual bool ipLogin() const = 0;          // Option5 "IP登录" chosen (else Option4 "帐号登录：")
-    virtual bool autoLogin() const = 0;        // Check2 "自动登录"
+    virtual QString password() const = 0;      // "密码："
+    virtual bool ipLogin() const = 0;          // "IP登录" chosen (else "帐号登录：")
+    virtual bool autoLogin() const = 0;        // "自动登录"
     virtual void setAutoLogin(bool on) = 0;
-    virtual void setBrowseEnabled(bool /*enabled*/) {}    // Command2 "浏览"
-    virtual void setTestLoginEnabled(bool /*enabled*/) {} // Command5 "测试登录"
+    virtual void setBrowseEnabled(bool /*enabled*/) {}    // "浏览"
+    virtual void setTestLoginEnabled(bool /*enabled*/) {} // "测试登录"
 };
 
 // The panel as plain fields, for tests and the command line.
@@ -61,9 +61,9 @@ public:
 
     Browser& browser() const { return *m_browser; }
 
-    // LoginPageLoading: set just before the login asks the browser to load a
+    // loginPageLoading: set just before the login asks the browser to load a
     // page or clicks in it; cleared by the top-level DocumentComplete.
-    bool LoginPageLoading() const { return m_loginPageLoading; }
+    bool loginPageLoading() const { return m_loginPageLoading; }
     // A login run is in progress ("测试登录" disabled).
     bool running() const { return m_running; }
 
@@ -78,7 +78,7 @@ public:
 
     // "浏览": loads the login address (trimmed) and waits until it has
     // loaded or dh::timings().loginWait has passed. Nothing when empty.
-    QCoro::Task<> OpenLoginPage();
+    QCoro::Task<> openLoginPage();
 
     // "测试登录" (showMessages true) and the automatic login (false): see the
     // class comment. A second call while one runs returns at once.
@@ -97,9 +97,9 @@ signals:
     void loginFinished();
 
 private:
-    // Waits while the browser is busy or LoginPageLoading holds, at most
+    // Waits while the browser is busy or loginPageLoading holds, at most
     // dh::timings().loginWait.
-    QCoro::Task<bool> WaitForLoginPage();
+    QCoro::Task<bool> waitForLoginPage();
     // Clicks an element of the login page and waits for the page it leads to.
     QCoro::Task<> clickAndWait(Element element);
     QCoro::Task<> fillAccountForm(DocumentPtr doc);

@@ -34,16 +34,16 @@ void TransferMonitor::tick()
     // 2. The running indicator.
     m_host.setRunningIndicator(m_scheduler.running());
 
-    // 3. TransferBusy.
+    // 3. transferBusy.
     if (m_state.downloadMethod == 1) {
-        if (!m_state.StillExecuting() && !m_scheduler.running())
-            m_state.TransferBusy = false;
+        if (!m_state.stillExecuting() && !m_scheduler.running())
+            m_state.transferBusy = false;
     } else {
-        m_state.TransferBusy = m_scheduler.running();
+        m_state.transferBusy = m_scheduler.running();
     }
 
     // 4. Counters.
-    m_host.setStatusText(4, m_list.UpdateListCounters());
+    m_host.setStatusText(4, m_list.updateListCounters());
 
     // 5. Automatic start.
     if (m_host.autoStart() && m_list.countNotDownloaded() >= 1)
@@ -53,14 +53,14 @@ void TransferMonitor::tick()
     if (m_host.autoRedownload() && !m_scheduler.running()) {
         const int choice = m_host.redownloadChoice();
         if (choice == 0 || choice == 2)
-            ResetFailedRowsForRedownload(m_list);
+            resetFailedRowsForRedownload(m_list);
         if (choice == 1 || choice == 2)
-            ResetWebPageRowsForRedownload(m_list);
+            resetWebPageRowsForRedownload(m_list);
         m_scheduler.switchOn();
     }
 
     // 7. Error stop.
-    if (m_host.errorStop() && m_list.CountBadRows() >= kErrorStopRows && m_scheduler.running()) {
+    if (m_host.errorStop() && m_list.countBadRows() >= kErrorStopRows && m_scheduler.running()) {
         m_scheduler.switchOff();
         m_host.cue(CueListFinished);
     }

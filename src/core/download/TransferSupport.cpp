@@ -16,12 +16,12 @@ namespace dh {
 
 int RowRef::resolve(const DownloadListModel& list) const
 {
-    if (position >= 0 && position < list.size() && list.item(position).Url == url)
+    if (position >= 0 && position < list.size() && list.item(position).url == url)
         return position;
     return list.findUrl(url);
 }
 
-QString PercentText(qint64 read, qint64 total)
+QString percentText(qint64 read, qint64 total)
 {
     if (total <= 0)
         return QString();
@@ -29,7 +29,7 @@ QString PercentText(qint64 read, qint64 total)
     return QString::number(qint64(p)) + QLatin1Char('%');
 }
 
-QString PercentTextSingle(qint64 read, qint64 total)
+QString percentTextSingle(qint64 read, qint64 total)
 {
     if (total <= 0)
         return QString();
@@ -37,12 +37,12 @@ QString PercentTextSingle(qint64 read, qint64 total)
     return QString::number(qint64(p)) + QLatin1Char('%');
 }
 
-bool AboveSizeLimit(qint64 bytes)
+bool aboveSizeLimit(qint64 bytes)
 {
-    return double(bytes) / 1024.0 / 1024.0 > double(globals().MaxFileSizeMB);
+    return double(bytes) / 1024.0 / 1024.0 > double(globals().maxFileSizeMB);
 }
 
-qint64 FileLength(const QString& path)
+qint64 fileLength(const QString& path)
 {
     const QFileInfo fi(path);
     return fi.isFile() ? fi.size() : 0;
@@ -52,7 +52,7 @@ namespace {
 const char kPlaceholder[2] = {0x01, 0x00};
 } // namespace
 
-bool WritePlaceholder(const QString& path)
+bool writePlaceholder(const QString& path)
 {
     // O_EXCL with O_NOFOLLOW: never through a link, never over anything.
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
@@ -66,7 +66,7 @@ bool WritePlaceholder(const QString& path)
     return ok;
 }
 
-bool IsPlaceholder(const QString& path)
+bool isPlaceholder(const QString& path)
 {
     struct stat st {};
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 2)
@@ -75,14 +75,14 @@ bool IsPlaceholder(const QString& path)
     return f.open(QIODevice::ReadOnly) && f.read(3) == QByteArray(kPlaceholder, 2);
 }
 
-bool RemovePlaceholder(const QString& path)
+bool removePlaceholder(const QString& path)
 {
-    return IsPlaceholder(path) && QFile::remove(path);
+    return isPlaceholder(path) && QFile::remove(path);
 }
 
-bool IsDownloadableAddress(const QString& address)
+bool isDownloadableAddress(const QString& address)
 {
-    const QString scheme = QUrl(TrimSpaces(address)).scheme().toLower();
+    const QString scheme = QUrl(trimSpaces(address)).scheme().toLower();
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
@@ -100,7 +100,7 @@ WholeBodyFetch::~WholeBodyFetch()
 
 bool WholeBodyFetch::start(const QString& url, const TransferOptions& options, const QString& target)
 {
-    m_temp = CreateTempBeside(target);
+    m_temp = createTempBeside(target);
     if (m_temp.isEmpty())
         return false;
     m_target = QFileInfo(target).absoluteFilePath();
@@ -118,7 +118,7 @@ void WholeBodyFetch::watchSizeLimit()
     if (!m_request)
         return;
     QObject::connect(m_request.get(), &TransferRequest::progress, m_request.get(), [this](qint64 read, qint64) {
-        if (!m_overLimit && ReceivedAboveSizeLimit(read) && m_request->stillExecuting()) {
+        if (!m_overLimit && receivedAboveSizeLimit(read) && m_request->stillExecuting()) {
             m_overLimit = true;
             m_request->cancel();
         }
@@ -135,12 +135,12 @@ qint64 WholeBodyFetch::finish(bool replace)
         discardTemp();
         return -1;
     }
-    const qint64 bytes = FileLength(m_temp);
+    const qint64 bytes = fileLength(m_temp);
     if (bytes <= 0) {
         discardTemp();
         return -1;
     }
-    const PlaceResult placed = MoveIntoPlace(m_temp, m_target, replace);
+    const PlaceResult placed = moveIntoPlace(m_temp, m_target, replace);
     if (placed != PlaceResult::Placed) {
         m_taken = placed == PlaceResult::Taken;
         discardTemp();

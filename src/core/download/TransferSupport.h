@@ -22,32 +22,32 @@ struct RowRef {
 
 // "37%": integer part of read / total × 100 (double precision), the way
 // method two and the list show progress.
-QString PercentText(qint64 read, qint64 total);
+QString percentText(qint64 read, qint64 total);
 // The same computed in single precision, as method one does.
-QString PercentTextSingle(qint64 read, qint64 total);
+QString percentTextSingle(qint64 read, qint64 total);
 
-// Whether a size in bytes is above the size limit (MaxFileSizeMB megabytes;
+// Whether a size in bytes is above the size limit (maxFileSizeMB megabytes;
 // exactly the limit is still allowed).
-bool AboveSizeLimit(qint64 bytes);
+bool aboveSizeLimit(qint64 bytes);
 
 // The length of the file at path, 0 when there is none.
-qint64 FileLength(const QString& path);
+qint64 fileLength(const QString& path);
 
 // Whether the received bytes of a body without an announced size have passed
-// the size limit (the same test as AboveSizeLimit).
-inline bool ReceivedAboveSizeLimit(qint64 received) { return AboveSizeLimit(received); }
+// the size limit (the same test as aboveSizeLimit).
+inline bool receivedAboveSizeLimit(qint64 received) { return aboveSizeLimit(received); }
 
 // Method two's placeholder: the 16-bit value 1, low byte first. Created only
 // where nothing is (not even a dangling link); false otherwise.
-bool WritePlaceholder(const QString& path);
+bool writePlaceholder(const QString& path);
 // Whether path is a regular file holding exactly the placeholder's two bytes.
-bool IsPlaceholder(const QString& path);
+bool isPlaceholder(const QString& path);
 // Removes the placeholder at path when it still is one. Returns whether it went.
-bool RemovePlaceholder(const QString& path);
+bool removePlaceholder(const QString& path);
 
 // Only web addresses are fetched: anything else (file:, data:, qrc:, ftp:)
 // could copy a local file into the save folder.
-bool IsDownloadableAddress(const QString& address);
+bool isDownloadableAddress(const QString& address);
 // The row's progress text for such an address.
 QString unsupportedAddressText();
 

@@ -93,7 +93,7 @@ QtTransferEngine::~QtTransferEngine() = default;
 
 QNetworkAccessManager* QtTransferEngine::managerFor(const TransferOptions& options, QString* error)
 {
-    if (options.accessType != AccessNamedProxy)
+    if (options.accessType != accessNamedProxy)
         return m_system.get();
     QString host;
     quint16 port = 0;
@@ -289,7 +289,7 @@ bool QtTransferRequest::drain()
         if (n <= 0)
             break;
         if (m_file->write(block, n) != n) {
-            abortWith(Failure::DiskWrite, TransferCodeDiskWrite,
+            abortWith(Failure::DiskWrite, transferCodeDiskWrite,
                       QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString()));
             return false;
         }
@@ -320,7 +320,7 @@ void QtTransferRequest::onFinished()
         // leaves the body short of its announced length.
         const qint64 arrived = m_consumed + m_reply->bytesAvailable();
         if (failure() == Failure::None && m_bytesTotal > 0 && arrived < m_bytesTotal)
-            setFailure(Failure::Network, TransferCodeIncomplete,
+            setFailure(Failure::Network, transferCodeIncomplete,
                        QStringLiteral("connection closed after %1 of %2 bytes").arg(arrived).arg(m_bytesTotal));
     }
     if (m_sink == Sink::File)
@@ -348,7 +348,7 @@ void QtTransferRequest::closeFile()
     if (!m_file)
         return;
     if (!m_file->flush() && failure() == Failure::None)
-        setFailure(Failure::DiskWrite, TransferCodeDiskWrite,
+        setFailure(Failure::DiskWrite, transferCodeDiskWrite,
                    QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString()));
     if (auto* temp = qobject_cast<QTemporaryFile*>(m_file.get())) {
         // The final permissions through the open descriptor: no second path lookup.
@@ -363,7 +363,7 @@ void QtTransferRequest::closeFile()
             std::filesystem::rename(QFile::encodeName(temp->fileName()).toStdString(),
                                     QFile::encodeName(m_finalPath).toStdString(), ec);
             if (ec)
-                setFailure(Failure::DiskWrite, TransferCodeDiskWrite,
+                setFailure(Failure::DiskWrite, transferCodeDiskWrite,
                            QStringLiteral("cannot move the body to %1: %2")
                                .arg(m_finalPath, QString::fromLocal8Bit(ec.message().c_str())));
             else
@@ -394,15 +394,15 @@ void QtTransferRequest::onWatchdog()
         return;
     if (!hasHeaders()) {
         if (m_sinceData.elapsed() >= timings().transferRequestTimeout.count())
-            abortWith(Failure::NoResponse, TransferCodeNoResponse, QStringLiteral("no response"));
+            abortWith(Failure::NoResponse, transferCodeNoResponse, QStringLiteral("no response"));
     } else if (m_sinceData.elapsed() >= timings().transferStall.count()) {
-        abortWith(Failure::Stalled, TransferCodeStalled, QStringLiteral("no data received"));
+        abortWith(Failure::Stalled, transferCodeStalled, QStringLiteral("no data received"));
     }
 }
 
 void QtTransferRequest::cancel()
 {
-    abortWith(Failure::Cancelled, TransferCodeCancelled, QStringLiteral("cancelled"));
+    abortWith(Failure::Cancelled, transferCodeCancelled, QStringLiteral("cancelled"));
 }
 
 bool QtTransferRequest::saveBodyTo(const QString& path, SaveMode mode)

@@ -83,7 +83,7 @@ QString latestVersionCaption(const QString& versionText)
 
 } // namespace update
 
-QCoro::Task<UpdateCheckResult> CheckNewVersion(XmlHttpRequest* http, QString address, QString programVersion,
+QCoro::Task<UpdateCheckResult> checkNewVersion(XmlHttpRequest* http, QString address, QString programVersion,
                                                Prompter* prompter)
 {
     using Outcome = UpdateCheckResult::Outcome;
@@ -97,8 +97,8 @@ QCoro::Task<UpdateCheckResult> CheckNewVersion(XmlHttpRequest* http, QString add
         result.outcome = Outcome::Abandoned;
         co_return result;
     }
-    result.status = control->Status();
-    if (!control->DownOK()) {  // aborted by someone else
+    result.status = control->status();
+    if (!control->downOk()) {  // aborted by someone else
         result.outcome = Outcome::Abandoned;
         co_return result;
     }
@@ -112,7 +112,7 @@ QCoro::Task<UpdateCheckResult> CheckNewVersion(XmlHttpRequest* http, QString add
         }
         co_return result;
     }
-    const auto text = update::versionTextFromResponse(control->ResponseText());
+    const auto text = update::versionTextFromResponse(control->responseText());
     if (!text || !update::parseVersion(*text)) {
         result.outcome = Outcome::IgnoredText;
         if (text)

@@ -66,11 +66,11 @@ struct UpdateCheckResult {
     int status = 0;
 };
 
-// CheckNewVersion: GET of address on http (no save path), then the answer is
+// checkNewVersion: GET of address on http (no save path), then the answer is
 // judged. For an HTTP status other than 200 the message "请保持网络畅通！"
 // (error icon) goes to prompter (nullptr: the process-wide one at that
 // moment). Nothing here blocks: the caller starts the coroutine and goes on.
-QCoro::Task<UpdateCheckResult> CheckNewVersion(XmlHttpRequest* http, QString address, QString programVersion,
+QCoro::Task<UpdateCheckResult> checkNewVersion(XmlHttpRequest* http, QString address, QString programVersion,
                                                Prompter* prompter = nullptr);
 
 } // namespace dh

@@ -15,7 +15,7 @@ namespace dh {
 
 // ---------------------------------------------------------------- descriptions
 
-const QStringList& StatusDescriptions()
+const QStringList& statusDescriptions()
 {
     static const QStringList table = [] {
         struct Row {
@@ -80,7 +80,7 @@ QString statusDescription(int status)
 {
     if (status < 0 || status > 600)
         return {};
-    return StatusDescriptions().at(status);
+    return statusDescriptions().at(status);
 }
 
 // ---------------------------------------------------------------- helpers
@@ -109,27 +109,27 @@ int failureStatus(const TransferRequest& r)
     case TransferRequest::Failure::None:
         return 0;
     case TransferRequest::Failure::Cancelled:
-        return XmlHttpStatusCancelled;
+        return xmlHttpStatusCancelled;
     case TransferRequest::Failure::NoResponse:
     case TransferRequest::Failure::Stalled:
-        return XmlHttpStatusTimeout;
+        return xmlHttpStatusTimeout;
     case TransferRequest::Failure::DiskWrite:
-        return XmlHttpStatusCancelled;
+        return xmlHttpStatusCancelled;
     case TransferRequest::Failure::Network:
         break;
     }
     switch (r.responseCode()) {
     case 3:  // QNetworkReply::HostNotFoundError
-        return XmlHttpStatusNameNotResolved;
+        return xmlHttpStatusNameNotResolved;
     case 2:  // RemoteHostClosedError
-    case TransferCodeIncomplete:
-        return XmlHttpStatusConnectionAborted;
+    case transferCodeIncomplete:
+        return xmlHttpStatusConnectionAborted;
     case 4:  // TimeoutError
-        return XmlHttpStatusTimeout;
+        return xmlHttpStatusTimeout;
     case 6:  // SslHandshakeFailedError
-        return XmlHttpStatusSecureFailure;
+        return xmlHttpStatusSecureFailure;
     default:
-        return XmlHttpStatusCannotConnect;
+        return xmlHttpStatusCannotConnect;
     }
 }
 
@@ -186,7 +186,7 @@ bool XmlHttpRequest::open(const QString& method, const QString& url, const QStri
     return true;
 }
 
-void XmlHttpRequest::SetRequestHeader(const QString& name, const QString& value)
+void XmlHttpRequest::setRequestHeader(const QString& name, const QString& value)
 {
     if (!m_opened || m_sent)
         return;
@@ -235,7 +235,7 @@ void XmlHttpRequest::abort()
         emit requestEnded();
 }
 
-int XmlHttpRequest::ReadyState() const
+int XmlHttpRequest::readyState() const
 {
     if (m_complete)
         return 4;
@@ -248,7 +248,7 @@ int XmlHttpRequest::ReadyState() const
     return m_request->bytesRead() > 0 ? 3 : 2;
 }
 
-int XmlHttpRequest::Status() const
+int XmlHttpRequest::status() const
 {
     if (m_failureStatus)
         return m_failureStatus;
@@ -257,7 +257,7 @@ int XmlHttpRequest::Status() const
     return 0;
 }
 
-QString XmlHttpRequest::StatusText() const
+QString XmlHttpRequest::statusText() const
 {
     if (m_failureStatus)
         return m_failureText;
@@ -269,14 +269,14 @@ QString XmlHttpRequest::StatusText() const
     return parts.size() > 2 ? parts.mid(2).join(QLatin1Char(' ')) : QString();
 }
 
-QString XmlHttpRequest::GetResponseHeader(const QString& name) const
+QString XmlHttpRequest::responseHeader(const QString& name) const
 {
     if (!m_request || !m_request->hasHeaders())
         return {};
     return m_request->getHeader(name);
 }
 
-QString XmlHttpRequest::GetAllResponseHeaders() const
+QString XmlHttpRequest::allResponseHeaders() const
 {
     if (!m_request || !m_request->hasHeaders())
         return {};
@@ -285,7 +285,7 @@ QString XmlHttpRequest::GetAllResponseHeaders() const
     return eol < 0 ? QString() : block.mid(eol + 2) + QStringLiteral("\r\n");
 }
 
-QString XmlHttpRequest::ResponseText() const
+QString XmlHttpRequest::responseText() const
 {
     if (m_body.isEmpty())
         return {};
@@ -295,7 +295,7 @@ QString XmlHttpRequest::ResponseText() const
         QStringDecoder d(QStringDecoder::Utf16, QStringDecoder::Flag::ConvertInitialBom);
         return d.decode(m_body);
     }
-    const QString type = GetResponseHeader(QStringLiteral("Content-Type"));
+    const QString type = responseHeader(QStringLiteral("Content-Type"));
     const int at = type.indexOf(QLatin1String("charset="), 0, Qt::CaseInsensitive);
     if (at >= 0) {
         QString charset = type.mid(at + 8).section(QLatin1Char(';'), 0, 0).trimmed();
@@ -317,7 +317,7 @@ void XmlHttpRequest::onProgress(quint64 gen)
         m_request->cancel();
         return;
     }
-    emit OnReadyStateChange();
+    emit onReadyStateChange();
 }
 
 void XmlHttpRequest::onFinished(quint64 gen)
@@ -325,7 +325,7 @@ void XmlHttpRequest::onFinished(quint64 gen)
     if (gen != m_generation || !m_request || m_complete)
         return;
     QPointer<XmlHttpRequest> self(this);
-    emit OnReadyStateChange();
+    emit onReadyStateChange();
     if (!self || gen != m_generation)
         return;
 
@@ -339,10 +339,10 @@ void XmlHttpRequest::onFinished(quint64 gen)
         m_body = m_request->takeBody();
     }
 
-    const int status = Status();
-    if (status != 200) {
-        if (status >= 0 && status <= 600) {
-            emit dataFailed(statusDescription(status));
+    const int code = status();
+    if (code != 200) {
+        if (code >= 0 && code <= 600) {
+            emit dataFailed(statusDescription(code));
             if (!self || gen != m_generation)
                 return;
         }

@@ -16,7 +16,7 @@
 // When the request ends without a usable HTTP answer (no connection, time-out,
 // a cut body, a cancel), Status() reports a number above 600 in the style of
 // the WinINet error numbers (XmlHttpStatus...), so that neither completion
-// event is raised, while DownOK still becomes true.
+// event is raised, while downOk still becomes true.
 
 #include <QByteArray>
 #include <QList>
@@ -34,16 +34,16 @@ class TransferEngine;
 class TransferRequest;
 
 // Status numbers above 600 for requests that ended without a usable answer.
-constexpr int XmlHttpStatusTimeout = 12002;          // no response, or the body stalled
-constexpr int XmlHttpStatusNameNotResolved = 12007;  // unknown host
-constexpr int XmlHttpStatusCancelled = 12017;        // cancelled, or the body exceeded the limit
-constexpr int XmlHttpStatusCannotConnect = 12029;    // refused, unreachable, proxy and other failures
-constexpr int XmlHttpStatusConnectionAborted = 12030;  // the connection ended before the body did
-constexpr int XmlHttpStatusSecureFailure = 12175;    // TLS handshake or certificate
+constexpr int xmlHttpStatusTimeout = 12002;          // no response, or the body stalled
+constexpr int xmlHttpStatusNameNotResolved = 12007;  // unknown host
+constexpr int xmlHttpStatusCancelled = 12017;        // cancelled, or the body exceeded the limit
+constexpr int xmlHttpStatusCannotConnect = 12029;    // refused, unreachable, proxy and other failures
+constexpr int xmlHttpStatusConnectionAborted = 12030;  // the connection ended before the body did
+constexpr int xmlHttpStatusSecureFailure = 12175;    // TLS handshake or certificate
 
 // The 601 descriptions of the statuses 0 to 600; empty where none is known.
-const QStringList& StatusDescriptions();
-// StatusDescriptions()[status], empty outside 0..600.
+const QStringList& statusDescriptions();
+// statusDescriptions()[status], empty outside 0..600.
 QString statusDescription(int status);
 
 class XmlHttpRequest : public QObject {
@@ -54,42 +54,42 @@ public:
     explicit XmlHttpRequest(QObject* parent = nullptr, TransferEngine* engine = nullptr);
     ~XmlHttpRequest() override;
 
-    // DownOK becomes false; then the method (upper-cased), the address and the
+    // downOk becomes false; then the method (upper-cased), the address and the
     // save path are taken for the next send. A request still running is
     // abandoned without events. Returns false, changing nothing else, when the
     // method is not a token or the address is not an absolute http(s) address.
     bool open(const QString& method, const QString& url, const QString& savePath = {});
     // Adds a request header for the next send. Ignored before open, after
     // send, and for names or values that would break the header block.
-    void SetRequestHeader(const QString& name, const QString& value);
+    void setRequestHeader(const QString& name, const QString& value);
     // Sends the opened request (body as UTF-8; empty: none) and starts
     // watching it. Does nothing without a fresh open (before any open, or
     // when this open was already sent).
     void send(const QString& body = {});
-    // Stops watching and abandons the request; no event follows. DownOK keeps
+    // Stops watching and abandons the request; no event follows. downOk keeps
     // its value; the ready state returns to 0.
     void abort();
 
-    bool DownOK() const { return m_downOK; }
+    bool downOk() const { return m_downOK; }
     // 0 unsent, 1 opened/sent, 2 headers received, 3 body arriving, 4 complete.
-    int ReadyState() const;
+    int readyState() const;
     // The HTTP status; 0 before an answer; above 600 for failures (see above).
-    int Status() const;
+    int status() const;
     // The reason text of the status line ("Not Found"); for failures the
     // transfer layer's description; empty before an answer.
-    QString StatusText() const;
-    QString GetResponseHeader(const QString& name) const;
+    QString statusText() const;
+    QString responseHeader(const QString& name) const;
     // "Name: value" lines joined by CR LF, without the status line.
-    QString GetAllResponseHeaders() const;
+    QString allResponseHeaders() const;
     // The body once the request is complete; empty before.
-    QByteArray ResponseBody() const { return m_body; }
+    QByteArray responseBody() const { return m_body; }
     // The body as text: BOM first, then the charset of Content-Type, else UTF-8.
-    QString ResponseText() const;
+    QString responseText() const;
 
     // True from send until the end of the request (the polling timer of the
     // original control was enabled exactly that long).
     bool isWatching() const { return m_watching; }
-    // A body larger than this is abandoned (status XmlHttpStatusCancelled);
+    // A body larger than this is abandoned (status xmlHttpStatusCancelled);
     // 0 means no limit (the default).
     void setMaxBodyBytes(qint64 bytes) { m_maxBody = bytes; }
     QString savePath() const { return m_savePath; }
@@ -99,8 +99,8 @@ signals:
     void dataArrived();
     // Whenever the request made progress (sent, headers, data, end), before
     // the control looks at the new state.
-    void OnReadyStateChange();
-    // Any other status from 0 to 600, with its StatusDescriptions text.
+    void onReadyStateChange();
+    // Any other status from 0 to 600, with its statusDescriptions text.
     void dataFailed(const QString& description);
     // After the completion event of a request (or after none, for a status
     // above 600), and when abort stops a watched request. Lets a coroutine

@@ -38,7 +38,7 @@ QCoro::Task<bool> waitUntilLoaded(Browser& browser, std::chrono::milliseconds ti
     // The condition is a named local: g++ 12 destroys a lambda temporary
     // written inside a co_await expression twice.
     std::function<bool()> done = [guard, before] {
-        return guard && !guard->Busy() && guard->completedLoads() > before;
+        return guard && !guard->busy() && guard->completedLoads() > before;
     };
     const bool ok = co_await waitUntil(browser, timeout, std::move(done), std::move(stop));
     co_return ok;
@@ -50,9 +50,9 @@ QCoro::Task<bool> navigateAndWait(Browser& browser, const QString& url, std::chr
     QPointer<Browser> guard(&browser);
     const quint64 before = browser.completedLoads();
     std::function<bool()> done = [guard, before] {
-        return guard && !guard->Busy() && guard->completedLoads() > before;
+        return guard && !guard->busy() && guard->completedLoads() > before;
     };
-    browser.Navigate(url);
+    browser.navigate(url);
     const bool ok = co_await waitUntil(browser, timeout, std::move(done), std::move(stop));
     co_return ok;
 }

@@ -23,22 +23,22 @@ public:
 
     // Starts loading and returns at once. "about:blank" gives an empty page.
     // A text without a scheme is taken as the user would type it.
-    virtual void Navigate(const QString& url) = 0;
+    virtual void navigate(const QString& url) = 0;
     // True while a page is loading.
-    virtual bool Busy() const = 0;
+    virtual bool busy() const = 0;
     // Address of the page shown (the last committed one).
-    virtual QString LocationURL() const = 0;
-    virtual QString LocationName() const = 0;  // the page title
+    virtual QString locationUrl() const = 0;
+    virtual QString locationName() const = 0;  // the page title
     // While silent, pages show no script dialogs and report no script errors.
-    bool Silent() const { return m_silent; }
+    bool silent() const { return m_silent; }
     virtual void setSilent(bool silent) { m_silent = silent; }
     // Move in the history; false when there is no page in that direction.
-    virtual bool GoBack() = 0;
-    virtual bool GoForward() = 0;
+    virtual bool goBack() = 0;
+    virtual bool goForward() = 0;
     virtual bool canGoBack() const = 0;
     virtual bool canGoForward() const = 0;
     // Reloads the page shown.
-    virtual void Refresh() = 0;
+    virtual void refresh() = 0;
     // Stops a load in progress.
     virtual void stop() = 0;
 
@@ -65,17 +65,17 @@ signals:
     // A document finished loading. topLevel is true for the page itself and
     // false for a frame inside it.
     void DocumentComplete(bool topLevel, const QString& url);
-    void StatusTextChange(const QString& text);
-    void TitleChange(const QString& title);
+    void statusTextChange(const QString& text);
+    void titleChange(const QString& title);
     // A top-level navigation is about to start.
     void beforeNavigate(const QString& url);
     // A page asked for a new window. No window opens: the browser itself
     // navigates to url (unless it is empty or about:blank).
     void newWindowRequested(const QString& url);
     // A page's script asked to close the browser; the close was refused.
-    void WindowClosing();
+    void windowClosing();
     // A load ended with a network error (the DocumentComplete still follows).
-    void NavigateError(const QString& url, const QString& error);
+    void navigateError(const QString& url, const QString& error);
 
 protected:
     // Implementations call these so the counters stay right.

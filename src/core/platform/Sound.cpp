@@ -57,12 +57,12 @@ void setEmbeddedCueSource(std::function<QByteArray(int)> source)
     cueSource() = std::move(source);
 }
 
-bool PlayCue(int number)
+bool playCue(int number)
 {
     if (!isCue(number))
         return false;
     const QString path = cueFilePath(number);
-    if (!FileExists(path)) {
+    if (!fileExists(path)) {
         const QByteArray data = embeddedCueData(number);
         if (data.isEmpty())
             return false;

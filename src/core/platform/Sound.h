@@ -30,11 +30,11 @@ QString cueFilePath(int number);
 QByteArray embeddedCueData(int number);
 void setEmbeddedCueSource(std::function<QByteArray(int)> source);  // empty restores the default
 
-// PlayCue: plays cue 101, 102 or 103 without waiting for its end. The first
+// playCue: plays cue 101, 102 or 103 without waiting for its end. The first
 // time, the compiled-in sound is written to the data folder; later calls play
 // whatever file is there. Callers test "声音提示" themselves. Failures (no
 // sound device, unwritable folder) are ignored; returns whether a play was
 // requested.
-bool PlayCue(int number);
+bool playCue(int number);
 
 } // namespace dh

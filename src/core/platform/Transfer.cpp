@@ -37,13 +37,13 @@ TransferConnection transferConnectionFor(const QString& url, bool proxyEnabled,
 {
     TransferConnection c;
     if (proxyEnabled) {
-        c.accessType = AccessNamedProxy;
+        c.accessType = accessNamedProxy;
         c.proxy = proxyHost + QLatin1Char(':') + proxyPort;
         bool ok = false;
         const int port = proxyPort.trimmed().toInt(&ok);
         c.remotePort = ok ? port : 0;
     } else {
-        c.accessType = AccessSystemDefault;
+        c.accessType = accessSystemDefault;
         c.remotePort = 80;
         // The host part is looked for from the ninth character on, which
         // skips "http://" and "https://" alike.

@@ -13,7 +13,7 @@
 //
 //   // Method one: named proxy, Referer, wait for the response, then stream.
 //   dh::TransferOptions o;
-//   o.accessType = dh::AccessNamedProxy;           // or AccessSystemDefault
+//   o.accessType = dh::accessNamedProxy;           // or accessSystemDefault
 //   o.proxy = "127.0.0.1:8888";
 //   o.headerLines = "Referer: http://site/page\r\n";
 //   std::unique_ptr<dh::TransferRequest> r = engine.execute(url, o);   // starts at once
@@ -98,16 +98,16 @@ enum TransferStateNumber : int {
 QString transferStateText(int state, int responseCode, const QString& responseInfo);
 
 // AccessType values.
-constexpr int AccessSystemDefault = 0;  // system proxy settings (http_proxy, https_proxy, no_proxy)
-constexpr int AccessNamedProxy = 2;     // the HTTP proxy named in TransferOptions::proxy
+constexpr int accessSystemDefault = 0;  // system proxy settings (http_proxy, https_proxy, no_proxy)
+constexpr int accessNamedProxy = 2;     // the HTTP proxy named in TransferOptions::proxy
 
 enum class TransferProtocol : int { Http = 4, Https = 5 };
 
 // Connection settings of a method-one request. Protocol and remotePort are
 // informational: the address (and the proxy) decide where the request goes.
 struct TransferConnection {
-    int accessType = AccessSystemDefault;
-    QString proxy;  // "host:port" with AccessNamedProxy, else empty
+    int accessType = accessSystemDefault;
+    QString proxy;  // "host:port" with accessNamedProxy, else empty
     int remotePort = 80;
     TransferProtocol protocol = TransferProtocol::Http;
 };
@@ -120,8 +120,8 @@ TransferConnection transferConnectionFor(const QString& url, bool proxyEnabled,
 
 struct TransferOptions {
     QString method = QStringLiteral("GET");
-    int accessType = AccessSystemDefault;
-    QString proxy;           // "host:port", used with AccessNamedProxy
+    int accessType = accessSystemDefault;
+    QString proxy;           // "host:port", used with accessNamedProxy
     QByteArray headerLines;  // extra "Name: value\r\n" lines, sent as given
     int maxRedirects = 10;
     QByteArray body;         // request body (asynchronous requests that send one); empty: none
@@ -242,11 +242,11 @@ private:
 
 // Response codes for failures found by this layer itself; network failures
 // report QNetworkReply::NetworkError numbers (all below 1000).
-constexpr int TransferCodeCancelled = 1001;
-constexpr int TransferCodeNoResponse = 1002;
-constexpr int TransferCodeStalled = 1003;
-constexpr int TransferCodeDiskWrite = 1004;
-constexpr int TransferCodeIncomplete = 1005;  // connection ended before the announced length
+constexpr int transferCodeCancelled = 1001;
+constexpr int transferCodeNoResponse = 1002;
+constexpr int transferCodeStalled = 1003;
+constexpr int transferCodeDiskWrite = 1004;
+constexpr int transferCodeIncomplete = 1005;  // connection ended before the announced length
 
 class TransferEngine {
 public:

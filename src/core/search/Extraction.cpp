@@ -6,12 +6,12 @@
 
 namespace dh {
 
-QString VerificationMarker()
+QString verificationMarker()
 {
     return QStringLiteral("请输入以下验证码，即可恢复使用。");
 }
 
-QString FileTypeFromUrl(const QString& url)
+QString fileTypeFromUrl(const QString& url)
 {
     const QString tail = url.right(4).toUpper();
     if (tail == QLatin1String(".PDF"))
@@ -27,21 +27,21 @@ QString FileTypeFromUrl(const QString& url)
     return QString();
 }
 
-QString CleanResultTitle(const QString& text, const QString& type, bool removeSpaces)
+QString cleanResultTitle(const QString& text, const QString& type, bool removeSpaces)
 {
-    QString t = TrimSpaces(text);
+    QString t = trimSpaces(text);
     t.remove(QStringLiteral("..."), Qt::CaseInsensitive);
     if (removeSpaces)
         t.remove(QLatin1Char(' '));
     if (!type.isEmpty()) {
         const QString prefix = QStringLiteral("【") + type.toLower() + QStringLiteral("】");
         if (t.toLower().startsWith(prefix))
-            t = TrimSpaces(t.mid(prefix.size()));
+            t = trimSpaces(t.mid(prefix.size()));
     }
     return t;
 }
 
-bool IsExcludedTitle(const QString& title, const QString& excludedDomain)
+bool isExcludedTitle(const QString& title, const QString& excludedDomain)
 {
     static const QStringList fixed = {QStringLiteral("_百度文库"), QStringLiteral("-百度文库"),
                                       QStringLiteral("-豆丁网"), QStringLiteral("-道客巴巴")};
@@ -58,10 +58,10 @@ bool IsExcludedTitle(const QString& title, const QString& excludedDomain)
     return false;
 }
 
-PageExtraction ExtractResultLinks(const Document& doc, const ExtractOptions& options)
+PageExtraction extractResultLinks(const Document& doc, const ExtractOptions& options)
 {
     PageExtraction out;
-    if (doc.outerHTML().contains(VerificationMarker(), Qt::CaseInsensitive)) {
+    if (doc.outerHTML().contains(verificationMarker(), Qt::CaseInsensitive)) {
         out.verificationPage = true;
         return out;
     }
@@ -74,24 +74,24 @@ PageExtraction ExtractResultLinks(const Document& doc, const ExtractOptions& opt
         const Element a = h.getElementsByTagName(QStringLiteral("A")).first();
         if (a.isNull())
             continue;
-        const QString url = TrimSpaces(a.href());
-        const QString type = FileTypeFromUrl(url);
-        const QString title = CleanResultTitle(a.innerText(), type, options.removeSpaces);
+        const QString url = trimSpaces(a.href());
+        const QString type = fileTypeFromUrl(url);
+        const QString title = cleanResultTitle(a.innerText(), type, options.removeSpaces);
         if (options.dropUnknownType && type.isEmpty())
             continue;
-        if (title.isEmpty() || url.isEmpty() || IsExcludedTitle(title, options.excludedDomain))
+        if (title.isEmpty() || url.isEmpty() || isExcludedTitle(title, options.excludedDomain))
             continue;
         // javascript:, data:, file:, mailto: ... lead to nothing that can be downloaded.
-        if (!IsWebAddress(url))
+        if (!isWebAddress(url))
             continue;
         out.links.append({title, url, type});
     }
     return out;
 }
 
-bool IsNextPageText(const QString& innerText)
+bool isNextPageText(const QString& innerText)
 {
-    return TrimSpaces(innerText.toLower()) == QStringLiteral("下一页>");
+    return trimSpaces(innerText.toLower()) == QStringLiteral("下一页>");
 }
 
 } // namespace dh

@@ -25,17 +25,17 @@ QVariant LinksListModel::data(const QModelIndex& index, int role) const
     const LinkItem& it = item(index.row());
     if (role == Qt::DisplayRole) {
         switch (index.column()) {
-        case ColTitle: return it.Title;
-        case ColType: return it.FileType;
-        case ColStatus: return it.Status;
-        case ColFolder: return it.Folder;
+        case ColTitle: return it.title;
+        case ColType: return it.fileType;
+        case ColStatus: return it.status;
+        case ColFolder: return it.folder;
         default: return QString();
         }
     }
     if (role == Qt::ToolTipRole && index.column() == ColTitle)
-        return it.Url;
+        return it.url;
     if (role == Qt::UserRole)
-        return it.Url;
+        return it.url;
     return {};
 }
 
@@ -62,12 +62,12 @@ Qt::ItemFlags LinksListModel::flags(const QModelIndex& index) const
 
 bool LinksListModel::add(const LinkItem& item)
 {
-    if (item.Url.isEmpty() || m_index.contains(item.Url))
+    if (item.url.isEmpty() || m_index.contains(item.url))
         return false;
     const int row = size();
     beginInsertRows({}, row, row);
     m_rows.push_back(item);
-    m_index.insert(item.Url, row);
+    m_index.insert(item.url, row);
     endInsertRows();
     return true;
 }
@@ -79,22 +79,22 @@ int LinksListModel::findUrl(const QString& url) const
 
 void LinksListModel::setStatus(int row, const QString& status)
 {
-    if (row < 0 || row >= size() || m_rows[size_t(row)].Status == status)
+    if (row < 0 || row >= size() || m_rows[size_t(row)].status == status)
         return;
-    m_rows[size_t(row)].Status = status;
+    m_rows[size_t(row)].status = status;
     const QModelIndex i = index(row, ColStatus);
     emit dataChanged(i, i, {Qt::DisplayRole});
 }
 
 void LinksListModel::removeRows(std::vector<int> rows)
 {
-    const auto runs = RowRuns(std::move(rows), size());
+    const auto runs = rowRuns(std::move(rows), size());
     if (runs.empty())
         return;
     const bool reset = int(runs.size()) > kMaxRemovalRuns;
     if (reset) {
         beginResetModel();
-        EraseRuns(m_rows, runs);
+        eraseRuns(m_rows, runs);
     } else {
         // From the bottom so earlier positions stay valid.
         for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
@@ -106,7 +106,7 @@ void LinksListModel::removeRows(std::vector<int> rows)
     m_index.clear();
     m_index.reserve(size());
     for (int i = 0; i < size(); ++i)
-        m_index.insert(m_rows[size_t(i)].Url, i);
+        m_index.insert(m_rows[size_t(i)].url, i);
     if (reset)
         endResetModel();
 }

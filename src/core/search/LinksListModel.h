@@ -9,12 +9,12 @@ namespace dh {
 
 // One collected link: a row of the search window's links list.
 struct LinkItem {
-    QString Title;     // "标题": the cleaned result title
-    QString Url;       // row key, unique in the list
-    QString FileType;  // "类型": pdf, doc, xls, ppt, txt or empty
-    QString Status;    // "分析状态": "", "成功" or "分析失败"
-    QString Folder;    // "保存路径": folder chosen at extraction time, or empty
-    QString Referer;   // the result page the link came from (the row's tag)
+    QString title;     // "标题": the cleaned result title
+    QString url;       // row key, unique in the list
+    QString fileType;  // "类型": pdf, doc, xls, ppt, txt or empty
+    QString status;    // "分析状态": "", "成功" or "分析失败"
+    QString folder;    // "保存路径": folder chosen at extraction time, or empty
+    QString referer;   // the result page the link came from (the row's tag)
 };
 
 inline const QString& statusHandedOver()

@@ -17,22 +17,22 @@ QString refusedWhileAnalysing() { return QStringLiteral("正在分析，不能�
 QString askTextPrompt() { return QStringLiteral("请输入指定字符："); }
 QString confirmClearAll() { return QStringLiteral("您确定要清空辛辛苦苦搜索的列表数据吗？"); }
 
-bool RowMatches(const LinkItem& item, ClearRule rule, const QString& text, bool selected)
+bool rowMatches(const LinkItem& item, ClearRule rule, const QString& text, bool selected)
 {
     switch (rule) {
     case ClearRule::Selected:
         return selected;
     case ClearRule::HandedOver:
-        return item.Status == statusHandedOver();
+        return item.status == statusHandedOver();
     case ClearRule::TitleContains:
-        return item.Title.contains(text, Qt::CaseInsensitive);
+        return item.title.contains(text, Qt::CaseInsensitive);
     case ClearRule::TitleLacks:
-        return !item.Title.contains(text, Qt::CaseInsensitive);
+        return !item.title.contains(text, Qt::CaseInsensitive);
     }
     return false;
 }
 
-int RemoveLinks(LinksListModel& list, ClearRule rule, const QString& text,
+int removeLinks(LinksListModel& list, ClearRule rule, const QString& text,
                 const std::function<bool(int row)>& isSelected)
 {
     // The rules look at each row on its own, so deciding every row first and
@@ -41,7 +41,7 @@ int RemoveLinks(LinksListModel& list, ClearRule rule, const QString& text,
     std::vector<int> doomed;
     for (int r = 0; r < list.size(); ++r) {
         const bool selected = rule == ClearRule::Selected && isSelected && isSelected(r);
-        if (RowMatches(list.item(r), rule, text, selected))
+        if (rowMatches(list.item(r), rule, text, selected))
             doomed.push_back(r);
     }
     const int n = int(doomed.size());
@@ -50,21 +50,21 @@ int RemoveLinks(LinksListModel& list, ClearRule rule, const QString& text,
     return n;
 }
 
-QString ExportText(const std::vector<LinkItem>& rows)
+QString exportText(const std::vector<LinkItem>& rows)
 {
     QString out;
     for (const LinkItem& it : rows) {
-        out += it.Title;
+        out += it.title;
         out += QStringLiteral("-【");
-        out += it.FileType;
+        out += it.fileType;
         out += QStringLiteral("】");
-        out += it.Status;
+        out += it.status;
         out += QLatin1String("\r\n");
     }
     return out;
 }
 
-QString KilobyteText(qint64 bytes)
+QString kilobyteText(qint64 bytes)
 {
     const quint64 b = bytes > 0 ? quint64(bytes) : 0;
     // Tenths of a kilobyte, a half rounded up (away from zero).
@@ -75,7 +75,7 @@ QString KilobyteText(qint64 bytes)
     return whole + QLatin1Char('.') + QString::number(tenths % 10);
 }
 
-QString WithDefaultExtension(const QString& path, const QString& ext)
+QString withDefaultExtension(const QString& path, const QString& ext)
 {
     if (path.isEmpty() || ext.isEmpty())
         return path;
@@ -96,7 +96,7 @@ namespace {
 // asked for it.
 bool withExtensionConfirmed(QString* path, const QString& ext)
 {
-    const QString full = WithDefaultExtension(*path, ext);
+    const QString full = withDefaultExtension(*path, ext);
     if (full != *path && QFileInfo::exists(full)
         && !Prompter::instance().question(QFileInfo(full).fileName() + QStringLiteral(" 已存在。\n要替换它吗？")))
         return false;
@@ -115,7 +115,7 @@ QString withCharsetDeclaration(QString html, const QString& charset)
 
 } // namespace
 
-bool WriteCodePageText(const QString& path, const QString& text, QString* error)
+bool writeCodePageText(const QString& path, const QString& text, QString* error)
 {
     // Written beside and moved into place: a failing write leaves an older
     // file of that name as it was.
@@ -161,7 +161,7 @@ void reportWriteFailure(const QString& path, const QString& reason)
 
 } // namespace
 
-bool ClearCommand(LinksListModel& list, bool handOverRunning, ClearRule rule,
+bool clearCommand(LinksListModel& list, bool handOverRunning, ClearRule rule,
                   const std::function<bool(int row)>& isSelected)
 {
     if (guardRefuses(handOverRunning))
@@ -175,10 +175,10 @@ bool ClearCommand(LinksListModel& list, bool handOverRunning, ClearRule rule,
     }
     if (list.size() == 0)
         return false;
-    return RemoveLinks(list, rule, text, isSelected) > 0;
+    return removeLinks(list, rule, text, isSelected) > 0;
 }
 
-bool ClearAllCommand(LinksListModel& list, bool handOverRunning)
+bool clearAllCommand(LinksListModel& list, bool handOverRunning)
 {
     if (guardRefuses(handOverRunning))
         return false;
@@ -188,7 +188,7 @@ bool ClearAllCommand(LinksListModel& list, bool handOverRunning)
     return true;
 }
 
-bool ExportCommand(const LinksListModel& list)
+bool exportCommand(const LinksListModel& list)
 {
     if (list.size() == 0)
         return false;
@@ -198,17 +198,17 @@ bool ExportCommand(const LinksListModel& list)
     if (!withExtensionConfirmed(&path, QStringLiteral("txt")))
         return false;
     QString reason;
-    if (!WriteCodePageText(path, ExportText(list.items()), &reason)) {
+    if (!writeCodePageText(path, exportText(list.items()), &reason)) {
         reportWriteFailure(path, reason);
         return false;
     }
-    Prompter::instance().message(QStringLiteral("保存文件完毕：") + KilobyteText(QFileInfo(path).size())
+    Prompter::instance().message(QStringLiteral("保存文件完毕：") + kilobyteText(QFileInfo(path).size())
                                      + QStringLiteral("KB"),
                                  MessageIcon::Information);
     return true;
 }
 
-QCoro::Task<bool> SavePageSourceCommand(Browser* browser)
+QCoro::Task<bool> savePageSourceCommand(Browser* browser)
 {
     QString path = Prompter::instance().saveFile(QString(), QString(), QStringLiteral("*.htm"));
     if (path.isEmpty())
@@ -223,10 +223,10 @@ QCoro::Task<bool> SavePageSourceCommand(Browser* browser)
         // A page that could not be read answers with an empty document, and a
         // snapshot of an earlier page is not the page shown: neither is saved.
         if (doc && b && doc->origin().generation == generation && b->generation() == generation
-            && !TrimSpaces(doc->source()).isEmpty())
+            && !trimSpaces(doc->source()).isEmpty())
             source = doc->outerHTML();
     }
-    if (TrimSpaces(source).isEmpty()) {
+    if (trimSpaces(source).isEmpty()) {
         Prompter::instance().message(QStringLiteral("无法读取网页源码，没有保存！"), MessageIcon::Error);
         co_return false;
     }
@@ -234,7 +234,7 @@ QCoro::Task<bool> SavePageSourceCommand(Browser* browser)
     // says so, not the one the page was served in.
     source = withCharsetDeclaration(source, SystemCodePage::name());
     QString reason;
-    if (!WriteCodePageText(path, source, &reason)) {
+    if (!writeCodePageText(path, source, &reason)) {
         reportWriteFailure(path, reason);
         co_return false;
     }

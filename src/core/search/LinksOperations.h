@@ -27,28 +27,28 @@ enum class ClearRule {
 
 // Whether a row falls under rule. text is used only by the title rules;
 // selected only by the selection rule.
-bool RowMatches(const LinkItem& item, ClearRule rule, const QString& text, bool selected);
+bool rowMatches(const LinkItem& item, ClearRule rule, const QString& text, bool selected);
 
 // Removes every matching row; returns how many went. isSelected may be
 // empty (no row counts as selected).
-int RemoveLinks(LinksListModel& list, ClearRule rule, const QString& text,
+int removeLinks(LinksListModel& list, ClearRule rule, const QString& text,
                 const std::function<bool(int row)>& isSelected);
 
-// The export text: per row Title, "-【", FileType, "】", Status, CR LF.
-QString ExportText(const std::vector<LinkItem>& rows);
+// The export text: per row Title, "-【", fileType, "】", Status, CR LF.
+QString exportText(const std::vector<LinkItem>& rows);
 
 // bytes / 1024 with thousands grouped and one decimal ("#,##0.0"), halves
 // rounded away from zero: 2560 -> "2.5", 1048576000 -> "1,024,000.0".
-QString KilobyteText(qint64 bytes);
+QString kilobyteText(qint64 bytes);
 
 // A chosen save name without an extension gets ".ext", as a save dialog
 // with a default extension does; one with an extension is kept.
-QString WithDefaultExtension(const QString& path, const QString& ext);
+QString withDefaultExtension(const QString& path, const QString& ext);
 
 // Writes text in the system code page, replacing an existing file. The old
 // file stays whole when the new one cannot be written. false with a reason
 // in error (when given) on failure.
-bool WriteCodePageText(const QString& path, const QString& text, QString* error = nullptr);
+bool writeCodePageText(const QString& path, const QString& text, QString* error = nullptr);
 
 // Fixed texts.
 QString refusedWhileAnalysing();   // "正在分析，不能清除！"
@@ -56,17 +56,17 @@ QString askTextPrompt();           // "请输入指定字符："
 QString confirmClearAll();         // "您确定要清空辛辛苦苦搜索的列表数据吗？"
 
 // The commands. Each returns true when it changed the list or wrote a file.
-// handOverRunning is the negation of StopAnalysis.
+// handOverRunning is the negation of stopAnalysis.
 
 // One of the four filters: the guard, the text for the title rules, removal.
-bool ClearCommand(LinksListModel& list, bool handOverRunning, ClearRule rule,
+bool clearCommand(LinksListModel& list, bool handOverRunning, ClearRule rule,
                   const std::function<bool(int row)>& isSelected);
 // "清空全部": the guard, the confirmation, removal of every row.
-bool ClearAllCommand(LinksListModel& list, bool handOverRunning);
+bool clearAllCommand(LinksListModel& list, bool handOverRunning);
 // "导出数据...": save dialog, file, size message.
-bool ExportCommand(const LinksListModel& list);
+bool exportCommand(const LinksListModel& list);
 // "网页源码另存为": save dialog, the page source of the page shown, "OK".
-QCoro::Task<bool> SavePageSourceCommand(Browser* browser);
+QCoro::Task<bool> savePageSourceCommand(Browser* browser);
 
 } // namespace linkops
 } // namespace dh

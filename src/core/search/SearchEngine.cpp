@@ -62,9 +62,9 @@ void SearchEngine::setBrowser(Browser* browser)
         // Only the page itself ends a pending navigation, not a frame in it.
         m_completeConn = connect(browser, &Browser::DocumentComplete, this, [this](bool topLevel, const QString&) {
             if (topLevel)
-                Navigating = false;
+                navigating = false;
         });
-        m_errorConn = connect(browser, &Browser::NavigateError, this,
+        m_errorConn = connect(browser, &Browser::navigateError, this,
                               [this](const QString&, const QString& error) { m_loadError = error; });
     }
 }
@@ -88,12 +88,12 @@ void SearchEngine::setAddAllButton(const CommandButton& b)
 
 QString SearchEngine::extractionFolder() const
 {
-    return globals().PromptOnExtract ? globals().SaveFolder : QString();
+    return globals().promptOnExtract ? globals().saveFolder : QString();
 }
 
 bool SearchEngine::pagingStopped() const
 {
-    return StopAddAll || (batchRunning() && StopBatch);
+    return stopAddAll || (batchRunning() && stopBatch);
 }
 
 void SearchEngine::endPaging(PagingEnd reason, const QString& message)
@@ -130,7 +130,7 @@ QCoro::Task<void> runAddCurrentPage(std::shared_ptr<SearchEngine> self)
 }
 QCoro::Task<void> runHandOver(std::shared_ptr<SearchEngine> self, HandOverRule rule)
 {
-    co_await self->HandOverLinks(rule);
+    co_await self->handOverLinks(rule);
 }
 } // namespace
 
@@ -149,27 +149,27 @@ void SearchEngine::addCurrentPage()
     runAddCurrentPage(shared_from_this());
 }
 
-void SearchEngine::HandOver(HandOverRule rule)
+void SearchEngine::handOver(HandOverRule rule)
 {
     runHandOver(shared_from_this(), rule);
 }
 
-void SearchEngine::AutoTick()
+void SearchEngine::autoTick()
 {
     // A tick that comes while a hand-over is still running waits for the next
     // one: two runs over the same list would end each other.
-    if (!StopAnalysis || m_detached)
+    if (!stopAnalysis || m_detached)
         return;
-    HandOver(HandOverRule::NotHandedOver);
+    handOver(HandOverRule::NotHandedOver);
 }
 
-QCoro::Task<bool> SearchEngine::PrepareAutoMode()
+QCoro::Task<bool> SearchEngine::prepareAutoMode()
 {
-    if (globals().PromptOnExtract)
-        globals().SaveDialogCancelled = false;
+    if (globals().promptOnExtract)
+        globals().saveDialogCancelled = false;
     else
         co_await askSaveLocation();
-    co_return !globals().SaveDialogCancelled && !m_detached;
+    co_return !globals().saveDialogCancelled && !m_detached;
 }
 
 // ------------------------------------------------------------------ batch
@@ -178,11 +178,11 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
 {
     if (batchRunning()) {
         // Stop: the running batch ends at its next check and restores the button.
-        StopBatch = true;
+        stopBatch = true;
         setBatchButton({m_batchButton.caption, m_batchButton.red, false});
         co_return;
     }
-    if (!StopAddAll) {
+    if (!stopAddAll) {
         Prompter::instance().message(QStringLiteral("正在提取网页信息，请停止以后使用该功能！"), MessageIcon::Error);
         co_return;
     }
@@ -190,20 +190,20 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
         co_return;
 
     setBatchButton(kBatchRunning);
-    StopBatch = false;
-    CaptchaHit = false;
+    stopBatch = false;
+    captchaHit = false;
     m_doneLog.clear();
     emit doneLogChanged(m_doneLog);
 
-    if (globals().PromptOnExtract)
+    if (globals().promptOnExtract)
         co_await askSaveLocation();
 
-    const QStringList lines = SplitKeywordLines(keywordText);
+    const QStringList lines = splitKeywordLines(keywordText);
     for (qsizetype li = 0; li < lines.size(); ++li) {
         co_await letEventsRun();
-        if (StopBatch || CaptchaHit)
+        if (stopBatch || captchaHit)
             break;
-        const QString line = TrimSpaces(lines.at(li));
+        const QString line = trimSpaces(lines.at(li));
         if (line.isEmpty())
             continue;
         const bool whole = wholeKeywords;
@@ -212,12 +212,12 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
             if (typeTicked[size_t(i)]) {
                 const QString type = searchTypes().at(i);
                 co_await openSearchPage(QStringLiteral("about:blank"));
-                const QString address = ComposeSearchAddress(searchBase, line, type, whole);
+                const QString address = composeSearchAddress(searchBase, line, type, whole);
                 emit queryStarted(line, type, address);
                 const bool loaded = co_await openSearchPage(address);
                 const QString loadError = m_loadError;
                 co_await addAllPagesTask();
-                if (!StopBatch && !CaptchaHit && !m_detached) {
+                if (!stopBatch && !captchaHit && !m_detached) {
                     QString reason;
                     if (!loaded && !loadError.isEmpty())
                         reason = QStringLiteral("the page could not be loaded: %1").arg(loadError);
@@ -235,7 +235,7 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
                 emit doneLogChanged(m_doneLog);
                 co_await letEventsRun();
             }
-            if (StopBatch || CaptchaHit) {
+            if (stopBatch || captchaHit) {
                 leave = true;
                 break;
             }
@@ -246,11 +246,11 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
     }
 
     // After the verification page the browser keeps it, so the user can answer it.
-    if (!CaptchaHit && !m_detached)
-        co_await openSearchPage(SearchHomeAddress(searchBase));
+    if (!captchaHit && !m_detached)
+        co_await openSearchPage(searchHomeAddress(searchBase));
 
     setBatchButton(kBatchIdle);
-    StopBatch = true;
+    stopBatch = true;
     emit batchFinished();
 }
 
@@ -258,14 +258,14 @@ QCoro::Task<bool> SearchEngine::openSearchPage(QString address)
 {
     if (!m_browser)
         co_return false;
-    Navigating = true;
+    navigating = true;
     m_loadError.clear();
-    m_browser->Navigate(address);
+    m_browser->navigate(address);
     // Named, not written inline: g++ 12 destroys lambda temporaries inside a
     // co_await expression twice.
     QPointer<Browser> b = m_browser;
-    std::function<bool()> loaded = [this, b] { return b && !b->Busy() && !Navigating; };
-    std::function<bool()> stop = [this] { return StopBatch; };
+    std::function<bool()> loaded = [this, b] { return b && !b->busy() && !navigating; };
+    std::function<bool()> stop = [this] { return stopBatch; };
     const bool arrived = co_await waitUntil(*m_browser, timings().pageLoadWait, std::move(loaded), std::move(stop));
     co_return arrived && m_loadError.isEmpty();
 }
@@ -275,7 +275,7 @@ QCoro::Task<bool> SearchEngine::openSearchPage(QString address)
 QCoro::Task<void> SearchEngine::addAllPagesTask()
 {
     if (m_addAllButton.caption != captions::addAllIdle()) {
-        StopAddAll = true;
+        stopAddAll = true;
         setAddAllButton({m_addAllButton.caption, m_addAllButton.red, false});
         emit fitColumnsRequested();
         co_return;
@@ -283,16 +283,16 @@ QCoro::Task<void> SearchEngine::addAllPagesTask()
     if (m_detached)
         co_return;
     setAddAllButton(kAddAllRunning);
-    StopAddAll = false;
+    stopAddAll = false;
 
     if (!batchRunning()) {
-        if (globals().PromptOnExtract)
+        if (globals().promptOnExtract)
             co_await askSaveLocation();
-        CaptchaHit = false;
+        captchaHit = false;
     }
     m_visited.clear();
     if (m_browser)
-        m_visited.insert(pageKey(m_browser->LocationURL()));
+        m_visited.insert(pageKey(m_browser->locationUrl()));
     m_pagesShown = 1;
     m_firstPageRead = false;
     m_firstPageIsResults = false;
@@ -300,35 +300,35 @@ QCoro::Task<void> SearchEngine::addAllPagesTask()
 
     for (;;) {
         co_await letEventsRun();
-        if (StopAddAll || CaptchaHit || (batchRunning() && StopBatch))
+        if (stopAddAll || captchaHit || (batchRunning() && stopBatch))
             break;
         const bool followed = co_await nextPage();
         if (!followed)
             break;
-        co_await ExtractCurrentPage(extractionFolder());
+        co_await extractCurrentPage(extractionFolder());
         co_await letEventsRun();
     }
     // The last page shown is always extracted.
-    co_await ExtractCurrentPage(extractionFolder());
+    co_await extractCurrentPage(extractionFolder());
 
     setAddAllButton(kAddAllIdle);
-    StopAddAll = true;
+    stopAddAll = true;
     emit fitColumnsRequested();
     emit addAllFinished();
 }
 
 QCoro::Task<void> SearchEngine::addCurrentPageTask()
 {
-    if (globals().PromptOnExtract) {
+    if (globals().promptOnExtract) {
         co_await askSaveLocation();
-        co_await ExtractCurrentPage(globals().SaveFolder);
+        co_await extractCurrentPage(globals().saveFolder);
     } else {
-        co_await ExtractCurrentPage(QString());
+        co_await extractCurrentPage(QString());
     }
     emit fitColumnsRequested();
 }
 
-QCoro::Task<int> SearchEngine::ExtractCurrentPage(QString folder)
+QCoro::Task<int> SearchEngine::extractCurrentPage(QString folder)
 {
     if (!m_browser)
         co_return 0;
@@ -336,13 +336,13 @@ QCoro::Task<int> SearchEngine::ExtractCurrentPage(QString folder)
     if (!doc)
         co_return 0;
     m_lastDoc = doc;
-    const PageExtraction page = ExtractResultLinks(*doc, extractOptions);
+    const PageExtraction page = extractResultLinks(*doc, extractOptions);
     if (!m_firstPageRead) {
         m_firstPageRead = true;
         m_firstPageIsResults = page.hasContainer;
     }
     if (page.verificationPage) {
-        CaptchaHit = true;
+        captchaHit = true;
         emit verificationPageMet(doc->URL());
         co_return 0;
     }
@@ -366,7 +366,7 @@ bool SearchEngine::addToLinksList(const QString& title, const QString& url, cons
 
 QCoro::Task<bool> SearchEngine::nextPage()
 {
-    co_await ExtractCurrentPage(extractionFolder());
+    co_await extractCurrentPage(extractionFolder());
     const DocumentPtr doc = m_lastDoc;
     if (!doc || !m_browser)
         co_return false;
@@ -375,10 +375,10 @@ QCoro::Task<bool> SearchEngine::nextPage()
     const ElementCollection pager = doc->getElementsByClassName(QStringLiteral("next"));
     for (int i = 0; i < pager.length(); ++i) {
         co_await letEventsRun();
-        if (StopAddAll || CaptchaHit || (batchRunning() && StopBatch))
+        if (stopAddAll || captchaHit || (batchRunning() && stopBatch))
             co_return false;
         const Element e = pager.item(i);
-        if (IsNextPageText(e.innerText())) {
+        if (isNextPageText(e.innerText())) {
             next = e;
             break;
         }
@@ -390,7 +390,7 @@ QCoro::Task<bool> SearchEngine::nextPage()
     // next page already shown (a link to the page itself, an empty address,
     // two pages pointing at each other) ends the paging, and so does the cap.
     const QString target = next.href();
-    if (!target.isEmpty() && !IsWebAddress(target))
+    if (!target.isEmpty() && !isWebAddress(target))
         co_return false;  // leads nowhere a page may go: like no next page
     if (!target.isEmpty() && m_visited.contains(pageKey(target))) {
         endPaging(PagingEnd::PageRevisited,
@@ -403,12 +403,12 @@ QCoro::Task<bool> SearchEngine::nextPage()
         co_return false;
     }
 
-    Navigating = true;
+    navigating = true;
     m_loadError.clear();
     if (!next.click()) {
         // The page changed under the snapshot, or the link leads nowhere a
         // page may go: there is nothing to follow.
-        Navigating = false;
+        navigating = false;
         co_return false;
     }
     co_await letEventsRun();
@@ -416,14 +416,14 @@ QCoro::Task<bool> SearchEngine::nextPage()
     // a moment later, so "not busy" alone would end the wait too early.
     if (m_browser) {
         QPointer<Browser> b = m_browser;
-        std::function<bool()> loaded = [this, b] { return b && !b->Busy() && !Navigating; };
+        std::function<bool()> loaded = [this, b] { return b && !b->busy() && !navigating; };
         std::function<bool()> stop = [this] { return pagingStopped(); };
         const bool arrived =
             co_await waitUntil(*m_browser, timings().nextPageWait, std::move(loaded), std::move(stop));
         if (!arrived && !pagingStopped() && m_browser) {
             // What the page holds by now is still extracted by the caller.
             m_browser->stop();
-            Navigating = false;
+            navigating = false;
             m_pageFailed = true;
             endPaging(PagingEnd::NextPageTimedOut,
                       QStringLiteral("下一页在 %1 秒内没有打开，停止翻页")
@@ -438,7 +438,7 @@ QCoro::Task<bool> SearchEngine::nextPage()
         endPaging(PagingEnd::NextPageFailed, QStringLiteral("下一页没有打开（%1），停止翻页").arg(m_loadError));
         co_return false;
     }
-    const QString landed = pageKey(m_browser->LocationURL());
+    const QString landed = pageKey(m_browser->locationUrl());
     if (m_visited.contains(landed)) {
         endPaging(PagingEnd::PageRevisited, QStringLiteral("下一页已经打开过，停止翻页：%1").arg(landed));
         co_return false;
@@ -464,13 +464,13 @@ QCoro::Task<bool> SearchEngine::nextPage()
 
 // -------------------------------------------------------------- hand-over
 
-QCoro::Task<void> SearchEngine::HandOverLinks(HandOverRule rule)
+QCoro::Task<void> SearchEngine::handOverLinks(HandOverRule rule)
 {
-    if (!StopAnalysis)
+    if (!stopAnalysis)
         co_return;  // one hand-over at a time
     m_progressText = QStringLiteral("正在分析,请稍候...");
     emit progressPanelChanged(true, m_progressText);
-    StopAnalysis = false;
+    stopAnalysis = false;
     co_await letEventsRun();
 
     int handedOver = 0;
@@ -478,12 +478,12 @@ QCoro::Task<void> SearchEngine::HandOverLinks(HandOverRule rule)
         bool goOn = false;
         if (rule == HandOverRule::NotHandedOver && autoModeActive && autoModeActive()) {
             goOn = true;
-        } else if (globals().PromptOnExtract) {
-            globals().SaveDialogCancelled = false;
+        } else if (globals().promptOnExtract) {
+            globals().saveDialogCancelled = false;
             goOn = true;
         } else {
             co_await askSaveLocation();
-            goOn = !globals().SaveDialogCancelled && !m_detached;
+            goOn = !globals().saveDialogCancelled && !m_detached;
         }
 
         if (goOn) {
@@ -496,8 +496,8 @@ QCoro::Task<void> SearchEngine::HandOverLinks(HandOverRule rule)
                 const LinkItem& it = m_links->item(row);
                 bool match = false;
                 switch (rule) {
-                case HandOverRule::NotHandedOver: match = it.Status.isEmpty(); break;
-                case HandOverRule::Failed: match = it.Status == statusFailed(); break;
+                case HandOverRule::NotHandedOver: match = it.status.isEmpty(); break;
+                case HandOverRule::Failed: match = it.status == statusFailed(); break;
                 case HandOverRule::Selected: match = isRowSelected && isRowSelected(row); break;
                 case HandOverRule::All: match = true; break;
                 }
@@ -506,22 +506,22 @@ QCoro::Task<void> SearchEngine::HandOverLinks(HandOverRule rule)
                 if (rule != HandOverRule::NotHandedOver)
                     m_links->setStatus(row, QString());
                 const LinkItem copy = m_links->item(row);
-                if (!IsDownloadableAddress(copy.Url)) {
+                if (!isDownloadableAddress(copy.url)) {
                     // A hostile result link (file:, data:, qrc:) would copy a
                     // local file into the save folder: it is not handed over.
                     m_links->setStatus(row, statusFailed());
                     continue;
                 }
-                if (!addToDownloadList(copy.Url, copy.Title, copy.FileType, copy.Folder, copy.Referer))
+                if (!addToDownloadList(copy.url, copy.title, copy.fileType, copy.folder, copy.referer))
                     break;  // no download list to hand over to
                 m_links->setStatus(row, statusHandedOver());
                 ++handedOver;
-                if (StopAnalysis)
+                if (stopAnalysis)
                     break;
                 if (slice.elapsed() >= kHandOverSliceMs) {
                     co_await letEventsRun();
                     slice.restart();
-                    if (StopAnalysis)
+                    if (stopAnalysis)
                         break;
                 }
             }
@@ -529,7 +529,7 @@ QCoro::Task<void> SearchEngine::HandOverLinks(HandOverRule rule)
     }
 
     emit progressPanelChanged(false, m_progressText);
-    StopAnalysis = true;
+    stopAnalysis = true;
     emit handOverFinished(handedOver);
     if (!m_detached)
         revealDownloadWindow();
@@ -541,8 +541,8 @@ bool SearchEngine::addToDownloadList(const QString& url, const QString& title, c
     DownloadListModel* list = downloadList ? downloadList() : nullptr;
     if (!list)
         return false;
-    const QString saveFolder = folder.isEmpty() ? globals().SaveFolder : folder;
-    list->addItem(url, HandOverName(url, title, globals().UseUrlFileName), type, saveFolder, referer);
+    const QString saveFolder = folder.isEmpty() ? globals().saveFolder : folder;
+    list->addItem(url, handOverName(url, title, globals().useUrlFileName), type, saveFolder, referer);
     return true;
 }
 
@@ -555,9 +555,9 @@ void SearchEngine::revealDownloadWindow()
 void SearchEngine::detach()
 {
     m_detached = true;
-    StopBatch = true;
-    StopAddAll = true;
-    StopAnalysis = true;
+    stopBatch = true;
+    stopAddAll = true;
+    stopAnalysis = true;
     saveLocationDialog = {};
     showDownloadWindow = {};
     isRowSelected = {};

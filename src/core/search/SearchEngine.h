@@ -59,11 +59,11 @@ public:
     ~SearchEngine() override;
 
     // Window flags.
-    bool Navigating = false;
-    bool StopBatch = true;
-    bool StopAddAll = true;
-    bool StopAnalysis = true;
-    bool CaptchaHit = false;
+    bool navigating = false;
+    bool stopBatch = true;
+    bool stopAddAll = true;
+    bool stopAnalysis = true;
+    bool captchaHit = false;
 
     // Options mirrored from the window's controls; read live by the runs.
     std::array<bool, 4> typeTicked{true, true, true, true};  // pdf, doc, ppt, xls ticks
@@ -77,7 +77,7 @@ public:
 
     // Hooks to the surroundings. Unset hooks do nothing.
     // The save-location dialog, shown modally; it sets the process-wide
-    // SaveFolder, UseUrlFileName and SaveDialogCancelled.
+    // saveFolder, useUrlFileName and saveDialogCancelled.
     std::function<QCoro::Task<void>()> saveLocationDialog;
     // The download list (loading the download window when needed).
     std::function<DownloadListModel*()> downloadList;
@@ -96,8 +96,8 @@ public:
     CommandButton addAllButton() const { return m_addAllButton; }  // add-all button
     // A batch counts as running while its button offers to stop it.
     bool batchRunning() const;
-    bool addAllRunning() const { return !StopAddAll; }
-    bool handOverRunning() const { return !StopAnalysis; }
+    bool addAllRunning() const { return !stopAddAll; }
+    bool handOverRunning() const { return !stopAnalysis; }
     // m_finishedSearchesEdit: the searches finished so far in this batch.
     QString doneLog() const { return m_doneLog; }
     QString progressText() const { return m_progressText; }  // m_handOverProgressLabel
@@ -107,31 +107,31 @@ public:
     void batchSearch(const QString& keywordText);
     void addAllPages();
     void addCurrentPage();
-    void HandOver(HandOverRule rule);
-    void stopHandOver() { StopAnalysis = true; }  // "停止" of the progress panel
+    void handOver(HandOverRule rule);
+    void stopHandOver() { stopAnalysis = true; }  // "停止" of the progress panel
     QCoro::Task<void> batchSearchTask(QString keywordText);
     QCoro::Task<void> addAllPagesTask();
     QCoro::Task<void> addCurrentPageTask();
 
     // Ticking "自动分析未分析项": true when the timer may run (the dialog, if
     // it is shown, was not cancelled).
-    QCoro::Task<bool> PrepareAutoMode();
+    QCoro::Task<bool> prepareAutoMode();
     // One tick of the automatic timer: a hand-over of the links not yet
     // handed over, unless a hand-over is already running.
-    void AutoTick();
+    void autoTick();
 
     // The building blocks.
     // Navigates and waits for the page, 30 s at most, or until a batch stop.
     // True when the page loaded without a network error within the wait.
     QCoro::Task<bool> openSearchPage(QString address);  // 打开搜索网页
     // Extracts the page shown into the links list; returns how many rows it added.
-    QCoro::Task<int> ExtractCurrentPage(QString folder);
+    QCoro::Task<int> extractCurrentPage(QString folder);
     // Adds one row; false when the address is listed already.
     bool addToLinksList(const QString& title, const QString& url, const QString& referer, const QString& type,
                 const QString& folder, const QString& sixth = {});
     // Extracts the page shown, follows its next-page link, waits and pauses.
     QCoro::Task<bool> nextPage();  // 下一页
-    QCoro::Task<void> HandOverLinks(HandOverRule rule);
+    QCoro::Task<void> handOverLinks(HandOverRule rule);
     // Appends one download row; false only when there is no download list.
     bool addToDownloadList(const QString& url, const QString& title, const QString& type, const QString& folder,
                   const QString& referer);

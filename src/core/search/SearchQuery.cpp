@@ -14,20 +14,20 @@ QString stripSlash(const QString& base)
 }
 } // namespace
 
-QString ComposeSearchAddress(const QString& base, const QString& keywords, const QString& type, bool whole)
+QString composeSearchAddress(const QString& base, const QString& keywords, const QString& type, bool whole)
 {
-    QString q = EncodeKeyword(TrimSpaces(keywords));
+    QString q = encodeKeyword(trimSpaces(keywords));
     if (whole)
         q = QStringLiteral("%22") + q + QStringLiteral("%22");
     return stripSlash(base) + QStringLiteral("/p?w=") + q + QStringLiteral("+filetype%3A") + type;
 }
 
-QString SearchHomeAddress(const QString& base)
+QString searchHomeAddress(const QString& base)
 {
     return stripSlash(base) + QStringLiteral("/p?w=1");
 }
 
-QStringList SplitKeywordLines(const QString& text)
+QStringList splitKeywordLines(const QString& text)
 {
     QString t = text;
     t.replace(QLatin1String("\r\n"), QLatin1String("\n"));

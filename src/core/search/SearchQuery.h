@@ -14,13 +14,13 @@ inline const QStringList& searchTypes()
 
 // base + "/p?w=" + q + "+filetype%3A" + type, where q is the encoded, trimmed
 // keyword group, wrapped in "%22" quotes when whole is set.
-QString ComposeSearchAddress(const QString& base, const QString& keywords, const QString& type, bool whole);
+QString composeSearchAddress(const QString& base, const QString& keywords, const QString& type, bool whole);
 
 // The search home page: base + "/p?w=1".
-QString SearchHomeAddress(const QString& base);
+QString searchHomeAddress(const QString& base);
 
 // The keyword list split into lines: CR LF, lone CR and LF all end a line (the
 // editor holds "\n", the settings store CR LF).
-QStringList SplitKeywordLines(const QString& text);
+QStringList splitKeywordLines(const QString& text);
 
 } // namespace dh

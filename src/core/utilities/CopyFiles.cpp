@@ -9,10 +9,10 @@
 
 namespace dh {
 
-SplitPath SplitFilePath(const QString& path)
+SplitPath splitFilePath(const QString& path)
 {
     SplitPath r;
-    const QString p = TrimSpaces(path);
+    const QString p = trimSpaces(path);
     const int slash = p.lastIndexOf(QLatin1Char('/'));
     const QString name = slash >= 0 ? p.mid(slash + 1) : p;
     if (slash >= 0)
@@ -24,8 +24,8 @@ SplitPath SplitFilePath(const QString& path)
     } else {
         r.baseName = name;
     }
-    r.baseName = TrimSpaces(r.baseName);
-    r.extension = TrimSpaces(r.extension);
+    r.baseName = trimSpaces(r.baseName);
+    r.extension = trimSpaces(r.extension);
     if (r.baseName.isEmpty()) {
         r.baseName = name;
         r.extension.clear();
@@ -33,14 +33,14 @@ SplitPath SplitFilePath(const QString& path)
     return r;
 }
 
-QString StripNumberSuffix(const QString& name)
+QString stripNumberSuffix(const QString& name)
 {
     if (!name.endsWith(QLatin1Char(']')))
         return name;
     const int open = name.lastIndexOf(QLatin1Char('['));
     if (open < 0)
         return name;
-    const QString inner = TrimSpaces(name.mid(open + 1, name.size() - open - 2));
+    const QString inner = trimSpaces(name.mid(open + 1, name.size() - open - 2));
     bool ok = false;
     inner.toULongLong(&ok);
     if (!ok || inner.isEmpty())
@@ -53,20 +53,20 @@ QString StripNumberSuffix(const QString& name)
     return before.isEmpty() ? name : before;
 }
 
-bool IsNormalFile(const QString& path)
+bool isNormalFile(const QString& path)
 {
     const QFileInfo fi(path);
     return !path.isEmpty() && fi.exists() && fi.isFile() && !fi.isHidden();
 }
 
-bool CopyFileKeepingTime(const QString& source, const QString& target, bool replace)
+bool copyFileKeepingTime(const QString& source, const QString& target, bool replace)
 {
-    if (!replace && EntryExists(target))
+    if (!replace && entryExists(target))
         return false;
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         return false;
-    const QString temp = CreateTempBeside(target);
+    const QString temp = createTempBeside(target);
     if (temp.isEmpty())
         return false;
     bool ok = false;
@@ -98,7 +98,7 @@ bool CopyFileKeepingTime(const QString& source, const QString& target, bool repl
     if (ok) {
         // The copy keeps the source's permissions, as a desktop copy does.
         QFile::setPermissions(temp, QFile::permissions(source));
-        ok = MoveIntoPlace(temp, target, replace) == PlaceResult::Placed;
+        ok = moveIntoPlace(temp, target, replace) == PlaceResult::Placed;
         if (ok) {
             QFile::setPermissions(target, QFile::permissions(source));
             return true;
@@ -108,7 +108,7 @@ bool CopyFileKeepingTime(const QString& source, const QString& target, bool repl
     return false;
 }
 
-bool SameFolder(const QString& a, const QString& b)
+bool sameFolder(const QString& a, const QString& b)
 {
     const QString ca = QFileInfo(a).canonicalFilePath();
     const QString cb = QFileInfo(b).canonicalFilePath();
@@ -126,10 +126,10 @@ QString withExtension(const QString& base, const QString& ext)
 
 bool copyWithAutoRename(const QString& source, const QString& destFolder)
 {
-    if (!IsNormalFile(source))
+    if (!isNormalFile(source))
         return false;
-    const SplitPath sp = SplitFilePath(source);
-    const QString base = StripNumberSuffix(sp.baseName);
+    const SplitPath sp = splitFilePath(source);
+    const QString base = stripNumberSuffix(sp.baseName);
     QString candidate = destFolder + withExtension(base, sp.extension);
     // Anything in the way (a folder, a hidden file, a link) blocks a name too:
     // copying onto it would fail or destroy it.
@@ -139,18 +139,18 @@ bool copyWithAutoRename(const QString& source, const QString& destFolder)
                                         + QLatin1Char(']'),
                                     sp.extension);
     }
-    return CopyFileKeepingTime(source, candidate);
+    return copyFileKeepingTime(source, candidate);
 }
 
-bool CopyWithOption(const QString& source, const QString& destFolder, SameNameOption option)
+bool copyWithOption(const QString& source, const QString& destFolder, SameNameOption option)
 {
-    const SplitPath sp = SplitFilePath(source);
-    if (SameFolder(sp.folder, destFolder))
+    const SplitPath sp = splitFilePath(source);
+    if (sameFolder(sp.folder, destFolder))
         return false;
-    const QString targetName = TrimSpaces(withExtension(sp.baseName, sp.extension));
+    const QString targetName = trimSpaces(withExtension(sp.baseName, sp.extension));
     const QString target = destFolder + targetName;
-    if (!EntryExists(target))
-        return CopyFileKeepingTime(source, target);
+    if (!entryExists(target))
+        return copyFileKeepingTime(source, target);
     const QFileInfo src(source), dst(target);
     bool overwrite = false;
     switch (option) {
@@ -176,7 +176,7 @@ bool CopyWithOption(const QString& source, const QString& destFolder, SameNameOp
     // The old file goes only when the new one is complete: the move replaces it.
     if (dst.isDir() && !dst.isSymLink())
         return false;
-    return CopyFileKeepingTime(source, target, true);
+    return copyFileKeepingTime(source, target, true);
 }
 
 QCoro::Task<void> CopyRun::run(QStringList files, QString destFolder, SameNameOption option)
@@ -191,14 +191,14 @@ QCoro::Task<void> CopyRun::run(QStringList files, QString destFolder, SameNameOp
             continue;
         Q_EMIT progress(j, count + 1);
         const QString& source = files.at(j - 1);
-        const SplitPath sp = SplitFilePath(source);
-        if (SameFolder(sp.folder, destFolder))
+        const SplitPath sp = splitFilePath(source);
+        if (sameFolder(sp.folder, destFolder))
             continue;
-        const QString name = TrimSpaces(sp.extension.isEmpty() ? sp.baseName : sp.baseName + QLatin1Char('.') + sp.extension);
+        const QString name = trimSpaces(sp.extension.isEmpty() ? sp.baseName : sp.baseName + QLatin1Char('.') + sp.extension);
         Q_EMIT currentFile(name);
         // Let window events run: this is where "停止" is seen.
         co_await QCoro::sleepFor(std::chrono::milliseconds(0));
-        if (CopyWithOption(source, destFolder, option))
+        if (copyWithOption(source, destFolder, option))
             ++m_copied;
     }
     Q_EMIT progress(0, count + 1);

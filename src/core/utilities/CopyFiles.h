@@ -23,14 +23,14 @@ struct SplitPath {
 
 // Splits a path into folder, base name and extension (trimmed). An extension
 // of seven or more characters counts as none.
-SplitPath SplitFilePath(const QString& path);
+SplitPath splitFilePath(const QString& path);
 
 // "name[003]" -> "name"; unchanged when the bracketed text is not a number or
 // nothing would remain.
-QString StripNumberSuffix(const QString& name);
+QString stripNumberSuffix(const QString& name);
 
 // A regular file that is not hidden.
-bool IsNormalFile(const QString& path);
+bool isNormalFile(const QString& path);
 
 // Copies source to target and gives the copy the source's modification time,
 // as a copy on the desktop does. The copy is written to a hidden temporary
@@ -38,11 +38,11 @@ bool IsNormalFile(const QString& path);
 // with replace an entry at target is replaced (a link itself, never what it
 // points to), without it an existing entry makes the copy fail untouched.
 // false on failure, and the target is then as it was.
-bool CopyFileKeepingTime(const QString& source, const QString& target, bool replace = false);
+bool copyFileKeepingTime(const QString& source, const QString& target, bool replace = false);
 
 // Whether two folders are the same folder on disk (canonical paths, letter
 // case counts as the file system counts it).
-bool SameFolder(const QString& a, const QString& b);
+bool sameFolder(const QString& a, const QString& b);
 
 // Copies source into destFolder (ending with "/") under the first free name of
 // base, base[001], base[002], ... (at least three digits), after removing a
@@ -51,7 +51,7 @@ bool copyWithAutoRename(const QString& source, const QString& destFolder);  // �
 
 // Copies one file into destFolder with the same-name option. Returns false
 // when the file was skipped or a step failed.
-bool CopyWithOption(const QString& source, const QString& destFolder, SameNameOption option);
+bool copyWithOption(const QString& source, const QString& destFolder, SameNameOption option);
 
 // A copy run over a list of files, letting window events run after each
 // file so that "停止" takes effect.

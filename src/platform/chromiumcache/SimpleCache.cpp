@@ -653,11 +653,11 @@ QString SimpleCacheIndex::sidecarName(const EntryFile& e)
     const QUrl u(e.url);
     QString path = u.path(QUrl::FullyDecoded);
     QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-    name = SanitizeFileName(name);
+    name = sanitizeFileName(name);
     if (name.isEmpty())
         name = QStringLiteral("index");
     if (!name.contains(QLatin1Char('.'))) {
-        const QString type = FileTypeFromContentTypeHeader(e.contentType, QString());
+        const QString type = fileTypeFromContentTypeHeader(e.contentType, QString());
         if (!type.isEmpty() && !type.contains(QLatin1Char('/')))
             name += QLatin1Char('.') + type;
     }

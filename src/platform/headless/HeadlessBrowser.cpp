@@ -91,18 +91,18 @@ QNetworkCookieJar* HeadlessBrowser::cookieJar() const
     return m_nam.cookieJar();
 }
 
-QString HeadlessBrowser::LocationURL() const
+QString HeadlessBrowser::locationUrl() const
 {
     return m_document->URL();
 }
 
-QString HeadlessBrowser::LocationName() const
+QString HeadlessBrowser::locationName() const
 {
     const QString t = m_document->title();
     return t.isEmpty() ? m_document->URL() : t;
 }
 
-void HeadlessBrowser::Navigate(const QString& url)
+void HeadlessBrowser::navigate(const QString& url)
 {
     Request r;
     r.url = userUrl(url);
@@ -114,7 +114,7 @@ void HeadlessBrowser::load(const Request& request)
     start(request, HistoryMode::Push, -1);
 }
 
-bool HeadlessBrowser::GoBack()
+bool HeadlessBrowser::goBack()
 {
     if (!canGoBack())
         return false;
@@ -122,7 +122,7 @@ bool HeadlessBrowser::GoBack()
     return true;
 }
 
-bool HeadlessBrowser::GoForward()
+bool HeadlessBrowser::goForward()
 {
     if (!canGoForward())
         return false;
@@ -130,7 +130,7 @@ bool HeadlessBrowser::GoForward()
     return true;
 }
 
-void HeadlessBrowser::Refresh()
+void HeadlessBrowser::refresh()
 {
     if (m_historyIndex < 0)
         return;
@@ -163,8 +163,8 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
             if (token != m_token)
                 return;
             m_busy = false;
-            emit NavigateError(shown, QStringLiteral("refused: only http and https addresses are opened"));
-            emit StatusTextChange(QStringLiteral("完成"));
+            emit navigateError(shown, QStringLiteral("refused: only http and https addresses are opened"));
+            emit statusTextChange(QStringLiteral("完成"));
             emitDocumentComplete(true, m_document->URL());
         });
         return;
@@ -173,7 +173,7 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
     const QString shown = request.url.toString(QUrl::FullyEncoded);
     emit beforeNavigate(shown);
     m_busy = true;
-    emit StatusTextChange(shown);
+    emit statusTextChange(shown);
 
     if (isAbout(request.url) || !request.url.isValid()) {
         // Completes on the next turn of the loop, like a real load, so that a
@@ -230,11 +230,11 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
             beginTopLevelNavigation();
             m_document = Document::blank(finalUrl, DocumentOrigin{this, generation()});
             commit(request, mode, historyIndex, finalUrl);
-            emit NavigateError(finalUrl.toString(QUrl::FullyEncoded),
+            emit navigateError(finalUrl.toString(QUrl::FullyEncoded),
                                QStringLiteral("page larger than %1 MB").arg(limits().maxPageBytes / (1024 * 1024)));
             m_busy = false;
-            emit TitleChange(LocationName());
-            emit StatusTextChange(QStringLiteral("完成"));
+            emit titleChange(locationName());
+            emit statusTextChange(QStringLiteral("完成"));
             emitDocumentComplete(true, m_document->URL());
             return;
         }
@@ -259,10 +259,10 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
         m_document = Document::parse(body, finalUrl, contentType, DocumentOrigin{this, generation()});
         commit(committed, mode, historyIndex, finalUrl);
         if (failed)
-            emit NavigateError(finalUrl.toString(QUrl::FullyEncoded), errorText);
+            emit navigateError(finalUrl.toString(QUrl::FullyEncoded), errorText);
         m_busy = false;
-        emit TitleChange(LocationName());
-        emit StatusTextChange(QStringLiteral("完成"));
+        emit titleChange(locationName());
+        emit statusTextChange(QStringLiteral("完成"));
         emitDocumentComplete(true, m_document->URL());
     });
 }
@@ -277,8 +277,8 @@ void HeadlessBrowser::showBlank(const Request& request, HistoryMode mode, int hi
     m_document = Document::blank(url, DocumentOrigin{this, generation()});
     commit(request, mode, historyIndex, url);
     m_busy = false;
-    emit TitleChange(LocationName());
-    emit StatusTextChange(QStringLiteral("完成"));
+    emit titleChange(locationName());
+    emit statusTextChange(QStringLiteral("完成"));
     emitDocumentComplete(true, m_document->URL());
 }
 

@@ -22,15 +22,15 @@ public:
     explicit HeadlessBrowser(QObject* parent = nullptr);
     ~HeadlessBrowser() override;
 
-    void Navigate(const QString& url) override;
-    bool Busy() const override { return m_busy; }
-    QString LocationURL() const override;
-    QString LocationName() const override;
-    bool GoBack() override;
-    bool GoForward() override;
+    void navigate(const QString& url) override;
+    bool busy() const override { return m_busy; }
+    QString locationUrl() const override;
+    QString locationName() const override;
+    bool goBack() override;
+    bool goForward() override;
     bool canGoBack() const override { return m_historyIndex > 0; }
     bool canGoForward() const override { return m_historyIndex + 1 < int(m_history.size()); }
-    void Refresh() override;
+    void refresh() override;
     void stop() override;
 
     QCoro::Task<DocumentPtr> document() override;

@@ -35,7 +35,7 @@ public:
     QPointer<WebEngineBrowser> m_browser;
 
 protected:
-    bool silent() const { return m_browser && m_browser->Silent(); }
+    bool silent() const { return m_browser && m_browser->silent(); }
 
     void javaScriptAlert(const QUrl& origin, const QString& msg) override
     {
@@ -161,22 +161,22 @@ WebEngineBrowser::WebEngineBrowser(QObject* parent) : Browser(parent)
         beginTopLevelNavigation();
         m_busy = true;
         if (m_page)
-            emit StatusTextChange(m_page->requestedUrl().toString(QUrl::FullyEncoded));
+            emit statusTextChange(m_page->requestedUrl().toString(QUrl::FullyEncoded));
     });
     connect(m_page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
         beginTopLevelNavigation();
         completeLoad(ok, generation());
     });
-    connect(m_page, &QWebEnginePage::titleChanged, this, &Browser::TitleChange);
-    connect(m_page, &QWebEnginePage::linkHovered, this, &Browser::StatusTextChange);
-    connect(m_page, &QWebEnginePage::windowCloseRequested, this, &Browser::WindowClosing);
+    connect(m_page, &QWebEnginePage::titleChanged, this, &Browser::titleChange);
+    connect(m_page, &QWebEnginePage::linkHovered, this, &Browser::statusTextChange);
+    connect(m_page, &QWebEnginePage::windowCloseRequested, this, &Browser::windowClosing);
     connect(m_page, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest& request) {
         // No second window: the request is followed in this page.
         const QUrl url = request.requestedUrl();
         const QString text = url.toString(QUrl::FullyEncoded);
         emit newWindowRequested(text);
         if (!text.trimmed().isEmpty() && text.trimmed().compare(QLatin1String("about:blank"), Qt::CaseInsensitive) != 0)
-            Navigate(text);
+            navigate(text);
     });
 }
 
@@ -198,7 +198,7 @@ QWebEnginePage* WebEngineBrowser::page() const
     return m_page;
 }
 
-void WebEngineBrowser::Navigate(const QString& url)
+void WebEngineBrowser::navigate(const QString& url)
 {
     if (!m_page)
         return;
@@ -210,12 +210,12 @@ void WebEngineBrowser::Navigate(const QString& url)
     m_page->load(u);
 }
 
-QString WebEngineBrowser::LocationURL() const
+QString WebEngineBrowser::locationUrl() const
 {
     return m_page ? m_page->url().toString(QUrl::FullyEncoded) : QString();
 }
 
-QString WebEngineBrowser::LocationName() const
+QString WebEngineBrowser::locationName() const
 {
     return m_page ? m_page->title() : QString();
 }
@@ -235,7 +235,7 @@ bool WebEngineBrowser::canGoForward() const
     return m_page && m_page->history()->canGoForward();
 }
 
-bool WebEngineBrowser::GoBack()
+bool WebEngineBrowser::goBack()
 {
     if (!canGoBack())
         return false;
@@ -244,7 +244,7 @@ bool WebEngineBrowser::GoBack()
     return true;
 }
 
-bool WebEngineBrowser::GoForward()
+bool WebEngineBrowser::goForward()
 {
     if (!canGoForward())
         return false;
@@ -253,7 +253,7 @@ bool WebEngineBrowser::GoForward()
     return true;
 }
 
-void WebEngineBrowser::Refresh()
+void WebEngineBrowser::refresh()
 {
     if (!m_page)
         return;
@@ -307,7 +307,7 @@ QCoro::Task<DocumentPtr> WebEngineBrowser::document()
     if (parts.size() == 4 && gen == generation()) {
         auto doc = Document::blank(QUrl(parts[0].toString()), DocumentOrigin{this, gen});
         m_document = doc;
-        emit NavigateError(parts[0].toString(), QStringLiteral("page larger than %1 MB")
+        emit navigateError(parts[0].toString(), QStringLiteral("page larger than %1 MB")
                                                     .arg(limits().maxPageBytes / (1024 * 1024)));
         co_return doc;
     }
@@ -331,20 +331,20 @@ QCoro::Task<void> WebEngineBrowser::completeLoad(bool ok, quint64 gen)
         co_return;  // a newer load took over; it will complete itself
     Q_UNUSED(doc);
     if (!ok)
-        emit NavigateError(LocationURL(), QStringLiteral("load failed"));
+        emit navigateError(locationUrl(), QStringLiteral("load failed"));
     m_busy = false;
-    emit StatusTextChange(QStringLiteral("完成"));
-    emitDocumentComplete(true, LocationURL());
+    emit statusTextChange(QStringLiteral("完成"));
+    emitDocumentComplete(true, locationUrl());
 }
 
 void WebEngineBrowser::refuseNavigation(const QString& url)
 {
     // Told like a failed load, so that a wait for the page ends at once.
-    emit NavigateError(url, QStringLiteral("refused: only http and https addresses are opened"));
+    emit navigateError(url, QStringLiteral("refused: only http and https addresses are opened"));
     if (m_busy && m_page && !m_page->isLoading()) {
         m_busy = false;
-        emit StatusTextChange(QStringLiteral("完成"));
-        emitDocumentComplete(true, LocationURL());
+        emit statusTextChange(QStringLiteral("完成"));
+        emitDocumentComplete(true, locationUrl());
     }
 }
 

@@ -39,16 +39,16 @@ public:
     QWebEngineView* view() const { return m_view; }
     QWebEnginePage* page() const;
 
-    void Navigate(const QString& url) override;
-    bool Busy() const override { return m_busy; }
-    QString LocationURL() const override;
-    QString LocationName() const override;
+    void navigate(const QString& url) override;
+    bool busy() const override { return m_busy; }
+    QString locationUrl() const override;
+    QString locationName() const override;
     void setSilent(bool silent) override;
-    bool GoBack() override;
-    bool GoForward() override;
+    bool goBack() override;
+    bool goForward() override;
     bool canGoBack() const override;
     bool canGoForward() const override;
-    void Refresh() override;
+    void refresh() override;
     void stop() override;
 
     QCoro::Task<DocumentPtr> document() override;

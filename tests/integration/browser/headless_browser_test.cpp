@@ -36,7 +36,7 @@ bool clickAndWait(Browser& b, const Element& e)
     const quint64 before = b.completedLoads();
     if (!e.click())
         return false;
-    return QCoro::waitFor(waitUntil(b, 20s, [&] { return b.completedLoads() > before && !b.Busy(); }));
+    return QCoro::waitFor(waitUntil(b, 20s, [&] { return b.completedLoads() > before && !b.busy(); }));
 }
 
 Element inputNamed(const Document& doc, const QString& name)
@@ -154,19 +154,19 @@ TEST_F(DemoFixture, NavigateIsBusyThenCompletesTheTopLevelDocument)
 {
     QSignalSpy complete(&browser, &Browser::DocumentComplete);
     QSignalSpy before(&browser, &Browser::beforeNavigate);
-    QSignalSpy title(&browser, &Browser::TitleChange);
+    QSignalSpy title(&browser, &Browser::titleChange);
     const QString home = base() + QStringLiteral("/p?w=1");
-    browser.Navigate(home);
-    EXPECT_TRUE(browser.Busy());
+    browser.navigate(home);
+    EXPECT_TRUE(browser.busy());
     EXPECT_EQ(complete.count(), 0);  // never synchronously
     ASSERT_EQ(before.count(), 1);
     EXPECT_EQ(before.at(0).at(0).toString(), home);
     ASSERT_TRUE(QCoro::waitFor(waitUntilLoaded(browser, 20s)));
-    EXPECT_FALSE(browser.Busy());
+    EXPECT_FALSE(browser.busy());
     ASSERT_EQ(complete.count(), 1);
     EXPECT_TRUE(complete.at(0).at(0).toBool());
     EXPECT_EQ(complete.at(0).at(1).toString(), home);
-    EXPECT_EQ(browser.LocationURL(), home);
+    EXPECT_EQ(browser.locationUrl(), home);
     EXPECT_EQ(browser.httpStatus(), 200);
     ASSERT_GE(title.count(), 1);
     EXPECT_FALSE(title.last().at(0).toString().isEmpty());
@@ -182,11 +182,11 @@ TEST_F(DemoFixture, AboutBlankCompletesOnTheNextTurn)
 {
     ASSERT_TRUE(load(browser, base() + QStringLiteral("/p?w=1")));
     QSignalSpy complete(&browser, &Browser::DocumentComplete);
-    browser.Navigate(QStringLiteral("about:blank"));
-    EXPECT_TRUE(browser.Busy());
+    browser.navigate(QStringLiteral("about:blank"));
+    EXPECT_TRUE(browser.busy());
     EXPECT_EQ(complete.count(), 0);
     ASSERT_TRUE(QCoro::waitFor(waitUntilLoaded(browser, 5s)));
-    EXPECT_EQ(browser.LocationURL(), QStringLiteral("about:blank"));
+    EXPECT_EQ(browser.locationUrl(), QStringLiteral("about:blank"));
     EXPECT_EQ(browser.lastDocument()->getElementsByTagName(QStringLiteral("a")).length(), 0);
     EXPECT_EQ(complete.count(), 1);
 }
@@ -224,7 +224,7 @@ TEST_F(DemoFixture, NextPageClicksWalkEveryPage)
         const QString target = next.href();
         ASSERT_TRUE(clickAndWait(browser, next));
         ++visited;
-        EXPECT_EQ(browser.LocationURL(), target);
+        EXPECT_EQ(browser.locationUrl(), target);
         EXPECT_TRUE(target.contains(QStringLiteral("pn=%1").arg(visited)));
         EXPECT_EQ(test::extract(*browser.lastDocument()).links.size(), 10);
     }
@@ -233,36 +233,36 @@ TEST_F(DemoFixture, NextPageClicksWalkEveryPage)
 
 TEST_F(DemoFixture, HistoryBackForwardAndRefresh)
 {
-    EXPECT_FALSE(browser.GoBack());
-    EXPECT_FALSE(browser.GoForward());
+    EXPECT_FALSE(browser.goBack());
+    EXPECT_FALSE(browser.goForward());
     const QString a = base() + QStringLiteral("/p?w=1");
     const QString b = base() + QStringLiteral("/popup");
     const QString c = base() + QStringLiteral("/login");
     ASSERT_TRUE(load(browser, a));
     ASSERT_TRUE(load(browser, b));
-    ASSERT_TRUE(browser.GoBack());
+    ASSERT_TRUE(browser.goBack());
     ASSERT_TRUE(QCoro::waitFor(waitUntilLoaded(browser, 20s)));
-    EXPECT_EQ(browser.LocationURL(), a);
-    EXPECT_FALSE(browser.GoBack());
-    ASSERT_TRUE(browser.GoForward());
+    EXPECT_EQ(browser.locationUrl(), a);
+    EXPECT_FALSE(browser.goBack());
+    ASSERT_TRUE(browser.goForward());
     ASSERT_TRUE(QCoro::waitFor(waitUntilLoaded(browser, 20s)));
-    EXPECT_EQ(browser.LocationURL(), b);
-    EXPECT_FALSE(browser.GoForward());
+    EXPECT_EQ(browser.locationUrl(), b);
+    EXPECT_FALSE(browser.goForward());
     // A new page drops the forward entries.
-    ASSERT_TRUE(browser.GoBack());
+    ASSERT_TRUE(browser.goBack());
     ASSERT_TRUE(QCoro::waitFor(waitUntilLoaded(browser, 20s)));
     ASSERT_TRUE(load(browser, c));
     EXPECT_FALSE(browser.canGoForward());
-    ASSERT_TRUE(browser.GoBack());
+    ASSERT_TRUE(browser.goBack());
     ASSERT_TRUE(QCoro::waitFor(waitUntilLoaded(browser, 20s)));
-    EXPECT_EQ(browser.LocationURL(), a);
+    EXPECT_EQ(browser.locationUrl(), a);
 
     const quint64 loads = browser.completedLoads();
-    browser.Refresh();
-    EXPECT_TRUE(browser.Busy());
+    browser.refresh();
+    EXPECT_TRUE(browser.busy());
     ASSERT_TRUE(QCoro::waitFor(waitUntilLoaded(browser, 20s)));
     EXPECT_EQ(browser.completedLoads(), loads + 1);
-    EXPECT_EQ(browser.LocationURL(), a);
+    EXPECT_EQ(browser.locationUrl(), a);
     EXPECT_TRUE(browser.canGoForward());  // a refresh is no new history entry
 }
 
@@ -273,7 +273,7 @@ TEST_F(DemoFixture, StaleSnapshotsRefuseActions)
     ASSERT_FALSE(next.isNull());
     ASSERT_TRUE(load(browser, base() + QStringLiteral("/p?w=1")));
     EXPECT_FALSE(next.click());
-    EXPECT_FALSE(browser.Busy());
+    EXPECT_FALSE(browser.busy());
     // The old snapshot itself stays readable.
     EXPECT_EQ(next.innerText().trimmed(), QStringLiteral("下一页>"));
 }
@@ -335,8 +335,8 @@ TEST_F(DemoFixture, LoginVariants)
     inputNamed(*page, QStringLiteral("username")).setValue(QStringLiteral("u"));
     inputNamed(*page, QStringLiteral("password")).setValue(QStringLiteral("p"));
     ASSERT_TRUE(clickAndWait(browser, page->getElementById(QStringLiteral("login-submit"))));
-    EXPECT_TRUE(browser.LocationURL().contains(QStringLiteral("username=u&password=p")))
-        << browser.LocationURL().toStdString();
+    EXPECT_TRUE(browser.locationUrl().contains(QStringLiteral("username=u&password=p")))
+        << browser.locationUrl().toStdString();
     EXPECT_FALSE(browser.lastDocument()->getElementById(QStringLiteral("login-ok")).isNull());
 
     // IP login: the button found by its id.
@@ -389,7 +389,7 @@ TEST(HeadlessVerification, AnsweringTheVerificationPageRestoresResults)
     const auto after = test::extract(*browser.lastDocument());
     EXPECT_FALSE(after.verification);
     EXPECT_EQ(after.links.size(), 10);
-    EXPECT_TRUE(browser.LocationURL().contains(QStringLiteral("/p?w=")));
+    EXPECT_TRUE(browser.locationUrl().contains(QStringLiteral("/p?w=")));
 }
 
 // ------------------------------------------------- form submission details
@@ -447,7 +447,7 @@ TEST(HeadlessForms, ClicksOnLinksAndOtherElements)
     EXPECT_FALSE(page->getElementById(QStringLiteral("js")).click());
     EXPECT_FALSE(page->getElementById(QStringLiteral("plain")).click());
     EXPECT_FALSE(page->getElementById(QStringLiteral("lone")).click());
-    EXPECT_FALSE(browser.Busy());
+    EXPECT_FALSE(browser.busy());
     // A click inside a link follows the link (in this browser, whatever the target).
     ASSERT_TRUE(clickAndWait(browser, page->getElementById(QStringLiteral("inner"))));
     EXPECT_EQ(echoed(browser, "query"), QStringLiteral("n=1"));
@@ -461,7 +461,7 @@ TEST(HeadlessNetwork, RedirectsKeepCookiesAndPostBecomesGet)
     EchoServer echo;
     HeadlessBrowser browser;
     ASSERT_TRUE(load(browser, echo.url("/redirect-with-cookie")));
-    EXPECT_EQ(browser.LocationURL(), echo.url("/echo?after=redirect"));
+    EXPECT_EQ(browser.locationUrl(), echo.url("/echo?after=redirect"));
     EXPECT_EQ(echoed(browser, "cookie"), QStringLiteral("R=1"));
 
     echo.setPage(QStringLiteral("<form method=post action=\"/post-redirect\"><input name=a value=1>"
@@ -472,7 +472,7 @@ TEST(HeadlessNetwork, RedirectsKeepCookiesAndPostBecomesGet)
     EXPECT_EQ(echoed(browser, "query"), QStringLiteral("from=post"));
     // Refreshing the page reached by the redirect does not post again.
     const quint64 loads = browser.completedLoads();
-    browser.Refresh();
+    browser.refresh();
     ASSERT_TRUE(QCoro::waitFor(waitUntilLoaded(browser, 10s)));
     EXPECT_GT(browser.completedLoads(), loads);
     EXPECT_EQ(echoed(browser, "method"), QStringLiteral("GET"));
@@ -482,7 +482,7 @@ TEST(HeadlessNetwork, ErrorsStillCompleteTheDocument)
 {
     EchoServer echo;
     HeadlessBrowser browser;
-    QSignalSpy errors(&browser, &Browser::NavigateError);
+    QSignalSpy errors(&browser, &Browser::navigateError);
     ASSERT_TRUE(load(browser, echo.url("/missing")));
     EXPECT_EQ(browser.httpStatus(), 404);
     EXPECT_EQ(errors.count(), 1);
@@ -496,9 +496,9 @@ TEST(HeadlessNetwork, ErrorsStillCompleteTheDocument)
     const QString dead = QStringLiteral("http://127.0.0.1:%1/x").arg(port);
     ASSERT_TRUE(load(browser, dead));
     EXPECT_EQ(errors.count(), 2);
-    EXPECT_EQ(browser.LocationURL(), dead);
+    EXPECT_EQ(browser.locationUrl(), dead);
     EXPECT_TRUE(browser.lastDocument()->getElementsByTagName(QStringLiteral("a")).isEmpty());
-    EXPECT_FALSE(browser.Busy());
+    EXPECT_FALSE(browser.busy());
 }
 
 TEST(HeadlessNetwork, WaitsEndOnTimeoutStopFlagAndStop)
@@ -507,9 +507,9 @@ TEST(HeadlessNetwork, WaitsEndOnTimeoutStopFlagAndStop)
     HeadlessBrowser browser;
     QSignalSpy complete(&browser, &Browser::DocumentComplete);
 
-    browser.Navigate(echo.url("/slow"));
+    browser.navigate(echo.url("/slow"));
     EXPECT_FALSE(QCoro::waitFor(waitUntilLoaded(browser, 100ms)));
-    EXPECT_TRUE(browser.Busy());
+    EXPECT_TRUE(browser.busy());
 
     bool stopFlag = false;
     QTimer::singleShot(50, [&] { stopFlag = true; });
@@ -519,7 +519,7 @@ TEST(HeadlessNetwork, WaitsEndOnTimeoutStopFlagAndStop)
     EXPECT_LT(t.elapsed(), 1000);
 
     browser.stop();
-    EXPECT_FALSE(browser.Busy());
+    EXPECT_FALSE(browser.busy());
     EXPECT_FALSE(QCoro::waitFor(waitUntilLoaded(browser, 1800ms)));
     EXPECT_EQ(complete.count(), 0);  // the stopped load never completes
 

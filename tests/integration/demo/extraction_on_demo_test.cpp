@@ -26,7 +26,7 @@ TEST_F(DemoExtraction, EachPageYieldsTheSlotsTheTitleRulesKeep)
             const QByteArray body = getBody(path);
             auto doc = dh::Document::parse(body, QUrl(base() + QString::fromStdString(path)),
                                            QStringLiteral("text/html; charset=utf-8"));
-            const dh::PageExtraction ex = dh::ExtractResultLinks(*doc, dh::ExtractOptions{});
+            const dh::PageExtraction ex = dh::extractResultLinks(*doc, dh::ExtractOptions{});
             EXPECT_FALSE(ex.verificationPage);
             ASSERT_TRUE(ex.hasContainer);
 
@@ -57,7 +57,7 @@ TEST_F(DemoExtraction, VerificationPageIsRecognised)
     startService(o);
     const std::string path = "/p?w=" + composeW(QStringLiteral("教程"), QStringLiteral("pdf"));
     auto doc = dh::Document::parse(getBody(path), QUrl(base() + QString::fromStdString(path)));
-    const dh::PageExtraction ex = dh::ExtractResultLinks(*doc, dh::ExtractOptions{});
+    const dh::PageExtraction ex = dh::extractResultLinks(*doc, dh::ExtractOptions{});
     EXPECT_TRUE(ex.verificationPage);
     EXPECT_TRUE(ex.links.isEmpty());
 }

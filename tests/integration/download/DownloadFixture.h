@@ -31,11 +31,11 @@ protected:
     void SetUp() override
     {
         m_savedTimings = timings();
-        m_savedLimit = globals().MaxFileSizeMB;
+        m_savedLimit = globals().maxFileSizeMB;
         timings().tick = std::chrono::milliseconds(50);
         timings().transferPoll = std::chrono::milliseconds(20);
         timings().secondUnit = std::chrono::milliseconds(100);
-        globals().MaxFileSizeMB = 10;
+        globals().maxFileSizeMB = 10;
         ASSERT_TRUE(m_service.start());
         ASSERT_TRUE(m_dir.isValid());
         // A fresh engine per test: its kept-alive connections go with it
@@ -49,7 +49,7 @@ protected:
     {
         monitor.reset();
         if (scheduler)
-            scheduler->StopDownloading();
+            scheduler->stopDownloading();
         scheduler.reset();
         // Let cancelled requests and their coroutines wind down.
         QTest::qWait(50);
@@ -57,7 +57,7 @@ protected:
         m_engine.reset();
         m_service.stop();
         timings() = m_savedTimings;
-        globals().MaxFileSizeMB = m_savedLimit;
+        globals().maxFileSizeMB = m_savedLimit;
     }
 
     QString url(const QString& path) const { return m_service.baseUrl() + path; }
@@ -83,14 +83,14 @@ protected:
     // Runs the list to its end with the scheduler.
     bool runAll(int ms = 20000)
     {
-        scheduler->StartDownloading();
+        scheduler->startDownloading();
         const bool done = waitFinished(ms);
         scheduler->switchOff();
         // The end step of the last transfer runs after its row is final.
-        // (Under method two only the monitor clears TransferBusy.)
+        // (Under method two only the monitor clears transferBusy.)
         (void)QTest::qWaitFor(
             [&] {
-                return scheduler->CountTransferControls() == 1 && (state.downloadMethod == 2 || !state.TransferBusy);
+                return scheduler->countTransferControls() == 1 && (state.downloadMethod == 2 || !state.transferBusy);
             },
             2000);
         return done;

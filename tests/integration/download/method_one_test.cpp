@@ -32,16 +32,16 @@ TEST_F(MethodOne, SendsTheRefererOrTheAddressHostAndFillsTheCells)
 
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(row(i).State, DownloadState::Done);
-        EXPECT_EQ(row(i).FileType, "plain");  // text/plain names the type
-        const QByteArray body = readFile(ItemFilePath(row(i)));
+        EXPECT_EQ(row(i).state, DownloadState::Done);
+        EXPECT_EQ(row(i).fileType, "plain");  // text/plain names the type
+        const QByteArray body = readFile(itemFilePath(row(i)));
         ASSERT_FALSE(body.isEmpty());
-        EXPECT_EQ(row(i).SizeText, QString::number(body.size()));
-        EXPECT_EQ(row(i).ReceivedText, QString::number(body.size()));
-        EXPECT_EQ(row(i).ProgressText, "100%");
+        EXPECT_EQ(row(i).sizeText, QString::number(body.size()));
+        EXPECT_EQ(row(i).receivedText, QString::number(body.size()));
+        EXPECT_EQ(row(i).progressText, "100%");
     }
-    EXPECT_TRUE(readFile(ItemFilePath(row(0))).contains("\r\nReferer: http://ref.example/page?x=1"));
-    EXPECT_TRUE(readFile(ItemFilePath(row(1))).contains(("\r\nReferer: " + m_service.baseUrl()).toUtf8() + "\r\n"));
+    EXPECT_TRUE(readFile(itemFilePath(row(0))).contains("\r\nReferer: http://ref.example/page?x=1"));
+    EXPECT_TRUE(readFile(itemFilePath(row(1))).contains(("\r\nReferer: " + m_service.baseUrl()).toUtf8() + "\r\n"));
     EXPECT_EQ(host.panels[2], "完成下载:empty");
     EXPECT_EQ(host.panels[3], "12 该请求已经完成，并且所有数据均已接收到。");
     EXPECT_EQ(host.ended, (std::vector<int>{0, 1}));
@@ -69,10 +69,10 @@ TEST_F(MethodOne, ContentTypeAndContentDecideTheType)
     ASSERT_TRUE(runAll());
     for (int i = 0; i < int(cases.size()); ++i) {
         SCOPED_TRACE(cases[size_t(i)].path.toStdString());
-        EXPECT_EQ(row(i).State, DownloadState::Done);
-        EXPECT_EQ(row(i).FileType, cases[size_t(i)].wantType);
-        EXPECT_EQ(row(i).Name, cases[size_t(i)].name);
-        EXPECT_EQ(readFile(ItemFilePath(row(i))), cases[size_t(i)].body);
+        EXPECT_EQ(row(i).state, DownloadState::Done);
+        EXPECT_EQ(row(i).fileType, cases[size_t(i)].wantType);
+        EXPECT_EQ(row(i).name, cases[size_t(i)].name);
+        EXPECT_EQ(readFile(itemFilePath(row(i))), cases[size_t(i)].body);
     }
     // The wrongly announced one was saved as .html first and moved.
     EXPECT_FALSE(QFileInfo::exists(path("c.html")));
@@ -81,17 +81,17 @@ TEST_F(MethodOne, ContentTypeAndContentDecideTheType)
 
 TEST_F(MethodOne, SizeLimitAllowsExactlyTheLimit)
 {
-    globals().MaxFileSizeMB = 1;
+    globals().maxFileSizeMB = 1;
     add("/t/file/1048576", "exact", "bin");
     add("/t/file/1048577", "over", "bin");
     ASSERT_TRUE(runAll());
-    EXPECT_EQ(row(0).State, DownloadState::Done);
-    EXPECT_EQ(row(0).ProgressText, "100%");
+    EXPECT_EQ(row(0).state, DownloadState::Done);
+    EXPECT_EQ(row(0).progressText, "100%");
     EXPECT_EQ(readFile(path("exact.bin")), transferBytes(1048576));
-    EXPECT_EQ(row(1).State, DownloadState::Done);
-    EXPECT_EQ(row(1).SizeText, "1048577");
-    EXPECT_EQ(row(1).ReceivedText, "");
-    EXPECT_EQ(row(1).ProgressText, "大文件，跳过");
+    EXPECT_EQ(row(1).state, DownloadState::Done);
+    EXPECT_EQ(row(1).sizeText, "1048577");
+    EXPECT_EQ(row(1).receivedText, "");
+    EXPECT_EQ(row(1).progressText, "大文件，跳过");
     EXPECT_FALSE(QFileInfo::exists(path("over.bin")));
 }
 
@@ -105,11 +105,11 @@ TEST_F(MethodOne, NoLengthFetchesTheBodyInOnePiece)
     const std::vector<QByteArray> want = {transferBytes(5000), transferBytes(7000), pdf};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(row(i).State, DownloadState::Done);
-        EXPECT_EQ(row(i).SizeText, QString::number(want[size_t(i)].size()));
-        EXPECT_EQ(row(i).ReceivedText, QString::number(want[size_t(i)].size()));
-        EXPECT_EQ(row(i).ProgressText, "100%");
-        EXPECT_EQ(readFile(ItemFilePath(row(i))), want[size_t(i)]);
+        EXPECT_EQ(row(i).state, DownloadState::Done);
+        EXPECT_EQ(row(i).sizeText, QString::number(want[size_t(i)].size()));
+        EXPECT_EQ(row(i).receivedText, QString::number(want[size_t(i)].size()));
+        EXPECT_EQ(row(i).progressText, "100%");
+        EXPECT_EQ(readFile(itemFilePath(row(i))), want[size_t(i)]);
     }
     // No temporary file is left beside them.
     EXPECT_EQ(entries(), (QStringList{"chunked.bin", "closed.bin", "e.pdf"}));
@@ -118,20 +118,20 @@ TEST_F(MethodOne, NoLengthFetchesTheBodyInOnePiece)
 TEST_F(MethodOne, StopCancelsDeletesThePartAndClearsBusy)
 {
     add("/t/slow/400000?piece=4096&delay_ms=10", "slow", "bin");
-    scheduler->StartDownloading();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).ReceivedText.toLongLong() > 0; }, 10000));
-    EXPECT_EQ(row(0).SizeText, "400000");
-    EXPECT_TRUE(state.TransferBusy);
-    EXPECT_TRUE(state.StillExecuting());
-    EXPECT_TRUE(state.DownloadsActive());
-    scheduler->StopDownloading();
-    EXPECT_EQ(row(0).State, DownloadState::Failed);
-    EXPECT_FALSE(state.TransferBusy);
+    scheduler->startDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).receivedText.toLongLong() > 0; }, 10000));
+    EXPECT_EQ(row(0).sizeText, "400000");
+    EXPECT_TRUE(state.transferBusy);
+    EXPECT_TRUE(state.stillExecuting());
+    EXPECT_TRUE(state.downloadsActive());
+    scheduler->stopDownloading();
+    EXPECT_EQ(row(0).state, DownloadState::Failed);
+    EXPECT_FALSE(state.transferBusy);
     EXPECT_FALSE(scheduler->running());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).ProgressText == "下载取消"; }, 5000));
-    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).progressText == "下载取消"; }, 5000));
+    EXPECT_EQ(row(0).state, DownloadState::Failed);
     EXPECT_FALSE(QFileInfo::exists(path("slow.bin")));
-    EXPECT_FALSE(state.StillExecuting());
+    EXPECT_FALSE(state.stillExecuting());
     EXPECT_EQ(host.clearCalls, 1);
     EXPECT_EQ(host.panels[2], "完成下载:slow");
 }
@@ -145,11 +145,11 @@ TEST_F(MethodOne, StopWhileWaitingForTheAnswerLeavesAnOldFileAlone)
         f.write("old");
     }
     add("/t/silent?hold_ms=800", "kept", "bin");
-    scheduler->StartDownloading();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return state.StillExecuting(); }, 5000));
-    scheduler->StopDownloading();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).ProgressText == "下载取消"; }, 5000));
-    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    scheduler->startDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state.stillExecuting(); }, 5000));
+    scheduler->stopDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).progressText == "下载取消"; }, 5000));
+    EXPECT_EQ(row(0).state, DownloadState::Failed);
     EXPECT_EQ(readFile(path("kept.bin")), "old");
 }
 
@@ -161,10 +161,10 @@ TEST_F(MethodOne, StallFailsAndLeavesNoPart)
     t.start();
     ASSERT_TRUE(runAll());
     EXPECT_LT(t.elapsed(), 1400);
-    EXPECT_EQ(row(0).State, DownloadState::Failed);
-    EXPECT_EQ(row(0).SizeText, "100000");
-    EXPECT_EQ(row(0).ReceivedText, "4096");
-    EXPECT_EQ(row(0).ProgressText, "4%");
+    EXPECT_EQ(row(0).state, DownloadState::Failed);
+    EXPECT_EQ(row(0).sizeText, "100000");
+    EXPECT_EQ(row(0).receivedText, "4096");
+    EXPECT_EQ(row(0).progressText, "4%");
     // The part is not left under the document's name.
     EXPECT_TRUE(entries().isEmpty());
     EXPECT_EQ(host.cueCount(103), 1);
@@ -174,9 +174,9 @@ TEST_F(MethodOne, CutConnectionFailsWithoutWaitingForTheStall)
 {
     add("/t/cut/10000?after=3000", "cut", "bin");
     ASSERT_TRUE(runAll(5000));
-    EXPECT_EQ(row(0).State, DownloadState::Failed);
-    EXPECT_EQ(row(0).ReceivedText, "3000");
-    EXPECT_EQ(row(0).ProgressText, "30%");
+    EXPECT_EQ(row(0).state, DownloadState::Failed);
+    EXPECT_EQ(row(0).receivedText, "3000");
+    EXPECT_EQ(row(0).progressText, "30%");
     EXPECT_TRUE(entries().isEmpty());
 }
 
@@ -195,10 +195,10 @@ TEST_F(MethodOne, NoResponseFailsWithEmptyCells)
     EXPECT_LT(t.elapsed(), 900);
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(row(i).State, DownloadState::Failed);
-        EXPECT_EQ(row(i).SizeText, "");
-        EXPECT_EQ(row(i).ReceivedText, "");
-        EXPECT_EQ(row(i).ProgressText, "");
+        EXPECT_EQ(row(i).state, DownloadState::Failed);
+        EXPECT_EQ(row(i).sizeText, "");
+        EXPECT_EQ(row(i).receivedText, "");
+        EXPECT_EQ(row(i).progressText, "");
     }
     EXPECT_TRUE(entries().isEmpty());
 }
@@ -216,7 +216,7 @@ TEST_F(MethodOne, SameNamePolicyAtTheFinalPath)
     add("/doc/r.pdf", "r", "doc");
     host.policy = SameNamePolicy::Rename;
     ASSERT_TRUE(runAll());
-    EXPECT_EQ(row(0).Name, "r[001]");
+    EXPECT_EQ(row(0).name, "r[001]");
     EXPECT_EQ(readFile(path("r[001].pdf")), demo::makeDocument("pdf", "r"));
     EXPECT_EQ(readFile(path("r.pdf")), "old");
 
@@ -225,9 +225,9 @@ TEST_F(MethodOne, SameNamePolicyAtTheFinalPath)
     add("/doc/r.pdf", "r", "doc");
     host.policy = SameNamePolicy::Skip;
     ASSERT_TRUE(runAll());
-    EXPECT_EQ(row(0).Name, "r");
-    EXPECT_EQ(row(0).State, DownloadState::Done);
-    EXPECT_EQ(row(0).ProgressText, "已存在，跳过");
+    EXPECT_EQ(row(0).name, "r");
+    EXPECT_EQ(row(0).state, DownloadState::Done);
+    EXPECT_EQ(row(0).progressText, "已存在，跳过");
     EXPECT_EQ(readFile(path("r.pdf")), "old");
 }
 
@@ -235,16 +235,16 @@ TEST_F(MethodOne, BusyControlSendsTheRowBackToWaiting)
 {
     add("/doc/w.pdf", "w", "pdf");
     list.setState(0, DownloadState::Downloading);
-    state.TransferBusy = true;
-    QCoro::waitFor(scheduler->inet().downloadCurrentFile(0));
-    EXPECT_EQ(row(0).State, DownloadState::Waiting);
-    EXPECT_EQ(row(0).SizeText, "等待重新下载");
+    state.transferBusy = true;
+    QCoro::waitFor(scheduler->methodOne().downloadCurrentFile(0));
+    EXPECT_EQ(row(0).state, DownloadState::Waiting);
+    EXPECT_EQ(row(0).sizeText, "等待重新下载");
     EXPECT_FALSE(QFileInfo::exists(path("w.pdf")));
     // A later turn picks it again.
-    state.TransferBusy = false;
+    state.transferBusy = false;
     ASSERT_TRUE(runAll());
-    EXPECT_EQ(row(0).State, DownloadState::Done);
-    EXPECT_EQ(row(0).SizeText, QString::number(demo::makeDocument("pdf", "w").size()));
+    EXPECT_EQ(row(0).state, DownloadState::Done);
+    EXPECT_EQ(row(0).sizeText, QString::number(demo::makeDocument("pdf", "w").size()));
 }
 
 TEST_F(MethodOne, OneTickSkipsExistingFilesAndStartsTheNextRow)
@@ -257,21 +257,21 @@ TEST_F(MethodOne, OneTickSkipsExistingFilesAndStartsTheNextRow)
         add("/doc/" + n + ".pdf", n, "pdf");
     }
     add("/doc/new.pdf", "new", "pdf");
-    // A nested tick while the transfer runs finds TransferBusy set.
+    // A nested tick while the transfer runs finds transferBusy set.
     scheduler->tick();
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(row(i).State, DownloadState::Done);
-        EXPECT_EQ(row(i).ProgressText, "已存在，跳过");
-        EXPECT_EQ(row(i).SizeText, QString::number(i + 1));
-        EXPECT_EQ(row(i).ReceivedText, QString::number(i + 1));
+        EXPECT_EQ(row(i).state, DownloadState::Done);
+        EXPECT_EQ(row(i).progressText, "已存在，跳过");
+        EXPECT_EQ(row(i).sizeText, QString::number(i + 1));
+        EXPECT_EQ(row(i).receivedText, QString::number(i + 1));
     }
-    EXPECT_EQ(row(3).State, DownloadState::Downloading);
-    EXPECT_EQ(state.SlotRows[1], 4);
-    EXPECT_TRUE(state.TransferBusy);
+    EXPECT_EQ(row(3).state, DownloadState::Downloading);
+    EXPECT_EQ(state.slotRows[1], 4);
+    EXPECT_TRUE(state.transferBusy);
     scheduler->tick();
     ASSERT_TRUE(waitFinished());
-    EXPECT_EQ(row(3).State, DownloadState::Done);
+    EXPECT_EQ(row(3).state, DownloadState::Done);
     EXPECT_EQ(readFile(path("a.pdf")), "a");
     EXPECT_EQ(readFile(path("new.pdf")), demo::makeDocument("pdf", "new"));
 }
@@ -285,7 +285,7 @@ TEST_F(MethodOne, PauseBetweenFilesCountsFromTheLastEnd)
     QElapsedTimer clock;
     clock.start();
     qint64 firstEnded = -1, secondStarted = -1;
-    QObject::connect(&scheduler->inet(), &MethodOneTransfer::transferEnded, [&](int r, bool) {
+    QObject::connect(&scheduler->methodOne(), &MethodOneTransfer::transferEnded, [&](int r, bool) {
         if (r == 0)
             firstEnded = clock.elapsed();
     });
@@ -322,13 +322,13 @@ TEST_F(MethodOne, NamedProxyFromTheSettings)
     });
     QTemporaryDir settingsDir;
     SettingsStore store(settingsDir.filePath("s.ini"));
-    store.save(keys::ProxyEnabled, "2");  // any non-zero number is on, as the options dialog reads it
-    store.save(keys::ProxyHost, "127.0.0.1");
-    store.save(keys::ProxyPort, QString::number(proxy.serverPort()));
+    store.save(keys::proxyEnabled, "2");  // any non-zero number is on, as the options dialog reads it
+    store.save(keys::proxyHost, "127.0.0.1");
+    store.save(keys::proxyPort, QString::number(proxy.serverPort()));
     scheduler->loadSettings(store);
     list.addItem("http://docs.invalid/paper.pdf", "paper", "pdf", folder(), "http://docs.invalid/list");
     ASSERT_TRUE(runAll(5000));
-    EXPECT_EQ(row(0).State, DownloadState::Done);
+    EXPECT_EQ(row(0).state, DownloadState::Done);
     EXPECT_EQ(readFile(path("paper.pdf")), "via proxy");
     EXPECT_TRUE(request.startsWith("GET http://docs.invalid/paper.pdf HTTP/1.1\r\n")) << request.constData();
     EXPECT_TRUE(request.contains("\r\nReferer: http://docs.invalid/list\r\n"));
@@ -338,7 +338,7 @@ TEST_F(MethodOne, RedirectsAreFollowed)
 {
     add("/t/redirect/3?to=/doc/z.pdf", "z", "pdf");
     ASSERT_TRUE(runAll());
-    EXPECT_EQ(row(0).State, DownloadState::Done);
+    EXPECT_EQ(row(0).state, DownloadState::Done);
     EXPECT_EQ(readFile(path("z.pdf")), demo::makeDocument("pdf", "z"));
 }
 
@@ -363,7 +363,7 @@ TEST_F(MethodOne, OverwriteKeepsTheOldFileWhenTheTransferFails)
     add("/t/cut/10000?after=3000", "c", "bin");
     ASSERT_TRUE(runAll());
     for (int i = 0; i < 2; ++i)
-        EXPECT_EQ(row(i).State, DownloadState::Failed);
+        EXPECT_EQ(row(i).state, DownloadState::Failed);
     EXPECT_EQ(readFile(path("s.bin")), "old");
     EXPECT_EQ(readFile(path("c.bin")), "old");
     EXPECT_EQ(entries(), (QStringList{"c.bin", "s.bin"}));
@@ -373,14 +373,14 @@ TEST_F(MethodOne, OverwriteKeepsTheOldFileWhenTheTransferFails)
 // once the bytes pass the limit and nothing of it stays.
 TEST_F(MethodOne, BodiesWithoutALengthAreHeldToTheSizeLimit)
 {
-    globals().MaxFileSizeMB = 1;
+    globals().maxFileSizeMB = 1;
     add("/t/chunked/3145728", "chunked", "bin");
     add("/t/close/3145728", "closed", "bin");
     ASSERT_TRUE(runAll());
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(row(i).State, DownloadState::Done);
-        EXPECT_EQ(row(i).ProgressText, "大文件，跳过");
+        EXPECT_EQ(row(i).state, DownloadState::Done);
+        EXPECT_EQ(row(i).progressText, "大文件，跳过");
     }
     EXPECT_TRUE(entries().isEmpty());
 }
@@ -401,8 +401,8 @@ TEST_F(MethodOne, OnlyCleanContentTypesBecomeTheExtension)
     ASSERT_TRUE(runAll());
     for (int i = 0; i < int(std::size(rows)); ++i) {
         SCOPED_TRACE(rows[i].type);
-        EXPECT_EQ(row(i).State, DownloadState::Done);
-        EXPECT_EQ(row(i).FileType, QString::fromUtf8(rows[i].want));
+        EXPECT_EQ(row(i).state, DownloadState::Done);
+        EXPECT_EQ(row(i).fileType, QString::fromUtf8(rows[i].want));
     }
 }
 
@@ -420,24 +420,24 @@ namespace {
 TEST_F(MethodOne, StopAndStartDuringTheEndHookLeaveTheNewTransferAlone)
 {
     bool inHook = false;
-    scheduler->inet().setTransferEndHook([&inHook](int) -> QCoro::Task<> {
+    scheduler->methodOne().setTransferEndHook([&inHook](int) -> QCoro::Task<> {
         inHook = true;
         co_await QCoro::sleepFor(600ms);
         inHook = false;
     });
     add("/t/file/1000", "first", "bin");
     add("/t/slow/400000?piece=4096&delay_ms=10", "second", "bin");
-    scheduler->StartDownloading();
+    scheduler->startDownloading();
     ASSERT_TRUE(QTest::qWaitFor([&] { return inHook; }, 10000));
-    scheduler->StopDownloading();
-    scheduler->StartDownloading();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return row(1).State != DownloadState::Waiting; }, 5000));
+    scheduler->stopDownloading();
+    scheduler->startDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(1).state != DownloadState::Waiting; }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !inHook; }, 5000));
-    EXPECT_TRUE(state.TransferBusy);
+    EXPECT_TRUE(state.transferBusy);
     ASSERT_TRUE(waitFinished(20000));
-    EXPECT_EQ(row(1).State, DownloadState::Done);
+    EXPECT_EQ(row(1).state, DownloadState::Done);
     EXPECT_EQ(readFile(path("second.bin")), transferBytes(400000));
-    scheduler->inet().setTransferEndHook({});
+    scheduler->methodOne().setTransferEndHook({});
 }
 
 } // namespace

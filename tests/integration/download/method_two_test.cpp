@@ -22,7 +22,7 @@ protected:
     {
         int n = 0;
         for (int i = 0; i < list.size(); ++i)
-            n += list.item(i).State == s ? 1 : 0;
+            n += list.item(i).state == s ? 1 : 0;
         return n;
     }
     QStringList partFiles() const { return entries().filter(QStringLiteral(".part")); }
@@ -38,7 +38,7 @@ TEST_F(MethodTwo, ThreeSlotsOverTenRows)
     QSet<int> slotsUsed;
     QObject::connect(scheduler.get(), &DownloadScheduler::rowStarted, [&](int) {
         mostRunning = std::max(mostRunning, count(DownloadState::Downloading));
-        mostControls = std::max(mostControls, scheduler->CountTransferControls());
+        mostControls = std::max(mostControls, scheduler->countTransferControls());
         for (int j = 1; j <= 6; ++j) {
             if (scheduler->downloader(j))
                 slotsUsed.insert(j);
@@ -50,17 +50,17 @@ TEST_F(MethodTwo, ThreeSlotsOverTenRows)
     EXPECT_EQ(count(DownloadState::Downloading), 3);
     for (int j = 1; j <= 3; ++j) {
         SCOPED_TRACE(j);
-        EXPECT_EQ(state.SlotRows[size_t(j)], j);
+        EXPECT_EQ(state.slotRows[size_t(j)], j);
         ASSERT_NE(scheduler->downloader(j), nullptr);
-        EXPECT_EQ(row(j - 1).State, DownloadState::Downloading);
+        EXPECT_EQ(row(j - 1).state, DownloadState::Downloading);
         // The target is taken at once by the placeholder.
         EXPECT_EQ(readFile(path(QStringLiteral("f%1.bin").arg(j - 1))), kPlaceholder);
     }
     EXPECT_EQ(scheduler->downloader(4), nullptr);
-    EXPECT_EQ(scheduler->CountTransferControls(), 4);
-    EXPECT_TRUE(state.TransferBusy);
-    EXPECT_TRUE(state.DownloadsActive());
-    EXPECT_EQ(row(3).State, DownloadState::Waiting);
+    EXPECT_EQ(scheduler->countTransferControls(), 4);
+    EXPECT_TRUE(state.transferBusy);
+    EXPECT_TRUE(state.downloadsActive());
+    EXPECT_EQ(row(3).state, DownloadState::Waiting);
 
     // Later ticks refill the slots as transfers end.
     ASSERT_TRUE(runAll());
@@ -70,13 +70,13 @@ TEST_F(MethodTwo, ThreeSlotsOverTenRows)
     for (int i = 0; i < 10; ++i) {
         SCOPED_TRACE(i);
         const qint64 size = 30000 + i;
-        EXPECT_EQ(row(i).State, DownloadState::Done);
-        EXPECT_EQ(row(i).SizeText, QString::number(size));
-        EXPECT_EQ(row(i).ReceivedText, QString::number(size));
-        EXPECT_EQ(row(i).ProgressText, "100%");
-        EXPECT_EQ(readFile(ItemFilePath(row(i))), transferBytes(size));
+        EXPECT_EQ(row(i).state, DownloadState::Done);
+        EXPECT_EQ(row(i).sizeText, QString::number(size));
+        EXPECT_EQ(row(i).receivedText, QString::number(size));
+        EXPECT_EQ(row(i).progressText, "100%");
+        EXPECT_EQ(readFile(itemFilePath(row(i))), transferBytes(size));
     }
-    EXPECT_EQ(scheduler->CountTransferControls(), 1);
+    EXPECT_EQ(scheduler->countTransferControls(), 1);
     EXPECT_TRUE(partFiles().isEmpty());
     EXPECT_EQ(host.panels[2].left(5), "完成下载:");
 }
@@ -87,8 +87,8 @@ TEST_F(MethodTwo, SameNameInOneTickGetsANumber)
     add("/doc/y.pdf?v=2", "dup", "pdf");
     host.policy = SameNamePolicy::Rename;
     scheduler->tick();
-    EXPECT_EQ(row(0).Name, "dup");
-    EXPECT_EQ(row(1).Name, "dup[001]");
+    EXPECT_EQ(row(0).name, "dup");
+    EXPECT_EQ(row(1).name, "dup[001]");
     ASSERT_TRUE(runAll());
     EXPECT_EQ(readFile(path("dup.pdf")), demo::makeDocument("pdf", "x"));
     EXPECT_EQ(readFile(path("dup[001].pdf")), demo::makeDocument("pdf", "y"));
@@ -102,26 +102,26 @@ TEST_F(MethodTwo, NoLengthEndsDoneWithTheFileLength)
     const std::vector<QByteArray> want = {transferBytes(5000), demo::makeDocument("doc", "c")};
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(row(i).State, DownloadState::Done);
-        EXPECT_EQ(row(i).SizeText, QString::number(want[size_t(i)].size()));
-        EXPECT_EQ(row(i).ReceivedText, QString::number(want[size_t(i)].size()));
-        EXPECT_EQ(row(i).ProgressText, "100%");
-        EXPECT_EQ(readFile(ItemFilePath(row(i))), want[size_t(i)]);
+        EXPECT_EQ(row(i).state, DownloadState::Done);
+        EXPECT_EQ(row(i).sizeText, QString::number(want[size_t(i)].size()));
+        EXPECT_EQ(row(i).receivedText, QString::number(want[size_t(i)].size()));
+        EXPECT_EQ(row(i).progressText, "100%");
+        EXPECT_EQ(readFile(itemFilePath(row(i))), want[size_t(i)]);
     }
 }
 
 TEST_F(MethodTwo, SizeLimitSkipsAtTheFirstProgress)
 {
-    globals().MaxFileSizeMB = 1;
+    globals().maxFileSizeMB = 1;
     add("/t/file/3000000", "big", "bin");
     add("/t/file/1048576", "exact", "bin");
     ASSERT_TRUE(runAll());
-    EXPECT_EQ(row(0).State, DownloadState::Done);
-    EXPECT_EQ(row(0).SizeText, "3000000");
-    EXPECT_EQ(row(0).ProgressText, "大文件，跳过");
+    EXPECT_EQ(row(0).state, DownloadState::Done);
+    EXPECT_EQ(row(0).sizeText, "3000000");
+    EXPECT_EQ(row(0).progressText, "大文件，跳过");
     // The placeholder does not stay behind to pose as the document.
     EXPECT_FALSE(QFileInfo::exists(path("big.bin")));
-    EXPECT_EQ(row(1).ProgressText, "100%");
+    EXPECT_EQ(row(1).progressText, "100%");
     EXPECT_EQ(readFile(path("exact.bin")), transferBytes(1048576));
     QTest::qWait(100);
     EXPECT_TRUE(partFiles().isEmpty());
@@ -133,11 +133,11 @@ TEST_F(MethodTwo, StallAndCutFailAndRemoveThePlaceholder)
     add("/t/stall/100000?after=4096&hold_ms=1500", "stalled", "bin");
     add("/t/cut/10000?after=3000", "cut", "bin");
     ASSERT_TRUE(runAll());
-    EXPECT_EQ(row(0).State, DownloadState::Failed);
-    EXPECT_EQ(row(0).SizeText, "100000");
-    EXPECT_EQ(row(0).ProgressText, "4%");
-    EXPECT_EQ(row(1).State, DownloadState::Failed);
-    EXPECT_EQ(row(1).ProgressText, "30%");
+    EXPECT_EQ(row(0).state, DownloadState::Failed);
+    EXPECT_EQ(row(0).sizeText, "100000");
+    EXPECT_EQ(row(0).progressText, "4%");
+    EXPECT_EQ(row(1).state, DownloadState::Failed);
+    EXPECT_EQ(row(1).progressText, "30%");
     EXPECT_FALSE(QFileInfo::exists(path("stalled.bin")));
     EXPECT_FALSE(QFileInfo::exists(path("cut.bin")));
     QTest::qWait(100);
@@ -152,23 +152,23 @@ TEST_F(MethodTwo, WebPagesAreRecognisedAfterTheTransfer)
     ASSERT_TRUE(runAll());
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(row(i).State, DownloadState::Done);  // the state is not touched
-        EXPECT_EQ(row(i).FileType, "htm");
+        EXPECT_EQ(row(i).state, DownloadState::Done);  // the state is not touched
+        EXPECT_EQ(row(i).fileType, "htm");
     }
     EXPECT_TRUE(readFile(path("report.htm")).contains("PassWord"));
     EXPECT_TRUE(readFile(path("missing.htm")).contains("Error 404"));
     EXPECT_FALSE(QFileInfo::exists(path("report.pdf")));
     EXPECT_EQ(host.cueCount(101), 2);
     EXPECT_EQ(host.cueCount(103), 0);
-    EXPECT_EQ(list.CountBadRows(), 2);
+    EXPECT_EQ(list.countBadRows(), 2);
 }
 
 TEST_F(MethodTwo, AmpersandEntityIsRequestedAsAmpersand)
 {
     add("/t/headers?a=1&amp;b=2", "h", "txt");
     ASSERT_TRUE(runAll());
-    EXPECT_EQ(row(0).State, DownloadState::Done);
-    const QByteArray body = readFile(ItemFilePath(row(0)));
+    EXPECT_EQ(row(0).state, DownloadState::Done);
+    const QByteArray body = readFile(itemFilePath(row(0)));
     EXPECT_TRUE(body.startsWith("GET /t/headers?a=1&b=2 ")) << body.constData();
     // Method two sends no referring page.
     EXPECT_FALSE(body.contains("Referer:"));
@@ -180,21 +180,21 @@ TEST_F(MethodTwo, StopFailsRunningRowsAndUnloadsEveryControl)
     host.autoRedownloadOption = true;
     for (int i = 0; i < 4; ++i)
         add(QStringLiteral("/t/slow/200000?piece=2000&delay_ms=20&n=%1").arg(i), QStringLiteral("s%1").arg(i), "bin");
-    scheduler->StartDownloading();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).ReceivedText.toLongLong() > 0; }, 5000));
-    scheduler->StopDownloading();
+    scheduler->startDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).receivedText.toLongLong() > 0; }, 5000));
+    scheduler->stopDownloading();
     EXPECT_EQ(count(DownloadState::Failed), 3);
     EXPECT_EQ(count(DownloadState::Waiting), 1);
-    EXPECT_EQ(scheduler->CountTransferControls(), 1);
-    EXPECT_FALSE(state.TransferBusy);
-    EXPECT_FALSE(state.DownloadsActive());
+    EXPECT_EQ(scheduler->countTransferControls(), 1);
+    EXPECT_FALSE(state.transferBusy);
+    EXPECT_FALSE(state.downloadsActive());
     EXPECT_FALSE(host.autoStartOption);
     EXPECT_FALSE(host.autoRedownloadOption);
-    const QString shown = row(0).ReceivedText;
+    const QString shown = row(0).receivedText;
     QTest::qWait(300);
     // Nothing reports late.
-    EXPECT_EQ(row(0).ReceivedText, shown);
-    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    EXPECT_EQ(row(0).receivedText, shown);
+    EXPECT_EQ(row(0).state, DownloadState::Failed);
     EXPECT_TRUE(partFiles().isEmpty());
     EXPECT_FALSE(QFileInfo::exists(path("s0.bin")));
 }
@@ -206,12 +206,12 @@ TEST_F(MethodTwo, NothingComingBackFailsAfterTheFallback)
     const quint16 port = closed.serverPort();
     closed.close();
     list.addItem(QStringLiteral("http://127.0.0.1:%1/x.pdf").arg(port), "refused", "pdf", folder(), "");
-    const float before = state.LastTransferEventTime;
+    const float before = state.lastTransferEventTime;
     QTest::qWait(20);
     ASSERT_TRUE(runAll(5000));
-    EXPECT_EQ(row(0).State, DownloadState::Failed);
-    EXPECT_EQ(row(0).ProgressText, "");
-    EXPECT_NE(state.LastTransferEventTime, before);
+    EXPECT_EQ(row(0).state, DownloadState::Failed);
+    EXPECT_EQ(row(0).progressText, "");
+    EXPECT_NE(state.lastTransferEventTime, before);
     EXPECT_FALSE(QFileInfo::exists(path("refused.pdf")));
 }
 
@@ -223,9 +223,9 @@ TEST_F(MethodTwo, AFolderThatCannotBeMadeFailsOnlyItsRow)
     list.addItem(url("/doc/a.pdf"), "a", "pdf", path("blocker") + "/sub/", "");
     add("/doc/b.pdf", "b", "pdf");
     scheduler->tick();
-    EXPECT_EQ(row(0).State, DownloadState::Failed);
-    EXPECT_EQ(row(1).State, DownloadState::Downloading);
-    EXPECT_EQ(state.SlotRows[1], 2);
+    EXPECT_EQ(row(0).state, DownloadState::Failed);
+    EXPECT_EQ(row(1).state, DownloadState::Downloading);
+    EXPECT_EQ(state.slotRows[1], 2);
     ASSERT_TRUE(runAll());
     EXPECT_EQ(readFile(path("b.pdf")), demo::makeDocument("pdf", "b"));
 }
@@ -242,9 +242,9 @@ TEST_F(MethodTwo, OverwriteKeepsTheOldFileUntilTheNewOneIsComplete)
     add("/t/stall/100000?after=4096&hold_ms=1500", "o1", "bin");
     add("/t/file/2000", "o2", "bin");
     ASSERT_TRUE(runAll());
-    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    EXPECT_EQ(row(0).state, DownloadState::Failed);
     EXPECT_EQ(readFile(path("o1.bin")), "old");
-    EXPECT_EQ(row(1).State, DownloadState::Done);
+    EXPECT_EQ(row(1).state, DownloadState::Done);
     EXPECT_EQ(readFile(path("o2.bin")), transferBytes(2000));
 }
 
@@ -255,13 +255,13 @@ TEST_F(MethodTwo, SwitchingTheMethodLeavesRunningTransfersAlone)
     ASSERT_NE(scheduler->downloader(1), nullptr);
     state.downloadMethod = 1;
     ASSERT_TRUE(waitFinished());
-    EXPECT_EQ(row(0).State, DownloadState::Done);
+    EXPECT_EQ(row(0).state, DownloadState::Done);
     EXPECT_EQ(readFile(path("m.bin")), transferBytes(20000));
 }
 
 TEST_F(MethodTwo, EmptyListSwitchesTheSchedulerOff)
 {
-    scheduler->StartDownloading();
+    scheduler->startDownloading();
     EXPECT_TRUE(scheduler->running());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !scheduler->running(); }, 2000));
 }
@@ -286,10 +286,10 @@ TEST(DownloaderControl, ProgressCompletionAndErrorEvents)
                              progress.emplace_back(r, t);
                              EXPECT_EQ(f, expectedFile);
                          });
-        QObject::connect(&d, &Downloader::DownloadComplete,
+        QObject::connect(&d, &Downloader::downloadComplete,
                          [&](qint64 r, qint64 t, const QString&) { complete.emplace_back(r, t); });
-        QObject::connect(&d, &Downloader::DownloadError, [&](const QString& why, const QString&) { errors << why; });
-        d.BeginDownload(service.baseUrl() + "/t/slow/8000?piece=1000&delay_ms=10", dir.filePath("a.bin"));
+        QObject::connect(&d, &Downloader::downloadError, [&](const QString& why, const QString&) { errors << why; });
+        d.beginDownload(service.baseUrl() + "/t/slow/8000?piece=1000&delay_ms=10", dir.filePath("a.bin"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !complete.empty() || !errors.isEmpty(); }, 5000));
         EXPECT_TRUE(errors.isEmpty());
         ASSERT_EQ(complete.size(), 1u);
@@ -304,7 +304,7 @@ TEST(DownloaderControl, ProgressCompletionAndErrorEvents)
         complete.clear();
         progress.clear();
         expectedFile = dir.filePath("b.bin");
-        d.BeginDownload(service.baseUrl() + "/t/stall/50000?after=1000&hold_ms=1200", dir.filePath("b.bin"));
+        d.beginDownload(service.baseUrl() + "/t/stall/50000?after=1000&hold_ms=1200", dir.filePath("b.bin"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !errors.isEmpty(); }, 5000));
         QTest::qWait(200);
         EXPECT_EQ(errors, QStringList{"超时"});
@@ -350,9 +350,9 @@ TEST(DownloaderControl, SlowBodyWithoutLengthIsNotGivenUp)
         Downloader d;
         QStringList errors;
         std::vector<qint64> done;
-        QObject::connect(&d, &Downloader::DownloadComplete, [&](qint64 r, qint64, const QString&) { done.push_back(r); });
-        QObject::connect(&d, &Downloader::DownloadError, [&](const QString& why, const QString&) { errors << why; });
-        d.BeginDownload(QStringLiteral("http://127.0.0.1:%1/slow").arg(server.serverPort()), dir.filePath("s.bin"));
+        QObject::connect(&d, &Downloader::downloadComplete, [&](qint64 r, qint64, const QString&) { done.push_back(r); });
+        QObject::connect(&d, &Downloader::downloadError, [&](const QString& why, const QString&) { errors << why; });
+        d.beginDownload(QStringLiteral("http://127.0.0.1:%1/slow").arg(server.serverPort()), dir.filePath("s.bin"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !done.empty() || !errors.isEmpty(); }, 5000));
         EXPECT_TRUE(errors.isEmpty());
         ASSERT_EQ(done, std::vector<qint64>{2000});
@@ -371,14 +371,14 @@ namespace {
 
 TEST_F(MethodTwo, BodiesWithoutALengthAreHeldToTheSizeLimit)
 {
-    globals().MaxFileSizeMB = 1;
+    globals().maxFileSizeMB = 1;
     add("/t/chunked/3145728", "chunked", "bin");
     add("/t/close/3145728", "closed", "bin");
     ASSERT_TRUE(runAll());
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(row(i).State, DownloadState::Done);
-        EXPECT_EQ(row(i).ProgressText, "大文件，跳过");
+        EXPECT_EQ(row(i).state, DownloadState::Done);
+        EXPECT_EQ(row(i).progressText, "大文件，跳过");
     }
     QTest::qWait(100);
     EXPECT_TRUE(entries().isEmpty());
@@ -393,8 +393,8 @@ TEST_F(MethodTwo, LongTitlesAreSaved)
     ASSERT_TRUE(runAll());
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(row(i).State, DownloadState::Done);
-        EXPECT_EQ(readFile(ItemFilePath(row(i))), transferBytes(1000));
+        EXPECT_EQ(row(i).state, DownloadState::Done);
+        EXPECT_EQ(readFile(itemFilePath(row(i))), transferBytes(1000));
     }
     EXPECT_EQ(entries().size(), 2);
 }

@@ -20,19 +20,19 @@ TEST_P(MonitorFlow, TheFinishedListSwitchesTheSchedulerOffOnce)
 {
     for (const QString n : {"m1", "m2", "m3", "m4"})
         add("/doc/" + n + ".pdf", n, "pdf");
-    scheduler->StartDownloading();
+    scheduler->startDownloading();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !scheduler->running(); }, 20000));
     QTest::qWait(200);  // a few more monitor ticks
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(row(i).State, DownloadState::Done);
-        EXPECT_EQ(readFile(ItemFilePath(row(i))), demo::makeDocument("pdf", row(i).Name));
+        EXPECT_EQ(row(i).state, DownloadState::Done);
+        EXPECT_EQ(readFile(itemFilePath(row(i))), demo::makeDocument("pdf", row(i).name));
     }
     EXPECT_EQ(host.cues, std::vector<int>{102});
     EXPECT_TRUE(host.startEnabled);
     EXPECT_FALSE(host.indicator);
-    EXPECT_FALSE(state.TransferBusy);
-    EXPECT_FALSE(state.DownloadsActive());
+    EXPECT_FALSE(state.transferBusy);
+    EXPECT_FALSE(state.downloadsActive());
     EXPECT_EQ(host.panels[4], "总数:4 正在下载:0 等待:0 已完成:4 失败:0");
 }
 
@@ -42,7 +42,7 @@ TEST_P(MonitorFlow, AutomaticStartPicksUpNewRows)
     QTest::qWait(150);
     EXPECT_FALSE(scheduler->running());  // nothing pending
     add("/doc/late.pdf", "late", "pdf");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).State == DownloadState::Done; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).state == DownloadState::Done; }, 10000));
     EXPECT_EQ(readFile(path("late.pdf")), demo::makeDocument("pdf", "late"));
 }
 
@@ -50,18 +50,18 @@ TEST_P(MonitorFlow, AutomaticRedownloadRestartsStoppedRows)
 {
     for (int i = 0; i < 3; ++i)
         add(QStringLiteral("/t/slow/60000?piece=3000&delay_ms=20&n=%1").arg(i), QStringLiteral("r%1").arg(i), "bin");
-    scheduler->StartDownloading();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).ReceivedText.toLongLong() > 0; }, 5000));
-    scheduler->StopDownloading();
+    scheduler->startDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).receivedText.toLongLong() > 0; }, 5000));
+    scheduler->stopDownloading();
     // A method-one transfer writes its cancel into the row after the stop.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !state.StillExecuting(); }, 2000));
-    EXPECT_EQ(row(0).State, DownloadState::Failed);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !state.stillExecuting(); }, 2000));
+    EXPECT_EQ(row(0).state, DownloadState::Failed);
     host.autoRedownloadOption = true;
     host.choice = 0;
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             for (int i = 0; i < list.size(); ++i) {
-                if (row(i).State != DownloadState::Done)
+                if (row(i).state != DownloadState::Done)
                     return false;
             }
             return true;
@@ -70,8 +70,8 @@ TEST_P(MonitorFlow, AutomaticRedownloadRestartsStoppedRows)
     host.autoRedownloadOption = false;
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(row(i).ProgressText, "100%");
-        EXPECT_EQ(readFile(ItemFilePath(row(i))), transferBytes(60000));
+        EXPECT_EQ(row(i).progressText, "100%");
+        EXPECT_EQ(readFile(itemFilePath(row(i))), transferBytes(60000));
     }
 }
 
@@ -82,12 +82,12 @@ TEST_P(MonitorFlow, ErrorStopAfterFiveWebPages)
     host.autoStartOption = false;
     for (int i = 0; i < 8; ++i)
         add(QStringLiteral("/t/status/404?n=%1").arg(i), QStringLiteral("e%1").arg(i), "pdf");
-    scheduler->StartDownloading();
+    scheduler->startDownloading();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !scheduler->running(); }, 20000));
     QTest::qWait(200);
-    EXPECT_GE(list.CountBadRows(), 5);
-    EXPECT_EQ(row(7).State, DownloadState::Waiting);
-    EXPECT_EQ(row(0).FileType, "htm");
+    EXPECT_GE(list.countBadRows(), 5);
+    EXPECT_EQ(row(7).state, DownloadState::Waiting);
+    EXPECT_EQ(row(0).fileType, "htm");
     EXPECT_EQ(host.cueCount(102), 1);
     EXPECT_FALSE(scheduler->running());
 }

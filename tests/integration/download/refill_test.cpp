@@ -25,7 +25,7 @@ protected:
     {
         int n = 0;
         for (int i = 0; i < list.size(); ++i)
-            n += list.item(i).State == s ? 1 : 0;
+            n += list.item(i).state == s ? 1 : 0;
         return n;
     }
     void use(const Method& m)
@@ -44,7 +44,7 @@ protected:
                          [this](int r) { started[size_t(r)] = clock.elapsed(); });
         QObject::connect(&list, &QAbstractItemModel::dataChanged, context.get(), [this](const QModelIndex& i) {
             const int r = i.row();
-            if (ended[size_t(r)] < 0 && list.item(r).State == DownloadState::Done)
+            if (ended[size_t(r)] < 0 && list.item(r).state == DownloadState::Done)
                 ended[size_t(r)] = clock.elapsed();
         });
     }
@@ -53,7 +53,7 @@ protected:
     void startWithoutTicks()
     {
         timings().tick = 60s;
-        scheduler->StartDownloading();
+        scheduler->startDownloading();
         scheduler->tick();
     }
 
@@ -78,13 +78,13 @@ TEST_F(Refill, AnEndedRowFreesItsSlotWithoutATick)
         scheduler->switchOff();
         for (int i = 0; i < 6; ++i) {
             SCOPED_TRACE(i);
-            EXPECT_EQ(list.item(i).State, DownloadState::Done);
-            EXPECT_EQ(readFile(ItemFilePath(list.item(i))), transferBytes(5000 + i));
+            EXPECT_EQ(list.item(i).state, DownloadState::Done);
+            EXPECT_EQ(readFile(itemFilePath(list.item(i))), transferBytes(5000 + i));
             if (i > 0)
                 EXPECT_GE(started[size_t(i)], ended[size_t(i - 1)]);  // one at a time
         }
-        ASSERT_TRUE(QTest::qWaitFor([&] { return scheduler->CountTransferControls() == 1 && !state.StillExecuting(); }));
-        state.TransferBusy = false;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return scheduler->countTransferControls() == 1 && !state.stillExecuting(); }));
+        state.transferBusy = false;
     }
 }
 
@@ -100,7 +100,7 @@ TEST_F(Refill, PauseBetweenFilesIsKeptBetweenEveryTwoRows)
             add(QStringLiteral("/t/file/%1?n=p%2").arg(3000 + i).arg(m.method), QStringLiteral("p%1-%2").arg(m.method).arg(i),
                 "bin");
         record();
-        state.LastTransferEventTime = 0;  // long ago: the first row may start at once
+        state.lastTransferEventTime = 0;  // long ago: the first row may start at once
         startWithoutTicks();
         ASSERT_TRUE(waitFinished(10000));
         scheduler->switchOff();
@@ -113,8 +113,8 @@ TEST_F(Refill, PauseBetweenFilesIsKeptBetweenEveryTwoRows)
             EXPECT_GE(gap, 195);
             EXPECT_LT(gap, 1000);
         }
-        ASSERT_TRUE(QTest::qWaitFor([&] { return scheduler->CountTransferControls() == 1 && !state.StillExecuting(); }));
-        state.TransferBusy = false;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return scheduler->countTransferControls() == 1 && !state.stillExecuting(); }));
+        state.transferBusy = false;
     }
 }
 
@@ -128,11 +128,11 @@ TEST_F(Refill, StopDuringAFastRunLeavesNoRowDownloading)
         for (int i = 0; i < 300; ++i)
             add(QStringLiteral("/t/file/2000?n=s%1-%2").arg(m.method).arg(i), QStringLiteral("s%1-%2").arg(m.method).arg(i),
                 "bin");
-        scheduler->StartDownloading();
+        scheduler->startDownloading();
         ASSERT_TRUE(QTest::qWaitFor([&] { return count(DownloadState::Done) >= 20; }, 10000));
-        scheduler->StopDownloading();
+        scheduler->stopDownloading();
         EXPECT_EQ(count(DownloadState::Downloading), 0);
-        EXPECT_EQ(scheduler->CountTransferControls(), 1);
+        EXPECT_EQ(scheduler->countTransferControls(), 1);
         // Transfers that were ending and refills that were due change nothing afterwards.
         const int waiting = count(DownloadState::Waiting);
         EXPECT_GT(waiting, 0);
@@ -140,11 +140,11 @@ TEST_F(Refill, StopDuringAFastRunLeavesNoRowDownloading)
         EXPECT_EQ(count(DownloadState::Downloading), 0);
         EXPECT_EQ(count(DownloadState::Waiting), waiting);
         EXPECT_FALSE(scheduler->running());
-        EXPECT_FALSE(state.StillExecuting());
+        EXPECT_FALSE(state.stillExecuting());
         for (int i = 0; i < list.size(); ++i) {
             const DownloadItem& it = list.item(i);
-            if (it.State == DownloadState::Done)
-                EXPECT_EQ(readFile(ItemFilePath(it)), transferBytes(2000)) << i;
+            if (it.state == DownloadState::Done)
+                EXPECT_EQ(readFile(itemFilePath(it)), transferBytes(2000)) << i;
         }
     }
 }

@@ -123,7 +123,7 @@ public:
     void transferEnded(int row) override
     {
         FakeHost::transferEnded(row);
-        QCoro::Task<> t = login->afterTransfer(list->item(row).FileType);
+        QCoro::Task<> t = login->afterTransfer(list->item(row).fileType);
         Q_UNUSED(t);
     }
 };
@@ -133,8 +133,8 @@ TEST_F(SiteLoginDemoTest, AutomaticLoginAfterAWebPageLetsTheNextTryFetchTheDocum
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const int savedLimit = globals().MaxFileSizeMB;
-    globals().MaxFileSizeMB = 10;
+    const int savedLimit = globals().maxFileSizeMB;
+    globals().maxFileSizeMB = 10;
     for (int method : {1, 2}) {
         SCOPED_TRACE(method);
         QCoro::waitFor(navigateAndWait(*browser, url("/logout"), 5000ms));
@@ -152,32 +152,32 @@ TEST_F(SiteLoginDemoTest, AutomaticLoginAfterAWebPageLetsTheNextTryFetchTheDocum
         const QString name = QStringLiteral("paper%1").arg(method);
         list.addItem(url("/doc/protected/" + name + ".pdf"), name, "pdf", dir.path() + "/", "");
 
-        scheduler->StartDownloading();
+        scheduler->startDownloading();
         // First try: the login page instead of the file, recognised as a web page.
-        QTRY_VERIFY_WITH_TIMEOUT(list.item(0).State == DownloadState::Done || list.item(0).State == DownloadState::Failed, 10000);
-        EXPECT_EQ(list.item(0).FileType, QStringLiteral("htm"));
+        QTRY_VERIFY_WITH_TIMEOUT(list.item(0).state == DownloadState::Done || list.item(0).state == DownloadState::Failed, 10000);
+        EXPECT_EQ(list.item(0).fileType, QStringLiteral("htm"));
         ASSERT_EQ(host.ended.size(), 1u);
         // ... which started the login; once it has ended the site knows us.
         QTRY_VERIFY_WITH_TIMEOUT(!login->running(), 10000);
         EXPECT_TRUE(hasLoginCookie());
-        scheduler->StopDownloading();
+        scheduler->stopDownloading();
 
         // Second try of the same row brings the document itself.
         DownloadItem again = list.item(0);
-        again.State = DownloadState::Waiting;
-        again.FileType = QStringLiteral("pdf");
+        again.state = DownloadState::Waiting;
+        again.fileType = QStringLiteral("pdf");
         list.setItem(0, again);
-        scheduler->StartDownloading();
-        QTRY_VERIFY_WITH_TIMEOUT(list.item(0).State == DownloadState::Done, 10000);
-        EXPECT_EQ(list.item(0).FileType, QStringLiteral("pdf"));
+        scheduler->startDownloading();
+        QTRY_VERIFY_WITH_TIMEOUT(list.item(0).state == DownloadState::Done, 10000);
+        EXPECT_EQ(list.item(0).fileType, QStringLiteral("pdf"));
         QFile f(dir.filePath(name + ".pdf"));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_EQ(f.readAll(), demo::makeDocument(QStringLiteral("pdf"), name));
-        scheduler->StopDownloading();
+        scheduler->stopDownloading();
         QTRY_VERIFY(!login->running());
         scheduler.reset();
     }
-    globals().MaxFileSizeMB = savedLimit;
+    globals().maxFileSizeMB = savedLimit;
 }
 
 TEST_F(SiteLoginDemoTest, MethodOneStartsTheNextRowOnlyAfterTheAutomaticLoginReturned)
@@ -186,8 +186,8 @@ TEST_F(SiteLoginDemoTest, MethodOneStartsTheNextRowOnlyAfterTheAutomaticLoginRet
     timings().loginPause = 400ms;
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const int savedLimit = globals().MaxFileSizeMB;
-    globals().MaxFileSizeMB = 10;
+    const int savedLimit = globals().maxFileSizeMB;
+    globals().maxFileSizeMB = 10;
     QCoro::waitFor(navigateAndWait(*browser, url("/logout"), 5000ms));
     ASSERT_FALSE(hasLoginCookie());
 
@@ -201,37 +201,37 @@ TEST_F(SiteLoginDemoTest, MethodOneStartsTheNextRowOnlyAfterTheAutomaticLoginRet
     values.autoOn = true;
     auto scheduler = std::make_unique<DownloadScheduler>(list, state, host);
     // As the login panel hooks the automatic login into method one.
-    scheduler->inet().setTransferEndHook(
-        [&list, this](int row) { return login->afterTransfer(list.item(row).FileType); });
+    scheduler->methodOne().setTransferEndHook(
+        [&list, this](int row) { return login->afterTransfer(list.item(row).fileType); });
 
     // What happened, in order; a login records whether method one was still busy.
     std::vector<std::string> events;
     QObject scope;  // the login outlives this test body: its connections do not
     QObject::connect(scheduler.get(), &DownloadScheduler::rowStarted,
                      [&](int row) { events.push_back("start " + std::to_string(row)); });
-    QObject::connect(&scheduler->inet(), &MethodOneTransfer::transferEnded,
+    QObject::connect(&scheduler->methodOne(), &MethodOneTransfer::transferEnded,
                      [&](int row, bool) { events.push_back("end " + std::to_string(row)); });
     QObject::connect(login.get(), &SiteLogin::loginStarted, &scope,
-                     [&] { events.push_back(state.TransferBusy ? "login busy" : "login free"); });
+                     [&] { events.push_back(state.transferBusy ? "login busy" : "login free"); });
     QObject::connect(login.get(), &SiteLogin::loginFinished, &scope, [&] {
         events.push_back("login done");
         // Still held: the next row waits for the login to have returned.
-        events.push_back(state.TransferBusy ? "held" : "released");
+        events.push_back(state.transferBusy ? "held" : "released");
     });
 
     list.addItem(url("/doc/protected/first.pdf"), "first", "pdf", dir.path() + "/", "");
     list.addItem(url("/doc/protected/second.pdf"), "second", "pdf", dir.path() + "/", "");
-    scheduler->StartDownloading();
-    QTRY_VERIFY_WITH_TIMEOUT(list.item(1).State == DownloadState::Done || list.item(1).State == DownloadState::Failed,
+    scheduler->startDownloading();
+    QTRY_VERIFY_WITH_TIMEOUT(list.item(1).state == DownloadState::Done || list.item(1).state == DownloadState::Failed,
                              15000);
     const std::vector<std::string> expected = {"start 0", "login busy", "login done", "held",
                                                "end 0",   "start 1",    "end 1"};
     EXPECT_EQ(events, expected);
     // The first row met the login page; the second, started after the login,
     // brings the document itself.
-    EXPECT_EQ(list.item(0).FileType, QStringLiteral("htm"));
-    EXPECT_EQ(list.item(1).State, DownloadState::Done);
-    EXPECT_EQ(list.item(1).FileType, QStringLiteral("pdf"));
+    EXPECT_EQ(list.item(0).fileType, QStringLiteral("htm"));
+    EXPECT_EQ(list.item(1).state, DownloadState::Done);
+    EXPECT_EQ(list.item(1).fileType, QStringLiteral("pdf"));
     QFile second(dir.filePath("second.pdf"));
     ASSERT_TRUE(second.open(QIODevice::ReadOnly));
     EXPECT_EQ(second.readAll(), demo::makeDocument(QStringLiteral("pdf"), QStringLiteral("second")));
@@ -239,21 +239,21 @@ TEST_F(SiteLoginDemoTest, MethodOneStartsTheNextRowOnlyAfterTheAutomaticLoginRet
     // The retried first row uses the same login: the document, no second login.
     events.clear();
     DownloadItem again = list.item(0);
-    again.State = DownloadState::Waiting;
-    again.FileType = QStringLiteral("pdf");
+    again.state = DownloadState::Waiting;
+    again.fileType = QStringLiteral("pdf");
     list.setItem(0, again);
-    QTRY_VERIFY_WITH_TIMEOUT(list.item(0).State == DownloadState::Done, 10000);
-    EXPECT_EQ(list.item(0).FileType, QStringLiteral("pdf"));
+    QTRY_VERIFY_WITH_TIMEOUT(list.item(0).state == DownloadState::Done, 10000);
+    EXPECT_EQ(list.item(0).fileType, QStringLiteral("pdf"));
     QFile first(dir.filePath("first.pdf"));
     ASSERT_TRUE(first.open(QIODevice::ReadOnly));
     EXPECT_EQ(first.readAll(), demo::makeDocument(QStringLiteral("pdf"), QStringLiteral("first")));
-    QTRY_VERIFY(!state.TransferBusy);
+    QTRY_VERIFY(!state.transferBusy);
     const std::vector<std::string> retried = {"start 0", "end 0"};
     EXPECT_EQ(events, retried);
 
-    scheduler->StopDownloading();
+    scheduler->stopDownloading();
     scheduler.reset();
-    globals().MaxFileSizeMB = savedLimit;
+    globals().maxFileSizeMB = savedLimit;
 }
 
 TEST_F(SiteLoginDemoTest, MethodTwoStartsNoRowWhileTheAutomaticLoginRuns)
@@ -262,8 +262,8 @@ TEST_F(SiteLoginDemoTest, MethodTwoStartsNoRowWhileTheAutomaticLoginRuns)
     timings().loginPause = 400ms;
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const int savedLimit = globals().MaxFileSizeMB;
-    globals().MaxFileSizeMB = 10;
+    const int savedLimit = globals().maxFileSizeMB;
+    globals().maxFileSizeMB = 10;
     struct Case {
         const char* name;
         std::chrono::milliseconds holdLimit;
@@ -289,7 +289,7 @@ TEST_F(SiteLoginDemoTest, MethodTwoStartsNoRowWhileTheAutomaticLoginRuns)
         values.autoOn = true;
         auto scheduler = std::make_unique<DownloadScheduler>(list, state, host);
         // As the login panel hooks the automatic login in.
-        scheduler->setTransferEndHook([&list, this](int row) { return login->afterTransfer(list.item(row).FileType); });
+        scheduler->setTransferEndHook([&list, this](int row) { return login->afterTransfer(list.item(row).fileType); });
         int logins = 0;
         int startedDuringLogin = 0;
         QObject scope;  // the login outlives this case: its connections do not
@@ -303,11 +303,11 @@ TEST_F(SiteLoginDemoTest, MethodTwoStartsNoRowWhileTheAutomaticLoginRuns)
             const QString name = QStringLiteral("doc%1").arg(i);
             list.addItem(url("/doc/protected/" + name + ".pdf"), name, "pdf", dir.path() + "/", "");
         }
-        scheduler->StartDownloading();
+        scheduler->startDownloading();
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 for (int i = 0; i < rows; ++i)
-                    if (list.item(i).State == DownloadState::Waiting || list.item(i).State == DownloadState::Downloading)
+                    if (list.item(i).state == DownloadState::Waiting || list.item(i).state == DownloadState::Downloading)
                         return false;
                 return true;
             }(),
@@ -318,20 +318,20 @@ TEST_F(SiteLoginDemoTest, MethodTwoStartsNoRowWhileTheAutomaticLoginRuns)
             // The first three met the login page; the rest, started after
             // the login, bring the documents themselves.
             for (int i = 0; i < 3; ++i)
-                EXPECT_EQ(list.item(i).FileType, QStringLiteral("htm")) << i;
+                EXPECT_EQ(list.item(i).fileType, QStringLiteral("htm")) << i;
             for (int i = 3; i < rows; ++i) {
-                EXPECT_EQ(list.item(i).State, DownloadState::Done) << i;
-                EXPECT_EQ(list.item(i).FileType, QStringLiteral("pdf")) << i;
-                QFile f(dir.filePath(list.item(i).Name + ".pdf"));
+                EXPECT_EQ(list.item(i).state, DownloadState::Done) << i;
+                EXPECT_EQ(list.item(i).fileType, QStringLiteral("pdf")) << i;
+                QFile f(dir.filePath(list.item(i).name + ".pdf"));
                 ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << i;
-                EXPECT_EQ(f.readAll(), demo::makeDocument(QStringLiteral("pdf"), list.item(i).Name));
+                EXPECT_EQ(f.readAll(), demo::makeDocument(QStringLiteral("pdf"), list.item(i).name));
             }
         } else {
             EXPECT_GT(startedDuringLogin, 0);
         }
-        scheduler->StopDownloading();
+        scheduler->stopDownloading();
         QTRY_VERIFY_WITH_TIMEOUT(!login->running(), 10000);
         scheduler.reset();
     }
-    globals().MaxFileSizeMB = savedLimit;
+    globals().maxFileSizeMB = savedLimit;
 }

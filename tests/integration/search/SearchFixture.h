@@ -51,8 +51,8 @@ protected:
         t.nextPageWait = std::chrono::milliseconds(10000);
         t.secondUnit = std::chrono::milliseconds(50);
         t.browserPoll = std::chrono::milliseconds(5);
-        globals().PromptOnExtract = false;
-        globals().SaveFolder.clear();
+        globals().promptOnExtract = false;
+        globals().saveFolder.clear();
 
         browser = std::make_unique<HeadlessBrowser>();
         engine = SearchEngine::create();
@@ -91,8 +91,8 @@ protected:
     {
         const quint64 before = browser->completedLoads();
         HeadlessBrowser* b = browser.get();
-        browser->Navigate(url);
-        std::function<bool()> done = [b, before] { return !b->Busy() && b->completedLoads() > before; };
+        browser->navigate(url);
+        std::function<bool()> done = [b, before] { return !b->busy() && b->completedLoads() > before; };
         return QCoro::waitFor(waitUntil(*browser, std::chrono::milliseconds(10000), std::move(done)));
     }
 
@@ -141,7 +141,7 @@ protected:
     {
         QSet<QString> s;
         for (const LinkItem& it : engine->links()->items())
-            s.insert(it.Url);
+            s.insert(it.url);
         return s;
     }
 

@@ -39,10 +39,10 @@ TEST_F(SearchFixture, BatchRunsGroupsAndTypesInOrderAndCollectsEveryPage)
 
     // The batch ends on the home page, idle.
     ASSERT_FALSE(completed.isEmpty());
-    EXPECT_EQ(completed.last(), SearchHomeAddress(base));
-    EXPECT_TRUE(engine->StopBatch);
-    EXPECT_TRUE(engine->StopAddAll);
-    EXPECT_FALSE(engine->CaptchaHit);
+    EXPECT_EQ(completed.last(), searchHomeAddress(base));
+    EXPECT_TRUE(engine->stopBatch);
+    EXPECT_TRUE(engine->stopAddAll);
+    EXPECT_FALSE(engine->captchaHit);
     EXPECT_EQ(engine->batchButton().caption, QStringLiteral("开始批量搜索提取"));
     EXPECT_TRUE(engine->batchButton().enabled);
     EXPECT_FALSE(engine->batchButton().red);
@@ -75,18 +75,18 @@ TEST_F(SearchFixture, TitlesAreCleanedRefererIsTheResultPageAndExcludedLinksStay
                 break;
             case S::TypePrefix:
                 ASSERT_NE(it, nullptr);
-                EXPECT_FALSE(it->Title.contains(QStringLiteral("【"))) << qPrintable(it->Title);
-                EXPECT_EQ(it->Title, r.titleText.mid(5).remove(QLatin1Char(0x20)));
+                EXPECT_FALSE(it->title.contains(QStringLiteral("【"))) << qPrintable(it->title);
+                EXPECT_EQ(it->title, r.titleText.mid(5).remove(QLatin1Char(0x20)));
                 break;
             case S::Ellipsis:
                 ASSERT_NE(it, nullptr);
-                EXPECT_EQ(it->Title, QString(r.titleText).remove(QStringLiteral("...")).remove(QLatin1Char(0x20)));
-                EXPECT_TRUE(it->Title.contains(QLatin1Char('&')));
+                EXPECT_EQ(it->title, QString(r.titleText).remove(QStringLiteral("...")).remove(QLatin1Char(0x20)));
+                EXPECT_TRUE(it->title.contains(QLatin1Char('&')));
                 break;
             case S::UpperCaseExt:
                 ASSERT_NE(it, nullptr);
-                EXPECT_EQ(it->FileType, QStringLiteral("pdf"));
-                EXPECT_TRUE(it->Title.endsWith(QStringLiteral("-百度文库网")));
+                EXPECT_EQ(it->fileType, QStringLiteral("pdf"));
+                EXPECT_TRUE(it->title.endsWith(QStringLiteral("-百度文库网")));
                 break;
             case S::ProtectedOrDuplicate:
                 if (p == 1) {
@@ -94,22 +94,22 @@ TEST_F(SearchFixture, TitlesAreCleanedRefererIsTheResultPageAndExcludedLinksStay
                 } else {
                     // The first link of page 1 again: listed once, from page 1.
                     ASSERT_NE(it, nullptr);
-                    EXPECT_EQ(it->Referer, page1);
+                    EXPECT_EQ(it->referer, page1);
                 }
                 break;
             case S::DotsOrSpaces:
                 if (p == 1)
                     EXPECT_EQ(it, nullptr);
                 else
-                    EXPECT_EQ(it->Title, QStringLiteral("教程全集") + QString::number(r.absoluteUrl.section('-', -1).section('.', 0, 0).toInt()));
+                    EXPECT_EQ(it->title, QStringLiteral("教程全集") + QString::number(r.absoluteUrl.section('-', -1).section('.', 0, 0).toInt()));
                 break;
             default:
                 ASSERT_NE(it, nullptr);
-                EXPECT_FALSE(it->Title.contains(QLatin1Char(' ')));
-                EXPECT_EQ(it->Referer, p == 1 ? page1 : page1 + QStringLiteral("&pn=2"));
-                EXPECT_EQ(it->FileType, QStringLiteral("pdf"));
-                EXPECT_EQ(it->Status, QString());
-                EXPECT_EQ(it->Folder, QString());
+                EXPECT_FALSE(it->title.contains(QLatin1Char(' ')));
+                EXPECT_EQ(it->referer, p == 1 ? page1 : page1 + QStringLiteral("&pn=2"));
+                EXPECT_EQ(it->fileType, QStringLiteral("pdf"));
+                EXPECT_EQ(it->status, QString());
+                EXPECT_EQ(it->folder, QString());
             }
         }
     }
@@ -148,7 +148,7 @@ TEST_F(SearchFixture, VerificationPageEndsAddAllAndBatchWithoutMessage)
     engine->typeTicked = {true, true, false, false};
     batch(QStringLiteral("教程\n手册"));
 
-    EXPECT_TRUE(engine->CaptchaHit);
+    EXPECT_TRUE(engine->captchaHit);
     ASSERT_EQ(queries.size(), 1u);  // the doc search and the second group never ran
     EXPECT_EQ(engine->doneLog(), QStringLiteral("教程(pdf) "));
     // Pages 1-3 were collected; the fourth answered with the verification page.
@@ -160,14 +160,14 @@ TEST_F(SearchFixture, VerificationPageEndsAddAllAndBatchWithoutMessage)
     ASSERT_FALSE(completed.isEmpty());
     EXPECT_EQ(completed.last(), verifyPage);
     EXPECT_TRUE(prompter.shown.empty());
-    EXPECT_TRUE(engine->StopBatch);
-    EXPECT_TRUE(engine->StopAddAll);
+    EXPECT_TRUE(engine->stopBatch);
+    EXPECT_TRUE(engine->stopAddAll);
     EXPECT_EQ(engine->batchButton().caption, QStringLiteral("开始批量搜索提取"));
 
     // A new add-all outside a batch clears the flag and reads the page again.
     const int before = engine->links()->size();
     QCoro::waitFor(engine->addAllPagesTask());
-    EXPECT_TRUE(engine->CaptchaHit);  // still the verification page
+    EXPECT_TRUE(engine->captchaHit);  // still the verification page
     EXPECT_EQ(engine->links()->size(), before);
 }
 
@@ -191,8 +191,8 @@ TEST_F(SearchFixture, StopClickEndsTheBatchAfterThePageShown)
     EXPECT_EQ(engine->batchButton().caption, QStringLiteral("开始批量搜索提取"));
     EXPECT_LE(engine->links()->size(), 6);  // at most the one page shown
     // The home page is asked for without waiting; it arrives a moment later.
-    ASSERT_TRUE(spinUntil([this] { return !browser->Busy() && !completed.isEmpty()
-                                          && completed.last() == SearchHomeAddress(base); }));
+    ASSERT_TRUE(spinUntil([this] { return !browser->busy() && !completed.isEmpty()
+                                          && completed.last() == searchHomeAddress(base); }));
 }
 
 TEST_F(SearchFixture, NoTypeTickedVisitsNothingAndEndsOnTheHomePage)
@@ -202,7 +202,7 @@ TEST_F(SearchFixture, NoTypeTickedVisitsNothingAndEndsOnTheHomePage)
     batch(QStringLiteral("教程\n手册"));
     EXPECT_TRUE(queries.empty());
     EXPECT_EQ(engine->doneLog(), QString());
-    EXPECT_EQ(completed, QStringList{SearchHomeAddress(base)});
+    EXPECT_EQ(completed, QStringList{searchHomeAddress(base)});
 }
 
 TEST_F(SearchFixture, WholeKeywordsAreQuoted)
@@ -217,7 +217,7 @@ TEST_F(SearchFixture, WholeKeywordsAreQuoted)
     EXPECT_EQ(queries[0].url, base + QStringLiteral("/p?w=%22C %E8%AF%AD%E8%A8%80%22+filetype%3Apdf"));
     EXPECT_EQ(engine->links()->size(), 6);
     for (const LinkItem& it : engine->links()->items())
-        EXPECT_TRUE(it.Title.startsWith(QStringLiteral("C语言"))) << qPrintable(it.Title);
+        EXPECT_TRUE(it.title.startsWith(QStringLiteral("C语言"))) << qPrintable(it.title);
 }
 
 TEST_F(SearchFixture, AddAllOnTheLastPageClicksNothingAndAddThisPageRepeatsHarmlessly)
@@ -225,17 +225,17 @@ TEST_F(SearchFixture, AddAllOnTheLastPageClicksNothingAndAddThisPageRepeatsHarml
     auto o = unlimited();
     o.pagesPerQuery = 3;
     start(o);
-    const QString last = ComposeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("pdf"), false)
+    const QString last = composeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("pdf"), false)
                          + QStringLiteral("&pn=3");
     ASSERT_TRUE(load(last));
     const int loads = completed.size();
-    engine->CaptchaHit = true;  // an add-all outside a batch starts afresh
+    engine->captchaHit = true;  // an add-all outside a batch starts afresh
     QCoro::waitFor(engine->addAllPagesTask());
-    EXPECT_FALSE(engine->CaptchaHit);
+    EXPECT_FALSE(engine->captchaHit);
     EXPECT_EQ(completed.size(), loads);  // no next-page link: nothing followed
     EXPECT_EQ(engine->links()->size(), 7);  // six kept slots and page 1's first link, new here
     for (const LinkItem& it : engine->links()->items())
-        EXPECT_EQ(it.Referer, last);
+        EXPECT_EQ(it.referer, last);
 
     QCoro::waitFor(engine->addCurrentPageTask());
     EXPECT_EQ(engine->links()->size(), 7);
@@ -246,7 +246,7 @@ TEST_F(SearchFixture, BatchIsRefusedWhileAddAllRuns)
     auto o = unlimited();
     o.pagesPerQuery = 3;
     start(o);
-    ASSERT_TRUE(load(ComposeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("pdf"), false)));
+    ASSERT_TRUE(load(composeSearchAddress(base, QStringLiteral("教程"), QStringLiteral("pdf"), false)));
     engine->delaySeconds = 100;  // 5 s between pages: long enough to try a batch meanwhile
     engine->addAllPages();
     ASSERT_TRUE(engine->addAllRunning());

@@ -112,7 +112,7 @@ protected:
 TEST_F(ProxyTest, NamedProxyCarriesTheRequestAndItsReferer)
 {
     TransferOptions o;
-    o.accessType = AccessNamedProxy;
+    o.accessType = accessNamedProxy;
     o.proxy = m_proxy.address();
     o.headerLines = "Referer: http://docs.example/list?id=7\r\n";
     const QString target = url(QStringLiteral("/t/headers?via=named"));
@@ -135,7 +135,7 @@ TEST_F(ProxyTest, SystemSettingWithoutProxyGoesDirect)
     for (const char* v : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy"})
         ::unsetenv(v);
     TransferOptions o;
-    o.accessType = AccessSystemDefault;
+    o.accessType = accessSystemDefault;
     o.headerLines = "Referer: http://docs.example/direct\r\n";
     const QString target = url(QStringLiteral("/t/headers?via=system"));
     const QString echo = fetchText(target, o);
@@ -147,7 +147,7 @@ TEST_F(ProxyTest, SystemSettingWithoutProxyGoesDirect)
 TEST_F(ProxyTest, ProxyThatCannotBeReachedFails)
 {
     TransferOptions o;
-    o.accessType = AccessNamedProxy;
+    o.accessType = accessNamedProxy;
     for (const QString& proxy : {QStringLiteral("127.0.0.1:1"), QStringLiteral("no-port"), QString()}) {
         o.proxy = proxy;
         auto r = m_engine->execute(url(QStringLiteral("/t/file/10")), o);

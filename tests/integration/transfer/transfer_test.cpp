@@ -216,7 +216,7 @@ TEST_F(TransferFixture, StallEndsTheTransfer)
     clock.start();
     finish(*r);
     EXPECT_EQ(r->failure(), Failure::Stalled);
-    EXPECT_EQ(r->responseCode(), TransferCodeStalled);
+    EXPECT_EQ(r->responseCode(), transferCodeStalled);
     EXPECT_LT(clock.elapsed(), 1400) << "gave up before the server went on";
     EXPECT_EQ(readFile(target), expected(4096)) << "partial file kept and closed";
 }
@@ -351,7 +351,7 @@ TEST_F(TransferFixture, DiskFullIsACleanFailure)
         ASSERT_TRUE(r->saveBodyTo(QStringLiteral("/dev/full"), SaveMode::Direct));
         finish(*r);
         EXPECT_EQ(r->failure(), Failure::DiskWrite);
-        EXPECT_EQ(r->responseCode(), TransferCodeDiskWrite);
+        EXPECT_EQ(r->responseCode(), transferCodeDiskWrite);
     }
     // A file-size limit makes the temporary file's writes fail part way; the
     // placeholder must survive and the temporary file must go.

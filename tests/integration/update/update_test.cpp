@@ -59,7 +59,7 @@ protected:
     {
         XmlHttpRequest http(nullptr, m_engine.get());
         const QString address = update::updateAddress(base.isEmpty() ? m_service.baseUrl() : base);
-        return QCoro::waitFor(CheckNewVersion(&http, address, running, &m_prompter));
+        return QCoro::waitFor(checkNewVersion(&http, address, running, &m_prompter));
     }
 
     ScriptedPrompter m_prompter;
@@ -74,14 +74,14 @@ TEST_F(UpdateIntegration, GetNewverWithHeadersAndSavedFile)
     ASSERT_TRUE(http.open(QStringLiteral("get"), url(QStringLiteral("/DocHarvest/newver.txt")), target));
     ASSERT_TRUE(sendAndWait(http));
     EXPECT_EQ(ev.log, QStringList{"arrived"});
-    EXPECT_TRUE(http.DownOK());
-    EXPECT_EQ(http.ReadyState(), 4);
-    EXPECT_EQ(http.Status(), 200);
-    EXPECT_EQ(http.StatusText(), QStringLiteral("OK"));
-    EXPECT_EQ(http.ResponseText(), QStringLiteral("3.1.4"));
-    EXPECT_TRUE(http.GetResponseHeader(QStringLiteral("content-type")).startsWith(QStringLiteral("text/plain")));
-    EXPECT_TRUE(http.GetAllResponseHeaders().contains(QStringLiteral("Content-Length: 5\r\n")))
-        << http.GetAllResponseHeaders().toStdString();
+    EXPECT_TRUE(http.downOk());
+    EXPECT_EQ(http.readyState(), 4);
+    EXPECT_EQ(http.status(), 200);
+    EXPECT_EQ(http.statusText(), QStringLiteral("OK"));
+    EXPECT_EQ(http.responseText(), QStringLiteral("3.1.4"));
+    EXPECT_TRUE(http.responseHeader(QStringLiteral("content-type")).startsWith(QStringLiteral("text/plain")));
+    EXPECT_TRUE(http.allResponseHeaders().contains(QStringLiteral("Content-Length: 5\r\n")))
+        << http.allResponseHeaders().toStdString();
     QFile f(target);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("3.1.4"));
@@ -107,8 +107,8 @@ TEST_F(UpdateIntegration, HttpStatusesAndFailures)
         {"201", url(QStringLiteral("/t/status/201")), {"err:提示知道新文件的URL"}, 201},
         {"418", url(QStringLiteral("/t/status/418")), {"err:"}, 418},
         {"redirect followed", url(QStringLiteral("/t/redirect/2?to=/t/status/200")), {"arrived"}, 200},
-        {"refused", QStringLiteral("http://127.0.0.1:%1/x").arg(deadPort), {}, XmlHttpStatusCannotConnect},
-        {"cut body", url(QStringLiteral("/t/cut/100000?after=5000")), {}, XmlHttpStatusConnectionAborted},
+        {"refused", QStringLiteral("http://127.0.0.1:%1/x").arg(deadPort), {}, xmlHttpStatusCannotConnect},
+        {"cut body", url(QStringLiteral("/t/cut/100000?after=5000")), {}, xmlHttpStatusConnectionAborted},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -118,8 +118,8 @@ TEST_F(UpdateIntegration, HttpStatusesAndFailures)
         ASSERT_TRUE(http.open(QStringLiteral("GET"), c.address, target));
         ASSERT_TRUE(sendAndWait(http));
         EXPECT_EQ(ev.log, c.events);
-        EXPECT_TRUE(http.DownOK());
-        EXPECT_EQ(http.Status(), c.status);
+        EXPECT_TRUE(http.downOk());
+        EXPECT_EQ(http.status(), c.status);
         EXPECT_EQ(QFile::exists(target), c.status == 200);
         QFile::remove(target);
     }
@@ -138,15 +138,15 @@ TEST_F(UpdateIntegration, HeadersAndBodyAreSent)
 
     XmlHttpRequest http(nullptr, m_engine.get());
     ASSERT_TRUE(http.open(QStringLiteral("post"), QStringLiteral("http://127.0.0.1:%1/echo").arg(port)));
-    http.SetRequestHeader(QStringLiteral("X-Probe"), QStringLiteral("yes"));
-    http.SetRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("text/plain; charset=utf-8"));
+    http.setRequestHeader(QStringLiteral("X-Probe"), QStringLiteral("yes"));
+    http.setRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("text/plain; charset=utf-8"));
     const bool ended = sendAndWait(http, QStringLiteral("关键词=文档"));
     m_engine = std::make_unique<QtTransferEngine>();  // closes the kept-alive connection
     echo.stop();
     t.join();
     ASSERT_TRUE(ended);
-    EXPECT_EQ(http.Status(), 200);
-    EXPECT_EQ(http.ResponseText(), QStringLiteral("POST|yes|关键词=文档"));
+    EXPECT_EQ(http.status(), 200);
+    EXPECT_EQ(http.responseText(), QStringLiteral("POST|yes|关键词=文档"));
 }
 
 TEST_F(UpdateIntegration, CheckAgainstTheDemoService)
@@ -186,7 +186,7 @@ TEST_F(UpdateIntegration, NotFoundAsksForANetworkServerDownDoesNot)
 {
     // The demo knows only its own program name.
     XmlHttpRequest http(nullptr, m_engine.get());
-    UpdateCheckResult r = QCoro::waitFor(CheckNewVersion(
+    UpdateCheckResult r = QCoro::waitFor(checkNewVersion(
         &http, update::updateAddress(m_service.baseUrl(), QStringLiteral("othertool")), QStringLiteral("1.0.0"),
         &m_prompter));
     EXPECT_EQ(r.outcome, Outcome::HttpError);
@@ -215,7 +215,7 @@ TEST_F(UpdateIntegration, SilentServerEndsByTheRequestTimeout)
     timings().transferRequestTimeout = 300ms;
     const UpdateCheckResult r = check(QStringLiteral("1.0.0"), QStringLiteral("http://127.0.0.1:%1").arg(mute.serverPort()));
     EXPECT_EQ(r.outcome, Outcome::NetworkFailure);
-    EXPECT_EQ(r.status, XmlHttpStatusTimeout);
+    EXPECT_EQ(r.status, xmlHttpStatusTimeout);
     EXPECT_TRUE(m_prompter.shown.empty());
 }
 

@@ -92,13 +92,13 @@ protected:
     void SetUp() override
     {
         m_savedTimings = timings();
-        m_savedLimit = globals().MaxFileSizeMB;
+        m_savedLimit = globals().maxFileSizeMB;
         timings().tick = 50ms;
         timings().transferPoll = 20ms;
         timings().secondUnit = 100ms;
         timings().transferStall = 400ms;
         timings().inetHeaderWait = 3000ms;
-        globals().MaxFileSizeMB = 1;
+        globals().maxFileSizeMB = 1;
         ASSERT_TRUE(m_service.start());
         ASSERT_TRUE(m_root.isValid());
     }
@@ -106,7 +106,7 @@ protected:
     {
         m_service.stop();
         timings() = m_savedTimings;
-        globals().MaxFileSizeMB = m_savedLimit;
+        globals().maxFileSizeMB = m_savedLimit;
     }
 
     QString root() const { return m_root.path(); }
@@ -191,7 +191,7 @@ protected:
         for (int i = 0; i < list.size(); ++i) {
             const DownloadItem& it = list.item(i);
             if (table[size_t(i)].body)
-                completeAt[QDir(root()).relativeFilePath(ItemFilePath(it))].push_back(*table[size_t(i)].body);
+                completeAt[QDir(root()).relativeFilePath(itemFilePath(it))].push_back(*table[size_t(i)].body);
         }
         int lost = 0;
         for (const auto& [path, entry] : before) {
@@ -226,14 +226,14 @@ protected:
             const DownloadItem& it = list.item(i);
             const Scenario& s = table[size_t(i)];
             SCOPED_TRACE(s.what);
-            EXPECT_NE(it.State, DownloadState::Downloading);
-            if (it.State != DownloadState::Done)
+            EXPECT_NE(it.state, DownloadState::Downloading);
+            if (it.state != DownloadState::Done)
                 continue;
-            const QString file = ItemFilePath(it);
+            const QString file = itemFilePath(it);
             const QFileInfo fi(file);
-            if (it.ProgressText == QStringLiteral("大文件，跳过"))
+            if (it.progressText == QStringLiteral("大文件，跳过"))
                 continue;
-            if (it.ProgressText == QStringLiteral("已存在，跳过")) {
+            if (it.progressText == QStringLiteral("已存在，跳过")) {
                 EXPECT_EQ(policy, SameNamePolicy::Skip);
                 EXPECT_TRUE(fi.exists() || fi.isSymLink()) << file.toStdString();
                 continue;
@@ -279,11 +279,11 @@ protected:
         run.scheduler = std::make_unique<DownloadScheduler>(run.list, run.state, run.host);
         for (const Scenario& s : table)
             run.list.addItem(address(s), s.title, QString::fromLatin1(s.type), save(), QString());
-        run.scheduler->StartDownloading();
+        run.scheduler->startDownloading();
     }
     void endRun(Run& run)
     {
-        run.scheduler->StopDownloading();
+        run.scheduler->stopDownloading();
         run.scheduler.reset();
         QTest::qWait(50);
         setTransferEngine(nullptr);
@@ -291,8 +291,8 @@ protected:
     }
     static bool finished(Run& run)
     {
-        return run.list.isListFinished() && run.scheduler->CountTransferControls() == 1
-            && (run.state.downloadMethod == 2 || !run.state.TransferBusy);
+        return run.list.isListFinished() && run.scheduler->countTransferControls() == 1
+            && (run.state.downloadMethod == 2 || !run.state.transferBusy);
     }
 
     demo::DemoService m_service;
@@ -322,8 +322,8 @@ TEST_P(FaultInjection, EveryEndingKeepsTheInvariants)
         lost += checkInvariants(before, run.list, table, policy, "after the run");
         // The file-deleting commands touch only what the rows created.
         const Tree ran = snapshot(root());
-        DeleteFilesOfRows(run.list, DeleteFilter::Failed);
-        RedownloadRows(run.list, RedownloadFilter::Failed);
+        deleteFilesOfRows(run.list, DeleteFilter::Failed);
+        redownloadRows(run.list, RedownloadFilter::Failed);
         const Tree kept = snapshot(root());
         for (const auto& [path, entry] : before) {
             if (ran.count(path) && ran.at(path) == entry && !(kept.count(path) && kept.at(path) == entry)) {
@@ -361,13 +361,13 @@ TEST_P(FaultInjection, StopInTheMiddleKeepsTheInvariants)
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {
                 for (int i = 0; i < run.list.size(); ++i) {
-                    if (run.list.item(i).ReceivedText.toLongLong() > 0)
+                    if (run.list.item(i).receivedText.toLongLong() > 0)
                         return true;
                 }
                 return false;
             },
             10000));
-        run.scheduler->StopDownloading();
+        run.scheduler->stopDownloading();
         QTest::qWait(300);  // late reports and cancelled coroutines wind down
         lost += checkInvariants(before, run.list, table, policy, "after the stop");
         endRun(run);

@@ -27,15 +27,15 @@ TEST(EncodeKeyword, Examples)
         {QString::fromUcs4(U"\U0001F600"), QStringLiteral("%F0%9F%98%80")},  // outside the BMP: one code point
     };
     for (const auto& r : rows)
-        EXPECT_EQ(EncodeKeyword(r.in), r.out) << r.in.toStdString();
+        EXPECT_EQ(encodeKeyword(r.in), r.out) << r.in.toStdString();
 }
 
 TEST(TextHelpers, TrimRemovesOnlyAsciiSpaces)
 {
-    EXPECT_EQ(TrimSpaces(QStringLiteral("  a b  ")), QStringLiteral("a b"));
-    EXPECT_EQ(TrimSpaces(QStringLiteral("\ta\t")), QStringLiteral("\ta\t"));
-    EXPECT_EQ(TrimSpaces(QStringLiteral("\u3000a ")), QStringLiteral("\u3000a"));
-    EXPECT_EQ(RemoveLineBreaks(QStringLiteral("a\r\nb") + QChar(0) + "c"), QStringLiteral("abc"));
+    EXPECT_EQ(trimSpaces(QStringLiteral("  a b  ")), QStringLiteral("a b"));
+    EXPECT_EQ(trimSpaces(QStringLiteral("\ta\t")), QStringLiteral("\ta\t"));
+    EXPECT_EQ(trimSpaces(QStringLiteral("\u3000a ")), QStringLiteral("\u3000a"));
+    EXPECT_EQ(removeLineBreaks(QStringLiteral("a\r\nb") + QChar(0) + "c"), QStringLiteral("abc"));
 }
 
 TEST(FileNameFromPath, Examples)
@@ -54,7 +54,7 @@ TEST(FileNameFromPath, Examples)
         {"http://h/dir/x.pdf", false, "x.pdf"},
     };
     for (const auto& r : rows)
-        EXPECT_EQ(FileNameFromPath(r.in, r.strip), r.out) << r.in.toStdString();
+        EXPECT_EQ(fileNameFromPath(r.in, r.strip), r.out) << r.in.toStdString();
 }
 
 // The sanitising rules hold for both code pages; only the byte cut differs.
@@ -66,11 +66,11 @@ protected:
 
 TEST_P(SanitizeFileNameTest, RemovesReservedCharactersAndDots)
 {
-    EXPECT_EQ(SanitizeFileName(QStringLiteral("..a:b?..")), QStringLiteral("ab"));
-    EXPECT_EQ(SanitizeFileName(QStringLiteral("\\/:*?\"<>|")), QString());
-    EXPECT_EQ(SanitizeFileName(QStringLiteral("...")), QString());
-    EXPECT_EQ(SanitizeFileName(QStringLiteral(" 报告\r\n2024 ")), QStringLiteral("报告2024"));
-    EXPECT_EQ(SanitizeFileName(QStringLiteral(". a .")), QStringLiteral("a"));
+    EXPECT_EQ(sanitizeFileName(QStringLiteral("..a:b?..")), QStringLiteral("ab"));
+    EXPECT_EQ(sanitizeFileName(QStringLiteral("\\/:*?\"<>|")), QString());
+    EXPECT_EQ(sanitizeFileName(QStringLiteral("...")), QString());
+    EXPECT_EQ(sanitizeFileName(QStringLiteral(" 报告\r\n2024 ")), QStringLiteral("报告2024"));
+    EXPECT_EQ(sanitizeFileName(QStringLiteral(". a .")), QStringLiteral("a"));
 }
 
 // The cut counts the bytes of the name on disk (UTF-8 whatever the locale)
@@ -78,16 +78,16 @@ TEST_P(SanitizeFileNameTest, RemovesReservedCharactersAndDots)
 TEST_P(SanitizeFileNameTest, CutsToTheNameBudgetOnACharacterBoundary)
 {
     const QString name = QString(300, QChar(0x4E2D));  // 300 x 中
-    const QString cut = SanitizeFileName(name);
+    const QString cut = sanitizeFileName(name);
     EXPECT_EQ(cut.size(), 80);
     EXPECT_LE(QFile::encodeName(cut + QStringLiteral("[0001].pdf")).size(), 255);
     EXPECT_FALSE(cut.contains(QChar(0xFFFD)));
-    EXPECT_EQ(SanitizeFileName(QString(300, QLatin1Char('a'))).size(), 240);
+    EXPECT_EQ(sanitizeFileName(QString(300, QLatin1Char('a'))).size(), 240);
     // A four-byte character is never split.
-    EXPECT_EQ(SanitizeFileName(QString(61, QLatin1Char('a')) + QString::fromUcs4(U"\U0001F600").repeated(60)),
+    EXPECT_EQ(sanitizeFileName(QString(61, QLatin1Char('a')) + QString::fromUcs4(U"\U0001F600").repeated(60)),
               QString(61, QLatin1Char('a')) + QString::fromUcs4(U"\U0001F600").repeated(44));
     // Control characters are dropped.
-    EXPECT_EQ(SanitizeFileName(QStringLiteral("a\tb\x01" "c\x7f")), QStringLiteral("abc"));
+    EXPECT_EQ(sanitizeFileName(QStringLiteral("a\tb\x01" "c\x7f")), QStringLiteral("abc"));
 }
 
 INSTANTIATE_TEST_SUITE_P(CodePages, SanitizeFileNameTest, ::testing::Values("UTF-8", "GBK"));
@@ -111,14 +111,14 @@ struct MakeFolderPathTest : ::testing::Test {
 
 TEST_F(MakeFolderPathTest, CreatesEveryLevelAndReturnsWithoutTrailingSlash)
 {
-    EXPECT_EQ(MakeFolderPath(root() + "/x/y/"), root() + "/x/y");
+    EXPECT_EQ(makeFolderPath(root() + "/x/y/"), root() + "/x/y");
     EXPECT_TRUE(QDir(root() + "/x/y").exists());
     EXPECT_TRUE(prompter.shown.empty());
 }
 
 TEST_F(MakeFolderPathTest, InvalidLevelShowsTheMessageAndKeepsWhatExists)
 {
-    EXPECT_EQ(MakeFolderPath(root() + "/x/../"), root() + "/x");
+    EXPECT_EQ(makeFolderPath(root() + "/x/../"), root() + "/x");
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text, QStringLiteral("文件夹名称有误！不能创建文件夹！"));
     EXPECT_EQ(prompter.shown[0].icon, MessageIcon::Error);
@@ -126,8 +126,8 @@ TEST_F(MakeFolderPathTest, InvalidLevelShowsTheMessageAndKeepsWhatExists)
 
 TEST_F(MakeFolderPathTest, SanitisesLevelsAndStopsAtAnEmptyPiece)
 {
-    EXPECT_EQ(MakeFolderPath(root() + "/docs/a?b"), root() + "/docs/ab");
-    EXPECT_EQ(MakeFolderPath(root() + "/a//b"), root() + "/a");
+    EXPECT_EQ(makeFolderPath(root() + "/docs/a?b"), root() + "/docs/ab");
+    EXPECT_EQ(makeFolderPath(root() + "/a//b"), root() + "/a");
     EXPECT_FALSE(QDir(root() + "/a/b").exists());
     EXPECT_FALSE(QDir(root() + "/b").exists());
 }
@@ -149,22 +149,22 @@ TEST_F(MakeFolderPathTest, KeepsExistingLevelsAsTheyAre)
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.in);
-        EXPECT_EQ(MakeFolderPath(root() + QString::fromUtf8(r.in)), root() + QString::fromUtf8(r.out));
+        EXPECT_EQ(makeFolderPath(root() + QString::fromUtf8(r.in)), root() + QString::fromUtf8(r.out));
     }
     EXPECT_FALSE(QFileInfo::exists(root() + "/local"));
     EXPECT_FALSE(QFileInfo::exists(root() + "/ab"));
-    EXPECT_EQ(MakeFolderPath(QStringLiteral("/")), QStringLiteral("/"));
-    EXPECT_EQ(MakeFolderPath(QStringLiteral("~")), QDir::homePath());
+    EXPECT_EQ(makeFolderPath(QStringLiteral("/")), QStringLiteral("/"));
+    EXPECT_EQ(makeFolderPath(QStringLiteral("~")), QDir::homePath());
     EXPECT_TRUE(prompter.shown.empty());
 }
 
 TEST_F(MakeFolderPathTest, FailuresGiveAnEmptyResult)
 {
-    EXPECT_EQ(MakeFolderPath(QStringLiteral("//server/share/")), QString());  // network-style path
+    EXPECT_EQ(makeFolderPath(QStringLiteral("//server/share/")), QString());  // network-style path
     QFile f(root() + "/file");
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
-    EXPECT_EQ(MakeFolderPath(root() + "/file/sub/"), QString());  // a file is in the way
+    EXPECT_EQ(makeFolderPath(root() + "/file/sub/"), QString());  // a file is in the way
     EXPECT_TRUE(prompter.shown.empty());
 }
 
@@ -173,10 +173,10 @@ TEST_F(MakeFolderPathTest, ExistenceTests)
     QFile f(root() + "/f.txt");
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
-    EXPECT_TRUE(FileExists(root() + "/f.txt"));
-    EXPECT_FALSE(FileExists(root()));
-    EXPECT_TRUE(FolderExists(root()));
-    EXPECT_FALSE(FolderExists(root() + "/f.txt"));
-    EXPECT_FALSE(FileExists(QString()));
-    EXPECT_FALSE(FolderExists(root() + "/missing"));
+    EXPECT_TRUE(fileExists(root() + "/f.txt"));
+    EXPECT_FALSE(fileExists(root()));
+    EXPECT_TRUE(folderExists(root()));
+    EXPECT_FALSE(folderExists(root() + "/f.txt"));
+    EXPECT_FALSE(fileExists(QString()));
+    EXPECT_FALSE(folderExists(root() + "/missing"));
 }

@@ -14,5 +14,5 @@ TEST(ServiceAddress, OnlyWebAddressesWithAHostAreUsable)
         {"", false},
     };
     for (const auto& [text, ok] : cases)
-        EXPECT_EQ(ServiceBaseProblem(QString::fromUtf8(text)).isEmpty(), ok) << text;
+        EXPECT_EQ(serviceBaseProblem(QString::fromUtf8(text)).isEmpty(), ok) << text;
 }

@@ -24,32 +24,32 @@ TEST_F(StoreFixture, EmptyStoreReadsTheTableDefaults)
         QString expected;
     };
     const Row rows[] = {
-        {keys::MaxFileSize, "10"},      {keys::PromptOnExtract, "1"},   {keys::DownloadMethod, "2"},
-        {keys::ProxyEnabled, "0"},      {keys::ProxyHost, ""},          {keys::ProxyPort, ""},
-        {keys::ThreadIndex, "2"},       {keys::SameNamePolicy, "重命名"}, {keys::SearchKeywords, ""},
-        {keys::SearchDelayIndex, "4"},  {keys::DownloadResolution, "000"}, {keys::DownloadTop, "100"},
-        {keys::DownloadLeft, "100"},    {keys::DownloadWidth, "15000"}, {keys::DownloadHeight, "10000"},
-        {keys::CopyOption, "4"},       {keys::SearchServiceBase, ""},  {keys::UpdateServiceBase, ""},
-        {keys::ExcludedSuffixDomain, "docin.com"},
+        {keys::maxFileSize, "10"},      {keys::promptOnExtract, "1"},   {keys::downloadMethod, "2"},
+        {keys::proxyEnabled, "0"},      {keys::proxyHost, ""},          {keys::proxyPort, ""},
+        {keys::threadIndex, "2"},       {keys::sameNamePolicy, "重命名"}, {keys::searchKeywords, ""},
+        {keys::searchDelayIndex, "4"},  {keys::downloadResolution, "000"}, {keys::downloadTop, "100"},
+        {keys::downloadLeft, "100"},    {keys::downloadWidth, "15000"}, {keys::downloadHeight, "10000"},
+        {keys::copyOption, "4"},       {keys::searchServiceBase, ""},  {keys::updateServiceBase, ""},
+        {keys::excludedSuffixDomain, "docin.com"},
     };
     for (const auto& r : rows)
         EXPECT_EQ(store->get(r.key), r.expected) << r.key.section << "/" << r.key.key;
-    EXPECT_EQ(store->get(keys::SaveFolder), QDir::homePath() + "/12345/");
-    EXPECT_EQ(store->getInt(keys::MaxFileSize), 10);
-    EXPECT_TRUE(store->getFlag(keys::PromptOnExtract));
-    EXPECT_FALSE(store->getFlag(keys::ProxyEnabled));
+    EXPECT_EQ(store->get(keys::saveFolder), QDir::homePath() + "/12345/");
+    EXPECT_EQ(store->getInt(keys::maxFileSize), 10);
+    EXPECT_TRUE(store->getFlag(keys::promptOnExtract));
+    EXPECT_FALSE(store->getFlag(keys::proxyEnabled));
 }
 
 TEST_F(StoreFixture, ValuesSurviveAReopenWithLiteralChineseSectionsAndKeys)
 {
-    store->save(keys::SameNamePolicy, QStringLiteral("跳过"));
-    store->save(keys::SearchKeywords, QStringLiteral("教程\r\n手册"));
+    store->save(keys::sameNamePolicy, QStringLiteral("跳过"));
+    store->save(keys::searchKeywords, QStringLiteral("教程\r\n手册"));
     store->save(QStringLiteral("设置"), QStringLiteral("代理服务器网址"), QStringLiteral("proxy.example:3128"));
     store.reset();
     SettingsStore again(dir.filePath(QStringLiteral("s.ini")));
-    EXPECT_EQ(again.get(keys::SameNamePolicy), QStringLiteral("跳过"));
-    EXPECT_EQ(again.get(keys::SearchKeywords), QStringLiteral("教程\r\n手册"));
-    EXPECT_EQ(again.get(keys::ProxyHost), QStringLiteral("proxy.example:3128"));
+    EXPECT_EQ(again.get(keys::sameNamePolicy), QStringLiteral("跳过"));
+    EXPECT_EQ(again.get(keys::searchKeywords), QStringLiteral("教程\r\n手册"));
+    EXPECT_EQ(again.get(keys::proxyHost), QStringLiteral("proxy.example:3128"));
 }
 
 // QSettings writes non-ASCII keys %U-escaped; a file a user writes by hand
@@ -64,8 +64,8 @@ TEST_F(StoreFixture, HandWrittenFileWithLiteralKeysIsRead)
             "\xe6\x90\x9c\xe7\xb4\xa2\xe6\x9c\x8d\xe5\x8a\xa1\xe5\x9c\xb0\xe5\x9d\x80=http://127.0.0.1:8080\n");
     f.close();
     SettingsStore hand(f.fileName());
-    EXPECT_EQ(hand.getInt(keys::MaxFileSize), 25);
-    EXPECT_EQ(hand.get(keys::SearchServiceBase), QStringLiteral("http://127.0.0.1:8080"));
+    EXPECT_EQ(hand.getInt(keys::maxFileSize), 25);
+    EXPECT_EQ(hand.get(keys::searchServiceBase), QStringLiteral("http://127.0.0.1:8080"));
 }
 
 TEST_F(StoreFixture, NumbersRoundHalfToEvenAndNonNumbersFallBackToTheDefault)
@@ -76,8 +76,8 @@ TEST_F(StoreFixture, NumbersRoundHalfToEvenAndNonNumbersFallBackToTheDefault)
     } rows[] = {{"10.5", 10}, {"11.5", 12}, {"7.5", 8}, {"0", 0}, {" 12 ", 12}, {"abc", 10}, {"", 10},
                 {"1e400", 10}, {"-3", -3}, {"2.4", 2}};
     for (const auto& r : rows) {
-        store->save(keys::MaxFileSize, QString::fromUtf8(r.stored));
-        EXPECT_EQ(store->getInt(keys::MaxFileSize), r.expected) << "stored '" << r.stored << "'";
+        store->save(keys::maxFileSize, QString::fromUtf8(r.stored));
+        EXPECT_EQ(store->getInt(keys::maxFileSize), r.expected) << "stored '" << r.stored << "'";
     }
 }
 
@@ -91,25 +91,25 @@ TEST(BrowserEmulation, ValueTable)
                 {"IE8", true, 8888},   {"IE8", false, 8000},   {"IE7", true, 7000}, {"IE7", false, 7000},
                 {"IE11", true, 0},     {"", false, 0}};
     for (const auto& r : rows)
-        EXPECT_EQ(BrowserEmulationValue(QString::fromLatin1(r.level), r.force), r.value) << r.level;
+        EXPECT_EQ(browserEmulationValue(QString::fromLatin1(r.level), r.force), r.value) << r.level;
 }
 
 TEST_F(StoreFixture, BrowserEmulationWritesOnlyWhenTheValueChanges)
 {
     const QString section = QString::fromLatin1(kBrowserEmulationSection);
     store->save(section, QStringLiteral("docharvest.exe"), QStringLiteral("10000"));
-    EXPECT_EQ(SetBrowserEmulation("IE10", true, *store, "docharvest"), EmulationResult::Written);
+    EXPECT_EQ(setBrowserEmulation("IE10", true, *store, "docharvest"), EmulationResult::Written);
     EXPECT_EQ(store->get(section, "docharvest.exe", ""), "10001");
-    EXPECT_EQ(SetBrowserEmulation("IE10", true, *store, "docharvest"), EmulationResult::Unchanged);
-    EXPECT_EQ(SetBrowserEmulation("Edge", true, *store, "docharvest"), EmulationResult::Deleted);
+    EXPECT_EQ(setBrowserEmulation("IE10", true, *store, "docharvest"), EmulationResult::Unchanged);
+    EXPECT_EQ(setBrowserEmulation("Edge", true, *store, "docharvest"), EmulationResult::Deleted);
     EXPECT_EQ(store->get(section, "docharvest.exe", "absent"), "absent");
 }
 
 TEST(OsDescription, NameThenAddressWidthInBrackets)
 {
-    const QString d = ComposeOsDescription();
-    EXPECT_FALSE(GetOSName().isEmpty());
-    EXPECT_TRUE(d.startsWith(GetOSName()));
+    const QString d = composeOsDescription();
+    EXPECT_FALSE(osName().isEmpty());
+    EXPECT_TRUE(d.startsWith(osName()));
     EXPECT_TRUE(d.endsWith(QStringLiteral("[64位]")) || d.endsWith(QStringLiteral("[32位]"))) << d.toStdString();
 }
 
@@ -124,8 +124,8 @@ TEST(SizeLimitSetting, NegativeOrGarbageReadsAsTheDefault)
         int expected;
     } rows[] = {{"-5", 10}, {"-0.4", 0}, {"abc", 10}, {"3", 3}, {"0", 0}};
     for (const auto& r : rows) {
-        SettingsStore::instance().save(keys::MaxFileSize, QString::fromUtf8(r.stored));
-        EXPECT_EQ(ReadMaxFileSizeMB(), r.expected) << "stored '" << r.stored << "'";
+        SettingsStore::instance().save(keys::maxFileSize, QString::fromUtf8(r.stored));
+        EXPECT_EQ(readMaxFileSizeMB(), r.expected) << "stored '" << r.stored << "'";
     }
     SettingsStore::setInstance(nullptr);
 }

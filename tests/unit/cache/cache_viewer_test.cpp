@@ -101,7 +101,7 @@ TEST(GetUrlFileType, Table)
         {"http://h/a. xls ", "xls"},
     };
     for (auto [in, out] : cases)
-        EXPECT_EQ(GetUrlFileType(QString::fromUtf8(in)), QString::fromUtf8(out)) << in;
+        EXPECT_EQ(urlFileType(QString::fromUtf8(in)), QString::fromUtf8(out)) << in;
 }
 
 TEST(CacheViewerTest, MyCacheListsNormalEntriesWithTheirFiles)
@@ -329,7 +329,7 @@ TEST(CacheViewerTest, ClearBrowserCacheKeepsCookiesAndTxtAndReports)
     idx.items = {item(QStringLiteral("http://h/a.pdf"), true), item(QStringLiteral("http://h/cookie"), true)};
     ScriptedPrompter prompter;
     Prompter::setInstance(&prompter);
-    ClearBrowserCache(&idx, {QString(), homesBelow(r, {QStringLiteral("u")}), {QStringLiteral("/.cache/DH/web")}}, true);
+    clearBrowserCache(&idx, {QString(), homesBelow(r, {QStringLiteral("u")}), {QStringLiteral("/.cache/DH/web")}}, true);
     Prompter::setInstance(nullptr);
     EXPECT_EQ(idx.deleted, QStringList{QStringLiteral("http://h/a.pdf")});
     EXPECT_FALSE(QFileInfo::exists(web + QStringLiteral("/x/a.pdf")));

@@ -42,7 +42,7 @@ public:
         EXPECT_TRUE(writeFile(path, content));
         DetectionStats fs, ms;
         const QString fromFile = identifyFileType(path, &fs);
-        const QString fromMemory = DetectFileTypeOfBytes(content, &ms);
+        const QString fromMemory = detectFileTypeOfBytes(content, &ms);
         EXPECT_EQ(fromFile, fromMemory);
         EXPECT_EQ(fs.fileSize, content.size());
         EXPECT_EQ(fs.opens, 1);

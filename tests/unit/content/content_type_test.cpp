@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-using dh::ContentTypeToFileType;
-using dh::FileTypeFromContentTypeHeader;
+using dh::contentTypeToFileType;
+using dh::fileTypeFromContentTypeHeader;
 
 namespace {
 
@@ -62,7 +62,7 @@ const Case kTable[] = {
 TEST(ContentTypeToFileType, WholeTable)
 {
     for (const Case& c : kTable)
-        EXPECT_EQ(ContentTypeToFileType(QString::fromUtf8(c.input)), QString::fromUtf8(c.expected)) << c.input;
+        EXPECT_EQ(contentTypeToFileType(QString::fromUtf8(c.input)), QString::fromUtf8(c.expected)) << c.input;
 }
 
 TEST(ContentTypeToFileType, NormalisesCaseAndSpaces)
@@ -81,7 +81,7 @@ TEST(ContentTypeToFileType, NormalisesCaseAndSpaces)
         {"AUDIO/   ", "audio"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ContentTypeToFileType(QString::fromUtf8(c.input)), QString::fromUtf8(c.expected)) << c.input;
+        EXPECT_EQ(contentTypeToFileType(QString::fromUtf8(c.input)), QString::fromUtf8(c.expected)) << c.input;
 }
 
 TEST(ContentTypeToFileType, UnknownInputsComeBackExactly)
@@ -91,14 +91,14 @@ TEST(ContentTypeToFileType, UnknownInputsComeBackExactly)
         "image/svg+xml",      "/",                   "//",         "x-type/pdf", "video/ mp 4",
     };
     for (const char* in : unchanged)
-        EXPECT_EQ(ContentTypeToFileType(QString::fromUtf8(in)), QString::fromUtf8(in)) << in;
+        EXPECT_EQ(contentTypeToFileType(QString::fromUtf8(in)), QString::fromUtf8(in)) << in;
 }
 
 TEST(ContentTypeToFileType, OnlyU0020IsTrimmed)
 {
     // A tab is not trimmed, so the type is not recognised and the input returns.
-    EXPECT_EQ(ContentTypeToFileType(QStringLiteral("\tapplication/pdf")), QStringLiteral("\tapplication/pdf"));
-    EXPECT_EQ(ContentTypeToFileType(QStringLiteral("application/pdf\t")), QStringLiteral("application/pdf\t"));
+    EXPECT_EQ(contentTypeToFileType(QStringLiteral("\tapplication/pdf")), QStringLiteral("\tapplication/pdf"));
+    EXPECT_EQ(contentTypeToFileType(QStringLiteral("application/pdf\t")), QStringLiteral("application/pdf\t"));
 }
 
 TEST(FileTypeFromContentTypeHeader, KeepsCurrentTypeUnlessTheHeaderNamesOne)
@@ -118,7 +118,7 @@ TEST(FileTypeFromContentTypeHeader, KeepsCurrentTypeUnlessTheHeaderNamesOne)
         {"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet; charset=binary", "doc", "xlsx"},
     };
     for (const H& c : cases)
-        EXPECT_EQ(FileTypeFromContentTypeHeader(QString::fromUtf8(c.header), QString::fromUtf8(c.current)),
+        EXPECT_EQ(fileTypeFromContentTypeHeader(QString::fromUtf8(c.header), QString::fromUtf8(c.current)),
                   QString::fromUtf8(c.expected))
             << c.header;
 }

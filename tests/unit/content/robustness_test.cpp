@@ -82,9 +82,9 @@ TEST(Robustness, TruncatedSignaturesAndRandomTails)
             for (qsizetype extra : {0, 1, 7, 600, 3100, 11000}) {
                 const QByteArray content = seed.left(cut) + randomBytes(rng, extra);
                 DetectionStats st;
-                const QString label = dh::DetectFileTypeOfBytes(content, &st);
+                const QString label = dh::detectFileTypeOfBytes(content, &st);
                 checkBounds(st, content.size());
-                EXPECT_EQ(dh::DetectFileTypeOfBytes(content), label);
+                EXPECT_EQ(dh::detectFileTypeOfBytes(content), label);
                 EXPECT_EQ(label, label.toLower());
                 labelled += label.isEmpty() ? 0 : 1;
             }
@@ -104,7 +104,7 @@ TEST(Robustness, RandomBuffersInMemory)
         if (n > 40 && i % 3 == 0)
             content.replace(rng.bounded(n - 20), 13, "<html><title>");
         DetectionStats st;
-        const QString label = dh::DetectFileTypeOfBytes(content, &st);
+        const QString label = dh::detectFileTypeOfBytes(content, &st);
         checkBounds(st, n);
         static const QStringList known = {"",    "pdf", "caj", "kdh", "nh",  "tif", "rtf", "exe",
                                           "rar", "zip", "docx", "xlsx", "pptx", "swf", "rm",  "wma", "mp3", "png",
@@ -125,7 +125,7 @@ TEST(Robustness, RandomFilesOnDisk)
         ASSERT_TRUE(dh::test::writeFile(path, content));
         DetectionStats st;
         const QString fromFile = dh::identifyFileType(path, &st);
-        EXPECT_EQ(fromFile, dh::DetectFileTypeOfBytes(content));
+        EXPECT_EQ(fromFile, dh::detectFileTypeOfBytes(content));
         checkBounds(st, content.size());
     }
 }
@@ -144,12 +144,12 @@ TEST(Robustness, ContentTypeMappingOfRandomText)
             else
                 s += QChar(char16_t(rng.bounded(0x10000)));
         }
-        const QString out = dh::ContentTypeToFileType(s);
-        EXPECT_EQ(dh::ContentTypeToFileType(s), out);
+        const QString out = dh::contentTypeToFileType(s);
+        EXPECT_EQ(dh::contentTypeToFileType(s), out);
         if (s.count(QLatin1Char('/')) != 1) {
             ASSERT_EQ(out, s);
         }
-        (void)dh::FileTypeFromContentTypeHeader(s, QStringLiteral("pdf"));
+        (void)dh::fileTypeFromContentTypeHeader(s, QStringLiteral("pdf"));
     }
 }
 

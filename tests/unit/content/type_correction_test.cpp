@@ -31,12 +31,12 @@ protected:
     DownloadItem row(const QString& name, const QString& type, DownloadState state = DownloadState::Done) const
     {
         DownloadItem r;
-        r.Url = QStringLiteral("http://example.test/") + name + QLatin1Char('.') + type;
-        r.Name = name;
-        r.FileType = type;
-        r.Folder = m_dir.path();  // without the closing "/": ItemFilePath adds it
-        r.State = state;
-        r.ProgressText = QStringLiteral("100%");
+        r.url = QStringLiteral("http://example.test/") + name + QLatin1Char('.') + type;
+        r.name = name;
+        r.fileType = type;
+        r.folder = m_dir.path();  // without the closing "/": itemFilePath adds it
+        r.state = state;
+        r.progressText = QStringLiteral("100%");
         return r;
     }
 
@@ -47,14 +47,14 @@ TEST_F(TypeCorrection, HtmlSavedAsPdfBecomesHtm)
 {
     ASSERT_TRUE(writeFile(file("report.pdf"), kHtml));
     DownloadItem r = row("report", "pdf");
-    ASSERT_TRUE(dh::CorrectItemFileType(r));
-    EXPECT_EQ(r.FileType, QStringLiteral("htm"));
-    EXPECT_EQ(r.Name, QStringLiteral("report"));
-    EXPECT_EQ(r.State, DownloadState::Done);
-    EXPECT_EQ(r.ProgressText, QStringLiteral("100%"));
+    ASSERT_TRUE(dh::correctItemFileType(r));
+    EXPECT_EQ(r.fileType, QStringLiteral("htm"));
+    EXPECT_EQ(r.name, QStringLiteral("report"));
+    EXPECT_EQ(r.state, DownloadState::Done);
+    EXPECT_EQ(r.progressText, QStringLiteral("100%"));
     EXPECT_FALSE(exists("report.pdf"));
     EXPECT_EQ(contentOf("report.htm"), kHtml);
-    EXPECT_EQ(dh::ItemFilePath(r), file("report.htm"));
+    EXPECT_EQ(dh::itemFilePath(r), file("report.htm"));
 }
 
 TEST_F(TypeCorrection, TakenNamesGetACounterAndTheRowFollows)
@@ -63,13 +63,13 @@ TEST_F(TypeCorrection, TakenNamesGetACounterAndTheRowFollows)
     ASSERT_TRUE(writeFile(file("report.htm"), "older page"));
     ASSERT_TRUE(writeFile(file("report[0001].htm"), "another"));
     DownloadItem r = row("report", "pdf");
-    ASSERT_TRUE(dh::CorrectItemFileType(r));
-    EXPECT_EQ(r.Name, QStringLiteral("report[0002]"));
-    EXPECT_EQ(r.FileType, QStringLiteral("htm"));
+    ASSERT_TRUE(dh::correctItemFileType(r));
+    EXPECT_EQ(r.name, QStringLiteral("report[0002]"));
+    EXPECT_EQ(r.fileType, QStringLiteral("htm"));
     EXPECT_EQ(contentOf("report.htm"), QByteArray("older page"));  // untouched
     EXPECT_EQ(contentOf("report[0001].htm"), QByteArray("another"));
     EXPECT_EQ(contentOf("report[0002].htm"), kHtml);
-    EXPECT_EQ(dh::ItemFilePath(r), file("report[0002].htm"));
+    EXPECT_EQ(dh::itemFilePath(r), file("report[0002].htm"));
 }
 
 TEST_F(TypeCorrection, RowsThatNeedNothingStayAsTheyAre)
@@ -92,9 +92,9 @@ TEST_F(TypeCorrection, RowsThatNeedNothingStayAsTheyAre)
         }
         DownloadItem r = row(QString::fromUtf8(c.name), QString::fromUtf8(c.type));
         const DownloadItem before = r;
-        EXPECT_FALSE(dh::CorrectItemFileType(r)) << c.what;
-        EXPECT_EQ(r.Name, before.Name) << c.what;
-        EXPECT_EQ(r.FileType, before.FileType) << c.what;
+        EXPECT_FALSE(dh::correctItemFileType(r)) << c.what;
+        EXPECT_EQ(r.name, before.name) << c.what;
+        EXPECT_EQ(r.fileType, before.fileType) << c.what;
         EXPECT_EQ(exists(fname), !c.content.isEmpty()) << c.what;
     }
 }
@@ -103,29 +103,29 @@ TEST_F(TypeCorrection, NameKeepsItsSpacesSoTheRowStillFindsTheFile)
 {
     ASSERT_TRUE(writeFile(file(" spaced .pdf"), kHtml));
     DownloadItem r = row(QStringLiteral(" spaced "), QStringLiteral("pdf"));
-    ASSERT_TRUE(dh::CorrectItemFileType(r));
-    EXPECT_EQ(dh::ItemFilePath(r), file(" spaced .htm"));
-    EXPECT_TRUE(QFileInfo::exists(dh::ItemFilePath(r)));
+    ASSERT_TRUE(dh::correctItemFileType(r));
+    EXPECT_EQ(dh::itemFilePath(r), file(" spaced .htm"));
+    EXPECT_TRUE(QFileInfo::exists(dh::itemFilePath(r)));
 }
 
 TEST_F(TypeCorrection, EmptyTypeGetsTheDetectedOne)
 {
     ASSERT_TRUE(writeFile(file("noext"), kPdf));
     DownloadItem r = row(QStringLiteral("noext"), QString());
-    ASSERT_TRUE(dh::CorrectItemFileType(r));
-    EXPECT_EQ(dh::ItemFilePath(r), file("noext.pdf"));
+    ASSERT_TRUE(dh::correctItemFileType(r));
+    EXPECT_EQ(dh::itemFilePath(r), file("noext.pdf"));
 }
 
 TEST_F(TypeCorrection, AMoveNeverReplacesAFileThatAppearedMeanwhile)
 {
     ASSERT_TRUE(writeFile(file("x.pdf"), kHtml));
     DownloadItem r = row(QStringLiteral("x"), QStringLiteral("pdf"));
-    const auto plan = dh::PlanTypeCorrection(r);
+    const auto plan = dh::planTypeCorrection(r);
     ASSERT_TRUE(plan.has_value());
     EXPECT_EQ(plan->target, file("x.htm"));
     ASSERT_TRUE(writeFile(file("x.htm"), "someone else's"));  // taken after the plan
-    EXPECT_FALSE(dh::ApplyTypeCorrection(r, *plan));
-    EXPECT_EQ(r.FileType, QStringLiteral("pdf"));
+    EXPECT_FALSE(dh::applyTypeCorrection(r, *plan));
+    EXPECT_EQ(r.fileType, QStringLiteral("pdf"));
     EXPECT_EQ(contentOf("x.htm"), QByteArray("someone else's"));
     EXPECT_EQ(contentOf("x.pdf"), kHtml);
 }
@@ -144,8 +144,8 @@ TEST_F(TypeCorrection, CheckCommandCorrectsRowsAndReports)
     };
     for (const auto& f : files) {
         const DownloadItem r = row(QString::fromUtf8(f.name), QString::fromUtf8(f.type));
-        ASSERT_TRUE(writeFile(dh::ItemFilePath(r), f.content));
-        list.addItem(r.Url, r.Name, r.FileType, r.Folder, r.Referer);
+        ASSERT_TRUE(writeFile(dh::itemFilePath(r), f.content));
+        list.addItem(r.url, r.name, r.fileType, r.folder, r.referer);
     }
     // Guard A: a running scheduler refuses the command and leaves every file alone.
     bool schedulerOn = true;
@@ -161,10 +161,10 @@ TEST_F(TypeCorrection, CheckCommandCorrectsRowsAndReports)
     EXPECT_EQ(dh::correctFileTypesOnDisk(list, state, prompter), 2);
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text, QStringLiteral("纠正文件类型：2个."));
-    EXPECT_EQ(list.item(1).FileType, QStringLiteral("htm"));
-    EXPECT_EQ(list.item(2).FileType, QStringLiteral("pdf"));
-    EXPECT_EQ(list.item(0).FileType, QStringLiteral("pdf"));
-    EXPECT_EQ(list.item(3).FileType, QStringLiteral("caj"));
+    EXPECT_EQ(list.item(1).fileType, QStringLiteral("htm"));
+    EXPECT_EQ(list.item(2).fileType, QStringLiteral("pdf"));
+    EXPECT_EQ(list.item(0).fileType, QStringLiteral("pdf"));
+    EXPECT_EQ(list.item(3).fileType, QStringLiteral("caj"));
     EXPECT_TRUE(exists("two.htm"));
     EXPECT_TRUE(exists("three.pdf"));
 
@@ -183,17 +183,17 @@ TEST_F(TypeCorrection, ExistenceCheckMarksOnlyMissingFiles)
     dh::DownloadListModel list;
     const DownloadItem present = row(QStringLiteral("here"), QStringLiteral("pdf"));
     const DownloadItem waiting = row(QStringLiteral("never"), QStringLiteral("pdf"), DownloadState::Waiting);
-    ASSERT_TRUE(writeFile(dh::ItemFilePath(present), kPdf));
-    list.addItem(present.Url, present.Name, present.FileType, present.Folder, present.Referer);
-    list.addItem(waiting.Url, waiting.Name, waiting.FileType, waiting.Folder, waiting.Referer);
+    ASSERT_TRUE(writeFile(dh::itemFilePath(present), kPdf));
+    list.addItem(present.url, present.name, present.fileType, present.folder, present.referer);
+    list.addItem(waiting.url, waiting.name, waiting.fileType, waiting.folder, waiting.referer);
     list.setCells(0, QStringLiteral("10"), QStringLiteral("10"), QStringLiteral("100%"));
     ASSERT_EQ(list.countNotDownloaded(), 1);
 
     EXPECT_EQ(dh::checkFilesExist(list), 1);
-    EXPECT_EQ(list.item(0).ProgressText, QStringLiteral("100%"));
-    EXPECT_EQ(list.item(1).ProgressText, QStringLiteral("不存在"));
-    EXPECT_EQ(list.item(1).State, DownloadState::Waiting);
-    EXPECT_TRUE(list.item(1).SizeText.isEmpty());
+    EXPECT_EQ(list.item(0).progressText, QStringLiteral("100%"));
+    EXPECT_EQ(list.item(1).progressText, QStringLiteral("不存在"));
+    EXPECT_EQ(list.item(1).state, DownloadState::Waiting);
+    EXPECT_TRUE(list.item(1).sizeText.isEmpty());
     EXPECT_EQ(list.countNotDownloaded(), 0);
 }
 

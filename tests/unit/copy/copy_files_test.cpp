@@ -55,7 +55,7 @@ TEST(CopySplit, SplitFilePathAndStripNumberSuffix)
         {"/a/b /c .pdf", "/a/b /", "c", "pdf"},
     };
     for (const Case& c : cases) {
-        const SplitPath s = SplitFilePath(QString::fromUtf8(c.path));
+        const SplitPath s = splitFilePath(QString::fromUtf8(c.path));
         EXPECT_EQ(s.folder, QString::fromUtf8(c.folder)) << c.path;
         EXPECT_EQ(s.baseName, QString::fromUtf8(c.base)) << c.path;
         EXPECT_EQ(s.extension, QString::fromUtf8(c.ext)) << c.path;
@@ -66,7 +66,7 @@ TEST(CopySplit, SplitFilePathAndStripNumberSuffix)
         {"x[-1]", "x[-1]"},        {"x[]", "x[]"},
     };
     for (auto [in, out] : strip)
-        EXPECT_EQ(StripNumberSuffix(QString::fromUtf8(in)), QString::fromUtf8(out)) << in;
+        EXPECT_EQ(stripNumberSuffix(QString::fromUtf8(in)), QString::fromUtf8(out)) << in;
 }
 
 TEST(CopyRename, NumberedNames)
@@ -75,8 +75,8 @@ TEST(CopyRename, NumberedNames)
     const QString d = dst.path() + QLatin1Char('/');
     write(src.filePath(QStringLiteral("report.pdf")), "new");
     write(d + QStringLiteral("report.pdf"), "old");
-    EXPECT_TRUE(CopyWithOption(src.filePath(QStringLiteral("report.pdf")), d, SameNameOption::Rename));
-    EXPECT_TRUE(CopyWithOption(src.filePath(QStringLiteral("report.pdf")), d, SameNameOption::Rename));
+    EXPECT_TRUE(copyWithOption(src.filePath(QStringLiteral("report.pdf")), d, SameNameOption::Rename));
+    EXPECT_TRUE(copyWithOption(src.filePath(QStringLiteral("report.pdf")), d, SameNameOption::Rename));
     EXPECT_EQ(names(d), (QStringList{"report.pdf", "report[001].pdf", "report[002].pdf"}));
     EXPECT_EQ(read(d + QStringLiteral("report[002].pdf")), "new");
 
@@ -84,7 +84,7 @@ TEST(CopyRename, NumberedNames)
     QTemporaryDir d2;
     write(src.filePath(QStringLiteral("report[003].pdf")), "3");
     write(d2.filePath(QStringLiteral("report[003].pdf")), "x");
-    EXPECT_TRUE(CopyWithOption(src.filePath(QStringLiteral("report[003].pdf")), d2.path() + "/", SameNameOption::Rename));
+    EXPECT_TRUE(copyWithOption(src.filePath(QStringLiteral("report[003].pdf")), d2.path() + "/", SameNameOption::Rename));
     EXPECT_EQ(read(d2.filePath(QStringLiteral("report.pdf"))), "3");
 
     // Not a number: kept, and numbered behind it. Seven-letter extensions are part of the name.
@@ -92,8 +92,8 @@ TEST(CopyRename, NumberedNames)
     write(d2.filePath(QStringLiteral("report[final].pdf")), "x");
     write(src.filePath(QStringLiteral("archive.backups")), "b");
     write(d2.filePath(QStringLiteral("archive.backups")), "x");
-    EXPECT_TRUE(CopyWithOption(src.filePath(QStringLiteral("report[final].pdf")), d2.path() + "/", SameNameOption::Rename));
-    EXPECT_TRUE(CopyWithOption(src.filePath(QStringLiteral("archive.backups")), d2.path() + "/", SameNameOption::Rename));
+    EXPECT_TRUE(copyWithOption(src.filePath(QStringLiteral("report[final].pdf")), d2.path() + "/", SameNameOption::Rename));
+    EXPECT_TRUE(copyWithOption(src.filePath(QStringLiteral("archive.backups")), d2.path() + "/", SameNameOption::Rename));
     EXPECT_TRUE(QFileInfo::exists(d2.filePath(QStringLiteral("report[final][001].pdf"))));
     EXPECT_TRUE(QFileInfo::exists(d2.filePath(QStringLiteral("archive.backups[001]"))));
 
@@ -135,7 +135,7 @@ TEST(CopyOptions, SameNameTable)
         const QString s = src.filePath(QStringLiteral("report.pdf"));
         write(s, "SRC", t1);
         write(dst.filePath(QStringLiteral("report.pdf")), c.existing, c.existingTime);
-        CopyWithOption(s, dst.path() + "/", c.option);
+        copyWithOption(s, dst.path() + "/", c.option);
         EXPECT_EQ(names(dst.path()), c.expectNames) << "case " << i;
         EXPECT_EQ(read(dst.filePath(QStringLiteral("report.pdf"))), c.expectMain) << "case " << i;
         ++i;
@@ -149,13 +149,13 @@ TEST(CopyOptions, CopyKeepsTimeAndLeavesSourceInDestinationAlone)
     const QString s = dir.filePath(QStringLiteral("a.pdf"));
     write(s, "data", t);
     QTemporaryDir dst;
-    EXPECT_TRUE(CopyWithOption(s, dst.path() + "/", SameNameOption::Overwrite));
+    EXPECT_TRUE(copyWithOption(s, dst.path() + "/", SameNameOption::Overwrite));
     EXPECT_EQ(QFileInfo(dst.filePath(QStringLiteral("a.pdf"))).lastModified().toSecsSinceEpoch(), t.toSecsSinceEpoch());
     // Option 4 now sees the same file and overwrites instead of numbering.
-    EXPECT_TRUE(CopyWithOption(s, dst.path() + "/", SameNameOption::SizeAndTime));
+    EXPECT_TRUE(copyWithOption(s, dst.path() + "/", SameNameOption::SizeAndTime));
     EXPECT_EQ(names(dst.path()), QStringList{"a.pdf"});
     // A source inside the destination is skipped, even with overwrite.
-    EXPECT_FALSE(CopyWithOption(s, dir.path() + "/", SameNameOption::Overwrite));
+    EXPECT_FALSE(copyWithOption(s, dir.path() + "/", SameNameOption::Overwrite));
     EXPECT_EQ(read(s), "data");
 }
 
@@ -199,21 +199,21 @@ TEST(CopyOptions, OverwriteNeverLosesTheOldFileAndCaseMatters)
     const QString target = dir.filePath(QStringLiteral("dst/a.pdf"));
     write(target, "old");
     // The source went away between listing and copying: the copy fails.
-    EXPECT_FALSE(CopyWithOption(dir.filePath(QStringLiteral("src/a.pdf")), dir.path() + "/dst/",
+    EXPECT_FALSE(copyWithOption(dir.filePath(QStringLiteral("src/a.pdf")), dir.path() + "/dst/",
                                 SameNameOption::Overwrite));
     EXPECT_EQ(read(target), "old");
     EXPECT_EQ(names(dir.path() + "/dst"), QStringList{"a.pdf"});
 
     write(dir.filePath(QStringLiteral("Docs/b.pdf")), "upper");
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("docs")));
-    EXPECT_TRUE(CopyWithOption(dir.filePath(QStringLiteral("Docs/b.pdf")), dir.path() + "/docs/",
+    EXPECT_TRUE(copyWithOption(dir.filePath(QStringLiteral("Docs/b.pdf")), dir.path() + "/docs/",
                                SameNameOption::Skip));
     EXPECT_EQ(read(dir.filePath(QStringLiteral("docs/b.pdf"))), "upper");
 
     // A link at the target is replaced itself; what it points to is not written.
     write(dir.filePath(QStringLiteral("Docs/c.pdf")), "new");
     ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("outside.pdf")), dir.filePath(QStringLiteral("docs/c.pdf"))));
-    EXPECT_TRUE(CopyWithOption(dir.filePath(QStringLiteral("Docs/c.pdf")), dir.path() + "/docs/",
+    EXPECT_TRUE(copyWithOption(dir.filePath(QStringLiteral("Docs/c.pdf")), dir.path() + "/docs/",
                                SameNameOption::Overwrite));
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("outside.pdf"))));
     EXPECT_FALSE(QFileInfo(dir.filePath(QStringLiteral("docs/c.pdf"))).isSymLink());

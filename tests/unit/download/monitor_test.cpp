@@ -47,11 +47,11 @@ protected:
             list.setCells(i, "10", "10", progress);
         list.setState(i, s);
         if (file) {
-            QFile f(ItemFilePath(list.item(i)));
+            QFile f(itemFilePath(list.item(i)));
             EXPECT_TRUE(f.open(QIODevice::WriteOnly));
             f.write("0123456789");
             f.close();
-            list.setOwnedFile(i, ItemFilePath(list.item(i)));  // as the row's transfer left it
+            list.setOwnedFile(i, itemFilePath(list.item(i)));  // as the row's transfer left it
         }
     }
 
@@ -68,7 +68,7 @@ TEST_F(Monitor, FinishedListSwitchesTheSchedulerOffWithOneCue)
 {
     row("a", "pdf", DownloadState::Done);
     row("b", "pdf", DownloadState::Failed);
-    scheduler->StartDownloading();
+    scheduler->startDownloading();
     host.startEnabled = false;
     monitor->tick();
     EXPECT_FALSE(scheduler->running());
@@ -83,7 +83,7 @@ TEST_F(Monitor, FinishedListSwitchesTheSchedulerOffWithOneCue)
 TEST_F(Monitor, StartCommandAndIndicatorFollowTheScheduler)
 {
     row("w", "pdf", DownloadState::Waiting);
-    scheduler->StartDownloading();
+    scheduler->startDownloading();
     monitor->tick();
     EXPECT_FALSE(host.startEnabled);
     EXPECT_TRUE(host.indicator);
@@ -98,24 +98,24 @@ TEST_F(Monitor, StartCommandAndIndicatorFollowTheScheduler)
 TEST_F(Monitor, TransferBusyRules)
 {
     row("w", "pdf", DownloadState::Waiting);
-    // Method two: TransferBusy is the scheduler's state.
+    // Method two: transferBusy is the scheduler's state.
     state.downloadMethod = 2;
-    scheduler->StartDownloading();
+    scheduler->startDownloading();
     monitor->tick();
-    EXPECT_TRUE(state.TransferBusy);
+    EXPECT_TRUE(state.transferBusy);
     scheduler->switchOff();
     monitor->tick();
-    EXPECT_FALSE(state.TransferBusy);
+    EXPECT_FALSE(state.transferBusy);
 
     // Method one: cleared only when nothing executes and the scheduler is off.
     state.downloadMethod = 1;
-    state.TransferBusy = true;
-    scheduler->StartDownloading();
+    state.transferBusy = true;
+    scheduler->startDownloading();
     monitor->tick();
-    EXPECT_TRUE(state.TransferBusy);
+    EXPECT_TRUE(state.transferBusy);
     scheduler->switchOff();
     monitor->tick();
-    EXPECT_FALSE(state.TransferBusy);
+    EXPECT_FALSE(state.transferBusy);
 }
 
 TEST_F(Monitor, AutomaticStartNeedsAnUntouchedRow)
@@ -169,11 +169,11 @@ TEST_F(Monitor, AutomaticRedownloadResetsTheChosenRows)
         for (int i = 0; i < list.size(); ++i) {
             SCOPED_TRACE(i);
             const DownloadItem& it = list.item(i);
-            EXPECT_EQ(it.State, c.states[size_t(i)]);
-            EXPECT_EQ(it.FileType, c.types[size_t(i)]);
-            if (it.State == DownloadState::Waiting) {
-                EXPECT_TRUE(it.SizeText.isEmpty() && it.ReceivedText.isEmpty() && it.ProgressText.isEmpty());
-                EXPECT_FALSE(QFileInfo::exists(dir.filePath(it.Name + ".pdf")));
+            EXPECT_EQ(it.state, c.states[size_t(i)]);
+            EXPECT_EQ(it.fileType, c.types[size_t(i)]);
+            if (it.state == DownloadState::Waiting) {
+                EXPECT_TRUE(it.sizeText.isEmpty() && it.receivedText.isEmpty() && it.progressText.isEmpty());
+                EXPECT_FALSE(QFileInfo::exists(dir.filePath(it.name + ".pdf")));
             }
         }
         EXPECT_EQ(QFileInfo::exists(dir.filePath("doc.pdf")), true);
@@ -200,7 +200,7 @@ TEST_F(Monitor, ErrorStopAtFiveBadRows)
     row("w", "pdf", DownloadState::Waiting);
     for (int i = 0; i < 4; ++i)
         row(QStringLiteral("p%1").arg(i), "html", DownloadState::Done);
-    scheduler->StartDownloading();
+    scheduler->startDownloading();
     monitor->tick();
     EXPECT_TRUE(scheduler->running());
     row("p4", "HTML", DownloadState::Done);
@@ -214,8 +214,8 @@ TEST_F(Monitor, ErrorStopAtFiveBadRows)
     host.choice = 2;
     monitor->tick();
     EXPECT_TRUE(scheduler->running());
-    EXPECT_EQ(list.CountBadRows(), 0);
-    EXPECT_EQ(list.item(1).FileType, "xxx");
+    EXPECT_EQ(list.countBadRows(), 0);
+    EXPECT_EQ(list.item(1).fileType, "xxx");
 }
 
 TEST_F(Monitor, StopCommandUnticksAndFailsDownloadingRows)
@@ -223,17 +223,17 @@ TEST_F(Monitor, StopCommandUnticksAndFailsDownloadingRows)
     row("d", "pdf", DownloadState::Downloading);
     row("w", "pdf", DownloadState::Waiting);
     host.autoStartOption = host.autoRedownloadOption = true;
-    state.TransferBusy = true;
-    scheduler->StartDownloading();
-    scheduler->StopDownloading();
-    EXPECT_EQ(list.item(0).State, DownloadState::Failed);
-    EXPECT_EQ(list.item(0).ProgressText, "100%");  // cells stay as they were
-    EXPECT_EQ(list.item(1).State, DownloadState::Waiting);
+    state.transferBusy = true;
+    scheduler->startDownloading();
+    scheduler->stopDownloading();
+    EXPECT_EQ(list.item(0).state, DownloadState::Failed);
+    EXPECT_EQ(list.item(0).progressText, "100%");  // cells stay as they were
+    EXPECT_EQ(list.item(1).state, DownloadState::Waiting);
     EXPECT_FALSE(host.autoStartOption || host.autoRedownloadOption);
-    EXPECT_FALSE(state.TransferBusy);
+    EXPECT_FALSE(state.transferBusy);
     EXPECT_FALSE(scheduler->running());
-    EXPECT_FALSE(state.DownloadsActive());
-    EXPECT_EQ(state.CountTransferControls(), 1);
+    EXPECT_FALSE(state.downloadsActive());
+    EXPECT_EQ(state.countTransferControls(), 1);
 }
 
 TEST(Redownload, DeletesOnlyTheRowsOwnFile)
@@ -247,13 +247,13 @@ TEST(Redownload, DeletesOnlyTheRowsOwnFile)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
     list.setOwnedFile(0, dir.filePath("a.htm"));  // the row's own download
-    EXPECT_EQ(ResetWebPageRowsForRedownload(list), 1);
+    EXPECT_EQ(resetWebPageRowsForRedownload(list), 1);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("a.htm")));
     // Not created by the row: it stays.
     EXPECT_TRUE(QFileInfo::exists(dir.filePath("a.xxx")));
-    EXPECT_EQ(list.item(0).FileType, "xxx");
-    EXPECT_EQ(ResetWebPageRowsForRedownload(list), 0);  // Waiting rows never match
-    EXPECT_EQ(ResetFailedRowsForRedownload(list), 0);
+    EXPECT_EQ(list.item(0).fileType, "xxx");
+    EXPECT_EQ(resetWebPageRowsForRedownload(list), 0);  // Waiting rows never match
+    EXPECT_EQ(resetFailedRowsForRedownload(list), 0);
 }
 
 TEST(UrlHostPart, Table)
@@ -269,7 +269,7 @@ TEST(UrlHostPart, Table)
         {"", ""},
     };
     for (const auto& [in, want] : cases)
-        EXPECT_EQ(MethodOneTransfer::UrlHostPart(in), want) << in.toStdString();
+        EXPECT_EQ(MethodOneTransfer::urlHostPart(in), want) << in.toStdString();
 }
 
 } // namespace

@@ -23,15 +23,15 @@ TEST(DownloadList, AddingKeepsAddressesUniqueAndReportsSuccess)
     m.setCells(0, "100", "50", "50%");
     EXPECT_TRUE(m.addItem("http://h/a.pdf", "other", "doc", "/e/", "x"));
     ASSERT_EQ(m.size(), 1);
-    EXPECT_EQ(m.item(0).Name, "a");
-    EXPECT_EQ(m.item(0).ProgressText, "50%");
-    EXPECT_EQ(m.item(0).Referer, "ref");
-    EXPECT_EQ(m.item(0).State, DownloadState::Waiting);
+    EXPECT_EQ(m.item(0).name, "a");
+    EXPECT_EQ(m.item(0).progressText, "50%");
+    EXPECT_EQ(m.item(0).referer, "ref");
+    EXPECT_EQ(m.item(0).state, DownloadState::Waiting);
 
     std::vector<DownloadItem> batch(3);
-    batch[0].Url = "http://h/a.pdf";
-    batch[1].Url = "http://h/b.pdf";
-    batch[2].Url = "http://h/b.pdf";
+    batch[0].url = "http://h/a.pdf";
+    batch[1].url = "http://h/b.pdf";
+    batch[2].url = "http://h/b.pdf";
     EXPECT_EQ(m.addItems(batch), 1);
     EXPECT_EQ(m.size(), 2);
     EXPECT_EQ(m.findUrl("http://h/b.pdf"), 1);
@@ -46,20 +46,20 @@ TEST(DownloadList, IndexFollowsRemovalReorderAndAddressChanges)
     ASSERT_EQ(m.size(), 4);
     const char* expected[] = {"n0", "n2", "n3", "n5"};
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(m.item(i).Name, expected[i]);
-        EXPECT_EQ(m.findUrl(m.item(i).Url), i);
+        EXPECT_EQ(m.item(i).name, expected[i]);
+        EXPECT_EQ(m.findUrl(m.item(i).url), i);
     }
     m.reorder({3, 2, 1, 0});
-    EXPECT_EQ(m.item(0).Name, "n5");
+    EXPECT_EQ(m.item(0).name, "n5");
     EXPECT_EQ(m.findUrl("http://h/5.pdf"), 0);
     m.reorder({0, 0, 1, 2});  // not a permutation: ignored
-    EXPECT_EQ(m.item(0).Name, "n5");
+    EXPECT_EQ(m.item(0).name, "n5");
 
     DownloadItem it = m.item(1);
-    it.Url = "http://h/5.pdf";  // already taken by row 0
+    it.url = "http://h/5.pdf";  // already taken by row 0
     EXPECT_FALSE(m.setItem(1, it));
-    EXPECT_EQ(m.item(1).Url, "http://h/3.pdf");
-    it.Url = "http://h/new.pdf";
+    EXPECT_EQ(m.item(1).url, "http://h/3.pdf");
+    it.url = "http://h/new.pdf";
     EXPECT_TRUE(m.setItem(1, it));
     EXPECT_EQ(m.findUrl("http://h/new.pdf"), 1);
     EXPECT_EQ(m.findUrl("http://h/3.pdf"), -1);
@@ -68,7 +68,7 @@ TEST(DownloadList, IndexFollowsRemovalReorderAndAddressChanges)
 TEST(DownloadList, CountersAndFinishedTest)
 {
     DownloadListModel m;
-    EXPECT_EQ(m.UpdateListCounters(), QStringLiteral("总数:0 正在下载:0 等待:0 已完成:0 失败:0"));
+    EXPECT_EQ(m.updateListCounters(), QStringLiteral("总数:0 正在下载:0 等待:0 已完成:0 失败:0"));
     EXPECT_TRUE(m.isListFinished());
     EXPECT_EQ(m.rowCountText(), QStringLiteral("0条"));
 
@@ -77,7 +77,7 @@ TEST(DownloadList, CountersAndFinishedTest)
     m.setState(1, DownloadState::Done);
     m.setState(2, DownloadState::Done);
     m.setState(3, DownloadState::Failed);
-    EXPECT_EQ(m.UpdateListCounters(), QStringLiteral("总数:12 正在下载:1 等待:8 已完成:2 失败:1"));
+    EXPECT_EQ(m.updateListCounters(), QStringLiteral("总数:12 正在下载:1 等待:8 已完成:2 失败:1"));
     EXPECT_EQ(m.rowCountText(), QStringLiteral("12条"));
     EXPECT_FALSE(m.isListFinished());
     for (int i = 0; i < 12; ++i)
@@ -96,20 +96,20 @@ TEST(DownloadList, NotYetDownloadedAndBadRows)
     EXPECT_EQ(m.countNotDownloaded(), 2);
 
     DownloadItem web = m.item(2);
-    web.FileType = "HTML";
-    web.State = DownloadState::Failed;  // both a web page and failed: counted once
+    web.fileType = "HTML";
+    web.state = DownloadState::Failed;  // both a web page and failed: counted once
     m.setItem(2, web);
     DownloadItem htm = m.item(3);
-    htm.FileType = "htm";
+    htm.fileType = "htm";
     m.setItem(3, htm);
-    EXPECT_EQ(m.CountBadRows(), 3);
+    EXPECT_EQ(m.countBadRows(), 3);
 }
 
 TEST(DownloadList, ItemFilePath)
 {
-    EXPECT_EQ(ItemFilePath("/doc", "a", "pdf"), "/doc/a.pdf");
-    EXPECT_EQ(ItemFilePath("/doc/", "a", "pdf"), "/doc/a.pdf");
-    EXPECT_EQ(ItemFilePath("/doc", "a", ""), "/doc/a");
+    EXPECT_EQ(itemFilePath("/doc", "a", "pdf"), "/doc/a.pdf");
+    EXPECT_EQ(itemFilePath("/doc/", "a", "pdf"), "/doc/a.pdf");
+    EXPECT_EQ(itemFilePath("/doc", "a", ""), "/doc/a");
 }
 
 TEST(DownloadList, ModelShowsSixCaptionedColumns)
@@ -165,9 +165,9 @@ TEST(DownloadList, BulkRemovalKeepsOrderAndIndexInBothLists)
         ASSERT_EQ(links.size(), int(kept.size()));
         for (int r = 0; r < int(kept.size()); ++r) {
             const QString url = QStringLiteral("http://h/%1.pdf").arg(kept[size_t(r)]);
-            EXPECT_EQ(downloads.item(r).Url, url);
+            EXPECT_EQ(downloads.item(r).url, url);
             EXPECT_EQ(downloads.findUrl(url), r);
-            EXPECT_EQ(links.item(r).Url, url);
+            EXPECT_EQ(links.item(r).url, url);
             EXPECT_EQ(links.findUrl(url), r);
         }
         for (int gone : c.rows) {

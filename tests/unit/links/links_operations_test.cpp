@@ -31,7 +31,7 @@ QStringList titles(const LinksListModel& m)
 {
     QStringList l;
     for (const LinkItem& it : m.items())
-        l << it.Title;
+        l << it.title;
     return l;
 }
 
@@ -91,22 +91,22 @@ TEST_F(Links, RemovalRules)
     for (const Case& c : cases) {
         fill(rows);
         const auto sel = c.selected;
-        const int removed = RemoveLinks(list, c.rule, c.text, [&sel](int r) {
+        const int removed = removeLinks(list, c.rule, c.text, [&sel](int r) {
             return std::find(sel.begin(), sel.end(), r) != sel.end();
         });
         EXPECT_EQ(titles(list), c.kept) << c.name;
         EXPECT_EQ(removed, 5 - c.kept.size()) << c.name;
         // The key index follows the removal: every kept address is still found.
         for (int r = 0; r < list.size(); ++r)
-            EXPECT_EQ(list.findUrl(list.item(r).Url), r) << c.name;
+            EXPECT_EQ(list.findUrl(list.item(r).url), r) << c.name;
     }
 }
 
 TEST_F(Links, ExportTextLayout)
 {
     std::vector<LinkItem> rows{row("教程", "成功"), row("手册", {}, {}), row("指南", "分析失败", "doc")};
-    EXPECT_EQ(ExportText(rows), QStringLiteral("教程-【pdf】成功\r\n手册-【】\r\n指南-【doc】分析失败\r\n"));
-    EXPECT_EQ(ExportText({}), QString());
+    EXPECT_EQ(exportText(rows), QStringLiteral("教程-【pdf】成功\r\n手册-【】\r\n指南-【doc】分析失败\r\n"));
+    EXPECT_EQ(exportText({}), QString());
 }
 
 TEST_F(Links, KilobyteText)
@@ -118,7 +118,7 @@ TEST_F(Links, KilobyteText)
         {qint64(999999) * 1024 + 1000, "1,000,000.0"}, {-5, "0.0"},
     };
     for (const auto& [bytes, text] : cases)
-        EXPECT_EQ(KilobyteText(bytes), text) << bytes;
+        EXPECT_EQ(kilobyteText(bytes), text) << bytes;
 }
 
 TEST_F(Links, DefaultExtension)
@@ -129,7 +129,7 @@ TEST_F(Links, DefaultExtension)
         {"", ""},
     };
     for (const auto& [in, out] : cases)
-        EXPECT_EQ(WithDefaultExtension(in, QStringLiteral("txt")), out) << in.toStdString();
+        EXPECT_EQ(withDefaultExtension(in, QStringLiteral("txt")), out) << in.toStdString();
 }
 
 TEST_F(Links, ExportWritesTheCodePageAndReportsTheSize)
@@ -154,16 +154,16 @@ TEST_F(Links, ExportWritesTheCodePageAndReportsTheSize)
         // the question the dialog asks for an existing file.
         prompter.clear();
         prompter.pathAnswers.assign(1, chosen);
-        EXPECT_FALSE(ExportCommand(list));
+        EXPECT_FALSE(exportCommand(list));
         EXPECT_EQ(readAll(chosen + ".txt"), QByteArray(5000, 'x'));
         prompter.clear();
         prompter.pathAnswers.assign(1, chosen);
         prompter.questionAnswers.assign(1, true);
-        EXPECT_TRUE(ExportCommand(list));
+        EXPECT_TRUE(exportCommand(list));
         EXPECT_EQ(readAll(chosen + ".txt"), c.bytes) << c.codePage;
         ASSERT_EQ(prompter.shown.size(), 2u);
         EXPECT_EQ(prompter.shown[0].icon, MessageIcon::Question);
-        EXPECT_EQ(prompter.shown[1].text, QStringLiteral("保存文件完毕：") + KilobyteText(c.bytes.size()) + "KB");
+        EXPECT_EQ(prompter.shown[1].text, QStringLiteral("保存文件完毕：") + kilobyteText(c.bytes.size()) + "KB");
         EXPECT_EQ(prompter.shown[1].icon, MessageIcon::Information);
     }
     // GBK bytes differ from UTF-8 ones: the code page really was applied.
@@ -179,7 +179,7 @@ TEST_F(Links, ExportSizeMessageForALargerList)
     fill(rows);
     const QString path = dir.filePath(QStringLiteral("big.txt"));
     prompter.pathAnswers.assign(1, path);
-    ASSERT_TRUE(ExportCommand(list));
+    ASSERT_TRUE(exportCommand(list));
     const qint64 size = QFileInfo(path).size();
     // "t000" + "-【" (4 bytes) + "pdf" + "】" (3 bytes) + CR LF = 16 bytes per row.
     EXPECT_EQ(size, 128 * 16);
@@ -190,14 +190,14 @@ TEST_F(Links, ExportEmptyListOrCancelledDialog)
 {
     // Empty list: no dialog at all (a queued answer stays unused).
     prompter.pathAnswers.assign(1, dir.filePath("never.txt"));
-    EXPECT_FALSE(ExportCommand(list));
+    EXPECT_FALSE(exportCommand(list));
     EXPECT_EQ(prompter.pathAnswers.size(), 1u);
     EXPECT_TRUE(prompter.shown.empty());
     EXPECT_FALSE(QFile::exists(dir.filePath("never.txt")));
     // Cancelled dialog: nothing written, nothing said.
     fill({row("教程")});
     prompter.pathAnswers.clear();
-    EXPECT_FALSE(ExportCommand(list));
+    EXPECT_FALSE(exportCommand(list));
     EXPECT_TRUE(prompter.shown.empty());
 }
 
@@ -205,7 +205,7 @@ TEST_F(Links, ExportFailureIsNotReportedAsSuccess)
 {
     fill({row("教程")});
     prompter.pathAnswers.assign(1, dir.filePath("no/such/folder/out.txt"));
-    EXPECT_FALSE(ExportCommand(list));
+    EXPECT_FALSE(exportCommand(list));
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_TRUE(prompter.shown[0].text.startsWith(QStringLiteral("保存文件失败：")));
     EXPECT_EQ(prompter.shown[0].icon, MessageIcon::Error);
@@ -238,7 +238,7 @@ TEST_F(Links, ClearCommandsGuardAndDialogs)
         prompter.inputAnswers.clear();
         if (c.rule == ClearRule::TitleContains || c.rule == ClearRule::TitleLacks)
             prompter.inputAnswers.push_back(c.answer);
-        ClearCommand(list, c.handOverRunning, c.rule, none);
+        clearCommand(list, c.handOverRunning, c.rule, none);
         EXPECT_EQ(list.size(), c.keptRows) << c.name;
         EXPECT_EQ(prompter.texts(), c.shown) << c.name;
         if (!c.shown.isEmpty() && c.shown[0] == refused) {
@@ -253,7 +253,7 @@ TEST_F(Links, ClearAllAsksFirst)
         fill({row("a"), row("b")});
         prompter.clear();
         prompter.questionAnswers.assign(1, yes);
-        EXPECT_EQ(ClearAllCommand(list, false), yes);
+        EXPECT_EQ(clearAllCommand(list, false), yes);
         EXPECT_EQ(list.size(), yes ? 0 : 2);
         ASSERT_EQ(prompter.shown.size(), 1u);
         EXPECT_EQ(prompter.shown[0].text, confirmClearAll());
@@ -262,7 +262,7 @@ TEST_F(Links, ClearAllAsksFirst)
     fill({row("a")});
     prompter.clear();
     prompter.questionAnswers.assign(1, true);
-    EXPECT_FALSE(ClearAllCommand(list, true));
+    EXPECT_FALSE(clearAllCommand(list, true));
     EXPECT_EQ(list.size(), 1);
     EXPECT_EQ(prompter.texts(), QStringList{refusedWhileAnalysing()});
 }
@@ -275,7 +275,7 @@ TEST_F(Links, PageSourceIsSavedInTheCodePage)
     // The browser goes before the service, closing its kept-alive connection.
     auto holder = std::make_unique<HeadlessBrowser>();
     HeadlessBrowser& browser = *holder;
-    ASSERT_TRUE(QCoro::waitFor(navigateAndWait(browser, SearchHomeAddress(svc.baseUrl()), std::chrono::seconds(10))));
+    ASSERT_TRUE(QCoro::waitFor(navigateAndWait(browser, searchHomeAddress(svc.baseUrl()), std::chrono::seconds(10))));
     const QString source = browser.lastDocument()->outerHTML();
     ASSERT_FALSE(source.isEmpty());
 
@@ -284,7 +284,7 @@ TEST_F(Links, PageSourceIsSavedInTheCodePage)
         const QString chosen = dir.filePath(QStringLiteral("page-%1").arg(QLatin1String(cp)));
         prompter.clear();
         prompter.pathAnswers.assign(1, chosen);
-        EXPECT_TRUE(QCoro::waitFor(SavePageSourceCommand(&browser)));
+        EXPECT_TRUE(QCoro::waitFor(savePageSourceCommand(&browser)));
         const QByteArray bytes = readAll(chosen + ".htm");
         // The page's own charset declaration is rewritten to the code page
         // the file is written in.
@@ -296,7 +296,7 @@ TEST_F(Links, PageSourceIsSavedInTheCodePage)
     }
     // Cancelled: no file, no message.
     prompter.clear();
-    EXPECT_FALSE(QCoro::waitFor(SavePageSourceCommand(&browser)));
+    EXPECT_FALSE(QCoro::waitFor(savePageSourceCommand(&browser)));
     EXPECT_TRUE(prompter.shown.empty());
     holder.reset();
     svc.stop();
@@ -308,7 +308,7 @@ TEST_F(Links, PageSourceThatCannotBeReadIsReported)
     HeadlessBrowser browser;  // nothing loaded
     const QString chosen = dir.filePath(QStringLiteral("nothing.htm"));
     prompter.pathAnswers.assign(1, chosen);
-    EXPECT_FALSE(QCoro::waitFor(SavePageSourceCommand(&browser)));
+    EXPECT_FALSE(QCoro::waitFor(savePageSourceCommand(&browser)));
     EXPECT_FALSE(QFile::exists(chosen));
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].icon, MessageIcon::Error);

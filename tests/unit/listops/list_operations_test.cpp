@@ -39,15 +39,15 @@ protected:
         const int i = list.size();
         list.addItem("http://h/" + r.name, r.name, r.type, folder(), "http://h/ref/" + r.name);
         DownloadItem it = list.item(i);
-        it.State = r.state;
-        it.SizeText = r.size;
-        it.ReceivedText = r.received;
-        it.ProgressText = r.progress;
+        it.state = r.state;
+        it.sizeText = r.size;
+        it.receivedText = r.received;
+        it.progressText = r.progress;
         list.setItem(i, it);
         if (withFile) {
             // As a transfer of the row would have created it.
-            touch(ItemFilePath(it));
-            list.setOwnedFile(i, ItemFilePath(it));
+            touch(itemFilePath(it));
+            list.setOwnedFile(i, itemFilePath(it));
         }
     }
     static void touch(const QString& path)
@@ -60,7 +60,7 @@ protected:
     {
         QStringList n;
         for (int i = 0; i < list.size(); ++i)
-            n << list.item(i).Name;
+            n << list.item(i).name;
         return n;
     }
     QStringList column(int c) const
@@ -68,9 +68,9 @@ protected:
         QStringList out;
         for (int i = 0; i < list.size(); ++i) {
             const DownloadItem& it = list.item(i);
-            out << (c == DownloadListModel::ColSize       ? it.SizeText
-                        : c == DownloadListModel::ColReceived ? it.ReceivedText
-                                                              : it.ProgressText);
+            out << (c == DownloadListModel::ColSize       ? it.sizeText
+                        : c == DownloadListModel::ColReceived ? it.receivedText
+                                                              : it.progressText);
         }
         return out;
     }
@@ -97,25 +97,25 @@ TEST_F(ListOps, RedownloadFiltersMatchTheirRows)
         {RedownloadFilter::Selected, {0, 4, 5, 4}, {4}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(RedownloadMatches(list, c.filter, c.selected), c.expected) << int(c.filter);
+        EXPECT_EQ(redownloadMatches(list, c.filter, c.selected), c.expected) << int(c.filter);
 }
 
 TEST_F(ListOps, WebPageRedownloadTurnsXmlIntoPlaceholderOthersKeepIt)
 {
     add({"a", "HTML", S::Done, "10", "10", "100%"}, true);
     add({"b", "xml", S::Done, "10", "10", "100%"}, true);
-    EXPECT_EQ(RedownloadRows(list, RedownloadFilter::FailedAndWebPages), 1);
-    EXPECT_EQ(list.item(0).FileType, "xxx");
-    EXPECT_EQ(list.item(0).State, S::Waiting);
-    EXPECT_EQ(list.item(1).FileType, "xml");
-    EXPECT_EQ(list.item(1).State, S::Done);
+    EXPECT_EQ(redownloadRows(list, RedownloadFilter::FailedAndWebPages), 1);
+    EXPECT_EQ(list.item(0).fileType, "xxx");
+    EXPECT_EQ(list.item(0).state, S::Waiting);
+    EXPECT_EQ(list.item(1).fileType, "xml");
+    EXPECT_EQ(list.item(1).state, S::Done);
     EXPECT_FALSE(QFile::exists(folder() + "a.HTML"));
 
-    EXPECT_EQ(RedownloadRows(list, RedownloadFilter::WebPages), 1);
+    EXPECT_EQ(redownloadRows(list, RedownloadFilter::WebPages), 1);
     const DownloadItem& b = list.item(1);
-    EXPECT_EQ(b.FileType, "xxx");
-    EXPECT_EQ(b.State, S::Waiting);
-    EXPECT_TRUE(b.SizeText.isEmpty() && b.ReceivedText.isEmpty() && b.ProgressText.isEmpty());
+    EXPECT_EQ(b.fileType, "xxx");
+    EXPECT_EQ(b.state, S::Waiting);
+    EXPECT_TRUE(b.sizeText.isEmpty() && b.receivedText.isEmpty() && b.progressText.isEmpty());
     EXPECT_FALSE(QFile::exists(folder() + "b.xml"));
 }
 
@@ -123,7 +123,7 @@ TEST_F(ListOps, ResetDeletesTheFileUnderOldAndNewType)
 {
     add({"page", "htm", S::Failed}, true);
     touch(folder() + "page.xxx");
-    ResetForRedownload(list, 0);
+    resetForRedownload(list, 0);
     EXPECT_FALSE(QFile::exists(folder() + "page.htm"));
     // Not created by the row: it stays.
     EXPECT_TRUE(QFile::exists(folder() + "page.xxx"));
@@ -137,8 +137,8 @@ TEST_F(ListOps, SmallCompleteFilesBelowTheEnteredNumber)
     add({"big", "pdf", S::Done, "60000", "60000", "100%"});
     add({"comma", "pdf", S::Failed, "1,024", "1024", "100%"});
     add({"waiting", "pdf", S::Waiting, "10", "10", ""});
-    EXPECT_EQ(RedownloadMatches(list, RedownloadFilter::SmallComplete, {}, 50000), (std::vector<int>{0, 4}));
-    EXPECT_EQ(RedownloadMatches(list, RedownloadFilter::SmallComplete, {}, 4096), (std::vector<int>{4}));
+    EXPECT_EQ(redownloadMatches(list, RedownloadFilter::SmallComplete, {}, 50000), (std::vector<int>{0, 4}));
+    EXPECT_EQ(redownloadMatches(list, RedownloadFilter::SmallComplete, {}, 4096), (std::vector<int>{4}));
 }
 
 TEST(ParseNumber, AcceptsPlainDecimalsOnly)
@@ -149,7 +149,7 @@ TEST(ParseNumber, AcceptsPlainDecimalsOnly)
         {"1,000", std::nullopt}, {"\t5", std::nullopt},
     };
     for (const auto& [text, want] : cases)
-        EXPECT_EQ(ParseNumber(text), want) << text.toStdString();
+        EXPECT_EQ(parseNumber(text), want) << text.toStdString();
 }
 
 TEST_F(ListOps, DeleteFilesKeepsRowsAndStates)
@@ -157,14 +157,14 @@ TEST_F(ListOps, DeleteFilesKeepsRowsAndStates)
     add({"failed", "pdf", S::Failed, "10", "3", "30%"}, true);
     add({"doneXml", "XML", S::Done, "10", "10", "100%"}, true);
     add({"waitingHtm", "htm", S::Waiting, "", "", ""}, true);
-    EXPECT_EQ(DeleteFilesOfRows(list, DeleteFilter::Failed), 1);
-    EXPECT_EQ(list.item(0).State, S::Failed);
-    EXPECT_TRUE(list.item(0).ProgressText.isEmpty() && list.item(0).SizeText.isEmpty());
+    EXPECT_EQ(deleteFilesOfRows(list, DeleteFilter::Failed), 1);
+    EXPECT_EQ(list.item(0).state, S::Failed);
+    EXPECT_TRUE(list.item(0).progressText.isEmpty() && list.item(0).sizeText.isEmpty());
     EXPECT_FALSE(QFile::exists(folder() + "failed.pdf"));
     EXPECT_TRUE(QFile::exists(folder() + "doneXml.XML"));
 
-    EXPECT_EQ(DeleteFilesOfRows(list, DeleteFilter::WebPages), 1);
-    EXPECT_EQ(list.item(1).State, S::Done);
+    EXPECT_EQ(deleteFilesOfRows(list, DeleteFilter::WebPages), 1);
+    EXPECT_EQ(list.item(1).state, S::Done);
     EXPECT_FALSE(QFile::exists(folder() + "doneXml.XML"));
     EXPECT_TRUE(QFile::exists(folder() + "waitingHtm.htm"));
     EXPECT_EQ(list.size(), 3);
@@ -176,11 +176,11 @@ TEST_F(ListOps, DeleteFilesKeepsRowsAndStates)
 TEST_F(ListOps, FilesTheRowDidNotCreateSurviveEveryDeletingCommand)
 {
     const std::function<void()> commands[] = {
-        [&] { ResetFailedRowOnDoubleClick(list, 0); },
-        [&] { RedownloadRows(list, RedownloadFilter::Failed); },
-        [&] { RedownloadRows(list, RedownloadFilter::Selected, {0}); },
-        [&] { DeleteFilesOfRows(list, DeleteFilter::Failed); },
-        [&] { ResetForRedownload(list, 0); },
+        [&] { resetFailedRowOnDoubleClick(list, 0); },
+        [&] { redownloadRows(list, RedownloadFilter::Failed); },
+        [&] { redownloadRows(list, RedownloadFilter::Selected, {0}); },
+        [&] { deleteFilesOfRows(list, DeleteFilter::Failed); },
+        [&] { resetForRedownload(list, 0); },
     };
     int n = 0;
     for (const auto& command : commands) {
@@ -199,23 +199,23 @@ TEST_F(ListOps, CancelTurnsOnlySelectedWaitingRowsFailed)
     add({"d", "pdf", S::Done, "1", "1", "100%"});
     add({"f", "pdf", S::Failed});
     add({"w2", "pdf", S::Waiting});
-    EXPECT_EQ(CancelWaitingRows(list, {0, 1, 2}), 1);
-    EXPECT_EQ(list.item(0).State, S::Failed);
-    EXPECT_EQ(list.item(1).State, S::Done);
-    EXPECT_EQ(list.item(3).State, S::Waiting);
+    EXPECT_EQ(cancelWaitingRows(list, {0, 1, 2}), 1);
+    EXPECT_EQ(list.item(0).state, S::Failed);
+    EXPECT_EQ(list.item(1).state, S::Done);
+    EXPECT_EQ(list.item(3).state, S::Waiting);
 }
 
 TEST_F(ListOps, DoubleClickResetKeepsTypeAndDeletesOnce)
 {
     add({"f", "html", S::Failed, "10", "5", "50%"}, true);
     add({"d", "pdf", S::Downloading, "10", "5", "50%"});
-    EXPECT_TRUE(ResetFailedRowOnDoubleClick(list, 0));
-    EXPECT_EQ(list.item(0).State, S::Waiting);
-    EXPECT_EQ(list.item(0).FileType, "html");
-    EXPECT_TRUE(list.item(0).ReceivedText.isEmpty());
+    EXPECT_TRUE(resetFailedRowOnDoubleClick(list, 0));
+    EXPECT_EQ(list.item(0).state, S::Waiting);
+    EXPECT_EQ(list.item(0).fileType, "html");
+    EXPECT_TRUE(list.item(0).receivedText.isEmpty());
     EXPECT_FALSE(QFile::exists(folder() + "f.html"));
-    EXPECT_FALSE(ResetFailedRowOnDoubleClick(list, 1));
-    EXPECT_EQ(list.item(1).ProgressText, "50%");
+    EXPECT_FALSE(resetFailedRowOnDoubleClick(list, 1));
+    EXPECT_EQ(list.item(1).progressText, "50%");
 }
 
 TEST_F(ListOps, RemovalSets)
@@ -224,9 +224,9 @@ TEST_F(ListOps, RemovalSets)
     add({"b", "pdf", S::Done}, true);
     add({"c", "pdf", S::Failed});
     add({"d", "pdf", S::Waiting});
-    EXPECT_EQ(RemoveRows(list, RowsInState(list, S::Failed)), 2);
+    EXPECT_EQ(removeRows(list, rowsInState(list, S::Failed)), 2);
     EXPECT_EQ(names(), QStringList({"b", "d"}));
-    EXPECT_EQ(RemoveRows(list, RowsInState(list, S::Done)), 1);
+    EXPECT_EQ(removeRows(list, rowsInState(list, S::Done)), 1);
     EXPECT_EQ(names(), QStringList({"d"}));
     EXPECT_TRUE(QFile::exists(folder() + "b.pdf"));  // removing a row never deletes its file
     EXPECT_EQ(list.findUrl("http://h/d"), 0);
@@ -235,20 +235,20 @@ TEST_F(ListOps, RemovalSets)
 TEST(Shuffle, ScriptedDrawsAndTheMoveBound)
 {
     // Always the first remaining row: every row goes to the end once, in order.
-    EXPECT_EQ(ShuffleOrder(3, [](int) { return 1; }), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(shuffleOrder(3, [](int) { return 1; }), (std::vector<int>{0, 1, 2}));
     // Always the last remaining row: the list comes out reversed.
-    EXPECT_EQ(ShuffleOrder(3, [](int n) { return n; }), (std::vector<int>{2, 1, 0}));
+    EXPECT_EQ(shuffleOrder(3, [](int n) { return n; }), (std::vector<int>{2, 1, 0}));
     // Second, first, first: 0 1 2 -> 0 2 1 -> 2 1 0 -> 1 0 2.
     std::vector<int> draws = {2, 1, 1};
     size_t k = 0;
-    EXPECT_EQ(ShuffleOrder(3, [&](int) { return draws[k++]; }), (std::vector<int>{1, 0, 2}));
+    EXPECT_EQ(shuffleOrder(3, [&](int) { return draws[k++]; }), (std::vector<int>{1, 0, 2}));
     // With the bound reached, the rows not moved stay on top in their old order.
-    EXPECT_EQ(ShuffleOrder(5, [](int) { return 1; }, 2), (std::vector<int>{2, 3, 4, 0, 1}));
+    EXPECT_EQ(shuffleOrder(5, [](int) { return 1; }, 2), (std::vector<int>{2, 3, 4, 0, 1}));
     // A source answering out of range still yields a permutation.
-    std::vector<int> p = ShuffleOrder(4, [](int) { return 99; });
+    std::vector<int> p = shuffleOrder(4, [](int) { return 99; });
     std::sort(p.begin(), p.end());
     EXPECT_EQ(p, (std::vector<int>{0, 1, 2, 3}));
-    EXPECT_TRUE(ShuffleOrder(0, [](int) { return 1; }).empty());
+    EXPECT_TRUE(shuffleOrder(0, [](int) { return 1; }).empty());
 }
 
 TEST(Shuffle, UniformOverAllOrders)
@@ -257,7 +257,7 @@ TEST(Shuffle, UniformOverAllOrders)
     std::map<std::vector<int>, int> seen;
     const int runs = 6000;
     for (int i = 0; i < runs; ++i)
-        ++seen[ShuffleOrder(3, [&](int n) { return int(gen.bounded(n)) + 1; })];
+        ++seen[shuffleOrder(3, [&](int n) { return int(gen.bounded(n)) + 1; })];
     ASSERT_EQ(seen.size(), 6u);
     for (const auto& [order, count] : seen)
         EXPECT_NEAR(count, runs / 6, 150);
@@ -268,17 +268,17 @@ TEST_F(ListOps, ShuffleKeepsEveryRowWhole)
     add({"a", "pdf", S::Done, "1", "1", "100%"});
     add({"b", "htm", S::Failed, "2", "1", "50%"});
     add({"c", "", S::Waiting});
-    ShuffleList(list, [](int) { return 1; });
-    ShuffleList(list);  // the real source
+    shuffleList(list, [](int) { return 1; });
+    shuffleList(list);  // the real source
     ASSERT_EQ(list.size(), 3);
     const int b = list.findUrl("http://h/b");
     ASSERT_GE(b, 0);
     const DownloadItem& it = list.item(b);
-    EXPECT_EQ(it.Name, "b");
-    EXPECT_EQ(it.FileType, "htm");
-    EXPECT_EQ(it.State, S::Failed);
-    EXPECT_EQ(it.ReceivedText, "1");
-    EXPECT_EQ(it.Referer, "http://h/ref/b");
+    EXPECT_EQ(it.name, "b");
+    EXPECT_EQ(it.fileType, "htm");
+    EXPECT_EQ(it.state, S::Failed);
+    EXPECT_EQ(it.receivedText, "1");
+    EXPECT_EQ(it.referer, "http://h/ref/b");
 }
 
 TEST_F(ListOps, SortsNumericColumnsByNumber)
@@ -288,16 +288,16 @@ TEST_F(ListOps, SortsNumericColumnsByNumber)
     add({"c", "pdf", S::Done, "010", "10", "大文件，跳过"});
     add({"d", "pdf", S::Waiting, "", "", "0037%"});
 
-    SortList(list, DownloadListModel::ColSize, false);
+    sortList(list, DownloadListModel::ColSize, false);
     EXPECT_EQ(column(DownloadListModel::ColSize), QStringList({"", "9", "10", "1536"}));
-    SortList(list, DownloadListModel::ColSize, true);
+    sortList(list, DownloadListModel::ColSize, true);
     EXPECT_EQ(column(DownloadListModel::ColSize), QStringList({"1536", "10", "9", ""}));
 
-    SortList(list, DownloadListModel::ColProgress, false);
+    sortList(list, DownloadListModel::ColProgress, false);
     EXPECT_EQ(names(), QStringList({"b", "d", "a", "c"}));  // 37 ties keep their order
     EXPECT_EQ(column(DownloadListModel::ColProgress), QStringList({"37%", "37%", "100%", "大文件，跳过"}));
 
-    SortList(list, DownloadListModel::ColName, true);
+    sortList(list, DownloadListModel::ColName, true);
     EXPECT_EQ(names(), QStringList({"d", "c", "b", "a"}));
 }
 
@@ -308,14 +308,14 @@ TEST_F(ListOps, ExportNamesInTheCodePageWithCrLf)
     add({"丙", "pdf", S::Done});
     add({"丁", "pdf", S::Waiting});
     SystemCodePage::setName("GBK");
-    const QByteArray all = ExportNamesText(list, false);
-    const QByteArray open = ExportNamesText(list, true);
+    const QByteArray all = exportNamesText(list, false);
+    const QByteArray open = exportNamesText(list, true);
     SystemCodePage::setName({});
     EXPECT_EQ(all, QByteArray("\xbc\xd7\r\n\xd2\xd2\r\n\xb1\xfb\r\n\xb6\xa1\r\n"));
     EXPECT_EQ(open, QByteArray("\xd2\xd2\r\n\xb6\xa1\r\n"));
 
     DownloadListModel empty;
-    EXPECT_TRUE(ExportNamesText(empty, false).isEmpty());
+    EXPECT_TRUE(exportNamesText(empty, false).isEmpty());
 
     const QString path = folder() + "names.txt";
     {
@@ -323,11 +323,11 @@ TEST_F(ListOps, ExportNamesInTheCodePageWithCrLf)
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write("a much longer previous content\r\n");
     }
-    EXPECT_EQ(WriteExportFile(path, "x\r\n"), std::nullopt);
+    EXPECT_EQ(writeExportFile(path, "x\r\n"), std::nullopt);
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("x\r\n"));
-    const auto err = WriteExportFile(folder() + "no/such/folder/n.txt", "x");
+    const auto err = writeExportFile(folder() + "no/such/folder/n.txt", "x");
     ASSERT_TRUE(err.has_value());
     EXPECT_FALSE(err->isEmpty());
 }
@@ -336,17 +336,17 @@ TEST_F(ListOps, ReplaceInAddressesIgnoresCase)
 {
     list.addItem("http://h/old/a.pdf", "a", "pdf", folder(), "http://h/OLD/index");
     list.addItem("http://h/x/b.pdf", "b", "pdf", folder(), "");
-    UrlReplaceOutcome out = ReplaceInAddresses(list, "/OLD/", "/new/");
+    UrlReplaceOutcome out = replaceInAddresses(list, "/OLD/", "/new/");
     EXPECT_EQ(out.kind, UrlReplaceOutcome::Replaced);
     EXPECT_EQ(out.changedRows, 1);
-    EXPECT_EQ(list.item(0).Url, "http://h/new/a.pdf");
-    EXPECT_EQ(list.item(0).Referer, "http://h/new/index");
+    EXPECT_EQ(list.item(0).url, "http://h/new/a.pdf");
+    EXPECT_EQ(list.item(0).referer, "http://h/new/index");
     EXPECT_EQ(list.findUrl("http://h/new/a.pdf"), 0);
     EXPECT_EQ(list.findUrl("http://h/old/a.pdf"), -1);
 
-    out = ReplaceInAddresses(list, "/new", "");
-    EXPECT_EQ(list.item(0).Url, "http://h/a.pdf");
-    EXPECT_EQ(ReplaceInAddresses(list, "  ", "x").kind, UrlReplaceOutcome::EmptyFind);
+    out = replaceInAddresses(list, "/new", "");
+    EXPECT_EQ(list.item(0).url, "http://h/a.pdf");
+    EXPECT_EQ(replaceInAddresses(list, "  ", "x").kind, UrlReplaceOutcome::EmptyFind);
 }
 
 TEST_F(ListOps, ReplaceRefusesCollisionsButAllowsChains)
@@ -354,18 +354,18 @@ TEST_F(ListOps, ReplaceRefusesCollisionsButAllowsChains)
     list.addItem("a", "1", "pdf", folder(), "");
     list.addItem("aa", "2", "pdf", folder(), "");
     // "a" -> "aa" while "aa" -> "aaaa": valid as a whole.
-    EXPECT_EQ(ReplaceInAddresses(list, "a", "aa").kind, UrlReplaceOutcome::Replaced);
-    EXPECT_EQ(list.item(0).Url, "aa");
-    EXPECT_EQ(list.item(1).Url, "aaaa");
+    EXPECT_EQ(replaceInAddresses(list, "a", "aa").kind, UrlReplaceOutcome::Replaced);
+    EXPECT_EQ(list.item(0).url, "aa");
+    EXPECT_EQ(list.item(1).url, "aaaa");
     EXPECT_EQ(list.findUrl("aa"), 0);
     EXPECT_EQ(list.findUrl("aaaa"), 1);
 
     list.addItem("http://h/b", "3", "pdf", folder(), "");
     list.addItem("http://h/b2", "4", "pdf", folder(), "");
-    EXPECT_EQ(ReplaceInAddresses(list, "2", "").kind, UrlReplaceOutcome::DuplicateUrl);
-    EXPECT_EQ(list.item(3).Url, "http://h/b2");  // nothing was written
-    EXPECT_EQ(ReplaceInAddresses(list, "aaaa", "").kind, UrlReplaceOutcome::EmptyUrl);
-    EXPECT_EQ(list.item(1).Url, "aaaa");
+    EXPECT_EQ(replaceInAddresses(list, "2", "").kind, UrlReplaceOutcome::DuplicateUrl);
+    EXPECT_EQ(list.item(3).url, "http://h/b2");  // nothing was written
+    EXPECT_EQ(replaceInAddresses(list, "aaaa", "").kind, UrlReplaceOutcome::EmptyUrl);
+    EXPECT_EQ(list.item(1).url, "aaaa");
 }
 
 } // namespace

@@ -27,7 +27,7 @@ public:
     bool hang = false;
     bool clickNavigates = true;
 
-    void Navigate(const QString& url) override
+    void navigate(const QString& url) override
     {
         navigations << url;
         beginTopLevelNavigation();
@@ -36,14 +36,14 @@ public:
         if (!hang)
             QTimer::singleShot(0, this, [this] { finishLoad(); });
     }
-    bool Busy() const override { return m_busy; }
-    QString LocationURL() const override { return m_url; }
-    QString LocationName() const override { return {}; }
-    bool GoBack() override { return false; }
-    bool GoForward() override { return false; }
+    bool busy() const override { return m_busy; }
+    QString locationUrl() const override { return m_url; }
+    QString locationName() const override { return {}; }
+    bool goBack() override { return false; }
+    bool goForward() override { return false; }
     bool canGoBack() const override { return false; }
     bool canGoForward() const override { return false; }
-    void Refresh() override {}
+    void refresh() override {}
     void stop() override { m_busy = false; }
     QCoro::Task<DocumentPtr> document() override { co_return lastDocument(); }
     DocumentPtr lastDocument() const override
@@ -59,7 +59,7 @@ public:
         const Element e = doc.elementAt(node);
         clicks << (e.id().isEmpty() ? e.name() : e.id());
         if (clickNavigates)
-            Navigate(m_url + QStringLiteral("#after"));
+            navigate(m_url + QStringLiteral("#after"));
         return true;
     }
     bool elementSetValue(const Document& doc, int node, const QString& value) override
@@ -245,13 +245,13 @@ TEST_F(SiteLoginTest, OnlyAFrameCompletingDoesNotEndTheWait)
 {
     browser.hang = true;
     browser.pages[values.address] = QString();
-    QCoro::Task<> open = login.OpenLoginPage();
+    QCoro::Task<> open = login.openLoginPage();
     EXPECT_FALSE(values.browseEnabled);
-    EXPECT_TRUE(login.LoginPageLoading());
+    EXPECT_TRUE(login.loginPageLoading());
     emit browser.DocumentComplete(false, values.address);
-    EXPECT_TRUE(login.LoginPageLoading());
+    EXPECT_TRUE(login.loginPageLoading());
     emit browser.DocumentComplete(true, values.address);
-    EXPECT_FALSE(login.LoginPageLoading());
+    EXPECT_FALSE(login.loginPageLoading());
     QCoro::waitFor(std::move(open));
     EXPECT_TRUE(values.browseEnabled);
 }
@@ -280,9 +280,9 @@ TEST_F(SiteLoginTest, AutomaticLoginOnlyAfterAWebPageWithTheOptionTicked)
 TEST_F(SiteLoginTest, AnEmptyAddressMakesTheBrowseCommandDoNothing)
 {
     values.address = QStringLiteral("  ");
-    QCoro::waitFor(login.OpenLoginPage());
+    QCoro::waitFor(login.openLoginPage());
     EXPECT_TRUE(browser.navigations.isEmpty());
     values.address = QStringLiteral("  http://site/login ");
-    QCoro::waitFor(login.OpenLoginPage());
+    QCoro::waitFor(login.openLoginPage());
     EXPECT_EQ(browser.navigations, QStringList{"http://site/login"});
 }

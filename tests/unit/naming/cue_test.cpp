@@ -43,7 +43,7 @@ TEST_F(Cues, FirstUseWritesTheCueIntoTheDataFolder)
     const QString path = dh::cueFilePath(101);
     EXPECT_EQ(path, dh::dataFolder() + QStringLiteral("101.wav"));
     EXPECT_FALSE(QFile::exists(path));
-    EXPECT_TRUE(dh::PlayCue(101));
+    EXPECT_TRUE(dh::playCue(101));
     EXPECT_EQ(read(path), QByteArray("RIFF-cue-101"));
     EXPECT_EQ(player.played, QStringList{path});
     EXPECT_EQ(reads, 1);
@@ -52,13 +52,13 @@ TEST_F(Cues, FirstUseWritesTheCueIntoTheDataFolder)
 TEST_F(Cues, LaterCallsPlayTheFileThatIsThere)
 {
     const QString path = dh::cueFilePath(103);
-    ASSERT_TRUE(dh::PlayCue(103));
+    ASSERT_TRUE(dh::playCue(103));
     {
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("the user's own sound");
     }
-    EXPECT_TRUE(dh::PlayCue(103));
+    EXPECT_TRUE(dh::playCue(103));
     EXPECT_EQ(read(path), QByteArray("the user's own sound"));
     EXPECT_EQ(reads, 1);
     EXPECT_EQ(player.played.size(), 2);
@@ -66,11 +66,11 @@ TEST_F(Cues, LaterCallsPlayTheFileThatIsThere)
 
 TEST_F(Cues, UnknownNumbersAndMissingDataPlayNothing)
 {
-    EXPECT_FALSE(dh::PlayCue(104));
-    EXPECT_FALSE(dh::PlayCue(0));
+    EXPECT_FALSE(dh::playCue(104));
+    EXPECT_FALSE(dh::playCue(0));
     EXPECT_FALSE(QFile::exists(dh::cueFilePath(104)));
     dh::setEmbeddedCueSource([](int) { return QByteArray(); });
-    EXPECT_FALSE(dh::PlayCue(102));
+    EXPECT_FALSE(dh::playCue(102));
     EXPECT_FALSE(QFile::exists(dh::cueFilePath(102)));
     EXPECT_TRUE(player.played.isEmpty());
 }
@@ -78,7 +78,7 @@ TEST_F(Cues, UnknownNumbersAndMissingDataPlayNothing)
 TEST_F(Cues, WithoutAPlayerTheFileIsStillPrepared)
 {
     dh::CuePlayer::setInstance(nullptr);
-    EXPECT_FALSE(dh::PlayCue(102));
+    EXPECT_FALSE(dh::playCue(102));
     EXPECT_TRUE(QFile::exists(dh::cueFilePath(102)));
 }
 
@@ -87,7 +87,7 @@ TEST_F(Cues, AProgramWithoutCompiledCuesWritesNothing)
     // The engine's own tests link no cue resources: the default source is empty.
     dh::setEmbeddedCueSource({});
     EXPECT_TRUE(dh::embeddedCueData(101).isEmpty());
-    EXPECT_FALSE(dh::PlayCue(101));
+    EXPECT_FALSE(dh::playCue(101));
     EXPECT_FALSE(QFile::exists(dh::cueFilePath(101)));
 }
 

@@ -62,29 +62,29 @@ TEST_F(Naming, SkipPolicyFinishesRowsWhoseFileExists)
 {
     touch(QStringLiteral("a.pdf"), QByteArray(1234, 'z'));
     dh::DownloadItem row;
-    row.Url = QStringLiteral("http://h/a.pdf");
-    row.Name = QStringLiteral("a");
-    row.FileType = QStringLiteral("pdf");
-    row.Folder = dir();
+    row.url = QStringLiteral("http://h/a.pdf");
+    row.name = QStringLiteral("a");
+    row.fileType = QStringLiteral("pdf");
+    row.folder = dir();
 
     for (SameNamePolicy p : {SameNamePolicy::Overwrite, SameNamePolicy::Rename}) {
         dh::DownloadItem r = row;
         EXPECT_TRUE(dh::needsDownload(r, p));
-        EXPECT_EQ(r.State, dh::DownloadState::Waiting);
-        EXPECT_TRUE(r.ProgressText.isEmpty());
+        EXPECT_EQ(r.state, dh::DownloadState::Waiting);
+        EXPECT_TRUE(r.progressText.isEmpty());
     }
     dh::DownloadItem missing = row;
-    missing.Name = QStringLiteral("b");
+    missing.name = QStringLiteral("b");
     EXPECT_TRUE(dh::needsDownload(missing, SameNamePolicy::Skip));
 
     dh::DownloadListModel list;
-    list.addItem(row.Url, row.Name, row.FileType, row.Folder, row.Referer);
+    list.addItem(row.url, row.name, row.fileType, row.folder, row.referer);
     EXPECT_FALSE(dh::needsDownload(list, 0, SameNamePolicy::Skip));
     const dh::DownloadItem& r = list.item(0);
-    EXPECT_EQ(r.State, dh::DownloadState::Done);
-    EXPECT_EQ(r.SizeText, QStringLiteral("1234"));
-    EXPECT_EQ(r.ReceivedText, QStringLiteral("1234"));
-    EXPECT_EQ(r.ProgressText, QStringLiteral("已存在，跳过"));
+    EXPECT_EQ(r.state, dh::DownloadState::Done);
+    EXPECT_EQ(r.sizeText, QStringLiteral("1234"));
+    EXPECT_EQ(r.receivedText, QStringLiteral("1234"));
+    EXPECT_EQ(r.progressText, QStringLiteral("已存在，跳过"));
 }
 
 TEST_F(Naming, RenamePolicyNumbering)
@@ -171,7 +171,7 @@ TEST_F(Naming, MakeUniquePath)
             QFile f(d.filePath(QString::fromUtf8(p)));
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         }
-        EXPECT_EQ(dh::MakeUniquePath(d.filePath(QString::fromUtf8(c.input))), d.filePath(QString::fromUtf8(c.expected)))
+        EXPECT_EQ(dh::makeUniquePath(d.filePath(QString::fromUtf8(c.input))), d.filePath(QString::fromUtf8(c.expected)))
             << c.what;
     }
 }
@@ -180,23 +180,23 @@ TEST_F(Naming, MakeUniquePathCutsLongNamesAndCountsEveryEntry)
 {
     const QString longBase = QString(120, QLatin1Char('a'));
     touch(longBase + QStringLiteral(".htm"));
-    EXPECT_EQ(dh::MakeUniquePath(path(longBase + QStringLiteral(".htm"))),
+    EXPECT_EQ(dh::makeUniquePath(path(longBase + QStringLiteral(".htm"))),
               path(longBase.left(100) + QStringLiteral(".htm")));
     // A folder or a dangling link of the name is just as much in the way.
     QDir(dir()).mkdir(QStringLiteral("d.htm"));
-    EXPECT_EQ(dh::MakeUniquePath(path(QStringLiteral("d.htm"))), path(QStringLiteral("d[0001].htm")));
+    EXPECT_EQ(dh::makeUniquePath(path(QStringLiteral("d.htm"))), path(QStringLiteral("d[0001].htm")));
     ASSERT_TRUE(QFile::link(path(QStringLiteral("nowhere")), path(QStringLiteral("l.htm"))));
-    EXPECT_EQ(dh::MakeUniquePath(path(QStringLiteral("l.htm"))), path(QStringLiteral("l[0001].htm")));
+    EXPECT_EQ(dh::makeUniquePath(path(QStringLiteral("l.htm"))), path(QStringLiteral("l[0001].htm")));
     // The extra predicate (a dry run's planned names) counts too.
-    EXPECT_EQ(dh::MakeUniquePath(path(QStringLiteral("free.htm")),
+    EXPECT_EQ(dh::makeUniquePath(path(QStringLiteral("free.htm")),
                                  [&](const QString& p) { return p == path(QStringLiteral("free.htm")); }),
               path(QStringLiteral("free[0001].htm")));
     // A name without any folder part is returned as it is.
-    EXPECT_EQ(dh::MakeUniquePath(QStringLiteral("bare.htm")), QStringLiteral("bare.htm"));
+    EXPECT_EQ(dh::makeUniquePath(QStringLiteral("bare.htm")), QStringLiteral("bare.htm"));
     // A surrogate pair at the cut is not split.
     const QString emoji = QString(99, QLatin1Char('e')) + QString::fromUtf8("\xF0\x9F\x98\x80") + QStringLiteral("zz");
     touch(emoji + QStringLiteral(".htm"));
-    EXPECT_EQ(dh::MakeUniquePath(path(emoji + QStringLiteral(".htm"))),
+    EXPECT_EQ(dh::makeUniquePath(path(emoji + QStringLiteral(".htm"))),
               path(QString(99, QLatin1Char('e')) + QStringLiteral(".htm")));
 }
 
@@ -220,7 +220,7 @@ TEST(SplitNameAndExtension, Rules)
     };
     for (const auto& c : cases) {
         QString base = QStringLiteral("unset");
-        EXPECT_EQ(dh::SplitNameAndExtension(QString::fromUtf8(c.input), &base), QString::fromUtf8(c.ext)) << c.input;
+        EXPECT_EQ(dh::splitNameAndExtension(QString::fromUtf8(c.input), &base), QString::fromUtf8(c.ext)) << c.input;
         EXPECT_EQ(base, QString::fromUtf8(c.base)) << c.input;
     }
 }
@@ -252,14 +252,14 @@ TEST_F(Naming, RowsAreCheckedBeforeTheyStart)
         SCOPED_TRACE(r.url);
         for (SameNamePolicy p : {SameNamePolicy::Skip, SameNamePolicy::Overwrite, SameNamePolicy::Rename}) {
             dh::DownloadItem row;
-            row.Url = QString::fromUtf8(r.url);
-            row.Name = QString::fromUtf8(r.name);
-            row.FileType = QStringLiteral("pdf");
-            row.Folder = dir();
+            row.url = QString::fromUtf8(r.url);
+            row.name = QString::fromUtf8(r.name);
+            row.fileType = QStringLiteral("pdf");
+            row.folder = dir();
             EXPECT_EQ(dh::needsDownload(row, p), r.needed);
-            EXPECT_EQ(row.Name, QString::fromUtf8(r.wantName));
-            EXPECT_EQ(row.ProgressText, QString::fromUtf8(r.progress));
-            EXPECT_EQ(row.State, r.needed ? dh::DownloadState::Waiting : dh::DownloadState::Failed);
+            EXPECT_EQ(row.name, QString::fromUtf8(r.wantName));
+            EXPECT_EQ(row.progressText, QString::fromUtf8(r.progress));
+            EXPECT_EQ(row.state, r.needed ? dh::DownloadState::Waiting : dh::DownloadState::Failed);
         }
     }
 }
@@ -270,12 +270,12 @@ TEST_F(Naming, SkipCountsALinkAsAnExistingFile)
 {
     ASSERT_TRUE(QFile::link(path(QStringLiteral("nowhere/x")), path(QStringLiteral("l.pdf"))));
     dh::DownloadItem row;
-    row.Url = QStringLiteral("http://h/l.pdf");
-    row.Name = QStringLiteral("l");
-    row.FileType = QStringLiteral("pdf");
-    row.Folder = dir();
+    row.url = QStringLiteral("http://h/l.pdf");
+    row.name = QStringLiteral("l");
+    row.fileType = QStringLiteral("pdf");
+    row.folder = dir();
     EXPECT_FALSE(dh::needsDownload(row, SameNamePolicy::Skip));
-    EXPECT_EQ(row.ProgressText, QStringLiteral("已存在，跳过"));
+    EXPECT_EQ(row.progressText, QStringLiteral("已存在，跳过"));
 }
 
 // Numbered names of long titles still fit the 255-byte file-name limit.
@@ -289,7 +289,7 @@ TEST_F(Naming, NumberedLongNamesFitTheFileNameLimit)
     EXPECT_LE(QFile::encodeName(p.mid(p.lastIndexOf('/') + 1)).size(), 255);
     QFile f(p);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    const QString u = dh::MakeUniquePath(path(title + QStringLiteral(".p")));
+    const QString u = dh::makeUniquePath(path(title + QStringLiteral(".p")));
     EXPECT_LE(QFile::encodeName(u.mid(u.lastIndexOf('/') + 1)).size(), 255);
     QFile g(u);
     EXPECT_TRUE(g.open(QIODevice::WriteOnly));

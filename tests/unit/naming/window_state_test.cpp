@@ -13,13 +13,13 @@ namespace {
 TEST(DownloadWindowState, FreshWindow)
 {
     DownloadWindowState s;
-    EXPECT_EQ(s.CountTransferControls(), 1);
-    EXPECT_FALSE(s.DownloadsActive());
-    EXPECT_FALSE(s.TransferBusy);
+    EXPECT_EQ(s.countTransferControls(), 1);
+    EXPECT_FALSE(s.downloadsActive());
+    EXPECT_FALSE(s.transferBusy);
     EXPECT_EQ(s.downloadMethod, 2);
-    for (int slot : s.SlotRows)
+    for (int slot : s.slotRows)
         EXPECT_EQ(slot, 0);
-    EXPECT_EQ(s.SlotRows.size(), 12u);
+    EXPECT_EQ(s.slotRows.size(), 12u);
 }
 
 // Every combination of the four facts, against the three guards.
@@ -34,11 +34,11 @@ TEST(DownloadWindowState, GuardTruthTable)
         s.setTransferControlCounter([&] { return parallelRunning ? 3 : 1; });
         s.setStillExecutingSource([&] { return executing; });
         s.setSchedulerTimerSource([&] { return timer; });
-        s.TransferBusy = busy;
+        s.transferBusy = busy;
 
         const bool active = parallelRunning || executing || timer;
         SCOPED_TRACE(bits);
-        EXPECT_EQ(s.DownloadsActive(), active);
+        EXPECT_EQ(s.downloadsActive(), active);
         EXPECT_EQ(s.refuses(BusyGuard::A), active);
         EXPECT_EQ(s.refuses(BusyGuard::B), timer || busy);
         EXPECT_EQ(s.refuses(BusyGuard::C), busy);
@@ -82,10 +82,10 @@ TEST(DownloadWindowState, TransferEventTimeComesFromTheClock)
 {
     dh::Clock::setSource([] { return QDateTime(QDate(2024, 5, 1), QTime(13, 30, 15, 500)); });
     DownloadWindowState s;  // set when the window loads
-    EXPECT_FLOAT_EQ(s.LastTransferEventTime, 13 * 3600 + 30 * 60 + 15.5f);
+    EXPECT_FLOAT_EQ(s.lastTransferEventTime, 13 * 3600 + 30 * 60 + 15.5f);
     dh::Clock::setSource([] { return QDateTime(QDate(2024, 5, 1), QTime(13, 31, 0)); });
     s.markTransferEvent();
-    EXPECT_FLOAT_EQ(s.LastTransferEventTime, 13 * 3600 + 31 * 60.0f);
+    EXPECT_FLOAT_EQ(s.lastTransferEventTime, 13 * 3600 + 31 * 60.0f);
     dh::Clock::setSource({});
 }
 
@@ -95,7 +95,7 @@ TEST(DownloadWindowState, DownloadMethodSetting)
     dh::SettingsStore store(d.filePath(QStringLiteral("s.ini")));
     EXPECT_EQ(DownloadWindowState::downloadMethodFromSettings(store), 2);
     for (const auto& [stored, method] : {std::pair{"1", 1}, {"2", 2}, {"7", 2}, {"x", 2}, {" 1 ", 1}}) {
-        store.save(dh::keys::DownloadMethod, QString::fromLatin1(stored));
+        store.save(dh::keys::downloadMethod, QString::fromLatin1(stored));
         EXPECT_EQ(DownloadWindowState::downloadMethodFromSettings(store), method) << stored;
     }
 }

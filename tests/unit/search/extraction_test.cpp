@@ -23,7 +23,7 @@ QString heading(const QString& href, const QString& text)
 PageExtraction extract(const QString& html, const ExtractOptions& o = {})
 {
     auto doc = Document::fromHtml(html, kPage);
-    return ExtractResultLinks(*doc, o);
+    return extractResultLinks(*doc, o);
 }
 
 struct TypeCase {
@@ -35,7 +35,7 @@ class TypeFromUrl : public ::testing::TestWithParam<TypeCase> {};
 
 TEST_P(TypeFromUrl, LastFourCharacters)
 {
-    EXPECT_EQ(FileTypeFromUrl(QString::fromUtf8(GetParam().url)), QString::fromUtf8(GetParam().type));
+    EXPECT_EQ(fileTypeFromUrl(QString::fromUtf8(GetParam().url)), QString::fromUtf8(GetParam().type));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, TypeFromUrl,
@@ -58,7 +58,7 @@ class TitleCleaning : public ::testing::TestWithParam<TitleCase> {};
 TEST_P(TitleCleaning, Cleans)
 {
     const TitleCase& c = GetParam();
-    EXPECT_EQ(CleanResultTitle(QString::fromUtf8(c.text), QString::fromUtf8(c.type), c.removeSpaces),
+    EXPECT_EQ(cleanResultTitle(QString::fromUtf8(c.text), QString::fromUtf8(c.type), c.removeSpaces),
               QString::fromUtf8(c.expected));
 }
 
@@ -83,7 +83,7 @@ class ExcludedSuffix : public ::testing::TestWithParam<SuffixCase> {};
 
 TEST_P(ExcludedSuffix, OnlyAtTheVeryEnd)
 {
-    EXPECT_EQ(IsExcludedTitle(QString::fromUtf8(GetParam().title), QStringLiteral("baidu.com")), GetParam().excluded);
+    EXPECT_EQ(isExcludedTitle(QString::fromUtf8(GetParam().title), QStringLiteral("baidu.com")), GetParam().excluded);
 }
 
 INSTANTIATE_TEST_SUITE_P(Suffixes, ExcludedSuffix,
@@ -97,9 +97,9 @@ INSTANTIATE_TEST_SUITE_P(Suffixes, ExcludedSuffix,
 
 TEST(Extraction, ConfiguredDomainReplacesTheDefault)
 {
-    EXPECT_TRUE(IsExcludedTitle(QStringLiteral("a docin.com豆丁网"), QStringLiteral("DocIn.com")));
-    EXPECT_FALSE(IsExcludedTitle(QStringLiteral("a baidu.com豆丁网"), QStringLiteral("docin.com")));
-    EXPECT_FALSE(IsExcludedTitle(QStringLiteral("a 豆丁网"), QString()));  // no domain: only the fixed four
+    EXPECT_TRUE(isExcludedTitle(QStringLiteral("a docin.com豆丁网"), QStringLiteral("DocIn.com")));
+    EXPECT_FALSE(isExcludedTitle(QStringLiteral("a baidu.com豆丁网"), QStringLiteral("docin.com")));
+    EXPECT_FALSE(isExcludedTitle(QStringLiteral("a 豆丁网"), QString()));  // no domain: only the fixed four
 }
 
 TEST(Extraction, ReadsHeadingsOfTheFirstContainerOnly)
@@ -170,11 +170,11 @@ TEST(Extraction, PageWithoutContainerIsNoError)
 
 TEST(Extraction, NextPageText)
 {
-    EXPECT_TRUE(IsNextPageText(QStringLiteral("下一页>")));
-    EXPECT_TRUE(IsNextPageText(QStringLiteral("  下一页>  ")));
-    EXPECT_FALSE(IsNextPageText(QStringLiteral("下一页")));
-    EXPECT_FALSE(IsNextPageText(QStringLiteral("<上一页")));
-    EXPECT_FALSE(IsNextPageText(QStringLiteral("下一页>>")));
+    EXPECT_TRUE(isNextPageText(QStringLiteral("下一页>")));
+    EXPECT_TRUE(isNextPageText(QStringLiteral("  下一页>  ")));
+    EXPECT_FALSE(isNextPageText(QStringLiteral("下一页")));
+    EXPECT_FALSE(isNextPageText(QStringLiteral("<上一页")));
+    EXPECT_FALSE(isNextPageText(QStringLiteral("下一页>>")));
 }
 
 } // namespace

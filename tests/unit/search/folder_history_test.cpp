@@ -33,7 +33,7 @@ protected:
 TEST_F(FolderHistory, MissingFileKeepsTheEntries)
 {
     QStringList entries{QStringLiteral("/keep")};
-    LoadFolderHistory(entries, file());
+    loadFolderHistory(entries, file());
     EXPECT_EQ(entries, QStringList{QStringLiteral("/keep")});
 }
 
@@ -41,7 +41,7 @@ TEST_F(FolderHistory, ReadingTrimsSkipsBlanksAndDropsRepeatsIgnoringCase)
 {
     write("  /home/u/Docs  \r\n\r\n   \r\n/home/u/docs\r\n/tmp/a\n/home/u/Docs\r\n");
     QStringList entries{QStringLiteral("/replaced")};
-    LoadFolderHistory(entries, file());
+    loadFolderHistory(entries, file());
     EXPECT_EQ(entries, (QStringList{QStringLiteral("/home/u/Docs"), QStringLiteral("/tmp/a")}));
 }
 
@@ -55,16 +55,16 @@ TEST_F(FolderHistory, AtMostTheFirstHundredNonBlankLinesAreRead)
     }
     write(bytes);
     QStringList entries;
-    LoadFolderHistory(entries, file());
+    loadFolderHistory(entries, file());
     ASSERT_EQ(entries.size(), 100);
     EXPECT_EQ(entries.first(), QStringLiteral("/f/1"));
     EXPECT_EQ(entries.last(), QStringLiteral("/f/100"));
 
     // A folder added now is written as line 101 and not shown next time.
     entries << QStringLiteral("/f/new");
-    ASSERT_TRUE(SaveFolderHistory(entries, file()));
+    ASSERT_TRUE(saveFolderHistory(entries, file()));
     QStringList again;
-    LoadFolderHistory(again, file());
+    loadFolderHistory(again, file());
     EXPECT_EQ(again.size(), 100);
     EXPECT_FALSE(again.contains(QStringLiteral("/f/new")));
 }
@@ -77,18 +77,18 @@ TEST_F(FolderHistory, RepeatsCountTowardsTheLimit)
     bytes += "/late\r\n";
     write(bytes);
     QStringList entries;
-    LoadFolderHistory(entries, file());
+    loadFolderHistory(entries, file());
     EXPECT_EQ(entries, QStringList{QStringLiteral("/same")});
 }
 
 TEST_F(FolderHistory, WritingUsesCrLfAndAnEmptyListIsOneEmptyLine)
 {
-    ASSERT_TRUE(SaveFolderHistory({QStringLiteral("/a"), QStringLiteral("/b")}, file()));
+    ASSERT_TRUE(saveFolderHistory({QStringLiteral("/a"), QStringLiteral("/b")}, file()));
     EXPECT_EQ(read(), QByteArray("/a\r\n/b\r\n"));
-    ASSERT_TRUE(SaveFolderHistory({}, file()));
+    ASSERT_TRUE(saveFolderHistory({}, file()));
     EXPECT_EQ(read(), QByteArray("\r\n"));
     QStringList entries{QStringLiteral("/x")};
-    LoadFolderHistory(entries, file());
+    loadFolderHistory(entries, file());
     EXPECT_TRUE(entries.isEmpty());  // the file exists: the list is replaced by nothing
 }
 
@@ -98,14 +98,14 @@ TEST_F(FolderHistory, SystemCodePageRoundTrip)
         SCOPED_TRACE(cp);
         SystemCodePage::setName(QString::fromLatin1(cp));
         const QStringList folders{QStringLiteral("/home/用户/下载"), QStringLiteral("/资料")};
-        ASSERT_TRUE(SaveFolderHistory(folders, file()));
+        ASSERT_TRUE(saveFolderHistory(folders, file()));
         EXPECT_EQ(read(), SystemCodePage::encode(QStringLiteral("/home/用户/下载\r\n/资料\r\n")));
         QStringList back;
-        LoadFolderHistory(back, file());
+        loadFolderHistory(back, file());
         EXPECT_EQ(back, folders);
     }
     SystemCodePage::setName(QStringLiteral("GBK"));
-    ASSERT_TRUE(SaveFolderHistory({QStringLiteral("/中")}, file()));
+    ASSERT_TRUE(saveFolderHistory({QStringLiteral("/中")}, file()));
     EXPECT_EQ(read(), QByteArray("/\xD6\xD0\r\n"));
 }
 
@@ -113,14 +113,14 @@ TEST_F(FolderHistory, BrowseStartFolder)
 {
     const QString d = QDir(dir.path()).absolutePath();
     QDir().mkpath(d + QStringLiteral("/a/b"));
-    EXPECT_EQ(BrowseStartFolder(d + QStringLiteral("/a/b/")), d + QStringLiteral("/a/"));
-    EXPECT_EQ(BrowseStartFolder(d + QStringLiteral("/a/b")), d + QStringLiteral("/a/"));
-    EXPECT_EQ(BrowseStartFolder(QStringLiteral("/")), QStringLiteral("/"));
+    EXPECT_EQ(browseStartFolder(d + QStringLiteral("/a/b/")), d + QStringLiteral("/a/"));
+    EXPECT_EQ(browseStartFolder(d + QStringLiteral("/a/b")), d + QStringLiteral("/a/"));
+    EXPECT_EQ(browseStartFolder(QStringLiteral("/")), QStringLiteral("/"));
     const QString home = QDir::homePath() + QLatin1Char('/');
-    EXPECT_EQ(BrowseStartFolder(QStringLiteral("   ")), home);
-    EXPECT_EQ(BrowseStartFolder(d + QStringLiteral("/missing/x/")), home);
-    EXPECT_EQ(BrowseStartFolder(QStringLiteral("~")), home);
-    EXPECT_EQ(BrowseStartFolder(QStringLiteral("~/12345/")), home);
+    EXPECT_EQ(browseStartFolder(QStringLiteral("   ")), home);
+    EXPECT_EQ(browseStartFolder(d + QStringLiteral("/missing/x/")), home);
+    EXPECT_EQ(browseStartFolder(QStringLiteral("~")), home);
+    EXPECT_EQ(browseStartFolder(QStringLiteral("~/12345/")), home);
 }
 
 TEST_F(FolderHistory, BrowseForFolderAnswersWithATrailingSlash)
@@ -128,10 +128,10 @@ TEST_F(FolderHistory, BrowseForFolderAnswersWithATrailingSlash)
     ScriptedPrompter p;
     Prompter::setInstance(&p);
     p.pathAnswers.push_back(QStringLiteral("/chosen/folder"));
-    EXPECT_EQ(BrowseForFolder(QStringLiteral("/start/x"), QStringLiteral("t")), QStringLiteral("/chosen/folder/"));
+    EXPECT_EQ(browseForFolder(QStringLiteral("/start/x"), QStringLiteral("t")), QStringLiteral("/chosen/folder/"));
     // Cancelled: the start text comes back.
-    EXPECT_EQ(BrowseForFolder(QStringLiteral("/start/x"), QStringLiteral("t")), QStringLiteral("/start/x/"));
-    EXPECT_EQ(BrowseForFolder(QStringLiteral("/start/y/"), QStringLiteral("t")), QStringLiteral("/start/y/"));
+    EXPECT_EQ(browseForFolder(QStringLiteral("/start/x"), QStringLiteral("t")), QStringLiteral("/start/x/"));
+    EXPECT_EQ(browseForFolder(QStringLiteral("/start/y/"), QStringLiteral("t")), QStringLiteral("/start/y/"));
     Prompter::setInstance(nullptr);
 }
 

@@ -24,10 +24,10 @@ QCoro::Task<void> answerDialog(FakeDialog* d)
     ++d->shown;
     co_await QCoro::sleepFor(std::chrono::milliseconds(1));
     if (d->cancel) {
-        globals().SaveDialogCancelled = true;
+        globals().saveDialogCancelled = true;
     } else {
-        globals().SaveDialogCancelled = false;
-        globals().SaveFolder = d->folder;
+        globals().saveDialogCancelled = false;
+        globals().saveFolder = d->folder;
     }
 }
 
@@ -43,10 +43,10 @@ protected:
     void SetUp() override
     {
         auto& g = globals();
-        g.PromptOnExtract = true;
-        g.SaveFolder = QStringLiteral("/save/");
-        g.UseUrlFileName = false;
-        g.SaveDialogCancelled = false;
+        g.promptOnExtract = true;
+        g.saveFolder = QStringLiteral("/save/");
+        g.useUrlFileName = false;
+        g.saveDialogCancelled = false;
         engine->downloadList = [this] { return &list; };
         engine->showDownloadWindow = [this] { ++shownWindow; };
         engine->isRowSelected = [this](int row) {
@@ -63,20 +63,20 @@ protected:
         engine->links()->setStatus(engine->links()->findUrl(url), status);
     }
 
-    void run(HandOverRule rule) { QCoro::waitFor(engine->HandOverLinks(rule)); }
+    void run(HandOverRule rule) { QCoro::waitFor(engine->handOverLinks(rule)); }
 
     QStringList statuses() const
     {
         QStringList s;
         for (const LinkItem& it : engine->links()->items())
-            s << it.Status;
+            s << it.status;
         return s;
     }
     QStringList downloadUrls() const
     {
         QStringList s;
         for (int i = 0; i < list.size(); ++i)
-            s << list.item(i).Url;
+            s << list.item(i).url;
         return s;
     }
 };
@@ -104,15 +104,15 @@ TEST_P(HandOverRules, PicksTheRowsOfTheRule)
     const QStringList before{QString(), statusHandedOver(), statusFailed(), QString()};
     const QStringList after = statuses();
     for (int i = 0; i < 4; ++i) {
-        const QString url = engine->links()->item(i).Url;
+        const QString url = engine->links()->item(i).url;
         EXPECT_EQ(after[i], expected.contains(url) ? statusHandedOver() : before[i]) << i;
     }
-    EXPECT_TRUE(engine->StopAnalysis);
+    EXPECT_TRUE(engine->stopAnalysis);
     EXPECT_EQ(shownWindow, 1);
     ASSERT_EQ(panel.size(), 2u);
     EXPECT_EQ(panel[0], std::make_pair(true, QStringLiteral("正在分析,请稍候...")));
     EXPECT_FALSE(panel[1].first);
-    EXPECT_EQ(dialog.shown, 0);  // PromptOnExtract 1: no dialog
+    EXPECT_EQ(dialog.shown, 0);  // promptOnExtract 1: no dialog
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -157,14 +157,14 @@ class HandOverNames : public HandOver, public ::testing::WithParamInterface<Name
 TEST_P(HandOverNames, NameFromTitleOrAddress)
 {
     const NameCase& c = GetParam();
-    globals().UseUrlFileName = c.useUrl;
+    globals().useUrlFileName = c.useUrl;
     ASSERT_TRUE(engine->addToDownloadList(QString::fromUtf8(c.url), QString::fromUtf8(c.title), QStringLiteral("pdf"),
                                  QString(), QStringLiteral("http://ref/")));
     ASSERT_EQ(list.size(), 1);
-    EXPECT_EQ(list.item(0).Name, QString::fromUtf8(c.name));
-    EXPECT_EQ(list.item(0).FileType, QStringLiteral("pdf"));
-    EXPECT_EQ(list.item(0).Referer, QStringLiteral("http://ref/"));
-    EXPECT_EQ(list.item(0).State, DownloadState::Waiting);
+    EXPECT_EQ(list.item(0).name, QString::fromUtf8(c.name));
+    EXPECT_EQ(list.item(0).fileType, QStringLiteral("pdf"));
+    EXPECT_EQ(list.item(0).referer, QStringLiteral("http://ref/"));
+    EXPECT_EQ(list.item(0).state, DownloadState::Waiting);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -178,33 +178,33 @@ TEST_F(HandOver, EmptyFolderTakesTheSaveFolder)
 {
     ASSERT_TRUE(engine->addToDownloadList("http://h/1.pdf", "t", "pdf", QString(), QString()));
     ASSERT_TRUE(engine->addToDownloadList("http://h/2.pdf", "t", "pdf", "/own/", QString()));
-    globals().SaveFolder.clear();
+    globals().saveFolder.clear();
     ASSERT_TRUE(engine->addToDownloadList("http://h/3.pdf", "t", "pdf", QString(), QString()));
-    EXPECT_EQ(list.item(0).Folder, QStringLiteral("/save/"));
-    EXPECT_EQ(list.item(1).Folder, QStringLiteral("/own/"));
-    EXPECT_EQ(list.item(2).Folder, QString());
+    EXPECT_EQ(list.item(0).folder, QStringLiteral("/save/"));
+    EXPECT_EQ(list.item(1).folder, QStringLiteral("/own/"));
+    EXPECT_EQ(list.item(2).folder, QString());
     // A second row for a listed address is ignored and still reports success.
     EXPECT_TRUE(engine->addToDownloadList("http://h/1.pdf", "other", "doc", "/x/", QString()));
     EXPECT_EQ(list.size(), 3);
-    EXPECT_EQ(list.item(0).Name, QStringLiteral("t"));
+    EXPECT_EQ(list.item(0).name, QStringLiteral("t"));
 }
 
 TEST_F(HandOver, WithoutPromptOnExtractTheDialogOfTheRunGivesTheFolder)
 {
-    globals().PromptOnExtract = false;
+    globals().promptOnExtract = false;
     dialog.folder = QStringLiteral("/chosen/");
     add(QStringLiteral("a"), QStringLiteral("http://h/a.pdf"));
     add(QStringLiteral("b"), QStringLiteral("http://h/b.pdf"), {}, QStringLiteral("/kept/"));
     run(HandOverRule::NotHandedOver);
     EXPECT_EQ(dialog.shown, 1);
     ASSERT_EQ(list.size(), 2);
-    EXPECT_EQ(list.item(0).Folder, QStringLiteral("/chosen/"));
-    EXPECT_EQ(list.item(1).Folder, QStringLiteral("/kept/"));
+    EXPECT_EQ(list.item(0).folder, QStringLiteral("/chosen/"));
+    EXPECT_EQ(list.item(1).folder, QStringLiteral("/kept/"));
 }
 
 TEST_F(HandOver, CancelledDialogHandsOverNothingButShowsTheDownloadWindow)
 {
-    globals().PromptOnExtract = false;
+    globals().promptOnExtract = false;
     dialog.cancel = true;
     add(QStringLiteral("a"), QStringLiteral("http://h/a.pdf"));
     run(HandOverRule::All);
@@ -214,19 +214,19 @@ TEST_F(HandOver, CancelledDialogHandsOverNothingButShowsTheDownloadWindow)
     EXPECT_EQ(shownWindow, 1);
     ASSERT_EQ(panel.size(), 2u);
     EXPECT_FALSE(panel.back().first);
-    EXPECT_TRUE(engine->StopAnalysis);
+    EXPECT_TRUE(engine->stopAnalysis);
 }
 
 TEST_F(HandOver, AutomaticModeAsksNothing)
 {
-    globals().PromptOnExtract = false;
-    globals().SaveFolder = QStringLiteral("/auto/");
+    globals().promptOnExtract = false;
+    globals().saveFolder = QStringLiteral("/auto/");
     engine->autoModeActive = [] { return true; };
     add(QStringLiteral("a"), QStringLiteral("http://h/a.pdf"));
     run(HandOverRule::NotHandedOver);
     EXPECT_EQ(dialog.shown, 0);
     ASSERT_EQ(list.size(), 1);
-    EXPECT_EQ(list.item(0).Folder, QStringLiteral("/auto/"));
+    EXPECT_EQ(list.item(0).folder, QStringLiteral("/auto/"));
     // Other rules still ask, even in automatic mode.
     add(QStringLiteral("b"), QStringLiteral("http://h/b.pdf"));
     dialog.folder = QStringLiteral("/asked/");
@@ -250,8 +250,8 @@ TEST_F(HandOver, StopEndsTheRunAndTicksWaitForIt)
     QTimer::singleShot(0, engine.get(), [&] {
         // The run is going on: an automatic tick must not start a second one.
         const int before = shownWindow;
-        engine->AutoTick();
-        ticksIgnored = shownWindow == before && !engine->StopAnalysis ? 1 : 0;
+        engine->autoTick();
+        ticksIgnored = shownWindow == before && !engine->stopAnalysis ? 1 : 0;
         engine->stopHandOver();
     });
     run(HandOverRule::All);
@@ -259,23 +259,23 @@ TEST_F(HandOver, StopEndsTheRunAndTicksWaitForIt)
     EXPECT_GT(list.size(), 0);
     EXPECT_LT(list.size(), 20000);
     EXPECT_EQ(statuses().count(statusHandedOver()), list.size());
-    EXPECT_TRUE(engine->StopAnalysis);
+    EXPECT_TRUE(engine->stopAnalysis);
     EXPECT_EQ(shownWindow, 1);
 }
 
 TEST_F(HandOver, PreparingAutomaticMode)
 {
-    globals().PromptOnExtract = true;
-    globals().SaveDialogCancelled = true;
-    EXPECT_TRUE(QCoro::waitFor(engine->PrepareAutoMode()));
-    EXPECT_FALSE(globals().SaveDialogCancelled);
+    globals().promptOnExtract = true;
+    globals().saveDialogCancelled = true;
+    EXPECT_TRUE(QCoro::waitFor(engine->prepareAutoMode()));
+    EXPECT_FALSE(globals().saveDialogCancelled);
     EXPECT_EQ(dialog.shown, 0);
 
-    globals().PromptOnExtract = false;
+    globals().promptOnExtract = false;
     dialog.cancel = true;
-    EXPECT_FALSE(QCoro::waitFor(engine->PrepareAutoMode()));
+    EXPECT_FALSE(QCoro::waitFor(engine->prepareAutoMode()));
     dialog.cancel = false;
-    EXPECT_TRUE(QCoro::waitFor(engine->PrepareAutoMode()));
+    EXPECT_TRUE(QCoro::waitFor(engine->prepareAutoMode()));
     EXPECT_EQ(dialog.shown, 2);
 }
 

@@ -18,7 +18,7 @@ class QueryComposition : public ::testing::TestWithParam<QueryCase> {};
 TEST_P(QueryComposition, ComposesTheServiceAddress)
 {
     const QueryCase& c = GetParam();
-    EXPECT_EQ(ComposeSearchAddress(QStringLiteral("http://s.example"), QString::fromUtf8(c.keywords),
+    EXPECT_EQ(composeSearchAddress(QStringLiteral("http://s.example"), QString::fromUtf8(c.keywords),
                                    QString::fromUtf8(c.type), c.whole),
               QStringLiteral("http://s.example") + QString::fromUtf8(c.expected));
 }
@@ -35,15 +35,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SearchQuery, BaseAddressMayEndWithASlash)
 {
-    EXPECT_EQ(ComposeSearchAddress(QStringLiteral("http://h:8/"), QStringLiteral("x"), QStringLiteral("pdf"), false),
+    EXPECT_EQ(composeSearchAddress(QStringLiteral("http://h:8/"), QStringLiteral("x"), QStringLiteral("pdf"), false),
               QStringLiteral("http://h:8/p?w=x+filetype%3Apdf"));
-    EXPECT_EQ(SearchHomeAddress(QStringLiteral("http://h:8/")), QStringLiteral("http://h:8/p?w=1"));
-    EXPECT_EQ(SearchHomeAddress(QStringLiteral("http://h:8")), QStringLiteral("http://h:8/p?w=1"));
+    EXPECT_EQ(searchHomeAddress(QStringLiteral("http://h:8/")), QStringLiteral("http://h:8/p?w=1"));
+    EXPECT_EQ(searchHomeAddress(QStringLiteral("http://h:8")), QStringLiteral("http://h:8/p?w=1"));
 }
 
 TEST(SearchQuery, KeywordLinesSplitAtEveryLineEnd)
 {
-    EXPECT_EQ(SplitKeywordLines(QStringLiteral("教程\r\n手册\n\n  \r工具")),
+    EXPECT_EQ(splitKeywordLines(QStringLiteral("教程\r\n手册\n\n  \r工具")),
               (QStringList{QStringLiteral("教程"), QStringLiteral("手册"), QString(), QStringLiteral("  "),
                            QStringLiteral("工具")}));
     EXPECT_EQ(searchTypes(), (QStringList{"pdf", "doc", "ppt", "xls"}));

@@ -19,15 +19,15 @@ struct ConnectionCase {
 TEST(TransferConnection, MethodOneSettingsFromAddressAndProxy)
 {
     const ConnectionCase cases[] = {
-        {"http://a.com/x.pdf", false, "", "", AccessSystemDefault, "", 80, TransferProtocol::Http},
-        {"http://a.com:8080/x.pdf", false, "", "", AccessSystemDefault, "", 8080, TransferProtocol::Http},
-        {"http://a.com:abc/x.pdf", false, "", "", AccessSystemDefault, "", 80, TransferProtocol::Http},
-        {"http://a.com:1:2/x.pdf", false, "", "", AccessSystemDefault, "", 80, TransferProtocol::Http},
-        {"http://a.com:8080", false, "", "", AccessSystemDefault, "", 80, TransferProtocol::Http},  // no "/" after
-        {"HTTPS://a.com:8443/x.pdf", false, "", "", AccessSystemDefault, "", 443, TransferProtocol::Https},
-        {"http://a.com/x.pdf", true, "10.1.1.1", "3128", AccessNamedProxy, "10.1.1.1:3128", 3128, TransferProtocol::Http},
-        {"https://a.com/x.pdf", true, "10.1.1.1", "3128", AccessNamedProxy, "10.1.1.1:3128", 443, TransferProtocol::Https},
-        {"http://a.com/x.pdf", true, "p", "x", AccessNamedProxy, "p:x", 0, TransferProtocol::Http},
+        {"http://a.com/x.pdf", false, "", "", accessSystemDefault, "", 80, TransferProtocol::Http},
+        {"http://a.com:8080/x.pdf", false, "", "", accessSystemDefault, "", 8080, TransferProtocol::Http},
+        {"http://a.com:abc/x.pdf", false, "", "", accessSystemDefault, "", 80, TransferProtocol::Http},
+        {"http://a.com:1:2/x.pdf", false, "", "", accessSystemDefault, "", 80, TransferProtocol::Http},
+        {"http://a.com:8080", false, "", "", accessSystemDefault, "", 80, TransferProtocol::Http},  // no "/" after
+        {"HTTPS://a.com:8443/x.pdf", false, "", "", accessSystemDefault, "", 443, TransferProtocol::Https},
+        {"http://a.com/x.pdf", true, "10.1.1.1", "3128", accessNamedProxy, "10.1.1.1:3128", 3128, TransferProtocol::Http},
+        {"https://a.com/x.pdf", true, "10.1.1.1", "3128", accessNamedProxy, "10.1.1.1:3128", 443, TransferProtocol::Https},
+        {"http://a.com/x.pdf", true, "p", "x", accessNamedProxy, "p:x", 0, TransferProtocol::Http},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);

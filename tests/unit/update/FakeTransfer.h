@@ -28,7 +28,7 @@ public:
         if (!stillExecuting())
             return;
         cancelled = true;
-        setFailure(Failure::Cancelled, TransferCodeCancelled, QStringLiteral("cancelled"));
+        setFailure(Failure::Cancelled, transferCodeCancelled, QStringLiteral("cancelled"));
         end();
     }
 

@@ -21,7 +21,7 @@ struct Events {
     QStringList log;  // "change", "arrived", "err:<text>", "ended"
     explicit Events(XmlHttpRequest& c)
     {
-        QObject::connect(&c, &XmlHttpRequest::OnReadyStateChange, [this] { log << QStringLiteral("change"); });
+        QObject::connect(&c, &XmlHttpRequest::onReadyStateChange, [this] { log << QStringLiteral("change"); });
         QObject::connect(&c, &XmlHttpRequest::dataArrived, [this] { log << QStringLiteral("arrived"); });
         QObject::connect(&c, &XmlHttpRequest::dataFailed, [this](const QString& t) { log << QStringLiteral("err:") + t; });
         QObject::connect(&c, &XmlHttpRequest::requestEnded, [this] { log << QStringLiteral("ended"); });
@@ -44,7 +44,7 @@ QByteArray readFile(const QString& path)
 
 TEST(StatusDescriptions, TableHas601RowsWithTheKnownTexts)
 {
-    const QStringList& t = StatusDescriptions();
+    const QStringList& t = statusDescriptions();
     ASSERT_EQ(t.size(), 601);
     int filled = 0;
     for (const QString& s : t)
@@ -94,10 +94,10 @@ TEST_F(XmlHttpTest, CompletionEventsByStatus)
         {"304 is not success", 304, Failure::None, 0, {"err:客户端已经执行了GET，但文件未变化", "ended"}, 304},
         {"101 is not success", 101, Failure::None, 0, {"err:客户要求服务器根据请求转换HTTP协议版本", "ended"}, 101},
         {"418 has no text", 418, Failure::None, 0, {"err:", "ended"}, 418},
-        {"refused", 0, Failure::Network, 1, {"ended"}, XmlHttpStatusCannotConnect},
-        {"unknown host", 0, Failure::Network, 3, {"ended"}, XmlHttpStatusNameNotResolved},
-        {"no response", 0, Failure::NoResponse, TransferCodeNoResponse, {"ended"}, XmlHttpStatusTimeout},
-        {"cut body", 200, Failure::Network, TransferCodeIncomplete, {"ended"}, XmlHttpStatusConnectionAborted},
+        {"refused", 0, Failure::Network, 1, {"ended"}, xmlHttpStatusCannotConnect},
+        {"unknown host", 0, Failure::Network, 3, {"ended"}, xmlHttpStatusNameNotResolved},
+        {"no response", 0, Failure::NoResponse, transferCodeNoResponse, {"ended"}, xmlHttpStatusTimeout},
+        {"cut body", 200, Failure::Network, transferCodeIncomplete, {"ended"}, xmlHttpStatusConnectionAborted},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -115,28 +115,28 @@ TEST_F(XmlHttpTest, CompletionEventsByStatus)
         else
             r->fail(c.failure, c.failureCode);
         EXPECT_TRUE(ev.log.isEmpty()) << "events come on a later turn of the loop";
-        EXPECT_FALSE(control->DownOK());
+        EXPECT_FALSE(control->downOk());
         flushEvents();
         EXPECT_EQ(ev.completions(), c.expected);
         ASSERT_FALSE(ev.log.isEmpty());
         EXPECT_EQ(ev.log.first(), QStringLiteral("change")) << "the state change comes before the verdict";
-        EXPECT_TRUE(control->DownOK());
+        EXPECT_TRUE(control->downOk());
         EXPECT_FALSE(control->isWatching());
-        EXPECT_EQ(control->ReadyState(), 4);
-        EXPECT_EQ(control->Status(), c.reportedStatus);
-        EXPECT_EQ(control->ResponseBody(), c.failure == Failure::None ? QByteArray("body") : QByteArray());
+        EXPECT_EQ(control->readyState(), 4);
+        EXPECT_EQ(control->status(), c.reportedStatus);
+        EXPECT_EQ(control->responseBody(), c.failure == Failure::None ? QByteArray("body") : QByteArray());
     }
 }
 
 TEST_F(XmlHttpTest, ReadyStatesAndResponseMembers)
 {
-    EXPECT_EQ(http->ReadyState(), 0);
-    EXPECT_EQ(http->Status(), 0);
+    EXPECT_EQ(http->readyState(), 0);
+    EXPECT_EQ(http->status(), 0);
     ASSERT_TRUE(http->open(QStringLiteral("get"), QStringLiteral("http://127.0.0.1:9/a")));
-    EXPECT_EQ(http->ReadyState(), 1);
-    http->SetRequestHeader(QStringLiteral("Referer"), QStringLiteral("http://site/page"));
-    http->SetRequestHeader(QStringLiteral("X-Bad"), QStringLiteral("a\r\nInjected: 1"));
-    http->SetRequestHeader(QStringLiteral("Bad Name"), QStringLiteral("v"));
+    EXPECT_EQ(http->readyState(), 1);
+    http->setRequestHeader(QStringLiteral("Referer"), QStringLiteral("http://site/page"));
+    http->setRequestHeader(QStringLiteral("X-Bad"), QStringLiteral("a\r\nInjected: 1"));
+    http->setRequestHeader(QStringLiteral("Bad Name"), QStringLiteral("v"));
     http->send(QStringLiteral("q=文档"));
     FakeRequest* r = engine.last();
     ASSERT_TRUE(r);
@@ -145,22 +145,22 @@ TEST_F(XmlHttpTest, ReadyStatesAndResponseMembers)
     EXPECT_EQ(r->options.body, QStringLiteral("q=文档").toUtf8());
     EXPECT_TRUE(r->inMemory);
     EXPECT_TRUE(http->isWatching());
-    EXPECT_EQ(http->ReadyState(), 1);
+    EXPECT_EQ(http->readyState(), 1);
 
     r->respond(404, QStringLiteral("Not Found"), {{"Content-Type", "text/plain"}, {"X-Two", "2"}});
-    EXPECT_EQ(http->ReadyState(), 2);
-    EXPECT_EQ(http->Status(), 404);
-    EXPECT_EQ(http->StatusText(), QStringLiteral("Not Found"));
-    EXPECT_EQ(http->GetResponseHeader(QStringLiteral("content-type")), QStringLiteral("text/plain"));
-    EXPECT_EQ(http->GetAllResponseHeaders(), QStringLiteral("Content-Type: text/plain\r\nX-Two: 2\r\n"));
+    EXPECT_EQ(http->readyState(), 2);
+    EXPECT_EQ(http->status(), 404);
+    EXPECT_EQ(http->statusText(), QStringLiteral("Not Found"));
+    EXPECT_EQ(http->responseHeader(QStringLiteral("content-type")), QStringLiteral("text/plain"));
+    EXPECT_EQ(http->allResponseHeaders(), QStringLiteral("Content-Type: text/plain\r\nX-Two: 2\r\n"));
     r->data("abc");
-    EXPECT_EQ(http->ReadyState(), 3);
-    EXPECT_TRUE(http->ResponseBody().isEmpty()) << "the body is there once complete";
+    EXPECT_EQ(http->readyState(), 3);
+    EXPECT_TRUE(http->responseBody().isEmpty()) << "the body is there once complete";
     r->end();
     flushEvents();
-    EXPECT_EQ(http->ReadyState(), 4);
-    EXPECT_EQ(http->ResponseBody(), QByteArray("abc"));
-    EXPECT_EQ(http->ResponseText(), QStringLiteral("abc"));
+    EXPECT_EQ(http->readyState(), 4);
+    EXPECT_EQ(http->responseBody(), QByteArray("abc"));
+    EXPECT_EQ(http->responseText(), QStringLiteral("abc"));
 }
 
 TEST_F(XmlHttpTest, SendWithoutFreshOpenDoesNothing)
@@ -225,7 +225,7 @@ TEST_F(XmlHttpTest, SecondOpenReplacesTheRunningRequestSilently)
     flushEvents();
     EXPECT_TRUE(first.isNull()) << "the replaced request is disposed of";
     EXPECT_EQ(ev.completions(), (QStringList{"err:没有发现文件?查询或URl", "ended"}));
-    EXPECT_EQ(http->Status(), 404);
+    EXPECT_EQ(http->status(), 404);
 }
 
 TEST_F(XmlHttpTest, AbortStopsWithoutEventsAndKeepsDownOK)
@@ -235,11 +235,11 @@ TEST_F(XmlHttpTest, AbortStopsWithoutEventsAndKeepsDownOK)
     http->send();
     engine.last()->answer(200, "first");
     flushEvents();
-    ASSERT_TRUE(http->DownOK());
+    ASSERT_TRUE(http->downOk());
     ev.log.clear();
 
     ASSERT_TRUE(http->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/b")));
-    EXPECT_FALSE(http->DownOK()) << "Open_ clears DownOK";
+    EXPECT_FALSE(http->downOk()) << "Open_ clears DownOK";
     http->send();
     QPointer<FakeRequest> r = engine.last();
     r->respond(200);
@@ -247,10 +247,10 @@ TEST_F(XmlHttpTest, AbortStopsWithoutEventsAndKeepsDownOK)
     EXPECT_TRUE(r.isNull() || r->cancelled);
     flushEvents();
     EXPECT_EQ(ev.completions(), QStringList{"ended"}) << "only the end of the watch, no verdict";
-    EXPECT_FALSE(http->DownOK());
+    EXPECT_FALSE(http->downOk());
     EXPECT_FALSE(http->isWatching());
-    EXPECT_EQ(http->ReadyState(), 0);
-    EXPECT_EQ(http->Status(), 0);
+    EXPECT_EQ(http->readyState(), 0);
+    EXPECT_EQ(http->status(), 0);
 }
 
 TEST_F(XmlHttpTest, SavesTheBodyOnlyFor200WithBytes)
@@ -329,7 +329,7 @@ TEST_F(XmlHttpTest, HostMayDeleteOrReopenFromItsHandlers)
     engine.last()->answer(200, "ok");
     flushEvents();
     EXPECT_EQ(ev.completions(), (QStringList{"err:服务器过载或暂停维修", "arrived", "ended"}));
-    EXPECT_EQ(http->ResponseText(), QStringLiteral("ok"));
+    EXPECT_EQ(http->responseText(), QStringLiteral("ok"));
 }
 
 TEST_F(XmlHttpTest, BodyLimitAbandonsOversizedAnswers)
@@ -344,9 +344,9 @@ TEST_F(XmlHttpTest, BodyLimitAbandonsOversizedAnswers)
     flushEvents();
     EXPECT_TRUE(r->cancelled);
     EXPECT_EQ(ev.completions(), QStringList{"ended"});
-    EXPECT_EQ(http->Status(), XmlHttpStatusCancelled);
-    EXPECT_TRUE(http->DownOK());
-    EXPECT_TRUE(http->ResponseBody().isEmpty());
+    EXPECT_EQ(http->status(), xmlHttpStatusCancelled);
+    EXPECT_TRUE(http->downOk());
+    EXPECT_TRUE(http->responseBody().isEmpty());
 }
 
 TEST_F(XmlHttpTest, ResponseTextDecoding)
@@ -373,7 +373,7 @@ TEST_F(XmlHttpTest, ResponseTextDecoding)
         control.send();
         engine.last()->answer(200, c.body, {{"Content-Type", c.contentType}});
         flushEvents();
-        EXPECT_EQ(control.ResponseText(), chinese);
+        EXPECT_EQ(control.responseText(), chinese);
     }
 }
 
@@ -386,7 +386,7 @@ TEST_F(XmlHttpTest, WaitForRequestEndResumesOnEndAndOnDestruction)
     FakeRequest* r = engine.last();
     QTimer::singleShot(5, [r] { r->answer(200, "v"); });
     EXPECT_TRUE(QCoro::waitFor(waitForRequestEnd(http.get())));
-    EXPECT_TRUE(http->DownOK());
+    EXPECT_TRUE(http->downOk());
 
     auto* gone = new XmlHttpRequest(nullptr, &engine);
     ASSERT_TRUE(gone->open(QStringLiteral("GET"), QStringLiteral("http://127.0.0.1:9/b")));
