@@ -119,7 +119,7 @@ private Q_SLOTS:
             shown = w->m_browserStatusPanel->text();
         });
         QStringList addresses;
-        connect(w->m_browser, &Browser::DocumentComplete, this, [&](bool top, const QString& u) {
+        connect(w->m_browser, &Browser::documentComplete, this, [&](bool top, const QString& u) {
             if (top)
                 addresses << u;
         });

@@ -223,7 +223,7 @@ private Q_SLOTS:
         std::vector<qint64> times;
         QElapsedTimer clock;
         clock.start();
-        connect(w->m_browser, &Browser::DocumentComplete, this, [&](bool top, const QString& url) {
+        connect(w->m_browser, &Browser::documentComplete, this, [&](bool top, const QString& url) {
             if (top && url.contains(QStringLiteral("filetype%3Apdf")))
                 times.push_back(clock.elapsed());
         });

@@ -1,4 +1,4 @@
-// WebEngineBrowser against the demo service: loading and DocumentComplete,
+// WebEngineBrowser against the demo service: loading and documentComplete,
 // the same extraction as the headless browser, silent script dialogs,
 // new-window requests staying in the page, refused closing, element actions.
 #include "GuiTestMain.h"
@@ -83,7 +83,7 @@ private Q_SLOTS:
 
     void loadsHomePageAndCompletes()
     {
-        QSignalSpy complete(web.get(), &Browser::DocumentComplete);
+        QSignalSpy complete(web.get(), &Browser::documentComplete);
         QSignalSpy before(web.get(), &Browser::beforeNavigate);
         QSignalSpy title(web.get(), &Browser::titleChange);
         web->navigate(base + QStringLiteral("/p?w=1"));

@@ -268,7 +268,7 @@ void DownloadScheduler::downloadMultiThreaded(int j, int row, const QString& url
     m_slots[size_t(j)] = d;
     m_slotUrl[size_t(j)] = m_list.item(row).url;
     m_state.slotRows[size_t(j)] = row + 1;
-    connect(d, &Downloader::DownloadProgress, this,
+    connect(d, &Downloader::downloadProgress, this,
             [this, j](qint64 read, qint64 expected, const QString&) { onProgress(j, read, expected); });
     connect(d, &Downloader::downloadComplete, this,
             [this, j](qint64 read, qint64 expected, const QString&) { onComplete(j, read, expected); });

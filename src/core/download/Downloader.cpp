@@ -102,7 +102,7 @@ bool Downloader::checkSizeLimit(qint64 received)
     if (m_reported || !receivedAboveSizeLimit(received))
         return false;
     QPointer<Downloader> self(this);
-    emit DownloadProgress(received, received, m_saveFile);
+    emit downloadProgress(received, received, m_saveFile);
     if (self)
         giveUp(QStringLiteral("大文件"));
     return true;
@@ -117,7 +117,7 @@ void Downloader::onReadProgress(qint64 read, qint64 total)
     }
     m_bytesExpected = total;
     m_bytesRead = read;
-    emit DownloadProgress(read, total, m_saveFile);
+    emit downloadProgress(read, total, m_saveFile);
 }
 
 void Downloader::onReadFinished()

@@ -41,7 +41,7 @@ signals:
     // While data arrives, only when the server announced the total size;
     // without one, once when the body passes the size limit, with the bytes
     // so far as the total (the size test then applies as for a known size).
-    void DownloadProgress(qint64 bytesRead, qint64 bytesExpected, const QString& saveFile);
+    void downloadProgress(qint64 bytesRead, qint64 bytesExpected, const QString& saveFile);
     // Once, after the file has been written (or with fewer bytes than expected
     // when the connection broke off; the target then keeps what it had).
     void downloadComplete(qint64 bytesRead, qint64 bytesExpected, const QString& saveFile);

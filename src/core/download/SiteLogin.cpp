@@ -36,7 +36,7 @@ SiteLogin::SiteLogin(Browser& browser, SiteLoginHost& host, QObject* parent)
     , m_browser(&browser)
     , m_host(host)
 {
-    connect(&browser, &Browser::DocumentComplete, this, [this](bool topLevel, const QString&) {
+    connect(&browser, &Browser::documentComplete, this, [this](bool topLevel, const QString&) {
         if (topLevel)
             m_loginPageLoading = false;
     });

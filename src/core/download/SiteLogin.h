@@ -62,7 +62,7 @@ public:
     Browser& browser() const { return *m_browser; }
 
     // loginPageLoading: set just before the login asks the browser to load a
-    // page or clicks in it; cleared by the top-level DocumentComplete.
+    // page or clicks in it; cleared by the top-level documentComplete.
     bool loginPageLoading() const { return m_loginPageLoading; }
     // A login run is in progress ("测试登录" disabled).
     bool running() const { return m_running; }

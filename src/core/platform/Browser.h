@@ -53,7 +53,7 @@ public:
     // Counts page changes: increases when a top-level navigation starts.
     // Documents remember it so actions on stale snapshots are refused.
     quint64 generation() const { return m_generation; }
-    // Number of top-level DocumentComplete events so far.
+    // Number of top-level documentComplete events so far.
     quint64 completedLoads() const { return m_completed; }
 
     // Element actions, forwarded from Element::click()/setValue(). The node
@@ -64,7 +64,7 @@ public:
 signals:
     // A document finished loading. topLevel is true for the page itself and
     // false for a frame inside it.
-    void DocumentComplete(bool topLevel, const QString& url);
+    void documentComplete(bool topLevel, const QString& url);
     void statusTextChange(const QString& text);
     void titleChange(const QString& title);
     // A top-level navigation is about to start.
@@ -74,7 +74,7 @@ signals:
     void newWindowRequested(const QString& url);
     // A page's script asked to close the browser; the close was refused.
     void windowClosing();
-    // A load ended with a network error (the DocumentComplete still follows).
+    // A load ended with a network error (the documentComplete still follows).
     void navigateError(const QString& url, const QString& error);
 
 protected:
@@ -84,7 +84,7 @@ protected:
     {
         if (topLevel)
             ++m_completed;
-        emit DocumentComplete(topLevel, url);
+        emit documentComplete(topLevel, url);
     }
     // Whether an action on doc may reach this browser's current page.
     bool ownsCurrent(const Document& doc) const
@@ -99,7 +99,7 @@ private:
     quint64 m_completed = 0;
 };
 
-// Resolves when the browser is not Busy and a top-level DocumentComplete has
+// Resolves when the browser is not busy and a top-level documentComplete has
 // arrived since the call (true), or after timeout (false), or as soon as
 // stop() answers true (false; checked on a short timer). A destroyed browser
 // ends the wait with false.

@@ -60,7 +60,7 @@ void SearchEngine::setBrowser(Browser* browser)
     m_browser = browser;
     if (browser) {
         // Only the page itself ends a pending navigation, not a frame in it.
-        m_completeConn = connect(browser, &Browser::DocumentComplete, this, [this](bool topLevel, const QString&) {
+        m_completeConn = connect(browser, &Browser::documentComplete, this, [this](bool topLevel, const QString&) {
             if (topLevel)
                 navigating = false;
         });

@@ -152,7 +152,7 @@ QString echoed(const Browser& b, const char* id)
 
 TEST_F(DemoFixture, NavigateIsBusyThenCompletesTheTopLevelDocument)
 {
-    QSignalSpy complete(&browser, &Browser::DocumentComplete);
+    QSignalSpy complete(&browser, &Browser::documentComplete);
     QSignalSpy before(&browser, &Browser::beforeNavigate);
     QSignalSpy title(&browser, &Browser::titleChange);
     const QString home = base() + QStringLiteral("/p?w=1");
@@ -181,7 +181,7 @@ TEST_F(DemoFixture, NavigateIsBusyThenCompletesTheTopLevelDocument)
 TEST_F(DemoFixture, AboutBlankCompletesOnTheNextTurn)
 {
     ASSERT_TRUE(load(browser, base() + QStringLiteral("/p?w=1")));
-    QSignalSpy complete(&browser, &Browser::DocumentComplete);
+    QSignalSpy complete(&browser, &Browser::documentComplete);
     browser.navigate(QStringLiteral("about:blank"));
     EXPECT_TRUE(browser.busy());
     EXPECT_EQ(complete.count(), 0);
@@ -505,7 +505,7 @@ TEST(HeadlessNetwork, WaitsEndOnTimeoutStopFlagAndStop)
 {
     EchoServer echo;
     HeadlessBrowser browser;
-    QSignalSpy complete(&browser, &Browser::DocumentComplete);
+    QSignalSpy complete(&browser, &Browser::documentComplete);
 
     browser.navigate(echo.url("/slow"));
     EXPECT_FALSE(QCoro::waitFor(waitUntilLoaded(browser, 100ms)));

@@ -281,7 +281,7 @@ TEST(DownloaderControl, ProgressCompletionAndErrorEvents)
         std::vector<std::pair<qint64, qint64>> complete;
         QStringList errors;
         QString expectedFile = dir.filePath("a.bin");
-        QObject::connect(&d, &Downloader::DownloadProgress,
+        QObject::connect(&d, &Downloader::downloadProgress,
                          [&](qint64 r, qint64 t, const QString& f) {
                              progress.emplace_back(r, t);
                              EXPECT_EQ(f, expectedFile);

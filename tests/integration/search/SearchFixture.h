@@ -35,7 +35,7 @@ protected:
     Timings savedTimings = timings();
 
     std::vector<SeenQuery> queries;
-    QStringList completed;         // top-level DocumentComplete addresses, in order
+    QStringList completed;         // top-level documentComplete addresses, in order
     std::vector<qint64> completedAt;  // ms since the fixture started
     QStringList verificationUrls;
     QElapsedTimer clock;
@@ -61,7 +61,7 @@ protected:
         engine->delaySeconds = 0;
         engine->extractOptions.excludedDomain = QStringLiteral("baidu.com");
         clock.start();
-        QObject::connect(browser.get(), &Browser::DocumentComplete, engine.get(), [this](bool top, const QString& url) {
+        QObject::connect(browser.get(), &Browser::documentComplete, engine.get(), [this](bool top, const QString& url) {
             if (!top)
                 return;
             completed << url;

@@ -248,9 +248,9 @@ TEST_F(SiteLoginTest, OnlyAFrameCompletingDoesNotEndTheWait)
     QCoro::Task<> open = login.openLoginPage();
     EXPECT_FALSE(values.browseEnabled);
     EXPECT_TRUE(login.loginPageLoading());
-    emit browser.DocumentComplete(false, values.address);
+    emit browser.documentComplete(false, values.address);
     EXPECT_TRUE(login.loginPageLoading());
-    emit browser.DocumentComplete(true, values.address);
+    emit browser.documentComplete(true, values.address);
     EXPECT_FALSE(login.loginPageLoading());
     QCoro::waitFor(std::move(open));
     EXPECT_TRUE(values.browseEnabled);
