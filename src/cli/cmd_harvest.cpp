@@ -4,7 +4,9 @@
 #include "cli/CliCommand.h"
 #include "cli/DownloadCommand.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -39,6 +41,19 @@ void harvestUsage(FILE* to)
     std::fflush(to);
 }
 
+// The folders that making dir will create, deepest first.
+QStringList missingFolders(const QString& dir)
+{
+    QString path = dir;
+    if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
+        path = QDir::homePath() + path.mid(1);
+    QStringList missing;
+    for (QFileInfo fi(QFileInfo(path).absoluteFilePath()); !fi.exists() && !fi.isRoot();
+         fi = QFileInfo(fi.absolutePath()))
+        missing << fi.absoluteFilePath();
+    return missing;
+}
+
 int runHarvest(const QStringList& args)
 {
     DownloadOptions o;
@@ -64,6 +79,7 @@ int runHarvest(const QStringList& args)
     if (!search)
         return 2;
     QString folder;
+    const QStringList created = missingFolders(o.outDir);
     if (!checkReportFile(o.reportFile, &error) || !prepareOutputFolder(o.outDir, &folder, &error)) {
         err(QStringLiteral("docharvest-cli harvest: ") + error);
         return 2;
@@ -71,6 +87,12 @@ int runHarvest(const QStringList& args)
     o.outDir = folder;
     const QString linksFile = folder + QStringLiteral("links.tsv");
     const int searched = search->run(searchArgs + QStringList{QStringLiteral("--out"), linksFile});
+    if (searched == 2) {
+        // The search refused its options before writing anything: take back
+        // the folders this run made, so a typo leaves no trace.
+        for (const QString& dir : created)
+            QDir().rmdir(dir);  // only while empty
+    }
     if (searched != 0 && searched != 3)
         return searched;  // usage error, or stopped
 

@@ -273,6 +273,10 @@ TEST_F(CliDownload, BadInputIsRefusedBeforeAnythingStarts)
         EXPECT_FALSE(QFileInfo::exists(out()));
     }
     EXPECT_EQ(cli({"harvest", "--out", out()}).code, 2);
+    // A search option refused by the search step: the folders the run made go again.
+    const QString kw = writeFile("kw.txt", "机械设计\n");
+    EXPECT_EQ(cli({"harvest", "--keywords", kw, "--delay", "999", "--out", out() + "/a/b"}).code, 2);
+    EXPECT_FALSE(QFileInfo::exists(out()));
     const CliRun help = cli({"download", "--help"});
     EXPECT_EQ(help.code, 0);
     for (const char* option : {"--links", "--out", "--method", "--threads", "--pause", "--same-name", "--names",
