@@ -8,6 +8,7 @@
 #include "app/Timings.h"
 #include "demo/DemoService.h"
 #include "download/DownloadListModel.h"
+#include "download/ListOperations.h"
 #include "gui/ListBands.h"
 #include "gui/ServiceMode.h"
 #include "gui/StateIcons.h"
@@ -28,6 +29,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QPalette>
 #include <QCheckBox>
 #include <QComboBox>
@@ -297,7 +299,28 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(s->m_batchSearchButton->text() == QStringLiteral("开始批量搜索提取") && s->m_batchSearchButton->isEnabled(),
                                  120000);
         saveShot(s, QStringLiteral("search-window.png"));
-        DownloadWindow* d = openDownloadWindow();
+        // The links go to the download window and are downloaded, as a user does it.
+        QTest::mouseClick(s->m_analyseButton, Qt::LeftButton);
+        const auto saveDialog = [] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* f = qobject_cast<SaveFolderDialog*>(w); f && f->isVisible())
+                    return f;
+            }
+            return static_cast<SaveFolderDialog*>(nullptr);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(saveDialog(), 10000);
+        saveDialog()->m_folderCombo->setEditText(QDir::homePath() + QStringLiteral("/文档/机械设计"));
+        QTest::mouseClick(saveDialog()->m_okButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(windows::downloadIfLoaded() && windows::downloadIfLoaded()->list()->size() > 0, 30000);
+        DownloadWindow* d = windows::downloadIfLoaded();
+        d->showNormal();
+        d->resize(1000, 600);
+        QTest::mouseClick(d->m_startButton, Qt::LeftButton);
+        DownloadListModel* m = d->list();
+        const auto rowsIn = [m](DownloadState st) { return rowsInState(*m, st).size(); };
+        QTRY_VERIFY_WITH_TIMEOUT(rowsIn(DownloadState::Waiting) + rowsIn(DownloadState::Downloading) == 0, 120000);
+        QVERIFY(rowsIn(DownloadState::Done) > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(d->m_statusPanels[4]->text().contains(QStringLiteral("等待:0")), 5000);
         saveShot(d, QStringLiteral("download-window.png"));
         globals().searchBaseAddress = ownService;
         services::stopDemoService();
