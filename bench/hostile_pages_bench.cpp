@@ -3,10 +3,13 @@
 // ordinary query on the demo's regular result pages, measured in the same
 // run. Each row runs in a child process so its peak RSS is its own.
 //
-//   build/bench/hostile_pages_bench [--next-wait MS]
+//   build/bench/hostile_pages_bench [--next-wait MS] [--memory-only]
 //
 // --next-wait shrinks the next-page wait (default 3000 ms here instead of the
 // real 20 s) so that the stalled-page row does not dominate the run.
+// The second table loads pages just under the page cap in four shapes and
+// sets the peak memory beside the page size and beside the figures measured
+// before the page path was made lean; --memory-only runs just that table.
 #include "app/AppGlobals.h"
 #include "app/Timings.h"
 #include "demo/DemoService.h"
@@ -19,6 +22,7 @@
 #include <QProcess>
 
 #include <cstdio>
+#include <span>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,12 +119,40 @@ int main(int argc, char** argv)
     const Result peer = runChild(self, base, nextWait);
     std::printf("%-34s %7d %9.2f %12.1f %12s\n", "peer: ordinary query, 5 pages", peer.links, peer.seconds,
                 peer.peakMb, "1.00");
+    const bool memoryOnly = args.contains(QStringLiteral("--memory-only"));
     const char* rows[] = {"self", "pingpong", "grow", "emptyhref", "stall/60", "huge/64", "huge/512", "hugestream/512", "huge/31",
                           "nest/1000000", "attrs/1000000", "schemes", "status", "notresults"};
-    for (const char* row : rows) {
+    for (const char* row : memoryOnly ? std::span<const char* const>() : std::span<const char* const>(rows)) {
         const Result r = runChild(self, base + QStringLiteral("/hostile/") + QString::fromLatin1(row), nextWait);
         std::printf("%-34s %7d %9.2f %12.1f %12.2f\n", row, r.links, r.seconds, r.peakMb,
                     peer.peakMb > 0 ? r.peakMb / peer.peakMb : 0.0);
+        std::fflush(stdout);
+    }
+
+    // Peak memory of one query whose only result page is N MB of one shape.
+    // "extra / page" is the peak above the peer's, per byte of page.
+    struct MemoryRow {
+        const char* kind;
+        const char* shape;
+        int mb;
+        double beforeMb;  // peak RSS measured before the lean page path, same machine
+    };
+    const MemoryRow memoryRows[] = {
+        {"huge", "many small elements", 8, 0},   {"huge", "many small elements", 16, 0},
+        {"huge", "many small elements", 31, 0},  {"hugelinks", "many links", 8, 0},
+        {"hugelinks", "many links", 16, 0},      {"hugelinks", "many links", 31, 0},
+        {"hugetext", "one huge text node", 8, 0}, {"hugetext", "one huge text node", 16, 0},
+        {"hugetext", "one huge text node", 31, 0}, {"hugedeep", "nesting at the bound", 8, 0},
+        {"hugedeep", "nesting at the bound", 16, 0}, {"hugedeep", "nesting at the bound", 31, 0},
+    };
+    std::printf("\npages just under the cap: peak RSS of the whole query (load, parse, extract)\n\n");
+    std::printf("%-22s %5s %7s %9s %12s %13s %12s\n", "shape", "MB", "links", "seconds", "peak RSS MB",
+                "extra / page", "before MB");
+    for (const MemoryRow& m : memoryRows) {
+        const QString url = base + QStringLiteral("/hostile/%1/%2").arg(QString::fromLatin1(m.kind)).arg(m.mb);
+        const Result r = runChild(self, url, nextWait);
+        std::printf("%-22s %5d %7d %9.2f %12.1f %13.2f %12.0f\n", m.shape, m.mb, r.links, r.seconds, r.peakMb,
+                    (r.peakMb - peer.peakMb) / m.mb, m.beforeMb);
         std::fflush(stdout);
     }
     return 0;

@@ -11,8 +11,12 @@
 //     grow        every page links to page N+1, for ever
 //     emptyhref   the next-page link has an empty href
 //     stall       page 2 answers only after N seconds (default 120)
-//     huge        the page is N megabytes (default 64), sent as it is made
-//     hugestream  the same without a length (chunked) and without a Content-Type
+//     huge        the page is N megabytes (default 64), sent as it is made:
+//                 the results, then many small elements (<p>filler</p> ...)
+//     hugelinks   the same with many links outside the results
+//     hugetext    the same with one text node of N megabytes
+//     hugedeep    the same with blocks of <div>s nested 512 deep
+//     hugestream  huge without a length (chunked) and without a Content-Type
 //                 (so the server does not compress it; the client takes it as HTML)
 //     nest        the results, then N nested <div>s (default 1,000,000)
 //     attrs       the results, then one tag with N attributes (default 1,000,000)
@@ -91,6 +95,45 @@ void sendPlain(httplib::Response& res, std::string body)
                              });
 }
 
+// What a huge page of the kind repeats after its results.
+const std::string& hugeFiller(const std::string& kind)
+{
+    static const std::string paragraphs = [] {
+        std::string f;
+        for (int i = 0; i < 4096; ++i)
+            f += "<p>filler</p>";
+        return f;
+    }();
+    static const std::string links = [] {
+        std::string f;
+        for (int i = 0; i < 4096; ++i)
+            f += "<a href=\"/l/" + std::to_string(i) + "\">link</a>";
+        return f;
+    }();
+    static const std::string text = [] {
+        std::string f;
+        for (int i = 0; i < 4096; ++i)
+            f += "lorem ipsum ";
+        return f;
+    }();
+    static const std::string deep = [] {
+        std::string f;
+        for (int i = 0; i < 512; ++i)
+            f += "<div>";
+        f += "deep";
+        for (int i = 0; i < 512; ++i)
+            f += "</div>";
+        return f;
+    }();
+    if (kind == "hugelinks")
+        return links;
+    if (kind == "hugetext")
+        return text;
+    if (kind == "hugedeep")
+        return deep;
+    return paragraphs;
+}
+
 const char* kHead = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>hostile</title></head><body>";
 const char* kTail = "</body></html>";
 
@@ -124,22 +167,20 @@ void registerHostileRoutes(httplib::Server& server, DemoState& state)
                     std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }
             body += results(base, kind, page) + pager(pageAddress(req, page + 1));
-        } else if (kind == "huge") {
+        } else if (kind == "huge" || kind == "hugelinks" || kind == "hugetext" || kind == "hugedeep") {
             // Made as it is sent: the service itself stays small.
             const std::size_t total = std::size_t(pathNumber(req, 64)) * 1024 * 1024;
-            auto head = std::make_shared<std::string>(body + results(base, kind, page));
+            std::string head = body + results(base, kind, page);
+            if (kind == "hugetext")
+                head += "<p>";
+            auto shared = std::make_shared<std::string>(std::move(head));
+            const std::string& filler = hugeFiller(kind);
             res.set_content_provider(
                 total, "text/html; charset=utf-8",
-                [head](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                    static const std::string filler = [] {
-                        std::string f;
-                        for (int i = 0; i < 4096; ++i)
-                            f += "<p>filler</p>";
-                        return f;
-                    }();
-                    if (offset < head->size())
-                        return sink.write(head->data() + offset, std::min(length, head->size() - offset));
-                    const std::size_t at = (offset - head->size()) % filler.size();
+                [shared, &filler](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                    if (offset < shared->size())
+                        return sink.write(shared->data() + offset, std::min(length, shared->size() - offset));
+                    const std::size_t at = (offset - shared->size()) % filler.size();
                     return sink.write(filler.data() + at, std::min(length, filler.size() - at));
                 });
             return;
@@ -154,12 +195,7 @@ void registerHostileRoutes(httplib::Server& server, DemoState& state)
                         sink.done();
                         return true;
                     }
-                    static const std::string filler = [] {
-                        std::string f;
-                        for (int i = 0; i < 4096; ++i)
-                            f += "<p>filler</p>";
-                        return f;
-                    }();
+                    const std::string& filler = hugeFiller("huge");
                     return sink.write(filler.data(), filler.size());
                 });
             return;
