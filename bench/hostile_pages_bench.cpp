@@ -144,6 +144,9 @@ int main(int argc, char** argv)
         {"hugetext", "one huge text node", 8, 0}, {"hugetext", "one huge text node", 16, 0},
         {"hugetext", "one huge text node", 31, 0}, {"hugedeep", "nesting at the bound", 8, 0},
         {"hugedeep", "nesting at the bound", 16, 0}, {"hugedeep", "nesting at the bound", 31, 0},
+        // the largest of each shape below the node budget
+        {"huge", "many small elements", 3, 0},   {"hugelinks", "many links", 4, 0},
+        {"hugedeep", "nesting at the bound", 5, 0},
     };
     std::printf("\npages just under the cap: peak RSS of the whole query (load, parse, extract)\n\n");
     std::printf("%-22s %5s %7s %9s %12s %13s %12s\n", "shape", "MB", "links", "seconds", "peak RSS MB",

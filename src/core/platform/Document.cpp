@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 namespace dh {
 
@@ -75,16 +76,18 @@ public:
     {
         for (char* b : m_blocks)
             std::free(b);
+        for (void* b : m_big)
+            std::free(b);
     }
     void* allocate(size_t n)
     {
         n = (n + 15) & ~size_t(15);
         if (n > m_left) {
             if (n > kBlock / 4) {
-                char* big = static_cast<char*>(std::malloc(n));
+                void* big = std::malloc(n);
                 if (!big)
                     throw std::bad_alloc();
-                m_blocks.push_back(big);
+                m_big.insert(big);
                 return big;
             }
             char* b = static_cast<char*>(std::malloc(kBlock));
@@ -99,12 +102,25 @@ public:
         m_left -= n;
         return p;
     }
+    // Small blocks go with the arena; large ones (the buffers a long text
+    // grows through) are given back at once, or a text of N bytes would
+    // hold about 2N of dead buffers until the end.
+    void release(void* p)
+    {
+        if (p && !m_big.empty()) {
+            if (auto it = m_big.find(p); it != m_big.end()) {
+                std::free(p);
+                m_big.erase(it);
+            }
+        }
+    }
     static void* alloc(void* self, size_t n) { return static_cast<Arena*>(self)->allocate(n); }
-    static void dealloc(void*, void*) {}
+    static void dealloc(void* self, void* p) { static_cast<Arena*>(self)->release(p); }
 
 private:
     static constexpr size_t kBlock = 256 * 1024;
     std::vector<char*> m_blocks;
+    std::unordered_set<void*> m_big;
     char* m_cur = nullptr;
     size_t m_left = 0;
 };
@@ -355,9 +371,13 @@ QString charsetFromMeta(const QByteArray& bytes)
 
 bool isValidUtf8(const QByteArray& bytes)
 {
-    QStringDecoder d(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString s = d.decode(bytes);
-    return !d.hasError();
+    return QUtf8StringView(bytes).isValidUtf8();
+}
+
+template <typename Text>
+bool onlySpaces(const Text& s)
+{
+    return std::all_of(s.begin(), s.end(), [](auto c) { return c == ' '; });
 }
 
 QString decode(const QByteArray& bytes, const QString& charset)
@@ -441,19 +461,37 @@ std::shared_ptr<Document> Document::parse(const QByteArray& bytes, const QUrl& u
     switch (bodyKind(bytes, contentType)) {
     case BodyKind::Html:
         doc->m_charset = detectCharset(bytes, contentType);
-        doc->m_source = decode(bytes, doc->m_charset);
-        doc->build(doc->m_source);
+        if (doc->m_charset == QLatin1String("UTF-8") && isValidUtf8(bytes)) {
+            // Valid UTF-8 decodes and encodes back to the very same bytes, less
+            // the byte-order marks decode() drops (the decoder's and one more):
+            // the parser reads the body itself instead of two copies of it.
+            qsizetype skip = 0;
+            while (skip < 6 && bytes.size() >= skip + 3 && std::memcmp(bytes.constData() + skip, "\xEF\xBB\xBF", 3) == 0)
+                skip += 3;
+            const QByteArray utf8 =
+                skip ? QByteArray::fromRawData(bytes.constData() + skip, bytes.size() - skip) : bytes;
+            doc->m_sourceBlank = onlySpaces(utf8);
+            doc->build(utf8);
+        } else {
+            QString text = decode(bytes, doc->m_charset);
+            doc->m_sourceBlank = onlySpaces(text);
+            const QByteArray utf8 = std::exchange(text, QString()).toUtf8();
+            doc->build(utf8);
+        }
         break;
-    case BodyKind::Text:
+    case BodyKind::Text: {
         // Shown as a browser shows plain text: one preformatted block.
         doc->m_charset = detectCharset(bytes, contentType);
-        doc->m_source = decode(bytes, doc->m_charset);
-        doc->build(QStringLiteral("<html><head></head><body><pre>") + escapeText(doc->m_source)
-                   + QStringLiteral("</pre></body></html>"));
+        QString text = decode(bytes, doc->m_charset);
+        doc->m_sourceBlank = onlySpaces(text);
+        const QByteArray utf8 = (QStringLiteral("<html><head></head><body><pre>") + escapeText(std::exchange(text, QString()))
+                                 + QStringLiteral("</pre></body></html>")).toUtf8();
+        doc->build(utf8);
         break;
+    }
     case BodyKind::Binary:
         doc->m_charset = QStringLiteral("UTF-8");
-        doc->build(QString());
+        doc->build(QByteArray());
         break;
     }
     return doc;
@@ -466,8 +504,8 @@ std::shared_ptr<Document> Document::fromHtml(const QString& html, const QUrl& ur
     doc->m_url = url;
     doc->m_charset = charset.isEmpty() ? QStringLiteral("UTF-8") : charset;
     doc->m_origin = std::move(origin);
-    doc->m_source = html;
-    doc->build(html);
+    doc->m_sourceBlank = onlySpaces(html);
+    doc->build(html.toUtf8());
     return doc;
 }
 
@@ -476,31 +514,43 @@ std::shared_ptr<Document> Document::blank(const QUrl& url, DocumentOrigin origin
     return fromHtml(QString(), url, QStringLiteral("UTF-8"), std::move(origin));
 }
 
-void Document::build(const QString& text)
+void Document::build(const QByteArray& markup)
 {
-    const html::BoundedMarkup bounded =
-        html::boundMarkup(text.toUtf8(), limits().maxNesting, limits().maxAttributes);
-    const QByteArray& utf8 = bounded.utf8;
-    Arena arena;
-    GumboOptions opts = kGumboDefaultOptions;
-    opts.allocator = &Arena::alloc;
-    opts.deallocator = &Arena::dealloc;
-    opts.userdata = &arena;
-    opts.max_errors = 0;
-    GumboOutput* out = gumbo_parse_with_options(&opts, utf8.constData(), size_t(utf8.size()));
     *m_tree = Tree{};
-    if (out) {
-        if (out->document->type == GUMBO_NODE_DOCUMENT && out->document->v.document.has_doctype)
-            m_tree->doctypeName = fromPiece(out->document->v.document.name);
-        convert(out->document, *m_tree);
+    m_baseUrl = m_url;
+    html::BoundedMarkup bounded =
+        html::boundMarkup(markup, limits().maxNesting, limits().maxAttributes, limits().maxPageNodes);
+    if (bounded.tooManyNodes) {
+        m_tooManyNodes = true;
+        m_tree->nodes.push_back(Node{NodeKind::Document, html::Ns::Html, 0, -1, 1, 0, 0, {}});
+        return;
+    }
+    // The scan's count bounds the table (give or take the elements the parser
+    // adds itself): reserved room that is never written costs no memory, while
+    // growing by doubling would hold the old and the new table at once.
+    m_tree->nodes.reserve(size_t(bounded.nodes) + 16);
+    {
+        const QByteArray utf8 = std::exchange(bounded.utf8, QByteArray());
+        Arena arena;
+        GumboOptions opts = kGumboDefaultOptions;
+        opts.allocator = &Arena::alloc;
+        opts.deallocator = &Arena::dealloc;
+        opts.userdata = &arena;
+        opts.max_errors = 0;
+        GumboOutput* out = gumbo_parse_with_options(&opts, utf8.constData(), size_t(utf8.size()));
+        if (out) {
+            if (out->document->type == GUMBO_NODE_DOCUMENT && out->document->v.document.has_doctype)
+                m_tree->doctypeName = fromPiece(out->document->v.document.name);
+            convert(out->document, *m_tree);
+        }
+        // The no-recursion arena is freed with `arena`, right here, before
+        // anything else is made of the page; gumbo_destroy_output is
+        // deliberately not called.
     }
     // Never leave the table empty: callers rely on a document node.
     if (m_tree->nodes.empty())
         m_tree->nodes.push_back(Node{NodeKind::Document, html::Ns::Html, 0, -1, 1, 0, 0, {}});
-    // The no-recursion arena is freed with `arena`; gumbo_destroy_output is
-    // deliberately not called.
 
-    m_baseUrl = m_url;
     for (int i : byTagName(*m_tree, 0, QStringLiteral("base"))) {
         if (const Attr* a = m_tree->findAttr(i, u"href")) {
             const QUrl b = m_url.resolved(QUrl(a->value.trimmed()));
@@ -509,6 +559,29 @@ void Document::build(const QString& text)
             break;
         }
     }
+}
+
+bool Document::outerHTMLContains(QStringView text, Qt::CaseSensitivity cs) const
+{
+    if (text.isEmpty())
+        return true;
+    if (m_tree->documentElement < 0)
+        return false;
+    // Each piece is searched together with the end of the one before, so a
+    // match across the seam is found too.
+    QString carry;
+    bool found = false;
+    htmltext::serializePieces(*m_tree, m_tree->documentElement, true, [&](QString& piece) {
+        carry += piece;
+        piece.clear();
+        if (carry.contains(text, cs)) {
+            found = true;
+            return false;
+        }
+        carry.remove(0, std::max<qsizetype>(0, carry.size() - (text.size() - 1)));
+        return true;
+    });
+    return found;
 }
 
 int Document::elementCount() const

@@ -168,8 +168,14 @@ public:
     QString characterSet() const { return m_charset; }
     QString contentType() const { return m_contentType; }  // as given, may be empty
     QString title() const;
-    // The decoded source text as received (before parsing).
-    const QString& source() const { return m_source; }
+    // Whether the decoded source text as received is empty or only spaces.
+    bool sourceIsBlank() const { return m_sourceBlank; }
+    // The page would have made more nodes than limits().maxPageNodes: it
+    // was not parsed and reads as an empty page.
+    bool tooManyNodes() const { return m_tooManyNodes; }
+    // Whether outerHTML() contains the text; made piece by piece, so a large
+    // page is never held twice.
+    bool outerHTMLContains(QStringView text, Qt::CaseSensitivity cs = Qt::CaseSensitive) const;
     // Serialisation of the tree from <html> on, as a browser's
     // documentElement.outerHTML gives it.
     QString outerHTML() const;
@@ -200,14 +206,15 @@ public:
 
 private:
     Document();
-    void build(const QString& text);
+    void build(const QByteArray& utf8);
     friend class Element;
 
     QUrl m_url;
     QUrl m_baseUrl;
     QString m_charset;
     QString m_contentType;
-    QString m_source;
+    bool m_sourceBlank = true;
+    bool m_tooManyNodes = false;
     DocumentOrigin m_origin;
     std::unique_ptr<html::Tree> m_tree;
     mutable std::unordered_map<int, QString> m_values;

@@ -138,7 +138,7 @@ Tag readTag(std::string_view s, size_t pos, int maxAttributes)
 
 } // namespace
 
-BoundedMarkup boundMarkup(const QByteArray& utf8, int maxNesting, int maxAttributes)
+BoundedMarkup boundMarkup(const QByteArray& utf8, int maxNesting, int maxAttributes, qint64 maxNodes)
 {
     BoundedMarkup out;
     const std::string_view s(utf8.constData(), size_t(utf8.size()));
@@ -160,7 +160,18 @@ BoundedMarkup boundMarkup(const QByteArray& utf8, int maxNesting, int maxAttribu
     };
 
     size_t i = 0;
+    size_t textFrom = 0;  // where the text after the last counted markup starts
+    // A run of text before markup at `at` makes a text node.
+    auto markupAt = [&](size_t at, size_t end) {
+        if (at > textFrom)
+            ++out.nodes;
+        textFrom = end;
+    };
     while (i < n) {
+        if (maxNodes >= 0 && out.nodes > maxNodes) {
+            out.tooManyNodes = true;
+            return out;
+        }
         const void* p = std::memchr(s.data() + i, '<', n - i);
         if (!p)
             break;
@@ -169,6 +180,7 @@ BoundedMarkup boundMarkup(const QByteArray& utf8, int maxNesting, int maxAttribu
             break;
         const char c = s[i + 1];
         if (c == '!') {
+            const size_t start = i;
             if (s.substr(i + 2, 2) == "--") {
                 const size_t e = s.find("-->", i + 4);
                 i = e == std::string_view::npos ? n : e + 3;
@@ -176,11 +188,16 @@ BoundedMarkup boundMarkup(const QByteArray& utf8, int maxNesting, int maxAttribu
                 const size_t e = s.find('>', i + 2);
                 i = e == std::string_view::npos ? n : e + 1;
             }
+            markupAt(start, i);
+            ++out.nodes;  // a comment (or a doctype)
             continue;
         }
         if (c == '?') {
+            const size_t start = i;
             const size_t e = s.find('>', i + 2);
             i = e == std::string_view::npos ? n : e + 1;
+            markupAt(start, i);
+            ++out.nodes;  // a bogus comment
             continue;
         }
         if (c == '/') {
@@ -193,6 +210,7 @@ BoundedMarkup boundMarkup(const QByteArray& utf8, int maxNesting, int maxAttribu
             i = t.end;
             if (!t.complete)
                 break;
+            markupAt(start, i);
             auto d = dropped.find(t.name);
             if (d != dropped.end() && d->second > 0) {
                 --d->second;
@@ -217,11 +235,15 @@ BoundedMarkup boundMarkup(const QByteArray& utf8, int maxNesting, int maxAttribu
         i = t.end;
         if (!t.complete)
             break;
+        markupAt(start, i);
         bool cutWhole = false;
         if (t.name == "plaintext")
             break;  // the rest of the input is text
         if (isRawText(t.name)) {
             i = findEndTag(s, i, t.name);
+            if (i > textFrom)
+                ++out.nodes;  // the raw text
+            textFrom = i;
         } else if (!isVoid(t.name) && !(foreign > 0 && t.selfClosing) && !isSelfClosingBySibling(t.name)) {
             if (int(open.size()) >= maxNesting) {
                 ++dropped[t.name];
@@ -239,7 +261,16 @@ BoundedMarkup boundMarkup(const QByteArray& utf8, int maxNesting, int maxAttribu
         } else if (t.cutFrom) {
             cuts.emplace_back(t.cutFrom, t.cutTo);
             out.droppedAttributes += t.attributes - maxAttributes;
+            out.nodes += 1 + maxAttributes;
+        } else {
+            out.nodes += 1 + t.attributes;
         }
+    }
+    if (n > textFrom)
+        ++out.nodes;  // the text at the end
+    if (maxNodes >= 0 && out.nodes > maxNodes) {
+        out.tooManyNodes = true;
+        return out;
     }
 
     if (cuts.empty()) {

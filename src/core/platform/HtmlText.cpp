@@ -187,33 +187,134 @@ bool isVoid(const Node& n)
                          GUMBO_TAG_TRACK, GUMBO_TAG_WBR});
 }
 
-void appendEscaped(QString& out, const QString& s, bool attribute)
-{
-    for (QChar c : s) {
-        switch (c.unicode()) {
-        case '&': out += QLatin1String("&amp;"); break;
-        case 0xA0: out += QLatin1String("&nbsp;"); break;
-        case '"':
-            if (attribute)
-                out += QLatin1String("&quot;");
-            else
-                out += c;
-            break;
-        case '<':
-            if (!attribute)
-                out += QLatin1String("&lt;");
-            else
-                out += c;
-            break;
-        case '>':
-            if (!attribute)
-                out += QLatin1String("&gt;");
-            else
-                out += c;
-            break;
-        default: out += c;
+// Where serialisation writes: one string, or pieces handed on as they fill.
+class Sink {
+public:
+    explicit Sink(const std::function<bool(QString&)>* piece) : m_piece(piece) {}
+    QString out;
+    bool stopped = false;
+
+    void append(QStringView s)
+    {
+        if (!m_piece) {
+            out += s;
+            return;
+        }
+        for (qsizetype at = 0; at < s.size() && !stopped; at += kPiece) {
+            out += s.mid(at, kPiece);
+            flushIfFull();
         }
     }
+    void append(QChar c) { out += c; }
+    void append(QLatin1StringView s) { out += s; }
+    void appendEscaped(QStringView s, bool attribute)
+    {
+        if (!m_piece) {
+            escape(s, attribute);
+            return;
+        }
+        for (qsizetype at = 0; at < s.size() && !stopped; at += kPiece) {
+            escape(s.mid(at, kPiece), attribute);
+            flushIfFull();
+        }
+    }
+    void flushIfFull()
+    {
+        if (m_piece && !stopped && out.size() >= kPiece)
+            stopped = !(*m_piece)(out);
+    }
+    void finish()
+    {
+        if (m_piece && !stopped)
+            stopped = !(*m_piece)(out);
+    }
+
+private:
+    static constexpr qsizetype kPiece = 16384;
+
+    void escape(QStringView s, bool attribute)
+    {
+        for (QChar c : s) {
+            switch (c.unicode()) {
+            case '&': out += QLatin1String("&amp;"); break;
+            case 0xA0: out += QLatin1String("&nbsp;"); break;
+            case '"':
+                if (attribute)
+                    out += QLatin1String("&quot;");
+                else
+                    out += c;
+                break;
+            case '<':
+                if (!attribute)
+                    out += QLatin1String("&lt;");
+                else
+                    out += c;
+                break;
+            case '>':
+                if (!attribute)
+                    out += QLatin1String("&gt;");
+                else
+                    out += c;
+                break;
+            default: out += c;
+            }
+        }
+    }
+
+    const std::function<bool(QString&)>* m_piece;
+};
+
+void serializeTo(const Tree& t, int node, bool outer, Sink& out)
+{
+    const int end = t.nodes[size_t(node)].end;
+    std::vector<int> open;
+    auto closeUntil = [&](int i) {
+        while (!open.empty() && t.nodes[size_t(open.back())].end <= i) {
+            out.append(QLatin1String("</"));
+            out.append(t.nodes[size_t(open.back())].text);
+            out.append(QLatin1Char('>'));
+            open.pop_back();
+        }
+    };
+    for (int i = outer ? node : node + 1; i < end && !out.stopped; ++i) {
+        closeUntil(i);
+        const Node& n = t.nodes[size_t(i)];
+        switch (n.kind) {
+        case NodeKind::Element: {
+            out.append(QLatin1Char('<'));
+            out.append(n.text);
+            for (int a = 0; a < n.attrCount; ++a) {
+                const html::Attr& attr = t.attrs[size_t(n.attrBegin + a)];
+                out.append(QLatin1Char(' '));
+                out.append(attr.name);
+                out.append(QLatin1String("=\""));
+                out.appendEscaped(attr.value, true);
+                out.append(QLatin1Char('"'));
+            }
+            out.append(QLatin1Char('>'));
+            if (!isVoid(n))
+                open.push_back(i);
+            break;
+        }
+        case NodeKind::Text:
+            if (n.parent >= 0 && isRawTextParent(t.nodes[size_t(n.parent)]))
+                out.append(n.text);
+            else
+                out.appendEscaped(n.text, false);
+            break;
+        case NodeKind::Comment:
+            out.append(QLatin1String("<!--"));
+            out.append(n.text);
+            out.append(QLatin1String("-->"));
+            break;
+        case NodeKind::Document:
+            break;
+        }
+        out.flushIfFull();
+    }
+    if (!out.stopped)
+        closeUntil(end);
+    out.finish();
 }
 
 } // namespace
@@ -321,55 +422,16 @@ QString innerText(const Tree& t, int node)
 
 QString serialize(const Tree& t, int node, bool outer)
 {
-    QString out;
-    const int end = t.nodes[size_t(node)].end;
-    out.reserve((end - node) * 24);
-    std::vector<int> open;
-    auto closeUntil = [&](int i) {
-        while (!open.empty() && t.nodes[size_t(open.back())].end <= i) {
-            out += QLatin1String("</");
-            out += t.nodes[size_t(open.back())].text;
-            out += QLatin1Char('>');
-            open.pop_back();
-        }
-    };
-    for (int i = outer ? node : node + 1; i < end; ++i) {
-        closeUntil(i);
-        const Node& n = t.nodes[size_t(i)];
-        switch (n.kind) {
-        case NodeKind::Element: {
-            out += QLatin1Char('<');
-            out += n.text;
-            for (int a = 0; a < n.attrCount; ++a) {
-                const html::Attr& attr = t.attrs[size_t(n.attrBegin + a)];
-                out += QLatin1Char(' ');
-                out += attr.name;
-                out += QLatin1String("=\"");
-                appendEscaped(out, attr.value, true);
-                out += QLatin1Char('"');
-            }
-            out += QLatin1Char('>');
-            if (!isVoid(n))
-                open.push_back(i);
-            break;
-        }
-        case NodeKind::Text:
-            if (n.parent >= 0 && isRawTextParent(t.nodes[size_t(n.parent)]))
-                out += n.text;
-            else
-                appendEscaped(out, n.text, false);
-            break;
-        case NodeKind::Comment:
-            out += QLatin1String("<!--");
-            out += n.text;
-            out += QLatin1String("-->");
-            break;
-        case NodeKind::Document:
-            break;
-        }
-    }
-    closeUntil(end);
-    return out;
+    Sink out(nullptr);
+    out.out.reserve((t.nodes[size_t(node)].end - node) * 24);
+    serializeTo(t, node, outer, out);
+    return std::move(out.out);
+}
+
+void serializePieces(const Tree& t, int node, bool outer, const std::function<bool(QString&)>& piece)
+{
+    Sink out(&piece);
+    serializeTo(t, node, outer, out);
 }
 
 } // namespace dh::htmltext

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // Text and markup produced from the node table: innerText by rendered-text
 // rules, textContent, and HTML serialisation (outerHTML / innerHTML).
 namespace dh::htmltext {
@@ -13,5 +15,9 @@ QString textContent(const html::Tree& tree, int node);
 QString collapseWhitespace(const QString& s);
 // outer: include the node's own tags.
 QString serialize(const html::Tree& tree, int node, bool outer);
+// The same serialisation handed over in pieces of some ten thousand
+// characters: `piece` gets the text so far (it may clear it) and answers
+// whether to go on.
+void serializePieces(const html::Tree& tree, int node, bool outer, const std::function<bool(QString&)>& piece);
 
 } // namespace dh::htmltext

@@ -61,7 +61,7 @@ bool isExcludedTitle(const QString& title, const QString& excludedDomain)
 PageExtraction extractResultLinks(const Document& doc, const ExtractOptions& options)
 {
     PageExtraction out;
-    if (doc.outerHTML().contains(verificationMarker(), Qt::CaseInsensitive)) {
+    if (doc.outerHTMLContains(verificationMarker(), Qt::CaseInsensitive)) {
         out.verificationPage = true;
         return out;
     }

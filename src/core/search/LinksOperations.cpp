@@ -223,7 +223,7 @@ QCoro::Task<bool> savePageSourceCommand(Browser* browser)
         // A page that could not be read answers with an empty document, and a
         // snapshot of an earlier page is not the page shown: neither is saved.
         if (doc && b && doc->origin().generation == generation && b->generation() == generation
-            && !trimSpaces(doc->source()).isEmpty())
+            && !doc->sourceIsBlank())
             source = doc->outerHTML();
     }
     if (trimSpaces(source).isEmpty()) {

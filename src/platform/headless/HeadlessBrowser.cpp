@@ -60,6 +60,11 @@ void appendUrlEncoded(QByteArray& out, const QByteArray& bytes)
     }
 }
 
+QString tooManyNodesText()
+{
+    return QStringLiteral("page larger than %1 nodes").arg(limits().maxPageNodes);
+}
+
 QString normaliseNewlines(QString s)
 {
     s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -238,7 +243,7 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
             emitDocumentComplete(true, m_document->URL());
             return;
         }
-        const QByteArray body = reply->readAll();
+        QByteArray body = reply->readAll();
         const QString contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
         m_status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const bool failed = reply->error() != QNetworkReply::NoError;
@@ -257,9 +262,12 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
         }
         beginTopLevelNavigation();
         m_document = Document::parse(body, finalUrl, contentType, DocumentOrigin{this, generation()});
+        body = QByteArray();
         commit(committed, mode, historyIndex, finalUrl);
         if (failed)
             emit navigateError(finalUrl.toString(QUrl::FullyEncoded), errorText);
+        else if (m_document->tooManyNodes())
+            emit navigateError(finalUrl.toString(QUrl::FullyEncoded), tooManyNodesText());
         m_busy = false;
         emit titleChange(locationName());
         emit statusTextChange(QStringLiteral("完成"));

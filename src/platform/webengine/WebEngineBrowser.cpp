@@ -320,6 +320,10 @@ QCoro::Task<DocumentPtr> WebEngineBrowser::document()
     auto doc = Document::fromHtml(parts[2].toString(), QUrl(parts[0].toString()), parts[1].toString(),
                                   DocumentOrigin{this, gen});
     m_document = doc;
+    // Markup that would cost the parser too much memory fails like a page
+    // over the size cap.
+    if (doc->tooManyNodes())
+        emit navigateError(parts[0].toString(), QStringLiteral("page larger than %1 nodes").arg(limits().maxPageNodes));
     co_return doc;
 }
 
