@@ -55,7 +55,7 @@ int main(int argc, char** argv)
     const DocumentPtr loaded = browser.lastDocument();
     if (!loaded)
         return 1;
-    const QString html = loaded->source();
+    const QString html = loaded->outerHTML();
     const QUrl pageUrl(url);
 
     ExtractOptions opts;

@@ -36,6 +36,7 @@ const HostileRow kRows[] = {
     {"NextPageNeverAnswers", "/hostile/stall/30", 2, PagingEnd::NextPageTimedOut, "further result page", 15000},
     {"PageOverTheSizeCap", "/hostile/huge/40", 0, std::nullopt, "larger than 32 MB", 20000},
     {"PageOverTheSizeCapWithoutLength", "/hostile/hugestream/40", 0, std::nullopt, "larger than 32 MB", 20000},
+    {"PageOverTheNodeBudget", "/hostile/hugelinks/8", 0, std::nullopt, "larger than 500000 nodes", 20000},
     {"MillionNestedDivs", "/hostile/nest/1000000", 2, std::nullopt, nullptr, 20000},
     {"MillionAttributes", "/hostile/attrs/1000000", 2, std::nullopt, nullptr, 20000},
     {"LinksAndNextPageOutsideTheWeb", "/hostile/schemes", 1, std::nullopt, nullptr, 10000},

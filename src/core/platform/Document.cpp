@@ -12,6 +12,8 @@
 #include <gumbo.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_set>
 
@@ -69,60 +71,75 @@ namespace {
 // Gumbo allocates many small blocks and frees them recursively at the end.
 // A bump arena makes parsing faster and lets us drop the whole output at
 // once, without gumbo's recursive destroy (deep nesting would overflow the
-// stack there).
+// stack there). Small blocks come from slabs of one size each, so a block
+// gumbo frees (the tokenizer's buffers, five or so for every tag) is used
+// again at once; large ones (the buffers a long text grows through) are
+// given back to the system as soon as gumbo is done with them.
 class Arena {
 public:
     ~Arena()
     {
-        for (char* b : m_blocks)
+        for (char* b : m_slabs)
             std::free(b);
         for (void* b : m_big)
             std::free(b);
     }
     void* allocate(size_t n)
     {
-        n = (n + 15) & ~size_t(15);
-        if (n > m_left) {
-            if (n > kBlock / 4) {
-                void* big = std::malloc(n);
-                if (!big)
-                    throw std::bad_alloc();
-                m_big.insert(big);
-                return big;
-            }
-            char* b = static_cast<char*>(std::malloc(kBlock));
-            if (!b)
+        if (n > kSmallMax) {
+            void* big = std::malloc(n);
+            if (!big)
                 throw std::bad_alloc();
-            m_blocks.push_back(b);
-            m_cur = b;
-            m_left = kBlock;
+            m_big.insert(big);
+            return big;
         }
-        void* p = m_cur;
-        m_cur += n;
-        m_left -= n;
+        const size_t c = n ? (n + 7) / 8 : 1;  // the size in units of 8 bytes
+        if (void* p = m_free[c]) {
+            m_free[c] = *static_cast<void**>(p);
+            return p;
+        }
+        if (m_left[c] < c * 8) {
+            char* slab = static_cast<char*>(std::aligned_alloc(kSlab, kSlab));
+            if (!slab)
+                throw std::bad_alloc();
+            m_slabs.push_back(slab);
+            *reinterpret_cast<size_t*>(slab) = c;
+            m_cur[c] = slab + kHeader;
+            m_left[c] = kSlab - kHeader;
+        }
+        void* p = m_cur[c];
+        m_cur[c] += c * 8;
+        m_left[c] -= c * 8;
         return p;
     }
-    // Small blocks go with the arena; large ones (the buffers a long text
-    // grows through) are given back at once, or a text of N bytes would
-    // hold about 2N of dead buffers until the end.
     void release(void* p)
     {
-        if (p && !m_big.empty()) {
-            if (auto it = m_big.find(p); it != m_big.end()) {
-                std::free(p);
-                m_big.erase(it);
-            }
+        if (!p)
+            return;
+        if (auto it = m_big.find(p); it != m_big.end()) {
+            std::free(p);
+            m_big.erase(it);
+            return;
         }
+        // A small block: its slab (found by alignment) says its size.
+        const char* slab = reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(p) & ~(kSlab - 1));
+        const size_t c = *reinterpret_cast<const size_t*>(slab);
+        *static_cast<void**>(p) = m_free[c];
+        m_free[c] = p;
     }
     static void* alloc(void* self, size_t n) { return static_cast<Arena*>(self)->allocate(n); }
     static void dealloc(void* self, void* p) { static_cast<Arena*>(self)->release(p); }
 
 private:
-    static constexpr size_t kBlock = 256 * 1024;
-    std::vector<char*> m_blocks;
+    static constexpr size_t kSlab = 64 * 1024;  // a power of two: slabs are aligned to it
+    static constexpr size_t kHeader = 16;
+    static constexpr size_t kSmallMax = 256;
+    static constexpr size_t kClasses = kSmallMax / 8 + 1;
+    std::vector<char*> m_slabs;
     std::unordered_set<void*> m_big;
-    char* m_cur = nullptr;
-    size_t m_left = 0;
+    void* m_free[kClasses] = {};
+    char* m_cur[kClasses] = {};
+    size_t m_left[kClasses] = {};
 };
 
 QString fromPiece(const char* s)

@@ -50,6 +50,20 @@ TEST(HtmlBounds, CutsOnlyWhatGoesBeyondTheBounds)
     }
 }
 
+// Two elements, two texts and an attribute are five nodes: a budget of five
+// parses, four refuses.
+TEST(HtmlBounds, NodeBudget)
+{
+    const struct {
+        qint64 maxNodes;
+        bool tooMany;
+    } rows[] = {{5, false}, {4, true}};
+    for (const auto& r : rows) {
+        const html::BoundedMarkup b = html::boundMarkup("<p class=x>a</p><p>b</p>", 512, 64, r.maxNodes);
+        EXPECT_EQ(b.tooManyNodes, r.tooMany) << r.maxNodes;
+    }
+}
+
 TEST(HtmlBounds, CutTreeKeepsTextAndWhatFollows)
 {
     const QByteArray html = "<body><div id=\"top\">" + repeat("<div><b>", 600) + "deep" + repeat("</b></div>", 600)
