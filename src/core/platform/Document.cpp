@@ -6,6 +6,7 @@
 #include "platform/HtmlBounds.h"
 #include "platform/HtmlText.h"
 
+#include <QHash>
 #include <QRegularExpression>
 #include <QStringDecoder>
 
@@ -183,9 +184,44 @@ html::Ns nsOf(GumboNamespaceEnum ns)
     }
 }
 
+// Short strings a page repeats (tag and attribute names, white space
+// between tags, link addresses) are made once and shared, instead of one
+// allocation for every node. The table stops growing at a bound, so a page
+// of distinct strings costs no more than without it.
+class StringTable {
+public:
+    template <typename Make>
+    QString get(char kind, const char* data, qsizetype size, Make make)
+    {
+        if (size > kLongest)
+            return make();
+        m_key.resize(size + 1);
+        m_key[0] = kind;
+        std::memcpy(m_key.data() + 1, data, size_t(size));
+        if (auto it = m_strings.constFind(m_key); it != m_strings.cend())
+            return *it;
+        QString value = make();
+        if (m_strings.size() < kMost)
+            m_strings.insert(m_key, value);
+        return value;
+    }
+
+private:
+    static constexpr qsizetype kLongest = 32;
+    static constexpr qsizetype kMost = 8192;
+    QByteArray m_key;
+    QHash<QByteArray, QString> m_strings;
+};
+
 // Copies gumbo's output into the flat node table, without recursion.
 void convert(const GumboNode* root, Tree& tree)
 {
+    StringTable strings;
+    auto shared = [&strings](char kind, const char* text) {
+        if (!text)
+            return QString();
+        return strings.get(kind, text, qsizetype(std::strlen(text)), [text] { return fromPiece(text); });
+    };
     struct Frame {
         const GumboNode* node;
         unsigned next;  // next child to visit
@@ -217,12 +253,21 @@ void convert(const GumboNode* root, Tree& tree)
             n.kind = NodeKind::Element;
             n.ns = nsOf(e.tag_namespace);
             n.tag = std::uint16_t(e.tag);
-            n.text = elementName(e);
+            if (e.tag != GUMBO_TAG_UNKNOWN && e.tag_namespace != GUMBO_NAMESPACE_SVG) {
+                const char* known = gumbo_normalized_tagname(e.tag);
+                n.text = strings.get('t', known, qsizetype(std::strlen(known)), [&e] { return elementName(e); });
+            } else {
+                n.text = elementName(e);
+            }
             n.attrBegin = int(tree.attrs.size());
             n.attrCount = int(e.attributes.length);
             for (unsigned i = 0; i < e.attributes.length; ++i) {
                 const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
-                tree.attrs.push_back(Attr{attrName(*a), fromPiece(a->value)});
+                const char ns = char('0' + int(a->attr_namespace));
+                QString name = a->name ? strings.get(ns, a->name, qsizetype(std::strlen(a->name)),
+                                                     [a] { return attrName(*a); })
+                                       : attrName(*a);
+                tree.attrs.push_back(Attr{std::move(name), shared('v', a->value)});
             }
             const int index = int(tree.nodes.size());
             tree.nodes.push_back(std::move(n));
@@ -235,7 +280,7 @@ void convert(const GumboNode* root, Tree& tree)
         case GUMBO_NODE_CDATA:
         case GUMBO_NODE_WHITESPACE:
             n.kind = NodeKind::Text;
-            n.text = fromPiece(child->v.text.text);
+            n.text = shared('x', child->v.text.text);
             break;
         case GUMBO_NODE_COMMENT:
             n.kind = NodeKind::Comment;
