@@ -1,4 +1,5 @@
 #include "gui/SearchWindow.h"
+#include "gui/SelectedRowFlags.h"
 
 #include "app/AppGlobals.h"
 #include "app/AppInfo.h"
@@ -237,6 +238,7 @@ QWidget* SearchWindow::buildListPanel(QWidget* parent)
     m_linksView->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_linksView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_linksView->setModel(m_engine->links());
+    m_selectedLinks = new SelectedRowFlags(m_linksView);
     m_linksView->header()->setStretchLastSection(true);
     stripeListRows(m_linksView);
     cell->addWidget(m_linksView, 0, 0);
@@ -310,9 +312,7 @@ void SearchWindow::wireEngine()
         if (!d->isVisible())
             d->show();
     };
-    e->isRowSelected = [this](int row) {
-        return m_linksView->selectionModel() && m_linksView->selectionModel()->isRowSelected(row, QModelIndex());
-    };
+    e->isRowSelected = [this](int row) { return m_selectedLinks->isRowSelected(row); };
     e->autoModeActive = [this] { return m_autoAnalyseTimer->isActive(); };
 
     // Engine -> window.

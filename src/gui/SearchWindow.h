@@ -23,6 +23,7 @@ class QVBoxLayout;
 namespace dh {
 
 class SearchEngine;
+class SelectedRowFlags;
 class WebEngineBrowser;
 
 // The search window: query panel, collected links and the embedded browser.
@@ -136,6 +137,7 @@ private:
     void showRowCount();
 
     std::shared_ptr<SearchEngine> m_engine;
+    SelectedRowFlags* m_selectedLinks = nullptr;  // the links view's selection, row by row
     QSplitter* m_split = nullptr;
 };
 

@@ -201,6 +201,16 @@ private Q_SLOTS:
         w->m_removeSelectedAction->trigger();
         QCOMPARE(titles(), (QStringList{"C语言教程PDF", "数据库教程", "网络手册"}));
         QCOMPARE(w->m_linkCountLabel->text(), QStringLiteral("3"));
+        // After the removal: a cell alone does not select its row; scattered rows go.
+        sel->select(links->index(1, 0), QItemSelectionModel::ClearAndSelect);
+        w->m_removeSelectedAction->trigger();
+        QCOMPARE(titles(), (QStringList{"C语言教程PDF", "数据库教程", "网络手册"}));
+        sel->select(links->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        sel->select(links->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        w->m_removeSelectedAction->trigger();
+        QCOMPARE(titles(), QStringList{"数据库教程"});
+        fillLinks({"C语言教程PDF", "数据库教程", "网络手册"});
+        links->setStatus(0, QStringLiteral("成功"));
 
         // Handed-over rows go; others stay.
         w->m_removeAnalysedAction->trigger();
