@@ -87,7 +87,12 @@ CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex
     m_usersView = makeList(this, "ListView2", {QStringLiteral("用户名"), QStringLiteral("文件夹")});
     m_foldersView = makeList(this, "ListView3", {QStringLiteral("文件夹")});
     m_listing = std::make_unique<CacheListing>(m_viewer.get());
-    m_viewer->relist = [this] { startListing(); };
+    m_viewer->relist = [this] {
+        if (m_viewer->viewMode == QLatin1String("所有缓存"))
+            showAllUsersCache();
+        else
+            startListing();
+    };
     connect(m_listing.get(), &CacheListing::rowsAdded, this, [this](int first, int count) {
         QList<QTreeWidgetItem*> items;
         items.reserve(count);
@@ -101,6 +106,19 @@ CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex
     connect(m_listing.get(), &CacheListing::rowsChanged, this, [this](const QList<int>& rows) {
         for (int r : rows)
             refreshRow(r);
+    });
+    connect(m_listing.get(), &CacheListing::countChanged, this,
+            [this] { m_countLabel->setText(m_viewer->countText); });
+    connect(m_listing.get(), &CacheListing::usersListed, this, [this] {
+        for (const CacheUserRow& u : m_viewer->users)
+            m_usersView->addTopLevelItem(new QTreeWidgetItem(QStringList{u.user, u.folder}));
+        QList<QTreeWidgetItem*> items;
+        items.reserve(m_viewer->folders.size());
+        for (const QString& f : m_viewer->folders)
+            items << new QTreeWidgetItem(QStringList{f});
+        m_foldersView->addTopLevelItems(items);
+        autoSizeColumns(m_usersView);
+        autoSizeColumns(m_foldersView);
     });
     connect(m_listing.get(), &CacheListing::listedAll, this, [this] {
         m_countLabel->setText(m_viewer->countText);
@@ -139,6 +157,8 @@ CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex
     connect(m_deleteSelectedButton, &QPushButton::clicked, this, &CacheViewerWindow::deleteSelected);
     connect(m_deleteAllButton, &QPushButton::clicked, this, &CacheViewerWindow::deleteAll);
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::close);
+    // A closed window needs no lists: a walk still running is abandoned.
+    connect(this, &QDialog::finished, m_listing.get(), &CacheListing::stop);
     connect(m_entriesView->header(), &QHeaderView::sectionClicked, this,
             [this](int logical) { sortEntriesByColumn(logical + 1); });
 }
@@ -206,12 +226,13 @@ void CacheViewerWindow::showAllUsersCache()
 {
     if (extracting())
         return;
-    m_listing->stop();
-    m_viewer->listAllUsersCache();
-    showLists();
-    autoSizeColumns(m_entriesView);
-    autoSizeColumns(m_usersView);
-    autoSizeColumns(m_foldersView);
+    // The walk over every home runs on a worker thread; a click while one
+    // runs stops it and starts afresh.
+    m_entriesView->clear();
+    m_usersView->clear();
+    m_foldersView->clear();
+    m_listing->startAllUsers();
+    m_countLabel->setText(m_viewer->countText);
 }
 
 void CacheViewerWindow::copySelected()

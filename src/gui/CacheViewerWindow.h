@@ -35,7 +35,7 @@ public:
     QPushButton* m_closeButton = nullptr;   // "关闭"
 
     CacheViewer& viewer() { return *m_viewer; }
-    // True while the current user's cache is being listed.
+    // True while a listing runs (the current user's cache, or every user's folders).
     bool listing() const { return m_listing && m_listing->running() && !m_listing->listed(); }
     // True while entries are listed or their bodies checked.
     bool checking() const { return m_listing && m_listing->running(); }

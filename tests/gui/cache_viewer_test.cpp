@@ -172,7 +172,19 @@ private Q_SLOTS:
         };
         CacheViewerWindow w(nullptr, nullptr, loc);
         w.show();
+        // The walk runs on a worker thread: the click returns at once with an
+        // empty list, and a second click while it runs leaves only its own rows.
         QTest::mouseClick(w.m_allUsersCacheButton, Qt::LeftButton);
+        QCOMPARE(w.m_entriesView->topLevelItemCount(), 0);
+        QVERIFY(w.m_countLabel->text().startsWith(QStringLiteral("正在读取缓存……已列出")));
+        const QString added = folder + QStringLiteral("/sub/added.doc");
+        QFile a(added);
+        QVERIFY(a.open(QIODevice::WriteOnly));
+        a.close();
+        QTest::mouseClick(w.m_allUsersCacheButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.checking(), 20000);
+        QCOMPARE(w.m_entriesView->findItems(added, Qt::MatchExactly, 3).size(), 1);
+        QCOMPARE(w.m_entriesView->topLevelItemCount(), static_cast<int>(w.viewer().rows.size()));
         QCOMPARE(w.viewer().viewMode, QStringLiteral("所有缓存"));
         QList<QTreeWidgetItem*> users = w.m_usersView->findItems(QStringLiteral("second"), Qt::MatchExactly, 0);
         QCOMPARE(users.size(), 1);
@@ -182,6 +194,10 @@ private Q_SLOTS:
         QCOMPARE(rows.first()->text(0), QStringLiteral("用户:second"));
         QCOMPARE(rows.first()->text(2), QStringLiteral("15"));
         QCOMPARE(w.m_countLabel->text(), QStringLiteral("共有%1 个文件").arg(w.m_entriesView->topLevelItemCount()));
+        // A walk still running when the window goes is abandoned.
+        QTest::mouseClick(w.m_allUsersCacheButton, Qt::LeftButton);
+        w.close();
+        QVERIFY(!w.checking());
     }
 
     // docharvest-cli cache list/extract over the folder the engine wrote, and

@@ -35,20 +35,85 @@ void CacheListing::stopWorker()
     }
     m_timer.stop();
     m_running = false;
+    // A walk stopped half-way is never applied.
+    QMutexLocker lock(&m_mutex);
+    m_found.reset();
 }
 
-void CacheListing::start()
+void CacheListing::reset()
 {
     stopWorker();
     m_cancel = false;
     m_running = true;
     m_listed = false;
-    {
+    m_allUsers = m_walkApplied = false;
+    m_shown = 0;
+    m_walked = 0;
+    QMutexLocker lock(&m_mutex);
+    m_items.clear();
+    m_checks.clear();
+    m_headersDone = m_checksDone = m_failed = false;
+}
+
+void CacheListing::startAllUsers()
+{
+    reset();
+    m_allUsers = true;
+    m_viewer->beginAllUsersListing();
+    m_thread = QThread::create([this, locations = m_viewer->locations()] {
+        AllUsersCache found = walkAllUsersCache(locations, &m_cancel, &m_walked);
         QMutexLocker lock(&m_mutex);
-        m_items.clear();
-        m_checks.clear();
-        m_headersDone = m_checksDone = m_failed = false;
+        m_found = std::move(found);
+    });
+    m_thread->start();
+    m_timer.start();
+}
+
+void CacheListing::drainAllUsers()
+{
+    QElapsedTimer slice;
+    slice.start();
+    if (!m_walkApplied) {
+        std::optional<AllUsersCache> found;
+        {
+            QMutexLocker lock(&m_mutex);
+            found.swap(m_found);
+        }
+        if (!found) {
+            const QString text = CacheViewer::listingText(static_cast<std::size_t>(m_walked.load()));
+            if (text != m_viewer->countText) {
+                m_viewer->countText = text;
+                Q_EMIT countChanged();
+            }
+            return;
+        }
+        m_walkApplied = true;
+        m_viewer->applyAllUsersCache(std::move(*found));
+        m_finalText = m_viewer->countText;
+        m_viewer->countText = CacheViewer::listingText(0);
+        Q_EMIT usersListed();
     }
+    // The rows are the viewer's already; the window takes them in steps.
+    const std::size_t total = m_viewer->rows.size();
+    const qint64 budget = timings().cacheListSlice.count();
+    while (m_shown < total) {
+        const std::size_t first = m_shown;
+        m_shown = std::min(total, m_shown + kRowsPerStep);
+        m_viewer->countText = m_shown < total ? CacheViewer::listingText(m_shown) : m_finalText;
+        Q_EMIT rowsAdded(static_cast<int>(first), static_cast<int>(m_shown - first));
+        if (m_shown < total && slice.elapsed() >= budget)
+            return;
+    }
+    m_listed = true;
+    m_viewer->countText = m_finalText;
+    Q_EMIT listedAll();
+    stopWorker();
+    Q_EMIT finished();
+}
+
+void CacheListing::start()
+{
+    reset();
     m_viewer->beginListing();
     CacheIndex* index = m_viewer->index();
     m_thread = QThread::create([this, index] {
@@ -94,6 +159,10 @@ void CacheListing::start()
 
 void CacheListing::drain()
 {
+    if (m_allUsers) {
+        drainAllUsers();
+        return;
+    }
     // Work in small steps until the time slice is used up, so that the
     // window (which handles each signal) never stalls for long.
     QElapsedTimer slice;

@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 class QThread;
 
@@ -16,6 +17,9 @@ namespace dh {
 // bodies; the owner's thread takes what it found in small batches on a timer
 // and adds it to the viewer's rows. Reading headers only, a listing of
 // thousands of entries is done in well under a second.
+// It walks the cache folders of all users the same way: the walk runs on the
+// worker and hands over plain data, which the owner's thread gives the viewer
+// and then announces in steps.
 class CacheListing : public QObject {
     Q_OBJECT
 public:
@@ -25,6 +29,9 @@ public:
     // Empties the viewer's rows and starts listing (a running listing is
     // stopped first).
     void start();
+    // Empties the viewer's lists and walks every user's cache folders (a
+    // running listing is stopped first).
+    void startAllUsers();
     // Stops the worker; rows listed so far stay.
     void stop() { stopWorker(); }
     bool running() const { return m_running; }
@@ -35,11 +42,15 @@ Q_SIGNALS:
     void rowsAdded(int first, int count);
     void rowsChanged(const QList<int>& rows);
     void listedAll();  // the count label is final
+    void usersListed();   // the viewer's users and folders of the all-users walk are in
+    void countChanged();  // the count label's text moved on while walking
     void finished();   // bodies checked too
 
 private:
     void drain();
+    void drainAllUsers();
     void stopWorker();
+    void reset();
 
     CacheViewer* m_viewer;
     QTimer m_timer;
@@ -47,6 +58,11 @@ private:
     std::atomic<bool> m_cancel{false};
     bool m_running = false;
     bool m_listed = false;
+    bool m_allUsers = false;     // this listing walks every user's cache folders
+    bool m_walkApplied = false;  // ... and the viewer holds what it found
+    std::size_t m_shown = 0;     // rows of the walk announced so far
+    QString m_finalText;         // the count line once they all are
+    std::atomic<int> m_walked{0};
 
     // Shared with the worker.
     QMutex m_mutex;
@@ -55,6 +71,7 @@ private:
     bool m_headersDone = false;
     bool m_checksDone = false;
     bool m_failed = false;
+    std::optional<AllUsersCache> m_found;
 };
 
 } // namespace dh

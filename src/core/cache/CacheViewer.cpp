@@ -47,8 +47,10 @@ QString belowHome(const QString& folder, const QString& home, const QString& fal
 }
 
 // The walk shared by listSubFolders and listFiles.
-void walk(QString& path, QStringList& list, bool deep, bool wantFolders)
+void walk(QString& path, QStringList& list, bool deep, bool wantFolders, const std::atomic<bool>* cancel)
 {
+    if (cancel && *cancel)
+        return;
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
     QDir dir(path);
@@ -82,7 +84,7 @@ void walk(QString& path, QStringList& list, bool deep, bool wantFolders)
         return;
     for (const QString& child : children) {
         QString sub = path + child;
-        walk(sub, list, deep, wantFolders);
+        walk(sub, list, deep, wantFolders, cancel);
     }
 }
 
@@ -203,18 +205,18 @@ QString urlFileType(const QString& urlOrPath)
     return ext.size() <= 6 ? ext : QString();
 }
 
-void listSubFolders(QString& path, QStringList& list, bool deep)
+void listSubFolders(QString& path, QStringList& list, bool deep, const std::atomic<bool>* cancel)
 {
     if (!path.startsWith(QLatin1Char('/')))
         return;
-    walk(path, list, deep, true);
+    walk(path, list, deep, true, cancel);
 }
 
-void listFiles(QString& path, QStringList& list, bool deep)
+void listFiles(QString& path, QStringList& list, bool deep, const std::atomic<bool>* cancel)
 {
     if (path.isEmpty())
         return;
-    walk(path, list, deep, false);
+    walk(path, list, deep, false, cancel);
 }
 
 void forceDelete(const QString& path)
@@ -226,6 +228,72 @@ void forceDelete(const QString& path)
     if (!fi.isSymLink())
         QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner | QFile::ReadOwner);
     QFile::remove(path);
+}
+
+namespace {
+
+void listCacheUsers(const CacheLocations& locations, AllUsersCache& out, const std::atomic<bool>* cancel)
+{
+    const std::vector<UserHome> homes = locations.userHomes ? locations.userHomes() : std::vector<UserHome>{};
+    for (const UserHome& h : homes) {
+        if (cancel && *cancel)
+            return;
+        bool skipped = false;
+        for (const QString& name : locations.cacheFolderNames) {
+            const Reach r = reach(h.home, name);
+            if (r == Reach::Unreadable)
+                skipped = true;
+            if (r != Reach::Readable)
+                continue;
+            QString folder = QDir::cleanPath(h.home) + name;
+            listSubFolders(folder, out.rememberedFolders, true, cancel);
+            out.users.push_back(CacheUserRow{h.user, folder});
+        }
+        if (skipped)
+            ++out.skippedHomes;
+    }
+    for (const QString& f : out.rememberedFolders) {
+        if (!f.isEmpty())
+            out.folders << f;
+    }
+}
+
+void listUserCacheFiles(const QString& folder, const QString& user, std::vector<CacheEntry>& rows,
+                        const std::atomic<bool>* cancel, std::atomic<int>* found)
+{
+    QStringList files;
+    QString p = folder;
+    listFiles(p, files, true, cancel);
+    for (const QString& f : files) {
+        if (cancel && *cancel)
+            return;
+        const QFileInfo fi(f);
+        // A file gone during the walk is not listed: nothing is left to copy or delete.
+        if (!fi.exists() && !fi.isSymLink())
+            continue;
+        CacheEntry row;
+        row.url = kUserPrefix + user;
+        row.type = urlFileType(f);
+        row.size = QString::number(fi.size());
+        row.filePath = f;
+        row.modified = fi.lastModified();
+        row.accessed = fi.lastRead();
+        rows.push_back(std::move(row));
+        if (found)
+            ++*found;
+    }
+}
+
+} // namespace
+
+AllUsersCache walkAllUsersCache(const CacheLocations& locations, const std::atomic<bool>* cancel,
+                                std::atomic<int>* found)
+{
+    AllUsersCache out;
+    listCacheUsers(locations, out, cancel);
+    for (const CacheUserRow& u : out.users)
+        listUserCacheFiles(u.folder, u.user, out.rows, cancel, found);
+    return out;
 }
 
 CacheViewer::CacheViewer(CacheIndex* index, CacheLocations locations)
@@ -265,7 +333,12 @@ void CacheViewer::beginListing()
 
 QString CacheViewer::listingText() const
 {
-    return QStringLiteral("正在读取缓存……已列出") + QString::number(rows.size()) + QStringLiteral(" 个文件");
+    return listingText(rows.size());
+}
+
+QString CacheViewer::listingText(std::size_t listed)
+{
+    return QStringLiteral("正在读取缓存……已列出") + QString::number(listed) + QStringLiteral(" 个文件");
 }
 
 int CacheViewer::addItem(const CacheIndex::Item& item)
@@ -372,64 +445,27 @@ void CacheViewer::applyLocalFile(const QString& id, const CacheIndex::LocalFile&
 
 void CacheViewer::listAllUsersCache()
 {
-    rows.clear();
-    listCacheUsers();
+    applyAllUsersCache(walkAllUsersCache(m_locations));
+}
+
+void CacheViewer::beginAllUsersListing()
+{
+    applyAllUsersCache({});
+    countText = listingText(0);
+}
+
+void CacheViewer::applyAllUsersCache(AllUsersCache&& found)
+{
+    rows = std::move(found.rows);
+    users = std::move(found.users);
+    folders = std::move(found.folders);
+    rememberedFolders = std::move(found.rememberedFolders);
+    skippedHomes = found.skippedHomes;
     m_rowOfId.clear();
-    for (const CacheUserRow& u : users)
-        listUserCacheFiles(u.folder, u.user);
     countText = countLine(rows.size());
     if (skippedHomes > 0)
         countText += QStringLiteral("（跳过%1 个无法读取的用户文件夹）").arg(skippedHomes);
     viewMode = kAll;
-}
-
-void CacheViewer::listCacheUsers()
-{
-    rememberedFolders.clear();
-    users.clear();
-    folders.clear();
-    skippedHomes = 0;
-    const std::vector<UserHome> homes = m_locations.userHomes ? m_locations.userHomes() : std::vector<UserHome>{};
-    for (const UserHome& h : homes) {
-        bool skipped = false;
-        for (const QString& name : m_locations.cacheFolderNames) {
-            const Reach r = reach(h.home, name);
-            if (r == Reach::Unreadable)
-                skipped = true;
-            if (r != Reach::Readable)
-                continue;
-            QString folder = QDir::cleanPath(h.home) + name;
-            listSubFolders(folder, rememberedFolders, true);
-            users.push_back(CacheUserRow{h.user, folder});
-        }
-        if (skipped)
-            ++skippedHomes;
-    }
-    for (const QString& f : rememberedFolders) {
-        if (!f.isEmpty())
-            folders << f;
-    }
-}
-
-void CacheViewer::listUserCacheFiles(const QString& folder, const QString& user)
-{
-    QStringList files;
-    QString p = folder;
-    listFiles(p, files, true);
-    for (const QString& f : files) {
-        const QFileInfo fi(f);
-        // A file gone during the walk is not listed: nothing is left to copy or delete.
-        if (!fi.exists() && !fi.isSymLink())
-            continue;
-        CacheEntry row;
-        row.url = kUserPrefix + user;
-        row.type = urlFileType(f);
-        row.size = QString::number(fi.size());
-        row.filePath = f;
-        row.modified = fi.lastModified();
-        row.accessed = fi.lastRead();
-        rows.push_back(std::move(row));
-    }
 }
 
 void CacheViewer::deleteRow(const CacheEntry& row)
@@ -453,7 +489,7 @@ void CacheViewer::deleteRow(const CacheEntry& row)
 
 void CacheViewer::rebuild()
 {
-    if (viewMode == kMine && relist)
+    if ((viewMode == kMine || viewMode == kAll) && relist)
         relist();
     else if (viewMode == kMine)
         listMyCache();

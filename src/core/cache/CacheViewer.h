@@ -120,10 +120,27 @@ QString urlFileType(const QString& urlOrPath);
 // Appends the subfolders of path to list (at every depth with deep): every
 // folder's children together, then their subtrees in child order. Hidden
 // entries included; symbolic links to folders are not followed. path gains a
-// trailing "/". A path that is not absolute adds nothing.
-void listSubFolders(QString& path, QStringList& list, bool deep);
+// trailing "/". A path that is not absolute adds nothing. Stops early when
+// *cancel turns true.
+void listSubFolders(QString& path, QStringList& list, bool deep, const std::atomic<bool>* cancel = nullptr);
 // The same walk, appending every file instead of the folders.
-void listFiles(QString& path, QStringList& list, bool deep);
+void listFiles(QString& path, QStringList& list, bool deep, const std::atomic<bool>* cancel = nullptr);
+
+// What a walk over every user's cache folders found: plain data, so that the
+// walk can run on a worker thread and the viewer take it over afterwards.
+struct AllUsersCache {
+    std::vector<CacheUserRow> users;
+    QStringList rememberedFolders;  // every folder below the cache folders
+    QStringList folders;            // the same, without empty names
+    std::vector<CacheEntry> rows;   // one "用户:" row per file, in walk order
+    int skippedHomes = 0;           // homes with a cache folder that cannot be read
+};
+// Walks the cache folders of every user of locations: their folders, then
+// their files, each file stat'ed once. Touches nothing but the file system and
+// locations.userHomes, so it may run on any thread. Stops early, with what it
+// found so far, when *cancel turns true; counts the rows found in *found.
+AllUsersCache walkAllUsersCache(const CacheLocations& locations, const std::atomic<bool>* cancel = nullptr,
+                                std::atomic<int>* found = nullptr);
 
 // Makes the file writable and deletes it; failures are ignored.
 void forceDelete(const QString& path);  // 强制删除
@@ -141,8 +158,8 @@ public:
     QString viewMode;                      // "我的缓存", "所有缓存" or empty
     QString countText = QStringLiteral("000");  // the count label's text
     int skippedHomes = 0;                  // unreadable folders of the last all-users walk
-    // When set, the rebuild after a deletion in "我的缓存" calls it instead of
-    // listing at once (the window lists on a worker thread).
+    // When set, the rebuild after a deletion calls it instead of listing at
+    // once (the window lists on a worker thread, after viewMode).
     std::function<void()> relist;
 
     // Sort state of the main list: column 1..8 (0 = never sorted).
@@ -163,6 +180,7 @@ public:
     int applyCheck(const QString& id, const CacheIndex::CheckResult& result);
     // The text of the count label while a listing runs.
     QString listingText() const;
+    static QString listingText(std::size_t listed);
 
     // Writes the row's local file when it has none yet (decoding its body
     // once); false when it cannot have one (the row then says why).
@@ -173,10 +191,12 @@ public:
     // Records what the index answered for an entry's local file.
     void applyLocalFile(const QString& id, const CacheIndex::LocalFile& file);
 
-    // "查看所有用户缓存"
+    // "查看所有用户缓存", all at once (the clearing routine and the command line).
     void listAllUsersCache();
-    void listCacheUsers();
-    void listUserCacheFiles(const QString& folder, const QString& user);
+    // The same listing with the walk run elsewhere: begin (empties the lists),
+    // then hand over what walkAllUsersCache found.
+    void beginAllUsersListing();
+    void applyAllUsersCache(AllUsersCache&& found);
 
     // "删除所选文件": the rows at the given positions (any order).
     void deleteSelected(const std::vector<int>& selectedRows);

@@ -365,16 +365,27 @@ TEST(CacheViewerTest, UsersComeFromThePasswordDatabaseAndUnreadableHomesAreCount
     touch(r + QStringLiteral("open/.cache/DH/web/a.pdf"));
     touch(r + QStringLiteral("shut/.cache/DH/web/b.pdf"));
     QFile::setPermissions(r + QStringLiteral("shut/.cache"), QFile::Permissions());
-    CacheViewer v(nullptr, {QString(), homesBelow(r, {QStringLiteral("open"), QStringLiteral("shut")}),
-                            {QStringLiteral("/.cache/DH/web")}});
+    const CacheLocations loc{QString(), homesBelow(r, {QStringLiteral("open"), QStringLiteral("shut")}),
+                             {QStringLiteral("/.cache/DH/web")}};
+    // The walk itself, as a worker runs it: counting its rows, or stopped at once.
+    std::atomic<int> counted{0};
+    const AllUsersCache walked = walkAllUsersCache(loc, nullptr, &counted);
+    const std::atomic<bool> stopped{true};
+    const AllUsersCache none = walkAllUsersCache(loc, &stopped);
+    CacheViewer v(nullptr, loc);
     v.listAllUsersCache();
     QFile::setPermissions(r + QStringLiteral("shut/.cache"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ASSERT_GE(v.users.size(), 1u);
     EXPECT_EQ(v.users[0].user, QStringLiteral("open"));
+    ASSERT_EQ(walked.rows.size(), v.rows.size());
+    EXPECT_EQ(counted, static_cast<int>(v.rows.size()));
+    EXPECT_EQ(walked.rows[0].filePath, v.rows[0].filePath);
+    EXPECT_TRUE(none.users.empty() && none.rows.empty());
     if (geteuid() == 0)
         GTEST_SKIP() << "root reads every folder";
     EXPECT_EQ(v.users.size(), 1u);
     EXPECT_EQ(v.skippedHomes, 1);
+    EXPECT_EQ(walked.skippedHomes, 1);
     EXPECT_EQ(v.countText, QStringLiteral("共有1 个文件（跳过1 个无法读取的用户文件夹）"));
 }
 
