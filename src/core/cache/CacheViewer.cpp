@@ -3,6 +3,7 @@
 #include "app/Helpers.h"
 #include "content/ContentType.h"
 #include "platform/Prompter.h"
+#include "utilities/CopyFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,13 +28,6 @@ QString countLine(std::size_t n, bool failed = false)
 {
     return (failed ? QStringLiteral("出错!!!共有") : QStringLiteral("共有")) + QString::number(n)
            + QStringLiteral(" 个文件");
-}
-
-// A regular file that is not hidden: what the viewer treats as a usable file.
-bool isNormalFile(const QString& path)
-{
-    const QFileInfo fi(path);
-    return fi.exists() && fi.isFile() && !fi.isHidden();
 }
 
 // Relative location of folder below home ("/.cache/..."), or the fallback.

@@ -1,6 +1,7 @@
 #include "download/DownloadListModel.h"
 
 #include "app/RowRemoval.h"
+#include "download/ListOperations.h"
 
 #include <algorithm>
 
@@ -13,13 +14,6 @@ std::function<QVariant(DownloadState)>& iconProvider()
     return p;
 }
 
-bool isWebPageType(const QString& t)
-{
-    if (t.size() != 3 && t.size() != 4)
-        return false;
-    return t.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0
-        || t.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
-}
 } // namespace
 
 DownloadListModel::DownloadListModel(QObject* parent) : QAbstractTableModel(parent) {}

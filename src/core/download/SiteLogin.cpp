@@ -1,6 +1,7 @@
 #include "download/SiteLogin.h"
 
 #include "app/Helpers.h"
+#include "download/ListOperations.h"
 
 #include "app/Timings.h"
 
@@ -61,12 +62,6 @@ bool SiteLogin::confirmAutoLogin(Prompter& prompter) const
         return true;
     prompter.message(missing, MessageIcon::Error);
     return false;
-}
-
-bool SiteLogin::isWebPageType(const QString& fileType)
-{
-    const QString t = fileType.toLower();
-    return t == QLatin1String("htm") || t == QLatin1String("html");
 }
 
 QCoro::Task<bool> SiteLogin::waitForLoginPage()
@@ -194,7 +189,7 @@ QCoro::Task<> SiteLogin::run(bool showMessages, Prompter* prompter)
 
 QCoro::Task<> SiteLogin::afterTransfer(QString fileType)
 {
-    if (!m_host.autoLogin() || !isWebPageType(fileType))
+    if (!m_host.autoLogin() || !dh::isWebPageType(fileType))
         co_return;
     co_await run(false);
 }

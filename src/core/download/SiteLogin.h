@@ -84,9 +84,6 @@ public:
     // class comment. A second call while one runs returns at once.
     QCoro::Task<> run(bool showMessages, Prompter* prompter = nullptr);
 
-    // Whether a finished row of this type calls for the automatic login:
-    // "htm" or "html" in any letter case.
-    static bool isWebPageType(const QString& fileType);
     // After a transfer ended: runs the login without messages when "自动登录"
     // is ticked and the row's type is a web page. Returns at once otherwise.
     QCoro::Task<> afterTransfer(QString fileType);
