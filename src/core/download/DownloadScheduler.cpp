@@ -121,8 +121,12 @@ int DownloadScheduler::pauseRemainingMs() const
     // The pause between files counts from the last transfer event, in the
     // seconds-of-day the window keeps; it is over once the difference is
     // greater than the pause.
-    const double elapsed = std::fabs(Clock::secondsOfDay() - double(m_state.lastTransferEventTime));
     const double pause = double(m_host.pauseSeconds()) * double(timings().secondUnit.count()) / 1000.0;
+    // No pause means none: a tick in the same millisecond as the last
+    // transfer event must not wait for the next one.
+    if (pause <= 0.0)
+        return 0;
+    const double elapsed = std::fabs(Clock::secondsOfDay() - double(m_state.lastTransferEventTime));
     if (elapsed > pause)
         return 0;
     // One millisecond past the pause; the stored time is a float, so the

@@ -1,6 +1,7 @@
 #include "DownloadFixture.h"
 
 #include "download/Downloader.h"
+#include "platform/Clock.h"
 
 #include <QFileInfo>
 #include <QSet>
@@ -86,7 +87,12 @@ TEST_F(MethodTwo, SameNameInOneTickGetsANumber)
     add("/doc/x.pdf?v=1", "dup", "pdf");
     add("/doc/y.pdf?v=2", "dup", "pdf");
     host.policy = SameNamePolicy::Rename;
+    // The tick falls in the same millisecond as the last transfer event: with
+    // no pause set it still starts both rows.
+    Clock::setSource([] { return QDateTime(QDate(2024, 5, 1), QTime(13, 30, 15, 500)); });
+    state.markTransferEvent();
     scheduler->tick();
+    Clock::setSource({});
     EXPECT_EQ(row(0).name, "dup");
     EXPECT_EQ(row(1).name, "dup[001]");
     ASSERT_TRUE(runAll());
