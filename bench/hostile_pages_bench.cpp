@@ -3,13 +3,14 @@
 // ordinary query on the demo's regular result pages, measured in the same
 // run. Each row runs in a child process so its peak RSS is its own.
 //
-//   build/bench/hostile_pages_bench [--next-wait MS] [--memory-only]
+//   build/bench/hostile_pages_bench [--next-wait MS] [--memory-only] [--only ROW]
 //
 // --next-wait shrinks the next-page wait (default 3000 ms here instead of the
 // real 20 s) so that the stalled-page row does not dominate the run.
 // The second table loads pages just under the page cap in four shapes and
 // sets the peak memory beside the page size and beside the figures measured
-// before the page path was made lean; --memory-only runs just that table.
+// before the page path was made lean; --memory-only runs just that table,
+// --only ROW runs just the peer and that row of the first table.
 #include "app/AppGlobals.h"
 #include "app/Timings.h"
 #include "demo/DemoService.h"
@@ -122,7 +123,11 @@ int main(int argc, char** argv)
     const bool memoryOnly = args.contains(QStringLiteral("--memory-only"));
     const char* rows[] = {"self", "pingpong", "grow", "emptyhref", "stall/60", "huge/64", "huge/512", "hugestream/512", "huge/31",
                           "nest/1000000", "attrs/1000000", "schemes", "status", "notresults"};
+    const qsizetype onlyAt = args.indexOf(QStringLiteral("--only"));
+    const QString only = onlyAt >= 0 && onlyAt + 1 < args.size() ? args.at(onlyAt + 1) : QString();
     for (const char* row : memoryOnly ? std::span<const char* const>() : std::span<const char* const>(rows)) {
+        if (!only.isEmpty() && only != QLatin1String(row))
+            continue;
         const Result r = runChild(self, base + QStringLiteral("/hostile/") + QString::fromLatin1(row), nextWait);
         std::printf("%-34s %7d %9.2f %12.1f %12.2f\n", row, r.links, r.seconds, r.peakMb,
                     peer.peakMb > 0 ? r.peakMb / peer.peakMb : 0.0);
@@ -148,6 +153,8 @@ int main(int argc, char** argv)
         {"huge", "many small elements", 3, 0},   {"hugelinks", "many links", 4, 0},
         {"hugedeep", "nesting at the bound", 5, 0},
     };
+    if (!only.isEmpty())
+        return 0;
     std::printf("\npages just under the cap: peak RSS of the whole query (load, parse, extract)\n\n");
     std::printf("%-22s %5s %7s %9s %12s %13s %12s\n", "shape", "MB", "links", "seconds", "peak RSS MB",
                 "extra / page", "before MB");

@@ -13,6 +13,9 @@ namespace dh {
 
 namespace {
 
+// What a page reply may hold before the loader takes it out.
+constexpr qint64 kPageReadChunk = 1024 * 1024;
+
 QUrl userUrl(const QString& text)
 {
     const QString t = text.trimmed();
@@ -209,8 +212,13 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
     m_reply = reply;
     // A page larger than the cap is cut off as soon as it shows itself, so a
     // hostile service cannot fill the memory; the load then counts as failed.
+    // The body is taken out of the reply as it arrives, and the reply buffers
+    // at most one chunk, so a body without a length cannot run far past the
+    // cap in the network thread's queue before it is counted.
     auto tooLarge = std::make_shared<bool>(false);
-    // The announced length is checked first; the bytes buffered so far are
+    auto received = std::make_shared<QByteArray>();
+    reply->setReadBufferSize(kPageReadChunk);
+    // The announced length is checked first; the bytes taken so far are
     // counted after decompression, so a compressed body cannot slip past.
     connect(reply, &QNetworkReply::downloadProgress, this, [reply, tooLarge](qint64, qint64 total) {
         if (!*tooLarge && total > limits().maxPageBytes) {
@@ -218,18 +226,30 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
             reply->abort();
         }
     });
-    connect(reply, &QNetworkReply::readyRead, this, [reply, tooLarge] {
-        if (!*tooLarge && reply->bytesAvailable() > limits().maxPageBytes) {
+    connect(reply, &QNetworkReply::readyRead, this, [reply, tooLarge, received] {
+        if (*tooLarge)
+            return;
+        received->append(reply->readAll());
+        if (received->size() > limits().maxPageBytes) {
             *tooLarge = true;
+            *received = QByteArray();
             reply->abort();
         }
     });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, request, mode, historyIndex, token, tooLarge] {
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, request, mode, historyIndex, token, tooLarge, received] {
         reply->deleteLater();
         if (token != m_token)
             return;
         m_reply = nullptr;
         const QUrl finalUrl = reply->url().isValid() ? reply->url() : request.url;
+        if (!*tooLarge) {
+            received->append(reply->readAll());
+            if (received->size() > limits().maxPageBytes) {
+                *tooLarge = true;
+                *received = QByteArray();
+            }
+        }
         if (*tooLarge) {
             m_status = 0;
             beginTopLevelNavigation();
@@ -243,7 +263,7 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
             emitDocumentComplete(true, m_document->URL());
             return;
         }
-        QByteArray body = reply->readAll();
+        QByteArray body = std::move(*received);
         const QString contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
         m_status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const bool failed = reply->error() != QNetworkReply::NoError;
