@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace dh;
@@ -381,12 +382,50 @@ TEST(CacheViewerTest, UsersComeFromThePasswordDatabaseAndUnreadableHomesAreCount
     EXPECT_EQ(counted, static_cast<int>(v.rows.size()));
     EXPECT_EQ(walked.rows[0].filePath, v.rows[0].filePath);
     EXPECT_TRUE(none.users.empty() && none.rows.empty());
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root reads every folder";
-    EXPECT_EQ(v.users.size(), 1u);
-    EXPECT_EQ(v.skippedHomes, 1);
-    EXPECT_EQ(walked.skippedHomes, 1);
-    EXPECT_EQ(v.countText, QStringLiteral("共有1 个文件（跳过1 个无法读取的用户文件夹）"));
+
+    // What an ordinary user sees of the shut home. Root reads every folder,
+    // so as root the listing runs in a child that has become nobody.
+    const auto listAsUser = [&] {
+        QFile::setPermissions(r + QStringLiteral("shut/.cache"), QFile::Permissions());
+        CacheViewer u(nullptr, loc);
+        u.listAllUsersCache();
+        return QStringLiteral("%1 %2 %3 %4")
+            .arg(u.users.size())
+            .arg(u.skippedHomes)
+            .arg(walkAllUsersCache(loc).skippedHomes)
+            .arg(u.countText);
+    };
+    const QString want = QStringLiteral("1 1 1 共有1 个文件（跳过1 个无法读取的用户文件夹）");
+    if (geteuid() != 0) {
+        EXPECT_EQ(listAsUser(), want);
+        return;
+    }
+    QFile::setPermissions(root.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                           | QFile::ExeOther);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[0]);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        const QByteArray text = listAsUser().toUtf8();
+        const bool written = ::write(out[1], text.constData(), size_t(text.size())) == text.size();
+        ::_exit(written ? 0 : 4);
+    }
+    ::close(out[1]);
+    QByteArray got;
+    char buf[256];
+    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;)
+        got.append(buf, n);
+    ::close(out[0]);
+    int status = -1;
+    ::waitpid(pid, &status, 0);
+    QFile::setPermissions(r + QStringLiteral("shut/.cache"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 3)
+        GTEST_SKIP() << "root here cannot become nobody";
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(QString::fromUtf8(got), want);
 }
 
 namespace {
