@@ -7,6 +7,10 @@
 // window walks on a worker thread; the peer walks and fills the list on the
 // window's thread, as the viewer once did.
 //   cache_listing_bench [entries] [files]
+//   cache_listing_bench --extract MB
+// --extract writes one plain and one gzip-coded document of MB megabytes into
+// a cache and prints the peak memory of a process that lists the cache and
+// writes out both local files, beside the sizes it wrote.
 #include "../tests/unit/cache/SimpleCacheWriter.h"
 #include "gui/CacheViewerWindow.h"
 #include "platform/chromiumcache/SimpleCache.h"
@@ -20,6 +24,9 @@
 #include <QDir>
 #include <cstdio>
 #include <ctime>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace dh;
 
@@ -40,8 +47,59 @@ QString loadAverage()
 }
 } // namespace
 
+// Child of --extract: lists the cache and writes every local file.
+int extractOnly(const QString& cacheDir, const QString& sideDir)
+{
+    SimpleCacheIndex idx(cacheDir, sideDir);
+    for (const auto& item : idx.list()) {
+        const auto f = idx.entryFile(item.id);
+        std::printf("  %-10s %12lld bytes written%s%s\n", qPrintable(item.url.section(QLatin1Char('/'), -1)),
+                    qlonglong(QFileInfo(f.path).size()), f.path.isEmpty() ? " (refused: " : "",
+                    f.path.isEmpty() ? qPrintable(f.reason + QLatin1Char(')')) : "");
+    }
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    std::printf("  peak RSS of the extracting process: %.1f MB\n", double(ru.ru_maxrss) / 1024.0);
+    return 0;
+}
+
+int extractBench(const char* self, int mb)
+{
+    QTemporaryDir cache, side;
+    {
+        QByteArray doc = QByteArray("%PDF-1.4 ") + QByteArray(qsizetype(mb) * 1024 * 1024, '\0');
+        quint32 x = 1;
+        // Half random, half repeated text: the gzip copy is about half the size.
+        for (qsizetype i = 9; i < doc.size(); ++i)
+            doc[i] = (i / 4096) % 2 ? char((x = x * 1664525u + 1013904223u) >> 24) : char('a' + i % 26);
+        test::writeEntry(cache.path(), QStringLiteral("http://bench.test/plain.pdf"), doc,
+                         {"HTTP/1.1 200 OK", "Content-Type: application/pdf"});
+        test::writeEntry(cache.path(), QStringLiteral("http://bench.test/coded.pdf"), test::gzipped(doc),
+                         {"HTTP/1.1 200 OK", "Content-Type: application/pdf", "Content-Encoding: gzip"});
+    }
+    std::printf("two cached documents of %d MB, one stored plain, one gzip-coded\n", mb);
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const QByteArray c = cache.path().toLocal8Bit(), s = side.path().toLocal8Bit();
+        execl(self, self, "--extract-only", c.constData(), s.constData(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc > 3 && QByteArray(argv[1]) == "--extract-only") {
+        QCoreApplication app(argc, argv);
+        return extractOnly(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    }
+    if (argc > 2 && QByteArray(argv[1]) == "--extract") {
+        QCoreApplication app(argc, argv);
+        return extractBench(argv[0], std::max(1, atoi(argv[2])));
+    }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -183,34 +183,193 @@ void parseResponseInfo(const QByteArray& s0, EntryFile& e)
     }
 }
 
-std::optional<QByteArray> zlibInflate(const QByteArray& data, int windowBits)
-{
-    z_stream s{};
-    if (inflateInit2(&s, windowBits) != Z_OK)
-        return std::nullopt;
-    QByteArray out;
-    char buf[64 * 1024];
-    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    s.avail_in = static_cast<uInt>(data.size());
-    int rc = Z_OK;
-    while (rc != Z_STREAM_END) {
-        s.next_out = reinterpret_cast<Bytef*>(buf);
-        s.avail_out = sizeof buf;
-        rc = inflate(&s, Z_NO_FLUSH);
-        if (rc != Z_OK && rc != Z_STREAM_END) {
-            inflateEnd(&s);
-            return std::nullopt;
-        }
-        out.append(buf, static_cast<qsizetype>(sizeof buf - s.avail_out));
-        if (out.size() > kMaxDecoded || (rc == Z_OK && s.avail_in == 0 && s.avail_out != 0)) {
-            // Too large, or the input ended before the stream did.
-            inflateEnd(&s);
-            return std::nullopt;
+// Decoding stages. Each takes coded bytes as they come and hands decoded
+// bytes to the next one, so a body is never held whole: a stage returns
+// false when its stream is broken or the next one refused the bytes.
+using Sink = std::function<bool(const char*, size_t)>;
+
+class Stage {
+public:
+    virtual ~Stage() = default;
+    virtual bool feed(const char* data, size_t size, const Sink& out) = 0;
+    // The input has ended: false when it ended inside the stream.
+    virtual bool finish(const Sink& out) = 0;
+};
+
+class ZlibStage : public Stage {
+public:
+    explicit ZlibStage(int windowBits) { m_ok = inflateInit2(&m_s, windowBits) == Z_OK; }
+    ~ZlibStage() override
+    {
+        if (m_ok)
+            inflateEnd(&m_s);
+    }
+    bool feed(const char* data, size_t size, const Sink& out) override
+    {
+        if (!m_ok)
+            return false;
+        if (m_ended)
+            return true;  // bytes after the stream are ignored
+        m_s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+        m_s.avail_in = static_cast<uInt>(size);
+        do {
+            m_s.next_out = reinterpret_cast<Bytef*>(m_buf);
+            m_s.avail_out = sizeof m_buf;
+            const int rc = inflate(&m_s, Z_NO_FLUSH);
+            if (rc == Z_STREAM_END)
+                m_ended = true;
+            else if (rc != Z_OK && !(rc == Z_BUF_ERROR && m_s.avail_in == 0))
+                return false;
+            const size_t got = sizeof m_buf - m_s.avail_out;
+            if (got > 0 && !out(m_buf, got))
+                return false;
+        } while (!m_ended && (m_s.avail_in > 0 || m_s.avail_out == 0));
+        return true;
+    }
+    bool finish(const Sink&) override { return m_ok && m_ended; }
+
+private:
+    z_stream m_s{};
+    bool m_ok = false;
+    bool m_ended = false;
+    char m_buf[64 * 1024];
+};
+
+// "deflate" is officially zlib-wrapped; some servers send it raw. The
+// wrapped reading is tried first; when it fails before giving any byte, the
+// input seen so far is read again as raw deflate.
+class DeflateStage : public Stage {
+public:
+    bool feed(const char* data, size_t size, const Sink& out) override
+    {
+        if (!m_gave && !m_raw)
+            m_seen.append(data, qsizetype(size));
+        bool refused = false;
+        const Sink counted = [&](const char* d, size_t n) {
+            m_gave = true;
+            refused = !out(d, n);
+            return !refused;
+        };
+        if (m_inner->feed(data, size, counted))
+            return true;
+        return !refused && switchToRaw(counted);
+    }
+    bool finish(const Sink& out) override
+    {
+        const Sink counted = [&](const char* d, size_t n) {
+            m_gave = true;
+            return out(d, n);
+        };
+        if (m_inner->finish(counted))
+            return true;
+        return switchToRaw(counted) && m_inner->finish(counted);
+    }
+
+private:
+    bool switchToRaw(const Sink& out)
+    {
+        if (m_gave || m_raw)
+            return false;
+        m_raw = true;
+        m_inner = std::make_unique<ZlibStage>(-15);
+        const QByteArray seen = std::exchange(m_seen, QByteArray());
+        return m_inner->feed(seen.constData(), size_t(seen.size()), out);
+    }
+
+    std::unique_ptr<Stage> m_inner = std::make_unique<ZlibStage>(15 + 32);
+    QByteArray m_seen;
+    bool m_gave = false;
+    bool m_raw = false;
+};
+
+class BrotliStage : public Stage {
+public:
+    BrotliStage() : m_st(BrotliDecoderCreateInstance(nullptr, nullptr, nullptr)) {}
+    ~BrotliStage() override
+    {
+        if (m_st)
+            BrotliDecoderDestroyInstance(m_st);
+    }
+    bool feed(const char* data, size_t size, const Sink& out) override
+    {
+        if (!m_st)
+            return false;
+        if (m_ended)
+            return true;
+        size_t availIn = size;
+        const uint8_t* nextIn = reinterpret_cast<const uint8_t*>(data);
+        for (;;) {
+            size_t availOut = sizeof m_buf;
+            uint8_t* nextOut = m_buf;
+            const BrotliDecoderResult r =
+                BrotliDecoderDecompressStream(m_st, &availIn, &nextIn, &availOut, &nextOut, nullptr);
+            const size_t got = sizeof m_buf - availOut;
+            if (got > 0 && !out(reinterpret_cast<const char*>(m_buf), got))
+                return false;
+            if (r == BROTLI_DECODER_RESULT_SUCCESS)
+                m_ended = true;
+            if (r != BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT)
+                return r != BROTLI_DECODER_RESULT_ERROR;
         }
     }
-    inflateEnd(&s);
-    return out;
-}
+    bool finish(const Sink&) override { return m_st && m_ended; }
+
+private:
+    BrotliDecoderState* m_st;
+    bool m_ended = false;
+    uint8_t m_buf[64 * 1024];
+};
+
+class ZstdStage : public Stage {
+public:
+    ZstdStage() : m_ds(ZSTD_createDStream()), m_buf(ZSTD_DStreamOutSize())
+    {
+        if (m_ds)
+            ZSTD_initDStream(m_ds);
+    }
+    ~ZstdStage() override
+    {
+        if (m_ds)
+            ZSTD_freeDStream(m_ds);
+    }
+    bool feed(const char* data, size_t size, const Sink& out) override
+    {
+        if (!m_ds)
+            return false;
+        m_any = m_any || size > 0;
+        ZSTD_inBuffer in{data, size, 0};
+        while (in.pos < in.size) {
+            ZSTD_outBuffer o{m_buf.data(), m_buf.size(), 0};
+            m_last = ZSTD_decompressStream(m_ds, &o, &in);
+            if (ZSTD_isError(m_last))
+                return false;
+            if (o.pos > 0 && !out(m_buf.data(), o.pos))
+                return false;
+        }
+        return true;
+    }
+    bool finish(const Sink& out) override
+    {
+        // Output still held inside the decoder.
+        ZSTD_inBuffer in{nullptr, 0, 0};
+        while (m_ds && m_last != 0) {
+            ZSTD_outBuffer o{m_buf.data(), m_buf.size(), 0};
+            m_last = ZSTD_decompressStream(m_ds, &o, &in);
+            if (ZSTD_isError(m_last) || o.pos == 0)
+                break;
+            if (!out(m_buf.data(), o.pos))
+                return false;
+        }
+        // m_last != 0: the input ended inside a frame.
+        return m_ds && m_any && m_last == 0;
+    }
+
+private:
+    ZSTD_DStream* m_ds;
+    std::vector<char> m_buf;
+    size_t m_last = 1;  // non-zero: a frame is still open
+    bool m_any = false;
+};
 
 QStringList codingsOf(const QString& contentEncoding)
 {
@@ -229,20 +388,90 @@ bool knownCoding(const QString& c)
            || c == QLatin1String("br") || c == QLatin1String("zstd");
 }
 
-std::optional<QByteArray> undo(const QString& coding, const QByteArray& data)
+std::unique_ptr<Stage> stageFor(const QString& coding)
 {
     if (coding == QLatin1String("gzip") || coding == QLatin1String("x-gzip"))
-        return gunzip(data);
-    if (coding == QLatin1String("deflate")) {
-        // Officially zlib-wrapped; some servers send it raw.
-        if (auto z = gunzip(data))
-            return z;
-        return inflateRaw(data);
-    }
+        return std::make_unique<ZlibStage>(15 + 32);
+    if (coding == QLatin1String("deflate"))
+        return std::make_unique<DeflateStage>();
     if (coding == QLatin1String("br"))
-        return brotliDecode(data);
+        return std::make_unique<BrotliStage>();
     if (coding == QLatin1String("zstd"))
-        return zstdDecode(data);
+        return std::make_unique<ZstdStage>();
+    return nullptr;
+}
+
+// The stages undoing a Content-Encoding list, the last coding applied first,
+// ending in sink. Feed it the stored body piece by piece, then finish it.
+class DecodeChain {
+public:
+    DecodeChain(const QStringList& codings, Sink sink) : m_sink(std::move(sink))
+    {
+        for (auto it = codings.crbegin(); it != codings.crend(); ++it) {
+            m_codings << *it;
+            m_stages.push_back(stageFor(*it));
+        }
+        m_outs.resize(m_stages.size());
+        for (size_t k = 0; k < m_stages.size(); ++k) {
+            m_outs[k] = [this, k](const char* d, size_t n) {
+                if (k + 1 == m_stages.size()) {
+                    m_sinkRefused = !m_sink(d, n);
+                    return !m_sinkRefused;
+                }
+                return step(k + 1, m_stages[k + 1]->feed(d, n, m_outs[k + 1]));
+            };
+        }
+    }
+    bool feed(const char* d, size_t n)
+    {
+        if (m_stages.empty()) {
+            m_sinkRefused = !m_sink(d, n);
+            return !m_sinkRefused;
+        }
+        return step(0, m_stages[0]->feed(d, n, m_outs[0]));
+    }
+    bool finish()
+    {
+        // Finishing a stage may still hand bytes to the next one.
+        for (size_t k = 0; k < m_stages.size(); ++k) {
+            if (!step(k, m_stages[k]->finish(m_outs[k])))
+                return false;
+        }
+        return true;
+    }
+    // The coding whose stream broke (empty when none did).
+    QString broken() const { return m_broken >= 0 ? m_codings.at(m_broken) : QString(); }
+    bool sinkRefused() const { return m_sinkRefused; }
+
+private:
+    // Remembers the innermost stage that failed by itself.
+    bool step(size_t k, bool ok)
+    {
+        if (!ok && m_broken < 0 && !m_sinkRefused)
+            m_broken = int(k);
+        return ok;
+    }
+
+    Sink m_sink;
+    QStringList m_codings;
+    std::vector<std::unique_ptr<Stage>> m_stages;
+    std::vector<Sink> m_outs;
+    int m_broken = -1;
+    bool m_sinkRefused = false;
+};
+
+// Collects a decoded body in memory, refusing more than kMaxDecoded.
+std::optional<QByteArray> decodeInMemory(const QStringList& codings, const QByteArray& data, QString* broken)
+{
+    QByteArray out;
+    DecodeChain chain(codings, [&out](const char* d, size_t n) {
+        out.append(d, qsizetype(n));
+        return out.size() <= kMaxDecoded;
+    });
+    if (chain.feed(data.constData(), size_t(data.size())) && chain.finish())
+        return out;
+    if (broken)
+        *broken = chain.broken().isEmpty() ? codings.first() : chain.broken();
     return std::nullopt;
 }
 
@@ -259,75 +488,30 @@ QDateTime fromEngineTime(qint64 value)
 
 std::optional<QByteArray> gunzip(const QByteArray& data)
 {
-    return zlibInflate(data, 15 + 32);
+    return decodeInMemory({QStringLiteral("gzip")}, data, nullptr);
 }
 
 std::optional<QByteArray> inflateRaw(const QByteArray& data)
 {
-    return zlibInflate(data, -15);
+    QByteArray out;
+    ZlibStage raw(-15);
+    const Sink sink = [&out](const char* d, size_t n) {
+        out.append(d, qsizetype(n));
+        return out.size() <= kMaxDecoded;
+    };
+    if (raw.feed(data.constData(), size_t(data.size()), sink) && raw.finish(sink))
+        return out;
+    return std::nullopt;
 }
 
 std::optional<QByteArray> brotliDecode(const QByteArray& data)
 {
-    BrotliDecoderState* st = BrotliDecoderCreateInstance(nullptr, nullptr, nullptr);
-    if (!st)
-        return std::nullopt;
-    QByteArray out;
-    size_t availIn = static_cast<size_t>(data.size());
-    const uint8_t* nextIn = reinterpret_cast<const uint8_t*>(data.constData());
-    uint8_t buf[64 * 1024];
-    BrotliDecoderResult r = BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT;
-    while (r == BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT) {
-        size_t availOut = sizeof buf;
-        uint8_t* nextOut = buf;
-        r = BrotliDecoderDecompressStream(st, &availIn, &nextIn, &availOut, &nextOut, nullptr);
-        out.append(reinterpret_cast<const char*>(buf), static_cast<qsizetype>(sizeof buf - availOut));
-        if (out.size() > kMaxDecoded)
-            break;
-    }
-    BrotliDecoderDestroyInstance(st);
-    if (r != BROTLI_DECODER_RESULT_SUCCESS)
-        return std::nullopt;
-    return out;
+    return decodeInMemory({QStringLiteral("br")}, data, nullptr);
 }
 
 std::optional<QByteArray> zstdDecode(const QByteArray& data)
 {
-    ZSTD_DStream* ds = ZSTD_createDStream();
-    if (!ds)
-        return std::nullopt;
-    ZSTD_initDStream(ds);
-    QByteArray out;
-    std::vector<char> buf(ZSTD_DStreamOutSize());
-    ZSTD_inBuffer in{data.constData(), static_cast<size_t>(data.size()), 0};
-    size_t last = 1;  // non-zero: a frame is still open
-    bool ok = !data.isEmpty();
-    while (ok && in.pos < in.size) {
-        ZSTD_outBuffer o{buf.data(), buf.size(), 0};
-        last = ZSTD_decompressStream(ds, &o, &in);
-        if (ZSTD_isError(last)) {
-            ok = false;
-            break;
-        }
-        out.append(buf.data(), static_cast<qsizetype>(o.pos));
-        if (out.size() > kMaxDecoded)
-            ok = false;
-    }
-    // Output still held inside the decoder.
-    while (ok && last != 0) {
-        ZSTD_outBuffer o{buf.data(), buf.size(), 0};
-        last = ZSTD_decompressStream(ds, &o, &in);
-        if (ZSTD_isError(last) || o.pos == 0)
-            break;
-        out.append(buf.data(), static_cast<qsizetype>(o.pos));
-        if (out.size() > kMaxDecoded)
-            ok = false;
-    }
-    ZSTD_freeDStream(ds);
-    // last != 0: the input ended inside a frame.
-    if (!ok || last != 0)
-        return std::nullopt;
-    return out;
+    return decodeInMemory({QStringLiteral("zstd")}, data, nullptr);
 }
 
 QString unsupportedCoding(const QString& contentEncoding)
@@ -347,15 +531,12 @@ Decoded decodeBody(const QByteArray& raw, const QString& contentEncoding)
     if (const QString why = unsupportedCoding(contentEncoding); !why.isEmpty())
         return {std::nullopt, why};
     const QStringList codings = codingsOf(contentEncoding);
-    QByteArray data = raw;
-    // The last coding applied is undone first.
-    for (auto it = codings.crbegin(); it != codings.crend(); ++it) {
-        auto d = undo(*it, data);
-        if (!d)
-            return {std::nullopt, QStringLiteral("按%1解码失败：数据流已损坏").arg(*it)};
-        data = std::move(*d);
-    }
-    return {std::move(data), {}};
+    if (codings.isEmpty())
+        return {raw, {}};
+    QString broken;
+    if (auto data = decodeInMemory(codings, raw, &broken))
+        return {std::move(*data), {}};
+    return {std::nullopt, QStringLiteral("按%1解码失败：数据流已损坏").arg(broken)};
 }
 
 QString urlFromKey(const QByteArray& key)
@@ -479,7 +660,7 @@ std::optional<EntryFile> readEntryFile(const QString& path, QString* error, cons
     return e;
 }
 
-bool checkBody(EntryFile& e, const std::atomic<bool>* cancel)
+bool streamBody(EntryFile& e, const std::function<bool(const char*, size_t)>& sink, const std::atomic<bool>* cancel)
 {
     if (!e.damage.isEmpty())
         return false;
@@ -501,12 +682,19 @@ bool checkBody(EntryFile& e, const std::atomic<bool>* cancel)
         }
         crc = crc32(crc, reinterpret_cast<const Bytef*>(buf.constData()), static_cast<uInt>(buf.size()));
         left -= buf.size();
+        if (sink && !sink(buf.constData(), size_t(buf.size())))
+            return false;
     }
     if (e.bodyHasCrc && static_cast<quint32>(crc) != e.bodyCrc) {
         e.damage = QStringLiteral("正文的校验和(CRC32)不符");
         return false;
     }
     return true;
+}
+
+bool checkBody(EntryFile& e, const std::atomic<bool>* cancel)
+{
+    return streamBody(e, {}, cancel);
 }
 
 std::optional<QByteArray> readRawBody(const EntryFile& e)
@@ -677,16 +865,44 @@ CacheIndex::LocalFile SimpleCacheIndex::entryFile(const QString& id)
     const QFileInfo existing(target);
     if (existing.isFile() && existing.lastModified() >= e->fileModified)
         return {target, State::Intact, {}};
-    const simplecache::Decoded body = simplecache::readBody(*e);
-    if (!e->damage.isEmpty())
-        return {{}, State::Damaged, e->damage};
-    if (!body.data)
-        return {{}, State::Undecodable, body.error};
-    if (!QDir().mkpath(QFileInfo(target).path()))
+    if (const QString why = simplecache::unsupportedCoding(e->contentEncoding); !why.isEmpty())
+        return {{}, State::Undecodable, why};
+    const QString folder = QFileInfo(target).path();
+    const bool folderMade = !QFileInfo::exists(folder);
+    if (!QDir().mkpath(folder))
         return {{}, State::Intact, QStringLiteral("无法创建文件夹")};
+    // The body goes through the decoders to the file piece by piece; the
+    // file appears only once the whole body has been read, its checksum
+    // matched and every coding undone.
     QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly) || out.write(*body.data) != body.data->size() || !out.commit())
+    const QStringList codings = simplecache::codingsOf(e->contentEncoding);
+    qint64 written = 0;
+    bool tooLarge = false;
+    simplecache::DecodeChain chain(codings, [&](const char* d, size_t n) {
+        written += qint64(n);
+        tooLarge = !codings.isEmpty() && written > simplecache::kMaxDecoded;
+        return !tooLarge && out.write(d, qint64(n)) == qint64(n);
+    });
+    bool decoding = out.open(QIODevice::WriteOnly);
+    // A stream that breaks is read on for the checksum: a damaged entry is
+    // told apart from one that cannot be decoded.
+    const bool read = decoding && simplecache::streamBody(*e, [&](const char* d, size_t n) {
+        if (decoding)
+            decoding = chain.feed(d, n);
+        return decoding || !chain.sinkRefused();
+    });
+    const bool done = read && decoding && chain.finish() && out.commit();
+    if (!done) {
+        out.cancelWriting();
+        if (folderMade)
+            QDir().rmdir(folder);
+        if (!e->damage.isEmpty())
+            return {{}, State::Damaged, e->damage};
+        if (tooLarge || !chain.broken().isEmpty())
+            return {{}, State::Undecodable,
+                    QStringLiteral("按%1解码失败：数据流已损坏").arg(tooLarge ? codings.first() : chain.broken())};
         return {{}, State::Intact, QStringLiteral("无法写出文件：%1").arg(out.errorString())};
+    }
     return {target, State::Intact, {}};
 }
 

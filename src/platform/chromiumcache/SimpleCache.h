@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace dh {
@@ -63,6 +64,10 @@ std::optional<EntryFile> readEntryFile(const QString& path, QString* error = nul
 // its end record (when it carries one). Sets e.damage and returns false on a
 // mismatch or a read error; returns false with no damage when cancelled.
 bool checkBody(EntryFile& e, const std::atomic<bool>* cancel = nullptr);
+// The same read, handing each piece to sink as well; stops, returning false
+// with no damage, when sink returns false.
+bool streamBody(EntryFile& e, const std::function<bool(const char*, size_t)>& sink,
+                const std::atomic<bool>* cancel = nullptr);
 
 // The address in a cache key: the text after the last space, or after the
 // "N/N/" prefix.

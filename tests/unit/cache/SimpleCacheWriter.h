@@ -105,10 +105,11 @@ inline QString writeEntry(const QString& folder, const QString& url, const QByte
     return writeEntryBytes(folder, key, entryBytes(key, body, headerLines, responseFlags));
 }
 
-inline QByteArray gzipped(const QByteArray& data)
+// windowBits as zlib takes them: 15 + 16 gzip, 15 zlib-wrapped, -15 raw deflate.
+inline QByteArray gzipped(const QByteArray& data, int windowBits = 15 + 16)
 {
     z_stream s{};
-    deflateInit2(&s, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&s, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
     QByteArray out(static_cast<qsizetype>(deflateBound(&s, static_cast<uLong>(data.size())) + 32), '\0');
     s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
     s.avail_in = static_cast<uInt>(data.size());

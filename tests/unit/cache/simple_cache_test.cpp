@@ -144,7 +144,12 @@ TEST(SimpleCacheIndexTest, LocalFileIsTheDecodedBodyWrittenOnce)
 TEST(SimpleCacheIndexTest, IntegrityLayoutsAndCodings)
 {
     using State = CacheIndex::State;
-    const QByteArray doc = QByteArray("%PDF-1.4 ") + QByteArray(3000, 'd');
+    // Larger than one read piece even when compressed: bodies are decoded and
+    // written as they are read.
+    QByteArray doc = QByteArray("%PDF-1.4 ") + QByteArray(1536 * 1024, '\0');
+    quint32 x = 1;
+    for (qsizetype i = 9; i < doc.size(); ++i)
+        doc[i] = char((x = x * 1664525u + 1013904223u) >> 24);
     const QByteArrayList pdf{"HTTP/1.1 200 OK", "Content-Type: application/pdf"};
     auto withEncoding = [&](const char* enc) { return QByteArrayList{pdf[0], pdf[1], QByteArray("Content-Encoding: ") + enc}; };
     const QByteArray plainKey = "1/0/http://h.test/a.pdf";
@@ -188,6 +193,14 @@ TEST(SimpleCacheIndexTest, IntegrityLayoutsAndCodings)
         {"double coding", plainKey,
          [&] { return entryBytes(plainKey, zstdCompressed(gzipped(doc)), withEncoding("gzip, zstd")); },
          State::Unchecked, State::Intact, "", url, "", false},
+        {"deflate, zlib-wrapped", plainKey,
+         [&] { return entryBytes(plainKey, gzipped(doc, 15), withEncoding("deflate")); }, State::Unchecked,
+         State::Intact, "", url, "", false},
+        {"deflate sent raw", plainKey, [&] { return entryBytes(plainKey, gzipped(doc, -15), withEncoding("deflate")); },
+         State::Unchecked, State::Intact, "", url, "", false},
+        {"flipped byte inside a gzip body", plainKey,
+         [&] { return flipped(entryBytes(plainKey, gzipped(doc), withEncoding("gzip")), 24 + plainKey.size() + 500000); },
+         State::Unchecked, State::Damaged, "正文的校验和", url, "", false},
         {"unsupported coding", plainKey, [&] { return entryBytes(plainKey, doc, withEncoding("gzip, compress")); },
          State::Unchecked, State::Undecodable, "compress", url, "", false},
         {"damaged zstd stream", plainKey,
