@@ -250,8 +250,11 @@ public:
             refused = !out(d, n);
             return !refused;
         };
-        if (m_inner->feed(data, size, counted))
+        if (m_inner->feed(data, size, counted)) {
+            if (m_gave)
+                m_seen = QByteArray();  // the wrapped reading holds: no going back
             return true;
+        }
         return !refused && switchToRaw(counted);
     }
     bool finish(const Sink& out) override
@@ -403,7 +406,11 @@ std::unique_ptr<Stage> stageFor(const QString& coding)
 
 // The stages undoing a Content-Encoding list, the last coding applied first,
 // ending in sink. Feed it the stored body piece by piece, then finish it.
+// Callers refuse lists with an unknown coding first (unsupportedCoding).
 class DecodeChain {
+    // Its stages' sinks point back into it.
+    Q_DISABLE_COPY_MOVE(DecodeChain)
+
 public:
     DecodeChain(const QStringList& codings, Sink sink) : m_sink(std::move(sink))
     {
