@@ -250,6 +250,11 @@ private:
     QString message(int i, RowState s) const
     {
         const DownloadItem& it = m_list.item(i);
+        if (s == RowState::Failed && !it.failReason.isEmpty()) {
+            // The reason, with how far the row got ("37%") when it got anywhere.
+            const bool got = !it.progressText.isEmpty() && it.progressText != it.failReason;
+            return got ? it.failReason + QStringLiteral(" (") + it.progressText + QLatin1Char(')') : it.failReason;
+        }
         if (!it.progressText.isEmpty())
             return it.progressText;
         if (!it.sizeText.isEmpty() && !isNumber(it.sizeText))

@@ -35,6 +35,9 @@ struct DownloadItem {
     // Not shown: the file this row's transfer created, set when it opened or
     // placed its target. Deleting "the row's file" means this file only.
     OwnedFile owned;
+    // Not shown in a cell: why the row failed last, for the row's tooltip and
+    // the command line's report. Not stored in the list file.
+    QString failReason;
 };
 
 // Whether the row's current file (itemFilePath) is the very file its own

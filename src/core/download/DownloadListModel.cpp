@@ -38,6 +38,9 @@ QVariant DownloadListModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= int(m_rows.size()))
         return {};
     const DownloadItem& it = m_rows[size_t(index.row())];
+    if (role == Qt::ToolTipRole && index.column() == ColProgress && it.state == DownloadState::Failed
+        && !it.failReason.isEmpty())
+        return it.failReason;
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         switch (index.column()) {
         case ColName: return it.name;
@@ -147,7 +150,17 @@ void DownloadListModel::setState(int row, DownloadState s)
     if (row < 0 || row >= size())
         return;
     m_rows[size_t(row)].state = s;
+    if (s != DownloadState::Failed)
+        m_rows[size_t(row)].failReason.clear();
     emitRowChanged(row);
+}
+
+void DownloadListModel::setFailed(int row, const QString& reason)
+{
+    if (row < 0 || row >= size())
+        return;
+    m_rows[size_t(row)].failReason = reason;
+    setState(row, DownloadState::Failed);
 }
 
 void DownloadListModel::setOwnedFile(int row, const QString& path)

@@ -36,6 +36,8 @@ public:
     // (otherwise the old Url is kept and false is returned).
     bool setItem(int row, const DownloadItem& item);
     void setState(int row, DownloadState s);
+    // Failed, with the reason why; any other state clears the reason.
+    void setFailed(int row, const QString& reason);
     void setCells(int row, const QString& size, const QString& received, const QString& progress);
     // Records the file at path (as it is now) as created by the row's own transfer.
     void setOwnedFile(int row, const QString& path);

@@ -111,7 +111,7 @@ void DownloadScheduler::stopDownloading()
         unload(j);
     for (int i = 0; i < m_list.size(); ++i) {
         if (m_list.item(i).state == DownloadState::Downloading)
-            m_list.setState(i, DownloadState::Failed);
+            m_list.setFailed(i, QStringLiteral("下载取消"));
     }
     m_state.transferBusy = false;
 }
@@ -183,6 +183,7 @@ bool DownloadScheduler::prepareRow(int row, bool createFolder)
         if (folder.isEmpty()) {
             // A folder that cannot be made would put the file at the root.
             it.state = DownloadState::Failed;
+            it.failReason = QStringLiteral("无法创建文件夹：") + it.folder;
             m_list.setItem(row, it);
             return false;
         }
@@ -274,9 +275,11 @@ void DownloadScheduler::downloadMultiThreaded(int j, int row, const QString& url
     m_state.slotRows[size_t(j)] = row + 1;
     connect(d, &Downloader::downloadProgress, this,
             [this, j](qint64 read, qint64 expected, const QString&) { onProgress(j, read, expected); });
-    connect(d, &Downloader::downloadComplete, this,
-            [this, j](qint64 read, qint64 expected, const QString&) { onComplete(j, read, expected); });
-    connect(d, &Downloader::downloadError, this, [this, j](const QString&, const QString&) { onError(j); });
+    connect(d, &Downloader::downloadComplete, this, [this, j, d](qint64 read, qint64 expected, const QString&) {
+        onComplete(j, read, expected, d->failureText());
+    });
+    connect(d, &Downloader::downloadError, this,
+            [this, j, d](const QString&, const QString&) { onError(j, d->failureText()); });
     // The row owns what its transfer created, and nothing else.
     connect(d, &Downloader::fileCreated, this, [this, j](const QString& file) { m_list.setOwnedFile(slotRow(j), file); });
     m_state.transferBusy = true;
@@ -321,7 +324,7 @@ void DownloadScheduler::onProgress(int j, qint64 read, qint64 expected)
     }
 }
 
-void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected)
+void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected, const QString& failureText)
 {
     const int row = slotRow(j);
     // The slot is freed even when its row is gone, or it would stay taken.
@@ -332,8 +335,10 @@ void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected)
     }
     if (expected > 0 && expected >= read)
         m_list.setCells(row, QString::number(expected), QString::number(read), percentText(read, expected));
-    m_list.setState(row, m_list.item(row).progressText == QLatin1String("100%") ? DownloadState::Done
-                                                                                : DownloadState::Failed);
+    if (m_list.item(row).progressText == QLatin1String("100%"))
+        m_list.setState(row, DownloadState::Done);
+    else
+        m_list.setFailed(row, failureText.isEmpty() ? QStringLiteral("连接在文件完整之前中断") : failureText);
     correctItemFileType(m_list, row);
     const DownloadItem& it = m_list.item(row);
     m_host.setStatusText(2, QStringLiteral("完成下载:") + it.name);
@@ -377,7 +382,7 @@ void DownloadScheduler::releaseHolds()
     requestRefill();
 }
 
-void DownloadScheduler::onError(int j)
+void DownloadScheduler::onError(int j, const QString& failureText)
 {
     const int row = slotRow(j);
     unload(j);
@@ -385,7 +390,7 @@ void DownloadScheduler::onError(int j)
         requestRefill();
         return;
     }
-    m_list.setState(row, DownloadState::Failed);
+    m_list.setFailed(row, failureText);
     m_state.markTransferEvent();
     requestRefill();
 }

@@ -109,8 +109,8 @@ private:
     void releaseHolds();
 
     void onProgress(int j, qint64 read, qint64 expected);
-    void onComplete(int j, qint64 read, qint64 expected);
-    void onError(int j);
+    void onComplete(int j, qint64 read, qint64 expected, const QString& failureText);
+    void onError(int j, const QString& failureText);
 
     DownloadListModel& m_list;
     DownloadWindowState& m_state;

@@ -24,6 +24,7 @@ void Downloader::beginDownload(const QString& address, const QString& saveFile, 
     m_saveFile = saveFile;
     m_bytesExpected = m_bytesRead = m_bytesAtLastLook = m_arrived = 0;
     m_reported = false;
+    m_failureText.clear();
 
     m_lastProgress.start();
     m_stallTimer.start(timings().tick);
@@ -104,7 +105,7 @@ bool Downloader::checkSizeLimit(qint64 received)
     QPointer<Downloader> self(this);
     emit downloadProgress(received, received, m_saveFile);
     if (self)
-        giveUp(QStringLiteral("大文件"));
+        giveUp(QStringLiteral("大文件"), QStringLiteral("文件超过大小上限"));
     return true;
 }
 
@@ -135,7 +136,7 @@ void Downloader::onReadFinished()
     const qint64 read = m_read->bytesRead();
     if (m_read->succeeded() && read >= 1) {
         if (!placeBody()) {
-            giveUp(QStringLiteral("无法下载"));
+            giveUp(QStringLiteral("无法下载"), QStringLiteral("无法把文件放到保存位置"));
             return;
         }
         m_stallTimer.stop();
@@ -154,6 +155,7 @@ void Downloader::onReadFinished()
         // target keeps what it had; the part is not passed off as the file.
         m_stallTimer.stop();
         m_reported = true;
+        m_failureText = requestFailureText();
         discardFiles();
         emit downloadComplete(read, total, m_saveFile);
         return;
@@ -171,7 +173,7 @@ void Downloader::startFallback()
     m_temp.clear();
     m_fallback = std::make_unique<WholeBodyFetch>();
     if (!m_fallback->start(m_address, TransferOptions{}, m_saveFile)) {
-        giveUp(QStringLiteral("无法下载"));
+        giveUp(QStringLiteral("无法下载"), QStringLiteral("无法在保存文件夹中创建临时文件"));
         return;
     }
     m_fallback->watchSizeLimit();
@@ -193,7 +195,7 @@ void Downloader::onFallbackFinished()
     }
     const qint64 bytes = m_fallback->finish(true);
     if (bytes <= 0) {
-        giveUp(QStringLiteral("无法下载"));
+        giveUp(QStringLiteral("无法下载"), requestFailureText().isEmpty() ? QStringLiteral("服务器没有给出文件内容") : QString());
         return;
     }
     m_placeholder = false;
@@ -208,18 +210,31 @@ void Downloader::onStallTick()
 {
     if (m_arrived == m_bytesAtLastLook) {
         if (m_lastProgress.elapsed() >= timings().transferStall.count())
-            giveUp(QStringLiteral("超时"));
+            giveUp(QStringLiteral("超时"), QStringLiteral("传输停顿超时"));
         return;
     }
     m_bytesAtLastLook = m_arrived;
     m_lastProgress.restart();
 }
 
-void Downloader::giveUp(const QString& reason)
+QString Downloader::requestFailureText() const
+{
+    if (m_fallback && m_fallback->request()) {
+        if (QString t = transferFailureText(*m_fallback->request()); !t.isEmpty())
+            return t;
+    }
+    return m_read ? transferFailureText(*m_read) : QString();
+}
+
+void Downloader::giveUp(const QString& reason, const QString& text)
 {
     if (m_reported)
         return;
     m_reported = true;
+    // Before the requests are cancelled, which would be their last word.
+    m_failureText = !text.isEmpty() ? text : requestFailureText();
+    if (m_failureText.isEmpty())
+        m_failureText = reason;
     cancelAsyncRead();
     emit downloadError(reason, m_saveFile);
 }

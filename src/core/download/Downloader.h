@@ -36,6 +36,9 @@ public:
     QString address() const { return m_address; }
     qint64 bytesExpected() const { return m_bytesExpected; }
     qint64 bytesRead() const { return m_bytesRead; }
+    // Why the transfer failed or broke off, in words for the row (the
+    // request's own failure where there is one); empty while all is well.
+    QString failureText() const { return m_failureText; }
 
 signals:
     // While data arrives, only when the server announced the total size;
@@ -60,7 +63,10 @@ private:
     void startFallback();
     void onFallbackFinished();
     void onStallTick();
-    void giveUp(const QString& reason);
+    // reason: the signal's word; text: what failureText() says (by default
+    // the failing request's own failure, else reason).
+    void giveUp(const QString& reason, const QString& text = QString());
+    QString requestFailureText() const;
     bool checkSizeLimit(qint64 received);
     // Moves the finished temporary file to the target; false when it failed.
     bool placeBody();
@@ -77,6 +83,7 @@ private:
     std::unique_ptr<TransferRequest> m_read;
     std::unique_ptr<WholeBodyFetch> m_fallback;  // one-connection fetch
     bool m_reported = false;
+    QString m_failureText;
     QString m_temp;             // the body's hidden temporary file
     bool m_placeholder = false;  // this transfer wrote the placeholder at the target
 };

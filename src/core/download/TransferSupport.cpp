@@ -91,6 +91,25 @@ QString unsupportedAddressText()
     return QStringLiteral("不支持的网址");
 }
 
+QString transferFailureText(const TransferRequest& request)
+{
+    // The detail after the last ": " (a file's path before it is that of the
+    // hidden temporary file, no use to the user).
+    const QString info = request.responseInfo();
+    const QString detail = info.section(QStringLiteral(": "), -1).trimmed();
+    switch (request.failure()) {
+    case TransferRequest::Failure::None: return {};
+    case TransferRequest::Failure::Cancelled: return QStringLiteral("下载取消");
+    case TransferRequest::Failure::NoResponse: return QStringLiteral("服务器没有响应");
+    case TransferRequest::Failure::Stalled: return QStringLiteral("传输停顿超时");
+    case TransferRequest::Failure::DiskWrite:
+        return detail.isEmpty() ? QStringLiteral("无法写入文件") : QStringLiteral("无法写入文件：") + detail;
+    case TransferRequest::Failure::Network:
+        return info.isEmpty() ? QStringLiteral("网络错误") : QStringLiteral("网络错误：") + info;
+    }
+    return {};
+}
+
 WholeBodyFetch::~WholeBodyFetch()
 {
     // The request goes first: it may still hold the temporary file open.

@@ -45,6 +45,11 @@ bool isPlaceholder(const QString& path);
 // Removes the placeholder at path when it still is one. Returns whether it went.
 bool removePlaceholder(const QString& path);
 
+// Why a transfer failed, in words for the row: the kind of failure and the
+// system's or network's own explanation ("网络错误：Connection refused").
+// Empty when it did not fail.
+QString transferFailureText(const TransferRequest& request);
+
 // Only web addresses are fetched: anything else (file:, data:, qrc:, ftp:)
 // could copy a local file into the save folder.
 bool isDownloadableAddress(const QString& address);

@@ -14,11 +14,24 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 namespace dh {
 
 namespace {
+
+// Why a write to f failed: the system's word for it (disk full, file too
+// large, ...), which Qt leaves as "Unknown error" for a buffered write. Call
+// it right after the failed call, with errno cleared before it.
+QString writeErrorText(const QFileDevice& f)
+{
+    const int err = errno;
+    if (err != 0)
+        return QString::fromLocal8Bit(std::strerror(err));
+    return f.errorString();
+}
 
 // Method two and the update check follow the system's proxy settings
 // (http_proxy, https_proxy, no_proxy). A factory per manager keeps the choice
@@ -288,9 +301,10 @@ bool QtTransferRequest::drain()
         const qint64 n = m_reply->read(block, kReadBlock);
         if (n <= 0)
             break;
+        errno = 0;
         if (m_file->write(block, n) != n) {
             abortWith(Failure::DiskWrite, transferCodeDiskWrite,
-                      QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString()));
+                      QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), writeErrorText(*m_file)));
             return false;
         }
         m_consumed += n;
@@ -347,9 +361,10 @@ void QtTransferRequest::closeFile()
 {
     if (!m_file)
         return;
+    errno = 0;
     if (!m_file->flush() && failure() == Failure::None)
         setFailure(Failure::DiskWrite, transferCodeDiskWrite,
-                   QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString()));
+                   QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), writeErrorText(*m_file)));
     if (auto* temp = qobject_cast<QTemporaryFile*>(m_file.get())) {
         // The final permissions through the open descriptor: no second path lookup.
         if (failure() == Failure::None && !temp->setPermissions(m_finalPermissions))

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 
 namespace dh::test {
 
@@ -40,9 +41,13 @@ protected:
     QString url(const QString& path) const { return service->baseUrl() + path; }
     QString out() const { return dir.filePath(QStringLiteral("out")); }
 
-    CliRun cli(const QStringList& args, const QByteArray& input = {}, int ms = 90000)
+    // inChild runs in the child process before the program starts.
+    CliRun cli(const QStringList& args, const QByteArray& input = {}, int ms = 90000,
+               const std::function<void()>& inChild = {})
     {
         QProcess p;
+        if (inChild)
+            p.setChildProcessModifier(inChild);
         p.start(cliPath(), args);
         EXPECT_TRUE(p.waitForStarted(5000));
         if (!input.isEmpty())

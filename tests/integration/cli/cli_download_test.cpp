@@ -3,7 +3,10 @@
 #include "CliFixture.h"
 
 #include <QElapsedTimer>
+#include <QTcpServer>
 #include <QThread>
+
+#include <sys/resource.h>
 
 namespace dh::test {
 namespace {
@@ -125,6 +128,46 @@ TEST_F(CliDownload, MaxSizeSkipsLargeFilesWithoutLeavingAnything)
         const QStringList files = entries(folder);
         ASSERT_EQ(files.size(), 1) << qPrintable(files.join(' '));
         EXPECT_TRUE(files[0].startsWith("small"));
+    }
+}
+
+// A failed row says why. A full disk is played by a file size limit, which
+// fails writes the way a full disk does; the old file stays whole.
+TEST_F(CliDownload, FailedRowsSayWhy)
+{
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const QByteArray refused = "refused\tbin\thttp://127.0.0.1:" + QByteArray::number(closed.serverPort()) + "/x\t\n";
+    closed.close();
+    const QString links =
+        writeFile("links.tsv", tsv({{"big", "/t/file/300000"}, {"cut", "/t/cut/10000?after=3000"}}, "bin") + refused);
+    const auto diskFull = [] {
+        const rlimit limit{100 * 1024, 100 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::signal(SIGXFSZ, SIG_IGN);
+    };
+    for (const char* method : {"1", "2"}) {
+        SCOPED_TRACE(method);
+        const QString folder = dir.filePath(S("full") + method);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        writeFile(S("full") + method + "/big.bin", "old");
+        const QString rep = folder + ".tsv";
+        const CliRun r = cli({"download", "--links", links, "--out", folder, "--method", method, "--same-name",
+                              "overwrite", "--report", rep},
+                             {}, 90000, diskFull);
+        EXPECT_EQ(r.code, 1) << qPrintable(r.err);
+        const auto rows = report(rep);
+        ASSERT_EQ(rows.size(), 3u);
+        // The system's word for the write, in whatever language it speaks.
+        const char* want[] = {"无法写入文件：", "网络错误：", "网络错误：Connection refused"};
+        EXPECT_FALSE(rows[0][6].contains("Unknown error")) << qPrintable(rows[0][6]);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(rows[size_t(i)][2], "failed");
+            EXPECT_TRUE(rows[size_t(i)][6].startsWith(S(want[i]))) << qPrintable(rows[size_t(i)][6]);
+            EXPECT_TRUE(r.err.contains(rows[size_t(i)][6]));
+        }
+        EXPECT_EQ(readFile(folder + "/big.bin"), "old");
+        EXPECT_EQ(entries(folder), QStringList{"big.bin"});
     }
 }
 
