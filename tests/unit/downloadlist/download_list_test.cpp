@@ -83,6 +83,16 @@ TEST(DownloadList, CountersAndFinishedTest)
     for (int i = 0; i < 12; ++i)
         m.setState(i, i % 2 ? DownloadState::Done : DownloadState::Failed);
     EXPECT_TRUE(m.isListFinished());
+
+    // A failed row's reason is its progress cell's tooltip until it runs again.
+    m.setCells(4, "100", "30", "30%");
+    m.setFailed(4, QStringLiteral("网络错误：Connection closed"));
+    const QModelIndex progress = m.index(4, DownloadListModel::ColProgress);
+    EXPECT_EQ(m.data(progress, Qt::ToolTipRole).toString(), QStringLiteral("网络错误：Connection closed"));
+    EXPECT_EQ(m.data(progress, Qt::DisplayRole).toString(), QStringLiteral("30%"));
+    m.setState(4, DownloadState::Downloading);
+    EXPECT_EQ(m.data(progress, Qt::ToolTipRole).toString(), QStringLiteral("30%"));
+    EXPECT_TRUE(m.item(4).failReason.isEmpty());
 }
 
 TEST(DownloadList, NotYetDownloadedAndBadRows)
