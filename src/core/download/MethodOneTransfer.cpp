@@ -473,8 +473,8 @@ QCoro::Task<bool> MethodOneTransfer::fetchWholeBody(RowRef ref, QString target, 
         co_return true;
     }
     m_list.setCells(pos, QString(), QString(), QString());
-    QString why = fetch->request() ? transferFailureText(*fetch->request())
-                                   : QStringLiteral("无法在保存文件夹中创建临时文件");
+    const QString why = fetch->request() ? transferFailureText(*fetch->request())
+                                         : QStringLiteral("无法在保存文件夹中创建临时文件");
     m_list.setFailed(pos, why.isEmpty() ? QStringLiteral("服务器没有给出文件内容") : why);
     co_return false;
 }
