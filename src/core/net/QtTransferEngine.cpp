@@ -303,8 +303,14 @@ bool QtTransferRequest::drain()
             break;
         errno = 0;
         if (m_file->write(block, n) != n) {
-            abortWith(Failure::DiskWrite, transferCodeDiskWrite,
-                      QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), writeErrorText(*m_file)));
+            const QString info =
+                QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), writeErrorText(*m_file));
+            // A body that had arrived in full before its file was chosen is
+            // finished already: the failure must still count.
+            if (m_done)
+                setFailure(Failure::DiskWrite, transferCodeDiskWrite, info);
+            else
+                abortWith(Failure::DiskWrite, transferCodeDiskWrite, info);
             return false;
         }
         m_consumed += n;
@@ -444,7 +450,8 @@ bool QtTransferRequest::saveBodyTo(const QString& path, SaveMode mode)
     }
     m_file = std::move(file);
     m_sink = Sink::File;
-    if (!drain())
+    const bool written = drain();
+    if (!written && !m_done)
         return true;  // the disk failure has been reported
     if (m_done) {
         // The whole body had arrived before the file was chosen.

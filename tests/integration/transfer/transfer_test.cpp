@@ -306,6 +306,17 @@ TEST_F(TransferFixture, FileChosenAfterTheBodyEnded)
     ASSERT_TRUE(r->saveBodyTo(target, SaveMode::Direct));
     EXPECT_EQ(readFile(target), expected(3000));
     EXPECT_EQ(r->bytesRead(), 3000);
+
+    // A write that fails then still fails the request, small body or large.
+    for (const char* size : {"3000", "300000"}) {
+        SCOPED_TRACE(size);
+        auto full = m_engine->execute(url(QStringLiteral("/t/file/") + QLatin1String(size)));
+        finish(*full);
+        ASSERT_TRUE(full->succeeded());
+        ASSERT_TRUE(full->saveBodyTo(QStringLiteral("/dev/full"), SaveMode::Direct));
+        EXPECT_EQ(full->failure(), Failure::DiskWrite);
+        EXPECT_FALSE(full->succeeded());
+    }
 }
 
 TEST_F(TransferFixture, GetChunkDeliversPiecesOfAtMost2048)
