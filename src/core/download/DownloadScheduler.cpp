@@ -183,7 +183,7 @@ bool DownloadScheduler::prepareRow(int row, bool createFolder)
         if (folder.isEmpty()) {
             // A folder that cannot be made would put the file at the root.
             it.state = DownloadState::Failed;
-            it.failReason = QStringLiteral("无法创建文件夹：") + it.folder;
+            it.failReason = folderFailText(it.folder);
             m_list.setItem(row, it);
             return false;
         }
@@ -338,7 +338,7 @@ void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected, const QS
     if (m_list.item(row).progressText == QLatin1String("100%"))
         m_list.setState(row, DownloadState::Done);
     else
-        m_list.setFailed(row, failureText.isEmpty() ? QStringLiteral("连接在文件完整之前中断") : failureText);
+        m_list.setFailed(row, failureText.isEmpty() ? failReasonText(FailReason::CutShort) : failureText);
     correctItemFileType(m_list, row);
     const DownloadItem& it = m_list.item(row);
     m_host.setStatusText(2, QStringLiteral("完成下载:") + it.name);

@@ -136,7 +136,7 @@ void Downloader::onReadFinished()
     const qint64 read = m_read->bytesRead();
     if (m_read->succeeded() && read >= 1) {
         if (!placeBody()) {
-            giveUp(QStringLiteral("无法下载"), QStringLiteral("无法把文件放到保存位置"));
+            giveUp(QStringLiteral("无法下载"), failReasonText(FailReason::NotPlaced));
             return;
         }
         m_stallTimer.stop();
@@ -173,7 +173,7 @@ void Downloader::startFallback()
     m_temp.clear();
     m_fallback = std::make_unique<WholeBodyFetch>();
     if (!m_fallback->start(m_address, TransferOptions{}, m_saveFile)) {
-        giveUp(QStringLiteral("无法下载"), QStringLiteral("无法在保存文件夹中创建临时文件"));
+        giveUp(QStringLiteral("无法下载"), failReasonText(FailReason::NoTempFile));
         return;
     }
     m_fallback->watchSizeLimit();
@@ -195,7 +195,7 @@ void Downloader::onFallbackFinished()
     }
     const qint64 bytes = m_fallback->finish(true);
     if (bytes <= 0) {
-        giveUp(QStringLiteral("无法下载"), requestFailureText().isEmpty() ? QStringLiteral("服务器没有给出文件内容") : QString());
+        giveUp(QStringLiteral("无法下载"), requestFailureText().isEmpty() ? failReasonText(FailReason::EmptyBody) : QString());
         return;
     }
     m_placeholder = false;
@@ -210,7 +210,7 @@ void Downloader::onStallTick()
 {
     if (m_arrived == m_bytesAtLastLook) {
         if (m_lastProgress.elapsed() >= timings().transferStall.count())
-            giveUp(QStringLiteral("超时"), QStringLiteral("传输停顿超时"));
+            giveUp(QStringLiteral("超时"), failReasonText(FailReason::Stalled));
         return;
     }
     m_bytesAtLastLook = m_arrived;

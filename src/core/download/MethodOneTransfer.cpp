@@ -228,7 +228,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
             // No response at all, including a request that ran out of time.
             row.failReason = transferFailureText(*request);
             if (row.failReason.isEmpty())
-                row.failReason = QStringLiteral("服务器没有响应");
+                row.failReason = failReasonText(FailReason::NoResponse);
             request->cancel();
             row.state = DownloadState::Failed;
             m_list.setItem(pos, row);
@@ -240,7 +240,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
             // Without a folder the file would land in the root folder.
             request->cancel();
             row.state = DownloadState::Failed;
-            row.failReason = QStringLiteral("无法创建文件夹：") + row.folder;
+            row.failReason = folderFailText(row.folder);
             m_list.setItem(pos, row);
             break;
         }
@@ -273,7 +273,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
         temp = createTempBeside(target);
         if (temp.isEmpty()) {
             request->cancel();
-            m_list.setFailed(pos, QStringLiteral("无法在保存文件夹中创建临时文件"));
+            m_list.setFailed(pos, failReasonText(FailReason::NoTempFile));
             break;
         }
 
@@ -296,7 +296,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
         m_list.setCells(pos, QString::number(size), QStringLiteral("0"), row.progressText);
         if (!request->saveBodyTo(temp, SaveMode::Direct)) {
             request->cancel();
-            m_list.setFailed(pos, QStringLiteral("无法在保存文件夹中创建临时文件"));
+            m_list.setFailed(pos, failReasonText(FailReason::NoTempFile));
             break;
         }
         qint64 seen = 0;
@@ -317,7 +317,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
             } else if (lastProgress.elapsed() > timings().transferStall.count()) {
                 // Stalled: the part is not passed off as the file.
                 request->cancel();
-                m_list.setFailed(pos, QStringLiteral("传输停顿超时"));
+                m_list.setFailed(pos, failReasonText(FailReason::Stalled));
                 break;
             }
             if (ended && request->succeeded() && fileLength(temp) >= size) {
@@ -330,7 +330,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
                     break;
                 }
                 if (placed != PlaceResult::Placed) {
-                    m_list.setFailed(pos, QStringLiteral("无法把文件放到保存位置"));
+                    m_list.setFailed(pos, failReasonText(FailReason::NotPlaced));
                     break;
                 }
                 temp.clear();
@@ -352,7 +352,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
                 // Cut, stalled or unwritable before the announced length: the
                 // cells keep their last values, the part goes.
                 const QString why = transferFailureText(*request);
-                m_list.setFailed(pos, why.isEmpty() ? QStringLiteral("连接在文件完整之前中断") : why);
+                m_list.setFailed(pos, why.isEmpty() ? failReasonText(FailReason::CutShort) : why);
                 break;
             }
         }
@@ -474,8 +474,8 @@ QCoro::Task<bool> MethodOneTransfer::fetchWholeBody(RowRef ref, QString target, 
     }
     m_list.setCells(pos, QString(), QString(), QString());
     const QString why = fetch->request() ? transferFailureText(*fetch->request())
-                                         : QStringLiteral("无法在保存文件夹中创建临时文件");
-    m_list.setFailed(pos, why.isEmpty() ? QStringLiteral("服务器没有给出文件内容") : why);
+                                         : failReasonText(FailReason::NoTempFile);
+    m_list.setFailed(pos, why.isEmpty() ? failReasonText(FailReason::EmptyBody) : why);
     co_return false;
 }
 

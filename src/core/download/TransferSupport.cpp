@@ -91,6 +91,24 @@ QString unsupportedAddressText()
     return QStringLiteral("不支持的网址");
 }
 
+QString failReasonText(FailReason reason)
+{
+    switch (reason) {
+    case FailReason::NoResponse: return QStringLiteral("服务器没有响应");
+    case FailReason::Stalled: return QStringLiteral("传输停顿超时");
+    case FailReason::NoTempFile: return QStringLiteral("无法在保存文件夹中创建临时文件");
+    case FailReason::NotPlaced: return QStringLiteral("无法把文件放到保存位置");
+    case FailReason::EmptyBody: return QStringLiteral("服务器没有给出文件内容");
+    case FailReason::CutShort: return QStringLiteral("连接在文件完整之前中断");
+    }
+    return {};
+}
+
+QString folderFailText(const QString& folder)
+{
+    return QStringLiteral("无法创建文件夹：") + folder;
+}
+
 QString transferFailureText(const TransferRequest& request)
 {
     // The detail after the last ": " (a file's path before it is that of the
@@ -100,8 +118,8 @@ QString transferFailureText(const TransferRequest& request)
     switch (request.failure()) {
     case TransferRequest::Failure::None: return {};
     case TransferRequest::Failure::Cancelled: return QStringLiteral("下载取消");
-    case TransferRequest::Failure::NoResponse: return QStringLiteral("服务器没有响应");
-    case TransferRequest::Failure::Stalled: return QStringLiteral("传输停顿超时");
+    case TransferRequest::Failure::NoResponse: return failReasonText(FailReason::NoResponse);
+    case TransferRequest::Failure::Stalled: return failReasonText(FailReason::Stalled);
     case TransferRequest::Failure::DiskWrite:
         return detail.isEmpty() ? QStringLiteral("无法写入文件") : QStringLiteral("无法写入文件：") + detail;
     case TransferRequest::Failure::Network:

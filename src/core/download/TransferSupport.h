@@ -45,6 +45,13 @@ bool isPlaceholder(const QString& path);
 // Removes the placeholder at path when it still is one. Returns whether it went.
 bool removePlaceholder(const QString& path);
 
+// A failed row's reasons that come from this program rather than from the
+// request (those are transferFailureText's).
+enum class FailReason { NoResponse, Stalled, NoTempFile, NotPlaced, EmptyBody, CutShort };
+QString failReasonText(FailReason reason);
+// The reason for a save folder that cannot be made.
+QString folderFailText(const QString& folder);
+
 // Why a transfer failed, in words for the row: the kind of failure and the
 // system's or network's own explanation ("网络错误：Connection refused").
 // Empty when it did not fail.
