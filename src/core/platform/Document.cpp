@@ -5,6 +5,7 @@
 #include "platform/DocumentTree.h"
 #include "platform/HtmlBounds.h"
 #include "platform/HtmlText.h"
+#include "platform/Selector.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -985,6 +986,61 @@ ElementCollection Element::children() const
     for (int c = t.firstElementChild(m_node); c >= 0; c = t.nextElementSibling(c))
         out.push_back(c);
     return ElementCollection(m_doc, std::move(out));
+}
+
+ElementCollection Element::querySelectorAll(const QString& selectors) const
+{
+    const auto list = css::SelectorList::parse(selectors);
+    return list ? querySelectorAll(*list) : ElementCollection();
+}
+
+ElementCollection Element::querySelectorAll(const css::SelectorList& selectors) const
+{
+    if (!m_doc)
+        return {};
+    return ElementCollection(m_doc, selectors.match(m_doc->tree(), m_node));
+}
+
+Element Element::querySelector(const QString& selectors) const
+{
+    const auto list = css::SelectorList::parse(selectors);
+    return list ? querySelector(*list) : Element();
+}
+
+Element Element::querySelector(const css::SelectorList& selectors) const
+{
+    if (!m_doc)
+        return {};
+    const int node = selectors.first(m_doc->tree(), m_node);
+    return node < 0 ? Element() : Element(m_doc, node);
+}
+
+bool Element::matches(const css::SelectorList& selectors) const
+{
+    return m_doc && selectors.matches(m_doc->tree(), m_node);
+}
+
+ElementCollection Document::querySelectorAll(const QString& selectors) const
+{
+    const auto list = css::SelectorList::parse(selectors);
+    return list ? querySelectorAll(*list) : ElementCollection();
+}
+
+ElementCollection Document::querySelectorAll(const css::SelectorList& selectors) const
+{
+    return ElementCollection(shared_from_this(), selectors.match(*m_tree, 0));
+}
+
+Element Document::querySelector(const QString& selectors) const
+{
+    const auto list = css::SelectorList::parse(selectors);
+    return list ? querySelector(*list) : Element();
+}
+
+Element Document::querySelector(const css::SelectorList& selectors) const
+{
+    const int node = selectors.first(*m_tree, 0);
+    return node < 0 ? Element() : Element(shared_from_this(), node);
 }
 
 Element Element::parentElement() const

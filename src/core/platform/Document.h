@@ -18,6 +18,9 @@ class ElementCollection;
 namespace html {
 struct Tree;  // the parsed node table (DocumentTree.h)
 }
+namespace css {
+class SelectorList;  // platform/Selector.h
+}
 
 // One element of a Document. A cheap value: a shared reference to the
 // document plus the element's position in it, so it stays valid for as long
@@ -64,6 +67,13 @@ public:
     ElementCollection getElementsByTagName(const QString& tag) const;
     ElementCollection getElementsByClassName(const QString& names) const;
     ElementCollection children() const;
+    // CSS selectors (platform/Selector.h): matching elements below this one,
+    // in document order. A selector that does not parse matches nothing.
+    ElementCollection querySelectorAll(const QString& selectors) const;
+    ElementCollection querySelectorAll(const css::SelectorList& selectors) const;
+    Element querySelector(const QString& selectors) const;
+    Element querySelector(const css::SelectorList& selectors) const;
+    bool matches(const css::SelectorList& selectors) const;
     Element parentElement() const;
     Element form() const;  // form owner of a control, null if none
 
@@ -186,6 +196,10 @@ public:
     ElementCollection getElementsByTagName(const QString& tag) const;
     ElementCollection getElementsByClassName(const QString& names) const;
     Element getElementById(const QString& id) const;
+    ElementCollection querySelectorAll(const QString& selectors) const;
+    ElementCollection querySelectorAll(const css::SelectorList& selectors) const;
+    Element querySelector(const QString& selectors) const;
+    Element querySelector(const css::SelectorList& selectors) const;
     ElementCollection getElementsByName(const QString& name) const;
     // Find an element by Element::indexPath(); null when the path leads nowhere.
     Element elementAtPath(const QList<int>& path) const;
