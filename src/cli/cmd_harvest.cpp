@@ -32,6 +32,7 @@ void harvestUsage(FILE* to)
         "  --delay S               pause between result pages in seconds, 0-120 (default 4)\n"
         "  --max-pages N           result pages per query at most, 0 for no cap (default 100)\n"
         "  --search-base URL       the search service (default: setting 设置/搜索服务地址)\n"
+        "  --profile NAME|FILE     the service profile (default: setting 设置/搜索服务配置, else Quorvex)\n"
         "download options (those of docharvest-cli download):\n"
         "  --out DIR               the folder for links.tsv and the files (made when missing)\n")
         + downloadOptionsHelp()

@@ -9,6 +9,7 @@
 #include "platform/headless/HeadlessBrowser.h"
 #include "platform/SystemCodePage.h"
 #include "search/SearchEngine.h"
+#include "search/ServiceProfile.h"
 #include "search/SearchQuery.h"
 
 #include <QCoreApplication>
@@ -38,7 +39,8 @@ void usage()
 {
     err(QStringLiteral(
         "usage: docharvest-cli search --keywords FILE [--types pdf,doc,ppt,xls] [--whole]\n"
-        "                             [--delay S] [--max-pages N] [--search-base URL] [--out links.tsv]\n"
+        "                             [--delay S] [--max-pages N] [--search-base URL] [--profile NAME|FILE]\n"
+        "                             [--out links.tsv]\n"
         "  --keywords FILE    one keyword group per line (UTF-8 or the system encoding)\n"
         "  --types LIST       document types to search, in any order (default: all four)\n"
         "  --whole            search every keyword group as one whole phrase\n"
@@ -46,6 +48,8 @@ void usage()
         "  --max-pages N      result pages per query at most, 0 for no cap\n"
         "                     (default: setting fWebSearch/每次查询最多页数, 100)\n"
         "  --search-base URL  the search service, http or https (default: setting 设置/搜索服务地址)\n"
+        "  --profile P        the service profile: a profile file, or the name of a built-in or\n"
+        "                     imported one (default: setting 设置/搜索服务配置, else Quorvex)\n"
         "  --out FILE         where the links go as UTF-8 TSV (default: standard output); rows are\n"
         "                     written as they are collected and the file replaces FILE at the end\n"
         "Ctrl-C or SIGTERM stops the search like its stop button: the links collected so far are\n"
@@ -153,6 +157,7 @@ int runSearch(const QStringList& args)
     bool whole = false;
     int delay = 4;
     int maxPages = -1;
+    QString profileArg;
 
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args.at(i);
@@ -181,6 +186,9 @@ int runSearch(const QStringList& args)
                 err(QStringLiteral("docharvest-cli search: --search-base: %1").arg(why));
                 return 2;
             }
+        } else if (a == QLatin1String("--profile")) {
+            if (!value(&profileArg))
+                return 2;
         } else if (a == QLatin1String("--whole")) {
             whole = true;
         } else if (a == QLatin1String("--delay")) {
@@ -232,7 +240,18 @@ int runSearch(const QStringList& args)
     }
     const QString keywords = decodeUserText(kf.readAll());
     kf.close();
-    if (base.isEmpty()) {
+    ServiceProfile profile = activeServiceProfile(SettingsStore::instance());
+    if (!profileArg.isEmpty()) {
+        QString why;
+        const auto chosen = resolveServiceProfile(profileArg, &why);
+        if (!chosen) {
+            err(QStringLiteral("docharvest-cli search: --profile: %1").arg(why));
+            return 2;
+        }
+        profile = *chosen;
+    }
+    // A profile with whole addresses needs no service address.
+    if (base.isEmpty() && profile.usesBase()) {
         base = SettingsStore::instance().get(keys::searchServiceBase).trimmed();
         // No default service: say what is missing instead of asking a
         // relative address.
@@ -263,6 +282,7 @@ int runSearch(const QStringList& args)
     auto engine = SearchEngine::create();
     engine->setBrowser(&browser);
     engine->searchBase = base;
+    engine->profile = profile;
     engine->delaySeconds = delay;
     engine->wholeKeywords = whole;
     engine->maxPagesPerQuery = maxPages;

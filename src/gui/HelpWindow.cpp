@@ -1,6 +1,8 @@
 #include "gui/HelpWindow.h"
 
 #include "app/AppInfo.h"
+#include "app/SettingsStore.h"
+#include "search/ServiceProfile.h"
 
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
@@ -22,8 +24,9 @@ QPointer<HelpWindow>& current()
 QString HelpWindow::usageText()
 {
     const QStringList notes{
-        QStringLiteral("打开“Quorvex网页”首页，如果要搜索pdf文件，关键词是“教程”，就输入：教程 filetype:pdf ；"
-                       "如果要搜索doc文件，就输入：教程 filetype:doc ；以此类推；"),
+        QStringLiteral("打开“%1网页”首页，如果要搜索pdf文件，关键词是“教程”，就输入：教程 filetype:pdf ；"
+                       "如果要搜索doc文件，就输入：教程 filetype:doc ；以此类推；")
+            .arg(activeServiceProfile(SettingsStore::instance()).name),
         QStringLiteral("批量关键词搜索，只需要输入批量关键词，不需要输入“filetype:”等字符，勾选pdf，doc等即可；"),
         QStringLiteral("分析提取下载网址时，设置限速延时3-10秒，否则网站会不断叫你输入验证码，甚至封锁ip；"),
         QStringLiteral("如果弹出输入验证码，请停止分析，手动输入验证码到正常使用；"),

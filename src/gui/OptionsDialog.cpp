@@ -1,5 +1,7 @@
 #include "gui/OptionsDialog.h"
 
+#include "search/ServiceProfile.h"
+
 #include "app/AppGlobals.h"
 #include "app/AppInfo.h"
 #include "app/WindowRegistry.h"
@@ -20,6 +22,8 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QDir>
+#include <QSignalBlocker>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -133,6 +137,27 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     m_searchServiceEdit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('m')) * 32);
     m_excludedDomainEdit->setMaxLength(12);
     m_excludedDomainEdit->setMaximumWidth(fontMetrics().horizontalAdvance(QLatin1Char('m')) * 14);
+    // The service profile: which markup the search reads.
+    services->addWidget(new QLabel(QStringLiteral("搜索服务配置："), this), 3, 0);
+    auto* profileRow = new QHBoxLayout();
+    m_profileCombo = new QComboBox(this);
+    m_importProfileButton = new QPushButton(QStringLiteral("导入…"), this);
+    profileRow->addWidget(m_profileCombo, 1);
+    profileRow->addWidget(m_importProfileButton);
+    services->addLayout(profileRow, 3, 1);
+    m_profileQueryLabel = new QLabel(this);
+    m_profileQueryLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_profileQueryLabel->setWordWrap(true);
+    services->addWidget(m_profileQueryLabel, 4, 1);
+    connect(m_profileCombo, &QComboBox::currentIndexChanged, this, [this] {
+        m_profileQueryLabel->setText(QStringLiteral("查询地址：") + m_profileCombo->currentData().toString());
+    });
+    connect(m_importProfileButton, &QPushButton::clicked, this, [this] {
+        const QString file = Prompter::instance().openFile(QStringLiteral("导入搜索服务配置"), QDir::homePath(),
+                                                            QStringLiteral("搜索服务配置 (*.json)"));
+        if (!file.isEmpty())
+            importProfile(file);
+    });
     services->setColumnStretch(1, 1);
     lay->addLayout(services);
 
@@ -160,6 +185,28 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
 
 OptionsDialog::~OptionsDialog() = default;
 
+void OptionsDialog::fillProfiles(const QString& select)
+{
+    const QSignalBlocker block(m_profileCombo);
+    m_profileCombo->clear();
+    for (const ServiceProfile& p : availableServiceProfiles())
+        m_profileCombo->addItem(p.name, p.query);
+    m_profileCombo->setCurrentIndex(std::max(0, m_profileCombo->findText(select)));
+    m_profileQueryLabel->setText(QStringLiteral("查询地址：") + m_profileCombo->currentData().toString());
+}
+
+void OptionsDialog::importProfile(const QString& file)
+{
+    QString error;
+    const auto p = importServiceProfile(file, &error);
+    if (!p) {
+        // The chosen profile stays as it was.
+        Prompter::instance().message(QStringLiteral("无法导入搜索服务配置：%1").arg(error), MessageIcon::Exclamation);
+        return;
+    }
+    fillProfiles(p->name);
+}
+
 OptionsDialog* OptionsDialog::instance()
 {
     return slot();
@@ -168,6 +215,7 @@ OptionsDialog* OptionsDialog::instance()
 void OptionsDialog::load()
 {
     auto& st = SettingsStore::instance();
+    fillProfiles(activeServiceProfile(st).name);
     // Method and proxy: what the download window holds, or the stored values
     // when it is not loaded. The window takes the proxy values from the store
     // at load and only this dialog changes them, so the store is current.
@@ -338,12 +386,15 @@ void OptionsDialog::okClicked()
     st.save(keys::searchServiceBase, searchAddress);
     st.save(keys::updateServiceBase, updateAddress);
     st.save(keys::excludedSuffixDomain, domain);
+    st.save(keys::searchServiceProfile, m_profileCombo->currentText());
     if (searchAddress != m_loadedSearch)
         services::applySearchService(searchAddress);
     if (updateAddress != m_loadedUpdate)
         g.updateBaseAddress = updateAddress;
-    if (SearchWindow* search = windows::searchIfLoaded())
+    if (SearchWindow* search = windows::searchIfLoaded()) {
         search->engine()->extractOptions.excludedDomain = domain;
+        search->applyServiceProfile(serviceProfileNamed(m_profileCombo->currentText()));
+    }
 
     // 9.
     accept();

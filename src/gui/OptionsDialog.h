@@ -5,6 +5,7 @@
 #include <optional>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -23,6 +24,9 @@ public:
     ~OptionsDialog() override;
 
     static OptionsDialog* instance();  // nullptr when not loaded
+    void fillProfiles(const QString& select);
+    // 导入…: a profile file chosen by the user, checked and copied in.
+    void importProfile(const QString& file);
 
     QLabel* m_methodLabel = nullptr;     // "下载方式："
     QRadioButton* m_methodOneRadio = nullptr;   // method one
@@ -38,6 +42,9 @@ public:
     QLineEdit* m_searchServiceEdit = nullptr;   // 搜索服务地址 (empty: the built-in demo service)
     QLineEdit* m_updateServiceEdit = nullptr;   // 更新服务地址 (empty: no update check)
     QLineEdit* m_excludedDomainEdit = nullptr;  // 排除标题后缀域名, at most 12 characters
+    QComboBox* m_profileCombo = nullptr;         // 搜索服务配置: the profiles by name
+    QPushButton* m_importProfileButton = nullptr;  // "导入…"
+    QLabel* m_profileQueryLabel = nullptr;       // the chosen profile's query template
     QPushButton* m_okButton = nullptr;   // "确定"
     QPushButton* m_closeButton = nullptr;   // "关闭"
 

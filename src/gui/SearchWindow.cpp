@@ -334,7 +334,7 @@ void SearchWindow::buildMenus()
     QMenu* browse = menuBar()->addMenu(QStringLiteral("浏览(&B)"));
     m_openSearchPageAction = browse->addAction(QStringLiteral("打开Quorvex搜索首页"));
     connect(m_openSearchPageAction, &QAction::triggered, this,
-            [this] { m_browser->navigate(searchHomeAddress(m_engine->searchBase)); });
+            [this] { m_browser->navigate(m_engine->profile.homeAddress(m_engine->searchBase)); });
     m_openAddressAction = browse->addAction(QStringLiteral("打开指定网址"));
     connect(m_openAddressAction, &QAction::triggered, this, &SearchWindow::openAddress);
     browse->addSeparator();
@@ -482,6 +482,14 @@ void SearchWindow::showButtons()
     applyButton(m_addAllButton, m_engine->addAllButton());
 }
 
+void SearchWindow::applyServiceProfile(const ServiceProfile& profile)
+{
+    // The texts that name the service take the profile's name.
+    m_engine->profile = profile;
+    setWindowTitle(secondaryCaption(profile.name + QStringLiteral("页面数据检索分析")));
+    m_openSearchPageAction->setText(QStringLiteral("打开%1搜索首页").arg(profile.name));
+}
+
 void SearchWindow::load()
 {
     auto& st = SettingsStore::instance();
@@ -492,6 +500,7 @@ void SearchWindow::load()
     m_engine->searchBase = g.searchBaseAddress;
     m_engine->maxPagesPerQuery = std::max(0, st.getInt(keys::searchPagesPerQuery));
     m_engine->extractOptions.excludedDomain = st.get(keys::excludedSuffixDomain);
+    applyServiceProfile(activeServiceProfile(st));
 
     QString kw = st.get(keys::searchKeywords);
     m_keywordsEdit->setPlainText(kw.replace(QLatin1String("\r\n"), QLatin1String("\n")));
@@ -505,7 +514,7 @@ void SearchWindow::load()
     showButtons();
     services::showSearchServiceMode(this);
     // The search home page, without waiting for it.
-    m_browser->navigate(searchHomeAddress(m_engine->searchBase));
+    m_browser->navigate(m_engine->profile.homeAddress(m_engine->searchBase));
 }
 
 void SearchWindow::batchSearchClicked()

@@ -25,6 +25,7 @@ namespace dh {
 class SearchEngine;
 class SelectedRowFlags;
 class WebEngineBrowser;
+struct ServiceProfile;
 
 // The search window: query panel, collected links and the embedded browser.
 // The work itself (batch, extraction, paging, hand-over) is done by the
@@ -37,6 +38,8 @@ public:
     ~SearchWindow() override;
 
     SearchEngine* engine() const { return m_engine.get(); }
+    // Uses the profile for the next queries and names it in the caption and menu.
+    void applyServiceProfile(const ServiceProfile& profile);
     WebEngineBrowser* m_browser = nullptr;
 
     // Query panel ("自动提取文档链接").

@@ -41,6 +41,8 @@ inline constexpr SettingKey copyOption{"Form_Copy_Move", "OpIndex", "4"};
 // update server means no update check.
 inline constexpr SettingKey searchServiceBase{"设置", "搜索服务地址", ""};
 inline constexpr SettingKey updateServiceBase{"设置", "更新服务地址", ""};
+// The search service's profile, by name; empty or unknown means the built-in one.
+inline constexpr SettingKey searchServiceProfile{"设置", "搜索服务配置", ""};
 // Domain of the document-sharing site (豆丁网) whose "<domain>豆丁网" title
 // suffix excludes a result.
 inline constexpr SettingKey excludedSuffixDomain{"设置", "排除标题后缀域名", "docin.com"};

@@ -4,6 +4,9 @@
 
 #include "app/Helpers.h"
 
+#include <QUrl>
+#include <QUrlQuery>
+
 namespace dh {
 
 QString verificationMarker()
@@ -60,23 +63,77 @@ bool isExcludedTitle(const QString& title, const QString& excludedDomain)
 
 PageExtraction extractResultLinks(const Document& doc, const ExtractOptions& options)
 {
+    return extractResultLinks(doc, options, defaultServiceProfile());
+}
+
+namespace {
+
+// The first match below scope, or scope itself when it matches and nothing
+// below does (an item that is its own link).
+Element firstOrSelf(const Element& scope, const css::SelectorList& selector)
+{
+    const Element below = scope.querySelector(selector);
+    if (!below.isNull())
+        return below;
+    return scope.matches(selector) ? scope : Element();
+}
+
+QString attributeAddress(const Element& link, const Element& item, const ServiceProfile& profile)
+{
+    if (profile.urlAttribute.isEmpty())
+        return trimSpaces(link.href());
+    if (!link.isNull() && link.hasAttribute(profile.urlAttribute))
+        return trimSpaces(link.resolvedAttribute(profile.urlAttribute));
+    if (item.hasAttribute(profile.urlAttribute))
+        return trimSpaces(item.resolvedAttribute(profile.urlAttribute));
+    return trimSpaces(link.href());
+}
+
+// A redirector's address gives way to the real one in its query parameter.
+QString resultAddress(const Element& link, const Element& item, const ServiceProfile& profile)
+{
+    const QString address = attributeAddress(link, item, profile);
+    if (profile.urlParameter.isEmpty())
+        return address;
+    const QString inner = trimSpaces(
+        QUrlQuery(QUrl(address)).queryItemValue(profile.urlParameter, QUrl::FullyDecoded));
+    return isWebAddress(inner) ? inner : address;
+}
+
+} // namespace
+
+PageExtraction extractResultLinks(const Document& doc, const ExtractOptions& options, const ServiceProfile& profile)
+{
     PageExtraction out;
-    if (doc.outerHTMLContains(verificationMarker(), Qt::CaseInsensitive)) {
-        out.verificationPage = true;
-        return out;
+    for (const QString& marker : profile.verification) {
+        if (doc.outerHTMLContains(marker, Qt::CaseInsensitive)) {
+            out.verificationPage = true;
+            return out;
+        }
     }
-    const ElementCollection containers = doc.getElementsByClassName(QStringLiteral("content-net-left"));
-    if (containers.isEmpty())
+    if (!profile.itemSelector)
         return out;
-    out.hasContainer = true;
-    const ElementCollection headings = containers.first().getElementsByTagName(QStringLiteral("H3"));
-    for (const Element& h : headings) {
-        const Element a = h.getElementsByTagName(QStringLiteral("A")).first();
-        if (a.isNull())
+    ElementCollection items;
+    if (profile.containerSelector) {
+        const Element container = doc.querySelector(*profile.containerSelector);
+        if (container.isNull())
+            return out;
+        out.hasContainer = true;
+        items = container.querySelectorAll(*profile.itemSelector);
+    } else {
+        items = doc.querySelectorAll(*profile.itemSelector);
+        out.hasContainer = !items.isEmpty();
+    }
+    for (const Element& item : items) {
+        const Element link = firstOrSelf(item, *profile.linkSelector);
+        if (link.isNull())
             continue;
-        const QString url = trimSpaces(a.href());
-        const QString type = fileTypeFromUrl(url);
-        const QString title = cleanResultTitle(a.innerText(), type, options.removeSpaces);
+        const QString url = resultAddress(link, item, profile);
+        QString type = fileTypeFromUrl(url);
+        if (type.isEmpty() && profile.typeSource == ServiceProfile::TypeSource::Query)
+            type = options.queryType;
+        const Element titleElement = profile.titleSelector ? firstOrSelf(item, *profile.titleSelector) : link;
+        const QString title = cleanResultTitle(titleElement.innerText(), type, options.removeSpaces);
         if (options.dropUnknownType && type.isEmpty())
             continue;
         if (title.isEmpty() || url.isEmpty() || isExcludedTitle(title, options.excludedDomain))
@@ -87,6 +144,22 @@ PageExtraction extractResultLinks(const Document& doc, const ExtractOptions& opt
         out.links.append({title, url, type});
     }
     return out;
+}
+
+ElementCollection nextPageCandidates(const Document& doc, const ServiceProfile& profile)
+{
+    if (!profile.nextSelector && profile.nextText.isEmpty())
+        return {};
+    if (profile.nextSelector)
+        return doc.querySelectorAll(*profile.nextSelector);
+    return doc.querySelectorAll(QStringLiteral("a"));
+}
+
+bool isNextPageLink(const Element& candidate, const ServiceProfile& profile)
+{
+    if (profile.nextText.isEmpty())
+        return true;
+    return trimSpaces(candidate.innerText().toLower()) == trimSpaces(profile.nextText.toLower());
 }
 
 bool isNextPageText(const QString& innerText)

@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/Document.h"
+#include "search/ServiceProfile.h"
 
 #include <QList>
 #include <QString>
@@ -13,6 +14,9 @@ struct ExtractOptions {
     // Domain of the document-sharing site whose "<domain>豆丁网" title suffix
     // excludes a link (setting "设置"/"排除标题后缀域名").
     QString excludedDomain;
+    // The type of the running query: the type of results whose address names
+    // none, for profiles that take types from the query.
+    QString queryType;
 };
 
 struct ExtractedLink {
@@ -41,9 +45,21 @@ QString cleanResultTitle(const QString& text, const QString& type, bool removeSp
 // Whether a title ends with one of the suffixes that exclude its link.
 bool isExcludedTitle(const QString& title, const QString& excludedDomain);
 
-// Reads one result page: the verification marker, then every heading of the
-// first result container with its first link, cleaned and filtered.
+// Reads one result page through a profile: a verification text ends it;
+// otherwise every item (inside the first container when the profile names
+// one) gives its link and title, cleaned and filtered. Without a container,
+// a page is a result page when an item matched.
+PageExtraction extractResultLinks(const Document& doc, const ExtractOptions& options,
+                                  const ServiceProfile& profile);
+// The same through the default profile.
 PageExtraction extractResultLinks(const Document& doc, const ExtractOptions& options);
+
+// The elements that may be the next-page link, in document order: the
+// profile's next selector (every link when it has none).
+ElementCollection nextPageCandidates(const Document& doc, const ServiceProfile& profile);
+// Whether a candidate is the next-page link: its rendered text, lower-cased
+// and trimmed, is the profile's next text; any candidate when it has none.
+bool isNextPageLink(const Element& candidate, const ServiceProfile& profile);
 
 // Whether a pager link's text is the next-page text "下一页>" (lower-cased,
 // trimmed).

@@ -212,7 +212,8 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
             if (typeTicked[size_t(i)]) {
                 const QString type = searchTypes().at(i);
                 co_await openSearchPage(QStringLiteral("about:blank"));
-                const QString address = composeSearchAddress(searchBase, line, type, whole);
+                const QString address = profile.queryAddress(searchBase, line, type, whole);
+                extractOptions.queryType = type;
                 emit queryStarted(line, type, address);
                 const bool loaded = co_await openSearchPage(address);
                 const QString loadError = m_loadError;
@@ -247,7 +248,7 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
 
     // After the verification page the browser keeps it, so the user can answer it.
     if (!captchaHit && !m_detached)
-        co_await openSearchPage(searchHomeAddress(searchBase));
+        co_await openSearchPage(profile.homeAddress(searchBase));
 
     setBatchButton(kBatchIdle);
     stopBatch = true;
@@ -336,7 +337,7 @@ QCoro::Task<int> SearchEngine::extractCurrentPage(QString folder)
     if (!doc)
         co_return 0;
     m_lastDoc = doc;
-    const PageExtraction page = extractResultLinks(*doc, extractOptions);
+    const PageExtraction page = extractResultLinks(*doc, extractOptions, profile);
     if (!m_firstPageRead) {
         m_firstPageRead = true;
         m_firstPageIsResults = page.hasContainer;
@@ -372,13 +373,13 @@ QCoro::Task<bool> SearchEngine::nextPage()
         co_return false;
 
     Element next;
-    const ElementCollection pager = doc->getElementsByClassName(QStringLiteral("next"));
+    const ElementCollection pager = nextPageCandidates(*doc, profile);
     for (int i = 0; i < pager.length(); ++i) {
         co_await letEventsRun();
         if (stopAddAll || captchaHit || (batchRunning() && stopBatch))
             co_return false;
         const Element e = pager.item(i);
-        if (isNextPageText(e.innerText())) {
+        if (isNextPageLink(e, profile)) {
             next = e;
             break;
         }

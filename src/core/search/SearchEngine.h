@@ -71,6 +71,7 @@ public:
     ExtractOptions extractOptions;  // m_stripTitleSpacesCheck, m_skipUnknownTypeCheck, excluded domain
     int delaySeconds = 4;        // m_delayCombo
     QString searchBase;          // the search service's base address
+    ServiceProfile profile = defaultServiceProfile();  // how the service is asked and read
     // Result pages one query walks at most (0: no cap), so a service whose
     // page numbers grow for ever cannot keep a batch going for ever.
     int maxPagesPerQuery = 100;

@@ -1,30 +1,18 @@
 #include "search/SearchQuery.h"
 
-#include "app/Helpers.h"
+#include "search/ServiceProfile.h"
 
 namespace dh {
 
-namespace {
-QString stripSlash(const QString& base)
-{
-    QString b = base;
-    while (b.endsWith(QLatin1Char('/')))
-        b.chop(1);
-    return b;
-}
-} // namespace
-
+// The built-in profile's templates: one rule for the addresses.
 QString composeSearchAddress(const QString& base, const QString& keywords, const QString& type, bool whole)
 {
-    QString q = encodeKeyword(trimSpaces(keywords));
-    if (whole)
-        q = QStringLiteral("%22") + q + QStringLiteral("%22");
-    return stripSlash(base) + QStringLiteral("/p?w=") + q + QStringLiteral("+filetype%3A") + type;
+    return defaultServiceProfile().queryAddress(base, keywords, type, whole);
 }
 
 QString searchHomeAddress(const QString& base)
 {
-    return stripSlash(base) + QStringLiteral("/p?w=1");
+    return defaultServiceProfile().homeAddress(base);
 }
 
 QStringList splitKeywordLines(const QString& text)
