@@ -124,7 +124,6 @@ private:
     // text, cues, the end hook, the error stop and the refill.
     void rowEnded(int row);
 
-
     DownloadListModel& m_list;
     DownloadWindowState& m_state;
     DownloadHost& m_host;
