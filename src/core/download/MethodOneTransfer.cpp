@@ -215,9 +215,8 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
         }
 
         const HttpAnswer answer = httpAnswerOf(*request);
-        if (answer == HttpAnswer::Error || (!request->stillExecuting() && !request->succeeded())) {
-            // An error answer's body is not the row's file, and neither is
-            // what a request that failed already (a coded body) brought.
+        if (answer == HttpAnswer::Error || request->failure() == TransferRequest::Failure::Encoded) {
+            // Neither an error answer's body nor a coded one is the row's file.
             row.failReason = transferFailureText(*request);
             request->cancel();
             row.state = DownloadState::Failed;
