@@ -52,10 +52,15 @@ void Downloader::beginDownload(const QString& address, const QString& saveFile, 
     m_read = transferEngine().execute(m_address);
     connect(m_read.get(), &TransferRequest::progress, this, &Downloader::onReadProgress);
     connect(m_read.get(), &TransferRequest::finished, this, &Downloader::onReadFinished);
-    // An error answer is given up on at once: its body, however long, is of no use.
+    // An error answer is given up on without waiting for its body, which may
+    // be long and is of no use. On the next turn: QtNetwork still has its own
+    // report of the status to deliver, and an abort inside its signal would
+    // come before it.
     connect(m_read.get(), &TransferRequest::headersReceived, this, [this] {
-        if (m_read && httpAnswerOf(*m_read) == HttpAnswer::Error)
-            giveUp(QStringLiteral("无法下载"));
+        QTimer::singleShot(0, this, [this] {
+            if (m_read && httpAnswerOf(*m_read) == HttpAnswer::Error)
+                giveUp(QStringLiteral("无法下载"));
+        });
     });
     if (m_temp.isEmpty() || !m_read->saveBodyTo(m_temp, SaveMode::Direct)) {
         m_read->disconnect(this);
