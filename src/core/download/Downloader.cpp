@@ -123,6 +123,10 @@ bool Downloader::checkSizeLimit(qint64 received)
 void Downloader::onReadProgress(qint64 read, qint64 total)
 {
     m_arrived = read;
+    // An error answer's length says nothing about the document: it must not
+    // show as the row's progress, nor pass for a file too large to fetch.
+    if (m_read && httpAnswerOf(*m_read) == HttpAnswer::Error)
+        return;
     if (total < 1) {
         checkSizeLimit(read);
         return;
