@@ -3,10 +3,14 @@
 // size costs no memory. Waits are bounded by hold_ms so that stopping the
 // service never waits long for a handler.
 //
-//   /t/file/<size>[?type=T&delay=MS]  <size> bytes with Content-Length; Content-Type T
+//   /t/file/<size>[?type=T&delay=MS&encoding=E]
+//                                     <size> bytes with Content-Length; Content-Type T
 //                                     (default application/octet-stream); the answer
 //                                     waits MS ms first (default 0, at most 10000), a
-//                                     stand-in for the latency of a distant server
+//                                     stand-in for the latency of a distant server;
+//                                     with E the body is labelled Content-Encoding E
+//                                     (the bytes stay the same), a server that ignores
+//                                     the identity coding the client asked for
 //   /t/chunked/<size>                 <size> bytes, chunked, no length
 //   /t/close/<size>                   <size> bytes, no length, ended by closing the connection
 //   /t/slow/<size>?piece=N&delay_ms=M Content-Length body sent N bytes (default 1024)
@@ -14,8 +18,9 @@
 //   /t/stall/<size>?after=N&hold_ms=M announces <size>, sends N bytes (default 4096),
 //                                     then nothing for M ms (default 5000), then closes
 //   /t/cut/<size>?after=N             announces <size>, sends N bytes (default half), closes
-//   /t/status/<code>                  that status with a short HTML body and its length
-//                                     (404, 500, ...)
+//   /t/status/<code>[?type=T]         that status with a short HTML body and its length
+//                                     (404, 500, ...); with a type T other than text/html
+//                                     the body is plain text ("Not Found" for 404)
 //   /t/redirect/<n>?code=C&to=URL     a chain of n redirects (status C, default 302), the
 //                                     last pointing to URL (default /t/file/1000); URL may
 //                                     name another server (other origin)
@@ -147,6 +152,8 @@ void registerTransferRoutes(httplib::Server& server, DemoState& state)
         const std::string type = req.has_param("type") ? req.get_param_value("type") : "application/octet-stream";
         if (const long delay = intParam(req, "delay", 0); delay > 0)
             sleepMs(std::min(delay, 10000L));
+        if (req.has_param("encoding"))
+            res.set_header("Content-Encoding", req.get_param_value("encoding"));
         if (size == 0) {
             res.set_content("", type);
             return;
@@ -218,6 +225,11 @@ void registerTransferRoutes(httplib::Server& server, DemoState& state)
     server.Get(R"(/t/status/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
         const int code = std::stoi(req.matches[1].str());
         res.status = code;
+        const std::string type = req.has_param("type") ? req.get_param_value("type") : "text/html";
+        if (type != "text/html") {
+            res.set_content(code == 404 ? std::string("Not Found") : "Error " + std::to_string(code), type);
+            return;
+        }
         res.set_content("<html><head><title>" + std::to_string(code) + "</title></head><body><h1>Error " +
                             std::to_string(code) + "</h1></body></html>",
                         "text/html");

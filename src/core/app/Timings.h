@@ -13,6 +13,8 @@ struct Timings {
     milliseconds nextPageWait{20000};       // wait for the next result page
     milliseconds transferStall{300000};     // a transfer with no data for this long fails
     milliseconds transferRequestTimeout{60000};  // a request with no response for this long fails
+    milliseconds lowSpeedTime{60000};       // a body slower than lowSpeedLimit averaged over this long fails
+    int lowSpeedLimit{1024};                // bytes per second; 0 turns the low-speed rule off
     milliseconds loginWait{10000};          // wait for a login page
     milliseconds loginPause{5000};          // pause at the end of a site login
     milliseconds tick{1000};                // scheduler, monitor, automatic hand-over ticks

@@ -35,7 +35,7 @@ constexpr Row kApplication[] = {
     {"vnd.openxmlformats-officedocument.presentationml.presentation", "pptx"},
 };
 constexpr Row kText[] = {
-    {"html", nullptr}, {"txt", nullptr}, {"htm", nullptr}, {"xml", nullptr}, {"css", nullptr}, {"plain", nullptr},
+    {"html", nullptr}, {"txt", nullptr}, {"htm", nullptr}, {"xml", nullptr}, {"css", nullptr}, {"plain", "txt"},
 };
 constexpr Row kImage[] = {
     {"jpg", nullptr},  {"jpeg", nullptr}, {"gif", nullptr},   {"png", nullptr},      {"bmp", nullptr},

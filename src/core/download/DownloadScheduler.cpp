@@ -10,7 +10,9 @@
 #include "download/DownloadWindowState.h"
 #include "download/Downloader.h"
 #include "download/MethodOneTransfer.h"
+#include "download/ListOperations.h"
 #include "download/Naming.h"
+#include "download/TransferMonitor.h"
 #include "platform/Clock.h"
 #include "platform/Sound.h"
 
@@ -31,7 +33,10 @@ DownloadScheduler::DownloadScheduler(DownloadListModel& list, DownloadWindowStat
     connect(&m_holdLimit, &QTimer::timeout, this, &DownloadScheduler::releaseHolds);
     // Method one is free for the next row once its end step (type check,
     // rename, automatic login) is over.
-    connect(m_methodOne, &MethodOneTransfer::transferEnded, this, &DownloadScheduler::requestRefill);
+    connect(m_methodOne, &MethodOneTransfer::transferEnded, this, [this](int row) {
+        checkErrorStop(row);
+        requestRefill();
+    });
     m_state.setTransferControlCounter([this] { return countTransferControls(); });
     m_state.setStillExecutingSource([this] { return m_methodOne->stillExecuting(); });
     m_state.setSchedulerTimerSource([this] { return m_timer.isActive(); });
@@ -216,6 +221,8 @@ void DownloadScheduler::tickMethodOne()
             chosen = i;
             break;
         }
+        if (m_list.item(i).state == DownloadState::Failed && checkErrorStop(i))
+            return;
     }
     if (chosen < 0)
         return;
@@ -245,6 +252,9 @@ void DownloadScheduler::tickMethodTwo()
                 chosen = i;
                 break;
             }
+            // A row that failed before its start may have been the last bad one allowed.
+            if (m_list.item(i).state == DownloadState::Failed && checkErrorStop(i))
+                return;
         }
         if (chosen < 0)
             return;
@@ -280,6 +290,8 @@ void DownloadScheduler::downloadMultiThreaded(int j, int row, const QString& url
     });
     connect(d, &Downloader::downloadError, this,
             [this, j, d](const QString&, const QString&) { onError(j, d->failureText()); });
+    connect(d, &Downloader::pageKept, this,
+            [this, j](const QString& path, const QString& name) { onPage(j, path, name); });
     // The row owns what its transfer created, and nothing else.
     connect(d, &Downloader::fileCreated, this, [this, j](const QString& file) { m_list.setOwnedFile(slotRow(j), file); });
     m_state.transferBusy = true;
@@ -340,6 +352,23 @@ void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected, const QS
     else
         m_list.setFailed(row, failureText.isEmpty() ? failReasonText(FailReason::CutShort) : failureText);
     correctItemFileType(m_list, row);
+    rowEnded(row);
+}
+
+void DownloadScheduler::onPage(int j, const QString& path, const QString& name)
+{
+    const int row = slotRow(j);
+    unload(j);
+    if (row < 0) {
+        requestRefill();
+        return;
+    }
+    markPageRow(m_list, row, path, name);
+    rowEnded(row);
+}
+
+void DownloadScheduler::rowEnded(int row)
+{
     const DownloadItem& it = m_list.item(row);
     m_host.setStatusText(2, QStringLiteral("完成下载:") + it.name);
     const QString type = it.fileType.toLower();
@@ -353,6 +382,7 @@ void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected, const QS
         QCoro::Task<> hook = holdForEndHook(row);
         Q_UNUSED(hook);
     }
+    checkErrorStop(row);
     requestRefill();
 }
 
@@ -392,7 +422,26 @@ void DownloadScheduler::onError(int j, const QString& failureText)
     }
     m_list.setFailed(row, failureText);
     m_state.markTransferEvent();
+    checkErrorStop(row);
     requestRefill();
+}
+
+bool DownloadScheduler::checkErrorStop(int row)
+{
+    // Only a bad row can bring the count to the limit, and counting is a walk
+    // over the whole list.
+    if (!m_timer.isActive() || !m_host.errorStop())
+        return false;
+    if (row >= 0 && row < m_list.size()) {
+        const DownloadItem& it = m_list.item(row);
+        if (it.state != DownloadState::Failed && !isWebPageType(it.fileType))
+            return false;
+    }
+    if (m_list.countBadRows() < TransferMonitor::kErrorStopRows)
+        return false;
+    switchOff();
+    m_host.cue(CueListFinished);
+    return true;
 }
 
 } // namespace dh

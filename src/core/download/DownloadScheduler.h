@@ -67,6 +67,14 @@ public:
     // transfer has ended).
     void tick();
 
+    // The error stop (the window's check box, --stop-after-bad): switches the
+    // running scheduler off, with the list-finished cue, once
+    // TransferMonitor::kErrorStopRows rows are bad. Checked as each row ends
+    // (row: that row, and only a bad one can reach the count; -1 counts in
+    // any case), so fast failures cannot run on between two monitor ticks.
+    // True when it switched off.
+    bool checkErrorStop(int row = -1);
+
     // The end hook of both methods (the automatic site login), awaited with
     // the row's 0-based position after a transfer has completed. Method one
     // awaits it before it frees itself; after a method-two transfer the
@@ -111,6 +119,10 @@ private:
     void onProgress(int j, qint64 read, qint64 expected);
     void onComplete(int j, qint64 read, qint64 expected, const QString& failureText);
     void onError(int j, const QString& failureText);
+    void onPage(int j, const QString& path, const QString& name);
+    // The end of a row's transfer, once the row holds its result: status
+    // text, cues, the end hook, the error stop and the refill.
+    void rowEnded(int row);
 
     DownloadListModel& m_list;
     DownloadWindowState& m_state;

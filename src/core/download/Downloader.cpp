@@ -4,6 +4,7 @@
 #include "app/Timings.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 
 namespace dh {
@@ -51,6 +52,16 @@ void Downloader::beginDownload(const QString& address, const QString& saveFile, 
     m_read = transferEngine().execute(m_address);
     connect(m_read.get(), &TransferRequest::progress, this, &Downloader::onReadProgress);
     connect(m_read.get(), &TransferRequest::finished, this, &Downloader::onReadFinished);
+    // An error answer is given up on without waiting for its body, which may
+    // be long and is of no use. On the next turn: QtNetwork still has its own
+    // report of the status to deliver, and an abort inside its signal would
+    // come before it.
+    connect(m_read.get(), &TransferRequest::headersReceived, this, [this] {
+        QTimer::singleShot(0, this, [this] {
+            if (m_read && httpAnswerOf(*m_read) == HttpAnswer::Error)
+                giveUp(QStringLiteral("无法下载"));
+        });
+    });
     if (m_temp.isEmpty() || !m_read->saveBodyTo(m_temp, SaveMode::Direct)) {
         m_read->disconnect(this);
         m_read->cancel();
@@ -112,6 +123,10 @@ bool Downloader::checkSizeLimit(qint64 received)
 void Downloader::onReadProgress(qint64 read, qint64 total)
 {
     m_arrived = read;
+    // An error answer's length says nothing about the document: it must not
+    // show as the row's progress, nor pass for a file too large to fetch.
+    if (m_read && httpAnswerOf(*m_read) == HttpAnswer::Error)
+        return;
     if (total < 1) {
         checkSizeLimit(read);
         return;
@@ -128,8 +143,19 @@ void Downloader::onReadFinished()
     const TransferRequest::Failure failure = m_read->failure();
     if (failure == TransferRequest::Failure::Cancelled)
         return;
-    if (failure == TransferRequest::Failure::Stalled) {
+    if (failure == TransferRequest::Failure::Stalled || failure == TransferRequest::Failure::TooSlow) {
         giveUp(QStringLiteral("超时"));
+        return;
+    }
+    // The server answered: asking again in one piece would only bring the
+    // same answer.
+    const HttpAnswer answer = httpAnswerOf(*m_read);
+    if (answer == HttpAnswer::Error || failure == TransferRequest::Failure::Encoded) {
+        giveUp(QStringLiteral("无法下载"));
+        return;
+    }
+    if (answer == HttpAnswer::Page && m_read->succeeded()) {
+        keepPage();
         return;
     }
     const qint64 total = m_read->bytesTotal();
@@ -163,6 +189,23 @@ void Downloader::onReadFinished()
     startFallback();
 }
 
+void Downloader::keepPage()
+{
+    QString name;
+    const QFileInfo target(m_saveFile);
+    const QString path = placePageBody(m_temp, target.path() + QLatin1Char('/'), target.completeBaseName(), &name);
+    if (path.isEmpty()) {
+        giveUp(QStringLiteral("无法下载"), failReasonText(FailReason::NotPlaced));
+        return;
+    }
+    m_temp.clear();
+    // The row's name is free again: the page has one of its own.
+    discardFiles();
+    m_stallTimer.stop();
+    m_reported = true;
+    emit pageKept(path, name);
+}
+
 void Downloader::startFallback()
 {
     if (m_reported)
@@ -189,7 +232,8 @@ void Downloader::onFallbackFinished()
         checkSizeLimit(m_arrived);
         return;
     }
-    if (m_fallback->request()->failure() == TransferRequest::Failure::Stalled) {
+    if (m_fallback->request()->failure() == TransferRequest::Failure::Stalled
+        || m_fallback->request()->failure() == TransferRequest::Failure::TooSlow) {
         giveUp(QStringLiteral("超时"));
         return;
     }

@@ -56,10 +56,15 @@ signals:
     // The transfer created the file at the path (its placeholder or the
     // finished download): the row may record it as its own.
     void fileCreated(const QString& path);
+    // Once, instead of downloadComplete: the server refused with a login or
+    // refusal page (401/403, HTML), kept at path (a new file, "htm"; name is
+    // its file name without extension) while the target keeps what it had.
+    void pageKept(const QString& path, const QString& name);
 
 private:
     void onReadProgress(qint64 read, qint64 total);
     void onReadFinished();
+    void keepPage();
     void startFallback();
     void onFallbackFinished();
     void onStallTick();

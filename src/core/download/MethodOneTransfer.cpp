@@ -203,6 +203,30 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
             break;
         }
 
+        if (request->getHeader().isEmpty()) {
+            // No response at all, including a request that ran out of time.
+            row.failReason = transferFailureText(*request);
+            if (row.failReason.isEmpty())
+                row.failReason = failReasonText(FailReason::NoResponse);
+            request->cancel();
+            row.state = DownloadState::Failed;
+            m_list.setItem(pos, row);
+            break;
+        }
+
+        const HttpAnswer answer = httpAnswerOf(*request);
+        if (answer == HttpAnswer::Error || request->failure() == TransferRequest::Failure::Encoded) {
+            // Neither an error answer's body nor a coded one is the row's file.
+            row.failReason = transferFailureText(*request);
+            request->cancel();
+            row.state = DownloadState::Failed;
+            m_list.setItem(pos, row);
+            break;
+        }
+        // A login or refusal page is kept for the user to see, as a web page
+        // under a name of its own: never over a file that is there.
+        const bool page = answer == HttpAnswer::Page;
+
         bool isNumber = false;
         qint64 size = request->getHeader(QStringLiteral("content-length")).trimmed().toLongLong(&isNumber);
         if (!isNumber || size < 0)
@@ -222,18 +246,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
         QString contentType = request->getHeader(QStringLiteral("Content-Type")).trimmed();
         if (contentType.contains(QLatin1Char(';')))
             contentType = contentType.section(QLatin1Char(';'), 0, 0).trimmed();
-        const QString label = fileTypeFromContentType(contentType);
-
-        if (request->getHeader().isEmpty()) {
-            // No response at all, including a request that ran out of time.
-            row.failReason = transferFailureText(*request);
-            if (row.failReason.isEmpty())
-                row.failReason = failReasonText(FailReason::NoResponse);
-            request->cancel();
-            row.state = DownloadState::Failed;
-            m_list.setItem(pos, row);
-            break;
-        }
+        const QString label = page ? QStringLiteral("htm") : fileTypeFromContentType(contentType);
 
         const QString folder = makeFolderPath(row.folder);
         if (folder.isEmpty()) {
@@ -249,7 +262,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
             row.fileType = label;
         row.name = fitNameForType(row.name, row.fileType);
 
-        const SameNamePolicy policy = m_host.sameNamePolicy();
+        const SameNamePolicy policy = page ? SameNamePolicy::Rename : m_host.sameNamePolicy();
         QString target;
         if (policy == SameNamePolicy::Rename) {
             QString name;
@@ -277,7 +290,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
             break;
         }
 
-        if (size <= 0) {
+        if (size <= 0 && !page) {
             // No size: the body is fetched again in one piece.
             request->cancel();
             QFile::remove(temp);
@@ -293,7 +306,8 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
         }
 
         // Chunk transfer: the body goes to the temporary file as it arrives.
-        m_list.setCells(pos, QString::number(size), QStringLiteral("0"), row.progressText);
+        const QString sizeCell = size > 0 ? QString::number(size) : QStringLiteral("未知");
+        m_list.setCells(pos, sizeCell, QStringLiteral("0"), row.progressText);
         if (!request->saveBodyTo(temp, SaveMode::Direct)) {
             request->cancel();
             m_list.setFailed(pos, failReasonText(FailReason::NoTempFile));
@@ -313,7 +327,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
             if (got > seen) {
                 seen = got;
                 lastProgress.restart();
-                m_list.setCells(pos, QString::number(size), QString::number(got), percentTextSingle(got, size));
+                m_list.setCells(pos, sizeCell, QString::number(got), percentTextSingle(got, size));
             } else if (lastProgress.elapsed() > timings().transferStall.count()) {
                 // Stalled: the part is not passed off as the file.
                 request->cancel();
@@ -335,11 +349,14 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
                 }
                 temp.clear();
                 const qint64 length = fileLength(itemFilePath(m_list.item(pos)));
-                m_list.setCells(pos, QString::number(size), QString::number(length),
-                                percentTextSingle(length, size));
+                if (size > 0)
+                    m_list.setCells(pos, sizeCell, QString::number(length), percentTextSingle(length, size));
+                else
+                    m_list.setCells(pos, QString::number(length), QString::number(length), QStringLiteral("100%"));
                 m_list.setState(pos, DownloadState::Done);
                 result = true;
-                correctItemFileType(m_list, pos);
+                if (!page)
+                    correctItemFileType(m_list, pos);
                 break;
             }
             if (stopped() || request->failure() == TransferRequest::Failure::Cancelled) {

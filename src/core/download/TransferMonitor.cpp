@@ -60,10 +60,7 @@ void TransferMonitor::tick()
     }
 
     // 7. Error stop.
-    if (m_host.errorStop() && m_list.countBadRows() >= kErrorStopRows && m_scheduler.running()) {
-        m_scheduler.switchOff();
-        m_host.cue(CueListFinished);
-    }
+    m_scheduler.checkErrorStop();
 }
 
 } // namespace dh

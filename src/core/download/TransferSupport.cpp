@@ -2,6 +2,7 @@
 
 #include "app/AppGlobals.h"
 #include "app/Helpers.h"
+#include "download/Naming.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -100,6 +101,8 @@ QString failReasonText(FailReason reason)
     case FailReason::NotPlaced: return QStringLiteral("无法把文件放到保存位置");
     case FailReason::EmptyBody: return QStringLiteral("服务器没有给出文件内容");
     case FailReason::CutShort: return QStringLiteral("连接在文件完整之前中断");
+    case FailReason::TooSlow: return QStringLiteral("传输过慢");
+    case FailReason::Encoded: return QStringLiteral("不支持的内容编码");
     }
     return {};
 }
@@ -115,9 +118,16 @@ QString transferFailureText(const TransferRequest& request)
     // hidden temporary file, no use to the user).
     const QString info = request.responseInfo();
     const QString detail = info.section(QStringLiteral(": "), -1).trimmed();
+    // The server's own word on an error answer says more than whatever
+    // happened to its body afterwards; a cancel is still a cancel.
+    if (request.failure() != TransferRequest::Failure::Cancelled && request.httpStatus() >= 400)
+        return httpErrorText(request.httpStatus());
     switch (request.failure()) {
     case TransferRequest::Failure::None: return {};
     case TransferRequest::Failure::Cancelled: return QStringLiteral("下载取消");
+    case TransferRequest::Failure::TooSlow: return failReasonText(FailReason::TooSlow);
+    case TransferRequest::Failure::Encoded:
+        return failReasonText(FailReason::Encoded) + QStringLiteral("：") + info;
     case TransferRequest::Failure::NoResponse: return failReasonText(FailReason::NoResponse);
     case TransferRequest::Failure::Stalled: return failReasonText(FailReason::Stalled);
     case TransferRequest::Failure::DiskWrite:
@@ -126,6 +136,56 @@ QString transferFailureText(const TransferRequest& request)
         return info.isEmpty() ? QStringLiteral("网络错误") : QStringLiteral("网络错误：") + info;
     }
     return {};
+}
+
+HttpAnswer httpAnswerOf(const TransferRequest& request)
+{
+    const int status = request.httpStatus();
+    if (status < 400)
+        return HttpAnswer::Document;
+    if (status == 401 || status == 403) {
+        const QString type =
+            request.getHeader(QStringLiteral("Content-Type")).section(QLatin1Char(';'), 0, 0).trimmed().toLower();
+        if (type == QLatin1String("text/html") || type == QLatin1String("application/xhtml+xml"))
+            return HttpAnswer::Page;
+    }
+    return HttpAnswer::Error;
+}
+
+QString httpErrorText(int status)
+{
+    return QStringLiteral("服务器错误：HTTP %1").arg(status);
+}
+
+QString placePageBody(const QString& temp, const QString& folder, const QString& name, QString* outName)
+{
+    const QString type = QStringLiteral("htm");
+    // A name taken between the choice and the move: the next number.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QString chosen;
+        const QString target = renameForSavePath(folder, fitNameForType(name, type), type, SameNamePolicy::Rename,
+                                                 &chosen);
+        const PlaceResult r = moveIntoPlace(temp, target, false);
+        if (r == PlaceResult::Placed) {
+            *outName = chosen;
+            return target;
+        }
+        if (r == PlaceResult::Failed)
+            break;
+    }
+    return {};
+}
+
+void markPageRow(DownloadListModel& list, int pos, const QString& path, const QString& name)
+{
+    DownloadItem row = list.item(pos);
+    row.name = name;
+    row.fileType = QStringLiteral("htm");
+    list.setItem(pos, row);
+    list.setOwnedFile(pos, path);
+    const QString length = QString::number(fileLength(path));
+    list.setCells(pos, length, length, QStringLiteral("100%"));
+    list.setState(pos, DownloadState::Done);
 }
 
 WholeBodyFetch::~WholeBodyFetch()
@@ -166,7 +226,8 @@ qint64 WholeBodyFetch::finish(bool replace)
 {
     m_taken = false;
     // The request stays: the caller may be inside one of its signals.
-    if (!m_request || m_request->stillExecuting() || !m_request->succeeded() || m_temp.isEmpty()) {
+    if (!m_request || m_request->stillExecuting() || !m_request->succeeded() || m_temp.isEmpty()
+        || httpAnswerOf(*m_request) != HttpAnswer::Document) {
         if (m_request && m_request->stillExecuting())
             m_request->cancel();
         discardTemp();

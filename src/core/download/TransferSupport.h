@@ -47,15 +47,33 @@ bool removePlaceholder(const QString& path);
 
 // A failed row's reasons that come from this program rather than from the
 // request (those are transferFailureText's).
-enum class FailReason { NoResponse, Stalled, NoTempFile, NotPlaced, EmptyBody, CutShort };
+enum class FailReason { NoResponse, Stalled, NoTempFile, NotPlaced, EmptyBody, CutShort, TooSlow, Encoded };
 QString failReasonText(FailReason reason);
 // The reason for a save folder that cannot be made.
 QString folderFailText(const QString& folder);
 
 // Why a transfer failed, in words for the row: the kind of failure and the
-// system's or network's own explanation ("网络错误：Connection refused").
-// Empty when it did not fail.
+// system's or network's own explanation ("网络错误：Connection refused"), or
+// the HTTP status of an error answer ("服务器错误：HTTP 404"). Empty when it
+// did not fail.
 QString transferFailureText(const TransferRequest& request);
+
+// What the HTTP status of an answer makes of its row.
+enum class HttpAnswer {
+    Document,  // below 400: the body is the file
+    Page,      // 401 or 403 with an HTML body: a login or refusal page, kept as a web-page row
+    Error,     // any other status of 400 and above: the row fails and the body goes nowhere
+};
+HttpAnswer httpAnswerOf(const TransferRequest& request);
+QString httpErrorText(int status);
+
+// Puts a kept page (its whole body in temp) into folder as name.htm, with
+// the rename policy's number when that is taken, never over anything.
+// Returns the path, the row's new name in *outName; empty when it could not
+// be placed (temp then stays).
+QString placePageBody(const QString& temp, const QString& folder, const QString& name, QString* outName);
+// Makes the row a web-page row for the page placePageBody put at path.
+void markPageRow(DownloadListModel& list, int pos, const QString& path, const QString& name);
 
 // Only web addresses are fetched: anything else (file:, data:, qrc:, ftp:)
 // could copy a local file into the save folder.
@@ -82,7 +100,7 @@ public:
     void watchSizeLimit();
     bool overSizeLimit() const { return m_overLimit; }
     // After the request has ended: the bytes now at the target, or -1 when
-    // nothing (or nothing usable) came back. With replace an entry at the
+    // nothing (or nothing usable: an answer of status 400 and above) came back. With replace an entry at the
     // target is replaced (never followed); without, an existing entry stays
     // and -1 is returned with targetTaken() set.
     qint64 finish(bool replace = true);

@@ -190,6 +190,7 @@ QtTransferRequest::QtTransferRequest(QNetworkAccessManager* manager, const QStri
     // unpack it, and the announced length would no longer match the body.
     if (!callerEncoding)
         request.setRawHeader("Accept-Encoding", "identity");
+    m_identityAsked = !callerEncoding;
 
     // Without a body no Content-Length is sent, as before.
     m_reply = options.body.isEmpty() ? manager->sendCustomRequest(request, options.method.toLatin1())
@@ -200,10 +201,14 @@ QtTransferRequest::QtTransferRequest(QNetworkAccessManager* manager, const QStri
     connect(m_reply, &QNetworkReply::requestSent, this, [this] { setState(TransferStateRequestSent); });
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &QtTransferRequest::onMetaData);
     connect(m_reply, &QNetworkReply::readyRead, this, &QtTransferRequest::onReadyRead);
-    connect(m_reply, &QNetworkReply::downloadProgress, this, [this] { m_sinceData.restart(); });
+    connect(m_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received) {
+        m_sinceData.restart();
+        m_received = std::max(m_received, received);
+    });
     connect(m_reply, &QNetworkReply::finished, this, &QtTransferRequest::onFinished);
 
-    const auto shortest = std::min(timings().transferStall, timings().transferRequestTimeout);
+    const auto shortest =
+        std::min({timings().transferStall, timings().transferRequestTimeout, timings().lowSpeedTime});
     m_watchdog.setInterval(std::clamp<qint64>(shortest.count() / 10, 5, 1000));
     connect(&m_watchdog, &QTimer::timeout, this, &QtTransferRequest::onWatchdog);
     m_watchdog.start();
@@ -247,6 +252,9 @@ bool QtTransferRequest::takeHeaders()
     const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
     m_bytesTotal = length > 0 ? length : 0;
 
+    m_speedSpan.start();
+    m_speedMark = m_received;
+
     QPointer<QtTransferRequest> self(this);
     setState(TransferStateReceiving);
     if (!self)
@@ -255,6 +263,13 @@ bool QtTransferRequest::takeHeaders()
     if (!self)
         return false;
     notifyWaiters();
+    if (!self)
+        return false;
+    // Coded bytes saved under the document's name would look like a finished
+    // download of a broken file; the caller learns the status all the same.
+    const QByteArray coding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (m_identityAsked && !coding.isEmpty() && coding != "identity")
+        abortWith(Failure::Encoded, transferCodeEncoded, QString::fromLatin1(coding));
     return bool(self);
 }
 
@@ -418,7 +433,36 @@ void QtTransferRequest::onWatchdog()
             abortWith(Failure::NoResponse, transferCodeNoResponse, QStringLiteral("no response"));
     } else if (m_sinceData.elapsed() >= timings().transferStall.count()) {
         abortWith(Failure::Stalled, transferCodeStalled, QStringLiteral("no data received"));
+    } else {
+        checkLowSpeed();
     }
+}
+
+bool QtTransferRequest::checkLowSpeed()
+{
+    const qint64 span = timings().lowSpeedTime.count();
+    const qint64 limit = timings().lowSpeedLimit;
+    if (span <= 0 || limit <= 0 || !m_speedSpan.isValid())
+        return false;
+    // A caller that takes the body piece by piece sets the pace itself.
+    if (m_sink == Sink::Hold) {
+        m_speedSpan.restart();
+        m_speedMark = m_received;
+        return false;
+    }
+    const qint64 elapsed = m_speedSpan.elapsed();
+    if (elapsed < span)
+        return false;
+    const qint64 got = m_received - m_speedMark;
+    // A span without a byte is the stall rule's to judge (its own, longer wait).
+    if (got > 0 && got * 1000 < limit * elapsed) {
+        abortWith(Failure::TooSlow, transferCodeTooSlow,
+                  QStringLiteral("%1 bytes in %2 ms").arg(got).arg(elapsed));
+        return true;
+    }
+    m_speedSpan.restart();
+    m_speedMark = m_received;
+    return false;
 }
 
 void QtTransferRequest::cancel()

@@ -65,6 +65,8 @@ private:
     void onReadyRead();
     void onFinished();
     void onWatchdog();
+    // The low-speed rule, checked by the watchdog; true when it ended the request.
+    bool checkLowSpeed();
     bool takeHeaders();   // false when a handler deleted the request
     bool drain();         // moves waiting bytes into the sink; false after a disk failure
     void closeFile();     // final flush/commit or discard of the body file
@@ -80,6 +82,10 @@ private:
     bool m_done = false;
     QTimer m_watchdog;
     QElapsedTimer m_sinceData;
+    bool m_identityAsked = false;  // the request asked for the bytes as stored
+    qint64 m_received = 0;         // body bytes off the wire so far
+    QElapsedTimer m_speedSpan;     // the low-speed rule's current span, from the response on
+    qint64 m_speedMark = 0;        // m_received when that span began
 };
 
 } // namespace dh

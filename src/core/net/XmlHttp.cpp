@@ -112,7 +112,10 @@ int failureStatus(const TransferRequest& r)
         return xmlHttpStatusCancelled;
     case TransferRequest::Failure::NoResponse:
     case TransferRequest::Failure::Stalled:
+    case TransferRequest::Failure::TooSlow:
         return xmlHttpStatusTimeout;
+    case TransferRequest::Failure::Encoded:
+        return xmlHttpStatusConnectionAborted;
     case TransferRequest::Failure::DiskWrite:
         return xmlHttpStatusCancelled;
     case TransferRequest::Failure::Network:

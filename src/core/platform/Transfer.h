@@ -48,7 +48,15 @@
 //   data, a cancel.
 // - No data for dh::timings().transferStall after the response began (or no
 //   response within dh::timings().transferRequestTimeout) ends the request
-//   with Failure::Stalled / Failure::NoResponse.
+//   with Failure::Stalled / Failure::NoResponse. A body that goes to a file
+//   or to memory and arrives slower than dh::timings().lowSpeedLimit bytes a
+//   second, over a whole dh::timings().lowSpeedTime, ends with
+//   Failure::TooSlow (a span in which nothing came is the stall rule's).
+// - The bytes are asked for as stored (Accept-Encoding: identity, unless the
+//   caller sent its own). A response that comes with a Content-Encoding all
+//   the same ends with Failure::Encoded (responseInfo() names the coding):
+//   this layer does not undo codings, and the coded bytes are not the
+//   document.
 // - cancel() closes any file the request wrote, so the caller may delete it.
 //   A Direct file keeps what arrived; a ReplaceOnCompletion temporary file is
 //   removed and the target is left as it was.
@@ -143,6 +151,8 @@ public:
         Stalled,     // the body stopped arriving
         Network,     // refused, cut, bad address, too many redirects, TLS, proxy...
         DiskWrite,   // the body file could not be created or written
+        TooSlow,     // the body arrived below the low-speed limit
+        Encoded,     // the body came with a Content-Encoding that was not asked for
     };
     Q_ENUM(Failure)
 
@@ -247,6 +257,8 @@ constexpr int transferCodeNoResponse = 1002;
 constexpr int transferCodeStalled = 1003;
 constexpr int transferCodeDiskWrite = 1004;
 constexpr int transferCodeIncomplete = 1005;  // connection ended before the announced length
+constexpr int transferCodeTooSlow = 1006;
+constexpr int transferCodeEncoded = 1007;
 
 class TransferEngine {
 public:

@@ -33,7 +33,7 @@ TEST_F(MethodOne, SendsTheRefererOrTheAddressHostAndFillsTheCells)
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(row(i).state, DownloadState::Done);
-        EXPECT_EQ(row(i).fileType, "plain");  // text/plain names the type
+        EXPECT_EQ(row(i).fileType, "txt");  // text/plain names the type
         const QByteArray body = readFile(itemFilePath(row(i)));
         ASSERT_FALSE(body.isEmpty());
         EXPECT_EQ(row(i).sizeText, QString::number(body.size()));

@@ -152,9 +152,9 @@ TEST_F(MethodTwo, StallAndCutFailAndRemoveThePlaceholder)
 
 TEST_F(MethodTwo, WebPagesAreRecognisedAfterTheTransfer)
 {
-    // A login page in place of the document, and a 404 page with a length.
+    // A login page in place of the document, and a 403 refusal page with a length.
     add("/doc/protected/report.pdf", "report", "pdf");
-    add("/t/status/404", "missing", "pdf");
+    add("/t/status/403", "missing", "pdf");
     ASSERT_TRUE(runAll());
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
@@ -162,7 +162,7 @@ TEST_F(MethodTwo, WebPagesAreRecognisedAfterTheTransfer)
         EXPECT_EQ(row(i).fileType, "htm");
     }
     EXPECT_TRUE(readFile(path("report.htm")).contains("PassWord"));
-    EXPECT_TRUE(readFile(path("missing.htm")).contains("Error 404"));
+    EXPECT_TRUE(readFile(path("missing.htm")).contains("Error 403"));
     EXPECT_FALSE(QFileInfo::exists(path("report.pdf")));
     EXPECT_EQ(host.cueCount(101), 2);
     EXPECT_EQ(host.cueCount(103), 0);

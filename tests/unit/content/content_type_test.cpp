@@ -32,7 +32,7 @@ const Case kTable[] = {
     {"text/htm", "htm"},
     {"text/xml", "xml"},
     {"text/css", "css"},
-    {"text/plain", "plain"},
+    {"text/plain", "txt"},
     {"image/jpg", "jpg"},
     {"image/jpeg", "jpeg"},
     {"image/gif", "gif"},
