@@ -161,7 +161,7 @@ void DownloadListModel::setState(int row, DownloadState s)
     if (row < 0 || row >= size())
         return;
     DownloadItem& it = m_rows[size_t(row)];
-    if (s == DownloadState::Failed && it.state != DownloadState::Failed)
+    if (s == DownloadState::Failed)
         noteKeptFile(it);
     it.state = s;
     if (s != DownloadState::Failed)

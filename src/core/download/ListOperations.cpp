@@ -226,9 +226,8 @@ int deleteFilesOfRows(DownloadListModel& list, DeleteFilter filter)
     int n = 0;
     for (int i = 0; i < list.size(); ++i) {
         const DownloadItem& it = list.item(i);
-        // A failed re-download's kept file is a complete document, not a part.
         const bool match = filter == DeleteFilter::Failed
-            ? it.state == DownloadState::Failed && !isFinishedFileKept(it)
+            ? it.state == DownloadState::Failed
             : isFinished(it) && isWebPageOrXmlType(it.fileType);
         if (!match)
             continue;
@@ -259,8 +258,8 @@ bool resetFailedRowOnDoubleClick(DownloadListModel& list, int row)
         return false;
     DownloadItem it = list.item(row);
     // A failed re-download still holds its earlier, complete file: it stays
-    // until a new one replaces it. What else a failed row owns is a part.
-    if (!isFinishedFileKept(it))
+    // until a new one replaces it. A page or a part goes.
+    if (!isFinishedFileKept(it) || isWebPageOrXmlType(it.fileType))
         deleteItemFile(it);
     it.state = DownloadState::Waiting;
     it.sizeText.clear();

@@ -82,8 +82,8 @@ int deleteFilesOfRows(DownloadListModel& list, DeleteFilter filter);
 int cancelWaitingRows(DownloadListModel& list, const std::vector<int>& selected);
 
 // Double-click on a Failed row: the row waits again with empty progress
-// cells and keeps its type; a part it owns goes, a complete file it kept
-// stays until the new body replaces it. Other states: false, nothing happens.
+// cells and keeps its type; a page or part it owns goes, a complete file it
+// kept stays until the new body replaces it. Other states: false, nothing happens.
 bool resetFailedRowOnDoubleClick(DownloadListModel& list, int row);
 
 // --- ordering ------------------------------------------------------------------
