@@ -279,17 +279,13 @@ TEST_F(Naming, SkipCountsALinkAsAnExistingFile)
     EXPECT_EQ(row.progressText, QStringLiteral("已存在，跳过"));
 }
 
-// Names from addresses are decoded before they are cleaned; no name keeps a
-// direction override that would show a false extension.
+// Address names are decoded, then cleaned; no name keeps a direction override (a false extension).
 TEST(HandOverNames, DecodedAndCleaned)
 {
     const struct { const char* url; const char* title; bool byAddress; const char* name; } rows[] = {
-        {"http://h/d/%E4%B8%AD.pdf", "", true, "中"},
-        {"http://h/d/%D6%D0%CE%C4.pdf?x=1", "", true, "中文"},  // GBK escapes
-        {"http://h/d/a%2Fb%1B%0A.pdf", "", true, "ab"},
-        {"http://h/d/x%E2%80%AEfdp.exe.pdf", "", true, "xfdp.exe"},
-        {"http://h/d/100%25.pdf", "", true, "100%"},
-        {"http://h/x.pdf", "\u2067a\u202Eb\u200F", false, "ab"},
+        {"http://h/d/%E4%B8%AD.pdf", "", true, "中"}, {"http://h/d/%D6%D0%CE%C4.pdf?x=1", "", true, "中文"},  // GBK
+        {"http://h/d/a%2Fb%1B%0A.pdf", "", true, "ab"}, {"http://h/d/x%E2%80%AEfdp.exe.pdf", "", true, "xfdp.exe"},
+        {"http://h/d/100%25.pdf", "", true, "100%"}, {"http://h/x.pdf", "\u2067a\u202Eb\u200F", false, "ab"},
     };
     for (const auto& r : rows)
         EXPECT_EQ(dh::handOverName(QString::fromUtf8(r.url), QString::fromUtf8(r.title), r.byAddress),
