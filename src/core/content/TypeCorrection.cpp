@@ -5,6 +5,7 @@
 #include "download/DownloadListModel.h"
 #include "download/DownloadWindowState.h"
 #include "download/Naming.h"
+#include "download/TransferSupport.h"
 #include "platform/Prompter.h"
 
 #include <QFile>
@@ -30,7 +31,7 @@ std::optional<TypeCorrectionPlan> planTypeCorrection(const DownloadItem& row,
     const QString wanted = itemFilePath(row.folder, row.name, detected);
     // Under skip and overwrite a re-run finds its earlier result under the
     // corrected name: numbering it would add a copy on every run.
-    const bool taken = nameInUse(wanted) || (alsoTaken && alsoTaken(wanted));
+    const bool taken = (pathTaken(wanted) && !isStalePlaceholder(wanted)) || (alsoTaken && alsoTaken(wanted));
     if (taken && !QFileInfo(wanted).isDir()) {
         if (policy == SameNamePolicy::Overwrite)
             plan.action = TypeCorrectionPlan::Replace;
@@ -49,6 +50,8 @@ std::optional<TypeCorrectionPlan> planTypeCorrection(const DownloadItem& row,
 bool applyTypeCorrection(DownloadItem& row, const TypeCorrectionPlan& plan)
 {
     const bool owned = ownsItemFile(row);
+    if (isStalePlaceholder(plan.target))
+        removePlaceholder(plan.target);  // a killed run's, planned as free
     if (plan.action == TypeCorrectionPlan::KeepExisting) {
         // Only the row's own new download goes, never a file it did not make.
         if (!owned || !fileExists(plan.target) || !QFile::remove(plan.source))

@@ -248,7 +248,10 @@ QString renameForSavePath(const QString& folder, const QString& name, const QStr
 
 QString makeUniquePath(const QString& path, const std::function<bool(const QString&)>& alsoTaken)
 {
-    auto taken = [&](const QString& p) { return nameInUse(p) || (alsoTaken && alsoTaken(p)); };
+    // Nothing is removed here (a dry run plans with this): the mover clears a stale placeholder.
+    auto taken = [&](const QString& p) {
+        return (pathTaken(p) && !isStalePlaceholder(p)) || (alsoTaken && alsoTaken(p));
+    };
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     if (!taken(path) || slash < 0)
         return path;

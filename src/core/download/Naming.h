@@ -48,7 +48,8 @@ QString renameForSavePath(const QString& folder, const QString& name, const QStr
 // name (cut to 100 characters, a trailing "[number]" of any width dropped)
 // with the same three-digit counter as renameForSavePath, from 1
 // ("x[001].caj"). Any directory entry counts as taken (hidden files,
-// folders, dangling links) but a placeholder an earlier run left behind.
+// folders, dangling links) but a placeholder an earlier run left behind,
+// which stays (the caller's move clears it).
 QString makeUniquePath(const QString& path);
 // The same, with extra names to count as taken (a dry run that renames nothing).
 QString makeUniquePath(const QString& path, const std::function<bool(const QString&)>& alsoTaken);
