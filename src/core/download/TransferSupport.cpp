@@ -121,7 +121,9 @@ int removeStaleTemporaries(const DownloadListModel& list)
     int removed = 0;
     for (const QString& folder : std::as_const(folders)) {
         looked.insert(folder);
-        const QDir dir(folder);
+        // A typed folder may start with "~" for the home folder.
+        const bool home = folder == QLatin1String("~") || folder.startsWith(QLatin1String("~/"));
+        const QDir dir(home ? QDir::homePath() + folder.mid(1) : folder);
         const QStringList parts = dir.entryList({QStringLiteral(".dh-*.part")}, QDir::Files | QDir::Hidden | QDir::System);
         for (const QString& name : parts) {
             const QByteArray path = QFile::encodeName(dir.filePath(name));
