@@ -124,7 +124,8 @@ int removeStaleTemporaries(const DownloadListModel& list)
         // A typed folder may start with "~" for the home folder.
         const bool home = folder == QLatin1String("~") || folder.startsWith(QLatin1String("~/"));
         const QDir dir(home ? QDir::homePath() + folder.mid(1) : folder);
-        const QStringList parts = dir.entryList({QStringLiteral(".dh-*.part")}, QDir::Files | QDir::Hidden | QDir::System);
+        const QStringList parts =
+            dir.entryList({QStringLiteral(".dh-*.part")}, QDir::Files | QDir::Hidden | QDir::System);
         for (const QString& name : parts) {
             const QByteArray path = QFile::encodeName(dir.filePath(name));
             struct stat st {};

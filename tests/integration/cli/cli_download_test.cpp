@@ -295,7 +295,8 @@ TEST_F(CliDownload, TypeCheckFollowsTheSameNamePolicyAcrossRuns)
         QDir().mkpath(dir.filePath("tc" + method));
         for (const S name : {method == "1" ? "a.html" : "a.doc", ".dh-AbC123.part"}) {
             QFile f(writeFile("tc" + method + "/" + name, QByteArray("\x01\x00", 2)));
-            ASSERT_TRUE(f.open(QIODevice::ReadWrite) && f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+            const QDateTime hourAgo = QDateTime::currentDateTime().addSecs(-3600);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite) && f.setFileTime(hourAgo, QFileDevice::FileModificationTime));
         }
         for (const auto& run : runs) {
             const CliRun r = cli({"download", "--links", links, "--out", dir.filePath("tc" + method), "--same-name",

@@ -116,7 +116,8 @@ TEST_P(MonitorFlow, RedownloadKeepsTheCompleteFileUntilItsReplacementIsWhole)
         auto redownloadFrom = [&](const QString& from, F filter, bool byMonitor, bool stopHalfway) {
             replaceInAddresses(list, list.item(0).url, from.startsWith("http") ? from : url(from));
             host.autoRedownloadOption = byMonitor;
-            byMonitor ? TransferMonitor(list, state, *scheduler, host).tick() : void(redownloadRows(list, filter, {0}, 1e9));
+            byMonitor ? TransferMonitor(list, state, *scheduler, host).tick()
+                      : void(redownloadRows(list, filter, {0}, 1e9));
             scheduler->startDownloading();
             EXPECT_TRUE(QTest::qWaitFor([&] { return stopHalfway ? list.item(0).receivedText.toLongLong() > 0
                                                                   : list.isListFinished(); }, 20000));
