@@ -264,7 +264,7 @@ bool readLinks(const DownloadOptions& o, std::vector<LinkRow>* rows, QString* er
     }
     // An address on its own has no title: it is named after the address (原文件名).
     for (const QString& url : o.urls)
-        rows->push_back({fileNameFromPath(url, true), typeFromAddress(url), url, QString()});
+        rows->push_back({nameFromAddress(url), typeFromAddress(url), url, QString()});
     return true;
 }
 

@@ -87,6 +87,12 @@ QString sanitizeFileName(const QString& text)
     s = removeLineBreaks(s);
     // Other control characters make names that cannot be typed or shown.
     s.removeIf([](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+    // Direction overrides and marks: a name like "abc\u202Efdp.exe" would show
+    // an extension it does not have.
+    s.removeIf([](QChar c) {
+        const char16_t u = c.unicode();
+        return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x200E || u == 0x200F;
+    });
     while (s.startsWith(QLatin1Char('.')))
         s.remove(0, 1);
     while (s.endsWith(QLatin1Char('.')))

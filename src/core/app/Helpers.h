@@ -18,12 +18,13 @@ QString removeLineBreaks(const QString& text);
 
 // The longest file name the file systems take, in bytes of the on-disk
 // encoding (UTF-8), and the share of it a name may use before "." + type and
-// a "[0001]" counter are added.
+// a "[001]" counter are added.
 inline constexpr int kFileNameMaxBytes = 255;
 inline constexpr int kNameBudgetBytes = 240;
 
 // Makes a title usable as a file name: the nine reserved characters, line
-// breaks and other control characters removed, leading/trailing dots dropped,
+// breaks, other control characters and bidirectional overrides and marks
+// removed, leading/trailing dots dropped,
 // cut on a character boundary to kNameBudgetBytes of the name's on-disk
 // encoding, trimmed.
 QString sanitizeFileName(const QString& text);

@@ -5,14 +5,17 @@
 #include "download/DownloadListModel.h"
 #include "download/DownloadWindowState.h"
 #include "download/Naming.h"
+#include "download/TransferSupport.h"
 #include "platform/Prompter.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace dh {
 
 std::optional<TypeCorrectionPlan> planTypeCorrection(const DownloadItem& row,
-                                                     const std::function<bool(const QString&)>& alsoTaken)
+                                                     const std::function<bool(const QString&)>& alsoTaken,
+                                                     SameNamePolicy policy)
 {
     const QString current = row.fileType.toLower();
     const QString source = itemFilePath(row);
@@ -25,7 +28,17 @@ std::optional<TypeCorrectionPlan> planTypeCorrection(const DownloadItem& row,
     TypeCorrectionPlan plan;
     plan.source = source;
     plan.detected = detected;
-    plan.target = makeUniquePath(itemFilePath(row.folder, row.name, detected), alsoTaken);
+    const QString wanted = itemFilePath(row.folder, row.name, detected);
+    // Under skip and overwrite a re-run finds its earlier result under the
+    // corrected name: numbering it would add a copy on every run.
+    const bool taken = (pathTaken(wanted) && !isStalePlaceholder(wanted)) || (alsoTaken && alsoTaken(wanted));
+    if (taken && !QFileInfo(wanted).isDir()) {
+        if (policy == SameNamePolicy::Overwrite)
+            plan.action = TypeCorrectionPlan::Replace;
+        else if (policy == SameNamePolicy::Skip && row.state == DownloadState::Done && ownsItemFile(row))
+            plan.action = TypeCorrectionPlan::KeepExisting;
+    }
+    plan.target = plan.action == TypeCorrectionPlan::Move ? makeUniquePath(wanted, alsoTaken) : wanted;
     // The row's name is the target's file name without its extension, taken
     // literally so that the row keeps pointing at the file even when the name
     // has surrounding spaces or was shortened for the counter.
@@ -36,11 +49,31 @@ std::optional<TypeCorrectionPlan> planTypeCorrection(const DownloadItem& row,
 
 bool applyTypeCorrection(DownloadItem& row, const TypeCorrectionPlan& plan)
 {
-    // QFile::rename never replaces an existing file, so a name taken between
-    // the check and the move fails the move instead of destroying that file.
     const bool owned = ownsItemFile(row);
-    if (!QFile::rename(plan.source, plan.target) || !fileExists(plan.target))
+    if (isStalePlaceholder(plan.target))
+        removePlaceholder(plan.target);  // a killed run's, planned as free
+    if (plan.action == TypeCorrectionPlan::KeepExisting) {
+        // Only the row's own new download goes, never a file it did not make.
+        if (!owned || !fileExists(plan.target) || !QFile::remove(plan.source))
+            return false;
+        const QString length = QString::number(QFileInfo(plan.target).size());
+        row.fileType = plan.detected;
+        row.name = plan.newName;
+        row.owned = {};
+        row.sizeText = length;
+        row.receivedText = length;
+        row.progressText = QStringLiteral("已存在，跳过");
+        return true;
+    }
+    if (plan.action == TypeCorrectionPlan::Replace) {
+        if (moveIntoPlace(plan.source, plan.target, true) != PlaceResult::Placed)
+            return false;
+    } else if (!QFile::rename(plan.source, plan.target) || !fileExists(plan.target)) {
+        // QFile::rename never replaces an existing file, so a name taken
+        // between the check and the move fails the move instead of
+        // destroying that file.
         return false;
+    }
     row.fileType = plan.detected;
     row.name = plan.newName;
     // The row's own file stays its own under the new name.
@@ -49,18 +82,18 @@ bool applyTypeCorrection(DownloadItem& row, const TypeCorrectionPlan& plan)
     return true;
 }
 
-bool correctItemFileType(DownloadItem& row)
+bool correctItemFileType(DownloadItem& row, SameNamePolicy policy)
 {
-    const auto plan = planTypeCorrection(row);
+    const auto plan = planTypeCorrection(row, {}, policy);
     return plan && applyTypeCorrection(row, *plan);
 }
 
-bool correctItemFileType(DownloadListModel& list, int row)
+bool correctItemFileType(DownloadListModel& list, int row, SameNamePolicy policy)
 {
     if (row < 0 || row >= list.size())
         return false;
     DownloadItem item = list.item(row);
-    if (!correctItemFileType(item))
+    if (!correctItemFileType(item, policy))
         return false;
     list.setItem(row, item);
     return true;

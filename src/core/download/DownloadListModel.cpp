@@ -14,6 +14,14 @@ std::function<QVariant(DownloadState)>& iconProvider()
     return p;
 }
 
+// A row that fails while its earlier, complete file is still its own (a
+// re-download) says that the file stayed.
+void noteKeptFile(DownloadItem& it)
+{
+    if (isFinishedFileKept(it))
+        it.progressText = keptFileText();
+}
+
 } // namespace
 
 DownloadListModel::DownloadListModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -140,7 +148,10 @@ bool DownloadListModel::setItem(int row, const DownloadItem& item)
             m_index.insert(next.url, row);
         }
     }
+    const bool failsNow = next.state == DownloadState::Failed && cur.state != DownloadState::Failed;
     cur = std::move(next);
+    if (failsNow)
+        noteKeptFile(cur);
     emitRowChanged(row);
     return ok;
 }
@@ -149,9 +160,12 @@ void DownloadListModel::setState(int row, DownloadState s)
 {
     if (row < 0 || row >= size())
         return;
-    m_rows[size_t(row)].state = s;
+    DownloadItem& it = m_rows[size_t(row)];
+    if (s == DownloadState::Failed)
+        noteKeptFile(it);
+    it.state = s;
     if (s != DownloadState::Failed)
-        m_rows[size_t(row)].failReason.clear();
+        it.failReason.clear();
     emitRowChanged(row);
 }
 

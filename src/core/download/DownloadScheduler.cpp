@@ -93,6 +93,7 @@ void DownloadScheduler::switchOn()
 {
     if (m_timer.isActive())
         return;
+    removeStaleTemporaries(m_list);
     m_timer.start(timings().tick);
     // The first rows need not wait a whole tick either.
     requestRefill();
@@ -262,7 +263,8 @@ void DownloadScheduler::tickMethodTwo()
         const DownloadItem& row = m_list.item(chosen);
         startRow(chosen);
         QString name;
-        const QString target = renameForSavePath(row.folder, row.name, row.fileType, m_host.sameNamePolicy(), &name);
+        const QString target = renameForSavePath(row.folder, row.name, row.fileType,
+                                                 savePolicyFor(row, m_host.sameNamePolicy()), &name);
         if (name != row.name) {
             DownloadItem it = row;
             it.name = name;
@@ -351,7 +353,7 @@ void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected, const QS
         m_list.setState(row, DownloadState::Done);
     else
         m_list.setFailed(row, failureText.isEmpty() ? failReasonText(FailReason::CutShort) : failureText);
-    correctItemFileType(m_list, row);
+    correctItemFileType(m_list, row, m_host.sameNamePolicy());
     rowEnded(row);
 }
 

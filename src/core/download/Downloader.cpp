@@ -101,7 +101,7 @@ bool Downloader::placeBody()
 {
     // The target is this transfer's placeholder or, under the overwrite
     // policy, the old file: both are replaced (a link itself, not its target).
-    if (m_temp.isEmpty() || moveIntoPlace(m_temp, m_saveFile, true) != PlaceResult::Placed)
+    if (m_temp.isEmpty() || placeDownloadedBody(m_temp, m_saveFile, true) != PlaceResult::Placed)
         return false;
     m_temp.clear();
     m_placeholder = false;

@@ -2,6 +2,7 @@
 
 #include "app/Helpers.h"
 #include "download/DownloadListModel.h"
+#include "download/TransferSupport.h"
 #include "platform/SystemCodePage.h"
 
 #include <QFile>
@@ -123,14 +124,18 @@ void resetForRedownload(DownloadListModel& list, int i, bool xmlToo)
     if (i < 0 || i >= list.size())
         return;
     DownloadItem row = list.item(i);
-    deleteItemFile(row);
     row.state = DownloadState::Waiting;
-    if (xmlToo ? isWebPageOrXmlType(row.fileType) : isWebPageType(row.fileType))
+    // A page (a login or error answer) is not worth keeping; any other file
+    // stays until the new body replaces it whole (or stays for good when the
+    // new transfer fails). The row keeps owning it, which marks it as one to
+    // be replaced rather than skipped or numbered.
+    if (xmlToo ? isWebPageOrXmlType(row.fileType) : isWebPageType(row.fileType)) {
+        deleteItemFile(row);
         row.fileType = QStringLiteral("xxx");
+    }
     row.sizeText.clear();
     row.receivedText.clear();
     row.progressText.clear();
-    deleteItemFile(row);
     list.setItem(i, row);
 }
 
@@ -206,6 +211,16 @@ int removeRows(DownloadListModel& list, const std::vector<int>& rows)
     return before - list.size();
 }
 
+QString keptFileText()
+{
+    return QStringLiteral("重新下载失败，保留原文件");
+}
+
+bool isFinishedFileKept(const DownloadItem& row)
+{
+    return ownsItemFile(row) && !isPlaceholder(itemFilePath(row));
+}
+
 int deleteFilesOfRows(DownloadListModel& list, DeleteFilter filter)
 {
     int n = 0;
@@ -242,7 +257,10 @@ bool resetFailedRowOnDoubleClick(DownloadListModel& list, int row)
     if (row < 0 || row >= list.size() || list.item(row).state != DownloadState::Failed)
         return false;
     DownloadItem it = list.item(row);
-    deleteItemFile(it);
+    // A failed re-download still holds its earlier, complete file: it stays
+    // until a new one replaces it. A page or a part goes.
+    if (!isFinishedFileKept(it) || isWebPageOrXmlType(it.fileType))
+        deleteItemFile(it);
     it.state = DownloadState::Waiting;
     it.sizeText.clear();
     it.receivedText.clear();

@@ -29,10 +29,17 @@ bool isFinished(const DownloadItem& row);
 // file once it is gone; a failure is ignored.
 void deleteItemFile(DownloadItem& row);
 
-// resetForRedownload: delete the file, Waiting, web-page type (with xmlToo:
-// also "xml") becomes "xxx", progress cells emptied, delete the file again
-// (under the type the row ends with).
+// resetForRedownload: Waiting with progress cells emptied. A web-page row
+// (with xmlToo: also "xml") loses its page and gets the type "xxx"; any other
+// row keeps its file, which the new body replaces only once it is whole.
 void resetForRedownload(DownloadListModel& list, int row, bool xmlToo = false);
+
+// The progress text of a row whose new download failed while its earlier,
+// complete file stayed: "重新下载失败，保留原文件".
+QString keptFileText();
+// Whether the row still owns a complete file of its own (not a placeholder):
+// a row in that state that fails has kept its earlier file.
+bool isFinishedFileKept(const DownloadItem& row);
 
 // The re-download filters of the list menu.
 enum class RedownloadFilter {
@@ -74,8 +81,9 @@ int deleteFilesOfRows(DownloadListModel& list, DeleteFilter filter);
 // 取消下载选中项: selected Waiting rows become Failed. Returns how many changed.
 int cancelWaitingRows(DownloadListModel& list, const std::vector<int>& selected);
 
-// Double-click on a Failed row: the file goes, the row waits again with empty
-// progress cells and keeps its type. Other states: false, nothing happens.
+// Double-click on a Failed row: the row waits again with empty progress
+// cells and keeps its type; a page or part it owns goes, a complete file it
+// kept stays until the new body replaces it. Other states: false, nothing happens.
 bool resetFailedRowOnDoubleClick(DownloadListModel& list, int row);
 
 // --- ordering ------------------------------------------------------------------

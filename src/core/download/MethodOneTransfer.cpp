@@ -258,11 +258,13 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
             break;
         }
         row.folder = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-        if (!label.isEmpty())
+        // A row downloading its own file again keeps its name: the new body
+        // replaces that file once whole (the type check follows).
+        if (!label.isEmpty() && !ownsItemFile(row))
             row.fileType = label;
         row.name = fitNameForType(row.name, row.fileType);
 
-        const SameNamePolicy policy = page ? SameNamePolicy::Rename : m_host.sameNamePolicy();
+        const SameNamePolicy policy = page ? SameNamePolicy::Rename : savePolicyFor(row, m_host.sameNamePolicy());
         QString target;
         if (policy == SameNamePolicy::Rename) {
             QString name;
@@ -272,7 +274,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
             target = itemFilePath(row);
         }
 
-        if (policy == SameNamePolicy::Skip && pathTaken(target) && !QFileInfo(target).isDir()) {
+        if (policy == SameNamePolicy::Skip && nameInUse(target) && !QFileInfo(target).isDir()) {
             // The type the server gave leads to a file that is already
             // there: under the skip policy it is never touched.
             request->cancel();
@@ -301,7 +303,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
             pos = ref.resolve(m_list);
             if (pos >= 0 && result && m_list.item(pos).state == DownloadState::Done
                 && m_list.item(pos).progressText == QLatin1String("100%"))
-                correctItemFileType(m_list, pos);
+                correctItemFileType(m_list, pos, m_host.sameNamePolicy());
             break;
         }
 
@@ -356,7 +358,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
                 m_list.setState(pos, DownloadState::Done);
                 result = true;
                 if (!page)
-                    correctItemFileType(m_list, pos);
+                    correctItemFileType(m_list, pos, m_host.sameNamePolicy());
                 break;
             }
             if (stopped() || request->failure() == TransferRequest::Failure::Cancelled) {
@@ -413,7 +415,7 @@ QString MethodOneTransfer::takeNextFreeName(int pos, SameNamePolicy policy)
 
 PlaceResult MethodOneTransfer::placeAndOwn(const QString& temp, const QString& target, bool replace, int pos)
 {
-    const PlaceResult r = moveIntoPlace(temp, target, replace);
+    const PlaceResult r = placeDownloadedBody(temp, target, replace);
     if (r == PlaceResult::Placed)
         m_list.setOwnedFile(pos, target);
     return r;

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <QUrl>
 
 #include <algorithm>
@@ -30,6 +31,10 @@ bool parseCounter(const QString& text, qint64* value)
     *value = t.toLongLong();
     return true;
 }
+
+// One counter format for every numbered name ("x[001]"); counters of any
+// width are still read and continued.
+constexpr int kCounterDigits = 3;
 
 QString padded(qint64 n, int width)
 {
@@ -104,12 +109,45 @@ bool pathTaken(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
+bool nameInUse(const QString& path)
+{
+    if (!pathTaken(path))
+        return false;
+    // A killed run cannot remove its placeholders; the name is not the user's.
+    return !(isStalePlaceholder(path) && removePlaceholder(path));
+}
+
+SameNamePolicy savePolicyFor(const DownloadItem& row, SameNamePolicy chosen)
+{
+    return ownsItemFile(row) ? SameNamePolicy::Overwrite : chosen;
+}
+
+QString nameFromAddress(const QString& url)
+{
+    const QString raw = fileNameFromPath(url, true);
+    if (!raw.contains(QLatin1Char('%')))
+        return raw;
+    const QByteArray bytes = QByteArray::fromPercentEncoding(raw.toUtf8());
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString name = utf8(bytes);
+    if (!utf8.hasError())
+        return name;
+    // Chinese sites often escape GBK bytes.
+    QStringDecoder gbk("GBK");
+    if (gbk.isValid()) {
+        name = gbk(bytes);
+        if (!gbk.hasError())
+            return name;
+    }
+    return raw;
+}
+
 QString fallbackNameFromAddress(const QString& url)
 {
-    QString path = QUrl(trimSpaces(url)).path();
+    QString path = QUrl(trimSpaces(url)).path(QUrl::FullyEncoded);
     if (path.isEmpty())
         path = url;
-    return sanitizeFileName(fileNameFromPath(path, true));
+    return sanitizeFileName(nameFromAddress(path));
 }
 
 QString unnamedFileName()
@@ -137,12 +175,12 @@ bool needsDownload(DownloadItem& row, SameNamePolicy policy)
         if (row.name.isEmpty())
             renameForSavePath(row.folder, unnamedFileName(), row.fileType, SameNamePolicy::Rename, &row.name);
     }
-    if (policy != SameNamePolicy::Skip)
+    if (policy != SameNamePolicy::Skip || ownsItemFile(row))
         return true;
     const QString path = itemFilePath(row);
     // Any entry but a folder is a file in the way, a link (dangling or not)
     // too: writing would go through it.
-    if (!pathTaken(path) || QFileInfo(path).isDir())
+    if (!nameInUse(path) || QFileInfo(path).isDir())
         return true;
     const QString length = QString::number(QFileInfo(path).size());
     row.state = DownloadState::Done;
@@ -173,7 +211,7 @@ QString renameForSavePath(const QString& folder, const QString& name, const QStr
         *outName = name;
     // Anything in the way counts, not only files: a folder of that name would
     // make the transfer fail just the same.
-    if (policy == SameNamePolicy::Overwrite || !pathTaken(path))
+    if (policy == SameNamePolicy::Overwrite || !nameInUse(path))
         return path;
 
     // Continue a number the name already carries instead of stacking a second one.
@@ -193,12 +231,12 @@ QString renameForSavePath(const QString& folder, const QString& name, const QStr
     base.replace(QLatin1Char(']'), QStringLiteral("』"));
 
     auto numbered = [&](qint64 k) {
-        const QString counter = QLatin1Char('[') + padded(k, 3) + QLatin1Char(']');
+        const QString counter = QLatin1Char('[') + padded(k, kCounterDigits) + QLatin1Char(']');
         return fitNameForType(base, type, int(counter.size())) + counter;
     };
     QString shown = n != 0 ? numbered(n) : fitNameForType(base, type);
     path = dir + withType(shown, type);
-    while (pathTaken(path)) {
+    while (nameInUse(path)) {
         ++n;
         shown = numbered(n);
         path = dir + withType(shown, type);
@@ -210,7 +248,10 @@ QString renameForSavePath(const QString& folder, const QString& name, const QStr
 
 QString makeUniquePath(const QString& path, const std::function<bool(const QString&)>& alsoTaken)
 {
-    auto taken = [&](const QString& p) { return pathTaken(p) || (alsoTaken && alsoTaken(p)); };
+    // Nothing is removed here (a dry run plans with this): the mover clears a stale placeholder.
+    auto taken = [&](const QString& p) {
+        return (pathTaken(p) && !isStalePlaceholder(p)) || (alsoTaken && alsoTaken(p));
+    };
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     if (!taken(path) || slash < 0)
         return path;
@@ -238,7 +279,7 @@ QString makeUniquePath(const QString& path, const std::function<bool(const QStri
     qint64 n = 0;
     while (taken(candidate)) {
         ++n;
-        candidate = dir + base + QLatin1Char('[') + padded(n, 4) + QLatin1Char(']') + suffix;
+        candidate = dir + base + QLatin1Char('[') + padded(n, kCounterDigits) + QLatin1Char(']') + suffix;
     }
     return candidate;
 }

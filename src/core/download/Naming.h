@@ -28,7 +28,8 @@ void saveSameNamePolicy(SettingsStore& store, SameNamePolicy policy);
 // is not an http or https one becomes Failed with "不支持的网址" (false). A
 // row whose name is empty gets the address's file name, or "未命名" numbered
 // to a free name. Under the skip policy a row whose file exists (any entry
-// but a folder, a link too) becomes Done with both size cells holding the
+// but a folder or a stale placeholder, a link too; the row's own file is a
+// re-download and never counts) becomes Done with both size cells holding the
 // file's length and "已存在，跳过" as progress, and false is returned.
 bool needsDownload(DownloadItem& row, SameNamePolicy policy);  // 确定是需要下载
 // The same for a row of the list; writes the row back when it changed.
@@ -44,9 +45,11 @@ QString renameForSavePath(const QString& folder, const QString& name, const QStr
                       QString* outName);
 
 // A path at which nothing exists: path itself when free, otherwise the base
-// name (cut to 100 characters, a trailing "[number]" dropped) with a
-// four-digit counter from 1 ("x[0001].caj"). Any directory entry counts as
-// taken (hidden files, folders, dangling links).
+// name (cut to 100 characters, a trailing "[number]" of any width dropped)
+// with the same three-digit counter as renameForSavePath, from 1
+// ("x[001].caj"). Any directory entry counts as taken (hidden files,
+// folders, dangling links) but a placeholder an earlier run left behind,
+// which stays (the caller's move clears it).
 QString makeUniquePath(const QString& path);
 // The same, with extra names to count as taken (a dry run that renames nothing).
 QString makeUniquePath(const QString& path, const std::function<bool(const QString&)>& alsoTaken);
@@ -58,6 +61,19 @@ QString splitNameAndExtension(const QString& path, QString* outBase);
 
 // Whether anything (file, folder, link, dangling or not) exists at the path.
 bool pathTaken(const QString& path);
+// Whether the name is in use: as pathTaken, except that a placeholder left
+// behind by an earlier run (isStalePlaceholder) is removed and the name is free.
+bool nameInUse(const QString& path);
+
+// The policy a row's transfer works under: a row whose own file is at its
+// path is being downloaded again, and the new body replaces that file once
+// it is whole, whatever the chosen policy.
+SameNamePolicy savePolicyFor(const DownloadItem& row, SameNamePolicy chosen);
+
+// The name an address gives a file (its last segment, extension dropped),
+// percent-decoded as UTF-8, or GBK when it is not UTF-8: ".../%E4%B8%AD.pdf"
+// gives "中". Not yet sanitised.
+QString nameFromAddress(const QString& url);
 
 // The name a row with an empty (or fully sanitised away) title gets: the
 // address's file name without extension, sanitised; empty when that is

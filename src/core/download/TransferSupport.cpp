@@ -2,15 +2,19 @@
 
 #include "app/AppGlobals.h"
 #include "app/Helpers.h"
+#include "content/FileTypeDetection.h"
 #include "download/Naming.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QUrl>
 
 #include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace dh {
@@ -79,6 +83,72 @@ bool isPlaceholder(const QString& path)
 bool removePlaceholder(const QString& path)
 {
     return isPlaceholder(path) && QFile::remove(path);
+}
+
+namespace {
+
+// Wall-clock time when the program started; anything of ours is newer. A
+// margin allows for file systems whose time stamps lag the clock.
+const qint64 kProgramStartNs = [] {
+    struct timespec ts {};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}();
+constexpr qint64 kStampMarginNs = qint64(2) * 1000000000;
+
+bool olderThanProgram(const struct stat& st)
+{
+    const qint64 mtime = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return mtime < kProgramStartNs - kStampMarginNs;
+}
+
+} // namespace
+
+bool isStalePlaceholder(const QString& path)
+{
+    struct stat st {};
+    return isPlaceholder(path) && ::lstat(QFile::encodeName(path).constData(), &st) == 0 && olderThanProgram(st);
+}
+
+int removeStaleTemporaries(const DownloadListModel& list)
+{
+    static QSet<QString> looked;
+    QSet<QString> folders;
+    for (int i = 0; i < list.size(); ++i) {
+        const DownloadItem& row = list.item(i);
+        if (row.state == DownloadState::Waiting && !row.folder.isEmpty() && !looked.contains(row.folder))
+            folders.insert(row.folder);
+    }
+    int removed = 0;
+    for (const QString& folder : std::as_const(folders)) {
+        looked.insert(folder);
+        // A typed folder may start with "~" for the home folder.
+        const bool home = folder == QLatin1String("~") || folder.startsWith(QLatin1String("~/"));
+        const QDir dir(home ? QDir::homePath() + folder.mid(1) : folder);
+        const QStringList parts =
+            dir.entryList({QStringLiteral(".dh-*.part")}, QDir::Files | QDir::Hidden | QDir::System);
+        for (const QString& name : parts) {
+            const QByteArray path = QFile::encodeName(dir.filePath(name));
+            struct stat st {};
+            if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && olderThanProgram(st)
+                && ::unlink(path.constData()) == 0)
+                ++removed;
+        }
+    }
+    return removed;
+}
+
+PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool replace)
+{
+    if (replace) {
+        struct stat st {};
+        const bool completeFile = ::lstat(QFile::encodeName(target).constData(), &st) == 0 && S_ISREG(st.st_mode)
+            && !isPlaceholder(target);
+        const auto page = [](const QString& path) { return identifyFileType(path) == QLatin1String("htm"); };
+        if (completeFile && page(temp) && !page(target))
+            return PlaceResult::Failed;
+    }
+    return moveIntoPlace(temp, target, replace);
 }
 
 bool isDownloadableAddress(const QString& address)
@@ -238,7 +308,7 @@ qint64 WholeBodyFetch::finish(bool replace)
         discardTemp();
         return -1;
     }
-    const PlaceResult placed = moveIntoPlace(m_temp, m_target, replace);
+    const PlaceResult placed = placeDownloadedBody(m_temp, m_target, replace);
     if (placed != PlaceResult::Placed) {
         m_taken = placed == PlaceResult::Taken;
         discardTemp();

@@ -1,5 +1,6 @@
 #pragma once
 // Small pieces that the scheduler and both transfer methods share.
+#include "app/Helpers.h"
 #include "download/DownloadListModel.h"
 #include "platform/Transfer.h"
 
@@ -44,6 +45,21 @@ bool writePlaceholder(const QString& path);
 bool isPlaceholder(const QString& path);
 // Removes the placeholder at path when it still is one. Returns whether it went.
 bool removePlaceholder(const QString& path);
+// A placeholder written before this program started: a run that was killed
+// or crashed could not remove it. Placeholders of running transfers are
+// never older than the program itself.
+bool isStalePlaceholder(const QString& path);
+
+// Removes the hidden temporary files (".dh-*.part") that runs before this
+// program started left in the folders the list's unfinished rows write to.
+// Each folder is looked at once per program run. Returns how many went.
+int removeStaleTemporaries(const DownloadListModel& list);
+
+// Moves a complete body from its temporary file to the target (see
+// moveIntoPlace), except that a web page never replaces a complete file that
+// is not one: a login or error page in place of a document would destroy
+// the document. Such a body gives PlaceResult::Failed and the target stays.
+PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool replace);
 
 // A failed row's reasons that come from this program rather than from the
 // request (those are transferFailureText's).

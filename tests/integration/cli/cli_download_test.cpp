@@ -282,6 +282,31 @@ TEST_F(CliDownload, AddressArgumentsAreNamedAfterTheAddress)
     EXPECT_EQ(readFile(out() + "/second-2.doc"), demo::makeDocument("doc", "second-2"));
 }
 
+// Runs over one folder: a PDF sent as a page and listed as .doc, and a login page. A killed run
+// left a placeholder and a temporary file behind, neither of them the user's.
+TEST_F(CliDownload, TypeCheckFollowsTheSameNamePolicyAcrossRuns)
+{
+    const QString links = writeFile("tc.tsv", tsv({{"a", "/doc/wrongtype/a.pdf"}, {"b", "/doc/protected/b.pdf"}}, "doc"));
+    const struct { const char* policy; QStringList files; } runs[] = {
+        {"skip", {"a.pdf", "b.htm"}}, {"skip", {"a.pdf", "b.htm"}}, {"overwrite", {"a.pdf", "b.htm"}},
+        {"rename", {"a.pdf", "a[001].pdf", "b.htm", "b[001].htm"}},
+    };
+    for (const S method : {"1", "2"}) {
+        QDir().mkpath(dir.filePath("tc" + method));
+        for (const S name : {method == "1" ? "a.html" : "a.doc", ".dh-AbC123.part"}) {
+            QFile f(writeFile("tc" + method + "/" + name, QByteArray("\x01\x00", 2)));
+            const QDateTime hourAgo = QDateTime::currentDateTime().addSecs(-3600);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite) && f.setFileTime(hourAgo, QFileDevice::FileModificationTime));
+        }
+        for (const auto& run : runs) {
+            const CliRun r = cli({"download", "--links", links, "--out", dir.filePath("tc" + method), "--same-name",
+                                  run.policy, "--method", method});
+            EXPECT_EQ(entries(dir.filePath("tc" + method)), run.files) << qPrintable(method + r.err);
+            EXPECT_EQ(readFile(dir.filePath("tc" + method + "/a.pdf")), demo::makeDocument("pdf", "a"));
+        }
+    }
+}
+
 TEST_F(CliDownload, BadInputIsRefusedBeforeAnythingStarts)
 {
     const QString aFile = writeFile("plain.txt", "x");

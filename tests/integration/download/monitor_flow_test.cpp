@@ -1,4 +1,5 @@
 #include "DownloadFixture.h"
+#include "download/ListOperations.h"
 
 using namespace std::chrono_literals;
 
@@ -91,6 +92,46 @@ TEST_P(MonitorFlow, ErrorStopAfterFiveWebPages)
     EXPECT_EQ(row(0).fileType, "htm");
     EXPECT_EQ(host.cueCount(102), 1);
     EXPECT_FALSE(scheduler->running());
+}
+
+// Every re-download command keeps a complete file until its replacement is whole.
+TEST_P(MonitorFlow, RedownloadKeepsTheCompleteFileUntilItsReplacementIsWhole)
+{
+    host.policy = SameNamePolicy::Skip;
+    using F = RedownloadFilter;
+    const char* refused = "http://127.0.0.1:1/x.pdf";  // nothing listens on port 1
+    const struct { F filter; const char* from; bool replaced, byMonitor = false, stopHalfway = false; } cases[] = {
+        {F::Selected, "/t/cut/60000", false}, {F::Selected, refused, false}, {F::Selected, "/t/status/503", false},
+        {F::Selected, "/doc/protected/x.pdf", false}, {F::Selected, "/doc/y.pdf", true},
+        {F::Failed, "/t/cut/60000", false}, {F::Failed, "/doc/y.pdf", true}, {F::Failed, refused, false, true},
+        {F::Failed, "/doc/y.pdf", true, true}, {F::FailedAndWebPages, "/t/status/503", false},
+        {F::SmallComplete, refused, false}, {F::SmallComplete, "/doc/y.pdf", true},
+        {F::Selected, "/t/slow/400000?piece=2000&delay_ms=20", false, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        list.clear();
+        QFile::remove(path("x.pdf"));
+        add("/doc/x.pdf", "x", "pdf");
+        ASSERT_TRUE(runAll());
+        auto redownloadFrom = [&](const QString& from, F filter, bool byMonitor, bool stopHalfway) {
+            replaceInAddresses(list, list.item(0).url, from.startsWith("http") ? from : url(from));
+            host.autoRedownloadOption = byMonitor;
+            byMonitor ? TransferMonitor(list, state, *scheduler, host).tick()
+                      : void(redownloadRows(list, filter, {0}, 1e9));
+            scheduler->startDownloading();
+            EXPECT_TRUE(QTest::qWaitFor([&] { return stopHalfway ? list.item(0).receivedText.toLongLong() > 0
+                                                                  : list.isListFinished(); }, 20000));
+            scheduler->stopDownloading();  // the run is over, or halfway through
+            QTest::qWait(50);               // a stopped transfer's files go as it winds down
+        };
+        if (c.filter != F::Selected && c.filter != F::SmallComplete)  // a failed row that still has its file
+            redownloadFrom(refused, F::Selected, false, false);
+        redownloadFrom(c.from, c.filter, c.byMonitor, c.stopHalfway);
+        EXPECT_EQ(readFile(path("x.pdf")), demo::makeDocument("pdf", c.replaced ? "y" : "x"));
+        EXPECT_EQ(list.item(0).progressText, c.replaced ? "100%" : keptFileText());
+        EXPECT_EQ(entries(), QStringList{"x.pdf"});
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, MonitorFlow, ::testing::Values(1, 2),

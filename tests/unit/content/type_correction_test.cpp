@@ -64,12 +64,12 @@ TEST_F(TypeCorrection, TakenNamesGetACounterAndTheRowFollows)
     ASSERT_TRUE(writeFile(file("report[0001].htm"), "another"));
     DownloadItem r = row("report", "pdf");
     ASSERT_TRUE(dh::correctItemFileType(r));
-    EXPECT_EQ(r.name, QStringLiteral("report[0002]"));
+    EXPECT_EQ(r.name, QStringLiteral("report[001]"));
     EXPECT_EQ(r.fileType, QStringLiteral("htm"));
     EXPECT_EQ(contentOf("report.htm"), QByteArray("older page"));  // untouched
     EXPECT_EQ(contentOf("report[0001].htm"), QByteArray("another"));
-    EXPECT_EQ(contentOf("report[0002].htm"), kHtml);
-    EXPECT_EQ(dh::itemFilePath(r), file("report[0002].htm"));
+    EXPECT_EQ(contentOf("report[001].htm"), kHtml);
+    EXPECT_EQ(dh::itemFilePath(r), file("report[001].htm"));
 }
 
 TEST_F(TypeCorrection, RowsThatNeedNothingStayAsTheyAre)

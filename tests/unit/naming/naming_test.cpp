@@ -1,5 +1,6 @@
 #include "app/SettingsStore.h"
 #include "download/DownloadListModel.h"
+#include "download/HandOver.h"
 #include "download/Naming.h"
 
 #include <QDir>
@@ -155,14 +156,14 @@ TEST_F(Naming, MakeUniquePath)
         const char* expected;
     } cases[] = {
         {"free", {}, "x.caj", "x.caj"},
-        {"taken", {"x.caj"}, "x.caj", "x[0001].caj"},
-        {"taken twice", {"x.caj", "x[0001].caj"}, "x.caj", "x[0002].caj"},
+        {"taken", {"x.caj"}, "x.caj", "x[001].caj"},
+        {"taken twice", {"x.caj", "x[001].caj"}, "x.caj", "x[002].caj"},
         {"counter dropped, base free", {"x[0005].caj"}, "x[0005].caj", "x.caj"},
-        {"counter dropped, base taken", {"x[0005].caj", "x.caj"}, "x[0005].caj", "x[0001].caj"},
-        {"brackets elsewhere stay", {"a[1]b.htm"}, "a[1]b.htm", "a[1]b[0001].htm"},
-        {"non-number stays", {"a[x].htm"}, "a[x].htm", "a[x][0001].htm"},
-        {"no extension", {"noext"}, "noext", "noext[0001]"},
-        {"hidden file counts", {".hidden.htm"}, ".hidden.htm", ".hidden[0001].htm"},
+        {"counter dropped, base taken", {"x[0005].caj", "x.caj"}, "x[0005].caj", "x[001].caj"},
+        {"brackets elsewhere stay", {"a[1]b.htm"}, "a[1]b.htm", "a[1]b[001].htm"},
+        {"non-number stays", {"a[x].htm"}, "a[x].htm", "a[x][001].htm"},
+        {"no extension", {"noext"}, "noext", "noext[001]"},
+        {"hidden file counts", {".hidden.htm"}, ".hidden.htm", ".hidden[001].htm"},
         {"three-digit counter also dropped", {"r[001].htm"}, "r[001].htm", "r.htm"},
     };
     for (const auto& c : cases) {
@@ -184,13 +185,13 @@ TEST_F(Naming, MakeUniquePathCutsLongNamesAndCountsEveryEntry)
               path(longBase.left(100) + QStringLiteral(".htm")));
     // A folder or a dangling link of the name is just as much in the way.
     QDir(dir()).mkdir(QStringLiteral("d.htm"));
-    EXPECT_EQ(dh::makeUniquePath(path(QStringLiteral("d.htm"))), path(QStringLiteral("d[0001].htm")));
+    EXPECT_EQ(dh::makeUniquePath(path(QStringLiteral("d.htm"))), path(QStringLiteral("d[001].htm")));
     ASSERT_TRUE(QFile::link(path(QStringLiteral("nowhere")), path(QStringLiteral("l.htm"))));
-    EXPECT_EQ(dh::makeUniquePath(path(QStringLiteral("l.htm"))), path(QStringLiteral("l[0001].htm")));
+    EXPECT_EQ(dh::makeUniquePath(path(QStringLiteral("l.htm"))), path(QStringLiteral("l[001].htm")));
     // The extra predicate (a dry run's planned names) counts too.
     EXPECT_EQ(dh::makeUniquePath(path(QStringLiteral("free.htm")),
                                  [&](const QString& p) { return p == path(QStringLiteral("free.htm")); }),
-              path(QStringLiteral("free[0001].htm")));
+              path(QStringLiteral("free[001].htm")));
     // A name without any folder part is returned as it is.
     EXPECT_EQ(dh::makeUniquePath(QStringLiteral("bare.htm")), QStringLiteral("bare.htm"));
     // A surrogate pair at the cut is not split.
@@ -276,6 +277,19 @@ TEST_F(Naming, SkipCountsALinkAsAnExistingFile)
     row.folder = dir();
     EXPECT_FALSE(dh::needsDownload(row, SameNamePolicy::Skip));
     EXPECT_EQ(row.progressText, QStringLiteral("已存在，跳过"));
+}
+
+// Address names are decoded, then cleaned; no name keeps a direction override (a false extension).
+TEST(HandOverNames, DecodedAndCleaned)
+{
+    const struct { const char* url; const char* title; bool byAddress; const char* name; } rows[] = {
+        {"http://h/d/%E4%B8%AD.pdf", "", true, "中"}, {"http://h/d/%D6%D0%CE%C4.pdf?x=1", "", true, "中文"},  // GBK
+        {"http://h/d/a%2Fb%1B%0A.pdf", "", true, "ab"}, {"http://h/d/x%E2%80%AEfdp.exe.pdf", "", true, "xfdp.exe"},
+        {"http://h/d/100%25.pdf", "", true, "100%"}, {"http://h/x.pdf", "\u2067a\u202Eb\u200F", false, "ab"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(dh::handOverName(QString::fromUtf8(r.url), QString::fromUtf8(r.title), r.byAddress),
+                  QString::fromUtf8(r.name)) << r.url;
 }
 
 // Numbered names of long titles still fit the 255-byte file-name limit.
