@@ -483,8 +483,9 @@ void DownloadWindow::updateTotalProgress()
 
 void DownloadWindow::pointAtLogin(int pages)
 {
-    m_loginHintLabel->setText(
-        QStringLiteral("%1 个网页不是文档，可能要先登录网站：点“网页登录”登录后，重新下载网页类型文件项").arg(pages));
+    m_loginHintLabel->setText(QStringLiteral("%1 个网页不是文档，请先“网页登录”").arg(pages));
+    m_loginHintLabel->setToolTip(
+        QStringLiteral("网站给出了网页（多半是登录页）而不是文档：点“网页登录”登录网站，再重新下载网页类型文件项"));
     m_loginHintLabel->show();
     if (!m_loginPanel || !m_loginPanel->m_addressEdit->text().trimmed().isEmpty())
         return;

@@ -324,10 +324,14 @@ DownloadListModel::Totals DownloadListModel::totals() const
         const qint64 got = cellNumber(it.receivedText);
         t.received += got;
         if (it.state == DownloadState::Downloading) {
-            t.knownLeft += std::max<qint64>(0, cellNumber(it.sizeText) - got);
+            if (const qint64 size = cellNumber(it.sizeText); size > 0) {
+                t.knownLeft += std::max<qint64>(0, size - got);
+                t.sizedBytes += size;
+                ++t.sizedRows;
+            }
         } else if (it.state == DownloadState::Done || it.state == DownloadState::Page) {
-            t.finishedBytes += got;
-            ++t.finishedRows;
+            t.sizedBytes += got;
+            ++t.sizedRows;
         }
     }
     return t;

@@ -71,8 +71,8 @@ public:
         int byState[6] = {};     // indexed by DownloadState
         qint64 received = 0;     // bytes the rows' transfers brought (skipped rows left out)
         qint64 knownLeft = 0;    // bytes still to come for running rows with a known size
-        qint64 finishedBytes = 0;  // bytes of the rows whose transfer ended complete
-        int finishedRows = 0;      // ... and how many of them
+        qint64 sizedBytes = 0;  // sizes of the rows ended complete or running with a known size
+        int sizedRows = 0;      // ... and how many of them
         int count(DownloadState s) const { return byState[int(s)]; }
         int ended() const { return count(DownloadState::Done) + count(DownloadState::Failed) + count(DownloadState::Page); }
     };

@@ -108,9 +108,9 @@ std::optional<qint64> remainingSeconds(const DownloadListModel::Totals& t, doubl
         return std::nullopt;
     double left = double(t.knownLeft);
     if (const int waiting = t.count(DownloadState::Waiting); waiting > 0) {
-        if (t.finishedRows == 0)
+        if (t.sizedRows == 0)
             return std::nullopt;
-        left += double(waiting) * double(t.finishedBytes) / double(t.finishedRows);
+        left += double(waiting) * double(t.sizedBytes) / double(t.sizedRows);
     }
     return qint64(left / bytesPerSecond + 0.5);
 }

@@ -89,7 +89,7 @@ private:
 };
 
 // Seconds until the list is through at this speed: the rest of the running
-// rows plus, for each waiting row, the average of the rows finished so far.
+// rows plus, for each waiting row, the average size of the rows seen so far.
 // Nothing when the speed or the size of what is left is not known.
 std::optional<qint64> remainingSeconds(const DownloadListModel::Totals& t, double bytesPerSecond);
 
