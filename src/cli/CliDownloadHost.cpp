@@ -236,7 +236,8 @@ private:
         case DownloadState::Waiting:
         case DownloadState::Downloading: return RowState::Cancelled;
         case DownloadState::Failed: return RowState::Failed;
-        case DownloadState::Done: break;
+        case DownloadState::Done:
+        case DownloadState::Page: break;
         }
         if (it.progressText == kSkippedExisting || it.progressText == kSkippedLarge)
             return RowState::Skipped;

@@ -14,6 +14,7 @@
 #include "download/DownloadScheduler.h"
 #include "download/MethodOneTransfer.h"
 #include "download/TransferMonitor.h"
+#include "download/UnfinishedList.h"
 #include "gui/DesktopIntegration.h"
 #include "gui/StateIcons.h"
 #include "gui/Windows.h"
@@ -25,6 +26,11 @@
 #include "gui/CacheWiring.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QProgressBar>
+#include <QShowEvent>
+#include <QUrl>
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -38,13 +44,36 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <chrono>
+
 namespace dh {
+
+namespace {
+
+// scheme://host[:port] of an address, where the login form usually is.
+QString siteOf(const QString& url)
+{
+    const QUrl u(url);
+    if (!u.isValid() || u.host().isEmpty())
+        return {};
+    return u.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+        .toString(QUrl::FullyEncoded);
+}
+
+qint64 steadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
 
 DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
 {
@@ -188,6 +217,18 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
         statusBar()->addWidget(m_statusPanels[i], i == 4 ? 0 : 1);
     }
     m_statusPanels[2]->installEventFilter(this);
+    m_loginHintLabel = new QLabel(this);
+    m_loginHintLabel->setStyleSheet(QStringLiteral("color: #b36b00;"));
+    m_loginHintLabel->hide();
+    statusBar()->addWidget(m_loginHintLabel, 2);
+    m_totalProgressBar = new QProgressBar(this);
+    m_totalProgressBar->setFormat(QStringLiteral("%v/%m"));
+    m_totalProgressBar->setMaximumWidth(160);
+    m_totalProgressBar->setRange(0, 1);
+    m_totalProgressBar->setValue(0);
+    m_totalProgressLabel = new QLabel(this);
+    statusBar()->addPermanentWidget(m_totalProgressBar);
+    statusBar()->addPermanentWidget(m_totalProgressLabel);
 
     // The engine: the scheduler wires the state's live sources (transfer
     // controls, method one's busy flag, the scheduler timer) to itself.
@@ -202,7 +243,12 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     connect(m_switchMethodButton, &QPushButton::clicked, this, &DownloadWindow::switchDownloadMethod);
     buildMenus();
     load();
-    attachLoginPanel(this);
+    m_loginPanel = attachLoginPanel(this);
+    // Quitting the program skips closeEvent: the unfinished rows are kept all the same.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (!m_closed)
+            saveUnfinishedRows(false);
+    });
 }
 
 DownloadWindow::~DownloadWindow()
@@ -284,6 +330,9 @@ void DownloadWindow::buildMenus()
     m_correctFileTypesAction = tools->addAction(QStringLiteral("检查并纠正磁盘文件类型"));
     connect(m_correctFileTypesAction, &QAction::triggered, this, [this] {
         correctFileTypesOnDisk(*m_list, m_state, Prompter::instance());
+        // A renamed file may have turned out a web page, or a page a document.
+        m_list->settleAllRows();
+        refreshCounters();
     });
     m_clearBrowserCacheAction = tools->addAction(QStringLiteral("清空IE浏览器缓存"));
     connect(m_clearBrowserCacheAction, &QAction::triggered, this, [] { clearBrowserCache(true); });
@@ -393,6 +442,9 @@ void DownloadWindow::setStatusText(int panel, const QString& text)
 {
     if (panel < 1 || panel > 4)
         return;
+    // The counters come with every monitor tick: the total progress follows them.
+    if (panel == 4)
+        updateTotalProgress();
     if (m_displayTimer->isActive()) {
         m_pendingStatus[panel] = text;
         m_statusPending[panel] = true;
@@ -401,6 +453,51 @@ void DownloadWindow::setStatusText(int panel, const QString& text)
     m_statusPending[panel] = false;
     m_statusPanels[panel]->setText(text);
     m_displayTimer->start();
+}
+
+void DownloadWindow::transferEnded(int row)
+{
+    m_list->settleRow(row);
+}
+
+void DownloadWindow::updateTotalProgress()
+{
+    const DownloadListModel::Totals t = m_list->totals();
+    const bool running = m_scheduler && m_scheduler->running();
+    if (running)
+        m_rate.add(steadyMs(), t.received);
+    else
+        m_rate.reset();
+    m_totalProgressBar->setMaximum(std::max(1, t.rows));
+    m_totalProgressBar->setValue(t.ended());
+    m_totalProgressLabel->setText(totalProgressText(t, running, m_rate.bytesPerSecond()));
+    const int pages = t.count(DownloadState::Page);
+    if (running || pages == 0) {
+        m_loginPointed = false;
+        m_loginHintLabel->hide();
+    } else if (!m_loginPointed) {
+        m_loginPointed = true;
+        pointAtLogin(pages);
+    }
+}
+
+void DownloadWindow::pointAtLogin(int pages)
+{
+    m_loginHintLabel->setText(QStringLiteral("%1 个网页不是文档，请先“网页登录”").arg(pages));
+    m_loginHintLabel->setToolTip(
+        QStringLiteral("网站给出了网页（多半是登录页）而不是文档：点“网页登录”登录网站，再重新下载网页类型文件项"));
+    m_loginHintLabel->show();
+    if (!m_loginPanel || !m_loginPanel->m_addressEdit->text().trimmed().isEmpty())
+        return;
+    for (int i = 0; i < m_list->size(); ++i) {
+        if (m_list->item(i).state != DownloadState::Page)
+            continue;
+        const QString site = siteOf(m_list->item(i).url);
+        if (!site.isEmpty()) {
+            m_loginPanel->m_addressEdit->setText(site);
+            return;
+        }
+    }
 }
 
 void DownloadWindow::rowsChanged(int first, int last)
@@ -476,6 +573,7 @@ void DownloadWindow::refreshCounters()
 {
     m_statusPending[4] = false;
     m_statusPanels[4]->setText(m_list->updateListCounters());
+    updateTotalProgress();
 }
 
 void DownloadWindow::changeEvent(QEvent* e)
@@ -483,6 +581,54 @@ void DownloadWindow::changeEvent(QEvent* e)
     if (e->type() == QEvent::ActivationChange && isActiveWindow())
         m_rowCountLabel->setText(m_list->rowCountText());
     QMainWindow::changeEvent(e);
+}
+
+void DownloadWindow::showEvent(QShowEvent* e)
+{
+    QMainWindow::showEvent(e);
+    if (!m_unfinishedOffered && !e->spontaneous())
+        offerUnfinishedRows();
+}
+
+void DownloadWindow::offerUnfinishedRows()
+{
+    if (m_unfinishedOffered)
+        return;
+    m_unfinishedOffered = true;
+    const QString file = unfinishedListFile();
+    if (!QFile::exists(file))
+        return;
+    std::vector<DownloadItem> rows = readUnfinishedList(file);
+    // Rows a hand-over brought in the meantime are not offered twice.
+    std::erase_if(rows, [this](const DownloadItem& it) { return m_list->containsUrl(it.url); });
+    if (!rows.empty()
+        && Prompter::instance().question(QStringLiteral("恢复上次未完成的 %1 个下载？").arg(rows.size()))) {
+        m_list->addItems(rows);
+        showRowCount();
+        refreshCounters();
+    }
+    QFile::remove(file);
+}
+
+bool DownloadWindow::saveUnfinishedRows(bool ask)
+{
+    std::vector<DownloadItem> rows = unfinishedRows(*m_list);
+    const QString file = unfinishedListFile();
+    if (!m_unfinishedOffered) {
+        // The last window's rows were never offered: they stay, with these.
+        for (DownloadItem& it : readUnfinishedList(file)) {
+            if (!m_list->containsUrl(it.url))
+                rows.push_back(std::move(it));
+        }
+    }
+    if (rows.empty())
+        return true;
+    const auto err = writeUnfinishedList(file, rows);
+    if (!err || !ask)
+        return true;
+    return Prompter::instance().question(QStringLiteral("无法保存未完成的 %1 个下载：%2\n仍要关闭窗口吗？")
+                                             .arg(rows.size())
+                                             .arg(*err));
 }
 
 void DownloadWindow::closeEvent(QCloseEvent* e)
@@ -493,10 +639,19 @@ void DownloadWindow::closeEvent(QCloseEvent* e)
     const bool busy = m_state.stillExecuting() || m_state.countTransferControls() > 1 || m_schedulerTimer->isActive()
         || !m_list->isListFinished();
     if (busy
-        && !Prompter::instance().question(QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？"))) {
+        && !Prompter::instance().question(
+            QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？\n有 %1 个下载没有完成：它们会保存下来，"
+                           "下次打开本窗口时可以恢复。")
+                .arg(m_list->countUnfinished()))) {
         e->ignore();
         return;
     }
+    // Kept before the stop, which turns the running rows into failures.
+    if (!saveUnfinishedRows(true)) {
+        e->ignore();
+        return;
+    }
+    m_closed = true;
     m_monitorTimer->stop();
     m_schedulerTimer->stop();
     m_loginRefreshTimer->stop();
@@ -755,7 +910,7 @@ void DownloadWindow::rowDoubleClicked(int row)
     if (row < 0 || row >= m_list->size())
         return;
     const DownloadItem& it = m_list->item(row);
-    if (it.state == DownloadState::Done)
+    if (it.state == DownloadState::Done || it.state == DownloadState::Page)
         openDownloadedFile(itemFilePath(it));
     else if (it.state == DownloadState::Failed)
         resetFailedRowOnDoubleClick(*m_list, row);

@@ -17,6 +17,7 @@ class QRadioButton;
 class QCheckBox;
 class QAction;
 class QMenu;
+class QProgressBar;
 
 namespace dh {
 
@@ -24,6 +25,7 @@ class DownloadListModel;
 class DownloadScheduler;
 class TransferMonitor;
 class MethodOneTransfer;
+class LoginPanel;
 
 // The download window: the job list, the scheduler's and the monitor's
 // controls and the status bar. It is the download engine's host: the engine
@@ -47,6 +49,10 @@ public:
     QTimer* m_monitorTimer = nullptr;                      // monitor tick (the monitor's timer)
     QTimer* m_loginRefreshTimer = nullptr;                 // login page refresh
     QLabel* m_statusPanels[5] = {};                        // status-bar panels 1..4 (index 0 unused)
+    QProgressBar* m_totalProgressBar = nullptr;            // rows ended of all rows
+    QLabel* m_totalProgressLabel = nullptr;                // counts, bytes, speed, time left
+    QLabel* m_loginHintLabel = nullptr;                    // points at 网页登录 after a run that met web pages
+    LoginPanel* m_loginPanel = nullptr;
 
     QPushButton* m_startButton = nullptr;                  // 开始下载
     QPushButton* m_stopButton = nullptr;                   // 停止下载
@@ -177,11 +183,20 @@ public:
     void clearAutoOptions() override;
     void setStartEnabled(bool enabled) override;
     void setRunningIndicator(bool on) override;
+    void transferEnded(int row) override;
+
+    // Asks whether to bring back the rows the last window left unfinished
+    // (once per window, when it is first shown).
+    void offerUnfinishedRows();
+    // The total progress bar and its text, and the hint at 网页登录 once a
+    // run has ended with web pages; on every counter refresh.
+    void updateTotalProgress();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void changeEvent(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private:
     void load();
@@ -209,6 +224,16 @@ private:
     bool m_statusPending[5] = {};
     int m_dirtyFirst = -1;
     int m_dirtyLast = -1;
+
+    // Saves the unfinished rows for the next window. With ask, a failure to
+    // write asks whether to close anyway; false: keep the window open.
+    bool saveUnfinishedRows(bool ask);
+    void pointAtLogin(int pages);
+
+    bool m_unfinishedOffered = false;
+    bool m_closed = false;
+    bool m_loginPointed = false;  // for the run that ended last
+    TransferRate m_rate;
 };
 
 } // namespace dh

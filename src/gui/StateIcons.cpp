@@ -24,6 +24,7 @@ QPixmap draw(DownloadState s, bool dark, int scale)
     const QColor blue = dark ? QColor(110, 170, 255) : QColor(38, 110, 214);
     const QColor green = dark ? QColor(90, 210, 120) : QColor(30, 150, 60);
     const QColor red = dark ? QColor(255, 110, 110) : QColor(215, 35, 35);
+    const QColor amber = dark ? QColor(255, 190, 80) : QColor(200, 120, 0);
     switch (s) {
     case DownloadState::Waiting:
         p.setPen(Qt::NoPen);
@@ -55,6 +56,16 @@ QPixmap draw(DownloadState s, bool dark, int scale)
         p.drawLine(QPointF(12.5, 3.5), QPointF(3.5, 12.5));
         break;
     }
+    case DownloadState::Page: {
+        // A globe: the row holds a web page, not the document.
+        QPen pen(amber, 1.5);
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QRectF(2, 2, 12, 12));
+        p.drawEllipse(QRectF(5.5, 2, 5, 12));
+        p.drawLine(QPointF(2, 8), QPointF(14, 8));
+        break;
+    }
     }
     return pm;
 }
@@ -71,9 +82,9 @@ QIcon makeIcon(DownloadState s, bool dark)
 QIcon stateIcon(DownloadState s)
 {
     const int i = int(s) - 1;
-    if (i < 0 || i > 3)
+    if (i < 0 || i > 4)
         return {};
-    static QIcon icons[2][4];
+    static QIcon icons[2][5];
     const bool dark = isDarkPalette(QGuiApplication::palette());
     QIcon& icon = icons[dark ? 1 : 0][i];
     if (icon.isNull())

@@ -5,7 +5,7 @@
 
 namespace dh {
 
-// The four 16x16 row-state pictures: blue pause, blue play, green tick, red cross.
+// The 16x16 row-state pictures: blue pause, blue play, green tick, red cross, amber globe.
 QIcon stateIcon(DownloadState s);
 // Hands the pictures to the download list model.
 void installStateIcons();

@@ -7,6 +7,8 @@
 #include "demo/DemoTransfer.h"
 #include "download/DownloadListModel.h"
 #include "download/DownloadScheduler.h"
+#include "download/UnfinishedList.h"
+#include "gui/LoginPanel.h"
 #include "gui/Windows.h"
 #include "gui/DownloadWindow.h"
 #include "net/QtTransferEngine.h"
@@ -16,10 +18,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTreeView>
+#include <QUrl>
 
 #include <cstdio>
 #include <ctime>
@@ -81,6 +87,12 @@ private Q_SLOTS:
         Prompter::setInstance(nullptr);
     }
 
+    void init()
+    {
+        QFile::remove(unfinishedListFile());  // each test starts without rows left by another
+        prompter.clear();
+    }
+
     void controlsOfTheSchedulerAndTheMonitor()
     {
         DownloadWindow* d = windows::download();
@@ -138,7 +150,7 @@ private Q_SLOTS:
         // The login page that came instead of the paper is recognised.
         QCOMPARE(d->list()->item(5).fileType, QStringLiteral("htm"));
         QVERIFY(QFile::exists(dir.filePath("paper.htm")));
-        QTRY_COMPARE(d->m_statusPanels[4]->text(), QStringLiteral("总数:7 正在下载:0 等待:0 已完成:7 失败:0"));
+        QTRY_COMPARE(d->m_statusPanels[4]->text(), QStringLiteral("总数:7 正在下载:0 等待:0 已完成:6 失败:0 网页:1"));
         QTRY_VERIFY(!d->m_runningIndicator->isVisible());
         QVERIFY(d->m_startAction->isEnabled());
         QVERIFY(d->m_statusPanels[2]->text().startsWith(QStringLiteral("完成下载:")));
@@ -205,7 +217,7 @@ private Q_SLOTS:
         // Closing while it runs asks first; No keeps everything running.
         prompter.questionAnswers.assign(1, false);
         d->close();
-        QCOMPARE(prompter.texts().value(0), QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？"));
+        QVERIFY(prompter.texts().value(0).startsWith(QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？\n有 4 个下载没有完成")));
         QVERIFY(d->m_state.downloadsActive());
         prompter.clear();
 
@@ -223,6 +235,73 @@ private Q_SLOTS:
         QTRY_VERIFY(QDir(dir.path()).entryList({"*.part"}, QDir::Files | QDir::Hidden).isEmpty());
         QVERIFY(!QFile::exists(dir.filePath("slow0.bin")));
         prompter.questionAnswers.assign(1, true);  // a Waiting row is left
+        closeAndWait(d);
+    }
+
+    // A run that meets login pages, closed when it ended or while it ran, and
+    // the next window that offers the rows it left.
+    void unfinishedRowsComeBackWhenAsked_data()
+    {
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<bool>("closeWhileRunning");
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<int>("unfinished");
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("login pages, 否 discards")
+            << QStringList{"/doc/w0.pdf", "/doc/protected/w1.pdf", "/doc/w2.pdf", "/doc/protected/w3.doc"} << false
+            << 2 << 2 << false;
+        QTest::newRow("closed mid-run, 是 restores as waiting")
+            << QStringList{"/doc/m0.pdf", "/t/slow/300000?piece=2000&delay_ms=20", "/doc/m2.pdf", "/doc/m3.pdf"}
+            << true << 0 << 3 << true;
+    }
+
+    void unfinishedRowsComeBackWhenAsked()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(bool, closeWhileRunning);
+        QFETCH(int, pages);
+        QFETCH(int, unfinished);
+        QFETCH(bool, restore);
+        DownloadWindow* d = windows::download();
+        d->show();
+        d->m_transferCountCombo->setCurrentIndex(0);
+        for (const QString& p : paths)
+            d->list()->addItem(service.baseUrl() + p, QFileInfo(QUrl(p).path()).baseName(), "pdf", folder(), "");
+        QTest::mouseClick(d->m_startButton, Qt::LeftButton);
+        if (closeWhileRunning) {
+            QTRY_VERIFY_WITH_TIMEOUT(d->list()->item(1).receivedText.toLongLong() > 0, 20000);
+            prompter.questionAnswers.assign(1, true);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(finished(d) && !d->m_schedulerTimer->isActive(), 20000);
+            QTRY_COMPARE(d->m_statusPanels[4]->text(),
+                         QStringLiteral("总数:4 正在下载:0 等待:0 已完成:2 失败:0 网页:%1").arg(pages));
+            QCOMPARE(d->list()->item(1).state, DownloadState::Page);
+            QCOMPARE(d->list()->index(1, DownloadListModel::ColProgress).data().toString(), QStringLiteral("网页"));
+            QTRY_VERIFY(d->m_loginHintLabel->isVisible());
+            QVERIFY(d->m_loginHintLabel->text().contains(QStringLiteral("网页登录")));
+            QCOMPARE(d->m_loginPanel->m_addressEdit->text(), service.baseUrl());
+            QCOMPARE(d->m_totalProgressBar->value(), d->m_totalProgressBar->maximum());
+            QCOMPARE(d->m_totalProgressBar->maximum(), 4);
+        }
+        const QString first = itemFilePath(d->list()->item(0));
+        closeAndWait(d);
+        // Closing never takes a complete file with it.
+        QCOMPARE(readFile(first), demo::makeDocument("pdf", QFileInfo(first).baseName()));
+        QCOMPARE(prompter.shown.size(), size_t(closeWhileRunning ? 1 : 0));
+
+        prompter.clear();
+        prompter.questionAnswers.assign(1, restore);
+        d = windows::download();
+        d->show();
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("恢复上次未完成的 %1 个下载？").arg(unfinished)});
+        QVERIFY(!QFile::exists(unfinishedListFile()));
+        QCOMPARE(d->list()->size(), restore ? unfinished : 0);
+        for (int i = 0; i < d->list()->size(); ++i) {
+            QCOMPARE(d->list()->item(i).state, DownloadState::Waiting);
+            QCOMPARE(d->list()->item(i).url, service.baseUrl() + paths[i + 1]);
+            QVERIFY(d->list()->item(i).progressText.isEmpty());
+        }
+        d->list()->clear();
         closeAndWait(d);
     }
 

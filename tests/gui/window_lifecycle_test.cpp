@@ -146,7 +146,8 @@ private Q_SLOTS:
         d->close();
         QCoreApplication::processEvents();
         QVERIFY(windows::downloadIfLoaded());
-        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？")});
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？\n有 1 个下载没有完成："
+                                                              "它们会保存下来，下次打开本窗口时可以恢复。")});
         prompter.questionAnswers.push_back(true);
         closeAndWait(d);
         QVERIFY(cover->isVisible());

@@ -32,6 +32,7 @@ struct Timings {
     milliseconds displayHold{150};          // download window: status texts and row repaints at most this often
     milliseconds loginHold{30000};          // method two starts no rows during an automatic login, at most this long
     milliseconds systemProxyHold{2000};     // the system proxy for one host is asked again after this long
+    milliseconds speedWindow{5000};         // download window: the speed shown is measured over this long
 };
 
 // The process-wide timings. Mutable so that tests can shrink them.

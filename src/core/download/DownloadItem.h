@@ -3,8 +3,11 @@
 
 namespace dh {
 
-// The state of a download row, shown as the row's small icon.
-enum class DownloadState : int { Waiting = 1, Downloading = 2, Done = 3, Failed = 4 };
+// The state of a download row, shown as the row's small icon. Page: the
+// transfer ended with a web page (a login page, say) where a document was
+// asked for; the row needs no further transfer but holds no document.
+// Nothing stores these numbers: saved lists write the state as a word.
+enum class DownloadState : int { Waiting = 1, Downloading = 2, Done = 3, Failed = 4, Page = 5 };
 
 // A file one of the row's own transfers created: its path and the identity
 // it had then. A file that was there before, that another row wrote, or that
@@ -38,6 +41,10 @@ struct DownloadItem {
     // Not shown in a cell: why the row failed last, for the row's tooltip and
     // the command line's report. Not stored in the list file.
     QString failReason;
+    // Not shown: the type the row was handed over with, before any server or
+    // content check changed it. A web-page row is a document only when a web
+    // page was asked for.
+    QString requestedType;
 };
 
 // Whether the row's current file (itemFilePath) is the very file its own

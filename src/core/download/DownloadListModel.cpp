@@ -22,7 +22,32 @@ void noteKeptFile(DownloadItem& it)
         it.progressText = keptFileText();
 }
 
+// Rows that ended without a transfer of their own: their bytes are not this run's.
+bool skippedRow(const DownloadItem& it)
+{
+    return it.progressText == QLatin1String("已存在，跳过") || it.progressText == QLatin1String("大文件，跳过");
+}
+
+qint64 cellNumber(const QString& cell)
+{
+    bool ok = false;
+    const qint64 n = cell.toLongLong(&ok);
+    return ok && n > 0 ? n : 0;
+}
+
 } // namespace
+
+QString DownloadListModel::stateText(DownloadState s)
+{
+    switch (s) {
+    case DownloadState::Waiting: return QStringLiteral("等待");
+    case DownloadState::Downloading: return QStringLiteral("正在下载");
+    case DownloadState::Done: return QStringLiteral("已完成");
+    case DownloadState::Failed: return QStringLiteral("失败");
+    case DownloadState::Page: return QStringLiteral("网页");
+    }
+    return {};
+}
 
 DownloadListModel::DownloadListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -49,6 +74,13 @@ QVariant DownloadListModel::data(const QModelIndex& index, int role) const
     if (role == Qt::ToolTipRole && index.column() == ColProgress && it.state == DownloadState::Failed
         && !it.failReason.isEmpty())
         return it.failReason;
+    if (role == StateTextRole)
+        return stateText(it.state);
+    // A web page in place of a document says so where a document shows 100%.
+    if (role == Qt::DisplayRole && index.column() == ColProgress && it.state == DownloadState::Page)
+        return stateText(it.state);
+    if (role == Qt::ToolTipRole && index.column() == ColProgress && it.state == DownloadState::Page)
+        return QStringLiteral("下载到的是网页，不是文档（可能要先网页登录）");
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         switch (index.column()) {
         case ColName: return it.name;
@@ -97,6 +129,7 @@ bool DownloadListModel::addItem(const QString& url, const QString& name, const Q
     it.fileType = fileType;
     it.folder = folder;
     it.referer = referer;
+    it.requestedType = fileType;
     m_rows.push_back(std::move(it));
     m_index.insert(url, row);
     endInsertRows();
@@ -122,6 +155,8 @@ int DownloadListModel::addItems(const std::vector<DownloadItem>& items)
         n.progressText.clear();
         n.state = DownloadState::Waiting;
         n.owned = {};  // a new row has created nothing yet
+        if (n.requestedType.isEmpty())
+            n.requestedType = n.fileType;
     }
     if (fresh.empty())
         return 0;
@@ -139,6 +174,8 @@ bool DownloadListModel::setItem(int row, const DownloadItem& item)
     DownloadItem& cur = m_rows[size_t(row)];
     bool ok = true;
     DownloadItem next = item;
+    if (next.requestedType.isEmpty())
+        next.requestedType = cur.requestedType;  // a row built afresh keeps what was asked for
     if (next.url != cur.url) {
         if (m_index.contains(next.url)) {
             next.url = cur.url;
@@ -258,10 +295,60 @@ int DownloadListModel::countNotDownloaded() const
 bool DownloadListModel::isListFinished() const
 {
     for (const auto& it : m_rows) {
-        if (it.state != DownloadState::Done && it.state != DownloadState::Failed)
+        if (it.state == DownloadState::Waiting || it.state == DownloadState::Downloading)
             return false;
     }
     return true;
+}
+
+void DownloadListModel::settleRow(int row)
+{
+    if (row < 0 || row >= size())
+        return;
+    const DownloadItem& it = m_rows[size_t(row)];
+    const bool page = isWebPageType(it.fileType) && !isWebPageType(it.requestedType) && !skippedRow(it);
+    if (it.state == DownloadState::Done && page)
+        setState(row, DownloadState::Page);
+    else if (it.state == DownloadState::Page && !page)
+        setState(row, DownloadState::Done);
+}
+
+void DownloadListModel::settleAllRows()
+{
+    for (int i = 0; i < size(); ++i)
+        settleRow(i);
+}
+
+int DownloadListModel::countUnfinished() const
+{
+    return int(std::count_if(m_rows.begin(), m_rows.end(),
+                             [](const DownloadItem& it) { return it.state != DownloadState::Done; }));
+}
+
+DownloadListModel::Totals DownloadListModel::totals() const
+{
+    Totals t;
+    t.rows = size();
+    for (const auto& it : m_rows) {
+        const int s = int(it.state);
+        if (s >= 1 && s <= 5)
+            ++t.byState[s];
+        if (it.state == DownloadState::Waiting || skippedRow(it))
+            continue;
+        const qint64 got = cellNumber(it.receivedText);
+        t.received += got;
+        if (it.state == DownloadState::Downloading) {
+            if (const qint64 size = cellNumber(it.sizeText); size > 0) {
+                t.knownLeft += std::max<qint64>(0, size - got);
+                t.sizedBytes += size;
+                ++t.sizedRows;
+            }
+        } else if (it.state == DownloadState::Done || it.state == DownloadState::Page) {
+            t.sizedBytes += got;
+            ++t.sizedRows;
+        }
+    }
+    return t;
 }
 
 int DownloadListModel::countBadRows() const
@@ -273,18 +360,21 @@ int DownloadListModel::countBadRows() const
 
 QString DownloadListModel::updateListCounters() const
 {
-    int counts[5] = {0, 0, 0, 0, 0};
+    int counts[6] = {};
     for (const auto& it : m_rows) {
         const int s = int(it.state);
-        if (s >= 1 && s <= 4)
+        if (s >= 1 && s <= 5)
             ++counts[s];
     }
-    return QStringLiteral("总数:%1 正在下载:%2 等待:%3 已完成:%4 失败:%5")
-        .arg(m_rows.size())
-        .arg(counts[int(DownloadState::Downloading)])
-        .arg(counts[int(DownloadState::Waiting)])
-        .arg(counts[int(DownloadState::Done)])
-        .arg(counts[int(DownloadState::Failed)]);
+    QString text = QStringLiteral("总数:") + QString::number(m_rows.size());
+    for (DownloadState s : {DownloadState::Downloading, DownloadState::Waiting, DownloadState::Done,
+                            DownloadState::Failed, DownloadState::Page}) {
+        // Lists without web pages keep the counter line they always had.
+        if (s == DownloadState::Page && counts[int(s)] == 0)
+            continue;
+        text += QLatin1Char(' ') + stateText(s) + QLatin1Char(':') + QString::number(counts[int(s)]);
+    }
+    return text;
 }
 
 QString DownloadListModel::rowCountText() const

@@ -14,6 +14,11 @@ class DownloadListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum Column { ColName = 0, ColType, ColSize, ColReceived, ColProgress, ColFolder, ColumnCount };
+    // data(): the row's state as text (stateText), in every column.
+    static constexpr int StateTextRole = Qt::UserRole + 2;
+
+    // The one place a state becomes words: "等待", "正在下载", "已完成", "失败", "网页".
+    static QString stateText(DownloadState s);
 
     explicit DownloadListModel(QObject* parent = nullptr);
 
@@ -52,9 +57,30 @@ public:
     int countNotDownloaded() const;
     // 检测是否下载列表完毕: no row is Waiting or Downloading.
     bool isListFinished() const;
+    // After a transfer (or a type check) left its result in the row: a Done
+    // row whose file is a web page where a document was asked for becomes
+    // Page, and a Page row whose file turned out to be a document is Done again.
+    void settleRow(int row);
+    void settleAllRows();
+    // Rows in Waiting, Downloading, Failed or Page: work not yet done.
+    int countUnfinished() const;
+
+    // What the total progress of the window shows.
+    struct Totals {
+        int rows = 0;
+        int byState[6] = {};     // indexed by DownloadState
+        qint64 received = 0;     // bytes the rows' transfers brought (skipped rows left out)
+        qint64 knownLeft = 0;    // bytes still to come for running rows with a known size
+        qint64 sizedBytes = 0;  // sizes of the rows ended complete or running with a known size
+        int sizedRows = 0;      // ... and how many of them
+        int count(DownloadState s) const { return byState[int(s)]; }
+        int ended() const { return count(DownloadState::Done) + count(DownloadState::Failed) + count(DownloadState::Page); }
+    };
+    Totals totals() const;
     // Rows that are web pages (type htm/html) or Failed; each counted once.
     int countBadRows() const;
-    // "总数:12 正在下载:1 等待:8 已完成:2 失败:1"
+    // "总数:12 正在下载:1 等待:8 已完成:2 失败:1", and " 网页:N" after it
+    // when some rows are web pages.
     QString updateListCounters() const;
     // "12条"
     QString rowCountText() const;

@@ -1,9 +1,13 @@
 #pragma once
 #include "platform/Prompter.h"
 
+#include "download/DownloadListModel.h"
+
 #include <QString>
 #include <array>
+#include <deque>
 #include <functional>
+#include <optional>
 
 namespace dh {
 
@@ -70,5 +74,28 @@ private:
     std::function<bool()> m_stillExecuting;
     std::function<bool()> m_timerEnabled;
 };
+
+// The download speed over the last timings().speedWindow of samples.
+class TransferRate {
+public:
+    // bytes: all bytes received so far, read at msNow (a steady clock).
+    // Fewer bytes than before (rows reset) start the measurement again.
+    void add(qint64 msNow, qint64 bytes);
+    void reset() { m_samples.clear(); }
+    double bytesPerSecond() const;
+
+private:
+    std::deque<std::pair<qint64, qint64>> m_samples;
+};
+
+// Seconds until the list is through at this speed: the rest of the running
+// rows plus, for each waiting row, the average size of the rows seen so far.
+// Nothing when the speed or the size of what is left is not known.
+std::optional<qint64> remainingSeconds(const DownloadListModel::Totals& t, double bytesPerSecond);
+
+// The text beside the total progress bar, e.g.
+// "5/7 已完成 · 失败:1 网页:1 · 4.0 KB · 1.2 KB/s · 剩余 0:12"; the speed and
+// the time only while running.
+QString totalProgressText(const DownloadListModel::Totals& t, bool running, double bytesPerSecond);
 
 } // namespace dh

@@ -105,7 +105,8 @@ bool isWebPageOrXmlType(const QString& fileType)
 
 bool isFinished(const DownloadItem& row)
 {
-    return row.state == DownloadState::Done || row.state == DownloadState::Failed;
+    return row.state == DownloadState::Done || row.state == DownloadState::Failed
+        || row.state == DownloadState::Page;
 }
 
 void deleteItemFile(DownloadItem& row)
@@ -167,7 +168,8 @@ std::vector<int> redownloadMatches(const DownloadListModel& list, RedownloadFilt
         case RedownloadFilter::WebPages: match = isFinished(it) && isWebPageOrXmlType(it.fileType); break;
         case RedownloadFilter::FailedAndWebPages:
             match = it.state == DownloadState::Failed
-                || (it.state == DownloadState::Done && isWebPageType(it.fileType));
+                || ((it.state == DownloadState::Done || it.state == DownloadState::Page)
+                    && isWebPageType(it.fileType));
             break;
         case RedownloadFilter::SmallComplete: {
             if (!isFinished(it))

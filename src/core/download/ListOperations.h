@@ -20,7 +20,7 @@ class DownloadListModel;
 bool isWebPageType(const QString& fileType);
 // "htm" / "html" / "xml", any letter case.
 bool isWebPageOrXmlType(const QString& fileType);
-// Done or Failed: a row that needs no further transfer work.
+// Done, Failed or Page: a row that needs no further transfer work.
 bool isFinished(const DownloadItem& row);
 
 // deleteItemFile: removes the row's file when the row's own transfer created
