@@ -325,6 +325,8 @@ void SearchWindow::wireEngine()
         m_mainStatusPanel->setText(text);
         if (!text.isEmpty())
             m_statusBar->show();
+        if (!m_engine->batchRunning() && m_browserStatusPanel->text() == QStringLiteral("完成"))
+            m_browserStatusPanel->clear();
     });
     wireBrowser();
     connect(e, &SearchEngine::fitColumnsRequested, this, [this] { autoSizeColumns(m_linksView); });
@@ -402,7 +404,12 @@ void SearchWindow::buildMenus()
 void SearchWindow::wireBrowser()
 {
     Browser* b = m_browser;
-    connect(b, &Browser::statusTextChange, this, [this](const QString& text) { m_browserStatusPanel->setText(text); });
+    connect(b, &Browser::statusTextChange, this, [this](const QString& text) {
+        // Beside a batch's summary the browser's idle "完成" would read as the
+        // batch's own word, even when every query failed.
+        const bool besideSummary = !m_engine->batchRunning() && !m_engine->batchStatusText().isEmpty();
+        m_browserStatusPanel->setText(besideSummary && text == QStringLiteral("完成") ? QString() : text);
+    });
     connect(b, &Browser::beforeNavigate, this, [this](const QString&) { m_statusBar->setVisible(true); });
     // Paging that a hostile or broken service ended, and queries that found
     // no result page, are told in the status bar (the batch goes on).

@@ -219,8 +219,9 @@ private Q_SLOTS:
             c->setChecked(false);
         w->engine()->searchBase = base.isEmpty() ? svc->baseUrl() : base;
         QStringList progress;
-        connect(w->engine(), &SearchEngine::pageExtracted, this, [&] { progress << w->m_mainStatusPanel->text(); });
-        connect(w->engine(), &SearchEngine::queryStarted, this, [&] {
+        QObject row;  // ends these connections with the row, even when it fails
+        connect(w->engine(), &SearchEngine::pageExtracted, &row, [&] { progress << w->m_mainStatusPanel->text(); });
+        connect(w->engine(), &SearchEngine::queryStarted, &row, [&] {
             if (userStop)
                 w->batchSearchClicked();
         });
@@ -229,6 +230,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!w->engine()->batchRunning(), 60000);
         QTRY_COMPARE_WITH_TIMEOUT(w->m_browser->busy(), false, 20000);  // the home page after the batch
         QCOMPARE(w->m_mainStatusPanel->text(), summary);
+        QVERIFY(w->m_browserStatusPanel->text() != QStringLiteral("完成"));  // not beside a failure
         QVERIFY(w->m_statusBar->isVisible());
         const QString log = w->m_finishedSearchesEdit->toPlainText();
         QVERIFY2(failedLog.isEmpty() ? !log.contains(QStringLiteral("失败")) : log.contains(failedLog), qPrintable(log));

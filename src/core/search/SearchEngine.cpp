@@ -316,9 +316,9 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
     m_summary.end = captchaHit ? BatchEnd::Verification
                   : stopBatch  ? BatchEnd::Stopped
                                : BatchEnd::Finished;
-    setBatchStatus(m_summary.text());
     setBatchButton(kBatchIdle);
     stopBatch = true;
+    setBatchStatus(m_summary.text());
     emit batchFinished();
 }
 

@@ -10,7 +10,7 @@ TEST(NetworkErrorText, ChineseReasonWithTheNetworksOwnWords)
         const char* shown;
     } rows[] = {
         {"Connection refused", "无法连接（Connection refused）"},
-        {"ERR_CONNECTION_REFUSED", "无法连接（ERR_CONNECTION_REFUSED）"},
+        {"net::ERR_CONNECTION_REFUSED", "无法连接（net::ERR_CONNECTION_REFUSED）"},
         {"Host nohost.test not found", "找不到服务器（Host nohost.test not found）"},
         {"Error transferring http://h/p?w=1 - server replied: Internal Server Error", "服务器返回错误（Internal Server Error）"},
         {"Proxy connection refused", "代理服务器错误（Proxy connection refused）"},
