@@ -565,6 +565,8 @@ QCoro::Task<bool> SearchEngine::nextPage()
     if (!target.isEmpty())
         m_visited.insert(pageKey(target));
     ++m_pagesShown;
+    if (batchRunning() && !stopBatch)
+        showBatchProgress();  // the page shown now, through the pause before it is read
 
     // The rate-limit pause, re-reading the delay box on every pass.
     QElapsedTimer t1;
