@@ -68,7 +68,7 @@ private Q_SLOTS:
         saved = timings();
         auto& t = timings();
         t.secondUnit = std::chrono::milliseconds(50);
-        t.pageLoadWait = std::chrono::milliseconds(20000);
+        t.pageLoadWait = std::chrono::milliseconds(60000);  // a 3 MB page on a loaded machine
         t.nextPageWait = std::chrono::milliseconds(2000);
         Prompter::setInstance(&prompter);
         globals().searchBaseAddress = svc->baseUrl();
@@ -221,10 +221,7 @@ private Q_SLOTS:
         QStringList progress;
         QObject row;  // ends these connections with the row, even when it fails
         connect(w->engine(), &SearchEngine::batchStatusChanged, &row, [&] { progress << w->m_mainStatusPanel->text(); });
-        connect(w->engine(), &SearchEngine::queryStarted, &row, [&] {
-            if (userStop)
-                w->batchSearchClicked();
-        });
+        connect(w->engine(), &SearchEngine::queryStarted, &row, [&] { if (userStop) w->batchSearchClicked(); });
         w->m_keywordsEdit->setPlainText(QStringLiteral("教程\n手册"));
         w->batchSearchClicked();
         QTRY_VERIFY_WITH_TIMEOUT(!w->engine()->batchRunning(), 60000);
@@ -236,12 +233,9 @@ private Q_SLOTS:
         QVERIFY2(failedLog.isEmpty() ? !log.contains(QStringLiteral("失败")) : log.contains(failedLog), qPrintable(log));
         if (summary.endsWith(QStringLiteral("完成"))) {  // each page as it is shown, then read
             QVERIFY2(progress.contains(QStringLiteral("查询 1/2 · 第 2 页 · 已收集 6 个链接"))
-                         && progress.contains(QStringLiteral("查询 1/2 · 第 2 页 · 已收集 12 个链接")),
+                         && progress.contains(QStringLiteral("查询 1/2 · 第 2 页 · 已收集 12 个链接"))
+                         && progress.contains(QStringLiteral("查询 2/2 · 第 1 页 · 已收集 24 个链接")),
                      qPrintable(progress.join('|')));
-            const QString last = progress.at(progress.size() - 2);
-            QVERIFY2(last.startsWith(QStringLiteral("查询 2/2 · 第 "))
-                         && last.endsWith(QStringLiteral(" 页 · 已收集 %1 个链接").arg(w->engine()->links()->size())),
-                     qPrintable(last));
         }
         // A handed-over row is not counted; answering no keeps the window.
         auto* links = w->engine()->links();

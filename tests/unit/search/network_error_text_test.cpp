@@ -5,10 +5,7 @@
 
 TEST(NetworkErrorText, ChineseReasonWithTheNetworksOwnWords)
 {
-    const struct {
-        const char* network;
-        const char* shown;
-    } rows[] = {
+    const struct { const char* network; const char* shown; } rows[] = {
         {"Connection refused", "无法连接（Connection refused）"},
         {"net::ERR_CONNECTION_REFUSED", "无法连接（net::ERR_CONNECTION_REFUSED）"},
         {"Host nohost.test not found", "找不到服务器（Host nohost.test not found）"},
