@@ -200,10 +200,9 @@ signals:
     // stop; message says why, for the status bar and the command line.
     void pagingEnded(dh::PagingEnd reason, const QString& message);
     // A query's page could not be loaded or was not a result page (the batch
-    // goes on with the next query).
-    // reason is the whole Chinese reason (QueryOutcome::detail).
+    // goes on with the next query); reason as QueryOutcome::detail.
     void queryFailed(const QString& keywords, const QString& type, const QString& url, const QString& reason);
-    void batchStatusChanged(const QString& text);
+    void batchStatusChanged(const QString& text);  // see batchStatusText()
     void batchFinished();
     void addAllFinished();
     void handOverFinished(int handedOver);
