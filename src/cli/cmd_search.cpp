@@ -354,7 +354,8 @@ int runSearch(const QStringList& args)
         engine->setBrowser(nullptr);
         return 2;
     }
-    err(QStringLiteral("search: %1 links collected").arg(engine->links()->size()));
+    // The same summary as the search window's status bar.
+    err(QStringLiteral("search: %1 links collected; %2").arg(engine->links()->size()).arg(engine->batchSummary().text()));
     engine->setBrowser(nullptr);
     if (stopSignals.received()) {
         err(QStringLiteral("search: stopped by signal %1").arg(stopSignals.received()));

@@ -319,6 +319,15 @@ void SearchWindow::wireEngine()
     connect(e, &SearchEngine::buttonsChanged, this, &SearchWindow::showButtons);
     connect(e, &SearchEngine::doneLogChanged, this, [this](const QString& t) { m_finishedSearchesEdit->setPlainText(t); });
     connect(e, &SearchEngine::linksCountChanged, this, [this](int n) { m_linkCountLabel->setText(QString::number(n)); });
+    // The batch's progress and, once it ends, its summary: its own panel, so
+    // the browser's "完成" of the next page cannot cover how the batch ended.
+    connect(e, &SearchEngine::batchStatusChanged, this, [this](const QString& text) {
+        m_mainStatusPanel->setText(text);
+        if (!text.isEmpty())
+            m_statusBar->show();
+        if (!m_engine->batchRunning() && m_browserStatusPanel->text() == QStringLiteral("完成"))
+            m_browserStatusPanel->clear();
+    });
     wireBrowser();
     connect(e, &SearchEngine::fitColumnsRequested, this, [this] { autoSizeColumns(m_linksView); });
     connect(e, &SearchEngine::progressPanelChanged, this, [this](bool visible, const QString& text) {
@@ -395,7 +404,12 @@ void SearchWindow::buildMenus()
 void SearchWindow::wireBrowser()
 {
     Browser* b = m_browser;
-    connect(b, &Browser::statusTextChange, this, [this](const QString& text) { m_browserStatusPanel->setText(text); });
+    connect(b, &Browser::statusTextChange, this, [this](const QString& text) {
+        // Beside a batch's summary the browser's idle "完成" would read as the
+        // batch's own word, even when every query failed.
+        const bool besideSummary = !m_engine->batchRunning() && !m_engine->batchStatusText().isEmpty();
+        m_browserStatusPanel->setText(besideSummary && text == QStringLiteral("完成") ? QString() : text);
+    });
     connect(b, &Browser::beforeNavigate, this, [this](const QString&) { m_statusBar->setVisible(true); });
     // Paging that a hostile or broken service ended, and queries that found
     // no result page, are told in the status bar (the batch goes on).
@@ -566,6 +580,14 @@ QCoro::Task<void> SearchWindow::autoAnalyseToggled()
 
 void SearchWindow::closeEvent(QCloseEvent* e)
 {
+    // Collected links that never reached the download list would be lost.
+    if (const int unsent = m_engine->linksNotHandedOver(); unsent > 0 && !m_engine->detached()) {
+        if (!Prompter::instance().question(
+                QStringLiteral("还有 %1 个链接没有加入下载列表，要关闭吗？").arg(unsent))) {
+            e->ignore();
+            return;
+        }
+    }
     // Every run stops; the engine outlives the window until its runs have
     // wound down.
     m_engine->detach();

@@ -27,6 +27,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStatusBar>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTreeView>
 
@@ -42,6 +44,7 @@ class HostileSearchWindowTest : public QObject {
     void closeWindows()
     {
         if (auto* s = windows::searchIfLoaded()) {
+            prompter.questionAnswers.assign(1, true);  // collected links may be left
             QPointer<QWidget> p(s);
             s->close();
             QTRY_VERIFY(p.isNull());
@@ -65,7 +68,7 @@ private Q_SLOTS:
         saved = timings();
         auto& t = timings();
         t.secondUnit = std::chrono::milliseconds(50);
-        t.pageLoadWait = std::chrono::milliseconds(20000);
+        t.pageLoadWait = std::chrono::milliseconds(60000);  // a 3 MB page on a loaded machine
         t.nextPageWait = std::chrono::milliseconds(2000);
         Prompter::setInstance(&prompter);
         globals().searchBaseAddress = svc->baseUrl();
@@ -174,6 +177,76 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() > before && !w->m_browser->busy(), 10000);
         QVERIFY(!errors.isEmpty());
         QCOMPARE(w->m_browser->locationUrl(), shown);
+        closeWindows();
+    }
+
+    // How a batch ended stays in the status bar, 已经完成 keeps failed queries
+    // apart with their reasons, and closing with links not handed over asks.
+    void batchSummary_data()
+    {
+        QTcpServer closed;  // a port nobody listens on once this is closed
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const QString down = QStringLiteral("http://127.0.0.1:%1").arg(closed.serverPort());
+        closed.close();
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<int>("rateLimit");
+        QTest::addColumn<bool>("userStop");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("failedLog");
+        QTest::newRow("service down") << down << -1 << false << "2 个查询：0 个完成，2 个失败（无法连接）" << "失败：\n教程(pdf) 无法连接（";
+        QTest::newRow("service up") << QString() << -1 << false << "2 个查询：2 个完成" << "";
+        QTest::newRow("verification page") << QString() << 0 << false << "遇到验证码页面，已停止" << "";
+        QTest::newRow("stopped by the user") << QString() << -1 << true << "已停止（用户）" << "";
+    }
+
+    void batchSummary()
+    {
+        QFETCH(QString, base);
+        QFETCH(int, rateLimit);
+        QFETCH(bool, userStop);
+        QFETCH(QString, summary);
+        QFETCH(QString, failedLog);
+        {
+            std::lock_guard lock(svc->state().mutex);
+            svc->state().options.rateLimitPages = rateLimit;
+            svc->state().options.captchaTimeoutSeconds = rateLimit < 0 ? 0 : 30;
+        }
+        w = windows::search();
+        w->show();
+        QTRY_VERIFY_WITH_TIMEOUT(w->m_browser->completedLoads() >= 1 && !w->m_browser->busy(), 30000);
+        w->m_delayCombo->setCurrentText(QStringLiteral("0"));
+        for (QCheckBox* c : {w->m_docCheck, w->m_pptCheck, w->m_xlsCheck})
+            c->setChecked(false);
+        w->engine()->searchBase = base.isEmpty() ? svc->baseUrl() : base;
+        QStringList progress;
+        QObject row;  // ends these connections with the row, even when it fails
+        connect(w->engine(), &SearchEngine::batchStatusChanged, &row, [&] { progress << w->m_mainStatusPanel->text(); });
+        connect(w->engine(), &SearchEngine::queryStarted, &row, [&] { if (userStop) w->batchSearchClicked(); });
+        w->m_keywordsEdit->setPlainText(QStringLiteral("教程\n手册"));
+        w->batchSearchClicked();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->engine()->batchRunning(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->m_browser->busy(), false, 20000);  // the home page after the batch
+        QCOMPARE(w->m_mainStatusPanel->text(), summary);
+        QVERIFY(w->m_browserStatusPanel->text() != QStringLiteral("完成"));  // not beside a failure
+        QVERIFY(w->m_statusBar->isVisible());
+        const QString log = w->m_finishedSearchesEdit->toPlainText();
+        QVERIFY2(failedLog.isEmpty() ? !log.contains(QStringLiteral("失败")) : log.contains(failedLog), qPrintable(log));
+        if (summary.endsWith(QStringLiteral("完成"))) {  // each page as it is shown, then read
+            QVERIFY2(progress.contains(QStringLiteral("查询 1/2 · 第 2 页 · 已收集 6 个链接"))
+                         && progress.contains(QStringLiteral("查询 1/2 · 第 2 页 · 已收集 12 个链接"))
+                         && progress.contains(QStringLiteral("查询 2/2 · 第 1 页 · 已收集 24 个链接")),
+                     qPrintable(progress.join('|')));
+        }
+        // A handed-over row is not counted; answering no keeps the window.
+        auto* links = w->engine()->links();
+        if (links->size() > 0)
+            links->setStatus(0, statusHandedOver());
+        const int unsent = std::max(0, links->size() - 1);
+        prompter.clear();
+        prompter.questionAnswers.assign(1, false);
+        w->close();
+        QCOMPARE(prompter.texts(), unsent ? QStringList{QStringLiteral("还有 %1 个链接没有加入下载列表，要关闭吗？").arg(unsent)} : QStringList{});
+        QCOMPARE(w->isVisible(), unsent > 0);
         closeWindows();
     }
 

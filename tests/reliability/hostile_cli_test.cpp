@@ -87,11 +87,11 @@ TEST_F(HostileCli, ExitCodeTellsFailureFromEmptyResult)
 {
     const ExitRow rows[] = {
         {"result pages", "/hostile/self", 0, 2, "paging ended"},
-        {"real empty result page", "/hostile/empty", 0, 0, "0 links collected"},
-        {"server error", "/hostile/status", 3, 0, "could not be loaded"},
-        {"not a result page", "/hostile/notresults", 3, 0, "not a result page"},
-        {"service unreachable", "http://127.0.0.1:1", 3, 0, "could not be loaded"},
-        {"next page stalls", "/hostile/stall/30", 3, 2, "further result page"},
+        {"real empty result page", "/hostile/empty", 0, 0, "search: 0 links collected; 1 个查询：1 个完成\n"},
+        {"server error", "/hostile/status", 3, 0, "1 个查询：0 个完成，1 个失败（服务器返回错误）"},
+        {"not a result page", "/hostile/notresults", 3, 0, "1 个失败（不是结果页）"},
+        {"service unreachable", "http://127.0.0.1:1", 3, 0, "search: 0 links collected; 1 个查询：0 个完成，1 个失败（无法连接）"},
+        {"next page stalls", "/hostile/stall/30", 3, 2, "1 个失败（翻页失败）"},
         {"base is a script", "javascript:alert(1)", 2, -1, "not an http or https address"},
         {"base is a local file", "file:///etc", 2, -1, "not an http or https address"},
     };

@@ -33,15 +33,15 @@ const HostileRow kRows[] = {
     {"TwoPagesPointingAtEachOther", "/hostile/pingpong", 4, PagingEnd::PageRevisited, nullptr, 10000},
     {"PageNumberGrowingForEver", "/hostile/grow", 10, PagingEnd::PageCap, nullptr, 20000},
     {"EmptyNextHref", "/hostile/emptyhref", 2, PagingEnd::PageRevisited, nullptr, 10000},
-    {"NextPageNeverAnswers", "/hostile/stall/30", 2, PagingEnd::NextPageTimedOut, "further result page", 15000},
+    {"NextPageNeverAnswers", "/hostile/stall/30", 2, PagingEnd::NextPageTimedOut, "下一页在 1.5 秒内没有打开", 15000},
     {"PageOverTheSizeCap", "/hostile/huge/40", 0, std::nullopt, "larger than 32 MB", 20000},
     {"PageOverTheSizeCapWithoutLength", "/hostile/hugestream/40", 0, std::nullopt, "larger than 32 MB", 20000},
     {"PageOverTheNodeBudget", "/hostile/hugelinks/8", 0, std::nullopt, "larger than 500000 nodes", 20000},
     {"MillionNestedDivs", "/hostile/nest/1000000", 2, std::nullopt, nullptr, 20000},
     {"MillionAttributes", "/hostile/attrs/1000000", 2, std::nullopt, nullptr, 20000},
     {"LinksAndNextPageOutsideTheWeb", "/hostile/schemes", 1, std::nullopt, nullptr, 10000},
-    {"ServerError", "/hostile/status", 0, std::nullopt, "could not be loaded", 10000},
-    {"NotAResultPage", "/hostile/notresults", 0, std::nullopt, "not a result page", 10000},
+    {"ServerError", "/hostile/status", 0, std::nullopt, "服务器返回错误（", 10000},
+    {"NotAResultPage", "/hostile/notresults", 0, std::nullopt, "不是搜索结果页", 10000},
     {"RealEmptyResultPage", "/hostile/empty", 0, std::nullopt, nullptr, 10000},
 };
 

@@ -7,12 +7,15 @@
 #include "download/DownloadListModel.h"
 #include "download/HandOver.h"
 #include "download/TransferSupport.h"
+#include "net/NetworkErrorText.h"
 #include "platform/Prompter.h"
 #include "search/SearchQuery.h"
 
 #include <QCoroTimer>
 #include <QElapsedTimer>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace dh {
 
@@ -39,6 +42,35 @@ QString pageKey(const QString& address)
     return u.toString(QUrl::FullyEncoded);
 }
 } // namespace
+
+int BatchSummary::count(QueryResult r) const
+{
+    return int(std::count_if(queries.begin(), queries.end(), [r](const QueryOutcome& q) { return q.result == r; }));
+}
+
+QString BatchSummary::text() const
+{
+    switch (end) {
+    case BatchEnd::Running:
+        return {};
+    case BatchEnd::Verification:
+        return QStringLiteral("遇到验证码页面，已停止");
+    case BatchEnd::Stopped:
+        return QStringLiteral("已停止（用户）");
+    case BatchEnd::Finished:
+        break;
+    }
+    QString out = QStringLiteral("%1 个查询：%2 个完成").arg(int(queries.size())).arg(count(QueryResult::Done));
+    const int failed = count(QueryResult::Failed);
+    if (failed > 0) {
+        QStringList reasons;
+        for (const QueryOutcome& q : queries)
+            if (q.result == QueryResult::Failed && !reasons.contains(q.reason))
+                reasons << q.reason;
+        out += QStringLiteral("，%1 个失败（%2）").arg(failed).arg(reasons.join(QStringLiteral("、")));
+    }
+    return out;
+}
 
 std::shared_ptr<SearchEngine> SearchEngine::create()
 {
@@ -84,6 +116,33 @@ void SearchEngine::setAddAllButton(const CommandButton& b)
 {
     m_addAllButton = b;
     emit buttonsChanged();
+}
+
+void SearchEngine::setBatchStatus(const QString& text)
+{
+    if (text == m_batchStatus)
+        return;
+    m_batchStatus = text;
+    emit batchStatusChanged(text);
+}
+
+void SearchEngine::showBatchProgress()
+{
+    const int current = int(m_summary.queries.size()) + 1;
+    setBatchStatus(QStringLiteral("查询 %1/%2 · 第 %3 页 · 已收集 %4 个链接")
+                       .arg(current)
+                       .arg(std::max(current, m_summary.planned))
+                       .arg(std::max(1, m_pagesShown))
+                       .arg(m_summary.links));
+}
+
+int SearchEngine::linksNotHandedOver() const
+{
+    int n = 0;
+    for (const LinkItem& it : m_links->items())
+        if (it.status.isEmpty())
+            ++n;
+    return n;
 }
 
 QString SearchEngine::extractionFolder() const
@@ -193,12 +252,20 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
     stopBatch = false;
     captchaHit = false;
     m_doneLog.clear();
+    m_failedLog.clear();
     emit doneLogChanged(m_doneLog);
+
+    const QStringList lines = splitKeywordLines(keywordText);
+    m_summary = {};
+    for (const QString& line : lines)
+        if (!trimSpaces(line).isEmpty())
+            m_summary.planned += int(std::count(typeTicked.begin(), typeTicked.end(), true));
+    m_pagesShown = 0;
+    showBatchProgress();
 
     if (globals().promptOnExtract)
         co_await askSaveLocation();
 
-    const QStringList lines = splitKeywordLines(keywordText);
     for (qsizetype li = 0; li < lines.size(); ++li) {
         co_await letEventsRun();
         if (stopBatch || captchaHit)
@@ -214,26 +281,23 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
                 co_await openSearchPage(QStringLiteral("about:blank"));
                 const QString address = profile.queryAddress(searchBase, line, type, whole);
                 extractOptions.queryType = type;
+                m_pagesShown = 0;
+                showBatchProgress();
                 emit queryStarted(line, type, address);
                 const bool loaded = co_await openSearchPage(address);
                 const QString loadError = m_loadError;
+                const int linksBefore = m_summary.links;
                 co_await addAllPagesTask();
-                if (!stopBatch && !captchaHit && !m_detached) {
-                    QString reason;
-                    if (!loaded && !loadError.isEmpty())
-                        reason = QStringLiteral("the page could not be loaded: %1").arg(loadError);
-                    else if (!loaded)
-                        reason = QStringLiteral("the page did not load within %1 s")
-                                     .arg(timings().pageLoadWait.count() / 1000.0);
-                    else if (!m_firstPageIsResults)
-                        reason = QStringLiteral("the page is not a result page");
-                    else if (m_pageFailed)
-                        reason = QStringLiteral("a further result page could not be loaded");
-                    if (!reason.isEmpty())
-                        emit queryFailed(line, type, address, reason);
-                }
-                m_doneLog += line + QStringLiteral("(") + type + QStringLiteral(") ");
-                emit doneLogChanged(m_doneLog);
+                QueryOutcome q;
+                q.keywords = line;
+                q.type = type;
+                q.url = address;
+                q.links = m_summary.links - linksBefore;
+                q = judgeQuery(std::move(q), loaded, loadError);
+                if (q.result == QueryResult::Failed)
+                    emit queryFailed(line, type, address, q.detail);
+                m_summary.queries.push_back(q);
+                logQuery(q);
                 co_await letEventsRun();
             }
             if (stopBatch || captchaHit) {
@@ -250,9 +314,58 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
     if (!captchaHit && !m_detached)
         co_await openSearchPage(profile.homeAddress(searchBase));
 
+    m_summary.end = captchaHit ? BatchEnd::Verification
+                  : stopBatch  ? BatchEnd::Stopped
+                               : BatchEnd::Finished;
     setBatchButton(kBatchIdle);
     stopBatch = true;
+    setBatchStatus(m_summary.text());
     emit batchFinished();
+}
+
+QueryOutcome SearchEngine::judgeQuery(QueryOutcome q, bool loaded, const QString& loadError) const
+{
+    if (stopBatch || captchaHit || m_detached) {
+        q.result = QueryResult::Stopped;
+        return q;
+    }
+    if (!loaded && !loadError.isEmpty()) {
+        const NetworkFailure f = describeNetworkError(loadError);
+        q.reason = f.reason;
+        q.detail = f.text();
+    } else if (!loaded) {
+        q.reason = QStringLiteral("页面超时");
+        q.detail = QStringLiteral("页面在 %1 秒内没有打开").arg(timings().pageLoadWait.count() / 1000.0);
+    } else if (!m_firstPageIsResults) {
+        q.reason = QStringLiteral("不是结果页");
+        q.detail = QStringLiteral("打开的页面不是搜索结果页");
+    } else if (m_pageFailed) {
+        q.reason = QStringLiteral("翻页失败");
+        q.detail = m_pageFailure;
+    } else {
+        return q;
+    }
+    q.result = QueryResult::Failed;
+    return q;
+}
+
+// 已经完成 lists the queries that ran; the failed ones follow apart, each
+// with its reason, so a failure never reads as a finished search.
+void SearchEngine::logQuery(const QueryOutcome& q)
+{
+    const QString name = q.keywords + QStringLiteral("(") + q.type + QStringLiteral(")");
+    if (q.result == QueryResult::Failed)
+        m_failedLog += name + QStringLiteral(" ") + q.detail + QLatin1Char('\n');
+    else
+        m_doneLog += name + QStringLiteral(" ");
+    emit doneLogChanged(doneLog());
+}
+
+QString SearchEngine::doneLog() const
+{
+    if (m_failedLog.isEmpty())
+        return m_doneLog;
+    return m_doneLog + (m_doneLog.isEmpty() ? QString() : QStringLiteral("\n")) + QStringLiteral("失败：\n") + m_failedLog;
 }
 
 QCoro::Task<bool> SearchEngine::openSearchPage(QString address)
@@ -298,6 +411,7 @@ QCoro::Task<void> SearchEngine::addAllPagesTask()
     m_firstPageRead = false;
     m_firstPageIsResults = false;
     m_pageFailed = false;
+    m_pageFailure.clear();
 
     for (;;) {
         co_await letEventsRun();
@@ -354,6 +468,10 @@ QCoro::Task<int> SearchEngine::extractCurrentPage(QString folder)
             ++added;
     }
     emit linksCountChanged(m_links->size());
+    if (batchRunning() && !stopBatch) {
+        m_summary.links += added;
+        showBatchProgress();
+    }
     emit pageExtracted(referer, added, m_links->size());
     co_return added;
 }
@@ -426,9 +544,8 @@ QCoro::Task<bool> SearchEngine::nextPage()
             m_browser->stop();
             navigating = false;
             m_pageFailed = true;
-            endPaging(PagingEnd::NextPageTimedOut,
-                      QStringLiteral("下一页在 %1 秒内没有打开，停止翻页")
-                          .arg(timings().nextPageWait.count() / 1000.0));
+            m_pageFailure = QStringLiteral("下一页在 %1 秒内没有打开").arg(timings().nextPageWait.count() / 1000.0);
+            endPaging(PagingEnd::NextPageTimedOut, m_pageFailure + QStringLiteral("，停止翻页"));
             co_return false;
         }
     }
@@ -436,7 +553,8 @@ QCoro::Task<bool> SearchEngine::nextPage()
         co_return false;
     if (!m_loadError.isEmpty()) {
         m_pageFailed = true;
-        endPaging(PagingEnd::NextPageFailed, QStringLiteral("下一页没有打开（%1），停止翻页").arg(m_loadError));
+        m_pageFailure = QStringLiteral("下一页没有打开：") + describeNetworkError(m_loadError).text();
+        endPaging(PagingEnd::NextPageFailed, m_pageFailure + QStringLiteral("，停止翻页"));
         co_return false;
     }
     const QString landed = pageKey(m_browser->locationUrl());
@@ -448,6 +566,8 @@ QCoro::Task<bool> SearchEngine::nextPage()
     if (!target.isEmpty())
         m_visited.insert(pageKey(target));
     ++m_pagesShown;
+    if (batchRunning() && !stopBatch)
+        showBatchProgress();  // the page shown now, through the pause before it is read
 
     // The rate-limit pause, re-reading the delay box on every pass.
     QElapsedTimer t1;

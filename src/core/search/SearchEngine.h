@@ -12,6 +12,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace dh {
 
@@ -39,6 +40,43 @@ enum class PagingEnd {
     NextPageTimedOut,  // the next page did not load within the next-page wait
     NextPageFailed,    // the next page could not be loaded
     PageCap,           // the query walked maxPagesPerQuery pages
+};
+
+// How one query of a batch ended.
+enum class QueryResult {
+    Done,     // its result pages were read (with or without links)
+    Failed,   // no result page, or a further result page failed
+    Stopped,  // the batch stopped during it (the user, the verification page)
+};
+
+struct QueryOutcome {
+    QString keywords;
+    QString type;
+    QString url;
+    QueryResult result = QueryResult::Done;
+    QString reason;  // Failed: the short reason for the summary ("无法连接")
+    QString detail;  // Failed: the whole reason ("无法连接（Connection refused）")
+    int links = 0;   // rows this query added to the list
+};
+
+// How a batch ended.
+enum class BatchEnd {
+    Running,
+    Finished,      // every query was tried
+    Verification,  // the service answered with its verification page
+    Stopped,       // the user stopped it (or the window closed)
+};
+
+struct BatchSummary {
+    int planned = 0;  // queries the batch meant to run
+    std::vector<QueryOutcome> queries;
+    BatchEnd end = BatchEnd::Running;
+    int links = 0;  // rows the batch added to the list
+
+    int count(QueryResult r) const;
+    // The status bar's lasting line: "8 个查询：6 个完成，2 个失败（无法连接）",
+    // "遇到验证码页面，已停止", "已停止（用户）".
+    QString text() const;
 };
 
 // The search window's engine: batch search, extraction and paging, and the
@@ -100,8 +138,15 @@ public:
     bool addAllRunning() const { return !stopAddAll; }
     bool handOverRunning() const { return !stopAnalysis; }
     // m_finishedSearchesEdit: the searches finished so far in this batch.
-    QString doneLog() const { return m_doneLog; }
+    QString doneLog() const;
     QString progressText() const { return m_progressText; }  // m_handOverProgressLabel
+    // The batch running or last run, query by query.
+    const BatchSummary& batchSummary() const { return m_summary; }
+    // What the status bar says of the batch: its progress while it runs
+    // ("查询 3/8 · 第 2 页 · 已收集 57 个链接"), its summary afterwards.
+    QString batchStatusText() const { return m_batchStatus; }
+    // Rows of the links list not yet handed over to the download list.
+    int linksNotHandedOver() const;
 
     // The window's commands. They return at once; the run goes on as a
     // coroutine. The *Task forms are the same commands, awaitable.
@@ -156,8 +201,9 @@ signals:
     // stop; message says why, for the status bar and the command line.
     void pagingEnded(dh::PagingEnd reason, const QString& message);
     // A query's page could not be loaded or was not a result page (the batch
-    // goes on with the next query).
+    // goes on with the next query); reason as QueryOutcome::detail.
     void queryFailed(const QString& keywords, const QString& type, const QString& url, const QString& reason);
+    void batchStatusChanged(const QString& text);  // see batchStatusText()
     void batchFinished();
     void addAllFinished();
     void handOverFinished(int handedOver);
@@ -171,6 +217,10 @@ private:
     void endPaging(PagingEnd reason, const QString& message);
     void setBatchButton(const CommandButton& b);
     void setAddAllButton(const CommandButton& b);
+    void setBatchStatus(const QString& text);
+    void showBatchProgress();
+    QueryOutcome judgeQuery(QueryOutcome q, bool loaded, const QString& loadError) const;
+    void logQuery(const QueryOutcome& q);
 
     QPointer<Browser> m_browser;
     QMetaObject::Connection m_completeConn;
@@ -184,10 +234,14 @@ private:
     bool m_firstPageRead = false;
     bool m_firstPageIsResults = false;
     bool m_pageFailed = false;  // a next page timed out or failed
+    QString m_pageFailure;      // why, as the paging told it
     CommandButton m_batchButton;
     CommandButton m_addAllButton;
     QString m_doneLog;
+    QString m_failedLog;  // failed queries with their reasons, one a line
     QString m_progressText;
+    BatchSummary m_summary;
+    QString m_batchStatus;
     bool m_detached = false;
 };
 

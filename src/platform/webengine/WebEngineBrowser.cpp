@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QStandardPaths>
 #include <QWebEngineHistory>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -162,6 +163,14 @@ WebEngineBrowser::WebEngineBrowser(QObject* parent) : Browser(parent)
         m_busy = true;
         if (m_page)
             emit statusTextChange(m_page->requestedUrl().toString(QUrl::FullyEncoded));
+    });
+    // Chromium's own name for a failure (ERR_CONNECTION_REFUSED) says more
+    // than loadFinished's false.
+    connect(m_page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+        if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+            m_loadFailure.clear();
+        else if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus)
+            m_loadFailure = info.errorString();
     });
     connect(m_page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
         beginTopLevelNavigation();
@@ -335,7 +344,7 @@ QCoro::Task<void> WebEngineBrowser::completeLoad(bool ok, quint64 gen)
         co_return;  // a newer load took over; it will complete itself
     Q_UNUSED(doc);
     if (!ok)
-        emit navigateError(locationUrl(), QStringLiteral("load failed"));
+        emit navigateError(locationUrl(), m_loadFailure.isEmpty() ? QStringLiteral("load failed") : m_loadFailure);
     m_busy = false;
     emit statusTextChange(QStringLiteral("完成"));
     emitDocumentComplete(true, locationUrl());

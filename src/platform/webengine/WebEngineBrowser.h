@@ -74,6 +74,7 @@ private:
     QPointer<WebEngineBrowserPage> m_page;
     DocumentPtr m_document;
     bool m_busy = false;
+    QString m_loadFailure;  // Chromium's error name for the load that failed last
     int m_suppressedDialogs = 0;
 };
 
