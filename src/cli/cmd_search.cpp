@@ -364,7 +364,8 @@ int runSearch(const QStringList& args)
         // here, without waiting for the page under way.
         [&](int) { std::_Exit(finishOutput(stopSignals.received())); });
 
-    runBatch(engine, keywords);
+    if (!writeFailed)  // an output that cannot take even the header is not searched for
+        runBatch(engine, keywords);
     if (engine->batchRunning())
         QCoreApplication::exec();
     const int code = finishOutput(stopSignals.received());

@@ -3,10 +3,13 @@
 #include "CliFixture.h"
 
 #include <QElapsedTimer>
+#include <QStringEncoder>
 #include <QTcpServer>
 #include <QThread>
 
+#include <algorithm>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace dh::test {
 namespace {
@@ -326,6 +329,135 @@ TEST_F(CliDownload, BadInputIsRefusedBeforeAnythingStarts)
                                "--max-size", "--proxy", "--redownload", "--redownload-rounds", "--stop-after-bad",
                                "--report", "--quiet"})
         EXPECT_TRUE(help.out.contains(option)) << option;
+}
+
+} // namespace
+} // namespace dh::test
+
+namespace dh::test {
+namespace {
+
+// The run goes on and writes its report when the reader of its output goes
+// away (`2>&1 | head`) and when GNU timeout sends its SIGTERM twice.
+TEST_F(CliDownload, ClosedPipesAndRepeatedSignalsKeepTheReport)
+{
+    const QString fast = writeFile("fast.tsv", tsv({{"a", "/t/file/2000"}, {"b", "/t/file/3000"}}, "bin"));
+    const QString slow =
+        writeFile("slow.tsv", tsv({{"fast", "/t/file/2000"}, {"slow", "/t/slow/4000000?piece=8192&delay_ms=20"}}, "bin"));
+    const struct {
+        const char* name;
+        int closedFd;  // that output is a pipe nobody reads (0: none)
+        int sig, code;
+        QStringList states;  // empty: the report went to standard output
+    } cases[] = {
+        {"standard error's reader gone", 2, 0, 0, {"done", "done"}},
+        {"the report's reader gone", 1, 0, 1, {}},
+        {"SIGTERM twice", 0, SIGTERM, 143, {"done", "cancelled"}},
+        {"Ctrl-C twice", 0, SIGINT, 130, {"done", "cancelled"}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = dir.filePath(S("pipe") + QString::number(++n));
+        const QString rep = c.states.isEmpty() ? S("-") : folder + ".tsv";
+        const QStringList args{"download", "--links", c.sig ? slow : fast, "--out", folder, "--report", rep};
+        CliRun r;
+        if (c.sig) {
+            QProcess p;
+            p.start(cliPath(), args);
+            QElapsedTimer t;
+            t.start();
+            while (t.elapsed() < 20000 && !(entries(folder).size() >= 2 && entries(folder).join(' ').contains("fast")))
+                QThread::msleep(50);
+            // Two signals a moment apart, as timeout sends them to the program and then to its group.
+            ::kill(pid_t(p.processId()), c.sig);
+            QThread::msleep(50);
+            ::kill(pid_t(p.processId()), c.sig);
+            EXPECT_TRUE(p.waitForFinished(15000));
+            r = {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, {}, QString::fromUtf8(p.readAllStandardError())};
+        } else {
+            const int fd = c.closedFd;
+            r = cli(args, {}, 90000, [fd] {
+                int ends[2];
+                if (::pipe(ends) == 0 && ::dup2(ends[1], fd) >= 0)
+                    ::close(ends[0]);
+                ::signal(SIGPIPE, SIG_DFL);  // as a shell leaves it
+            });
+        }
+        EXPECT_EQ(r.code, c.code) << qPrintable(r.err);
+        QStringList states;
+        for (const QStringList& row : report(rep))
+            states << row.value(2);
+        EXPECT_EQ(states, c.states);
+    }
+}
+
+// Keyword and link files in GBK are read as GBK under a UTF-8 locale; a file
+// that is neither UTF-8 nor GBK is refused with its line.
+TEST_F(CliDownload, GbkFilesAreReadAndOtherBytesRefused)
+{
+    QStringEncoder gbk("GBK");
+    const QString links = writeFile("gbk.tsv", gbk.encode(QString::fromUtf8(tsv({{"中文", "/doc/g-1.pdf"}}))));
+    const QString keywords = writeFile("gbk.txt", gbk.encode(S("教程\n")));
+    const QByteArray notText = "plain\n\xff\xfe\n";
+    const QString badLinks = writeFile("bad.tsv", tsv({{"a", "/doc/a-1.pdf"}}) + notText);
+    const QString badKeywords = writeFile("bad.txt", notText);
+    const QStringList search{"search", "--types", "pdf", "--delay", "0", "--search-base", service->baseUrl(), "--keywords"};
+    const struct {
+        QStringList args;
+        QByteArray input;
+        int code;
+        const char* message;
+    } cases[] = {
+        {{"download", "--out", out(), "--links", links}, {}, 0, "done       中文.pdf"},
+        {search + QStringList{keywords}, {}, 0, "search: 教程 (pdf)"},
+        {{"download", "--out", out(), "--links", badLinks}, {}, 2, "bad.tsv, line 4: neither UTF-8 nor GBK text"},
+        {{"download", "--out", out(), "--links", "-"}, notText, 2, "standard input, line 2: neither UTF-8 nor GBK"},
+        {search + QStringList{badKeywords}, {}, 2, "bad.txt, line 2: neither UTF-8 nor GBK text"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const CliRun r = cli(c.args, c.input);
+        EXPECT_EQ(r.code, c.code) << qPrintable(r.err);
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << qPrintable(r.err);
+    }
+}
+
+// Escape sequences, BEL, NUL and C1 characters from pages and link files
+// reach no file and no terminal: they are written as U+FFFD.
+TEST_F(CliDownload, ControlCharactersAreNeverWritten)
+{
+    const QByteArray hostile = "x\x1b]0;owned\x07y\xc2\x9b" "31m";
+    const QString kw = writeFile("kw-esc.txt", hostile + "\n");
+    const QString links = writeFile("esc.tsv", "title\ttype\turl\treferer\n" + hostile + QByteArray("\0z\tpdf\t", 7)
+                                                   + url("/doc/e-1.pdf").toUtf8() + "\t\n");
+    const QString rep = dir.filePath("esc-report.tsv");
+    const struct {
+        QStringList args;
+        QStringList files;
+    } cases[] = {
+        {{"harvest", "--keywords", kw, "--types", "pdf", "--delay", "0", "--search-base", service->baseUrl(), "--out",
+          out(), "--report", rep},
+         {out() + "/links.tsv", rep}},
+        {{"download", "--links", links, "--out", out() + "2", "--report", rep}, {rep}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.first().toStdString());
+        const CliRun r = cli(c.args);
+        EXPECT_TRUE(r.code == 0 || r.code == 1) << qPrintable(r.err);
+        QStringList texts{r.err};
+        for (const QString& f : c.files) {
+            texts << QString::fromUtf8(readFile(f));
+            EXPECT_TRUE(texts.last().contains(QChar::ReplacementCharacter)) << qPrintable(texts.last());
+        }
+        for (const QString& text : texts) {
+            const auto control = std::find_if(text.begin(), text.end(), [](QChar ch) {
+                const char16_t u = ch.unicode();
+                return (u < 0x20 && u != u'\t' && u != u'\n') || (u >= 0x7F && u <= 0x9F);
+            });
+            EXPECT_EQ(control, text.end()) << qPrintable(text);
+        }
+    }
 }
 
 } // namespace
