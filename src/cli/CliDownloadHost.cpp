@@ -407,7 +407,6 @@ private:
         if (m_stopping || m_finished)
             return;
         m_stopping = true;
-        m_stopSignal = sig;
         m_poll.stop();
         m_monitor.stop();
         QStringList targets;
@@ -427,11 +426,8 @@ private:
         QElapsedTimer waited;
         waited.start();
         connect(wait, &QTimer::timeout, this, [this, wait, waited, targets, sig] {
-            if (m_finished) {
-                wait->stop();
-                return;
-            }
-            if (!idle() && waited.elapsed() < timings().stopWindDown.count())
+            const auto windDown = m_forced ? 2 * timings().transferPoll : timings().stopWindDown;
+            if (!idle() && waited.elapsed() < windDown.count())
                 return;
             wait->stop();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -443,21 +439,11 @@ private:
         wait->start(timings().requestPoll);
     }
 
-    // A second signal: the report now, without waiting for the transfers to
-    // wind down (method two's go with their objects on the way out).
+    // A second signal: the transfers get only the time method one needs to
+    // notice the stop and take its partial file away, then the report.
     void forceStop()
     {
-        if (m_finished)
-            return;
-        m_poll.stop();
-        m_monitor.stop();
-        for (int i = 0; i < m_list.size(); ++i) {
-            if (m_list.item(i).state == DownloadState::Downloading)
-                m_cancelled.insert(m_list.item(i).url);
-        }
-        m_scheduler.stopDownloading();
-        m_exitCode = finish(128 + m_stopSignal);
-        QCoreApplication::exit(m_exitCode);
+        m_forced = true;
     }
 
     // A two-byte placeholder this run put down for a transfer that did not complete.
@@ -569,7 +555,7 @@ private:
     bool m_methodOneActive = false;
     bool m_stopping = false;
     bool m_finished = false;
-    int m_stopSignal = 0;
+    bool m_forced = false;  // a second signal came: no more waiting
     int m_exitCode = 0;
 };
 
