@@ -331,12 +331,6 @@ TEST_F(CliDownload, BadInputIsRefusedBeforeAnythingStarts)
         EXPECT_TRUE(help.out.contains(option)) << option;
 }
 
-} // namespace
-} // namespace dh::test
-
-namespace dh::test {
-namespace {
-
 // A run goes on when the reader of its output goes away (`2>&1 | head`; Qt
 // ignores SIGPIPE only once it has opened a socket), says so when that loses
 // the report, and writes its report when GNU timeout sends SIGTERM twice.
@@ -375,8 +369,7 @@ TEST_F(CliDownload, ClosedPipesAndRepeatedSignalsKeepTheReport)
                 p.waitForReadyRead(100);
                 r.err += QString::fromUtf8(p.readAllStandardError());
             }
-            // The second signal right after the first has been taken, as
-            // timeout sends it to the program and then to its group.
+            // The second right after the first has been taken, as timeout sends them.
             const QString status = QStringLiteral("/proc/%1/status").arg(p.processId());
             ::kill(pid_t(p.processId()), c.sig);
             while (t.elapsed() < 20000 && !readFile(status).contains("ShdPnd:\t0000000000000000"))
@@ -384,10 +377,8 @@ TEST_F(CliDownload, ClosedPipesAndRepeatedSignalsKeepTheReport)
             ::kill(pid_t(p.processId()), c.sig);
             EXPECT_TRUE(p.waitForFinished(15000));
             r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-            r.err += QString::fromUtf8(p.readAllStandardError());
         } else {
-            const int fd = c.closedFd;
-            r = cli(c.args, {}, 90000, [fd] {
+            r = cli(c.args, {}, 90000, [fd = c.closedFd] {
                 int ends[2];
                 if (::pipe(ends) == 0 && ::dup2(ends[1], fd) >= 0)
                     ::close(ends[0]);
@@ -411,7 +402,6 @@ TEST_F(CliDownload, GbkFilesAreReadAndOtherBytesRefused)
     const QString keywords = writeFile("gbk.txt", gbk.encode(S("教程\n")));
     const QByteArray notText = "plain\n\xff\xfe\n";
     const QString badLinks = writeFile("bad.tsv", tsv({{"a", "/doc/a-1.pdf"}}) + notText);
-    const QString badKeywords = writeFile("bad.txt", notText);
     const QStringList search{"search", "--types", "pdf", "--delay", "0", "--search-base", service->baseUrl(), "--keywords"};
     const struct {
         QStringList args;
@@ -423,7 +413,7 @@ TEST_F(CliDownload, GbkFilesAreReadAndOtherBytesRefused)
         {search + QStringList{keywords}, {}, 0, "search: 教程 (pdf)"},
         {{"download", "--out", out(), "--links", badLinks}, {}, 2, "bad.tsv, line 4: neither UTF-8 nor GBK text"},
         {{"download", "--out", out(), "--links", "-"}, notText, 2, "standard input, line 2: neither UTF-8 nor GBK"},
-        {search + QStringList{badKeywords}, {}, 2, "bad.txt, line 2: neither UTF-8 nor GBK text"},
+        {search + QStringList{writeFile("bad.txt", notText)}, {}, 2, "bad.txt, line 2: neither UTF-8 nor GBK text"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -443,8 +433,7 @@ TEST_F(CliDownload, ControlCharactersAreNeverWritten)
                                                    + url("/doc/e-1.pdf").toUtf8() + "\t\n");
     const QString rep = dir.filePath("esc-report.tsv");
     const struct {
-        QStringList args;
-        QStringList files;
+        QStringList args, files;
     } cases[] = {
         {{"harvest", "--keywords", kw, "--types", "pdf", "--delay", "0", "--search-base", service->baseUrl(), "--out",
           out(), "--report", rep},
@@ -460,13 +449,11 @@ TEST_F(CliDownload, ControlCharactersAreNeverWritten)
             texts << QString::fromUtf8(readFile(f));
             EXPECT_TRUE(texts.last().contains(QChar::ReplacementCharacter)) << qPrintable(texts.last());
         }
-        for (const QString& text : texts) {
-            const auto control = std::find_if(text.begin(), text.end(), [](QChar ch) {
+        for (const QString& text : texts)
+            EXPECT_TRUE(std::none_of(text.begin(), text.end(), [](QChar ch) {
                 const char16_t u = ch.unicode();
                 return (u < 0x20 && u != u'\t' && u != u'\n') || (u >= 0x7F && u <= 0x9F);
-            });
-            EXPECT_EQ(control, text.end()) << qPrintable(text);
-        }
+            })) << qPrintable(text);
     }
 }
 
