@@ -320,8 +320,9 @@ void downloadUsage(FILE* to)
 {
     const QString text = QStringLiteral(
         "usage: docharvest-cli download (--links FILE | URL...) --out DIR [options]\n"
-        "  --links FILE            the TSV that search writes (title, type, url, referer), \"-\" for\n"
-        "                          standard input; addresses given as arguments are named after the address\n"
+        "  --links FILE            the TSV that search writes (title, type, url, referer; UTF-8 or GBK),\n"
+        "                          \"-\" for standard input; addresses given as arguments are named after\n"
+        "                          the address\n"
         "  --out DIR               the folder the files go to (made when missing)\n")
         + downloadOptionsHelp() + QLatin1Char('\n');
     writeText(to, text);
