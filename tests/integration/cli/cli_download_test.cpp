@@ -350,6 +350,7 @@ TEST_F(CliDownload, ClosedPipesAndRepeatedSignalsKeepTheReport)
     } cases[] = {
         {"standard error's reader gone", {"search", "--keywords", kw, "--delay", "0", "--search-base",
                                           service->baseUrl(), "--out", dir.filePath("links.tsv")}, 2, 0, 0, {}},
+        {"the links' reader gone", {"search", "--keywords", kw, "--search-base", service->baseUrl()}, 1, 0, 2, {}},
         {"the report's reader gone", {"download", "--links", fast, "--out", out(), "--report", "-"}, 1, 0, 1, {}},
         {"SIGTERM twice", {"download", "--links", slow, "--out", out() + "2", "--report", rep}, 0, SIGTERM, 143,
          {"done", "cancelled"}},
