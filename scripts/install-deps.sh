@@ -1,24 +1,50 @@
 #!/usr/bin/env bash
-# Installs every Debian package needed to build, test and run DocHarvest.
+# Installs the Debian packages DocHarvest needs, and does nothing else: it never
+# stops, disables or reconfigures a service (the tests start their own tinyproxy
+# on a free port with their own configuration, whatever runs on the machine).
+#
+#   scripts/install-deps.sh --run   building and running the program (./run.sh)
+#   scripts/install-deps.sh         that, plus the tests and benchmarks (./test.sh, .ci/run)
+#
 # Idempotent: when everything is present it only runs dpkg-query and exits.
 set -euo pipefail
 
-PACKAGES=(
-  build-essential cmake ninja-build pkg-config git
+RUN_PACKAGES=(
+  build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
   qt6-multimedia-dev qt6-svg-dev qt6-image-formats-plugins libqt6svg6
   libgl-dev libglx-dev libopengl-dev libvulkan-dev
   qcoro-qt6-dev libgumbo-dev libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
   libzstd-dev
-  googletest libgtest-dev libgmock-dev
-  xvfb xauth x11-utils imagemagick fonts-wqy-microhei
+  fonts-wqy-microhei          # the Chinese interface
+  gstreamer1.0-plugins-base   # the download window's cue sounds
+)
+
+TEST_PACKAGES=(
+  git googletest libgtest-dev libgmock-dev
+  xvfb xauth x11-utils imagemagick
   tinyproxy curl file procps
   desktop-file-utils appstream
-  gstreamer1.0-plugins-base pulseaudio-utils
+  pulseaudio-utils
   # Office documents for the content-detection test (about 40 s to install).
   libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
-  aria2 wget  # peers of bench/many_files_vs_curl.sh
+  aria2 wget                  # peers of bench/many_files_vs_curl.sh
+  libcurl4-openssl-dev        # transfers through libcurl
+  nginx-light strace linux-perf   # the benchmarks' server and their system-call and CPU profiles
 )
+
+usage() {
+  echo "usage: scripts/install-deps.sh [--run]"
+  echo "  --run   only what building and running DocHarvest needs (./run.sh)"
+  echo "          without it: also what the tests and benchmarks need (./test.sh)"
+}
+
+case "${1:-}" in
+  --run) PACKAGES=("${RUN_PACKAGES[@]}") ;;
+  "") PACKAGES=("${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}") ;;
+  -h | --help) usage; exit 0 ;;
+  *) echo "install-deps: unknown option '$1'" >&2; usage >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -34,9 +60,5 @@ fi
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 echo "install-deps: installing ${missing[*]}" >&2
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-# tinyproxy is started by the tests themselves; keep the packaged service out of the way.
-if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now tinyproxy >/dev/null 2>&1 || true; fi
-$SUDO pkill -x tinyproxy >/dev/null 2>&1 || true
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,8 +1,9 @@
 #include "cli/CliCommand.h"
-#include "platform/SystemCodePage.h"
+#include "cli/CliOutput.h"
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <vector>
 
 namespace dh::cli {
@@ -25,23 +26,45 @@ const std::vector<const CliCommand*>& commands()
     return registry();
 }
 
-QString decodeUserText(const QByteArray& bytes)
+bool decodeUserText(const QByteArray& bytes, QString* text, int* badLine)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError())
-        text = SystemCodePage::decode(bytes);
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    return text;
+    if (QUtf8StringView(bytes).isValidUtf8()) {
+        *text = QString::fromUtf8(bytes);
+    } else {
+        // Line by line, so that a refusal can say where. A GBK trail byte is
+        // never a line feed, so the split cannot cut a character.
+        text->clear();
+        const QList<QByteArray> lines = bytes.split('\n');
+        for (qsizetype n = 0; n < lines.size(); ++n) {
+            QStringDecoder gbk("GBK", QStringConverter::Flag::Stateless);
+            const QString line = gbk.decode(lines[n]);
+            // Bytes GBK does not define come out as U+FFFD or, for 0x80-0xFF
+            // singles and the user-defined rows, as private-use characters.
+            const bool bad = !gbk.isValid() || gbk.hasError() || std::any_of(line.begin(), line.end(), [](QChar c) {
+                return c == QChar::ReplacementCharacter || (c.unicode() >= 0xE000 && c.unicode() <= 0xF8FF);
+            });
+            if (bad) {
+                *badLine = int(n + 1);
+                return false;
+            }
+            if (n > 0)
+                *text += QLatin1Char('\n');
+            *text += line;
+        }
+    }
+    if (text->startsWith(QChar(0xFEFF)))
+        text->remove(0, 1);
+    return true;
+}
+
+QString notTextMessage()
+{
+    return QStringLiteral("neither UTF-8 nor GBK text");
 }
 
 QString tsvField(QString s)
 {
-    s.replace(QLatin1Char('\t'), QLatin1Char(' '));
-    s.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    s.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return s;
+    return plainField(std::move(s));
 }
 
 } // namespace dh::cli

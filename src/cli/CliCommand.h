@@ -21,10 +21,15 @@ struct CliCommand {
 const std::vector<const CliCommand*>& commands();
 
 // A text file the user gave (keywords, links): UTF-8 when it is valid UTF-8,
-// else the system code page; a leading byte-order mark is dropped.
-QString decodeUserText(const QByteArray& bytes);
+// else GBK, as pages without a declared charset are read; a leading
+// byte-order mark is dropped. False when it is neither, with *badLine the
+// first line that is not.
+bool decodeUserText(const QByteArray& bytes, QString* text, int* badLine);
+// What a refusal of such a file says about the line.
+QString notTextMessage();
 
-// A value for one TSV column: tabs and line breaks become spaces.
+// A value for one TSV column: tabs and line breaks become spaces, other
+// control characters U+FFFD (plainField).
 QString tsvField(QString s);
 
 } // namespace dh::cli

@@ -3,6 +3,7 @@
 // host made of command-line options, with progress, report and Ctrl-C.
 #include "cli/CliDownloadHost.h"
 #include "cli/CliCommand.h"
+#include "cli/CliOutput.h"
 #include "cli/CliSignals.h"
 
 #include "app/AppGlobals.h"
@@ -104,8 +105,13 @@ namespace {
 
 void printErr(const QString& text)
 {
-    std::fputs(text.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
+    writeText(stderr, text);
+}
+
+// The progress line is redrawn in place: the only control characters written on purpose.
+void clearLine()
+{
+    writeBytes(stderr, "\r\033[K");
 }
 
 QString humanBytes(qint64 n)
@@ -199,7 +205,7 @@ public:
         m_progressClock.start();
         if (m_list.size() == 0)
             return finish(0);
-        StopSignals stopSignals([this](int sig) { stop(sig); });
+        StopSignals stopSignals([this](int sig) { stop(sig); }, [this](int) { forceStop(); });
         m_scheduler.startDownloading();
         m_monitor.start();
         m_poll.start();
@@ -283,20 +289,20 @@ private:
                            .arg(i + 1)
                            .arg(m_list.size())
                            .arg(stateName(s), -9)
-                           .arg(itemFilePath(QString(), it.name, it.fileType).mid(1));
+                           .arg(plainField(itemFilePath(QString(), it.name, it.fileType).mid(1)));
         if (s == RowState::Done || s == RowState::Page)
             line += QStringLiteral("  ") + humanBytes(fileLength(itemFilePath(it)));
         if (!msg.isEmpty() && msg != QLatin1String("100%"))
-            line += QStringLiteral("  ") + msg;
+            line += QStringLiteral("  ") + plainField(msg);
         if (s == RowState::Failed || s == RowState::Page)
-            line += QStringLiteral("  ") + it.url;
+            line += QStringLiteral("  ") + plainField(it.url);
         return line + QLatin1Char('\n');
     }
 
     void clearProgressLine()
     {
         if (m_terminal && m_progressShown) {
-            printErr(QStringLiteral("\r\033[K"));
+            clearLine();
             m_progressShown = false;
         }
     }
@@ -374,7 +380,7 @@ private:
             failed += it.state == DownloadState::Failed;
             waiting += it.state == DownloadState::Waiting;
             if (it.state == DownloadState::Downloading && running++ == 0)
-                current = itemFilePath(QString(), it.name, it.fileType).mid(1);
+                current = plainField(itemFilePath(QString(), it.name, it.fileType).mid(1));
             bytes += rowBytes(i);
         }
         const qint64 ms = m_progressClock.restart();
@@ -391,14 +397,15 @@ private:
                            .arg(humanBytes(bytes), humanBytes(qint64(std::max(0.0, m_rate))), current);
         if (line.size() > 110)
             line = line.left(109) + QChar(0x2026);
-        printErr(QStringLiteral("\r\033[K") + line);
+        clearLine();
+        printErr(line);
         m_progressShown = true;
     }
 
     // Ctrl-C or SIGTERM: what 停止下载 does, then the clean-up and the report.
     void stop(int sig)
     {
-        if (m_stopping)
+        if (m_stopping || m_finished)
             return;
         m_stopping = true;
         m_poll.stop();
@@ -420,7 +427,8 @@ private:
         QElapsedTimer waited;
         waited.start();
         connect(wait, &QTimer::timeout, this, [this, wait, waited, targets, sig] {
-            if (!idle() && waited.elapsed() < timings().stopWindDown.count())
+            const auto windDown = m_forced ? 2 * timings().transferPoll : timings().stopWindDown;
+            if (!idle() && waited.elapsed() < windDown.count())
                 return;
             wait->stop();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -430,6 +438,13 @@ private:
             QCoreApplication::exit(m_exitCode);
         });
         wait->start(timings().requestPoll);
+    }
+
+    // A second signal: the transfers get only the time method one needs to
+    // notice the stop and take its partial file away, then the report.
+    void forceStop()
+    {
+        m_forced = true;
     }
 
     // A two-byte placeholder this run put down for a transfer that did not complete.
@@ -446,6 +461,7 @@ private:
 
     int finish(int signalCode)
     {
+        m_finished = true;
         tellUntold();
         clearProgressLine();
         // Rows that ended without a file of their own (size skip, failure) may
@@ -477,13 +493,17 @@ private:
         int code = signalCode;
         if (!m_options.reportFile.isEmpty()) {
             if (m_options.reportFile == QLatin1String("-")) {
-                std::fwrite(report.constData(), 1, size_t(report.size()), stdout);
-                std::fflush(stdout);
+                if (!writeBytes(stdout, report)) {
+                    printErr(QStringLiteral("docharvest-cli download: the report could not be written to standard "
+                                            "output\n"));
+                    if (code == 0)
+                        code = 1;
+                }
             } else {
                 QSaveFile f(m_options.reportFile);
                 if (!f.open(QIODevice::WriteOnly) || f.write(report) != report.size() || !f.commit()) {
                     printErr(QStringLiteral("docharvest-cli download: cannot write the report %1\n")
-                                 .arg(m_options.reportFile));
+                                 .arg(plainField(m_options.reportFile)));
                     if (code == 0)
                         code = 1;
                 }
@@ -535,6 +555,8 @@ private:
     bool m_progressShown = false;
     bool m_methodOneActive = false;
     bool m_stopping = false;
+    bool m_finished = false;
+    bool m_forced = false;  // a second signal came: no more waiting
     int m_exitCode = 0;
 };
 

@@ -7,17 +7,22 @@ class QSocketNotifier;
 
 namespace dh::cli {
 
-// Turns SIGINT and SIGTERM into a call on the event loop, so that a command
+// Turns SIGINT and SIGTERM into calls on the event loop, so that a command
 // can stop its work the way its window's stop button does and still close its
-// output properly. Only the first signal is handled that way; after it the
-// default action is back, so a second Ctrl-C ends the process at once.
+// output properly. The first signal asks for that stop (onStop). The same
+// signal again within timings().signalRepeat is the same request (GNU
+// timeout sends its SIGTERM to the program and again to its group) and is
+// ignored. Any later signal asks to end at once (onForce): the command writes
+// what it has and leaves without waiting for its transfers; should the event
+// loop not get there within timings().forcedStopGrace, the process ends.
 // One instance at a time; the destructor restores the default actions.
 class StopSignals : public QObject {
 public:
-    explicit StopSignals(std::function<void(int signal)> onStop, QObject* parent = nullptr);
+    explicit StopSignals(std::function<void(int signal)> onStop, std::function<void(int signal)> onForce,
+                         QObject* parent = nullptr);
     ~StopSignals() override;
 
-    // The signal received (SIGINT, SIGTERM), 0 when none came.
+    // The first signal received (SIGINT, SIGTERM), 0 when none came.
     int received() const { return m_received; }
     // The exit code of a command stopped by that signal: 128 + its number
     // (130 for SIGINT, 143 for SIGTERM); 0 when none came.
@@ -26,9 +31,11 @@ public:
 private:
     void readSignal();
 
-    std::function<void(int)> m_onSignal;
+    std::function<void(int)> m_onStop;
+    std::function<void(int)> m_onForce;
     QSocketNotifier* m_notifier = nullptr;
     int m_received = 0;
+    bool m_forced = false;
 };
 
 } // namespace dh::cli

@@ -1,5 +1,6 @@
 #include "app/AppInfo.h"
 #include "cli/CliCommand.h"
+#include "cli/CliOutput.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -8,6 +9,9 @@
 // docharvest-cli <command> [arguments]: the engine without windows.
 int main(int argc, char** argv)
 {
+    // A closed pipe (`docharvest-cli download ... 2>&1 | head`) must not end a
+    // run before it has written its files and its report.
+    dh::cli::ignoreBrokenPipes();
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(dh::programTitle());
     QCoreApplication::setApplicationName(dh::programTitle());
@@ -32,7 +36,7 @@ int main(int argc, char** argv)
         if (name == QLatin1String(c->name))
             return c->run(args);
     }
-    std::fprintf(stderr, "docharvest-cli: unknown command '%s'\n\n", qPrintable(name));
+    dh::cli::errLine(QStringLiteral("docharvest-cli: unknown command '%1'\n").arg(dh::cli::plainField(name)));
     usage(stderr);
     return 2;
 }

@@ -2,17 +2,16 @@
 // of the download window. Options, the reading of the links, the checks made
 // before anything starts.
 #include "cli/CliCommand.h"
+#include "cli/CliOutput.h"
 #include "cli/DownloadCommand.h"
 
 #include "app/Helpers.h"
 #include "app/ServiceAddress.h"
 #include "download/Naming.h"
-#include "platform/SystemCodePage.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 #include <QTemporaryFile>
 #include <QUrl>
 
@@ -24,8 +23,7 @@ namespace {
 
 void err(const QString& text)
 {
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
+    errLine(text);
 }
 
 // The type of a plain address: the extension of its last segment, if any.
@@ -192,7 +190,7 @@ ParseOutcome parseDownloadArgs(const QStringList& argsIn, DownloadOptions* o, QS
             return ParseOutcome::UsageError;
         } else {
             if (!isWebAddress(a)) {
-                *error = QStringLiteral("'%1' is not an http or https address").arg(a);
+                *error = QStringLiteral("'%1' is not an http or https address").arg(plainField(a));
                 return ParseOutcome::UsageError;
             }
             o->urls << a;
@@ -215,7 +213,12 @@ ParseOutcome parseDownloadArgs(const QStringList& argsIn, DownloadOptions* o, QS
 
 bool parseLinksTsv(const QByteArray& bytes, std::vector<LinkRow>* rows, QString* error)
 {
-    const QStringList lines = decodeUserText(bytes).split(QLatin1Char('\n'));
+    QString text;
+    if (int bad = 0; !decodeUserText(bytes, &text, &bad)) {
+        *error = QStringLiteral("line %1: %2").arg(bad).arg(notTextMessage());
+        return false;
+    }
+    const QStringList lines = text.split(QLatin1Char('\n'));
     for (int n = 0; n < lines.size(); ++n) {
         QString line = lines.at(n);
         if (line.endsWith(QLatin1Char('\r')))
@@ -235,7 +238,7 @@ bool parseLinksTsv(const QByteArray& bytes, std::vector<LinkRow>* rows, QString*
         }
         const QString url = f[2].trimmed();
         if (!isWebAddress(url)) {
-            *error = QStringLiteral("line %1: '%2' is not an http or https address").arg(n + 1).arg(url);
+            *error = QStringLiteral("line %1: '%2' is not an http or https address").arg(n + 1).arg(plainField(url));
             return false;
         }
         rows->push_back({f[0], f[1].trimmed().toLower(), url, f.size() > 3 ? f[3].trimmed() : QString()});
@@ -317,12 +320,12 @@ void downloadUsage(FILE* to)
 {
     const QString text = QStringLiteral(
         "usage: docharvest-cli download (--links FILE | URL...) --out DIR [options]\n"
-        "  --links FILE            the TSV that search writes (title, type, url, referer), \"-\" for\n"
-        "                          standard input; addresses given as arguments are named after the address\n"
+        "  --links FILE            the TSV that search writes (title, type, url, referer; UTF-8 or GBK),\n"
+        "                          \"-\" for standard input; addresses given as arguments are named after\n"
+        "                          the address\n"
         "  --out DIR               the folder the files go to (made when missing)\n")
         + downloadOptionsHelp() + QLatin1Char('\n');
-    std::fputs(text.toLocal8Bit().constData(), to);
-    std::fflush(to);
+    writeText(to, text);
 }
 
 int runDownloadCommand(const QStringList& args)

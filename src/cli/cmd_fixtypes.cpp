@@ -1,4 +1,5 @@
 #include "cli/CliCommand.h"
+#include "cli/CliOutput.h"
 #include "content/TypeCorrection.h"
 #include "download/DownloadItem.h"
 
@@ -37,8 +38,9 @@ dh::DownloadItem rowForFile(const QString& dir, const QString& fileName)
 
 void printLine(FILE* to, const QString& a, const QString& b)
 {
-    const QByteArray line = QFile::encodeName(a) + '\t' + QFile::encodeName(b) + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), to);
+    const QByteArray line =
+        QFile::encodeName(dh::cli::plainField(a)) + '\t' + QFile::encodeName(dh::cli::plainField(b)) + '\n';
+    dh::cli::writeBytes(to, line);
 }
 
 int runFixTypes(const QStringList& args)
@@ -68,7 +70,7 @@ int runFixTypes(const QStringList& args)
     }
     const QDir dir(dirArg);
     if (!dir.exists()) {
-        std::fprintf(stderr, "fix-types: no such folder: %s\n", qPrintable(dirArg));
+        dh::cli::errLine(QStringLiteral("fix-types: no such folder: %1").arg(dh::cli::plainField(dirArg)));
         return 1;
     }
     QString folder = dir.absolutePath();
@@ -82,7 +84,7 @@ int runFixTypes(const QStringList& args)
     int failures = 0;
     auto skip = [&failures](const QString& what, const QString& why) {
         ++failures;
-        std::fprintf(stderr, "fix-types: skipped %s: %s\n", qPrintable(what), qPrintable(why));
+        dh::cli::errLine(QStringLiteral("fix-types: skipped %1: %2").arg(dh::cli::plainField(what), why));
     };
     if (DIR* d = ::opendir(QFile::encodeName(dir.absolutePath()).constData())) {
         while (const dirent* e = ::readdir(d)) {
@@ -100,7 +102,8 @@ int runFixTypes(const QStringList& args)
         }
         ::closedir(d);
     } else {
-        std::fprintf(stderr, "fix-types: cannot list %s: %s\n", qPrintable(dirArg), std::strerror(errno));
+        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+        dh::cli::errLine(QStringLiteral("fix-types: cannot list %1: %2").arg(dh::cli::plainField(dirArg), why));
         return 1;
     }
     names.sort();
@@ -138,8 +141,8 @@ int runFixTypes(const QStringList& args)
                 why = QStringLiteral("%1 exists already").arg(plan->target);
             else
                 why = QStringLiteral("the rename failed");
-            std::fprintf(stderr, "fix-types: cannot rename %s to %s: %s\n", qPrintable(before),
-                         qPrintable(plan->target), qPrintable(why));
+            dh::cli::errLine(QStringLiteral("fix-types: cannot rename %1 to %2: %3")
+                                 .arg(dh::cli::plainField(before), dh::cli::plainField(plan->target), why));
         }
     }
     std::fflush(stdout);

@@ -2,6 +2,7 @@
 // The search step is the search command itself; its links are kept in
 // DIR/links.tsv and go to the download step from there.
 #include "cli/CliCommand.h"
+#include "cli/CliOutput.h"
 #include "cli/DownloadCommand.h"
 
 #include <QDir>
@@ -16,8 +17,7 @@ namespace {
 
 void err(const QString& text)
 {
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
+    errLine(text);
 }
 
 void harvestUsage(FILE* to)
@@ -26,7 +26,7 @@ void harvestUsage(FILE* to)
         "usage: docharvest-cli harvest --keywords FILE --out DIR [search options] [download options]\n"
         "Searches every keyword group, writes the links to DIR/links.tsv and downloads them into DIR.\n"
         "search options (those of docharvest-cli search):\n"
-        "  --keywords FILE         one keyword group per line (UTF-8 or the system encoding)\n"
+        "  --keywords FILE         one keyword group per line (UTF-8 or GBK)\n"
         "  --types LIST            document types to search, in any order (default: pdf,doc,ppt,xls)\n"
         "  --whole                 search every keyword group as one whole phrase\n"
         "  --delay S               pause between result pages in seconds, 0-120 (default 4)\n"
@@ -38,8 +38,7 @@ void harvestUsage(FILE* to)
         + downloadOptionsHelp()
         + QStringLiteral("\n            3 the search met the verification page, or a query page could not be loaded or was not\n"
                          "              a result page (what it found is still downloaded)\n");
-    std::fputs(text.toLocal8Bit().constData(), to);
-    std::fflush(to);
+    writeText(to, text);
 }
 
 // The folders that making dir will create, deepest first.

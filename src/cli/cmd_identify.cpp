@@ -1,4 +1,5 @@
 #include "cli/CliCommand.h"
+#include "cli/CliOutput.h"
 #include "content/FileTypeDetection.h"
 
 #include <QFile>
@@ -36,8 +37,8 @@ int runIdentify(const QStringList& args)
     for (const QString& f : files) {
         dh::DetectionStats st;
         const QString label = dh::identifyFileType(f, &st);
-        const QByteArray line = label.toUtf8() + '\t' + QFile::encodeName(f) + '\n';
-        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        const QByteArray line = label.toUtf8() + '\t' + QFile::encodeName(dh::cli::plainField(f)) + '\n';
+        dh::cli::writeBytes(stdout, line);
         totalBytes += st.bytesRead();
         if (st.containerReads > 0) {
             ++containerFiles;

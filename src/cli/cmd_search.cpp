@@ -5,9 +5,9 @@
 #include "app/ServiceAddress.h"
 #include "app/SettingsStore.h"
 #include "cli/CliCommand.h"
+#include "cli/CliOutput.h"
 #include "cli/CliSignals.h"
 #include "platform/headless/HeadlessBrowser.h"
-#include "platform/SystemCodePage.h"
 #include "search/SearchEngine.h"
 #include "search/ServiceProfile.h"
 #include "search/SearchQuery.h"
@@ -21,6 +21,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <unistd.h>
@@ -31,8 +32,7 @@ namespace {
 
 void err(const QString& text)
 {
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
+    errLine(text);
 }
 
 void usage()
@@ -41,7 +41,7 @@ void usage()
         "usage: docharvest-cli search --keywords FILE [--types pdf,doc,ppt,xls] [--whole]\n"
         "                             [--delay S] [--max-pages N] [--search-base URL] [--profile NAME|FILE]\n"
         "                             [--out links.tsv]\n"
-        "  --keywords FILE    one keyword group per line (UTF-8 or the system encoding)\n"
+        "  --keywords FILE    one keyword group per line (UTF-8 or GBK)\n"
         "  --types LIST       document types to search, in any order (default: all four)\n"
         "  --whole            search every keyword group as one whole phrase\n"
         "  --delay S          pause between result pages in seconds, 0-120 (default 4)\n"
@@ -53,7 +53,8 @@ void usage()
         "  --out FILE         where the links go as UTF-8 TSV (default: standard output); rows are\n"
         "                     written as they are collected and the file replaces FILE at the end\n"
         "Ctrl-C or SIGTERM stops the search like its stop button: the links collected so far are\n"
-        "kept in the TSV. A second Ctrl-C ends at once.\n"
+        "kept in the TSV. A second Ctrl-C ends at once, keeping them too (the same signal again within\n"
+        "a second, as GNU timeout sends it, counts once).\n"
         "exit codes: 0 done (links found, or real result pages without any)\n"
         "            2 usage error, or a file or address that cannot be used (checked before searching)\n"
         "            3 a query page could not be loaded or was not a result page, a further result page\n"
@@ -102,10 +103,8 @@ public:
 
     bool write(const QByteArray& bytes)
     {
-        if (!m_file) {
-            const bool ok = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size());
-            return std::fflush(stdout) == 0 && ok;
-        }
+        if (!m_file)
+            return writeBytes(stdout, bytes);
         m_ok = m_ok && m_file->write(bytes) == bytes.size() && m_file->flush();
         return m_ok;
     }
@@ -238,7 +237,11 @@ int runSearch(const QStringList& args)
         err(QStringLiteral("docharvest-cli search: cannot read %1: %2").arg(keywordsFile, kf.errorString()));
         return 2;
     }
-    const QString keywords = decodeUserText(kf.readAll());
+    QString keywords;
+    if (int bad = 0; !decodeUserText(kf.readAll(), &keywords, &bad)) {
+        err(QStringLiteral("docharvest-cli search: %1, line %2: %3").arg(keywordsFile).arg(bad).arg(notTextMessage()));
+        return 2;
+    }
     kf.close();
     ServiceProfile profile = activeServiceProfile(SettingsStore::instance());
     if (!profileArg.isEmpty()) {
@@ -302,8 +305,13 @@ int runSearch(const QStringList& args)
         QByteArray chunk;
         for (; written < int(items.size()); ++written)
             chunk += tsvRow(items[size_t(written)]);
-        if (!chunk.isEmpty() && !out.write(chunk))
+        if (!chunk.isEmpty() && !out.write(chunk) && !writeFailed) {
+            // Nothing more can be delivered (the reader of a pipe is gone):
+            // searching on would only cost the service.
             writeFailed = true;
+            if (engine->batchRunning())
+                engine->batchSearch(QString());
+        }
     };
     QObject::connect(engine.get(), &SearchEngine::verificationPageMet, engine.get(),
                      [&](const QString& url) { verificationUrl = url; });
@@ -311,7 +319,7 @@ int runSearch(const QStringList& args)
                      [&](const QString& kw, const QString& type, const QString& url) {
                          pageNo = 0;
                          lastPage.clear();
-                         err(QStringLiteral("search: %1 (%2) %3").arg(kw, type, url));
+                         err(QStringLiteral("search: %1 (%2) %3").arg(plainField(kw), type, plainField(url)));
                      });
     QObject::connect(engine.get(), &SearchEngine::pageExtracted, engine.get(),
                      [&](const QString& url, int added, int listed) {
@@ -324,56 +332,68 @@ int runSearch(const QStringList& args)
                                  .arg(pageNo)
                                  .arg(added)
                                  .arg(listed)
-                                 .arg(url));
+                                 .arg(plainField(url)));
                      });
     QObject::connect(engine.get(), &SearchEngine::pagingEnded, engine.get(),
-                     [&](PagingEnd, const QString& message) { err(QStringLiteral("  paging ended: ") + message); });
+                     [&](PagingEnd, const QString& message) { err(QStringLiteral("  paging ended: ") + plainField(message)); });
     QObject::connect(engine.get(), &SearchEngine::queryFailed, engine.get(),
                      [&](const QString& kw, const QString& type, const QString& url, const QString& reason) {
                          ++failedQueries;
                          err(QStringLiteral("docharvest-cli search: query %1 (%2) failed: %3  %4")
-                                 .arg(kw, type, reason, url));
+                                 .arg(plainField(kw), type, plainField(reason), plainField(url)));
                      });
 
-    // Ctrl-C / SIGTERM: the batch's own stop, so the run winds down normally.
-    StopSignals stopSignals([&](int) {
-        err(QStringLiteral("search: stopping ..."));
-        if (engine->batchRunning())
-            engine->batchSearch(QString());
-    });
+    // The rows not yet written, the output put in place, and what to say.
+    auto finishOutput = [&](int stoppedBy) {
+        writeNewRows();
+        QString why;
+        if (!out.commit(&why) || writeFailed) {
+            err(QStringLiteral("docharvest-cli search: %1")
+                    .arg(why.isEmpty() ? QStringLiteral("cannot write the output") : why));
+            return 2;
+        }
+        // The same summary as the search window's status bar.
+        err(QStringLiteral("search: %1 links collected; %2")
+                .arg(engine->links()->size())
+                .arg(plainField(engine->batchSummary().text())));
+        if (stoppedBy) {
+            err(QStringLiteral("search: stopped by signal %1").arg(stoppedBy));
+            return 128 + stoppedBy;
+        }
+        if (engine->captchaHit) {
+            err(QStringLiteral("docharvest-cli search: stopped: the search service answered with its verification "
+                               "page (%1). Open it in a browser, answer the code, and run again with a longer "
+                               "--delay.")
+                    .arg(plainField(verificationUrl)));
+            return 3;
+        }
+        if (failedQueries > 0) {
+            err(QStringLiteral("docharvest-cli search: %1 %2 failed (see above)")
+                    .arg(failedQueries)
+                    .arg(failedQueries == 1 ? QStringLiteral("query") : QStringLiteral("queries")));
+            return 3;
+        }
+        return 0;
+    };
 
-    runBatch(engine, keywords);
+    // Ctrl-C / SIGTERM: the batch's own stop, so the run winds down normally.
+    StopSignals stopSignals(
+        [&](int) {
+            err(QStringLiteral("search: stopping ..."));
+            if (engine->batchRunning())
+                engine->batchSearch(QString());
+        },
+        // Asked twice: the rows so far are put in place and the process ends
+        // here, without waiting for the page under way.
+        [&](int) { std::_Exit(finishOutput(stopSignals.received())); });
+
+    if (!writeFailed)  // an output that cannot take even the header is not searched for
+        runBatch(engine, keywords);
     if (engine->batchRunning())
         QCoreApplication::exec();
-    writeNewRows();
-
-    QString why;
-    if (!out.commit(&why) || writeFailed) {
-        err(QStringLiteral("docharvest-cli search: %1").arg(why.isEmpty() ? QStringLiteral("cannot write the output")
-                                                                           : why));
-        engine->setBrowser(nullptr);
-        return 2;
-    }
-    // The same summary as the search window's status bar.
-    err(QStringLiteral("search: %1 links collected; %2").arg(engine->links()->size()).arg(engine->batchSummary().text()));
+    const int code = finishOutput(stopSignals.received());
     engine->setBrowser(nullptr);
-    if (stopSignals.received()) {
-        err(QStringLiteral("search: stopped by signal %1").arg(stopSignals.received()));
-        return stopSignals.exitCode();
-    }
-    if (engine->captchaHit) {
-        err(QStringLiteral("docharvest-cli search: stopped: the search service answered with its verification page "
-                           "(%1). Open it in a browser, answer the code, and run again with a longer --delay.")
-                .arg(verificationUrl));
-        return 3;
-    }
-    if (failedQueries > 0) {
-        err(QStringLiteral("docharvest-cli search: %1 %2 failed (see above)")
-                .arg(failedQueries)
-                .arg(failedQueries == 1 ? QStringLiteral("query") : QStringLiteral("queries")));
-        return 3;
-    }
-    return 0;
+    return code;
 }
 
 const CliCommand searchCommand("search", "batch search and link extraction (headless), links as TSV", runSearch);

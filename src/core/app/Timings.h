@@ -29,6 +29,8 @@ struct Timings {
     milliseconds cliPoll{100};              // docharvest-cli looks for finished rows and the end this often
     milliseconds cliProgress{250};          // docharvest-cli redraws its progress line at most this often
     milliseconds stopWindDown{5000};        // after a stop, transfers get this long to clean up
+    milliseconds signalRepeat{1000};        // docharvest-cli: the same signal again within this is one stop
+    milliseconds forcedStopGrace{3000};     // docharvest-cli: a second stop ends the process after this at the latest
     milliseconds displayHold{150};          // download window: status texts and row repaints at most this often
     milliseconds loginHold{30000};          // method two starts no rows during an automatic login, at most this long
     milliseconds systemProxyHold{2000};     // the system proxy for one host is asked again after this long

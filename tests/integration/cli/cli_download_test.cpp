@@ -3,10 +3,13 @@
 #include "CliFixture.h"
 
 #include <QElapsedTimer>
+#include <QStringEncoder>
 #include <QTcpServer>
 #include <QThread>
 
+#include <algorithm>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace dh::test {
 namespace {
@@ -351,6 +354,133 @@ TEST_F(CliDownload, BadInputIsRefusedBeforeAnythingStarts)
                                "--max-size", "--proxy", "--redownload", "--redownload-rounds", "--stop-after-bad",
                                "--report", "--quiet"})
         EXPECT_TRUE(help.out.contains(option)) << option;
+}
+
+// A run goes on when the reader of its output goes away (`2>&1 | head`; Qt
+// ignores SIGPIPE only once it has opened a socket), says so when that loses
+// the report, and writes its report when GNU timeout sends SIGTERM twice.
+TEST_F(CliDownload, ClosedPipesAndRepeatedSignalsKeepTheReport)
+{
+    const QString fast = writeFile("fast.tsv", tsv({{"a", "/t/file/2000"}, {"b", "/t/file/3000"}}, "bin"));
+    const QString slow =
+        writeFile("slow.tsv", tsv({{"fast", "/t/file/2000"}, {"slow", "/t/slow/4000000?piece=8192&delay_ms=20"}}, "bin"));
+    const QString kw = writeFile("kw.txt", "教程\n");
+    const QString rep = dir.filePath("pipe-report.tsv");
+    const struct {
+        const char* name;
+        QStringList args;
+        int closedFd;  // that output is a pipe nobody reads (0: none)
+        int sig, code;
+        QStringList states;
+    } cases[] = {
+        {"standard error's reader gone", {"search", "--keywords", kw, "--delay", "0", "--search-base",
+                                          service->baseUrl(), "--out", dir.filePath("links.tsv")}, 2, 0, 0, {}},
+        {"the links' reader gone", {"search", "--keywords", kw, "--search-base", service->baseUrl()}, 1, 0, 2, {}},
+        {"the report's reader gone", {"download", "--links", fast, "--out", out(), "--report", "-"}, 1, 0, 1, {}},
+        {"SIGTERM twice", {"download", "--links", slow, "--out", out() + "2", "--report", rep}, 0, SIGTERM, 143,
+         {"done", "cancelled"}},
+        {"Ctrl-C twice", {"download", "--links", slow, "--out", out() + "3", "--report", rep}, 0, SIGINT, 130,
+         {"done", "cancelled"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(rep);
+        CliRun r;
+        if (c.sig) {
+            QProcess p;
+            p.start(cliPath(), c.args);
+            QElapsedTimer t;
+            t.start();
+            while (t.elapsed() < 20000 && !r.err.contains("done")) {  // the fast row is through
+                p.waitForReadyRead(100);
+                r.err += QString::fromUtf8(p.readAllStandardError());
+            }
+            // The second right after the first has been taken, as timeout sends them.
+            const QString status = QStringLiteral("/proc/%1/status").arg(p.processId());
+            ::kill(pid_t(p.processId()), c.sig);
+            while (t.elapsed() < 20000 && !readFile(status).contains("ShdPnd:\t0000000000000000"))
+                QThread::usleep(200);
+            ::kill(pid_t(p.processId()), c.sig);
+            EXPECT_TRUE(p.waitForFinished(15000));
+            r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        } else {
+            r = cli(c.args, {}, 90000, [fd = c.closedFd] {
+                int ends[2];
+                if (::pipe(ends) == 0 && ::dup2(ends[1], fd) >= 0)
+                    ::close(ends[0]);
+                ::signal(SIGPIPE, SIG_DFL);  // as a shell leaves it
+            });
+        }
+        EXPECT_EQ(r.code, c.code) << qPrintable(r.err);
+        QStringList states;
+        for (const QStringList& row : report(rep))
+            states << row.value(2);
+        EXPECT_EQ(states, c.states);
+    }
+}
+
+// Keyword and link files in GBK are read as GBK under a UTF-8 locale; a file
+// that is neither UTF-8 nor GBK is refused with its line.
+TEST_F(CliDownload, GbkFilesAreReadAndOtherBytesRefused)
+{
+    QStringEncoder gbk("GBK");
+    const QString links = writeFile("gbk.tsv", gbk.encode(QString::fromUtf8(tsv({{"中文", "/doc/g-1.pdf"}}))));
+    const QString keywords = writeFile("gbk.txt", gbk.encode(S("教程\n")));
+    const QByteArray notText = "plain\n\xff\xfe\n";
+    const QString badLinks = writeFile("bad.tsv", tsv({{"a", "/doc/a-1.pdf"}}) + notText);
+    const QStringList search{"search", "--types", "pdf", "--delay", "0", "--search-base", service->baseUrl(), "--keywords"};
+    const struct {
+        QStringList args;
+        QByteArray input;
+        int code;
+        const char* message;
+    } cases[] = {
+        {{"download", "--out", out(), "--links", links}, {}, 0, "done       中文.pdf"},
+        {search + QStringList{keywords}, {}, 0, "search: 教程 (pdf)"},
+        {{"download", "--out", out(), "--links", badLinks}, {}, 2, "bad.tsv, line 4: neither UTF-8 nor GBK text"},
+        {{"download", "--out", out(), "--links", "-"}, notText, 2, "standard input, line 2: neither UTF-8 nor GBK"},
+        {search + QStringList{writeFile("bad.txt", notText)}, {}, 2, "bad.txt, line 2: neither UTF-8 nor GBK text"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const CliRun r = cli(c.args, c.input);
+        EXPECT_EQ(r.code, c.code) << qPrintable(r.err);
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << qPrintable(r.err);
+    }
+}
+
+// Escape sequences, BEL, NUL and C1 characters from pages and link files
+// reach no file and no terminal: they are written as U+FFFD.
+TEST_F(CliDownload, ControlCharactersAreNeverWritten)
+{
+    const QByteArray hostile = "x\x1b]0;owned\x07y\xc2\x9b" "31m";
+    const QString kw = writeFile("kw-esc.txt", hostile + "\n");
+    const QString links = writeFile("esc.tsv", "title\ttype\turl\treferer\n" + hostile + QByteArray("\0z\tpdf\t", 7)
+                                                   + url("/doc/e-1.pdf").toUtf8() + "\t\n");
+    const QString rep = dir.filePath("esc-report.tsv");
+    const struct {
+        QStringList args, files;
+    } cases[] = {
+        {{"harvest", "--keywords", kw, "--types", "pdf", "--delay", "0", "--search-base", service->baseUrl(), "--out",
+          out(), "--report", rep},
+         {out() + "/links.tsv", rep}},
+        {{"download", "--links", links, "--out", out() + "2", "--report", rep}, {rep}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.first().toStdString());
+        const CliRun r = cli(c.args);
+        EXPECT_TRUE(r.code == 0 || r.code == 1) << qPrintable(r.err);
+        QStringList texts{r.err};
+        for (const QString& f : c.files) {
+            texts << QString::fromUtf8(readFile(f));
+            EXPECT_TRUE(texts.last().contains(QChar::ReplacementCharacter)) << qPrintable(texts.last());
+        }
+        for (const QString& text : texts)
+            EXPECT_TRUE(std::none_of(text.begin(), text.end(), [](QChar ch) {
+                const char16_t u = ch.unicode();
+                return (u < 0x20 && u != u'\t' && u != u'\n') || (u >= 0x7F && u <= 0x9F);
+            })) << qPrintable(text);
+    }
 }
 
 } // namespace
