@@ -5,6 +5,7 @@
 #include "utilities/CopyFiles.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -206,6 +207,9 @@ int runList(const Options& o)
     std::fflush(stdout);
     if (o.allUsers && viewer.skippedHomes > 0)
         std::fprintf(stderr, "cache list: skipped %d home folder(s) that cannot be read\n", viewer.skippedHomes);
+    if (o.allUsers && viewer.skippedFolders > 0)
+        std::fprintf(stderr, "cache list: skipped %d cache folder(s) that are links or not owned by their user\n",
+                     viewer.skippedFolders);
     return 0;
 }
 
@@ -214,6 +218,44 @@ QString copyName(const QString& source)
 {
     const dh::SplitPath sp = dh::splitFilePath(source);
     return dh::trimSpaces(sp.extension.isEmpty() ? sp.baseName : sp.baseName + QLatin1Char('.') + sp.extension);
+}
+
+struct Placed {
+    enum { Written, Skipped, Failed } what;
+    QString path;  // written, or the one in the way, or the one that could not be written
+};
+
+// Copies source into dest with the copy tool's same-name rules, the names
+// of dest known from one listing (names) and kept up to date.
+Placed place(const QString& source, const QString& dest, dh::FolderNames& names, dh::SameNameOption option)
+{
+    const QString name = copyName(source);
+    QString target = name;
+    bool replace = false;
+    if (names.taken(name)) {
+        if (option == dh::SameNameOption::Skip)
+            return {Placed::Skipped, dest + name};
+        replace = option == dh::SameNameOption::Overwrite;
+        if (replace) {
+            const QFileInfo there(dest + name);
+            if (there.isDir() && !there.isSymLink())
+                return {Placed::Failed, dest + name};
+        } else {
+            target = names.renamed(source);
+        }
+    }
+    // A name taken behind our back since the listing moves on to the next.
+    for (int tries = 0; tries < 1000; ++tries) {
+        if (dh::copyFileKeepingTime(source, dest + target, replace)) {
+            names.take(target);
+            return {Placed::Written, dest + target};
+        }
+        if (replace || !dh::entryExists(dest + target))
+            break;
+        names.take(target);
+        target = names.renamed(source);
+    }
+    return {Placed::Failed, dest + target};
 }
 
 int runExtract(const Options& o)
@@ -238,6 +280,7 @@ int runExtract(const Options& o)
     dh::CacheViewer viewer(&index, {});
     listAndCheck(viewer, index);
 
+    dh::FolderNames names(dest);  // one listing for the whole run
     int extracted = 0, skipped = 0, refused = 0, failed = 0;
     auto line = [](const char* what, const QString& url, const QString& more = {}) {
         const QByteArray l = QByteArray(what) + '\t' + cell(url).toUtf8()
@@ -256,30 +299,21 @@ int runExtract(const Options& o)
             continue;
         }
         const QString source = viewer.rows[static_cast<std::size_t>(i)].filePath;
-        const QString name = copyName(source);
-        if (o.sameName == dh::SameNameOption::Skip && QFileInfo::exists(dest + name)) {
+        const Placed placed = place(source, dest, names, o.sameName);
+        if (placed.what == Placed::Skipped) {
             ++skipped;
-            line("skipped", row.url, dest + name);
-            continue;
-        }
-        // On a same-name clash the copy tool picks a numbered name: find it by
-        // what is new in the folder.
-        const bool clash = QFileInfo::exists(dest + name) && o.sameName != dh::SameNameOption::Overwrite;
-        const QStringList before = clash ? QDir(dest).entryList(QDir::Files | QDir::Hidden) : QStringList();
-        if (dh::copyWithOption(source, dest, o.sameName)) {
+            line("skipped", row.url, placed.path);
+        } else if (placed.what == Placed::Written) {
             ++extracted;
-            QString written = name;
-            if (clash) {
-                for (const QString& f : QDir(dest).entryList(QDir::Files | QDir::Hidden)) {
-                    if (!before.contains(f))
-                        written = f;
-                }
-            }
-            line("extracted", row.url, dest + written);
+            line("extracted", row.url, placed.path);
         } else {
             ++failed;
-            line("failed", row.url, QStringLiteral("cannot write %1").arg(dest + name));
+            line("failed", row.url, QStringLiteral("cannot write %1").arg(placed.path));
         }
+        // The decoded copy is not needed once placed: a run never holds
+        // more than one of them.
+        QFile::remove(source);
+        QDir().rmdir(QFileInfo(source).path());
     }
     std::fflush(stdout);
     std::fprintf(stderr, "cache extract: %d extracted, %d skipped (same name), %d refused (damaged or undecodable), "

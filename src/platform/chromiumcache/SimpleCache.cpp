@@ -16,14 +16,16 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace dh {
 namespace simplecache {
 
 namespace {
 
-// Decoded bodies larger than this are refused: a cache entry that inflates
-// beyond it is not a document worth extracting.
-constexpr qint64 kMaxDecoded = qint64(1) << 30;
 constexpr quint32 kMaxKeyLength = 1 << 20;
 // Bit of the pickled response info marking a response cut off while cached.
 constexpr quint32 kResponseTruncated = 1u << 12;
@@ -31,6 +33,35 @@ constexpr quint32 kResponseTruncated = 1u << 12;
 constexpr qint64 kEngineEpochOffset = 11644473600LL * 1000000LL;
 // More layers than this is not a real response.
 constexpr int kMaxCodings = 4;
+
+// Opens path for reading only when it is a regular file, not a link: a pipe
+// would block the first read for ever, a link could lead anywhere. Without
+// blocking, a pipe opens at once and is then told apart by its type.
+// *notRegular says why a thing that is there was refused.
+bool openRegular(QFile& f, const QString& path, bool* notRegular = nullptr)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        if (notRegular)
+            *notRegular = ::lstat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+// A regular file of its own, not a link to one.
+bool isPlainFile(const QFileInfo& fi)
+{
+    return fi.isFile() && !fi.isSymLink();
+}
 
 bool fail(QString* error, const QString& why)
 {
@@ -467,13 +498,13 @@ private:
     bool m_sinkRefused = false;
 };
 
-// Collects a decoded body in memory, refusing more than kMaxDecoded.
+// Collects a decoded body in memory, refusing more than kMaxDecodedBytes.
 std::optional<QByteArray> decodeInMemory(const QStringList& codings, const QByteArray& data, QString* broken)
 {
     QByteArray out;
     DecodeChain chain(codings, [&out](const char* d, size_t n) {
         out.append(d, qsizetype(n));
-        return out.size() <= kMaxDecoded;
+        return out.size() <= kMaxDecodedBytes;
     });
     if (chain.feed(data.constData(), size_t(data.size())) && chain.finish())
         return out;
@@ -504,7 +535,7 @@ std::optional<QByteArray> inflateRaw(const QByteArray& data)
     ZlibStage raw(-15);
     const Sink sink = [&out](const char* d, size_t n) {
         out.append(d, qsizetype(n));
-        return out.size() <= kMaxDecoded;
+        return out.size() <= kMaxDecodedBytes;
     };
     if (raw.feed(data.constData(), size_t(data.size()), sink) && raw.finish(sink))
         return out;
@@ -586,10 +617,21 @@ QString entryHashOfKey(const QByteArray& key)
 
 std::optional<EntryFile> readEntryFile(const QString& path, QString* error, const QFileInfo* info)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        fail(error, QStringLiteral("cannot open"));
-        return std::nullopt;
+    QFile f;
+    bool notRegular = false;
+    if (!openRegular(f, path, &notRegular)) {
+        if (!notRegular) {
+            fail(error, QStringLiteral("cannot open"));
+            return std::nullopt;
+        }
+        // Shown, so that the user sees it and can delete it, but never read.
+        EntryFile e;
+        e.path = path;
+        e.url = QFileInfo(path).fileName();
+        e.hash = e.url.left(16);
+        e.damage = QStringLiteral("不是普通文件（链接、管道或设备），不读取");
+        fail(error, e.damage);
+        return e;
     }
     const qint64 size = f.size();
     const PieceReader piece(f);
@@ -671,8 +713,8 @@ bool streamBody(EntryFile& e, const std::function<bool(const char*, size_t)>& si
 {
     if (!e.damage.isEmpty())
         return false;
-    QFile f(e.path);
-    if (!f.open(QIODevice::ReadOnly) || f.size() < e.bodyOffset + e.bodySize || !f.seek(e.bodyOffset)) {
+    QFile f;
+    if (!openRegular(f, e.path) || f.size() < e.bodyOffset + e.bodySize || !f.seek(e.bodyOffset)) {
         e.damage = QStringLiteral("无法读取正文");
         return false;
     }
@@ -706,8 +748,8 @@ bool checkBody(EntryFile& e, const std::atomic<bool>* cancel)
 
 std::optional<QByteArray> readRawBody(const EntryFile& e)
 {
-    QFile f(e.path);
-    if (!f.open(QIODevice::ReadOnly))
+    QFile f;
+    if (!openRegular(f, e.path))
         return std::nullopt;
     return readAt(f, e.bodyOffset, e.bodySize);
 }
@@ -748,9 +790,12 @@ bool isEntryId(const QString& id)
 QFileInfoList entryFiles(const QString& folder)
 {
     static const QRegularExpression name(QStringLiteral("^[0-9a-f]{16}_0$"));
-    // Oldest file first, as the engine's index lists them.
-    const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*_0")}, QDir::Files | QDir::Hidden,
-                                                           QDir::Time | QDir::Reversed);
+    // Oldest file first, as the engine's index lists them. Whatever else
+    // bears an entry's name (a link, a pipe) is listed too, to be shown
+    // damaged rather than skipped in silence.
+    const QFileInfoList files = QDir(folder).entryInfoList(
+        {QStringLiteral("*_0")}, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+        QDir::Time | QDir::Reversed);
     QFileInfoList out;
     for (const QFileInfo& f : files) {
         if (name.match(f.fileName()).hasMatch())
@@ -803,7 +848,7 @@ CacheIndex::Item SimpleCacheIndex::itemOf(const EntryFile& e, const QSet<QString
     const QString side = sidecarPath(e);
     const QFileInfo fi(side);
     // Written once: kept as long as the entry has not been replaced since.
-    if (fi.isFile() && fi.lastModified() >= e.fileModified)
+    if (simplecache::isPlainFile(fi) && fi.lastModified() >= e.fileModified)
         item.localFile = side;
     return item;
 }
@@ -870,7 +915,7 @@ CacheIndex::LocalFile SimpleCacheIndex::entryFile(const QString& id)
         return {{}, State::Damaged, e->damage};
     const QString target = sidecarPath(*e);
     const QFileInfo existing(target);
-    if (existing.isFile() && existing.lastModified() >= e->fileModified)
+    if (simplecache::isPlainFile(existing) && existing.lastModified() >= e->fileModified)
         return {target, State::Intact, {}};
     if (const QString why = simplecache::unsupportedCoding(e->contentEncoding); !why.isEmpty())
         return {{}, State::Undecodable, why};
@@ -883,12 +928,22 @@ CacheIndex::LocalFile SimpleCacheIndex::entryFile(const QString& id)
     // matched and every coding undone.
     QSaveFile out(target);
     const QStringList codings = simplecache::codingsOf(e->contentEncoding);
+    // A coded body may expand without end; its decoded bytes are held to the
+    // limits as they come, so a refusal costs no more than the limit.
+    enum class Limit { None, Size, Ratio, Run } hit = Limit::None;
+    const qint64 runLeft = m_decodeBudget - m_decodedThisRun;
     qint64 written = 0;
-    bool tooLarge = false;
     simplecache::DecodeChain chain(codings, [&](const char* d, size_t n) {
         written += qint64(n);
-        tooLarge = !codings.isEmpty() && written > simplecache::kMaxDecoded;
-        return !tooLarge && out.write(d, qint64(n)) == qint64(n);
+        if (!codings.isEmpty()) {
+            if (written > simplecache::kMaxDecodedBytes)
+                hit = Limit::Size;
+            else if (written > simplecache::kRatioFreeBytes && written > e->bodySize * simplecache::kMaxDecodeRatio)
+                hit = Limit::Ratio;
+            else if (written > runLeft)
+                hit = Limit::Run;
+        }
+        return hit == Limit::None && out.write(d, qint64(n)) == qint64(n);
     });
     bool decoding = out.open(QIODevice::WriteOnly);
     // A stream that breaks is read on for the checksum: a damaged entry is
@@ -905,11 +960,29 @@ CacheIndex::LocalFile SimpleCacheIndex::entryFile(const QString& id)
             QDir().rmdir(folder);
         if (!e->damage.isEmpty())
             return {{}, State::Damaged, e->damage};
-        if (tooLarge || !chain.broken().isEmpty())
+        constexpr qint64 mb = 1 << 20;
+        switch (hit) {
+        case Limit::Size:
             return {{}, State::Undecodable,
-                    QStringLiteral("按%1解码失败：数据流已损坏").arg(tooLarge ? codings.first() : chain.broken())};
+                    QStringLiteral("解码后超过%1 MB，不写出").arg(simplecache::kMaxDecodedBytes / mb)};
+        case Limit::Ratio:
+            return {{}, State::Undecodable,
+                    QStringLiteral("解码后超过%1 MB且超过存储大小的%2倍，不写出")
+                        .arg(simplecache::kRatioFreeBytes / mb)
+                        .arg(simplecache::kMaxDecodeRatio)};
+        case Limit::Run:
+            // The entry itself is fine: a later run may write it.
+            return {{}, State::Intact,
+                    QStringLiteral("本次解码总量已达上限%1 MB，未写出").arg(m_decodeBudget / mb)};
+        case Limit::None:
+            break;
+        }
+        if (!chain.broken().isEmpty())
+            return {{}, State::Undecodable, QStringLiteral("按%1解码失败：数据流已损坏").arg(chain.broken())};
         return {{}, State::Intact, QStringLiteral("无法写出文件：%1").arg(out.errorString())};
     }
+    if (!codings.isEmpty())
+        m_decodedThisRun += written;
     return {target, State::Intact, {}};
 }
 
@@ -924,8 +997,12 @@ bool SimpleCacheIndex::deleteEntry(const QString& id)
             removed = true;
     }
     // Only the folder this program wrote for the entry; a link in it goes,
-    // never what it points to.
-    QDir(m_sidecarFolder + QLatin1Char('/') + id).removeRecursively();
+    // never what it points to, and so does a link in its place.
+    const QString side = m_sidecarFolder + QLatin1Char('/') + id;
+    if (QFileInfo(side).isSymLink())
+        QFile::remove(side);
+    else
+        QDir(side).removeRecursively();
     return removed;
 }
 

@@ -16,6 +16,16 @@ namespace dh {
 // optional SHA-256 of the key, and the end record of stream 0.
 namespace simplecache {
 
+// Limits on what decoding a stored body may write out, so that a small
+// hostile cache cannot fill the disk: an entry decoded beyond kMaxDecodedBytes,
+// or beyond kRatioFreeBytes and more than kMaxDecodeRatio times its stored
+// size, is refused; one run of writing local files (an extraction, a copy out
+// of the viewer) decodes at most kDecodeBudgetPerRun bytes in all.
+inline constexpr qint64 kMaxDecodedBytes = qint64(1) << 30;
+inline constexpr qint64 kRatioFreeBytes = qint64(10) << 20;
+inline constexpr qint64 kMaxDecodeRatio = 1000;
+inline constexpr qint64 kDecodeBudgetPerRun = qint64(2) << 30;
+
 inline constexpr quint64 kInitialMagic = 0xfcfb6d1ba7725c30ULL;
 inline constexpr quint64 kFinalMagic = 0xf4fa6f45970d41d8ULL;
 inline constexpr int kHeaderSize = 24;  // magic, version, key length, key hash, padding
@@ -56,7 +66,9 @@ struct EntryFile {
 // the header side: sizes, end records, the key's SHA-256, the stream-0 CRC32
 // and that the file name is the hash of the key. nullopt only when the file
 // is not an entry at all (no magic, no readable key); a damaged entry comes
-// back with damage set.
+// back with damage set. Only a regular file is opened, never through a link
+// and never a pipe (which would block the read for ever): anything else under
+// an entry's name comes back damaged, its file name standing for the url.
 // info, when given, is the file's already-read directory entry (saves a stat).
 std::optional<EntryFile> readEntryFile(const QString& path, QString* error = nullptr, const QFileInfo* info = nullptr);
 
@@ -124,6 +136,9 @@ public:
     CheckResult check(const QString& id, const std::atomic<bool>* cancel = nullptr) override;
     LocalFile entryFile(const QString& id) override;
     bool deleteEntry(const QString& id) override;
+    void beginWriteRun() override { m_decodedThisRun = 0; }
+    // The decoded bytes one run may write (kDecodeBudgetPerRun unless set).
+    void setDecodeBudget(qint64 bytes) { m_decodeBudget = bytes; }
 
     const QString& cacheFolder() const { return m_cacheFolder; }
     const QString& sidecarFolder() const { return m_sidecarFolder; }
@@ -142,6 +157,8 @@ private:
 
     QString m_cacheFolder;
     QString m_sidecarFolder;
+    qint64 m_decodeBudget = simplecache::kDecodeBudgetPerRun;
+    std::atomic<qint64> m_decodedThisRun{0};
 };
 
 } // namespace dh
