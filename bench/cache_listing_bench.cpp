@@ -108,9 +108,14 @@ int sameNameBench(int n, const QString& cli)
                   QStringLiteral("--to"), out.path()});
     p.waitForFinished(-1);
     const qint64 ms = t.elapsed();
+    rusage ru{};
+    getrusage(RUSAGE_CHILDREN, &ru);
+    const double cpuMs = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3
+                         + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
     const QStringList files = QDir(out.path()).entryList(QDir::Files);
     std::printf("%d cached documents named report.pdf, extracted into one folder by %s\n", n, qPrintable(cli));
-    std::printf("  %lld ms, exit %d, %lld files written (report.pdf%s)\n", qlonglong(ms), p.exitCode(),
+    std::printf("  %lld ms wall, %.0f ms CPU, exit %d, %lld files written (report.pdf%s)\n", qlonglong(ms), cpuMs,
+                p.exitCode(),
                 qlonglong(files.size()),
                 files.contains(QStringLiteral("report[%1].pdf").arg(n - 1, 3, 10, QLatin1Char('0')))
                     ? qPrintable(QStringLiteral(" to report[%1].pdf").arg(n - 1, 3, 10, QLatin1Char('0')))

@@ -11,7 +11,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <cstdio>
 
 // docharvest-cli cache list [--cache-dir DIR | --all-users] [--format tsv|json]
@@ -225,35 +224,37 @@ struct Placed {
     QString path;  // written, or the one in the way, or the one that could not be written
 };
 
-// Copies source into dest with the copy tool's same-name rules, the names
-// of dest known from one listing (names) and kept up to date.
-Placed place(const QString& source, const QString& dest, dh::FolderNames& names, dh::SameNameOption option)
+// Moves the finished temp into dest under name, with the copy tool's
+// same-name rules; the names of dest are known from one listing (names) and
+// kept up to date, so that thousands of one name cost no more than one.
+Placed place(const QString& temp, const QString& name, const QString& dest, dh::FolderNames& names,
+             dh::SameNameOption option)
 {
-    const QString name = copyName(source);
     QString target = name;
     bool replace = false;
-    if (names.taken(name)) {
-        if (option == dh::SameNameOption::Skip)
-            return {Placed::Skipped, dest + name};
-        replace = option == dh::SameNameOption::Overwrite;
-        if (replace) {
-            const QFileInfo there(dest + name);
-            if (there.isDir() && !there.isSymLink())
-                return {Placed::Failed, dest + name};
-        } else {
-            target = names.renamed(source);
-        }
-    }
-    // A name taken behind our back since the listing moves on to the next.
+    bool clash = names.taken(name);
+    // A name taken behind our back since the listing is a clash found late.
     for (int tries = 0; tries < 1000; ++tries) {
-        if (dh::copyFileKeepingTime(source, dest + target, replace)) {
+        if (clash) {
+            if (option == dh::SameNameOption::Skip)
+                return {Placed::Skipped, dest + name};
+            replace = option == dh::SameNameOption::Overwrite;
+            const QFileInfo there(dest + name);
+            if (replace && there.isDir() && !there.isSymLink())
+                return {Placed::Failed, dest + name};
+            target = replace ? name : names.renamed(name);
+        }
+        switch (dh::moveIntoPlace(temp, dest + target, replace)) {
+        case dh::PlaceResult::Placed:
             names.take(target);
             return {Placed::Written, dest + target};
-        }
-        if (replace || !dh::entryExists(dest + target))
+        case dh::PlaceResult::Taken:
+            names.take(target);
+            clash = true;
             break;
-        names.take(target);
-        target = names.renamed(source);
+        case dh::PlaceResult::Failed:
+            return {Placed::Failed, dest + target};
+        }
     }
     return {Placed::Failed, dest + target};
 }
@@ -272,13 +273,10 @@ int runExtract(const Options& o)
     if (!dest.endsWith(QLatin1Char('/')))
         dest += QLatin1Char('/');
 
-    // Bodies are decoded into a private folder that goes away with the run.
-    QTemporaryDir work;
-    if (!work.isValid())
-        return usageError(QStringLiteral("cannot create a temporary folder"));
-    dh::SimpleCacheIndex index(folder, work.path());
+    dh::SimpleCacheIndex index(folder, QString());
     dh::CacheViewer viewer(&index, {});
-    listAndCheck(viewer, index);
+    // Bodies are checked as they are written out, not in a pass before.
+    viewer.listMyCache();
 
     dh::FolderNames names(dest);  // one listing for the whole run
     int extracted = 0, skipped = 0, refused = 0, failed = 0;
@@ -287,20 +285,48 @@ int runExtract(const Options& o)
                              + (more.isEmpty() ? QByteArray() : '\t' + cell(more).toUtf8()) + '\n';
         std::fwrite(l.constData(), 1, size_t(l.size()), stdout);
     };
-    for (int i = 0; i < static_cast<int>(viewer.rows.size()); ++i) {
-        const CacheEntry& row = viewer.rows[static_cast<std::size_t>(i)];
+    for (const CacheEntry& row : viewer.rows) {
         if (!o.match.isEmpty() && !row.url.contains(o.match, Qt::CaseInsensitive))
             continue;
-        if (!viewer.materialize(i)) {
-            const CacheEntry& r = viewer.rows[static_cast<std::size_t>(i)];
-            const bool bad = r.state == CacheIndex::State::Damaged || r.state == CacheIndex::State::Undecodable;
+        auto refuse = [&](CacheIndex::State state, const QString& reason) {
+            const bool bad = state == CacheIndex::State::Damaged || state == CacheIndex::State::Undecodable;
             (bad ? refused : failed)++;
-            line(bad ? "refused" : "failed", r.url, r.reason);
+            line(bad ? "refused" : "failed", row.url, reason);
+        };
+        if (row.state == CacheIndex::State::Damaged || row.state == CacheIndex::State::Undecodable) {
+            refuse(row.state, row.reason);
             continue;
         }
-        const QString source = viewer.rows[static_cast<std::size_t>(i)].filePath;
-        const Placed placed = place(source, dest, names, o.sameName);
-        if (placed.what == Placed::Skipped) {
+        // Each body is decoded straight into a hidden file in the
+        // destination and moved to its name when whole: no decoded copy
+        // is kept anywhere else.
+        auto e = index.entry(row.id);
+        if (!e) {
+            refuse(CacheIndex::State::Damaged, QStringLiteral("缓存中已没有这个条目"));
+            continue;
+        }
+        const QString name = copyName(dh::SimpleCacheIndex::sidecarName(*e));
+        const QString temp = name.startsWith(QLatin1Char('.')) ? QString() : dh::createTempBeside(dest + name);
+        if (temp.isEmpty()) {
+            refuse(CacheIndex::State::Intact, QStringLiteral("cannot write %1").arg(dest + name));
+            continue;
+        }
+        // Appending to the new, empty file: truncating it would make the
+        // file system flush it to disk at once when it is closed.
+        QFile out(temp);
+        CacheIndex::LocalFile written = out.open(QIODevice::WriteOnly | QIODevice::Append)
+                                            ? index.writeBody(*e, out)
+                                            : CacheIndex::LocalFile{{}, CacheIndex::State::Intact, out.errorString()};
+        out.close();
+        if (written.reason.isEmpty() && out.error() != QFileDevice::NoError)
+            written.reason = QStringLiteral("无法写出文件：%1").arg(out.errorString());
+        const Placed placed = written.reason.isEmpty() ? place(temp, name, dest, names, o.sameName)
+                                                        : Placed{Placed::Failed, {}};
+        if (placed.what != Placed::Written)
+            QFile::remove(temp);
+        if (!written.reason.isEmpty()) {
+            refuse(written.state, written.reason);
+        } else if (placed.what == Placed::Skipped) {
             ++skipped;
             line("skipped", row.url, placed.path);
         } else if (placed.what == Placed::Written) {
@@ -310,10 +336,6 @@ int runExtract(const Options& o)
             ++failed;
             line("failed", row.url, QStringLiteral("cannot write %1").arg(placed.path));
         }
-        // The decoded copy is not needed once placed: a run never holds
-        // more than one of them.
-        QFile::remove(source);
-        QDir().rmdir(QFileInfo(source).path());
     }
     std::fflush(stdout);
     std::fprintf(stderr, "cache extract: %d extracted, %d skipped (same name), %d refused (damaged or undecodable), "

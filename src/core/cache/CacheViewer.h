@@ -100,6 +100,10 @@ struct CacheUserRow {
 };
 
 struct UserHome {
+    UserHome(QString u, QString h, std::optional<uid_t> id = std::nullopt)
+        : user(std::move(u)), home(std::move(h)), uid(id)
+    {
+    }
     QString user;
     QString home;
     std::optional<uid_t> uid;  // unknown: whoever owns the home folder

@@ -57,6 +57,11 @@ bool openRegular(QFile& f, const QString& path, bool* notRegular = nullptr)
     return true;
 }
 
+QDateTime utcTime(const timespec& t)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000, Qt::UTC);
+}
+
 // A regular file of its own, not a link to one.
 bool isPlainFile(const QFileInfo& fi)
 {
@@ -577,15 +582,31 @@ Decoded decodeBody(const QByteArray& raw, const QString& contentEncoding)
     return {std::nullopt, QStringLiteral("按%1解码失败：数据流已损坏").arg(broken)};
 }
 
+namespace {
+// The length of a key's "N/N/" prefix, 0 without one (read for every entry
+// listed, so by hand rather than by pattern).
+qsizetype keyPrefixLength(const QString& k)
+{
+    qsizetype at = 0;
+    for (int part = 0; part < 2; ++part) {
+        const qsizetype digits = at;
+        while (at < k.size() && k[at].isDigit() && k[at].unicode() < 128)
+            ++at;
+        if (at == digits || at >= k.size() || k[at] != QLatin1Char('/'))
+            return 0;
+        ++at;
+    }
+    return at;
+}
+} // namespace
+
 QString urlFromKey(const QByteArray& key)
 {
     const QString k = QString::fromUtf8(key);
     const int space = k.lastIndexOf(QLatin1Char(' '));
     if (space >= 0)
         return k.mid(space + 1);
-    static const QRegularExpression prefix(QStringLiteral("^\\d+/\\d+/"));
-    const QRegularExpressionMatch m = prefix.match(k);
-    return m.hasMatch() ? k.mid(m.capturedLength()) : k;
+    return k.mid(keyPrefixLength(k));
 }
 
 QString siteFromKey(const QByteArray& key)
@@ -593,10 +614,7 @@ QString siteFromKey(const QByteArray& key)
     // "1/0/_dk_<top-frame site> <frame site> <url>", with variants such as
     // "_dk_s_" or "_cn_" markers before the first site.
     QString k = QString::fromUtf8(key);
-    static const QRegularExpression prefix(QStringLiteral("^\\d+/\\d+/"));
-    const QRegularExpressionMatch m = prefix.match(k);
-    if (m.hasMatch())
-        k = k.mid(m.capturedLength());
+    k = k.mid(keyPrefixLength(k));
     const int space = k.indexOf(QLatin1Char(' '));
     if (space < 0)
         return {};
@@ -615,7 +633,7 @@ QString entryHashOfKey(const QByteArray& key)
     return QStringLiteral("%1").arg(v, 16, 16, QLatin1Char('0'));
 }
 
-std::optional<EntryFile> readEntryFile(const QString& path, QString* error, const QFileInfo* info)
+std::optional<EntryFile> readEntryFile(const QString& path, QString* error)
 {
     QFile f;
     bool notRegular = false;
@@ -646,17 +664,19 @@ std::optional<EntryFile> readEntryFile(const QString& path, QString* error, cons
         fail(error, QStringLiteral("bad key length"));
         return std::nullopt;
     }
-    const QFileInfo fi = info ? *info : QFileInfo(path);
+    // The times from the open file, in UTC: local times would consult the
+    // time zone files for every entry.
+    struct stat st {};
+    ::fstat(f.handle(), &st);
     EntryFile e;
     e.path = path;
-    e.hash = fi.fileName().left(16);
+    e.hash = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1).left(16);
     e.key = *key;
     e.url = urlFromKey(*key);
     e.site = siteFromKey(*key);
-    e.fileModified = fi.lastModified();
+    e.fileModified = utcTime(st.st_mtim);
     e.modified = e.fileModified;
-    const QDateTime atime = fi.lastRead();
-    e.accessed = atime.isValid() ? atime : e.modified;
+    e.accessed = st.st_atim.tv_sec > 0 ? utcTime(st.st_atim) : e.modified;
     // The first failed check is the reason shown.
     auto damaged = [&](const QString& why) {
         if (e.damage.isEmpty())
@@ -781,26 +801,41 @@ bool isNormal(const EntryFile& e)
     return e.httpStatus >= 200 && e.httpStatus < 300 && e.httpStatus != 206 && !e.truncated;
 }
 
-bool isEntryId(const QString& id)
+bool isEntryId(QStringView id)
 {
-    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{16}$"));
-    return hex.match(id).hasMatch();
+    if (id.size() != 16)
+        return false;
+    for (QChar c : id) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
+            return false;
+    }
+    return true;
 }
 
-QFileInfoList entryFiles(const QString& folder)
+QStringList entryFiles(const QString& folder)
 {
-    static const QRegularExpression name(QStringLiteral("^[0-9a-f]{16}_0$"));
-    // Oldest file first, as the engine's index lists them. Whatever else
-    // bears an entry's name (a link, a pipe) is listed too, to be shown
-    // damaged rather than skipped in silence.
-    const QFileInfoList files = QDir(folder).entryInfoList(
-        {QStringLiteral("*_0")}, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
-        QDir::Time | QDir::Reversed);
-    QFileInfoList out;
-    for (const QFileInfo& f : files) {
-        if (name.match(f.fileName()).hasMatch())
-            out << f;
+    // Whatever else bears an entry's name (a link, a pipe) is listed too, to
+    // be shown damaged rather than skipped in silence.
+    const QStringList names = QDir(folder).entryList(
+        {QStringLiteral("*_0")}, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::NoSort);
+    std::vector<std::pair<qint64, QString>> byTime;
+    for (const QString& n : names) {
+        if (n.size() != 18 || !n.endsWith(QLatin1String("_0")) || !isEntryId(QStringView(n).left(16)))
+            continue;
+        const QString path = folder + QLatin1Char('/') + n;
+        struct stat st {};
+        const bool ok = ::stat(QFile::encodeName(path).constData(), &st) == 0;
+        byTime.emplace_back(ok ? qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec : 0, path);
     }
+    // Oldest file first, as the engine's index lists them (one stat per
+    // file: sorting on local times would read the time zone at every step);
+    // the same time in descending name order, as a reversed listing gives it.
+    std::sort(byTime.begin(), byTime.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second > b.second;
+    });
+    QStringList out;
+    for (auto& [t, path] : byTime)
+        out << std::move(path);
     return out;
 }
 
@@ -814,8 +849,8 @@ SimpleCacheIndex::SimpleCacheIndex(QString cacheFolder, QString sidecarFolder)
 std::vector<EntryFile> SimpleCacheIndex::scan() const
 {
     std::vector<EntryFile> out;
-    for (const QFileInfo& f : entryFiles(m_cacheFolder)) {
-        if (auto e = simplecache::readEntryFile(f.filePath(), nullptr, &f))
+    for (const QString& f : entryFiles(m_cacheFolder)) {
+        if (auto e = simplecache::readEntryFile(f))
             out.push_back(std::move(*e));
     }
     return out;
@@ -861,10 +896,10 @@ void SimpleCacheIndex::list(const ItemSink& sink, const std::atomic<bool>* cance
         for (const QString& d : QDir(m_sidecarFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
             sidecars.insert(d);
     }
-    for (const QFileInfo& f : entryFiles(m_cacheFolder)) {
+    for (const QString& f : entryFiles(m_cacheFolder)) {
         if (cancel && *cancel)
             return;
-        if (auto e = simplecache::readEntryFile(f.filePath(), nullptr, &f))
+        if (auto e = simplecache::readEntryFile(f))
             sink(itemOf(*e, &sidecars));
     }
 }
@@ -923,13 +958,37 @@ CacheIndex::LocalFile SimpleCacheIndex::entryFile(const QString& id)
     const bool folderMade = !QFileInfo::exists(folder);
     if (!QDir().mkpath(folder))
         return {{}, State::Intact, QStringLiteral("无法创建文件夹")};
-    // The body goes through the decoders to the file piece by piece; the
-    // file appears only once the whole body has been read, its checksum
+    // The file appears only once the whole body has been read, its checksum
     // matched and every coding undone.
     QSaveFile out(target);
-    const QStringList codings = simplecache::codingsOf(e->contentEncoding);
-    // A coded body may expand without end; its decoded bytes are held to the
-    // limits as they come, so a refusal costs no more than the limit.
+    LocalFile f = out.open(QIODevice::WriteOnly) ? decodeTo(*e, out)
+                                                 : LocalFile{{}, State::Intact, QStringLiteral("无法写出文件：%1").arg(out.errorString())};
+    if (f.reason.isEmpty() && !out.commit())
+        f = {{}, State::Intact, QStringLiteral("无法写出文件：%1").arg(out.errorString())};
+    if (!f.reason.isEmpty()) {
+        out.cancelWriting();
+        if (folderMade)
+            QDir().rmdir(folder);
+        return f;
+    }
+    return {target, State::Intact, {}};
+}
+
+CacheIndex::LocalFile SimpleCacheIndex::writeBody(EntryFile& e, QIODevice& out)
+{
+    if (!e.damage.isEmpty())
+        return {{}, State::Damaged, e.damage};
+    if (const QString why = simplecache::unsupportedCoding(e.contentEncoding); !why.isEmpty())
+        return {{}, State::Undecodable, why};
+    return decodeTo(e, out);
+}
+
+CacheIndex::LocalFile SimpleCacheIndex::decodeTo(EntryFile& e, QIODevice& out)
+{
+    // The body goes through the decoders to out piece by piece. A coded body
+    // may expand without end: its decoded bytes are held to the limits as
+    // they come, so a refusal costs no more than the limit.
+    const QStringList codings = simplecache::codingsOf(e.contentEncoding);
     enum class Limit { None, Size, Ratio, Run } hit = Limit::None;
     const qint64 runLeft = m_decodeBudget - m_decodedThisRun;
     qint64 written = 0;
@@ -938,52 +997,46 @@ CacheIndex::LocalFile SimpleCacheIndex::entryFile(const QString& id)
         if (!codings.isEmpty()) {
             if (written > simplecache::kMaxDecodedBytes)
                 hit = Limit::Size;
-            else if (written > simplecache::kRatioFreeBytes && written > e->bodySize * simplecache::kMaxDecodeRatio)
+            else if (written > simplecache::kRatioFreeBytes && written > e.bodySize * simplecache::kMaxDecodeRatio)
                 hit = Limit::Ratio;
             else if (written > runLeft)
                 hit = Limit::Run;
         }
         return hit == Limit::None && out.write(d, qint64(n)) == qint64(n);
     });
-    bool decoding = out.open(QIODevice::WriteOnly);
+    bool decoding = true;
     // A stream that breaks is read on for the checksum: a damaged entry is
     // told apart from one that cannot be decoded.
-    const bool read = decoding && simplecache::streamBody(*e, [&](const char* d, size_t n) {
+    const bool read = simplecache::streamBody(e, [&](const char* d, size_t n) {
         if (decoding)
             decoding = chain.feed(d, n);
         return decoding || !chain.sinkRefused();
     });
-    const bool done = read && decoding && chain.finish() && out.commit();
-    if (!done) {
-        out.cancelWriting();
-        if (folderMade)
-            QDir().rmdir(folder);
-        if (!e->damage.isEmpty())
-            return {{}, State::Damaged, e->damage};
-        constexpr qint64 mb = 1 << 20;
-        switch (hit) {
-        case Limit::Size:
-            return {{}, State::Undecodable,
-                    QStringLiteral("解码后超过%1 MB，不写出").arg(simplecache::kMaxDecodedBytes / mb)};
-        case Limit::Ratio:
-            return {{}, State::Undecodable,
-                    QStringLiteral("解码后超过%1 MB且超过存储大小的%2倍，不写出")
-                        .arg(simplecache::kRatioFreeBytes / mb)
-                        .arg(simplecache::kMaxDecodeRatio)};
-        case Limit::Run:
-            // The entry itself is fine: a later run may write it.
-            return {{}, State::Intact,
-                    QStringLiteral("本次解码总量已达上限%1 MB，未写出").arg(m_decodeBudget / mb)};
-        case Limit::None:
-            break;
-        }
-        if (!chain.broken().isEmpty())
-            return {{}, State::Undecodable, QStringLiteral("按%1解码失败：数据流已损坏").arg(chain.broken())};
-        return {{}, State::Intact, QStringLiteral("无法写出文件：%1").arg(out.errorString())};
+    if (read && decoding && chain.finish()) {
+        if (!codings.isEmpty())
+            m_decodedThisRun += written;
+        return {{}, State::Intact, {}};
     }
-    if (!codings.isEmpty())
-        m_decodedThisRun += written;
-    return {target, State::Intact, {}};
+    if (!e.damage.isEmpty())
+        return {{}, State::Damaged, e.damage};
+    constexpr qint64 mb = 1 << 20;
+    switch (hit) {
+    case Limit::Size:
+        return {{}, State::Undecodable, QStringLiteral("解码后超过%1 MB，不写出").arg(simplecache::kMaxDecodedBytes / mb)};
+    case Limit::Ratio:
+        return {{}, State::Undecodable,
+                QStringLiteral("解码后超过%1 MB且超过存储大小的%2倍，不写出")
+                    .arg(simplecache::kRatioFreeBytes / mb)
+                    .arg(simplecache::kMaxDecodeRatio)};
+    case Limit::Run:
+        // The entry itself is fine: a later run may write it.
+        return {{}, State::Intact, QStringLiteral("本次解码总量已达上限%1 MB，未写出").arg(m_decodeBudget / mb)};
+    case Limit::None:
+        break;
+    }
+    if (!chain.broken().isEmpty())
+        return {{}, State::Undecodable, QStringLiteral("按%1解码失败：数据流已损坏").arg(chain.broken())};
+    return {{}, State::Intact, QStringLiteral("无法写出文件：%1").arg(out.errorString())};
 }
 
 bool SimpleCacheIndex::deleteEntry(const QString& id)

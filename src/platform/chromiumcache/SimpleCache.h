@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QIODevice>
 #include <QSet>
 #include <QString>
 #include <functional>
@@ -69,8 +70,7 @@ struct EntryFile {
 // back with damage set. Only a regular file is opened, never through a link
 // and never a pipe (which would block the read for ever): anything else under
 // an entry's name comes back damaged, its file name standing for the url.
-// info, when given, is the file's already-read directory entry (saves a stat).
-std::optional<EntryFile> readEntryFile(const QString& path, QString* error = nullptr, const QFileInfo* info = nullptr);
+std::optional<EntryFile> readEntryFile(const QString& path, QString* error = nullptr);
 
 // Reads the stored body once, streaming, and checks it against the CRC32 of
 // its end record (when it carries one). Sets e.damage and returns false on a
@@ -137,6 +137,11 @@ public:
     LocalFile entryFile(const QString& id) override;
     bool deleteEntry(const QString& id) override;
     void beginWriteRun() override { m_decodedThisRun = 0; }
+    // Writes the entry's decoded body to out (open for writing), under the
+    // same checks and limits as a local file; reason empty when all went.
+    LocalFile writeBody(simplecache::EntryFile& e, QIODevice& out);
+    // The entry of an id, read afresh; nullopt when there is none.
+    std::optional<simplecache::EntryFile> entry(const QString& id) const { return entryOf(id); }
     // The decoded bytes one run may write (kDecodeBudgetPerRun unless set).
     void setDecodeBudget(qint64 bytes) { m_decodeBudget = bytes; }
 
@@ -154,6 +159,7 @@ public:
 private:
     std::optional<simplecache::EntryFile> entryOf(const QString& id) const;
     CacheIndex::Item itemOf(const simplecache::EntryFile& e, const QSet<QString>* sidecars) const;
+    LocalFile decodeTo(simplecache::EntryFile& e, QIODevice& out);
 
     QString m_cacheFolder;
     QString m_sidecarFolder;
