@@ -8,15 +8,20 @@
 // window's thread, as the viewer once did.
 //   cache_listing_bench [entries] [files]
 //   cache_listing_bench --extract MB
+//   cache_listing_bench --same-name N [CLI]
 // --extract writes one plain and one gzip-coded document of MB megabytes into
 // a cache and prints the peak memory of a process that lists the cache and
 // writes out both local files, beside the sizes it wrote.
+// --same-name caches N documents that all end in "report.pdf" and times
+// "docharvest-cli cache extract" writing them into one folder (CLI: the
+// command to time, default the docharvest-cli built beside this program).
 #include "../tests/unit/cache/SimpleCacheWriter.h"
 #include "gui/CacheViewerWindow.h"
 #include "platform/chromiumcache/SimpleCache.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -90,11 +95,46 @@ int extractBench(const char* self, int mb)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
+int sameNameBench(int n, const QString& cli)
+{
+    QTemporaryDir cache, out;
+    for (int i = 0; i < n; ++i)
+        test::writeEntry(cache.path(), QStringLiteral("http://bench.test/%1/report.pdf").arg(i),
+                         QByteArray("%PDF-1.4 ") + QByteArray::number(i), {"HTTP/1.1 200 OK", "Content-Type: application/pdf"});
+    QProcess p;
+    QElapsedTimer t;
+    t.start();
+    p.start(cli, {QStringLiteral("cache"), QStringLiteral("extract"), QStringLiteral("--cache-dir"), cache.path(),
+                  QStringLiteral("--to"), out.path()});
+    p.waitForFinished(-1);
+    const qint64 ms = t.elapsed();
+    rusage ru{};
+    getrusage(RUSAGE_CHILDREN, &ru);
+    const double cpuMs = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3
+                         + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
+    const QStringList files = QDir(out.path()).entryList(QDir::Files);
+    std::printf("%d cached documents named report.pdf, extracted into one folder by %s\n", n, qPrintable(cli));
+    std::printf("  %lld ms wall, %.0f ms CPU, exit %d, %lld files written (report.pdf%s)\n", qlonglong(ms), cpuMs,
+                p.exitCode(),
+                qlonglong(files.size()),
+                files.contains(QStringLiteral("report[%1].pdf").arg(n - 1, 3, 10, QLatin1Char('0')))
+                    ? qPrintable(QStringLiteral(" to report[%1].pdf").arg(n - 1, 3, 10, QLatin1Char('0')))
+                    : ", numbering incomplete");
+    std::printf("  machine load: %s", qPrintable(loadAverage()));
+    return files.size() == n ? 0 : 1;
+}
+
 int main(int argc, char** argv)
 {
     if (argc > 3 && QByteArray(argv[1]) == "--extract-only") {
         QCoreApplication app(argc, argv);
         return extractOnly(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    }
+    if (argc > 2 && QByteArray(argv[1]) == "--same-name") {
+        QCoreApplication app(argc, argv);
+        const QString cli = argc > 3 ? QString::fromLocal8Bit(argv[3])
+                                     : QCoreApplication::applicationDirPath() + QStringLiteral("/../docharvest-cli");
+        return sameNameBench(std::max(1, atoi(argv[2])), cli);
     }
     if (argc > 2 && QByteArray(argv[1]) == "--extract") {
         QCoreApplication app(argc, argv);

@@ -5,12 +5,12 @@
 #include "utilities/CopyFiles.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <cstdio>
 
 // docharvest-cli cache list [--cache-dir DIR | --all-users] [--format tsv|json]
@@ -34,7 +34,9 @@ const char* kUsage =
     "  --all-users       the cache files of every user whose home folder is readable\n"
     "  --format tsv|json (default tsv; tsv starts with a header line)\n"
     "extract  writes the decoded bodies of the listed entries to DIR; damaged or\n"
-    "         undecodable entries are never written. Exit status 1 when one was refused.\n"
+    "         undecodable entries are never written, nor a body that would decode\n"
+    "         beyond 1 GiB, or beyond 10 MB and 1,000 times its stored size; one run\n"
+    "         decodes at most 2 GiB. Exit status 1 when one was refused.\n"
     "  --cache-dir DIR   as for list\n"
     "  --to DIR          destination folder (created when missing)\n"
     "  --match TEXT      only entries whose address contains TEXT (any case; default all)\n"
@@ -206,6 +208,9 @@ int runList(const Options& o)
     std::fflush(stdout);
     if (o.allUsers && viewer.skippedHomes > 0)
         std::fprintf(stderr, "cache list: skipped %d home folder(s) that cannot be read\n", viewer.skippedHomes);
+    if (o.allUsers && viewer.skippedFolders > 0)
+        std::fprintf(stderr, "cache list: skipped %d cache folder(s) that are links or not owned by their user\n",
+                     viewer.skippedFolders);
     return 0;
 }
 
@@ -214,6 +219,46 @@ QString copyName(const QString& source)
 {
     const dh::SplitPath sp = dh::splitFilePath(source);
     return dh::trimSpaces(sp.extension.isEmpty() ? sp.baseName : sp.baseName + QLatin1Char('.') + sp.extension);
+}
+
+struct Placed {
+    enum { Written, Skipped, Failed } what;
+    QString path;  // written, or the one in the way, or the one that could not be written
+};
+
+// Moves the finished temp into dest under name, with the copy tool's
+// same-name rules; the names of dest are known from one listing (names) and
+// kept up to date, so that thousands of one name cost no more than one.
+Placed place(const QString& temp, const QString& name, const QString& dest, dh::FolderNames& names,
+             dh::SameNameOption option)
+{
+    QString target = name;
+    bool replace = false;
+    bool clash = names.taken(name);
+    // A name taken behind our back since the listing is a clash found late.
+    for (int tries = 0; tries < 1000; ++tries) {
+        if (clash) {
+            if (option == dh::SameNameOption::Skip)
+                return {Placed::Skipped, dest + name};
+            replace = option == dh::SameNameOption::Overwrite;
+            const QFileInfo there(dest + name);
+            if (replace && there.isDir() && !there.isSymLink())
+                return {Placed::Failed, dest + name};
+            target = replace ? name : names.renamed(name);
+        }
+        switch (dh::moveIntoPlace(temp, dest + target, replace)) {
+        case dh::PlaceResult::Placed:
+            names.take(target);
+            return {Placed::Written, dest + target};
+        case dh::PlaceResult::Taken:
+            names.take(target);
+            clash = true;
+            break;
+        case dh::PlaceResult::Failed:
+            return {Placed::Failed, dest + target};
+        }
+    }
+    return {Placed::Failed, dest + target};
 }
 
 int runExtract(const Options& o)
@@ -230,55 +275,68 @@ int runExtract(const Options& o)
     if (!dest.endsWith(QLatin1Char('/')))
         dest += QLatin1Char('/');
 
-    // Bodies are decoded into a private folder that goes away with the run.
-    QTemporaryDir work;
-    if (!work.isValid())
-        return usageError(QStringLiteral("cannot create a temporary folder"));
-    dh::SimpleCacheIndex index(folder, work.path());
+    dh::SimpleCacheIndex index(folder, QString());
     dh::CacheViewer viewer(&index, {});
-    listAndCheck(viewer, index);
+    // Bodies are checked as they are written out, not in a pass before.
+    viewer.listMyCache();
 
+    dh::FolderNames names(dest);  // one listing for the whole run
     int extracted = 0, skipped = 0, refused = 0, failed = 0;
     auto line = [](const char* what, const QString& url, const QString& more = {}) {
         const QByteArray l = QByteArray(what) + '\t' + cell(url).toUtf8()
                              + (more.isEmpty() ? QByteArray() : '\t' + cell(more).toUtf8()) + '\n';
         std::fwrite(l.constData(), 1, size_t(l.size()), stdout);
     };
-    for (int i = 0; i < static_cast<int>(viewer.rows.size()); ++i) {
-        const CacheEntry& row = viewer.rows[static_cast<std::size_t>(i)];
+    for (const CacheEntry& row : viewer.rows) {
         if (!o.match.isEmpty() && !row.url.contains(o.match, Qt::CaseInsensitive))
             continue;
-        if (!viewer.materialize(i)) {
-            const CacheEntry& r = viewer.rows[static_cast<std::size_t>(i)];
-            const bool bad = r.state == CacheIndex::State::Damaged || r.state == CacheIndex::State::Undecodable;
+        auto refuse = [&](CacheIndex::State state, const QString& reason) {
+            const bool bad = state == CacheIndex::State::Damaged || state == CacheIndex::State::Undecodable;
             (bad ? refused : failed)++;
-            line(bad ? "refused" : "failed", r.url, r.reason);
+            line(bad ? "refused" : "failed", row.url, reason);
+        };
+        if (row.state == CacheIndex::State::Damaged || row.state == CacheIndex::State::Undecodable) {
+            refuse(row.state, row.reason);
             continue;
         }
-        const QString source = viewer.rows[static_cast<std::size_t>(i)].filePath;
-        const QString name = copyName(source);
-        if (o.sameName == dh::SameNameOption::Skip && QFileInfo::exists(dest + name)) {
+        // Each body is decoded straight into a hidden file in the
+        // destination and moved to its name when whole: no decoded copy
+        // is kept anywhere else.
+        auto e = index.entry(row.id);
+        if (!e) {
+            refuse(CacheIndex::State::Damaged, QStringLiteral("缓存中已没有这个条目"));
+            continue;
+        }
+        const QString name = copyName(dh::SimpleCacheIndex::sidecarName(*e));
+        const QString temp = name.startsWith(QLatin1Char('.')) ? QString() : dh::createTempBeside(dest + name);
+        if (temp.isEmpty()) {
+            refuse(CacheIndex::State::Intact, QStringLiteral("cannot write %1").arg(dest + name));
+            continue;
+        }
+        // Appending to the new, empty file: truncating it would make the
+        // file system flush it to disk at once when it is closed.
+        QFile out(temp);
+        CacheIndex::LocalFile written = out.open(QIODevice::WriteOnly | QIODevice::Append)
+                                            ? index.writeBody(*e, out)
+                                            : CacheIndex::LocalFile{{}, CacheIndex::State::Intact, out.errorString()};
+        out.close();
+        if (written.reason.isEmpty() && out.error() != QFileDevice::NoError)
+            written.reason = QStringLiteral("无法写出文件：%1").arg(out.errorString());
+        const Placed placed = written.reason.isEmpty() ? place(temp, name, dest, names, o.sameName)
+                                                        : Placed{Placed::Failed, {}};
+        if (placed.what != Placed::Written)
+            QFile::remove(temp);
+        if (!written.reason.isEmpty()) {
+            refuse(written.state, written.reason);
+        } else if (placed.what == Placed::Skipped) {
             ++skipped;
-            line("skipped", row.url, dest + name);
-            continue;
-        }
-        // On a same-name clash the copy tool picks a numbered name: find it by
-        // what is new in the folder.
-        const bool clash = QFileInfo::exists(dest + name) && o.sameName != dh::SameNameOption::Overwrite;
-        const QStringList before = clash ? QDir(dest).entryList(QDir::Files | QDir::Hidden) : QStringList();
-        if (dh::copyWithOption(source, dest, o.sameName)) {
+            line("skipped", row.url, placed.path);
+        } else if (placed.what == Placed::Written) {
             ++extracted;
-            QString written = name;
-            if (clash) {
-                for (const QString& f : QDir(dest).entryList(QDir::Files | QDir::Hidden)) {
-                    if (!before.contains(f))
-                        written = f;
-                }
-            }
-            line("extracted", row.url, dest + written);
+            line("extracted", row.url, placed.path);
         } else {
             ++failed;
-            line("failed", row.url, QStringLiteral("cannot write %1").arg(dest + name));
+            line("failed", row.url, QStringLiteral("cannot write %1").arg(placed.path));
         }
     }
     std::fflush(stdout);

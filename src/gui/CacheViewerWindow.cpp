@@ -249,6 +249,7 @@ void CacheViewerWindow::copySelected()
     // so that a big body does not freeze the window.
     auto results = std::make_shared<std::vector<std::pair<QString, CacheIndex::LocalFile>>>();
     CacheIndex* index = m_index.get();
+    index->beginWriteRun();  // each copy has its own allowance of decoded bytes
     m_extract = QThread::create([index, ids, results] {
         for (const QString& id : ids) {
             try {

@@ -12,9 +12,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace dh {
 
@@ -40,72 +44,251 @@ QString belowHome(const QString& folder, const QString& home, const QString& fal
     return fallback;
 }
 
-// The walk shared by listSubFolders and listFiles.
-void walk(QString& path, QStringList& list, bool deep, bool wantFolders, const std::atomic<bool>* cancel)
+// A file descriptor closed when it goes.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    Fd(Fd&& o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
+    Fd& operator=(Fd&& o) noexcept
+    {
+        if (this != &o) {
+            close();
+            m_fd = std::exchange(o.m_fd, -1);
+        }
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { close(); }
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+
+private:
+    void close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    int m_fd;
+};
+
+// Deeper folders than this are not walked: a cache is a few levels deep, and
+// every level holds a descriptor open.
+constexpr int kMaxWalkDepth = 64;
+
+enum class Reach { Missing, Readable, Unreadable, Unsafe };
+
+struct OpenedFolder {
+    Reach reach = Reach::Missing;
+    Fd fd;  // open for listing when reach is Readable
+    uid_t owner = 0;
+};
+
+// Opens the cache folder below home (e.g. "/.cache/DocHarvest/webengine") one
+// step at a time, never through a link, so that nobody can point the walk (and
+// the deletions after it) at someone else's files: a step that is a link, or a
+// cache folder not owned by the home's user, is Unsafe. Every step must be
+// searchable and the last one readable; a step that cannot be searched makes
+// the rest unknowable, which counts as unreadable, not as missing.
+OpenedFolder openCacheFolder(const QString& home, const QString& below, std::optional<uid_t> uid)
 {
-    if (cancel && *cancel)
-        return;
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    QDir dir(path);
-    if (!dir.exists())
-        return;
-    const QFileInfoList entries = dir.entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    OpenedFolder out;
+    const QStringList steps = below.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (steps.isEmpty() || steps.contains(QLatin1String("..")) || steps.contains(QLatin1String(".")))
+        return out;
+    Fd cur(::open(QFile::encodeName(QDir::cleanPath(home)).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!cur) {
+        out.reach = errno == EACCES ? Reach::Unreadable : Reach::Missing;
+        return out;
+    }
+    struct stat st {};
+    if (!uid) {
+        if (::fstat(cur.get(), &st) != 0)
+            return out;
+        uid = st.st_uid;
+    }
+    for (int i = 0; i < steps.size(); ++i) {
+        const QByteArray name = QFile::encodeName(steps[i]);
+        const bool last = i + 1 == steps.size();
+        if (::fstatat(cur.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            out.reach = errno == EACCES ? Reach::Unreadable : Reach::Missing;
+            return out;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            out.reach = Reach::Unsafe;
+            return out;
+        }
+        if (!S_ISDIR(st.st_mode))
+            return out;
+        if (last && ::faccessat(cur.get(), name.constData(), R_OK | X_OK, 0) != 0) {
+            out.reach = Reach::Unreadable;
+            return out;
+        }
+        Fd next(::openat(cur.get(), name.constData(), (last ? O_RDONLY : O_PATH) | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next) {
+            out.reach = errno == EACCES ? Reach::Unreadable : errno == ELOOP ? Reach::Unsafe : Reach::Missing;
+            return out;
+        }
+        cur = std::move(next);
+    }
+    if (::fstat(cur.get(), &st) != 0)
+        return out;
+    if (st.st_uid != *uid) {
+        out.reach = Reach::Unsafe;
+        return out;
+    }
+    out.reach = Reach::Readable;
+    out.fd = std::move(cur);
+    out.owner = *uid;
+    return out;
+}
+
+// The names in an open folder, in name order.
+QStringList folderNames(int dirFd)
+{
+    QStringList names;
+    const int copy = ::dup(dirFd);
+    if (copy < 0)
+        return names;
+    DIR* d = ::fdopendir(copy);
+    if (!d) {
+        ::close(copy);
+        return names;
+    }
+    while (const dirent* e = ::readdir(d)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names << QFile::decodeName(e->d_name);
+    }
+    ::closedir(d);
+    names.sort();
+    return names;
+}
+
+QDateTime timeOf(const timespec& t)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000);
+}
+
+// Walks an open cache folder: every folder's children together, then their
+// subtrees in child order; the files in the same order. Nothing is reached
+// through a link: a link to a file is listed as a file (deleting it removes
+// the link), a link to anything else is left out, and so are pipes, sockets
+// and devices, which nobody can copy.
+void walkFolder(int dirFd, const QString& path, int depth, const QString& user, AllUsersCache& out,
+                const std::atomic<bool>* cancel, std::atomic<int>* found)
+{
     QStringList children;
-    const bool atRoot = path == QLatin1String("/");
-    for (const QFileInfo& fi : entries) {
-        const QString name = fi.fileName();
+    for (const QString& name : folderNames(dirFd)) {
+        if (cancel && *cancel)
+            return;
         if (name.compare(QLatin1String("pagefile.sys"), Qt::CaseInsensitive) == 0)
             continue;
-        if (atRoot && name.compare(QLatin1String("RECYCLER"), Qt::CaseInsensitive) == 0)
-            continue;
-        // A link is never walked into, so that it cannot lead the walk in
-        // circles or out of the cache; a link to a file is listed as a file.
-        // A link to a folder is neither walked nor listed as a file.
-        if (fi.isSymLink() && fi.isDir())
-            continue;
-        const bool isFolder = fi.isDir() && !fi.isSymLink();
-        if (isFolder) {
+        const QByteArray n = QFile::encodeName(name);
+        struct stat st {};
+        if (::fstatat(dirFd, n.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;  // gone during the walk: nothing is left to copy or delete
+        if (S_ISDIR(st.st_mode)) {
             children << name;
-            if (wantFolders)
-                list << path + name;
-        } else if (!wantFolders) {
-            list << path + name;
+            out.rememberedFolders << path + name;
+            continue;
         }
+        if (S_ISLNK(st.st_mode)) {
+            struct stat target {};
+            if (::fstatat(dirFd, n.constData(), &target, 0) == 0) {
+                if (!S_ISREG(target.st_mode))
+                    continue;
+                st = target;
+            }
+        } else if (!S_ISREG(st.st_mode)) {
+            continue;
+        }
+        CacheEntry row;
+        row.url = kUserPrefix + user;
+        row.type = urlFileType(path + name);
+        row.size = QString::number(qint64(st.st_size));
+        row.filePath = path + name;
+        row.modified = timeOf(st.st_mtim);
+        row.accessed = timeOf(st.st_atim);
+        out.rows.push_back(std::move(row));
+        if (found)
+            ++*found;
     }
-    if (!deep)
+    if (depth >= kMaxWalkDepth)
         return;
     for (const QString& child : children) {
-        QString sub = path + child;
-        walk(sub, list, deep, wantFolders, cancel);
+        if (cancel && *cancel)
+            return;
+        const Fd sub(::openat(dirFd, QFile::encodeName(child).constData(),
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (sub)
+            walkFolder(sub.get(), path + child + QLatin1Char('/'), depth + 1, user, out, cancel, found);
     }
 }
 
-enum class Reach { Missing, Readable, Unreadable };
-
-// Whether the folder below home can be listed: every step of the path must
-// be searchable, the last one readable too. A step that cannot be searched
-// makes the rest unknowable, which counts as unreadable, not as missing.
-Reach reach(const QString& home, const QString& below)
+// The listed cache folder that holds path (the longest one), or null.
+const CacheUserRow* cacheFolderOf(const std::vector<CacheUserRow>& users, const QString& path)
 {
-    QString cur = QDir::cleanPath(home);
-    QStringList steps = below.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    steps.prepend(QString());
-    for (int i = 0; i < steps.size(); ++i) {
-        if (i > 0)
-            cur += QLatin1Char('/') + steps[i];
-        const QByteArray p = QFile::encodeName(cur);
-        struct stat st {};
-        if (::stat(p.constData(), &st) != 0)
-            return errno == EACCES ? Reach::Unreadable : Reach::Missing;
-        if (!S_ISDIR(st.st_mode))
-            return Reach::Missing;
-        const int need = i + 1 == steps.size() ? (R_OK | X_OK) : X_OK;
-        if (::access(p.constData(), need) != 0)
-            return Reach::Unreadable;
+    const CacheUserRow* best = nullptr;
+    for (const CacheUserRow& u : users) {
+        if (!u.home.isEmpty() && path.startsWith(u.folder) && path.size() > u.folder.size()
+            && (!best || u.folder.size() > best->folder.size()))
+            best = &u;
     }
-    return Reach::Readable;
+    return best;
+}
+
+// The folder holding path, below a listed cache folder, opened the way the
+// walk went: from the home folder, never through a link, the cache folder
+// still its user's. Sets *name to the last part of path.
+Fd openParentBelowCache(const std::vector<CacheUserRow>& users, const QString& path, QByteArray* name)
+{
+    const CacheUserRow* u = cacheFolderOf(users, path);
+    if (!u)
+        return Fd();
+    OpenedFolder top = openCacheFolder(u->home, u->below, u->owner);
+    if (top.reach != Reach::Readable)
+        return Fd();
+    QStringList parts = path.mid(u->folder.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.isEmpty() || parts.contains(QLatin1String("..")) || parts.contains(QLatin1String(".")))
+        return Fd();
+    *name = QFile::encodeName(parts.takeLast());
+    Fd cur = std::move(top.fd);
+    for (const QString& p : parts) {
+        Fd next(::openat(cur.get(), QFile::encodeName(p).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next)
+            return Fd();
+        cur = std::move(next);
+    }
+    return cur;
+}
+
+// Removes a file (or, with folder, an empty folder) found by the all-users
+// walk, reaching it again without following any link. A link goes itself,
+// never what it points to.
+bool removeBelowCache(const std::vector<CacheUserRow>& users, const QString& path, bool folder)
+{
+    QByteArray name;
+    const Fd parent = openParentBelowCache(users, path, &name);
+    if (!parent)
+        return false;
+    struct stat st {};
+    if (::fstatat(parent.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    if (folder != S_ISDIR(st.st_mode))
+        return false;
+    return ::unlinkat(parent.get(), name.constData(), folder ? AT_REMOVEDIR : 0) == 0;
+}
+
+// Whether a file of the all-users walk is still a regular file (or a link to
+// one) reached without passing through a link: only such a file is copied,
+// so that a pipe put in its place cannot hold the copy up.
+bool stillRegularBelowCache(const std::vector<CacheUserRow>& users, const QString& path)
+{
+    QByteArray name;
+    const Fd parent = openParentBelowCache(users, path, &name);
+    struct stat st {};
+    return parent && ::fstatat(parent.get(), name.constData(), &st, 0) == 0 && S_ISREG(st.st_mode);
 }
 
 } // namespace
@@ -122,7 +305,7 @@ std::vector<UserHome> systemUserHomes()
         if (seen.contains(home))
             continue;
         seen.insert(home);
-        out.push_back(UserHome{QString::fromLocal8Bit(pw->pw_name), home});
+        out.push_back(UserHome{QString::fromLocal8Bit(pw->pw_name), home, pw->pw_uid});
     }
     endpwent();
     return out;
@@ -199,20 +382,6 @@ QString urlFileType(const QString& urlOrPath)
     return ext.size() <= 6 ? ext : QString();
 }
 
-void listSubFolders(QString& path, QStringList& list, bool deep, const std::atomic<bool>* cancel)
-{
-    if (!path.startsWith(QLatin1Char('/')))
-        return;
-    walk(path, list, deep, true, cancel);
-}
-
-void listFiles(QString& path, QStringList& list, bool deep, const std::atomic<bool>* cancel)
-{
-    if (path.isEmpty())
-        return;
-    walk(path, list, deep, false, cancel);
-}
-
 void forceDelete(const QString& path)
 {
     if (path.isEmpty())
@@ -226,55 +395,28 @@ void forceDelete(const QString& path)
 
 namespace {
 
-void listCacheUsers(const CacheLocations& locations, AllUsersCache& out, const std::atomic<bool>* cancel)
+void walkCacheFolders(const CacheLocations& locations, AllUsersCache& out, const std::atomic<bool>* cancel,
+                      std::atomic<int>* found)
 {
     const std::vector<UserHome> homes = locations.userHomes ? locations.userHomes() : std::vector<UserHome>{};
     for (const UserHome& h : homes) {
         if (cancel && *cancel)
             return;
-        bool skipped = false;
+        bool unreadable = false;
         for (const QString& name : locations.cacheFolderNames) {
-            const Reach r = reach(h.home, name);
-            if (r == Reach::Unreadable)
-                skipped = true;
-            if (r != Reach::Readable)
+            OpenedFolder opened = openCacheFolder(h.home, name, h.uid);
+            if (opened.reach == Reach::Unreadable)
+                unreadable = true;
+            if (opened.reach == Reach::Unsafe)
+                ++out.skippedFolders;
+            if (opened.reach != Reach::Readable)
                 continue;
-            QString folder = QDir::cleanPath(h.home) + name;
-            listSubFolders(folder, out.rememberedFolders, true, cancel);
-            out.users.push_back(CacheUserRow{h.user, folder});
+            const QString folder = QDir::cleanPath(h.home) + name + QLatin1Char('/');
+            out.users.push_back(CacheUserRow{h.user, folder, h.home, name, opened.owner});
+            walkFolder(opened.fd.get(), folder, 0, h.user, out, cancel, found);
         }
-        if (skipped)
+        if (unreadable)
             ++out.skippedHomes;
-    }
-    for (const QString& f : out.rememberedFolders) {
-        if (!f.isEmpty())
-            out.folders << f;
-    }
-}
-
-void listUserCacheFiles(const QString& folder, const QString& user, std::vector<CacheEntry>& rows,
-                        const std::atomic<bool>* cancel, std::atomic<int>* found)
-{
-    QStringList files;
-    QString p = folder;
-    listFiles(p, files, true, cancel);
-    for (const QString& f : files) {
-        if (cancel && *cancel)
-            return;
-        const QFileInfo fi(f);
-        // A file gone during the walk is not listed: nothing is left to copy or delete.
-        if (!fi.exists() && !fi.isSymLink())
-            continue;
-        CacheEntry row;
-        row.url = kUserPrefix + user;
-        row.type = urlFileType(f);
-        row.size = QString::number(fi.size());
-        row.filePath = f;
-        row.modified = fi.lastModified();
-        row.accessed = fi.lastRead();
-        rows.push_back(std::move(row));
-        if (found)
-            ++*found;
     }
 }
 
@@ -284,9 +426,11 @@ AllUsersCache walkAllUsersCache(const CacheLocations& locations, const std::atom
                                 std::atomic<int>* found)
 {
     AllUsersCache out;
-    listCacheUsers(locations, out, cancel);
-    for (const CacheUserRow& u : out.users)
-        listUserCacheFiles(u.folder, u.user, out.rows, cancel, found);
+    walkCacheFolders(locations, out, cancel, found);
+    for (const QString& f : out.rememberedFolders) {
+        if (!f.isEmpty())
+            out.folders << f;
+    }
     return out;
 }
 
@@ -387,8 +531,8 @@ bool CacheViewer::materialize(int i)
     if (i < 0 || i >= static_cast<int>(rows.size()))
         return false;
     CacheEntry& row = rows[static_cast<std::size_t>(i)];
-    if (row.id.isEmpty())
-        return !row.filePath.isEmpty();  // a file of the all-users walk
+    if (row.id.isEmpty())  // a file of the all-users walk
+        return !row.filePath.isEmpty() && stillRegularBelowCache(users, row.filePath);
     if (row.state == CacheIndex::State::Damaged || row.state == CacheIndex::State::Undecodable)
         return false;
     if (!row.filePath.isEmpty() && isNormalFile(row.filePath))
@@ -455,10 +599,13 @@ void CacheViewer::applyAllUsersCache(AllUsersCache&& found)
     folders = std::move(found.folders);
     rememberedFolders = std::move(found.rememberedFolders);
     skippedHomes = found.skippedHomes;
+    skippedFolders = found.skippedFolders;
     m_rowOfId.clear();
     countText = countLine(rows.size());
     if (skippedHomes > 0)
         countText += QStringLiteral("（跳过%1 个无法读取的用户文件夹）").arg(skippedHomes);
+    if (skippedFolders > 0)
+        countText += QStringLiteral("（跳过%1 个是链接或不属于其用户的缓存文件夹）").arg(skippedFolders);
     viewMode = kAll;
 }
 
@@ -466,7 +613,7 @@ void CacheViewer::deleteRow(const CacheEntry& row)
 {
     if (row.url.startsWith(kUserPrefix)) {
         if (row.type.toLower() != QLatin1String("txt") && !row.filePath.isEmpty())
-            forceDelete(row.filePath);
+            removeBelowCache(users, row.filePath, false);
         return;
     }
     if (row.url.isEmpty() || row.url.contains(QLatin1String("Cookie"), Qt::CaseInsensitive))
@@ -520,6 +667,10 @@ void CacheViewer::removeEmptyFolders()
     for (auto it = rememberedFolders.crbegin(); it != rememberedFolders.crend(); ++it) {
         if (it->isEmpty())
             continue;
+        if (cacheFolderOf(users, *it)) {
+            removeBelowCache(users, *it, true);  // refuses a folder that still holds anything
+            continue;
+        }
         const QFileInfo fi(*it);
         if (!fi.isDir() || fi.isSymLink())
             continue;
@@ -603,7 +754,20 @@ QStringList CacheViewer::selectedFilePaths(const std::vector<int>& selectedRows,
 
 void clearBrowserCache(CacheIndex* index, const CacheLocations& locations, bool showMessage)
 {
-    CacheViewer viewer(index, locations);
+    // Only the running user's own folders: a program one user runs never
+    // deletes what another user keeps.
+    CacheLocations own = locations;
+    own.userHomes = [all = locations.userHomes] {
+        std::vector<UserHome> mine;
+        for (UserHome& h : all ? all() : std::vector<UserHome>{}) {
+            struct stat st {};
+            if (h.uid ? *h.uid == ::geteuid()
+                      : ::stat(QFile::encodeName(h.home).constData(), &st) == 0 && st.st_uid == ::geteuid())
+                mine.push_back(std::move(h));
+        }
+        return mine;
+    };
+    CacheViewer viewer(index, own);
     viewer.listMyCache();
     viewer.deleteAll();
     viewer.listAllUsersCache();

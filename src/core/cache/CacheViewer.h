@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sys/types.h>
 #include <vector>
 
 namespace dh {
@@ -60,6 +61,9 @@ public:
     virtual LocalFile entryFile(const QString& id) = 0;
     // Removes the entry and its local file; true when one was removed.
     virtual bool deleteEntry(const QString& id) = 0;
+    // A new run of writing local files begins (a copy, an extraction): the
+    // run's allowance of decoded bytes is whole again.
+    virtual void beginWriteRun() {}
 };
 
 // One row of the cache viewer's main list. "URL" holds "用户:" + user name for
@@ -87,11 +91,22 @@ QString dateText(const QDateTime& t);
 struct CacheUserRow {
     QString user;    // "用户名"
     QString folder;  // "文件夹", ending with "/"
+    // How the folder was reached, so that deleting and copying reach it the
+    // same way again: the home folder, the cache folder's name below it and
+    // the user who must own it.
+    QString home;
+    QString below;
+    uid_t owner = 0;
 };
 
 struct UserHome {
+    UserHome(QString u, QString h, std::optional<uid_t> id = std::nullopt)
+        : user(std::move(u)), home(std::move(h)), uid(id)
+    {
+    }
     QString user;
     QString home;
+    std::optional<uid_t> uid;  // unknown: whoever owns the home folder
 };
 // Every user's home folder from the password database, each folder once.
 std::vector<UserHome> systemUserHomes();
@@ -117,15 +132,6 @@ CacheLocations defaultCacheLocations(const QString& httpCacheFolder, const QStri
 // characters not allowed in names, "=" and "?". Keeps the input's case.
 QString urlFileType(const QString& urlOrPath);
 
-// Appends the subfolders of path to list (at every depth with deep): every
-// folder's children together, then their subtrees in child order. Hidden
-// entries included; symbolic links to folders are not followed. path gains a
-// trailing "/". A path that is not absolute adds nothing. Stops early when
-// *cancel turns true.
-void listSubFolders(QString& path, QStringList& list, bool deep, const std::atomic<bool>* cancel = nullptr);
-// The same walk, appending every file instead of the folders.
-void listFiles(QString& path, QStringList& list, bool deep, const std::atomic<bool>* cancel = nullptr);
-
 // What a walk over every user's cache folders found: plain data, so that the
 // walk can run on a worker thread and the viewer take it over afterwards.
 struct AllUsersCache {
@@ -134,11 +140,16 @@ struct AllUsersCache {
     QStringList folders;            // the same, without empty names
     std::vector<CacheEntry> rows;   // one "用户:" row per file, in walk order
     int skippedHomes = 0;           // homes with a cache folder that cannot be read
+    int skippedFolders = 0;         // cache folders that are links or not their user's
 };
 // Walks the cache folders of every user of locations: their folders, then
-// their files, each file stat'ed once. Touches nothing but the file system and
-// locations.userHomes, so it may run on any thread. Stops early, with what it
-// found so far, when *cancel turns true; counts the rows found in *found.
+// their files, each file stat'ed once. Below a home folder no link is ever
+// followed: a cache folder reached through a link, or not owned by the home's
+// user, is counted in skippedFolders and never entered; inside, links to
+// folders are left out, pipes and devices too. Touches nothing but the file
+// system and locations.userHomes, so it may run on any thread. Stops early,
+// with what it found so far, when *cancel turns true; counts the rows found in
+// *found.
 AllUsersCache walkAllUsersCache(const CacheLocations& locations, const std::atomic<bool>* cancel = nullptr,
                                 std::atomic<int>* found = nullptr);
 
@@ -158,6 +169,7 @@ public:
     QString viewMode;                      // "我的缓存", "所有缓存" or empty
     QString countText = QStringLiteral("000");  // the count label's text
     int skippedHomes = 0;                  // unreadable folders of the last all-users walk
+    int skippedFolders = 0;                // linked or foreign cache folders of that walk
     // When set, the rebuild after a deletion calls it instead of listing at
     // once (the window lists on a worker thread, after viewMode).
     std::function<void()> relist;
@@ -207,7 +219,8 @@ public:
     void sortBy(int column);
     // The local files of the selected rows, in list order, written out first
     // when needed. Damaged and undecodable rows are left out and counted in
-    // *refused.
+    // *refused; a file of the all-users walk is left out unless it is still
+    // a regular file reached without passing through a link.
     QStringList selectedFilePaths(const std::vector<int>& selectedRows, int* refused = nullptr);
 
     const CacheLocations& locations() const { return m_locations; }
@@ -224,7 +237,8 @@ private:
 };
 
 // Empties the browser cache: lists and deletes the current user's index, then
-// the files of all users; shows "IE缓存清空完毕！" when asked to.
+// the files of the current user's own cache folders (never another user's);
+// shows "IE缓存清空完毕！" when asked to.
 void clearBrowserCache(CacheIndex* index, const CacheLocations& locations, bool showMessage);
 
 } // namespace dh

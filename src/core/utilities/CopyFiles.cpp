@@ -4,6 +4,7 @@
 
 #include <QCoroTimer>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -122,7 +123,35 @@ QString withExtension(const QString& base, const QString& ext)
 {
     return ext.isEmpty() ? base : base + QLatin1Char('.') + ext;
 }
+
+// "base[007].ext": at least three digits.
+QString numberedName(const QString& base, int n, const QString& ext)
+{
+    return withExtension(base + QLatin1Char('[') + QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0')) + QLatin1Char(']'),
+                         ext);
+}
 } // namespace
+
+FolderNames::FolderNames(const QString& folder)
+{
+    const QStringList names =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    m_taken = QSet<QString>(names.cbegin(), names.cend());
+}
+
+QString FolderNames::renamed(const QString& source)
+{
+    const SplitPath sp = splitFilePath(source);
+    const QString base = stripNumberSuffix(sp.baseName);
+    const QString plain = withExtension(base, sp.extension);
+    if (!taken(plain))
+        return plain;
+    int& n = m_next[base + QLatin1Char('/') + sp.extension];  // '/' never occurs in a name
+    n = std::max(n, 1);
+    while (taken(numberedName(base, n, sp.extension)))
+        ++n;
+    return numberedName(base, n, sp.extension);
+}
 
 bool copyWithAutoRename(const QString& source, const QString& destFolder)
 {
@@ -133,12 +162,8 @@ bool copyWithAutoRename(const QString& source, const QString& destFolder)
     QString candidate = destFolder + withExtension(base, sp.extension);
     // Anything in the way (a folder, a hidden file, a link) blocks a name too:
     // copying onto it would fail or destroy it.
-    for (int n = 1; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n) {
-        candidate = destFolder
-                    + withExtension(base + QLatin1Char('[') + QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0'))
-                                        + QLatin1Char(']'),
-                                    sp.extension);
-    }
+    for (int n = 1; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n)
+        candidate = destFolder + numberedName(base, n, sp.extension);
     return copyFileKeepingTime(source, candidate);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 #include <QCoroTask>
+#include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -48,6 +50,25 @@ bool sameFolder(const QString& a, const QString& b);
 // base, base[001], base[002], ... (at least three digits), after removing a
 // bracketed number from the source's base name. false when nothing was copied.
 bool copyWithAutoRename(const QString& source, const QString& destFolder);  // 复制相同文件自动重命名
+
+// The names in one destination folder, for a run of many copies into it: the
+// folder is listed once and every base name keeps its own counter, so that
+// thousands of files of one name are numbered in linear time. Gives the names
+// copyWithAutoRename would give, as long as nothing else writes there.
+class FolderNames {
+public:
+    explicit FolderNames(const QString& folder);
+    // Whether anything (a file, a folder, a link) bears the name.
+    bool taken(const QString& name) const { return m_taken.contains(name); }
+    void take(const QString& name) { m_taken.insert(name); }
+    // The name copyWithAutoRename would give a copy of source now; not yet
+    // taken (take it once the copy is in place).
+    QString renamed(const QString& source);
+
+private:
+    QSet<QString> m_taken;
+    QHash<QString, int> m_next;  // per base name and extension: all below are taken
+};
 
 // Copies one file into destFolder with the same-name option. Returns false
 // when the file was skipped or a step failed.

@@ -16,14 +16,16 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace dh {
 namespace simplecache {
 
 namespace {
 
-// Decoded bodies larger than this are refused: a cache entry that inflates
-// beyond it is not a document worth extracting.
-constexpr qint64 kMaxDecoded = qint64(1) << 30;
 constexpr quint32 kMaxKeyLength = 1 << 20;
 // Bit of the pickled response info marking a response cut off while cached.
 constexpr quint32 kResponseTruncated = 1u << 12;
@@ -31,6 +33,40 @@ constexpr quint32 kResponseTruncated = 1u << 12;
 constexpr qint64 kEngineEpochOffset = 11644473600LL * 1000000LL;
 // More layers than this is not a real response.
 constexpr int kMaxCodings = 4;
+
+// Opens path for reading only when it is a regular file, not a link: a pipe
+// would block the first read for ever, a link could lead anywhere. Without
+// blocking, a pipe opens at once and is then told apart by its type.
+// *notRegular says why a thing that is there was refused.
+bool openRegular(QFile& f, const QString& path, bool* notRegular = nullptr)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        if (notRegular)
+            *notRegular = ::lstat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+QDateTime utcTime(const timespec& t)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000, Qt::UTC);
+}
+
+// A regular file of its own, not a link to one.
+bool isPlainFile(const QFileInfo& fi)
+{
+    return fi.isFile() && !fi.isSymLink();
+}
 
 bool fail(QString* error, const QString& why)
 {
@@ -467,13 +503,13 @@ private:
     bool m_sinkRefused = false;
 };
 
-// Collects a decoded body in memory, refusing more than kMaxDecoded.
+// Collects a decoded body in memory, refusing more than kMaxDecodedBytes.
 std::optional<QByteArray> decodeInMemory(const QStringList& codings, const QByteArray& data, QString* broken)
 {
     QByteArray out;
     DecodeChain chain(codings, [&out](const char* d, size_t n) {
         out.append(d, qsizetype(n));
-        return out.size() <= kMaxDecoded;
+        return out.size() <= kMaxDecodedBytes;
     });
     if (chain.feed(data.constData(), size_t(data.size())) && chain.finish())
         return out;
@@ -504,7 +540,7 @@ std::optional<QByteArray> inflateRaw(const QByteArray& data)
     ZlibStage raw(-15);
     const Sink sink = [&out](const char* d, size_t n) {
         out.append(d, qsizetype(n));
-        return out.size() <= kMaxDecoded;
+        return out.size() <= kMaxDecodedBytes;
     };
     if (raw.feed(data.constData(), size_t(data.size()), sink) && raw.finish(sink))
         return out;
@@ -546,15 +582,31 @@ Decoded decodeBody(const QByteArray& raw, const QString& contentEncoding)
     return {std::nullopt, QStringLiteral("按%1解码失败：数据流已损坏").arg(broken)};
 }
 
+namespace {
+// The length of a key's "N/N/" prefix, 0 without one (read for every entry
+// listed, so by hand rather than by pattern).
+qsizetype keyPrefixLength(const QString& k)
+{
+    qsizetype at = 0;
+    for (int part = 0; part < 2; ++part) {
+        const qsizetype digits = at;
+        while (at < k.size() && k[at].isDigit() && k[at].unicode() < 128)
+            ++at;
+        if (at == digits || at >= k.size() || k[at] != QLatin1Char('/'))
+            return 0;
+        ++at;
+    }
+    return at;
+}
+} // namespace
+
 QString urlFromKey(const QByteArray& key)
 {
     const QString k = QString::fromUtf8(key);
     const int space = k.lastIndexOf(QLatin1Char(' '));
     if (space >= 0)
         return k.mid(space + 1);
-    static const QRegularExpression prefix(QStringLiteral("^\\d+/\\d+/"));
-    const QRegularExpressionMatch m = prefix.match(k);
-    return m.hasMatch() ? k.mid(m.capturedLength()) : k;
+    return k.mid(keyPrefixLength(k));
 }
 
 QString siteFromKey(const QByteArray& key)
@@ -562,10 +614,7 @@ QString siteFromKey(const QByteArray& key)
     // "1/0/_dk_<top-frame site> <frame site> <url>", with variants such as
     // "_dk_s_" or "_cn_" markers before the first site.
     QString k = QString::fromUtf8(key);
-    static const QRegularExpression prefix(QStringLiteral("^\\d+/\\d+/"));
-    const QRegularExpressionMatch m = prefix.match(k);
-    if (m.hasMatch())
-        k = k.mid(m.capturedLength());
+    k = k.mid(keyPrefixLength(k));
     const int space = k.indexOf(QLatin1Char(' '));
     if (space < 0)
         return {};
@@ -584,12 +633,23 @@ QString entryHashOfKey(const QByteArray& key)
     return QStringLiteral("%1").arg(v, 16, 16, QLatin1Char('0'));
 }
 
-std::optional<EntryFile> readEntryFile(const QString& path, QString* error, const QFileInfo* info)
+std::optional<EntryFile> readEntryFile(const QString& path, QString* error)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        fail(error, QStringLiteral("cannot open"));
-        return std::nullopt;
+    QFile f;
+    bool notRegular = false;
+    if (!openRegular(f, path, &notRegular)) {
+        if (!notRegular) {
+            fail(error, QStringLiteral("cannot open"));
+            return std::nullopt;
+        }
+        // Shown, so that the user sees it and can delete it, but never read.
+        EntryFile e;
+        e.path = path;
+        e.url = QFileInfo(path).fileName();
+        e.hash = e.url.left(16);
+        e.damage = QStringLiteral("不是普通文件（链接、管道或设备），不读取");
+        fail(error, e.damage);
+        return e;
     }
     const qint64 size = f.size();
     const PieceReader piece(f);
@@ -604,17 +664,19 @@ std::optional<EntryFile> readEntryFile(const QString& path, QString* error, cons
         fail(error, QStringLiteral("bad key length"));
         return std::nullopt;
     }
-    const QFileInfo fi = info ? *info : QFileInfo(path);
+    // The times from the open file, in UTC: local times would consult the
+    // time zone files for every entry.
+    struct stat st {};
+    ::fstat(f.handle(), &st);
     EntryFile e;
     e.path = path;
-    e.hash = fi.fileName().left(16);
+    e.hash = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1).left(16);
     e.key = *key;
     e.url = urlFromKey(*key);
     e.site = siteFromKey(*key);
-    e.fileModified = fi.lastModified();
+    e.fileModified = utcTime(st.st_mtim);
     e.modified = e.fileModified;
-    const QDateTime atime = fi.lastRead();
-    e.accessed = atime.isValid() ? atime : e.modified;
+    e.accessed = st.st_atim.tv_sec > 0 ? utcTime(st.st_atim) : e.modified;
     // The first failed check is the reason shown.
     auto damaged = [&](const QString& why) {
         if (e.damage.isEmpty())
@@ -671,8 +733,8 @@ bool streamBody(EntryFile& e, const std::function<bool(const char*, size_t)>& si
 {
     if (!e.damage.isEmpty())
         return false;
-    QFile f(e.path);
-    if (!f.open(QIODevice::ReadOnly) || f.size() < e.bodyOffset + e.bodySize || !f.seek(e.bodyOffset)) {
+    QFile f;
+    if (!openRegular(f, e.path) || f.size() < e.bodyOffset + e.bodySize || !f.seek(e.bodyOffset)) {
         e.damage = QStringLiteral("无法读取正文");
         return false;
     }
@@ -706,8 +768,8 @@ bool checkBody(EntryFile& e, const std::atomic<bool>* cancel)
 
 std::optional<QByteArray> readRawBody(const EntryFile& e)
 {
-    QFile f(e.path);
-    if (!f.open(QIODevice::ReadOnly))
+    QFile f;
+    if (!openRegular(f, e.path))
         return std::nullopt;
     return readAt(f, e.bodyOffset, e.bodySize);
 }
@@ -739,23 +801,41 @@ bool isNormal(const EntryFile& e)
     return e.httpStatus >= 200 && e.httpStatus < 300 && e.httpStatus != 206 && !e.truncated;
 }
 
-bool isEntryId(const QString& id)
+bool isEntryId(QStringView id)
 {
-    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{16}$"));
-    return hex.match(id).hasMatch();
+    if (id.size() != 16)
+        return false;
+    for (QChar c : id) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
+            return false;
+    }
+    return true;
 }
 
-QFileInfoList entryFiles(const QString& folder)
+QStringList entryFiles(const QString& folder)
 {
-    static const QRegularExpression name(QStringLiteral("^[0-9a-f]{16}_0$"));
-    // Oldest file first, as the engine's index lists them.
-    const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*_0")}, QDir::Files | QDir::Hidden,
-                                                           QDir::Time | QDir::Reversed);
-    QFileInfoList out;
-    for (const QFileInfo& f : files) {
-        if (name.match(f.fileName()).hasMatch())
-            out << f;
+    // Whatever else bears an entry's name (a link, a pipe) is listed too, to
+    // be shown damaged rather than skipped in silence.
+    const QStringList names = QDir(folder).entryList(
+        {QStringLiteral("*_0")}, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::NoSort);
+    std::vector<std::pair<qint64, QString>> byTime;
+    for (const QString& n : names) {
+        if (n.size() != 18 || !n.endsWith(QLatin1String("_0")) || !isEntryId(QStringView(n).left(16)))
+            continue;
+        const QString path = folder + QLatin1Char('/') + n;
+        struct stat st {};
+        const bool ok = ::stat(QFile::encodeName(path).constData(), &st) == 0;
+        byTime.emplace_back(ok ? qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec : 0, path);
     }
+    // Oldest file first, as the engine's index lists them (one stat per
+    // file: sorting on local times would read the time zone at every step);
+    // the same time in descending name order, as a reversed listing gives it.
+    std::sort(byTime.begin(), byTime.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second > b.second;
+    });
+    QStringList out;
+    for (auto& [t, path] : byTime)
+        out << std::move(path);
     return out;
 }
 
@@ -769,8 +849,8 @@ SimpleCacheIndex::SimpleCacheIndex(QString cacheFolder, QString sidecarFolder)
 std::vector<EntryFile> SimpleCacheIndex::scan() const
 {
     std::vector<EntryFile> out;
-    for (const QFileInfo& f : entryFiles(m_cacheFolder)) {
-        if (auto e = simplecache::readEntryFile(f.filePath(), nullptr, &f))
+    for (const QString& f : entryFiles(m_cacheFolder)) {
+        if (auto e = simplecache::readEntryFile(f))
             out.push_back(std::move(*e));
     }
     return out;
@@ -803,7 +883,7 @@ CacheIndex::Item SimpleCacheIndex::itemOf(const EntryFile& e, const QSet<QString
     const QString side = sidecarPath(e);
     const QFileInfo fi(side);
     // Written once: kept as long as the entry has not been replaced since.
-    if (fi.isFile() && fi.lastModified() >= e.fileModified)
+    if (simplecache::isPlainFile(fi) && fi.lastModified() >= e.fileModified)
         item.localFile = side;
     return item;
 }
@@ -816,10 +896,10 @@ void SimpleCacheIndex::list(const ItemSink& sink, const std::atomic<bool>* cance
         for (const QString& d : QDir(m_sidecarFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
             sidecars.insert(d);
     }
-    for (const QFileInfo& f : entryFiles(m_cacheFolder)) {
+    for (const QString& f : entryFiles(m_cacheFolder)) {
         if (cancel && *cancel)
             return;
-        if (auto e = simplecache::readEntryFile(f.filePath(), nullptr, &f))
+        if (auto e = simplecache::readEntryFile(f))
             sink(itemOf(*e, &sidecars));
     }
 }
@@ -870,7 +950,7 @@ CacheIndex::LocalFile SimpleCacheIndex::entryFile(const QString& id)
         return {{}, State::Damaged, e->damage};
     const QString target = sidecarPath(*e);
     const QFileInfo existing(target);
-    if (existing.isFile() && existing.lastModified() >= e->fileModified)
+    if (simplecache::isPlainFile(existing) && existing.lastModified() >= e->fileModified)
         return {target, State::Intact, {}};
     if (const QString why = simplecache::unsupportedCoding(e->contentEncoding); !why.isEmpty())
         return {{}, State::Undecodable, why};
@@ -878,39 +958,85 @@ CacheIndex::LocalFile SimpleCacheIndex::entryFile(const QString& id)
     const bool folderMade = !QFileInfo::exists(folder);
     if (!QDir().mkpath(folder))
         return {{}, State::Intact, QStringLiteral("无法创建文件夹")};
-    // The body goes through the decoders to the file piece by piece; the
-    // file appears only once the whole body has been read, its checksum
+    // The file appears only once the whole body has been read, its checksum
     // matched and every coding undone.
     QSaveFile out(target);
-    const QStringList codings = simplecache::codingsOf(e->contentEncoding);
+    LocalFile f = out.open(QIODevice::WriteOnly) ? decodeTo(*e, out)
+                                                 : LocalFile{{}, State::Intact, QStringLiteral("无法写出文件：%1").arg(out.errorString())};
+    if (f.reason.isEmpty() && !out.commit())
+        f = {{}, State::Intact, QStringLiteral("无法写出文件：%1").arg(out.errorString())};
+    if (!f.reason.isEmpty()) {
+        out.cancelWriting();
+        if (folderMade)
+            QDir().rmdir(folder);
+        return f;
+    }
+    return {target, State::Intact, {}};
+}
+
+CacheIndex::LocalFile SimpleCacheIndex::writeBody(EntryFile& e, QIODevice& out)
+{
+    if (!e.damage.isEmpty())
+        return {{}, State::Damaged, e.damage};
+    if (const QString why = simplecache::unsupportedCoding(e.contentEncoding); !why.isEmpty())
+        return {{}, State::Undecodable, why};
+    return decodeTo(e, out);
+}
+
+CacheIndex::LocalFile SimpleCacheIndex::decodeTo(EntryFile& e, QIODevice& out)
+{
+    // The body goes through the decoders to out piece by piece. A coded body
+    // may expand without end: its decoded bytes are held to the limits as
+    // they come, so a refusal costs no more than the limit.
+    const QStringList codings = simplecache::codingsOf(e.contentEncoding);
+    enum class Limit { None, Size, Ratio, Run } hit = Limit::None;
+    const qint64 runLeft = m_decodeBudget - m_decodedThisRun;
     qint64 written = 0;
-    bool tooLarge = false;
     simplecache::DecodeChain chain(codings, [&](const char* d, size_t n) {
         written += qint64(n);
-        tooLarge = !codings.isEmpty() && written > simplecache::kMaxDecoded;
-        return !tooLarge && out.write(d, qint64(n)) == qint64(n);
+        if (!codings.isEmpty()) {
+            if (written > simplecache::kMaxDecodedBytes)
+                hit = Limit::Size;
+            else if (written > simplecache::kRatioFreeBytes && written > e.bodySize * simplecache::kMaxDecodeRatio)
+                hit = Limit::Ratio;
+            else if (written > runLeft)
+                hit = Limit::Run;
+        }
+        return hit == Limit::None && out.write(d, qint64(n)) == qint64(n);
     });
-    bool decoding = out.open(QIODevice::WriteOnly);
+    bool decoding = true;
     // A stream that breaks is read on for the checksum: a damaged entry is
     // told apart from one that cannot be decoded.
-    const bool read = decoding && simplecache::streamBody(*e, [&](const char* d, size_t n) {
+    const bool read = simplecache::streamBody(e, [&](const char* d, size_t n) {
         if (decoding)
             decoding = chain.feed(d, n);
         return decoding || !chain.sinkRefused();
     });
-    const bool done = read && decoding && chain.finish() && out.commit();
-    if (!done) {
-        out.cancelWriting();
-        if (folderMade)
-            QDir().rmdir(folder);
-        if (!e->damage.isEmpty())
-            return {{}, State::Damaged, e->damage};
-        if (tooLarge || !chain.broken().isEmpty())
-            return {{}, State::Undecodable,
-                    QStringLiteral("按%1解码失败：数据流已损坏").arg(tooLarge ? codings.first() : chain.broken())};
-        return {{}, State::Intact, QStringLiteral("无法写出文件：%1").arg(out.errorString())};
+    if (read && decoding && chain.finish()) {
+        if (!codings.isEmpty())
+            m_decodedThisRun += written;
+        return {{}, State::Intact, {}};
     }
-    return {target, State::Intact, {}};
+    if (!e.damage.isEmpty())
+        return {{}, State::Damaged, e.damage};
+    constexpr qint64 mb = 1 << 20;
+    switch (hit) {
+    case Limit::Size:
+        return {{}, State::Undecodable, QStringLiteral("解码后超过%1 MB，不写出").arg(simplecache::kMaxDecodedBytes / mb)};
+    case Limit::Ratio:
+        return {{}, State::Undecodable,
+                QStringLiteral("解码后超过%1 MB且超过存储大小的%2倍，不写出")
+                    .arg(simplecache::kRatioFreeBytes / mb)
+                    .arg(simplecache::kMaxDecodeRatio)};
+    case Limit::Run:
+        // The entry itself is fine: a later run may write it.
+        return {{}, State::Intact, QStringLiteral("本次解码总量已达上限%1 MB，未写出").arg(m_decodeBudget / mb)};
+    case Limit::None:
+        break;
+    }
+    if (!chain.broken().isEmpty())
+        return {{}, State::Undecodable, QStringLiteral("按%1解码失败：数据流已损坏").arg(chain.broken())};
+    return {{}, State::Intact, QStringLiteral("无法写出文件：%1").arg(out.errorString())};
 }
 
 bool SimpleCacheIndex::deleteEntry(const QString& id)
@@ -924,8 +1050,12 @@ bool SimpleCacheIndex::deleteEntry(const QString& id)
             removed = true;
     }
     // Only the folder this program wrote for the entry; a link in it goes,
-    // never what it points to.
-    QDir(m_sidecarFolder + QLatin1Char('/') + id).removeRecursively();
+    // never what it points to, and so does a link in its place.
+    const QString side = m_sidecarFolder + QLatin1Char('/') + id;
+    if (QFileInfo(side).isSymLink())
+        QFile::remove(side);
+    else
+        QDir(side).removeRecursively();
     return removed;
 }
 

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QIODevice>
 #include <QSet>
 #include <QString>
 #include <functional>
@@ -15,6 +16,16 @@ namespace dh {
 // body (stream 1) with its end record, the response headers (stream 0), an
 // optional SHA-256 of the key, and the end record of stream 0.
 namespace simplecache {
+
+// Limits on what decoding a stored body may write out, so that a small
+// hostile cache cannot fill the disk: an entry decoded beyond kMaxDecodedBytes,
+// or beyond kRatioFreeBytes and more than kMaxDecodeRatio times its stored
+// size, is refused; one run of writing local files (an extraction, a copy out
+// of the viewer) decodes at most kDecodeBudgetPerRun bytes in all.
+inline constexpr qint64 kMaxDecodedBytes = qint64(1) << 30;
+inline constexpr qint64 kRatioFreeBytes = qint64(10) << 20;
+inline constexpr qint64 kMaxDecodeRatio = 1000;
+inline constexpr qint64 kDecodeBudgetPerRun = qint64(2) << 30;
 
 inline constexpr quint64 kInitialMagic = 0xfcfb6d1ba7725c30ULL;
 inline constexpr quint64 kFinalMagic = 0xf4fa6f45970d41d8ULL;
@@ -56,9 +67,10 @@ struct EntryFile {
 // the header side: sizes, end records, the key's SHA-256, the stream-0 CRC32
 // and that the file name is the hash of the key. nullopt only when the file
 // is not an entry at all (no magic, no readable key); a damaged entry comes
-// back with damage set.
-// info, when given, is the file's already-read directory entry (saves a stat).
-std::optional<EntryFile> readEntryFile(const QString& path, QString* error = nullptr, const QFileInfo* info = nullptr);
+// back with damage set. Only a regular file is opened, never through a link
+// and never a pipe (which would block the read for ever): anything else under
+// an entry's name comes back damaged, its file name standing for the url.
+std::optional<EntryFile> readEntryFile(const QString& path, QString* error = nullptr);
 
 // Reads the stored body once, streaming, and checks it against the CRC32 of
 // its end record (when it carries one). Sets e.damage and returns false on a
@@ -124,6 +136,14 @@ public:
     CheckResult check(const QString& id, const std::atomic<bool>* cancel = nullptr) override;
     LocalFile entryFile(const QString& id) override;
     bool deleteEntry(const QString& id) override;
+    void beginWriteRun() override { m_decodedThisRun = 0; }
+    // Writes the entry's decoded body to out (open for writing), under the
+    // same checks and limits as a local file; reason empty when all went.
+    LocalFile writeBody(simplecache::EntryFile& e, QIODevice& out);
+    // The entry of an id, read afresh; nullopt when there is none.
+    std::optional<simplecache::EntryFile> entry(const QString& id) const { return entryOf(id); }
+    // The decoded bytes one run may write (kDecodeBudgetPerRun unless set).
+    void setDecodeBudget(qint64 bytes) { m_decodeBudget = bytes; }
 
     const QString& cacheFolder() const { return m_cacheFolder; }
     const QString& sidecarFolder() const { return m_sidecarFolder; }
@@ -139,9 +159,12 @@ public:
 private:
     std::optional<simplecache::EntryFile> entryOf(const QString& id) const;
     CacheIndex::Item itemOf(const simplecache::EntryFile& e, const QSet<QString>* sidecars) const;
+    LocalFile decodeTo(simplecache::EntryFile& e, QIODevice& out);
 
     QString m_cacheFolder;
     QString m_sidecarFolder;
+    qint64 m_decodeBudget = simplecache::kDecodeBudgetPerRun;
+    std::atomic<qint64> m_decodedThisRun{0};
 };
 
 } // namespace dh
