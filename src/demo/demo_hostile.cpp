@@ -20,6 +20,9 @@
 //                 (so the server does not compress it; the client takes it as HTML)
 //     nest        the results, then N nested <div>s (default 1,000,000)
 //     attrs       the results, then one tag with N attributes (default 1,000,000)
+//     formatting  the results, then 512 <b>s closed by their paragraphs (<p><b id=k></p>),
+//                 then N paragraphs (default 40,000): the parser rebuilds the 512 <b>s
+//                 in every paragraph
 //     schemes     results behind javascript:, data:, file:, ftp:, mailto: links and one
 //                 http link; the next-page link goes to file:///etc/passwd
 //     status      answers 500 with an HTML body
@@ -215,6 +218,14 @@ void registerHostileRoutes(httplib::Server& server, DemoState& state)
             for (long i = 0; i < attrs; ++i)
                 body += " a" + std::to_string(i);
             body += ">x</span>";
+        } else if (kind == "formatting") {
+            const long paragraphs = pathNumber(req, 40000);
+            body += results(base, kind, page);
+            for (int k = 0; k < 512; ++k)
+                body += "<p><b id=" + std::to_string(k) + "></p>";
+            body.reserve(body.size() + std::size_t(paragraphs) * 8 + 64);
+            for (long k = 0; k < paragraphs; ++k)
+                body += "<p>x</p>";
         } else if (kind == "schemes") {
             body += "<div class=\"content-net-left\">";
             for (const char* href : {"javascript:alert(1)//a.pdf", "data:text/html,x.pdf", "file:///etc/passwd.pdf",
