@@ -109,15 +109,17 @@ bool isHeading(std::string_view n)
 class TreeModel {
 public:
     // A kept start tag of an element that has content (not void, not raw
-    // text); answers the nodes rebuilt before it.
+    // text); answers the nodes the parser makes beyond the tag.
     qint64 start(std::string_view name, std::string_view attrs, int attributes)
     {
         if (name == "html" || name == "head" || name == "body")
             return 0;
         closeBefore(name);
+        qint64 rebuilt = 0;
         if ((name == "a" || name == "nobr") && lastEntry(name) != npos)
-            endFormatting(lastEntry(name));  // a new <a> ends the open one
-        const qint64 rebuilt = rebuildsBefore(name) ? rebuild() : 0;
+            rebuilt += endFormatting(lastEntry(name));  // a new <a> ends the open one
+        if (rebuildsBefore(name))
+            rebuilt += rebuild();
         if (isFormatting(name)) {
             noahsArk(name, attrs);
             m_list.push_back({std::string(name), std::string(attrs), 1 + attributes, newId(), false});
@@ -140,7 +142,7 @@ public:
         closeBefore(name);
         return rebuildsBefore(name) ? rebuild() : 0;
     }
-    // A kept end tag; answers the nodes rebuilt (</br> is a <br>).
+    // A kept end tag; answers the nodes the parser makes for it (</br> is a <br>).
     qint64 end(std::string_view name)
     {
         if (name == "br")
@@ -148,10 +150,8 @@ public:
         if (name == "html" || name == "head" || name == "body")
             return 0;
         if (isFormatting(name)) {
-            if (const size_t e = lastEntry(name); e != npos) {
-                endFormatting(e);
-                return 0;
-            }
+            if (const size_t e = lastEntry(name); e != npos)
+                return endFormatting(e);
         }
         if (name == "p") {
             popToIfInScope("p", "button");
@@ -270,19 +270,26 @@ private:
             if (!m_stack.empty() && m_stack.back().name == "option")
                 popTo(int(m_stack.size()) - 1);
         } else if (oneOf(name, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "colgroup", "col", "table"})) {
-            // A new cell, row or table part ends the one before within the same table.
             const int table = topOf("table");
-            if (table >= 0) {
-                int at = std::max(topOf("td"), topOf("th"));
-                if (name != "td" && name != "th")
-                    at = std::max({at, topOf("tr"), topOf("caption"), topOf("colgroup")});
-                if (name != "td" && name != "th" && name != "tr")
-                    at = std::max({at, topOf("tbody"), topOf("thead"), topOf("tfoot")});
-                if (name == "table" && std::max({topOf("td"), topOf("th"), topOf("caption")}) < table)
-                    at = table;
-                if (at > table || (at == table && name == "table"))
-                    popTo(at);
+            if (table < 0)
+                return;
+            const int cell = std::max({topOf("td"), topOf("th"), topOf("caption")});
+            if (name == "table") {
+                if (cell < table)
+                    popTo(table);  // a table straight inside a table ends it
+                return;
             }
+            // A new part ends the open cell, then everything above the part it
+            // goes in: what the table's foster parenting left open too.
+            if (cell > table)
+                popTo(cell);
+            const int section = std::max({table, topOf("tbody"), topOf("thead"), topOf("tfoot")});
+            if (name == "td" || name == "th")
+                popTo(std::max(section, topOf("tr")) + 1);
+            else if (name == "tr")
+                popTo(topOf("tr") > section ? topOf("tr") : section + 1);
+            else
+                popTo(table + 1);
         }
     }
     size_t lastEntry(std::string_view name) const
@@ -292,13 +299,20 @@ private:
                 return k - 1;
         return npos;
     }
-    // The end tag of a formatting element: it and what was opened inside it close.
-    void endFormatting(size_t e)
+    // The end tag of a formatting element: it and what was opened inside it
+    // close. With a block opened inside it the parser moves and copies
+    // elements, in time that grows with what it has built (5,000 such end
+    // tags take it a second, 20,000 eight), so each counts as many nodes;
+    // real pages have a handful.
+    qint64 endFormatting(size_t e)
     {
+        constexpr qint64 kMisnestedNodes = 500;
         const int where = m_where[size_t(m_list[e].id)];
+        const bool misnested = where > 0 && !m_specials.empty() && m_specials.back() >= where;
         m_list.erase(m_list.begin() + std::ptrdiff_t(e));
         if (where > 0)
             popTo(where - 1);
+        return misnested ? kMisnestedNodes : 0;
     }
     // At most three entries of the same tag and attributes after the last
     // marker: the earliest goes.
