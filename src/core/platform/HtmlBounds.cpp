@@ -114,6 +114,14 @@ public:
     {
         if (name == "html" || name == "head" || name == "body")
             return 0;
+        if (inSelect()) {
+            // Inside a <select> only its options count; a new select or a
+            // field ends it.
+            if (oneOf(name, {"select", "input", "keygen", "textarea"}))
+                popTo(topOf("select"));
+            else if (name != "option" && name != "optgroup")
+                return 0;
+        }
         closeBefore(name);
         qint64 rebuilt = 0;
         if ((name == "a" || name == "nobr") && lastEntry(name) != npos)
@@ -171,7 +179,7 @@ public:
         return 0;
     }
     // Before a text run.
-    qint64 text() { return rebuild(); }
+    qint64 text() { return inSelect() ? 0 : rebuild(); }
 
 private:
     static constexpr size_t npos = size_t(-1);
@@ -200,6 +208,7 @@ private:
         return it == m_at.end() || it->second.empty() ? -1 : it->second.back();
     }
     int topBoundary() const { return m_boundaries.empty() ? -1 : m_boundaries.back(); }
+    bool inSelect() const { return topOf("select") > topBoundary(); }
     void push(std::string_view name, int entry)
     {
         const int at = int(m_stack.size());
