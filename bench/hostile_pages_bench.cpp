@@ -122,7 +122,7 @@ int main(int argc, char** argv)
                 peer.peakMb, "1.00");
     const bool memoryOnly = args.contains(QStringLiteral("--memory-only"));
     const char* rows[] = {"self", "pingpong", "grow", "emptyhref", "stall/60", "huge/64", "huge/512", "hugestream/512", "huge/31",
-                          "nest/1000000", "attrs/1000000", "schemes", "status", "notresults"};
+                          "nest/1000000", "attrs/1000000", "formatting/40000", "schemes", "status", "notresults"};
     const qsizetype onlyAt = args.indexOf(QStringLiteral("--only"));
     const QString only = onlyAt >= 0 && onlyAt + 1 < args.size() ? args.at(onlyAt + 1) : QString();
     for (const char* row : memoryOnly ? std::span<const char* const>() : std::span<const char* const>(rows)) {

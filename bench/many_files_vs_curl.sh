@@ -67,7 +67,7 @@ free_port() {
 }
 PORT=$(free_port)
 BASE="http://127.0.0.1:$PORT"
-"$SERVICE" --port "$PORT" > "$WORK/service.txt" 2>&1 &
+"$SERVICE" --port "$PORT" --test-routes > "$WORK/service.txt" 2>&1 &
 SERVER_PID=$!
 for _ in $(seq 100); do curl -s -o /dev/null "$BASE/" 2>/dev/null && break || sleep 0.1; done
 curl -s -f -o "$WORK/reference.bin" "$BASE/t/file/$SIZE"

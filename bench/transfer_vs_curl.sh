@@ -86,7 +86,7 @@ EOF
   BIG="$BASE/big.bin"
   PARTS=(); for i in 1 2 3 4 5 6; do PARTS+=("$BASE/part$i.bin"); done
 else
-  "$BUILD_DIR/docharvest-demo-service" --port "$PORT" > "$WORK/demo.txt" &
+  "$BUILD_DIR/docharvest-demo-service" --port "$PORT" --test-routes > "$WORK/demo.txt" &
   SERVER_PID=$!
   BASE="http://127.0.0.1:$PORT"
   BIG="$BASE/t/file/$((512 * MiB))"

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace dh::demo {
@@ -23,15 +24,20 @@ DemoService::DemoService(DemoOptions options)
     });
     registerSearchRoutes(*m_server, *m_state);
     registerDocumentRoutes(*m_server, *m_state);
-    registerTransferRoutes(*m_server, *m_state);
     registerUpdateRoutes(*m_server, *m_state);
-    registerBrowserTestRoutes(*m_server, *m_state);
-    registerHostileRoutes(*m_server, *m_state);
+    if (m_state->options.testRoutes) {
+        registerTransferRoutes(*m_server, *m_state);
+        registerBrowserTestRoutes(*m_server, *m_state);
+        registerHostileRoutes(*m_server, *m_state);
+    }
     // Slow or stuck clients must not take the service down for everyone (it
-    // is also the test server): short read time-outs free a worker held by a
-    // silent client, and enough workers remain for the others meanwhile.
-    m_server->set_read_timeout(2, 0);
-    m_server->set_keep_alive_timeout(2);
+    // is also the test server): short read and write time-outs free a worker
+    // held by a client that sends or takes nothing, and enough workers remain
+    // for the others meanwhile.
+    const int readSeconds = std::max(1, m_state->options.readTimeoutSeconds);
+    m_server->set_read_timeout(readSeconds, 0);
+    m_server->set_write_timeout(std::max(1, m_state->options.writeTimeoutSeconds), 0);
+    m_server->set_keep_alive_timeout(readSeconds);
     m_server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
 }
 

@@ -2,6 +2,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,7 +22,37 @@ struct DemoOptions {
     QString versionText = QStringLiteral("1.0.0");  // served as newver.txt
     int pagesPerQuery = 0;    // result pages per query; 0: 3 to 6, derived from the query
     int resultsPerPage = 10;  // results on each result page
+    // The transfer, browser-test and hostile routes, for tests and benchmarks.
+    // They exist to exhaust or stall a client (and the service with it), so
+    // the desktop program's built-in demo, which every local user can reach,
+    // goes without them (builtIn()).
+    bool testRoutes = true;
+    // A connection on which the client sends, or takes, nothing for this long
+    // is closed, so stalled clients cannot hold the workers.
+    int readTimeoutSeconds = 2;
+    int writeTimeoutSeconds = 5;
+
+    // What the desktop program serves as its demo: search, documents, login
+    // and update only.
+    static DemoOptions builtIn()
+    {
+        DemoOptions o;
+        o.testRoutes = false;
+        return o;
+    }
 };
+
+// Upper bounds of the size and time parameters the test routes take; larger
+// values are served as these.
+namespace caps {
+constexpr std::uint64_t bodyBytes = std::uint64_t(4) << 30;  // /t/... sizes
+constexpr long holdMs = 60000;                                // delays and stalls of the transfer routes
+constexpr long redirects = 100;
+constexpr long pageMegabytes = 1024;                          // /hostile/huge...
+constexpr long stallSeconds = 120;
+constexpr long nestedElements = 10000000;                     // /hostile/nest, /hostile/attrs
+constexpr long paragraphs = 1000000;                          // /hostile/formatting
+} // namespace caps
 
 // State shared by the route handlers. Handlers run on the server's worker
 // threads, so everything mutable is guarded by mutex.

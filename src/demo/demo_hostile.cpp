@@ -20,12 +20,18 @@
 //                 (so the server does not compress it; the client takes it as HTML)
 //     nest        the results, then N nested <div>s (default 1,000,000)
 //     attrs       the results, then one tag with N attributes (default 1,000,000)
+//     formatting  the results, then 512 <b>s closed by their paragraphs (<p><b id=k></p>),
+//                 then N paragraphs (default 40,000): the parser rebuilds the 512 <b>s
+//                 in every paragraph
 //     schemes     results behind javascript:, data:, file:, ftp:, mailto: links and one
 //                 http link; the next-page link goes to file:///etc/passwd
 //     status      answers 500 with an HTML body
 //     notresults  a page without the result container
 //     empty       a real result page without any result
 //   GET /hostile/<kind>/p?w=1                the home page (a plain page)
+//
+// Every N is capped (caps in DemoService.h): one request cannot make the
+// service build a page of any size or hold a worker for ever.
 
 #include "demo/DemoService.h"
 #include "demo/demo_util.h"
@@ -52,11 +58,11 @@ long longParam(const httplib::Request& req, const char* name, long fallback)
     return found && ok && n >= 0 ? n : fallback;
 }
 
-// The kind's number from the path, or fallback.
-long pathNumber(const httplib::Request& req, long fallback)
+// The kind's number from the path (at most cap), or fallback.
+long pathNumber(const httplib::Request& req, long fallback, long cap)
 {
     const std::string n = req.matches.size() > 2 ? std::string(req.matches[2]) : std::string();
-    return n.empty() ? fallback : std::stol(n);
+    return std::min(n.empty() ? fallback : std::stol(n), cap);
 }
 
 // The address of page P of the query this request belongs to.
@@ -162,14 +168,14 @@ void registerHostileRoutes(httplib::Server& server, DemoState& state)
             body += results(base, kind, page) + pager("");
         } else if (kind == "stall") {
             if (page >= 2) {
-                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(pathNumber(req, 120));
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(pathNumber(req, 120, caps::stallSeconds));
                 while (std::chrono::steady_clock::now() < until && !ds->stopping)
                     std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }
             body += results(base, kind, page) + pager(pageAddress(req, page + 1));
         } else if (kind == "huge" || kind == "hugelinks" || kind == "hugetext" || kind == "hugedeep") {
             // Made as it is sent: the service itself stays small.
-            const std::size_t total = std::size_t(pathNumber(req, 64)) * 1024 * 1024;
+            const std::size_t total = std::size_t(pathNumber(req, 64, caps::pageMegabytes)) * 1024 * 1024;
             std::string head = body + results(base, kind, page);
             if (kind == "hugetext")
                 head += "<p>";
@@ -185,7 +191,7 @@ void registerHostileRoutes(httplib::Server& server, DemoState& state)
                 });
             return;
         } else if (kind == "hugestream") {
-            const std::size_t total = std::size_t(pathNumber(req, 64)) * 1024 * 1024;
+            const std::size_t total = std::size_t(pathNumber(req, 64, caps::pageMegabytes)) * 1024 * 1024;
             auto head = std::make_shared<std::string>(body + results(base, kind, page));
             res.set_chunked_content_provider(
                 "", [head, total](std::size_t offset, httplib::DataSink& sink) {
@@ -200,7 +206,7 @@ void registerHostileRoutes(httplib::Server& server, DemoState& state)
                 });
             return;
         } else if (kind == "nest") {
-            const long levels = pathNumber(req, 1000000);
+            const long levels = pathNumber(req, 1000000, caps::nestedElements);
             body += results(base, kind, page);
             body.reserve(body.size() + std::size_t(levels) * 11 + 64);
             for (long i = 0; i < levels; ++i)
@@ -209,12 +215,20 @@ void registerHostileRoutes(httplib::Server& server, DemoState& state)
             for (long i = 0; i < levels; ++i)
                 body += "</div>";
         } else if (kind == "attrs") {
-            const long attrs = pathNumber(req, 1000000);
+            const long attrs = pathNumber(req, 1000000, caps::nestedElements);
             body += results(base, kind, page) + "<span";
             body.reserve(body.size() + std::size_t(attrs) * 10 + 64);
             for (long i = 0; i < attrs; ++i)
                 body += " a" + std::to_string(i);
             body += ">x</span>";
+        } else if (kind == "formatting") {
+            const long paragraphs = pathNumber(req, 40000, caps::paragraphs);
+            body += results(base, kind, page);
+            for (int k = 0; k < 512; ++k)
+                body += "<p><b id=" + std::to_string(k) + "></p>";
+            body.reserve(body.size() + std::size_t(paragraphs) * 8 + 64);
+            for (long k = 0; k < paragraphs; ++k)
+                body += "<p>x</p>";
         } else if (kind == "schemes") {
             body += "<div class=\"content-net-left\">";
             for (const char* href : {"javascript:alert(1)//a.pdf", "data:text/html,x.pdf", "file:///etc/passwd.pdf",

@@ -1,6 +1,7 @@
 // Transfer test endpoints of the demo service (all GET, under /t/).
 // Bodies are made on the fly from demoTransferByte() (DemoTransfer.h), so any
-// size costs no memory. Waits are bounded by hold_ms so that stopping the
+// size costs no memory. Sizes, holds and redirect counts are capped (caps in
+// DemoService.h). Waits are bounded by hold_ms so that stopping the
 // service never waits long for a handler.
 //
 //   /t/file/<size>[?type=T&delay=MS&encoding=E]
@@ -86,8 +87,13 @@ bool writeBody(httplib::DataSink& sink, std::uint64_t offset, std::uint64_t leng
 
 std::uint64_t sizeParam(const httplib::Request& req, std::size_t index)
 {
-    return std::stoull(req.matches[index].str());
+    try {
+        return std::min<std::uint64_t>(std::stoull(req.matches[index].str()), caps::bodyBytes);
+    } catch (const std::out_of_range&) {
+        return caps::bodyBytes;
+    }
 }
+
 
 long intParam(const httplib::Request& req, const char* name, long fallback)
 {
@@ -98,6 +104,11 @@ long intParam(const httplib::Request& req, const char* name, long fallback)
     } catch (...) {
         return fallback;
     }
+}
+
+long holdParam(const httplib::Request& req, const char* name, long fallback)
+{
+    return std::clamp(intParam(req, name, fallback), 0L, caps::holdMs);
 }
 
 void sleepMs(long ms)
@@ -188,8 +199,8 @@ void registerTransferRoutes(httplib::Server& server, DemoState& state)
 
     server.Get(R"(/t/slow/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
         const std::uint64_t size = sizeParam(req, 1);
-        const long piece = std::max(1L, intParam(req, "piece", 1024));
-        const long delay = intParam(req, "delay_ms", 20);
+        const long piece = std::clamp(intParam(req, "piece", 1024), 1L, long(kBlock));
+        const long delay = holdParam(req, "delay_ms", 20);
         res.set_content_provider(size, "application/octet-stream",
                                  [piece, delay](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
                                      if (offset > 0)
@@ -201,7 +212,7 @@ void registerTransferRoutes(httplib::Server& server, DemoState& state)
     server.Get(R"(/t/stall/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
         const std::uint64_t size = sizeParam(req, 1);
         const std::uint64_t after = std::min<std::uint64_t>(size, intParam(req, "after", 4096));
-        const long hold = intParam(req, "hold_ms", 5000);
+        const long hold = holdParam(req, "hold_ms", 5000);
         res.set_content_provider(size, "application/octet-stream",
                                  [after, hold](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
                                      if (offset < after)
@@ -236,7 +247,8 @@ void registerTransferRoutes(httplib::Server& server, DemoState& state)
     });
 
     server.Get(R"(/t/redirect/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
-        const long n = std::stol(req.matches[1].str());
+        const long n = req.matches[1].length() > 3 ? caps::redirects
+                                                   : std::min(std::stol(req.matches[1].str()), caps::redirects);
         const int code = int(intParam(req, "code", 302));
         const std::string to = req.has_param("to") ? req.get_param_value("to") : "/t/file/1000";
         std::string location = to;
@@ -253,7 +265,7 @@ void registerTransferRoutes(httplib::Server& server, DemoState& state)
     });
 
     server.Get("/t/silent", [](const httplib::Request& req, httplib::Response& res) {
-        sleepMs(intParam(req, "hold_ms", 10000));
+        sleepMs(holdParam(req, "hold_ms", 10000));
         res.status = 204;
     });
 

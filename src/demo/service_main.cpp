@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-// Stand-alone demo service: docharvest-demo-service --port N
+// Stand-alone demo service: docharvest-demo-service --port N [--test-routes]
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -29,10 +29,14 @@ int main(int argc, char** argv)
                                 QStringLiteral("N"), QStringLiteral("0"));
     QCommandLineOption resultsOpt(QStringLiteral("results"), QStringLiteral("Results on each result page."),
                                   QStringLiteral("N"), QStringLiteral("10"));
-    p.addOptions({portOpt, rateOpt, windowOpt, captchaOpt, versionOpt, pagesOpt, resultsOpt});
+    QCommandLineOption testRoutesOpt(QStringLiteral("test-routes"),
+                                     QStringLiteral("Also serve the transfer, browser-test and hostile routes "
+                                                    "(for tests and benchmarks)."));
+    p.addOptions({portOpt, rateOpt, windowOpt, captchaOpt, versionOpt, pagesOpt, resultsOpt, testRoutesOpt});
     p.process(app);
 
-    dh::demo::DemoOptions o;
+    dh::demo::DemoOptions o = dh::demo::DemoOptions::builtIn();
+    o.testRoutes = p.isSet(testRoutesOpt);
     o.rateLimitPages = p.value(rateOpt).toInt();
     o.rateLimitWindowSeconds = p.value(windowOpt).toInt();
     o.captchaTimeoutSeconds = p.value(captchaOpt).toInt();

@@ -30,7 +30,7 @@ QString startDemoService()
     auto& d = demoSlot();
     if (d && d->running())
         return d->baseUrl();
-    d = std::make_unique<demo::DemoService>();
+    d = std::make_unique<demo::DemoService>(demo::DemoOptions::builtIn());
     if (!d->start()) {
         d.reset();
         return {};

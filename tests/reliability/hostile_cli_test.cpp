@@ -29,7 +29,8 @@ protected:
     void SetUp() override
     {
         service.start(dh::test::binaryDir() + QStringLiteral("/docharvest-demo-service"),
-                      {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--rate-pages"), QStringLiteral("-1")});
+                      {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--rate-pages"), QStringLiteral("-1"),
+                       QStringLiteral("--test-routes")});
         ASSERT_TRUE(service.waitForStarted(5000));
         ASSERT_TRUE(service.waitForReadyRead(5000));
         base = QString::fromUtf8(service.readLine()).trimmed();

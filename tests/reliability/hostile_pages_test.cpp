@@ -39,6 +39,8 @@ const HostileRow kRows[] = {
     {"PageOverTheNodeBudget", "/hostile/hugelinks/8", 0, std::nullopt, "larger than 500000 nodes", 20000},
     {"MillionNestedDivs", "/hostile/nest/1000000", 2, std::nullopt, nullptr, 20000},
     {"MillionAttributes", "/hostile/attrs/1000000", 2, std::nullopt, nullptr, 20000},
+    {"UnclosedFormattingRebuiltInEveryParagraph", "/hostile/formatting/40000", 0, std::nullopt,
+     "larger than 500000 nodes", 20000},
     {"LinksAndNextPageOutsideTheWeb", "/hostile/schemes", 1, std::nullopt, nullptr, 10000},
     {"ServerError", "/hostile/status", 0, std::nullopt, "服务器返回错误（", 10000},
     {"NotAResultPage", "/hostile/notresults", 0, std::nullopt, "不是搜索结果页", 10000},
@@ -116,6 +118,54 @@ TEST(HostileMarkup, MillionNestedElementsParseQuickly)
     EXPECT_TRUE(doc->body().innerText().contains(QStringLiteral("deep")));
     EXPECT_LE(doc->getElementsByTagName(QStringLiteral("div")).length(), limits().maxNesting + 1);
 }
+
+// Markup whose tree is far larger than its tags: the parser rebuilds closed
+// formatting elements and copies misnested ones. Such a page fails as too
+// large, in bounded time; an ordinary page of the same size still parses.
+struct MarkupRow {
+    const char* name;
+    QByteArray (*page)();
+    bool tooLarge;
+};
+
+QByteArray repeat(const QByteArray& head, const QByteArray& each, int times, const QByteArray& tail = {})
+{
+    QByteArray out = head;
+    for (int i = 0; i < times; ++i)
+        out += QByteArray(each).replace("#", QByteArray::number(i));
+    return out + tail;
+}
+
+const MarkupRow kMarkupRows[] = {
+    {"ClosedBoldsRebuiltInEveryParagraph",
+     [] { return repeat(repeat({}, "<p><b id=#></p>", 512), "<p>x</p>", 40000); }, true},
+    {"BoldsFosterParentedOutOfATable",
+     [] { return repeat(repeat("<table>", "<b id=#>", 100), "x<tr><td>y</td></tr>z", 3000); }, true},
+    {"BoldsEndedOutsideTheirBlocks",
+     [] { return repeat({}, repeat({}, "<b id=#><div>", 20) + QByteArray("</b>").repeated(20) + QByteArray("</div>").repeated(20), 7000); },
+     true},
+    {"UnclosedFontAroundALargeTable",
+     [] { return repeat("<font size=2><table>", "<tr><td>x</td><td><a href=/#>y</a></td><td>z</td></tr>", 40000); }, false},
+};
+
+class HostileMarkupRows : public ::testing::TestWithParam<MarkupRow> {};
+
+TEST_P(HostileMarkupRows, FailsAsTooLargeOrParses)
+{
+    const QByteArray page = GetParam().page();
+    QElapsedTimer t;
+    t.start();
+    const DocumentPtr doc = Document::parse(page, QUrl(QStringLiteral("http://x/")), QStringLiteral("text/html"));
+#if !defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(t.elapsed(), 10000);
+#endif
+    EXPECT_EQ(doc->tooManyNodes(), GetParam().tooLarge);
+    if (!GetParam().tooLarge)
+        EXPECT_EQ(doc->getElementsByTagName(QStringLiteral("a")).length(), 40000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HostileMarkupRows, ::testing::ValuesIn(kMarkupRows),
+                         [](const ::testing::TestParamInfo<MarkupRow>& i) { return std::string(i.param.name); });
 
 // A direct navigation outside the web is refused like a failed load and ends
 // at once; the page shown stays.

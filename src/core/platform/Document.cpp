@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace dh {
 
@@ -70,6 +70,11 @@ using html::Tree;
 
 namespace {
 
+// Thrown out of the parser (through its C frames, which carry unwind
+// tables) when it needs more memory than the page may cost; everything it
+// made belongs to the arena, so nothing leaks.
+struct ArenaFull {};
+
 // Gumbo allocates many small blocks and frees them recursively at the end.
 // A bump arena makes parsing faster and lets us drop the whole output at
 // once, without gumbo's recursive destroy (deep nesting would overflow the
@@ -79,20 +84,22 @@ namespace {
 // given back to the system as soon as gumbo is done with them.
 class Arena {
 public:
+    explicit Arena(size_t budget) : m_budget(budget) {}
     ~Arena()
     {
         for (char* b : m_slabs)
             std::free(b);
-        for (void* b : m_big)
+        for (const auto& [b, size] : m_big)
             std::free(b);
     }
     void* allocate(size_t n)
     {
         if (n > kSmallMax) {
+            claim(n);
             void* big = std::malloc(n);
             if (!big)
                 throw std::bad_alloc();
-            m_big.insert(big);
+            m_big.emplace(big, n);
             return big;
         }
         const size_t c = n ? (n + 7) / 8 : 1;  // the size in units of 8 bytes
@@ -101,6 +108,7 @@ public:
             return p;
         }
         if (m_left[c] < c * 8) {
+            claim(kSlab);
             char* slab = static_cast<char*>(std::aligned_alloc(kSlab, kSlab));
             if (!slab)
                 throw std::bad_alloc();
@@ -120,6 +128,7 @@ public:
             return;
         if (auto it = m_big.find(p); it != m_big.end()) {
             std::free(p);
+            m_bytes -= it->second;
             m_big.erase(it);
             return;
         }
@@ -133,12 +142,20 @@ public:
     static void dealloc(void* self, void* p) { static_cast<Arena*>(self)->release(p); }
 
 private:
+    void claim(size_t n)
+    {
+        if (m_bytes + n > m_budget)
+            throw ArenaFull();
+        m_bytes += n;
+    }
     static constexpr size_t kSlab = 64 * 1024;  // a power of two: slabs are aligned to it
     static constexpr size_t kHeader = 16;
     static constexpr size_t kSmallMax = 256;
     static constexpr size_t kClasses = kSmallMax / 8 + 1;
     std::vector<char*> m_slabs;
-    std::unordered_set<void*> m_big;
+    std::unordered_map<void*, size_t> m_big;
+    size_t m_budget;
+    size_t m_bytes = 0;
     void* m_free[kClasses] = {};
     char* m_cur[kClasses] = {};
     size_t m_left[kClasses] = {};
@@ -594,13 +611,26 @@ void Document::build(const QByteArray& markup)
     m_tree->nodes.reserve(size_t(bounded.nodes) + 16);
     {
         const QByteArray utf8 = std::exchange(bounded.utf8, QByteArray());
-        Arena arena;
+        // The scan's count follows the parser closely but not in every
+        // misnested corner, so the parser's own memory is capped too, at
+        // what the node budget allows: its nodes take 130 to 190 bytes each
+        // on real pages, long texts and attribute values up to three times
+        // their size while their buffers grow.
+        constexpr size_t kBytesPerNode = 320;
+        const qint64 maxNodes = limits().maxPageNodes;
+        Arena arena(maxNodes < 0 ? SIZE_MAX
+                                 : size_t(2) * 1024 * 1024 + size_t(maxNodes) * kBytesPerNode + size_t(utf8.size()) * 3);
         GumboOptions opts = kGumboDefaultOptions;
         opts.allocator = &Arena::alloc;
         opts.deallocator = &Arena::dealloc;
         opts.userdata = &arena;
         opts.max_errors = 0;
-        GumboOutput* out = gumbo_parse_with_options(&opts, utf8.constData(), size_t(utf8.size()));
+        GumboOutput* out = nullptr;
+        try {
+            out = gumbo_parse_with_options(&opts, utf8.constData(), size_t(utf8.size()));
+        } catch (const ArenaFull&) {
+            m_tooManyNodes = true;
+        }
         if (out) {
             if (out->document->type == GUMBO_NODE_DOCUMENT && out->document->v.document.has_doctype)
                 m_tree->doctypeName = fromPiece(out->document->v.document.name);
@@ -610,6 +640,8 @@ void Document::build(const QByteArray& markup)
         // anything else is made of the page; gumbo_destroy_output is
         // deliberately not called.
     }
+    if (m_tooManyNodes)
+        *m_tree = Tree{};
     // Never leave the table empty: callers rely on a document node.
     if (m_tree->nodes.empty())
         m_tree->nodes.push_back(Node{NodeKind::Document, html::Ns::Html, 0, -1, 1, 0, 0, {}});

@@ -180,8 +180,8 @@ public:
     QString title() const;
     // Whether the decoded source text as received is empty or only spaces.
     bool sourceIsBlank() const { return m_sourceBlank; }
-    // The page would have made more nodes than limits().maxPageNodes: it
-    // was not parsed and reads as an empty page.
+    // The page would have made more nodes than limits().maxPageNodes (or
+    // its parse outgrew the memory those allow): it reads as an empty page.
     bool tooManyNodes() const { return m_tooManyNodes; }
     // Whether outerHTML() contains the text; made piece by piece, so a large
     // page is never held twice.

@@ -177,3 +177,65 @@ TEST_F(DemoService_, SlowClientsDoNotBlockTheOthers)
     for (int fd : silent)
         ::close(fd);
 }
+
+// Which routes each way of running the service serves, and the caps on the
+// test routes' sizes (checked with HEAD: the length without the body).
+enum class Run { BuiltIn, Program, ProgramWithTestRoutes };
+
+struct RouteRow {
+    const char* name;
+    Run run;
+    const char* path;
+    int status;
+    std::uint64_t maxLength;  // 0: any
+};
+
+const RouteRow kRouteRows[] = {
+    {"BuiltInDemoServesSearch", Run::BuiltIn, "/p?w=1", 200, 0},
+    {"BuiltInDemoHasNoHostileRoutes", Run::BuiltIn, "/hostile/self/p?w=x", 404, 0},
+    {"BuiltInDemoHasNoTransferRoutes", Run::BuiltIn, "/t/silent?hold_ms=100000", 404, 0},
+    {"ProgramWithoutTheFlagHasNoHostileRoutes", Run::Program, "/hostile/self/p?w=x", 404, 0},
+    {"ProgramWithTheFlagServesThem", Run::ProgramWithTestRoutes, "/hostile/self/p?w=x", 200, 0},
+    {"OverCapBodyIsCapped", Run::ProgramWithTestRoutes, "/t/file/99999999999999", 200, caps::bodyBytes},
+    {"OverCapPageIsCapped", Run::ProgramWithTestRoutes, "/hostile/huge/999999999/p?w=x", 200,
+     std::uint64_t(caps::pageMegabytes) << 20},
+};
+
+class DemoRoutes : public ::testing::TestWithParam<RouteRow> {};
+
+TEST_P(DemoRoutes, ServedOnlyWhereAskedForAndCapped)
+{
+    const RouteRow& row = GetParam();
+    std::unique_ptr<DemoService> inProcess;
+    QProcess proc;
+    int port = 0;
+    if (row.run == Run::BuiltIn) {
+        inProcess = std::make_unique<DemoService>(DemoOptions::builtIn());
+        ASSERT_TRUE(inProcess->start());
+        port = inProcess->port();
+    } else {
+        QStringList args{QStringLiteral("--port"), QStringLiteral("0")};
+        if (row.run == Run::ProgramWithTestRoutes)
+            args << QStringLiteral("--test-routes");
+        proc.start(serviceProgram(), args);
+        ASSERT_TRUE(proc.waitForReadyRead(5000));
+        const QString line = QString::fromUtf8(proc.readLine()).trimmed();
+        port = line.mid(line.lastIndexOf(QLatin1Char(':')) + 1).toInt();
+        ASSERT_GT(port, 0) << line.toStdString();
+    }
+    httplib::Client c("127.0.0.1", port);
+    c.set_url_encode(false);
+    const auto res = c.Head(row.path);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, row.status);
+    if (row.maxLength) {
+        const std::uint64_t length = std::stoull("0" + res->get_header_value("Content-Length"));
+        EXPECT_GT(length, 0u);
+        EXPECT_LE(length, row.maxLength + 4096);  // the page's head comes on top
+    }
+    proc.kill();
+    proc.waitForFinished(5000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, DemoRoutes, ::testing::ValuesIn(kRouteRows),
+                         [](const ::testing::TestParamInfo<RouteRow>& i) { return std::string(i.param.name); });
