@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -302,6 +303,53 @@ private Q_SLOTS:
             QVERIFY(d->list()->item(i).progressText.isEmpty());
         }
         d->list()->clear();
+        closeAndWait(d);
+    }
+
+    // A run of 228 documents, then 重新下载 → 选中项 over all of them, stopped
+    // halfway and the window closed: every complete file is still on disk, and
+    // the next window offers the rows that did not finish again. Each transfer
+    // takes the server at least 90 ms, so 114 rows cannot end between two looks.
+    void redownloadStoppedAndClosedLosesNoFile()
+    {
+        DownloadWindow* d = windows::download();
+        d->show();
+        d->m_transferCountCombo->setCurrentIndex(5);
+        const int files = 228;
+        std::vector<DownloadItem> rows(static_cast<size_t>(files));
+        for (int i = 0; i < files; ++i) {
+            rows[size_t(i)].url = service.baseUrl() + QStringLiteral("/t/slow/40000?piece=4000&delay_ms=10&n=%1").arg(i);
+            rows[size_t(i)].name = QStringLiteral("doc%1").arg(i);
+            rows[size_t(i)].fileType = QStringLiteral("pdf");
+            rows[size_t(i)].folder = folder() + "run228/";
+        }
+        d->list()->addItems(rows);
+        QTest::mouseClick(d->m_startButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(finished(d) && !d->m_schedulerTimer->isActive(), 120000);
+        QCOMPARE(d->list()->totals().count(DownloadState::Done), files);
+        std::vector<QByteArray> complete;
+        for (int i = 0; i < files; ++i)
+            complete.push_back(readFile(itemFilePath(d->list()->item(i))));
+        QCOMPARE(complete.back().size(), 40000);
+
+        d->selectAllRows();
+        d->redownload(RedownloadFilter::Selected);
+        QTest::mouseClick(d->m_startButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(d->list()->totals().count(DownloadState::Done) >= files / 2, 120000);
+        QTest::mouseClick(d->m_stopButton, Qt::LeftButton);
+        const int unfinished = files - d->list()->totals().count(DownloadState::Done);
+        QVERIFY(unfinished > 0);
+        prompter.questionAnswers.assign(1, true);
+        closeAndWait(d);
+        for (int i = 0; i < files; ++i)
+            QCOMPARE(readFile(folder() + QStringLiteral("run228/doc%1.pdf").arg(i)), complete[size_t(i)]);
+        QVERIFY(QDir(folder() + "run228/").entryList({"*.part"}, QDir::Files | QDir::Hidden).isEmpty());
+
+        prompter.clear();
+        prompter.questionAnswers.assign(1, false);
+        d = windows::download();
+        d->show();
+        QCOMPARE(prompter.texts(), QStringList{QStringLiteral("恢复上次未完成的 %1 个下载？").arg(unfinished)});
         closeAndWait(d);
     }
 
