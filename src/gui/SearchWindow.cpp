@@ -502,6 +502,15 @@ void SearchWindow::applyServiceProfile(const ServiceProfile& profile)
     m_engine->profile = profile;
     setWindowTitle(secondaryCaption(profile.name + QStringLiteral("页面数据检索分析")));
     m_openSearchPageAction->setText(QStringLiteral("打开%1搜索首页").arg(profile.name));
+    // The status bar names it, beside 演示模式 when the demo runs.
+    auto* label = m_statusBar->findChild<QLabel*>(QStringLiteral("LabelServiceProfile"));
+    if (!label) {
+        label = new QLabel(m_statusBar);
+        label->setObjectName(QStringLiteral("LabelServiceProfile"));
+        m_statusBar->addPermanentWidget(label);
+    }
+    label->setText(QStringLiteral("搜索服务配置：%1").arg(profile.name));
+    label->setToolTip(QStringLiteral("查询地址：%1").arg(profile.query));
 }
 
 void SearchWindow::load()

@@ -103,6 +103,9 @@ private Q_SLOTS:
         QVERIFY(w);
         QVERIFY(modeLabel(w) && modeLabel(w)->isVisible());
         QCOMPARE(modeLabel(w)->text(), QStringLiteral("演示模式"));
+        const auto* profile = w->m_statusBar->findChild<QLabel*>(QStringLiteral("LabelServiceProfile"));
+        QVERIFY(profile && profile->isVisible());
+        QCOMPARE(profile->text(), QStringLiteral("搜索服务配置：Quorvex"));
         QCOMPARE(w->engine()->searchBase, services::demoServiceAddress());
         const QString page = QCoro::waitFor(w->m_browser->evaluate(QStringLiteral("document.body.innerText"))).toString();
         QVERIFY2(page.contains(QStringLiteral("搜索服务地址")) && page.contains(QStringLiteral("--search-base")),
