@@ -18,6 +18,7 @@
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
 #include "search/SearchQuery.h"
+#include "search/ServiceProfile.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -35,6 +36,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
+
+#include <httplib.h>
+
+#include <thread>
 
 using namespace dh;
 
@@ -366,6 +371,52 @@ private Q_SLOTS:
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("列表没有数据哦！")});
         QVERIFY(w->m_analyseButton->isEnabled());
         QVERIFY(!windows::downloadIfLoaded());
+    }
+
+    // A public engine's profile on a page of its shape: WebEngine's snapshot in
+    // the window and the headless browser's parse of the same bytes give the
+    // same rows.
+    void profileGivesTheSameRowsInBothBrowsers()
+    {
+        httplib::Server pages;
+        std::string body = "<html><body><ol id=\"b_results\"><li class=\"b_ad\"><h2><a href=\"/ad.pdf\">广告</a></h2></li>";
+        for (int n = 1; n <= 10; ++n)
+            body += "<li class=\"b_algo\"><div class=\"b_tpcn\"><a class=\"tilk\" href=\"/d/" + std::to_string(n)
+                    + ".pdf\">site</a></div><h2><a href=\"/d/" + std::to_string(n) + ".pdf\">报告 <b>" + std::to_string(n)
+                    + "</b> 全文</a></h2><p>摘要</p></li>";
+        body += "</ol><a class=\"sb_pagN\" href=\"/search?first=11\">Next</a></body></html>";
+        pages.Get("/search", [&](const httplib::Request&, httplib::Response& res) {
+            res.set_content(body, "text/html; charset=utf-8");
+        });
+        const int port = pages.bind_to_any_port("127.0.0.1");
+        std::thread serving([&] { pages.listen_after_bind(); });
+        const QString site = QStringLiteral("http://127.0.0.1:%1").arg(port);
+
+        QFile builtIn(QStringLiteral(DH_TEST_SOURCE_DIR "/resources/profiles/bing.json"));
+        QVERIFY(builtIn.open(QIODevice::ReadOnly));
+        QString error;
+        const auto profile = parseServiceProfile(builtIn.readAll().replace("https://cn.bing.com", site.toUtf8()), &error);
+        QVERIFY2(profile, qPrintable(error));
+
+        openWindow(false);
+        w->applyServiceProfile(*profile);
+        QVERIFY(loadInBrowser(site + QStringLiteral("/search?q=k")));
+        QTest::mouseClick(w->m_addPageButton, Qt::LeftButton);
+        QTRY_COMPARE(w->m_linksView->model()->rowCount(), 10);
+
+        const auto headless = Document::parse(QByteArray::fromStdString(body), QUrl(site + QStringLiteral("/search?q=k")));
+        QStringList titles, urls;
+        for (const ExtractedLink& l : extractResultLinks(*headless, w->engine()->extractOptions, *profile).links) {
+            titles << l.title;
+            urls << l.url;
+        }
+        pages.stop();
+        serving.join();
+        QCOMPARE(column(0), titles);
+        QCOMPARE(titles.value(0), QStringLiteral("报告1全文"));
+        QCOMPARE(urls.value(9), site + QStringLiteral("/d/10.pdf"));
+        QCOMPARE(w->windowTitle().contains(QStringLiteral("Bing页面数据检索分析")), true);
+        w->applyServiceProfile(defaultServiceProfile());
     }
 };
 
