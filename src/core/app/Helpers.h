@@ -51,7 +51,8 @@ bool entryExists(const QString& path);
 // ".dh-XXXXXX.part" whatever the target is called (short enough for any
 // name). Empty when none can be made.
 QString createTempBeside(const QString& target);
-enum class PlaceResult { Placed, Taken, Failed };
+// PageRefused: a web page that would have replaced a complete document.
+enum class PlaceResult { Placed, Taken, Failed, PageRefused };
 // Moves a finished temporary file to target in one step. With replace, an
 // entry at target is replaced (a symbolic link itself, never the file it
 // points to); without, an entry at target is never touched and Taken is

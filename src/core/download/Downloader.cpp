@@ -101,7 +101,8 @@ bool Downloader::placeBody()
 {
     // The target is this transfer's placeholder or, under the overwrite
     // policy, the old file: both are replaced (a link itself, not its target).
-    if (m_temp.isEmpty() || placeDownloadedBody(m_temp, m_saveFile, true) != PlaceResult::Placed)
+    m_placed = m_temp.isEmpty() ? PlaceResult::Failed : placeDownloadedBody(m_temp, m_saveFile, true);
+    if (m_placed != PlaceResult::Placed)
         return false;
     m_temp.clear();
     m_placeholder = false;
@@ -162,7 +163,7 @@ void Downloader::onReadFinished()
     const qint64 read = m_read->bytesRead();
     if (m_read->succeeded() && read >= 1) {
         if (!placeBody()) {
-            giveUp(QStringLiteral("无法下载"), failReasonText(FailReason::NotPlaced));
+            giveUp(QStringLiteral("无法下载"), placeFailText(m_placed));
             return;
         }
         m_stallTimer.stop();
@@ -239,7 +240,9 @@ void Downloader::onFallbackFinished()
     }
     const qint64 bytes = m_fallback->finish(true);
     if (bytes <= 0) {
-        giveUp(QStringLiteral("无法下载"), requestFailureText().isEmpty() ? failReasonText(FailReason::EmptyBody) : QString());
+        giveUp(QStringLiteral("无法下载"), m_fallback->pageRefused()             ? failReasonText(FailReason::PageOverFile)
+                                       : requestFailureText().isEmpty() ? failReasonText(FailReason::EmptyBody)
+                                                                        : QString());
         return;
     }
     m_placeholder = false;

@@ -91,6 +91,7 @@ private:
     QString m_failureText;
     QString m_temp;             // the body's hidden temporary file
     bool m_placeholder = false;  // this transfer wrote the placeholder at the target
+    PlaceResult m_placed = PlaceResult::Failed;  // how the last body placement went
 };
 
 } // namespace dh

@@ -346,7 +346,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
                     break;
                 }
                 if (placed != PlaceResult::Placed) {
-                    m_list.setFailed(pos, failReasonText(FailReason::NotPlaced));
+                    m_list.setFailed(pos, placeFailText(placed));
                     break;
                 }
                 temp.clear();
@@ -492,8 +492,9 @@ QCoro::Task<bool> MethodOneTransfer::fetchWholeBody(RowRef ref, QString target, 
         co_return true;
     }
     m_list.setCells(pos, QString(), QString(), QString());
-    const QString why = fetch->request() ? transferFailureText(*fetch->request())
-                                         : failReasonText(FailReason::NoTempFile);
+    const QString why = fetch->pageRefused() ? failReasonText(FailReason::PageOverFile)
+                        : fetch->request()   ? transferFailureText(*fetch->request())
+                                             : failReasonText(FailReason::NoTempFile);
     m_list.setFailed(pos, why.isEmpty() ? failReasonText(FailReason::EmptyBody) : why);
     co_return false;
 }

@@ -146,7 +146,7 @@ PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool
             && !isPlaceholder(target);
         const auto page = [](const QString& path) { return identifyFileType(path) == QLatin1String("htm"); };
         if (completeFile && page(temp) && !page(target))
-            return PlaceResult::Failed;
+            return PlaceResult::PageRefused;
     }
     return moveIntoPlace(temp, target, replace);
 }
@@ -173,8 +173,14 @@ QString failReasonText(FailReason reason)
     case FailReason::CutShort: return QStringLiteral("连接在文件完整之前中断");
     case FailReason::TooSlow: return QStringLiteral("传输过慢");
     case FailReason::Encoded: return QStringLiteral("不支持的内容编码");
+    case FailReason::PageOverFile: return QStringLiteral("得到的是网页，不替换已有的完整文件");
     }
     return {};
+}
+
+QString placeFailText(PlaceResult result)
+{
+    return failReasonText(result == PlaceResult::PageRefused ? FailReason::PageOverFile : FailReason::NotPlaced);
 }
 
 QString folderFailText(const QString& folder)
@@ -311,6 +317,7 @@ qint64 WholeBodyFetch::finish(bool replace)
     const PlaceResult placed = placeDownloadedBody(m_temp, m_target, replace);
     if (placed != PlaceResult::Placed) {
         m_taken = placed == PlaceResult::Taken;
+        m_pageRefused = placed == PlaceResult::PageRefused;
         discardTemp();
         return -1;
     }

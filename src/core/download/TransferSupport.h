@@ -63,8 +63,11 @@ PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool
 
 // A failed row's reasons that come from this program rather than from the
 // request (those are transferFailureText's).
-enum class FailReason { NoResponse, Stalled, NoTempFile, NotPlaced, EmptyBody, CutShort, TooSlow, Encoded };
+enum class FailReason { NoResponse, Stalled, NoTempFile, NotPlaced, EmptyBody, CutShort, TooSlow, Encoded, PageOverFile };
 QString failReasonText(FailReason reason);
+// Why a body could not be placed: a web page refused over a complete file, or
+// the move itself failed.
+QString placeFailText(PlaceResult result);
 // The reason for a save folder that cannot be made.
 QString folderFailText(const QString& folder);
 
@@ -121,6 +124,8 @@ public:
     // and -1 is returned with targetTaken() set.
     qint64 finish(bool replace = true);
     bool targetTaken() const { return m_taken; }
+    // A web page came where a complete document is: it was not placed.
+    bool pageRefused() const { return m_pageRefused; }
 
 private:
     void discardTemp();
@@ -130,6 +135,7 @@ private:
     QString m_target;
     bool m_overLimit = false;
     bool m_taken = false;
+    bool m_pageRefused = false;
 };
 
 } // namespace dh
