@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace dh {
 
@@ -31,23 +32,31 @@ void QtPrompter::message(const QString& text, MessageIcon icon, const QString& t
     case MessageIcon::Exclamation: i = QMessageBox::Warning; break;
     }
     QMessageBox box(i, titleOr(title), text, QMessageBox::Ok, owner());
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     box.exec();
 }
 
 bool QtPrompter::question(const QString& text, const QString& title)
 {
-    return QMessageBox::question(owner(), titleOr(title), text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No)
-        == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, titleOr(title), text, QMessageBox::Yes | QMessageBox::No, owner());
+    box.setDefaultButton(QMessageBox::No);
+    // Qt's own captions are English without a translation installed.
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("否(&N)"));
+    return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<QString> QtPrompter::input(const QString& prompt, const QString& title, const QString& defaultText)
 {
-    bool ok = false;
-    const QString t = QInputDialog::getText(owner(), titleOr(title), prompt, QLineEdit::Normal, defaultText, &ok);
-    if (!ok)
+    QInputDialog dialog(owner());
+    dialog.setWindowTitle(titleOr(title));
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(defaultText);
+    dialog.setOkButtonText(QStringLiteral("确定"));
+    dialog.setCancelButtonText(QStringLiteral("取消"));
+    if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    return t;
+    return dialog.textValue();
 }
 
 QString QtPrompter::chooseFolder(const QString& title, const QString& start)
