@@ -47,6 +47,11 @@ struct DownloadItem {
     QString requestedType;
 };
 
+// Work not yet done: a row in any state but Done (a web page where a document
+// was asked for counts as unfinished). The close question, the saved rows and
+// the export of unfinished names share this rule.
+inline bool isUnfinished(const DownloadItem& item) { return item.state != DownloadState::Done; }
+
 // Whether the row's current file (itemFilePath) is the very file its own
 // transfer created.
 bool ownsItemFile(const DownloadItem& item);

@@ -322,7 +322,7 @@ void DownloadListModel::settleAllRows()
 int DownloadListModel::countUnfinished() const
 {
     return int(std::count_if(m_rows.begin(), m_rows.end(),
-                             [](const DownloadItem& it) { return it.state != DownloadState::Done; }));
+                             [](const DownloadItem& it) { return isUnfinished(it); }));
 }
 
 DownloadListModel::Totals DownloadListModel::totals() const

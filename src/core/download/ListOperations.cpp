@@ -352,7 +352,7 @@ QByteArray exportNamesText(const DownloadListModel& list, bool onlyUnfinished)
     QString text;
     for (int i = 0; i < list.size(); ++i) {
         const DownloadItem& it = list.item(i);
-        if (onlyUnfinished && it.state == DownloadState::Done)
+        if (onlyUnfinished && !isUnfinished(it))
             continue;
         text += it.name;
         text += QStringLiteral("\r\n");

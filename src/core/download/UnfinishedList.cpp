@@ -69,7 +69,7 @@ std::vector<DownloadItem> unfinishedRows(const DownloadListModel& list)
 {
     std::vector<DownloadItem> rows;
     for (int i = 0; i < list.size(); ++i) {
-        if (list.item(i).state != DownloadState::Done)
+        if (isUnfinished(list.item(i)))
             rows.push_back(list.item(i));
     }
     return rows;
