@@ -156,6 +156,14 @@ public:
     QString error() const { return m_error; }
     qsizetype pos() const { return m_i; }
     void advance() { ++m_i; }
+    // Steps over c, or fails saying it was expected.
+    bool expect(char16_t c)
+    {
+        if (peek() != QChar(c))
+            return fail(QStringLiteral("expected '%1'").arg(QChar(c)));
+        ++m_i;
+        return true;
+    }
 
     QString name()
     {
@@ -240,18 +248,14 @@ public:
             if (!known)
                 return fail(QStringLiteral("unknown attribute operator"));
             ++m_i;
-            if (peek() != u'=')
-                return fail(QStringLiteral("expected '='"));
         }
-        ++m_i;  // =
+        if (!expect(u'='))
+            return false;
         skipSpaces();
         if (!value(&s->value))
             return false;
         skipSpaces();
-        if (peek() != u']')
-            return fail(QStringLiteral("expected ']'"));
-        ++m_i;
-        return true;
+        return expect(u']');
     }
 
     bool pseudo(Simple* s, bool allowNot)
@@ -263,37 +267,29 @@ public:
             return true;
         }
         if (p == QLatin1String("nth-of-type")) {
-            if (peek() != u'(')
-                return fail(QStringLiteral("expected '('"));
-            ++m_i;
+            if (!expect(u'('))
+                return false;
             skipSpaces();
             bool ok = false;
             s->n = name().toInt(&ok);
             if (!ok || s->n < 1)
                 return fail(QStringLiteral("expected a whole number from 1"));
             skipSpaces();
-            if (peek() != u')')
-                return fail(QStringLiteral("expected ')'"));
-            ++m_i;
             s->kind = Simple::NthOfType;
-            return true;
+            return expect(u')');
         }
         if (p == QLatin1String("not")) {
             if (!allowNot)
                 return fail(QStringLiteral(":not cannot be nested"));
-            if (peek() != u'(')
-                return fail(QStringLiteral("expected '('"));
-            ++m_i;
+            if (!expect(u'('))
+                return false;
             skipSpaces();
             s->kind = Simple::Not;
             s->inner = std::make_shared<Simple>();
             if (!simple(s->inner.get(), false))
                 return false;
             skipSpaces();
-            if (peek() != u')')
-                return fail(QStringLiteral("expected ')'"));
-            ++m_i;
-            return true;
+            return expect(u')');
         }
         return fail(p.isEmpty() ? QStringLiteral("expected a pseudo-class")
                                 : QStringLiteral("unsupported pseudo-class ':%1'").arg(p));
@@ -341,6 +337,24 @@ struct ComplexSelector {
         return bits;
     }
     std::uint64_t lastBit() const { return std::uint64_t(1) << (compounds.size() - 1); }
+
+    // The bits of node itself (exact) and of its proper ancestors (above),
+    // walked down from the top of the page.
+    void bitsAt(const Tree& t, int node, std::uint64_t* exact, std::uint64_t* above) const
+    {
+        std::vector<int> chain;
+        for (int a = node; a >= 0 && t.nodes[size_t(a)].kind == NodeKind::Element; a = t.nodes[size_t(a)].parent)
+            chain.push_back(a);
+        std::uint64_t parentExact = 0, parentAbove = 0;
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            const Position pos = positional ? scanPosition(t, *it) : Position{};
+            const std::uint64_t e = exactBits(t, *it, pos, parentExact, parentAbove);
+            parentAbove |= parentExact;
+            parentExact = e;
+        }
+        *exact = parentExact;
+        *above = parentAbove;
+    }
 };
 
 std::optional<SelectorList> SelectorList::parse(QStringView text, QString* error)
@@ -431,20 +445,8 @@ std::vector<int> SelectorList::run(const Tree& t, int scope, bool firstOnly) con
     std::vector<std::uint64_t> exact(span * count, 0), above(span * count, 0);
 
     // The scope's own bits come from the chain of its ancestors.
-    std::vector<int> chain;
-    for (int a = scope; a >= 0 && t.nodes[size_t(a)].kind == NodeKind::Element; a = t.nodes[size_t(a)].parent)
-        chain.push_back(a);
-    for (size_t s = 0; s < count; ++s) {
-        std::uint64_t parentExact = 0, parentAbove = 0;
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-            const Position pos = m_selectors[s]->positional ? scanPosition(t, *it) : Position{};
-            const std::uint64_t e = m_selectors[s]->exactBits(t, *it, pos, parentExact, parentAbove);
-            parentAbove |= parentExact;
-            parentExact = e;
-        }
-        exact[s] = parentExact;
-        above[s] = parentAbove;
-    }
+    for (size_t s = 0; s < count; ++s)
+        m_selectors[s]->bitsAt(t, scope, &exact[s], &above[s]);
 
     std::vector<int> firstChild;  // per parent in the scope: its first element child, -2 unknown
     QHash<QPair<int, QString>, int> ofType;
@@ -496,18 +498,10 @@ bool SelectorList::matches(const Tree& t, int node) const
 {
     if (node < 0 || size_t(node) >= t.nodes.size() || t.nodes[size_t(node)].kind != NodeKind::Element)
         return false;
-    std::vector<int> chain;
-    for (int a = node; a >= 0 && t.nodes[size_t(a)].kind == NodeKind::Element; a = t.nodes[size_t(a)].parent)
-        chain.push_back(a);
     for (const auto& sel : m_selectors) {
-        std::uint64_t parentExact = 0, parentAbove = 0;
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-            const Position pos = sel->positional ? scanPosition(t, *it) : Position{};
-            const std::uint64_t e = sel->exactBits(t, *it, pos, parentExact, parentAbove);
-            parentAbove |= parentExact;
-            parentExact = e;
-        }
-        if (parentExact & sel->lastBit())
+        std::uint64_t exact = 0, above = 0;
+        sel->bitsAt(t, node, &exact, &above);
+        if (exact & sel->lastBit())
             return true;
     }
     return false;
