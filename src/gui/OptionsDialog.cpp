@@ -147,7 +147,6 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     services->addLayout(profileRow, 3, 1);
     m_profileQueryLabel = new QLabel(this);
     m_profileQueryLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_profileQueryLabel->setWordWrap(true);
     services->addWidget(m_profileQueryLabel, 4, 1);
     connect(m_profileCombo, &QComboBox::currentIndexChanged, this, [this] {
         m_profileQueryLabel->setText(QStringLiteral("查询地址：") + m_profileCombo->currentData().toString());

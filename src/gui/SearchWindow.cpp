@@ -511,6 +511,7 @@ void SearchWindow::applyServiceProfile(const ServiceProfile& profile)
     }
     label->setText(QStringLiteral("搜索服务配置：%1").arg(profile.name));
     label->setToolTip(QStringLiteral("查询地址：%1").arg(profile.query));
+    services::showSearchServiceMode(this);
 }
 
 void SearchWindow::load()
@@ -535,7 +536,6 @@ void SearchWindow::load()
     m_engine->extractOptions.removeSpaces = m_stripTitleSpacesCheck->isChecked();
     m_engine->extractOptions.dropUnknownType = m_skipUnknownTypeCheck->isChecked();
     showButtons();
-    services::showSearchServiceMode(this);
     // The search home page, without waiting for it.
     m_browser->navigate(m_engine->profile.homeAddress(m_engine->searchBase));
 }

@@ -123,7 +123,8 @@ void showSearchServiceMode(SearchWindow* window)
                                          "请在菜单“工具 → 设置”中填写搜索服务地址。"));
         window->m_statusBar->addPermanentWidget(label);
     }
-    const bool demo = demoMode();
+    // A profile with addresses of its own never asks the demo service.
+    const bool demo = demoMode() && window->engine()->profile.usesBase();
     label->setText(demo ? demoModeText() : QString());
     label->setVisible(demo);
     if (demo)
