@@ -208,6 +208,8 @@ QString transferFailureText(const TransferRequest& request)
     case TransferRequest::Failure::Stalled: return failReasonText(FailReason::Stalled);
     case TransferRequest::Failure::DiskWrite:
         return detail.isEmpty() ? QStringLiteral("无法写入文件") : QStringLiteral("无法写入文件：") + detail;
+    case TransferRequest::Failure::Tls:
+        return info.isEmpty() ? QStringLiteral("安全连接被拒绝") : QStringLiteral("安全连接被拒绝：") + info;
     case TransferRequest::Failure::Network:
         return info.isEmpty() ? QStringLiteral("网络错误") : QStringLiteral("网络错误：") + info;
     }

@@ -350,7 +350,8 @@ void QtTransferRequest::onFinished()
             drain();
         if (failure() == Failure::None && error != QNetworkReply::NoError
             && !(hasHeaders() && isHttpStatusError(error)))
-            setFailure(Failure::Network, int(error), m_reply->errorString());
+            setFailure(error == QNetworkReply::SslHandshakeFailedError ? Failure::Tls : Failure::Network, int(error),
+                       m_reply->errorString());
         // Our own count, not QtNetwork's: a cut that it did not notice still
         // leaves the body short of its announced length.
         const qint64 arrived = m_consumed + m_reply->bytesAvailable();
@@ -489,7 +490,9 @@ bool QtTransferRequest::saveBodyTo(const QString& path, SaveMode mode)
         file = std::move(temp);
     } else {
         file = std::make_unique<QFile>(path);
-        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
+        const auto how = mode == SaveMode::Append ? QIODevice::WriteOnly | QIODevice::Append
+                                                  : QIODevice::WriteOnly | QIODevice::Truncate;
+        if (!file->open(how))
             return false;
     }
     m_file = std::move(file);

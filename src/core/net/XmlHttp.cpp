@@ -118,6 +118,7 @@ int failureStatus(const TransferRequest& r)
         return xmlHttpStatusConnectionAborted;
     case TransferRequest::Failure::DiskWrite:
         return xmlHttpStatusCancelled;
+    case TransferRequest::Failure::Tls:
     case TransferRequest::Failure::Network:
         break;
     }

@@ -138,6 +138,8 @@ struct TransferOptions {
 enum class SaveMode {
     Direct,               // write at the path as data arrives; a failed transfer leaves its part
     ReplaceOnCompletion,  // write a temporary file beside the path, move it over the path at the end
+    Append,               // like Direct, but after what the file holds already (a resumed body);
+                          // bytesRead() counts this request's bytes only
 };
 
 // One request. Created started by TransferEngine::execute.
@@ -153,6 +155,7 @@ public:
         DiskWrite,   // the body file could not be created or written
         TooSlow,     // the body arrived below the low-speed limit
         Encoded,     // the body came with a Content-Encoding that was not asked for
+        Tls,         // the secure connection was refused (certificate, handshake): asking again will not help
     };
     Q_ENUM(Failure)
 

@@ -36,7 +36,7 @@ TEST_F(TransferFixture, UntrustedCertificateIsRefused)
     auto r = m_engine->execute(address);
     r->keepBodyInMemory();
     finish(*r);
-    EXPECT_EQ(r->failure(), TransferRequest::Failure::Network);
+    EXPECT_EQ(r->failure(), TransferRequest::Failure::Tls);
     EXPECT_EQ(r->responseCode(), int(QNetworkReply::SslHandshakeFailedError)) << r->responseInfo().toStdString();
     EXPECT_TRUE(r->takeBody().isEmpty());
     EXPECT_TRUE(QCoro::waitFor(m_engine->openUrl(address)).isEmpty());
@@ -45,7 +45,7 @@ TEST_F(TransferFixture, UntrustedCertificateIsRefused)
     auto viaRedirect = m_engine->execute(
         url(QStringLiteral("/t/redirect/1?to=") + QString::fromLatin1(QUrl::toPercentEncoding(address))));
     finish(*viaRedirect);
-    EXPECT_EQ(viaRedirect->failure(), TransferRequest::Failure::Network);
+    EXPECT_EQ(viaRedirect->failure(), TransferRequest::Failure::Tls);
 
     tls.stop();
     thread.join();
