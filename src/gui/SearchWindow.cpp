@@ -286,7 +286,7 @@ void SearchWindow::wireEngine()
     connect(m_exactPhraseCheck, &QCheckBox::toggled, this, [e](bool on) { e->wholeKeywords = on; });
     connect(m_stripTitleSpacesCheck, &QCheckBox::toggled, this, [e](bool on) { e->extractOptions.removeSpaces = on; });
     connect(m_skipUnknownTypeCheck, &QCheckBox::toggled, this, [e](bool on) { e->extractOptions.dropUnknownType = on; });
-    connect(m_delayCombo, &QComboBox::currentTextChanged, this, [e](const QString& t) { e->delaySeconds = t.toInt(); });
+    connect(m_delayCombo, &QComboBox::currentTextChanged, this, [e](const QString& t) { e->setDelaySeconds(t.toInt()); });
 
     // Commands.
     connect(m_batchSearchButton, &QPushButton::clicked, this, &SearchWindow::batchSearchClicked);

@@ -21,7 +21,6 @@ struct Timings {
     milliseconds loginRefresh{60000};       // automatic refresh of the login page
     milliseconds requestPoll{10};           // polling of an asynchronous request
     milliseconds secondUnit{1000};          // length of "one second" in user-chosen delays
-    milliseconds browserPoll{10};           // re-check of stop flags while waiting for a page
     milliseconds inetHeaderWait{30000};     // method one waits this long for the response headers
     milliseconds transferPoll{100};         // method one re-checks its cancel flag and stall this often
     milliseconds cacheListDrain{20};        // the cache viewer takes rows from its listing thread this often

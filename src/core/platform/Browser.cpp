@@ -1,19 +1,21 @@
 #include "platform/Browser.h"
 
-#include "app/Timings.h"
-
-#include <QCoroTimer>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QPointer>
 
 namespace dh {
 
 QCoro::Task<bool> waitUntil(Browser& browser, std::chrono::milliseconds timeout,
-                            std::function<bool()> done, std::function<bool()> stop)
+                            std::function<bool()> done, std::function<bool()> stop, const WaitSignal* stopRaised)
 {
     QPointer<Browser> guard(&browser);
-    QElapsedTimer elapsed;
-    elapsed.start();
+    const QDeadlineTimer deadline(timeout, Qt::PreciseTimer);
+    Wakeup wake;
+    wake.listen(&browser, &Browser::beforeNavigate);
+    wake.listen(&browser, &Browser::navigateError);
+    wake.listen(&browser, &Browser::documentComplete);
+    wake.listen(&browser, &QObject::destroyed);
+    wake.listen(stopRaised, &WaitSignal::raised);
     for (;;) {
         if (!guard)
             co_return false;
@@ -21,17 +23,16 @@ QCoro::Task<bool> waitUntil(Browser& browser, std::chrono::milliseconds timeout,
             co_return true;
         if (stop && stop())
             co_return false;
-        if (elapsed.elapsed() > timeout.count())
+        if (deadline.hasExpired())
             co_return false;
-        auto step = timings().browserPoll;
-        if (step.count() <= 0)
-            step = std::chrono::milliseconds(1);
-        co_await QCoro::sleepFor(step);
+        if (!deadline.isForever())
+            wake.wakeAfter(std::chrono::milliseconds(deadline.remainingTime()));
+        co_await wake.next();
     }
 }
 
 QCoro::Task<bool> waitUntilLoaded(Browser& browser, std::chrono::milliseconds timeout,
-                                  std::function<bool()> stop)
+                                  std::function<bool()> stop, const WaitSignal* stopRaised)
 {
     QPointer<Browser> guard(&browser);
     const quint64 before = browser.completedLoads();
@@ -40,12 +41,12 @@ QCoro::Task<bool> waitUntilLoaded(Browser& browser, std::chrono::milliseconds ti
     std::function<bool()> done = [guard, before] {
         return guard && !guard->busy() && guard->completedLoads() > before;
     };
-    const bool ok = co_await waitUntil(browser, timeout, std::move(done), std::move(stop));
+    const bool ok = co_await waitUntil(browser, timeout, std::move(done), std::move(stop), stopRaised);
     co_return ok;
 }
 
 QCoro::Task<bool> navigateAndWait(Browser& browser, const QString& url, std::chrono::milliseconds timeout,
-                                  std::function<bool()> stop)
+                                  std::function<bool()> stop, const WaitSignal* stopRaised)
 {
     QPointer<Browser> guard(&browser);
     const quint64 before = browser.completedLoads();
@@ -53,7 +54,7 @@ QCoro::Task<bool> navigateAndWait(Browser& browser, const QString& url, std::chr
         return guard && !guard->busy() && guard->completedLoads() > before;
     };
     browser.navigate(url);
-    const bool ok = co_await waitUntil(browser, timeout, std::move(done), std::move(stop));
+    const bool ok = co_await waitUntil(browser, timeout, std::move(done), std::move(stop), stopRaised);
     co_return ok;
 }
 

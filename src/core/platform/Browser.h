@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/Document.h"
+#include "platform/Wakeup.h"
 
 #include <QCoroTask>
 #include <QObject>
@@ -41,6 +42,10 @@ public:
     virtual void refresh() = 0;
     // Stops a load in progress.
     virtual void stop() = 0;
+    // Whether a page should be cleared (about:blank) before the next query
+    // is loaded: a live page keeps running its scripts and loads until it is
+    // replaced. A browser without scripts has nothing to clear.
+    virtual bool clearsBetweenQueries() const { return true; }
 
     // A snapshot of the page shown. The headless browser answers at once;
     // WebEngine fetches the live source. Never null (an empty document when
@@ -101,20 +106,24 @@ private:
 
 // Resolves when the browser is not busy and a top-level documentComplete has
 // arrived since the call (true), or after timeout (false), or as soon as
-// stop() answers true (false; checked on a short timer). A destroyed browser
-// ends the wait with false.
+// stop() answers true (false). stop() is looked at when stopRaised fires (and
+// with every browser event), never on a timer: whoever makes it true raises
+// the signal. A destroyed browser ends the wait with false.
 QCoro::Task<bool> waitUntilLoaded(Browser& browser, std::chrono::milliseconds timeout,
-                                  std::function<bool()> stop = {});
+                                  std::function<bool()> stop = {}, const WaitSignal* stopRaised = nullptr);
 
 // General form: resolves true as soon as done() holds, false after timeout or
-// when stop() holds. Both are checked at once and then on a short timer and
-// after every browser event.
+// when stop() holds. Both are looked at once at the start, then after every
+// top-level browser event (a navigation starting, an error, a document
+// completing) and every stopRaised; done() must therefore follow the
+// browser's state, or the wait sees it only at the time-out.
 QCoro::Task<bool> waitUntil(Browser& browser, std::chrono::milliseconds timeout,
-                            std::function<bool()> done, std::function<bool()> stop = {});
+                            std::function<bool()> done, std::function<bool()> stop = {},
+                            const WaitSignal* stopRaised = nullptr);
 
 // Navigate and wait as above.
 QCoro::Task<bool> navigateAndWait(Browser& browser, const QString& url,
                                   std::chrono::milliseconds timeout,
-                                  std::function<bool()> stop = {});
+                                  std::function<bool()> stop = {}, const WaitSignal* stopRaised = nullptr);
 
 } // namespace dh

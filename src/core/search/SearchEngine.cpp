@@ -29,11 +29,6 @@ const CommandButton kAddAllRunning{captions::addAllRunning(), true, true};
 // clicks. Short enough that "停止" and the window stay live.
 constexpr qint64 kHandOverSliceMs = 8;
 
-std::chrono::milliseconds positive(std::chrono::milliseconds d)
-{
-    return d.count() > 0 ? d : std::chrono::milliseconds(1);
-}
-
 // A page as the paging remembers it: the address without its fragment.
 QString pageKey(const QString& address)
 {
@@ -238,6 +233,7 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
     if (batchRunning()) {
         // Stop: the running batch ends at its next check and restores the button.
         stopBatch = true;
+        m_runsWake.raise();
         setBatchButton({m_batchButton.caption, m_batchButton.red, false});
         co_return;
     }
@@ -278,7 +274,9 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
         for (int i = 0; i < 4; ++i) {
             if (typeTicked[size_t(i)]) {
                 const QString type = searchTypes().at(i);
-                co_await openSearchPage(QStringLiteral("about:blank"));
+                const bool clearFirst = m_browser && m_browser->clearsBetweenQueries();
+                if (clearFirst)
+                    co_await openSearchPage(QStringLiteral("about:blank"));
                 const QString address = profile.queryAddress(searchBase, line, type, whole);
                 extractOptions.queryType = type;
                 m_pagesShown = 0;
@@ -286,6 +284,11 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
                 emit queryStarted(line, type, address);
                 const bool loaded = co_await openSearchPage(address);
                 const QString loadError = m_loadError;
+                // Without the blank step, a page that did not arrive in time
+                // leaves the last query's page shown: it must not be read as
+                // this query's.
+                if (!loaded && !clearFirst && !stopBatch && !m_detached)
+                    co_await openSearchPage(QStringLiteral("about:blank"));
                 const int linksBefore = m_summary.links;
                 co_await addAllPagesTask();
                 QueryOutcome q;
@@ -380,7 +383,8 @@ QCoro::Task<bool> SearchEngine::openSearchPage(QString address)
     QPointer<Browser> b = m_browser;
     std::function<bool()> loaded = [this, b] { return b && !b->busy() && !navigating; };
     std::function<bool()> stop = [this] { return stopBatch; };
-    const bool arrived = co_await waitUntil(*m_browser, timings().pageLoadWait, std::move(loaded), std::move(stop));
+    const bool arrived =
+        co_await waitUntil(*m_browser, timings().pageLoadWait, std::move(loaded), std::move(stop), &m_runsWake);
     co_return arrived && m_loadError.isEmpty();
 }
 
@@ -390,6 +394,7 @@ QCoro::Task<void> SearchEngine::addAllPagesTask()
 {
     if (m_addAllButton.caption != captions::addAllIdle()) {
         stopAddAll = true;
+        m_runsWake.raise();
         setAddAllButton({m_addAllButton.caption, m_addAllButton.red, false});
         emit fitColumnsRequested();
         co_return;
@@ -458,6 +463,7 @@ QCoro::Task<int> SearchEngine::extractCurrentPage(QString folder)
     }
     if (page.verificationPage) {
         captchaHit = true;
+        m_runsWake.raise();
         emit verificationPageMet(doc->URL());
         co_return 0;
     }
@@ -538,7 +544,7 @@ QCoro::Task<bool> SearchEngine::nextPage()
         std::function<bool()> loaded = [this, b] { return b && !b->busy() && !navigating; };
         std::function<bool()> stop = [this] { return pagingStopped(); };
         const bool arrived =
-            co_await waitUntil(*m_browser, timings().nextPageWait, std::move(loaded), std::move(stop));
+            co_await waitUntil(*m_browser, timings().nextPageWait, std::move(loaded), std::move(stop), &m_runsWake);
         if (!arrived && !pagingStopped() && m_browser) {
             // What the page holds by now is still extracted by the caller.
             m_browser->stop();
@@ -569,16 +575,19 @@ QCoro::Task<bool> SearchEngine::nextPage()
     if (batchRunning() && !stopBatch)
         showBatchProgress();  // the page shown now, through the pause before it is read
 
-    // The rate-limit pause, re-reading the delay box on every pass.
+    // The rate-limit pause. It wakes when its time is up, on a stop, and when
+    // the delay box changes (the new delay counts from the pause's start).
     QElapsedTimer t1;
     t1.start();
+    Wakeup wake;
+    wake.listen(&m_runsWake, &WaitSignal::raised);
+    co_await letEventsRun();
     for (;;) {
-        co_await QCoro::sleepFor(std::chrono::milliseconds(0));
         const qint64 wanted = qint64(std::max(0, delaySeconds)) * timings().secondUnit.count();
         if (t1.elapsed() >= wanted || pagingStopped() || m_detached)
             break;
-        const qint64 left = wanted - t1.elapsed();
-        co_await QCoro::sleepFor(std::min(positive(timings().browserPoll), std::chrono::milliseconds(left)));
+        wake.wakeAfter(std::chrono::milliseconds(wanted - t1.elapsed()));
+        co_await wake.next();
     }
     co_return true;
 }
@@ -673,12 +682,19 @@ void SearchEngine::revealDownloadWindow()
         showDownloadWindow();
 }
 
+void SearchEngine::setDelaySeconds(int seconds)
+{
+    delaySeconds = seconds;
+    m_runsWake.raise();
+}
+
 void SearchEngine::detach()
 {
     m_detached = true;
     stopBatch = true;
     stopAddAll = true;
     stopAnalysis = true;
+    m_runsWake.raise();
     saveLocationDialog = {};
     showDownloadWindow = {};
     isRowSelected = {};

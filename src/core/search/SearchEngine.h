@@ -96,7 +96,9 @@ public:
     static std::shared_ptr<SearchEngine> create();
     ~SearchEngine() override;
 
-    // Window flags.
+    // Window flags. A run's waits hear a stop through the commands that set
+    // these (the run buttons' second click, detach()), not by looking again
+    // on a timer.
     bool navigating = false;
     bool stopBatch = true;
     bool stopAddAll = true;
@@ -107,7 +109,7 @@ public:
     std::array<bool, 4> typeTicked{true, true, true, true};  // pdf, doc, ppt, xls ticks
     bool wholeKeywords = false;  // m_exactPhraseCheck
     ExtractOptions extractOptions;  // m_stripTitleSpacesCheck, m_skipUnknownTypeCheck, excluded domain
-    int delaySeconds = 4;        // m_delayCombo
+    int delaySeconds = 4;        // m_delayCombo; while a run pauses, change it through setDelaySeconds
     QString searchBase;          // the search service's base address
     ServiceProfile profile = defaultServiceProfile();  // how the service is asked and read
     // Result pages one query walks at most (0: no cap), so a service whose
@@ -128,6 +130,8 @@ public:
     std::function<bool()> autoModeActive;
 
     void setBrowser(Browser* browser);
+    // The delay box changed: a pause going on takes the new value at once.
+    void setDelaySeconds(int seconds);
     Browser* browser() const { return m_browser; }
     LinksListModel* links() const { return m_links; }
 
@@ -223,6 +227,7 @@ private:
     void logQuery(const QueryOutcome& q);
 
     QPointer<Browser> m_browser;
+    WaitSignal m_runsWake;  // raised when a stop is asked or the delay changes
     QMetaObject::Connection m_completeConn;
     QMetaObject::Connection m_errorConn;
     LinksListModel* m_links = nullptr;

@@ -32,6 +32,8 @@ public:
     bool canGoForward() const override { return m_historyIndex + 1 < int(m_history.size()); }
     void refresh() override;
     void stop() override;
+    // No scripts run here: a page is inert once loaded.
+    bool clearsBetweenQueries() const override { return false; }
 
     QCoro::Task<DocumentPtr> document() override;
     DocumentPtr lastDocument() const override { return m_document; }

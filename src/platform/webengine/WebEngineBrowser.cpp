@@ -5,7 +5,6 @@
 #include "platform/DocumentTree.h"
 
 #include <QCoreApplication>
-#include <QCoroTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -286,15 +285,26 @@ QCoro::Task<QVariant> WebEngineBrowser::evaluate(const QString& script, std::chr
         QVariant value;
     };
     auto slot = std::make_shared<Slot>();
-    m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld, [slot](const QVariant& v) {
+    // The answer, the page going away and the time-out each wake the wait.
+    Wakeup wake;
+    auto answered = std::make_shared<WaitSignal>();
+    wake.listen(answered.get(), &WaitSignal::raised);
+    wake.listen(this, &QObject::destroyed);
+    wake.listen(m_page.data(), &QObject::destroyed);
+    m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                          [slot, weak = std::weak_ptr<WaitSignal>(answered)](const QVariant& v) {
         slot->value = v;
         slot->done = true;
+        if (const auto a = weak.lock())
+            a->raise();
     });
     QPointer<WebEngineBrowser> self(this);
     QElapsedTimer t;
     t.start();
-    while (!slot->done && self && self->m_page && t.elapsed() < timeout.count())
-        co_await QCoro::sleepFor(std::chrono::milliseconds(2));
+    while (!slot->done && self && self->m_page && t.elapsed() < timeout.count()) {
+        wake.wakeAfter(timeout - std::chrono::milliseconds(t.elapsed()));
+        co_await wake.next();
+    }
     co_return slot->value;
 }
 

@@ -512,10 +512,14 @@ TEST(HeadlessNetwork, WaitsEndOnTimeoutStopFlagAndStop)
     EXPECT_TRUE(browser.busy());
 
     bool stopFlag = false;
-    QTimer::singleShot(50, [&] { stopFlag = true; });
+    WaitSignal stopRaised;
+    QTimer::singleShot(50, [&] {
+        stopFlag = true;
+        stopRaised.raise();
+    });
     QElapsedTimer t;
     t.start();
-    EXPECT_FALSE(QCoro::waitFor(waitUntilLoaded(browser, 20s, [&] { return stopFlag; })));
+    EXPECT_FALSE(QCoro::waitFor(waitUntilLoaded(browser, 20s, [&] { return stopFlag; }, &stopRaised)));
     EXPECT_LT(t.elapsed(), 1000);
 
     browser.stop();

@@ -12,6 +12,7 @@
 #include "search/SearchQuery.h"
 
 #include <QCoroTask>
+#include <QCoroTimer>
 #include <QElapsedTimer>
 #include <QSet>
 
@@ -50,7 +51,6 @@ protected:
         t.pageLoadWait = std::chrono::milliseconds(10000);
         t.nextPageWait = std::chrono::milliseconds(10000);
         t.secondUnit = std::chrono::milliseconds(50);
-        t.browserPoll = std::chrono::milliseconds(5);
         globals().promptOnExtract = false;
         globals().saveFolder.clear();
 
@@ -96,11 +96,19 @@ protected:
         return QCoro::waitFor(waitUntil(*browser, std::chrono::milliseconds(10000), std::move(done)));
     }
 
-    // Runs the event loop until cond holds (at most ms milliseconds).
+    // Runs the event loop until cond holds (at most ms milliseconds). The
+    // engine's waits follow the browser's events; a test's condition may
+    // follow anything, so it is looked at after every short sleep.
     bool spinUntil(const std::function<bool()>& cond, int ms = 10000)
     {
-        std::function<bool()> done = cond;
-        return QCoro::waitFor(waitUntil(*browser, std::chrono::milliseconds(ms), std::move(done)));
+        QElapsedTimer t;
+        t.start();
+        while (!cond()) {
+            if (t.elapsed() > ms)
+                return false;
+            QCoro::waitFor(QCoro::sleepFor(std::chrono::milliseconds(5)));
+        }
+        return true;
     }
 
     // The links a query should yield, page by page, from the service's own

@@ -88,7 +88,6 @@ protected:
         saved = timings();
         timings().loginWait = 300ms;
         timings().loginPause = 20ms;
-        timings().browserPoll = 5ms;
         values.address = QStringLiteral("http://site/login");
         values.user = QStringLiteral("  alice ");
         values.pass = QStringLiteral(" s3cret  ");
