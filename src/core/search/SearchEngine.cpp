@@ -284,11 +284,13 @@ QCoro::Task<void> SearchEngine::batchSearchTask(QString keywordText)
                 emit queryStarted(line, type, address);
                 const bool loaded = co_await openSearchPage(address);
                 const QString loadError = m_loadError;
-                // Without the blank step, a page that did not arrive in time
-                // leaves the last query's page shown: it must not be read as
-                // this query's.
-                if (!loaded && !clearFirst && !stopBatch && !m_detached)
-                    co_await openSearchPage(QStringLiteral("about:blank"));
+                // Without the blank step, a page that did not arrive (in
+                // time, or before a stop) leaves the page shown before it:
+                // that page must not be read as this query's. (A failed load
+                // shows its own error answer.) A blank page loads at once
+                // without a network, so no stop is needed here.
+                if (!loaded && loadError.isEmpty() && !clearFirst && m_browser)
+                    co_await navigateAndWait(*m_browser, QStringLiteral("about:blank"), timings().pageLoadWait);
                 const int linksBefore = m_summary.links;
                 co_await addAllPagesTask();
                 QueryOutcome q;

@@ -268,4 +268,75 @@ TEST_F(SearchFixture, BatchIsRefusedWhileAddAllRuns)
     EXPECT_EQ(engine->links()->size(), 12);  // pages 1 and 2
 }
 
+// Waits for a page that never comes (the service holds page 2 of
+// /hostile/stall for 30 s): a stop ends the wait at once, a short wait runs
+// out, and the page shown before is never read as the query's. A wait that
+// missed its stop would end only when the held page arrives, which the last
+// check sees.
+struct WaitRow {
+    const char* name;
+    const char* query;      // the profile's query template; nullptr: the default one under /hostile/stall/30
+    bool staleResultPage;   // a result page of another query is shown when the batch starts
+    int pageLoadWaitMs;
+    const char* stopOn;     // the stop click comes 100 ms after a navigation to an address holding this
+    int links;
+    const char* failure;    // text of the query failure, or nullptr
+};
+
+void PrintTo(const WaitRow& r, std::ostream* os)
+{
+    *os << r.name;
+}
+
+constexpr int kHour = 3600 * 1000;
+const char* const kHeldQuery = "{base}/hostile/stall/30/p?pn=2&w={keywords}+filetype%3A{type}";
+
+const WaitRow kWaitRows[] = {
+    {"StopWhileTheNextPageIsHeld", nullptr, false, kHour, "pn=2", 2, nullptr},
+    {"StopWhileTheQueryPageIsHeld", kHeldQuery, true, kHour, "stall", 0, nullptr},
+    {"QueryPageThatNeverComesTimesOut", kHeldQuery, true, 300, nullptr, 0, "页面在 0.3 秒内没有打开"},
+};
+
+class PageWaits : public SearchFixture, public ::testing::WithParamInterface<WaitRow> {};
+
+TEST_P(PageWaits, EndOnStopOrTimeoutAndNeverReadThePageBefore)
+{
+    const WaitRow& row = GetParam();
+    start(unlimited());
+    timings().pageLoadWait = std::chrono::milliseconds(row.pageLoadWaitMs);
+    timings().nextPageWait = std::chrono::milliseconds(kHour);
+    if (row.staleResultPage)
+        ASSERT_TRUE(load(composeSearchAddress(base, QStringLiteral("手册"), QStringLiteral("doc"), false)));
+    engine->typeTicked = {true, false, false, false};
+    if (row.query)
+        engine->profile.query = QString::fromLatin1(row.query);
+    else
+        engine->searchBase = base + QStringLiteral("/hostile/stall/30");
+    if (row.stopOn) {
+        QObject::connect(browser.get(), &Browser::beforeNavigate, engine.get(), [this, &row](const QString& url) {
+            if (url.contains(QLatin1String(row.stopOn)))
+                QTimer::singleShot(100, engine.get(), [this] { engine->batchSearch(QString()); });
+        });
+    }
+    QStringList failures;
+    QObject::connect(engine.get(), &SearchEngine::queryFailed, engine.get(),
+                     [&](const QString&, const QString&, const QString&, const QString& why) { failures << why; });
+
+    batch(QStringLiteral("教程"));
+
+    EXPECT_EQ(engine->batchSummary().end, row.stopOn ? BatchEnd::Stopped : BatchEnd::Finished);
+    EXPECT_EQ(engine->links()->size(), row.links);
+    if (row.failure) {
+        ASSERT_EQ(failures.size(), 1);
+        EXPECT_TRUE(failures.front().contains(QString::fromUtf8(row.failure))) << qPrintable(failures.front());
+    } else {
+        EXPECT_TRUE(failures.isEmpty()) << qPrintable(failures.join(QLatin1String("; ")));
+    }
+    for (const QString& u : completed)
+        EXPECT_FALSE(u.contains(QLatin1String("pn=2"))) << "the held page arrived: " << qPrintable(u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PageWaits, ::testing::ValuesIn(kWaitRows),
+                         [](const ::testing::TestParamInfo<WaitRow>& i) { return std::string(i.param.name); });
+
 } // namespace
