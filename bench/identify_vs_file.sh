@@ -5,25 +5,29 @@
 # usage: bench/identify_vs_file.sh [BUILD_DIR] [COUNT] [ROUNDS]
 #   BUILD_DIR  build folder holding docharvest-cli (default: build)
 #   COUNT      number of files (default 10000), sizes 1 KB to 5 MB, log-uniform
-#   ROUNDS     timing rounds (default 3)
+#   ROUNDS     timing rounds, at least 5 (default 5)
 #
 # The files go to a fresh folder under /tmp and are deleted at the end. Both
-# tools get the same batches of 1000 paths through xargs, with the page cache
-# warm for both (a first untimed pass reads everything once). The bytes read
-# are shown twice: the detector's own counter (identify --stats) and, on a
-# sample, what strace sees pread64 return on the data files.
+# tools run as whole processes on the same batches of 1000 paths through
+# xargs (process start included on both sides), with the page cache warm for
+# both (a first untimed pass reads everything once). Every round runs
+# identify and then file (A B A B ...); the script prints min / median / max
+# of each, the ratio of the medians and the load average before and after.
+# The bytes read are shown twice: the detector's own counter (identify
+# --stats) and, on a sample, what strace sees pread64 return on the data files.
 set -euo pipefail
 
 BUILD=${1:-build}
 COUNT=${2:-10000}
-ROUNDS=${3:-3}
+ROUNDS=${3:-5}
+[ "$ROUNDS" -ge 5 ] || { echo "ROUNDS must be at least 5" >&2; exit 2; }
 CLI=$(cd "$BUILD" && pwd)/docharvest-cli
 [ -x "$CLI" ] || { echo "no docharvest-cli in $BUILD" >&2; exit 2; }
 command -v file >/dev/null || { echo "the file command is not installed" >&2; exit 2; }
 command -v python3 >/dev/null || { echo "python3 is needed to generate the files" >&2; exit 2; }
 
 DATA=$(mktemp -d /tmp/dh-identify-bench-XXXXXX)
-trap 'rm -rf "$DATA" "$DATA".list "$DATA".sample "$DATA".strace' EXIT
+trap 'rm -rf "$DATA" "$DATA".list "$DATA".sample "$DATA".strace "$DATA".times' EXIT
 
 echo "generating $COUNT files in $DATA ..."
 python3 - "$DATA" "$COUNT" <<'PY'
@@ -118,22 +122,25 @@ now() { date +%s.%N; }
 [ "$(xargs -d '\n' -n 1000 "$CLI" identify < "$DATA.list" | wc -l)" -eq "$COUNT" ]
 [ "$(xargs -d '\n' -n 1000 file --mime-type -b < "$DATA.list" | wc -l)" -eq "$COUNT" ]
 
-sum_id=0; sum_file=0
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+: > "$DATA.times"
 for r in $(seq 1 "$ROUNDS"); do
-  # Alternate which tool goes first.
-  if [ $((r % 2)) -eq 1 ]; then
-    t0=$(now); run_identify; t1=$(now); run_file; t2=$(now)
-    ti=$(echo "$t1 - $t0" | bc -l); tf=$(echo "$t2 - $t1" | bc -l)
-  else
-    t0=$(now); run_file; t1=$(now); run_identify; t2=$(now)
-    tf=$(echo "$t1 - $t0" | bc -l); ti=$(echo "$t2 - $t1" | bc -l)
-  fi
-  sum_id=$(echo "$sum_id + $ti" | bc -l); sum_file=$(echo "$sum_file + $tf" | bc -l)
+  t0=$(now); run_identify; t1=$(now); run_file; t2=$(now)
+  ti=$(echo "$t1 - $t0" | bc -l); tf=$(echo "$t2 - $t1" | bc -l)
+  echo "$ti $tf" >> "$DATA.times"
   printf 'round %d: identify %.3f s, file %.3f s, file/identify = %.1fx\n' "$r" "$ti" "$tf" "$(echo "$tf / $ti" | bc -l)"
 done
-printf 'total over %d rounds: identify %.3f s (%.1f us/file), file %.3f s (%.1f us/file), ratio %.1fx (goal >= 5x)\n' \
-  "$ROUNDS" "$sum_id" "$(echo "$sum_id * 1000000 / ($COUNT * $ROUNDS)" | bc -l)" \
-  "$sum_file" "$(echo "$sum_file * 1000000 / ($COUNT * $ROUNDS)" | bc -l)" "$(echo "$sum_file / $sum_id" | bc -l)"
+python3 - "$DATA.times" "$COUNT" <<'PY'
+import statistics, sys
+rows = [tuple(map(float, l.split())) for l in open(sys.argv[1]) if l.strip()]
+count = int(sys.argv[2])
+ident, fil = [r[0] for r in rows], [r[1] for r in rows]
+for name, xs in (("identify", ident), ("file", fil)):
+    print(f"{name:8s} min {min(xs):.3f} s  median {statistics.median(xs):.3f} s  max {max(xs):.3f} s"
+          f"  ({statistics.median(xs) * 1e6 / count:.1f} us/file)")
+print(f"file / identify (medians): {statistics.median(fil) / statistics.median(ident):.1f}x")
+PY
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo "labels found:"
 xargs -d '\n' -n 1000 "$CLI" identify < "$DATA.list" | cut -f1 | sort | uniq -c | sort -rn | sed 's/^/  /'
