@@ -339,4 +339,27 @@ TEST_P(PageWaits, EndOnStopOrTimeoutAndNeverReadThePageBefore)
 INSTANTIATE_TEST_SUITE_P(Rows, PageWaits, ::testing::ValuesIn(kWaitRows),
                          [](const ::testing::TestParamInfo<WaitRow>& i) { return std::string(i.param.name); });
 
+// The pause between pages wakes when the delay box changes: a two-minute pause
+// shortened to nothing ends at once. Missing the change, the batch would
+// still be pausing long after the bound below.
+TEST_F(SearchFixture, DelayShortenedDuringAPauseTakesEffectAtOnce)
+{
+    auto o = unlimited();
+    o.pagesPerQuery = 3;
+    start(o);
+    timings().secondUnit = std::chrono::milliseconds(1000);
+    engine->typeTicked = {true, false, false, false};
+    engine->setDelaySeconds(120);
+    QObject::connect(browser.get(), &Browser::documentComplete, engine.get(), [this](bool, const QString& url) {
+        if (url.contains(QLatin1String("pn=2")))
+            QTimer::singleShot(100, engine.get(), [this] { engine->setDelaySeconds(0); });
+    });
+    bool finished = false;
+    QObject::connect(engine.get(), &SearchEngine::batchFinished, engine.get(), [&finished] { finished = true; });
+    engine->batchSearch(QStringLiteral("教程"));
+    ASSERT_TRUE(spinUntil([&finished] { return finished; }, 30000));
+    EXPECT_EQ(engine->batchSummary().end, BatchEnd::Finished);
+    EXPECT_EQ(listedUrls(), expectedUrls(QStringLiteral("教程"), QStringLiteral("pdf")));
+}
+
 } // namespace
