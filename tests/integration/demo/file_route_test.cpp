@@ -69,7 +69,7 @@ public:
     Answer& all()
     {
         head();
-        while (more()) {}
+        while (pending.size() < (64 << 20) && more()) {}
         answer.body = pending;
         return answer;
     }
@@ -140,6 +140,11 @@ const Row kRows[] = {
       {"/t/file/1000/d?busy=1&busy_status=429&retry_date=1", "", 200, "-", 0, 1000, ""}},
      "/t/file/1000/d", 2, 1000},
 };
+
+void PrintTo(const Row& row, std::ostream* os)
+{
+    *os << row.name;
+}
 
 class DemoFileRoute : public DemoFixture, public ::testing::WithParamInterface<Row> {};
 class DemoFileRouteCounts : public DemoFixture {};
