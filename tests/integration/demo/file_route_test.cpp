@@ -42,11 +42,8 @@ public:
             ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         const timeval limit{60, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        const sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+        EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
         const std::string request = "GET " + target + " HTTP/1.1\r\n" + headers + "Connection: close\r\n\r\n";
         EXPECT_EQ(::send(fd, request.data(), request.size(), 0), ssize_t(request.size()));
     }
@@ -78,9 +75,8 @@ private:
     bool more()
     {
         char buf[65536];
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n > 0)
-            pending.append(buf, n);
+        const ssize_t n = std::max<ssize_t>(::recv(fd, buf, sizeof buf, 0), 0);
+        pending.append(buf, n);
         return n > 0;
     }
     int fd = -1;
@@ -141,18 +137,14 @@ const Row kRows[] = {
      "/t/file/1000/d", 2, 1000},
 };
 
-void PrintTo(const Row& row, std::ostream* os)
-{
-    *os << row.name;
-}
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 class DemoFileRoute : public DemoFixture, public ::testing::WithParamInterface<Row> {};
 class DemoFileRouteCounts : public DemoFixture {};
 
 void replace(std::string& s, const std::string& from, const std::string& to)
 {
-    if (const auto at = s.find(from); at != std::string::npos)
-        s.replace(at, from.size(), to);
+    s = QString::fromStdString(s).replace(QString::fromStdString(from), QString::fromStdString(to)).toStdString();
 }
 
 } // namespace
