@@ -12,7 +12,8 @@
 //                                     with E the body is labelled Content-Encoding E
 //                                     (the bytes stay the same), a server that ignores
 //                                     the identity coding the client asked for. <name>
-//                                     (any last segment) only names the file and the
+//                                     (a non-empty last segment; "/t/file/N/" stays a
+//                                     404) only names the file and the
 //                                     path counted. Like a real file server it sends
 //                                     Accept-Ranges: bytes, a strong ETag and a
 //                                     Last-Modified derived from <size> and v, and
@@ -425,7 +426,7 @@ void registerTransferRoutes(httplib::Server& server, DemoState& state)
     auto counts = std::make_shared<TransferCounts>();
     state.transfer = counts;
 
-    server.Get(R"(/t/file/(\d+)(?:/[^/]*)?)", [&state, counts](const httplib::Request& req, httplib::Response& res) {
+    server.Get(R"(/t/file/(\d+)(?:/[^/]+)?)", [&state, counts](const httplib::Request& req, httplib::Response& res) {
         serveFile(state, counts, req, res);
     });
 
