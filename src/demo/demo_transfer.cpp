@@ -13,8 +13,8 @@
 //                                     (the bytes stay the same), a server that ignores
 //                                     the identity coding the client asked for. <name>
 //                                     (a non-empty last segment; "/t/file/N/" stays a
-//                                     404) only names the file and the
-//                                     path counted. Like a real file server it sends
+//                                     404) only names the file and the path counted.
+//                                     Like a real file server it sends
 //                                     Accept-Ranges: bytes, a strong ETag and a
 //                                     Last-Modified derived from <size> and v, and
 //                                     answers Range: bytes=N-, N-M and -S with 206 and
