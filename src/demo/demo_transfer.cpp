@@ -24,6 +24,9 @@
 //                                     More options:
 //                                       v=TEXT      another version: other bytes
 //                                                   (demoTransferOrigin), other validators
+//                                       next=TEXT&next_after=K   the file changes: from
+//                                                   request K+1 of the path on (default K=1)
+//                                                   it is version TEXT, as with v=TEXT
 //                                       ranges=0    a server without ranges: Range is
 //                                                   ignored, no Accept-Ranges
 //                                       etag=0, last_modified=0   leave that validator out
@@ -293,7 +296,9 @@ void serveFile(DemoState& state, const std::shared_ptr<TransferCounts>& counts, 
     if (req.has_param("encoding"))
         res.set_header("Content-Encoding", req.get_param_value("encoding"));
 
-    const std::string version = req.get_param_value("v");
+    // The file may change on the server between two requests of the same address.
+    const bool changed = req.has_param("next") && number > std::uint64_t(std::max(0L, intParam(req, "next_after", 1)));
+    const std::string version = req.get_param_value(changed ? "next" : "v");
     const std::uint64_t origin = demoTransferOrigin(version);
     const std::uint64_t versionHash = util::stableHash(version);
     std::string etag, lastModified;
