@@ -107,6 +107,9 @@ const std::vector<std::uint8_t>& table()
 
 constexpr std::uint64_t kBlock = 256 * 1024;
 
+// Set by a route that serves no ranges; taken out again before the answer is written.
+constexpr const char* kNoRangesMark = "X-Demo-No-Ranges";
+
 // Writes bytes [offset, offset+length) of the demo body, in blocks.
 bool writeBody(httplib::DataSink& sink, std::uint64_t offset, std::uint64_t length)
 {
@@ -316,6 +319,8 @@ void serveFile(DemoState& state, const std::shared_ptr<TransferCounts>& counts, 
     }
     const bool rangesServed = intParam(req, "ranges", 1) != 0;
     std::uint64_t start = 0, length = size;
+    if (!rangesServed)
+        res.set_header(kNoRangesMark, "1");
     if (rangesServed) {
         res.set_header("Accept-Ranges", "bytes");
         if (req.has_header("Range") && ifRangeHolds(req, etag, lastModified)) {
@@ -390,6 +395,46 @@ QByteArray demoTransferBytes(std::uint64_t offset, std::uint64_t length)
         length -= n;
     }
     return out;
+}
+
+void registerRangeGuard(httplib::Server& server)
+{
+    // The server library applies a Range to the other routes' answers by
+    // itself, but answers a range past the end with a 206 of a wrapped-around
+    // length (a body without end) or a 416 whose Content-Range names the
+    // impossible range, and labels a whole body without length 206. This runs
+    // after it has, before anything is written, and mends those answers.
+    server.set_post_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+        // It also announces ranges on every HEAD answer; a route without them says so.
+        if (res.has_header(kNoRangesMark)) {
+            res.headers.erase(kNoRangesMark);
+            res.headers.erase("Accept-Ranges");
+        }
+        if (req.ranges.size() != 1 || (res.status != 206 && res.status != 416))
+            return;
+        if (res.status == 206 && !res.has_header("Content-Range")) {
+            res.status = 200;  // a body without length goes out whole: no partial content
+            return;
+        }
+        const std::string given = res.get_header_value("Content-Range");  // "bytes a-b/size"
+        const auto slash = given.rfind('/');
+        std::uint64_t size = 0;
+        if (!given.starts_with("bytes ") || slash == std::string::npos ||
+            !readNumber(std::string_view(given).substr(slash + 1), &size))
+            return;
+        const auto [first, last] = req.ranges.front();
+        if (first >= 0 ? std::uint64_t(first) < size : last != 0)
+            return;
+        const_cast<httplib::Request&>(req).ranges.clear();  // the server's own object
+        res.status = 416;
+        res.body.clear();
+        res.content_provider_ = nullptr;
+        res.content_length_ = 0;
+        for (const char* name : {"Content-Range", "Content-Length", "Content-Type"})
+            res.headers.erase(name);
+        res.set_header("Content-Range", "bytes */" + std::to_string(size));
+        res.set_header("Content-Length", "0");
+    });
 }
 
 namespace {

@@ -110,6 +110,8 @@ const Row kRows[] = {
      "/t/file/1000/r", 3, 420},
     {"RangePastTheEndIs416",
      {{"/t/file/1000/e", "Range: bytes=1000-\r\n", 416, "bytes */1000", 0, 0, ""}}, "/t/file/1000/e", 1, 0},
+    {"RangePastTheEndOfAnotherRouteIs416",
+     {{"/t/cut/1000", "Range: bytes=1000-\r\n", 416, "bytes */1000", 0, 0, ""}}, "/t/cut/1000", 1, 0},
     {"IfRangeOfTheSameVersionContinues",
      {{"/t/file/1000/i?v=1", "Range: bytes=0-99\r\n", 206, "bytes 0-99/1000", 0, 100, "1"},
       {"/t/file/1000/i?v=1", "Range: bytes=100-\r\nIf-Range: {etag}\r\n", 206, "bytes 100-999/1000", 100, 900, "1"},
