@@ -25,6 +25,7 @@ DemoService::DemoService(DemoOptions options)
     registerSearchRoutes(*m_server, *m_state);
     registerDocumentRoutes(*m_server, *m_state);
     registerUpdateRoutes(*m_server, *m_state);
+    registerRangeGuard(*m_server);
     if (m_state->options.testRoutes) {
         registerTransferRoutes(*m_server, *m_state);
         registerBrowserTestRoutes(*m_server, *m_state);

@@ -101,5 +101,6 @@ void registerTransferRoutes(httplib::Server& server, DemoState& state);  // tran
 void registerUpdateRoutes(httplib::Server& server, DemoState& state);    // newver.txt
 void registerBrowserTestRoutes(httplib::Server& server, DemoState& state);  // GBK, pop-up, alert pages
 void registerHostileRoutes(httplib::Server& server, DemoState& state);      // pages that attack the paging
+void registerRangeGuard(httplib::Server& server);  // a proper 416 for a range past the end, on every route
 
 } // namespace dh::demo
