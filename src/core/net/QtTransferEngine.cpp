@@ -132,31 +132,6 @@ std::unique_ptr<TransferRequest> QtTransferEngine::execute(const QString& url, c
     return std::make_unique<QtTransferRequest>(manager, url, options, m_readBufferSize, error);
 }
 
-namespace {
-TransferEngine* g_installed = nullptr;
-QtTransferEngine* g_default = nullptr;
-} // namespace
-
-TransferEngine& transferEngine()
-{
-    if (g_installed)
-        return *g_installed;
-    if (!g_default) {
-        g_default = new QtTransferEngine;
-        // The managers must go before the application object does.
-        qAddPostRoutine([] {
-            delete g_default;
-            g_default = nullptr;
-        });
-    }
-    return *g_default;
-}
-
-void setTransferEngine(TransferEngine* engine)
-{
-    g_installed = engine;
-}
-
 // ---------------------------------------------------------------- request
 
 QtTransferRequest::QtTransferRequest(QNetworkAccessManager* manager, const QString& url,
