@@ -122,9 +122,10 @@ aria_par() { local d r; d=$(out_dir); aria_list "$LATENCY" > "$WORK/aria.txt"
     --console-log-level=error --summary-interval=0 -d "$d" -i "$WORK/aria.txt") && check_out "$d" "aria2c -j 6" && echo "$r"; }
 
 stats() {  # min median max
-  printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {m=(NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2; printf "%.1f %.1f %.1f", a[1], m, a[NR]}'
+  printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {m=(NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2; printf "%.1f %.1f %.1f\n", a[1], m, a[NR]}'
 }
 median() { stats "$@" | cut -d' ' -f2; }
+mib() { calc "int($(median "$@") / 1024 + 0.5)"; }  # median of KiB figures, in MiB
 
 # One row: three sides (DocHarvest first in the list), ROUNDS alternated rounds.
 row() {  # label side1 name1 side2 name2 side3 name3
@@ -148,17 +149,16 @@ row() {  # label side1 name1 side2 name2 side3 name3
   m0=$(median "${F0[@]}"); m1=$(median "${F1[@]}"); m2=$(median "${F2[@]}")
   best=$(awk -v a="$m1" -v b="$m2" 'BEGIN { print (a > b) ? a : b }')
   SUMMARY+=("$(printf '%-7s %-15s %-10s %-22s %-9s %-10s %-22s %-9s %-10s %-22s %-9s %.3f' "${LATENCY}ms" "$label" \
-    "${names[0]}" "$(stats "${F0[@]}")" "$(($(median "${R0[@]}") / 1024)) MiB" \
-    "${names[1]}" "$(stats "${F1[@]}")" "$(($(median "${R1[@]}") / 1024)) MiB" \
-    "${names[2]}" "$(stats "${F2[@]}")" "$(($(median "${R2[@]}") / 1024)) MiB" "$(calc "$m0 / $best")")")
+    "${names[0]}" "$(stats "${F0[@]}")" "$(mib "${R0[@]}") MiB" \
+    "${names[1]}" "$(stats "${F1[@]}")" "$(mib "${R1[@]}") MiB" \
+    "${names[2]}" "$(stats "${F2[@]}")" "$(mib "${R2[@]}") MiB" "$(calc "$m0 / $best")")")
 }
 
 # System calls per file of one run of a side.
 syscalls() {  # side name
   PREFIX="strace -f -c -o $WORK/strace.txt" "$1" > /dev/null
   local total
-  total=$(awk '$NF == "total" {print $(NF-1)}' "$WORK/strace.txt")
-  [ -n "$total" ] || total=$(awk '/total$/ {print $4}' "$WORK/strace.txt")
+  total=$(awk '$NF == "total" {print $4}' "$WORK/strace.txt")  # % time, seconds, usecs/call, calls
   printf '  %-20s %8s calls  %6.1f per file\n' "$2" "$total" "$(calc "$total / $FILES")"
 }
 

@@ -122,7 +122,7 @@ curl_parallel() {
 layer_single() { timed "$BENCH" "$WORK/out" "$BIG"; }
 layer_parallel() { timed "$BENCH" --replace "$WORK/out" "${PARTS[@]}"; }
 stats() {  # min median max of the arguments
-  printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {m=(NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2; printf "%.3f %.3f %.3f", a[1], m, a[NR]}'
+  printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {m=(NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2; printf "%.3f %.3f %.3f\n", a[1], m, a[NR]}'
 }
 check_single() {
   [ "$SERVER" = nginx ] || return 0

@@ -375,10 +375,10 @@ bool CurlTransferRequest::setUpHop()
 {
     curl_easy_setopt(m_easy, CURLOPT_URL, m_hopUrl.constData());
     const QUrl hop = QUrl::fromEncoded(m_hopUrl);
-    const QByteArray proxy = !m_proxy.isEmpty() ? m_proxy : m_engine ? m_engine->systemProxyFor(hop) : QByteArray();
+    m_hopProxy = !m_proxy.isEmpty() ? m_proxy : m_engine ? m_engine->systemProxyFor(hop) : QByteArray();
     // An empty text means no proxy, whatever the environment says: the
     // system's choice was made above.
-    curl_easy_setopt(m_easy, CURLOPT_PROXY, proxy.constData());
+    curl_easy_setopt(m_easy, CURLOPT_PROXY, m_hopProxy.constData());
 
     curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(m_easy, CURLOPT_CUSTOMREQUEST, nullptr);
@@ -669,8 +669,11 @@ void CurlTransferRequest::nextHop()
 void CurlTransferRequest::finishWith(CURLcode code)
 {
     if (code != CURLE_OK && failure() == Failure::None) {
-        const QString text = m_errorText[0] ? QString::fromLocal8Bit(m_errorText)
-                                            : QString::fromLatin1(curl_easy_strerror(code));
+        QString text = m_errorText[0] ? QString::fromLocal8Bit(m_errorText)
+                                      : QString::fromLatin1(curl_easy_strerror(code));
+        // curl names only the address it could not reach; say that it was the proxy.
+        if (code == CURLE_COULDNT_CONNECT && !m_hopProxy.isEmpty())
+            text = QStringLiteral("Proxy connection failed: ") + text;
         if (code == CURLE_PARTIAL_FILE && m_bytesTotal > 0)
             setFailure(Failure::Network, transferCodeIncomplete,
                        QStringLiteral("connection closed after %1 of %2 bytes").arg(m_received).arg(m_bytesTotal));

@@ -129,6 +129,7 @@ private:
     QByteArray m_requestBody; // the request body of the current hop
     QByteArray m_hopUrl;      // the current hop's address, encoded
     QByteArray m_proxy;       // the named proxy, "http://host:port"; empty: the system's
+    QByteArray m_hopProxy;    // the proxy of the current hop; empty: none
     int m_hops = 0;
     bool m_identityAsked = false;
     bool m_callerCookies = false;  // the caller sent its own Cookie line
