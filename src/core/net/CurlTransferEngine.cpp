@@ -671,7 +671,12 @@ void CurlTransferRequest::finishWith(CURLcode code)
     if (code != CURLE_OK && failure() == Failure::None) {
         QString text = m_errorText[0] ? QString::fromLocal8Bit(m_errorText)
                                       : QString::fromLatin1(curl_easy_strerror(code));
-        // curl names only the address it could not reach; say that it was the proxy.
+        // The system's own word for a refused connection ("Connection
+        // refused"), as the rows have always said; and whether it was the proxy.
+        long osError = 0;
+        if (code == CURLE_COULDNT_CONNECT && curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osError) == CURLE_OK
+            && osError != 0)
+            text = QString::fromLocal8Bit(std::strerror(int(osError)));
         if (code == CURLE_COULDNT_CONNECT && !m_hopProxy.isEmpty())
             text = QStringLiteral("Proxy connection failed: ") + text;
         if (code == CURLE_PARTIAL_FILE && m_bytesTotal > 0)
