@@ -339,6 +339,42 @@ TEST_F(TransferFixture, GetChunkDeliversPiecesOfAtMost2048)
     EXPECT_TRUE(r->getChunk(2048).isEmpty());
 }
 
+// A body nobody takes waits in a bounded buffer (the connection waits
+// meanwhile) and then arrives whole in whichever sink is chosen.
+TEST_F(TransferFixture, HeldBodyIsBoundedAndArrivesWhole)
+{
+    constexpr qint64 size = 12'000'000, hold = 4 * 1024 * 1024;
+    enum Sink { Pieces, File, Memory };
+    for (Sink sink : {Pieces, File, Memory}) {
+        SCOPED_TRACE(int(sink));
+        auto r = m_engine->execute(url("/t/file/12000000"));
+        QCoro::waitFor([&]() -> QCoro::Task<void> {
+            while (r->bytesWaiting() < hold && r->stillExecuting())
+                co_await QCoro::sleepFor(5ms);
+        }());
+        ASSERT_TRUE(r->stillExecuting()) << "the body did not wait for its reader";
+        EXPECT_LE(r->bytesWaiting(), hold + 512 * 1024);
+        QByteArray body;
+        if (sink == Pieces) {
+            QCoro::waitFor([&]() -> QCoro::Task<void> {
+                while (co_await r->waitForData(10s))
+                    body += r->getChunk(65536);
+            }());
+        } else if (sink == File) {
+            ASSERT_TRUE(r->saveBodyTo(path(QStringLiteral("held.bin")), SaveMode::ReplaceOnCompletion));
+            finish(*r);
+            body = readFile(path(QStringLiteral("held.bin")));
+        } else {
+            r->keepBodyInMemory();
+            finish(*r);
+            body = r->takeBody();
+        }
+        EXPECT_TRUE(r->succeeded()) << r->responseInfo().toStdString();
+        EXPECT_EQ(r->bytesRead(), size);
+        EXPECT_TRUE(body == expected(size)) << body.size();
+    }
+}
+
 TEST_F(TransferFixture, WholeBodyFetch)
 {
     EXPECT_EQ(QCoro::waitFor(m_engine->openUrl(url("/t/file/123456"))), expected(123456));
