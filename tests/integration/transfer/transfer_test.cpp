@@ -375,6 +375,39 @@ TEST_F(TransferFixture, HeldBodyIsBoundedAndArrivesWhole)
     }
 }
 
+// A handler may delete the request from inside any of its signals; the
+// engine goes on with the others.
+TEST_F(TransferFixture, HandlersMayDeleteTheRequestInAnySignal)
+{
+    enum Signal { State, Headers, Progress, Data, Finished };
+    for (Signal which : {State, Headers, Progress, Data, Finished}) {
+        SCOPED_TRACE(int(which));
+        std::unique_ptr<TransferRequest> r = m_engine->execute(url("/t/slow/300000?piece=30000&delay_ms=5"));
+        auto other = m_engine->execute(url("/t/file/200000"));
+        other->keepBodyInMemory();
+        bool deleted = false;
+        QObject::connect(r.get(), &QObject::destroyed, [&] { deleted = true; });
+        const auto drop = [&] { r.reset(); };
+        TransferRequest* p = r.get();
+        switch (which) {
+        case State: QObject::connect(p, &TransferRequest::stateChanged, drop); break;
+        case Headers: QObject::connect(p, &TransferRequest::headersReceived, drop); break;
+        case Progress: QObject::connect(p, &TransferRequest::progress, drop); break;
+        case Data: QObject::connect(p, &TransferRequest::dataAvailable, drop); break;
+        case Finished: QObject::connect(p, &TransferRequest::finished, drop); break;
+        }
+        finish(*other);
+        QCoro::waitFor([&]() -> QCoro::Task<void> {
+            for (int i = 0; i < 2000 && !deleted; ++i)
+                co_await QCoro::sleepFor(5ms);
+        }());
+        EXPECT_TRUE(deleted);
+        EXPECT_TRUE(other->succeeded()) << other->responseInfo().toStdString();
+        EXPECT_EQ(other->takeBody(), expected(200000));
+    }
+    EXPECT_EQ(QCoro::waitFor(m_engine->openUrl(url("/t/file/10"))), expected(10));
+}
+
 TEST_F(TransferFixture, WholeBodyFetch)
 {
     EXPECT_EQ(QCoro::waitFor(m_engine->openUrl(url("/t/file/123456"))), expected(123456));
