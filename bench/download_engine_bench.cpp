@@ -20,7 +20,6 @@
 #include "download/DownloadScheduler.h"
 #include "download/DownloadWindowState.h"
 #include "download/TransferMonitor.h"
-#include "net/QtTransferEngine.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -158,8 +157,7 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     int status = 0;
     {
-        QtTransferEngine engine;
-        setTransferEngine(&engine);
+        // The process-wide transfer engine, as in the program.
         if (base.isEmpty())
             base = service.baseUrl();
         std::printf("%d files of %lld bytes, tick %d ms, answer delay %d ms\n", files, static_cast<long long>(size),
@@ -180,7 +178,6 @@ int main(int argc, char** argv)
                         mib / s, files / s, peak / 1024);
             std::printf("seconds=%.3f files=%d peak_rss_kib=%ld\n", s, files, statusKb("VmHWM:"));
         }
-        setTransferEngine(nullptr);
     }
     if (service.running())
         service.stop();

@@ -6,15 +6,18 @@
 # Serves one 512 MiB file and six 64 MiB files (nginx from files on disk, or
 # the demo service generating them), then per round downloads them with the
 # layer (the 512 MiB file alone; the six at once) and with curl (-o; and
-# --parallel --parallel-max 6). Prints medians, the throughput ratios and the
-# peak resident memory of the six-at-once run above the idle process.
+# --parallel --parallel-max 6). Both sides are whole processes, timed from
+# outside the same way (wall clock around the command, peak RSS from
+# /usr/bin/time), and the order alternates from round to round (A B, B A).
+# Prints every round with the load average, then min/median/max, the
+# throughput ratios of the medians and the peak RSS of both sides.
 # Everything lives in a temporary folder under /tmp that is removed at the end.
 set -euo pipefail
 
 SRC_DIR=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR="$SRC_DIR/build"
 SERVER=nginx
-ROUNDS=3
+ROUNDS=5
 while [ $# -gt 0 ]; do
   case "$1" in
     --server) SERVER=$2; shift 2 ;;
@@ -98,53 +101,70 @@ for _ in $(seq 50); do curl -s -o /dev/null "$BASE/" 2>/dev/null && break || sle
 now() { date +%s.%N; }
 calc() { awk "BEGIN { print $1 }"; }
 clean_out() { rm -f "$WORK"/out/*; }
+load() { cut -d' ' -f1 /proc/loadavg; }
+TIME=/usr/bin/time
+[ -x "$TIME" ] || { echo "/usr/bin/time is missing (apt-get install time)" >&2; exit 2; }
 
-curl_single() {
-  local t0 t1; t0=$(now)
-  curl -s -f -o "$WORK/out/$(basename "$BIG")" "$BIG"
-  t1=$(now); calc "$t1 - $t0"
-}
-curl_parallel() {
-  local args=() u t0 t1
-  for u in "${PARTS[@]}"; do args+=(-o "$WORK/out/$(basename "$u")" "$u"); done
+# Runs a whole process; prints "seconds peak_rss_kib".
+timed() {
+  local t0 t1
   t0=$(now)
-  curl -s -f --parallel --parallel-max 6 "${args[@]}" 2>/dev/null
-  t1=$(now); calc "$t1 - $t0"
+  "$TIME" -f %M -o "$WORK/rss.txt" "$@" >/dev/null 2>"$WORK/err.txt" || { cat "$WORK/err.txt" >&2; return 1; }
+  t1=$(now)
+  echo "$(calc "$t1 - $t0") $(tail -1 "$WORK/rss.txt")"
 }
-layer() {  # prints the bench program's line; LAYER_ARGS="--buffer N" tries another read buffer
-  # shellcheck disable=SC2086
-  "$BENCH" ${LAYER_ARGS:-} "$@"
+curl_single() { timed curl -s -f -o "$WORK/out/$(basename "$BIG")" "$BIG"; }
+curl_parallel() {
+  local args=() u
+  for u in "${PARTS[@]}"; do args+=(-o "$WORK/out/$(basename "$u")" "$u"); done
+  timed curl -s -f --parallel --parallel-max 6 "${args[@]}"
 }
-field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }
-median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+layer_single() { timed "$BENCH" "$WORK/out" "$BIG"; }
+layer_parallel() { timed "$BENCH" --replace "$WORK/out" "${PARTS[@]}"; }
+stats() {  # min median max of the arguments
+  printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {m=(NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2; printf "%.3f %.3f %.3f\n", a[1], m, a[NR]}'
+}
+check_single() {
+  [ "$SERVER" = nginx ] || return 0
+  cmp -s "$WORK/out/big.bin" "$WORK/www/big.bin" || { echo "layer download differs from the served file" >&2; exit 1; }
+}
+check_parallel() {
+  [ "$SERVER" = nginx ] || return 0
+  local i
+  for i in 1 2 3 4 5 6; do
+    cmp -s "$WORK/out/part$i.bin" "$WORK/www/part$i.bin" || { echo "layer download of part$i differs" >&2; exit 1; }
+  done
+}
 
-LS=(); CS=(); LP=(); CP=(); RSS=()
+LS=(); CS=(); LP=(); CP=(); LR=(); CR=(); LOADS=()
 for round in $(seq "$ROUNDS"); do
-  clean_out; line=$(layer "$WORK/out" "$BIG"); LS+=("$(echo "$line" | field seconds)")
-  if [ "$round" = 1 ] && [ "$SERVER" = nginx ]; then
-    cmp -s "$WORK/out/big.bin" "$WORK/www/big.bin" || { echo "layer download differs from the served file" >&2; exit 1; }
-  fi
-  clean_out; CS+=("$(curl_single)")
-  clean_out; line=$(layer --replace "$WORK/out" "${PARTS[@]}"); LP+=("$(echo "$line" | field seconds)")
-  idle=$(echo "$line" | field idle_rss_kib); peak=$(echo "$line" | field peak_rss_kib)
-  RSS+=("$(( (peak - idle) / 1024 ))")
-  if [ "$round" = 1 ] && [ "$SERVER" = nginx ]; then
-    for i in 1 2 3 4 5 6; do
-      cmp -s "$WORK/out/part$i.bin" "$WORK/www/part$i.bin" || { echo "layer download of part$i differs" >&2; exit 1; }
-    done
-  fi
-  clean_out; CP+=("$(curl_parallel)")
-  printf 'round %d: layer single %.3fs  curl single %.3fs  layer six %.3fs  curl six %.3fs  six-at-once RSS +%s MiB (idle %s KiB, peak %s KiB)\n' \
-    "$round" "${LS[-1]}" "${CS[-1]}" "${LP[-1]}" "${CP[-1]}" "${RSS[-1]}" "$idle" "$peak"
+  LOADS+=("$(load)")
+  # Odd rounds: layer first; even rounds: curl first.
+  for side in $([ $((round % 2)) = 1 ] && echo "layer curl" || echo "curl layer"); do
+    if [ "$side" = layer ]; then
+      clean_out; read -r t _ < <(layer_single); LS+=("$t"); [ "$round" -le 2 ] && check_single
+      clean_out; read -r t r < <(layer_parallel); LP+=("$t"); LR+=("$r"); [ "$round" -le 2 ] && check_parallel
+    else
+      clean_out; read -r t _ < <(curl_single); CS+=("$t")
+      clean_out; read -r t r < <(curl_parallel); CP+=("$t"); CR+=("$r")
+    fi
+  done
+  printf 'round %d (load %s, %s first): layer single %.3fs  curl single %.3fs  layer six %.3fs (%d MiB)  curl six %.3fs (%d MiB)\n' \
+    "$round" "${LOADS[-1]}" "$([ $((round % 2)) = 1 ] && echo layer || echo curl)" "${LS[-1]}" "${CS[-1]}" \
+    "${LP[-1]}" $((LR[-1] / 1024)) "${CP[-1]}" $((CR[-1] / 1024))
 done
 clean_out
 
-ls_m=$(median "${LS[@]}"); cs_m=$(median "${CS[@]}"); lp_m=$(median "${LP[@]}"); cp_m=$(median "${CP[@]}")
-rss_max=$(printf '%s\n' "${RSS[@]}" | sort -g | tail -1)
+read -r ls_lo ls_m ls_hi < <(stats "${LS[@]}"); read -r cs_lo cs_m cs_hi < <(stats "${CS[@]}")
+read -r lp_lo lp_m lp_hi < <(stats "${LP[@]}"); read -r cp_lo cp_m cp_hi < <(stats "${CP[@]}")
+read -r lr_lo lr_m lr_hi < <(stats "${LR[@]}"); read -r cr_lo cr_m cr_hi < <(stats "${CR[@]}")
 echo
-echo "server: $SERVER, rounds: $ROUNDS (medians)"
-printf 'single 512 MiB : layer %.3fs (%.0f MiB/s)  curl %.3fs (%.0f MiB/s)  layer/curl throughput %.2f\n' \
-  "$ls_m" "$(calc "512 / $ls_m")" "$cs_m" "$(calc "512 / $cs_m")" "$(calc "$cs_m / $ls_m")"
-printf 'six x 64 MiB   : layer %.3fs (%.0f MiB/s)  curl %.3fs (%.0f MiB/s)  layer/curl throughput %.2f\n' \
-  "$lp_m" "$(calc "384 / $lp_m")" "$cp_m" "$(calc "384 / $cp_m")" "$(calc "$cp_m / $lp_m")"
-printf 'six-at-once peak RSS above idle: %s MiB (largest of the rounds; goal < 100)\n' "$rss_max"
+echo "server: $SERVER, $ROUNDS rounds alternated, whole processes; $(nproc) cores, load at the rounds' starts: ${LOADS[*]}"
+echo "seconds as min / median / max; ratio = layer throughput / curl throughput of the medians"
+printf 'single 512 MiB : layer %s / %s / %s (%.0f MiB/s)  curl %s / %s / %s (%.0f MiB/s)  ratio %.2f\n' \
+  "$ls_lo" "$ls_m" "$ls_hi" "$(calc "512 / $ls_m")" "$cs_lo" "$cs_m" "$cs_hi" "$(calc "512 / $cs_m")" "$(calc "$cs_m / $ls_m")"
+printf 'six x 64 MiB   : layer %s / %s / %s (%.0f MiB/s)  curl %s / %s / %s (%.0f MiB/s)  ratio %.2f\n' \
+  "$lp_lo" "$lp_m" "$lp_hi" "$(calc "384 / $lp_m")" "$cp_lo" "$cp_m" "$cp_hi" "$(calc "384 / $cp_m")" "$(calc "$cp_m / $lp_m")"
+printf 'six at once, peak RSS of the whole process: layer %.0f / %.0f / %.0f MiB  curl %.0f / %.0f / %.0f MiB (goal: layer < 40)\n' \
+  "$(calc "$lr_lo / 1024")" "$(calc "$lr_m / 1024")" "$(calc "$lr_hi / 1024")" \
+  "$(calc "$cr_lo / 1024")" "$(calc "$cr_m / 1024")" "$(calc "$cr_hi / 1024")"

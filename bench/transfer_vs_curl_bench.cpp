@@ -2,12 +2,12 @@
 // prints how long it took and how much memory it needed. Driven by
 // bench/transfer_vs_curl.sh, which compares the figures with curl.
 //
-//   transfer_vs_curl_bench [--replace] [--buffer BYTES] OUTDIR URL...
+//   transfer_vs_curl_bench [--replace] OUTDIR URL...
 //
 // --replace writes through a temporary file moved into place at the end
 // (method two's way); the default writes the target directly (method one's).
 // Output, one line: seconds=<s> bytes=<n> idle_rss_kib=<k> peak_rss_kib=<k> failures=<n>
-#include "net/QtTransferEngine.h"
+#include "platform/Transfer.h"
 
 #include <QCoreApplication>
 #include <QCoroTask>
@@ -73,23 +73,19 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     bool replace = false;
-    qint64 buffer = -1;
     while (!args.isEmpty() && args.first().startsWith(QStringLiteral("--"))) {
         const QString opt = args.takeFirst();
         if (opt == QStringLiteral("--replace"))
             replace = true;
-        else if (opt == QStringLiteral("--buffer") && !args.isEmpty())
-            buffer = args.takeFirst().toLongLong();
     }
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: transfer_vs_curl_bench [--replace] [--buffer BYTES] OUTDIR URL...\n");
+        std::fprintf(stderr, "usage: transfer_vs_curl_bench [--replace] OUTDIR URL...\n");
         return 2;
     }
     const QString outDir = args.takeFirst();
 
-    dh::QtTransferEngine engine;
-    if (buffer > 0)
-        engine.setReadBufferSize(buffer);
+    // The process-wide engine: what the program itself downloads with.
+    dh::TransferEngine& engine = dh::transferEngine();
     // A first small request loads the network code, so that "idle" means a
     // process ready to transfer.
     {

@@ -16,6 +16,7 @@ RUN_PACKAGES=(
   libgl-dev libglx-dev libopengl-dev libvulkan-dev
   qcoro-qt6-dev libgumbo-dev libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
   libzstd-dev
+  libcurl4-openssl-dev libcurl4   # transfers through libcurl (headers to build, the library to run)
   fonts-wqy-microhei          # the Chinese interface
   gstreamer1.0-plugins-base   # the download window's cue sounds
 )
@@ -29,7 +30,6 @@ TEST_PACKAGES=(
   # Office documents for the content-detection test (about 40 s to install).
   libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
   aria2 wget                  # peers of bench/many_files_vs_curl.sh
-  libcurl4-openssl-dev        # transfers through libcurl
   nginx-light strace linux-perf   # the benchmarks' server and their system-call and CPU profiles
 )
 

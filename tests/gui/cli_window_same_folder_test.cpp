@@ -9,7 +9,7 @@
 #include "download/HandOver.h"
 #include "gui/Windows.h"
 #include "gui/DownloadWindow.h"
-#include "net/QtTransferEngine.h"
+#include "net/CurlTransferEngine.h"
 #include "platform/Prompter.h"
 
 #include <QComboBox>
@@ -25,7 +25,7 @@ class CliWindowSameFolderTest : public QObject {
     Q_OBJECT
     ScriptedPrompter prompter;
     demo::DemoService service;
-    std::unique_ptr<QtTransferEngine> engine;
+    std::unique_ptr<CurlTransferEngine> engine;
     QTemporaryDir dir;
 
     struct Link {
@@ -67,7 +67,7 @@ private Q_SLOTS:
         timings().transferPoll = 20ms;
         QVERIFY(service.start());
         QVERIFY(dir.isValid());
-        engine = std::make_unique<QtTransferEngine>();
+        engine = std::make_unique<CurlTransferEngine>();
         setTransferEngine(engine.get());
     }
     void cleanupTestCase()

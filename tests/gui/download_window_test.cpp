@@ -11,7 +11,7 @@
 #include "gui/LoginPanel.h"
 #include "gui/Windows.h"
 #include "gui/DownloadWindow.h"
-#include "net/QtTransferEngine.h"
+#include "net/CurlTransferEngine.h"
 #include "platform/Prompter.h"
 
 #include <QAction>
@@ -38,7 +38,7 @@ class DownloadWindowTest : public QObject {
     Q_OBJECT
     ScriptedPrompter prompter;
     demo::DemoService service;
-    std::unique_ptr<QtTransferEngine> engine;
+    std::unique_ptr<CurlTransferEngine> engine;
     QTemporaryDir dir;
 
     QString folder() const { return dir.path() + "/"; }
@@ -72,7 +72,7 @@ private Q_SLOTS:
         timings().transferPoll = 20ms;
         QVERIFY(service.start());
         QVERIFY(dir.isValid());
-        engine = std::make_unique<QtTransferEngine>();
+        engine = std::make_unique<CurlTransferEngine>();
         setTransferEngine(engine.get());
     }
 

@@ -11,7 +11,7 @@
 #include "gui/LoginPanel.h"
 #include "gui/Windows.h"
 #include "gui/DownloadWindow.h"
-#include "net/QtTransferEngine.h"
+#include "net/CurlTransferEngine.h"
 #include "platform/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 
@@ -35,7 +35,7 @@ class LoginPanelTest : public QObject {
     Q_OBJECT
     ScriptedPrompter prompter;
     demo::DemoService service;
-    std::unique_ptr<QtTransferEngine> engine;
+    std::unique_ptr<CurlTransferEngine> engine;
     DownloadWindow* window = nullptr;
     LoginPanel* panel = nullptr;
 
@@ -62,7 +62,7 @@ private Q_SLOTS:
         timings().loginWait = 8000ms;
         timings().loginRefresh = 300ms;
         QVERIFY(service.start());
-        engine = std::make_unique<QtTransferEngine>();
+        engine = std::make_unique<CurlTransferEngine>();
         setTransferEngine(engine.get());
         window = windows::download();
         panel = window->findChild<LoginPanel*>();

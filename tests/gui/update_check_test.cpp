@@ -11,7 +11,7 @@
 #include "demo/DemoService.h"
 #include "gui/UpdateCheckWiring.h"
 #include "gui/StartWindow.h"
-#include "net/QtTransferEngine.h"
+#include "net/CurlTransferEngine.h"
 #include "net/XmlHttp.h"
 #include "platform/Prompter.h"
 
@@ -30,7 +30,7 @@ class UpdateCheckTest : public QObject {
     Q_OBJECT
     ScriptedPrompter prompter;
     std::unique_ptr<demo::DemoService> service;
-    std::unique_ptr<QtTransferEngine> engine;  // fresh per test: no kept-alive connections hold a stop
+    std::unique_ptr<CurlTransferEngine> engine;  // fresh per test: no kept-alive connections hold a stop
     std::unique_ptr<QTemporaryDir> dir;
     QPointer<StartWindow> cover;
     Timings saved;
@@ -86,7 +86,7 @@ private Q_SLOTS:
         prompter.clear();
         dir = std::make_unique<QTemporaryDir>();
         SettingsStore::setInstance(std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("DocHarvest.ini"))));
-        engine = std::make_unique<QtTransferEngine>();
+        engine = std::make_unique<CurlTransferEngine>();
         setTransferEngine(engine.get());
         service = std::make_unique<demo::DemoService>();
         QVERIFY(service->start());

@@ -2,6 +2,8 @@
 
 #include "platform/Transfer.h"
 
+#include <curl/curl.h>
+
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -122,16 +124,20 @@ int failureStatus(const TransferRequest& r)
     case TransferRequest::Failure::Network:
         break;
     }
+    if (r.failure() == TransferRequest::Failure::Tls)
+        return xmlHttpStatusSecureFailure;
+    // The transfer layer reports libcurl's CURLcode numbers.
     switch (r.responseCode()) {
-    case 3:  // QNetworkReply::HostNotFoundError
+    case CURLE_COULDNT_RESOLVE_HOST:
         return xmlHttpStatusNameNotResolved;
-    case 2:  // RemoteHostClosedError
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
     case transferCodeIncomplete:
         return xmlHttpStatusConnectionAborted;
-    case 4:  // TimeoutError
+    case CURLE_OPERATION_TIMEDOUT:
         return xmlHttpStatusTimeout;
-    case 6:  // SslHandshakeFailedError
-        return xmlHttpStatusSecureFailure;
     default:
         return xmlHttpStatusCannotConnect;
     }

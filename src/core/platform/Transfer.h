@@ -83,8 +83,8 @@ class QNetworkCookieJar;
 namespace dh {
 
 // Connection state numbers, as shown in the status bar of the download window.
-// This layer reports Connecting, RequestSent, Receiving, Completed and Error;
-// QtNetwork has no signals for the others.
+// This layer reports Connecting (a new connection), RequestSent, Receiving
+// (the response headers are here), Completed and Error.
 enum TransferStateNumber : int {
     TransferStateNone = 0,
     TransferStateResolving = 1,
@@ -254,7 +254,7 @@ private:
 };
 
 // Response codes for failures found by this layer itself; network failures
-// report QNetworkReply::NetworkError numbers (all below 1000).
+// report libcurl's CURLcode numbers (all below 1000).
 constexpr int transferCodeCancelled = 1001;
 constexpr int transferCodeNoResponse = 1002;
 constexpr int transferCodeStalled = 1003;
@@ -277,9 +277,9 @@ public:
     virtual QNetworkCookieJar* cookieJar() { return nullptr; }
 };
 
-// The process-wide engine (QtNetwork unless a test installed another).
+// The process-wide engine (libcurl unless a test installed another).
 TransferEngine& transferEngine();
-// Installs an engine (not owned); nullptr returns to the QtNetwork engine.
+// Installs an engine (not owned); nullptr returns to the libcurl engine.
 void setTransferEngine(TransferEngine* engine);
 // Lets another access manager (a headless browser) keep its cookies in the
 // process-wide engine's jar, so what it logs into the transfers share. Does

@@ -12,7 +12,7 @@
 #include "download/DownloadScheduler.h"
 #include "download/DownloadWindowState.h"
 #include "download/TransferMonitor.h"
-#include "net/QtTransferEngine.h"
+#include "net/CurlTransferEngine.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,7 +40,7 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         // A fresh engine per test: its kept-alive connections go with it
         // before the service stops (which would otherwise wait for them).
-        m_engine = std::make_unique<QtTransferEngine>();
+        m_engine = std::make_unique<CurlTransferEngine>();
         setTransferEngine(m_engine.get());
         state.downloadMethod = 2;
         scheduler = std::make_unique<DownloadScheduler>(list, state, host);
@@ -111,7 +111,7 @@ protected:
     }
 
     demo::DemoService m_service;
-    std::unique_ptr<QtTransferEngine> m_engine;
+    std::unique_ptr<CurlTransferEngine> m_engine;
     QTemporaryDir m_dir;
     DownloadListModel list;
     DownloadWindowState state;

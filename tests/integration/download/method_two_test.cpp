@@ -276,7 +276,7 @@ TEST(DownloaderControl, ProgressCompletionAndErrorEvents)
 {
     demo::DemoService service;
     ASSERT_TRUE(service.start());
-    QtTransferEngine engine;
+    CurlTransferEngine engine;
     setTransferEngine(&engine);
     QTemporaryDir dir;
     const Timings saved = timings();

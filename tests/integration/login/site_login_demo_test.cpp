@@ -12,7 +12,7 @@
 #include "download/MethodOneTransfer.h"
 #include "download/SiteLogin.h"
 #include "platform/headless/HeadlessBrowser.h"
-#include "net/QtTransferEngine.h"
+#include "net/CurlTransferEngine.h"
 
 #include <QCoro/QCoroTask>
 #include <QFile>
@@ -36,7 +36,7 @@ protected:
         timings().tick = 50ms;
         timings().transferPoll = 20ms;
         ASSERT_TRUE(service.start());
-        engine = std::make_unique<QtTransferEngine>();
+        engine = std::make_unique<CurlTransferEngine>();
         setTransferEngine(engine.get());
         browser = std::make_unique<HeadlessBrowser>();
         shareTransferCookies(*browser->networkAccessManager());
@@ -65,7 +65,7 @@ protected:
 
     Timings saved;
     demo::DemoService service;
-    std::unique_ptr<QtTransferEngine> engine;
+    std::unique_ptr<CurlTransferEngine> engine;
     std::unique_ptr<HeadlessBrowser> browser;
     SiteLoginValues values;
     std::unique_ptr<SiteLogin> login;

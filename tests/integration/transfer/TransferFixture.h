@@ -1,10 +1,10 @@
 #pragma once
 // Shared set-up of the transfer tests: a demo service on a free loopback
-// port, a fresh QtNetwork engine, a scratch folder and shrinkable timings.
+// port, a fresh transfer engine, a scratch folder and shrinkable timings.
 #include "app/Timings.h"
 #include "demo/DemoService.h"
 #include "demo/DemoTransfer.h"
-#include "net/QtTransferEngine.h"
+#include "net/CurlTransferEngine.h"
 
 #include <QCoroTask>
 #include <QDir>
@@ -23,7 +23,7 @@ protected:
         m_savedTimings = timings();
         ASSERT_TRUE(m_service.start());
         ASSERT_TRUE(m_dir.isValid());
-        m_engine = std::make_unique<QtTransferEngine>();
+        m_engine = std::make_unique<CurlTransferEngine>();
     }
     void TearDown() override
     {
@@ -53,7 +53,7 @@ protected:
 
     demo::DemoService m_service;
     QTemporaryDir m_dir;
-    std::unique_ptr<QtTransferEngine> m_engine;
+    std::unique_ptr<CurlTransferEngine> m_engine;
     Timings m_savedTimings;
 };
 

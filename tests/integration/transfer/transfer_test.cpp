@@ -163,7 +163,7 @@ TEST_F(TransferFixture, FollowsRedirectsUpToTen)
             EXPECT_EQ(r->takeBody(), expected(c.size));
         } else {
             EXPECT_EQ(r->failure(), Failure::Network);
-            EXPECT_EQ(r->responseCode(), int(QNetworkReply::TooManyRedirectsError));
+            EXPECT_EQ(r->responseCode(), int(CURLE_TOO_MANY_REDIRECTS));
         }
     }
     m_engine.reset();  // closes kept-alive connections before `other` stops
@@ -337,6 +337,75 @@ TEST_F(TransferFixture, GetChunkDeliversPiecesOfAtMost2048)
     EXPECT_EQ(all, expected(50000));
     EXPECT_GE(pieces, 25);
     EXPECT_TRUE(r->getChunk(2048).isEmpty());
+}
+
+// A body nobody takes waits in a bounded buffer (the connection waits
+// meanwhile) and then arrives whole in whichever sink is chosen.
+TEST_F(TransferFixture, HeldBodyIsBoundedAndArrivesWhole)
+{
+    constexpr qint64 size = 12'000'000, hold = 4 * 1024 * 1024;
+    enum Sink { Pieces, File, Memory };
+    for (Sink sink : {Pieces, File, Memory}) {
+        SCOPED_TRACE(int(sink));
+        auto r = m_engine->execute(url("/t/file/12000000"));
+        QCoro::waitFor([&]() -> QCoro::Task<void> {
+            while (r->bytesWaiting() < hold && r->stillExecuting())
+                co_await QCoro::sleepFor(5ms);
+        }());
+        ASSERT_TRUE(r->stillExecuting()) << "the body did not wait for its reader";
+        EXPECT_LE(r->bytesWaiting(), hold + 512 * 1024);
+        QByteArray body;
+        if (sink == Pieces) {
+            QCoro::waitFor([&]() -> QCoro::Task<void> {
+                while (co_await r->waitForData(10s))
+                    body += r->getChunk(65536);
+            }());
+        } else if (sink == File) {
+            ASSERT_TRUE(r->saveBodyTo(path(QStringLiteral("held.bin")), SaveMode::ReplaceOnCompletion));
+            finish(*r);
+            body = readFile(path(QStringLiteral("held.bin")));
+        } else {
+            r->keepBodyInMemory();
+            finish(*r);
+            body = r->takeBody();
+        }
+        EXPECT_TRUE(r->succeeded()) << r->responseInfo().toStdString();
+        EXPECT_EQ(r->bytesRead(), size);
+        EXPECT_TRUE(body == expected(size)) << body.size();
+    }
+}
+
+// A handler may delete the request from inside any of its signals; the
+// engine goes on with the others.
+TEST_F(TransferFixture, HandlersMayDeleteTheRequestInAnySignal)
+{
+    enum Signal { State, Headers, Progress, Data, Finished };
+    for (Signal which : {State, Headers, Progress, Data, Finished}) {
+        SCOPED_TRACE(int(which));
+        std::unique_ptr<TransferRequest> r = m_engine->execute(url("/t/slow/300000?piece=30000&delay_ms=5"));
+        auto other = m_engine->execute(url("/t/file/200000"));
+        other->keepBodyInMemory();
+        bool deleted = false;
+        QObject::connect(r.get(), &QObject::destroyed, [&] { deleted = true; });
+        const auto drop = [&] { r.reset(); };
+        TransferRequest* p = r.get();
+        switch (which) {
+        case State: QObject::connect(p, &TransferRequest::stateChanged, drop); break;
+        case Headers: QObject::connect(p, &TransferRequest::headersReceived, drop); break;
+        case Progress: QObject::connect(p, &TransferRequest::progress, drop); break;
+        case Data: QObject::connect(p, &TransferRequest::dataAvailable, drop); break;
+        case Finished: QObject::connect(p, &TransferRequest::finished, drop); break;
+        }
+        finish(*other);
+        QCoro::waitFor([&]() -> QCoro::Task<void> {
+            for (int i = 0; i < 2000 && !deleted; ++i)
+                co_await QCoro::sleepFor(5ms);
+        }());
+        EXPECT_TRUE(deleted);
+        EXPECT_TRUE(other->succeeded()) << other->responseInfo().toStdString();
+        EXPECT_EQ(other->takeBody(), expected(200000));
+    }
+    EXPECT_EQ(QCoro::waitFor(m_engine->openUrl(url("/t/file/10"))), expected(10));
 }
 
 TEST_F(TransferFixture, WholeBodyFetch)

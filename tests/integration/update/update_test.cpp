@@ -3,7 +3,7 @@
 #include "app/Timings.h"
 #include "integration/transfer/TransferFixture.h"
 #include "demo/DemoService.h"
-#include "net/QtTransferEngine.h"
+#include "net/CurlTransferEngine.h"
 #include "net/UpdateCheck.h"
 #include "net/XmlHttp.h"
 #include "platform/Prompter.h"
@@ -141,7 +141,7 @@ TEST_F(UpdateIntegration, HeadersAndBodyAreSent)
     http.setRequestHeader(QStringLiteral("X-Probe"), QStringLiteral("yes"));
     http.setRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("text/plain; charset=utf-8"));
     const bool ended = sendAndWait(http, QStringLiteral("关键词=文档"));
-    m_engine = std::make_unique<QtTransferEngine>();  // closes the kept-alive connection
+    m_engine = std::make_unique<CurlTransferEngine>();  // closes the kept-alive connection
     echo.stop();
     t.join();
     ASSERT_TRUE(ended);
@@ -196,7 +196,7 @@ TEST_F(UpdateIntegration, NotFoundAsksForANetworkServerDownDoesNot)
 
     m_prompter.clear();
     const QString base = m_service.baseUrl();
-    m_engine = std::make_unique<QtTransferEngine>();
+    m_engine = std::make_unique<CurlTransferEngine>();
     m_service.stop();
     QElapsedTimer clock;
     clock.start();

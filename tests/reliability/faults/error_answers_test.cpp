@@ -6,7 +6,7 @@
 #include "download/DownloadScheduler.h"
 #include "download/DownloadWindowState.h"
 #include "FakeDownloadHost.h"
-#include "net/QtTransferEngine.h"
+#include "net/CurlTransferEngine.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -47,7 +47,7 @@ TEST_P(ErrorAnswers, NeverBecomeTheRowsFile)
         SCOPED_TRACE(int(policy));
         QTemporaryDir dir;
         const QString save = dir.path() + QLatin1Char('/');
-        QtTransferEngine engine;
+        CurlTransferEngine engine;
         setTransferEngine(&engine);
         DownloadListModel list;
         DownloadWindowState state;

@@ -18,7 +18,7 @@
 #include "download/DownloadWindowState.h"
 #include "download/ListOperations.h"
 #include "FakeDownloadHost.h"
-#include "net/QtTransferEngine.h"
+#include "net/CurlTransferEngine.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -262,7 +262,7 @@ protected:
     }
 
     struct Run {
-        std::unique_ptr<QtTransferEngine> engine;
+        std::unique_ptr<CurlTransferEngine> engine;
         DownloadListModel list;
         DownloadWindowState state;
         FakeHost host;
@@ -271,7 +271,7 @@ protected:
 
     void startRun(Run& run, int method, SameNamePolicy policy, const std::vector<Scenario>& table)
     {
-        run.engine = std::make_unique<QtTransferEngine>();
+        run.engine = std::make_unique<CurlTransferEngine>();
         setTransferEngine(run.engine.get());
         run.state.downloadMethod = method;
         run.host.policy = policy;

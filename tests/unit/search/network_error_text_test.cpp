@@ -14,6 +14,12 @@ TEST(NetworkErrorText, ChineseReasonWithTheNetworksOwnWords)
         {"Socket operation timed out", "连接超时（Socket operation timed out）"},
         {"Remote host closed the connection", "连接被断开（Remote host closed the connection）"},
         {"page larger than 32 MB", "页面过大（page larger than 32 MB）"},
+        {"Failed to connect to 127.0.0.1 port 9 after 0 ms: Couldn't connect to server",
+         "无法连接（Failed to connect to 127.0.0.1 port 9 after 0 ms: Couldn't connect to server）"},
+        {"Could not resolve host: nohost.test", "找不到服务器（Could not resolve host: nohost.test）"},
+        {"Empty reply from server", "连接被断开（Empty reply from server）"},
+        {"Protocol \"ftp\" not supported or disabled in libcurl",
+         "不是网页地址（Protocol \"ftp\" not supported or disabled in libcurl）"},
         {"something new", "网络错误（something new）"},
         {"", "网络错误"},
     };

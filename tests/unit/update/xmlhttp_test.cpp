@@ -3,6 +3,7 @@
 #include "net/XmlHttp.h"
 
 #include <QCoroTask>
+#include <curl/curl.h>
 #include <QFile>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -94,8 +95,9 @@ TEST_F(XmlHttpTest, CompletionEventsByStatus)
         {"304 is not success", 304, Failure::None, 0, {"err:客户端已经执行了GET，但文件未变化", "ended"}, 304},
         {"101 is not success", 101, Failure::None, 0, {"err:客户要求服务器根据请求转换HTTP协议版本", "ended"}, 101},
         {"418 has no text", 418, Failure::None, 0, {"err:", "ended"}, 418},
-        {"refused", 0, Failure::Network, 1, {"ended"}, xmlHttpStatusCannotConnect},
-        {"unknown host", 0, Failure::Network, 3, {"ended"}, xmlHttpStatusNameNotResolved},
+        {"refused", 0, Failure::Network, CURLE_COULDNT_CONNECT, {"ended"}, xmlHttpStatusCannotConnect},
+        {"unknown host", 0, Failure::Network, CURLE_COULDNT_RESOLVE_HOST, {"ended"}, xmlHttpStatusNameNotResolved},
+        {"refused certificate", 0, Failure::Tls, CURLE_PEER_FAILED_VERIFICATION, {"ended"}, xmlHttpStatusSecureFailure},
         {"no response", 0, Failure::NoResponse, transferCodeNoResponse, {"ended"}, xmlHttpStatusTimeout},
         {"cut body", 200, Failure::Network, transferCodeIncomplete, {"ended"}, xmlHttpStatusConnectionAborted},
     };
