@@ -26,7 +26,6 @@ struct Timings {
     milliseconds transferPoll{100};         // method one re-checks its cancel flag and stall this often
     milliseconds cacheListDrain{20};        // the cache viewer takes rows from its listing thread this often
     milliseconds cacheListSlice{12};        // ... and spends at most about this long on them each time
-    milliseconds cliPoll{100};              // docharvest-cli looks for finished rows and the end this often
     milliseconds cliProgress{250};          // docharvest-cli redraws its progress line at most this often
     milliseconds stopWindDown{5000};        // after a stop, transfers get this long to clean up
     milliseconds signalRepeat{1000};        // docharvest-cli: the same signal again within this is one stop

@@ -10,6 +10,7 @@
 #include "download/DownloadWindowState.h"
 #include "download/Downloader.h"
 #include "download/MethodOneTransfer.h"
+#include "download/TransferEnd.h"
 #include "download/ListOperations.h"
 #include "download/Naming.h"
 #include "download/TransferMonitor.h"
@@ -36,6 +37,7 @@ DownloadScheduler::DownloadScheduler(DownloadListModel& list, DownloadWindowStat
     connect(m_methodOne, &MethodOneTransfer::transferEnded, this, [this](int row) {
         checkErrorStop(row);
         requestRefill();
+        reportIfSettled();
     });
     m_state.setTransferControlCounter([this] { return countTransferControls(); });
     m_state.setStillExecutingSource([this] { return m_methodOne->stillExecuting(); });
@@ -117,7 +119,7 @@ void DownloadScheduler::stopDownloading()
         unload(j);
     for (int i = 0; i < m_list.size(); ++i) {
         if (m_list.item(i).state == DownloadState::Downloading)
-            m_list.setFailed(i, QStringLiteral("下载取消"));
+            m_list.setFailed(i, QStringLiteral("下载取消"), FailCode::Cancelled);
     }
     m_state.transferBusy = false;
 }
@@ -165,6 +167,7 @@ void DownloadScheduler::tick()
 {
     if (m_list.size() == 0) {
         m_timer.stop();
+        reportIfSettled();
         return;
     }
     if (pauseRemainingMs() > 0)
@@ -177,6 +180,21 @@ void DownloadScheduler::tick()
         tickMethodOne();
     else
         tickMethodTwo();
+    reportIfSettled();
+}
+
+bool DownloadScheduler::settled() const
+{
+    if (countTransferControls() != 1 || m_methodOne->stillExecuting()
+        || (m_state.downloadMethod == 1 && m_state.transferBusy))
+        return false;
+    return !running() || m_list.isListFinished();
+}
+
+void DownloadScheduler::reportIfSettled()
+{
+    if (settled())
+        emit listFinished();
 }
 
 bool DownloadScheduler::prepareRow(int row, bool createFolder)
@@ -207,7 +225,7 @@ void DownloadScheduler::startRow(int row)
     m_list.setState(row, DownloadState::Downloading);
     if (m_host.autoLocate())
         m_host.scrollToRow(row);
-    m_list.setCells(row, QString(), QString(), QString());
+    m_list.clearProgress(row);
 }
 
 void DownloadScheduler::tickMethodOne()
@@ -287,11 +305,9 @@ void DownloadScheduler::downloadMultiThreaded(int j, int row, const QString& url
     m_state.slotRows[size_t(j)] = row + 1;
     connect(d, &Downloader::downloadProgress, this,
             [this, j](qint64 read, qint64 expected, const QString&) { onProgress(j, read, expected); });
-    connect(d, &Downloader::downloadComplete, this, [this, j, d](qint64 read, qint64 expected, const QString&) {
-        onComplete(j, read, expected, d->failureText());
-    });
-    connect(d, &Downloader::downloadError, this,
-            [this, j, d](const QString&, const QString&) { onError(j, d->failureText()); });
+    connect(d, &Downloader::downloadComplete, this,
+            [this, j](qint64 read, qint64 expected, const QString&) { onComplete(j, read, expected); });
+    connect(d, &Downloader::downloadError, this, [this, j](const QString&, const QString&) { onError(j); });
     connect(d, &Downloader::pageKept, this,
             [this, j](const QString& path, const QString& name) { onPage(j, path, name); });
     // The row owns what its transfer created, and nothing else.
@@ -327,19 +343,59 @@ void DownloadScheduler::onProgress(int j, qint64 read, qint64 expected)
     const int row = slotRow(j);
     if (row < 0 || !(expected > 0 && expected >= read))
         return;
-    m_list.setCells(row, QString::number(expected), QString::number(read), percentText(read, expected));
+    m_list.setProgress(row, expected, read, percentOf(read, expected));
     if (aboveSizeLimit(expected)) {
-        const DownloadItem& it = m_list.item(row);
-        m_list.setCells(row, it.sizeText, it.receivedText, QStringLiteral("大文件，跳过"));
-        m_list.setState(row, DownloadState::Done);
-        m_state.markTransferEvent();
-        unload(j);
-        requestRefill();
+        TransferResult r = TransferResult::of(RowOutcome::SkippedTooLarge);
+        r.announce = false;
+        finishSlot(j, r);
     }
 }
 
-void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected, const QString& failureText)
+void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected)
 {
+    const int row = slotRow(j);
+    if (row < 0) {
+        finishSlot(j, {});
+        return;
+    }
+    const Downloader* d = m_slots[size_t(j)];
+    const DownloadItem& it = m_list.item(row);
+    TransferResult r;
+    if (expected > 0 && expected >= read)
+        r.cells(expected, read, percentOf(read, expected));
+    else
+        r.cells(it.size, it.received, it.percent);
+    if (r.percent == 100 && (r.hasCells || it.note == RowNote::None)) {
+        r.outcome = RowOutcome::Done;
+    } else {
+        r.reason = d && !d->failureText().isEmpty() ? d->failureText() : failReasonText(FailReason::CutShort);
+        r.code = d && d->failCode() != FailCode::None ? d->failCode() : FailCode::CutShort;
+        r.httpStatus = d ? d->httpStatus() : 0;
+    }
+    r.checkType = true;
+    finishSlot(j, r);
+}
+
+void DownloadScheduler::onError(int j)
+{
+    const Downloader* d = m_slots[size_t(j)];
+    TransferResult r = d ? TransferResult::failed(d->failureText(), d->failCode(), d->httpStatus()) : TransferResult{};
+    // Given up before there was a result to show: the row fails quietly.
+    r.announce = false;
+    finishSlot(j, r);
+}
+
+void DownloadScheduler::onPage(int j, const QString& path, const QString& name)
+{
+    TransferResult r = TransferResult::of(RowOutcome::WebPage);
+    r.pagePath = path;
+    r.pageName = name;
+    finishSlot(j, r);
+}
+
+void DownloadScheduler::finishSlot(int j, const TransferResult& result)
+{
+    const RowRef ref{m_state.slotRows[size_t(j)] - 1, m_slotUrl[size_t(j)]};
     const int row = slotRow(j);
     // The slot is freed even when its row is gone, or it would stay taken.
     unload(j);
@@ -347,45 +403,15 @@ void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected, const QS
         requestRefill();
         return;
     }
-    if (expected > 0 && expected >= read)
-        m_list.setCells(row, QString::number(expected), QString::number(read), percentText(read, expected));
-    if (m_list.item(row).progressText == QLatin1String("100%"))
-        m_list.setState(row, DownloadState::Done);
-    else
-        m_list.setFailed(row, failureText.isEmpty() ? failReasonText(FailReason::CutShort) : failureText);
-    correctItemFileType(m_list, row, m_host.sameNamePolicy());
-    rowEnded(row);
-}
-
-void DownloadScheduler::onPage(int j, const QString& path, const QString& name)
-{
-    const int row = slotRow(j);
-    unload(j);
-    if (row < 0) {
-        requestRefill();
-        return;
-    }
-    markPageRow(m_list, row, path, name);
-    rowEnded(row);
-}
-
-void DownloadScheduler::rowEnded(int row)
-{
-    const DownloadItem& it = m_list.item(row);
-    m_host.setStatusText(2, QStringLiteral("完成下载:") + it.name);
-    const QString type = it.fileType.toLower();
-    if (type == QLatin1String("htm") || type == QLatin1String("html"))
-        m_host.cue(CueWebPage);
-    if (m_list.item(row).state == DownloadState::Failed)
-        m_host.cue(CueTransferFailed);
-    m_host.transferEnded(row);
-    m_state.markTransferEvent();
-    if (m_endHook) {
+    endRowTransfer(m_list, m_state, m_host, ref, result);
+    if (result.announce && m_endHook) {
         QCoro::Task<> hook = holdForEndHook(row);
         Q_UNUSED(hook);
     }
-    checkErrorStop(row);
+    if (result.outcome != RowOutcome::SkippedTooLarge)
+        checkErrorStop(row);
     requestRefill();
+    reportIfSettled();
 }
 
 QCoro::Task<> DownloadScheduler::holdForEndHook(int row)
@@ -411,20 +437,6 @@ void DownloadScheduler::releaseHolds()
     m_holdLimit.stop();
     m_holds = 0;
     ++m_holdEpoch;
-    requestRefill();
-}
-
-void DownloadScheduler::onError(int j, const QString& failureText)
-{
-    const int row = slotRow(j);
-    unload(j);
-    if (row < 0) {
-        requestRefill();
-        return;
-    }
-    m_list.setFailed(row, failureText);
-    m_state.markTransferEvent();
-    checkErrorStop(row);
     requestRefill();
 }
 

@@ -5,6 +5,7 @@
 // end of every transfer asks for a refill: the same tick runs on the next
 // event-loop turn, or as soon as the pause between files is over, so that a
 // freed slot does not sit idle until the next tick.
+#include "download/TransferEnd.h"
 #include "download/TransferSupport.h"
 
 #include <QObject>
@@ -90,9 +91,16 @@ public:
     // and begins its transfer into target without waiting for it.
     void downloadMultiThreaded(int j, int row, const QString& url, const QString& target);  // 多线程下载
 
+    // No transfer runs (method one's included) and none will start: the list
+    // is finished, or the scheduler is off.
+    bool settled() const;
+
 signals:
     // A tick started a row (0-based), under either method; its transfer runs.
     void rowStarted(int row);
+    // After a transfer ended or a tick passed, when settled(): the run has
+    // come to its end, unless something (a re-download round) starts it again.
+    void listFinished();
 
 private:
     // A transfer ended (any ending): while the scheduler is on, a tick runs
@@ -100,6 +108,7 @@ private:
     // runs share one refill.
     void requestRefill();
     void refill();
+    void reportIfSettled();
     // Milliseconds until the pause rule lets a tick start rows; 0 when it does now.
     int pauseRemainingMs() const;
     void tickMethodOne();
@@ -117,12 +126,12 @@ private:
     void releaseHolds();
 
     void onProgress(int j, qint64 read, qint64 expected);
-    void onComplete(int j, qint64 read, qint64 expected, const QString& failureText);
-    void onError(int j, const QString& failureText);
+    void onComplete(int j, qint64 read, qint64 expected);
+    void onError(int j);
     void onPage(int j, const QString& path, const QString& name);
-    // The end of a row's transfer, once the row holds its result: status
-    // text, cues, the end hook, the error stop and the refill.
-    void rowEnded(int row);
+    // The end of slot j's transfer: the slot is freed, the row takes the
+    // result (endRowTransfer), then the end hook, the error stop and the refill.
+    void finishSlot(int j, const TransferResult& result);
 
     DownloadListModel& m_list;
     DownloadWindowState& m_state;

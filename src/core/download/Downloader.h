@@ -39,6 +39,9 @@ public:
     // Why the transfer failed or broke off, in words for the row (the
     // request's own failure where there is one); empty while all is well.
     QString failureText() const { return m_failureText; }
+    // The same as a code, with the HTTP status of an error answer.
+    FailCode failCode() const { return m_failCode; }
+    int httpStatus() const { return m_httpStatus; }
 
 signals:
     // While data arrives, only when the server announced the total size;
@@ -70,8 +73,11 @@ private:
     void onStallTick();
     // reason: the signal's word; text: what failureText() says (by default
     // the failing request's own failure, else reason).
-    void giveUp(const QString& reason, const QString& text = QString());
+    void giveUp(const QString& reason, const QString& text = QString(), FailCode code = FailCode::None);
     QString requestFailureText() const;
+    // The failing request (the fallback's first), nullptr when none failed.
+    const TransferRequest* failingRequest() const;
+    void noteFailure(FailCode fallback);
     bool checkSizeLimit(qint64 received);
     // Moves the finished temporary file to the target; false when it failed.
     bool placeBody();
@@ -89,6 +95,8 @@ private:
     std::unique_ptr<WholeBodyFetch> m_fallback;  // one-connection fetch
     bool m_reported = false;
     QString m_failureText;
+    FailCode m_failCode = FailCode::None;
+    int m_httpStatus = 0;
     QString m_temp;             // the body's hidden temporary file
     bool m_placeholder = false;  // this transfer wrote the placeholder at the target
     PlaceResult m_placed = PlaceResult::Failed;  // how the last body placement went

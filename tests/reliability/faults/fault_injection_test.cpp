@@ -231,9 +231,9 @@ protected:
                 continue;
             const QString file = itemFilePath(it);
             const QFileInfo fi(file);
-            if (it.progressText == QStringLiteral("大文件，跳过"))
+            if (cellText(it, DownloadListModel::ColProgress) == QStringLiteral("大文件，跳过"))
                 continue;
-            if (it.progressText == QStringLiteral("已存在，跳过")) {
+            if (cellText(it, DownloadListModel::ColProgress) == QStringLiteral("已存在，跳过")) {
                 EXPECT_EQ(policy, SameNamePolicy::Skip);
                 EXPECT_TRUE(fi.exists() || fi.isSymLink()) << file.toStdString();
                 continue;
@@ -361,7 +361,7 @@ TEST_P(FaultInjection, StopInTheMiddleKeepsTheInvariants)
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {
                 for (int i = 0; i < run.list.size(); ++i) {
-                    if (run.list.item(i).receivedText.toLongLong() > 0)
+                    if (cellText(run.list.item(i), DownloadListModel::ColReceived).toLongLong() > 0)
                         return true;
                 }
                 return false;
