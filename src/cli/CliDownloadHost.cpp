@@ -150,6 +150,10 @@ public:
             globals().maxFileSizeMB = *o.maxSizeMB;
         if (!o.proxyHost.isEmpty())
             m_scheduler.methodOne().setProxy(true, o.proxyHost, o.proxyPort);
+        if (o.retries)
+            m_scheduler.setRetries(*o.retries);
+        if (o.perHost)
+            m_scheduler.setPerHostLimit(*o.perHost);
 
         std::vector<DownloadItem> items;
         items.reserve(rows.size());

@@ -34,6 +34,10 @@ struct Timings {
     milliseconds loginHold{30000};          // method two starts no rows during an automatic login, at most this long
     milliseconds systemProxyHold{2000};     // the system proxy for one host is asked again after this long
     milliseconds speedWindow{5000};         // download window: the speed shown is measured over this long
+    milliseconds retryFirstWait{1000};      // a failed transfer's first retry waits this long (then twice as long ...)
+    milliseconds retryMaxWait{60000};       // ... but never longer than this
+    milliseconds retryAfterCap{600000};     // a server's Retry-After is honoured up to this long
+    milliseconds retryShowTick{1000};       // a row waiting for its retry counts its seconds down this often
 };
 
 // The process-wide timings. Mutable so that tests can shrink them.

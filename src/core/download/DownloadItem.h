@@ -41,6 +41,7 @@ enum class RowNote : quint8 {
     KeptFile,         // a re-download failed; the earlier complete file stayed
     Missing,          // the file was looked for and is not there
     WaitingAgain,     // sent back to the queue while the connection was busy
+    RetryWaiting,     // failed on the way; waits to be tried again
 };
 
 // Why a row failed, as a code the scheduler can act on; the words are in
@@ -90,6 +91,13 @@ struct DownloadItem {
     QString failReason;
     FailCode failCode = FailCode::None;
     int httpStatus = 0;
+    // Not shown but in the note: the automatic retries taken since the row
+    // last ended, when the next may start (milliseconds of the scheduler's
+    // clock), and for "等待重试 2/3（N 秒）" the limit and the seconds left.
+    int retries = 0;
+    qint64 retryAt = 0;
+    int retryLimit = 0;
+    int retrySeconds = 0;
     // Not shown: the type the row was handed over with, before any server or
     // content check changed it. A web-page row is a document only when a web
     // page was asked for.

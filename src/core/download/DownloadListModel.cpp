@@ -48,6 +48,7 @@ QString noteText(RowNote note)
     case RowNote::KeptFile: return keptFileText();
     case RowNote::Missing: return QStringLiteral("不存在");
     case RowNote::WaitingAgain: return QStringLiteral("等待重新下载");
+    case RowNote::RetryWaiting: return QStringLiteral("等待重试");
     }
     return {};
 }
@@ -61,6 +62,8 @@ QString cellText(const DownloadItem& it, int column)
         return it.note == RowNote::WaitingAgain ? noteText(it.note) : bytesCell(it.size);
     case DownloadListModel::ColReceived: return bytesCell(it.received);
     case DownloadListModel::ColProgress:
+        if (it.note == RowNote::RetryWaiting)
+            return QStringLiteral("等待重试 %1/%2（%3 秒）").arg(it.retries).arg(it.retryLimit).arg(it.retrySeconds);
         if (it.note != RowNote::None && it.note != RowNote::WaitingAgain)
             return noteText(it.note);
         return it.percent < 0 ? QString() : QString::number(it.percent) + QLatin1Char('%');

@@ -10,6 +10,7 @@
 #include "download/DownloadWindowState.h"
 #include "download/Downloader.h"
 #include "download/MethodOneTransfer.h"
+#include "download/RetryPolicy.h"
 #include "download/TransferEnd.h"
 #include "download/ListOperations.h"
 #include "download/Naming.h"
@@ -17,7 +18,11 @@
 #include "platform/Clock.h"
 #include "platform/Sound.h"
 
+#include <QRandomGenerator>
+#include <QScopeGuard>
+
 #include <cmath>
+#include <limits>
 
 namespace dh {
 
@@ -32,6 +37,12 @@ DownloadScheduler::DownloadScheduler(DownloadListModel& list, DownloadWindowStat
     connect(&m_refill, &QTimer::timeout, this, &DownloadScheduler::refill);
     m_holdLimit.setSingleShot(true);
     connect(&m_holdLimit, &QTimer::timeout, this, &DownloadScheduler::releaseHolds);
+    m_clock.start();
+    m_retryWake.setSingleShot(true);
+    connect(&m_retryWake, &QTimer::timeout, this, &DownloadScheduler::requestRefill);
+    m_retryShow.setInterval(timings().retryShowTick);
+    connect(&m_retryShow, &QTimer::timeout, this, &DownloadScheduler::showRetryCountdown);
+    m_methodOne->setRetryHook([this](int pos, const TransferResult& r) { return scheduleRetry(pos, r); });
     // Method one is free for the next row once its end step (type check,
     // rename, automatic login) is over.
     connect(m_methodOne, &MethodOneTransfer::transferEnded, this, [this](int row) {
@@ -49,6 +60,8 @@ DownloadScheduler::~DownloadScheduler()
     m_timer.stop();
     m_refill.stop();
     m_holdLimit.stop();
+    m_retryWake.stop();
+    m_retryShow.stop();
     m_state.setTransferControlCounter({});
     m_state.setStillExecutingSource({});
     m_state.setSchedulerTimerSource({});
@@ -84,6 +97,13 @@ void DownloadScheduler::loadSettings(const SettingsStore& store)
 {
     m_methodOne->loadSettings(store);
     globals().maxFileSizeMB = readMaxFileSizeMB();
+    // A stored value that is not a number reads as the default.
+    const auto count = [&store](const SettingKey& key) {
+        const int n = store.getInt(key);
+        return n < 0 ? QString::fromUtf8(key.defaultValue).toInt() : n;
+    };
+    setRetries(count(keys::retryCount));
+    setPerHostLimit(count(keys::perHostLimit));
 }
 
 void DownloadScheduler::startDownloading()
@@ -121,7 +141,108 @@ void DownloadScheduler::stopDownloading()
         if (m_list.item(i).state == DownloadState::Downloading)
             m_list.setFailed(i, QStringLiteral("下载取消"), FailCode::Cancelled);
     }
+    cancelRetryWaits();
     m_state.transferBusy = false;
+}
+
+void DownloadScheduler::cancelRetryWaits()
+{
+    m_retryWake.stop();
+    m_retryShow.stop();
+    m_hostNotBefore.clear();
+    for (int i = 0; i < m_list.size(); ++i) {
+        const DownloadItem& it = m_list.item(i);
+        if (it.state != DownloadState::Waiting || it.note != RowNote::RetryWaiting)
+            continue;
+        // The row fails with the failure it was waiting to mend.
+        const QString reason = it.failReason;
+        const FailCode code = it.failCode;
+        const int status = it.httpStatus;
+        m_list.setNote(i, RowNote::None);
+        m_list.setFailed(i, reason, code, status);
+    }
+}
+
+bool DownloadScheduler::scheduleRetry(int pos, const TransferResult& r)
+{
+    if (!running() || m_retries <= 0 || pos < 0 || pos >= m_list.size())
+        return false;
+    DownloadItem it = m_list.item(pos);
+    if (it.retries >= m_retries || !isTransientFailure(r.code, r.httpStatus, r.retryAfterMs >= 0))
+        return false;
+    const qint64 now = m_clock.elapsed();
+    const qint64 wait = r.retryAfterMs >= 0
+        ? r.retryAfterMs
+        : backOffWait(it.retries + 1, QRandomGenerator::global()->generateDouble()).count();
+    if (r.retryAfterMs >= 0) {
+        // The server asked for a pause: its other rows keep it too.
+        qint64& until = m_hostNotBefore[hostKey(it.url)];
+        until = std::max(until, now + wait);
+    }
+    it.retries += 1;
+    it.retryAt = now + wait;
+    it.retryLimit = m_retries;
+    it.retrySeconds = int((wait + 999) / 1000);
+    if (r.hasCells) {
+        it.size = r.size;
+        it.received = r.received;
+        it.percent = r.percent;
+    }
+    it.state = DownloadState::Waiting;
+    it.note = RowNote::RetryWaiting;
+    it.failReason = r.reason;
+    it.failCode = r.code;
+    it.httpStatus = r.httpStatus;
+    m_list.setItem(pos, it);
+    if (!m_retryShow.isActive())
+        m_retryShow.start(timings().retryShowTick);
+    wakeAt(it.retryAt);
+    return true;
+}
+
+void DownloadScheduler::showRetryCountdown()
+{
+    const qint64 now = m_clock.elapsed();
+    bool waiting = false;
+    for (int i = 0; i < m_list.size(); ++i) {
+        const DownloadItem& it = m_list.item(i);
+        if (it.state != DownloadState::Waiting || it.note != RowNote::RetryWaiting)
+            continue;
+        waiting = true;
+        const int left = int(std::max<qint64>(0, (it.retryAt - now + 999) / 1000));
+        if (left != it.retrySeconds) {
+            DownloadItem next = it;
+            next.retrySeconds = left;
+            m_list.setItem(i, next);
+        }
+    }
+    if (!waiting)
+        m_retryShow.stop();
+}
+
+bool DownloadScheduler::mayStart(const DownloadItem& row, const QHash<QString, int>* busy, qint64* wake) const
+{
+    const qint64 now = m_clock.elapsed();
+    qint64 at = row.note == RowNote::RetryWaiting && row.retryAt > now ? row.retryAt : 0;
+    const bool perHost = busy && m_perHost > 0;
+    if (!perHost && m_hostNotBefore.isEmpty() && at == 0)
+        return true;
+    const QString host = hostKey(row.url);
+    if (const qint64 until = m_hostNotBefore.value(host, 0); until > now)
+        at = std::max(at, until);
+    if (at > 0) {
+        *wake = std::min(*wake, at);
+        return false;
+    }
+    return !perHost || busy->value(host) < m_perHost;
+}
+
+void DownloadScheduler::wakeAt(qint64 when)
+{
+    // A tick then finds the row ready (one millisecond late rather than early).
+    const qint64 wait = std::max<qint64>(0, when - m_clock.elapsed()) + 1;
+    if (!m_retryWake.isActive() || m_retryWake.remainingTime() > wait)
+        m_retryWake.start(int(std::min<qint64>(wait, std::numeric_limits<int>::max())));
 }
 
 int DownloadScheduler::pauseRemainingMs() const
@@ -233,8 +354,9 @@ void DownloadScheduler::tickMethodOne()
     if (m_state.transferBusy)
         return;
     int chosen = -1;
+    qint64 wake = std::numeric_limits<qint64>::max();
     for (int i = 0; i < m_list.size(); ++i) {
-        if (m_list.item(i).state != DownloadState::Waiting)
+        if (m_list.item(i).state != DownloadState::Waiting || !mayStart(m_list.item(i), nullptr, &wake))
             continue;
         if (prepareRow(i, false)) {
             chosen = i;
@@ -243,6 +365,8 @@ void DownloadScheduler::tickMethodOne()
         if (m_list.item(i).state == DownloadState::Failed && checkErrorStop(i))
             return;
     }
+    if (wake != std::numeric_limits<qint64>::max())
+        wakeAt(wake);
     if (chosen < 0)
         return;
     startRow(chosen);
@@ -260,12 +384,25 @@ void DownloadScheduler::tickMethodTwo()
     // Rows above a chosen one are no longer Waiting, so each slot's walk can
     // go on where the previous one stopped.
     int from = 0;
+    // Transfers per server, for the per-host limit.
+    QHash<QString, int> busy;
+    if (m_perHost > 0) {
+        for (int j = 1; j <= kMaxSlots; ++j) {
+            if (m_slots[size_t(j)])
+                ++busy[hostKey(m_slotUrl[size_t(j)])];
+        }
+    }
+    qint64 wake = std::numeric_limits<qint64>::max();
+    const auto armWake = qScopeGuard([&] {
+        if (wake != std::numeric_limits<qint64>::max())
+            wakeAt(wake);
+    });
     for (int j = 1; j <= slotCount; ++j) {
         if (m_slots[size_t(j)])
             continue;
         int chosen = -1;
         for (int i = from; i < m_list.size(); ++i) {
-            if (m_list.item(i).state != DownloadState::Waiting)
+            if (m_list.item(i).state != DownloadState::Waiting || !mayStart(m_list.item(i), &busy, &wake))
                 continue;
             if (prepareRow(i, true)) {
                 chosen = i;
@@ -289,6 +426,8 @@ void DownloadScheduler::tickMethodTwo()
             m_list.setItem(chosen, it);
         }
         m_state.slotRows[size_t(j)] = chosen + 1;
+        if (m_perHost > 0)
+            ++busy[hostKey(m_list.item(chosen).url)];
         downloadMultiThreaded(j, chosen, m_list.item(chosen).url, target);
         emit rowStarted(chosen);
     }
@@ -371,6 +510,7 @@ void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected)
         r.reason = d && !d->failureText().isEmpty() ? d->failureText() : failReasonText(FailReason::CutShort);
         r.code = d && d->failCode() != FailCode::None ? d->failCode() : FailCode::CutShort;
         r.httpStatus = d ? d->httpStatus() : 0;
+        r.retryAfterMs = d ? d->retryAfterMs() : -1;
     }
     r.checkType = true;
     finishSlot(j, r);
@@ -380,6 +520,7 @@ void DownloadScheduler::onError(int j)
 {
     const Downloader* d = m_slots[size_t(j)];
     TransferResult r = d ? TransferResult::failed(d->failureText(), d->failCode(), d->httpStatus()) : TransferResult{};
+    r.retryAfterMs = d ? d->retryAfterMs() : -1;
     // Given up before there was a result to show: the row fails quietly.
     r.announce = false;
     finishSlot(j, r);
@@ -403,8 +544,11 @@ void DownloadScheduler::finishSlot(int j, const TransferResult& result)
         requestRefill();
         return;
     }
-    endRowTransfer(m_list, m_state, m_host, ref, result);
-    if (result.announce && m_endHook) {
+    const int pos = endRowTransfer(m_list, m_state, m_host, ref, result,
+                                   [this](int p, const TransferResult& r) { return scheduleRetry(p, r); });
+    // A row put back for its retry has not ended.
+    const bool retried = pos >= 0 && m_list.item(pos).state == DownloadState::Waiting;
+    if (result.announce && m_endHook && !retried) {
         QCoro::Task<> hook = holdForEndHook(row);
         Q_UNUSED(hook);
     }

@@ -8,6 +8,8 @@
 #include "download/TransferEnd.h"
 #include "download/TransferSupport.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -49,8 +51,21 @@ public:
     // Loaded members, member 0 included.
     int countTransferControls() const;
 
-    // Proxy settings and the size limit, read when the window loads.
+    // Proxy settings, the size limit, the retries and the per-host limit,
+    // read when the window loads.
     void loadSettings(const SettingsStore& store);
+
+    // Automatic retries of a transfer that failed on the way (a refused or
+    // cut connection, a time-out, 408/429/5xx): up to n per row, each after
+    // a growing wait or the server's Retry-After; 0 turns them off. A row
+    // waiting for its retry is Waiting ("等待重试 1/3（N 秒）") and holds no
+    // slot; stopping fails it with its last reason.
+    void setRetries(int n) { m_retries = std::max(0, n); }
+    int retries() const { return m_retries; }
+    // At most k of method two's transfers at once against one server (host
+    // and port); 0: no limit. The next waiting row whose server has room starts.
+    void setPerHostLimit(int k) { m_perHost = std::max(0, k); }
+    int perHostLimit() const { return m_perHost; }
 
     // startDownloading: switches the scheduler on.
     void startDownloading();
@@ -109,6 +124,15 @@ private:
     void requestRefill();
     void refill();
     void reportIfSettled();
+    // Whether the Waiting row may start now: its retry wait and its server's
+    // Retry-After are over, and (with busy: transfers per server) its server
+    // has room. A row that waits moves *wakeAt to when it may go.
+    bool mayStart(const DownloadItem& row, const QHash<QString, int>* busy, qint64* wakeAt) const;
+    void wakeAt(qint64 when);
+    // The retry hook of both methods.
+    bool scheduleRetry(int pos, const TransferResult& result);
+    void showRetryCountdown();
+    void cancelRetryWaits();
     // Milliseconds until the pause rule lets a tick start rows; 0 when it does now.
     int pauseRemainingMs() const;
     void tickMethodOne();
@@ -145,6 +169,12 @@ private:
     int m_holds = 0;
     quint64 m_holdEpoch = 0;  // holds released by the time limit no longer count
     QTimer m_holdLimit;       // single shot
+    int m_retries = 0;  // the settings say 3 (loadSettings)
+    int m_perHost = 0;  // the settings say 2
+    QElapsedTimer m_clock;                  // the time rows and servers wait for
+    QHash<QString, qint64> m_hostNotBefore;  // server -> when its Retry-After is over
+    QTimer m_retryWake;                     // single shot: the first wait that ends
+    QTimer m_retryShow;                     // the countdown of waiting rows
 };
 
 } // namespace dh

@@ -2,6 +2,7 @@
 
 #include "app/Helpers.h"
 #include "app/Timings.h"
+#include "download/RetryPolicy.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -28,6 +29,7 @@ void Downloader::beginDownload(const QString& address, const QString& saveFile, 
     m_failureText.clear();
     m_failCode = FailCode::None;
     m_httpStatus = 0;
+    m_retryAfterMs = -1;
 
     m_lastProgress.start();
     m_stallTimer.start(timings().tick);
@@ -286,6 +288,7 @@ void Downloader::noteFailure(FailCode fallback)
     const FailCode code = r ? failCodeOf(*r) : FailCode::None;
     m_failCode = code != FailCode::None ? code : fallback;
     m_httpStatus = r ? r->httpStatus() : 0;
+    m_retryAfterMs = r ? dh::retryAfterMs(r->getHeader(QStringLiteral("Retry-After"))) : -1;
 }
 
 QString Downloader::requestFailureText() const

@@ -42,6 +42,8 @@ public:
     // The same as a code, with the HTTP status of an error answer.
     FailCode failCode() const { return m_failCode; }
     int httpStatus() const { return m_httpStatus; }
+    // The wait the failing answer asked for (Retry-After), -1 when none.
+    qint64 retryAfterMs() const { return m_retryAfterMs; }
 
 signals:
     // While data arrives, only when the server announced the total size;
@@ -97,6 +99,7 @@ private:
     QString m_failureText;
     FailCode m_failCode = FailCode::None;
     int m_httpStatus = 0;
+    qint64 m_retryAfterMs = -1;
     QString m_temp;             // the body's hidden temporary file
     bool m_placeholder = false;  // this transfer wrote the placeholder at the target
     PlaceResult m_placed = PlaceResult::Failed;  // how the last body placement went

@@ -9,6 +9,7 @@
 #include "download/DownloadListModel.h"
 #include "download/DownloadWindowState.h"
 #include "download/Naming.h"
+#include "download/RetryPolicy.h"
 #include "download/TransferEnd.h"
 
 #include <QElapsedTimer>
@@ -244,6 +245,7 @@ std::optional<TransferResult> MethodOneTransfer::readHeaders(Run& run)
     if (answer == HttpAnswer::Error || request.failure() == TransferRequest::Failure::Encoded) {
         // Neither an error answer's body nor a coded one is the row's file.
         TransferResult r = TransferResult::failedRequest(request, FailReason::NoResponse);
+        r.retryAfterMs = retryAfterMs(request.getHeader(QStringLiteral("Retry-After")));
         request.cancel();
         return r;
     }
@@ -479,7 +481,7 @@ TransferResult MethodOneTransfer::skippedResult(const QString& existing)
 
 void MethodOneTransfer::endStep(const RowRef& ref, const TransferResult& result)
 {
-    endRowTransfer(m_list, m_state, m_host, ref, result);
+    endRowTransfer(m_list, m_state, m_host, ref, result, m_retryHook);
 }
 
 } // namespace dh

@@ -53,6 +53,8 @@ public:
     // has returned. One hook; an empty one removes it.
     using TransferEndHook = std::function<QCoro::Task<>(int row)>;
     void setTransferEndHook(TransferEndHook hook) { m_endHook = std::move(hook); }
+    // Asked when a transfer failed: the scheduler's automatic retry.
+    void setRetryHook(RetryHook hook) { m_retryHook = std::move(hook); }
 
     // The referring page sent when a row has none: scheme and host (with any
     // port) of the address, without a trailing "/".
@@ -100,6 +102,7 @@ private:
     QString m_proxyPort;
     QPointer<TransferRequest> m_current;
     TransferEndHook m_endHook;
+    RetryHook m_retryHook;
     quint64 m_generation = 0;  // of the transfer that holds transferBusy
 };
 

@@ -22,6 +22,11 @@ void applyTransferResult(DownloadListModel& list, int pos, const TransferResult&
 {
     if (pos < 0 || pos >= list.size())
         return;
+    if (list.item(pos).retries != 0) {
+        DownloadItem it = list.item(pos);
+        it.retries = 0;
+        list.setItem(pos, it);
+    }
     if (r.outcome == RowOutcome::WebPage && !r.pagePath.isEmpty()) {
         markPageRow(list, pos, r.pagePath, r.pageName);
         return;
@@ -58,9 +63,13 @@ void applyTransferResult(DownloadListModel& list, int pos, const TransferResult&
 }
 
 int endRowTransfer(DownloadListModel& list, DownloadWindowState& state, DownloadHost& host, const RowRef& ref,
-                   const TransferResult& result)
+                   const TransferResult& result, const RetryHook& retry)
 {
     int pos = ref.resolve(list);
+    if (pos >= 0 && result.outcome == RowOutcome::Failed && retry && retry(pos, result)) {
+        state.markTransferEvent();
+        return pos;
+    }
     if (pos >= 0) {
         applyTransferResult(list, pos, result);
         if (result.checkType)

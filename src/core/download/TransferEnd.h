@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace dh {
 
 class DownloadHost;
@@ -32,6 +34,8 @@ struct TransferResult {
     QString pageName;
     // The file's content decides its type (a document that arrived whole).
     bool checkType = false;
+    // The wait the server asked for (Retry-After), -1 when it named none.
+    qint64 retryAfterMs = -1;
     // Announce the end (status text, cues, the window's transferEnded). A
     // method-two transfer given up before it had a result ends quietly.
     bool announce = true;
@@ -62,15 +66,22 @@ struct TransferResult {
     }
 };
 
-// Writes a transfer's result into the row at pos (state, cells, note, reason).
+// Writes a transfer's result into the row at pos (state, cells, note,
+// reason); the row's count of automatic retries starts again.
 void applyTransferResult(DownloadListModel& list, int pos, const TransferResult& result);
+
+// Asked before a failed result is written: true when the row (at pos) is to
+// be tried again instead, the hook having put it back in the queue.
+using RetryHook = std::function<bool(int pos, const TransferResult& result)>;
 
 // The end of a row's transfer: the result goes into the row (when it is
 // still in the list), the type check runs for a document that arrived whole,
 // the time of the last transfer event is taken, and, when the result is to
 // be announced, the status text, the cues and host.transferEnded follow.
 // Returns the row's position, -1 when it is gone.
+// A failed result that the retry hook takes ends nothing: the row waits
+// for its next attempt, quietly.
 int endRowTransfer(DownloadListModel& list, DownloadWindowState& state, DownloadHost& host, const RowRef& ref,
-                   const TransferResult& result);
+                   const TransferResult& result, const RetryHook& retry = {});
 
 } // namespace dh
