@@ -98,6 +98,10 @@ protected:
         timings().secondUnit = 100ms;
         timings().transferStall = 400ms;
         timings().inetHeaderWait = 3000ms;
+        // Retries on, as the settings have them, with short waits.
+        timings().retryFirstWait = 20ms;
+        timings().retryMaxWait = 80ms;
+        timings().retryAfterCap = 200ms;
         globals().maxFileSizeMB = 1;
         ASSERT_TRUE(m_service.start());
         ASSERT_TRUE(m_root.isValid());
@@ -277,6 +281,8 @@ protected:
         run.host.policy = policy;
         run.host.slotNumber = 4;
         run.scheduler = std::make_unique<DownloadScheduler>(run.list, run.state, run.host);
+        run.scheduler->setRetries(3);
+        run.scheduler->setPerHostLimit(2);
         for (const Scenario& s : table)
             run.list.addItem(address(s), s.title, QString::fromLatin1(s.type), save(), QString());
         run.scheduler->startDownloading();
