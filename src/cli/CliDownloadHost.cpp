@@ -125,15 +125,6 @@ QString humanBytes(qint64 n)
     return QStringLiteral("%1 GB").arg(double(n) / 1024.0 / 1024.0 / 1024.0, 0, 'f', 2);
 }
 
-bool isNumber(const QString& s)
-{
-    bool ok = false;
-    s.toLongLong(&ok);
-    return ok;
-}
-
-const QString kSkippedExisting = QStringLiteral("已存在，跳过");
-const QString kSkippedLarge = QStringLiteral("大文件，跳过");
 const QByteArray kPlaceholder("\x01\x00", 2);
 
 // One run of the engine over a list, from start to report.
@@ -159,6 +150,10 @@ public:
             globals().maxFileSizeMB = *o.maxSizeMB;
         if (!o.proxyHost.isEmpty())
             m_scheduler.methodOne().setProxy(true, o.proxyHost, o.proxyPort);
+        if (o.retries)
+            m_scheduler.setRetries(*o.retries);
+        if (o.perHost)
+            m_scheduler.setPerHostLimit(*o.perHost);
 
         std::vector<DownloadItem> items;
         items.reserve(rows.size());
@@ -193,10 +188,17 @@ public:
             if (m_state.downloadMethod == 1 && m_list.item(row).state == DownloadState::Downloading)
                 m_methodOneActive = true;
         });
-        connect(&m_scheduler.methodOne(), &MethodOneTransfer::transferEnded, this,
-                [this](int, bool) { m_methodOneActive = false; });
-        m_poll.setInterval(timings().cliPoll);
-        connect(&m_poll, &QTimer::timeout, this, &DownloadRun::poll);
+        connect(&m_scheduler.methodOne(), &MethodOneTransfer::transferEnded, this, [this](int, bool) {
+            m_methodOneActive = false;
+            checkEnd();
+        });
+        // The run ends when the scheduler says so; a row's line is told on
+        // the next turn, once the type check has rewritten the row.
+        connect(&m_scheduler, &DownloadScheduler::listFinished, this, &DownloadRun::checkEnd);
+        m_tellTimer.setSingleShot(true);
+        connect(&m_tellTimer, &QTimer::timeout, this, &DownloadRun::tellUntold);
+        m_progressTimer.setInterval(timings().cliProgress);
+        connect(&m_progressTimer, &QTimer::timeout, this, &DownloadRun::showProgress);
     }
 
     int exec()
@@ -208,7 +210,10 @@ public:
         StopSignals stopSignals([this](int sig) { stop(sig); }, [this](int) { forceStop(); });
         m_scheduler.startDownloading();
         m_monitor.start();
-        m_poll.start();
+        if (m_terminal)
+            m_progressTimer.start();
+        // A list with nothing to fetch may be through before the first tick.
+        QTimer::singleShot(0, this, &DownloadRun::checkEnd);
         QCoreApplication::exec();
         return m_exitCode;
     }
@@ -238,15 +243,16 @@ private:
         const DownloadItem& it = m_list.item(i);
         if (m_cancelled.contains(it.url))
             return RowState::Cancelled;
-        switch (it.state) {
-        case DownloadState::Waiting:
-        case DownloadState::Downloading: return RowState::Cancelled;
-        case DownloadState::Failed: return RowState::Failed;
-        case DownloadState::Done:
-        case DownloadState::Page: break;
+        switch (outcomeOf(it)) {
+        case RowOutcome::Waiting:
+        case RowOutcome::Downloading: return RowState::Cancelled;
+        case RowOutcome::Failed:
+        case RowOutcome::Cancelled: return RowState::Failed;
+        case RowOutcome::SkippedExisting:
+        case RowOutcome::SkippedTooLarge: return RowState::Skipped;
+        case RowOutcome::Done:
+        case RowOutcome::WebPage: break;
         }
-        if (it.progressText == kSkippedExisting || it.progressText == kSkippedLarge)
-            return RowState::Skipped;
         if (!fileExists(itemFilePath(it)))
             return RowState::Failed;  // never report a file that is not there
         if (isWebPage(it.fileType) && !m_expectedPage.value(it.url))
@@ -257,15 +263,16 @@ private:
     QString message(int i, RowState s) const
     {
         const DownloadItem& it = m_list.item(i);
+        const QString progress = cellText(it, DownloadListModel::ColProgress);
         if (s == RowState::Failed && !it.failReason.isEmpty()) {
             // The reason, with how far the row got ("37%") when it got anywhere.
-            const bool got = !it.progressText.isEmpty() && it.progressText != it.failReason;
-            return got ? it.failReason + QStringLiteral(" (") + it.progressText + QLatin1Char(')') : it.failReason;
+            const bool got = !progress.isEmpty() && progress != it.failReason;
+            return got ? it.failReason + QStringLiteral(" (") + progress + QLatin1Char(')') : it.failReason;
         }
-        if (!it.progressText.isEmpty())
-            return it.progressText;
-        if (!it.sizeText.isEmpty() && !isNumber(it.sizeText))
-            return it.sizeText;
+        if (!progress.isEmpty())
+            return progress;
+        if (it.note == RowNote::WaitingAgain || it.size == kUnknownSize)
+            return cellText(it, DownloadListModel::ColSize);
         if (s == RowState::Cancelled && it.state != DownloadState::Waiting)
             return QStringLiteral("下载取消");
         if (it.state == DownloadState::Done && !fileExists(itemFilePath(it)))
@@ -276,9 +283,7 @@ private:
     qint64 rowBytes(int i) const
     {
         const DownloadItem& it = m_list.item(i);
-        if (it.progressText == kSkippedExisting || it.progressText == kSkippedLarge)
-            return 0;
-        return it.receivedText.toLongLong();
+        return it.isSkipped() || it.received < 0 ? 0 : it.received;
     }
 
     QString rowLine(int i, RowState s) const
@@ -322,6 +327,8 @@ private:
                 m_untoldRows.push_back(r);
             m_untold[size_t(r)] = rowLine(r, s);
             m_untoldBad[size_t(r)] = s == RowState::Failed || s == RowState::Page;
+            if (!m_tellTimer.isActive())
+                m_tellTimer.start(0);
             return;
         }
         if (!m_untold[size_t(r)].isEmpty())
@@ -353,17 +360,17 @@ private:
         }
     }
 
-    void poll()
+    // The scheduler has settled: the run ends unless a re-download round is
+    // due (the monitor starts it, and the scheduler settles again after it).
+    void checkEnd()
     {
-        tellUntold();
-        if (m_terminal && m_progressClock.elapsed() >= timings().cliProgress.count())
-            showProgress();
-
+        if (m_stopping || m_finished)
+            return;
         const bool errorStopped = m_host.errorStopReached() && !m_scheduler.running();
         if (idle() && ((m_list.isListFinished() && !m_host.roundWanted()) || errorStopped)) {
             m_scheduler.switchOff();
             m_monitor.stop();
-            m_poll.stop();
+            m_progressTimer.stop();
             m_exitCode = finish(0);
             QCoreApplication::exit(m_exitCode);
         }
@@ -408,7 +415,7 @@ private:
         if (m_stopping || m_finished)
             return;
         m_stopping = true;
-        m_poll.stop();
+        m_progressTimer.stop();
         m_monitor.stop();
         QStringList targets;
         for (int j = 1; j <= DownloadScheduler::kMaxSlots; ++j) {
@@ -538,7 +545,8 @@ private:
     CliDownloadHost m_host;
     DownloadScheduler m_scheduler;
     TransferMonitor m_monitor;
-    QTimer m_poll;
+    QTimer m_tellTimer;      // single shot: tells the rows that ended
+    QTimer m_progressTimer;  // redraws the progress line on a terminal
     QElapsedTimer m_clock;
     QElapsedTimer m_progressClock;
     QHash<QString, QString> m_titles;       // url -> title as given

@@ -23,6 +23,8 @@ struct DownloadOptions {
     bool namesFromAddress = false;   // --names url
     std::optional<int> maxSizeMB;    // --max-size; unset: the setting 文件最大值
     QString proxyHost, proxyPort;    // --proxy HOST:PORT; unset: the proxy settings
+    std::optional<int> retries;      // --retries N; unset: the setting 失败重试次数
+    std::optional<int> perHost;      // --per-host K; unset: the setting 每个服务器同时下载数
     int redownloadChoice = -1;       // --redownload: 0 failed, 1 pages, 2 both; -1 none
     int redownloadRounds = 0;        // --redownload-rounds; 0: until a round recovers nothing
     bool stopAfterBad = false;       // --stop-after-bad

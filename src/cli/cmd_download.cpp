@@ -7,6 +7,7 @@
 
 #include "app/Helpers.h"
 #include "app/ServiceAddress.h"
+#include "download/DownloadScheduler.h"
 #include "download/Naming.h"
 
 #include <QDir>
@@ -56,6 +57,11 @@ QString downloadOptionsHelp()
         "  --names title|url       name files after the link title or the address (default title)\n"
         "  --max-size MB           skip files above MB megabytes (default: the setting 文件最大值)\n"
         "  --proxy HOST:PORT       method 1's proxy (default: the proxy settings)\n"
+        "  --retries N             try a transfer that failed on the way (refused, cut, timed out,\n"
+        "                          408/429/5xx) again up to N times, 0-10 (default: the setting\n"
+        "                          失败重试次数, 3); 0: no retries\n"
+        "  --per-host K            at most K transfers at once per server, 0-6 (default: the setting\n"
+        "                          每个服务器同时下载数, 2); 0: no limit\n"
         "  --redownload R          failed | pages | both: put such rows back into the queue when the list\n"
         "                          is through (default: no re-download)\n"
         "  --redownload-rounds N   at most N re-download rounds (default 0: rounds go on while each one\n"
@@ -147,6 +153,15 @@ ParseOutcome parseDownloadArgs(const QStringList& argsIn, DownloadOptions* o, QS
             if (!wholeNumber(v, 0, 1024 * 1024, &mb))
                 return bad(QStringLiteral("must be a whole number of megabytes"));
             o->maxSizeMB = mb;
+        } else if (a == QLatin1String("--retries") || a == QLatin1String("--per-host")) {
+            if (!value())
+                return ParseOutcome::UsageError;
+            const bool retries = a == QLatin1String("--retries");
+            int n = 0;
+            if (!wholeNumber(v, 0, retries ? 10 : DownloadScheduler::kMaxSlots, &n))
+                return bad(retries ? QStringLiteral("must be a whole number from 0 to 10")
+                                   : QStringLiteral("must be a whole number from 0 to 6"));
+            (retries ? o->retries : o->perHost) = n;
         } else if (a == QLatin1String("--proxy")) {
             if (!value())
                 return ParseOutcome::UsageError;

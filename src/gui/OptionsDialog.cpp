@@ -29,6 +29,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <climits>
@@ -115,6 +116,21 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     size->addWidget(new QLabel(QStringLiteral("MB"), this));
     size->addStretch(1);
     lay->addLayout(size);
+
+    // Retries of a transfer that failed on the way, and transfers at once per server.
+    auto* network = new QHBoxLayout();
+    const auto addSpin = [&](const QString& caption, QSpinBox*& box, int most, const QString& zero) {
+        network->addWidget(new QLabel(caption, this));
+        box = new QSpinBox(this);
+        box->setRange(0, most);
+        box->setSpecialValueText(zero);
+        network->addWidget(box);
+    };
+    addSpin(QStringLiteral("失败重试次数："), m_retriesSpin, 10, QStringLiteral("不重试"));
+    addSpin(QStringLiteral("每个服务器同时下载数："), m_perHostSpin, DownloadScheduler::kMaxSlots,
+            QStringLiteral("不限"));
+    network->addStretch(1);
+    lay->addLayout(network);
 
     // The services and the suffix rule: settings a user would otherwise have
     // to edit in the INI file.
@@ -242,6 +258,15 @@ void OptionsDialog::load()
     // from, and the two agree once it has; before that only the store knows.
     m_askSaveFolderCheck->setChecked(st.getFlag(keys::promptOnExtract));
     m_sizeLimitEdit->setText(QString::number(globals().maxFileSizeMB));
+    {
+        // What the download engine reads: a stored value that is not a number is the default.
+        const auto count = [&st](const SettingKey& key) {
+            const int n = st.getInt(key);
+            return n < 0 ? QString::fromUtf8(key.defaultValue).toInt() : n;
+        };
+        m_retriesSpin->setValue(count(keys::retryCount));
+        m_perHostSpin->setValue(count(keys::perHostLimit));
+    }
 
     m_loadedSearch = st.get(keys::searchServiceBase).trimmed();
     m_loadedUpdate = st.get(keys::updateServiceBase).trimmed();
@@ -379,6 +404,12 @@ void OptionsDialog::okClicked()
     // 8.
     g.maxFileSizeMB = *size;
     st.save(keys::maxFileSize, QString::number(*size));
+    st.save(keys::retryCount, QString::number(m_retriesSpin->value()));
+    st.save(keys::perHostLimit, QString::number(m_perHostSpin->value()));
+    if (w && w->scheduler()) {
+        w->scheduler()->setRetries(m_retriesSpin->value());
+        w->scheduler()->setPerHostLimit(m_perHostSpin->value());
+    }
 
     // The services and the suffix rule. An address given on the command line
     // stays in force unless its box was changed here.

@@ -10,6 +10,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QWidget;
 
 namespace dh {
@@ -38,6 +39,8 @@ public:
     QLabel* m_portHintLabel = nullptr;   // "(如：3128 或者 80 等等)"
     QCheckBox* m_askSaveFolderCheck = nullptr;       // "提取网页信息时，提示下载保存路径"
     QLineEdit* m_sizeLimitEdit = nullptr;        // size limit in MB
+    QSpinBox* m_retriesSpin = nullptr;           // 失败重试次数 (0: none)
+    QSpinBox* m_perHostSpin = nullptr;           // 每个服务器同时下载数 (0: no limit)
     // Service addresses and the excluded title suffix domain ("设置" section).
     QLineEdit* m_searchServiceEdit = nullptr;   // 搜索服务地址 (empty: the built-in demo service)
     QLineEdit* m_updateServiceEdit = nullptr;   // 更新服务地址 (empty: no update check)

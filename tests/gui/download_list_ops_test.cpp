@@ -5,6 +5,7 @@
 #include "GuiTestMain.h"
 
 #include "app/Timings.h"
+#include "CellTexts.h"
 #include "download/DownloadListModel.h"
 #include "gui/UrlReplaceDialog.h"
 #include "gui/Windows.h"
@@ -27,6 +28,7 @@
 #include <QTreeView>
 
 using namespace dh;
+using dh::test::setCellTexts;
 using namespace std::chrono_literals;
 
 class DownloadListOpsTest : public QObject {
@@ -46,9 +48,7 @@ class DownloadListOpsTest : public QObject {
         list().addItem("http://h/" + name, name, type, folder(), "http://h/ref");
         DownloadItem it = list().item(i);
         it.state = s;
-        it.sizeText = size;
-        it.receivedText = received;
-        it.progressText = progress;
+        setCellTexts(it, size, received, progress);
         list().setItem(i, it);
     }
     void writeFile(const QString& path, qint64 bytes)
@@ -259,7 +259,7 @@ private Q_SLOTS:
         prompter.inputAnswers.assign(1, QStringLiteral(" 50000 "));
         d->redownloadSmallFiles();
         QCOMPARE(list().item(0).state, DownloadState::Waiting);
-        QVERIFY(list().item(0).sizeText.isEmpty());
+        QVERIFY(cellText(list().item(0), DownloadListModel::ColSize).isEmpty());
         QCOMPARE(list().item(1).state, DownloadState::Done);
         // Three prompts and no message at all.
         QCOMPARE(prompter.texts(), QStringList(3, QStringLiteral("请输入数字：")));
@@ -320,10 +320,10 @@ private Q_SLOTS:
         d->rowDoubleClicked(1);
         QCOMPARE(list().item(1).state, DownloadState::Waiting);
         QCOMPARE(list().item(1).fileType, QStringLiteral("html"));
-        QVERIFY(list().item(1).progressText.isEmpty());
+        QVERIFY(cellText(list().item(1), DownloadListModel::ColProgress).isEmpty());
         QVERIFY(!QFile::exists(folder() + "failed.html"));
         d->rowDoubleClicked(2);
-        QCOMPARE(list().item(2).progressText, QStringLiteral("40%"));
+        QCOMPARE(cellText(list().item(2), DownloadListModel::ColProgress), QStringLiteral("40%"));
 
         writeFile(folder() + "done.pdf", 1);
         shell.calls.clear();

@@ -146,7 +146,7 @@ private Q_SLOTS:
         for (int i = 0; i < 5; ++i) {
             const QString name = QStringLiteral("g%1").arg(i);
             QCOMPARE(readFile(dir.filePath(name + ".pdf")), demo::makeDocument("pdf", name));
-            QCOMPARE(d->list()->item(i).progressText, QStringLiteral("100%"));
+            QCOMPARE(cellText(d->list()->item(i), DownloadListModel::ColProgress), QStringLiteral("100%"));
         }
         // The login page that came instead of the paper is recognised.
         QCOMPARE(d->list()->item(5).fileType, QStringLiteral("htm"));
@@ -211,7 +211,7 @@ private Q_SLOTS:
         d->m_autoStartCheck->setChecked(true);
         d->m_autoRedownloadCheck->setChecked(true);
         QTest::mouseClick(d->m_startButton, Qt::LeftButton);
-        QTRY_VERIFY(d->list()->item(0).receivedText.toLongLong() > 0);
+        QTRY_VERIFY(cellText(d->list()->item(0), DownloadListModel::ColReceived).toLongLong() > 0);
         QCOMPARE(d->m_state.countTransferControls(), 4);  // three slots
         QVERIFY(d->m_state.downloadsActive());
 
@@ -270,7 +270,7 @@ private Q_SLOTS:
             d->list()->addItem(service.baseUrl() + p, QFileInfo(QUrl(p).path()).baseName(), "pdf", folder(), "");
         QTest::mouseClick(d->m_startButton, Qt::LeftButton);
         if (closeWhileRunning) {
-            QTRY_VERIFY_WITH_TIMEOUT(d->list()->item(1).receivedText.toLongLong() > 0, 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(cellText(d->list()->item(1), DownloadListModel::ColReceived).toLongLong() > 0, 20000);
             prompter.questionAnswers.assign(1, true);
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(finished(d) && !d->m_schedulerTimer->isActive(), 20000);
@@ -300,7 +300,7 @@ private Q_SLOTS:
         for (int i = 0; i < d->list()->size(); ++i) {
             QCOMPARE(d->list()->item(i).state, DownloadState::Waiting);
             QCOMPARE(d->list()->item(i).url, service.baseUrl() + paths[i + 1]);
-            QVERIFY(d->list()->item(i).progressText.isEmpty());
+            QVERIFY(cellText(d->list()->item(i), DownloadListModel::ColProgress).isEmpty());
         }
         d->list()->clear();
         closeAndWait(d);

@@ -220,7 +220,7 @@ private Q_SLOTS:
 
         d->list()->addItem("http://h/never.pdf", "never", "pdf", QDir::tempPath() + "/dh-none/", "");
         d->m_checkFilesExistAction->trigger();
-        QCOMPARE(d->list()->item(0).progressText, QStringLiteral("不存在"));
+        QCOMPARE(cellText(d->list()->item(0), DownloadListModel::ColProgress), QStringLiteral("不存在"));
         d->list()->setState(0, DownloadState::Failed);
         closeAndWait(d);
         SettingsStore::instance().save(keys::sameNamePolicy, QStringLiteral("重命名"));

@@ -24,6 +24,10 @@ inline constexpr SettingKey downloadMethod{"设置", "下载方式", "2"};
 inline constexpr SettingKey proxyEnabled{"设置", "代理服务器有效", "0"};
 inline constexpr SettingKey proxyHost{"设置", "代理服务器网址", ""};
 inline constexpr SettingKey proxyPort{"设置", "代理服务器端口", ""};
+// Automatic retries of a transfer that failed on the way (0: none), and how
+// many transfers may run at once against one server (0: no limit).
+inline constexpr SettingKey retryCount{"设置", "失败重试次数", "3"};
+inline constexpr SettingKey perHostLimit{"设置", "每个服务器同时下载数", "2"};
 inline constexpr SettingKey threadIndex{"下载", "线程", "2"};
 inline constexpr SettingKey sameNamePolicy{"专利下载", "重复文件名设置", "重命名"};
 inline constexpr SettingKey searchKeywords{"fWebSearch", "Text1", ""};

@@ -25,7 +25,6 @@ struct Timings {
     milliseconds transferPoll{100};         // method one re-checks its cancel flag and stall this often
     milliseconds cacheListDrain{20};        // the cache viewer takes rows from its listing thread this often
     milliseconds cacheListSlice{12};        // ... and spends at most about this long on them each time
-    milliseconds cliPoll{100};              // docharvest-cli looks for finished rows and the end this often
     milliseconds cliProgress{250};          // docharvest-cli redraws its progress line at most this often
     milliseconds stopWindDown{5000};        // after a stop, transfers get this long to clean up
     milliseconds signalRepeat{1000};        // docharvest-cli: the same signal again within this is one stop
@@ -34,6 +33,10 @@ struct Timings {
     milliseconds loginHold{30000};          // method two starts no rows during an automatic login, at most this long
     milliseconds systemProxyHold{2000};     // the system proxy for one host is asked again after this long
     milliseconds speedWindow{5000};         // download window: the speed shown is measured over this long
+    milliseconds retryFirstWait{1000};      // a failed transfer's first retry waits this long (then twice as long ...)
+    milliseconds retryMaxWait{60000};       // ... but never longer than this
+    milliseconds retryAfterCap{600000};     // a server's Retry-After is honoured up to this long
+    milliseconds retryShowTick{1000};       // a row waiting for its retry counts its seconds down this often
 };
 
 // The process-wide timings. Mutable so that tests can shrink them.

@@ -56,13 +56,13 @@ bool applyTypeCorrection(DownloadItem& row, const TypeCorrectionPlan& plan)
         // Only the row's own new download goes, never a file it did not make.
         if (!owned || !fileExists(plan.target) || !QFile::remove(plan.source))
             return false;
-        const QString length = QString::number(QFileInfo(plan.target).size());
+        const qint64 length = QFileInfo(plan.target).size();
         row.fileType = plan.detected;
         row.name = plan.newName;
         row.owned = {};
-        row.sizeText = length;
-        row.receivedText = length;
-        row.progressText = QStringLiteral("已存在，跳过");
+        row.size = row.received = length;
+        row.percent = -1;
+        row.note = RowNote::SkippedExisting;
         return true;
     }
     if (plan.action == TypeCorrectionPlan::Replace) {
@@ -120,7 +120,7 @@ int checkFilesExist(DownloadListModel& list)
         if (fileExists(itemFilePath(item)))
             continue;
         ++missing;
-        item.progressText = QStringLiteral("不存在");
+        item.note = RowNote::Missing;
         list.setItem(i, item);
     }
     return missing;

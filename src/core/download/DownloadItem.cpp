@@ -34,6 +34,30 @@ OwnedFile identifyFile(const QString& path)
     return f;
 }
 
+bool DownloadItem::isComplete() const
+{
+    return (state == DownloadState::Done || state == DownloadState::Page) && !isSkipped();
+}
+
+RowOutcome outcomeOf(const DownloadItem& item)
+{
+    switch (item.state) {
+    case DownloadState::Waiting: return RowOutcome::Waiting;
+    case DownloadState::Downloading: return RowOutcome::Downloading;
+    case DownloadState::Page: return RowOutcome::WebPage;
+    case DownloadState::Failed:
+        return item.note == RowNote::Cancelled || item.failCode == FailCode::Cancelled ? RowOutcome::Cancelled
+                                                                                    : RowOutcome::Failed;
+    case DownloadState::Done:
+        if (item.note == RowNote::SkippedExisting)
+            return RowOutcome::SkippedExisting;
+        if (item.note == RowNote::SkippedTooLarge)
+            return RowOutcome::SkippedTooLarge;
+        return RowOutcome::Done;
+    }
+    return RowOutcome::Waiting;
+}
+
 bool ownsItemFile(const DownloadItem& item)
 {
     if (!item.owned.isSet() || item.owned.path != itemFilePath(item))

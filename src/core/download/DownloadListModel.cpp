@@ -2,6 +2,7 @@
 
 #include "app/RowRemoval.h"
 #include "download/ListOperations.h"
+#include "download/TransferSupport.h"
 
 #include <algorithm>
 
@@ -19,23 +20,57 @@ std::function<QVariant(DownloadState)>& iconProvider()
 void noteKeptFile(DownloadItem& it)
 {
     if (isFinishedFileKept(it))
-        it.progressText = keptFileText();
+        it.note = RowNote::KeptFile;
 }
 
-// Rows that ended without a transfer of their own: their bytes are not this run's.
-bool skippedRow(const DownloadItem& it)
+qint64 positive(qint64 n)
 {
-    return it.progressText == QLatin1String("已存在，跳过") || it.progressText == QLatin1String("大文件，跳过");
+    return n > 0 ? n : 0;
 }
 
-qint64 cellNumber(const QString& cell)
+QString bytesCell(qint64 n)
 {
-    bool ok = false;
-    const qint64 n = cell.toLongLong(&ok);
-    return ok && n > 0 ? n : 0;
+    if (n == kUnknownSize)
+        return QStringLiteral("未知");
+    return n < 0 ? QString() : QString::number(n);
 }
 
 } // namespace
+
+QString noteText(RowNote note)
+{
+    switch (note) {
+    case RowNote::None: return {};
+    case RowNote::SkippedExisting: return QStringLiteral("已存在，跳过");
+    case RowNote::SkippedTooLarge: return QStringLiteral("大文件，跳过");
+    case RowNote::Cancelled: return QStringLiteral("下载取消");
+    case RowNote::Unsupported: return unsupportedAddressText();
+    case RowNote::KeptFile: return keptFileText();
+    case RowNote::Missing: return QStringLiteral("不存在");
+    case RowNote::WaitingAgain: return QStringLiteral("等待重新下载");
+    case RowNote::RetryWaiting: return QStringLiteral("等待重试");
+    }
+    return {};
+}
+
+QString cellText(const DownloadItem& it, int column)
+{
+    switch (column) {
+    case DownloadListModel::ColName: return it.name;
+    case DownloadListModel::ColType: return it.fileType;
+    case DownloadListModel::ColSize:
+        return it.note == RowNote::WaitingAgain ? noteText(it.note) : bytesCell(it.size);
+    case DownloadListModel::ColReceived: return bytesCell(it.received);
+    case DownloadListModel::ColProgress:
+        if (it.note == RowNote::RetryWaiting)
+            return QStringLiteral("等待重试 %1/%2（%3 秒）").arg(it.retries).arg(it.retryLimit).arg(it.retrySeconds);
+        if (it.note != RowNote::None && it.note != RowNote::WaitingAgain)
+            return noteText(it.note);
+        return it.percent < 0 ? QString() : QString::number(it.percent) + QLatin1Char('%');
+    case DownloadListModel::ColFolder: return it.folder;
+    default: return {};
+    }
+}
 
 QString DownloadListModel::stateText(DownloadState s)
 {
@@ -81,17 +116,8 @@ QVariant DownloadListModel::data(const QModelIndex& index, int role) const
         return stateText(it.state);
     if (role == Qt::ToolTipRole && index.column() == ColProgress && it.state == DownloadState::Page)
         return QStringLiteral("下载到的是网页，不是文档（可能要先网页登录）");
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-        switch (index.column()) {
-        case ColName: return it.name;
-        case ColType: return it.fileType;
-        case ColSize: return it.sizeText;
-        case ColReceived: return it.receivedText;
-        case ColProgress: return it.progressText;
-        case ColFolder: return it.folder;
-        default: return {};
-        }
-    }
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+        return cellText(it, index.column());
     if (role == Qt::DecorationRole && index.column() == ColName && iconProvider())
         return iconProvider()(it.state);
     if (role == Qt::UserRole)
@@ -150,9 +176,7 @@ int DownloadListModel::addItems(const std::vector<DownloadItem>& items)
             continue;
         m_index.insert(it.url, first + int(fresh.size()));
         DownloadItem& n = fresh.emplace_back(it);
-        n.sizeText.clear();
-        n.receivedText.clear();
-        n.progressText.clear();
+        n.clearProgress();
         n.state = DownloadState::Waiting;
         n.owned = {};  // a new row has created nothing yet
         if (n.requestedType.isEmpty())
@@ -201,16 +225,22 @@ void DownloadListModel::setState(int row, DownloadState s)
     if (s == DownloadState::Failed)
         noteKeptFile(it);
     it.state = s;
-    if (s != DownloadState::Failed)
+    if (s != DownloadState::Failed) {
         it.failReason.clear();
+        it.failCode = FailCode::None;
+        it.httpStatus = 0;
+    }
     emitRowChanged(row);
 }
 
-void DownloadListModel::setFailed(int row, const QString& reason)
+void DownloadListModel::setFailed(int row, const QString& reason, FailCode code, int httpStatus)
 {
     if (row < 0 || row >= size())
         return;
-    m_rows[size_t(row)].failReason = reason;
+    DownloadItem& it = m_rows[size_t(row)];
+    it.failReason = reason;
+    it.failCode = code;
+    it.httpStatus = httpStatus;
     setState(row, DownloadState::Failed);
 }
 
@@ -221,14 +251,19 @@ void DownloadListModel::setOwnedFile(int row, const QString& path)
     m_rows[size_t(row)].owned = identifyFile(path);
 }
 
-void DownloadListModel::setCells(int row, const QString& sz, const QString& received, const QString& progress)
+void DownloadListModel::setProgress(int row, qint64 sz, qint64 received, int percent)
 {
     if (row < 0 || row >= size())
         return;
-    auto& it = m_rows[size_t(row)];
-    it.sizeText = sz;
-    it.receivedText = received;
-    it.progressText = progress;
+    m_rows[size_t(row)].setProgress(sz, received, percent);
+    emitRowChanged(row);
+}
+
+void DownloadListModel::setNote(int row, RowNote note)
+{
+    if (row < 0 || row >= size())
+        return;
+    m_rows[size_t(row)].note = note;
     emitRowChanged(row);
 }
 
@@ -287,9 +322,7 @@ void DownloadListModel::reorder(const std::vector<int>& newOrder)
 
 int DownloadListModel::countNotDownloaded() const
 {
-    return int(std::count_if(m_rows.begin(), m_rows.end(), [](const DownloadItem& it) {
-        return it.sizeText.isEmpty() && it.receivedText.isEmpty() && it.progressText.isEmpty();
-    }));
+    return int(std::count_if(m_rows.begin(), m_rows.end(), [](const DownloadItem& it) { return it.progressEmpty(); }));
 }
 
 bool DownloadListModel::isListFinished() const
@@ -306,7 +339,7 @@ void DownloadListModel::settleRow(int row)
     if (row < 0 || row >= size())
         return;
     const DownloadItem& it = m_rows[size_t(row)];
-    const bool page = isWebPageType(it.fileType) && !isWebPageType(it.requestedType) && !skippedRow(it);
+    const bool page = isWebPageType(it.fileType) && !isWebPageType(it.requestedType) && !it.isSkipped();
     if (it.state == DownloadState::Done && page)
         setState(row, DownloadState::Page);
     else if (it.state == DownloadState::Page && !page)
@@ -333,12 +366,12 @@ DownloadListModel::Totals DownloadListModel::totals() const
         const int s = int(it.state);
         if (s >= 1 && s <= 5)
             ++t.byState[s];
-        if (it.state == DownloadState::Waiting || skippedRow(it))
+        if (it.state == DownloadState::Waiting || it.isSkipped())
             continue;
-        const qint64 got = cellNumber(it.receivedText);
+        const qint64 got = positive(it.received);
         t.received += got;
         if (it.state == DownloadState::Downloading) {
-            if (const qint64 size = cellNumber(it.sizeText); size > 0) {
+            if (const qint64 size = positive(it.size); size > 0) {
                 t.knownLeft += std::max<qint64>(0, size - got);
                 t.sizedBytes += size;
                 ++t.sizedRows;

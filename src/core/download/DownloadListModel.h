@@ -10,6 +10,11 @@ namespace dh {
 
 // The download window's job list: the data and its display at once. Rows are
 // addressed by position (0-based here; the transfer slots keep 1-based positions).
+// The text of a row's cell (a DownloadListModel column), as the list shows it.
+QString cellText(const DownloadItem& item, int column);
+// The words of a note ("已存在，跳过", ...); empty for None.
+QString noteText(RowNote note);
+
 class DownloadListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -41,9 +46,13 @@ public:
     // (otherwise the old Url is kept and false is returned).
     bool setItem(int row, const DownloadItem& item);
     void setState(int row, DownloadState s);
-    // Failed, with the reason why; any other state clears the reason.
-    void setFailed(int row, const QString& reason);
-    void setCells(int row, const QString& size, const QString& received, const QString& progress);
+    // Failed, with the reason why and its code; any other state clears them.
+    void setFailed(int row, const QString& reason, FailCode code = FailCode::Local, int httpStatus = 0);
+    // The three progress cells (kNoBytes / -1: empty); the note goes.
+    void setProgress(int row, qint64 size, qint64 received, int percent);
+    void clearProgress(int row) { setProgress(row, kNoBytes, kNoBytes, -1); }
+    // A note in place of the progress (or, WaitingAgain, of the size); the numbers stay.
+    void setNote(int row, RowNote note);
     // Records the file at path (as it is now) as created by the row's own transfer.
     void setOwnedFile(int row, const QString& path);
     int findUrl(const QString& url) const;  // -1 when absent; O(1)

@@ -10,13 +10,19 @@
 #include "download/DownloadWindowState.h"
 #include "download/Downloader.h"
 #include "download/MethodOneTransfer.h"
+#include "download/RetryPolicy.h"
+#include "download/TransferEnd.h"
 #include "download/ListOperations.h"
 #include "download/Naming.h"
 #include "download/TransferMonitor.h"
 #include "platform/Clock.h"
 #include "platform/Sound.h"
 
+#include <QRandomGenerator>
+#include <QScopeGuard>
+
 #include <cmath>
+#include <limits>
 
 namespace dh {
 
@@ -31,11 +37,18 @@ DownloadScheduler::DownloadScheduler(DownloadListModel& list, DownloadWindowStat
     connect(&m_refill, &QTimer::timeout, this, &DownloadScheduler::refill);
     m_holdLimit.setSingleShot(true);
     connect(&m_holdLimit, &QTimer::timeout, this, &DownloadScheduler::releaseHolds);
+    m_clock.start();
+    m_retryWake.setSingleShot(true);
+    connect(&m_retryWake, &QTimer::timeout, this, &DownloadScheduler::requestRefill);
+    m_retryShow.setInterval(timings().retryShowTick);
+    connect(&m_retryShow, &QTimer::timeout, this, &DownloadScheduler::showRetryCountdown);
+    m_methodOne->setRetryHook([this](int pos, const TransferResult& r) { return scheduleRetry(pos, r); });
     // Method one is free for the next row once its end step (type check,
     // rename, automatic login) is over.
     connect(m_methodOne, &MethodOneTransfer::transferEnded, this, [this](int row) {
         checkErrorStop(row);
         requestRefill();
+        reportIfSettled();
     });
     m_state.setTransferControlCounter([this] { return countTransferControls(); });
     m_state.setStillExecutingSource([this] { return m_methodOne->stillExecuting(); });
@@ -47,6 +60,8 @@ DownloadScheduler::~DownloadScheduler()
     m_timer.stop();
     m_refill.stop();
     m_holdLimit.stop();
+    m_retryWake.stop();
+    m_retryShow.stop();
     m_state.setTransferControlCounter({});
     m_state.setStillExecutingSource({});
     m_state.setSchedulerTimerSource({});
@@ -82,6 +97,13 @@ void DownloadScheduler::loadSettings(const SettingsStore& store)
 {
     m_methodOne->loadSettings(store);
     globals().maxFileSizeMB = readMaxFileSizeMB();
+    // A stored value that is not a number reads as the default.
+    const auto count = [&store](const SettingKey& key) {
+        const int n = store.getInt(key);
+        return n < 0 ? QString::fromUtf8(key.defaultValue).toInt() : n;
+    };
+    setRetries(count(keys::retryCount));
+    setPerHostLimit(count(keys::perHostLimit));
 }
 
 void DownloadScheduler::startDownloading()
@@ -117,9 +139,110 @@ void DownloadScheduler::stopDownloading()
         unload(j);
     for (int i = 0; i < m_list.size(); ++i) {
         if (m_list.item(i).state == DownloadState::Downloading)
-            m_list.setFailed(i, QStringLiteral("下载取消"));
+            m_list.setFailed(i, QStringLiteral("下载取消"), FailCode::Cancelled);
     }
+    cancelRetryWaits();
     m_state.transferBusy = false;
+}
+
+void DownloadScheduler::cancelRetryWaits()
+{
+    m_retryWake.stop();
+    m_retryShow.stop();
+    m_hostNotBefore.clear();
+    for (int i = 0; i < m_list.size(); ++i) {
+        const DownloadItem& it = m_list.item(i);
+        if (it.state != DownloadState::Waiting || it.note != RowNote::RetryWaiting)
+            continue;
+        // The row fails with the failure it was waiting to mend.
+        const QString reason = it.failReason;
+        const FailCode code = it.failCode;
+        const int status = it.httpStatus;
+        m_list.setNote(i, RowNote::None);
+        m_list.setFailed(i, reason, code, status);
+    }
+}
+
+bool DownloadScheduler::scheduleRetry(int pos, const TransferResult& r)
+{
+    if (!running() || m_retries <= 0 || pos < 0 || pos >= m_list.size())
+        return false;
+    DownloadItem it = m_list.item(pos);
+    if (it.retries >= m_retries || !isTransientFailure(r.code, r.httpStatus, r.retryAfterMs >= 0))
+        return false;
+    const qint64 now = m_clock.elapsed();
+    const qint64 wait = r.retryAfterMs >= 0
+        ? r.retryAfterMs
+        : backOffWait(it.retries + 1, QRandomGenerator::global()->generateDouble()).count();
+    if (r.retryAfterMs >= 0) {
+        // The server asked for a pause: its other rows keep it too.
+        qint64& until = m_hostNotBefore[hostKey(it.url)];
+        until = std::max(until, now + wait);
+    }
+    it.retries += 1;
+    it.retryAt = now + wait;
+    it.retryLimit = m_retries;
+    it.retrySeconds = int((wait + 999) / 1000);
+    if (r.hasCells) {
+        it.size = r.size;
+        it.received = r.received;
+        it.percent = r.percent;
+    }
+    it.state = DownloadState::Waiting;
+    it.note = RowNote::RetryWaiting;
+    it.failReason = r.reason;
+    it.failCode = r.code;
+    it.httpStatus = r.httpStatus;
+    m_list.setItem(pos, it);
+    if (!m_retryShow.isActive())
+        m_retryShow.start(timings().retryShowTick);
+    wakeAt(it.retryAt);
+    return true;
+}
+
+void DownloadScheduler::showRetryCountdown()
+{
+    const qint64 now = m_clock.elapsed();
+    bool waiting = false;
+    for (int i = 0; i < m_list.size(); ++i) {
+        const DownloadItem& it = m_list.item(i);
+        if (it.state != DownloadState::Waiting || it.note != RowNote::RetryWaiting)
+            continue;
+        waiting = true;
+        const int left = int(std::max<qint64>(0, (it.retryAt - now + 999) / 1000));
+        if (left != it.retrySeconds) {
+            DownloadItem next = it;
+            next.retrySeconds = left;
+            m_list.setItem(i, next);
+        }
+    }
+    if (!waiting)
+        m_retryShow.stop();
+}
+
+bool DownloadScheduler::mayStart(const DownloadItem& row, const QHash<QString, int>* busy, qint64* wake) const
+{
+    const qint64 now = m_clock.elapsed();
+    qint64 at = row.note == RowNote::RetryWaiting && row.retryAt > now ? row.retryAt : 0;
+    const bool perHost = busy && m_perHost > 0;
+    if (!perHost && m_hostNotBefore.isEmpty() && at == 0)
+        return true;
+    const QString host = hostKey(row.url);
+    if (const qint64 until = m_hostNotBefore.value(host, 0); until > now)
+        at = std::max(at, until);
+    if (at > 0) {
+        *wake = std::min(*wake, at);
+        return false;
+    }
+    return !perHost || busy->value(host) < m_perHost;
+}
+
+void DownloadScheduler::wakeAt(qint64 when)
+{
+    // A tick then finds the row ready (one millisecond late rather than early).
+    const qint64 wait = std::max<qint64>(0, when - m_clock.elapsed()) + 1;
+    if (!m_retryWake.isActive() || m_retryWake.remainingTime() > wait)
+        m_retryWake.start(int(std::min<qint64>(wait, std::numeric_limits<int>::max())));
 }
 
 int DownloadScheduler::pauseRemainingMs() const
@@ -165,6 +288,7 @@ void DownloadScheduler::tick()
 {
     if (m_list.size() == 0) {
         m_timer.stop();
+        reportIfSettled();
         return;
     }
     if (pauseRemainingMs() > 0)
@@ -177,6 +301,21 @@ void DownloadScheduler::tick()
         tickMethodOne();
     else
         tickMethodTwo();
+    reportIfSettled();
+}
+
+bool DownloadScheduler::settled() const
+{
+    if (countTransferControls() != 1 || m_methodOne->stillExecuting()
+        || (m_state.downloadMethod == 1 && m_state.transferBusy))
+        return false;
+    return !running() || m_list.isListFinished();
+}
+
+void DownloadScheduler::reportIfSettled()
+{
+    if (settled())
+        emit listFinished();
 }
 
 bool DownloadScheduler::prepareRow(int row, bool createFolder)
@@ -207,7 +346,7 @@ void DownloadScheduler::startRow(int row)
     m_list.setState(row, DownloadState::Downloading);
     if (m_host.autoLocate())
         m_host.scrollToRow(row);
-    m_list.setCells(row, QString(), QString(), QString());
+    m_list.clearProgress(row);
 }
 
 void DownloadScheduler::tickMethodOne()
@@ -215,8 +354,9 @@ void DownloadScheduler::tickMethodOne()
     if (m_state.transferBusy)
         return;
     int chosen = -1;
+    qint64 wake = std::numeric_limits<qint64>::max();
     for (int i = 0; i < m_list.size(); ++i) {
-        if (m_list.item(i).state != DownloadState::Waiting)
+        if (m_list.item(i).state != DownloadState::Waiting || !mayStart(m_list.item(i), nullptr, &wake))
             continue;
         if (prepareRow(i, false)) {
             chosen = i;
@@ -225,6 +365,8 @@ void DownloadScheduler::tickMethodOne()
         if (m_list.item(i).state == DownloadState::Failed && checkErrorStop(i))
             return;
     }
+    if (wake != std::numeric_limits<qint64>::max())
+        wakeAt(wake);
     if (chosen < 0)
         return;
     startRow(chosen);
@@ -242,12 +384,25 @@ void DownloadScheduler::tickMethodTwo()
     // Rows above a chosen one are no longer Waiting, so each slot's walk can
     // go on where the previous one stopped.
     int from = 0;
+    // Transfers per server, for the per-host limit.
+    QHash<QString, int> busy;
+    if (m_perHost > 0) {
+        for (int j = 1; j <= kMaxSlots; ++j) {
+            if (m_slots[size_t(j)])
+                ++busy[hostKey(m_slotUrl[size_t(j)])];
+        }
+    }
+    qint64 wake = std::numeric_limits<qint64>::max();
+    const auto armWake = qScopeGuard([&] {
+        if (wake != std::numeric_limits<qint64>::max())
+            wakeAt(wake);
+    });
     for (int j = 1; j <= slotCount; ++j) {
         if (m_slots[size_t(j)])
             continue;
         int chosen = -1;
         for (int i = from; i < m_list.size(); ++i) {
-            if (m_list.item(i).state != DownloadState::Waiting)
+            if (m_list.item(i).state != DownloadState::Waiting || !mayStart(m_list.item(i), &busy, &wake))
                 continue;
             if (prepareRow(i, true)) {
                 chosen = i;
@@ -271,6 +426,8 @@ void DownloadScheduler::tickMethodTwo()
             m_list.setItem(chosen, it);
         }
         m_state.slotRows[size_t(j)] = chosen + 1;
+        if (m_perHost > 0)
+            ++busy[hostKey(m_list.item(chosen).url)];
         downloadMultiThreaded(j, chosen, m_list.item(chosen).url, target);
         emit rowStarted(chosen);
     }
@@ -287,11 +444,9 @@ void DownloadScheduler::downloadMultiThreaded(int j, int row, const QString& url
     m_state.slotRows[size_t(j)] = row + 1;
     connect(d, &Downloader::downloadProgress, this,
             [this, j](qint64 read, qint64 expected, const QString&) { onProgress(j, read, expected); });
-    connect(d, &Downloader::downloadComplete, this, [this, j, d](qint64 read, qint64 expected, const QString&) {
-        onComplete(j, read, expected, d->failureText());
-    });
-    connect(d, &Downloader::downloadError, this,
-            [this, j, d](const QString&, const QString&) { onError(j, d->failureText()); });
+    connect(d, &Downloader::downloadComplete, this,
+            [this, j](qint64 read, qint64 expected, const QString&) { onComplete(j, read, expected); });
+    connect(d, &Downloader::downloadError, this, [this, j](const QString&, const QString&) { onError(j); });
     connect(d, &Downloader::pageKept, this,
             [this, j](const QString& path, const QString& name) { onPage(j, path, name); });
     // The row owns what its transfer created, and nothing else.
@@ -327,19 +482,61 @@ void DownloadScheduler::onProgress(int j, qint64 read, qint64 expected)
     const int row = slotRow(j);
     if (row < 0 || !(expected > 0 && expected >= read))
         return;
-    m_list.setCells(row, QString::number(expected), QString::number(read), percentText(read, expected));
+    m_list.setProgress(row, expected, read, percentOf(read, expected));
     if (aboveSizeLimit(expected)) {
-        const DownloadItem& it = m_list.item(row);
-        m_list.setCells(row, it.sizeText, it.receivedText, QStringLiteral("大文件，跳过"));
-        m_list.setState(row, DownloadState::Done);
-        m_state.markTransferEvent();
-        unload(j);
-        requestRefill();
+        TransferResult r = TransferResult::of(RowOutcome::SkippedTooLarge);
+        r.announce = false;
+        finishSlot(j, r);
     }
 }
 
-void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected, const QString& failureText)
+void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected)
 {
+    const int row = slotRow(j);
+    if (row < 0) {
+        finishSlot(j, {});
+        return;
+    }
+    const Downloader* d = m_slots[size_t(j)];
+    const DownloadItem& it = m_list.item(row);
+    TransferResult r;
+    if (expected > 0 && expected >= read)
+        r.cells(expected, read, percentOf(read, expected));
+    else
+        r.cells(it.size, it.received, it.percent);
+    if (r.percent == 100 && (r.hasCells || it.note == RowNote::None)) {
+        r.outcome = RowOutcome::Done;
+    } else {
+        r.reason = d && !d->failureText().isEmpty() ? d->failureText() : failReasonText(FailReason::CutShort);
+        r.code = d && d->failCode() != FailCode::None ? d->failCode() : FailCode::CutShort;
+        r.httpStatus = d ? d->httpStatus() : 0;
+        r.retryAfterMs = d ? d->retryAfterMs() : -1;
+    }
+    r.checkType = true;
+    finishSlot(j, r);
+}
+
+void DownloadScheduler::onError(int j)
+{
+    const Downloader* d = m_slots[size_t(j)];
+    TransferResult r = d ? TransferResult::failed(d->failureText(), d->failCode(), d->httpStatus()) : TransferResult{};
+    r.retryAfterMs = d ? d->retryAfterMs() : -1;
+    // Given up before there was a result to show: the row fails quietly.
+    r.announce = false;
+    finishSlot(j, r);
+}
+
+void DownloadScheduler::onPage(int j, const QString& path, const QString& name)
+{
+    TransferResult r = TransferResult::of(RowOutcome::WebPage);
+    r.pagePath = path;
+    r.pageName = name;
+    finishSlot(j, r);
+}
+
+void DownloadScheduler::finishSlot(int j, const TransferResult& result)
+{
+    const RowRef ref{m_state.slotRows[size_t(j)] - 1, m_slotUrl[size_t(j)]};
     const int row = slotRow(j);
     // The slot is freed even when its row is gone, or it would stay taken.
     unload(j);
@@ -347,45 +544,18 @@ void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected, const QS
         requestRefill();
         return;
     }
-    if (expected > 0 && expected >= read)
-        m_list.setCells(row, QString::number(expected), QString::number(read), percentText(read, expected));
-    if (m_list.item(row).progressText == QLatin1String("100%"))
-        m_list.setState(row, DownloadState::Done);
-    else
-        m_list.setFailed(row, failureText.isEmpty() ? failReasonText(FailReason::CutShort) : failureText);
-    correctItemFileType(m_list, row, m_host.sameNamePolicy());
-    rowEnded(row);
-}
-
-void DownloadScheduler::onPage(int j, const QString& path, const QString& name)
-{
-    const int row = slotRow(j);
-    unload(j);
-    if (row < 0) {
-        requestRefill();
-        return;
-    }
-    markPageRow(m_list, row, path, name);
-    rowEnded(row);
-}
-
-void DownloadScheduler::rowEnded(int row)
-{
-    const DownloadItem& it = m_list.item(row);
-    m_host.setStatusText(2, QStringLiteral("完成下载:") + it.name);
-    const QString type = it.fileType.toLower();
-    if (type == QLatin1String("htm") || type == QLatin1String("html"))
-        m_host.cue(CueWebPage);
-    if (m_list.item(row).state == DownloadState::Failed)
-        m_host.cue(CueTransferFailed);
-    m_host.transferEnded(row);
-    m_state.markTransferEvent();
-    if (m_endHook) {
+    const int pos = endRowTransfer(m_list, m_state, m_host, ref, result,
+                                   [this](int p, const TransferResult& r) { return scheduleRetry(p, r); });
+    // A row put back for its retry has not ended.
+    const bool retried = pos >= 0 && m_list.item(pos).state == DownloadState::Waiting;
+    if (result.announce && m_endHook && !retried) {
         QCoro::Task<> hook = holdForEndHook(row);
         Q_UNUSED(hook);
     }
-    checkErrorStop(row);
+    if (result.outcome != RowOutcome::SkippedTooLarge)
+        checkErrorStop(row);
     requestRefill();
+    reportIfSettled();
 }
 
 QCoro::Task<> DownloadScheduler::holdForEndHook(int row)
@@ -411,20 +581,6 @@ void DownloadScheduler::releaseHolds()
     m_holdLimit.stop();
     m_holds = 0;
     ++m_holdEpoch;
-    requestRefill();
-}
-
-void DownloadScheduler::onError(int j, const QString& failureText)
-{
-    const int row = slotRow(j);
-    unload(j);
-    if (row < 0) {
-        requestRefill();
-        return;
-    }
-    m_list.setFailed(row, failureText);
-    m_state.markTransferEvent();
-    checkErrorStop(row);
     requestRefill();
 }
 

@@ -5,8 +5,11 @@
 // end of every transfer asks for a refill: the same tick runs on the next
 // event-loop turn, or as soon as the pause between files is over, so that a
 // freed slot does not sit idle until the next tick.
+#include "download/TransferEnd.h"
 #include "download/TransferSupport.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -48,8 +51,21 @@ public:
     // Loaded members, member 0 included.
     int countTransferControls() const;
 
-    // Proxy settings and the size limit, read when the window loads.
+    // Proxy settings, the size limit, the retries and the per-host limit,
+    // read when the window loads.
     void loadSettings(const SettingsStore& store);
+
+    // Automatic retries of a transfer that failed on the way (a refused or
+    // cut connection, a time-out, 408/429/5xx): up to n per row, each after
+    // a growing wait or the server's Retry-After; 0 turns them off. A row
+    // waiting for its retry is Waiting ("等待重试 1/3（N 秒）") and holds no
+    // slot; stopping fails it with its last reason.
+    void setRetries(int n) { m_retries = std::max(0, n); }
+    int retries() const { return m_retries; }
+    // At most k of method two's transfers at once against one server (host
+    // and port); 0: no limit. The next waiting row whose server has room starts.
+    void setPerHostLimit(int k) { m_perHost = std::max(0, k); }
+    int perHostLimit() const { return m_perHost; }
 
     // startDownloading: switches the scheduler on.
     void startDownloading();
@@ -90,9 +106,16 @@ public:
     // and begins its transfer into target without waiting for it.
     void downloadMultiThreaded(int j, int row, const QString& url, const QString& target);  // 多线程下载
 
+    // No transfer runs (method one's included) and none will start: the list
+    // is finished, or the scheduler is off.
+    bool settled() const;
+
 signals:
     // A tick started a row (0-based), under either method; its transfer runs.
     void rowStarted(int row);
+    // After a transfer ended or a tick passed, when settled(): the run has
+    // come to its end, unless something (a re-download round) starts it again.
+    void listFinished();
 
 private:
     // A transfer ended (any ending): while the scheduler is on, a tick runs
@@ -100,6 +123,16 @@ private:
     // runs share one refill.
     void requestRefill();
     void refill();
+    void reportIfSettled();
+    // Whether the Waiting row may start now: its retry wait and its server's
+    // Retry-After are over, and (with busy: transfers per server) its server
+    // has room. A row that waits moves *wakeAt to when it may go.
+    bool mayStart(const DownloadItem& row, const QHash<QString, int>* busy, qint64* wakeAt) const;
+    void wakeAt(qint64 when);
+    // The retry hook of both methods.
+    bool scheduleRetry(int pos, const TransferResult& result);
+    void showRetryCountdown();
+    void cancelRetryWaits();
     // Milliseconds until the pause rule lets a tick start rows; 0 when it does now.
     int pauseRemainingMs() const;
     void tickMethodOne();
@@ -117,12 +150,12 @@ private:
     void releaseHolds();
 
     void onProgress(int j, qint64 read, qint64 expected);
-    void onComplete(int j, qint64 read, qint64 expected, const QString& failureText);
-    void onError(int j, const QString& failureText);
+    void onComplete(int j, qint64 read, qint64 expected);
+    void onError(int j);
     void onPage(int j, const QString& path, const QString& name);
-    // The end of a row's transfer, once the row holds its result: status
-    // text, cues, the end hook, the error stop and the refill.
-    void rowEnded(int row);
+    // The end of slot j's transfer: the slot is freed, the row takes the
+    // result (endRowTransfer), then the end hook, the error stop and the refill.
+    void finishSlot(int j, const TransferResult& result);
 
     DownloadListModel& m_list;
     DownloadWindowState& m_state;
@@ -136,6 +169,12 @@ private:
     int m_holds = 0;
     quint64 m_holdEpoch = 0;  // holds released by the time limit no longer count
     QTimer m_holdLimit;       // single shot
+    int m_retries = 0;  // the settings say 3 (loadSettings)
+    int m_perHost = 0;  // the settings say 2
+    QElapsedTimer m_clock;                  // the time rows and servers wait for
+    QHash<QString, qint64> m_hostNotBefore;  // server -> when its Retry-After is over
+    QTimer m_retryWake;                     // single shot: the first wait that ends
+    QTimer m_retryShow;                     // the countdown of waiting rows
 };
 
 } // namespace dh

@@ -2,6 +2,7 @@
 
 #include "app/Helpers.h"
 #include "app/Timings.h"
+#include "download/RetryPolicy.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -26,6 +27,9 @@ void Downloader::beginDownload(const QString& address, const QString& saveFile, 
     m_bytesExpected = m_bytesRead = m_bytesAtLastLook = m_arrived = 0;
     m_reported = false;
     m_failureText.clear();
+    m_failCode = FailCode::None;
+    m_httpStatus = 0;
+    m_retryAfterMs = -1;
 
     m_lastProgress.start();
     m_stallTimer.start(timings().tick);
@@ -35,7 +39,7 @@ void Downloader::beginDownload(const QString& address, const QString& saveFile, 
     m_address = trimSpaces(a);
     if (!isDownloadableAddress(m_address)) {
         // Reported on the next turn, after the caller has finished starting us.
-        QTimer::singleShot(0, this, [this] { giveUp(unsupportedAddressText()); });
+        QTimer::singleShot(0, this, [this] { giveUp(unsupportedAddressText(), {}, FailCode::Unsupported); });
         return;
     }
 
@@ -117,7 +121,7 @@ bool Downloader::checkSizeLimit(qint64 received)
     QPointer<Downloader> self(this);
     emit downloadProgress(received, received, m_saveFile);
     if (self)
-        giveUp(QStringLiteral("大文件"), QStringLiteral("文件超过大小上限"));
+        giveUp(QStringLiteral("大文件"), QStringLiteral("文件超过大小上限"), FailCode::TooLarge);
     return true;
 }
 
@@ -145,7 +149,7 @@ void Downloader::onReadFinished()
     if (failure == TransferRequest::Failure::Cancelled)
         return;
     if (failure == TransferRequest::Failure::Stalled || failure == TransferRequest::Failure::TooSlow) {
-        giveUp(QStringLiteral("超时"));
+        giveUp(QStringLiteral("超时"), {}, FailCode::Stalled);
         return;
     }
     // The server answered: asking again in one piece would only bring the
@@ -163,7 +167,8 @@ void Downloader::onReadFinished()
     const qint64 read = m_read->bytesRead();
     if (m_read->succeeded() && read >= 1) {
         if (!placeBody()) {
-            giveUp(QStringLiteral("无法下载"), placeFailText(m_placed));
+            giveUp(QStringLiteral("无法下载"), placeFailText(m_placed),
+                   m_placed == PlaceResult::PageRefused ? FailCode::PageOverFile : FailCode::Local);
             return;
         }
         m_stallTimer.stop();
@@ -183,6 +188,7 @@ void Downloader::onReadFinished()
         m_stallTimer.stop();
         m_reported = true;
         m_failureText = requestFailureText();
+        noteFailure(FailCode::CutShort);
         discardFiles();
         emit downloadComplete(read, total, m_saveFile);
         return;
@@ -196,7 +202,7 @@ void Downloader::keepPage()
     const QFileInfo target(m_saveFile);
     const QString path = placePageBody(m_temp, target.path() + QLatin1Char('/'), target.completeBaseName(), &name);
     if (path.isEmpty()) {
-        giveUp(QStringLiteral("无法下载"), failReasonText(FailReason::NotPlaced));
+        giveUp(QStringLiteral("无法下载"), failReasonText(FailReason::NotPlaced), FailCode::Local);
         return;
     }
     m_temp.clear();
@@ -217,7 +223,7 @@ void Downloader::startFallback()
     m_temp.clear();
     m_fallback = std::make_unique<WholeBodyFetch>();
     if (!m_fallback->start(m_address, TransferOptions{}, m_saveFile)) {
-        giveUp(QStringLiteral("无法下载"), failReasonText(FailReason::NoTempFile));
+        giveUp(QStringLiteral("无法下载"), failReasonText(FailReason::NoTempFile), FailCode::Local);
         return;
     }
     m_fallback->watchSizeLimit();
@@ -235,14 +241,16 @@ void Downloader::onFallbackFinished()
     }
     if (m_fallback->request()->failure() == TransferRequest::Failure::Stalled
         || m_fallback->request()->failure() == TransferRequest::Failure::TooSlow) {
-        giveUp(QStringLiteral("超时"));
+        giveUp(QStringLiteral("超时"), {}, FailCode::Stalled);
         return;
     }
     const qint64 bytes = m_fallback->finish(true);
     if (bytes <= 0) {
-        giveUp(QStringLiteral("无法下载"), m_fallback->pageRefused()             ? failReasonText(FailReason::PageOverFile)
-                                       : requestFailureText().isEmpty() ? failReasonText(FailReason::EmptyBody)
-                                                                        : QString());
+        giveUp(QStringLiteral("无法下载"),
+               m_fallback->pageRefused()        ? failReasonText(FailReason::PageOverFile)
+               : requestFailureText().isEmpty() ? failReasonText(FailReason::EmptyBody)
+                                                : QString(),
+               m_fallback->pageRefused() ? FailCode::PageOverFile : FailCode::EmptyBody);
         return;
     }
     m_placeholder = false;
@@ -257,11 +265,30 @@ void Downloader::onStallTick()
 {
     if (m_arrived == m_bytesAtLastLook) {
         if (m_lastProgress.elapsed() >= timings().transferStall.count())
-            giveUp(QStringLiteral("超时"), failReasonText(FailReason::Stalled));
+            giveUp(QStringLiteral("超时"), failReasonText(FailReason::Stalled), FailCode::Stalled);
         return;
     }
     m_bytesAtLastLook = m_arrived;
     m_lastProgress.restart();
+}
+
+const TransferRequest* Downloader::failingRequest() const
+{
+    if (m_fallback && m_fallback->request() && !transferFailureText(*m_fallback->request()).isEmpty())
+        return m_fallback->request();
+    if (m_read && !transferFailureText(*m_read).isEmpty())
+        return m_read.get();
+    return nullptr;
+}
+
+void Downloader::noteFailure(FailCode fallback)
+{
+    // The request's own failure is the better word, as for the text.
+    const TransferRequest* r = failingRequest();
+    const FailCode code = r ? failCodeOf(*r) : FailCode::None;
+    m_failCode = code != FailCode::None ? code : fallback;
+    m_httpStatus = r ? r->httpStatus() : 0;
+    m_retryAfterMs = r ? dh::retryAfterMs(r->getHeader(QStringLiteral("Retry-After"))) : -1;
 }
 
 QString Downloader::requestFailureText() const
@@ -273,7 +300,7 @@ QString Downloader::requestFailureText() const
     return m_read ? transferFailureText(*m_read) : QString();
 }
 
-void Downloader::giveUp(const QString& reason, const QString& text)
+void Downloader::giveUp(const QString& reason, const QString& text, FailCode code)
 {
     if (m_reported)
         return;
@@ -282,6 +309,12 @@ void Downloader::giveUp(const QString& reason, const QString& text)
     m_failureText = !text.isEmpty() ? text : requestFailureText();
     if (m_failureText.isEmpty())
         m_failureText = reason;
+    if (!text.isEmpty() && code != FailCode::None) {
+        m_failCode = code;
+        m_httpStatus = 0;
+    } else {
+        noteFailure(code == FailCode::None ? FailCode::Network : code);
+    }
     cancelAsyncRead();
     emit downloadError(reason, m_saveFile);
 }

@@ -39,6 +39,11 @@ public:
     // Why the transfer failed or broke off, in words for the row (the
     // request's own failure where there is one); empty while all is well.
     QString failureText() const { return m_failureText; }
+    // The same as a code, with the HTTP status of an error answer.
+    FailCode failCode() const { return m_failCode; }
+    int httpStatus() const { return m_httpStatus; }
+    // The wait the failing answer asked for (Retry-After), -1 when none.
+    qint64 retryAfterMs() const { return m_retryAfterMs; }
 
 signals:
     // While data arrives, only when the server announced the total size;
@@ -70,8 +75,11 @@ private:
     void onStallTick();
     // reason: the signal's word; text: what failureText() says (by default
     // the failing request's own failure, else reason).
-    void giveUp(const QString& reason, const QString& text = QString());
+    void giveUp(const QString& reason, const QString& text = QString(), FailCode code = FailCode::None);
     QString requestFailureText() const;
+    // The failing request (the fallback's first), nullptr when none failed.
+    const TransferRequest* failingRequest() const;
+    void noteFailure(FailCode fallback);
     bool checkSizeLimit(qint64 received);
     // Moves the finished temporary file to the target; false when it failed.
     bool placeBody();
@@ -89,6 +97,9 @@ private:
     std::unique_ptr<WholeBodyFetch> m_fallback;  // one-connection fetch
     bool m_reported = false;
     QString m_failureText;
+    FailCode m_failCode = FailCode::None;
+    int m_httpStatus = 0;
+    qint64 m_retryAfterMs = -1;
     QString m_temp;             // the body's hidden temporary file
     bool m_placeholder = false;  // this transfer wrote the placeholder at the target
     PlaceResult m_placed = PlaceResult::Failed;  // how the last body placement went

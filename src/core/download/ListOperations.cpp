@@ -54,19 +54,6 @@ CellKind columnKind(int column)
     return CellKind::Text;
 }
 
-QString cellText(const DownloadItem& it, int column)
-{
-    switch (column) {
-    case DownloadListModel::ColName: return it.name;
-    case DownloadListModel::ColType: return it.fileType;
-    case DownloadListModel::ColSize: return it.sizeText;
-    case DownloadListModel::ColReceived: return it.receivedText;
-    case DownloadListModel::ColProgress: return it.progressText;
-    case DownloadListModel::ColFolder: return it.folder;
-    default: return {};
-    }
-}
-
 // The digits of a numeric cell without leading zeros ("0" stays "0"); nullopt
 // for a cell that is not a whole number.
 std::optional<QString> numericPart(const QString& cell, CellKind kind)
@@ -134,9 +121,7 @@ void resetForRedownload(DownloadListModel& list, int i, bool xmlToo)
         deleteItemFile(row);
         row.fileType = QStringLiteral("xxx");
     }
-    row.sizeText.clear();
-    row.receivedText.clear();
-    row.progressText.clear();
+    row.clearProgress();
     list.setItem(i, row);
 }
 
@@ -174,9 +159,7 @@ std::vector<int> redownloadMatches(const DownloadListModel& list, RedownloadFilt
         case RedownloadFilter::SmallComplete: {
             if (!isFinished(it))
                 break;
-            const auto size = parseNumber(QString(it.sizeText).remove(u','));
-            const auto received = parseNumber(QString(it.receivedText).remove(u','));
-            match = size && received && limit > *size && *received == *size;
+            match = it.size >= 0 && it.received >= 0 && limit > double(it.size) && it.received == it.size;
             break;
         }
         }
@@ -233,7 +216,7 @@ int deleteFilesOfRows(DownloadListModel& list, DeleteFilter filter)
             : isFinished(it) && isWebPageOrXmlType(it.fileType);
         if (!match)
             continue;
-        list.setCells(i, {}, {}, {});
+        list.clearProgress(i);
         DownloadItem row = list.item(i);
         deleteItemFile(row);
         list.setItem(i, row);
@@ -264,9 +247,7 @@ bool resetFailedRowOnDoubleClick(DownloadListModel& list, int row)
     if (!isFinishedFileKept(it) || isWebPageOrXmlType(it.fileType))
         deleteItemFile(it);
     it.state = DownloadState::Waiting;
-    it.sizeText.clear();
-    it.receivedText.clear();
-    it.progressText.clear();
+    it.clearProgress();
     list.setItem(row, it);
     return true;
 }
@@ -324,27 +305,8 @@ std::vector<int> sortOrder(const DownloadListModel& list, int column, bool desce
 
 void sortList(DownloadListModel& list, int column, bool descending)
 {
+    // The numeric cells are numbers: they show without leading zeros already.
     list.reorder(sortOrder(list, column, descending));
-    const CellKind kind = columnKind(column);
-    if (kind == CellKind::Text)
-        return;
-    // Numeric cells read back without leading zeros.
-    for (int i = 0; i < list.size(); ++i) {
-        const DownloadItem& it = list.item(i);
-        const QString cell = cellText(it, column);
-        const auto n = numericPart(cell, kind);
-        if (!n)
-            continue;
-        const QString normal = kind == CellKind::Percent ? *n + u'%' : *n;
-        if (normal == cell)
-            continue;
-        if (column == DownloadListModel::ColSize)
-            list.setCells(i, normal, it.receivedText, it.progressText);
-        else if (column == DownloadListModel::ColReceived)
-            list.setCells(i, it.sizeText, normal, it.progressText);
-        else
-            list.setCells(i, it.sizeText, it.receivedText, normal);
-    }
 }
 
 QByteArray exportNamesText(const DownloadListModel& list, bool onlyUnfinished)

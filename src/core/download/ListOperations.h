@@ -99,8 +99,7 @@ void shuffleList(DownloadListModel& list, std::function<int(int)> random = {});
 // numbers (progress without its "%"); texts that are not whole numbers keep
 // their text and fall into the text order among them. Stable.
 std::vector<int> sortOrder(const DownloadListModel& list, int column, bool descending);
-// Sorts the list by the column and writes the numeric cells of that column
-// back without leading zeros (progress with its "%").
+// Sorts the list by the column.
 void sortList(DownloadListModel& list, int column, bool descending);
 
 // --- export and address replacement -----------------------------------------------

@@ -9,7 +9,8 @@
 #include "download/DownloadListModel.h"
 #include "download/DownloadWindowState.h"
 #include "download/Naming.h"
-#include "platform/Sound.h"
+#include "download/RetryPolicy.h"
+#include "download/TransferEnd.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -30,12 +31,6 @@ QByteArray headerValue(QString value)
     value.remove(QLatin1Char('\r'));
     value.remove(QLatin1Char('\n'));
     return QUrl::toPercentEncoding(value, QByteArrayLiteral(":/?#[]@!$&'()*+,;=%~ "));
-}
-
-bool isWebPage(const QString& type)
-{
-    const QString t = type.toLower();
-    return t == QLatin1String("htm") || t == QLatin1String("html");
 }
 
 } // namespace
@@ -107,7 +102,7 @@ QCoro::Task<> MethodOneTransfer::downloadCurrentFile(int row)
     if (stillExecuting() || m_state.transferBusy) {
         DownloadItem it = m_list.item(row);
         it.state = DownloadState::Waiting;
-        it.sizeText = QStringLiteral("等待重新下载");
+        it.note = RowNote::WaitingAgain;
         m_list.setItem(row, it);
         co_return;
     }
@@ -151,238 +146,236 @@ QString MethodOneTransfer::fileTypeFromContentType(const QString& contentType)
     return token.match(label).hasMatch() ? label : QString();
 }
 
-QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation)
-{
-    QPointer<MethodOneTransfer> self(this);
-    int pos = ref.resolve(m_list);
-    if (pos < 0)
-        co_return false;
-    DownloadItem row = m_list.item(pos);
-    auto stopped = [this, generation] { return !m_state.transferBusy || m_generation != generation; };
-
-    if (!isDownloadableAddress(row.url)) {
-        // A local file (file:, qrc:) or inline data is never copied into the folder.
-        row.state = DownloadState::Failed;
-        row.progressText = unsupportedAddressText();
-        m_list.setItem(pos, row);
-        endStep(ref, false);
-        co_return false;
-    }
-
-    QElapsedTimer lastProgress;
-    lastProgress.start();
-    const TransferConnection connection = transferConnectionFor(row.url, m_proxyEnabled, m_proxyHost, m_proxyPort);
-    m_state.transferBusy = true;
-    m_host.setStatusText(2, QStringLiteral("正在下载:") + row.name);
-
+// One run of downloadFile: what its steps learn and hand on.
+struct MethodOneTransfer::Run {
+    RowRef ref;
+    quint64 generation = 0;
     TransferOptions options;
-    options.accessType = connection.accessType;
-    options.proxy = connection.proxy;
-    const QString referer = row.referer.isEmpty() ? urlHostPart(row.url) : row.referer;
-    options.headerLines = QByteArrayLiteral("Referer: ") + headerValue(referer) + QByteArrayLiteral("\r\n");
-
-    std::unique_ptr<TransferRequest> request = transferEngine().execute(row.url, options);
-    watch(request.get());
-    co_await request->waitForHeaders(timings().inetHeaderWait);
-    if (!self)
-        co_return false;
-
-    bool result = false;
+    std::unique_ptr<TransferRequest> request;
+    int pos = -1;
+    DownloadItem row;
+    qint64 size = 0;     // announced length, 0 when none
+    bool page = false;   // a login or refusal page, kept as a web page
+    SameNamePolicy policy = SameNamePolicy::Rename;
+    QString target;
     // The body goes to a hidden temporary file beside the target; only a
     // complete body is moved into place. Whatever else happens, it goes.
     QString temp;
-    // Every path ends in the end step below; "break" goes there.
-    do {
-        pos = ref.resolve(m_list);
-        if (pos < 0)
-            break;
-        row = m_list.item(pos);
-        if (request->failure() == TransferRequest::Failure::Cancelled || stopped()) {
-            // Stopped while waiting for the answer: no file is touched.
-            markCancelled(pos);
-            break;
-        }
+};
 
-        if (request->getHeader().isEmpty()) {
-            // No response at all, including a request that ran out of time.
-            row.failReason = transferFailureText(*request);
-            if (row.failReason.isEmpty())
-                row.failReason = failReasonText(FailReason::NoResponse);
-            request->cancel();
-            row.state = DownloadState::Failed;
-            m_list.setItem(pos, row);
-            break;
-        }
+bool MethodOneTransfer::stopped(const Run& run) const
+{
+    return !m_state.transferBusy || m_generation != run.generation;
+}
 
-        const HttpAnswer answer = httpAnswerOf(*request);
-        if (answer == HttpAnswer::Error || request->failure() == TransferRequest::Failure::Encoded) {
-            // Neither an error answer's body nor a coded one is the row's file.
-            row.failReason = transferFailureText(*request);
-            request->cancel();
-            row.state = DownloadState::Failed;
-            m_list.setItem(pos, row);
-            break;
-        }
-        // A login or refusal page is kept for the user to see, as a web page
-        // under a name of its own: never over a file that is there.
-        const bool page = answer == HttpAnswer::Page;
+QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation)
+{
+    QPointer<MethodOneTransfer> self(this);
+    Run run;
+    run.ref = ref;
+    run.generation = generation;
+    run.pos = ref.resolve(m_list);
+    if (run.pos < 0)
+        co_return false;
+    run.row = m_list.item(run.pos);
+    if (!isDownloadableAddress(run.row.url)) {
+        // A local file (file:, qrc:) or inline data is never copied into the folder.
+        TransferResult r = TransferResult::failed(QString(), FailCode::Unsupported);
+        r.note = RowNote::Unsupported;
+        endStep(ref, r);
+        co_return false;
+    }
+    m_state.transferBusy = true;
+    m_host.setStatusText(2, QStringLiteral("正在下载:") + run.row.name);
+    sendRequest(run);
+    co_await run.request->waitForHeaders(timings().inetHeaderWait);
+    if (!self)
+        co_return false;
 
-        bool isNumber = false;
-        qint64 size = request->getHeader(QStringLiteral("content-length")).trimmed().toLongLong(&isNumber);
-        if (!isNumber || size < 0)
-            size = 0;
-        if (size > 0)
-            row.sizeText = QString::number(size);
-
-        if (aboveSizeLimit(size)) {
-            request->cancel();
-            row.state = DownloadState::Done;
-            row.progressText = QStringLiteral("大文件，跳过");
-            m_list.setItem(pos, row);
-            result = true;
-            break;
-        }
-
-        QString contentType = request->getHeader(QStringLiteral("Content-Type")).trimmed();
-        if (contentType.contains(QLatin1Char(';')))
-            contentType = contentType.section(QLatin1Char(';'), 0, 0).trimmed();
-        const QString label = page ? QStringLiteral("htm") : fileTypeFromContentType(contentType);
-
-        const QString folder = makeFolderPath(row.folder);
-        if (folder.isEmpty()) {
-            // Without a folder the file would land in the root folder.
-            request->cancel();
-            row.state = DownloadState::Failed;
-            row.failReason = folderFailText(row.folder);
-            m_list.setItem(pos, row);
-            break;
-        }
-        row.folder = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-        // A row downloading its own file again keeps its name: the new body
-        // replaces that file once whole (the type check follows).
-        if (!label.isEmpty() && !ownsItemFile(row))
-            row.fileType = label;
-        row.name = fitNameForType(row.name, row.fileType);
-
-        const SameNamePolicy policy = page ? SameNamePolicy::Rename : savePolicyFor(row, m_host.sameNamePolicy());
-        QString target;
-        if (policy == SameNamePolicy::Rename) {
-            QString name;
-            target = renameForSavePath(row.folder, row.name, row.fileType, policy, &name);
-            row.name = name;
-        } else {
-            target = itemFilePath(row);
-        }
-
-        if (policy == SameNamePolicy::Skip && nameInUse(target) && !QFileInfo(target).isDir()) {
-            // The type the server gave leads to a file that is already
-            // there: under the skip policy it is never touched.
-            request->cancel();
-            markSkipped(row, target);
-            m_list.setItem(pos, row);
-            result = true;
-            break;
-        }
-        m_list.setItem(pos, row);
-
-        temp = createTempBeside(target);
-        if (temp.isEmpty()) {
-            request->cancel();
-            m_list.setFailed(pos, failReasonText(FailReason::NoTempFile));
-            break;
-        }
-
-        if (size <= 0 && !page) {
+    std::optional<TransferResult> result = readHeaders(run);
+    if (!result)
+        result = chooseTarget(run);
+    if (!result) {
+        if (run.size <= 0 && !run.page) {
             // No size: the body is fetched again in one piece.
-            request->cancel();
-            QFile::remove(temp);
-            temp.clear();
-            result = co_await fetchWholeBody(ref, target, options, policy);
-            if (!self)
-                co_return false;
-            pos = ref.resolve(m_list);
-            if (pos >= 0 && result && m_list.item(pos).state == DownloadState::Done
-                && m_list.item(pos).progressText == QLatin1String("100%"))
-                correctItemFileType(m_list, pos, m_host.sameNamePolicy());
-            break;
+            run.request->cancel();
+            result = co_await fetchWholeBody(run.ref, run.target, run.options, run.policy);
+        } else {
+            result = co_await receiveBody(run);
         }
+        if (!self)
+            co_return false;
+    }
+    if (run.request->stillExecuting())
+        run.request->cancel();
+    if (!run.temp.isEmpty())
+        QFile::remove(run.temp);
+    endStep(ref, *result);
+    co_return result->outcome != RowOutcome::Failed && result->outcome != RowOutcome::Cancelled;
+}
 
-        // Chunk transfer: the body goes to the temporary file as it arrives.
-        const QString sizeCell = size > 0 ? QString::number(size) : QStringLiteral("未知");
-        m_list.setCells(pos, sizeCell, QStringLiteral("0"), row.progressText);
-        if (!request->saveBodyTo(temp, SaveMode::Direct)) {
-            request->cancel();
-            m_list.setFailed(pos, failReasonText(FailReason::NoTempFile));
-            break;
-        }
-        qint64 seen = 0;
-        for (;;) {
-            const bool ended = co_await request->waitForFinished(timings().transferPoll);
-            if (!self)
-                co_return false;
-            pos = ref.resolve(m_list);
-            if (pos < 0) {
-                request->cancel();
-                break;
-            }
-            const qint64 got = request->bytesRead();
-            if (got > seen) {
-                seen = got;
-                lastProgress.restart();
-                m_list.setCells(pos, sizeCell, QString::number(got), percentTextSingle(got, size));
-            } else if (lastProgress.elapsed() > timings().transferStall.count()) {
-                // Stalled: the part is not passed off as the file.
-                request->cancel();
-                m_list.setFailed(pos, failReasonText(FailReason::Stalled));
-                break;
-            }
-            if (ended && request->succeeded() && fileLength(temp) >= size) {
-                const PlaceResult placed = placeBody(temp, target, policy, pos);
-                if (placed == PlaceResult::Taken) {
-                    row = m_list.item(pos);
-                    markSkipped(row, target);
-                    m_list.setItem(pos, row);
-                    result = true;
-                    break;
-                }
-                if (placed != PlaceResult::Placed) {
-                    m_list.setFailed(pos, placeFailText(placed));
-                    break;
-                }
-                temp.clear();
-                const qint64 length = fileLength(itemFilePath(m_list.item(pos)));
-                if (size > 0)
-                    m_list.setCells(pos, sizeCell, QString::number(length), percentTextSingle(length, size));
-                else
-                    m_list.setCells(pos, QString::number(length), QString::number(length), QStringLiteral("100%"));
-                m_list.setState(pos, DownloadState::Done);
-                result = true;
-                if (!page)
-                    correctItemFileType(m_list, pos, m_host.sameNamePolicy());
-                break;
-            }
-            if (stopped() || request->failure() == TransferRequest::Failure::Cancelled) {
-                // The stop command: cancel and leave no partial file behind.
-                request->cancel();
-                markCancelled(pos);
-                break;
-            }
-            if (ended) {
-                // Cut, stalled or unwritable before the announced length: the
-                // cells keep their last values, the part goes.
-                const QString why = transferFailureText(*request);
-                m_list.setFailed(pos, why.isEmpty() ? failReasonText(FailReason::CutShort) : why);
-                break;
-            }
-        }
-    } while (false);
+void MethodOneTransfer::sendRequest(Run& run)
+{
+    const TransferConnection connection =
+        transferConnectionFor(run.row.url, m_proxyEnabled, m_proxyHost, m_proxyPort);
+    run.options.accessType = connection.accessType;
+    run.options.proxy = connection.proxy;
+    const QString referer = run.row.referer.isEmpty() ? urlHostPart(run.row.url) : run.row.referer;
+    run.options.headerLines = QByteArrayLiteral("Referer: ") + headerValue(referer) + QByteArrayLiteral("\r\n");
+    run.request = transferEngine().execute(run.row.url, run.options);
+    watch(run.request.get());
+}
 
-    if (request->stillExecuting())
-        request->cancel();
-    if (!temp.isEmpty())
-        QFile::remove(temp);
-    endStep(ref, result);
-    co_return result;
+std::optional<TransferResult> MethodOneTransfer::readHeaders(Run& run)
+{
+    TransferRequest& request = *run.request;
+    run.pos = run.ref.resolve(m_list);
+    if (run.pos < 0)
+        return TransferResult{};  // the row is gone: nothing to write
+    run.row = m_list.item(run.pos);
+    if (request.failure() == TransferRequest::Failure::Cancelled || stopped(run))
+        return TransferResult::of(RowOutcome::Cancelled);  // stopped while waiting: no file is touched
+    if (request.getHeader().isEmpty()) {
+        // No response at all, including a request that ran out of time.
+        TransferResult r = TransferResult::failedRequest(request, FailReason::NoResponse);
+        request.cancel();
+        return r;
+    }
+    const HttpAnswer answer = httpAnswerOf(request);
+    if (answer == HttpAnswer::Error || request.failure() == TransferRequest::Failure::Encoded) {
+        // Neither an error answer's body nor a coded one is the row's file.
+        TransferResult r = TransferResult::failedRequest(request, FailReason::NoResponse);
+        r.retryAfterMs = retryAfterMs(request.getHeader(QStringLiteral("Retry-After")));
+        request.cancel();
+        return r;
+    }
+    // A login or refusal page is kept for the user to see, as a web page
+    // under a name of its own: never over a file that is there.
+    run.page = answer == HttpAnswer::Page;
+    bool isNumber = false;
+    run.size = request.getHeader(QStringLiteral("content-length")).trimmed().toLongLong(&isNumber);
+    if (!isNumber || run.size < 0)
+        run.size = 0;
+    if (run.size > 0)
+        run.row.size = run.size;
+    if (aboveSizeLimit(run.size)) {
+        request.cancel();
+        return TransferResult::of(RowOutcome::SkippedTooLarge).cells(run.size, run.row.received, run.row.percent);
+    }
+    return std::nullopt;
+}
+
+std::optional<TransferResult> MethodOneTransfer::chooseTarget(Run& run)
+{
+    TransferRequest& request = *run.request;
+    DownloadItem& row = run.row;
+    QString contentType = request.getHeader(QStringLiteral("Content-Type")).trimmed();
+    if (contentType.contains(QLatin1Char(';')))
+        contentType = contentType.section(QLatin1Char(';'), 0, 0).trimmed();
+    const QString label = run.page ? QStringLiteral("htm") : fileTypeFromContentType(contentType);
+
+    const QString folder = makeFolderPath(row.folder);
+    if (folder.isEmpty()) {
+        // Without a folder the file would land in the root folder.
+        request.cancel();
+        m_list.setItem(run.pos, row);
+        return TransferResult::failed(folderFailText(row.folder), FailCode::Folder);
+    }
+    row.folder = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    // A row downloading its own file again keeps its name: the new body
+    // replaces that file once whole (the type check follows).
+    if (!label.isEmpty() && !ownsItemFile(row))
+        row.fileType = label;
+    row.name = fitNameForType(row.name, row.fileType);
+
+    run.policy = run.page ? SameNamePolicy::Rename : savePolicyFor(row, m_host.sameNamePolicy());
+    if (run.policy == SameNamePolicy::Rename) {
+        QString name;
+        run.target = renameForSavePath(row.folder, row.name, row.fileType, run.policy, &name);
+        row.name = name;
+    } else {
+        run.target = itemFilePath(row);
+    }
+    m_list.setItem(run.pos, row);
+    if (run.policy == SameNamePolicy::Skip && nameInUse(run.target) && !QFileInfo(run.target).isDir()) {
+        // The type the server gave leads to a file that is already there:
+        // under the skip policy it is never touched.
+        request.cancel();
+        return skippedResult(run.target);
+    }
+    run.temp = createTempBeside(run.target);
+    if (run.temp.isEmpty()) {
+        request.cancel();
+        return TransferResult::failed(failReasonText(FailReason::NoTempFile), FailCode::Local);
+    }
+    return std::nullopt;
+}
+
+QCoro::Task<TransferResult> MethodOneTransfer::receiveBody(Run& run)
+{
+    QPointer<MethodOneTransfer> self(this);
+    TransferRequest& request = *run.request;
+    // Chunk transfer: the body goes to the temporary file as it arrives.
+    const qint64 sizeCell = run.size > 0 ? run.size : kUnknownSize;
+    m_list.setProgress(run.pos, sizeCell, 0, -1);
+    if (!request.saveBodyTo(run.temp, SaveMode::Direct)) {
+        request.cancel();
+        co_return TransferResult::failed(failReasonText(FailReason::NoTempFile), FailCode::Local);
+    }
+    QElapsedTimer lastProgress;
+    lastProgress.start();
+    qint64 seen = 0;
+    for (;;) {
+        const bool ended = co_await request.waitForFinished(timings().transferPoll);
+        if (!self)
+            co_return TransferResult{};
+        run.pos = run.ref.resolve(m_list);
+        if (run.pos < 0) {
+            request.cancel();
+            co_return TransferResult{};
+        }
+        const qint64 got = request.bytesRead();
+        if (got > seen) {
+            seen = got;
+            lastProgress.restart();
+            m_list.setProgress(run.pos, sizeCell, got, percentOfSingle(got, run.size));
+        } else if (lastProgress.elapsed() > timings().transferStall.count()) {
+            // Stalled: the part is not passed off as the file.
+            request.cancel();
+            co_return TransferResult::failed(failReasonText(FailReason::Stalled), FailCode::Stalled);
+        }
+        if (ended && request.succeeded() && fileLength(run.temp) >= run.size)
+            co_return placeFile(run, sizeCell);
+        if (stopped(run) || request.failure() == TransferRequest::Failure::Cancelled) {
+            // The stop command: cancel and leave no partial file behind.
+            request.cancel();
+            co_return TransferResult::of(RowOutcome::Cancelled);
+        }
+        if (ended) {
+            // Cut, stalled or unwritable before the announced length: the
+            // cells keep their last values, the part goes.
+            co_return TransferResult::failedRequest(request, FailReason::CutShort);
+        }
+    }
+}
+
+TransferResult MethodOneTransfer::placeFile(Run& run, qint64 sizeCell)
+{
+    const PlaceResult placed = placeBody(run.temp, run.target, run.policy, run.pos);
+    if (placed == PlaceResult::Taken)
+        return skippedResult(run.target);
+    if (placed != PlaceResult::Placed)
+        return TransferResult::failed(placeFailText(placed), placed == PlaceResult::PageRefused ? FailCode::PageOverFile
+                                                                                                : FailCode::Local);
+    run.temp.clear();
+    const qint64 length = fileLength(itemFilePath(m_list.item(run.pos)));
+    TransferResult r = TransferResult::of(RowOutcome::Done);
+    if (run.size > 0)
+        r.cells(sizeCell, length, percentOfSingle(length, run.size));
+    else
+        r.cells(length, length, 100);
+    r.checkType = !run.page;
+    return r;
 }
 
 PlaceResult MethodOneTransfer::placeBody(const QString& temp, QString target, SameNamePolicy policy, int pos)
@@ -421,25 +414,16 @@ PlaceResult MethodOneTransfer::placeAndOwn(const QString& temp, const QString& t
     return r;
 }
 
-void MethodOneTransfer::markSkipped(DownloadItem& row, const QString& existing)
-{
-    const QString length = QString::number(QFileInfo(existing).size());
-    row.state = DownloadState::Done;
-    row.sizeText = length;
-    row.receivedText = length;
-    row.progressText = QStringLiteral("已存在，跳过");
-}
-
-QCoro::Task<bool> MethodOneTransfer::fetchWholeBody(RowRef ref, QString target, TransferOptions options,
-                                                    SameNamePolicy policy)
+QCoro::Task<TransferResult> MethodOneTransfer::fetchWholeBody(RowRef ref, QString target, TransferOptions options,
+                                                              SameNamePolicy policy)
 {
     QPointer<MethodOneTransfer> self(this);
     int pos = ref.resolve(m_list);
     if (pos < 0)
-        co_return false;
+        co_return TransferResult{};
     {
         const DownloadItem& row = m_list.item(pos);
-        m_list.setCells(pos, QStringLiteral("未知"), row.receivedText, row.progressText);
+        m_list.setProgress(pos, kUnknownSize, row.received, row.percent);
     }
     // The second request carries no referring page.
     options.headerLines.clear();
@@ -452,7 +436,7 @@ QCoro::Task<bool> MethodOneTransfer::fetchWholeBody(RowRef ref, QString target, 
         watch(fetch->request());
         co_await fetch->request()->waitForFinished();
         if (!self)
-            co_return false;
+            co_return TransferResult{};
         if (fetch->overSizeLimit())
             break;
         bytes = fetch->finish(policy == SameNamePolicy::Overwrite);
@@ -461,64 +445,43 @@ QCoro::Task<bool> MethodOneTransfer::fetchWholeBody(RowRef ref, QString target, 
         // The numbered name was taken meanwhile: the next free one, fetched again.
         pos = ref.resolve(m_list);
         if (pos < 0)
-            co_return false;
+            co_return TransferResult{};
         target = takeNextFreeName(pos, policy);
         fetch = std::make_unique<WholeBodyFetch>();
     }
     pos = ref.resolve(m_list);
     if (pos < 0)
-        co_return false;
+        co_return TransferResult{};
     if (fetch->overSizeLimit()) {
         // A body without a size is held to the limit as it arrives.
-        m_list.setCells(pos, QString(), QString(), QStringLiteral("大文件，跳过"));
-        m_list.setState(pos, DownloadState::Done);
-        co_return true;
+        co_return TransferResult::of(RowOutcome::SkippedTooLarge).cells(kNoBytes, kNoBytes, -1);
     }
-    if (bytes <= 0 && fetch->targetTaken() && policy == SameNamePolicy::Skip) {
-        DownloadItem row = m_list.item(pos);
-        markSkipped(row, target);
-        m_list.setItem(pos, row);
-        co_return true;
-    }
-    if (bytes <= 0 && fetch->request() && fetch->request()->failure() == TransferRequest::Failure::Cancelled) {
-        m_list.setCells(pos, QString(), QString(), QString());
-        markCancelled(pos);
-        co_return false;
-    }
+    if (bytes <= 0 && fetch->targetTaken() && policy == SameNamePolicy::Skip)
+        co_return skippedResult(target);
+    if (bytes <= 0 && fetch->request() && fetch->request()->failure() == TransferRequest::Failure::Cancelled)
+        co_return TransferResult::of(RowOutcome::Cancelled).cells(kNoBytes, kNoBytes, -1);
     if (bytes > 0) {
         m_list.setOwnedFile(pos, target);
-        m_list.setCells(pos, QString::number(fileLength(target)), QString::number(bytes), QStringLiteral("100%"));
-        m_list.setState(pos, DownloadState::Done);
-        co_return true;
+        TransferResult r = TransferResult::of(RowOutcome::Done).cells(fileLength(target), bytes, 100);
+        r.checkType = true;
+        co_return r;
     }
-    m_list.setCells(pos, QString(), QString(), QString());
-    const QString why = fetch->pageRefused() ? failReasonText(FailReason::PageOverFile)
-                        : fetch->request()   ? transferFailureText(*fetch->request())
-                                             : failReasonText(FailReason::NoTempFile);
-    m_list.setFailed(pos, why.isEmpty() ? failReasonText(FailReason::EmptyBody) : why);
-    co_return false;
+    TransferResult r = fetch->pageRefused()
+        ? TransferResult::failed(failReasonText(FailReason::PageOverFile), FailCode::PageOverFile)
+        : fetch->request() ? TransferResult::failedRequest(*fetch->request(), FailReason::EmptyBody)
+                           : TransferResult::failed(failReasonText(FailReason::NoTempFile), FailCode::Local);
+    co_return r.cells(kNoBytes, kNoBytes, -1);
 }
 
-void MethodOneTransfer::markCancelled(int pos)
+TransferResult MethodOneTransfer::skippedResult(const QString& existing)
 {
-    const DownloadItem& now = m_list.item(pos);
-    m_list.setCells(pos, now.sizeText, now.receivedText, QStringLiteral("下载取消"));
-    m_list.setState(pos, DownloadState::Failed);
+    const qint64 length = QFileInfo(existing).size();
+    return TransferResult::of(RowOutcome::SkippedExisting).cells(length, length, -1);
 }
 
-void MethodOneTransfer::endStep(const RowRef& ref, bool /*result*/)
+void MethodOneTransfer::endStep(const RowRef& ref, const TransferResult& result)
 {
-    m_state.markTransferEvent();
-    const int pos = ref.resolve(m_list);
-    if (pos < 0)
-        return;
-    const DownloadItem& row = m_list.item(pos);
-    m_host.setStatusText(2, QStringLiteral("完成下载:") + row.name);
-    if (isWebPage(row.fileType))
-        m_host.cue(CueWebPage);
-    if (m_list.item(pos).state == DownloadState::Failed)
-        m_host.cue(CueTransferFailed);
-    m_host.transferEnded(pos);
+    endRowTransfer(m_list, m_state, m_host, ref, result, m_retryHook);
 }
 
 } // namespace dh

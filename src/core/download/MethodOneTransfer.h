@@ -3,6 +3,7 @@
 // through a named proxy, with the referring page sent along.
 #include "app/Helpers.h"
 #include "download/Naming.h"
+#include "download/TransferEnd.h"
 #include "download/TransferSupport.h"
 
 #include <QObject>
@@ -12,6 +13,7 @@
 #include <QCoroTask>
 
 #include <functional>
+#include <optional>
 
 namespace dh {
 
@@ -51,6 +53,8 @@ public:
     // has returned. One hook; an empty one removes it.
     using TransferEndHook = std::function<QCoro::Task<>(int row)>;
     void setTransferEndHook(TransferEndHook hook) { m_endHook = std::move(hook); }
+    // Asked when a transfer failed: the scheduler's automatic retry.
+    void setRetryHook(RetryHook hook) { m_retryHook = std::move(hook); }
 
     // The referring page sent when a row has none: scheme and host (with any
     // port) of the address, without a trailing "/".
@@ -67,19 +71,28 @@ signals:
     void transferEnded(int row, bool success);
 
 private:
+    struct Run;
+    // The transfer in named steps: the request, its headers, the target,
+    // the body and the placing of the file. A step that ends the transfer
+    // returns its result; the end step writes it into the row.
     QCoro::Task<bool> downloadFile(RowRef ref, quint64 generation);  // Inet下载文件
-    QCoro::Task<bool> fetchWholeBody(RowRef ref, QString target, TransferOptions options, SameNamePolicy policy);
+    void sendRequest(Run& run);
+    std::optional<TransferResult> readHeaders(Run& run);
+    std::optional<TransferResult> chooseTarget(Run& run);
+    QCoro::Task<TransferResult> receiveBody(Run& run);
+    TransferResult placeFile(Run& run, qint64 sizeCell);
+    QCoro::Task<TransferResult> fetchWholeBody(RowRef ref, QString target, TransferOptions options,
+                                               SameNamePolicy policy);
+    bool stopped(const Run& run) const;
     // Moves a complete body into place under the policy and records the file
     // as the row's own.
     PlaceResult placeBody(const QString& temp, QString target, SameNamePolicy policy, int pos);
     PlaceResult placeAndOwn(const QString& temp, const QString& target, bool replace, int pos);
     QString takeNextFreeName(int pos, SameNamePolicy policy);
-    static void markSkipped(DownloadItem& row, const QString& existing);
+    static TransferResult skippedResult(const QString& existing);
     // Registers a request as the current one and shows its states in panel 3.
     void watch(TransferRequest* request);
-    void endStep(const RowRef& ref, bool result);
-    // The row of a transfer that the stop command cancelled: Failed, "下载取消".
-    void markCancelled(int pos);
+    void endStep(const RowRef& ref, const TransferResult& result);
 
     DownloadListModel& m_list;
     DownloadWindowState& m_state;
@@ -89,6 +102,7 @@ private:
     QString m_proxyPort;
     QPointer<TransferRequest> m_current;
     TransferEndHook m_endHook;
+    RetryHook m_retryHook;
     quint64 m_generation = 0;  // of the transfer that holds transferBusy
 };
 

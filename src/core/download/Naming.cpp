@@ -166,7 +166,8 @@ bool needsDownload(DownloadItem& row, SameNamePolicy policy)
 {
     if (!isDownloadableAddress(row.url)) {
         row.state = DownloadState::Failed;
-        row.progressText = unsupportedAddressText();
+        row.note = RowNote::Unsupported;
+        row.failCode = FailCode::Unsupported;
         return false;
     }
     if (trimSpaces(row.name).isEmpty()) {
@@ -182,11 +183,11 @@ bool needsDownload(DownloadItem& row, SameNamePolicy policy)
     // too: writing would go through it.
     if (!nameInUse(path) || QFileInfo(path).isDir())
         return true;
-    const QString length = QString::number(QFileInfo(path).size());
+    const qint64 length = QFileInfo(path).size();
     row.state = DownloadState::Done;
-    row.sizeText = length;
-    row.receivedText = length;
-    row.progressText = QStringLiteral("已存在，跳过");
+    row.size = row.received = length;
+    row.percent = -1;
+    row.note = RowNote::SkippedExisting;
     return false;
 }
 

@@ -26,20 +26,18 @@ int RowRef::resolve(const DownloadListModel& list) const
     return list.findUrl(url);
 }
 
-QString percentText(qint64 read, qint64 total)
+int percentOf(qint64 read, qint64 total)
 {
     if (total <= 0)
-        return QString();
-    const double p = std::floor(double(read) / double(total) * 100.0);
-    return QString::number(qint64(p)) + QLatin1Char('%');
+        return -1;
+    return int(std::floor(double(read) / double(total) * 100.0));
 }
 
-QString percentTextSingle(qint64 read, qint64 total)
+int percentOfSingle(qint64 read, qint64 total)
 {
     if (total <= 0)
-        return QString();
-    const float p = std::floor(float(read) / float(total) * 100.0f);
-    return QString::number(qint64(p)) + QLatin1Char('%');
+        return -1;
+    return int(std::floor(float(read) / float(total) * 100.0f));
 }
 
 bool aboveSizeLimit(qint64 bytes)
@@ -178,6 +176,40 @@ QString failReasonText(FailReason reason)
     return {};
 }
 
+FailCode failCodeOf(FailReason reason)
+{
+    switch (reason) {
+    case FailReason::NoResponse: return FailCode::NoResponse;
+    case FailReason::Stalled: return FailCode::Stalled;
+    case FailReason::NoTempFile:
+    case FailReason::NotPlaced: return FailCode::Local;
+    case FailReason::EmptyBody: return FailCode::EmptyBody;
+    case FailReason::CutShort: return FailCode::CutShort;
+    case FailReason::TooSlow: return FailCode::TooSlow;
+    case FailReason::Encoded: return FailCode::Encoded;
+    case FailReason::PageOverFile: return FailCode::PageOverFile;
+    }
+    return FailCode::Local;
+}
+
+FailCode failCodeOf(const TransferRequest& request)
+{
+    if (request.failure() != TransferRequest::Failure::Cancelled && request.httpStatus() >= 400)
+        return FailCode::Http;
+    switch (request.failure()) {
+    case TransferRequest::Failure::None: return FailCode::None;
+    case TransferRequest::Failure::Cancelled: return FailCode::Cancelled;
+    case TransferRequest::Failure::NoResponse: return FailCode::NoResponse;
+    case TransferRequest::Failure::Stalled: return FailCode::Stalled;
+    case TransferRequest::Failure::Network: return FailCode::Network;
+    case TransferRequest::Failure::DiskWrite: return FailCode::DiskWrite;
+    case TransferRequest::Failure::TooSlow: return FailCode::TooSlow;
+    case TransferRequest::Failure::Encoded: return FailCode::Encoded;
+    case TransferRequest::Failure::Tls: return FailCode::Tls;
+    }
+    return FailCode::Network;
+}
+
 QString placeFailText(PlaceResult result)
 {
     return failReasonText(result == PlaceResult::PageRefused ? FailReason::PageOverFile : FailReason::NotPlaced);
@@ -261,8 +293,8 @@ void markPageRow(DownloadListModel& list, int pos, const QString& path, const QS
     row.fileType = QStringLiteral("htm");
     list.setItem(pos, row);
     list.setOwnedFile(pos, path);
-    const QString length = QString::number(fileLength(path));
-    list.setCells(pos, length, length, QStringLiteral("100%"));
+    const qint64 length = fileLength(path);
+    list.setProgress(pos, length, length, 100);
     list.setState(pos, DownloadState::Done);
 }
 

@@ -21,11 +21,11 @@ struct RowRef {
     int resolve(const DownloadListModel& list) const;
 };
 
-// "37%": integer part of read / total × 100 (double precision), the way
-// method two and the list show progress.
-QString percentText(qint64 read, qint64 total);
+// 37 for "37%": integer part of read / total × 100 (double precision), the
+// way method two and the list show progress; -1 without a total.
+int percentOf(qint64 read, qint64 total);
 // The same computed in single precision, as method one does.
-QString percentTextSingle(qint64 read, qint64 total);
+int percentOfSingle(qint64 read, qint64 total);
 
 // Whether a size in bytes is above the size limit (maxFileSizeMB megabytes;
 // exactly the limit is still allowed).
@@ -65,6 +65,11 @@ PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool
 // request (those are transferFailureText's).
 enum class FailReason { NoResponse, Stalled, NoTempFile, NotPlaced, EmptyBody, CutShort, TooSlow, Encoded, PageOverFile };
 QString failReasonText(FailReason reason);
+// The code a row keeps for such a reason.
+FailCode failCodeOf(FailReason reason);
+// The code of a failed request (its HTTP status for an error answer); None
+// when it did not fail.
+FailCode failCodeOf(const TransferRequest& request);
 // Why a body could not be placed: a web page refused over a complete file, or
 // the move itself failed.
 QString placeFailText(PlaceResult result);

@@ -36,9 +36,9 @@ TEST_F(MethodOne, SendsTheRefererOrTheAddressHostAndFillsTheCells)
         EXPECT_EQ(row(i).fileType, "txt");  // text/plain names the type
         const QByteArray body = readFile(itemFilePath(row(i)));
         ASSERT_FALSE(body.isEmpty());
-        EXPECT_EQ(row(i).sizeText, QString::number(body.size()));
-        EXPECT_EQ(row(i).receivedText, QString::number(body.size()));
-        EXPECT_EQ(row(i).progressText, "100%");
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColSize), QString::number(body.size()));
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColReceived), QString::number(body.size()));
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColProgress), "100%");
     }
     EXPECT_TRUE(readFile(itemFilePath(row(0))).contains("\r\nReferer: http://ref.example/page?x=1"));
     EXPECT_TRUE(readFile(itemFilePath(row(1))).contains(("\r\nReferer: " + m_service.baseUrl()).toUtf8() + "\r\n"));
@@ -86,12 +86,12 @@ TEST_F(MethodOne, SizeLimitAllowsExactlyTheLimit)
     add("/t/file/1048577", "over", "bin");
     ASSERT_TRUE(runAll());
     EXPECT_EQ(row(0).state, DownloadState::Done);
-    EXPECT_EQ(row(0).progressText, "100%");
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColProgress), "100%");
     EXPECT_EQ(readFile(path("exact.bin")), transferBytes(1048576));
     EXPECT_EQ(row(1).state, DownloadState::Done);
-    EXPECT_EQ(row(1).sizeText, "1048577");
-    EXPECT_EQ(row(1).receivedText, "");
-    EXPECT_EQ(row(1).progressText, "大文件，跳过");
+    EXPECT_EQ(cellText(row(1), DownloadListModel::ColSize), "1048577");
+    EXPECT_EQ(cellText(row(1), DownloadListModel::ColReceived), "");
+    EXPECT_EQ(cellText(row(1), DownloadListModel::ColProgress), "大文件，跳过");
     EXPECT_FALSE(QFileInfo::exists(path("over.bin")));
 }
 
@@ -106,9 +106,9 @@ TEST_F(MethodOne, NoLengthFetchesTheBodyInOnePiece)
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(row(i).state, DownloadState::Done);
-        EXPECT_EQ(row(i).sizeText, QString::number(want[size_t(i)].size()));
-        EXPECT_EQ(row(i).receivedText, QString::number(want[size_t(i)].size()));
-        EXPECT_EQ(row(i).progressText, "100%");
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColSize), QString::number(want[size_t(i)].size()));
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColReceived), QString::number(want[size_t(i)].size()));
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColProgress), "100%");
         EXPECT_EQ(readFile(itemFilePath(row(i))), want[size_t(i)]);
     }
     // No temporary file is left beside them.
@@ -119,8 +119,8 @@ TEST_F(MethodOne, StopCancelsDeletesThePartAndClearsBusy)
 {
     add("/t/slow/400000?piece=4096&delay_ms=10", "slow", "bin");
     scheduler->startDownloading();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).receivedText.toLongLong() > 0; }, 10000));
-    EXPECT_EQ(row(0).sizeText, "400000");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cellText(row(0), DownloadListModel::ColReceived).toLongLong() > 0; }, 10000));
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColSize), "400000");
     EXPECT_TRUE(state.transferBusy);
     EXPECT_TRUE(state.stillExecuting());
     EXPECT_TRUE(state.downloadsActive());
@@ -128,7 +128,7 @@ TEST_F(MethodOne, StopCancelsDeletesThePartAndClearsBusy)
     EXPECT_EQ(row(0).state, DownloadState::Failed);
     EXPECT_FALSE(state.transferBusy);
     EXPECT_FALSE(scheduler->running());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).progressText == "下载取消"; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cellText(row(0), DownloadListModel::ColProgress) == "下载取消"; }, 5000));
     EXPECT_EQ(row(0).state, DownloadState::Failed);
     EXPECT_FALSE(QFileInfo::exists(path("slow.bin")));
     EXPECT_FALSE(state.stillExecuting());
@@ -148,7 +148,7 @@ TEST_F(MethodOne, StopWhileWaitingForTheAnswerLeavesAnOldFileAlone)
     scheduler->startDownloading();
     ASSERT_TRUE(QTest::qWaitFor([&] { return state.stillExecuting(); }, 5000));
     scheduler->stopDownloading();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).progressText == "下载取消"; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cellText(row(0), DownloadListModel::ColProgress) == "下载取消"; }, 5000));
     EXPECT_EQ(row(0).state, DownloadState::Failed);
     EXPECT_EQ(readFile(path("kept.bin")), "old");
 }
@@ -162,9 +162,9 @@ TEST_F(MethodOne, StallFailsAndLeavesNoPart)
     ASSERT_TRUE(runAll());
     EXPECT_LT(t.elapsed(), 1400);
     EXPECT_EQ(row(0).state, DownloadState::Failed);
-    EXPECT_EQ(row(0).sizeText, "100000");
-    EXPECT_EQ(row(0).receivedText, "4096");
-    EXPECT_EQ(row(0).progressText, "4%");
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColSize), "100000");
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColReceived), "4096");
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColProgress), "4%");
     // The part is not left under the document's name.
     EXPECT_TRUE(entries().isEmpty());
     EXPECT_EQ(host.cueCount(103), 1);
@@ -175,8 +175,8 @@ TEST_F(MethodOne, CutConnectionFailsWithoutWaitingForTheStall)
     add("/t/cut/10000?after=3000", "cut", "bin");
     ASSERT_TRUE(runAll(5000));
     EXPECT_EQ(row(0).state, DownloadState::Failed);
-    EXPECT_EQ(row(0).receivedText, "3000");
-    EXPECT_EQ(row(0).progressText, "30%");
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColReceived), "3000");
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColProgress), "30%");
     EXPECT_TRUE(entries().isEmpty());
 }
 
@@ -196,9 +196,9 @@ TEST_F(MethodOne, NoResponseFailsWithEmptyCells)
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(row(i).state, DownloadState::Failed);
-        EXPECT_EQ(row(i).sizeText, "");
-        EXPECT_EQ(row(i).receivedText, "");
-        EXPECT_EQ(row(i).progressText, "");
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColSize), "");
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColReceived), "");
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColProgress), "");
     }
     EXPECT_TRUE(entries().isEmpty());
 }
@@ -227,7 +227,7 @@ TEST_F(MethodOne, SameNamePolicyAtTheFinalPath)
     ASSERT_TRUE(runAll());
     EXPECT_EQ(row(0).name, "r");
     EXPECT_EQ(row(0).state, DownloadState::Done);
-    EXPECT_EQ(row(0).progressText, "已存在，跳过");
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColProgress), "已存在，跳过");
     EXPECT_EQ(readFile(path("r.pdf")), "old");
 }
 
@@ -238,13 +238,13 @@ TEST_F(MethodOne, BusyControlSendsTheRowBackToWaiting)
     state.transferBusy = true;
     QCoro::waitFor(scheduler->methodOne().downloadCurrentFile(0));
     EXPECT_EQ(row(0).state, DownloadState::Waiting);
-    EXPECT_EQ(row(0).sizeText, "等待重新下载");
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColSize), "等待重新下载");
     EXPECT_FALSE(QFileInfo::exists(path("w.pdf")));
     // A later turn picks it again.
     state.transferBusy = false;
     ASSERT_TRUE(runAll());
     EXPECT_EQ(row(0).state, DownloadState::Done);
-    EXPECT_EQ(row(0).sizeText, QString::number(demo::makeDocument("pdf", "w").size()));
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColSize), QString::number(demo::makeDocument("pdf", "w").size()));
 }
 
 TEST_F(MethodOne, OneTickSkipsExistingFilesAndStartsTheNextRow)
@@ -262,9 +262,9 @@ TEST_F(MethodOne, OneTickSkipsExistingFilesAndStartsTheNextRow)
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(row(i).state, DownloadState::Done);
-        EXPECT_EQ(row(i).progressText, "已存在，跳过");
-        EXPECT_EQ(row(i).sizeText, QString::number(i + 1));
-        EXPECT_EQ(row(i).receivedText, QString::number(i + 1));
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColProgress), "已存在，跳过");
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColSize), QString::number(i + 1));
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColReceived), QString::number(i + 1));
     }
     EXPECT_EQ(row(3).state, DownloadState::Downloading);
     EXPECT_EQ(state.slotRows[1], 4);
@@ -380,7 +380,7 @@ TEST_F(MethodOne, BodiesWithoutALengthAreHeldToTheSizeLimit)
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(row(i).state, DownloadState::Done);
-        EXPECT_EQ(row(i).progressText, "大文件，跳过");
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColProgress), "大文件，跳过");
     }
     EXPECT_TRUE(entries().isEmpty());
 }

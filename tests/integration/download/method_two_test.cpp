@@ -72,9 +72,9 @@ TEST_F(MethodTwo, ThreeSlotsOverTenRows)
         SCOPED_TRACE(i);
         const qint64 size = 30000 + i;
         EXPECT_EQ(row(i).state, DownloadState::Done);
-        EXPECT_EQ(row(i).sizeText, QString::number(size));
-        EXPECT_EQ(row(i).receivedText, QString::number(size));
-        EXPECT_EQ(row(i).progressText, "100%");
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColSize), QString::number(size));
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColReceived), QString::number(size));
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColProgress), "100%");
         EXPECT_EQ(readFile(itemFilePath(row(i))), transferBytes(size));
     }
     EXPECT_EQ(scheduler->countTransferControls(), 1);
@@ -109,9 +109,9 @@ TEST_F(MethodTwo, NoLengthEndsDoneWithTheFileLength)
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(row(i).state, DownloadState::Done);
-        EXPECT_EQ(row(i).sizeText, QString::number(want[size_t(i)].size()));
-        EXPECT_EQ(row(i).receivedText, QString::number(want[size_t(i)].size()));
-        EXPECT_EQ(row(i).progressText, "100%");
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColSize), QString::number(want[size_t(i)].size()));
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColReceived), QString::number(want[size_t(i)].size()));
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColProgress), "100%");
         EXPECT_EQ(readFile(itemFilePath(row(i))), want[size_t(i)]);
     }
 }
@@ -123,11 +123,11 @@ TEST_F(MethodTwo, SizeLimitSkipsAtTheFirstProgress)
     add("/t/file/1048576", "exact", "bin");
     ASSERT_TRUE(runAll());
     EXPECT_EQ(row(0).state, DownloadState::Done);
-    EXPECT_EQ(row(0).sizeText, "3000000");
-    EXPECT_EQ(row(0).progressText, "大文件，跳过");
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColSize), "3000000");
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColProgress), "大文件，跳过");
     // The placeholder does not stay behind to pose as the document.
     EXPECT_FALSE(QFileInfo::exists(path("big.bin")));
-    EXPECT_EQ(row(1).progressText, "100%");
+    EXPECT_EQ(cellText(row(1), DownloadListModel::ColProgress), "100%");
     EXPECT_EQ(readFile(path("exact.bin")), transferBytes(1048576));
     QTest::qWait(100);
     EXPECT_TRUE(partFiles().isEmpty());
@@ -140,10 +140,10 @@ TEST_F(MethodTwo, StallAndCutFailAndRemoveThePlaceholder)
     add("/t/cut/10000?after=3000", "cut", "bin");
     ASSERT_TRUE(runAll());
     EXPECT_EQ(row(0).state, DownloadState::Failed);
-    EXPECT_EQ(row(0).sizeText, "100000");
-    EXPECT_EQ(row(0).progressText, "4%");
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColSize), "100000");
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColProgress), "4%");
     EXPECT_EQ(row(1).state, DownloadState::Failed);
-    EXPECT_EQ(row(1).progressText, "30%");
+    EXPECT_EQ(cellText(row(1), DownloadListModel::ColProgress), "30%");
     EXPECT_FALSE(QFileInfo::exists(path("stalled.bin")));
     EXPECT_FALSE(QFileInfo::exists(path("cut.bin")));
     QTest::qWait(100);
@@ -187,7 +187,7 @@ TEST_F(MethodTwo, StopFailsRunningRowsAndUnloadsEveryControl)
     for (int i = 0; i < 4; ++i)
         add(QStringLiteral("/t/slow/200000?piece=2000&delay_ms=20&n=%1").arg(i), QStringLiteral("s%1").arg(i), "bin");
     scheduler->startDownloading();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).receivedText.toLongLong() > 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cellText(row(0), DownloadListModel::ColReceived).toLongLong() > 0; }, 5000));
     scheduler->stopDownloading();
     EXPECT_EQ(count(DownloadState::Failed), 3);
     EXPECT_EQ(count(DownloadState::Waiting), 1);
@@ -196,10 +196,10 @@ TEST_F(MethodTwo, StopFailsRunningRowsAndUnloadsEveryControl)
     EXPECT_FALSE(state.downloadsActive());
     EXPECT_FALSE(host.autoStartOption);
     EXPECT_FALSE(host.autoRedownloadOption);
-    const QString shown = row(0).receivedText;
+    const QString shown = cellText(row(0), DownloadListModel::ColReceived);
     QTest::qWait(300);
     // Nothing reports late.
-    EXPECT_EQ(row(0).receivedText, shown);
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColReceived), shown);
     EXPECT_EQ(row(0).state, DownloadState::Failed);
     EXPECT_TRUE(partFiles().isEmpty());
     EXPECT_FALSE(QFileInfo::exists(path("s0.bin")));
@@ -216,7 +216,7 @@ TEST_F(MethodTwo, NothingComingBackFailsAfterTheFallback)
     QTest::qWait(20);
     ASSERT_TRUE(runAll(5000));
     EXPECT_EQ(row(0).state, DownloadState::Failed);
-    EXPECT_EQ(row(0).progressText, "");
+    EXPECT_EQ(cellText(row(0), DownloadListModel::ColProgress), "");
     EXPECT_NE(state.lastTransferEventTime, before);
     EXPECT_FALSE(QFileInfo::exists(path("refused.pdf")));
 }
@@ -384,7 +384,7 @@ TEST_F(MethodTwo, BodiesWithoutALengthAreHeldToTheSizeLimit)
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(row(i).state, DownloadState::Done);
-        EXPECT_EQ(row(i).progressText, "大文件，跳过");
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColProgress), "大文件，跳过");
     }
     QTest::qWait(100);
     EXPECT_TRUE(entries().isEmpty());

@@ -52,7 +52,7 @@ TEST_P(MonitorFlow, AutomaticRedownloadRestartsStoppedRows)
     for (int i = 0; i < 3; ++i)
         add(QStringLiteral("/t/slow/60000?piece=3000&delay_ms=20&n=%1").arg(i), QStringLiteral("r%1").arg(i), "bin");
     scheduler->startDownloading();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0).receivedText.toLongLong() > 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cellText(row(0), DownloadListModel::ColReceived).toLongLong() > 0; }, 5000));
     scheduler->stopDownloading();
     // A method-one transfer writes its cancel into the row after the stop.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !state.stillExecuting(); }, 2000));
@@ -71,7 +71,7 @@ TEST_P(MonitorFlow, AutomaticRedownloadRestartsStoppedRows)
     host.autoRedownloadOption = false;
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(row(i).progressText, "100%");
+        EXPECT_EQ(cellText(row(i), DownloadListModel::ColProgress), "100%");
         EXPECT_EQ(readFile(itemFilePath(row(i))), transferBytes(60000));
     }
 }
@@ -120,7 +120,7 @@ TEST_P(MonitorFlow, RedownloadKeepsTheCompleteFileUntilItsReplacementIsWhole)
             byMonitor ? TransferMonitor(list, state, *scheduler, host).tick()
                       : void(redownloadRows(list, filter, {0}, 1e9));
             scheduler->startDownloading();
-            EXPECT_TRUE(QTest::qWaitFor([&] { return stopHalfway ? list.item(0).receivedText.toLongLong() > 0
+            EXPECT_TRUE(QTest::qWaitFor([&] { return stopHalfway ? cellText(list.item(0), DownloadListModel::ColReceived).toLongLong() > 0
                                                                   : list.isListFinished(); }, 20000));
             scheduler->stopDownloading();  // the run is over, or halfway through
             QTest::qWait(50);               // a stopped transfer's files go as it winds down
@@ -129,7 +129,7 @@ TEST_P(MonitorFlow, RedownloadKeepsTheCompleteFileUntilItsReplacementIsWhole)
             redownloadFrom(refused, F::Selected, false, false);
         redownloadFrom(c.from, c.filter, c.byMonitor, c.stopHalfway);
         EXPECT_EQ(readFile(path("x.pdf")), demo::makeDocument("pdf", c.replaced ? "y" : "x"));
-        EXPECT_EQ(list.item(0).progressText, c.replaced ? "100%" : keptFileText());
+        EXPECT_EQ(cellText(list.item(0), DownloadListModel::ColProgress), c.replaced ? "100%" : keptFileText());
         if (QString(c.from).contains("protected"))  // a login page came instead of the document
             EXPECT_EQ(list.item(0).failReason, failReasonText(FailReason::PageOverFile));
         EXPECT_EQ(entries(), QStringList{"x.pdf"});

@@ -1,6 +1,7 @@
 #include "DetectionTestUtil.h"
 
 #include "content/TypeCorrection.h"
+#include "CellTexts.h"
 #include "download/DownloadListModel.h"
 #include "download/DownloadWindowState.h"
 #include "platform/Prompter.h"
@@ -12,6 +13,9 @@
 using dh::DownloadItem;
 using dh::DownloadState;
 using dh::test::writeFile;
+using dh::test::setCellTexts;
+using dh::cellText;
+using dh::DownloadListModel;
 
 namespace {
 
@@ -36,7 +40,7 @@ protected:
         r.fileType = type;
         r.folder = m_dir.path();  // without the closing "/": itemFilePath adds it
         r.state = state;
-        r.progressText = QStringLiteral("100%");
+        r.percent = 100;
         return r;
     }
 
@@ -51,7 +55,7 @@ TEST_F(TypeCorrection, HtmlSavedAsPdfBecomesHtm)
     EXPECT_EQ(r.fileType, QStringLiteral("htm"));
     EXPECT_EQ(r.name, QStringLiteral("report"));
     EXPECT_EQ(r.state, DownloadState::Done);
-    EXPECT_EQ(r.progressText, QStringLiteral("100%"));
+    EXPECT_EQ(cellText(r, DownloadListModel::ColProgress), QStringLiteral("100%"));
     EXPECT_FALSE(exists("report.pdf"));
     EXPECT_EQ(contentOf("report.htm"), kHtml);
     EXPECT_EQ(dh::itemFilePath(r), file("report.htm"));
@@ -186,14 +190,14 @@ TEST_F(TypeCorrection, ExistenceCheckMarksOnlyMissingFiles)
     ASSERT_TRUE(writeFile(dh::itemFilePath(present), kPdf));
     list.addItem(present.url, present.name, present.fileType, present.folder, present.referer);
     list.addItem(waiting.url, waiting.name, waiting.fileType, waiting.folder, waiting.referer);
-    list.setCells(0, QStringLiteral("10"), QStringLiteral("10"), QStringLiteral("100%"));
+    setCellTexts(list, 0, QStringLiteral("10"), QStringLiteral("10"), QStringLiteral("100%"));
     ASSERT_EQ(list.countNotDownloaded(), 1);
 
     EXPECT_EQ(dh::checkFilesExist(list), 1);
-    EXPECT_EQ(list.item(0).progressText, QStringLiteral("100%"));
-    EXPECT_EQ(list.item(1).progressText, QStringLiteral("不存在"));
+    EXPECT_EQ(cellText(list.item(0), DownloadListModel::ColProgress), QStringLiteral("100%"));
+    EXPECT_EQ(cellText(list.item(1), DownloadListModel::ColProgress), QStringLiteral("不存在"));
     EXPECT_EQ(list.item(1).state, DownloadState::Waiting);
-    EXPECT_TRUE(list.item(1).sizeText.isEmpty());
+    EXPECT_TRUE(cellText(list.item(1), DownloadListModel::ColSize).isEmpty());
     EXPECT_EQ(list.countNotDownloaded(), 0);
 }
 

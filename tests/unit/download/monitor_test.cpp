@@ -3,6 +3,7 @@
 #include "FakeDownloadHost.h"
 
 #include "app/Timings.h"
+#include "CellTexts.h"
 #include "download/DownloadListModel.h"
 #include "download/DownloadScheduler.h"
 #include "download/DownloadWindowState.h"
@@ -44,7 +45,7 @@ protected:
         const int i = list.size();
         list.addItem("http://h/" + name + "." + type, name, type, dir.path() + "/", "");
         if (s != DownloadState::Waiting)
-            list.setCells(i, "10", "10", progress);
+            setCellTexts(list, i, "10", "10", progress);
         list.setState(i, s);
         if (file) {
             QFile f(itemFilePath(list.item(i)));
@@ -122,7 +123,7 @@ TEST_F(Monitor, AutomaticStartNeedsAnUntouchedRow)
 {
     host.autoStartOption = true;
     row("again", "pdf", DownloadState::Waiting);
-    list.setCells(0, "等待重新下载", "", "");
+    setCellTexts(list, 0, "等待重新下载", "", "");
     monitor->tick();
     EXPECT_FALSE(scheduler->running());
     row("fresh", "pdf", DownloadState::Waiting);
@@ -172,7 +173,7 @@ TEST_F(Monitor, AutomaticRedownloadResetsTheChosenRows)
             EXPECT_EQ(it.state, c.states[size_t(i)]);
             EXPECT_EQ(it.fileType, c.types[size_t(i)]);
             if (it.state == DownloadState::Waiting) {
-                EXPECT_TRUE(it.sizeText.isEmpty() && it.receivedText.isEmpty() && it.progressText.isEmpty());
+                EXPECT_TRUE(cellText(it, DownloadListModel::ColSize).isEmpty() && cellText(it, DownloadListModel::ColReceived).isEmpty() && cellText(it, DownloadListModel::ColProgress).isEmpty());
                 EXPECT_EQ(QFileInfo::exists(dir.filePath(it.name + ".pdf")), it.name == "failed");
             }
         }
@@ -227,7 +228,7 @@ TEST_F(Monitor, StopCommandUnticksAndFailsDownloadingRows)
     scheduler->startDownloading();
     scheduler->stopDownloading();
     EXPECT_EQ(list.item(0).state, DownloadState::Failed);
-    EXPECT_EQ(list.item(0).progressText, "100%");  // cells stay as they were
+    EXPECT_EQ(cellText(list.item(0), DownloadListModel::ColProgress), "100%");  // cells stay as they were
     EXPECT_EQ(list.item(1).state, DownloadState::Waiting);
     EXPECT_FALSE(host.autoStartOption || host.autoRedownloadOption);
     EXPECT_FALSE(state.transferBusy);

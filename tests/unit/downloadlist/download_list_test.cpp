@@ -1,3 +1,4 @@
+#include "CellTexts.h"
 #include "download/DownloadListModel.h"
 #include "search/LinksListModel.h"
 
@@ -7,6 +8,7 @@
 #include <algorithm>
 
 using namespace dh;
+using dh::test::setCellTexts;
 
 namespace {
 void addN(DownloadListModel& m, int n)
@@ -20,11 +22,11 @@ TEST(DownloadList, AddingKeepsAddressesUniqueAndReportsSuccess)
 {
     DownloadListModel m;
     EXPECT_TRUE(m.addItem("http://h/a.pdf", "a", "pdf", "/d/", "ref"));
-    m.setCells(0, "100", "50", "50%");
+    setCellTexts(m, 0, "100", "50", "50%");
     EXPECT_TRUE(m.addItem("http://h/a.pdf", "other", "doc", "/e/", "x"));
     ASSERT_EQ(m.size(), 1);
     EXPECT_EQ(m.item(0).name, "a");
-    EXPECT_EQ(m.item(0).progressText, "50%");
+    EXPECT_EQ(cellText(m.item(0), DownloadListModel::ColProgress), "50%");
     EXPECT_EQ(m.item(0).referer, "ref");
     EXPECT_EQ(m.item(0).state, DownloadState::Waiting);
 
@@ -85,7 +87,7 @@ TEST(DownloadList, CountersAndFinishedTest)
     EXPECT_TRUE(m.isListFinished());
 
     // A failed row's reason is its progress cell's tooltip until it runs again.
-    m.setCells(4, "100", "30", "30%");
+    setCellTexts(m, 4, "100", "30", "30%");
     m.setFailed(4, QStringLiteral("网络错误：Connection closed"));
     const QModelIndex progress = m.index(4, DownloadListModel::ColProgress);
     EXPECT_EQ(m.data(progress, Qt::ToolTipRole).toString(), QStringLiteral("网络错误：Connection closed"));
@@ -100,8 +102,8 @@ TEST(DownloadList, NotYetDownloadedAndBadRows)
     DownloadListModel m;
     addN(m, 4);
     m.setState(0, DownloadState::Failed);                  // failed with empty cells: counted as not downloaded
-    m.setCells(1, QStringLiteral("等待重新下载"), "", "");  // waiting but touched: not counted
-    m.setCells(2, "10", "10", "100%");
+    setCellTexts(m, 1, QStringLiteral("等待重新下载"), "", "");  // waiting but touched: not counted
+    setCellTexts(m, 2, "10", "10", "100%");
     m.setState(2, DownloadState::Done);
     EXPECT_EQ(m.countNotDownloaded(), 2);
 
@@ -131,7 +133,7 @@ TEST(DownloadList, ModelShowsSixCaptionedColumns)
         EXPECT_EQ(m.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), QString::fromUtf8(captions[c]));
     QSignalSpy changed(&m, &QAbstractItemModel::dataChanged);
     m.addItem("u", "n", "pdf", "/f/", "");
-    m.setCells(0, "1", "1", "100%");
+    setCellTexts(m, 0, "1", "1", "100%");
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(m.data(m.index(0, DownloadListModel::ColProgress), Qt::DisplayRole).toString(), "100%");
 }

@@ -1,3 +1,4 @@
+#include "download/DownloadListModel.h"
 #include "download/UnfinishedList.h"
 #include "platform/SystemCodePage.h"
 
@@ -32,7 +33,7 @@ TEST(UnfinishedList, RowsComeBackWhole)
         in.referer = QStringLiteral("http://h/");
         in.state = r.state;
         in.requestedType = QString::fromLatin1(r.requested);
-        in.progressText = QStringLiteral("37%");
+        in.percent = 37;
         const auto back = parseUnfinishedList(unfinishedListText({in, in}));
         ASSERT_EQ(back.size(), 2u) << r.name;
         EXPECT_EQ(back[0].name, in.name);
@@ -41,7 +42,7 @@ TEST(UnfinishedList, RowsComeBackWhole)
         EXPECT_EQ(back[0].referer, in.referer);
         EXPECT_EQ(back[0].fileType, QString::fromLatin1(r.typeBack));
         EXPECT_EQ(back[0].state, DownloadState::Waiting);
-        EXPECT_TRUE(back[0].progressText.isEmpty());
+        EXPECT_TRUE(cellText(back[0], DownloadListModel::ColProgress).isEmpty());
     }
     SystemCodePage::setName({});
 }

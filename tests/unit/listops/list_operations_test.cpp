@@ -1,5 +1,6 @@
 // The download list's commands without the window: filters, resets, orders,
 // exports and the address replacement.
+#include "CellTexts.h"
 #include "download/DownloadListModel.h"
 #include "download/ListOperations.h"
 #include "platform/SystemCodePage.h"
@@ -40,9 +41,7 @@ protected:
         list.addItem("http://h/" + r.name, r.name, r.type, folder(), "http://h/ref/" + r.name);
         DownloadItem it = list.item(i);
         it.state = r.state;
-        it.sizeText = r.size;
-        it.receivedText = r.received;
-        it.progressText = r.progress;
+        setCellTexts(it, r.size, r.received, r.progress);
         list.setItem(i, it);
         if (withFile) {
             // As a transfer of the row would have created it.
@@ -68,9 +67,9 @@ protected:
         QStringList out;
         for (int i = 0; i < list.size(); ++i) {
             const DownloadItem& it = list.item(i);
-            out << (c == DownloadListModel::ColSize       ? it.sizeText
-                        : c == DownloadListModel::ColReceived ? it.receivedText
-                                                              : it.progressText);
+            out << (c == DownloadListModel::ColSize       ? cellText(it, DownloadListModel::ColSize)
+                        : c == DownloadListModel::ColReceived ? cellText(it, DownloadListModel::ColReceived)
+                                                              : cellText(it, DownloadListModel::ColProgress));
         }
         return out;
     }
@@ -115,7 +114,7 @@ TEST_F(ListOps, WebPageRedownloadTurnsXmlIntoPlaceholderOthersKeepIt)
     const DownloadItem& b = list.item(1);
     EXPECT_EQ(b.fileType, "xxx");
     EXPECT_EQ(b.state, S::Waiting);
-    EXPECT_TRUE(b.sizeText.isEmpty() && b.receivedText.isEmpty() && b.progressText.isEmpty());
+    EXPECT_TRUE(cellText(b, DownloadListModel::ColSize).isEmpty() && cellText(b, DownloadListModel::ColReceived).isEmpty() && cellText(b, DownloadListModel::ColProgress).isEmpty());
     EXPECT_FALSE(QFile::exists(folder() + "b.xml"));
 }
 
@@ -159,7 +158,7 @@ TEST_F(ListOps, DeleteFilesKeepsRowsAndStates)
     add({"waitingHtm", "htm", S::Waiting, "", "", ""}, true);
     EXPECT_EQ(deleteFilesOfRows(list, DeleteFilter::Failed), 1);
     EXPECT_EQ(list.item(0).state, S::Failed);
-    EXPECT_TRUE(list.item(0).progressText.isEmpty() && list.item(0).sizeText.isEmpty());
+    EXPECT_TRUE(cellText(list.item(0), DownloadListModel::ColProgress).isEmpty() && cellText(list.item(0), DownloadListModel::ColSize).isEmpty());
     EXPECT_FALSE(QFile::exists(folder() + "failed.pdf"));
     EXPECT_TRUE(QFile::exists(folder() + "doneXml.XML"));
 
@@ -212,10 +211,10 @@ TEST_F(ListOps, DoubleClickResetKeepsTypeAndDeletesOnce)
     EXPECT_TRUE(resetFailedRowOnDoubleClick(list, 0));
     EXPECT_EQ(list.item(0).state, S::Waiting);
     EXPECT_EQ(list.item(0).fileType, "html");
-    EXPECT_TRUE(list.item(0).receivedText.isEmpty());
+    EXPECT_TRUE(cellText(list.item(0), DownloadListModel::ColReceived).isEmpty());
     EXPECT_FALSE(QFile::exists(folder() + "f.html"));
     EXPECT_FALSE(resetFailedRowOnDoubleClick(list, 1));
-    EXPECT_EQ(list.item(1).progressText, "50%");
+    EXPECT_EQ(cellText(list.item(1), DownloadListModel::ColProgress), "50%");
 }
 
 TEST_F(ListOps, RemovalSets)
@@ -277,7 +276,7 @@ TEST_F(ListOps, ShuffleKeepsEveryRowWhole)
     EXPECT_EQ(it.name, "b");
     EXPECT_EQ(it.fileType, "htm");
     EXPECT_EQ(it.state, S::Failed);
-    EXPECT_EQ(it.receivedText, "1");
+    EXPECT_EQ(cellText(it, DownloadListModel::ColReceived), "1");
     EXPECT_EQ(it.referer, "http://h/ref/b");
 }
 

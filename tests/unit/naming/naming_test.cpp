@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 using dh::SameNamePolicy;
+using dh::DownloadListModel;
 
 namespace {
 
@@ -72,7 +73,7 @@ TEST_F(Naming, SkipPolicyFinishesRowsWhoseFileExists)
         dh::DownloadItem r = row;
         EXPECT_TRUE(dh::needsDownload(r, p));
         EXPECT_EQ(r.state, dh::DownloadState::Waiting);
-        EXPECT_TRUE(r.progressText.isEmpty());
+        EXPECT_TRUE(cellText(r, DownloadListModel::ColProgress).isEmpty());
     }
     dh::DownloadItem missing = row;
     missing.name = QStringLiteral("b");
@@ -83,9 +84,9 @@ TEST_F(Naming, SkipPolicyFinishesRowsWhoseFileExists)
     EXPECT_FALSE(dh::needsDownload(list, 0, SameNamePolicy::Skip));
     const dh::DownloadItem& r = list.item(0);
     EXPECT_EQ(r.state, dh::DownloadState::Done);
-    EXPECT_EQ(r.sizeText, QStringLiteral("1234"));
-    EXPECT_EQ(r.receivedText, QStringLiteral("1234"));
-    EXPECT_EQ(r.progressText, QStringLiteral("已存在，跳过"));
+    EXPECT_EQ(cellText(r, DownloadListModel::ColSize), QStringLiteral("1234"));
+    EXPECT_EQ(cellText(r, DownloadListModel::ColReceived), QStringLiteral("1234"));
+    EXPECT_EQ(cellText(r, DownloadListModel::ColProgress), QStringLiteral("已存在，跳过"));
 }
 
 TEST_F(Naming, RenamePolicyNumbering)
@@ -259,7 +260,7 @@ TEST_F(Naming, RowsAreCheckedBeforeTheyStart)
             row.folder = dir();
             EXPECT_EQ(dh::needsDownload(row, p), r.needed);
             EXPECT_EQ(row.name, QString::fromUtf8(r.wantName));
-            EXPECT_EQ(row.progressText, QString::fromUtf8(r.progress));
+            EXPECT_EQ(cellText(row, DownloadListModel::ColProgress), QString::fromUtf8(r.progress));
             EXPECT_EQ(row.state, r.needed ? dh::DownloadState::Waiting : dh::DownloadState::Failed);
         }
     }
@@ -276,7 +277,7 @@ TEST_F(Naming, SkipCountsALinkAsAnExistingFile)
     row.fileType = QStringLiteral("pdf");
     row.folder = dir();
     EXPECT_FALSE(dh::needsDownload(row, SameNamePolicy::Skip));
-    EXPECT_EQ(row.progressText, QStringLiteral("已存在，跳过"));
+    EXPECT_EQ(cellText(row, DownloadListModel::ColProgress), QStringLiteral("已存在，跳过"));
 }
 
 // Address names are decoded, then cleaned; no name keeps a direction override (a false extension).
