@@ -17,6 +17,7 @@ RUN_PACKAGES=(
   qcoro-qt6-dev libgumbo-dev libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
   libzstd-dev
   fonts-wqy-microhei          # the Chinese interface
+  qt6-translations-l10n       # Qt's own buttons, dialogs and menus in Chinese
   gstreamer1.0-plugins-base   # the download window's cue sounds
 )
 

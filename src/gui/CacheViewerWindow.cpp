@@ -37,7 +37,7 @@ constexpr int kColumns = 8;
 // Writes only what differs, so that the state updates of a big listing stay cheap.
 void fillItem(QTreeWidgetItem* item, const CacheEntry& e)
 {
-    const QString texts[kColumns]{e.url, e.type, e.size, e.filePath, stateText(e), e.site,
+    const QString texts[kColumns]{displayAddress(e.url), e.type, e.size, e.filePath, stateText(e), e.site,
                                   dateText(e.modified), dateText(e.accessed)};
     const bool damaged = e.state == CacheIndex::State::Damaged;
     for (int c = 0; c < kColumns; ++c) {
@@ -149,7 +149,7 @@ CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex
     for (QPushButton* b : {m_myCacheButton, m_allUsersCacheButton, m_copySelectedButton, m_deleteSelectedButton, m_deleteAllButton, m_closeButton})
         buttons->addWidget(b);
     top->addLayout(buttons);
-    resize(900, 560);
+    placeWindow(this, QSize(900, 560), parentWidget());
 
     connect(m_myCacheButton, &QPushButton::clicked, this, &CacheViewerWindow::showMyCache);
     connect(m_allUsersCacheButton, &QPushButton::clicked, this, &CacheViewerWindow::showAllUsersCache);

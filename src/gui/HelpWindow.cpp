@@ -1,5 +1,7 @@
 #include "gui/HelpWindow.h"
 
+#include "gui/DesktopIntegration.h"
+
 #include "app/AppInfo.h"
 #include "app/SettingsStore.h"
 #include "search/ServiceProfile.h"
@@ -57,7 +59,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent)
     row->addWidget(m_closeButton);
     lay->addLayout(row);
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::close);
-    resize(560, 320);
+    placeWindow(this, QSize(560, 320), parentWidget());
 }
 
 HelpWindow::~HelpWindow() = default;

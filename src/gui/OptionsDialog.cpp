@@ -104,6 +104,9 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     m_askSaveFolderCheck->setObjectName(QStringLiteral("Check2"));
     lay->addWidget(m_askSaveFolderCheck);
 
+    m_clearCacheOnExitCheck = new QCheckBox(QStringLiteral("退出时清空浏览器缓存"), this);
+    lay->addWidget(m_clearCacheOnExitCheck);
+
     // "下载文件大小不超过：       MB": the box stands in the gap of the caption.
     auto* size = new QHBoxLayout();
     size->addWidget(new QLabel(QStringLiteral("下载文件大小不超过："), this));
@@ -241,6 +244,7 @@ void OptionsDialog::load()
     // The stored value is where the search window takes promptOnExtract
     // from, and the two agree once it has; before that only the store knows.
     m_askSaveFolderCheck->setChecked(st.getFlag(keys::promptOnExtract));
+    m_clearCacheOnExitCheck->setChecked(st.getFlag(keys::clearCacheOnExit));
     m_sizeLimitEdit->setText(QString::number(globals().maxFileSizeMB));
 
     m_loadedSearch = st.get(keys::searchServiceBase).trimmed();
@@ -375,6 +379,7 @@ void OptionsDialog::okClicked()
     // 7.
     g.promptOnExtract = m_askSaveFolderCheck->isChecked();
     st.save(keys::promptOnExtract, g.promptOnExtract ? QStringLiteral("1") : QStringLiteral("0"));
+    st.save(keys::clearCacheOnExit, m_clearCacheOnExitCheck->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 
     // 8.
     g.maxFileSizeMB = *size;

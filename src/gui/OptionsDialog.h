@@ -37,6 +37,7 @@ public:
     QLineEdit* m_proxyPortEdit = nullptr;        // proxy port
     QLabel* m_portHintLabel = nullptr;   // "(如：3128 或者 80 等等)"
     QCheckBox* m_askSaveFolderCheck = nullptr;       // "提取网页信息时，提示下载保存路径"
+    QCheckBox* m_clearCacheOnExitCheck = nullptr;    // "退出时清空浏览器缓存"
     QLineEdit* m_sizeLimitEdit = nullptr;        // size limit in MB
     // Service addresses and the excluded title suffix domain ("设置" section).
     QLineEdit* m_searchServiceEdit = nullptr;   // 搜索服务地址 (empty: the built-in demo service)

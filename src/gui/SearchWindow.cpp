@@ -94,7 +94,7 @@ SearchWindow::SearchWindow(QWidget* parent) : QMainWindow(parent)
     setWindowTitle(secondaryCaption(QStringLiteral("Quorvex页面数据检索分析")));
     setWindowIcon(QIcon(QStringLiteral(":/docharvest.svg")));
     setMinimumSize(minWidthPx, minHeightPx);
-    resize(1200, 800);
+    placeWindow(this, QSize(1200, 800));
 
     m_engine = SearchEngine::create();
 

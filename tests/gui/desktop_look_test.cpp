@@ -148,7 +148,7 @@ class DesktopLookTest : public QObject {
         for (int i = 1; i <= 6; ++i)
             w->engine()->addToLinksList(QStringLiteral("机械设计基础教程 第%1章").arg(i),
                                  svc->baseUrl() + QStringLiteral("/doc/%1.pdf").arg(i), svc->baseUrl(),
-                                 QStringLiteral("pdf"), QDir::homePath() + QStringLiteral("/12345/"));
+                                 QStringLiteral("pdf"), defaultSaveFolder());
         return w;
     }
 
@@ -162,7 +162,7 @@ class DesktopLookTest : public QObject {
                                         DownloadState::Failed};
         for (int i = 0; i < 4; ++i) {
             m->addItem(svc->baseUrl() + QStringLiteral("/doc/%1.pdf").arg(i), QStringLiteral("机械设计基础教程 第%1章").arg(i),
-                       QStringLiteral("pdf"), QDir::homePath() + QStringLiteral("/12345/"), svc->baseUrl());
+                       QStringLiteral("pdf"), defaultSaveFolder(), svc->baseUrl());
             m->setState(i, states[i]);
         }
         return d;

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 #include <QSet>
 
 #include <algorithm>
@@ -354,6 +355,15 @@ CacheLocations defaultCacheLocations(const QString& httpCacheFolder, const QStri
     loc.cacheFolderNames << belowHome(browserRoot, homeFolder, QStringLiteral("/.cache/DocHarvest/webengine"))
                          << belowHome(sidecarFolder, homeFolder, QStringLiteral("/.cache/DocHarvest/cache-files"));
     return loc;
+}
+
+QString displayAddress(const QString& url)
+{
+    if (!url.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+        && !url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+        return url;
+    const QUrl parsed(url, QUrl::StrictMode);
+    return parsed.isValid() ? parsed.toDisplayString() : url;
 }
 
 QString urlFileType(const QString& urlOrPath)

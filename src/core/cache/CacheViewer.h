@@ -131,6 +131,10 @@ CacheLocations defaultCacheLocations(const QString& httpCacheFolder, const QStri
 // (at most six characters), after cutting at "#", control characters, the
 // characters not allowed in names, "=" and "?". Keeps the input's case.
 QString urlFileType(const QString& urlOrPath);
+// A web address as people read it: percent-encoded keywords and names
+// decoded ("?q=%E6%95%99%E7%A8%8B" shows "?q=教程"). Anything that is not an
+// http or https address is returned as it is.
+QString displayAddress(const QString& url);
 
 // What a walk over every user's cache folders found: plain data, so that the
 // walk can run on a worker thread and the viewer take it over afterwards.
