@@ -24,6 +24,7 @@
 #include "search/SearchEngine.h"
 #include "search/SearchQuery.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -160,6 +161,8 @@ QWidget* SearchWindow::buildQueryPanel(QWidget* parent)
     lay->addWidget(new QLabel(QStringLiteral("每行一组关键词："), box));
     m_keywordsEdit = new QPlainTextEdit(box);
     m_keywordsEdit->setObjectName(QStringLiteral("Text1"));
+    // Tab moves on to the next control; keyword groups never contain tabs.
+    m_keywordsEdit->setTabChangesFocus(true);
     lay->addWidget(m_keywordsEdit, 3);
 
     auto* types = new QHBoxLayout();
@@ -356,6 +359,30 @@ void SearchWindow::buildMenus()
     m_closeWindowAction = browse->addAction(QStringLiteral("关闭本窗口"));
     connect(m_closeWindowAction, &QAction::triggered, this, &QWidget::close);
 
+    // The main road by keyboard: the commands of the panels' buttons, and a
+    // way between the keywords, the web page and the list (a web page keeps
+    // Tab for itself, so F6 leaves it, as in browsers).
+    QMenu* search = menuBar()->addMenu(QStringLiteral("搜索(&S)"));
+    m_batchSearchAction = search->addAction(QStringLiteral("开始批量搜索提取"));
+    m_batchSearchAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    connect(m_batchSearchAction, &QAction::triggered, m_batchSearchButton, &QPushButton::click);
+    m_addPageAction = search->addAction(QStringLiteral("加入本页到列表"));
+    m_addPageAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+    connect(m_addPageAction, &QAction::triggered, m_addPageButton, &QPushButton::click);
+    m_analyseAction = search->addAction(QStringLiteral("分析下载"));
+    m_analyseAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    connect(m_analyseAction, &QAction::triggered, m_analyseButton, &QPushButton::click);
+    search->addSeparator();
+    m_nextAreaAction = search->addAction(QStringLiteral("转到下一区域"));
+    m_nextAreaAction->setShortcuts({QKeySequence(Qt::Key_F6), QKeySequence(Qt::CTRL | Qt::Key_Tab)});
+    connect(m_nextAreaAction, &QAction::triggered, this, [this] { focusArea(+1); });
+    m_previousAreaAction = search->addAction(QStringLiteral("转到上一区域"));
+    m_previousAreaAction->setShortcuts(
+        {QKeySequence(Qt::SHIFT | Qt::Key_F6), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)});
+    connect(m_previousAreaAction, &QAction::triggered, this, [this] { focusArea(-1); });
+    for (QAction* a : search->actions())
+        a->setShortcutContext(Qt::WindowShortcut);
+
     m_removeMenu = menuBar()->addMenu(QStringLiteral("清除(&C)"));
     m_removeMenu->setObjectName(QStringLiteral("menu清除"));
     m_removeSelectedAction = m_removeMenu->addAction(QStringLiteral("清除选中项"));
@@ -540,6 +567,20 @@ void SearchWindow::load()
     m_browser->navigate(m_engine->profile.homeAddress(m_engine->searchBase));
 }
 
+void SearchWindow::focusArea(int step)
+{
+    // The three places a user works in, in reading order.
+    QWidget* areas[] = {m_keywordsEdit, m_browser->view(), m_linksView};
+    constexpr int n = int(std::size(areas));
+    int at = -1;
+    for (int i = 0; i < n && at < 0; ++i) {
+        if (QWidget* f = QApplication::focusWidget(); f && (f == areas[i] || areas[i]->isAncestorOf(f)))
+            at = i;
+    }
+    const int next = at < 0 ? 0 : ((at + step) % n + n) % n;
+    areas[next]->setFocus(step > 0 ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+}
+
 void SearchWindow::batchSearchClicked()
 {
     m_engine->batchSearch(m_keywordsEdit->toPlainText());
@@ -563,7 +604,9 @@ void SearchWindow::analyseClicked()
     } else if (!m_linksView->selectionModel() || !m_linksView->selectionModel()->hasSelection()) {
         handOverOrSay(this, m_engine.get(), HandOverRule::All);
     } else {
-        m_addMenu->popup(QCursor::pos());
+        // Below the button, where a keyboard user looks (the mouse is there too after a click).
+        m_addMenu->popup(m_analyseButton->mapToGlobal(QPoint(0, m_analyseButton->height())));
+        m_addMenu->setActiveAction(m_addMenu->actions().value(0));
     }
     m_analyseButton->setEnabled(true);
 }
