@@ -5,6 +5,7 @@
 #include "gui/ServiceMode.h"
 #include "gui/UpdateCheckWiring.h"
 #include "gui/CacheWiring.h"
+#include "gui/DesktopStyle.h"
 #include "gui/StartWindow.h"
 #include "platform/desktop/QtPrompter.h"
 #include "platform/desktop/QtSoundPlayer.h"
@@ -90,6 +91,7 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/docharvest.svg")));
     QApplication::setQuitOnLastWindowClosed(false);
     dh::installQtChineseTranslations(app);
+    dh::installDesktopStyle(app);
 
     QCommandLineParser p;
     Options o;

@@ -27,6 +27,10 @@
 #include "search/SearchEngine.h"
 
 #include <QDir>
+#include <QVBoxLayout>
+#include <QStyleOption>
+#include <QRadioButton>
+#include <QLineEdit>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -229,6 +233,48 @@ private Q_SLOTS:
         checkRows(s->m_linksView, 0);
         checkRows(d->m_downloadsView, 1);
         checkRows(cache.m_entriesView, 0);
+    }
+
+    void uncheckedBoxesAndPlaceholdersStandOut_data() { everyListIsReadable_data(); }
+    // Measured on the drawn pixels: the most distinct pixel of an unticked
+    // box, an unchosen radio button and a placeholder text against what lies
+    // behind it reaches 3:1.
+    void uncheckedBoxesAndPlaceholdersStandOut()
+    {
+        QFETCH(QPalette, palette);
+        QApplication::setPalette(palette);
+        QWidget host;
+        auto* lay = new QVBoxLayout(&host);
+        auto* check = new QCheckBox(QStringLiteral("删除标题中的空格"), &host);
+        auto* radio = new QRadioButton(QStringLiteral("重命名"), &host);
+        auto* edit = new QLineEdit(&host);
+        edit->setPlaceholderText(QStringLiteral("留空则用内置演示服务"));
+        for (QWidget* w : {static_cast<QWidget*>(check), static_cast<QWidget*>(radio), static_cast<QWidget*>(edit)})
+            lay->addWidget(w);
+        host.resize(320, 120);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        const auto strongest = [](QWidget* w, QRect area, const QColor& behind) {
+            const QImage img = w->grab().toImage();
+            double best = 1.0;
+            area = area.intersected(QRect(QPoint(), img.size() / img.devicePixelRatio()));
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    best = std::max(best, contrastRatio(img.pixelColor(x, y), behind));
+            return best;
+        };
+        const QPalette now = QApplication::palette();
+        QStyleOptionButton o;
+        o.initFrom(check);
+        const double box = strongest(check, check->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &o, check),
+                                     now.color(QPalette::Window));
+        o.initFrom(radio);
+        const double round = strongest(radio, radio->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &o, radio),
+                                       now.color(QPalette::Window));
+        const double hint = strongest(edit, edit->rect().adjusted(4, 4, -4, -4), now.color(QPalette::Base));
+        QVERIFY2(box >= 3.0 && round >= 3.0 && hint >= 3.0,
+                 qPrintable(QStringLiteral("box %1, radio %2, placeholder %3").arg(box).arg(round).arg(hint)));
+        QApplication::setPalette(original);
     }
 
     void stateIconsDifferUnderDarkPalette()
