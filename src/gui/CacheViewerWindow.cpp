@@ -86,6 +86,9 @@ CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex
     m_entriesView->header()->setSortIndicatorShown(false);  // until the first sort
     m_usersView = makeList(this, "ListView2", {QStringLiteral("用户名"), QStringLiteral("文件夹")});
     m_foldersView = makeList(this, "ListView3", {QStringLiteral("文件夹")});
+    m_entriesView->setAccessibleName(QStringLiteral("缓存的文件"));
+    m_usersView->setAccessibleName(QStringLiteral("用户"));
+    m_foldersView->setAccessibleName(QStringLiteral("缓存文件夹"));
     m_listing = std::make_unique<CacheListing>(m_viewer.get());
     m_viewer->relist = [this] {
         if (m_viewer->viewMode == QLatin1String("所有缓存"))

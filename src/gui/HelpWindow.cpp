@@ -48,6 +48,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent)
     setWindowTitle(secondaryCaption(QStringLiteral("使用说明")));
     auto* lay = new QVBoxLayout(this);
     m_helpText = new QPlainTextEdit(this);
+    m_helpText->setAccessibleName(QStringLiteral("使用方法"));
     m_helpText->setObjectName(QStringLiteral("Text1"));
     m_helpText->setReadOnly(true);
     m_helpText->setPlainText(usageText());

@@ -79,15 +79,19 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     auto* proxy = new QGridLayout();
     proxy->setContentsMargins(20, 0, 0, 0);
     proxy->setHorizontalSpacing(8);
-    proxy->addWidget(new QLabel(QStringLiteral("地址："), this), 0, 0);
+    auto* hostLabel = new QLabel(QStringLiteral("地址："), this);
+    proxy->addWidget(hostLabel, 0, 0);
     m_proxyHostEdit = new QLineEdit(this);
+    hostLabel->setBuddy(m_proxyHostEdit);  // also what a screen reader calls the box
     m_proxyHostEdit->setObjectName(QStringLiteral("Text6"));
     m_proxyHostEdit->setMinimumWidth(200);
     proxy->addWidget(m_proxyHostEdit, 0, 1);
     m_hostHintLabel = new QLabel(QStringLiteral("(如：proxy.example.com 或者 192.168.1.100)"), this);
     proxy->addWidget(m_hostHintLabel, 0, 2);
-    proxy->addWidget(new QLabel(QStringLiteral("端口："), this), 1, 0);
+    auto* portLabel = new QLabel(QStringLiteral("端口："), this);
+    proxy->addWidget(portLabel, 1, 0);
     m_proxyPortEdit = new QLineEdit(this);
+    portLabel->setBuddy(m_proxyPortEdit);
     m_proxyPortEdit->setObjectName(QStringLiteral("Text8"));
     m_proxyPortEdit->setMaximumWidth(90);
     m_portHintLabel = new QLabel(QStringLiteral("(如：3128 或者 80 等等)"), this);
@@ -109,8 +113,10 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
 
     // "下载文件大小不超过：       MB": the box stands in the gap of the caption.
     auto* size = new QHBoxLayout();
-    size->addWidget(new QLabel(QStringLiteral("下载文件大小不超过："), this));
+    auto* sizeLabel = new QLabel(QStringLiteral("下载文件大小不超过："), this);
+    size->addWidget(sizeLabel);
     m_sizeLimitEdit = new QLineEdit(this);
+    sizeLabel->setBuddy(m_sizeLimitEdit);
     m_sizeLimitEdit->setObjectName(QStringLiteral("Text1"));
     m_sizeLimitEdit->setMaximumWidth(80);
     m_sizeLimitEdit->setAlignment(Qt::AlignRight);
@@ -125,8 +131,10 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     services->setHorizontalSpacing(8);
     const auto addRow = [&](int row, const QString& caption, QLineEdit*& box, const QString& name,
                             const QString& placeholder) {
-        services->addWidget(new QLabel(caption, this), row, 0);
+        auto* label = new QLabel(caption, this);
+        services->addWidget(label, row, 0);
         box = new QLineEdit(this);
+        label->setBuddy(box);
         box->setObjectName(name);
         box->setPlaceholderText(placeholder);
         services->addWidget(box, row, 1);

@@ -26,6 +26,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QChildEvent>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
@@ -51,6 +52,31 @@
 namespace dh {
 
 namespace {
+
+// The web view's keyboard target is a child the engine makes on the first
+// page: it gets the view's accessible name when it appears.
+class ChildNamer : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (e->type() == QEvent::ChildAdded) {
+            auto* view = static_cast<QWidget*>(watched);
+            if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(e)->child()))
+                child->setAccessibleName(view->accessibleName());
+        }
+        return false;
+    }
+};
+
+void nameWebView(QWidget* view)
+{
+    view->setAccessibleName(QStringLiteral("网页"));
+    for (QWidget* child : view->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        child->setAccessibleName(view->accessibleName());
+    view->installEventFilter(new ChildNamer(view));
+}
+
 QCheckBox* checkBox(const QString& name, const QString& caption, bool ticked, QWidget* parent)
 {
     auto* c = new QCheckBox(caption, parent);
@@ -110,6 +136,7 @@ SearchWindow::SearchWindow(QWidget* parent) : QMainWindow(parent)
     m_browser = new WebEngineBrowser(this);
     m_browser->setSilent(true);
     hostLay->addWidget(m_browser->view());
+    nameWebView(m_browser->view());
     QWidget* listPanel = buildListPanel(right);
     right->addWidget(browserHost);
     right->addWidget(listPanel);
@@ -234,6 +261,7 @@ QWidget* SearchWindow::buildListPanel(QWidget* parent)
     // the list while it is shown.
     auto* cell = new QGridLayout();
     m_linksView = new QTreeView(panel);
+    m_linksView->setAccessibleName(QStringLiteral("待下载列表"));
     m_linksView->setObjectName(QStringLiteral("ListView1"));
     m_linksView->setRootIsDecorated(false);
     m_linksView->setUniformRowHeights(true);

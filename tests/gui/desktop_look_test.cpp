@@ -26,6 +26,7 @@
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QVBoxLayout>
 #include <QStyleOption>
@@ -311,12 +312,24 @@ private Q_SLOTS:
         shots.emplace_back(new CopyFilesWindow(), QStringLiteral("copy"));
         shots.emplace_back(new HelpWindow(), QStringLiteral("help"));
         shots.emplace_back(new UrlReplaceDialog(*d->list()), QStringLiteral("url-replace"));
+        QStringList nameless;
         for (auto& [w, name] : shots) {
             w->show();
             saveShot(w, QStringLiteral("windows/%1.png").arg(name));
+            // What a screen reader says for every control the keyboard reaches.
+            for (QWidget* c : w->findChildren<QWidget*>()) {
+                if (!c->isVisibleTo(w) || c->focusPolicy() == Qt::NoFocus || c->focusProxy() || c->isWindow())
+                    continue;
+                QAccessibleInterface* a = QAccessible::queryAccessibleInterface(c);
+                if (a && a->text(QAccessible::Name).trimmed().isEmpty())
+                    nameless << QStringLiteral("%1: %2 %3").arg(name, QString::fromLatin1(c->metaObject()->className()),
+                                                                c->objectName());
+            }
             if (w != s && w != d)
                 delete w;
         }
+        QVERIFY2(nameless.isEmpty(), qPrintable(QStringLiteral("%1 controls without an accessible name:\n").arg(nameless.size())
+                                                + nameless.join(QLatin1Char('\n'))));
     }
 
     // Screenshots for the README (docs/screenshots/ holds the ones taken under Xvfb).
