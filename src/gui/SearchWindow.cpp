@@ -10,6 +10,7 @@
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
 #include "gui/DesktopIntegration.h"
+#include "gui/FlowLayout.h"
 #include "gui/Windows.h"
 #include "gui/OptionsDialog.h"
 #include "gui/ServiceMode.h"
@@ -192,7 +193,7 @@ QWidget* SearchWindow::buildQueryPanel(QWidget* parent)
     m_keywordsEdit->setTabChangesFocus(true);
     lay->addWidget(m_keywordsEdit, 3);
 
-    auto* types = new QHBoxLayout();
+    auto* types = new FlowLayout(nullptr, 6);
     types->addWidget(new QLabel(QStringLiteral("文件类型："), box));
     m_pdfCheck = checkBox(QStringLiteral("Check3"), QStringLiteral("pdf"), true, box);
     m_docCheck = checkBox(QStringLiteral("Check8"), QStringLiteral("doc"), true, box);
@@ -200,7 +201,6 @@ QWidget* SearchWindow::buildQueryPanel(QWidget* parent)
     m_xlsCheck = checkBox(QStringLiteral("Check10"), QStringLiteral("xls"), true, box);
     for (QCheckBox* c : {m_pdfCheck, m_docCheck, m_pptCheck, m_xlsCheck})
         types->addWidget(c);
-    types->addStretch(1);
     lay->addLayout(types);
     m_exactPhraseCheck = checkBox(QStringLiteral("Check6"), QStringLiteral("每一组关键词作为完整关键词搜索"), false, box);
     lay->addWidget(m_exactPhraseCheck);
@@ -236,19 +236,19 @@ QWidget* SearchWindow::buildListPanel(QWidget* parent)
     auto* lay = new QVBoxLayout(panel);
     lay->setContentsMargins(4, 4, 4, 4);
 
-    auto* top = new QHBoxLayout();
+    // Wraps onto a second row on a narrow window rather than cutting captions.
+    auto* top = new FlowLayout(nullptr, 6);
     top->addWidget(new QLabel(QStringLiteral("待下载列表："), panel));
     m_linkCountLabel = new QLabel(QStringLiteral("0"), panel);
     m_linkCountLabel->setObjectName(QStringLiteral("Label1"));
     top->addWidget(m_linkCountLabel);
-    top->addSpacing(12);
     m_stripTitleSpacesCheck = checkBox(QStringLiteral("Check1"), QStringLiteral("删除标题中的空格"), true, panel);
     m_skipUnknownTypeCheck = checkBox(QStringLiteral("Check2"), QStringLiteral("不添加文件类型不明的链接"), true, panel);
     m_autoAnalyseCheck = checkBox(QStringLiteral("Check7"), QStringLiteral("自动分析未分析项"), false, panel);
     top->addWidget(m_stripTitleSpacesCheck);
     top->addWidget(m_skipUnknownTypeCheck);
     top->addWidget(m_autoAnalyseCheck);
-    top->addStretch(1);
+    top->addStretch();
     m_addPageButton = button(QStringLiteral("Command9"), QStringLiteral("加入本页到列表"), panel);
     m_addAllButton = button(QStringLiteral("Command4"), captions::addAllIdle(), panel);
     m_analyseButton = button(QStringLiteral("Command2"), QStringLiteral("分析下载"), panel);

@@ -26,6 +26,7 @@
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QDir>
 #include <QVBoxLayout>
@@ -330,6 +331,50 @@ private Q_SLOTS:
         }
         QVERIFY2(nameless.isEmpty(), qPrintable(QStringLiteral("%1 controls without an accessible name:\n").arg(nameless.size())
                                                 + nameless.join(QLatin1Char('\n'))));
+    }
+
+    // At 800×500 every window fits, and no caption of a label, button or
+    // check box is cut: the bars above the lists wrap instead.
+    void windowsFitASmallScreenWithoutCutTexts()
+    {
+        SearchWindow* s = windows::search();
+        QVERIFY(QTest::qWaitFor([&] { return s->m_browser->completedLoads() >= 1 && !s->m_browser->busy(); }, 30000));
+        std::vector<std::pair<QWidget*, QString>> all{{s, QStringLiteral("search")},
+                                                      {windows::download(), QStringLiteral("download")},
+                                                      {new CacheViewerWindow(nullptr), QStringLiteral("cache-viewer")},
+                                                      {new CopyFilesWindow(), QStringLiteral("copy")}};
+        auto* options = new OptionsDialog();
+        options->load();
+        all.emplace_back(options, QStringLiteral("options"));
+        QStringList cut;
+        for (auto& [w, name] : all) {
+            w->showNormal();
+            w->resize(800, 500);
+            QVERIFY(QTest::qWaitForWindowExposed(w));
+            QApplication::processEvents();
+            saveShot(w, QStringLiteral("small-screen/%1.png").arg(name));
+            if (w->width() > 800 || w->height() > 500)
+                cut << QStringLiteral("%1: window %2×%3").arg(name).arg(w->width()).arg(w->height());
+            for (QWidget* c : w->findChildren<QWidget*>()) {
+                if (!c->isVisibleTo(w))
+                    continue;
+                const auto* label = qobject_cast<QLabel*>(c);
+                const bool caption = (label && !label->wordWrap() && !label->text().isEmpty())
+                                     || qobject_cast<QAbstractButton*>(c);
+                if (!caption)
+                    continue;
+                const QString text = label ? label->text() : static_cast<QAbstractButton*>(c)->text();
+                const bool outside = !QRect(QPoint(), c->parentWidget()->size()).contains(c->geometry());
+                if (c->sizeHint().width() > c->width() + 1 || outside)
+                    cut << QStringLiteral("%1: \"%2\" %3 of %4 px%5").arg(name, text).arg(c->width()).arg(c->sizeHint().width())
+                               .arg(outside ? QStringLiteral(", outside its parent") : QString());
+            }
+        }
+        for (auto& [w, name] : all) {
+            if (w != s && w != windows::downloadIfLoaded())
+                delete w;
+        }
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
     }
 
     // Screenshots for the README (docs/screenshots/ holds the ones taken under Xvfb).
