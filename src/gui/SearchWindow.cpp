@@ -337,11 +337,18 @@ void SearchWindow::wireEngine()
     // Hooks.
     e->saveLocationDialog = [this]() { return SaveFolderDialog::ask(this); };
     e->downloadList = [] { return windows::download()->list(); };
-    e->showDownloadWindow = [] {
+    e->showDownloadWindow = [this] {
         DownloadWindow* d = windows::download();
         d->refreshCounters();
         if (!d->isVisible())
             d->show();
+        // A hand-over the user asked for brings the list to the front, also
+        // the second time; the automatic one does not take the keyboard away
+        // from whatever the user is typing.
+        if (!m_autoAnalyseTimer->isActive()) {
+            d->raise();
+            d->activateWindow();
+        }
     };
     e->isRowSelected = [this](int row) { return m_selectedLinks->isRowSelected(row); };
     e->autoModeActive = [this] { return m_autoAnalyseTimer->isActive(); };

@@ -296,12 +296,14 @@ private Q_SLOTS:
         }
         QVERIFY(QDir(folder).exists());
 
-        // The second run through the pop-up menu's "分析全部".
+        // The second run through the pop-up menu's "分析全部" brings the list to the front again.
         w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
         w->m_addAllAction->trigger();
         answerSaveDialog(folder, false);
         QTRY_VERIFY(w->engine()->stopAnalysis);
         QCOMPARE(list->size(), 6);
+        QTRY_VERIFY(windows::downloadIfLoaded()->isActiveWindow());
     }
 
     void originalFileNamesWithPromptOnExtract()
