@@ -37,7 +37,7 @@ constexpr int kColumns = 8;
 // Writes only what differs, so that the state updates of a big listing stay cheap.
 void fillItem(QTreeWidgetItem* item, const CacheEntry& e)
 {
-    const QString texts[kColumns]{displayAddress(e.url), e.type, e.size, e.filePath, stateText(e), e.site,
+    const QString texts[kColumns]{addressCellText(e), e.type, e.size, e.filePath, stateText(e), e.site,
                                   dateText(e.modified), dateText(e.accessed)};
     const bool damaged = e.state == CacheIndex::State::Damaged;
     for (int c = 0; c < kColumns; ++c) {

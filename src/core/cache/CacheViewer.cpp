@@ -366,6 +366,12 @@ QString displayAddress(const QString& url)
     return parsed.isValid() ? parsed.toDisplayString() : url;
 }
 
+QString addressCellText(const CacheEntry& row)
+{
+    const QString address = displayAddress(row.url);
+    return row.title.isEmpty() ? address : address + QStringLiteral(" — ") + row.title;
+}
+
 QString urlFileType(const QString& urlOrPath)
 {
     QString s = urlOrPath;
@@ -533,6 +539,7 @@ int CacheViewer::applyCheck(const QString& id, const CacheIndex::CheckResult& re
     CacheEntry& row = rows[static_cast<std::size_t>(*it)];
     row.state = result.state;
     row.reason = result.reason;
+    row.title = result.title;
     return *it;
 }
 
