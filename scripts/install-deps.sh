@@ -18,6 +18,7 @@ RUN_PACKAGES=(
   libzstd-dev
   libcurl4-openssl-dev libcurl4   # transfers through libcurl (headers to build, the library to run)
   fonts-wqy-microhei          # the Chinese interface
+  qt6-translations-l10n       # Qt's own buttons, dialogs and menus in Chinese
   gstreamer1.0-plugins-base   # the download window's cue sounds
 )
 

@@ -5,10 +5,12 @@
 #include "gui/ServiceMode.h"
 #include "gui/UpdateCheckWiring.h"
 #include "gui/CacheWiring.h"
+#include "gui/DesktopStyle.h"
 #include "gui/StartWindow.h"
 #include "platform/desktop/QtPrompter.h"
 #include "platform/desktop/QtSoundPlayer.h"
 #include "platform/desktop/Shell.h"
+#include "platform/desktop/Translations.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -24,24 +26,21 @@ namespace {
 // Every option the program understands; --help lists them all.
 struct Options {
     QCommandLineOption demo{QStringLiteral("demo"),
-                            QStringLiteral("Use the built-in demo search service for search and updates "
-                                           "(also used whenever no search service is configured).")};
+                            QStringLiteral("搜索和更新都使用内置的演示服务（没有设置搜索服务时也用它）。")};
     QCommandLineOption search{QStringLiteral("search-base"),
-                              QStringLiteral("Search service address (http:// or https://); "
-                                             "overrides the setting 设置/搜索服务地址."),
-                              QStringLiteral("URL")};
+                              QStringLiteral("搜索服务地址（http:// 或 https://），优先于设置 设置/搜索服务地址。"),
+                              QStringLiteral("网址")};
     QCommandLineOption update{QStringLiteral("update-base"),
-                              QStringLiteral("Update server address; overrides the setting 设置/更新服务地址. "
-                                             "Without one the start-up update check is skipped."),
-                              QStringLiteral("URL")};
-    QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Print the version and exit.")};
+                              QStringLiteral("更新服务地址，优先于设置 设置/更新服务地址；没有时启动时不检查更新。"),
+                              QStringLiteral("网址")};
+    QCommandLineOption version{QStringLiteral("version"), QStringLiteral("显示版本号后退出。")};
 
     void addTo(QCommandLineParser& p)
     {
         p.setApplicationDescription(QStringLiteral(
-            "DocHarvest: search documents and download them in bulk.\n"
-            "Settings: ~/.config/DocHarvest/DocHarvest.ini; data: ~/.local/share/DocHarvest/; "
-            "browser cache: ~/.cache/DocHarvest/."));
+            "DocHarvest：搜索文档并批量下载。\n"
+            "设置：~/.config/DocHarvest/DocHarvest.ini；数据：~/.local/share/DocHarvest/；"
+            "浏览器缓存：~/.cache/DocHarvest/。"));
         p.addHelpOption();
         p.addOptions({demo, search, update, version});
     }
@@ -72,6 +71,7 @@ int main(int argc, char** argv)
     // Help, too, needs no display: a core application is enough to print it.
     if (asksForHelp(argc, argv)) {
         QCoreApplication core(argc, argv);
+        dh::installQtChineseTranslations(core);  // "用法：" and the help option's own line
         QCoreApplication::setApplicationName(dh::programTitle());
         QCoreApplication::setApplicationVersion(dh::programVersion());
         QCommandLineParser p;
@@ -90,6 +90,8 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(dh::programVersion());
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/docharvest.svg")));
     QApplication::setQuitOnLastWindowClosed(false);
+    dh::installQtChineseTranslations(app);
+    dh::installDesktopStyle(app);
 
     QCommandLineParser p;
     Options o;

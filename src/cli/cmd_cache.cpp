@@ -307,7 +307,7 @@ int runExtract(const Options& o)
             refuse(CacheIndex::State::Damaged, QStringLiteral("缓存中已没有这个条目"));
             continue;
         }
-        const QString name = copyName(dh::SimpleCacheIndex::sidecarName(*e));
+        const QString name = copyName(dh::SimpleCacheIndex::sidecarName(*e, dh::SimpleCacheIndex::pageTitle(*e)));
         const QString temp = name.startsWith(QLatin1Char('.')) ? QString() : dh::createTempBeside(dest + name);
         if (temp.isEmpty()) {
             refuse(CacheIndex::State::Intact, QStringLiteral("cannot write %1").arg(dest + name));

@@ -37,7 +37,7 @@ constexpr int kColumns = 8;
 // Writes only what differs, so that the state updates of a big listing stay cheap.
 void fillItem(QTreeWidgetItem* item, const CacheEntry& e)
 {
-    const QString texts[kColumns]{e.url, e.type, e.size, e.filePath, stateText(e), e.site,
+    const QString texts[kColumns]{addressCellText(e), e.type, e.size, e.filePath, stateText(e), e.site,
                                   dateText(e.modified), dateText(e.accessed)};
     const bool damaged = e.state == CacheIndex::State::Damaged;
     for (int c = 0; c < kColumns; ++c) {
@@ -86,6 +86,9 @@ CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex
     m_entriesView->header()->setSortIndicatorShown(false);  // until the first sort
     m_usersView = makeList(this, "ListView2", {QStringLiteral("用户名"), QStringLiteral("文件夹")});
     m_foldersView = makeList(this, "ListView3", {QStringLiteral("文件夹")});
+    m_entriesView->setAccessibleName(QStringLiteral("缓存的文件"));
+    m_usersView->setAccessibleName(QStringLiteral("用户"));
+    m_foldersView->setAccessibleName(QStringLiteral("缓存文件夹"));
     m_listing = std::make_unique<CacheListing>(m_viewer.get());
     m_viewer->relist = [this] {
         if (m_viewer->viewMode == QLatin1String("所有缓存"))
@@ -149,7 +152,7 @@ CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex
     for (QPushButton* b : {m_myCacheButton, m_allUsersCacheButton, m_copySelectedButton, m_deleteSelectedButton, m_deleteAllButton, m_closeButton})
         buttons->addWidget(b);
     top->addLayout(buttons);
-    resize(900, 560);
+    placeWindow(this, QSize(900, 560), parentWidget());
 
     connect(m_myCacheButton, &QPushButton::clicked, this, &CacheViewerWindow::showMyCache);
     connect(m_allUsersCacheButton, &QPushButton::clicked, this, &CacheViewerWindow::showAllUsersCache);

@@ -85,6 +85,25 @@ void restoreWindowGeometry(QWidget* window, const QString& section, SettingsStor
                                       screenOf(window) ? screenOf(window)->availableGeometry() : QRect()));
 }
 
+void placeWindow(QWidget* window, const QSize& wanted, const QWidget* parent)
+{
+    const QScreen* screen = screenOf(parent ? parent : window);
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    // Room for the frame the window manager adds around it: known once the
+    // window has been shown, else a title bar and borders of common size.
+    QSize frame = window->frameGeometry().size() - window->geometry().size();
+    if (frame.isEmpty())
+        frame = QSize(16, 40);
+    QSize size = wanted.expandedTo(window->minimumSize());
+    if (available.isValid())
+        size = size.boundedTo(available.size() - frame);
+    QRect r(QPoint(), size);
+    const QRect around = parent && parent->isVisible() ? parent->frameGeometry() : available;
+    if (around.isValid())
+        r.moveCenter(around.center());
+    window->setGeometry(clampToScreen(r, available));
+}
+
 void autoSizeColumns(QTreeView* view)
 {
     if (!view || !view->model())

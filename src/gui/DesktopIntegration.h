@@ -1,6 +1,7 @@
 #pragma once
 #include <QColor>
 #include <QRect>
+#include <QSize>
 #include <QString>
 
 class QWidget;
@@ -30,6 +31,11 @@ void saveWindowGeometry(QWidget* window, const QString& section, SettingsStore& 
 // width >= 4000, height >= 3000 twips; then the window is kept inside the
 // screen's available area (no larger than it, no edge outside it).
 void restoreWindowGeometry(QWidget* window, const QString& section, SettingsStore& store);
+
+// Gives a window its opening size, no larger than the available area of the
+// screen it opens on (a 1366×768 screen, or scale 2, must still show it
+// whole), centred on parent when there is one, else on that screen.
+void placeWindow(QWidget* window, const QSize& wanted, const QWidget* parent = nullptr);
 
 // Fits every column to the wider of its contents and its header.
 void autoSizeColumns(QTreeView* view);

@@ -148,6 +148,7 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     lay->addLayout(automatic);
 
     m_downloadsView = new QTreeView(central);
+    m_downloadsView->setAccessibleName(QStringLiteral("下载列表"));
     m_downloadsView->setObjectName(QStringLiteral("ListView3"));
     m_downloadsView->setRootIsDecorated(false);
     m_downloadsView->setUniformRowHeights(true);

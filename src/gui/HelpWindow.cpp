@@ -1,5 +1,7 @@
 #include "gui/HelpWindow.h"
 
+#include "gui/DesktopIntegration.h"
+
 #include "app/AppInfo.h"
 #include "app/SettingsStore.h"
 #include "search/ServiceProfile.h"
@@ -46,6 +48,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent)
     setWindowTitle(secondaryCaption(QStringLiteral("使用说明")));
     auto* lay = new QVBoxLayout(this);
     m_helpText = new QPlainTextEdit(this);
+    m_helpText->setAccessibleName(QStringLiteral("使用方法"));
     m_helpText->setObjectName(QStringLiteral("Text1"));
     m_helpText->setReadOnly(true);
     m_helpText->setPlainText(usageText());
@@ -57,7 +60,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent)
     row->addWidget(m_closeButton);
     lay->addLayout(row);
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::close);
-    resize(560, 320);
+    placeWindow(this, QSize(560, 320), parentWidget());
 }
 
 HelpWindow::~HelpWindow() = default;

@@ -80,15 +80,19 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     auto* proxy = new QGridLayout();
     proxy->setContentsMargins(20, 0, 0, 0);
     proxy->setHorizontalSpacing(8);
-    proxy->addWidget(new QLabel(QStringLiteral("地址："), this), 0, 0);
+    auto* hostLabel = new QLabel(QStringLiteral("地址："), this);
+    proxy->addWidget(hostLabel, 0, 0);
     m_proxyHostEdit = new QLineEdit(this);
+    hostLabel->setBuddy(m_proxyHostEdit);  // also what a screen reader calls the box
     m_proxyHostEdit->setObjectName(QStringLiteral("Text6"));
     m_proxyHostEdit->setMinimumWidth(200);
     proxy->addWidget(m_proxyHostEdit, 0, 1);
     m_hostHintLabel = new QLabel(QStringLiteral("(如：proxy.example.com 或者 192.168.1.100)"), this);
     proxy->addWidget(m_hostHintLabel, 0, 2);
-    proxy->addWidget(new QLabel(QStringLiteral("端口："), this), 1, 0);
+    auto* portLabel = new QLabel(QStringLiteral("端口："), this);
+    proxy->addWidget(portLabel, 1, 0);
     m_proxyPortEdit = new QLineEdit(this);
+    portLabel->setBuddy(m_proxyPortEdit);
     m_proxyPortEdit->setObjectName(QStringLiteral("Text8"));
     m_proxyPortEdit->setMaximumWidth(90);
     m_portHintLabel = new QLabel(QStringLiteral("(如：3128 或者 80 等等)"), this);
@@ -105,10 +109,15 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     m_askSaveFolderCheck->setObjectName(QStringLiteral("Check2"));
     lay->addWidget(m_askSaveFolderCheck);
 
+    m_clearCacheOnExitCheck = new QCheckBox(QStringLiteral("退出时清空浏览器缓存"), this);
+    lay->addWidget(m_clearCacheOnExitCheck);
+
     // "下载文件大小不超过：       MB": the box stands in the gap of the caption.
     auto* size = new QHBoxLayout();
-    size->addWidget(new QLabel(QStringLiteral("下载文件大小不超过："), this));
+    auto* sizeLabel = new QLabel(QStringLiteral("下载文件大小不超过："), this);
+    size->addWidget(sizeLabel);
     m_sizeLimitEdit = new QLineEdit(this);
+    sizeLabel->setBuddy(m_sizeLimitEdit);
     m_sizeLimitEdit->setObjectName(QStringLiteral("Text1"));
     m_sizeLimitEdit->setMaximumWidth(80);
     m_sizeLimitEdit->setAlignment(Qt::AlignRight);
@@ -138,8 +147,10 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     services->setHorizontalSpacing(8);
     const auto addRow = [&](int row, const QString& caption, QLineEdit*& box, const QString& name,
                             const QString& placeholder) {
-        services->addWidget(new QLabel(caption, this), row, 0);
+        auto* label = new QLabel(caption, this);
+        services->addWidget(label, row, 0);
         box = new QLineEdit(this);
+        label->setBuddy(box);
         box->setObjectName(name);
         box->setPlaceholderText(placeholder);
         services->addWidget(box, row, 1);
@@ -257,6 +268,7 @@ void OptionsDialog::load()
     // The stored value is where the search window takes promptOnExtract
     // from, and the two agree once it has; before that only the store knows.
     m_askSaveFolderCheck->setChecked(st.getFlag(keys::promptOnExtract));
+    m_clearCacheOnExitCheck->setChecked(st.getFlag(keys::clearCacheOnExit));
     m_sizeLimitEdit->setText(QString::number(globals().maxFileSizeMB));
     {
         // What the download engine reads: a stored value that is not a number is the default.
@@ -400,6 +412,7 @@ void OptionsDialog::okClicked()
     // 7.
     g.promptOnExtract = m_askSaveFolderCheck->isChecked();
     st.save(keys::promptOnExtract, g.promptOnExtract ? QStringLiteral("1") : QStringLiteral("0"));
+    st.save(keys::clearCacheOnExit, m_clearCacheOnExitCheck->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 
     // 8.
     g.maxFileSizeMB = *size;

@@ -38,6 +38,7 @@ public:
     QLineEdit* m_proxyPortEdit = nullptr;        // proxy port
     QLabel* m_portHintLabel = nullptr;   // "(如：3128 或者 80 等等)"
     QCheckBox* m_askSaveFolderCheck = nullptr;       // "提取网页信息时，提示下载保存路径"
+    QCheckBox* m_clearCacheOnExitCheck = nullptr;    // "退出时清空浏览器缓存"
     QLineEdit* m_sizeLimitEdit = nullptr;        // size limit in MB
     QSpinBox* m_retriesSpin = nullptr;           // 失败重试次数 (0: none)
     QSpinBox* m_perHostSpin = nullptr;           // 每个服务器同时下载数 (0: no limit)

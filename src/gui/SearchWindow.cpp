@@ -10,6 +10,7 @@
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
 #include "gui/DesktopIntegration.h"
+#include "gui/FlowLayout.h"
 #include "gui/Windows.h"
 #include "gui/OptionsDialog.h"
 #include "gui/ServiceMode.h"
@@ -24,7 +25,9 @@
 #include "search/SearchEngine.h"
 #include "search/SearchQuery.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QChildEvent>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
@@ -50,6 +53,31 @@
 namespace dh {
 
 namespace {
+
+// The web view's keyboard target is a child the engine makes on the first
+// page: it gets the view's accessible name when it appears.
+class ChildNamer : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (e->type() == QEvent::ChildAdded) {
+            auto* view = static_cast<QWidget*>(watched);
+            if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(e)->child()))
+                child->setAccessibleName(view->accessibleName());
+        }
+        return false;
+    }
+};
+
+void nameWebView(QWidget* view)
+{
+    view->setAccessibleName(QStringLiteral("网页"));
+    for (QWidget* child : view->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        child->setAccessibleName(view->accessibleName());
+    view->installEventFilter(new ChildNamer(view));
+}
+
 QCheckBox* checkBox(const QString& name, const QString& caption, bool ticked, QWidget* parent)
 {
     auto* c = new QCheckBox(caption, parent);
@@ -94,7 +122,7 @@ SearchWindow::SearchWindow(QWidget* parent) : QMainWindow(parent)
     setWindowTitle(secondaryCaption(QStringLiteral("Quorvex页面数据检索分析")));
     setWindowIcon(QIcon(QStringLiteral(":/docharvest.svg")));
     setMinimumSize(minWidthPx, minHeightPx);
-    resize(1200, 800);
+    placeWindow(this, QSize(1200, 800));
 
     m_engine = SearchEngine::create();
 
@@ -109,6 +137,7 @@ SearchWindow::SearchWindow(QWidget* parent) : QMainWindow(parent)
     m_browser = new WebEngineBrowser(this);
     m_browser->setSilent(true);
     hostLay->addWidget(m_browser->view());
+    nameWebView(m_browser->view());
     QWidget* listPanel = buildListPanel(right);
     right->addWidget(browserHost);
     right->addWidget(listPanel);
@@ -160,9 +189,11 @@ QWidget* SearchWindow::buildQueryPanel(QWidget* parent)
     lay->addWidget(new QLabel(QStringLiteral("每行一组关键词："), box));
     m_keywordsEdit = new QPlainTextEdit(box);
     m_keywordsEdit->setObjectName(QStringLiteral("Text1"));
+    // Tab moves on to the next control; keyword groups never contain tabs.
+    m_keywordsEdit->setTabChangesFocus(true);
     lay->addWidget(m_keywordsEdit, 3);
 
-    auto* types = new QHBoxLayout();
+    auto* types = new FlowLayout(nullptr, 6);
     types->addWidget(new QLabel(QStringLiteral("文件类型："), box));
     m_pdfCheck = checkBox(QStringLiteral("Check3"), QStringLiteral("pdf"), true, box);
     m_docCheck = checkBox(QStringLiteral("Check8"), QStringLiteral("doc"), true, box);
@@ -170,7 +201,6 @@ QWidget* SearchWindow::buildQueryPanel(QWidget* parent)
     m_xlsCheck = checkBox(QStringLiteral("Check10"), QStringLiteral("xls"), true, box);
     for (QCheckBox* c : {m_pdfCheck, m_docCheck, m_pptCheck, m_xlsCheck})
         types->addWidget(c);
-    types->addStretch(1);
     lay->addLayout(types);
     m_exactPhraseCheck = checkBox(QStringLiteral("Check6"), QStringLiteral("每一组关键词作为完整关键词搜索"), false, box);
     lay->addWidget(m_exactPhraseCheck);
@@ -206,19 +236,19 @@ QWidget* SearchWindow::buildListPanel(QWidget* parent)
     auto* lay = new QVBoxLayout(panel);
     lay->setContentsMargins(4, 4, 4, 4);
 
-    auto* top = new QHBoxLayout();
+    // Wraps onto a second row on a narrow window rather than cutting captions.
+    auto* top = new FlowLayout(nullptr, 6);
     top->addWidget(new QLabel(QStringLiteral("待下载列表："), panel));
     m_linkCountLabel = new QLabel(QStringLiteral("0"), panel);
     m_linkCountLabel->setObjectName(QStringLiteral("Label1"));
     top->addWidget(m_linkCountLabel);
-    top->addSpacing(12);
     m_stripTitleSpacesCheck = checkBox(QStringLiteral("Check1"), QStringLiteral("删除标题中的空格"), true, panel);
     m_skipUnknownTypeCheck = checkBox(QStringLiteral("Check2"), QStringLiteral("不添加文件类型不明的链接"), true, panel);
     m_autoAnalyseCheck = checkBox(QStringLiteral("Check7"), QStringLiteral("自动分析未分析项"), false, panel);
     top->addWidget(m_stripTitleSpacesCheck);
     top->addWidget(m_skipUnknownTypeCheck);
     top->addWidget(m_autoAnalyseCheck);
-    top->addStretch(1);
+    top->addStretch();
     m_addPageButton = button(QStringLiteral("Command9"), QStringLiteral("加入本页到列表"), panel);
     m_addAllButton = button(QStringLiteral("Command4"), captions::addAllIdle(), panel);
     m_analyseButton = button(QStringLiteral("Command2"), QStringLiteral("分析下载"), panel);
@@ -231,6 +261,7 @@ QWidget* SearchWindow::buildListPanel(QWidget* parent)
     // the list while it is shown.
     auto* cell = new QGridLayout();
     m_linksView = new QTreeView(panel);
+    m_linksView->setAccessibleName(QStringLiteral("待下载列表"));
     m_linksView->setObjectName(QStringLiteral("ListView1"));
     m_linksView->setRootIsDecorated(false);
     m_linksView->setUniformRowHeights(true);
@@ -306,11 +337,18 @@ void SearchWindow::wireEngine()
     // Hooks.
     e->saveLocationDialog = [this]() { return SaveFolderDialog::ask(this); };
     e->downloadList = [] { return windows::download()->list(); };
-    e->showDownloadWindow = [] {
+    e->showDownloadWindow = [this] {
         DownloadWindow* d = windows::download();
         d->refreshCounters();
         if (!d->isVisible())
             d->show();
+        // A hand-over the user asked for brings the list to the front, also
+        // the second time; the automatic one does not take the keyboard away
+        // from whatever the user is typing.
+        if (!m_autoAnalyseTimer->isActive()) {
+            d->raise();
+            d->activateWindow();
+        }
     };
     e->isRowSelected = [this](int row) { return m_selectedLinks->isRowSelected(row); };
     e->autoModeActive = [this] { return m_autoAnalyseTimer->isActive(); };
@@ -355,6 +393,30 @@ void SearchWindow::buildMenus()
     browse->addSeparator();
     m_closeWindowAction = browse->addAction(QStringLiteral("关闭本窗口"));
     connect(m_closeWindowAction, &QAction::triggered, this, &QWidget::close);
+
+    // The main road by keyboard: the commands of the panels' buttons, and a
+    // way between the keywords, the web page and the list (a web page keeps
+    // Tab for itself, so F6 leaves it, as in browsers).
+    QMenu* search = menuBar()->addMenu(QStringLiteral("搜索(&S)"));
+    m_batchSearchAction = search->addAction(QStringLiteral("开始批量搜索提取"));
+    m_batchSearchAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    connect(m_batchSearchAction, &QAction::triggered, m_batchSearchButton, &QPushButton::click);
+    m_addPageAction = search->addAction(QStringLiteral("加入本页到列表"));
+    m_addPageAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+    connect(m_addPageAction, &QAction::triggered, m_addPageButton, &QPushButton::click);
+    m_analyseAction = search->addAction(QStringLiteral("分析下载"));
+    m_analyseAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    connect(m_analyseAction, &QAction::triggered, m_analyseButton, &QPushButton::click);
+    search->addSeparator();
+    m_nextAreaAction = search->addAction(QStringLiteral("转到下一区域"));
+    m_nextAreaAction->setShortcuts({QKeySequence(Qt::Key_F6), QKeySequence(Qt::CTRL | Qt::Key_Tab)});
+    connect(m_nextAreaAction, &QAction::triggered, this, [this] { focusArea(+1); });
+    m_previousAreaAction = search->addAction(QStringLiteral("转到上一区域"));
+    m_previousAreaAction->setShortcuts(
+        {QKeySequence(Qt::SHIFT | Qt::Key_F6), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)});
+    connect(m_previousAreaAction, &QAction::triggered, this, [this] { focusArea(-1); });
+    for (QAction* a : search->actions())
+        a->setShortcutContext(Qt::WindowShortcut);
 
     m_removeMenu = menuBar()->addMenu(QStringLiteral("清除(&C)"));
     m_removeMenu->setObjectName(QStringLiteral("menu清除"));
@@ -540,6 +602,20 @@ void SearchWindow::load()
     m_browser->navigate(m_engine->profile.homeAddress(m_engine->searchBase));
 }
 
+void SearchWindow::focusArea(int step)
+{
+    // The three places a user works in, in reading order.
+    QWidget* areas[] = {m_keywordsEdit, m_browser->view(), m_linksView};
+    constexpr int n = int(std::size(areas));
+    int at = -1;
+    for (int i = 0; i < n && at < 0; ++i) {
+        if (QWidget* f = QApplication::focusWidget(); f && (f == areas[i] || areas[i]->isAncestorOf(f)))
+            at = i;
+    }
+    const int next = at < 0 ? 0 : ((at + step) % n + n) % n;
+    areas[next]->setFocus(step > 0 ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+}
+
 void SearchWindow::batchSearchClicked()
 {
     m_engine->batchSearch(m_keywordsEdit->toPlainText());
@@ -563,7 +639,9 @@ void SearchWindow::analyseClicked()
     } else if (!m_linksView->selectionModel() || !m_linksView->selectionModel()->hasSelection()) {
         handOverOrSay(this, m_engine.get(), HandOverRule::All);
     } else {
-        m_addMenu->popup(QCursor::pos());
+        // Below the button, where a keyboard user looks (the mouse is there too after a click).
+        m_addMenu->popup(m_analyseButton->mapToGlobal(QPoint(0, m_analyseButton->height())));
+        m_addMenu->setActiveAction(m_addMenu->actions().value(0));
     }
     m_analyseButton->setEnabled(true);
 }

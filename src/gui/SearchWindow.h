@@ -77,6 +77,12 @@ public:
 
     // The pop-up menu "加入" of "分析下载" (not in the menu bar).
     QMenu* m_addMenu = nullptr;
+    // 搜索(&S): the panels' commands by keyboard.
+    QAction* m_batchSearchAction = nullptr;   // "开始批量搜索提取", Ctrl+Enter
+    QAction* m_addPageAction = nullptr;       // "加入本页到列表", Ctrl+Shift+A
+    QAction* m_analyseAction = nullptr;       // "分析下载", Ctrl+D
+    QAction* m_nextAreaAction = nullptr;      // F6, Ctrl+Tab: keywords → web page → list
+    QAction* m_previousAreaAction = nullptr;  // Shift+F6, Ctrl+Shift+Tab
     QAction* m_openSearchPageAction = nullptr;
     QAction* m_openAddressAction = nullptr;
     QAction* m_backAction = nullptr;
@@ -104,6 +110,8 @@ public:
     QTimer* m_autoAnalyseTimer = nullptr;                  // automatic hand-over tick
 
     // The command handlers, callable from tests as a click would.
+    // Moves the keyboard focus to the next (+1) or previous (-1) working area.
+    void focusArea(int step);
     void batchSearchClicked();             // 开始批量搜索提取 / 停止批量搜索
     void analyseClicked();                 // 分析下载
     void addAllClicked();                  // 加入全部到列表 / 停止加入全部

@@ -4,9 +4,11 @@
 #include "app/AppInfo.h"
 #include "app/BrowserEmulation.h"
 #include "app/WindowRegistry.h"
+#include "app/SettingsStore.h"
 #include "app/Timings.h"
 #include "gui/Windows.h"
 #include "gui/SearchWindow.h"
+#include "platform/Prompter.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -28,6 +30,12 @@ std::function<void(StartWindow*)>& StartWindow::updateCheckHook()
 {
     static std::function<void(StartWindow*)> h;
     return h;
+}
+
+QString StartWindow::clearCacheOnExitNotice()
+{
+    return QStringLiteral("退出时正在清空浏览器缓存，网页登录也会随之失效。\n"
+                          "不想清空时，可在“设置”中取消“退出时清空浏览器缓存”。");
 }
 
 std::function<void()>& StartWindow::clearCacheHook()
@@ -147,8 +155,15 @@ void StartWindow::closeEvent(QCloseEvent* e)
         return;
     }
     m_exiting = true;
+    SettingsStore& st = SettingsStore::instance();
+    const bool clearCache = st.getFlag(keys::clearCacheOnExit);
+    if (clearCache && !st.getFlag(keys::clearCacheOnExitTold)) {
+        // Emptying the cache also ends web logins: say so the first time, not at every exit.
+        st.save(keys::clearCacheOnExitTold, QStringLiteral("1"));
+        Prompter::instance().message(clearCacheOnExitNotice(), MessageIcon::Information);
+    }
     hide();
-    if (clearCacheHook())
+    if (clearCache && clearCacheHook())
         clearCacheHook()();
     e->accept();
     if (endProcessHook())

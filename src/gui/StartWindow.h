@@ -31,7 +31,9 @@ public:
 
     // Steps that other subsystems supply. Empty ones are skipped.
     static std::function<void(StartWindow*)>& updateCheckHook();   // runs on the update-check timer's tick
-    static std::function<void()>& clearCacheHook();           // silent cache clearing at exit
+    static std::function<void()>& clearCacheHook();           // cache clearing at exit (when the option is on)
+    // Shown at the first exit that clears the cache.
+    static QString clearCacheOnExitNotice();
     static std::function<void()>& endProcessHook();           // default: QApplication::quit
 
     bool startupDone() const { return m_startupDone; }

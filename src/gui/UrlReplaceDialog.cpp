@@ -22,6 +22,8 @@ UrlReplaceDialog::UrlReplaceDialog(DownloadListModel& list, QWidget* parent) : Q
     m_findEdit = new QLineEdit(this);
     m_replaceLabel = new QLabel(QStringLiteral("将被全部替换为字符串："), this);
     m_replaceEdit = new QLineEdit(this);
+    m_findLabel->setBuddy(m_findEdit);  // also what a screen reader calls the boxes
+    m_replaceLabel->setBuddy(m_replaceEdit);
     m_findEdit->setMinimumWidth(360);
     grid->addWidget(m_findLabel, 0, 0);
     grid->addWidget(m_findEdit, 1, 0);

@@ -102,7 +102,8 @@ private Q_SLOTS:
         QCOMPARE(w.m_countLabel->text(), QStringLiteral("共有%1 个文件").arg(w.m_entriesView->topLevelItemCount()));
         QTreeWidgetItem* row = nullptr;
         for (int i = 0; i < w.m_entriesView->topLevelItemCount(); ++i) {
-            if (w.m_entriesView->topLevelItem(i)->text(0) == page)
+            // The address, then the page's title once its body was checked.
+            if (w.m_entriesView->topLevelItem(i)->text(0).section(QStringLiteral(" — "), 0, 0) == page)
                 row = w.m_entriesView->topLevelItem(i);
         }
         QVERIFY(row);
@@ -116,7 +117,7 @@ private Q_SLOTS:
         QTemporaryDir dest;
         // The second page has no local file yet: its body is decoded on a
         // worker thread before the copy dialog opens.
-        QTreeWidgetItem* second = w.m_entriesView->findItems(base + QStringLiteral("/p?w=1&x=2"), Qt::MatchExactly, 0).value(0);
+        QTreeWidgetItem* second = w.m_entriesView->findItems(base + QStringLiteral("/p?w=1&x=2 — "), Qt::MatchStartsWith, 0).value(0);
         QVERIFY(second);
         QVERIFY(second->text(3).isEmpty());
         row->setSelected(true);

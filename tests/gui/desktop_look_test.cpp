@@ -26,7 +26,13 @@
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QDir>
+#include <QVBoxLayout>
+#include <QStyleOption>
+#include <QRadioButton>
+#include <QLineEdit>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -148,7 +154,7 @@ class DesktopLookTest : public QObject {
         for (int i = 1; i <= 6; ++i)
             w->engine()->addToLinksList(QStringLiteral("机械设计基础教程 第%1章").arg(i),
                                  svc->baseUrl() + QStringLiteral("/doc/%1.pdf").arg(i), svc->baseUrl(),
-                                 QStringLiteral("pdf"), QDir::homePath() + QStringLiteral("/12345/"));
+                                 QStringLiteral("pdf"), defaultSaveFolder());
         return w;
     }
 
@@ -162,7 +168,7 @@ class DesktopLookTest : public QObject {
                                         DownloadState::Failed};
         for (int i = 0; i < 4; ++i) {
             m->addItem(svc->baseUrl() + QStringLiteral("/doc/%1.pdf").arg(i), QStringLiteral("机械设计基础教程 第%1章").arg(i),
-                       QStringLiteral("pdf"), QDir::homePath() + QStringLiteral("/12345/"), svc->baseUrl());
+                       QStringLiteral("pdf"), defaultSaveFolder(), svc->baseUrl());
             m->setState(i, states[i]);
         }
         return d;
@@ -231,6 +237,48 @@ private Q_SLOTS:
         checkRows(cache.m_entriesView, 0);
     }
 
+    void uncheckedBoxesAndPlaceholdersStandOut_data() { everyListIsReadable_data(); }
+    // Measured on the drawn pixels: the most distinct pixel of an unticked
+    // box, an unchosen radio button and a placeholder text against what lies
+    // behind it reaches 3:1.
+    void uncheckedBoxesAndPlaceholdersStandOut()
+    {
+        QFETCH(QPalette, palette);
+        QApplication::setPalette(palette);
+        QWidget host;
+        auto* lay = new QVBoxLayout(&host);
+        auto* check = new QCheckBox(QStringLiteral("删除标题中的空格"), &host);
+        auto* radio = new QRadioButton(QStringLiteral("重命名"), &host);
+        auto* edit = new QLineEdit(&host);
+        edit->setPlaceholderText(QStringLiteral("留空则用内置演示服务"));
+        for (QWidget* w : {static_cast<QWidget*>(check), static_cast<QWidget*>(radio), static_cast<QWidget*>(edit)})
+            lay->addWidget(w);
+        host.resize(320, 120);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        const auto strongest = [](QWidget* w, QRect area, const QColor& behind) {
+            const QImage img = w->grab().toImage();
+            double best = 1.0;
+            area = area.intersected(QRect(QPoint(), img.size() / img.devicePixelRatio()));
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    best = std::max(best, contrastRatio(img.pixelColor(x, y), behind));
+            return best;
+        };
+        const QPalette now = QApplication::palette();
+        QStyleOptionButton o;
+        o.initFrom(check);
+        const double box = strongest(check, check->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &o, check),
+                                     now.color(QPalette::Window));
+        o.initFrom(radio);
+        const double round = strongest(radio, radio->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &o, radio),
+                                       now.color(QPalette::Window));
+        const double hint = strongest(edit, edit->rect().adjusted(4, 4, -4, -4), now.color(QPalette::Base));
+        QVERIFY2(box >= 3.0 && round >= 3.0 && hint >= 3.0,
+                 qPrintable(QStringLiteral("box %1, radio %2, placeholder %3").arg(box).arg(round).arg(hint)));
+        QApplication::setPalette(original);
+    }
+
     void stateIconsDifferUnderDarkPalette()
     {
         const QImage light = stateIcon(DownloadState::Failed).pixmap(16, 16).toImage();
@@ -265,12 +313,68 @@ private Q_SLOTS:
         shots.emplace_back(new CopyFilesWindow(), QStringLiteral("copy"));
         shots.emplace_back(new HelpWindow(), QStringLiteral("help"));
         shots.emplace_back(new UrlReplaceDialog(*d->list()), QStringLiteral("url-replace"));
+        QStringList nameless;
         for (auto& [w, name] : shots) {
             w->show();
             saveShot(w, QStringLiteral("windows/%1.png").arg(name));
+            // What a screen reader says for every control the keyboard reaches.
+            for (QWidget* c : w->findChildren<QWidget*>()) {
+                if (!c->isVisibleTo(w) || c->focusPolicy() == Qt::NoFocus || c->focusProxy() || c->isWindow())
+                    continue;
+                QAccessibleInterface* a = QAccessible::queryAccessibleInterface(c);
+                if (a && a->text(QAccessible::Name).trimmed().isEmpty())
+                    nameless << QStringLiteral("%1: %2 %3").arg(name, QString::fromLatin1(c->metaObject()->className()),
+                                                                c->objectName());
+            }
             if (w != s && w != d)
                 delete w;
         }
+        QVERIFY2(nameless.isEmpty(), qPrintable(QStringLiteral("%1 controls without an accessible name:\n").arg(nameless.size())
+                                                + nameless.join(QLatin1Char('\n'))));
+    }
+
+    // At 800×500 every window fits, and no caption of a label, button or
+    // check box is cut: the bars above the lists wrap instead.
+    void windowsFitASmallScreenWithoutCutTexts()
+    {
+        SearchWindow* s = windows::search();
+        QVERIFY(QTest::qWaitFor([&] { return s->m_browser->completedLoads() >= 1 && !s->m_browser->busy(); }, 30000));
+        std::vector<std::pair<QWidget*, QString>> all{{s, QStringLiteral("search")},
+                                                      {windows::download(), QStringLiteral("download")},
+                                                      {new CacheViewerWindow(nullptr), QStringLiteral("cache-viewer")},
+                                                      {new CopyFilesWindow(), QStringLiteral("copy")}};
+        auto* options = new OptionsDialog();
+        options->load();
+        all.emplace_back(options, QStringLiteral("options"));
+        QStringList cut;
+        for (auto& [w, name] : all) {
+            w->showNormal();
+            w->resize(800, 500);
+            QVERIFY(QTest::qWaitForWindowExposed(w));
+            QApplication::processEvents();
+            saveShot(w, QStringLiteral("small-screen/%1.png").arg(name));
+            if (w->width() > 800 || w->height() > 500)
+                cut << QStringLiteral("%1: window %2×%3").arg(name).arg(w->width()).arg(w->height());
+            for (QWidget* c : w->findChildren<QWidget*>()) {
+                if (!c->isVisibleTo(w))
+                    continue;
+                const auto* label = qobject_cast<QLabel*>(c);
+                const bool caption = (label && !label->wordWrap() && !label->text().isEmpty())
+                                     || qobject_cast<QAbstractButton*>(c);
+                if (!caption)
+                    continue;
+                const QString text = label ? label->text() : static_cast<QAbstractButton*>(c)->text();
+                const bool outside = !QRect(QPoint(), c->parentWidget()->size()).contains(c->geometry());
+                if (c->sizeHint().width() > c->width() + 1 || outside)
+                    cut << QStringLiteral("%1: \"%2\" %3 of %4 px%5").arg(name, text).arg(c->width()).arg(c->sizeHint().width())
+                               .arg(outside ? QStringLiteral(", outside its parent") : QString());
+            }
+        }
+        for (auto& [w, name] : all) {
+            if (w != s && w != windows::downloadIfLoaded())
+                delete w;
+        }
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
     }
 
     // Screenshots for the README (docs/screenshots/ holds the ones taken under Xvfb).

@@ -9,8 +9,12 @@
 #include "gui/DownloadWindow.h"
 #include "gui/OptionsDialog.h"
 #include "platform/Prompter.h"
+#include "platform/desktop/Translations.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QMenu>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -428,6 +432,40 @@ private Q_SLOTS:
         QVERIFY(img.width() > 300 && img.height() > 200);
         const QString out = QDir(qEnvironmentVariable("DH_BINARY_DIR")).filePath(QStringLiteral("options_dialog.png"));
         QVERIFY(img.save(out));
+    }
+
+    // Last: the catalogues stay installed for the rest of the program.
+    void qtsOwnTextsSpeakChinese()
+    {
+        QCOMPARE(installQtChineseTranslations(*QCoreApplication::instance()),
+                 (QStringList{QStringLiteral("qtbase"), QStringLiteral("qtwebengine")}));
+        const auto chinese = [](const QString& t) {
+            return std::any_of(t.begin(), t.end(), [](QChar c) { return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF; });
+        };
+        QStringList english;
+        QLineEdit edit;
+        std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+        for (QAction* a : menu->actions()) {
+            if (!a->isSeparator() && !chinese(a->text()))
+                english << a->text();
+        }
+        QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Yes | QDialogButtonBox::No
+                             | QDialogButtonBox::Save | QDialogButtonBox::Open | QDialogButtonBox::Close);
+        for (QAbstractButton* b : box.buttons()) {
+            if (!chinese(b->text()))
+                english << b->text();
+        }
+        // Qt's own file dialog, as used where the desktop offers none.
+        QFileDialog files(nullptr, QString(), QDir::tempPath());
+        files.setOption(QFileDialog::DontUseNativeDialog);
+        files.show();
+        for (const char* name : {"lookInLabel", "fileNameLabel", "fileTypeLabel"}) {
+            auto* label = files.findChild<QLabel*>(QLatin1String(name));
+            QVERIFY(label);
+            if (!chinese(label->text()))
+                english << label->text();
+        }
+        QVERIFY2(english.isEmpty(), qPrintable(english.join(QStringLiteral(" | "))));
     }
 };
 

@@ -167,15 +167,17 @@ private Q_SLOTS:
         QStringList bar;
         for (QAction* a : w->menuBar()->actions())
             bar << a->text();
-        QCOMPARE(bar, (QStringList{"浏览(&B)", "清除(&C)", "工具(&T)", "帮助(&H)"}));
+        QCOMPARE(bar, (QStringList{"浏览(&B)", "搜索(&S)", "清除(&C)", "工具(&T)", "帮助(&H)"}));
         const auto menuAt = [&](int i) { return w->menuBar()->actions()[i]->menu(); };
         QCOMPARE(actionTexts(menuAt(0)), (QStringList{"打开Quorvex搜索首页", "打开指定网址", "后退", "前进", "关闭本窗口"}));
         QCOMPARE(actionTexts(menuAt(1)),
-                 (QStringList{"清除选中项", "清除分析成功项", "清除标题含指定字符项", "清除标题不含指定字符项", "清空全部"}));
-        QCOMPARE(menuAt(1), w->m_removeMenu);
+                 (QStringList{"开始批量搜索提取", "加入本页到列表", "分析下载", "转到下一区域", "转到上一区域"}));
         QCOMPARE(actionTexts(menuAt(2)),
+                 (QStringList{"清除选中项", "清除分析成功项", "清除标题含指定字符项", "清除标题不含指定字符项", "清空全部"}));
+        QCOMPARE(menuAt(2), w->m_removeMenu);
+        QCOMPARE(actionTexts(menuAt(3)),
                  (QStringList{"设置", "打开下载窗口", "查看IE浏览器缓存", "清空IE浏览器缓存", "网页源码另存为"}));
-        QCOMPARE(actionTexts(menuAt(3)), (QStringList{"关于(&A)", "使用方法"}));
+        QCOMPARE(actionTexts(menuAt(4)), (QStringList{"关于(&A)", "使用方法"}));
         QCOMPARE(w->m_exportButton->text(), QStringLiteral("导出数据..."));
         QCOMPARE(w->m_silenceScriptDialogsCheck->text(), QStringLiteral("禁止网页脚本对话框"));
         QVERIFY(w->m_silenceScriptDialogsCheck->isChecked());

@@ -25,6 +25,7 @@
 #include <QComboBox>
 #include <QCoroTask>
 #include <QDir>
+#include <QLineEdit>
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
@@ -295,12 +296,14 @@ private Q_SLOTS:
         }
         QVERIFY(QDir(folder).exists());
 
-        // The second run through the pop-up menu's "分析全部".
+        // The second run through the pop-up menu's "分析全部" brings the list to the front again.
         w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
         w->m_addAllAction->trigger();
         answerSaveDialog(folder, false);
         QTRY_VERIFY(w->engine()->stopAnalysis);
         QCOMPARE(list->size(), 6);
+        QTRY_VERIFY(windows::downloadIfLoaded()->isActiveWindow());
     }
 
     void originalFileNamesWithPromptOnExtract()
@@ -362,6 +365,59 @@ private Q_SLOTS:
 
         QTest::mouseClick(w->m_autoAnalyseCheck, Qt::LeftButton);
         QVERIFY(!w->m_autoAnalyseTimer->isActive());
+    }
+
+    // The search half of the road with keys only: type, Tab out of the
+    // keywords, F6 through the areas (also out of the web page), Ctrl+Enter
+    // for the batch, Ctrl+D to hand over, Return in the folder dialog.
+    void keyboardAloneRunsTheSearchRoad()
+    {
+        setDemo(-1, 1);
+        openWindow(false);
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        const auto key = [](int k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(k), m);
+        };
+        const auto focusIn = [](QWidget* area) {
+            QWidget* f = QApplication::focusWidget();
+            return f && (f == area || area->isAncestorOf(f));
+        };
+        w->m_keywordsEdit->setFocus();
+        w->m_keywordsEdit->clear();
+        QTest::keyClicks(w->m_keywordsEdit, QStringLiteral("guide"));
+        key(Qt::Key_Tab);
+        QCOMPARE(w->m_keywordsEdit->toPlainText(), QStringLiteral("guide"));
+        QVERIFY(!focusIn(w->m_keywordsEdit));
+        w->m_keywordsEdit->setFocus();
+        key(Qt::Key_F6);
+        QTRY_VERIFY(focusIn(w->m_browser->view()));
+        key(Qt::Key_F6);  // out of the web page again
+        QTRY_VERIFY(focusIn(w->m_linksView));
+        key(Qt::Key_F6);
+        QTRY_VERIFY(focusIn(w->m_keywordsEdit));
+        key(Qt::Key_F6, Qt::ShiftModifier);
+        QTRY_VERIFY(focusIn(w->m_linksView));
+
+        key(Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(w->m_batchSearchButton->text(), QStringLiteral("停止批量搜索"));
+        waitBatchEnd();
+        QVERIFY(w->m_linksView->model()->rowCount() > 0);
+
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        key(Qt::Key_D, Qt::ControlModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(openSaveDialog() != nullptr, 10000);
+        SaveFolderDialog* d = openSaveDialog();
+        QVERIFY(QTest::qWaitForWindowActive(d));
+        const QString folder = saveRoot.filePath(QStringLiteral("keys"));
+        d->m_folderCombo->setFocus();
+        d->m_folderCombo->lineEdit()->selectAll();
+        QTest::keyClicks(QApplication::focusWidget(), folder);
+        key(Qt::Key_Return);
+        QTRY_VERIFY(openSaveDialog() == nullptr);
+        QTRY_VERIFY(windows::downloadIfLoaded() && windows::downloadIfLoaded()->isVisible());
+        QTRY_COMPARE(windows::downloadIfLoaded()->list()->size(), w->m_linksView->model()->rowCount());
+        QCOMPARE(windows::downloadIfLoaded()->list()->item(0).folder, folder + QLatin1Char('/'));
     }
 
     void emptyListShowsAMessage()

@@ -89,6 +89,11 @@ private Q_SLOTS:
         QVERIFY(s->isVisible());
         QVERIFY(isWindowLoaded(QStringLiteral("fwebsearch")));
         QCOMPARE(s->windowTitle(), QStringLiteral("Quorvex页面数据检索分析-DocHarvest"));
+        // Its 1200×800 opening size on a smaller screen: whole on the screen, centred.
+        const QRect screen = s->screen()->availableGeometry();
+        QVERIFY2(screen.contains(s->frameGeometry()), qPrintable(QStringLiteral("%1x%2 at %3,%4 on %5x%6")
+            .arg(s->frameGeometry().width()).arg(s->frameGeometry().height()).arg(s->frameGeometry().x()).arg(s->frameGeometry().y()).arg(screen.width()).arg(screen.height())));
+        QVERIFY(qAbs(s->frameGeometry().center().x() - screen.center().x()) <= 1);
         QCOMPARE(windows::search(), s);  // at most once
         closeAndWait(s);
         QVERIFY(cover->isVisible());
@@ -226,13 +231,34 @@ private Q_SLOTS:
         SettingsStore::instance().save(keys::sameNamePolicy, QStringLiteral("重命名"));
     }
 
-    // Must stay last: the exit sequence destroys the cover.
-    void exitButtonClearsCacheSilentlyAndEnds()
+    // The exit sequence destroys the cover; init makes the next one.
+    void exitClearsTheCacheAsTheOptionSaysAndTellsOnce_data()
     {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<int>("clears");
+        QTest::addColumn<int>("messages");
+        QTest::newRow("on, first exit") << "1" << "0" << 1 << 1;
+        QTest::newRow("on, told before") << "1" << "1" << 1 << 0;
+        QTest::newRow("off") << "0" << "0" << 0 << 0;
+    }
+    void exitClearsTheCacheAsTheOptionSaysAndTellsOnce()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, told);
+        QFETCH(int, clears);
+        QFETCH(int, messages);
+        SettingsStore::instance().save(keys::clearCacheOnExit, option);
+        SettingsStore::instance().save(keys::clearCacheOnExitTold, told);
+        clearCalls = endCalls = 0;
         QTest::mouseClick(cover->m_quitButton, Qt::LeftButton);
-        QCOMPARE(clearCalls, 1);
+        QCOMPARE(clearCalls, clears);
         QCOMPARE(endCalls, 1);
-        QVERIFY(prompter.shown.empty());
+        QCOMPARE(int(prompter.shown.size()), messages);
+        if (messages)
+            QCOMPARE(prompter.shown.front().text, StartWindow::clearCacheOnExitNotice());
+        QCOMPARE(SettingsStore::instance().get(keys::clearCacheOnExitTold), messages || told == "1" ? "1" : "0");
+        SettingsStore::instance().save(keys::clearCacheOnExit, QStringLiteral("1"));
         cover = nullptr;
     }
 };

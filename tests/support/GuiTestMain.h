@@ -1,5 +1,6 @@
 #pragma once
 #include "TestEnv.h"
+#include "gui/DesktopStyle.h"
 
 #include <QApplication>
 #include <QTest>
@@ -13,6 +14,7 @@
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);             \
         QApplication app(argc, argv);                                           \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                \
+        dh::installDesktopStyle(app);                                           \
         TestClass tc;                                                           \
         return QTest::qExec(&tc, argc, argv);                                   \
     }

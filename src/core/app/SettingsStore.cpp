@@ -129,7 +129,15 @@ long long roundHalfEven(double v)
 
 QString defaultSaveFolder()
 {
-    return QDir::homePath() + QStringLiteral("/12345/");
+    // Where the desktop keeps downloads (XDG_DOWNLOAD_DIR, often ~/下载 or
+    // ~/Downloads), in a folder of our own so that a batch does not spill
+    // hundreds of files among the user's other downloads.
+    QString base = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (base.isEmpty())
+        base = QDir::homePath();
+    if (!base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    return base + programTitle() + QLatin1Char('/');
 }
 
 QString dataFolder()
@@ -142,7 +150,8 @@ QString dataFolder()
 
 QString defaultCopyDestination()
 {
-    return dataFolder();
+    // Copies are documents the user wants to find, not program data.
+    return defaultSaveFolder();
 }
 
 } // namespace dh

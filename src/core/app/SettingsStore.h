@@ -28,6 +28,10 @@ inline constexpr SettingKey proxyPort{"设置", "代理服务器端口", ""};
 // many transfers may run at once against one server (0: no limit).
 inline constexpr SettingKey retryCount{"设置", "失败重试次数", "3"};
 inline constexpr SettingKey perHostLimit{"设置", "每个服务器同时下载数", "2"};
+// Beyond the original table: whether quitting empties the embedded browser's
+// cache, and whether the user has been told so once.
+inline constexpr SettingKey clearCacheOnExit{"设置", "退出时清空浏览器缓存", "1"};
+inline constexpr SettingKey clearCacheOnExitTold{"设置", "已告知退出时清空浏览器缓存", "0"};
 inline constexpr SettingKey threadIndex{"下载", "线程", "2"};
 inline constexpr SettingKey sameNamePolicy{"专利下载", "重复文件名设置", "重命名"};
 inline constexpr SettingKey searchKeywords{"fWebSearch", "Text1", ""};
@@ -37,7 +41,7 @@ inline constexpr SettingKey downloadTop{"fFileDownload", "上", "100"};
 inline constexpr SettingKey downloadLeft{"fFileDownload", "左", "100"};
 inline constexpr SettingKey downloadWidth{"fFileDownload", "宽", "15000"};
 inline constexpr SettingKey downloadHeight{"fFileDownload", "高", "10000"};
-// The default destination is the data folder; see defaultCopyDestination().
+// The default destination is the default save folder; see defaultCopyDestination().
 inline constexpr SettingKey copyDestination{"Form_Copy_Move", "目的文件夹", ""};
 inline constexpr SettingKey copyOption{"Form_Copy_Move", "OpIndex", "4"};
 // Addresses of the services; configuration values beyond the original table.
@@ -94,10 +98,11 @@ bool parseStoredNumber(const QString& text, double* out);
 // Rounds to the nearest whole number, halves to the even neighbour (10.5 -> 10, 11.5 -> 12).
 long long roundHalfEven(double v);
 
-// The home folder + "/12345/".
+// The desktop's download folder + "DocHarvest/".
 QString defaultSaveFolder();
 // The per-user data folder (~/.local/share/DocHarvest/), ending with "/".
 QString dataFolder();
+// The same as the default save folder.
 QString defaultCopyDestination();
 
 } // namespace dh

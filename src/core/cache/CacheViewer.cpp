@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 #include <QSet>
 
 #include <algorithm>
@@ -356,6 +357,21 @@ CacheLocations defaultCacheLocations(const QString& httpCacheFolder, const QStri
     return loc;
 }
 
+QString displayAddress(const QString& url)
+{
+    if (!url.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+        && !url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+        return url;
+    const QUrl parsed(url, QUrl::StrictMode);
+    return parsed.isValid() ? parsed.toDisplayString() : url;
+}
+
+QString addressCellText(const CacheEntry& row)
+{
+    const QString address = displayAddress(row.url);
+    return row.title.isEmpty() ? address : address + QStringLiteral(" — ") + row.title;
+}
+
 QString urlFileType(const QString& urlOrPath)
 {
     QString s = urlOrPath;
@@ -523,6 +539,7 @@ int CacheViewer::applyCheck(const QString& id, const CacheIndex::CheckResult& re
     CacheEntry& row = rows[static_cast<std::size_t>(*it)];
     row.state = result.state;
     row.reason = result.reason;
+    row.title = result.title;
     return *it;
 }
 

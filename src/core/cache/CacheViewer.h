@@ -40,6 +40,7 @@ public:
     struct CheckResult {
         State state = State::Unchecked;
         QString reason;
+        QString title;  // an intact web page's <title>, empty for anything else
     };
     struct LocalFile {
         QString path;  // empty when there is none
@@ -77,6 +78,7 @@ struct CacheEntry {
     QString site;      // "站点"
     CacheIndex::State state = CacheIndex::State::Unchecked;
     QString reason;    // shown as the row's tooltip
+    QString title;     // a web page's title, known once its body is checked
     QDateTime modified;
     QDateTime accessed;
 };
@@ -131,6 +133,12 @@ CacheLocations defaultCacheLocations(const QString& httpCacheFolder, const QStri
 // (at most six characters), after cutting at "#", control characters, the
 // characters not allowed in names, "=" and "?". Keeps the input's case.
 QString urlFileType(const QString& urlOrPath);
+// A web address as people read it: percent-encoded keywords and names
+// decoded ("?q=%E6%95%99%E7%A8%8B" shows "?q=教程"). Anything that is not an
+// http or https address is returned as it is.
+QString displayAddress(const QString& url);
+// The "URL" cell: the decoded address, then a web page's title when known.
+QString addressCellText(const CacheEntry& row);
 
 // What a walk over every user's cache folders found: plain data, so that the
 // walk can run on a worker thread and the viewer take it over afterwards.

@@ -3,6 +3,7 @@
 #include "app/Helpers.h"
 
 #include <QCoroTimer>
+#include <algorithm>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -226,7 +227,12 @@ QCoro::Task<void> CopyRun::run(QStringList files, QString destFolder, SameNameOp
         if (copyWithOption(source, destFolder, option))
             ++m_copied;
     }
-    Q_EMIT progress(0, count + 1);
+    // A finished run shows a full bar next to 复制文件完成！; a stopped one
+    // shows how far it got.
+    int reached = count + 1;
+    if (!m_running)
+        reached = std::min(count, m_copied);
+    Q_EMIT progress(reached, count + 1);
     Q_EMIT currentFile(QString());
     m_running = false;
     Q_EMIT runningChanged(false);

@@ -2,6 +2,7 @@
 
 #include "app/Helpers.h"
 #include "content/ContentType.h"
+#include "platform/Document.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -856,9 +857,31 @@ std::vector<EntryFile> SimpleCacheIndex::scan() const
     return out;
 }
 
-QString SimpleCacheIndex::sidecarPath(const EntryFile& e) const
+QString SimpleCacheIndex::sidecarPath(const EntryFile& e, const QString& title) const
 {
-    return m_sidecarFolder + QLatin1Char('/') + e.hash + QLatin1Char('/') + sidecarName(e);
+    return m_sidecarFolder + QLatin1Char('/') + e.hash + QLatin1Char('/') + sidecarName(e, title);
+}
+
+QString SimpleCacheIndex::pageTitle(EntryFile& e)
+{
+    const QString type = e.contentType.section(QLatin1Char(';'), 0, 0).trimmed().toLower();
+    if ((type != QLatin1String("text/html") && type != QLatin1String("application/xhtml+xml"))
+        || !simplecache::unsupportedCoding(e.contentEncoding).isEmpty() || !e.damage.isEmpty())
+        return {};
+    // The title sits in the head: the first decoded bytes are enough.
+    constexpr qsizetype kHead = 64 * 1024;
+    QByteArray head;
+    simplecache::DecodeChain chain(simplecache::codingsOf(e.contentEncoding), [&](const char* d, size_t n) {
+        head.append(d, std::min<qsizetype>(qsizetype(n), kHead - head.size()));
+        return head.size() < kHead;
+    });
+    bool decoding = true;
+    simplecache::streamBody(e, [&](const char* d, size_t n) { return decoding = decoding && chain.feed(d, n); });
+    if (decoding)
+        chain.finish();
+    e.damage.clear();  // a read stopped early says nothing about the entry
+    const auto doc = Document::parse(head, QUrl(e.url), e.contentType);
+    return doc ? doc->title().simplified() : QString();
 }
 
 CacheIndex::Item SimpleCacheIndex::itemOf(const EntryFile& e, const QSet<QString>* sidecars) const
@@ -880,11 +903,16 @@ CacheIndex::Item SimpleCacheIndex::itemOf(const EntryFile& e, const QSet<QString
     item.reason = simplecache::unsupportedCoding(e.contentEncoding);
     if (m_sidecarFolder.isEmpty() || (sidecars && !sidecars->contains(e.hash)))
         return item;
-    const QString side = sidecarPath(e);
-    const QFileInfo fi(side);
+    // Its one file, whatever name it got (a page is named after its title,
+    // which the listing does not read).
+    const QDir folder(m_sidecarFolder + QLatin1Char('/') + e.hash);
+    const QStringList files = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    if (files.size() != 1)
+        return item;
+    const QFileInfo fi(folder.filePath(files.first()));
     // Written once: kept as long as the entry has not been replaced since.
     if (simplecache::isPlainFile(fi) && fi.lastModified() >= e.fileModified)
-        item.localFile = side;
+        item.localFile = fi.filePath();
     return item;
 }
 
@@ -920,11 +948,13 @@ CacheIndex::CheckResult SimpleCacheIndex::check(const QString& id, const std::at
         return {e->damage.isEmpty() ? State::Unchecked : State::Damaged, e->damage};
     if (const QString why = simplecache::unsupportedCoding(e->contentEncoding); !why.isEmpty())
         return {State::Undecodable, why};
-    return {State::Intact, {}};
+    return {State::Intact, {}, pageTitle(*e)};
 }
 
-QString SimpleCacheIndex::sidecarName(const EntryFile& e)
+QString SimpleCacheIndex::sidecarName(const EntryFile& e, const QString& title)
 {
+    if (QString named = sanitizeFileName(title.left(80)).trimmed(); !named.isEmpty())
+        return named + QStringLiteral(".html");
     const QUrl u(e.url);
     QString path = u.path(QUrl::FullyDecoded);
     QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
@@ -948,7 +978,7 @@ CacheIndex::LocalFile SimpleCacheIndex::entryFile(const QString& id)
         return {{}, State::Damaged, QStringLiteral("缓存中已没有这个条目")};
     if (!e->damage.isEmpty())
         return {{}, State::Damaged, e->damage};
-    const QString target = sidecarPath(*e);
+    const QString target = sidecarPath(*e, pageTitle(*e));
     const QFileInfo existing(target);
     if (simplecache::isPlainFile(existing) && existing.lastModified() >= e->fileModified)
         return {target, State::Intact, {}};

@@ -148,10 +148,14 @@ public:
     const QString& cacheFolder() const { return m_cacheFolder; }
     const QString& sidecarFolder() const { return m_sidecarFolder; }
 
-    // The local file name for an entry (exposed for tests).
-    static QString sidecarName(const simplecache::EntryFile& e);
+    // The local file name for an entry (exposed for tests): a web page with a
+    // title is named after it, anything else after the address.
+    static QString sidecarName(const simplecache::EntryFile& e, const QString& title = {});
     // Where an entry's local file lies once written.
-    QString sidecarPath(const simplecache::EntryFile& e) const;
+    QString sidecarPath(const simplecache::EntryFile& e, const QString& title = {}) const;
+    // A web page entry's <title>, from the first decoded bytes of its body;
+    // empty for other entries, pages without one and bodies that cannot be read.
+    static QString pageTitle(simplecache::EntryFile& e);
 
     // Reads every entry file of the folder (skipping what is not one).
     std::vector<simplecache::EntryFile> scan() const;

@@ -34,10 +34,29 @@ TEST_F(StoreFixture, EmptyStoreReadsTheTableDefaults)
     };
     for (const auto& r : rows)
         EXPECT_EQ(store->get(r.key), r.expected) << r.key.section << "/" << r.key.key;
-    EXPECT_EQ(store->get(keys::saveFolder), QDir::homePath() + "/12345/");
+    EXPECT_EQ(store->get(keys::saveFolder), defaultSaveFolder());
     EXPECT_EQ(store->getInt(keys::maxFileSize), 10);
     EXPECT_TRUE(store->getFlag(keys::promptOnExtract));
     EXPECT_FALSE(store->getFlag(keys::proxyEnabled));
+}
+
+TEST_F(StoreFixture, DefaultFoldersFollowTheDesktopsDownloadFolder)
+{
+    // A Chinese desktop names it 下载 in user-dirs.dirs; without the file it is ~/Downloads.
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
+    QFile dirs(dir.filePath(QStringLiteral("user-dirs.dirs")));
+    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+    dirs.write(QStringLiteral("XDG_DOWNLOAD_DIR=\"$HOME/下载\"\n").toUtf8());
+    dirs.close();
+    const QString chinese = QDir::homePath() + QStringLiteral("/下载/DocHarvest/");
+    EXPECT_EQ(store->get(keys::saveFolder), chinese);
+    EXPECT_EQ(store->get(keys::copyDestination), chinese);
+    dirs.remove();
+    EXPECT_EQ(defaultSaveFolder(), QDir::homePath() + QStringLiteral("/Downloads/DocHarvest/"));
+    store->save(keys::saveFolder, QStringLiteral("/srv/docs/"));
+    EXPECT_EQ(store->get(keys::saveFolder), QStringLiteral("/srv/docs/")) << "a stored folder still wins";
+    qputenv("XDG_CONFIG_HOME", oldConfig);
 }
 
 TEST_F(StoreFixture, ValuesSurviveAReopenWithLiteralChineseSectionsAndKeys)

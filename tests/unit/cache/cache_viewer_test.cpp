@@ -105,6 +105,20 @@ TEST(GetUrlFileType, Table)
         EXPECT_EQ(urlFileType(QString::fromUtf8(in)), QString::fromUtf8(out)) << in;
 }
 
+TEST(CacheViewerTest, AddressesAreShownDecoded)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"https://s.test/search?q=%E6%9C%BA%E6%A2%B0%E8%AE%BE%E8%AE%A1+filetype%3Apdf",
+         "https://s.test/search?q=机械设计+filetype%3Apdf"},
+        {"http://h.test/%E6%95%99%E7%A8%8B.pdf", "http://h.test/教程.pdf"},
+        {"http://h.test/a%20b.doc", "http://h.test/a b.doc"},
+        {"用户:second", "用户:second"},  // the all-users rows are not addresses
+        {"http://h.test/bad%zz", "http://h.test/bad%zz"},  // not an address QUrl accepts: as it is
+    };
+    for (auto [in, out] : cases)
+        EXPECT_EQ(displayAddress(QString::fromUtf8(in)), QString::fromUtf8(out)) << in;
+}
+
 TEST(CacheViewerTest, MyCacheListsNormalEntriesWithTheirFiles)
 {
     QTemporaryDir dir;

@@ -101,6 +101,43 @@ TEST(SimpleCacheIndexTest, ListsNormalEntriesOnly)
     EXPECT_EQ(other, (QStringList{QStringLiteral("http://h.test/cut.pdf"), QStringLiteral("http://h.test/moved")}));
 }
 
+// A cached page is listed and copied out under its title, in whatever
+// charset and coding it came; other entries keep the address's name.
+TEST(SimpleCacheIndexTest, PagesAreNamedAfterTheirTitles)
+{
+    struct Row {
+        const char* name;
+        QByteArray body;
+        const char* type;
+        bool gzip;
+        QString title;
+        QString file;
+    };
+    const QByteArray gbkTitle = QByteArray("<html><head><title>") + QByteArray::fromHex("bbfad0b5c9e8bcc6") + "</title>";
+    const Row rows[] = {
+        {"utf-8, gzip", QStringLiteral("<html><head><title> 机械设计 手册 </title></head><body>x</body></html>").toUtf8(),
+         "text/html; charset=utf-8", true, QStringLiteral("机械设计 手册"), QStringLiteral("机械设计 手册.html")},
+        {"gbk", gbkTitle + "</head><body>x</body></html>", "text/html; charset=gbk", false, QStringLiteral("机械设计"),
+         QStringLiteral("机械设计.html")},
+        {"slash in the title", "<title>a/b:c</title>", "text/html", false, QStringLiteral("a/b:c"), QStringLiteral("abc.html")},
+        {"no title", "<html><body>x</body></html>", "text/html", false, QString(), QStringLiteral("p.html")},
+        {"not a page", "<title>t</title>", "application/pdf", false, QString(), QStringLiteral("p.pdf")},
+    };
+    for (const Row& r : rows) {
+        QTemporaryDir cache, side;
+        QList<QByteArray> headers{"HTTP/1.1 200 OK", QByteArray("Content-Type: ") + r.type};
+        if (r.gzip)
+            headers << "Content-Encoding: gzip";
+        writeEntry(cache.path(), "http://h.test/dir/p?w=1", r.gzip ? gzipped(r.body) : r.body, headers);
+        SimpleCacheIndex idx(cache.path(), side.path());
+        const QString id = idx.list().at(0).id;
+        EXPECT_EQ(idx.check(id).title, r.title) << r.name;
+        const QString file = idx.entryFile(id).path;
+        EXPECT_EQ(QFileInfo(file).fileName(), r.file) << r.name;
+        EXPECT_EQ(idx.list().at(0).localFile, file) << r.name << ": the listing finds it again";
+    }
+}
+
 TEST(SimpleCacheIndexTest, LocalFileIsTheDecodedBodyWrittenOnce)
 {
     QTemporaryDir cache, side;
