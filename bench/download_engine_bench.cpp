@@ -110,7 +110,7 @@ double run(int method, int threads, int files, qint64 size, const QString& base,
     for (int i = 0; i < files; ++i) {
         const DownloadItem& it = list.item(i);
         if (it.state != DownloadState::Done || !sameAsServed(itemFilePath(it), size)) {
-            std::fprintf(stderr, "row %d: %s %s\n", i, qPrintable(it.progressText), qPrintable(itemFilePath(it)));
+            std::fprintf(stderr, "row %d: %s %s\n", i, qPrintable(cellText(it, DownloadListModel::ColProgress)), qPrintable(itemFilePath(it)));
             ok = false;
         }
         QFile::remove(itemFilePath(it));
