@@ -16,6 +16,7 @@
 #include "download/TransferMonitor.h"
 #include "download/UnfinishedList.h"
 #include "gui/DesktopIntegration.h"
+#include "gui/FlowLayout.h"
 #include "gui/StateIcons.h"
 #include "gui/Windows.h"
 #include "platform/Prompter.h"
@@ -87,7 +88,8 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
 
     auto* central = new QWidget(this);
     auto* lay = new QVBoxLayout(central);
-    auto* top = new QHBoxLayout();
+    // Wraps onto further rows on a narrow window rather than cutting captions.
+    auto* top = new FlowLayout(nullptr, 6);
     m_methodLabel = new QLabel(central);
     top->addWidget(m_methodLabel);
     m_switchMethodButton = new QPushButton(QStringLiteral("切换"), central);
@@ -102,7 +104,6 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     m_pauseCombo = new QComboBox(central);
     top->addWidget(m_pauseCombo);
     top->addWidget(new QLabel(QStringLiteral("秒"), central));
-    top->addSpacing(16);
     top->addWidget(new QLabel(sameNamePolicyLabel(), central));
     m_skipExistingRadio = new QRadioButton(sameNamePolicyCaption(SameNamePolicy::Skip), central);
     m_overwriteRadio = new QRadioButton(sameNamePolicyCaption(SameNamePolicy::Overwrite), central);
@@ -110,10 +111,9 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     top->addWidget(m_skipExistingRadio);
     top->addWidget(m_overwriteRadio);
     top->addWidget(m_renameRadio);
-    top->addSpacing(16);
     m_soundCheck = new QCheckBox(QStringLiteral("声音提示"), central);
     top->addWidget(m_soundCheck);
-    top->addStretch(1);
+    top->addStretch();
     m_rowCountLabel = new QLabel(QStringLiteral("0条"), central);
     top->addWidget(m_rowCountLabel);
     lay->addLayout(top);

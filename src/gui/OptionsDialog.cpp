@@ -123,14 +123,16 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     m_sizeLimitEdit->setAlignment(Qt::AlignRight);
     size->addWidget(m_sizeLimitEdit);
     size->addWidget(new QLabel(QStringLiteral("MB"), this));
-    size->addStretch(1);
-    lay->addLayout(size);
+    size->addSpacing(12);
 
-    // Retries of a transfer that failed on the way, and transfers at once per server.
-    auto* network = new QHBoxLayout();
+    // Retries of a transfer that failed on the way, and transfers at once per
+    // server, on the size limit's row: the dialog must fit a small screen.
+    auto* network = size;
     const auto addSpin = [&](const QString& caption, QSpinBox*& box, int most, const QString& zero) {
-        network->addWidget(new QLabel(caption, this));
+        auto* label = new QLabel(caption, this);
+        network->addWidget(label);
         box = new QSpinBox(this);
+        label->setBuddy(box);
         box->setRange(0, most);
         box->setSpecialValueText(zero);
         network->addWidget(box);

@@ -68,6 +68,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         Prompter::setInstance(&prompter);
+        // All rows come from the one demo service: these rows are about the slots, not the per-server limit.
+        SettingsStore::instance().save(keys::perHostLimit, QStringLiteral("0"));
         timings().tick = 50ms;
         timings().transferPoll = 20ms;
         QVERIFY(service.start());

@@ -183,7 +183,9 @@ private Q_SLOTS:
         QTimer::singleShot(20, [&] { ticked = true; });
         QTRY_VERIFY(ticked);
         QVERIFY(request()->isWatching());
-        // Closing the program while the check waits ends cleanly.
+        // Closing the program while the check waits ends cleanly (the note
+        // about clearing the cache at exit was given before).
+        SettingsStore::instance().save(keys::clearCacheOnExitTold, QStringLiteral("1"));
         QPointer<StartWindow> c = cover;
         cover->close();
         QTRY_VERIFY(c.isNull());
