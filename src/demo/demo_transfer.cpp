@@ -226,11 +226,11 @@ ByteRange parseRange(std::string_view header, std::uint64_t size)
     if (header.size() < 6 || !std::equal(header.begin(), header.begin() + 6, "bytes=",
                                          [](char a, char b) { return std::tolower(uint8_t(a)) == b; }))
         return r;
-    const std::string_view spec = trim(header.substr(6));
-    const auto dash = spec.find('-');
-    if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos)
+    const std::string_view range = trim(header.substr(6));
+    const auto dash = range.find('-');
+    if (dash == std::string_view::npos || range.find(',') != std::string_view::npos)
         return r;
-    const std::string_view a = trim(spec.substr(0, dash)), b = trim(spec.substr(dash + 1));
+    const std::string_view a = trim(range.substr(0, dash)), b = trim(range.substr(dash + 1));
     std::uint64_t first = 0, last = 0;
     if (a.empty()) {  // the last b bytes
         if (!readNumber(b, &last))
