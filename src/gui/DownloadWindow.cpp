@@ -311,6 +311,20 @@ void DownloadWindow::buildMenus()
     m->addSeparator();
     m_closeWindowAction = add(m, "关闭本下载窗口", [this] { close(); });
 
+    // The keyboard's way through the list: the same start key as the search
+    // window's batch, and the platform's own keys for what has one. Keys that
+    // line edits use too (select all, copy, delete) act only in the list.
+    m_startAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    m_startAction->setShortcutContext(Qt::WindowShortcut);
+    const auto listKey = [this](QAction* a, QKeySequence::StandardKey key) {
+        a->setShortcuts(key);
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        m_downloadsView->addAction(a);
+    };
+    listKey(m_selectAllAction, QKeySequence::SelectAll);
+    listKey(m_removeSelectedAction, QKeySequence::Delete);
+    listKey(m_copyNameAction, QKeySequence::Copy);
+
     QMenu* win = menuBar()->addMenu(QStringLiteral("窗口(&W)"));
     m_searchWindowAction = win->addAction(QStringLiteral("资料检索分析窗口"));
     connect(m_searchWindowAction, &QAction::triggered, this, [] {

@@ -3,6 +3,7 @@
 #include "app/AppGlobals.h"
 #include "app/Helpers.h"
 #include "content/FileTypeDetection.h"
+#include "net/NetworkErrorText.h"
 #include "download/Naming.h"
 
 #include <QFile>
@@ -242,8 +243,7 @@ QString transferFailureText(const TransferRequest& request)
         return detail.isEmpty() ? QStringLiteral("无法写入文件") : QStringLiteral("无法写入文件：") + detail;
     case TransferRequest::Failure::Tls:
         return info.isEmpty() ? QStringLiteral("安全连接被拒绝") : QStringLiteral("安全连接被拒绝：") + info;
-    case TransferRequest::Failure::Network:
-        return info.isEmpty() ? QStringLiteral("网络错误") : QStringLiteral("网络错误：") + info;
+    case TransferRequest::Failure::Network: return describeNetworkError(info).text();
     }
     return {};
 }

@@ -11,9 +11,8 @@
 
 namespace dh {
 
-QString transferStateText(int state, int responseCode, const QString& responseInfo)
+QString transferStateText(int state, const QString& failure)
 {
-    const QString codeAndInfo = QString::number(responseCode) + QStringLiteral(":") + responseInfo;
     switch (state) {
     case 0: return QStringLiteral("0 无状态可报告。");
     case 1: return QStringLiteral("1 正在查询所指定的主机的 IP 地址...");
@@ -26,9 +25,9 @@ QString transferStateText(int state, int responseCode, const QString& responseIn
     case 8: return QStringLiteral("8 已成功地接收到主机的响应。");
     case 9: return QStringLiteral("9 正在解除与主机的连接...");
     case 10: return QStringLiteral("10 已成功地与主机解除了连接。");
-    case 11: return QStringLiteral("11 与主机通讯时出现了错误:") + codeAndInfo;
+    case 11: return QStringLiteral("11 与主机通讯时出现了错误:") + failure;
     case 12: return QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。");
-    default: return codeAndInfo;
+    default: return failure;
     }
 }
 

@@ -101,9 +101,10 @@ enum TransferStateNumber : int {
     TransferStateCompleted = 12,
 };
 
-// The status-bar text for a state number (11 and unknown numbers include the
-// last error's code and text).
-QString transferStateText(int state, int responseCode, const QString& responseInfo);
+// The status-bar text for a state number. 11 and unknown numbers carry the
+// failure in the user's words (a Chinese reason, the network's own words in
+// brackets), never a bare library code.
+QString transferStateText(int state, const QString& failure);
 
 // AccessType values.
 constexpr int accessSystemDefault = 0;  // system proxy settings (http_proxy, https_proxy, no_proxy)

@@ -162,7 +162,7 @@ TEST_F(CliDownload, FailedRowsSayWhy)
         const auto rows = report(rep);
         ASSERT_EQ(rows.size(), 3u);
         // The system's word for the write, in whatever language it speaks.
-        const char* want[] = {"无法写入文件：", "网络错误：", "网络错误：Connection refused"};
+        const char* want[] = {"无法写入文件：", "连接被断开（", "无法连接（Connection refused）"};
         EXPECT_FALSE(rows[0][6].contains("Unknown error")) << qPrintable(rows[0][6]);
         for (int i = 0; i < 3; ++i) {
             EXPECT_EQ(rows[size_t(i)][2], "failed");
