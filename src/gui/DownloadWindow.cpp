@@ -1,4 +1,5 @@
 #include "gui/DownloadWindow.h"
+#include "gui/CommandKeys.h"
 
 #include "app/AppInfo.h"
 #include "content/TypeCorrection.h"
@@ -316,6 +317,7 @@ void DownloadWindow::buildMenus()
     // line edits use too (select all, copy, delete) act only in the list.
     m_startAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
     m_startAction->setShortcutContext(Qt::WindowShortcut);
+    keepCommandKeys(this, {m_startAction});
     const auto listKey = [this](QAction* a, QKeySequence::StandardKey key) {
         a->setShortcuts(key);
         a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -398,7 +400,9 @@ void DownloadWindow::load()
     }
     setSameNamePolicy(loadSameNamePolicy(st));
     m_scheduler->loadSettings(st);
-    resize(1000, 667);
+    // Centred at its default size first: that is where it comes back to from
+    // the maximised first start.
+    placeWindow(this, QSize(1000, 667));
     restoreWindowGeometry(this, QStringLiteral("fFileDownload"), st);
     for (int i = 0; i <= 600; ++i)
         m_pauseCombo->addItem(QString::number(i));

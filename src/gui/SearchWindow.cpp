@@ -1,4 +1,5 @@
 #include "gui/SearchWindow.h"
+#include "gui/CommandKeys.h"
 #include "gui/SelectedRowFlags.h"
 
 #include "app/AppGlobals.h"
@@ -417,6 +418,7 @@ void SearchWindow::buildMenus()
     connect(m_previousAreaAction, &QAction::triggered, this, [this] { focusArea(-1); });
     for (QAction* a : search->actions())
         a->setShortcutContext(Qt::WindowShortcut);
+    keepCommandKeys(this, search->actions());
 
     m_removeMenu = menuBar()->addMenu(QStringLiteral("清除(&C)"));
     m_removeMenu->setObjectName(QStringLiteral("menu清除"));

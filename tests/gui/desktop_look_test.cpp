@@ -9,6 +9,7 @@
 #include "demo/DemoService.h"
 #include "download/DownloadListModel.h"
 #include "download/ListOperations.h"
+#include "gui/CommandKeys.h"
 #include "gui/ListBands.h"
 #include "gui/ServiceMode.h"
 #include "gui/StateIcons.h"
@@ -28,6 +29,8 @@
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QAction>
+#include <QSignalSpy>
 #include <QDir>
 #include <QVBoxLayout>
 #include <QStyleOption>
@@ -287,6 +290,36 @@ private Q_SLOTS:
         QVERIFY(light != dark);
         // A 2x screen gets the 32-pixel drawing, not a blown-up 16-pixel one.
         QCOMPARE(stateIcon(DownloadState::Done).pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
+    }
+
+    // A window's command key runs its command even from a text box that would
+    // claim the key (X11's Ctrl+D deletes a character; every box claims Ctrl+A).
+    void commandKeysReachTheWindowFromTextBoxes()
+    {
+        QWidget window;
+        auto* lay = new QVBoxLayout(&window);
+        auto* plain = new QPlainTextEdit(QStringLiteral("keywords"), &window);
+        auto* line = new QLineEdit(QStringLiteral("4"), &window);
+        lay->addWidget(plain);
+        lay->addWidget(line);
+        QAction command(QStringLiteral("command"), &window);
+        command.setShortcut(QKeySequence::SelectAll);
+        command.setShortcutContext(Qt::WindowShortcut);
+        window.addAction(&command);
+        keepCommandKeys(&window, {&command});
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QSignalSpy runs(&command, &QAction::triggered);
+        for (QWidget* box : {static_cast<QWidget*>(plain), static_cast<QWidget*>(line)}) {
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        }
+        QCOMPARE(runs.size(), 2);
+        QCOMPARE(plain->toPlainText(), QStringLiteral("keywords"));
+        command.setEnabled(false);  // a disabled command leaves the key to the box
+        QTest::keyClick(line, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(runs.size(), 2);
+        QCOMPARE(line->selectedText(), QStringLiteral("4"));
     }
 
     // Every window opens and is drawn; the pictures (screenshots/windows/) let

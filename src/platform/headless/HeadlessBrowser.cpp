@@ -181,7 +181,7 @@ void HeadlessBrowser::start(const Request& request, HistoryMode mode, int histor
     const QString shown = request.url.toString(QUrl::FullyEncoded);
     emit beforeNavigate(shown);
     m_busy = true;
-    emit statusTextChange(shown);
+    emit statusTextChange(request.url.toDisplayString());
 
     if (isAbout(request.url) || !request.url.isValid()) {
         // Completes on the next turn of the loop, like a real load, so that a

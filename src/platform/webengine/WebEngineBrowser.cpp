@@ -161,7 +161,7 @@ WebEngineBrowser::WebEngineBrowser(QObject* parent) : Browser(parent)
         beginTopLevelNavigation();
         m_busy = true;
         if (m_page)
-            emit statusTextChange(m_page->requestedUrl().toString(QUrl::FullyEncoded));
+            emit statusTextChange(m_page->requestedUrl().toDisplayString());
     });
     // Chromium's own name for a failure (ERR_CONNECTION_REFUSED) says more
     // than loadFinished's false.
@@ -176,7 +176,9 @@ WebEngineBrowser::WebEngineBrowser(QObject* parent) : Browser(parent)
         completeLoad(ok, generation());
     });
     connect(m_page, &QWebEnginePage::titleChanged, this, &Browser::titleChange);
-    connect(m_page, &QWebEnginePage::linkHovered, this, &Browser::statusTextChange);
+    // The status bar is read: keywords in an address show as typed, not percent-encoded.
+    connect(m_page, &QWebEnginePage::linkHovered, this,
+            [this](const QString& link) { emit statusTextChange(QUrl(link).toDisplayString()); });
     connect(m_page, &QWebEnginePage::windowCloseRequested, this, &Browser::windowClosing);
     connect(m_page, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest& request) {
         // No second window: the request is followed in this page.
