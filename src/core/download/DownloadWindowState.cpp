@@ -115,18 +115,25 @@ std::optional<qint64> remainingSeconds(const DownloadListModel::Totals& t, doubl
     return qint64(left / bytesPerSecond + 0.5);
 }
 
+// Sizes in the units people read everywhere (KB, MB), with Chinese for a
+// count of single bytes.
+static QString sizeText(qint64 bytes)
+{
+    if (bytes < 1024)
+        return QStringLiteral("%1 字节").arg(bytes);
+    return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
+}
+
 QString totalProgressText(const DownloadListModel::Totals& t, bool running, double bytesPerSecond)
 {
-    const QLocale c = QLocale::c();
     QString text = QStringLiteral("%1/%2 已完成").arg(t.count(DownloadState::Done)).arg(t.rows);
     text += QStringLiteral(" · 失败:%1").arg(t.count(DownloadState::Failed));
     if (t.count(DownloadState::Page) > 0)
         text += QStringLiteral(" 网页:%1").arg(t.count(DownloadState::Page));
-    text += QStringLiteral(" · ") + c.formattedDataSize(t.received, 1, QLocale::DataSizeTraditionalFormat);
+    text += QStringLiteral(" · ") + sizeText(t.received);
     if (!running)
         return text;
-    text += QStringLiteral(" · ") + c.formattedDataSize(qint64(bytesPerSecond), 1, QLocale::DataSizeTraditionalFormat)
-        + QStringLiteral("/s");
+    text += QStringLiteral(" · ") + sizeText(qint64(bytesPerSecond)) + QStringLiteral("/秒");
     if (const auto s = remainingSeconds(t, bytesPerSecond)) {
         const qint64 h = *s / 3600, m = *s / 60 % 60, sec = *s % 60;
         text += QStringLiteral(" · 剩余 ")
