@@ -212,6 +212,23 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
         connect(m_list, &QAbstractItemModel::rowsRemoved, this, forget);
     }
     lay->addWidget(m_downloadsView, 1);
+
+    // The whole list's progress under it, in a row of its own: beside the
+    // status bar's panels it was cut off on any window narrower than a screen.
+    auto* totals = new FlowLayout(nullptr, 8);
+    m_totalProgressBar = new QProgressBar(central);
+    m_totalProgressBar->setFormat(QStringLiteral("%v/%m"));
+    m_totalProgressBar->setFixedWidth(160);
+    m_totalProgressBar->setRange(0, 1);
+    m_totalProgressBar->setValue(0);
+    m_totalProgressLabel = new QLabel(central);
+    m_loginHintLabel = new QLabel(central);
+    m_loginHintLabel->setStyleSheet(QStringLiteral("color: #b36b00;"));
+    m_loginHintLabel->hide();
+    totals->addWidget(m_totalProgressBar);
+    totals->addWidget(m_totalProgressLabel);
+    totals->addWidget(m_loginHintLabel);
+    lay->addLayout(totals);
     setCentralWidget(central);
 
     for (int i = 1; i <= 4; ++i) {
@@ -219,18 +236,6 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
         statusBar()->addWidget(m_statusPanels[i], i == 4 ? 0 : 1);
     }
     m_statusPanels[2]->installEventFilter(this);
-    m_loginHintLabel = new QLabel(this);
-    m_loginHintLabel->setStyleSheet(QStringLiteral("color: #b36b00;"));
-    m_loginHintLabel->hide();
-    statusBar()->addWidget(m_loginHintLabel, 2);
-    m_totalProgressBar = new QProgressBar(this);
-    m_totalProgressBar->setFormat(QStringLiteral("%v/%m"));
-    m_totalProgressBar->setMaximumWidth(160);
-    m_totalProgressBar->setRange(0, 1);
-    m_totalProgressBar->setValue(0);
-    m_totalProgressLabel = new QLabel(this);
-    statusBar()->addPermanentWidget(m_totalProgressBar);
-    statusBar()->addPermanentWidget(m_totalProgressLabel);
 
     // The engine: the scheduler wires the state's live sources (transfer
     // controls, method one's busy flag, the scheduler timer) to itself.
