@@ -198,6 +198,7 @@ void Downloader::keepPartialIfResumable()
 void Downloader::cancelAsyncRead()
 {
     m_stallTimer.stop();
+    m_restarting = false;  // a new request queued for an answer that did not fit is not wanted now
     if (m_read) {
         m_read->disconnect(this);
         m_read->cancel();
