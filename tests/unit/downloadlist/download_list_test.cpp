@@ -199,11 +199,7 @@ TEST(DownloadList, BulkRemovalKeepsOrderAndIndexInBothLists)
 TEST(DownloadList, KeptBodiesGoWithTheirRowsAndNothingElse)
 {
     QTemporaryDir dir;
-    const struct Row {
-        const char* what;
-        std::function<void(std::unique_ptr<DownloadListModel>&)> act;
-        bool stays;
-    } rows[] = {
+    const struct { const char* what; std::function<void(std::unique_ptr<DownloadListModel>&)> act; bool stays; } rows[] = {
         {"row removed", [](auto& m) { m->removeRows({0}); }, false},
         {"list cleared", [](auto& m) { m->clear(); }, false},
         {"list ended", [](auto& m) { m.reset(); }, false},
@@ -212,7 +208,7 @@ TEST(DownloadList, KeptBodiesGoWithTheirRowsAndNothingElse)
          [](auto& m) { DownloadItem it = m->item(0); it.partial = {}; m->setItem(0, it); m->clear(); }, false},
         {"other row removed", [](auto& m) { m->removeRows({1}); }, true},
     };
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         const QString path = dir.filePath(".dh-1.part");
         QFile f(path);

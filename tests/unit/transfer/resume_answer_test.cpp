@@ -3,7 +3,6 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 namespace dh::test {
@@ -16,11 +15,7 @@ using Headers = QList<QPair<QByteArray, QByteArray>>;
 TEST(ResumeAnswer, OnlyTheRestOfTheSameWholeContinuesAndOnlyStrongValidatorsAreKept)
 {
     const PartialBody kept{QStringLiteral("/x"), QStringLiteral("\"v\""), 600, 1000};
-    const struct {
-        int status;
-        const char* range;
-        bool continues;
-    } answers[] = {
+    const struct { int status; const char* range; bool continues; } answers[] = {
         {206, "bytes 600-999/1000", true}, {206, "bytes 500-999/1000", false}, {206, "bytes 600-999/2000", false},
         {206, "bytes 600-799/1000", false}, {206, "bytes */1000", false},      {200, "bytes 600-999/1000", false},
     };
@@ -37,12 +32,8 @@ TEST(ResumeAnswer, OnlyTheRestOfTheSameWholeContinuesAndOnlyStrongValidatorsAreK
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(QByteArray(600, 'a')) == 600);
     f.close();
     const QByteArray date = "Wed, 09 Dec 2026 10:00:00 GMT";
-    const struct {
-        const char* what;
-        Headers headers;
-        qint64 total;
-        QByteArray validator;  // empty: nothing kept
-    } keeps[] = {
+    // validator: empty when nothing may be kept.
+    const struct { const char* what; Headers headers; qint64 total; QByteArray validator; } keeps[] = {
         {"strong ETag", {{"Accept-Ranges", "bytes"}, {"ETag", "\"e1\""}, {"Last-Modified", date}}, 1000, "\"e1\""},
         {"weak ETag", {{"Accept-Ranges", "bytes"}, {"ETag", "W/\"e1\""}, {"Last-Modified", date}}, 1000, date},
         {"weak ETag alone", {{"Accept-Ranges", "bytes"}, {"ETag", "W/\"e1\""}}, 1000, ""},
