@@ -1,6 +1,5 @@
 #include "../update/FakeTransfer.h"
 #include "download/TransferSupport.h"
-
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -9,7 +8,6 @@ namespace dh::test {
 namespace {
 
 using Headers = QList<QPair<QByteArray, QByteArray>>;
-
 // Which answers go on from a kept body of 600 of 1000 bytes, and which
 // answers leave a body a later attempt may go on from.
 TEST(ResumeAnswer, OnlyTheRestOfTheSameWholeContinuesAndOnlyStrongValidatorsAreKept)
@@ -25,7 +23,6 @@ TEST(ResumeAnswer, OnlyTheRestOfTheSameWholeContinuesAndOnlyStrongValidatorsAreK
         r.respond(a.status, QStringLiteral("R"), Headers{{"Content-Range", a.range}});
         EXPECT_EQ(answerContinues(r, kept), a.continues);
     }
-
     QTemporaryDir dir;
     const QString temp = dir.filePath(QStringLiteral(".dh-1.part"));
     QFile f(temp);
