@@ -11,8 +11,9 @@
 #   curl      curl -C - in a retry loop (until it exits 0, at most 100 tries)
 #   wget      wget -c (its own retries: --tries=0 --waitretry=0)
 #   aria2c    aria2c -c (its own retries: --max-tries=0 --retry-wait=0)
-#   docharvest  docharvest-cli download (--max-size above the file; --retries 100
-#             when it has that option)
+#   docharvest  docharvest-cli download (--max-size above the file; --retries 10,
+#             the most it takes, when it has that option: a cut that got further
+#             does not use one up)
 # and the script prints the body bytes the service sent for that path (its
 # /t/counters), the wall time and whether the file on disk is the served one.
 # A tool that ends without the right file, or fetched more than the file's
@@ -73,7 +74,7 @@ stats() {  # min median max
 WANT=$(curl -s -f "$BASE/t/file/$SIZE/reference.bin" | sha256sum | cut -d' ' -f1)
 
 CLI_RETRIES=()
-"$CLI" download --help 2>&1 | grep -q -- '--retries' && CLI_RETRIES=(--retries 100)
+"$CLI" download --help 2>&1 | grep -q -- '--retries' && CLI_RETRIES=(--retries 10)
 
 run_curl() {
   local tries=0

@@ -529,6 +529,12 @@ private:
                               .arg(counts[int(RowState::Cancelled)])
                               .arg(humanBytes(bytes))
                               .arg(double(m_clock.elapsed()) / 1000.0, 0, 'f', 1);
+        // Rows of which an attempt went on from the body an earlier one kept.
+        int resumed = 0;
+        for (int i = 0; i < m_list.size(); ++i)
+            resumed += m_list.item(i).resumed ? 1 : 0;
+        if (resumed > 0)
+            summary += QStringLiteral("; %1 resumed").arg(resumed);
         if (m_host.roundsDone() > 0)
             summary += QStringLiteral("; %1 re-download round%2").arg(m_host.roundsDone()).arg(m_host.roundsDone() > 1 ? "s" : "");
         if (m_host.errorStopReached())

@@ -255,6 +255,7 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (!m_closed)
             saveUnfinishedRows(false);
+        m_list->discardPartials();  // bodies kept for a resume live as long as the run
     });
 }
 
@@ -681,6 +682,7 @@ void DownloadWindow::closeEvent(QCloseEvent* e)
     m_loginRefreshTimer->stop();
     stopDownloading();
     m_scheduler->methodOne().cancel();
+    m_list->discardPartials();  // bodies kept for a resume live as long as the window
     saveWindowGeometry(this, QStringLiteral("fFileDownload"), st);
     st.save(keys::threadIndex, QString::number(m_transferCountCombo->currentIndex()));
     windows::coverBackIfLastMainWindow("fFileDownload");

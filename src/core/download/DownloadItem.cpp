@@ -1,6 +1,7 @@
 #include "download/DownloadItem.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <sys/stat.h>
 
 namespace dh {
@@ -32,6 +33,21 @@ OwnedFile identifyFile(const QString& path)
     f.inode = quint64(st.st_ino);
     f.changeNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return f;
+}
+
+bool PartialBody::usable() const
+{
+    if (!isSet() || validator.isEmpty() || bytes <= 0 || bytes >= total)
+        return false;
+    const QFileInfo fi(path);
+    return fi.isFile() && !fi.isSymLink() && fi.size() == bytes;
+}
+
+void discardPartial(PartialBody& partial)
+{
+    if (partial.isSet())
+        QFile::remove(partial.path);
+    partial = {};
 }
 
 bool DownloadItem::isComplete() const

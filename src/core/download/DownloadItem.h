@@ -69,6 +69,24 @@ enum class FailCode : quint8 {
 // The outcome a row stands at: its state, refined by its note.
 enum class RowOutcome { Waiting, Downloading, Done, Failed, SkippedExisting, SkippedTooLarge, Cancelled, WebPage };
 
+// A body kept from an attempt that ended early, for the row's next attempt
+// to go on from with a Range request: the hidden temporary file beside the
+// target (this program created it), the validator the server must still
+// answer to (a strong ETag, else Last-Modified), and how many of how many
+// bytes it holds.
+struct PartialBody {
+    QString path;
+    QString validator;
+    qint64 bytes = 0;
+    qint64 total = 0;
+    qint64 gained = 0;  // of these, the bytes the attempt that kept it added
+    bool isSet() const { return !path.isEmpty(); }
+    // The file is still what was kept: the bytes recorded, fewer than the total.
+    bool usable() const;
+};
+// Removes the kept file, if any, and forgets it.
+void discardPartial(PartialBody& partial);
+
 // One row of the download list. Texts are what the user typed or the
 // transfer found; counts are numbers (their cells are made by the model).
 struct DownloadItem {
@@ -98,6 +116,12 @@ struct DownloadItem {
     qint64 retryAt = 0;
     int retryLimit = 0;
     int retrySeconds = 0;
+    // Not shown nor stored in the list file: the body kept for the row's next
+    // attempt (the list owns it and removes it with the row; only the list's
+    // takePartial and setPartial change it), and whether an attempt of the
+    // row went on from a kept body.
+    PartialBody partial;
+    bool resumed = false;
     // Not shown: the type the row was handed over with, before any server or
     // content check changed it. A web-page row is a document only when a web
     // page was asked for.

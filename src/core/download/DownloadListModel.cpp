@@ -179,6 +179,8 @@ int DownloadListModel::addItems(const std::vector<DownloadItem>& items)
         n.clearProgress();
         n.state = DownloadState::Waiting;
         n.owned = {};  // a new row has created nothing yet
+        n.partial = {};
+        n.resumed = false;
         if (n.requestedType.isEmpty())
             n.requestedType = n.fileType;
     }
@@ -200,6 +202,10 @@ bool DownloadListModel::setItem(int row, const DownloadItem& item)
     DownloadItem next = item;
     if (next.requestedType.isEmpty())
         next.requestedType = cur.requestedType;  // a row built afresh keeps what was asked for
+    // The kept body is not the caller's to set (a copy of the row taken
+    // before a transfer took it would bring it back twice).
+    next.partial = cur.partial;
+    next.resumed = cur.resumed;
     if (next.url != cur.url) {
         if (m_index.contains(next.url)) {
             next.url = cur.url;
@@ -207,6 +213,9 @@ bool DownloadListModel::setItem(int row, const DownloadItem& item)
         } else {
             m_index.remove(cur.url);
             m_index.insert(next.url, row);
+            // Another address: the kept bytes are not of its document.
+            dh::discardPartial(next.partial);
+            next.resumed = false;
         }
     }
     const bool failsNow = next.state == DownloadState::Failed && cur.state != DownloadState::Failed;
@@ -267,6 +276,29 @@ void DownloadListModel::setNote(int row, RowNote note)
     emitRowChanged(row);
 }
 
+PartialBody DownloadListModel::takePartial(int row)
+{
+    if (row < 0 || row >= size())
+        return {};
+    return std::exchange(m_rows[size_t(row)].partial, {});
+}
+
+void DownloadListModel::setPartial(int row, const PartialBody& partial)
+{
+    if (row < 0 || row >= size())
+        return;
+    PartialBody& cur = m_rows[size_t(row)].partial;
+    if (cur.isSet() && cur.path != partial.path)
+        dh::discardPartial(cur);
+    cur = partial;
+}
+
+void DownloadListModel::markResumed(int row)
+{
+    if (row >= 0 && row < size())
+        m_rows[size_t(row)].resumed = true;
+}
+
 int DownloadListModel::findUrl(const QString& url) const
 {
     return m_index.value(url, -1);
@@ -277,6 +309,10 @@ void DownloadListModel::removeRows(std::vector<int> rows)
     const auto runs = rowRuns(std::move(rows), size());
     if (runs.empty())
         return;
+    for (const auto& run : runs) {
+        for (int i = run.first; i <= run.second; ++i)
+            dh::discardPartial(m_rows[size_t(i)].partial);
+    }
     if (int(runs.size()) <= kMaxRemovalRuns) {
         // From the bottom up so that earlier positions stay valid.
         for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
@@ -293,8 +329,20 @@ void DownloadListModel::removeRows(std::vector<int> rows)
     endResetModel();
 }
 
+DownloadListModel::~DownloadListModel()
+{
+    discardPartials();
+}
+
+void DownloadListModel::discardPartials()
+{
+    for (DownloadItem& it : m_rows)
+        dh::discardPartial(it.partial);
+}
+
 void DownloadListModel::clear()
 {
+    discardPartials();
     beginResetModel();
     m_rows.clear();
     m_index.clear();

@@ -26,6 +26,8 @@ public:
     static QString stateText(DownloadState s);
 
     explicit DownloadListModel(QObject* parent = nullptr);
+    // Bodies kept for a resume go with the list (the window closes, the run ends).
+    ~DownloadListModel() override;
 
     // QAbstractItemModel
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -55,6 +57,16 @@ public:
     void setNote(int row, RowNote note);
     // Records the file at path (as it is now) as created by the row's own transfer.
     void setOwnedFile(int row, const QString& path);
+    // The body kept for the row's next attempt. setItem never changes it:
+    // takePartial hands it to a transfer (the row forgets it, the file
+    // stays), setPartial gives one back (a different one the row held is
+    // removed). Removing rows, clear() and the list's end remove them.
+    PartialBody takePartial(int row);
+    void setPartial(int row, const PartialBody& partial);
+    void discardPartial(int row) { setPartial(row, {}); }
+    void discardPartials();
+    // An attempt of the row went on from a kept body.
+    void markResumed(int row);
     int findUrl(const QString& url) const;  // -1 when absent; O(1)
     bool containsUrl(const QString& url) const { return findUrl(url) >= 0; }
     void removeRows(std::vector<int> rows);  // any order; duplicates ignored

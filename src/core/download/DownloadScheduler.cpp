@@ -168,6 +168,10 @@ bool DownloadScheduler::scheduleRetry(int pos, const TransferResult& r)
     if (!running() || m_retries <= 0 || pos < 0 || pos >= m_list.size())
         return false;
     DownloadItem it = m_list.item(pos);
+    // An attempt that added to the body kept for a resume got somewhere:
+    // the retries count the attempts in a row that did not.
+    if (it.partial.isSet() && it.partial.gained > 0)
+        it.retries = 0;
     if (it.retries >= m_retries || !isTransientFailure(r.code, r.httpStatus, r.retryAfterMs >= 0))
         return false;
     const qint64 now = m_clock.elapsed();
@@ -453,6 +457,8 @@ void DownloadScheduler::downloadMultiThreaded(int j, int row, const QString& url
     connect(d, &Downloader::fileCreated, this, [this, j](const QString& file) { m_list.setOwnedFile(slotRow(j), file); });
     m_state.transferBusy = true;
     startRow(row);
+    // A body kept from the row's last attempt is the transfer's to go on from.
+    d->setResume(m_list.takePartial(row));
     d->beginDownload(url, target, m_list.item(row).referer);
 }
 
@@ -468,11 +474,21 @@ void DownloadScheduler::unload(int j)
     if (j < 1 || j > kMaxSlots)
         return;
     QPointer<Downloader> d = m_slots[size_t(j)];
+    const int row = slotRow(j);
     m_slots[size_t(j)] = nullptr;
     if (!d)
         return;
     d->disconnect(this);
     d->cancelAsyncRead();
+    // What the transfer kept for a resume goes to its row (the row's end
+    // decides whether it stays), or away with a row that is gone.
+    if (d->resumed())
+        m_list.markResumed(row);
+    PartialBody kept = d->takeKeptPartial();
+    if (row >= 0)
+        m_list.setPartial(row, kept);
+    else
+        discardPartial(kept);
     // It may be inside one of its own signals right now.
     d->deleteLater();
 }

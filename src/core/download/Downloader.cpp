@@ -18,11 +18,18 @@ Downloader::Downloader(QObject* parent) : QObject(parent)
 Downloader::~Downloader()
 {
     cancelAsyncRead();
+    discardPartial(m_kept);
 }
 
 void Downloader::beginDownload(const QString& address, const QString& saveFile, const QString& /*referer*/)
 {
     cancelAsyncRead();
+    discardPartial(m_kept);
+    PartialBody resume = std::exchange(m_resume, {});
+    m_resuming = {};
+    m_offset = 0;
+    m_sinkChosen = m_appending = m_restarting = false;
+    m_keepable = true;
     m_saveFile = saveFile;
     m_bytesExpected = m_bytesRead = m_bytesAtLastLook = m_arrived = 0;
     m_reported = false;
@@ -38,6 +45,7 @@ void Downloader::beginDownload(const QString& address, const QString& saveFile, 
     a.replace(QLatin1String("&amp;"), QLatin1String("&"), Qt::CaseInsensitive);
     m_address = trimSpaces(a);
     if (!isDownloadableAddress(m_address)) {
+        discardPartial(resume);
         // Reported on the next turn, after the caller has finished starting us.
         QTimer::singleShot(0, this, [this] { giveUp(unsupportedAddressText(), {}, FailCode::Unsupported); });
         return;
@@ -52,20 +60,42 @@ void Downloader::beginDownload(const QString& address, const QString& saveFile, 
         emit fileCreated(saveFile);
     }
 
+    // A kept body goes on only beside the same target.
+    if (resume.usable() && QFileInfo(resume.path).absolutePath() == QFileInfo(saveFile).absolutePath()) {
+        m_temp = resume.path;
+        m_resuming = resume;
+        m_offset = resume.bytes;
+        startRequest(resumeHeaderLines(resume));
+        return;
+    }
+    discardPartial(resume);
     m_temp = createTempBeside(saveFile);
-    m_read = transferEngine().execute(m_address);
+    startRequest({});
+}
+
+void Downloader::startRequest(const QByteArray& headerLines)
+{
+    TransferOptions options;
+    options.headerLines = headerLines;
+    m_read = transferEngine().execute(m_address, options);
+    const QPointer<TransferRequest> request(m_read.get());
     connect(m_read.get(), &TransferRequest::progress, this, &Downloader::onReadProgress);
     connect(m_read.get(), &TransferRequest::finished, this, &Downloader::onReadFinished);
     // An error answer is given up on without waiting for its body, which may
     // be long and is of no use. On the next turn: QtNetwork still has its own
     // report of the status to deliver, and an abort inside its signal would
     // come before it.
-    connect(m_read.get(), &TransferRequest::headersReceived, this, [this] {
-        QTimer::singleShot(0, this, [this] {
-            if (m_read && httpAnswerOf(*m_read) == HttpAnswer::Error)
+    connect(m_read.get(), &TransferRequest::headersReceived, this, [this, request] {
+        if (m_offset > 0)
+            chooseResumeSink();
+        QTimer::singleShot(0, this, [this, request] {
+            if (request && m_read.get() == request && !m_restarting && httpAnswerOf(*m_read) == HttpAnswer::Error)
                 giveUp(QStringLiteral("无法下载"));
         });
     });
+    // A resumed body's file waits for the answer.
+    if (m_offset > 0)
+        return;
     if (m_temp.isEmpty() || !m_read->saveBodyTo(m_temp, SaveMode::Direct)) {
         m_read->disconnect(this);
         m_read->cancel();
@@ -74,9 +104,101 @@ void Downloader::beginDownload(const QString& address, const QString& saveFile, 
     }
 }
 
+void Downloader::chooseResumeSink()
+{
+    if (m_sinkChosen || !m_read)
+        return;
+    m_sinkChosen = true;
+    TransferRequest& r = *m_read;
+    // A file that cannot be opened fails the row on the next turn (not
+    // inside the request's own signal).
+    const auto failLocal = [this] {
+        QTimer::singleShot(0, this, [this] {
+            giveUp(QStringLiteral("无法下载"), failReasonText(FailReason::NoTempFile), FailCode::Local);
+        });
+    };
+    if (answerContinues(r, m_resuming)) {
+        m_appending = r.saveBodyTo(m_temp, SaveMode::Append);
+        if (!m_appending)
+            failLocal();
+        return;
+    }
+    if (r.httpStatus() == 200) {
+        // The whole body after all (the file changed, or ranges are off):
+        // it replaces the kept bytes in the same file.
+        m_offset = 0;
+        m_resuming = {};
+        if (!r.saveBodyTo(m_temp, SaveMode::Direct))
+            failLocal();
+        return;
+    }
+    // An error answer is given up on as ever: the kept body stays as it was.
+    if (httpAnswerOf(r) == HttpAnswer::Error && r.httpStatus() != 416)
+        return;
+    // 416, a range that is not the rest of the kept body, a page: start over.
+    m_restarting = true;
+    QTimer::singleShot(0, this, &Downloader::startOver);
+}
+
+void Downloader::startOver()
+{
+    if (m_reported || !m_restarting)
+        return;
+    m_restarting = false;
+    if (m_read) {
+        m_read->disconnect(this);
+        m_read->cancel();
+        m_read.release()->deleteLater();
+    }
+    if (!m_temp.isEmpty())
+        QFile::remove(m_temp);
+    m_resuming = {};
+    m_offset = 0;
+    m_sinkChosen = false;
+    m_temp = createTempBeside(m_saveFile);
+    startRequest({});
+}
+
+void Downloader::keepPartialIfResumable()
+{
+    if (m_kept.isSet() || m_temp.isEmpty() || !m_read || !m_keepable)
+        return;
+    switch (m_failCode) {
+    case FailCode::None:  // stopped
+    case FailCode::Cancelled:
+    case FailCode::CutShort:
+    case FailCode::NoResponse:
+    case FailCode::Stalled:
+    case FailCode::TooSlow:
+    case FailCode::Network:
+    case FailCode::Http:
+        break;
+    default:
+        return;  // the bytes or the row are of no use again (too large, coded, local trouble)
+    }
+    if (m_offset > 0 && !m_appending) {
+        // Nothing of this answer went into the file: it is still what was kept.
+        if (m_resuming.usable()) {
+            m_kept = m_resuming;
+            m_kept.gained = 0;
+        }
+    } else {
+        const qint64 total = m_appending ? m_resuming.total : m_read->bytesTotal();
+        m_kept = resumableBody(*m_read, m_temp, total);
+        const qint64 have = fileLength(m_temp);
+        if (!m_kept.isSet() && m_appending && have > 0 && have < total)
+            m_kept = PartialBody{m_temp, m_resuming.validator, have, total};  // a 206 need not repeat it
+        if (m_kept.isSet() && m_appending)
+            m_kept.gained = m_kept.bytes - m_resuming.bytes;
+    }
+    if (m_kept.isSet())
+        m_temp.clear();  // the caller's now
+}
+
 void Downloader::cancelAsyncRead()
 {
     m_stallTimer.stop();
+    m_restarting = false;  // a new request queued for an answer that did not fit is not wanted now
     if (m_read) {
         m_read->disconnect(this);
         m_read->cancel();
@@ -87,7 +209,8 @@ void Downloader::cancelAsyncRead()
     }
     // The requests themselves may be in the middle of a signal; they go with
     // this object or with the next transfer. Their files go now (a cancelled
-    // request has closed its file).
+    // request has closed its file), unless the body can be resumed.
+    keepPartialIfResumable();
     discardFiles();
 }
 
@@ -127,6 +250,12 @@ bool Downloader::checkSizeLimit(qint64 received)
 
 void Downloader::onReadProgress(qint64 read, qint64 total)
 {
+    if (m_appending) {
+        // The row's progress is of the whole file.
+        read += m_offset;
+        if (total > 0)
+            total += m_offset;
+    }
     m_arrived = read;
     // An error answer's length says nothing about the document: it must not
     // show as the row's progress, nor pass for a file too large to fetch.
@@ -143,7 +272,11 @@ void Downloader::onReadProgress(qint64 read, qint64 total)
 
 void Downloader::onReadFinished()
 {
-    if (m_reported || !m_read)
+    if (m_reported || !m_read || m_restarting)
+        return;
+    if (m_offset > 0 && m_read->hasHeaders())
+        chooseResumeSink();  // when the end came before the headers' turn
+    if (m_restarting)
         return;
     const TransferRequest::Failure failure = m_read->failure();
     if (failure == TransferRequest::Failure::Cancelled)
@@ -163,8 +296,15 @@ void Downloader::onReadFinished()
         keepPage();
         return;
     }
-    const qint64 total = m_read->bytesTotal();
-    const qint64 read = m_read->bytesRead();
+    const qint64 offset = m_appending ? m_offset : 0;
+    const qint64 total = m_read->bytesTotal() > 0 ? m_read->bytesTotal() + offset : 0;
+    const qint64 read = m_read->bytesRead() + offset;
+    if (m_read->succeeded() && offset > 0 && fileLength(m_temp) != total) {
+        // The pieces do not add up to the whole: never passed off as the file.
+        m_keepable = false;
+        giveUp(QStringLiteral("无法下载"), failReasonText(FailReason::CutShort), FailCode::CutShort);
+        return;
+    }
     if (m_read->succeeded() && read >= 1) {
         if (!placeBody()) {
             giveUp(QStringLiteral("无法下载"), placeFailText(m_placed),
@@ -189,8 +329,15 @@ void Downloader::onReadFinished()
         m_reported = true;
         m_failureText = requestFailureText();
         noteFailure(FailCode::CutShort);
+        keepPartialIfResumable();
         discardFiles();
         emit downloadComplete(read, total, m_saveFile);
+        return;
+    }
+    if (m_offset > 0) {
+        // No answer to the request for the rest: the kept body waits for
+        // the next attempt rather than a fetch in one piece.
+        giveUp(QStringLiteral("无法下载"));
         return;
     }
     startFallback();

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 
 namespace dh {
 
@@ -28,6 +29,18 @@ public:
     // anything but an http or https address fails with "不支持的网址". The
     // third argument is not used.
     void beginDownload(const QString& address, const QString& saveFile, const QString& referer = QString());
+    // Before beginDownload: a body kept from the row's last attempt, beside
+    // the same target, to go on from. The request asks for the rest (Range,
+    // If-Range): a 206 whose Content-Range is the rest appends, a 200 starts
+    // over in the same file, a 416 or any other range starts over with a
+    // new request. The file is this transfer's from then on.
+    void setResume(const PartialBody& partial) { m_resume = partial; }
+    // After the transfer ended early (cut, stalled, stopped, a network
+    // error) from an answer that allows a resume: the body it kept, now the
+    // caller's. Unset otherwise; a kept body nobody takes goes with this object.
+    PartialBody takeKeptPartial() { return std::exchange(m_kept, {}); }
+    // The body went on from a kept one.
+    bool resumed() const { return m_appending; }
     // Abandons every read of this instance without reporting anything; its
     // temporary file and an unreplaced placeholder go.
     void cancelAsyncRead();
@@ -67,6 +80,13 @@ signals:
     void pageKept(const QString& path, const QString& name);
 
 private:
+    void startRequest(const QByteArray& headerLines);
+    // The answer to a request for the rest of a kept body decides where its
+    // bytes go.
+    void chooseResumeSink();
+    void startOver();
+    // Keeps the temporary file for a later attempt when the answer allows it.
+    void keepPartialIfResumable();
     void onReadProgress(qint64 read, qint64 total);
     void onReadFinished();
     void keepPage();
@@ -103,6 +123,14 @@ private:
     QString m_temp;             // the body's hidden temporary file
     bool m_placeholder = false;  // this transfer wrote the placeholder at the target
     PlaceResult m_placed = PlaceResult::Failed;  // how the last body placement went
+    PartialBody m_resume;    // offered by the caller for the next beginDownload
+    PartialBody m_resuming;  // the kept body this request asks the rest of
+    qint64 m_offset = 0;     // its length while the answer may still continue it
+    bool m_sinkChosen = false;
+    bool m_appending = false;   // the answer continues the kept body
+    bool m_restarting = false;  // the answer did not fit: a new request follows
+    bool m_keepable = true;     // false once the file is known to be wrong
+    PartialBody m_kept;         // left for the caller at the end
 };
 
 } // namespace dh

@@ -159,8 +159,15 @@ struct MethodOneTransfer::Run {
     SameNamePolicy policy = SameNamePolicy::Rename;
     QString target;
     // The body goes to a hidden temporary file beside the target; only a
-    // complete body is moved into place. Whatever else happens, it goes.
+    // complete body is moved into place. Whatever else happens, it goes,
+    // unless it is kept for the row's next attempt.
     QString temp;
+    // A body kept from the row's last attempt: asked to go on from. Once
+    // the answer continues it, its file is temp (path empty here; the
+    // validator and lengths stay).
+    PartialBody resume;
+    bool appending = false;  // the answer is the rest of the kept body
+    bool restart = false;    // the answer does not fit the kept body: ask again for the whole
 };
 
 bool MethodOneTransfer::stopped(const Run& run) const
@@ -187,14 +194,27 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
     }
     m_state.transferBusy = true;
     m_host.setStatusText(2, QStringLiteral("正在下载:") + run.row.name);
-    sendRequest(run);
-    co_await run.request->waitForHeaders(timings().inetHeaderWait);
-    if (!self)
-        co_return false;
-
-    std::optional<TransferResult> result = readHeaders(run);
-    if (!result)
-        result = chooseTarget(run);
+    run.resume = m_list.takePartial(run.pos);
+    if (!run.resume.usable())
+        discardPartial(run.resume);
+    std::optional<TransferResult> result;
+    for (;;) {
+        sendRequest(run);
+        co_await run.request->waitForHeaders(timings().inetHeaderWait);
+        if (!self) {
+            discardPartial(run.resume);
+            co_return false;
+        }
+        result = readHeaders(run);
+        if (!result && !run.restart)
+            result = chooseTarget(run);
+        if (result || !run.restart)
+            break;
+        // The kept body cannot go on: the whole document, asked for again.
+        run.request->cancel();
+        discardPartial(run.resume);
+        run.restart = false;
+    }
     if (!result) {
         if (run.size <= 0 && !run.page) {
             // No size: the body is fetched again in one piece.
@@ -203,15 +223,51 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
         } else {
             result = co_await receiveBody(run);
         }
-        if (!self)
+        if (!self) {
+            discardPartial(run.resume);
             co_return false;
+        }
     }
     if (run.request->stillExecuting())
         run.request->cancel();
+    keepForResume(run, *result);
     if (!run.temp.isEmpty())
         QFile::remove(run.temp);
     endStep(ref, *result);
     co_return result->outcome != RowOutcome::Failed && result->outcome != RowOutcome::Cancelled;
+}
+
+void MethodOneTransfer::keepForResume(Run& run, const TransferResult& result)
+{
+    PartialBody kept;
+    const bool early = result.outcome == RowOutcome::Cancelled
+        || (result.outcome == RowOutcome::Failed
+            && (result.code == FailCode::CutShort || result.code == FailCode::NoResponse
+                || result.code == FailCode::Stalled || result.code == FailCode::TooSlow
+                || result.code == FailCode::Network || result.code == FailCode::Http));
+    if (early && run.resume.isSet()) {
+        kept = std::exchange(run.resume, {});  // nothing of this answer went into it
+        kept.gained = 0;
+    } else if (early && !run.temp.isEmpty() && run.request) {
+        const qint64 total = run.appending ? run.resume.total : run.size;
+        kept = resumableBody(*run.request, run.temp, total);
+        const qint64 have = fileLength(run.temp);
+        if (!kept.isSet() && run.appending && have > 0 && have < total)
+            kept = PartialBody{run.temp, run.resume.validator, have, total};  // a 206 need not repeat it
+        if (kept.isSet() && run.appending)
+            kept.gained = kept.bytes - run.resume.bytes;
+    }
+    discardPartial(run.resume);
+    if (kept.isSet() && kept.path == run.temp)
+        run.temp.clear();
+    const int pos = run.ref.resolve(m_list);
+    if (pos < 0) {
+        discardPartial(kept);
+        return;
+    }
+    if (run.appending)
+        m_list.markResumed(pos);
+    m_list.setPartial(pos, kept);
 }
 
 void MethodOneTransfer::sendRequest(Run& run)
@@ -222,6 +278,8 @@ void MethodOneTransfer::sendRequest(Run& run)
     run.options.proxy = connection.proxy;
     const QString referer = run.row.referer.isEmpty() ? urlHostPart(run.row.url) : run.row.referer;
     run.options.headerLines = QByteArrayLiteral("Referer: ") + headerValue(referer) + QByteArrayLiteral("\r\n");
+    if (run.resume.isSet())
+        run.options.headerLines += resumeHeaderLines(run.resume);
     run.request = transferEngine().execute(run.row.url, run.options);
     watch(run.request.get());
 }
@@ -242,6 +300,18 @@ std::optional<TransferResult> MethodOneTransfer::readHeaders(Run& run)
         return r;
     }
     const HttpAnswer answer = httpAnswerOf(request);
+    if (run.resume.isSet()) {
+        if (answerContinues(request, run.resume)) {
+            run.appending = true;
+        } else if (request.httpStatus() == 200) {
+            discardPartial(run.resume);  // the whole body after all (the file changed, or ranges are off)
+        } else if (answer != HttpAnswer::Error || request.httpStatus() == 416) {
+            // 416, a range that is not the rest of the kept body, a page.
+            run.restart = true;
+            return std::nullopt;
+        }
+        // An error answer fails as ever: the kept body stays as it was.
+    }
     if (answer == HttpAnswer::Error || request.failure() == TransferRequest::Failure::Encoded) {
         // Neither an error answer's body nor a coded one is the row's file.
         TransferResult r = TransferResult::failedRequest(request, FailReason::NoResponse);
@@ -256,6 +326,8 @@ std::optional<TransferResult> MethodOneTransfer::readHeaders(Run& run)
     run.size = request.getHeader(QStringLiteral("content-length")).trimmed().toLongLong(&isNumber);
     if (!isNumber || run.size < 0)
         run.size = 0;
+    if (run.appending)
+        run.size = run.resume.total;  // the answer's length is the rest only
     if (run.size > 0)
         run.row.size = run.size;
     if (aboveSizeLimit(run.size)) {
@@ -303,7 +375,16 @@ std::optional<TransferResult> MethodOneTransfer::chooseTarget(Run& run)
         request.cancel();
         return skippedResult(run.target);
     }
-    run.temp = createTempBeside(run.target);
+    if (run.appending && QFileInfo(run.resume.path).absolutePath() != QFileInfo(run.target).absolutePath()) {
+        // The row's folder changed since: its kept body is not beside the target.
+        run.appending = false;
+        run.restart = true;
+        return std::nullopt;
+    }
+    if (run.appending)
+        run.temp = std::exchange(run.resume.path, {});
+    else
+        run.temp = createTempBeside(run.target);
     if (run.temp.isEmpty()) {
         request.cancel();
         return TransferResult::failed(failReasonText(FailReason::NoTempFile), FailCode::Local);
@@ -318,7 +399,8 @@ QCoro::Task<TransferResult> MethodOneTransfer::receiveBody(Run& run)
     // Chunk transfer: the body goes to the temporary file as it arrives.
     const qint64 sizeCell = run.size > 0 ? run.size : kUnknownSize;
     m_list.setProgress(run.pos, sizeCell, 0, -1);
-    if (!request.saveBodyTo(run.temp, SaveMode::Direct)) {
+    const qint64 offset = run.appending ? fileLength(run.temp) : 0;
+    if (!request.saveBodyTo(run.temp, run.appending ? SaveMode::Append : SaveMode::Direct)) {
         request.cancel();
         co_return TransferResult::failed(failReasonText(FailReason::NoTempFile), FailCode::Local);
     }
@@ -334,7 +416,7 @@ QCoro::Task<TransferResult> MethodOneTransfer::receiveBody(Run& run)
             request.cancel();
             co_return TransferResult{};
         }
-        const qint64 got = request.bytesRead();
+        const qint64 got = request.bytesRead() + offset;
         if (got > seen) {
             seen = got;
             lastProgress.restart();
@@ -344,7 +426,9 @@ QCoro::Task<TransferResult> MethodOneTransfer::receiveBody(Run& run)
             request.cancel();
             co_return TransferResult::failed(failReasonText(FailReason::Stalled), FailCode::Stalled);
         }
-        if (ended && request.succeeded() && fileLength(run.temp) >= run.size)
+        // A resumed body must add up to the whole exactly.
+        if (ended && request.succeeded() && fileLength(run.temp) >= run.size
+            && (!run.appending || fileLength(run.temp) == run.size))
             co_return placeFile(run, sizeCell);
         if (stopped(run) || request.failure() == TransferRequest::Failure::Cancelled) {
             // The stop command: cancel and leave no partial file behind.

@@ -81,6 +81,9 @@ private:
     std::optional<TransferResult> chooseTarget(Run& run);
     QCoro::Task<TransferResult> receiveBody(Run& run);
     TransferResult placeFile(Run& run, qint64 sizeCell);
+    // A transfer that ended early leaves its body to the row for a resume,
+    // when the answer allows one; the row's next attempt takes it.
+    void keepForResume(Run& run, const TransferResult& result);
     QCoro::Task<TransferResult> fetchWholeBody(RowRef ref, QString target, TransferOptions options,
                                                SameNamePolicy policy);
     bool stopped(const Run& run) const;

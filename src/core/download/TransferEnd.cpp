@@ -27,6 +27,9 @@ void applyTransferResult(DownloadListModel& list, int pos, const TransferResult&
         it.retries = 0;
         list.setItem(pos, it);
     }
+    // A row that ended any other way than failing needs no kept body.
+    if (r.outcome != RowOutcome::Failed && r.outcome != RowOutcome::Cancelled)
+        list.discardPartial(pos);
     if (r.outcome == RowOutcome::WebPage && !r.pagePath.isEmpty()) {
         markPageRow(list, pos, r.pagePath, r.pageName);
         return;

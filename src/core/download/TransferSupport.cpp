@@ -9,9 +9,11 @@
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -364,6 +366,47 @@ void WholeBodyFetch::discardTemp()
     if (!m_temp.isEmpty())
         QFile::remove(m_temp);
     m_temp.clear();
+}
+
+QByteArray resumeHeaderLines(const PartialBody& partial)
+{
+    return QByteArrayLiteral("Range: bytes=") + QByteArray::number(partial.bytes) + QByteArrayLiteral("-\r\nIf-Range: ")
+        + partial.validator.toLatin1() + QByteArrayLiteral("\r\n");
+}
+
+bool answerContinues(const TransferRequest& request, const PartialBody& partial)
+{
+    if (request.httpStatus() != 206)
+        return false;
+    // "bytes 600-999/1000": from the first byte not kept to the last of the same whole.
+    static const QRegularExpression range(QStringLiteral("^bytes\\s+(\\d+)-(\\d+)/(\\d+)$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    const auto m = range.match(request.getHeader(QStringLiteral("Content-Range")).trimmed());
+    return m.hasMatch() && m.captured(1).toLongLong() == partial.bytes && m.captured(3).toLongLong() == partial.total
+        && m.captured(2).toLongLong() == partial.total - 1;
+}
+
+PartialBody resumableBody(const TransferRequest& request, const QString& temp, qint64 total)
+{
+    const int status = request.httpStatus();
+    if (temp.isEmpty() || (status != 200 && status != 206) || total <= 0)
+        return {};
+    const bool ranges = status == 206
+        || request.getHeader(QStringLiteral("Accept-Ranges")).trimmed().compare(QLatin1String("bytes"),
+                                                                                Qt::CaseInsensitive) == 0;
+    // If-Range compares strongly: a weak ETag cannot name the bytes.
+    QString validator = request.getHeader(QStringLiteral("ETag")).trimmed();
+    if (validator.startsWith(QLatin1String("W/")))
+        validator.clear();
+    if (validator.isEmpty())
+        validator = request.getHeader(QStringLiteral("Last-Modified")).trimmed();
+    // Sent back as a header line: printable ASCII only.
+    const bool printable = std::all_of(validator.cbegin(), validator.cend(),
+                                       [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7f; });
+    const qint64 have = fileLength(temp);
+    if (!ranges || validator.isEmpty() || !printable || have <= 0 || have >= total)
+        return {};
+    return PartialBody{temp, validator, have, total, have};
 }
 
 } // namespace dh

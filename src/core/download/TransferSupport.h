@@ -82,6 +82,19 @@ QString folderFailText(const QString& folder);
 // did not fail.
 QString transferFailureText(const TransferRequest& request);
 
+// Resuming a body kept from an earlier attempt (PartialBody).
+// The request lines that ask for the rest of it: "Range: bytes=N-" and
+// "If-Range" with its validator.
+QByteArray resumeHeaderLines(const PartialBody& partial);
+// Whether the answer is the rest of the kept body: a 206 whose Content-Range
+// starts where the body ends and runs to the end of the same total.
+bool answerContinues(const TransferRequest& request, const PartialBody& partial);
+// What an answer lets a later attempt resume from, for a body of total bytes
+// (0: unknown) of which temp holds the first ones: the server takes byte
+// ranges (Accept-Ranges: bytes, or a 206) and named a validator (a strong
+// ETag, else Last-Modified). Unset when it cannot be resumed.
+PartialBody resumableBody(const TransferRequest& request, const QString& temp, qint64 total);
+
 // What the HTTP status of an answer makes of its row.
 enum class HttpAnswer {
     Document,  // below 400: the body is the file

@@ -4,6 +4,7 @@
 #include "demo/DemoTransfer.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 
 namespace dh::test {
 namespace {
@@ -21,16 +22,29 @@ TEST_F(CliResilience, PassingFailuresAreRetriedAndLastingOnesAreNot)
     const struct Row {
         const char* name;
         const char* query;
-        const char* retries;
+        const char* retries;  // and any further options
         unsigned requests;  // as the server counted them
         const char* state;
         qint64 atLeastMs;   // the server's Retry-After, kept
+        qint64 served;      // body bytes the server sent (0: not counted)
+        const char* version = "";  // of the bytes that must land
+        bool resumed = false;      // said in the summary
     } rows[] = {
-        {"busy", "busy=1&retry_after=1", "3", 2, "done", 1000},
-        {"gone", "busy=9&busy_status=404&retry_after=-1", "3", 1, "failed", 0},
-        {"cut", "cut=3000&cuts=2", "3", 3, "done", 0},
-        {"off", "busy=1&retry_after=1", "0", 1, "failed", 0},
-        {"tooMany", "busy=9&retry_after=0", "2", 3, "failed", 0},
+        {"busy", "busy=1&retry_after=1", "3", 2, "done", 1000, 0},
+        {"gone", "busy=9&busy_status=404&retry_after=-1", "3", 1, "failed", 0, 0},
+        {"cut", "cut=3000&cuts=2", "3", 3, "done", 0, size, "", true},
+        {"off", "busy=1&retry_after=1", "0", 1, "failed", 0, 0},
+        {"tooMany", "busy=9&retry_after=0", "2", 3, "failed", 0, 0},
+        // Cut at 60 %: the rest is asked for, with Last-Modified when there is no ETag.
+        {"resume", "cut=12000&cuts=1", "3", 2, "done", 0, size, "", true},
+        {"lastModified", "etag=0&cut=12000&cuts=1", "3", 2, "done", 0, size, "", true},
+        {"noRanges", "ranges=0&cut=12000&cuts=1", "3", 2, "done", 0, 12000 + size},
+        {"noValidator", "etag=0&last_modified=0&cut=12000&cuts=1", "3", 2, "done", 0, 12000 + size},
+        {"changed", "next=B&cut=12000&cuts=1", "3", 2, "done", 0, 12000 + size, "B"},
+        // Each cut gets further: the retries count attempts in a row that do not.
+        {"manyCuts", "cut=5000", "1", 4, "done", 0, size, "", true},
+        {"keptThenFailed", "cut=12000&cuts=1", "0", 1, "failed", 0, 12000},
+        {"redownloadRound", "cut=12000&cuts=1", "0 --redownload failed", 2, "done", 0, size, "", true},
     };
     for (const char* method : {"1", "2"}) {
         for (const Row& r : rows) {
@@ -40,17 +54,23 @@ TEST_F(CliResilience, PassingFailuresAreRetriedAndLastingOnesAreNot)
             const QString rep = folder + ".tsv";
             QElapsedTimer clock;
             clock.start();
-            const CliRun run = cli({"download", "--method", method, "--retries", r.retries, "--out", folder,
-                                    "--report", rep, url(path + "?" + r.query)});
+            const CliRun run = cli(QStringList{"download", "--method", method, "--retries"} + S(r.retries).split(' ')
+                                   + QStringList{"--out", folder, "--report", rep, url(path + "?" + r.query)});
             EXPECT_GE(clock.elapsed(), r.atLeastMs);
             const auto lines = report(rep);
             ASSERT_EQ(lines.size(), 1u) << qPrintable(run.err);
             EXPECT_EQ(lines[0][2], S(r.state)) << qPrintable(run.err);
             EXPECT_EQ(counted(path).requests, r.requests);
-            if (S(r.state) == "done")
-                EXPECT_EQ(readFile(lines[0][3]), demo::demoTransferBytes(0, size));
-            else
+            if (r.served > 0)
+                EXPECT_EQ(qint64(counted(path).bodyBytes), r.served);
+            EXPECT_EQ(run.err.contains("; 1 resumed"), r.resumed) << qPrintable(run.err);
+            // Nothing but the whole file is left: no kept body outlives the run.
+            if (S(r.state) == "done") {
+                EXPECT_EQ(readFile(lines[0][3]), demo::demoTransferBytes(demo::demoTransferOrigin(r.version), size));
+                EXPECT_EQ(entries(folder), QStringList{QFileInfo(lines[0][3]).fileName()});
+            } else {
                 EXPECT_EQ(entries(folder), QStringList());
+            }
         }
     }
 }

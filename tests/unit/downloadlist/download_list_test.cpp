@@ -2,10 +2,14 @@
 #include "download/DownloadListModel.h"
 #include "search/LinksListModel.h"
 
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 
 using namespace dh;
 using dh::test::setCellTexts;
@@ -188,5 +192,33 @@ TEST(DownloadList, BulkRemovalKeepsOrderAndIndexInBothLists)
                 EXPECT_EQ(links.findUrl(QStringLiteral("http://h/%1.pdf").arg(gone)), -1);
             }
         }
+    }
+}
+
+// A kept body goes with its row, and only the list's own calls move it.
+TEST(DownloadList, KeptBodiesGoWithTheirRowsAndNothingElse)
+{
+    QTemporaryDir dir;
+    const struct { const char* what; std::function<void(std::unique_ptr<DownloadListModel>&)> act; bool stays; } rows[] = {
+        {"row removed", [](auto& m) { m->removeRows({0}); }, false},
+        {"list cleared", [](auto& m) { m->clear(); }, false},
+        {"list ended", [](auto& m) { m.reset(); }, false},
+        {"other address", [](auto& m) { DownloadItem it = m->item(0); it.url = "http://h/b"; m->setItem(0, it); }, false},
+        {"row edited from an old copy, then the list cleared",
+         [](auto& m) { DownloadItem it = m->item(0); it.partial = {}; m->setItem(0, it); m->clear(); }, false},
+        {"other row removed", [](auto& m) { m->removeRows({1}); }, true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const QString path = dir.filePath(".dh-1.part");
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("abc") == 3);
+        f.close();
+        auto m = std::make_unique<DownloadListModel>();
+        addN(*m, 2);
+        m->setPartial(0, PartialBody{path, "\"v\"", 3, 10});
+        r.act(m);
+        EXPECT_EQ(QFile::exists(path), r.stays);
+        QFile::remove(path);
     }
 }
