@@ -170,13 +170,14 @@ bool DownloadScheduler::scheduleRetry(int pos, const TransferResult& r)
     DownloadItem it = m_list.item(pos);
     // An attempt that added to the body kept for a resume got somewhere:
     // the retries count the attempts in a row that did not.
-    if (it.partial.isSet() && it.partial.gained > 0)
+    const bool gotSomewhere = it.partial.isSet() && it.partial.gained > 0;
+    if (gotSomewhere)
         it.retries = 0;
     if (it.retries >= m_retries || !isTransientFailure(r.code, r.httpStatus, r.retryAfterMs >= 0))
         return false;
     const qint64 now = m_clock.elapsed();
-    const qint64 wait = r.retryAfterMs >= 0
-        ? r.retryAfterMs
+    const qint64 wait = r.retryAfterMs >= 0                               ? r.retryAfterMs
+        : gotSomewhere && it.partial.gained >= kPromptResumeGain ? 0
         : backOffWait(it.retries + 1, QRandomGenerator::global()->generateDouble()).count();
     if (r.retryAfterMs >= 0) {
         // The server asked for a pause: its other rows keep it too.

@@ -24,6 +24,12 @@ qint64 retryAfterMs(const QString& value, const QDateTime& now = QDateTime::curr
 // timings().retryMaxWait.
 milliseconds backOffWait(int retry, double jitter);
 
+// A cut that came after this much of a body the next attempt goes on from
+// is retried at once: the server was answering, and waiting only loses time.
+// Less than this, and the usual back-off holds, so a server that drops every
+// connection after a few bytes is not asked again and again without a pause.
+constexpr qint64 kPromptResumeGain = 64 * 1024;
+
 // What a row's transfers count against for the per-host limit and a host's
 // Retry-After: the host and port of its address, in lower case.
 QString hostKey(const QString& url);
