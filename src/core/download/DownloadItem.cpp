@@ -23,15 +23,29 @@ QString itemFilePath(const DownloadItem& item)
 
 OwnedFile identifyFile(const QString& path)
 {
-    OwnedFile f;
     struct stat st {};
-    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return identifyFile(path, st);
+}
+
+OwnedFile identifyFile(const QString& path, const struct ::stat& st)
+{
+    OwnedFile f;
+    if (path.isEmpty() || !S_ISREG(st.st_mode))
         return f;
     f.path = path;
     f.device = quint64(st.st_dev);
     f.inode = quint64(st.st_ino);
     f.changeNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return f;
+}
+
+bool isSameFile(const OwnedFile& file, const struct ::stat& st)
+{
+    const OwnedFile now = identifyFile(file.path, st);
+    return file.isSet() && now.isSet() && now.device == file.device && now.inode == file.inode
+        && now.changeNs == file.changeNs;
 }
 
 bool DownloadItem::isComplete() const
@@ -62,9 +76,8 @@ bool ownsItemFile(const DownloadItem& item)
 {
     if (!item.owned.isSet() || item.owned.path != itemFilePath(item))
         return false;
-    const OwnedFile now = identifyFile(item.owned.path);
-    return now.isSet() && now.device == item.owned.device && now.inode == item.owned.inode
-        && now.changeNs == item.owned.changeNs;
+    struct stat st {};
+    return ::lstat(QFile::encodeName(item.owned.path).constData(), &st) == 0 && isSameFile(item.owned, st);
 }
 
 } // namespace dh

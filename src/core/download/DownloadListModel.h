@@ -55,6 +55,7 @@ public:
     void setNote(int row, RowNote note);
     // Records the file at path (as it is now) as created by the row's own transfer.
     void setOwnedFile(int row, const QString& path);
+    void setOwnedFile(int row, const OwnedFile& file);
     int findUrl(const QString& url) const;  // -1 when absent; O(1)
     bool containsUrl(const QString& url) const { return findUrl(url) >= 0; }
     void removeRows(std::vector<int> rows);  // any order; duplicates ignored

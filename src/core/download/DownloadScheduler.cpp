@@ -115,6 +115,8 @@ void DownloadScheduler::switchOn()
 {
     if (m_timer.isActive())
         return;
+    // A run looks at each folder once; the next run looks again.
+    m_state.madeFolders.clear();
     removeStaleTemporaries(m_list);
     m_timer.start(timings().tick);
     // The first rows need not wait a whole tick either.
@@ -324,7 +326,7 @@ bool DownloadScheduler::prepareRow(int row, bool createFolder)
     const DownloadItem before = it;
     it.name = sanitizeFileName(it.name);
     if (createFolder) {
-        const QString folder = makeFolderPath(it.folder);
+        const QString folder = runFolderPath(m_state, it.folder);
         if (folder.isEmpty()) {
             // A folder that cannot be made would put the file at the root.
             it.state = DownloadState::Failed;
@@ -450,7 +452,7 @@ void DownloadScheduler::downloadMultiThreaded(int j, int row, const QString& url
     connect(d, &Downloader::pageKept, this,
             [this, j](const QString& path, const QString& name) { onPage(j, path, name); });
     // The row owns what its transfer created, and nothing else.
-    connect(d, &Downloader::fileCreated, this, [this, j](const QString& file) { m_list.setOwnedFile(slotRow(j), file); });
+    connect(d, &Downloader::fileCreated, this, [this, j](const OwnedFile& file) { m_list.setOwnedFile(slotRow(j), file); });
     m_state.transferBusy = true;
     startRow(row);
     d->beginDownload(url, target, m_list.item(row).referer);

@@ -80,7 +80,7 @@ private:
     std::optional<TransferResult> readHeaders(Run& run);
     std::optional<TransferResult> chooseTarget(Run& run);
     QCoro::Task<TransferResult> receiveBody(Run& run);
-    TransferResult placeFile(Run& run, qint64 sizeCell);
+    TransferResult placeFile(Run& run, qint64 sizeCell, qint64 length);
     QCoro::Task<TransferResult> fetchWholeBody(RowRef ref, QString target, TransferOptions options,
                                                SameNamePolicy policy);
     bool stopped(const Run& run) const;
