@@ -117,6 +117,7 @@ void DownloadScheduler::switchOn()
         return;
     // A run looks at each folder once; the next run looks again.
     m_state.madeFolders.clear();
+    m_hostOf.clear();
     removeStaleTemporaries(m_list);
     m_timer.start(timings().tick);
     // The first rows need not wait a whole tick either.
@@ -229,7 +230,7 @@ bool DownloadScheduler::mayStart(const DownloadItem& row, const QHash<QString, i
     const bool perHost = busy && m_perHost > 0;
     if (!perHost && m_hostNotBefore.isEmpty() && at == 0)
         return true;
-    const QString host = hostKey(row.url);
+    const QString host = hostOf(row.url);
     if (const qint64 until = m_hostNotBefore.value(host, 0); until > now)
         at = std::max(at, until);
     if (at > 0) {
@@ -237,6 +238,14 @@ bool DownloadScheduler::mayStart(const DownloadItem& row, const QHash<QString, i
         return false;
     }
     return !perHost || busy->value(host) < m_perHost;
+}
+
+QString DownloadScheduler::hostOf(const QString& url) const
+{
+    auto it = m_hostOf.find(url);
+    if (it == m_hostOf.end())
+        it = m_hostOf.insert(url, hostKey(url));
+    return *it;
 }
 
 void DownloadScheduler::wakeAt(qint64 when)
@@ -391,7 +400,7 @@ void DownloadScheduler::tickMethodTwo()
     if (m_perHost > 0) {
         for (int j = 1; j <= kMaxSlots; ++j) {
             if (m_slots[size_t(j)])
-                ++busy[hostKey(m_slotUrl[size_t(j)])];
+                ++busy[hostOf(m_slotUrl[size_t(j)])];
         }
     }
     qint64 wake = std::numeric_limits<qint64>::max();
@@ -429,7 +438,7 @@ void DownloadScheduler::tickMethodTwo()
         }
         m_state.slotRows[size_t(j)] = chosen + 1;
         if (m_perHost > 0)
-            ++busy[hostKey(m_list.item(chosen).url)];
+            ++busy[hostOf(m_list.item(chosen).url)];
         downloadMultiThreaded(j, chosen, m_list.item(chosen).url, target);
         emit rowStarted(chosen);
     }
