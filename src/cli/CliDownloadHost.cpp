@@ -487,9 +487,10 @@ private:
             const RowState s = rowState(i);
             ++counts[int(s)];
             const QString path = itemFilePath(it);
-            const RowOutcome outcome = outcomeOf(it);
+            // A row that ended with its file says so; what a skipped row left
+            // in place may be a dangling link, which is no file to report.
             const bool hasFile = s == RowState::Done || s == RowState::Page
-                || (s == RowState::Skipped && outcome == RowOutcome::SkippedExisting);
+                || (s == RowState::Skipped && outcomeOf(it) == RowOutcome::SkippedExisting && fileExists(path));
             const qint64 size = hasFile ? std::max<qint64>(it.received, 0) : 0;
             if (s == RowState::Done || s == RowState::Page)
                 bytes += size;
