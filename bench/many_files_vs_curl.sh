@@ -8,7 +8,9 @@
 # answer waits the latency first (?delay=MS), a stand-in for a distant server.
 # Per latency two rows are measured:
 #   one connection : docharvest-cli download --method 1     | curl -K (one after another), wget -i
-#   six at once    : docharvest-cli download --method 2 --threads 6 | curl --parallel --parallel-max 6, aria2c -j 6
+#   six at once    : docharvest-cli download --method 2 --threads 6 --per-host 6 | curl --parallel --parallel-max 6,
+#                    aria2c -j 6  (every file comes from one server: without --per-host 6 the
+#                    default per-server limit of 2 would make it two at once)
 # Every side is a whole process, timed the same way (wall clock around the
 # command, peak RSS from /usr/bin/time). Each round runs the sides of a row
 # in turn and the order alternates from round to round (A B C, C B A), with
@@ -110,7 +112,7 @@ links_tsv() {  # title, type, url, referer
 dh1() { local d r; d=$(out_dir); links_tsv "$LATENCY" > "$WORK/links.tsv"
   r=$(timed "$CLI" download --links "$WORK/links.tsv" --out "$d" --method 1 --quiet) && check_out "$d" "docharvest-cli --method 1" && echo "$r"; }
 dh2() { local d r; d=$(out_dir); links_tsv "$LATENCY" > "$WORK/links.tsv"
-  r=$(timed "$CLI" download --links "$WORK/links.tsv" --out "$d" --method 2 --threads 6 --quiet) && check_out "$d" "docharvest-cli --method 2" && echo "$r"; }
+  r=$(timed "$CLI" download --links "$WORK/links.tsv" --out "$d" --method 2 --threads 6 --per-host 6 --quiet) && check_out "$d" "docharvest-cli --method 2" && echo "$r"; }
 curl_seq() { local d r; d=$(out_dir); curl_config "$LATENCY" "$d" > "$WORK/curl.cfg"
   r=$(timed curl -s -f -K "$WORK/curl.cfg") && check_out "$d" "curl -K" && echo "$r"; }
 wget_seq() { local d r; d=$(out_dir); url_list "$LATENCY" > "$WORK/urls.txt"

@@ -30,6 +30,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -253,8 +254,8 @@ private:
         case RowOutcome::Done:
         case RowOutcome::WebPage: break;
         }
-        if (!fileExists(itemFilePath(it)))
-            return RowState::Failed;  // never report a file that is not there
+        // The outcome says the file is there: the transfer that ended the
+        // row put it in place.
         if (isWebPage(it.fileType) && !m_expectedPage.value(it.url))
             return RowState::Page;
         return RowState::Done;
@@ -296,7 +297,7 @@ private:
                            .arg(stateName(s), -9)
                            .arg(plainField(itemFilePath(QString(), it.name, it.fileType).mid(1)));
         if (s == RowState::Done || s == RowState::Page)
-            line += QStringLiteral("  ") + humanBytes(fileLength(itemFilePath(it)));
+            line += QStringLiteral("  ") + humanBytes(std::max<qint64>(it.received, 0));
         if (!msg.isEmpty() && msg != QLatin1String("100%"))
             line += QStringLiteral("  ") + plainField(msg);
         if (s == RowState::Failed || s == RowState::Page)
@@ -486,9 +487,11 @@ private:
             const RowState s = rowState(i);
             ++counts[int(s)];
             const QString path = itemFilePath(it);
-            const bool hasFile = (s == RowState::Done || s == RowState::Page || s == RowState::Skipped)
-                && fileExists(path);
-            const qint64 size = hasFile ? fileLength(path) : 0;
+            // A row that ended with its file says so; what a skipped row left
+            // in place may be a dangling link, which is no file to report.
+            const bool hasFile = s == RowState::Done || s == RowState::Page
+                || (s == RowState::Skipped && outcomeOf(it) == RowOutcome::SkippedExisting && fileExists(path));
+            const qint64 size = hasFile ? std::max<qint64>(it.received, 0) : 0;
             if (s == RowState::Done || s == RowState::Page)
                 bytes += size;
             report += (tsvField(m_titles.value(it.url)) + QLatin1Char('\t') + tsvField(it.url) + QLatin1Char('\t')

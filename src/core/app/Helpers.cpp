@@ -185,17 +185,20 @@ QString createTempBeside(const QString& target)
 
 PlaceResult moveIntoPlace(const QString& temp, const QString& target, bool replace)
 {
-    const QByteArray from = QFile::encodeName(temp);
-    const QByteArray to = QFile::encodeName(target);
+    // Without replace the no-replace move itself tells whether the name is
+    // free, so a new file (rw-r--r--) needs no look at the target first.
     mode_t mode = 0644;
     struct stat st {};
-    if (::lstat(to.constData(), &st) == 0) {
-        if (!replace)
-            return PlaceResult::Taken;
-        if (S_ISREG(st.st_mode))
-            mode = st.st_mode & 07777;
-    }
-    ::chmod(from.constData(), mode);
+    if (replace && ::lstat(QFile::encodeName(target).constData(), &st) == 0 && S_ISREG(st.st_mode))
+        mode = st.st_mode & 07777;
+    return moveIntoPlace(temp, target, replace, mode);
+}
+
+PlaceResult moveIntoPlace(const QString& temp, const QString& target, bool replace, unsigned mode)
+{
+    const QByteArray from = QFile::encodeName(temp);
+    const QByteArray to = QFile::encodeName(target);
+    ::chmod(from.constData(), mode_t(mode));
     if (replace)
         return ::rename(from.constData(), to.constData()) == 0 ? PlaceResult::Placed : PlaceResult::Failed;
     if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)

@@ -59,6 +59,9 @@ enum class PlaceResult { Placed, Taken, Failed, PageRefused };
 // returned. The file gets the replaced file's permissions, or rw-r--r--.
 // The temporary file is left where it is unless Placed.
 PlaceResult moveIntoPlace(const QString& temp, const QString& target, bool replace);
+// The same with the permissions already known (the caller has looked at the
+// target itself).
+PlaceResult moveIntoPlace(const QString& temp, const QString& target, bool replace, unsigned mode);
 
 bool fileExists(const QString& path);
 bool folderExists(const QString& path);

@@ -19,8 +19,7 @@ std::optional<TypeCorrectionPlan> planTypeCorrection(const DownloadItem& row,
 {
     const QString current = row.fileType.toLower();
     const QString source = itemFilePath(row);
-    if (!fileExists(source))
-        return std::nullopt;
+    // Nothing for a missing file or anything but a regular file.
     const QString detected = identifyFileType(source);
     if (detected.isEmpty() || detected.compare(current, Qt::CaseInsensitive) == 0)
         return std::nullopt;

@@ -24,9 +24,16 @@ QString itemFilePath(const DownloadItem& item)
 
 OwnedFile identifyFile(const QString& path)
 {
-    OwnedFile f;
     struct stat st {};
-    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return identifyFile(path, st);
+}
+
+OwnedFile identifyFile(const QString& path, const struct ::stat& st)
+{
+    OwnedFile f;
+    if (path.isEmpty() || !S_ISREG(st.st_mode))
         return f;
     f.path = path;
     f.device = quint64(st.st_dev);
@@ -48,6 +55,13 @@ void discardPartial(PartialBody& partial)
     if (partial.isSet())
         QFile::remove(partial.path);
     partial = {};
+}
+
+bool isSameFile(const OwnedFile& file, const struct ::stat& st)
+{
+    const OwnedFile now = identifyFile(file.path, st);
+    return file.isSet() && now.isSet() && now.device == file.device && now.inode == file.inode
+        && now.changeNs == file.changeNs;
 }
 
 bool DownloadItem::isComplete() const
@@ -78,9 +92,8 @@ bool ownsItemFile(const DownloadItem& item)
 {
     if (!item.owned.isSet() || item.owned.path != itemFilePath(item))
         return false;
-    const OwnedFile now = identifyFile(item.owned.path);
-    return now.isSet() && now.device == item.owned.device && now.inode == item.owned.inode
-        && now.changeNs == item.owned.changeNs;
+    struct stat st {};
+    return ::lstat(QFile::encodeName(item.owned.path).constData(), &st) == 0 && isSameFile(item.owned, st);
 }
 
 } // namespace dh

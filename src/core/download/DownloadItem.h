@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 
+struct stat;
+
 namespace dh {
 
 // The state of a download row, shown as the row's small icon. Page: the
@@ -23,6 +25,10 @@ struct OwnedFile {
 // The identity of the regular file at path now (not following a link); an
 // unset OwnedFile when there is none.
 OwnedFile identifyFile(const QString& path);
+// The identity of path from what lstat or fstat gave for it (regular files only).
+OwnedFile identifyFile(const QString& path, const struct ::stat& st);
+// Whether st describes that very file, unchanged since it was identified.
+bool isSameFile(const OwnedFile& file, const struct ::stat& st);
 
 // Byte counts of a row. kNoBytes: the cell is empty; kUnknownSize: the
 // server gave no size (shown as "未知").

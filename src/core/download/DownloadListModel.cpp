@@ -260,6 +260,13 @@ void DownloadListModel::setOwnedFile(int row, const QString& path)
     m_rows[size_t(row)].owned = identifyFile(path);
 }
 
+void DownloadListModel::setOwnedFile(int row, const OwnedFile& file)
+{
+    if (row < 0 || row >= size())
+        return;
+    m_rows[size_t(row)].owned = file;
+}
+
 void DownloadListModel::setProgress(int row, qint64 sz, qint64 received, int percent)
 {
     if (row < 0 || row >= size())

@@ -67,6 +67,7 @@ public:
     void discardPartials();
     // An attempt of the row went on from a kept body.
     void markResumed(int row);
+    void setOwnedFile(int row, const OwnedFile& file);
     int findUrl(const QString& url) const;  // -1 when absent; O(1)
     bool containsUrl(const QString& url) const { return findUrl(url) >= 0; }
     void removeRows(std::vector<int> rows);  // any order; duplicates ignored

@@ -115,6 +115,9 @@ void DownloadScheduler::switchOn()
 {
     if (m_timer.isActive())
         return;
+    // A run looks at each folder once; the next run looks again.
+    m_state.madeFolders.clear();
+    m_hostOf.clear();
     removeStaleTemporaries(m_list);
     m_timer.start(timings().tick);
     // The first rows need not wait a whole tick either.
@@ -232,7 +235,7 @@ bool DownloadScheduler::mayStart(const DownloadItem& row, const QHash<QString, i
     const bool perHost = busy && m_perHost > 0;
     if (!perHost && m_hostNotBefore.isEmpty() && at == 0)
         return true;
-    const QString host = hostKey(row.url);
+    const QString host = hostOf(row.url);
     if (const qint64 until = m_hostNotBefore.value(host, 0); until > now)
         at = std::max(at, until);
     if (at > 0) {
@@ -240,6 +243,14 @@ bool DownloadScheduler::mayStart(const DownloadItem& row, const QHash<QString, i
         return false;
     }
     return !perHost || busy->value(host) < m_perHost;
+}
+
+QString DownloadScheduler::hostOf(const QString& url) const
+{
+    auto it = m_hostOf.find(url);
+    if (it == m_hostOf.end())
+        it = m_hostOf.insert(url, hostKey(url));
+    return *it;
 }
 
 void DownloadScheduler::wakeAt(qint64 when)
@@ -329,7 +340,7 @@ bool DownloadScheduler::prepareRow(int row, bool createFolder)
     const DownloadItem before = it;
     it.name = sanitizeFileName(it.name);
     if (createFolder) {
-        const QString folder = makeFolderPath(it.folder);
+        const QString folder = runFolderPath(m_state, it.folder);
         if (folder.isEmpty()) {
             // A folder that cannot be made would put the file at the root.
             it.state = DownloadState::Failed;
@@ -394,7 +405,7 @@ void DownloadScheduler::tickMethodTwo()
     if (m_perHost > 0) {
         for (int j = 1; j <= kMaxSlots; ++j) {
             if (m_slots[size_t(j)])
-                ++busy[hostKey(m_slotUrl[size_t(j)])];
+                ++busy[hostOf(m_slotUrl[size_t(j)])];
         }
     }
     qint64 wake = std::numeric_limits<qint64>::max();
@@ -432,7 +443,7 @@ void DownloadScheduler::tickMethodTwo()
         }
         m_state.slotRows[size_t(j)] = chosen + 1;
         if (m_perHost > 0)
-            ++busy[hostKey(m_list.item(chosen).url)];
+            ++busy[hostOf(m_list.item(chosen).url)];
         downloadMultiThreaded(j, chosen, m_list.item(chosen).url, target);
         emit rowStarted(chosen);
     }
@@ -455,7 +466,7 @@ void DownloadScheduler::downloadMultiThreaded(int j, int row, const QString& url
     connect(d, &Downloader::pageKept, this,
             [this, j](const QString& path, const QString& name) { onPage(j, path, name); });
     // The row owns what its transfer created, and nothing else.
-    connect(d, &Downloader::fileCreated, this, [this, j](const QString& file) { m_list.setOwnedFile(slotRow(j), file); });
+    connect(d, &Downloader::fileCreated, this, [this, j](const OwnedFile& file) { m_list.setOwnedFile(slotRow(j), file); });
     m_state.transferBusy = true;
     startRow(row);
     // A body kept from the row's last attempt is the transfer's to go on from.

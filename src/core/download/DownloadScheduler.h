@@ -128,6 +128,9 @@ private:
     // Retry-After are over, and (with busy: transfers per server) its server
     // has room. A row that waits moves *wakeAt to when it may go.
     bool mayStart(const DownloadItem& row, const QHash<QString, int>* busy, qint64* wakeAt) const;
+    // hostKey of a row's address, parsed once per address: the walk for a free
+    // slot asks it of every waiting row again after each transfer end.
+    QString hostOf(const QString& url) const;
     void wakeAt(qint64 when);
     // The retry hook of both methods.
     bool scheduleRetry(int pos, const TransferResult& result);
@@ -173,6 +176,7 @@ private:
     int m_perHost = 0;  // the settings say 2
     QElapsedTimer m_clock;                  // the time rows and servers wait for
     QHash<QString, qint64> m_hostNotBefore;  // server -> when its Retry-After is over
+    mutable QHash<QString, QString> m_hostOf;  // address -> hostKey (hostOf)
     QTimer m_retryWake;                     // single shot: the first wait that ends
     QTimer m_retryShow;                     // the countdown of waiting rows
 };

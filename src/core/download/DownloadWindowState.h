@@ -3,6 +3,7 @@
 
 #include "download/DownloadListModel.h"
 
+#include <QHash>
 #include <QString>
 #include <array>
 #include <deque>
@@ -48,6 +49,9 @@ public:
     // Seconds since midnight of the last transfer end, failure or size skip.
     float lastTransferEventTime = 0.0f;
 
+    // The save folders made (or found) since the scheduler started, as typed →
+    // as made: each is looked at once per run (runFolderPath).
+    QHash<QString, QString> madeFolders;
     // Sets lastTransferEventTime to now (window load, transfer end).
     void markTransferEvent();
     // The stored download method ("设置"/"下载方式"); anything but 1 means 2.

@@ -55,9 +55,9 @@ void Downloader::beginDownload(const QString& address, const QString& saveFile, 
     // started in the same tick gets a numbered one. Only where nothing is:
     // an existing file (overwrite) stays whole until the new body replaces
     // it, and a link is never written through.
-    if (!entryExists(saveFile) && writePlaceholder(saveFile)) {
+    if (writePlaceholder(saveFile, &m_placeholderFile)) {
         m_placeholder = true;
-        emit fileCreated(saveFile);
+        emit fileCreated(m_placeholderFile);
     }
 
     // A kept body goes on only beside the same target.
@@ -228,12 +228,15 @@ bool Downloader::placeBody()
 {
     // The target is this transfer's placeholder or, under the overwrite
     // policy, the old file: both are replaced (a link itself, not its target).
-    m_placed = m_temp.isEmpty() ? PlaceResult::Failed : placeDownloadedBody(m_temp, m_saveFile, true);
+    OwnedFile placed;
+    m_placed = m_temp.isEmpty() ? PlaceResult::Failed
+                                : placeDownloadedBody(m_temp, m_saveFile, true,
+                                                      m_placeholder ? &m_placeholderFile : nullptr, &placed);
     if (m_placed != PlaceResult::Placed)
         return false;
     m_temp.clear();
     m_placeholder = false;
-    emit fileCreated(m_saveFile);
+    emit fileCreated(placed);
     return true;
 }
 
@@ -401,11 +404,10 @@ void Downloader::onFallbackFinished()
         return;
     }
     m_placeholder = false;
-    emit fileCreated(m_saveFile);
+    emit fileCreated(m_fallback->placedFile());
     m_stallTimer.stop();
     m_reported = true;
-    const qint64 length = fileLength(m_saveFile);
-    emit downloadComplete(length, length, m_saveFile);
+    emit downloadComplete(bytes, bytes, m_saveFile);
 }
 
 void Downloader::onStallTick()

@@ -73,7 +73,7 @@ signals:
     void downloadError(const QString& reason, const QString& saveFile);
     // The transfer created the file at the path (its placeholder or the
     // finished download): the row may record it as its own.
-    void fileCreated(const QString& path);
+    void fileCreated(const dh::OwnedFile& file);
     // Once, instead of downloadComplete: the server refused with a login or
     // refusal page (401/403, HTML), kept at path (a new file, "htm"; name is
     // its file name without extension) while the target keeps what it had.
@@ -122,6 +122,7 @@ private:
     qint64 m_retryAfterMs = -1;
     QString m_temp;             // the body's hidden temporary file
     bool m_placeholder = false;  // this transfer wrote the placeholder at the target
+    OwnedFile m_placeholderFile;  // and that is it
     PlaceResult m_placed = PlaceResult::Failed;  // how the last body placement went
     PartialBody m_resume;    // offered by the caller for the next beginDownload
     PartialBody m_resuming;  // the kept body this request asks the rest of

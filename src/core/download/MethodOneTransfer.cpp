@@ -346,7 +346,7 @@ std::optional<TransferResult> MethodOneTransfer::chooseTarget(Run& run)
         contentType = contentType.section(QLatin1Char(';'), 0, 0).trimmed();
     const QString label = run.page ? QStringLiteral("htm") : fileTypeFromContentType(contentType);
 
-    const QString folder = makeFolderPath(row.folder);
+    const QString folder = runFolderPath(m_state, row.folder);
     if (folder.isEmpty()) {
         // Without a folder the file would land in the root folder.
         request.cancel();
@@ -369,11 +369,13 @@ std::optional<TransferResult> MethodOneTransfer::chooseTarget(Run& run)
         run.target = itemFilePath(row);
     }
     m_list.setItem(run.pos, row);
-    if (run.policy == SameNamePolicy::Skip && nameInUse(run.target) && !QFileInfo(run.target).isDir()) {
-        // The type the server gave leads to a file that is already there:
-        // under the skip policy it is never touched.
-        request.cancel();
-        return skippedResult(run.target);
+    if (run.policy == SameNamePolicy::Skip) {
+        if (const std::optional<qint64> length = lengthInTheWay(run.target)) {
+            // The type the server gave leads to a file that is already there:
+            // under the skip policy it is never touched.
+            request.cancel();
+            return TransferResult::of(RowOutcome::SkippedExisting).cells(*length, *length, -1);
+        }
     }
     if (run.appending && QFileInfo(run.resume.path).absolutePath() != QFileInfo(run.target).absolutePath()) {
         // The row's folder changed since: its kept body is not beside the target.
@@ -426,10 +428,13 @@ QCoro::Task<TransferResult> MethodOneTransfer::receiveBody(Run& run)
             request.cancel();
             co_return TransferResult::failed(failReasonText(FailReason::Stalled), FailCode::Stalled);
         }
-        // A resumed body must add up to the whole exactly.
-        if (ended && request.succeeded() && fileLength(run.temp) >= run.size
-            && (!run.appending || fileLength(run.temp) == run.size))
-            co_return placeFile(run, sizeCell);
+        if (ended && request.succeeded()) {
+            // The body's length, taken before the move: the same file after
+            // it. A resumed body must add up to the whole exactly.
+            if (const qint64 length = fileLength(run.temp);
+                length >= run.size && (!run.appending || length == run.size))
+                co_return placeFile(run, sizeCell, length);
+        }
         if (stopped(run) || request.failure() == TransferRequest::Failure::Cancelled) {
             // The stop command: cancel and leave no partial file behind.
             request.cancel();
@@ -443,7 +448,7 @@ QCoro::Task<TransferResult> MethodOneTransfer::receiveBody(Run& run)
     }
 }
 
-TransferResult MethodOneTransfer::placeFile(Run& run, qint64 sizeCell)
+TransferResult MethodOneTransfer::placeFile(Run& run, qint64 sizeCell, qint64 length)
 {
     const PlaceResult placed = placeBody(run.temp, run.target, run.policy, run.pos);
     if (placed == PlaceResult::Taken)
@@ -452,7 +457,6 @@ TransferResult MethodOneTransfer::placeFile(Run& run, qint64 sizeCell)
         return TransferResult::failed(placeFailText(placed), placed == PlaceResult::PageRefused ? FailCode::PageOverFile
                                                                                                 : FailCode::Local);
     run.temp.clear();
-    const qint64 length = fileLength(itemFilePath(m_list.item(run.pos)));
     TransferResult r = TransferResult::of(RowOutcome::Done);
     if (run.size > 0)
         r.cells(sizeCell, length, percentOfSingle(length, run.size));
@@ -492,9 +496,10 @@ QString MethodOneTransfer::takeNextFreeName(int pos, SameNamePolicy policy)
 
 PlaceResult MethodOneTransfer::placeAndOwn(const QString& temp, const QString& target, bool replace, int pos)
 {
-    const PlaceResult r = placeDownloadedBody(temp, target, replace);
+    OwnedFile placed;
+    const PlaceResult r = placeDownloadedBody(temp, target, replace, nullptr, &placed);
     if (r == PlaceResult::Placed)
-        m_list.setOwnedFile(pos, target);
+        m_list.setOwnedFile(pos, placed);
     return r;
 }
 
@@ -545,8 +550,8 @@ QCoro::Task<TransferResult> MethodOneTransfer::fetchWholeBody(RowRef ref, QStrin
     if (bytes <= 0 && fetch->request() && fetch->request()->failure() == TransferRequest::Failure::Cancelled)
         co_return TransferResult::of(RowOutcome::Cancelled).cells(kNoBytes, kNoBytes, -1);
     if (bytes > 0) {
-        m_list.setOwnedFile(pos, target);
-        TransferResult r = TransferResult::of(RowOutcome::Done).cells(fileLength(target), bytes, 100);
+        m_list.setOwnedFile(pos, fetch->placedFile());
+        TransferResult r = TransferResult::of(RowOutcome::Done).cells(bytes, bytes, 100);
         r.checkType = true;
         co_return r;
     }

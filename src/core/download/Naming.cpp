@@ -111,10 +111,30 @@ bool pathTaken(const QString& path)
 
 bool nameInUse(const QString& path)
 {
-    if (!pathTaken(path))
+    struct stat st {};
+    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return false;
     // A killed run cannot remove its placeholders; the name is not the user's.
-    return !(isStalePlaceholder(path) && removePlaceholder(path));
+    return !(isStalePlaceholder(path, st) && removePlaceholder(path));
+}
+
+std::optional<qint64> lengthInTheWay(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (path.isEmpty() || ::lstat(native.constData(), &st) != 0)
+        return std::nullopt;
+    if (S_ISLNK(st.st_mode)) {
+        // A link is in the way whatever it leads to, except to a folder; its
+        // length is what it leads to (nothing for a dangling one).
+        struct stat to {};
+        if (::stat(native.constData(), &to) != 0)
+            return 0;
+        return S_ISDIR(to.st_mode) ? std::nullopt : std::optional<qint64>(to.st_size);
+    }
+    if (S_ISDIR(st.st_mode) || (isStalePlaceholder(path, st) && removePlaceholder(path)))
+        return std::nullopt;
+    return qint64(st.st_size);
 }
 
 SameNamePolicy savePolicyFor(const DownloadItem& row, SameNamePolicy chosen)
@@ -178,14 +198,13 @@ bool needsDownload(DownloadItem& row, SameNamePolicy policy)
     }
     if (policy != SameNamePolicy::Skip || ownsItemFile(row))
         return true;
-    const QString path = itemFilePath(row);
     // Any entry but a folder is a file in the way, a link (dangling or not)
     // too: writing would go through it.
-    if (!nameInUse(path) || QFileInfo(path).isDir())
+    const std::optional<qint64> length = lengthInTheWay(itemFilePath(row));
+    if (!length)
         return true;
-    const qint64 length = QFileInfo(path).size();
     row.state = DownloadState::Done;
-    row.size = row.received = length;
+    row.size = row.received = *length;
     row.percent = -1;
     row.note = RowNote::SkippedExisting;
     return false;

@@ -2,6 +2,7 @@
 #include "download/DownloadItem.h"
 
 #include <QString>
+#include <optional>
 #include <functional>
 
 namespace dh {
@@ -64,6 +65,10 @@ bool pathTaken(const QString& path);
 // Whether the name is in use: as pathTaken, except that a placeholder left
 // behind by an earlier run (isStalePlaceholder) is removed and the name is free.
 bool nameInUse(const QString& path);
+// What the skip policy keeps: the length of the entry in use at path (for a
+// link, of what it leads to), or nothing when the name is free (nameInUse) or
+// holds a folder.
+std::optional<qint64> lengthInTheWay(const QString& path);
 
 // The policy a row's transfer works under: a row whose own file is at its
 // path is being downloaded again, and the new body replaces that file once

@@ -69,6 +69,10 @@ int endRowTransfer(DownloadListModel& list, DownloadWindowState& state, Download
                    const TransferResult& result, const RetryHook& retry)
 {
     int pos = ref.resolve(list);
+    // A file that could not be made in its folder may mean the folder went
+    // away during the run: the next row makes its folder again.
+    if (result.outcome == RowOutcome::Failed && result.code == FailCode::Local)
+        state.madeFolders.clear();
     if (pos >= 0 && result.outcome == RowOutcome::Failed && retry && retry(pos, result)) {
         state.markTransferEvent();
         return pos;

@@ -4,6 +4,7 @@
 #include "app/Helpers.h"
 #include "content/FileTypeDetection.h"
 #include "net/NetworkErrorText.h"
+#include "download/DownloadWindowState.h"
 #include "download/Naming.h"
 
 #include <QFile>
@@ -58,27 +59,44 @@ namespace {
 const char kPlaceholder[2] = {0x01, 0x00};
 } // namespace
 
-bool writePlaceholder(const QString& path)
+bool writePlaceholder(const QString& path, OwnedFile* identity)
 {
     // O_EXCL with O_NOFOLLOW: never through a link, never over anything.
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           0644);
     if (fd < 0)
         return false;
-    const bool ok = ::write(fd, kPlaceholder, 2) == 2;
+    bool ok = ::write(fd, kPlaceholder, 2) == 2;
+    struct stat st {};
+    if (ok && identity)
+        ok = ::fstat(fd, &st) == 0;
     ::close(fd);
-    if (!ok)
+    if (!ok) {
         ::unlink(QFile::encodeName(path).constData());
-    return ok;
+        return false;
+    }
+    if (identity)
+        *identity = identifyFile(path, st);
+    return true;
 }
+
+namespace {
+
+// Whether the entry lstat described at path holds exactly the placeholder's bytes.
+bool holdsPlaceholder(const QString& path, const struct stat& st)
+{
+    if (!S_ISREG(st.st_mode) || st.st_size != 2)
+        return false;
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) && f.read(3) == QByteArray(kPlaceholder, 2);
+}
+
+} // namespace
 
 bool isPlaceholder(const QString& path)
 {
     struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 2)
-        return false;
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) && f.read(3) == QByteArray(kPlaceholder, 2);
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && holdsPlaceholder(path, st);
 }
 
 bool removePlaceholder(const QString& path)
@@ -108,7 +126,22 @@ bool olderThanProgram(const struct stat& st)
 bool isStalePlaceholder(const QString& path)
 {
     struct stat st {};
-    return isPlaceholder(path) && ::lstat(QFile::encodeName(path).constData(), &st) == 0 && olderThanProgram(st);
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && isStalePlaceholder(path, st);
+}
+
+bool isStalePlaceholder(const QString& path, const struct ::stat& st)
+{
+    return olderThanProgram(st) && holdsPlaceholder(path, st);
+}
+
+QString runFolderPath(DownloadWindowState& state, const QString& folder)
+{
+    if (const auto made = state.madeFolders.constFind(folder); made != state.madeFolders.cend())
+        return *made;
+    const QString path = makeFolderPath(folder);
+    if (!path.isEmpty())
+        state.madeFolders.insert(folder, path);
+    return path;
 }
 
 int removeStaleTemporaries(const DownloadListModel& list)
@@ -139,17 +172,29 @@ int removeStaleTemporaries(const DownloadListModel& list)
     return removed;
 }
 
-PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool replace)
+PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool replace, const OwnedFile* ours,
+                                OwnedFile* placed)
 {
+    PlaceResult result;
     if (replace) {
+        // One look at the target decides both whether a page may replace it
+        // and which permissions the new file keeps.
+        unsigned mode = 0644;
         struct stat st {};
-        const bool completeFile = ::lstat(QFile::encodeName(target).constData(), &st) == 0 && S_ISREG(st.st_mode)
-            && !isPlaceholder(target);
-        const auto page = [](const QString& path) { return identifyFileType(path) == QLatin1String("htm"); };
-        if (completeFile && page(temp) && !page(target))
-            return PlaceResult::PageRefused;
+        if (::lstat(QFile::encodeName(target).constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+            mode = st.st_mode & 07777;
+            const bool completeFile = !(ours && isSameFile(*ours, st)) && !holdsPlaceholder(target, st);
+            const auto page = [](const QString& path) { return identifyFileType(path) == QLatin1String("htm"); };
+            if (completeFile && page(temp) && !page(target))
+                return PlaceResult::PageRefused;
+        }
+        result = moveIntoPlace(temp, target, true, mode);
+    } else {
+        result = moveIntoPlace(temp, target, false);
     }
-    return moveIntoPlace(temp, target, replace);
+    if (result == PlaceResult::Placed && placed)
+        *placed = identifyFile(target);
+    return result;
 }
 
 bool isDownloadableAddress(const QString& address)
@@ -350,7 +395,7 @@ qint64 WholeBodyFetch::finish(bool replace)
         discardTemp();
         return -1;
     }
-    const PlaceResult placed = placeDownloadedBody(m_temp, m_target, replace);
+    const PlaceResult placed = placeDownloadedBody(m_temp, m_target, replace, nullptr, &m_placed);
     if (placed != PlaceResult::Placed) {
         m_taken = placed == PlaceResult::Taken;
         m_pageRefused = placed == PlaceResult::PageRefused;

@@ -9,6 +9,8 @@
 
 namespace dh {
 
+class DownloadWindowState;
+
 // A transfer's row: the list position it was started at, checked against
 // the row's address on every use. Should the row have moved or gone
 // meanwhile, the address finds it again, or the result is dropped instead of
@@ -39,8 +41,9 @@ qint64 fileLength(const QString& path);
 inline bool receivedAboveSizeLimit(qint64 received) { return aboveSizeLimit(received); }
 
 // Method two's placeholder: the 16-bit value 1, low byte first. Created only
-// where nothing is (not even a dangling link); false otherwise.
-bool writePlaceholder(const QString& path);
+// where nothing is (not even a dangling link); false otherwise. identity, when
+// given, receives the new file's identity.
+bool writePlaceholder(const QString& path, OwnedFile* identity = nullptr);
 // Whether path is a regular file holding exactly the placeholder's two bytes.
 bool isPlaceholder(const QString& path);
 // Removes the placeholder at path when it still is one. Returns whether it went.
@@ -49,17 +52,27 @@ bool removePlaceholder(const QString& path);
 // or crashed could not remove it. Placeholders of running transfers are
 // never older than the program itself.
 bool isStalePlaceholder(const QString& path);
+// The same for the entry at path that lstat described as st.
+bool isStalePlaceholder(const QString& path, const struct ::stat& st);
 
 // Removes the hidden temporary files (".dh-*.part") that runs before this
 // program started left in the folders the list's unfinished rows write to.
 // Each folder is looked at once per program run. Returns how many went.
 int removeStaleTemporaries(const DownloadListModel& list);
 
+// makeFolderPath, done once per folder while the scheduler runs: the folders
+// made are kept in state.madeFolders (emptied when the scheduler starts).
+QString runFolderPath(DownloadWindowState& state, const QString& folder);
+
 // Moves a complete body from its temporary file to the target (see
 // moveIntoPlace), except that a web page never replaces a complete file that
 // is not one: a login or error page in place of a document would destroy
 // the document. Such a body gives PlaceResult::Failed and the target stays.
-PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool replace);
+// A target that is still the file ours describes (the transfer's own
+// placeholder) is known not to be a document without reading it. placed, when
+// given, receives the placed file's identity.
+PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool replace,
+                                const OwnedFile* ours = nullptr, OwnedFile* placed = nullptr);
 
 // A failed row's reasons that come from this program rather than from the
 // request (those are transferFailureText's).
@@ -144,6 +157,8 @@ public:
     bool targetTaken() const { return m_taken; }
     // A web page came where a complete document is: it was not placed.
     bool pageRefused() const { return m_pageRefused; }
+    // The file finish() placed.
+    const OwnedFile& placedFile() const { return m_placed; }
 
 private:
     void discardTemp();
@@ -154,6 +169,7 @@ private:
     bool m_overLimit = false;
     bool m_taken = false;
     bool m_pageRefused = false;
+    OwnedFile m_placed;
 };
 
 } // namespace dh

@@ -75,8 +75,11 @@ TEST_F(CliDownload, SameNamePoliciesOnAFolderThatHoldsTheName)
         QStringList files;
         QByteArray a, a1, a2;  // expected contents of a.pdf, a[001].pdf, a[002].pdf
         const char* state;
+        bool danglingLink = false;  // a.pdf is a link to nothing instead of the user's file
     } cases[] = {
         {"skip", "2", {"a.pdf"}, "USER", {}, {}, "skipped"},
+        {"skip", "2", {"a.pdf"}, {}, {}, {}, "skipped", true},
+        {"skip", "1", {"a.pdf"}, {}, {}, {}, "skipped", true},
         {"skip", "1", {"a.pdf"}, "USER", {}, {}, "skipped"},
         {"overwrite", "2", {"a.pdf"}, demo::makeDocument("pdf", "s-2"), {}, {}, "done"},
         {"overwrite", "1", {"a.pdf"}, demo::makeDocument("pdf", "s-2"), {}, {}, "done"},
@@ -91,7 +94,10 @@ TEST_F(CliDownload, SameNamePoliciesOnAFolderThatHoldsTheName)
         SCOPED_TRACE(std::string(c.policy) + " method " + c.method);
         const QString folder = dir.filePath(S("same") + QString::number(++n));
         QDir().mkpath(folder);
-        writeFile(S("same") + QString::number(n) + "/a.pdf", "USER");
+        if (c.danglingLink)
+            ASSERT_TRUE(QFile::link(folder + "/nothing", folder + "/a.pdf"));
+        else
+            writeFile(S("same") + QString::number(n) + "/a.pdf", "USER");
         const QString rep = folder + ".tsv";
         const CliRun r = cli({"download", "--links", links, "--out", folder, "--same-name", c.policy, "--method",
                               c.method, "--threads", "1", "--report", rep});
@@ -108,6 +114,8 @@ TEST_F(CliDownload, SameNamePoliciesOnAFolderThatHoldsTheName)
         EXPECT_EQ(rows[1][2], c.state);
         if (S(c.policy) == "skip") {
             EXPECT_EQ(rows[0][6], "已存在，跳过");
+            // A link to nothing is in the way but is no file of the row's.
+            EXPECT_EQ(rows[0][3].isEmpty(), c.danglingLink);
         }
     }
 }

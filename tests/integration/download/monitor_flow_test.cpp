@@ -37,6 +37,37 @@ TEST_P(MonitorFlow, TheFinishedListSwitchesTheSchedulerOffOnce)
     EXPECT_EQ(host.panels[4], "总数:4 正在下载:0 等待:0 已完成:4 失败:0");
 }
 
+// A run makes each save folder once; the next run looks again.
+TEST_P(MonitorFlow, ASaveFolderRemovedAfterARunIsMadeAgainByTheNext)
+{
+    const QString sub = folder() + "sub/";
+    list.addItem(url("/doc/a.pdf"), "a", "pdf", sub, QString());
+    scheduler->startDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !scheduler->running(); }, 20000));
+    ASSERT_EQ(row(0).state, DownloadState::Done);
+    ASSERT_TRUE(QDir(sub).removeRecursively());
+    list.addItem(url("/doc/b.pdf"), "b", "pdf", sub, QString());
+    scheduler->startDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !scheduler->running(); }, 20000));
+    EXPECT_EQ(row(1).state, DownloadState::Done);
+    EXPECT_EQ(readFile(sub + "b.pdf"), demo::makeDocument("pdf", "b"));
+
+    // Removed while a run goes on: at most the row that finds it gone fails.
+    host.slotNumber = 1;
+    for (const char* n : {"c", "d", "e"})
+        list.addItem(url(QStringLiteral("/doc/%1.pdf").arg(n)), n, "pdf", sub, QString());
+    QObject removing;
+    QObject::connect(&list, &QAbstractItemModel::dataChanged, &removing, [&] {
+        if (row(2).state == DownloadState::Done && QDir(sub).exists() && list.size() > 4
+            && row(3).state == DownloadState::Waiting)
+            QDir(sub).removeRecursively();
+    });
+    scheduler->startDownloading();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !scheduler->running(); }, 20000));
+    EXPECT_EQ(row(4).state, DownloadState::Done) << qPrintable(row(4).failReason);
+    EXPECT_EQ(readFile(sub + "e.pdf"), demo::makeDocument("pdf", "e"));
+}
+
 TEST_P(MonitorFlow, AutomaticStartPicksUpNewRows)
 {
     host.autoStartOption = true;
