@@ -232,14 +232,4 @@ bool isWindowLoaded(const QString& name)
     return WindowRegistry::isLoaded(name);
 }
 
-bool controlExists(const QObject* control)
-{
-    return control != nullptr;
-}
-
-QString shortPathOf(const QString& path)
-{
-    return path;
-}
-
 } // namespace dh
