@@ -142,16 +142,16 @@ TEST_F(Monitor, AutomaticRedownloadResetsTheChosenRows)
     const std::vector<Case> cases = {
         {0,
          {DownloadState::Waiting, DownloadState::Done, DownloadState::Done, DownloadState::Done,
-          DownloadState::Waiting},
-         {"pdf", "html", "xml", "pdf", "xxx"}},
+          DownloadState::Waiting, DownloadState::Page},
+         {"pdf", "html", "xml", "pdf", "xxx", "htm"}},
         {1,
          {DownloadState::Failed, DownloadState::Waiting, DownloadState::Waiting, DownloadState::Done,
-          DownloadState::Waiting},
-         {"pdf", "xxx", "xxx", "pdf", "xxx"}},
+          DownloadState::Waiting, DownloadState::Waiting},
+         {"pdf", "xxx", "xxx", "pdf", "xxx", "xxx"}},
         {2,
          {DownloadState::Waiting, DownloadState::Waiting, DownloadState::Waiting, DownloadState::Done,
-          DownloadState::Waiting},
-         {"pdf", "xxx", "xxx", "pdf", "xxx"}},
+          DownloadState::Waiting, DownloadState::Waiting},
+         {"pdf", "xxx", "xxx", "pdf", "xxx", "xxx"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.choice);
@@ -163,6 +163,8 @@ TEST_F(Monitor, AutomaticRedownloadResetsTheChosenRows)
         row("doc", "pdf", DownloadState::Done, true);
         // Failed and a web page at once.
         row("both", "HTM", DownloadState::Failed, true);
+        // A login page kept in place of the document.
+        row("kept", "htm", DownloadState::Page, true);
         scheduler->switchOff();
         host.autoRedownloadOption = true;
         host.choice = c.choice;
