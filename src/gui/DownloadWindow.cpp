@@ -448,12 +448,7 @@ void DownloadWindow::fileFinished(const QString& name)
     showStatus(CurrentFilePanel, QStringLiteral("完成下载:") + name);
 }
 
-void DownloadWindow::connectionStateChanged(int state, int responseCode, const QString& responseInfo)
-{
-    showStatus(ConnectionPanel, transferStateText(state, responseCode, responseInfo));
-}
-
-void DownloadWindow::showConnectionText(const QString& text)
+void DownloadWindow::connectionStateChanged(const QString& text)
 {
     showStatus(ConnectionPanel, text);
 }

@@ -171,14 +171,12 @@ public:
     void rowClicked(int row);
     void statusPanelClicked(int panel);
 
-    // The connection panel's text (the login page's title shows there too).
-    void showConnectionText(const QString& text);
-
     // --- DownloadHost ---------------------------------------------------------
     DownloadOptions options() const override;
     void fileStarted(const QString& name) override;
     void fileFinished(const QString& name) override;
-    void connectionStateChanged(int state, int responseCode, const QString& responseInfo) override;
+    // The connection panel; the login page's title shows there too.
+    void connectionStateChanged(const QString& text) override;
     void countersChanged() override;
     void scrollToRow(int row) override;
     void clearAutoOptions() override;

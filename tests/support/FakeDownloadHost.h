@@ -2,7 +2,6 @@
 // The download window's side of the engine, as plain fields: the options the
 // engine reads and a record of what it told, played and cleared.
 #include "download/DownloadHost.h"
-#include "platform/Transfer.h"
 
 #include <QString>
 
@@ -25,7 +24,7 @@ public:
     std::vector<int> scrolled;
     QString startedFile;     // the last file method one began
     QString finishedFile;    // the last file whose transfer ended
-    QString connection;      // the last connection state, as the window words it
+    QString connection;      // the last connection state
     int counterBeats = 0;
     std::vector<int> cues;
     std::vector<int> ended;
@@ -40,7 +39,7 @@ public:
     }
     void fileStarted(const QString& name) override { startedFile = name; }
     void fileFinished(const QString& name) override { finishedFile = name; }
-    void connectionStateChanged(int state, int code, const QString& info) override { connection = transferStateText(state, code, info); }
+    void connectionStateChanged(const QString& text) override { connection = text; }
     void countersChanged() override { ++counterBeats; }
     void scrollToRow(int row) override { scrolled.push_back(row); }
     void cue(int number) override { cues.push_back(number); }

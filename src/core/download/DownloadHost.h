@@ -40,9 +40,9 @@ public:
     virtual void fileStarted(const QString& /*name*/) {}
     // A transfer of the row named name has ended (any ending).
     virtual void fileFinished(const QString& /*name*/) {}
-    // Method one's request changed its connection state (a TransferRequest
-    // state, with the response code and text that transferStateText shows).
-    virtual void connectionStateChanged(int /*state*/, int /*responseCode*/, const QString& /*responseInfo*/) {}
+    // Method one's request changed its connection state, in the user's words
+    // (transferStateText).
+    virtual void connectionStateChanged(const QString& /*text*/) {}
     // The monitor's beat: the list's counters may have changed.
     virtual void countersChanged() {}
     // A started row, when autoLocate is on.

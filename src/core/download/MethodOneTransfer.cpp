@@ -91,7 +91,7 @@ void MethodOneTransfer::watch(TransferRequest* request)
 {
     m_current = request;
     connect(request, &TransferRequest::stateChanged, this, [this, request](int state) {
-        m_host.connectionStateChanged(state, request->responseCode(), request->responseInfo());
+        m_host.connectionStateChanged(transferStateText(state, request->responseCode(), request->responseInfo()));
     });
 }
 
