@@ -37,7 +37,12 @@ namespace {
 class BenchHost : public DownloadHost {
 public:
     int slotTotal = 6;
-    int slotCount() const override { return slotTotal; }
+    DownloadOptions options() const override
+    {
+        DownloadOptions o;
+        o.slotCount = slotTotal;
+        return o;
+    }
 };
 
 long statusKb(const char* field)

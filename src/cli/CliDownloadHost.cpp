@@ -16,6 +16,7 @@
 #include "download/DownloadWindowState.h"
 #include "download/Downloader.h"
 #include "download/HandOver.h"
+#include "download/ListOperations.h"
 #include "download/MethodOneTransfer.h"
 #include "download/TransferMonitor.h"
 #include "download/TransferSupport.h"
@@ -31,6 +32,7 @@
 #include <QTimer>
 
 #include <algorithm>
+
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -38,39 +40,27 @@
 
 namespace dh::cli {
 
-namespace {
-
-bool isWebPage(const QString& type)
-{
-    return type.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0
-        || type.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
-}
-
-bool isWebPageOrXml(const QString& type)
-{
-    return isWebPage(type) || type.compare(QLatin1String("xml"), Qt::CaseInsensitive) == 0;
-}
-
-} // namespace
-
 // --- host ---------------------------------------------------------------------------
 
-CliDownloadHost::CliDownloadHost(const DownloadListModel& list, const DownloadScheduler& scheduler)
-    : m_list(list), m_scheduler(scheduler)
+CliDownloadHost::CliDownloadHost(const DownloadListModel& list) : m_list(list)
 {
+}
+
+dh::DownloadOptions CliDownloadHost::options() const
+{
+    dh::DownloadOptions o;
+    o.pauseSeconds = pause;
+    o.slotCount = transferSlots;
+    o.sameNamePolicy = policy;
+    o.autoRedownload = roundWanted();
+    o.redownloadChoice = RedownloadChoice(std::max(redownload, 0));
+    o.errorStop = stopAfterBad;
+    return o;
 }
 
 int CliDownloadHost::matchingRows() const
 {
-    int n = 0;
-    for (int i = 0; i < m_list.size(); ++i) {
-        const DownloadItem& it = m_list.item(i);
-        const bool failed = it.state == DownloadState::Failed;
-        const bool page = (it.state == DownloadState::Done || failed) && isWebPageOrXml(it.fileType);
-        if (((redownload == 0 || redownload == 2) && failed) || ((redownload == 1 || redownload == 2) && page))
-            ++n;
-    }
-    return n;
+    return int(autoRedownloadRows(m_list, RedownloadChoice(std::max(redownload, 0))).size());
 }
 
 bool CliDownloadHost::errorStopReached() const
@@ -91,13 +81,10 @@ bool CliDownloadHost::roundWanted() const
     return maxRounds > 0 || m_lastMatching < 0 || matching < m_lastMatching;
 }
 
-bool CliDownloadHost::autoRedownload() const
+void CliDownloadHost::redownloadRoundStarting()
 {
-    if (m_scheduler.running() || !roundWanted())
-        return false;
     m_lastMatching = matchingRows();
     ++m_roundsDone;
-    return true;
 }
 
 namespace {
@@ -126,13 +113,11 @@ QString humanBytes(qint64 n)
     return QStringLiteral("%1 GB").arg(double(n) / 1024.0 / 1024.0 / 1024.0, 0, 'f', 2);
 }
 
-const QByteArray kPlaceholder("\x01\x00", 2);
-
 // One run of the engine over a list, from start to report.
 class DownloadRun : public QObject {
 public:
     DownloadRun(const DownloadOptions& o, const std::vector<LinkRow>& rows)
-        : m_options(o), m_host(m_list, m_scheduler), m_scheduler(m_list, m_state, m_host),
+        : m_options(o), m_host(m_list), m_scheduler(m_list, m_state, m_host),
           m_monitor(m_list, m_state, m_scheduler, m_host)
     {
         m_host.pause = o.pause;
@@ -168,7 +153,7 @@ public:
             items.push_back(it);
             if (!m_titles.contains(r.url)) {
                 m_titles.insert(r.url, r.title);
-                m_expectedPage.insert(r.url, isWebPage(r.type));
+                m_expectedPage.insert(r.url, isWebPageType(r.type));
             }
         }
         m_list.addItems(items);
@@ -236,7 +221,7 @@ private:
 
     bool idle() const
     {
-        return !m_state.stillExecuting() && m_scheduler.countTransferControls() == 1 && !m_methodOneActive;
+        return !m_state.stillExecuting() && m_scheduler.activeTransfers() == 0 && !m_methodOneActive;
     }
 
     RowState rowState(int i) const
@@ -256,7 +241,7 @@ private:
         }
         // The outcome says the file is there: the transfer that ended the
         // row put it in place.
-        if (isWebPage(it.fileType) && !m_expectedPage.value(it.url))
+        if (isWebPageType(it.fileType) && !m_expectedPage.value(it.url))
             return RowState::Page;
         return RowState::Done;
     }
@@ -419,7 +404,7 @@ private:
         m_progressTimer.stop();
         m_monitor.stop();
         QStringList targets;
-        for (int j = 1; j <= DownloadScheduler::kMaxSlots; ++j) {
+        for (int j = 0; j < DownloadScheduler::kMaxSlots; ++j) {
             if (Downloader* d = m_scheduler.downloader(j))
                 targets << d->saveFile();
         }
@@ -455,16 +440,11 @@ private:
         m_forced = true;
     }
 
-    // A two-byte placeholder this run put down for a transfer that did not complete.
+    // A placeholder this run put down for a transfer that did not complete.
     void removeIfPlaceholder(const QString& path)
     {
-        if (path.isEmpty() || m_existing.contains(path) || fileLength(path) != kPlaceholder.size())
-            return;
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly) || f.readAll() != kPlaceholder)
-            return;
-        f.close();
-        QFile::remove(path);
+        if (!path.isEmpty() && !m_existing.contains(path))
+            removePlaceholder(path);
     }
 
     int finish(int signalCode)

@@ -154,7 +154,6 @@ QCoro::Task<void> CopyFilesWindow::runCopy(bool showMessage)
     m_startButton->setText(QStringLiteral("开始"));
     if (showMessage && !m_closeAfterRun)
         Prompter::instance().message(QStringLiteral("复制文件完成！"), MessageIcon::Information);
-    Q_EMIT runFinished();
     if (m_closeAfterRun)
         close();
 }

@@ -35,9 +35,6 @@ public:
     // The action of the start button (开始/停止); resumes when the run (if one starts) has ended.
     QCoro::Task<void> runCopy(bool showMessage);
 
-Q_SIGNALS:
-    void runFinished();
-
 protected:
     void closeEvent(QCloseEvent* e) override;
     void reject() override;

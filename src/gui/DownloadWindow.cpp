@@ -443,19 +443,18 @@ void DownloadWindow::showMethod()
     m_transferCountCombo->setEnabled(downloadMethod != 1);
 }
 
-int DownloadWindow::pauseSeconds() const
+DownloadOptions DownloadWindow::options() const
 {
-    return m_pauseCombo->currentText().toInt();
-}
-
-int DownloadWindow::slotCount() const
-{
-    return m_transferCountCombo->currentText().toInt();
-}
-
-bool DownloadWindow::autoLocate() const
-{
-    return m_autoLocateAction->isChecked();
+    DownloadOptions o;
+    o.pauseSeconds = m_pauseCombo->currentText().toInt();
+    o.slotCount = m_transferCountCombo->currentText().toInt();
+    o.autoLocate = m_autoLocateAction->isChecked();
+    o.sameNamePolicy = sameNamePolicy();
+    o.autoStart = m_autoStartCheck->isChecked();
+    o.autoRedownload = m_autoRedownloadCheck->isChecked();
+    o.redownloadChoice = RedownloadChoice(std::clamp(m_redownloadChoiceCombo->currentIndex(), 0, 2));
+    o.errorStop = m_stopAfterBadRowsCheck->isChecked();
+    return o;
 }
 
 void DownloadWindow::scrollToRow(int row)
@@ -463,13 +462,30 @@ void DownloadWindow::scrollToRow(int row)
     m_downloadsView->scrollTo(m_list->index(row, 0));
 }
 
-void DownloadWindow::setStatusText(int panel, const QString& text)
+void DownloadWindow::fileStarted(const QString& name)
 {
-    if (panel < 1 || panel > 4)
-        return;
+    showStatus(CurrentFilePanel, QStringLiteral("正在下载:") + name);
+}
+
+void DownloadWindow::fileFinished(const QString& name)
+{
+    showStatus(CurrentFilePanel, QStringLiteral("完成下载:") + name);
+}
+
+void DownloadWindow::connectionStateChanged(const QString& text)
+{
+    showStatus(ConnectionPanel, text);
+}
+
+void DownloadWindow::countersChanged()
+{
     // The counters come with every monitor tick: the total progress follows them.
-    if (panel == 4)
-        updateTotalProgress();
+    updateTotalProgress();
+    showStatus(CountersPanel, m_list->updateListCounters());
+}
+
+void DownloadWindow::showStatus(StatusPanel panel, const QString& text)
+{
     if (m_displayTimer->isActive()) {
         m_pendingStatus[panel] = text;
         m_statusPending[panel] = true;
@@ -558,26 +574,6 @@ void DownloadWindow::flushDisplay()
         m_displayTimer->start();
 }
 
-bool DownloadWindow::autoStart() const
-{
-    return m_autoStartCheck->isChecked();
-}
-
-bool DownloadWindow::autoRedownload() const
-{
-    return m_autoRedownloadCheck->isChecked();
-}
-
-int DownloadWindow::redownloadChoice() const
-{
-    return m_redownloadChoiceCombo->currentIndex();
-}
-
-bool DownloadWindow::errorStop() const
-{
-    return m_stopAfterBadRowsCheck->isChecked();
-}
-
 void DownloadWindow::clearAutoOptions()
 {
     m_autoStartCheck->setChecked(false);
@@ -596,8 +592,8 @@ void DownloadWindow::setRunningIndicator(bool on)
 
 void DownloadWindow::refreshCounters()
 {
-    m_statusPending[4] = false;
-    m_statusPanels[4]->setText(m_list->updateListCounters());
+    m_statusPending[CountersPanel] = false;
+    m_statusPanels[CountersPanel]->setText(m_list->updateListCounters());
     updateTotalProgress();
 }
 
@@ -661,7 +657,7 @@ void DownloadWindow::closeEvent(QCloseEvent* e)
     auto& st = SettingsStore::instance();
     saveSameNamePolicy(st, sameNamePolicy());
     st.save(keys::downloadMethod, QString::number(downloadMethod));
-    const bool busy = m_state.stillExecuting() || m_state.countTransferControls() > 1 || m_schedulerTimer->isActive()
+    const bool busy = m_state.stillExecuting() || m_state.activeTransfers() > 0 || m_schedulerTimer->isActive()
         || !m_list->isListFinished();
     if (busy
         && !Prompter::instance().question(
@@ -735,7 +731,7 @@ void DownloadWindow::selectNoRows()
 
 void DownloadWindow::shuffleRows()
 {
-    if (!m_state.pass(BusyGuard::A))
+    if (!m_state.pass(BusyGuard::ListChanges))
         return;
     frozen([this] { shuffleList(*m_list, shuffleRandom); });
     Prompter::instance().message(QStringLiteral("随机排序完成！"), MessageIcon::Information);
@@ -766,7 +762,7 @@ void DownloadWindow::redownloadSmallFiles()
 
 void DownloadWindow::removeSelectedRows()
 {
-    if (!m_state.pass(BusyGuard::A))
+    if (!m_state.pass(BusyGuard::ListChanges))
         return;
     if (m_list->size() == 0)
         return;
@@ -777,7 +773,7 @@ void DownloadWindow::removeSelectedRows()
 
 void DownloadWindow::removeRowsInState(DownloadState state)
 {
-    if (!m_state.pass(BusyGuard::A))
+    if (!m_state.pass(BusyGuard::ListChanges))
         return;
     if (m_list->size() == 0)
         return;
@@ -787,7 +783,7 @@ void DownloadWindow::removeRowsInState(DownloadState state)
 
 void DownloadWindow::clearAllRows()
 {
-    if (!m_state.pass(BusyGuard::A))
+    if (!m_state.pass(BusyGuard::ListChanges))
         return;
     if (!Prompter::instance().question(QStringLiteral("您确定要清空列表的所有信息吗？")))
         return;
@@ -802,7 +798,7 @@ void DownloadWindow::deleteFiles(DeleteFilter filter)
 
 void DownloadWindow::cancelSelectedRows()
 {
-    if (!m_state.pass(BusyGuard::C))
+    if (!m_state.pass(BusyGuard::Cancelling))
         return;
     const std::vector<int> rows = selectedRows();
     frozen([&] { cancelWaitingRows(*m_list, rows); });
@@ -810,7 +806,7 @@ void DownloadWindow::cancelSelectedRows()
 
 void DownloadWindow::sortByColumn(int column)
 {
-    if (!m_state.pass(BusyGuard::B))
+    if (!m_state.pass(BusyGuard::Sorting))
         return;
     // One direction for the whole list: every click flips it.
     m_sortDescending = !m_sortDescending;
@@ -819,7 +815,7 @@ void DownloadWindow::sortByColumn(int column)
 
 void DownloadWindow::prepareListMenu()
 {
-    const bool busy = m_state.refuses(BusyGuard::B);
+    const bool busy = m_state.refuses(BusyGuard::Sorting);
     m_removeMenu->menuAction()->setEnabled(!busy);
     m_removeAllAction->setEnabled(!busy);
     m_selectAllAction->setEnabled(!busy);
@@ -925,7 +921,7 @@ void DownloadWindow::replaceAddresses()
 {
     // A running transfer finds its row by address: changing the addresses
     // under it would leave the row downloading for ever.
-    if (!m_state.pass(BusyGuard::A))
+    if (!m_state.pass(BusyGuard::ListChanges))
         return;
     UrlReplaceDialog dlg(*m_list, this);
     dlg.exec();
@@ -947,8 +943,8 @@ void DownloadWindow::rowClicked(int row)
     if (row < 0 || row >= m_list->size())
         return;
     const QString path = itemFilePath(m_list->item(row));
-    m_statusPending[2] = false;
-    m_statusPanels[2]->setText(fileExists(path) ? path : QString());
+    m_statusPending[CurrentFilePanel] = false;
+    m_statusPanels[CurrentFilePanel]->setText(fileExists(path) ? path : QString());
 }
 
 void DownloadWindow::statusPanelClicked(int panel)

@@ -29,7 +29,8 @@ class LoginPanel;
 
 // The download window: the job list, the scheduler's and the monitor's
 // controls and the status bar. It is the download engine's host: the engine
-// reads the window's options through the DownloadHost interface.
+// reads the window's options and tells its events through the DownloadHost
+// interface, and the window decides where each shows.
 class DownloadWindow : public QMainWindow, public DownloadHost {
     Q_OBJECT
 public:
@@ -48,7 +49,7 @@ public:
     QTimer* m_schedulerTimer = nullptr;                    // scheduler tick (the scheduler's timer)
     QTimer* m_monitorTimer = nullptr;                      // monitor tick (the monitor's timer)
     QTimer* m_loginRefreshTimer = nullptr;                 // login page refresh
-    QLabel* m_statusPanels[5] = {};                        // status-bar panels 1..4 (index 0 unused)
+    QLabel* m_statusPanels[5] = {};                        // status-bar panels 1..4 (index 0 unused): 2 current file, 3 connection, 4 counters
     QProgressBar* m_totalProgressBar = nullptr;            // rows ended of all rows
     QLabel* m_totalProgressLabel = nullptr;                // counts, bytes, speed, time left
     QLabel* m_loginHintLabel = nullptr;                    // points at 网页登录 after a run that met web pages
@@ -115,7 +116,7 @@ public:
     int& downloadMethod = m_state.downloadMethod;
 
     // The same-name policy chosen by the option buttons right now.
-    SameNamePolicy sameNamePolicy() const override;
+    SameNamePolicy sameNamePolicy() const;
     void setSameNamePolicy(SameNamePolicy p);
     // Plays a cue when "声音提示" is ticked.
     void cue(int number) override;
@@ -153,7 +154,7 @@ public:
     // A click on a column header.
     void sortByColumn(int column);
     bool sortDescending() const { return m_sortDescending; }
-    // Enables the list menu's items for a right-click (guard B).
+    // Enables the list menu's items for a right-click (the sorting guard).
     void prepareListMenu();
 
     // --- opening, exporting, addresses -------------------------------------------
@@ -171,15 +172,13 @@ public:
     void statusPanelClicked(int panel);
 
     // --- DownloadHost ---------------------------------------------------------
-    int pauseSeconds() const override;
-    int slotCount() const override;
-    bool autoLocate() const override;
+    DownloadOptions options() const override;
+    void fileStarted(const QString& name) override;
+    void fileFinished(const QString& name) override;
+    // The connection panel; the login page's title shows there too.
+    void connectionStateChanged(const QString& text) override;
+    void countersChanged() override;
     void scrollToRow(int row) override;
-    void setStatusText(int panel, const QString& text) override;
-    bool autoStart() const override;
-    bool autoRedownload() const override;
-    int redownloadChoice() const override;
-    bool errorStop() const override;
     void clearAutoOptions() override;
     void setStartEnabled(bool enabled) override;
     void setRunningIndicator(bool on) override;
@@ -206,6 +205,8 @@ private:
     template <typename F>
     void frozen(F&& walk);
     void showRowCount();
+    enum StatusPanel { CurrentFilePanel = 2, ConnectionPanel = 3, CountersPanel = 4 };
+    void showStatus(StatusPanel panel, const QString& text);
     // Status texts and row repaints during a run: the first change shows at
     // once, later ones within the same short window are shown together when
     // it ends, so that thousands of small files do not repaint the window

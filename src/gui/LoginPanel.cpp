@@ -161,7 +161,7 @@ LoginPanel::LoginPanel(DownloadWindow* window, QWidget* parent)
 
     connect(m_web, &Browser::titleChange, this, [this](const QString& title) {
         if (!isAboutBlank(title) && m_window)
-            m_window->setStatusText(3, title);
+            m_window->connectionStateChanged(title);
     });
 
     forwardBrowserCookiesToTransfers();

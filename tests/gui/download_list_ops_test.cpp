@@ -108,7 +108,7 @@ private Q_SLOTS:
     void cleanup()
     {
         d->m_schedulerTimer->stop();
-        d->m_state.transferBusy = false;
+        d->m_state.endTransfer();
     }
     void cleanupTestCase()
     {
@@ -172,7 +172,7 @@ private Q_SLOTS:
         QVERIFY(!d->m_selectAllAction->isEnabled());
         QVERIFY(d->m_stopAction->isEnabled());
 
-        // Guard C looks only at transferBusy: the cancel runs in the pause between files.
+        // The cancelling guard looks only at the busy flag: the cancel runs in the pause between files.
         prompter.clear();
         select({0, 1});
         d->cancelSelectedRows();
@@ -181,11 +181,11 @@ private Q_SLOTS:
         QCOMPARE(list().item(1).state, DownloadState::Done);
 
         d->m_schedulerTimer->stop();
-        d->m_state.transferBusy = true;
+        d->m_state.beginTransfer();
         d->cancelSelectedRows();
         QCOMPARE(prompter.texts(), QStringList{QStringLiteral("停止下载后方可设置！")});
         QCOMPARE(prompter.shown.back().icon, MessageIcon::Error);
-        d->m_state.transferBusy = false;
+        d->m_state.endTransfer();
 
         d->prepareListMenu();
         QVERIFY(d->m_removeMenu->menuAction()->isEnabled());

@@ -119,7 +119,7 @@ private Q_SLOTS:
             QVERIFY(!c->isChecked());
         QVERIFY(!d->m_schedulerTimer->isActive());
         QVERIFY(d->m_monitorTimer->isActive());
-        QCOMPARE(d->m_state.countTransferControls(), 1);
+        QCOMPARE(d->m_state.activeTransfers(), 0);
         QVERIFY(!d->m_state.downloadsActive());
 
         // An empty list: the first tick switches the scheduler off again.
@@ -214,7 +214,7 @@ private Q_SLOTS:
         d->m_autoRedownloadCheck->setChecked(true);
         QTest::mouseClick(d->m_startButton, Qt::LeftButton);
         QTRY_VERIFY(cellText(d->list()->item(0), DownloadListModel::ColReceived).toLongLong() > 0);
-        QCOMPARE(d->m_state.countTransferControls(), 4);  // three slots
+        QCOMPARE(d->m_state.activeTransfers(), 3);
         QVERIFY(d->m_state.downloadsActive());
 
         // Closing while it runs asks first; No keeps everything running.
@@ -228,7 +228,7 @@ private Q_SLOTS:
         QVERIFY(!d->m_autoStartCheck->isChecked());
         QVERIFY(!d->m_autoRedownloadCheck->isChecked());
         QVERIFY(!d->m_schedulerTimer->isActive());
-        QCOMPARE(d->m_state.countTransferControls(), 1);
+        QCOMPARE(d->m_state.activeTransfers(), 0);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(d->list()->item(i).state, DownloadState::Failed);
         QCOMPARE(d->list()->item(3).state, DownloadState::Waiting);

@@ -1,12 +1,11 @@
 #pragma once
 // The download window's side of the engine, as plain fields: the options the
-// engine reads and a record of what it showed, played and cleared.
+// engine reads and a record of what it told, played and cleared.
 #include "download/DownloadHost.h"
 
 #include <QString>
 
 #include <algorithm>
-#include <map>
 #include <vector>
 
 namespace dh::test {
@@ -23,25 +22,29 @@ public:
     bool errorStopOption = false;
 
     std::vector<int> scrolled;
-    std::map<int, QString> panels;
+    QString startedFile;     // the last file method one began
+    QString finishedFile;    // the last file whose transfer ended
+    QString connection;      // the last connection state
+    int counterBeats = 0;
     std::vector<int> cues;
     std::vector<int> ended;
     int clearCalls = 0;
+    int rounds = 0;
     bool startEnabled = true;
     bool indicator = false;
 
-    int pauseSeconds() const override { return pause; }
-    int slotCount() const override { return slotNumber; }
-    bool autoLocate() const override { return locate; }
+    DownloadOptions options() const override
+    {
+        return {pause, slotNumber, locate, policy, autoStartOption, autoRedownloadOption, RedownloadChoice(choice), errorStopOption};
+    }
+    void fileStarted(const QString& name) override { startedFile = name; }
+    void fileFinished(const QString& name) override { finishedFile = name; }
+    void connectionStateChanged(const QString& text) override { connection = text; }
+    void countersChanged() override { ++counterBeats; }
     void scrollToRow(int row) override { scrolled.push_back(row); }
-    SameNamePolicy sameNamePolicy() const override { return policy; }
-    void setStatusText(int panel, const QString& text) override { panels[panel] = text; }
     void cue(int number) override { cues.push_back(number); }
     void transferEnded(int row) override { ended.push_back(row); }
-    bool autoStart() const override { return autoStartOption; }
-    bool autoRedownload() const override { return autoRedownloadOption; }
-    int redownloadChoice() const override { return choice; }
-    bool errorStop() const override { return errorStopOption; }
+    void redownloadRoundStarting() override { ++rounds; }
     void clearAutoOptions() override
     {
         ++clearCalls;

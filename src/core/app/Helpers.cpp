@@ -235,14 +235,4 @@ bool isWindowLoaded(const QString& name)
     return WindowRegistry::isLoaded(name);
 }
 
-bool controlExists(const QObject* control)
-{
-    return control != nullptr;
-}
-
-QString shortPathOf(const QString& path)
-{
-    return path;
-}
-
 } // namespace dh

@@ -1,7 +1,6 @@
 #pragma once
 #include <QString>
 
-class QObject;
 
 namespace dh {
 
@@ -67,9 +66,5 @@ bool fileExists(const QString& path);
 bool folderExists(const QString& path);
 // Whether a window of that name is loaded (case-insensitive).
 bool isWindowLoaded(const QString& name);
-// Whether a control created at run time still exists.
-bool controlExists(const QObject* control);
-// Linux has no short names: the path itself.
-QString shortPathOf(const QString& path);
 
 } // namespace dh

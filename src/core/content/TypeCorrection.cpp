@@ -100,7 +100,7 @@ bool correctItemFileType(DownloadListModel& list, int row, SameNamePolicy policy
 
 int correctFileTypesOnDisk(DownloadListModel& list, const DownloadWindowState& state, Prompter& prompter)
 {
-    if (!state.pass(BusyGuard::A, prompter))
+    if (!state.pass(BusyGuard::ListChanges, prompter))
         return -1;
     int corrected = 0;
     for (int i = 0; i < list.size(); ++i) {

@@ -48,9 +48,9 @@ bool applyTypeCorrection(DownloadItem& row, const TypeCorrectionPlan& plan);
 bool correctItemFileType(DownloadItem& row, SameNamePolicy policy = SameNamePolicy::Rename);
 bool correctItemFileType(DownloadListModel& list, int row, SameNamePolicy policy = SameNamePolicy::Rename);
 
-// The command "检查并纠正磁盘文件类型": guard A, then every row from the
+// The command "检查并纠正磁盘文件类型": the list-changes guard, then every row from the
 // first, then the message "纠正文件类型：N个.". Returns the count, or -1 when
-// guard A refused.
+// that guard refused.
 int correctFileTypesOnDisk(DownloadListModel& list, const DownloadWindowState& state, Prompter& prompter);  // 检查并纠正磁盘文件类型
 
 // The command "检查文件是否存在": rows whose file is missing get "不存在" as

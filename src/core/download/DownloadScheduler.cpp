@@ -15,13 +15,12 @@
 #include "download/ListOperations.h"
 #include "download/Naming.h"
 #include "download/TransferMonitor.h"
-#include "platform/Clock.h"
 #include "platform/Sound.h"
 
 #include <QRandomGenerator>
 #include <QScopeGuard>
 
-#include <cmath>
+#include <algorithm>
 #include <limits>
 
 namespace dh {
@@ -50,7 +49,7 @@ DownloadScheduler::DownloadScheduler(DownloadListModel& list, DownloadWindowStat
         requestRefill();
         reportIfSettled();
     });
-    m_state.setTransferControlCounter([this] { return countTransferControls(); });
+    m_state.setActiveTransfersSource([this] { return activeTransfers(); });
     m_state.setStillExecutingSource([this] { return m_methodOne->stillExecuting(); });
     m_state.setSchedulerTimerSource([this] { return m_timer.isActive(); });
 }
@@ -62,11 +61,11 @@ DownloadScheduler::~DownloadScheduler()
     m_holdLimit.stop();
     m_retryWake.stop();
     m_retryShow.stop();
-    m_state.setTransferControlCounter({});
+    m_state.setActiveTransfersSource({});
     m_state.setStillExecutingSource({});
     m_state.setSchedulerTimerSource({});
     // Transfers end without reporting: nothing they would report to is left.
-    for (int j = 1; j <= kMaxSlots; ++j) {
+    for (int j = 0; j < kMaxSlots; ++j) {
         if (Downloader* d = m_slots[size_t(j)]) {
             d->disconnect(this);
             delete d;
@@ -76,15 +75,12 @@ DownloadScheduler::~DownloadScheduler()
 
 Downloader* DownloadScheduler::downloader(int j) const
 {
-    return j >= 1 && j <= kMaxSlots ? m_slots[size_t(j)].data() : nullptr;
+    return j >= 0 && j < kMaxSlots ? m_slots[size_t(j)].data() : nullptr;
 }
 
-int DownloadScheduler::countTransferControls() const
+int DownloadScheduler::activeTransfers() const
 {
-    int n = 1;
-    for (int j = 1; j <= kMaxSlots; ++j)
-        n += m_slots[size_t(j)] ? 1 : 0;
-    return n;
+    return int(std::count_if(m_slots.begin(), m_slots.end(), [](const QPointer<Downloader>& d) { return !d.isNull(); }));
 }
 
 void DownloadScheduler::setTransferEndHook(TransferEndHook hook)
@@ -136,16 +132,15 @@ void DownloadScheduler::stopDownloading()
     m_methodOne->cancel();
     m_timer.stop();
     m_refill.stop();
-    m_state.transferBusy = false;
-    m_methodOne->cancel();
-    for (int j = 1; j <= kMaxSlots; ++j)
+    // Method one's transfer sees the flag gone and gives up.
+    m_state.endTransfer();
+    for (int j = 0; j < kMaxSlots; ++j)
         unload(j);
     for (int i = 0; i < m_list.size(); ++i) {
         if (m_list.item(i).state == DownloadState::Downloading)
             m_list.setFailed(i, QStringLiteral("下载取消"), FailCode::Cancelled);
     }
     cancelRetryWaits();
-    m_state.transferBusy = false;
 }
 
 void DownloadScheduler::cancelRetryWaits()
@@ -263,20 +258,19 @@ void DownloadScheduler::wakeAt(qint64 when)
 
 int DownloadScheduler::pauseRemainingMs() const
 {
-    // The pause between files counts from the last transfer event, in the
-    // seconds-of-day the window keeps; it is over once the difference is
-    // greater than the pause.
-    const double pause = double(m_host.pauseSeconds()) * double(timings().secondUnit.count()) / 1000.0;
+    // The pause between files counts from the last transfer event; it is
+    // over once more time than the pause has passed.
+    const qint64 pause = qint64(m_host.options().pauseSeconds) * qint64(timings().secondUnit.count());
     // No pause means none: a tick in the same millisecond as the last
     // transfer event must not wait for the next one.
-    if (pause <= 0.0)
+    if (pause <= 0)
         return 0;
-    const double elapsed = std::fabs(Clock::secondsOfDay() - double(m_state.lastTransferEventTime));
+    const qint64 elapsed = m_state.msSinceTransferEvent();
     if (elapsed > pause)
         return 0;
-    // One millisecond past the pause; the stored time is a float, so the
-    // refill checks again rather than trusting this to the millisecond.
-    return int(std::ceil((pause - elapsed) * 1000.0)) + 1;
+    // One millisecond past the pause; a timer may fire a little early, so
+    // the refill checks again rather than trusting this to the millisecond.
+    return int(pause - elapsed) + 1;
 }
 
 void DownloadScheduler::requestRefill()
@@ -322,8 +316,8 @@ void DownloadScheduler::tick()
 
 bool DownloadScheduler::settled() const
 {
-    if (countTransferControls() != 1 || m_methodOne->stillExecuting()
-        || (m_state.downloadMethod == 1 && m_state.transferBusy))
+    if (activeTransfers() > 0 || m_methodOne->stillExecuting()
+        || (m_state.downloadMethod == 1 && m_state.transferBusy()))
         return false;
     return !running() || m_list.isListFinished();
 }
@@ -354,20 +348,20 @@ bool DownloadScheduler::prepareRow(int row, bool createFolder)
         it.folder += QLatin1Char('/');
     if (it.name != before.name || it.folder != before.folder)
         m_list.setItem(row, it);
-    return needsDownload(m_list, row, m_host.sameNamePolicy());
+    return needsDownload(m_list, row, m_host.options().sameNamePolicy);
 }
 
 void DownloadScheduler::startRow(int row)
 {
     m_list.setState(row, DownloadState::Downloading);
-    if (m_host.autoLocate())
+    if (m_host.options().autoLocate)
         m_host.scrollToRow(row);
     m_list.clearProgress(row);
 }
 
 void DownloadScheduler::tickMethodOne()
 {
-    if (m_state.transferBusy)
+    if (m_state.transferBusy())
         return;
     int chosen = -1;
     qint64 wake = std::numeric_limits<qint64>::max();
@@ -386,9 +380,8 @@ void DownloadScheduler::tickMethodOne()
     if (chosen < 0)
         return;
     startRow(chosen);
-    m_state.slotRows[1] = chosen + 1;
     // Runs on by itself; the tick does not wait for it. Nested ticks find
-    // transferBusy set and end at once.
+    // the transfer busy and end at once.
     QCoro::Task<> transfer = m_methodOne->downloadCurrentFile(chosen);
     Q_UNUSED(transfer);
     emit rowStarted(chosen);
@@ -396,16 +389,17 @@ void DownloadScheduler::tickMethodOne()
 
 void DownloadScheduler::tickMethodTwo()
 {
-    const int slotCount = std::clamp(m_host.slotCount(), 1, kMaxSlots);
+    const DownloadOptions options = m_host.options();
+    const int slotCount = std::clamp(options.slotCount, 1, kMaxSlots);
     // Rows above a chosen one are no longer Waiting, so each slot's walk can
     // go on where the previous one stopped.
     int from = 0;
     // Transfers per server, for the per-host limit.
     QHash<QString, int> busy;
     if (m_perHost > 0) {
-        for (int j = 1; j <= kMaxSlots; ++j) {
+        for (int j = 0; j < kMaxSlots; ++j) {
             if (m_slots[size_t(j)])
-                ++busy[hostOf(m_slotUrl[size_t(j)])];
+                ++busy[hostOf(m_slotRows[size_t(j)].url)];
         }
     }
     qint64 wake = std::numeric_limits<qint64>::max();
@@ -413,7 +407,7 @@ void DownloadScheduler::tickMethodTwo()
         if (wake != std::numeric_limits<qint64>::max())
             wakeAt(wake);
     });
-    for (int j = 1; j <= slotCount; ++j) {
+    for (int j = 0; j < slotCount; ++j) {
         if (m_slots[size_t(j)])
             continue;
         int chosen = -1;
@@ -435,29 +429,27 @@ void DownloadScheduler::tickMethodTwo()
         startRow(chosen);
         QString name;
         const QString target = renameForSavePath(row.folder, row.name, row.fileType,
-                                                 savePolicyFor(row, m_host.sameNamePolicy()), &name);
+                                                 savePolicyFor(row, options.sameNamePolicy), &name);
         if (name != row.name) {
             DownloadItem it = row;
             it.name = name;
             m_list.setItem(chosen, it);
         }
-        m_state.slotRows[size_t(j)] = chosen + 1;
         if (m_perHost > 0)
             ++busy[hostOf(m_list.item(chosen).url)];
-        downloadMultiThreaded(j, chosen, m_list.item(chosen).url, target);
+        startSlot(j, chosen, target);
         emit rowStarted(chosen);
     }
 }
 
-void DownloadScheduler::downloadMultiThreaded(int j, int row, const QString& url, const QString& target)
+void DownloadScheduler::startSlot(int j, int row, const QString& target)
 {
-    if (j < 1 || j > kMaxSlots || row < 0 || row >= m_list.size())
+    if (j < 0 || j >= kMaxSlots || row < 0 || row >= m_list.size())
         return;
     unload(j);
     auto* d = new Downloader(this);
     m_slots[size_t(j)] = d;
-    m_slotUrl[size_t(j)] = m_list.item(row).url;
-    m_state.slotRows[size_t(j)] = row + 1;
+    m_slotRows[size_t(j)] = RowRef{row, m_list.item(row).url};
     connect(d, &Downloader::downloadProgress, this,
             [this, j](qint64 read, qint64 expected, const QString&) { onProgress(j, read, expected); });
     connect(d, &Downloader::downloadComplete, this,
@@ -467,23 +459,23 @@ void DownloadScheduler::downloadMultiThreaded(int j, int row, const QString& url
             [this, j](const QString& path, const QString& name) { onPage(j, path, name); });
     // The row owns what its transfer created, and nothing else.
     connect(d, &Downloader::fileCreated, this, [this, j](const OwnedFile& file) { m_list.setOwnedFile(slotRow(j), file); });
-    m_state.transferBusy = true;
+    m_state.beginTransfer();
     startRow(row);
     // A body kept from the row's last attempt is the transfer's to go on from.
     d->setResume(m_list.takePartial(row));
-    d->beginDownload(url, target, m_list.item(row).referer);
+    d->beginDownload(m_list.item(row).url, target, m_list.item(row).referer);
 }
 
 int DownloadScheduler::slotRow(int j) const
 {
-    if (j < 1 || j > kMaxSlots)
+    if (j < 0 || j >= kMaxSlots)
         return -1;
-    return RowRef{m_state.slotRows[size_t(j)] - 1, m_slotUrl[size_t(j)]}.resolve(m_list);
+    return m_slotRows[size_t(j)].resolve(m_list);
 }
 
 void DownloadScheduler::unload(int j)
 {
-    if (j < 1 || j > kMaxSlots)
+    if (j < 0 || j >= kMaxSlots)
         return;
     QPointer<Downloader> d = m_slots[size_t(j)];
     const int row = slotRow(j);
@@ -564,7 +556,7 @@ void DownloadScheduler::onPage(int j, const QString& path, const QString& name)
 
 void DownloadScheduler::finishSlot(int j, const TransferResult& result)
 {
-    const RowRef ref{m_state.slotRows[size_t(j)] - 1, m_slotUrl[size_t(j)]};
+    const RowRef ref = m_slotRows[size_t(j)];
     const int row = slotRow(j);
     // The slot is freed even when its row is gone, or it would stay taken.
     unload(j);
@@ -616,7 +608,7 @@ bool DownloadScheduler::checkErrorStop(int row)
 {
     // Only a bad row can bring the count to the limit, and counting is a walk
     // over the whole list.
-    if (!m_timer.isActive() || !m_host.errorStop())
+    if (!m_timer.isActive() || !m_host.options().errorStop)
         return false;
     if (row >= 0 && row < m_list.size()) {
         const DownloadItem& it = m_list.item(row);

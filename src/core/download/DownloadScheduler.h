@@ -1,7 +1,7 @@
 #pragma once
 // The download scheduler: the tick that turns Waiting rows into
-// transfers, the start and stop commands, and the window's side of method
-// two's transfer controls (slots 1..6). Besides the tick, the
+// transfers, the start and stop commands, and method two's transfer slots
+// (0..kMaxSlots-1). Besides the tick, the
 // end of every transfer asks for a refill: the same tick runs on the next
 // event-loop turn, or as soon as the pause between files is over, so that a
 // freed slot does not sit idle until the next tick.
@@ -31,9 +31,10 @@ class SettingsStore;
 class DownloadScheduler : public QObject {
     Q_OBJECT
 public:
+    // Method two's parallel transfers at most.
     static constexpr int kMaxSlots = 6;
 
-    // Wires the window state's live sources (loaded transfer controls,
+    // Wires the window state's live sources (running transfers,
     // method one's busy flag, the scheduler timer) to this scheduler. The state, list and
     // host must outlive it (the owner deletes the scheduler before them); its
     // end unhooks the sources again.
@@ -46,10 +47,13 @@ public:
     bool running() const { return m_timer.isActive(); }
     // Method one's transfer (one connection).
     MethodOneTransfer& methodOne() { return *m_methodOne; }
-    // Method-two transfer control j (1..6); nullptr when not loaded.
+    // The transfer in method-two slot j (0-based); nullptr when the slot is free.
     Downloader* downloader(int j) const;
-    // Loaded members, member 0 included.
-    int countTransferControls() const;
+    // The row (0-based) slot j works or last worked on; -1 when there is none
+    // or the row is gone.
+    int slotRow(int j) const;
+    // Method two's running transfers.
+    int activeTransfers() const;
 
     // Proxy settings, the size limit, the retries and the per-host limit,
     // read when the window loads.
@@ -75,7 +79,7 @@ public:
     void switchOn();
     void switchOff();
     // stopDownloading: unticks the automatic options, cancels method one,
-    // switches the scheduler off, unloads every method-two control and turns
+    // switches the scheduler off, cancels every method-two transfer and turns
     // every Downloading row Failed.
     void stopDownloading();
 
@@ -101,10 +105,6 @@ public:
     void setTransferEndHook(TransferEndHook hook);
     // An end hook after a method-two transfer is running.
     bool held() const { return m_holds > 0; }
-
-    // 多线程下载: loads member j, sets transferBusy, starts the row (0-based)
-    // and begins its transfer into target without waiting for it.
-    void downloadMultiThreaded(int j, int row, const QString& url, const QString& target);  // 多线程下载
 
     // No transfer runs (method one's included) and none will start: the list
     // is finished, or the scheduler is off.
@@ -145,7 +145,10 @@ private:
     // then the same-name test. False when the row is not to be started.
     bool prepareRow(int row, bool createFolder);
     void startRow(int row);
-    int slotRow(int j) const;  // 0-based, -1 when the row is gone
+    // Puts a new transfer into slot j for the row (0-based), marks the
+    // transfer busy, starts the row and begins the transfer into target
+    // without waiting for it.
+    void startSlot(int j, int row, const QString& target);
     void unload(int j);
     // Runs the end hook for a completed method-two row, holding the
     // scheduler meanwhile.
@@ -166,8 +169,9 @@ private:
     QTimer m_timer;
     QTimer m_refill;  // single shot
     MethodOneTransfer* m_methodOne = nullptr;
-    std::array<QPointer<Downloader>, kMaxSlots + 1> m_slots;  // 0 never transfers
-    std::array<QString, kMaxSlots + 1> m_slotUrl;
+    std::array<QPointer<Downloader>, kMaxSlots> m_slots;
+    // The row each slot was started for, found again by its address should it move.
+    std::array<RowRef, kMaxSlots> m_slotRows;
     TransferEndHook m_endHook;
     int m_holds = 0;
     quint64 m_holdEpoch = 0;  // holds released by the time limit no longer count

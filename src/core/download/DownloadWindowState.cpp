@@ -2,9 +2,9 @@
 
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
-#include "platform/Clock.h"
-
 #include <QLocale>
+
+#include <limits>
 
 namespace dh {
 
@@ -15,7 +15,22 @@ DownloadWindowState::DownloadWindowState()
 
 void DownloadWindowState::markTransferEvent()
 {
-    lastTransferEventTime = float(Clock::secondsOfDay());
+    m_lastTransferEvent.start();
+}
+
+qint64 DownloadWindowState::msSinceTransferEvent() const
+{
+    return m_lastTransferEvent.isValid() ? m_lastTransferEvent.elapsed() : std::numeric_limits<qint64>::max();
+}
+
+void DownloadWindowState::settleTransferBusy()
+{
+    if (downloadMethod == 1) {
+        if (!stillExecuting() && !schedulerRunning())
+            m_transferBusy = false;
+    } else {
+        m_transferBusy = schedulerRunning();
+    }
 }
 
 int DownloadWindowState::downloadMethodFromSettings(const SettingsStore& store)
@@ -23,9 +38,9 @@ int DownloadWindowState::downloadMethodFromSettings(const SettingsStore& store)
     return store.getInt(keys::downloadMethod) == 1 ? 1 : 2;
 }
 
-int DownloadWindowState::countTransferControls() const
+int DownloadWindowState::activeTransfers() const
 {
-    return m_countControls ? m_countControls() : 1;
+    return m_activeTransfers ? m_activeTransfers() : 0;
 }
 
 bool DownloadWindowState::stillExecuting() const
@@ -40,18 +55,18 @@ bool DownloadWindowState::schedulerRunning() const
 
 bool DownloadWindowState::downloadsActive() const
 {
-    return countTransferControls() > 1 || stillExecuting() || schedulerRunning();
+    return activeTransfers() > 0 || stillExecuting() || schedulerRunning();
 }
 
 bool DownloadWindowState::refuses(BusyGuard guard) const
 {
     switch (guard) {
-    case BusyGuard::A:
+    case BusyGuard::ListChanges:
         return downloadsActive();
-    case BusyGuard::B:
-        return schedulerRunning() || transferBusy;
-    case BusyGuard::C:
-        return transferBusy;
+    case BusyGuard::Sorting:
+        return schedulerRunning() || m_transferBusy;
+    case BusyGuard::Cancelling:
+        return m_transferBusy;
     }
     return false;
 }
@@ -67,11 +82,11 @@ bool DownloadWindowState::pass(BusyGuard guard, Prompter& prompter) const
 QString DownloadWindowState::guardMessage(BusyGuard guard)
 {
     switch (guard) {
-    case BusyGuard::A:
+    case BusyGuard::ListChanges:
         return QStringLiteral("停止下载以后，才能执行此操作！");
-    case BusyGuard::B:
+    case BusyGuard::Sorting:
         return QStringLiteral("停止下载后方可排序！");
-    case BusyGuard::C:
+    case BusyGuard::Cancelling:
         break;
     }
     return QStringLiteral("停止下载后方可设置！");
@@ -79,7 +94,7 @@ QString DownloadWindowState::guardMessage(BusyGuard guard)
 
 MessageIcon DownloadWindowState::guardIcon(BusyGuard guard)
 {
-    return guard == BusyGuard::C ? MessageIcon::Error : MessageIcon::Information;
+    return guard == BusyGuard::Cancelling ? MessageIcon::Error : MessageIcon::Information;
 }
 
 void TransferRate::add(qint64 msNow, qint64 bytes)

@@ -4,8 +4,8 @@
 #include "download/DownloadListModel.h"
 
 #include <QHash>
+#include <QElapsedTimer>
 #include <QString>
-#include <array>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -15,27 +15,25 @@ namespace dh {
 class SettingsStore;
 
 // The three busy guards with which list commands refuse to run while
-// downloads are active.
+// downloads are active, named for the commands they hold back.
 enum class BusyGuard {
-    A,  // downloadsActive: removals, random order, type correction
-    B,  // scheduler on or transferBusy: column sort, the list's context menu
-    C,  // transferBusy: cancel selected rows
+    ListChanges,  // downloadsActive: removals, random order, type correction, address replacement
+    Sorting,      // scheduler on or transferBusy: column sort, the list's context menu
+    Cancelling,   // transferBusy: cancel selected rows
 };
 
 // The values through which the download window's scheduler, transfers,
 // monitor and list commands coordinate on the one UI thread. The window owns
-// one instance and shares it with the scheduler; the live window objects
-// (method two's transfer controls, method one's transfer control, the
-// scheduler timer) are asked through the three sources below.
+// one instance and shares it with the scheduler; the live engine objects
+// (method two's transfers, method one's request, the scheduler timer) are
+// asked through the three sources below.
 class DownloadWindowState {
 public:
-    static constexpr int kSlotCount = 12;  // slots 0..11; 0 is never used
-
     DownloadWindowState();
 
     // --- where the live facts come from -----------------------------------
-    // Loaded method-two transfer controls, control 0 included (1 when unset).
-    void setTransferControlCounter(std::function<int()> count) { m_countControls = std::move(count); }
+    // Method two's running transfers (0 when unset).
+    void setActiveTransfersSource(std::function<int()> count) { m_activeTransfers = std::move(count); }
     // Method one's transfer is running (false when unset).
     void setStillExecutingSource(std::function<bool()> executing) { m_stillExecuting = std::move(executing); }
     // The scheduler timer is on (false when unset).
@@ -43,21 +41,37 @@ public:
 
     // --- window state -------------------------------------------------------
     int downloadMethod = 2;  // 1: one file at a time; 2: parallel transfers
-    bool transferBusy = false;
-    // The 1-based list position each transfer slot works on; 0 = none.
-    std::array<int, kSlotCount> slotRows{};
-    // Seconds since midnight of the last transfer end, failure or size skip.
-    float lastTransferEventTime = 0.0f;
 
     // The save folders made (or found) since the scheduler started, as typed →
     // as made: each is looked at once per run (runFolderPath).
     QHash<QString, QString> madeFolders;
-    // Sets lastTransferEventTime to now (window load, transfer end).
+
+    // A transfer holds the list: under method one from the start of its
+    // transfer until its end step and end hook are over, under method two
+    // while the scheduler runs. Clearing it (the stop command) also tells
+    // method one's transfer to give up. Only the calls below change it.
+    bool transferBusy() const { return m_transferBusy; }
+    // A transfer starts (either method).
+    void beginTransfer() { m_transferBusy = true; }
+    // Method one's transfer is over, or the stop command.
+    void endTransfer() { m_transferBusy = false; }
+    // The monitor's beat: under method one the flag goes once no request
+    // runs and the scheduler is off; under method two it follows the scheduler.
+    void settleTransferBusy();
+
+    // The pause between files counts from the last transfer end, failure or
+    // size skip, on a monotonic clock (a change of the wall clock or midnight
+    // neither shortens nor stretches it).
     void markTransferEvent();
+    // As if the last transfer event lay long in the past: no pause is due.
+    void forgetTransferEvent() { m_lastTransferEvent.invalidate(); }
+    // Milliseconds since the last transfer event.
+    qint64 msSinceTransferEvent() const;
+
     // The stored download method ("设置"/"下载方式"); anything but 1 means 2.
     static int downloadMethodFromSettings(const SettingsStore& store);
 
-    int countTransferControls() const;
+    int activeTransfers() const;
     bool stillExecuting() const;
     bool schedulerRunning() const;
     // A method-two transfer runs, method one's request executes, or the scheduler is on.
@@ -74,7 +88,9 @@ public:
     static MessageIcon guardIcon(BusyGuard guard);
 
 private:
-    std::function<int()> m_countControls;
+    bool m_transferBusy = false;
+    QElapsedTimer m_lastTransferEvent;
+    std::function<int()> m_activeTransfers;
     std::function<bool()> m_stillExecuting;
     std::function<bool()> m_timerEnabled;
 };

@@ -87,7 +87,7 @@ bool isWebPageType(const QString& fileType)
 
 bool isWebPageOrXmlType(const QString& fileType)
 {
-    return typeIn(fileType, {QLatin1String("htm"), QLatin1String("html"), QLatin1String("xml")});
+    return isWebPageType(fileType) || fileType.compare(QLatin1String("xml"), Qt::CaseInsensitive) == 0;
 }
 
 bool isFinished(const DownloadItem& row)

@@ -91,7 +91,7 @@ void MethodOneTransfer::watch(TransferRequest* request)
 {
     m_current = request;
     connect(request, &TransferRequest::stateChanged, this, [this, request](int state) {
-        m_host.setStatusText(3, transferStateText(state, transferFailureText(*request)));
+        m_host.connectionStateChanged(transferStateText(state, transferFailureText(*request)));
     });
 }
 
@@ -99,7 +99,7 @@ QCoro::Task<> MethodOneTransfer::downloadCurrentFile(int row)
 {
     if (row < 0 || row >= m_list.size())
         co_return;
-    if (stillExecuting() || m_state.transferBusy) {
+    if (stillExecuting() || m_state.transferBusy()) {
         DownloadItem it = m_list.item(row);
         it.state = DownloadState::Waiting;
         it.note = RowNote::WaitingAgain;
@@ -107,8 +107,8 @@ QCoro::Task<> MethodOneTransfer::downloadCurrentFile(int row)
         co_return;
     }
     QPointer<MethodOneTransfer> self(this);
-    m_state.transferBusy = true;
-    // transferBusy is this transfer's only while the generation is its own: a
+    m_state.beginTransfer();
+    // The busy flag is this transfer's only while the generation is its own: a
     // stop and a new start during the end hook hand it to the next transfer.
     const quint64 generation = ++m_generation;
     const RowRef ref{row, m_list.item(row).url};
@@ -116,7 +116,7 @@ QCoro::Task<> MethodOneTransfer::downloadCurrentFile(int row)
     if (!self)
         co_return;
     // The transfer is not over until the end hook (the automatic login) has
-    // returned: transferBusy keeps the scheduler from starting the next row,
+    // returned: the busy flag keeps the scheduler from starting the next row,
     // which would otherwise meet the same login page.
     const int ended = ref.resolve(m_list);
     if (ended >= 0 && m_endHook) {
@@ -127,7 +127,7 @@ QCoro::Task<> MethodOneTransfer::downloadCurrentFile(int row)
             co_return;
     }
     if (m_generation == generation)
-        m_state.transferBusy = false;
+        m_state.endTransfer();
     emit transferEnded(ref.resolve(m_list), ok);
 }
 
@@ -172,7 +172,7 @@ struct MethodOneTransfer::Run {
 
 bool MethodOneTransfer::stopped(const Run& run) const
 {
-    return !m_state.transferBusy || m_generation != run.generation;
+    return !m_state.transferBusy() || m_generation != run.generation;
 }
 
 QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation)
@@ -192,8 +192,7 @@ QCoro::Task<bool> MethodOneTransfer::downloadFile(RowRef ref, quint64 generation
         endStep(ref, r);
         co_return false;
     }
-    m_state.transferBusy = true;
-    m_host.setStatusText(2, QStringLiteral("正在下载:") + run.row.name);
+    m_host.fileStarted(run.row.name);
     run.resume = m_list.takePartial(run.pos);
     if (!run.resume.usable())
         discardPartial(run.resume);
@@ -360,7 +359,7 @@ std::optional<TransferResult> MethodOneTransfer::chooseTarget(Run& run)
         row.fileType = label;
     row.name = fitNameForType(row.name, row.fileType);
 
-    run.policy = run.page ? SameNamePolicy::Rename : savePolicyFor(row, m_host.sameNamePolicy());
+    run.policy = run.page ? SameNamePolicy::Rename : savePolicyFor(row, m_host.options().sameNamePolicy);
     if (run.policy == SameNamePolicy::Rename) {
         QString name;
         run.target = renameForSavePath(row.folder, row.name, row.fileType, run.policy, &name);

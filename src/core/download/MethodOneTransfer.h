@@ -39,16 +39,16 @@ public:
     // Abandons the running request, if any.
     void cancel();
 
-    // Inet下载当前文件: the scheduler's entry point for the row at a 0-based
-    // position (already Downloading, its progress cells emptied). While a
-    // request still runs or transferBusy is set the row goes back to Waiting
-    // with "等待重新下载"; otherwise transferBusy is held for the whole
-    // transfer. Clearing transferBusy meanwhile (the stop command) cancels
-    // the transfer and deletes its partial file.
-    QCoro::Task<> downloadCurrentFile(int row);  // Inet下载当前文件
+    // The scheduler's entry point for the row at a 0-based position (already
+    // Downloading, its progress cells emptied). While a request still runs or
+    // the transfer is busy the row goes back to Waiting with "等待重新下载";
+    // otherwise the busy flag is held for the whole transfer. Clearing it
+    // meanwhile (the stop command) cancels the transfer and deletes its
+    // partial file.
+    QCoro::Task<> downloadCurrentFile(int row);
 
     // Awaited after the end step of every transfer that kept its row, with
-    // the row's 0-based position, before transferBusy is cleared: the
+    // the row's 0-based position, before the busy flag is cleared: the
     // automatic site login runs here, so the next row starts only once it
     // has returned. One hook; an empty one removes it.
     using TransferEndHook = std::function<QCoro::Task<>(int row)>;
@@ -66,7 +66,7 @@ public:
     static QString fileTypeFromContentType(const QString& contentType);
 
 signals:
-    // After the end step of a transfer and its end hook, once transferBusy is
+    // After the end step of a transfer and its end hook, once the busy flag is
     // clear (not for a row sent back to Waiting).
     void transferEnded(int row, bool success);
 
@@ -75,7 +75,7 @@ private:
     // The transfer in named steps: the request, its headers, the target,
     // the body and the placing of the file. A step that ends the transfer
     // returns its result; the end step writes it into the row.
-    QCoro::Task<bool> downloadFile(RowRef ref, quint64 generation);  // Inet下载文件
+    QCoro::Task<bool> downloadFile(RowRef ref, quint64 generation);
     void sendRequest(Run& run);
     std::optional<TransferResult> readHeaders(Run& run);
     std::optional<TransferResult> chooseTarget(Run& run);
@@ -93,7 +93,7 @@ private:
     PlaceResult placeAndOwn(const QString& temp, const QString& target, bool replace, int pos);
     QString takeNextFreeName(int pos, SameNamePolicy policy);
     static TransferResult skippedResult(const QString& existing);
-    // Registers a request as the current one and shows its states in panel 3.
+    // Registers a request as the current one and reports its connection states.
     void watch(TransferRequest* request);
     void endStep(const RowRef& ref, const TransferResult& result);
 
@@ -106,7 +106,7 @@ private:
     QPointer<TransferRequest> m_current;
     TransferEndHook m_endHook;
     RetryHook m_retryHook;
-    quint64 m_generation = 0;  // of the transfer that holds transferBusy
+    quint64 m_generation = 0;  // of the transfer that holds the busy flag
 };
 
 } // namespace dh

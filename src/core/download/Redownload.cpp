@@ -1,19 +1,37 @@
 #include "download/Redownload.h"
 
+#include "download/DownloadListModel.h"
 #include "download/ListOperations.h"
 
 namespace dh {
 
-// The monitor runs the same filters as the list menu's re-download commands.
+namespace {
 
-int resetFailedRowsForRedownload(DownloadListModel& list)
+bool takesFailed(RedownloadChoice c) { return c != RedownloadChoice::WebPages; }
+bool takesPages(RedownloadChoice c) { return c != RedownloadChoice::Failed; }
+
+} // namespace
+
+std::vector<int> autoRedownloadRows(const DownloadListModel& list, RedownloadChoice choice)
 {
-    return redownloadRows(list, RedownloadFilter::Failed);
+    std::vector<int> rows;
+    for (int i = 0; i < list.size(); ++i) {
+        const DownloadItem& it = list.item(i);
+        if ((takesFailed(choice) && it.state == DownloadState::Failed)
+            || (takesPages(choice) && isFinished(it) && isWebPageOrXmlType(it.fileType)))
+            rows.push_back(i);
+    }
+    return rows;
 }
 
-int resetWebPageRowsForRedownload(DownloadListModel& list)
+int resetForAutoRedownload(DownloadListModel& list, RedownloadChoice choice)
 {
-    return redownloadRows(list, RedownloadFilter::WebPages);
+    const std::vector<int> rows = autoRedownloadRows(list, choice);
+    for (int r : rows) {
+        const bool failedPart = takesFailed(choice) && list.item(r).state == DownloadState::Failed;
+        resetForRedownload(list, r, !failedPart);
+    }
+    return int(rows.size());
 }
 
 } // namespace dh

@@ -80,13 +80,13 @@ int endRowTransfer(DownloadListModel& list, DownloadWindowState& state, Download
     if (pos >= 0) {
         applyTransferResult(list, pos, result);
         if (result.checkType)
-            correctItemFileType(list, pos, host.sameNamePolicy());
+            correctItemFileType(list, pos, host.options().sameNamePolicy);
     }
     state.markTransferEvent();
     if (pos < 0 || !result.announce)
         return pos;
     const DownloadItem& row = list.item(pos);
-    host.setStatusText(2, QStringLiteral("完成下载:") + row.name);
+    host.fileFinished(row.name);
     if (isWebPageType(row.fileType))
         host.cue(CueWebPage);
     if (row.state == DownloadState::Failed)

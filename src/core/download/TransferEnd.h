@@ -77,7 +77,7 @@ using RetryHook = std::function<bool(int pos, const TransferResult& result)>;
 // The end of a row's transfer: the result goes into the row (when it is
 // still in the list), the type check runs for a document that arrived whole,
 // the time of the last transfer event is taken, and, when the result is to
-// be announced, the status text, the cues and host.transferEnded follow.
+// be announced, host.fileFinished, the cues and host.transferEnded follow.
 // Returns the row's position, -1 when it is gone.
 // A failed result that the retry hook takes ends nothing: the row waits
 // for its next attempt, quietly.

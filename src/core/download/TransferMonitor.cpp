@@ -34,28 +34,21 @@ void TransferMonitor::tick()
     // 2. The running indicator.
     m_host.setRunningIndicator(m_scheduler.running());
 
-    // 3. transferBusy.
-    if (m_state.downloadMethod == 1) {
-        if (!m_state.stillExecuting() && !m_scheduler.running())
-            m_state.transferBusy = false;
-    } else {
-        m_state.transferBusy = m_scheduler.running();
-    }
+    // 3. The transfer-busy flag follows the scheduler.
+    m_state.settleTransferBusy();
 
     // 4. Counters.
-    m_host.setStatusText(4, m_list.updateListCounters());
+    m_host.countersChanged();
 
     // 5. Automatic start.
-    if (m_host.autoStart() && m_list.countNotDownloaded() >= 1)
+    const DownloadOptions options = m_host.options();
+    if (options.autoStart && m_list.countNotDownloaded() >= 1)
         m_scheduler.switchOn();
 
     // 6. Automatic re-download.
-    if (m_host.autoRedownload() && !m_scheduler.running()) {
-        const int choice = m_host.redownloadChoice();
-        if (choice == 0 || choice == 2)
-            resetFailedRowsForRedownload(m_list);
-        if (choice == 1 || choice == 2)
-            resetWebPageRowsForRedownload(m_list);
+    if (options.autoRedownload && !m_scheduler.running()) {
+        m_host.redownloadRoundStarting();
+        resetForAutoRedownload(m_list, options.redownloadChoice);
         m_scheduler.switchOn();
     }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The transfer monitor: a tick from window load to close that keeps the
-// scheduler, transferBusy and the counters in step with the list, and carries
+// scheduler, the transfer-busy flag and the counters in step with the list, and carries
 // out the automatic start, the automatic re-download and the error stop.
 #include <QObject>
 #include <QTimer>

@@ -55,12 +55,6 @@ int Tree::nextElementSibling(int node) const
     return -1;
 }
 
-std::uint16_t tagId(QStringView lowerName)
-{
-    const QByteArray n = lowerName.toUtf8();
-    return std::uint16_t(gumbo_tag_enum(n.constData()));
-}
-
 } // namespace html
 
 using html::Attr;
@@ -964,11 +958,6 @@ QString Element::textContent() const
 QString Element::outerHTML() const
 {
     return m_doc ? htmltext::serialize(m_doc->tree(), m_node, true) : QString();
-}
-
-QString Element::innerHTML() const
-{
-    return m_doc ? htmltext::serialize(m_doc->tree(), m_node, false) : QString();
 }
 
 QString Element::href() const

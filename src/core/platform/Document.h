@@ -57,7 +57,6 @@ public:
     QString innerText() const;
     QString textContent() const;
     QString outerHTML() const;
-    QString innerHTML() const;
     // Absolute address of a/area/link/base (against <base href> and the
     // document URL); empty for other elements and for a missing href.
     QString href() const;

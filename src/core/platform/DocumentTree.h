@@ -41,7 +41,4 @@ struct Tree {
     int firstElementChild(int node) const;
 };
 
-// Tag ids used by the document functions (values of GumboTag, looked up once).
-std::uint16_t tagId(QStringView lowerName);
-
 } // namespace dh::html

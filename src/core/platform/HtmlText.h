@@ -6,7 +6,7 @@
 #include <functional>
 
 // Text and markup produced from the node table: innerText by rendered-text
-// rules, textContent, and HTML serialisation (outerHTML / innerHTML).
+// rules, textContent, and HTML serialisation (outerHTML).
 namespace dh::htmltext {
 
 QString innerText(const html::Tree& tree, int node);

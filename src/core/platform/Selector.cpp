@@ -409,26 +409,6 @@ std::optional<SelectorList> SelectorList::parse(QStringView text, QString* error
     return list;
 }
 
-std::vector<SelectorList> SelectorList::contextParts() const
-{
-    std::vector<SelectorList> out;
-    for (const auto& sel : m_selectors) {
-        SelectorList part;
-        if (sel->compounds.size() > 1) {
-            auto prefix = std::make_shared<ComplexSelector>(*sel);
-            prefix->compounds.pop_back();
-            prefix->combinators.pop_back();
-            prefix->positional = false;
-            for (const auto& c : prefix->compounds)
-                for (const Simple& s : c)
-                    prefix->positional = prefix->positional || needsPosition(s);
-            part.m_selectors.push_back(std::move(prefix));
-        }
-        out.push_back(std::move(part));
-    }
-    return out;
-}
-
 std::vector<int> SelectorList::run(const Tree& t, int scope, bool firstOnly) const
 {
     std::vector<int> out;

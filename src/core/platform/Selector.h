@@ -40,9 +40,6 @@ public:
     // Whether the element at node matches (ancestors included).
     bool matches(const html::Tree& t, int node) const;
 
-    // For each selector of the list, the part before its last combinator
-    // (".list li > a" gives ".list li"); empty for a selector of one compound.
-    std::vector<SelectorList> contextParts() const;
     bool isEmpty() const { return m_selectors.empty(); }
 
 private:

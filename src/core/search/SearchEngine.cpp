@@ -436,7 +436,6 @@ QCoro::Task<void> SearchEngine::addAllPagesTask()
     setAddAllButton(kAddAllIdle);
     stopAddAll = true;
     emit fitColumnsRequested();
-    emit addAllFinished();
 }
 
 QCoro::Task<void> SearchEngine::addCurrentPageTask()
@@ -605,7 +604,6 @@ QCoro::Task<void> SearchEngine::handOverLinks(HandOverRule rule)
     stopAnalysis = false;
     co_await letEventsRun();
 
-    int handedOver = 0;
     if (m_links->size() > 0 && !m_detached) {
         bool goOn = false;
         if (rule == HandOverRule::NotHandedOver && autoModeActive && autoModeActive()) {
@@ -647,7 +645,6 @@ QCoro::Task<void> SearchEngine::handOverLinks(HandOverRule rule)
                 if (!addToDownloadList(copy.url, copy.title, copy.fileType, copy.folder, copy.referer))
                     break;  // no download list to hand over to
                 m_links->setStatus(row, statusHandedOver());
-                ++handedOver;
                 if (stopAnalysis)
                     break;
                 if (slice.elapsed() >= kHandOverSliceMs) {
@@ -662,7 +659,6 @@ QCoro::Task<void> SearchEngine::handOverLinks(HandOverRule rule)
 
     emit progressPanelChanged(false, m_progressText);
     stopAnalysis = true;
-    emit handOverFinished(handedOver);
     if (!m_detached)
         revealDownloadWindow();
 }

@@ -209,8 +209,6 @@ signals:
     void queryFailed(const QString& keywords, const QString& type, const QString& url, const QString& reason);
     void batchStatusChanged(const QString& text);  // see batchStatusText()
     void batchFinished();
-    void addAllFinished();
-    void handOverFinished(int handedOver);
 
 private:
     SearchEngine();

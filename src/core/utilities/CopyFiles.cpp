@@ -209,7 +209,6 @@ QCoro::Task<void> CopyRun::run(QStringList files, QString destFolder, SameNameOp
 {
     m_running = true;
     m_copied = 0;
-    Q_EMIT runningChanged(true);
     const int count = static_cast<int>(files.size());
     Q_EMIT progress(0, count + 1);
     for (int j = 1; j <= count; ++j) {
@@ -235,7 +234,6 @@ QCoro::Task<void> CopyRun::run(QStringList files, QString destFolder, SameNameOp
     Q_EMIT progress(reached, count + 1);
     Q_EMIT currentFile(QString());
     m_running = false;
-    Q_EMIT runningChanged(false);
 }
 
 } // namespace dh

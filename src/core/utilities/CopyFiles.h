@@ -93,7 +93,6 @@ public:
 Q_SIGNALS:
     void progress(int value, int maximum);
     void currentFile(const QString& name);
-    void runningChanged(bool running);
 
 private:
     bool m_running = false;

@@ -530,34 +530,6 @@ QDateTime fromEngineTime(qint64 value)
     return QDateTime::fromMSecsSinceEpoch(unixUs / 1000, Qt::UTC);
 }
 
-std::optional<QByteArray> gunzip(const QByteArray& data)
-{
-    return decodeInMemory({QStringLiteral("gzip")}, data, nullptr);
-}
-
-std::optional<QByteArray> inflateRaw(const QByteArray& data)
-{
-    QByteArray out;
-    ZlibStage raw(-15);
-    const Sink sink = [&out](const char* d, size_t n) {
-        out.append(d, qsizetype(n));
-        return out.size() <= kMaxDecodedBytes;
-    };
-    if (raw.feed(data.constData(), size_t(data.size()), sink) && raw.finish(sink))
-        return out;
-    return std::nullopt;
-}
-
-std::optional<QByteArray> brotliDecode(const QByteArray& data)
-{
-    return decodeInMemory({QStringLiteral("br")}, data, nullptr);
-}
-
-std::optional<QByteArray> zstdDecode(const QByteArray& data)
-{
-    return decodeInMemory({QStringLiteral("zstd")}, data, nullptr);
-}
-
 QString unsupportedCoding(const QString& contentEncoding)
 {
     const QStringList codings = codingsOf(contentEncoding);

@@ -110,12 +110,6 @@ QString unsupportedCoding(const QString& contentEncoding);
 // The body decoded according to Content-Encoding; refuses a damaged entry.
 Decoded readBody(EntryFile& e);
 
-// Decoders, exposed for tests.
-std::optional<QByteArray> gunzip(const QByteArray& data);    // gzip or zlib
-std::optional<QByteArray> inflateRaw(const QByteArray& data);  // raw deflate
-std::optional<QByteArray> brotliDecode(const QByteArray& data);
-std::optional<QByteArray> zstdDecode(const QByteArray& data);
-
 // Converts the engine's stored time (microseconds since 1601-01-01 UTC).
 QDateTime fromEngineTime(qint64 value);
 

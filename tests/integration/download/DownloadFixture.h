@@ -90,7 +90,7 @@ protected:
         // (Under method two only the monitor clears transferBusy.)
         (void)QTest::qWaitFor(
             [&] {
-                return scheduler->countTransferControls() == 1 && (state.downloadMethod == 2 || !state.transferBusy);
+                return scheduler->activeTransfers() == 0 && (state.downloadMethod == 2 || !state.transferBusy());
             },
             2000);
         return done;

@@ -42,8 +42,8 @@ TEST_F(MethodOne, SendsTheRefererOrTheAddressHostAndFillsTheCells)
     }
     EXPECT_TRUE(readFile(itemFilePath(row(0))).contains("\r\nReferer: http://ref.example/page?x=1"));
     EXPECT_TRUE(readFile(itemFilePath(row(1))).contains(("\r\nReferer: " + m_service.baseUrl()).toUtf8() + "\r\n"));
-    EXPECT_EQ(host.panels[2], "完成下载:empty");
-    EXPECT_EQ(host.panels[3], "12 该请求已经完成，并且所有数据均已接收到。");
+    EXPECT_EQ(host.finishedFile, "empty");
+    EXPECT_EQ(host.connection, "12 该请求已经完成，并且所有数据均已接收到。");
     EXPECT_EQ(host.ended, (std::vector<int>{0, 1}));
     EXPECT_TRUE(host.cues.empty());
 }
@@ -121,19 +121,19 @@ TEST_F(MethodOne, StopCancelsDeletesThePartAndClearsBusy)
     scheduler->startDownloading();
     ASSERT_TRUE(QTest::qWaitFor([&] { return cellText(row(0), DownloadListModel::ColReceived).toLongLong() > 0; }, 10000));
     EXPECT_EQ(cellText(row(0), DownloadListModel::ColSize), "400000");
-    EXPECT_TRUE(state.transferBusy);
+    EXPECT_TRUE(state.transferBusy());
     EXPECT_TRUE(state.stillExecuting());
     EXPECT_TRUE(state.downloadsActive());
     scheduler->stopDownloading();
     EXPECT_EQ(row(0).state, DownloadState::Failed);
-    EXPECT_FALSE(state.transferBusy);
+    EXPECT_FALSE(state.transferBusy());
     EXPECT_FALSE(scheduler->running());
     ASSERT_TRUE(QTest::qWaitFor([&] { return cellText(row(0), DownloadListModel::ColProgress) == "下载取消"; }, 5000));
     EXPECT_EQ(row(0).state, DownloadState::Failed);
     EXPECT_FALSE(QFileInfo::exists(path("slow.bin")));
     EXPECT_FALSE(state.stillExecuting());
     EXPECT_EQ(host.clearCalls, 1);
-    EXPECT_EQ(host.panels[2], "完成下载:slow");
+    EXPECT_EQ(host.finishedFile, "slow");
 }
 
 TEST_F(MethodOne, StopWhileWaitingForTheAnswerLeavesAnOldFileAlone)
@@ -235,13 +235,13 @@ TEST_F(MethodOne, BusyControlSendsTheRowBackToWaiting)
 {
     add("/doc/w.pdf", "w", "pdf");
     list.setState(0, DownloadState::Downloading);
-    state.transferBusy = true;
+    state.beginTransfer();
     QCoro::waitFor(scheduler->methodOne().downloadCurrentFile(0));
     EXPECT_EQ(row(0).state, DownloadState::Waiting);
     EXPECT_EQ(cellText(row(0), DownloadListModel::ColSize), "等待重新下载");
     EXPECT_FALSE(QFileInfo::exists(path("w.pdf")));
     // A later turn picks it again.
-    state.transferBusy = false;
+    state.endTransfer();
     ASSERT_TRUE(runAll());
     EXPECT_EQ(row(0).state, DownloadState::Done);
     EXPECT_EQ(cellText(row(0), DownloadListModel::ColSize), QString::number(demo::makeDocument("pdf", "w").size()));
@@ -257,7 +257,7 @@ TEST_F(MethodOne, OneTickSkipsExistingFilesAndStartsTheNextRow)
         add("/doc/" + n + ".pdf", n, "pdf");
     }
     add("/doc/new.pdf", "new", "pdf");
-    // A nested tick while the transfer runs finds transferBusy set.
+    // A nested tick while the transfer runs finds the transfer busy.
     scheduler->tick();
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
@@ -267,8 +267,8 @@ TEST_F(MethodOne, OneTickSkipsExistingFilesAndStartsTheNextRow)
         EXPECT_EQ(cellText(row(i), DownloadListModel::ColReceived), QString::number(i + 1));
     }
     EXPECT_EQ(row(3).state, DownloadState::Downloading);
-    EXPECT_EQ(state.slotRows[1], 4);
-    EXPECT_TRUE(state.transferBusy);
+    EXPECT_EQ(host.startedFile, "new");
+    EXPECT_TRUE(state.transferBusy());
     scheduler->tick();
     ASSERT_TRUE(waitFinished());
     EXPECT_EQ(row(3).state, DownloadState::Done);
@@ -433,7 +433,7 @@ TEST_F(MethodOne, StopAndStartDuringTheEndHookLeaveTheNewTransferAlone)
     scheduler->startDownloading();
     ASSERT_TRUE(QTest::qWaitFor([&] { return row(1).state != DownloadState::Waiting; }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !inHook; }, 5000));
-    EXPECT_TRUE(state.transferBusy);
+    EXPECT_TRUE(state.transferBusy());
     ASSERT_TRUE(waitFinished(20000));
     EXPECT_EQ(row(1).state, DownloadState::Done);
     EXPECT_EQ(readFile(path("second.bin")), transferBytes(400000));

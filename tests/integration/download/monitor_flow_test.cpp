@@ -32,9 +32,10 @@ TEST_P(MonitorFlow, TheFinishedListSwitchesTheSchedulerOffOnce)
     EXPECT_EQ(host.cues, std::vector<int>{102});
     EXPECT_TRUE(host.startEnabled);
     EXPECT_FALSE(host.indicator);
-    EXPECT_FALSE(state.transferBusy);
+    EXPECT_FALSE(state.transferBusy());
     EXPECT_FALSE(state.downloadsActive());
-    EXPECT_EQ(host.panels[4], "总数:4 正在下载:0 等待:0 已完成:4 失败:0");
+    EXPECT_GT(host.counterBeats, 0);
+    EXPECT_EQ(list.updateListCounters(), "总数:4 正在下载:0 等待:0 已完成:4 失败:0");
 }
 
 // A run makes each save folder once; the next run looks again.

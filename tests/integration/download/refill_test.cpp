@@ -83,8 +83,8 @@ TEST_F(Refill, AnEndedRowFreesItsSlotWithoutATick)
             if (i > 0)
                 EXPECT_GE(started[size_t(i)], ended[size_t(i - 1)]);  // one at a time
         }
-        ASSERT_TRUE(QTest::qWaitFor([&] { return scheduler->countTransferControls() == 1 && !state.stillExecuting(); }));
-        state.transferBusy = false;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return scheduler->activeTransfers() == 0 && !state.stillExecuting(); }));
+        state.endTransfer();
     }
 }
 
@@ -100,7 +100,7 @@ TEST_F(Refill, PauseBetweenFilesIsKeptBetweenEveryTwoRows)
             add(QStringLiteral("/t/file/%1?n=p%2").arg(3000 + i).arg(m.method), QStringLiteral("p%1-%2").arg(m.method).arg(i),
                 "bin");
         record();
-        state.lastTransferEventTime = 0;  // long ago: the first row may start at once
+        state.forgetTransferEvent();  // the first row may start at once
         startWithoutTicks();
         ASSERT_TRUE(waitFinished(10000));
         scheduler->switchOff();
@@ -108,13 +108,13 @@ TEST_F(Refill, PauseBetweenFilesIsKeptBetweenEveryTwoRows)
             SCOPED_TRACE(i);
             ASSERT_GE(ended[size_t(i - 1)], 0);
             const qint64 gap = started[size_t(i)] - ended[size_t(i - 1)];
-            // Not before the pause (the stored time is a float: a few ms of
-            // rounding), and not a tick later either.
+            // Not before the pause (a few ms of rounding between the two
+            // clocks), and not a tick later either.
             EXPECT_GE(gap, 195);
             EXPECT_LT(gap, 1000);
         }
-        ASSERT_TRUE(QTest::qWaitFor([&] { return scheduler->countTransferControls() == 1 && !state.stillExecuting(); }));
-        state.transferBusy = false;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return scheduler->activeTransfers() == 0 && !state.stillExecuting(); }));
+        state.endTransfer();
     }
 }
 
@@ -132,7 +132,7 @@ TEST_F(Refill, StopDuringAFastRunLeavesNoRowDownloading)
         ASSERT_TRUE(QTest::qWaitFor([&] { return count(DownloadState::Done) >= 20; }, 10000));
         scheduler->stopDownloading();
         EXPECT_EQ(count(DownloadState::Downloading), 0);
-        EXPECT_EQ(scheduler->countTransferControls(), 1);
+        EXPECT_EQ(scheduler->activeTransfers(), 0);
         // Transfers that were ending and refills that were due change nothing afterwards.
         const int waiting = count(DownloadState::Waiting);
         EXPECT_GT(waiting, 0);

@@ -212,11 +212,11 @@ TEST_F(SiteLoginDemoTest, MethodOneStartsTheNextRowOnlyAfterTheAutomaticLoginRet
     QObject::connect(&scheduler->methodOne(), &MethodOneTransfer::transferEnded,
                      [&](int row, bool) { events.push_back("end " + std::to_string(row)); });
     QObject::connect(login.get(), &SiteLogin::loginStarted, &scope,
-                     [&] { events.push_back(state.transferBusy ? "login busy" : "login free"); });
+                     [&] { events.push_back(state.transferBusy() ? "login busy" : "login free"); });
     QObject::connect(login.get(), &SiteLogin::loginFinished, &scope, [&] {
         events.push_back("login done");
         // Still held: the next row waits for the login to have returned.
-        events.push_back(state.transferBusy ? "held" : "released");
+        events.push_back(state.transferBusy() ? "held" : "released");
     });
 
     list.addItem(url("/doc/protected/first.pdf"), "first", "pdf", dir.path() + "/", "");
@@ -247,7 +247,7 @@ TEST_F(SiteLoginDemoTest, MethodOneStartsTheNextRowOnlyAfterTheAutomaticLoginRet
     QFile first(dir.filePath("first.pdf"));
     ASSERT_TRUE(first.open(QIODevice::ReadOnly));
     EXPECT_EQ(first.readAll(), demo::makeDocument(QStringLiteral("pdf"), QStringLiteral("first")));
-    QTRY_VERIFY(!state.transferBusy);
+    QTRY_VERIFY(!state.transferBusy());
     const std::vector<std::string> retried = {"start 0", "end 0"};
     EXPECT_EQ(events, retried);
 

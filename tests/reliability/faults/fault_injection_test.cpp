@@ -319,8 +319,8 @@ protected:
     }
     static bool finished(Run& run)
     {
-        return run.list.isListFinished() && run.scheduler->countTransferControls() == 1
-            && (run.state.downloadMethod == 2 || !run.state.transferBusy);
+        return run.list.isListFinished() && run.scheduler->activeTransfers() == 0
+            && (run.state.downloadMethod == 2 || !run.state.transferBusy());
     }
 
     demo::DemoService m_service;

@@ -78,7 +78,8 @@ TEST_F(Monitor, FinishedListSwitchesTheSchedulerOffWithOneCue)
     EXPECT_EQ(host.cues, std::vector<int>{102});
     monitor->tick();
     EXPECT_EQ(host.cues, std::vector<int>{102});
-    EXPECT_EQ(host.panels[4], "总数:2 正在下载:0 等待:0 已完成:1 失败:1");
+    EXPECT_EQ(host.counterBeats, 2);
+    EXPECT_EQ(list.updateListCounters(), "总数:2 正在下载:0 等待:0 已完成:1 失败:1");
 }
 
 TEST_F(Monitor, StartCommandAndIndicatorFollowTheScheduler)
@@ -99,24 +100,24 @@ TEST_F(Monitor, StartCommandAndIndicatorFollowTheScheduler)
 TEST_F(Monitor, TransferBusyRules)
 {
     row("w", "pdf", DownloadState::Waiting);
-    // Method two: transferBusy is the scheduler's state.
+    // Method two: the busy flag is the scheduler's state.
     state.downloadMethod = 2;
     scheduler->startDownloading();
     monitor->tick();
-    EXPECT_TRUE(state.transferBusy);
+    EXPECT_TRUE(state.transferBusy());
     scheduler->switchOff();
     monitor->tick();
-    EXPECT_FALSE(state.transferBusy);
+    EXPECT_FALSE(state.transferBusy());
 
     // Method one: cleared only when nothing executes and the scheduler is off.
     state.downloadMethod = 1;
-    state.transferBusy = true;
+    state.beginTransfer();
     scheduler->startDownloading();
     monitor->tick();
-    EXPECT_TRUE(state.transferBusy);
+    EXPECT_TRUE(state.transferBusy());
     scheduler->switchOff();
     monitor->tick();
-    EXPECT_FALSE(state.transferBusy);
+    EXPECT_FALSE(state.transferBusy());
 }
 
 TEST_F(Monitor, AutomaticStartNeedsAnUntouchedRow)
@@ -141,16 +142,16 @@ TEST_F(Monitor, AutomaticRedownloadResetsTheChosenRows)
     const std::vector<Case> cases = {
         {0,
          {DownloadState::Waiting, DownloadState::Done, DownloadState::Done, DownloadState::Done,
-          DownloadState::Waiting},
-         {"pdf", "html", "xml", "pdf", "xxx"}},
+          DownloadState::Waiting, DownloadState::Page},
+         {"pdf", "html", "xml", "pdf", "xxx", "htm"}},
         {1,
          {DownloadState::Failed, DownloadState::Waiting, DownloadState::Waiting, DownloadState::Done,
-          DownloadState::Waiting},
-         {"pdf", "xxx", "xxx", "pdf", "xxx"}},
+          DownloadState::Waiting, DownloadState::Waiting},
+         {"pdf", "xxx", "xxx", "pdf", "xxx", "xxx"}},
         {2,
          {DownloadState::Waiting, DownloadState::Waiting, DownloadState::Waiting, DownloadState::Done,
-          DownloadState::Waiting},
-         {"pdf", "xxx", "xxx", "pdf", "xxx"}},
+          DownloadState::Waiting, DownloadState::Waiting},
+         {"pdf", "xxx", "xxx", "pdf", "xxx", "xxx"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.choice);
@@ -162,14 +163,21 @@ TEST_F(Monitor, AutomaticRedownloadResetsTheChosenRows)
         row("doc", "pdf", DownloadState::Done, true);
         // Failed and a web page at once.
         row("both", "HTM", DownloadState::Failed, true);
+        // A login page kept in place of the document.
+        row("kept", "htm", DownloadState::Page, true);
         scheduler->switchOff();
         host.autoRedownloadOption = true;
         host.choice = c.choice;
+        // The command line counts its rounds by the same selection.
+        const std::vector<int> chosen = autoRedownloadRows(list, RedownloadChoice(c.choice));
         monitor->tick();
         EXPECT_TRUE(scheduler->running());
+        EXPECT_EQ(host.rounds, 1);
+        host.rounds = 0;
         for (int i = 0; i < list.size(); ++i) {
             SCOPED_TRACE(i);
             const DownloadItem& it = list.item(i);
+            EXPECT_EQ(std::count(chosen.begin(), chosen.end(), i) == 1, it.state == DownloadState::Waiting);
             EXPECT_EQ(it.state, c.states[size_t(i)]);
             EXPECT_EQ(it.fileType, c.types[size_t(i)]);
             if (it.state == DownloadState::Waiting) {
@@ -224,17 +232,17 @@ TEST_F(Monitor, StopCommandUnticksAndFailsDownloadingRows)
     row("d", "pdf", DownloadState::Downloading);
     row("w", "pdf", DownloadState::Waiting);
     host.autoStartOption = host.autoRedownloadOption = true;
-    state.transferBusy = true;
+    state.beginTransfer();
     scheduler->startDownloading();
     scheduler->stopDownloading();
     EXPECT_EQ(list.item(0).state, DownloadState::Failed);
     EXPECT_EQ(cellText(list.item(0), DownloadListModel::ColProgress), "100%");  // cells stay as they were
     EXPECT_EQ(list.item(1).state, DownloadState::Waiting);
     EXPECT_FALSE(host.autoStartOption || host.autoRedownloadOption);
-    EXPECT_FALSE(state.transferBusy);
+    EXPECT_FALSE(state.transferBusy());
     EXPECT_FALSE(scheduler->running());
     EXPECT_FALSE(state.downloadsActive());
-    EXPECT_EQ(state.countTransferControls(), 1);
+    EXPECT_EQ(state.activeTransfers(), 0);
 }
 
 TEST(Redownload, DeletesOnlyTheRowsOwnFile)
@@ -248,13 +256,12 @@ TEST(Redownload, DeletesOnlyTheRowsOwnFile)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
     list.setOwnedFile(0, dir.filePath("a.htm"));  // the row's own download
-    EXPECT_EQ(resetWebPageRowsForRedownload(list), 1);
+    EXPECT_EQ(resetForAutoRedownload(list, RedownloadChoice::WebPages), 1);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("a.htm")));
     // Not created by the row: it stays.
     EXPECT_TRUE(QFileInfo::exists(dir.filePath("a.xxx")));
     EXPECT_EQ(list.item(0).fileType, "xxx");
-    EXPECT_EQ(resetWebPageRowsForRedownload(list), 0);  // Waiting rows never match
-    EXPECT_EQ(resetFailedRowsForRedownload(list), 0);
+    EXPECT_EQ(resetForAutoRedownload(list, RedownloadChoice::FailedAndWebPages), 0);  // Waiting rows never match
 }
 
 TEST(UrlHostPart, Table)

@@ -1,6 +1,5 @@
 #include "app/SettingsStore.h"
 #include "download/DownloadWindowState.h"
-#include "platform/Clock.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -13,13 +12,10 @@ namespace {
 TEST(DownloadWindowState, FreshWindow)
 {
     DownloadWindowState s;
-    EXPECT_EQ(s.countTransferControls(), 1);
+    EXPECT_EQ(s.activeTransfers(), 0);
     EXPECT_FALSE(s.downloadsActive());
-    EXPECT_FALSE(s.transferBusy);
+    EXPECT_FALSE(s.transferBusy());
     EXPECT_EQ(s.downloadMethod, 2);
-    for (int slot : s.slotRows)
-        EXPECT_EQ(slot, 0);
-    EXPECT_EQ(s.slotRows.size(), 12u);
 }
 
 // Every combination of the four facts, against the three guards.
@@ -31,19 +27,19 @@ TEST(DownloadWindowState, GuardTruthTable)
         const bool timer = bits & 4;
         const bool busy = bits & 8;
         DownloadWindowState s;
-        s.setTransferControlCounter([&] { return parallelRunning ? 3 : 1; });
+        s.setActiveTransfersSource([&] { return parallelRunning ? 2 : 0; });
         s.setStillExecutingSource([&] { return executing; });
         s.setSchedulerTimerSource([&] { return timer; });
-        s.transferBusy = busy;
+        busy ? s.beginTransfer() : s.endTransfer();
 
         const bool active = parallelRunning || executing || timer;
         SCOPED_TRACE(bits);
         EXPECT_EQ(s.downloadsActive(), active);
-        EXPECT_EQ(s.refuses(BusyGuard::A), active);
-        EXPECT_EQ(s.refuses(BusyGuard::B), timer || busy);
-        EXPECT_EQ(s.refuses(BusyGuard::C), busy);
+        EXPECT_EQ(s.refuses(BusyGuard::ListChanges), active);
+        EXPECT_EQ(s.refuses(BusyGuard::Sorting), timer || busy);
+        EXPECT_EQ(s.refuses(BusyGuard::Cancelling), busy);
 
-        for (BusyGuard g : {BusyGuard::A, BusyGuard::B, BusyGuard::C}) {
+        for (BusyGuard g : {BusyGuard::ListChanges, BusyGuard::Sorting, BusyGuard::Cancelling}) {
             dh::ScriptedPrompter p;
             const bool ran = s.pass(g, p);
             EXPECT_EQ(ran, !s.refuses(g));
@@ -60,33 +56,32 @@ TEST(DownloadWindowState, GuardTruthTable)
 
 TEST(DownloadWindowState, GuardMessages)
 {
-    EXPECT_EQ(DownloadWindowState::guardMessage(BusyGuard::A), QStringLiteral("停止下载以后，才能执行此操作！"));
-    EXPECT_EQ(DownloadWindowState::guardMessage(BusyGuard::B), QStringLiteral("停止下载后方可排序！"));
-    EXPECT_EQ(DownloadWindowState::guardMessage(BusyGuard::C), QStringLiteral("停止下载后方可设置！"));
-    EXPECT_EQ(DownloadWindowState::guardIcon(BusyGuard::A), dh::MessageIcon::Information);
-    EXPECT_EQ(DownloadWindowState::guardIcon(BusyGuard::B), dh::MessageIcon::Information);
-    EXPECT_EQ(DownloadWindowState::guardIcon(BusyGuard::C), dh::MessageIcon::Error);
+    EXPECT_EQ(DownloadWindowState::guardMessage(BusyGuard::ListChanges), QStringLiteral("停止下载以后，才能执行此操作！"));
+    EXPECT_EQ(DownloadWindowState::guardMessage(BusyGuard::Sorting), QStringLiteral("停止下载后方可排序！"));
+    EXPECT_EQ(DownloadWindowState::guardMessage(BusyGuard::Cancelling), QStringLiteral("停止下载后方可设置！"));
+    EXPECT_EQ(DownloadWindowState::guardIcon(BusyGuard::ListChanges), dh::MessageIcon::Information);
+    EXPECT_EQ(DownloadWindowState::guardIcon(BusyGuard::Sorting), dh::MessageIcon::Information);
+    EXPECT_EQ(DownloadWindowState::guardIcon(BusyGuard::Cancelling), dh::MessageIcon::Error);
 }
 
 TEST(DownloadWindowState, PauseBetweenFiles)
 {
-    // Scheduler on, nothing transferring: A and B refuse, C lets cancel run.
+    // Scheduler on, nothing transferring: list changes and sorting are refused, cancelling runs.
     DownloadWindowState s;
     s.setSchedulerTimerSource([] { return true; });
-    EXPECT_TRUE(s.refuses(BusyGuard::A));
-    EXPECT_TRUE(s.refuses(BusyGuard::B));
-    EXPECT_FALSE(s.refuses(BusyGuard::C));
+    EXPECT_TRUE(s.refuses(BusyGuard::ListChanges));
+    EXPECT_TRUE(s.refuses(BusyGuard::Sorting));
+    EXPECT_FALSE(s.refuses(BusyGuard::Cancelling));
 }
 
 TEST(DownloadWindowState, TransferEventTimeComesFromTheClock)
 {
-    dh::Clock::setSource([] { return QDateTime(QDate(2024, 5, 1), QTime(13, 30, 15, 500)); });
     DownloadWindowState s;  // set when the window loads
-    EXPECT_FLOAT_EQ(s.lastTransferEventTime, 13 * 3600 + 30 * 60 + 15.5f);
-    dh::Clock::setSource([] { return QDateTime(QDate(2024, 5, 1), QTime(13, 31, 0)); });
+    EXPECT_LT(s.msSinceTransferEvent(), 60000);
+    s.forgetTransferEvent();
+    EXPECT_EQ(s.msSinceTransferEvent(), std::numeric_limits<qint64>::max());
     s.markTransferEvent();
-    EXPECT_FLOAT_EQ(s.lastTransferEventTime, 13 * 3600 + 31 * 60.0f);
-    dh::Clock::setSource({});
+    EXPECT_LT(s.msSinceTransferEvent(), 60000);
 }
 
 TEST(DownloadWindowState, DownloadMethodSetting)
