@@ -78,7 +78,6 @@ qint64 steadyMs()
 
 DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
 {
-    setObjectName(QStringLiteral("fFileDownload"));
     setAttribute(Qt::WA_DeleteOnClose);
     WindowRegistry::add(QStringLiteral("fFileDownload"), this);
     setWindowTitle(secondaryCaption(QStringLiteral("文件批量下载")));
@@ -148,8 +147,8 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     lay->addLayout(automatic);
 
     m_downloadsView = new QTreeView(central);
+    m_downloadsView->setObjectName(QStringLiteral("downloadsView"));  // named in the window tests' messages
     m_downloadsView->setAccessibleName(QStringLiteral("下载列表"));
-    m_downloadsView->setObjectName(QStringLiteral("ListView3"));
     m_downloadsView->setRootIsDecorated(false);
     m_downloadsView->setUniformRowHeights(true);
     m_downloadsView->setSelectionMode(QAbstractItemView::ExtendedSelection);

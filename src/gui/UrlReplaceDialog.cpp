@@ -14,7 +14,6 @@ namespace dh {
 
 UrlReplaceDialog::UrlReplaceDialog(DownloadListModel& list, QWidget* parent) : QDialog(parent), m_list(list)
 {
-    setObjectName(QStringLiteral("UrlReplace"));
     setWindowTitle(secondaryCaption(QStringLiteral("网址批量替换")));
     setModal(true);
     auto* grid = new QGridLayout(this);

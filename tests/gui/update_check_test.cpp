@@ -53,7 +53,7 @@ class UpdateCheckTest : public QObject {
 
     XmlHttpRequest* request() const
     {
-        return cover ? cover->findChild<XmlHttpRequest*>(QStringLiteral("uXMLHTTP2")) : nullptr;
+        return cover ? cover->findChild<XmlHttpRequest*>(QStringLiteral("updateCheckRequest")) : nullptr;
     }
 
     // Waits until the cover's request has finished, whatever its outcome.

@@ -8,7 +8,7 @@ namespace dh {
 // What the download engine needs from the download window: the values of a
 // few controls, read at the moment a decision is made, and a few things to
 // show. The window implements it with its widgets; tests with plain fields.
-// The defaults are the window's design state.
+// The defaults are the window's state when it opens.
 class DownloadHost {
 public:
     virtual ~DownloadHost() = default;
@@ -18,7 +18,7 @@ public:
     virtual int pauseSeconds() const { return 0; }
     // The number shown in m_transferCountCombo: transfer slots of method two (1..6).
     virtual int slotCount() const { return 3; }
-    // menu自动定位到下载项: scroll every row that starts into view.
+    // 自动定位到下载项: scroll every row that starts into view.
     virtual bool autoLocate() const { return false; }
     virtual void scrollToRow(int /*row*/) {}
     // The skip / overwrite / rename radios.

@@ -102,9 +102,9 @@ public:
     // An end hook after a method-two transfer is running.
     bool held() const { return m_holds > 0; }
 
-    // 多线程下载: loads member j, sets transferBusy, starts the row (0-based)
+    // Loads member j, sets transferBusy, starts the row (0-based)
     // and begins its transfer into target without waiting for it.
-    void downloadMultiThreaded(int j, int row, const QString& url, const QString& target);  // 多线程下载
+    void downloadMultiThreaded(int j, int row, const QString& url, const QString& target);
 
     // No transfer runs (method one's included) and none will start: the list
     // is finished, or the scheduler is off.

@@ -39,13 +39,13 @@ public:
     // Abandons the running request, if any.
     void cancel();
 
-    // Inet下载当前文件: the scheduler's entry point for the row at a 0-based
+    // The scheduler's entry point for the row at a 0-based
     // position (already Downloading, its progress cells emptied). While a
     // request still runs or transferBusy is set the row goes back to Waiting
     // with "等待重新下载"; otherwise transferBusy is held for the whole
     // transfer. Clearing transferBusy meanwhile (the stop command) cancels
     // the transfer and deletes its partial file.
-    QCoro::Task<> downloadCurrentFile(int row);  // Inet下载当前文件
+    QCoro::Task<> downloadCurrentFile(int row);
 
     // Awaited after the end step of every transfer that kept its row, with
     // the row's 0-based position, before transferBusy is cleared: the
@@ -75,7 +75,7 @@ private:
     // The transfer in named steps: the request, its headers, the target,
     // the body and the placing of the file. A step that ends the transfer
     // returns its result; the end step writes it into the row.
-    QCoro::Task<bool> downloadFile(RowRef ref, quint64 generation);  // Inet下载文件
+    QCoro::Task<bool> downloadFile(RowRef ref, quint64 generation);
     void sendRequest(Run& run);
     std::optional<TransferResult> readHeaders(Run& run);
     std::optional<TransferResult> chooseTarget(Run& run);
