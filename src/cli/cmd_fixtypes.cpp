@@ -1,6 +1,6 @@
 #include "cli/CliCommand.h"
 #include "cli/CliOutput.h"
-#include "content/TypeCorrection.h"
+#include "download/TypeCorrection.h"
 #include "download/DownloadItem.h"
 
 #include <QDir>

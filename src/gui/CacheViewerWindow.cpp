@@ -4,7 +4,7 @@
 #include "gui/CacheWiring.h"
 #include "gui/DesktopIntegration.h"
 #include "gui/CopyFilesWindow.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

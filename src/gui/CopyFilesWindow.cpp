@@ -6,7 +6,7 @@
 #include "app/SettingsStore.h"
 #include "gui/DesktopIntegration.h"
 #include "gui/SaveFolderDialog.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

@@ -1,12 +1,12 @@
 #include "gui/DownloadWindow.h"
 
 #include "app/AppInfo.h"
-#include "content/TypeCorrection.h"
+#include "download/TypeCorrection.h"
 #include "gui/IdentifyFileDialog.h"
 #include "gui/LoginPanel.h"
 #include "gui/OptionsDialog.h"
 #include "gui/SearchWindow.h"
-#include "platform/Sound.h"
+#include "ports/Sound.h"
 #include "app/WindowRegistry.h"
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
@@ -19,8 +19,8 @@
 #include "gui/FlowLayout.h"
 #include "gui/StateIcons.h"
 #include "gui/Windows.h"
-#include "platform/Prompter.h"
-#include "platform/Shell.h"
+#include "ports/Prompter.h"
+#include "ports/Shell.h"
 #include "app/Helpers.h"
 #include "download/ListOperations.h"
 #include "gui/UrlReplaceDialog.h"
@@ -361,7 +361,7 @@ void DownloadWindow::setSameNamePolicy(SameNamePolicy p)
 void DownloadWindow::cue(int number)
 {
     if (m_soundCheck->isChecked())
-        playCue(number);
+        playCue(number, dataFolder());
 }
 
 void DownloadWindow::load()

@@ -1,7 +1,7 @@
 #include "gui/IdentifyFileDialog.h"
 
 #include "content/FileTypeDetection.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 namespace dh {
 

@@ -4,7 +4,7 @@
 #include "download/DownloadListModel.h"
 #include "download/DownloadScheduler.h"
 #include "gui/DownloadWindow.h"
-#include "platform/Transfer.h"
+#include "ports/Transfer.h"
 #include "platform/webengine/WebEngineBrowser.h"
 
 #include <QBoxLayout>

@@ -15,7 +15,7 @@
 #include "gui/DownloadWindow.h"
 #include "gui/SearchWindow.h"
 #include "search/SearchEngine.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

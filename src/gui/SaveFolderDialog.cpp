@@ -8,7 +8,7 @@
 #include "app/Helpers.h"
 #include "app/SettingsStore.h"
 #include "gui/DesktopIntegration.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QComboBox>
 #include <QCoroSignal>

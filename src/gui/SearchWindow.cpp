@@ -19,7 +19,7 @@
 #include "gui/CacheViewerWindow.h"
 #include "gui/SaveFolderDialog.h"
 #include "gui/HelpWindow.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/LinksOperations.h"
 #include "search/SearchEngine.h"

@@ -8,7 +8,7 @@
 #include "app/Timings.h"
 #include "gui/Windows.h"
 #include "gui/SearchWindow.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -2,7 +2,7 @@
 
 #include "app/AppInfo.h"
 #include "download/ListOperations.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

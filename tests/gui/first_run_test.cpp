@@ -16,7 +16,7 @@
 #include "gui/OptionsDialog.h"
 #include "gui/SearchWindow.h"
 #include "net/XmlHttp.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
 

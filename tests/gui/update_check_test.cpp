@@ -13,7 +13,7 @@
 #include "gui/StartWindow.h"
 #include "net/CurlTransferEngine.h"
 #include "net/XmlHttp.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QLabel>
 #include <QPointer>

@@ -2,7 +2,7 @@
 
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
-#include "platform/Clock.h"
+#include "ports/Clock.h"
 
 #include <QLocale>
 

@@ -1,6 +1,6 @@
 #include "net/XmlHttp.h"
 
-#include "platform/Transfer.h"
+#include "ports/Transfer.h"
 
 #include <curl/curl.h>
 

@@ -2,9 +2,9 @@
 
 #include "app/AppInfo.h"
 #include "app/Helpers.h"
-#include "platform/Browser.h"
-#include "platform/Prompter.h"
-#include "platform/SystemCodePage.h"
+#include "ports/Browser.h"
+#include "ports/Prompter.h"
+#include "ports/SystemCodePage.h"
 
 #include <QFileInfo>
 #include <QPointer>

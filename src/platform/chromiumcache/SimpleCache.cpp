@@ -2,7 +2,7 @@
 
 #include "app/Helpers.h"
 #include "content/ContentType.h"
-#include "platform/Document.h"
+#include "html/Document.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "DownloadFixture.h"
 
 #include "download/Downloader.h"
-#include "platform/Clock.h"
+#include "ports/Clock.h"
 
 #include <QFileInfo>
 #include <QSet>

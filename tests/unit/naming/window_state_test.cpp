@@ -1,6 +1,6 @@
 #include "app/SettingsStore.h"
 #include "download/DownloadWindowState.h"
-#include "platform/Clock.h"
+#include "ports/Clock.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

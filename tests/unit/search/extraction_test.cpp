@@ -1,4 +1,4 @@
-#include "platform/Document.h"
+#include "html/Document.h"
 #include "search/Extraction.h"
 
 #include <gtest/gtest.h>

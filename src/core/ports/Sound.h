@@ -23,18 +23,19 @@ public:
     static void setInstance(CuePlayer* p);  // not owned
 };
 
-// The cue's file in the data folder: ~/.local/share/DocHarvest/101.wav.
-QString cueFilePath(int number);
+// The cue's file in folder (the host passes its data folder,
+// ~/.local/share/DocHarvest/): <folder>101.wav.
+QString cueFilePath(const QString& folder, int number);
 // The sound compiled into the program for a cue (":/cues/<n>.wav"); empty when
 // the program carries none. Replaceable for tests.
 QByteArray embeddedCueData(int number);
 void setEmbeddedCueSource(std::function<QByteArray(int)> source);  // empty restores the default
 
-// playCue: plays cue 101, 102 or 103 without waiting for its end. The first
-// time, the compiled-in sound is written to the data folder; later calls play
+// Plays cue 101, 102 or 103 without waiting for its end. The first time,
+// the compiled-in sound is written to folder; later calls play
 // whatever file is there. Callers test "声音提示" themselves. Failures (no
 // sound device, unwritable folder) are ignored; returns whether a play was
 // requested.
-bool playCue(int number);
+bool playCue(int number, const QString& folder);
 
 } // namespace dh

@@ -1,4 +1,4 @@
-#include "app/Limits.h"
+#include "html/Limits.h"
 
 namespace dh {
 

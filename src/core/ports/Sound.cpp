@@ -1,9 +1,7 @@
-#include "platform/Sound.h"
-
-#include "app/Helpers.h"
-#include "app/SettingsStore.h"
+#include "ports/Sound.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace dh {
@@ -37,9 +35,9 @@ void CuePlayer::setInstance(CuePlayer* p)
     player() = p;
 }
 
-QString cueFilePath(int number)
+QString cueFilePath(const QString& folder, int number)
 {
-    return dataFolder() + QString::number(number) + QStringLiteral(".wav");
+    return folder + QString::number(number) + QStringLiteral(".wav");
 }
 
 QByteArray embeddedCueData(int number)
@@ -57,12 +55,13 @@ void setEmbeddedCueSource(std::function<QByteArray(int)> source)
     cueSource() = std::move(source);
 }
 
-bool playCue(int number)
+bool playCue(int number, const QString& folder)
 {
     if (!isCue(number))
         return false;
-    const QString path = cueFilePath(number);
-    if (!fileExists(path)) {
+    const QString path = cueFilePath(folder, number);
+    const QFileInfo existing(path);
+    if (!existing.exists() || existing.isDir()) {
         const QByteArray data = embeddedCueData(number);
         if (data.isEmpty())
             return false;

@@ -1,11 +1,10 @@
-#include "platform/Document.h"
+#include "html/Document.h"
 
-#include "app/Limits.h"
-#include "platform/Browser.h"
-#include "platform/DocumentTree.h"
-#include "platform/HtmlBounds.h"
-#include "platform/HtmlText.h"
-#include "platform/Selector.h"
+#include "html/Limits.h"
+#include "html/DocumentTree.h"
+#include "html/HtmlBounds.h"
+#include "html/HtmlText.h"
+#include "html/Selector.h"
 
 #include <QHash>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
-#include "platform/Selector.h"
+#include "html/Selector.h"
 
-#include "platform/DocumentTree.h"
+#include "html/DocumentTree.h"
 
 #include <QHash>
 

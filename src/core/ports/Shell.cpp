@@ -1,4 +1,4 @@
-#include "platform/Shell.h"
+#include "ports/Shell.h"
 
 namespace dh {
 

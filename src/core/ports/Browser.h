@@ -1,6 +1,6 @@
 #pragma once
-#include "platform/Document.h"
-#include "platform/Wakeup.h"
+#include "html/Document.h"
+#include "ports/Wakeup.h"
 
 #include <QCoroTask>
 #include <QObject>
@@ -16,10 +16,10 @@ namespace dh {
 // WebEngine one shown in windows and the headless one (QtNetwork + gumbo)
 // for the command line and tests. Everything happens on the one event loop;
 // waits are awaitable (see waitUntilLoaded below).
-class Browser : public QObject {
+class Browser : public ElementActions {
     Q_OBJECT
 public:
-    explicit Browser(QObject* parent = nullptr) : QObject(parent) {}
+    explicit Browser(QObject* parent = nullptr) : ElementActions(parent) {}
     ~Browser() override = default;
 
     // Starts loading and returns at once. "about:blank" gives an empty page.
@@ -61,10 +61,7 @@ public:
     // Number of top-level documentComplete events so far.
     quint64 completedLoads() const { return m_completed; }
 
-    // Element actions, forwarded from Element::click()/setValue(). The node
-    // belongs to doc, which this browser produced.
-    virtual bool elementClick(const Document& doc, int node) = 0;
-    virtual bool elementSetValue(const Document& doc, int node, const QString& value) = 0;
+    // Element actions (ElementActions) are forwarded from Element::click()/setValue().
 
 signals:
     // A document finished loading. topLevel is true for the page itself and

@@ -1,4 +1,4 @@
-#include "platform/Clock.h"
+#include "ports/Clock.h"
 
 namespace dh {
 

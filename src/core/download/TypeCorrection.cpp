@@ -1,4 +1,4 @@
-#include "content/TypeCorrection.h"
+#include "download/TypeCorrection.h"
 
 #include "app/Helpers.h"
 #include "content/FileTypeDetection.h"
@@ -6,7 +6,7 @@
 #include "download/DownloadWindowState.h"
 #include "download/Naming.h"
 #include "download/TransferSupport.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <cstdio>
 

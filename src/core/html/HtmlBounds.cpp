@@ -1,4 +1,4 @@
-#include "platform/HtmlBounds.h"
+#include "html/HtmlBounds.h"
 
 #include <algorithm>
 #include <cstring>

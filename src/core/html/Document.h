@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QList>
+#include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
@@ -11,7 +12,6 @@
 
 namespace dh {
 
-class Browser;
 class Document;
 class ElementCollection;
 
@@ -138,9 +138,20 @@ private:
     std::vector<int> m_nodes;
 };
 
+// What Element::click()/setValue() are forwarded to: the browser that
+// produced the document. Declared here so the document model needs nothing
+// from the browser's interface.
+class ElementActions : public QObject {
+public:
+    using QObject::QObject;
+    // The node belongs to doc, which this browser produced.
+    virtual bool elementClick(const Document& doc, int node) = 0;
+    virtual bool elementSetValue(const Document& doc, int node, const QString& value) = 0;
+};
+
 // Where a document came from, so element actions can be forwarded.
 struct DocumentOrigin {
-    QPointer<Browser> browser;
+    QPointer<ElementActions> browser;
     quint64 generation = 0;  // the browser's page generation at snapshot time
 };
 

@@ -1,4 +1,4 @@
-#include "platform/HtmlText.h"
+#include "html/HtmlText.h"
 
 #include <gumbo.h>
 

@@ -1,4 +1,4 @@
-#include "platform/Wakeup.h"
+#include "ports/Wakeup.h"
 
 #include <QCoreApplication>
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/DocumentTree.h"
+#include "html/DocumentTree.h"
 
 #include <QString>
 

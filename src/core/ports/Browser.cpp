@@ -1,4 +1,4 @@
-#include "platform/Browser.h"
+#include "ports/Browser.h"
 
 #include <QDeadlineTimer>
 #include <QPointer>

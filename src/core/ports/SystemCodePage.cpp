@@ -1,4 +1,4 @@
-#include "platform/SystemCodePage.h"
+#include "ports/SystemCodePage.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
