@@ -12,6 +12,9 @@ class DownloadScheduler;
 
 namespace dh::cli {
 
+// A file type that is a web page (htm, html), whatever its case.
+bool isWebPage(const QString& type);
+
 class CliDownloadHost : public DownloadHost {
 public:
     CliDownloadHost(const DownloadListModel& list, const DownloadScheduler& scheduler);
