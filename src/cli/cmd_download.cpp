@@ -76,134 +76,133 @@ QString downloadOptionsHelp()
         "            2 bad usage or unreadable input, 130 Ctrl-C, 143 SIGTERM");
 }
 
-ParseOutcome parseDownloadArgs(const QStringList& argsIn, DownloadOptions* o, QString* error, bool forHarvest,
+namespace {
+
+QList<QCommandLineOption> downloadOptionList()
+{
+    return {valueOption("links", "FILE"), valueOption("out", "DIR"), valueOption("method", "N"),
+            valueOption("threads", "N"), valueOption("pause", "S"), valueOption("same-name", "P"),
+            valueOption("names", "N"), valueOption("max-size", "MB"), valueOption("retries", "N"),
+            valueOption("per-host", "K"), valueOption("proxy", "HOST:PORT"), valueOption("redownload", "R"),
+            valueOption("redownload-rounds", "N"), valueOption("report", "FILE"),
+            QCommandLineOption(QStringList{QStringLiteral("stop-after-bad")}),
+            QCommandLineOption(QStringList{QStringLiteral("q"), QStringLiteral("quiet")}),
+            QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")})};
+}
+
+} // namespace
+
+ParseOutcome parseDownloadArgs(const QStringList& args, DownloadOptions* o, QString* error, bool forHarvest,
                                QStringList* rest)
 {
-    // "--name=value" is read as "--name value".
-    QStringList args;
-    for (const QString& a : argsIn) {
-        const qsizetype eq = a.indexOf(QLatin1Char('='));
-        if (a.startsWith(QLatin1String("--")) && eq > 2) {
-            args << a.left(eq) << a.mid(eq + 1);
-        } else {
-            args << a;
-        }
+    QCommandLineParser p;
+    QList<QCommandLineOption> options = downloadOptionList();
+    if (forHarvest)
+        options += searchOptions();
+    const OptionProblem problem = parseOptions(p, options, args);
+    if (problem.kind == OptionProblem::MissingValue) {
+        *error = QStringLiteral("%1 needs a value").arg(problem.argument);
+        return ParseOutcome::UsageError;
     }
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args.at(i);
-        QString v;
-        auto value = [&]() {
-            if (i + 1 >= args.size()) {
-                *error = QStringLiteral("%1 needs a value").arg(a);
-                return false;
-            }
-            v = args.at(++i);
-            return true;
-        };
-        auto bad = [&](const QString& what) {
-            *error = QStringLiteral("%1 %2: %3").arg(a, v, what);
-            return ParseOutcome::UsageError;
-        };
-        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            return ParseOutcome::Help;
-        } else if (a == QLatin1String("--links") && !forHarvest) {
-            if (!value())
-                return ParseOutcome::UsageError;
-            o->linksFile = v;
-        } else if (a == QLatin1String("--out")) {
-            if (!value())
-                return ParseOutcome::UsageError;
-            o->outDir = v;
-        } else if (a == QLatin1String("--method")) {
-            if (!value())
-                return ParseOutcome::UsageError;
-            if (!wholeNumber(v, 1, 2, &o->method))
-                return bad(QStringLiteral("must be 1 or 2"));
-        } else if (a == QLatin1String("--threads")) {
-            if (!value())
-                return ParseOutcome::UsageError;
-            if (!wholeNumber(v, 1, 6, &o->threads))
-                return bad(QStringLiteral("must be a whole number from 1 to 6"));
-        } else if (a == QLatin1String("--pause")) {
-            if (!value())
-                return ParseOutcome::UsageError;
-            if (!wholeNumber(v, 0, 600, &o->pause))
-                return bad(QStringLiteral("must be a whole number of seconds from 0 to 600"));
-        } else if (a == QLatin1String("--same-name")) {
-            if (!value())
-                return ParseOutcome::UsageError;
-            if (v == QLatin1String("skip"))
-                o->sameName = SameNamePolicy::Skip;
-            else if (v == QLatin1String("overwrite"))
-                o->sameName = SameNamePolicy::Overwrite;
-            else if (v == QLatin1String("rename"))
-                o->sameName = SameNamePolicy::Rename;
-            else
-                return bad(QStringLiteral("must be skip, overwrite or rename"));
-        } else if (a == QLatin1String("--names")) {
-            if (!value())
-                return ParseOutcome::UsageError;
-            if (v != QLatin1String("title") && v != QLatin1String("url"))
-                return bad(QStringLiteral("must be title or url"));
-            o->namesFromAddress = v == QLatin1String("url");
-        } else if (a == QLatin1String("--max-size")) {
-            if (!value())
-                return ParseOutcome::UsageError;
-            int mb = 0;
-            if (!wholeNumber(v, 0, 1024 * 1024, &mb))
-                return bad(QStringLiteral("must be a whole number of megabytes"));
-            o->maxSizeMB = mb;
-        } else if (a == QLatin1String("--retries") || a == QLatin1String("--per-host")) {
-            if (!value())
-                return ParseOutcome::UsageError;
-            const bool retries = a == QLatin1String("--retries");
-            int n = 0;
-            if (!wholeNumber(v, 0, retries ? 10 : DownloadScheduler::kMaxSlots, &n))
-                return bad(retries ? QStringLiteral("must be a whole number from 0 to 10")
-                                   : QStringLiteral("must be a whole number from 0 to 6"));
-            (retries ? o->retries : o->perHost) = n;
-        } else if (a == QLatin1String("--proxy")) {
-            if (!value())
-                return ParseOutcome::UsageError;
-            const qsizetype colon = v.lastIndexOf(QLatin1Char(':'));
-            int port = 0;
-            if (colon <= 0 || !wholeNumber(v.mid(colon + 1), 1, 65535, &port))
-                return bad(QStringLiteral("must be HOST:PORT"));
-            o->proxyHost = v.left(colon);
-            o->proxyPort = QString::number(port);
-        } else if (a == QLatin1String("--redownload")) {
-            if (!value())
-                return ParseOutcome::UsageError;
-            if (v == QLatin1String("failed"))
-                o->redownloadChoice = 0;
-            else if (v == QLatin1String("pages"))
-                o->redownloadChoice = 1;
-            else if (v == QLatin1String("both"))
-                o->redownloadChoice = 2;
-            else
-                return bad(QStringLiteral("must be failed, pages or both"));
-        } else if (a == QLatin1String("--redownload-rounds")) {
-            if (!value())
-                return ParseOutcome::UsageError;
-            if (!wholeNumber(v, 0, 1000, &o->redownloadRounds))
-                return bad(QStringLiteral("must be a whole number from 0 to 1000"));
-        } else if (a == QLatin1String("--report")) {
-            if (!value())
-                return ParseOutcome::UsageError;
-            o->reportFile = v;
-        } else if (a == QLatin1String("--stop-after-bad")) {
-            o->stopAfterBad = true;
-        } else if (a == QLatin1String("--quiet") || a == QLatin1String("-q")) {
-            o->quiet = true;
-        } else if (forHarvest && a == QLatin1String("--links")) {
-            *error = QStringLiteral("--links: harvest downloads the links its search finds");
-            return ParseOutcome::UsageError;
-        } else if (forHarvest) {
-            *rest << a;
-        } else if (a.startsWith(QLatin1Char('-')) && a != QLatin1String("-")) {
-            *error = QStringLiteral("unknown option %1").arg(a);
-            return ParseOutcome::UsageError;
-        } else {
+    if (problem.kind == OptionProblem::Unknown) {
+        *error = QStringLiteral("unknown option %1").arg(problem.argument);
+        return ParseOutcome::UsageError;
+    }
+    if (p.isSet(QStringLiteral("help")))
+        return ParseOutcome::Help;
+    const auto set = [&](const char* name) { return p.isSet(QString::fromLatin1(name)); };
+    const auto value = [&](const char* name) { return p.value(QString::fromLatin1(name)); };
+    const auto bad = [&](const char* name, const QString& what) {
+        *error = QStringLiteral("--%1 %2: %3").arg(QString::fromLatin1(name), value(name), what);
+        return ParseOutcome::UsageError;
+    };
+    if (set("links") && forHarvest) {
+        *error = QStringLiteral("--links: harvest downloads the links its search finds");
+        return ParseOutcome::UsageError;
+    }
+    o->linksFile = value("links");
+    o->outDir = value("out");
+    if (set("method") && !wholeNumber(value("method"), 1, 2, &o->method))
+        return bad("method", QStringLiteral("must be 1 or 2"));
+    if (set("threads") && !wholeNumber(value("threads"), 1, 6, &o->threads))
+        return bad("threads", QStringLiteral("must be a whole number from 1 to 6"));
+    if (set("pause") && !wholeNumber(value("pause"), 0, 600, &o->pause))
+        return bad("pause", QStringLiteral("must be a whole number of seconds from 0 to 600"));
+    if (set("same-name")) {
+        const QString v = value("same-name");
+        if (v == QLatin1String("skip"))
+            o->sameName = SameNamePolicy::Skip;
+        else if (v == QLatin1String("overwrite"))
+            o->sameName = SameNamePolicy::Overwrite;
+        else if (v == QLatin1String("rename"))
+            o->sameName = SameNamePolicy::Rename;
+        else
+            return bad("same-name", QStringLiteral("must be skip, overwrite or rename"));
+    }
+    if (set("names")) {
+        const QString v = value("names");
+        if (v != QLatin1String("title") && v != QLatin1String("url"))
+            return bad("names", QStringLiteral("must be title or url"));
+        o->namesFromAddress = v == QLatin1String("url");
+    }
+    if (set("max-size")) {
+        int mb = 0;
+        if (!wholeNumber(value("max-size"), 0, 1024 * 1024, &mb))
+            return bad("max-size", QStringLiteral("must be a whole number of megabytes"));
+        o->maxSizeMB = mb;
+    }
+    if (set("retries")) {
+        int n = 0;
+        if (!wholeNumber(value("retries"), 0, 10, &n))
+            return bad("retries", QStringLiteral("must be a whole number from 0 to 10"));
+        o->retries = n;
+    }
+    if (set("per-host")) {
+        int n = 0;
+        if (!wholeNumber(value("per-host"), 0, DownloadScheduler::kMaxSlots, &n))
+            return bad("per-host", QStringLiteral("must be a whole number from 0 to 6"));
+        o->perHost = n;
+    }
+    if (set("proxy")) {
+        const QString v = value("proxy");
+        const qsizetype colon = v.lastIndexOf(QLatin1Char(':'));
+        int port = 0;
+        if (colon <= 0 || !wholeNumber(v.mid(colon + 1), 1, 65535, &port))
+            return bad("proxy", QStringLiteral("must be HOST:PORT"));
+        o->proxyHost = v.left(colon);
+        o->proxyPort = QString::number(port);
+    }
+    if (set("redownload")) {
+        const QString v = value("redownload");
+        if (v == QLatin1String("failed"))
+            o->redownloadChoice = 0;
+        else if (v == QLatin1String("pages"))
+            o->redownloadChoice = 1;
+        else if (v == QLatin1String("both"))
+            o->redownloadChoice = 2;
+        else
+            return bad("redownload", QStringLiteral("must be failed, pages or both"));
+    }
+    if (set("redownload-rounds") && !wholeNumber(value("redownload-rounds"), 0, 1000, &o->redownloadRounds))
+        return bad("redownload-rounds", QStringLiteral("must be a whole number from 0 to 1000"));
+    o->reportFile = value("report");
+    o->stopAfterBad = set("stop-after-bad");
+    o->quiet = set("quiet");
+    if (forHarvest) {
+        // The search step's options, and whatever else was given, go on to
+        // the search command, which judges them itself.
+        for (const QCommandLineOption& s : searchOptions()) {
+            const QString name = s.names().constFirst();
+            if (name == QLatin1String("out") || !p.isSet(name))
+                continue;
+            if (s.valueName().isEmpty())
+                *rest << QStringLiteral("--") + name;
+            for (const QString& v : s.valueName().isEmpty() ? QStringList() : p.values(name))
+                *rest << QStringLiteral("--") + name << v;
+        }
+        *rest << p.positionalArguments();
+    } else {
+        for (const QString& a : p.positionalArguments()) {
             if (!isWebAddress(a)) {
                 *error = QStringLiteral("'%1' is not an http or https address").arg(plainField(a));
                 return ParseOutcome::UsageError;

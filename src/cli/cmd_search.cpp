@@ -147,83 +147,77 @@ QCoro::Task<void> runBatch(std::shared_ptr<SearchEngine> engine, QString keyword
     QCoreApplication::exit(0);
 }
 
+} // namespace
+
+QList<QCommandLineOption> searchOptions()
+{
+    return {valueOption("keywords", "FILE"), valueOption("out", "FILE"), valueOption("search-base", "URL"),
+            valueOption("profile", "P"), QCommandLineOption(QStringList{QStringLiteral("whole")}),
+            valueOption("delay", "S"), valueOption("max-pages", "N"), valueOption("types", "LIST")};
+}
+
+namespace {
+
 int runSearch(const QStringList& args)
 {
-    QString keywordsFile;
-    QString outFile;
-    QString base;
     QStringList types = searchTypes();
-    bool whole = false;
     int delay = 4;
     int maxPages = -1;
-    QString profileArg;
 
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args.at(i);
-        auto value = [&](QString* into) {
-            if (i + 1 >= args.size()) {
-                err(QStringLiteral("docharvest-cli search: %1 needs a value").arg(a));
-                return false;
-            }
-            *into = args.at(++i);
-            return true;
-        };
-        QString v;
-        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            usage();
-            return 0;
-        } else if (a == QLatin1String("--keywords")) {
-            if (!value(&keywordsFile))
-                return 2;
-        } else if (a == QLatin1String("--out")) {
-            if (!value(&outFile))
-                return 2;
-        } else if (a == QLatin1String("--search-base")) {
-            if (!value(&base))
-                return 2;
-            if (const QString why = serviceBaseProblem(base); !why.isEmpty()) {
-                err(QStringLiteral("docharvest-cli search: --search-base: %1").arg(why));
-                return 2;
-            }
-        } else if (a == QLatin1String("--profile")) {
-            if (!value(&profileArg))
-                return 2;
-        } else if (a == QLatin1String("--whole")) {
-            whole = true;
-        } else if (a == QLatin1String("--delay")) {
-            if (!value(&v))
-                return 2;
-            bool ok = false;
-            delay = v.toInt(&ok);
-            if (!ok || delay < 0 || delay > 120) {
-                err(QStringLiteral("docharvest-cli search: --delay must be a whole number from 0 to 120"));
-                return 2;
-            }
-        } else if (a == QLatin1String("--max-pages")) {
-            if (!value(&v))
-                return 2;
-            bool ok = false;
-            maxPages = v.toInt(&ok);
-            if (!ok || maxPages < 0) {
-                err(QStringLiteral("docharvest-cli search: --max-pages must be a whole number, 0 for no cap"));
-                return 2;
-            }
-        } else if (a == QLatin1String("--types")) {
-            if (!value(&v))
-                return 2;
-            types.clear();
-            for (const QString& t : v.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-                const QString type = t.trimmed().toLower();
-                if (!searchTypes().contains(type)) {
-                    err(QStringLiteral("docharvest-cli search: unknown type '%1' (pdf, doc, ppt, xls)").arg(t));
-                    return 2;
-                }
-                types << type;
-            }
-        } else {
-            err(QStringLiteral("docharvest-cli search: unknown argument '%1'").arg(a));
-            usage();
+    QCommandLineParser p;
+    const OptionProblem problem = parseOptions(
+        p, searchOptions() << QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}), args);
+    if (problem.kind == OptionProblem::MissingValue) {
+        err(QStringLiteral("docharvest-cli search: %1 needs a value").arg(problem.argument));
+        return 2;
+    }
+    if (problem.kind == OptionProblem::Unknown || !p.positionalArguments().isEmpty()) {
+        const QString what =
+            problem.kind == OptionProblem::Unknown ? problem.argument : p.positionalArguments().constFirst();
+        err(QStringLiteral("docharvest-cli search: unknown argument '%1'").arg(what));
+        usage();
+        return 2;
+    }
+    if (p.isSet(QStringLiteral("help"))) {
+        usage();
+        return 0;
+    }
+    const QString keywordsFile = p.value(QStringLiteral("keywords"));
+    const QString outFile = p.value(QStringLiteral("out"));
+    QString base = p.value(QStringLiteral("search-base"));
+    const QString profileArg = p.value(QStringLiteral("profile"));
+    const bool whole = p.isSet(QStringLiteral("whole"));
+    if (p.isSet(QStringLiteral("search-base"))) {
+        if (const QString why = serviceBaseProblem(base); !why.isEmpty()) {
+            err(QStringLiteral("docharvest-cli search: --search-base: %1").arg(why));
             return 2;
+        }
+    }
+    if (p.isSet(QStringLiteral("delay"))) {
+        bool ok = false;
+        delay = p.value(QStringLiteral("delay")).toInt(&ok);
+        if (!ok || delay < 0 || delay > 120) {
+            err(QStringLiteral("docharvest-cli search: --delay must be a whole number from 0 to 120"));
+            return 2;
+        }
+    }
+    if (p.isSet(QStringLiteral("max-pages"))) {
+        bool ok = false;
+        maxPages = p.value(QStringLiteral("max-pages")).toInt(&ok);
+        if (!ok || maxPages < 0) {
+            err(QStringLiteral("docharvest-cli search: --max-pages must be a whole number, 0 for no cap"));
+            return 2;
+        }
+    }
+    if (p.isSet(QStringLiteral("types"))) {
+        types.clear();
+        for (const QString& t : p.value(QStringLiteral("types")).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QString type = t.trimmed().toLower();
+            if (!searchTypes().contains(type)) {
+                err(QStringLiteral("docharvest-cli search: unknown type '%1' (pdf, doc, ppt, xls)").arg(t));
+                return 2;
+            }
+            types << type;
         }
     }
     // Everything is checked before the first request, so a bad argument never
