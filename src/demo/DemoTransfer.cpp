@@ -65,8 +65,8 @@
 //                                     header as "Name: value", CR LF separated
 #include "demo/DemoService.h"
 #include "demo/DemoTransfer.h"
-#include "demo/demo_transfer_counts.h"
-#include "demo/demo_util.h"
+#include "demo/TransferCounts.h"
+#include "demo/DemoUtil.h"
 
 #include <httplib.h>
 

@@ -1,4 +1,4 @@
-#include "demo/demo_transfer_counts.h"
+#include "demo/TransferCounts.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -26,7 +26,7 @@
 //                               (a /p? path) and the limit starts afresh; wrong code: the
 //                               verification page again.
 //
-// Documents and login (demo_documents.cpp)
+// Documents and login (DemoDocuments.cpp)
 //   GET  /doc/<name>.<ext>                 generated document with Content-Length
 //   GET  /doc/chunked/<name>.<ext>         same bytes, chunked transfer (no Content-Length)
 //   GET  /doc/charset/<name>.<ext>         Content-Type "<type>; charset=utf-8" (?charset=X)
@@ -47,7 +47,7 @@
 //   GET/POST /login/ipsubmit    IP login: sets cookie DH_LOGIN
 //   GET  /logout                clears the cookie
 //
-// Browser test pages (demo_pages.cpp)
+// Browser test pages (DemoPages.cpp)
 //   GET  /gbk                   GBK page, charset only in the HTTP header
 //   GET  /gbk-meta              GBK page, charset only in <meta charset>
 //   GET  /gbk-meta-equiv        GBK page, charset only in <meta http-equiv="Content-Type">
@@ -55,15 +55,15 @@
 //                               a window.close() link
 //   GET  /alert                 page that calls alert() while loading
 //
-// Update (demo_update.cpp)
+// Update (DemoUpdate.cpp)
 //   GET  /DocHarvest/newver.txt DemoOptions::versionText as text/plain (program name matched
 //                               case-insensitively)
 //
-// Transfer test endpoints: see demo_transfer.cpp.
+// Transfer test endpoints: see DemoTransfer.cpp.
 
 #include "demo/DemoSearch.h"
 #include "demo/DemoService.h"
-#include "demo/demo_util.h"
+#include "demo/DemoUtil.h"
 
 #include <httplib.h>
 

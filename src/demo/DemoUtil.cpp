@@ -1,4 +1,4 @@
-#include "demo/demo_util.h"
+#include "demo/DemoUtil.h"
 
 #include <httplib.h>
 

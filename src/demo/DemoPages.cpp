@@ -2,7 +2,7 @@
 // new-window requests, script dialogs and a page that asks to close itself.
 
 #include "demo/DemoService.h"
-#include "demo/demo_util.h"
+#include "demo/DemoUtil.h"
 
 #include <httplib.h>
 

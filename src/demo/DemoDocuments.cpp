@@ -1,9 +1,9 @@
 // Documents behind the result links, and the login pages that guard the
-// protected ones. The route list is at the top of demo_search.cpp.
+// protected ones. The route list is at the top of DemoSearch.cpp.
 
 #include "demo/DemoDocuments.h"
 #include "demo/DemoService.h"
-#include "demo/demo_util.h"
+#include "demo/DemoUtil.h"
 
 #include <httplib.h>
 

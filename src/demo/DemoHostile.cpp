@@ -34,7 +34,7 @@
 // service build a page of any size or hold a worker for ever.
 
 #include "demo/DemoService.h"
-#include "demo/demo_util.h"
+#include "demo/DemoUtil.h"
 
 #include <httplib.h>
 
