@@ -90,6 +90,37 @@ QList<QCommandLineOption> downloadOptionList()
             QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")})};
 }
 
+// Harvest's search options, and whatever else was given, as arguments for
+// the search command, which judges them itself.
+QStringList searchArguments(const QCommandLineParser& p)
+{
+    QStringList args;
+    for (const QCommandLineOption& s : searchOptions()) {
+        const QString name = s.names().constFirst();
+        if (name == QLatin1String("out") || !p.isSet(name))
+            continue;
+        if (s.valueName().isEmpty())
+            args << QStringLiteral("--") + name;
+        for (const QString& v : s.valueName().isEmpty() ? QStringList() : p.values(name))
+            args << QStringLiteral("--") + name << v;
+    }
+    return args + p.positionalArguments();
+}
+
+// The addresses given as arguments; false with *error at the first that is
+// not an http or https one.
+bool takeAddresses(const QStringList& args, DownloadOptions* o, QString* error)
+{
+    for (const QString& a : args) {
+        if (!isWebAddress(a)) {
+            *error = QStringLiteral("'%1' is not an http or https address").arg(plainField(a));
+            return false;
+        }
+        o->urls << a;
+    }
+    return true;
+}
+
 } // namespace
 
 ParseOutcome parseDownloadArgs(const QStringList& args, DownloadOptions* o, QString* error, bool forHarvest,
@@ -97,8 +128,12 @@ ParseOutcome parseDownloadArgs(const QStringList& args, DownloadOptions* o, QStr
 {
     QCommandLineParser p;
     QList<QCommandLineOption> options = downloadOptionList();
-    if (forHarvest)
-        options += searchOptions();
+    if (forHarvest) {
+        for (const QCommandLineOption& s : searchOptions()) {
+            if (s.names().constFirst() != QLatin1String("out"))  // harvest's --out is the folder
+                options << s;
+        }
+    }
     const OptionProblem problem = parseOptions(p, options, args);
     if (problem.kind == OptionProblem::MissingValue) {
         *error = QStringLiteral("%1 needs a value").arg(problem.argument);
@@ -188,28 +223,10 @@ ParseOutcome parseDownloadArgs(const QStringList& args, DownloadOptions* o, QStr
     o->reportFile = value("report");
     o->stopAfterBad = set("stop-after-bad");
     o->quiet = set("quiet");
-    if (forHarvest) {
-        // The search step's options, and whatever else was given, go on to
-        // the search command, which judges them itself.
-        for (const QCommandLineOption& s : searchOptions()) {
-            const QString name = s.names().constFirst();
-            if (name == QLatin1String("out") || !p.isSet(name))
-                continue;
-            if (s.valueName().isEmpty())
-                *rest << QStringLiteral("--") + name;
-            for (const QString& v : s.valueName().isEmpty() ? QStringList() : p.values(name))
-                *rest << QStringLiteral("--") + name << v;
-        }
-        *rest << p.positionalArguments();
-    } else {
-        for (const QString& a : p.positionalArguments()) {
-            if (!isWebAddress(a)) {
-                *error = QStringLiteral("'%1' is not an http or https address").arg(plainField(a));
-                return ParseOutcome::UsageError;
-            }
-            o->urls << a;
-        }
-    }
+    if (forHarvest)
+        *rest = searchArguments(p);
+    else if (!takeAddresses(p.positionalArguments(), o, error))
+        return ParseOutcome::UsageError;
     if (o->outDir.isEmpty()) {
         *error = QStringLiteral("--out DIR is required");
         return ParseOutcome::UsageError;

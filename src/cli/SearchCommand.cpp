@@ -158,12 +158,22 @@ QList<QCommandLineOption> searchOptions()
 
 namespace {
 
-int runSearch(const QStringList& args)
-{
+// What a search run was asked for, read and checked before the first request.
+struct SearchRequest {
+    QString keywords;  // the keyword file's text
+    QString outFile;
+    QString base;
+    ServiceProfile profile;
     QStringList types = searchTypes();
     int delay = 4;
     int maxPages = -1;
+    bool whole = false;
+};
 
+// Reads the options into *r; -1 when the search can start, else the exit
+// code (0 after --help, 2 for a usage error or an unusable file or address).
+int readSearchRequest(const QStringList& args, SearchRequest* r)
+{
     QCommandLineParser p;
     const OptionProblem problem = parseOptions(
         p, searchOptions() << QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}), args);
@@ -183,10 +193,11 @@ int runSearch(const QStringList& args)
         return 0;
     }
     const QString keywordsFile = p.value(QStringLiteral("keywords"));
-    const QString outFile = p.value(QStringLiteral("out"));
-    QString base = p.value(QStringLiteral("search-base"));
+    r->outFile = p.value(QStringLiteral("out"));
+    QString& base = r->base;
+    base = p.value(QStringLiteral("search-base"));
     const QString profileArg = p.value(QStringLiteral("profile"));
-    const bool whole = p.isSet(QStringLiteral("whole"));
+    r->whole = p.isSet(QStringLiteral("whole"));
     if (p.isSet(QStringLiteral("search-base"))) {
         if (const QString why = serviceBaseProblem(base); !why.isEmpty()) {
             err(QStringLiteral("docharvest-cli search: --search-base: %1").arg(why));
@@ -195,29 +206,29 @@ int runSearch(const QStringList& args)
     }
     if (p.isSet(QStringLiteral("delay"))) {
         bool ok = false;
-        delay = p.value(QStringLiteral("delay")).toInt(&ok);
-        if (!ok || delay < 0 || delay > 120) {
+        r->delay = p.value(QStringLiteral("delay")).toInt(&ok);
+        if (!ok || r->delay < 0 || r->delay > 120) {
             err(QStringLiteral("docharvest-cli search: --delay must be a whole number from 0 to 120"));
             return 2;
         }
     }
     if (p.isSet(QStringLiteral("max-pages"))) {
         bool ok = false;
-        maxPages = p.value(QStringLiteral("max-pages")).toInt(&ok);
-        if (!ok || maxPages < 0) {
+        r->maxPages = p.value(QStringLiteral("max-pages")).toInt(&ok);
+        if (!ok || r->maxPages < 0) {
             err(QStringLiteral("docharvest-cli search: --max-pages must be a whole number, 0 for no cap"));
             return 2;
         }
     }
     if (p.isSet(QStringLiteral("types"))) {
-        types.clear();
+        r->types.clear();
         for (const QString& t : p.value(QStringLiteral("types")).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const QString type = t.trimmed().toLower();
             if (!searchTypes().contains(type)) {
                 err(QStringLiteral("docharvest-cli search: unknown type '%1' (pdf, doc, ppt, xls)").arg(t));
                 return 2;
             }
-            types << type;
+            r->types << type;
         }
     }
     // Everything is checked before the first request, so a bad argument never
@@ -231,13 +242,13 @@ int runSearch(const QStringList& args)
         err(QStringLiteral("docharvest-cli search: cannot read %1: %2").arg(keywordsFile, kf.errorString()));
         return 2;
     }
-    QString keywords;
-    if (int bad = 0; !decodeUserText(kf.readAll(), &keywords, &bad)) {
+    if (int bad = 0; !decodeUserText(kf.readAll(), &r->keywords, &bad)) {
         err(QStringLiteral("docharvest-cli search: %1, line %2: %3").arg(keywordsFile).arg(bad).arg(notTextMessage()));
         return 2;
     }
     kf.close();
-    ServiceProfile profile = activeServiceProfile(SettingsStore::instance());
+    ServiceProfile& profile = r->profile;
+    profile = activeServiceProfile(SettingsStore::instance());
     if (!profileArg.isEmpty()) {
         QString why;
         const auto chosen = resolveServiceProfile(profileArg, &why);
@@ -263,29 +274,42 @@ int runSearch(const QStringList& args)
             return 2;
         }
     }
-    if (maxPages < 0)
-        maxPages = std::max(0, SettingsStore::instance().getInt(keys::searchPagesPerQuery));
+    if (r->maxPages < 0)
+        r->maxPages = std::max(0, SettingsStore::instance().getInt(keys::searchPagesPerQuery));
+    return -1;
+}
+
+// The engine set up as the search window sets it up for the same choices.
+void configure(SearchEngine& engine, const SearchRequest& r, Browser* browser)
+{
+    // The command line asks nothing: links are collected without a save folder.
+    globals().promptOnExtract = false;
+    globals().searchBaseAddress = r.base;
+    engine.setBrowser(browser);
+    engine.searchBase = r.base;
+    engine.profile = r.profile;
+    engine.delaySeconds = r.delay;
+    engine.wholeKeywords = r.whole;
+    engine.maxPagesPerQuery = r.maxPages;
+    for (int i = 0; i < 4; ++i)
+        engine.typeTicked[size_t(i)] = r.types.contains(searchTypes().at(i));
+    engine.extractOptions.excludedDomain = SettingsStore::instance().get(keys::excludedSuffixDomain);
+}
+
+int runSearch(const QStringList& args)
+{
+    SearchRequest r;
+    if (const int code = readSearchRequest(args, &r); code >= 0)
+        return code;
     TsvOut out;
-    if (QString why; !out.open(outFile, &why)) {
+    if (QString why; !out.open(r.outFile, &why)) {
         err(QStringLiteral("docharvest-cli search: --out: %1").arg(why));
         return 2;
     }
 
-    // The command line asks nothing: links are collected without a save folder.
-    globals().promptOnExtract = false;
-    globals().searchBaseAddress = base;
-
     HeadlessBrowser browser;
     auto engine = SearchEngine::create();
-    engine->setBrowser(&browser);
-    engine->searchBase = base;
-    engine->profile = profile;
-    engine->delaySeconds = delay;
-    engine->wholeKeywords = whole;
-    engine->maxPagesPerQuery = maxPages;
-    for (int i = 0; i < 4; ++i)
-        engine->typeTicked[size_t(i)] = types.contains(searchTypes().at(i));
-    engine->extractOptions.excludedDomain = SettingsStore::instance().get(keys::excludedSuffixDomain);
+    configure(*engine, r, &browser);
 
     QString lastPage;
     QString verificationUrl;
@@ -382,7 +406,7 @@ int runSearch(const QStringList& args)
         [&](int) { std::_Exit(finishOutput(stopSignals.received())); });
 
     if (!writeFailed)  // an output that cannot take even the header is not searched for
-        runBatch(engine, keywords);
+        runBatch(engine, r.keywords);
     if (engine->batchRunning())
         QCoreApplication::exec();
     const int code = finishOutput(stopSignals.received());
