@@ -14,7 +14,7 @@
 
 #include "demo/DemoSearch.h"
 #include "demo/DemoService.h"
-#include "platform/Document.h"
+#include "html/Document.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 // plain regular-expression scan of the same source for "<h3><a href" pairs,
 // which is what a parser-free extraction would cost at the least.
 #include "demo/DemoService.h"
-#include "platform/Document.h"
+#include "html/Document.h"
 #include "platform/headless/HeadlessBrowser.h"
 #include "search/Extraction.h"
 #include "search/SearchEngine.h"

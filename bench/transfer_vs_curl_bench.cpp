@@ -7,7 +7,7 @@
 // --replace writes through a temporary file moved into place at the end
 // (method two's way); the default writes the target directly (method one's).
 // Output, one line: seconds=<s> bytes=<n> idle_rss_kib=<k> peak_rss_kib=<k> failures=<n>
-#include "platform/Transfer.h"
+#include "ports/Transfer.h"
 
 #include <QCoreApplication>
 #include <QCoroTask>

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Finds names in the C++ sources that do not explain themselves: identifiers
 with non-ASCII characters, and numbered control names such as Check5 or
-Command31. String literals and comments are skipped, since captions, messages
+Command31, also as object names given to widgets. Other string literals and comments are skipped, since captions, messages
 and settings keys are meant to stay as users and stored files know them.
 
     scripts/check-names.py [DIR ...]      (default: src tests bench)
@@ -11,7 +11,12 @@ import os
 import re
 import sys
 
-NUMBERED = re.compile(r'\b(Command|Check|Combo|Option|Text|Label|ListView|Timer|Frame|Shape)\d+\b')
+# Also inside a longer identifier (onCheck1Toggled, m_Command3Clicked): the
+# name starts at a word boundary, after a lower-case letter or an underscore.
+NUMBERED = re.compile(r'(?:\b|(?<=[a-z_]))'
+                      r'(Command|Check|Combo|Option|Text|Label|ListView|Timer|Frame|Shape|StatusBar|StatusPanel|ProgressBar)'
+                      r'\d+(?!\d)')
+OBJECT_NAME = re.compile(r'setObjectName\(\s*(?:\w+\(\s*)?"(?:' + NUMBERED.pattern[NUMBERED.pattern.index('(Command'):] + r')')
 RAW_OPEN = re.compile(r'(u8|u|U|L)?R"([^()\\ ]{0,16})\(')
 
 
@@ -67,7 +72,11 @@ def main():
                     continue
                 path = os.path.join(root, f)
                 with open(path, encoding='utf-8') as fh:
-                    code = code_only(fh.read())
+                    text = fh.read()
+                code = code_only(text)
+                for no, line in enumerate(text.split('\n'), 1):
+                    for m in OBJECT_NAME.finditer(line):
+                        print(f'{path}:{no}: numbered object name: {m.group(0)}'); found += 1
                 for no, line in enumerate(code.split('\n'), 1):
                     for m in re.finditer(r'[^\x00-\x7F]+', line):
                         print(f'{path}:{no}: non-ASCII name: {m.group(0)}'); found += 1

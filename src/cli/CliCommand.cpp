@@ -67,4 +67,40 @@ QString tsvField(QString s)
     return plainField(std::move(s));
 }
 
+QCommandLineOption valueOption(const char* name, const char* valueName)
+{
+    return QCommandLineOption(QString::fromLatin1(name), QString(), QString::fromLatin1(valueName));
+}
+
+OptionProblem parseOptions(QCommandLineParser& parser, const QList<QCommandLineOption>& options,
+                           const QStringList& args)
+{
+    parser.addOptions(options);
+    // "-q" and "-h" are names of their own; a single dash never bundles letters.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    if (parser.parse(QStringList{QStringLiteral("docharvest-cli")} + args))
+        return {};
+    const auto nameOf = [](const QString& a) {
+        const QString n = a.mid(a.startsWith(QLatin1String("--")) ? 2 : 1);
+        const qsizetype eq = n.indexOf(QLatin1Char('='));
+        return eq < 0 ? n : n.left(eq);
+    };
+    const QStringList unknown = parser.unknownOptionNames();
+    for (const QString& a : args) {
+        if (a.startsWith(QLatin1Char('-')) && a.size() > 1 && unknown.contains(nameOf(a)))
+            return {OptionProblem::Unknown, a};
+    }
+    // A flag given a value ("--quiet=yes") is not an option either.
+    for (const QString& a : args) {
+        if (!a.startsWith(QLatin1Char('-')) || !a.contains(QLatin1Char('=')))
+            continue;
+        for (const QCommandLineOption& o : options) {
+            if (o.valueName().isEmpty() && o.names().contains(nameOf(a)))
+                return {OptionProblem::Unknown, a};
+        }
+    }
+    // Otherwise an option that needs a value ended the arguments.
+    return {OptionProblem::MissingValue, args.isEmpty() ? QString() : args.last()};
+}
+
 } // namespace dh::cli

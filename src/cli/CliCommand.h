@@ -1,5 +1,8 @@
 #pragma once
 #include <QByteArray>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -31,5 +34,21 @@ QString notTextMessage();
 // A value for one TSV column: tabs and line breaks become spaces, other
 // control characters U+FFFD (plainField).
 QString tsvField(QString s);
+
+// Reading a command's options. Every command uses a QCommandLineParser with
+// its own options; "--name value" and "--name=value" both give a value, and
+// the last of a repeated option wins.
+struct OptionProblem {
+    enum Kind { None, Unknown, MissingValue } kind = None;
+    QString argument;  // the argument as given ("--bogus", "-x", "--threads")
+};
+QCommandLineOption valueOption(const char* name, const char* valueName);
+// Adds options to parser and parses args (the arguments after the command name).
+OptionProblem parseOptions(QCommandLineParser& parser, const QList<QCommandLineOption>& options,
+                           const QStringList& args);
+
+// The search command's options but --help; harvest takes them as well and
+// hands them on to its search step.
+QList<QCommandLineOption> searchOptions();
 
 } // namespace dh::cli

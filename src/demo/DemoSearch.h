@@ -1,6 +1,6 @@
 #pragma once
 // The demo search service's content as data, so that tests can compute what
-// a result page holds without parsing it. The routes in demo_search.cpp
+// a result page holds without parsing it. The routes in DemoSearch.cpp
 // render exactly these results.
 
 #include "demo/DemoService.h"

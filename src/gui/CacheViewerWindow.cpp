@@ -4,7 +4,7 @@
 #include "gui/CacheWiring.h"
 #include "gui/DesktopIntegration.h"
 #include "gui/CopyFilesWindow.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -19,10 +19,9 @@
 namespace dh {
 
 namespace {
-QTreeWidget* makeList(QWidget* parent, const char* name, const QStringList& headers)
+QTreeWidget* makeList(QWidget* parent, const QStringList& headers)
 {
     auto* l = new QTreeWidget(parent);
-    l->setObjectName(QString::fromLatin1(name));
     l->setHeaderLabels(headers);
     l->setRootIsDecorated(false);
     l->setUniformRowHeights(true);
@@ -59,10 +58,9 @@ QTreeWidgetItem* makeItem(const CacheEntry& e)
     return item;
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const char* caption)
+QPushButton* makeButton(QWidget* parent, const char* caption)
 {
     auto* b = new QPushButton(QString::fromUtf8(caption), parent);
-    b->setObjectName(QString::fromLatin1(name));
     b->setAutoDefault(false);
     return b;
 }
@@ -71,21 +69,21 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption)
 CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex> index, std::optional<CacheLocations> locations)
     : QDialog(parent), m_index(index ? std::move(index) : makeCurrentCacheIndex())
 {
-    setObjectName(QStringLiteral("fIEcache"));
     setWindowTitle(secondaryCaption(QStringLiteral("IE浏览器Cookie 缓存和历史列表")));
     m_viewer = std::make_unique<CacheViewer>(m_index.get(), locations ? *locations : currentCacheLocations());
 
-    m_entriesView = makeList(this, "ListView1",
-                         {QStringLiteral("URL"), QStringLiteral("TYPE"), QStringLiteral("SIZE(Byte)"),
-                          QStringLiteral("FilePath"), QStringLiteral("状态"), QStringLiteral("站点"),
-                          QStringLiteral("修改时间"), QStringLiteral("访问时间")});
+    m_entriesView = makeList(this, {QStringLiteral("URL"), QStringLiteral("TYPE"), QStringLiteral("SIZE(Byte)"),
+                                    QStringLiteral("FilePath"), QStringLiteral("状态"), QStringLiteral("站点"),
+                                    QStringLiteral("修改时间"), QStringLiteral("访问时间")});
     m_entriesView->header()->setSectionsClickable(true);
     // Fitting columns measures this many rows besides the visible ones, so
     // that fitting a list of thousands of rows stays quick.
     m_entriesView->header()->setResizeContentsPrecision(200);
     m_entriesView->header()->setSortIndicatorShown(false);  // until the first sort
-    m_usersView = makeList(this, "ListView2", {QStringLiteral("用户名"), QStringLiteral("文件夹")});
-    m_foldersView = makeList(this, "ListView3", {QStringLiteral("文件夹")});
+    // Named for the messages of the window tests that check its rows.
+    m_entriesView->setObjectName(QStringLiteral("cacheEntriesView"));
+    m_usersView = makeList(this, {QStringLiteral("用户名"), QStringLiteral("文件夹")});
+    m_foldersView = makeList(this, {QStringLiteral("文件夹")});
     m_entriesView->setAccessibleName(QStringLiteral("缓存的文件"));
     m_usersView->setAccessibleName(QStringLiteral("用户"));
     m_foldersView->setAccessibleName(QStringLiteral("缓存文件夹"));
@@ -128,14 +126,13 @@ CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex
         autoSizeColumns(m_entriesView);
     });
     m_countLabel = new QLabel(m_viewer->countText, this);
-    m_countLabel->setObjectName(QStringLiteral("Label1"));
 
-    m_myCacheButton = makeButton(this, "Command1", "查看我的缓存");
-    m_allUsersCacheButton = makeButton(this, "Command7", "查看所有用户缓存");
-    m_copySelectedButton = makeButton(this, "Command6", "复制选中...");
-    m_deleteSelectedButton = makeButton(this, "Command2", "删除所选文件");
-    m_deleteAllButton = makeButton(this, "Command3", "全部删除");
-    m_closeButton = makeButton(this, "Command4", "关闭");
+    m_myCacheButton = makeButton(this, "查看我的缓存");
+    m_allUsersCacheButton = makeButton(this, "查看所有用户缓存");
+    m_copySelectedButton = makeButton(this, "复制选中...");
+    m_deleteSelectedButton = makeButton(this, "删除所选文件");
+    m_deleteAllButton = makeButton(this, "全部删除");
+    m_closeButton = makeButton(this, "关闭");
 
     auto* top = new QVBoxLayout(this);
     auto* split = new QSplitter(Qt::Vertical, this);

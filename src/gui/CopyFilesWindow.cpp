@@ -6,7 +6,7 @@
 #include "app/SettingsStore.h"
 #include "gui/DesktopIntegration.h"
 #include "gui/SaveFolderDialog.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -23,20 +23,17 @@ namespace dh {
 
 CopyFilesWindow::CopyFilesWindow(QWidget* parent) : QDialog(parent), m_run(this)
 {
-    setObjectName(QStringLiteral("Form_Copy_Move"));
     setWindowTitle(secondaryCaption(QStringLiteral("复制文件...")));
 
     auto* top = new QVBoxLayout(this);
     auto* row = new QHBoxLayout();
     row->addWidget(new QLabel(QStringLiteral("目的文件夹："), this));
     m_destinationCombo = new QComboBox(this);
-    m_destinationCombo->setObjectName(QStringLiteral("Combo1"));
     m_destinationCombo->setEditable(true);
     m_destinationCombo->setInsertPolicy(QComboBox::NoInsert);
     m_destinationCombo->setMinimumWidth(360);
     row->addWidget(m_destinationCombo, 1);
     m_browseButton = new QPushButton(QStringLiteral("浏览"), this);
-    m_browseButton->setObjectName(QStringLiteral("Command3"));
     m_browseButton->setAutoDefault(false);
     row->addWidget(m_browseButton);
     top->addLayout(row);
@@ -47,7 +44,6 @@ CopyFilesWindow::CopyFilesWindow(QWidget* parent) : QDialog(parent), m_run(this)
                               "文件大小相同：覆盖；否则：自动重命名"};
     for (int i = 1; i <= 5; ++i) {
         m_sameNameRadios[i] = new QRadioButton(QString::fromUtf8(captions[i]), frame);
-        m_sameNameRadios[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
         options->addWidget(m_sameNameRadios[i]);
     }
     top->addWidget(frame);
@@ -55,21 +51,17 @@ CopyFilesWindow::CopyFilesWindow(QWidget* parent) : QDialog(parent), m_run(this)
     auto* grid = new QGridLayout();
     grid->addWidget(new QLabel(QStringLiteral("进度;"), this), 0, 0);
     m_progressBar = new QProgressBar(this);
-    m_progressBar->setObjectName(QStringLiteral("ProgressBar1"));
     m_progressBar->setValue(0);
     grid->addWidget(m_progressBar, 0, 1);
     grid->addWidget(new QLabel(QStringLiteral("当前文件："), this), 1, 0);
     m_currentFileLabel = new QLabel(this);
-    m_currentFileLabel->setObjectName(QStringLiteral("Label3"));
     grid->addWidget(m_currentFileLabel, 1, 1);
     top->addLayout(grid);
 
     auto* buttons = new QHBoxLayout();
     buttons->addStretch(1);
     m_startButton = new QPushButton(QStringLiteral("开始"), this);
-    m_startButton->setObjectName(QStringLiteral("Command1"));
     m_closeButton = new QPushButton(QStringLiteral("关闭"), this);
-    m_closeButton->setObjectName(QStringLiteral("Command2"));
     m_closeButton->setAutoDefault(false);
     buttons->addWidget(m_startButton);
     buttons->addWidget(m_closeButton);

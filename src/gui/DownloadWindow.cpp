@@ -2,12 +2,12 @@
 #include "gui/CommandKeys.h"
 
 #include "app/AppInfo.h"
-#include "content/TypeCorrection.h"
+#include "download/TypeCorrection.h"
 #include "gui/IdentifyFileDialog.h"
 #include "gui/LoginPanel.h"
 #include "gui/OptionsDialog.h"
 #include "gui/SearchWindow.h"
-#include "platform/Sound.h"
+#include "ports/Sound.h"
 #include "app/WindowRegistry.h"
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
@@ -20,8 +20,8 @@
 #include "gui/FlowLayout.h"
 #include "gui/StateIcons.h"
 #include "gui/Windows.h"
-#include "platform/Prompter.h"
-#include "platform/Shell.h"
+#include "ports/Prompter.h"
+#include "ports/Shell.h"
 #include "app/Helpers.h"
 #include "download/ListOperations.h"
 #include "gui/UrlReplaceDialog.h"
@@ -79,7 +79,6 @@ qint64 steadyMs()
 
 DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
 {
-    setObjectName(QStringLiteral("fFileDownload"));
     setAttribute(Qt::WA_DeleteOnClose);
     WindowRegistry::add(QStringLiteral("fFileDownload"), this);
     setWindowTitle(secondaryCaption(QStringLiteral("文件批量下载")));
@@ -149,8 +148,8 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     lay->addLayout(automatic);
 
     m_downloadsView = new QTreeView(central);
+    m_downloadsView->setObjectName(QStringLiteral("downloadsView"));  // named in the window tests' messages
     m_downloadsView->setAccessibleName(QStringLiteral("下载列表"));
-    m_downloadsView->setObjectName(QStringLiteral("ListView3"));
     m_downloadsView->setRootIsDecorated(false);
     m_downloadsView->setUniformRowHeights(true);
     m_downloadsView->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -384,7 +383,7 @@ void DownloadWindow::setSameNamePolicy(SameNamePolicy p)
 void DownloadWindow::cue(int number)
 {
     if (m_soundCheck->isChecked())
-        playCue(number);
+        playCue(number, dataFolder());
 }
 
 void DownloadWindow::load()

@@ -44,19 +44,16 @@ QString HelpWindow::usageText()
 
 HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("fUse"));
     setWindowTitle(secondaryCaption(QStringLiteral("使用说明")));
     auto* lay = new QVBoxLayout(this);
     m_helpText = new QPlainTextEdit(this);
     m_helpText->setAccessibleName(QStringLiteral("使用方法"));
-    m_helpText->setObjectName(QStringLiteral("Text1"));
     m_helpText->setReadOnly(true);
     m_helpText->setPlainText(usageText());
     lay->addWidget(m_helpText, 1);
     auto* row = new QHBoxLayout();
     row->addStretch(1);
     m_closeButton = new QPushButton(QStringLiteral("关闭"), this);
-    m_closeButton->setObjectName(QStringLiteral("Command1"));
     row->addWidget(m_closeButton);
     lay->addLayout(row);
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::close);

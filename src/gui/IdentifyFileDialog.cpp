@@ -1,7 +1,7 @@
 #include "gui/IdentifyFileDialog.h"
 
 #include "content/FileTypeDetection.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 namespace dh {
 
@@ -17,7 +17,7 @@ QString identifyResultMessage(const QString& label)
 void runIdentifyFileCommand(QWidget* /*parent: the prompter's dialogs are modal over the active window*/)
 {
     using namespace dh;
-    // "*.*" shown as in the original filter; "*" so that files without an
+    // "*.*" shown as users know it; "*" so that files without an
     // extension can be picked as well.
     const QString path =
         Prompter::instance().openFile(QStringLiteral("打开"), QString(), QStringLiteral("*.* (*)"));

@@ -13,4 +13,4 @@ QString identifyResultMessage(const QString& label);
 
 // Tools-menu command "打开文件判断类型": asks for a file and tells its type
 // as the content shows it. Cancelling the file dialog does nothing.
-void runIdentifyFileCommand(QWidget* parent);  // 打开文件判断类型命令
+void runIdentifyFileCommand(QWidget* parent);

@@ -7,7 +7,7 @@ class QPalette;
 namespace dh {
 
 // The two row bands of a list and the text drawn on them, derived from a
-// palette: on a light palette the design's light green and white; on a dark
+// palette: on a light palette light green and white; on a dark
 // or high-contrast one a tinted and a plain base, with a text colour that
 // stays readable on both (WCAG contrast of at least 4.5).
 struct ListBandColours {

@@ -4,7 +4,7 @@
 #include "download/DownloadListModel.h"
 #include "download/DownloadScheduler.h"
 #include "gui/DownloadWindow.h"
-#include "platform/Transfer.h"
+#include "ports/Transfer.h"
 #include "platform/webengine/WebEngineBrowser.h"
 
 #include <QBoxLayout>
@@ -74,47 +74,33 @@ LoginPanel::LoginPanel(DownloadWindow* window, QWidget* parent)
     : QWidget(parent)
     , m_window(window)
 {
-    setObjectName(QStringLiteral("PicWebBK"));
     m_web = new WebEngineBrowser(this);
     m_web->setSilent(true);
-    m_web->view()->setObjectName(QStringLiteral("Web1"));
     m_login = new SiteLogin(*m_web, *this, this);
 
     m_loginButton = new QPushButton(QStringLiteral("网页登录"));
-    m_loginButton->setObjectName(QStringLiteral("Command1"));
     m_command1 = m_loginButton;
     m_addressLabel = new QLabel(QStringLiteral("网址："), this);
     m_addressEdit = new QLineEdit(this);
-    m_addressEdit->setObjectName(QStringLiteral("Text1"));
     m_browseButton = new QPushButton(QStringLiteral("浏览"), this);
-    m_browseButton->setObjectName(QStringLiteral("Command2"));
     m_accountLoginRadio = new QRadioButton(QStringLiteral("帐号登录："), this);
-    m_accountLoginRadio->setObjectName(QStringLiteral("Option4"));
     m_accountEdit = new QLineEdit(this);
-    m_accountEdit->setObjectName(QStringLiteral("Text2"));
     m_passwordLabel = new QLabel(QStringLiteral("密码："), this);
     m_passwordEdit = new QLineEdit(this);
-    m_passwordEdit->setObjectName(QStringLiteral("Text3"));
     m_passwordEdit->setEchoMode(QLineEdit::Password);
     m_ipLoginRadio = new QRadioButton(QStringLiteral("IP登录"), this);
-    m_ipLoginRadio->setObjectName(QStringLiteral("Option5"));
     auto* choice = new QButtonGroup(this);
     choice->addButton(m_accountLoginRadio);
     choice->addButton(m_ipLoginRadio);
     m_accountLoginRadio->setChecked(true);
     m_conditionLabel = new QLabel(QStringLiteral("自动登录条件："), this);
     m_conditionCombo = new QComboBox(this);
-    m_conditionCombo->setObjectName(QStringLiteral("Combo3"));
     m_conditionCombo->addItem(QStringLiteral("下载到网页文件(htm/html/asp)文件!"));
     m_conditionCombo->setCurrentIndex(0);
     m_autoLoginCheck = new QCheckBox(QStringLiteral("自动登录"), this);
-    m_autoLoginCheck->setObjectName(QStringLiteral("Check2"));
     m_testLoginButton = new QPushButton(QStringLiteral("测试登录"), this);
-    m_testLoginButton->setObjectName(QStringLiteral("Command5"));
     m_autoRefreshCheck = new QCheckBox(QStringLiteral("自动刷新(每分钟)"), this);
-    m_autoRefreshCheck->setObjectName(QStringLiteral("Check1"));
     m_hideButton = new QPushButton(QStringLiteral("关闭(隐藏)"), this);
-    m_hideButton->setObjectName(QStringLiteral("Command3"));
 
     auto* lay = new QVBoxLayout(this);
     lay->setContentsMargins(4, 4, 4, 4);
@@ -156,8 +142,8 @@ LoginPanel::LoginPanel(DownloadWindow* window, QWidget* parent)
     connect(m_browseButton, &QPushButton::clicked, this, &LoginPanel::browseClicked);
     connect(m_testLoginButton, &QPushButton::clicked, this, &LoginPanel::testLoginClicked);
     connect(m_hideButton, &QPushButton::clicked, this, &LoginPanel::hideClicked);
-    connect(m_autoLoginCheck, &QCheckBox::toggled, this, &LoginPanel::onCheck2Toggled);
-    connect(m_autoRefreshCheck, &QCheckBox::toggled, this, &LoginPanel::onCheck1Toggled);
+    connect(m_autoLoginCheck, &QCheckBox::toggled, this, &LoginPanel::onAutoLoginToggled);
+    connect(m_autoRefreshCheck, &QCheckBox::toggled, this, &LoginPanel::onAutoRefreshToggled);
 
     connect(m_web, &Browser::titleChange, this, [this](const QString& title) {
         if (!isAboutBlank(title) && m_window)
@@ -244,7 +230,7 @@ QCoro::Task<> LoginPanel::transferEnded(int row)
     co_await running;
 }
 
-void LoginPanel::onCheck2Toggled(bool on)
+void LoginPanel::onAutoLoginToggled(bool on)
 {
     if (!on)
         return;
@@ -252,7 +238,7 @@ void LoginPanel::onCheck2Toggled(bool on)
         setAutoLogin(false);
 }
 
-void LoginPanel::onCheck1Toggled(bool on)
+void LoginPanel::onAutoRefreshToggled(bool on)
 {
     if (on)
         m_refreshTimer->start(int(timings().loginRefresh.count()));
@@ -265,7 +251,6 @@ LoginPanel* attachLoginPanel(DownloadWindow* window)
     if (!window)
         return nullptr;
     auto* dock = new QDockWidget(QStringLiteral("网页登录"), window);
-    dock->setObjectName(QStringLiteral("PicWebBKDock"));
     // Closed only through "关闭(隐藏)", which also decides about the page.
     dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
     auto* panel = new LoginPanel(window, dock);

@@ -76,8 +76,8 @@ public:
     void setTestLoginEnabled(bool enabled) override;
 
 private:
-    void onCheck2Toggled(bool on);
-    void onCheck1Toggled(bool on);
+    void onAutoLoginToggled(bool on);
+    void onAutoRefreshToggled(bool on);
 
     QPointer<DownloadWindow> m_window;
     WebEngineBrowser* m_web = nullptr;

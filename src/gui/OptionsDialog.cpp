@@ -15,7 +15,7 @@
 #include "gui/DownloadWindow.h"
 #include "gui/SearchWindow.h"
 #include "search/SearchEngine.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -46,7 +46,6 @@ QPointer<OptionsDialog>& slot()
 
 OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("fOption"));
     if (!slot())
         slot() = this;
     WindowRegistry::add(QStringLiteral("fOption"), this);
@@ -61,8 +60,6 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     lay->addWidget(m_methodLabel);
     m_methodOneRadio = new QRadioButton(QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"), this);
     m_methodTwoRadio = new QRadioButton(QStringLiteral("下载方式二 (支持HTTP，多线程下载)"), this);
-    m_methodOneRadio->setObjectName(QStringLiteral("Option1"));
-    m_methodTwoRadio->setObjectName(QStringLiteral("Option2"));
     auto* methods = new QButtonGroup(this);
     methods->addButton(m_methodOneRadio, 1);
     methods->addButton(m_methodTwoRadio, 2);
@@ -75,7 +72,6 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     }
 
     m_useProxyCheck = new QCheckBox(QStringLiteral("下载使用代理服务器"), this);
-    m_useProxyCheck->setObjectName(QStringLiteral("Check1"));
     lay->addWidget(m_useProxyCheck);
     auto* proxy = new QGridLayout();
     proxy->setContentsMargins(20, 0, 0, 0);
@@ -84,7 +80,6 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     proxy->addWidget(hostLabel, 0, 0);
     m_proxyHostEdit = new QLineEdit(this);
     hostLabel->setBuddy(m_proxyHostEdit);  // also what a screen reader calls the box
-    m_proxyHostEdit->setObjectName(QStringLiteral("Text6"));
     m_proxyHostEdit->setMinimumWidth(200);
     proxy->addWidget(m_proxyHostEdit, 0, 1);
     m_hostHintLabel = new QLabel(QStringLiteral("(如：proxy.example.com 或者 192.168.1.100)"), this);
@@ -93,7 +88,6 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     proxy->addWidget(portLabel, 1, 0);
     m_proxyPortEdit = new QLineEdit(this);
     portLabel->setBuddy(m_proxyPortEdit);
-    m_proxyPortEdit->setObjectName(QStringLiteral("Text8"));
     m_proxyPortEdit->setMaximumWidth(90);
     m_portHintLabel = new QLabel(QStringLiteral("(如：3128 或者 80 等等)"), this);
     auto* portRow = new QHBoxLayout();
@@ -106,7 +100,6 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     lay->addLayout(proxy);
 
     m_askSaveFolderCheck = new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this);
-    m_askSaveFolderCheck->setObjectName(QStringLiteral("Check2"));
     lay->addWidget(m_askSaveFolderCheck);
 
     m_clearCacheOnExitCheck = new QCheckBox(QStringLiteral("退出时清空浏览器缓存"), this);
@@ -118,7 +111,6 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     size->addWidget(sizeLabel);
     m_sizeLimitEdit = new QLineEdit(this);
     sizeLabel->setBuddy(m_sizeLimitEdit);
-    m_sizeLimitEdit->setObjectName(QStringLiteral("Text1"));
     m_sizeLimitEdit->setMaximumWidth(80);
     m_sizeLimitEdit->setAlignment(Qt::AlignRight);
     size->addWidget(m_sizeLimitEdit);
@@ -147,21 +139,20 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     // to edit in the INI file.
     auto* services = new QGridLayout();
     services->setHorizontalSpacing(8);
-    const auto addRow = [&](int row, const QString& caption, QLineEdit*& box, const QString& name,
+    const auto addRow = [&](int row, const QString& caption, QLineEdit*& box,
                             const QString& placeholder) {
         auto* label = new QLabel(caption, this);
         services->addWidget(label, row, 0);
         box = new QLineEdit(this);
         label->setBuddy(box);
-        box->setObjectName(name);
         box->setPlaceholderText(placeholder);
         services->addWidget(box, row, 1);
     };
-    addRow(0, QStringLiteral("搜索服务地址："), m_searchServiceEdit, QStringLiteral("SearchServiceEdit"),
+    addRow(0, QStringLiteral("搜索服务地址："), m_searchServiceEdit,
            QStringLiteral("留空则使用内置演示服务（演示模式）"));
-    addRow(1, QStringLiteral("更新服务地址："), m_updateServiceEdit, QStringLiteral("UpdateServiceEdit"),
+    addRow(1, QStringLiteral("更新服务地址："), m_updateServiceEdit,
            QStringLiteral("留空则启动时不检查更新"));
-    addRow(2, QStringLiteral("排除标题后缀域名："), m_excludedDomainEdit, QStringLiteral("ExcludedDomainEdit"),
+    addRow(2, QStringLiteral("排除标题后缀域名："), m_excludedDomainEdit,
            QStringLiteral("如：docin.com"));
     m_searchServiceEdit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('m')) * 32);
     m_excludedDomainEdit->setMaxLength(12);
@@ -193,8 +184,6 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent)
     auto* buttons = new QHBoxLayout();
     m_okButton = new QPushButton(QStringLiteral("确定"), this);
     m_closeButton = new QPushButton(QStringLiteral("关闭"), this);
-    m_okButton->setObjectName(QStringLiteral("Command1"));
-    m_closeButton->setObjectName(QStringLiteral("Command2"));
     m_okButton->setDefault(true);
     m_okButton->setMinimumWidth(90);
     m_closeButton->setMinimumWidth(90);

@@ -8,7 +8,7 @@
 #include "app/Helpers.h"
 #include "app/SettingsStore.h"
 #include "gui/DesktopIntegration.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QComboBox>
 #include <QCoroSignal>
@@ -46,7 +46,6 @@ void saveFolderHistory(QComboBox* combo, const QString& file)
 
 SaveFolderDialog::SaveFolderDialog(QWidget* parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("fSeleFileSavePath"));
     setWindowTitle(secondaryCaption(QStringLiteral("选择下载保存路径")));
     setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
     setModal(true);
@@ -54,13 +53,11 @@ SaveFolderDialog::SaveFolderDialog(QWidget* parent) : QDialog(parent)
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("保存到文件夹："), this), 0, 0);
     m_folderCombo = new QComboBox(this);
-    m_folderCombo->setObjectName(QStringLiteral("Combo1"));
     m_folderCombo->setEditable(true);
     m_folderCombo->setInsertPolicy(QComboBox::NoInsert);
     m_folderCombo->setMinimumWidth(360);
     grid->addWidget(m_folderCombo, 0, 1);
     m_browseButton = new QPushButton(QStringLiteral("..."), this);
-    m_browseButton->setObjectName(QStringLiteral("Command1"));
     m_browseButton->setAutoDefault(false);
     grid->addWidget(m_browseButton, 0, 2);
 
@@ -68,9 +65,7 @@ SaveFolderDialog::SaveFolderDialog(QWidget* parent) : QDialog(parent)
     grid->addWidget(m_saveNameLabel, 1, 0);
     auto* options = new QHBoxLayout();
     m_originalNameRadio = new QRadioButton(QStringLiteral("原文件名"), this);
-    m_originalNameRadio->setObjectName(QStringLiteral("Option1"));
     m_titleNameRadio = new QRadioButton(QStringLiteral("文章标题名称"), this);
-    m_titleNameRadio->setObjectName(QStringLiteral("Option2"));
     m_titleNameRadio->setChecked(true);
     options->addWidget(m_originalNameRadio);
     options->addWidget(m_titleNameRadio);
@@ -80,10 +75,8 @@ SaveFolderDialog::SaveFolderDialog(QWidget* parent) : QDialog(parent)
     auto* buttons = new QHBoxLayout();
     buttons->addStretch(1);
     m_okButton = new QPushButton(QStringLiteral("确定"), this);
-    m_okButton->setObjectName(QStringLiteral("Command2"));
     m_okButton->setDefault(true);
     m_cancelButton = new QPushButton(QStringLiteral("取消"), this);
-    m_cancelButton->setObjectName(QStringLiteral("Command3"));
     m_cancelButton->setAutoDefault(false);
     buttons->addWidget(m_okButton);
     buttons->addWidget(m_cancelButton);

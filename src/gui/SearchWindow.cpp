@@ -20,7 +20,7 @@
 #include "gui/CacheViewerWindow.h"
 #include "gui/SaveFolderDialog.h"
 #include "gui/HelpWindow.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/LinksOperations.h"
 #include "search/SearchEngine.h"
@@ -79,19 +79,11 @@ void nameWebView(QWidget* view)
     view->installEventFilter(new ChildNamer(view));
 }
 
-QCheckBox* checkBox(const QString& name, const QString& caption, bool ticked, QWidget* parent)
+QCheckBox* checkBox(const QString& caption, bool ticked, QWidget* parent)
 {
     auto* c = new QCheckBox(caption, parent);
-    c->setObjectName(name);
     c->setChecked(ticked);
     return c;
-}
-
-QPushButton* button(const QString& name, const QString& caption, QWidget* parent)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    return b;
 }
 
 void applyButton(QPushButton* b, const CommandButton& state)
@@ -117,7 +109,6 @@ void handOverOrSay(SearchWindow* w, SearchEngine* e, HandOverRule rule)
 
 SearchWindow::SearchWindow(QWidget* parent) : QMainWindow(parent)
 {
-    setObjectName(QStringLiteral("fWebSearch"));
     setAttribute(Qt::WA_DeleteOnClose);
     WindowRegistry::add(QStringLiteral("fWebSearch"), this);
     setWindowTitle(secondaryCaption(QStringLiteral("Quorvex页面数据检索分析")));
@@ -130,9 +121,8 @@ SearchWindow::SearchWindow(QWidget* parent) : QMainWindow(parent)
     m_split = new QSplitter(Qt::Horizontal, this);
     QWidget* left = buildQueryPanel(m_split);
     auto* right = new QSplitter(Qt::Vertical, m_split);
-    right->setObjectName(QStringLiteral("PicBar"));
+    right->setObjectName(QStringLiteral("browserSplitter"));  // the window tests look it up
     auto* browserHost = new QWidget(right);
-    browserHost->setObjectName(QStringLiteral("browserHost"));
     auto* hostLay = new QVBoxLayout(browserHost);
     hostLay->setContentsMargins(0, 0, 0, 0);
     m_browser = new WebEngineBrowser(this);
@@ -156,12 +146,9 @@ SearchWindow::SearchWindow(QWidget* parent) : QMainWindow(parent)
     buildMenus();
 
     m_statusBar = new QStatusBar(this);
-    m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
     m_mainStatusPanel = new QLabel(m_statusBar);
-    m_mainStatusPanel->setObjectName(QStringLiteral("StatusPanel1"));
     m_mainStatusPanel->setMinimumWidth(80);
     m_browserStatusPanel = new QLabel(m_statusBar);
-    m_browserStatusPanel->setObjectName(QStringLiteral("StatusPanel2"));
     m_statusBar->addWidget(m_mainStatusPanel);
     m_statusBar->addWidget(m_browserStatusPanel, 1);
     setStatusBar(m_statusBar);
@@ -189,29 +176,27 @@ QWidget* SearchWindow::buildQueryPanel(QWidget* parent)
     auto* lay = new QVBoxLayout(box);
     lay->addWidget(new QLabel(QStringLiteral("每行一组关键词："), box));
     m_keywordsEdit = new QPlainTextEdit(box);
-    m_keywordsEdit->setObjectName(QStringLiteral("Text1"));
     // Tab moves on to the next control; keyword groups never contain tabs.
     m_keywordsEdit->setTabChangesFocus(true);
     lay->addWidget(m_keywordsEdit, 3);
 
     auto* types = new FlowLayout(nullptr, 6);
     types->addWidget(new QLabel(QStringLiteral("文件类型："), box));
-    m_pdfCheck = checkBox(QStringLiteral("Check3"), QStringLiteral("pdf"), true, box);
-    m_docCheck = checkBox(QStringLiteral("Check8"), QStringLiteral("doc"), true, box);
-    m_pptCheck = checkBox(QStringLiteral("Check9"), QStringLiteral("ppt"), true, box);
-    m_xlsCheck = checkBox(QStringLiteral("Check10"), QStringLiteral("xls"), true, box);
+    m_pdfCheck = checkBox(QStringLiteral("pdf"), true, box);
+    m_docCheck = checkBox(QStringLiteral("doc"), true, box);
+    m_pptCheck = checkBox(QStringLiteral("ppt"), true, box);
+    m_xlsCheck = checkBox(QStringLiteral("xls"), true, box);
     for (QCheckBox* c : {m_pdfCheck, m_docCheck, m_pptCheck, m_xlsCheck})
         types->addWidget(c);
     lay->addLayout(types);
-    m_exactPhraseCheck = checkBox(QStringLiteral("Check6"), QStringLiteral("每一组关键词作为完整关键词搜索"), false, box);
+    m_exactPhraseCheck = checkBox(QStringLiteral("每一组关键词作为完整关键词搜索"), false, box);
     lay->addWidget(m_exactPhraseCheck);
-    m_silenceScriptDialogsCheck = checkBox(QStringLiteral("Check5"), QStringLiteral("禁止网页脚本对话框"), true, box);
+    m_silenceScriptDialogsCheck = checkBox(QStringLiteral("禁止网页脚本对话框"), true, box);
     lay->addWidget(m_silenceScriptDialogsCheck);
 
     auto* delayRow = new QHBoxLayout();
     delayRow->addWidget(new QLabel(QStringLiteral("限速延时："), box));
     m_delayCombo = new QComboBox(box);
-    m_delayCombo->setObjectName(QStringLiteral("Combo1"));
     for (int i = 0; i <= 120; ++i)
         m_delayCombo->addItem(QString::number(i));
     delayRow->addWidget(m_delayCombo);
@@ -219,11 +204,10 @@ QWidget* SearchWindow::buildQueryPanel(QWidget* parent)
     delayRow->addStretch(1);
     lay->addLayout(delayRow);
 
-    m_batchSearchButton = button(QStringLiteral("Command1"), captions::batchIdle(), box);
+    m_batchSearchButton = new QPushButton(captions::batchIdle(), box);
     lay->addWidget(m_batchSearchButton);
     lay->addWidget(new QLabel(QStringLiteral("已经完成："), box));
     m_finishedSearchesEdit = new QPlainTextEdit(box);
-    m_finishedSearchesEdit->setObjectName(QStringLiteral("Text2"));
     m_finishedSearchesEdit->setReadOnly(true);
     lay->addWidget(m_finishedSearchesEdit, 1);
     box->setMinimumWidth(280);
@@ -233,7 +217,6 @@ QWidget* SearchWindow::buildQueryPanel(QWidget* parent)
 QWidget* SearchWindow::buildListPanel(QWidget* parent)
 {
     auto* panel = new QWidget(parent);
-    panel->setObjectName(QStringLiteral("PicPanList"));
     auto* lay = new QVBoxLayout(panel);
     lay->setContentsMargins(4, 4, 4, 4);
 
@@ -241,18 +224,17 @@ QWidget* SearchWindow::buildListPanel(QWidget* parent)
     auto* top = new FlowLayout(nullptr, 6);
     top->addWidget(new QLabel(QStringLiteral("待下载列表："), panel));
     m_linkCountLabel = new QLabel(QStringLiteral("0"), panel);
-    m_linkCountLabel->setObjectName(QStringLiteral("Label1"));
     top->addWidget(m_linkCountLabel);
-    m_stripTitleSpacesCheck = checkBox(QStringLiteral("Check1"), QStringLiteral("删除标题中的空格"), true, panel);
-    m_skipUnknownTypeCheck = checkBox(QStringLiteral("Check2"), QStringLiteral("不添加文件类型不明的链接"), true, panel);
-    m_autoAnalyseCheck = checkBox(QStringLiteral("Check7"), QStringLiteral("自动分析未分析项"), false, panel);
+    m_stripTitleSpacesCheck = checkBox(QStringLiteral("删除标题中的空格"), true, panel);
+    m_skipUnknownTypeCheck = checkBox(QStringLiteral("不添加文件类型不明的链接"), true, panel);
+    m_autoAnalyseCheck = checkBox(QStringLiteral("自动分析未分析项"), false, panel);
     top->addWidget(m_stripTitleSpacesCheck);
     top->addWidget(m_skipUnknownTypeCheck);
     top->addWidget(m_autoAnalyseCheck);
     top->addStretch();
-    m_addPageButton = button(QStringLiteral("Command9"), QStringLiteral("加入本页到列表"), panel);
-    m_addAllButton = button(QStringLiteral("Command4"), captions::addAllIdle(), panel);
-    m_analyseButton = button(QStringLiteral("Command2"), QStringLiteral("分析下载"), panel);
+    m_addPageButton = new QPushButton(QStringLiteral("加入本页到列表"), panel);
+    m_addAllButton = new QPushButton(captions::addAllIdle(), panel);
+    m_analyseButton = new QPushButton(QStringLiteral("分析下载"), panel);
     top->addWidget(m_addPageButton);
     top->addWidget(m_addAllButton);
     top->addWidget(m_analyseButton);
@@ -262,8 +244,8 @@ QWidget* SearchWindow::buildListPanel(QWidget* parent)
     // the list while it is shown.
     auto* cell = new QGridLayout();
     m_linksView = new QTreeView(panel);
+    m_linksView->setObjectName(QStringLiteral("linksView"));  // named in the window tests' messages
     m_linksView->setAccessibleName(QStringLiteral("待下载列表"));
-    m_linksView->setObjectName(QStringLiteral("ListView1"));
     m_linksView->setRootIsDecorated(false);
     m_linksView->setUniformRowHeights(true);
     m_linksView->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -276,13 +258,11 @@ QWidget* SearchWindow::buildListPanel(QWidget* parent)
     cell->addWidget(m_linksView, 0, 0);
 
     m_handOverProgressPanel = new QFrame(panel);
-    m_handOverProgressPanel->setObjectName(QStringLiteral("PicPanPrograss"));
     m_handOverProgressPanel->setFrameShape(QFrame::Box);
     m_handOverProgressPanel->setAutoFillBackground(true);
     auto* pl = new QHBoxLayout(m_handOverProgressPanel);
     m_handOverProgressLabel = new QLabel(m_handOverProgressPanel);
-    m_handOverProgressLabel->setObjectName(QStringLiteral("Label11"));
-    m_handOverStopButton = button(QStringLiteral("Command5"), QStringLiteral("停止"), m_handOverProgressPanel);
+    m_handOverStopButton = new QPushButton(QStringLiteral("停止"), m_handOverProgressPanel);
     pl->addWidget(m_handOverProgressLabel);
     pl->addWidget(m_handOverStopButton);
     m_handOverProgressPanel->hide();
@@ -290,13 +270,12 @@ QWidget* SearchWindow::buildListPanel(QWidget* parent)
     lay->addLayout(cell, 1);
 
     auto* bottom = new QHBoxLayout();
-    m_exportButton = button(QStringLiteral("Command7"), QStringLiteral("导出数据..."), panel);
+    m_exportButton = new QPushButton(QStringLiteral("导出数据..."), panel);
     bottom->addWidget(m_exportButton);
     bottom->addStretch(1);
     lay->addLayout(bottom);
 
     m_addMenu = new QMenu(QStringLiteral("加入"), this);
-    m_addMenu->setObjectName(QStringLiteral("menu加入"));
     m_analyseUnanalysedAction = m_addMenu->addAction(QStringLiteral("分析未分析项"));
     m_addFailedAction = m_addMenu->addAction(QStringLiteral("分析失败项"));
     m_addSelectedAction = m_addMenu->addAction(QStringLiteral("分析选中项"));
@@ -421,7 +400,6 @@ void SearchWindow::buildMenus()
     keepCommandKeys(this, search->actions());
 
     m_removeMenu = menuBar()->addMenu(QStringLiteral("清除(&C)"));
-    m_removeMenu->setObjectName(QStringLiteral("menu清除"));
     m_removeSelectedAction = m_removeMenu->addAction(QStringLiteral("清除选中项"));
     m_removeAnalysedAction = m_removeMenu->addAction(QStringLiteral("清除分析成功项"));
     m_removeTitleContainingAction = m_removeMenu->addAction(QStringLiteral("清除标题含指定字符项"));

@@ -8,7 +8,7 @@
 #include "app/Timings.h"
 #include "gui/Windows.h"
 #include "gui/SearchWindow.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -53,7 +53,6 @@ std::function<void()>& StartWindow::endProcessHook()
 StartWindow::StartWindow(QWidget* parent) : QWidget(parent)
 {
     g_cover = this;
-    setObjectName(QStringLiteral("fCover"));
     WindowRegistry::add(QStringLiteral("fCover"), this);
     setWindowIcon(QIcon(QStringLiteral(":/docharvest.svg")));
 
@@ -133,7 +132,7 @@ void StartWindow::load()
 void StartWindow::slowStartupSteps()
 {
     globals().osDescription = composeOsDescription();
-    setBrowserEmulation(QStringLiteral("IE10"), true);  // failures are ignored by design
+    setBrowserEmulation(QStringLiteral("IE10"), true);  // the result is not needed: Chromium renders alike either way
     globals().maxFileSizeMB = readMaxFileSizeMB();
     m_updateCheckTimer->start();
     m_startupDone = true;

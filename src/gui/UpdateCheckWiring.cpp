@@ -39,10 +39,10 @@ void installUpdateCheck()
         // No update server configured: nothing to ask, and nothing to say.
         if (globals().updateBaseAddress.trimmed().isEmpty())
             return;
-        auto* http = cover->findChild<XmlHttpRequest*>(QStringLiteral("uXMLHTTP2"), Qt::FindDirectChildrenOnly);
+        auto* http = cover->findChild<XmlHttpRequest*>(QStringLiteral("updateCheckRequest"), Qt::FindDirectChildrenOnly);
         if (!http) {
             http = new XmlHttpRequest(cover);
-            http->setObjectName(QStringLiteral("uXMLHTTP2"));
+            http->setObjectName(QStringLiteral("updateCheckRequest"));
         }
         runCheck(cover, http);
     };

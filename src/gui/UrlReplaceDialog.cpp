@@ -2,7 +2,7 @@
 
 #include "app/AppInfo.h"
 #include "download/ListOperations.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -14,7 +14,6 @@ namespace dh {
 
 UrlReplaceDialog::UrlReplaceDialog(DownloadListModel& list, QWidget* parent) : QDialog(parent), m_list(list)
 {
-    setObjectName(QStringLiteral("UrlReplace"));
     setWindowTitle(secondaryCaption(QStringLiteral("网址批量替换")));
     setModal(true);
     auto* grid = new QGridLayout(this);

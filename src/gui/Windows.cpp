@@ -3,7 +3,7 @@
 #include "app/AppGlobals.h"
 #include "app/AppInfo.h"
 #include "app/Helpers.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "gui/StartWindow.h"
 #include "gui/DownloadWindow.h"
 #include "gui/SearchWindow.h"

@@ -8,7 +8,7 @@
 #include "gui/CacheWiring.h"
 #include "gui/CopyFilesWindow.h"
 #include "gui/CacheViewerWindow.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/chromiumcache/SimpleCache.h"
 #include "platform/webengine/WebEngineBrowser.h"
 

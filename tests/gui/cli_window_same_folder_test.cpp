@@ -10,7 +10,7 @@
 #include "gui/Windows.h"
 #include "gui/DownloadWindow.h"
 #include "net/CurlTransferEngine.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -23,7 +23,7 @@
 #include "gui/OptionsDialog.h"
 #include "gui/SaveFolderDialog.h"
 #include "gui/HelpWindow.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
 

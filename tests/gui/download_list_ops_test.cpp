@@ -10,8 +10,8 @@
 #include "gui/UrlReplaceDialog.h"
 #include "gui/Windows.h"
 #include "gui/DownloadWindow.h"
-#include "platform/Prompter.h"
-#include "platform/Shell.h"
+#include "ports/Prompter.h"
+#include "ports/Shell.h"
 
 #include <QAction>
 #include <QApplication>

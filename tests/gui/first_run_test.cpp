@@ -16,7 +16,7 @@
 #include "gui/OptionsDialog.h"
 #include "gui/SearchWindow.h"
 #include "net/XmlHttp.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
 
@@ -95,7 +95,7 @@ private Q_SLOTS:
         cover.load();
         QTRY_VERIFY(cover.startupDone());
         QTest::qWait(100);
-        QVERIFY(!cover.findChild<XmlHttpRequest*>(QStringLiteral("uXMLHTTP2")));
+        QVERIFY(!cover.findChild<XmlHttpRequest*>(QStringLiteral("updateCheckRequest")));
         QVERIFY(prompter.shown.empty());
         StartWindow::updateCheckHook() = nullptr;
 

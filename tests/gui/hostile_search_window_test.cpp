@@ -5,7 +5,7 @@
 #include "GuiTestMain.h"
 
 #include "app/AppGlobals.h"
-#include "app/Limits.h"
+#include "html/Limits.h"
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
 #include "demo/DemoService.h"
@@ -14,7 +14,7 @@
 #include "gui/DownloadWindow.h"
 #include "gui/SaveFolderDialog.h"
 #include "gui/SearchWindow.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
 

@@ -12,7 +12,7 @@
 #include "gui/Windows.h"
 #include "gui/DownloadWindow.h"
 #include "net/CurlTransferEngine.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 
 #include <QCheckBox>

@@ -8,7 +8,7 @@
 #include "gui/Windows.h"
 #include "gui/DownloadWindow.h"
 #include "gui/OptionsDialog.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/desktop/Translations.h"
 
 #include <QCheckBox>

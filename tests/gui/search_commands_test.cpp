@@ -13,8 +13,8 @@
 #include "gui/CacheViewerWindow.h"
 #include "gui/HelpWindow.h"
 #include "gui/SearchWindow.h"
-#include "platform/Prompter.h"
-#include "platform/SystemCodePage.h"
+#include "ports/Prompter.h"
+#include "ports/SystemCodePage.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
 #include "search/SearchQuery.h"
@@ -396,7 +396,7 @@ private Q_SLOTS:
     {
         QCOMPARE(w->minimumSize(), QSize(SearchWindow::minWidthPx, SearchWindow::minHeightPx));
         // The bar dragged to the very bottom, then the window made tiny.
-        if (auto* bar = w->findChild<QSplitter*>(QStringLiteral("PicBar")))
+        if (auto* bar = w->findChild<QSplitter*>(QStringLiteral("browserSplitter")))
             bar->setSizes({100000, 0});
         w->resize(50, 40);
         QTest::qWait(50);

@@ -6,7 +6,7 @@
 #include "app/FolderHistory.h"
 #include "app/SettingsStore.h"
 #include "gui/SaveFolderDialog.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QComboBox>
 #include <QCoroTask>

@@ -14,7 +14,7 @@
 #include "gui/DownloadWindow.h"
 #include "gui/SaveFolderDialog.h"
 #include "gui/SearchWindow.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/webengine/WebEngineBrowser.h"
 #include "search/SearchEngine.h"
 #include "search/SearchQuery.h"

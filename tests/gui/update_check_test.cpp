@@ -13,7 +13,7 @@
 #include "gui/StartWindow.h"
 #include "net/CurlTransferEngine.h"
 #include "net/XmlHttp.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QLabel>
 #include <QPointer>
@@ -53,7 +53,7 @@ class UpdateCheckTest : public QObject {
 
     XmlHttpRequest* request() const
     {
-        return cover ? cover->findChild<XmlHttpRequest*>(QStringLiteral("uXMLHTTP2")) : nullptr;
+        return cover ? cover->findChild<XmlHttpRequest*>(QStringLiteral("updateCheckRequest")) : nullptr;
     }
 
     // Waits until the cover's request has finished, whatever its outcome.

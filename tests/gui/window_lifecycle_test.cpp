@@ -10,7 +10,7 @@
 #include "gui/StartWindow.h"
 #include "gui/DownloadWindow.h"
 #include "gui/SearchWindow.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -4,8 +4,8 @@
 // collected, and say why it ended.
 #include "integration/search/SearchFixture.h"
 
-#include "app/Limits.h"
-#include "platform/Document.h"
+#include "html/Limits.h"
+#include "html/Document.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

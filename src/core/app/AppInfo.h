@@ -15,9 +15,9 @@ inline QString programVersion()
 inline QString versionLabelText() { return QStringLiteral("版本:") + programVersion(); }
 
 // A secondary window's caption: its own caption, "-", and the program title.
-inline QString secondaryCaption(const QString& designCaption)
+inline QString secondaryCaption(const QString& ownCaption)
 {
-    return designCaption + QStringLiteral("-") + programTitle();
+    return ownCaption + QStringLiteral("-") + programTitle();
 }
 
 } // namespace dh

@@ -2,8 +2,8 @@
 
 #include "app/Helpers.h"
 #include "app/SettingsStore.h"
-#include "platform/Prompter.h"
-#include "platform/SystemCodePage.h"
+#include "ports/Prompter.h"
+#include "ports/SystemCodePage.h"
 
 #include <QFile>
 #include <QDir>

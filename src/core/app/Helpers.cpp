@@ -1,8 +1,8 @@
 #include "app/Helpers.h"
 
 #include "app/WindowRegistry.h"
-#include "platform/Prompter.h"
-#include "platform/SystemCodePage.h"
+#include "ports/Prompter.h"
+#include "ports/SystemCodePage.h"
 
 #include <QDir>
 #include <QFile>

@@ -28,7 +28,7 @@ inline constexpr SettingKey proxyPort{"设置", "代理服务器端口", ""};
 // many transfers may run at once against one server (0: no limit).
 inline constexpr SettingKey retryCount{"设置", "失败重试次数", "3"};
 inline constexpr SettingKey perHostLimit{"设置", "每个服务器同时下载数", "2"};
-// Beyond the original table: whether quitting empties the embedded browser's
+// Whether quitting empties the embedded browser's
 // cache, and whether the user has been told so once.
 inline constexpr SettingKey clearCacheOnExit{"设置", "退出时清空浏览器缓存", "1"};
 inline constexpr SettingKey clearCacheOnExitTold{"设置", "已告知退出时清空浏览器缓存", "0"};
@@ -44,7 +44,7 @@ inline constexpr SettingKey downloadHeight{"fFileDownload", "高", "10000"};
 // The default destination is the default save folder; see defaultCopyDestination().
 inline constexpr SettingKey copyDestination{"Form_Copy_Move", "目的文件夹", ""};
 inline constexpr SettingKey copyOption{"Form_Copy_Move", "OpIndex", "4"};
-// Addresses of the services; configuration values beyond the original table.
+// Addresses of the services.
 // Empty by default: no search service means the built-in demo service, no
 // update server means no update check.
 inline constexpr SettingKey searchServiceBase{"设置", "搜索服务地址", ""};

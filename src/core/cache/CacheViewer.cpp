@@ -2,7 +2,7 @@
 
 #include "app/Helpers.h"
 #include "content/ContentType.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "utilities/CopyFiles.h"
 
 #include <QDir>

@@ -162,7 +162,7 @@ AllUsersCache walkAllUsersCache(const CacheLocations& locations, const std::atom
                                 std::atomic<int>* found = nullptr);
 
 // Makes the file writable and deletes it; failures are ignored.
-void forceDelete(const QString& path);  // 强制删除
+void forceDelete(const QString& path);
 
 // The viewer's lists and operations, free of widgets. The window shows these
 // lists; clearBrowserCache drives one without a window.
@@ -222,7 +222,7 @@ public:
     void deleteSelected(const std::vector<int>& selectedRows);
     // "全部删除"
     void deleteAll();
-    void removeEmptyFolders();  // 删除空文件夹
+    void removeEmptyFolders();
     // A click on header k (1..8).
     void sortBy(int column);
     // The local files of the selected rows, in list order, written out first

@@ -2,7 +2,7 @@
 
 #include "content/ByteSource.h"
 #include "content/OfficeContainers.h"
-#include "platform/SystemCodePage.h"
+#include "ports/SystemCodePage.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -28,7 +28,7 @@ inline constexpr qint64 kZipWindow = 64 * 1024;        // from each end of a ZIP
 inline constexpr qint64 kCompoundReadMax = 64 * 1024;  // of a compound file's tables
 inline constexpr qint64 kContainerReadMax = 2 * kZipWindow;
 
-// 打开文件判断文件类型: the real type of a file from its bytes, as a lower-case
+// The real type of a file from its bytes, as a lower-case
 // label ("pdf", "caj", "kdh", "nh", "tif", "rtf", "exe", "rar", "zip", "docx",
 // "xlsx", "pptx", "swf", "rm", "wma", "mp3", "png", "gif", "jpg", "doc", "xls",
 // "ppt", "htm", "caa"), or the empty text when it cannot tell. Never looks at

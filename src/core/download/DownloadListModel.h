@@ -75,9 +75,9 @@ public:
     // Reorders the rows: newOrder[i] is the old position of the row that goes to i.
     void reorder(const std::vector<int>& newOrder);
 
-    // 统计未下载项数目: rows whose three progress cells are all empty.
+    // Rows whose three progress cells are all empty.
     int countNotDownloaded() const;
-    // 检测是否下载列表完毕: no row is Waiting or Downloading.
+    // True when no row is Waiting or Downloading.
     bool isListFinished() const;
     // After a transfer (or a type check) left its result in the row: a Done
     // row whose file is a web page where a document was asked for becomes

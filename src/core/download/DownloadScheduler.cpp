@@ -4,7 +4,7 @@
 #include "app/Helpers.h"
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
-#include "content/TypeCorrection.h"
+#include "download/TypeCorrection.h"
 #include "download/DownloadHost.h"
 #include "download/DownloadListModel.h"
 #include "download/DownloadWindowState.h"
@@ -15,7 +15,7 @@
 #include "download/ListOperations.h"
 #include "download/Naming.h"
 #include "download/TransferMonitor.h"
-#include "platform/Sound.h"
+#include "ports/Sound.h"
 
 #include <QRandomGenerator>
 #include <QScopeGuard>

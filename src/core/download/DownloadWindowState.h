@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include "download/DownloadListModel.h"
 

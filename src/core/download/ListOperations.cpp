@@ -3,7 +3,7 @@
 #include "app/Helpers.h"
 #include "download/DownloadListModel.h"
 #include "download/TransferSupport.h"
-#include "platform/SystemCodePage.h"
+#include "ports/SystemCodePage.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -4,7 +4,7 @@
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
 #include "content/ContentType.h"
-#include "content/TypeCorrection.h"
+#include "download/TypeCorrection.h"
 #include "download/DownloadHost.h"
 #include "download/DownloadListModel.h"
 #include "download/DownloadWindowState.h"

@@ -25,18 +25,18 @@ SameNamePolicy sameNamePolicyFromText(const QString& stored);
 SameNamePolicy loadSameNamePolicy(const SettingsStore& store);
 void saveSameNamePolicy(SettingsStore& store, SameNamePolicy policy);
 
-// 确定是需要下载: true when the row has to be downloaded. A row whose address
+// True when the row has to be downloaded. A row whose address
 // is not an http or https one becomes Failed with "不支持的网址" (false). A
 // row whose name is empty gets the address's file name, or "未命名" numbered
 // to a free name. Under the skip policy a row whose file exists (any entry
 // but a folder or a stale placeholder, a link too; the row's own file is a
 // re-download and never counts) becomes Done with both size cells holding the
 // file's length and "已存在，跳过" as progress, and false is returned.
-bool needsDownload(DownloadItem& row, SameNamePolicy policy);  // 确定是需要下载
+bool needsDownload(DownloadItem& row, SameNamePolicy policy);
 // The same for a row of the list; writes the row back when it changed.
-bool needsDownload(DownloadListModel& list, int row, SameNamePolicy policy);  // 确定是需要下载
+bool needsDownload(DownloadListModel& list, int row, SameNamePolicy policy);
 
-// 重命名保存路径: the path to save folder/name.type at, and in *outName the name
+// The path to save folder/name.type at, and in *outName the name
 // the row should show. Under the rename policy an existing file makes the
 // name continue with a bracketed three-digit number ("报告[001]"); a number
 // already at the end of the name is continued, other brackets become 『』.

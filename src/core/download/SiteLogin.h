@@ -3,8 +3,8 @@
 // open the login page, fill in account and password and press the form's
 // submit button, or press the page's IP-login button. Works on the abstract
 // Browser, so the same code drives the WebEngine view and the headless one.
-#include "platform/Browser.h"
-#include "platform/Prompter.h"
+#include "ports/Browser.h"
+#include "ports/Prompter.h"
 
 #include <QObject>
 #include <QPointer>

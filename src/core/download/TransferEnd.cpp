@@ -1,11 +1,11 @@
 #include "download/TransferEnd.h"
 
-#include "content/TypeCorrection.h"
+#include "download/TypeCorrection.h"
 #include "download/DownloadHost.h"
 #include "download/DownloadListModel.h"
 #include "download/DownloadWindowState.h"
 #include "download/ListOperations.h"
-#include "platform/Sound.h"
+#include "ports/Sound.h"
 
 namespace dh {
 

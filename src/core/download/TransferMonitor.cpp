@@ -6,7 +6,7 @@
 #include "download/DownloadScheduler.h"
 #include "download/DownloadWindowState.h"
 #include "download/Redownload.h"
-#include "platform/Sound.h"
+#include "ports/Sound.h"
 
 namespace dh {
 

@@ -2,7 +2,7 @@
 // Small pieces that the scheduler and both transfer methods share.
 #include "app/Helpers.h"
 #include "download/DownloadListModel.h"
-#include "platform/Transfer.h"
+#include "ports/Transfer.h"
 
 #include <QString>
 #include <memory>

@@ -2,7 +2,7 @@
 
 #include "app/SettingsStore.h"
 #include "download/DownloadListModel.h"
-#include "platform/SystemCodePage.h"
+#include "ports/SystemCodePage.h"
 
 #include <QFile>
 #include <QSaveFile>

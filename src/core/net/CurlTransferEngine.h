@@ -9,7 +9,7 @@
 // so a handler may cancel or delete any request, or start new ones.
 
 #include "net/SystemProxyCache.h"
-#include "platform/Transfer.h"
+#include "ports/Transfer.h"
 
 #include <QElapsedTimer>
 #include <QFileDevice>

@@ -1,7 +1,7 @@
 #include "net/UpdateCheck.h"
 
 #include "net/XmlHttp.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QPointer>
 #include <QStringList>

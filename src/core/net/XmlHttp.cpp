@@ -1,6 +1,6 @@
 #include "net/XmlHttp.h"
 
-#include "platform/Transfer.h"
+#include "ports/Transfer.h"
 
 #include <curl/curl.h>
 
@@ -149,7 +149,6 @@ int failureStatus(const TransferRequest& r)
 
 XmlHttpRequest::XmlHttpRequest(QObject* parent, TransferEngine* engine) : QObject(parent), m_engine(engine)
 {
-    setObjectName(QStringLiteral("uXMLHTTP"));
 }
 
 XmlHttpRequest::~XmlHttpRequest()

@@ -1,5 +1,5 @@
 #pragma once
-// XmlHttpRequest ("XMLHTTP异步下载"): one asynchronous HTTP request at a time on the
+// XmlHttpRequest: one asynchronous HTTP request at a time on the
 // transfer layer, reported to its host through three events.
 //
 //   auto* http = new dh::XmlHttpRequest(this);

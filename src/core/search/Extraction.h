@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/Document.h"
+#include "html/Document.h"
 #include "search/ServiceProfile.h"
 
 #include <QList>

@@ -2,9 +2,9 @@
 
 #include "app/AppInfo.h"
 #include "app/Helpers.h"
-#include "platform/Browser.h"
-#include "platform/Prompter.h"
-#include "platform/SystemCodePage.h"
+#include "ports/Browser.h"
+#include "ports/Prompter.h"
+#include "ports/SystemCodePage.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -152,8 +152,7 @@ bool guardRefuses(bool handOverRunning)
 
 void reportWriteFailure(const QString& path, const QString& reason)
 {
-    // The design has no message for this; saying nothing would read as
-    // success, so the failure is shown with the file and the reason.
+    // Saying nothing would read as success, so the failure is shown with the file and the reason.
     Prompter::instance().message(QStringLiteral("保存文件失败：") + path
                                      + (reason.isEmpty() ? QString() : QStringLiteral("\n") + reason),
                                  MessageIcon::Error);

@@ -8,7 +8,7 @@
 #include "download/HandOver.h"
 #include "download/TransferSupport.h"
 #include "net/NetworkErrorText.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "search/SearchQuery.h"
 
 #include <QCoroTimer>

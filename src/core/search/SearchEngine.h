@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/Browser.h"
+#include "ports/Browser.h"
 #include "search/Extraction.h"
 #include "search/LinksListModel.h"
 
@@ -173,7 +173,7 @@ public:
     // The building blocks.
     // Navigates and waits for the page, 30 s at most, or until a batch stop.
     // True when the page loaded without a network error within the wait.
-    QCoro::Task<bool> openSearchPage(QString address);  // 打开搜索网页
+    QCoro::Task<bool> openSearchPage(QString address);
     // Extracts the page shown into the links list; returns how many rows it added.
     QCoro::Task<int> extractCurrentPage(QString folder);
     // Adds one row; false when the address is listed already.
@@ -185,7 +185,7 @@ public:
     // Appends one download row; false only when there is no download list.
     bool addToDownloadList(const QString& url, const QString& title, const QString& type, const QString& folder,
                   const QString& referer);
-    void revealDownloadWindow();  // 显示下载窗口
+    void revealDownloadWindow();
 
     // The window is going away: stop every run and drop the hooks.
     void detach();

@@ -4,7 +4,7 @@
 // next page and how it says it wants a verification code. Profiles are small
 // JSON files; the built-in ones are compiled in, the user's live in
 // ~/.local/share/DocHarvest/profiles/.
-#include "platform/Selector.h"
+#include "html/Selector.h"
 
 #include <QByteArray>
 #include <QList>

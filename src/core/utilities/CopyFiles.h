@@ -49,7 +49,7 @@ bool sameFolder(const QString& a, const QString& b);
 // Copies source into destFolder (ending with "/") under the first free name of
 // base, base[001], base[002], ... (at least three digits), after removing a
 // bracketed number from the source's base name. false when nothing was copied.
-bool copyWithAutoRename(const QString& source, const QString& destFolder);  // 复制相同文件自动重命名
+bool copyWithAutoRename(const QString& source, const QString& destFolder);
 
 // The names in one destination folder, for a run of many copies into it: the
 // folder is listed once and every base name keeps its own counter, so that

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/Shell.h"
+#include "ports/Shell.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #include "HeadlessBrowser.h"
 
-#include "app/Limits.h"
+#include "html/Limits.h"
 
 #include <QNetworkCookieJar>
 #include <QNetworkReply>

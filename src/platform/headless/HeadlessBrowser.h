@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/Browser.h"
+#include "ports/Browser.h"
 
 #include <QByteArray>
 #include <QNetworkAccessManager>

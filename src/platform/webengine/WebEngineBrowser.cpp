@@ -1,8 +1,8 @@
 #include "WebEngineBrowser.h"
 
-#include "app/Limits.h"
+#include "html/Limits.h"
 #include "app/Timings.h"
-#include "platform/DocumentTree.h"
+#include "html/DocumentTree.h"
 
 #include <QCoreApplication>
 #include <QDir>

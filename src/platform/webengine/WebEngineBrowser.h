@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/Browser.h"
+#include "ports/Browser.h"
 
 #include <QPointer>
 #include <QVariant>

@@ -2,7 +2,7 @@
 // What the search window reads from a result page, as plain data, so tests
 // can compare browsers and check the document model against the demo's
 // known content.
-#include "platform/Document.h"
+#include "html/Document.h"
 
 #include <QList>
 #include <QString>

@@ -6,7 +6,7 @@
 #include "app/Timings.h"
 #include "demo/DemoSearch.h"
 #include "demo/DemoService.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/headless/HeadlessBrowser.h"
 #include "search/SearchEngine.h"
 #include "search/SearchQuery.h"

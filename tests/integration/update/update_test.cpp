@@ -6,7 +6,7 @@
 #include "net/CurlTransferEngine.h"
 #include "net/UpdateCheck.h"
 #include "net/XmlHttp.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <httplib.h>
 

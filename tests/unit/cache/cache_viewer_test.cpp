@@ -1,7 +1,7 @@
 // The cache viewer's lists and operations over a fake index and real folders.
 #include "cache/CacheListing.h"
 #include "cache/CacheViewer.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QCoreApplication>
 #include <QDir>

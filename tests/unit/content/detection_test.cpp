@@ -1,6 +1,6 @@
 #include "DetectionTestUtil.h"
 
-#include "platform/SystemCodePage.h"
+#include "ports/SystemCodePage.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,10 +1,10 @@
 #include "DetectionTestUtil.h"
 
-#include "content/TypeCorrection.h"
+#include "download/TypeCorrection.h"
 #include "CellTexts.h"
 #include "download/DownloadListModel.h"
 #include "download/DownloadWindowState.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QDir>
 #include <QFileInfo>

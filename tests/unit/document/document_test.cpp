@@ -1,7 +1,7 @@
 // The gumbo document model on hand-written tricky pages: rendered text,
 // malformed markup, class and tag queries, address resolution, charsets,
 // and bodies that are not pages at all.
-#include "platform/Document.h"
+#include "html/Document.h"
 
 #include <QStringEncoder>
 #include <gtest/gtest.h>

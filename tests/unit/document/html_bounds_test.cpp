@@ -1,7 +1,7 @@
 // The linear pre-scan that bounds nesting depth and attributes before the
 // HTML parser: what it cuts, and what ordinary pages keep untouched.
-#include "platform/Document.h"
-#include "platform/HtmlBounds.h"
+#include "html/Document.h"
+#include "html/HtmlBounds.h"
 
 #include <gtest/gtest.h>
 

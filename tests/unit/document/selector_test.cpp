@@ -1,7 +1,7 @@
 // CSS selectors on the document model: one table of selector, page and the
 // ids of the elements expected, in document order; refusals name the place.
-#include "platform/Document.h"
-#include "platform/Selector.h"
+#include "html/Document.h"
+#include "html/Selector.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "download/DownloadListModel.h"
 #include "download/UnfinishedList.h"
-#include "platform/SystemCodePage.h"
+#include "ports/SystemCodePage.h"
 
 #include <gtest/gtest.h>
 

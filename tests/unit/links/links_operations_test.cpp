@@ -2,8 +2,8 @@
 // text, default extensions, and the commands with their dialogs answered
 // by the scripted prompter.
 #include "demo/DemoService.h"
-#include "platform/Prompter.h"
-#include "platform/SystemCodePage.h"
+#include "ports/Prompter.h"
+#include "ports/SystemCodePage.h"
 #include "platform/headless/HeadlessBrowser.h"
 #include "search/LinksOperations.h"
 #include "search/SearchQuery.h"

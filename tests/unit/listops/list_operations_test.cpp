@@ -3,7 +3,7 @@
 #include "CellTexts.h"
 #include "download/DownloadListModel.h"
 #include "download/ListOperations.h"
-#include "platform/SystemCodePage.h"
+#include "ports/SystemCodePage.h"
 
 #include <QDir>
 #include <QFile>

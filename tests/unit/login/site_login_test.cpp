@@ -2,7 +2,7 @@
 // values, which button is pressed, the guards and the time limits.
 #include "app/Timings.h"
 #include "download/SiteLogin.h"
-#include "platform/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>

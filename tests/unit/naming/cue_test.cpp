@@ -1,5 +1,5 @@
 #include "app/SettingsStore.h"
-#include "platform/Sound.h"
+#include "ports/Sound.h"
 
 #include <QFile>
 #include <gtest/gtest.h>
@@ -22,7 +22,7 @@ protected:
             return QByteArray("RIFF-cue-") + QByteArray::number(n);
         });
         for (int n : {101, 102, 103})
-            QFile::remove(dh::cueFilePath(n));
+            QFile::remove(dh::cueFilePath(dh::dataFolder(), n));
     }
     void TearDown() override
     {
@@ -40,10 +40,10 @@ protected:
 
 TEST_F(Cues, FirstUseWritesTheCueIntoTheDataFolder)
 {
-    const QString path = dh::cueFilePath(101);
+    const QString path = dh::cueFilePath(dh::dataFolder(), 101);
     EXPECT_EQ(path, dh::dataFolder() + QStringLiteral("101.wav"));
     EXPECT_FALSE(QFile::exists(path));
-    EXPECT_TRUE(dh::playCue(101));
+    EXPECT_TRUE(dh::playCue(101, dh::dataFolder()));
     EXPECT_EQ(read(path), QByteArray("RIFF-cue-101"));
     EXPECT_EQ(player.played, QStringList{path});
     EXPECT_EQ(reads, 1);
@@ -51,14 +51,14 @@ TEST_F(Cues, FirstUseWritesTheCueIntoTheDataFolder)
 
 TEST_F(Cues, LaterCallsPlayTheFileThatIsThere)
 {
-    const QString path = dh::cueFilePath(103);
-    ASSERT_TRUE(dh::playCue(103));
+    const QString path = dh::cueFilePath(dh::dataFolder(), 103);
+    ASSERT_TRUE(dh::playCue(103, dh::dataFolder()));
     {
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("the user's own sound");
     }
-    EXPECT_TRUE(dh::playCue(103));
+    EXPECT_TRUE(dh::playCue(103, dh::dataFolder()));
     EXPECT_EQ(read(path), QByteArray("the user's own sound"));
     EXPECT_EQ(reads, 1);
     EXPECT_EQ(player.played.size(), 2);
@@ -66,20 +66,20 @@ TEST_F(Cues, LaterCallsPlayTheFileThatIsThere)
 
 TEST_F(Cues, UnknownNumbersAndMissingDataPlayNothing)
 {
-    EXPECT_FALSE(dh::playCue(104));
-    EXPECT_FALSE(dh::playCue(0));
-    EXPECT_FALSE(QFile::exists(dh::cueFilePath(104)));
+    EXPECT_FALSE(dh::playCue(104, dh::dataFolder()));
+    EXPECT_FALSE(dh::playCue(0, dh::dataFolder()));
+    EXPECT_FALSE(QFile::exists(dh::cueFilePath(dh::dataFolder(), 104)));
     dh::setEmbeddedCueSource([](int) { return QByteArray(); });
-    EXPECT_FALSE(dh::playCue(102));
-    EXPECT_FALSE(QFile::exists(dh::cueFilePath(102)));
+    EXPECT_FALSE(dh::playCue(102, dh::dataFolder()));
+    EXPECT_FALSE(QFile::exists(dh::cueFilePath(dh::dataFolder(), 102)));
     EXPECT_TRUE(player.played.isEmpty());
 }
 
 TEST_F(Cues, WithoutAPlayerTheFileIsStillPrepared)
 {
     dh::CuePlayer::setInstance(nullptr);
-    EXPECT_FALSE(dh::playCue(102));
-    EXPECT_TRUE(QFile::exists(dh::cueFilePath(102)));
+    EXPECT_FALSE(dh::playCue(102, dh::dataFolder()));
+    EXPECT_TRUE(QFile::exists(dh::cueFilePath(dh::dataFolder(), 102)));
 }
 
 TEST_F(Cues, AProgramWithoutCompiledCuesWritesNothing)
@@ -87,8 +87,8 @@ TEST_F(Cues, AProgramWithoutCompiledCuesWritesNothing)
     // The engine's own tests link no cue resources: the default source is empty.
     dh::setEmbeddedCueSource({});
     EXPECT_TRUE(dh::embeddedCueData(101).isEmpty());
-    EXPECT_FALSE(dh::playCue(101));
-    EXPECT_FALSE(QFile::exists(dh::cueFilePath(101)));
+    EXPECT_FALSE(dh::playCue(101, dh::dataFolder()));
+    EXPECT_FALSE(QFile::exists(dh::cueFilePath(dh::dataFolder(), 101)));
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "platform/Document.h"
+#include "html/Document.h"
 #include "search/Extraction.h"
 
 #include <gtest/gtest.h>
@@ -127,7 +127,7 @@ TEST(Extraction, ReadsHeadingsOfTheFirstContainerOnly)
     EXPECT_EQ(r.links[1].type, QStringLiteral("doc"));
 }
 
-TEST(Extraction, UnknownTypesFollowCheck2)
+TEST(Extraction, UnknownTypesFollowTheDropUnknownOption)
 {
     const QString html = page(heading("/v/1.html", "网页") + heading("/v/2.pdfx", "怪") + heading("/d/3.pdf", "文档"));
     ExtractOptions o;

@@ -1,6 +1,6 @@
 #include "app/FolderHistory.h"
-#include "platform/Prompter.h"
-#include "platform/SystemCodePage.h"
+#include "ports/Prompter.h"
+#include "ports/SystemCodePage.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "platform/Transfer.h"
+#include "ports/Transfer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // A transfer layer under the test's control: each request answers when the
 // test tells it to, so the request control can be driven step by step.
-#include "platform/Transfer.h"
+#include "ports/Transfer.h"
 
 #include <QCoreApplication>
 #include <QPointer>
