@@ -26,6 +26,7 @@ TEST_PACKAGES=(
   git googletest libgtest-dev libgmock-dev
   xvfb xauth x11-utils imagemagick
   tinyproxy curl file procps
+  python3                     # scripts/check-names.py, run as a test
   desktop-file-utils appstream
   pulseaudio-utils
   # Office documents for the content-detection test (about 40 s to install).
