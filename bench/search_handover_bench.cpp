@@ -66,8 +66,8 @@ int main(int argc, char** argv)
                   QStringLiteral("http://search.example/p?w=x"), QStringLiteral("pdf"), QString());
 
     PaintCounter searchPaints, downloadPaints;
-    w->m_linksView->viewport()->installEventFilter(&searchPaints);
-    d->m_downloadsView->viewport()->installEventFilter(&downloadPaints);
+    w->findChild<QTreeView*>(QStringLiteral("linksView"))->viewport()->installEventFilter(&searchPaints);
+    d->findChild<QTreeView*>(QStringLiteral("downloadsView"))->viewport()->installEventFilter(&downloadPaints);
     // A 1 ms ticker: the longest gap between its ticks is the longest time the
     // event loop was not turning.
     QElapsedTimer gapClock;

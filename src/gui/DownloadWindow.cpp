@@ -148,7 +148,7 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     lay->addLayout(automatic);
 
     m_downloadsView = new QTreeView(central);
-    m_downloadsView->setObjectName(QStringLiteral("downloadsView"));  // named in the window tests' messages
+    m_downloadsView->setObjectName(QStringLiteral("downloadsView"));  // looked up by the hand-over benchmark
     m_downloadsView->setAccessibleName(QStringLiteral("下载列表"));
     m_downloadsView->setRootIsDecorated(false);
     m_downloadsView->setUniformRowHeights(true);
@@ -265,6 +265,15 @@ DownloadWindow::~DownloadWindow()
     m_monitor = nullptr;
     delete m_scheduler;
     m_scheduler = nullptr;
+}
+
+void DownloadWindow::showDownloadMethod(int method, bool switching)
+{
+    downloadMethod = method;
+    m_methodLabel->setText(QStringLiteral("下载方式：%1").arg(method));
+    m_transferCountCombo->setEnabled(method == 2);
+    if (method == 2 && switching)
+        m_transferCountCombo->setCurrentIndex(m_transferCountCombo->findText(QStringLiteral("1")));
 }
 
 void DownloadWindow::buildMenus()

@@ -19,6 +19,23 @@ class QAction;
 class QMenu;
 class QProgressBar;
 
+// The window tests (tests/gui) drive the controls directly, as a user would.
+class CacheViewerTest;
+class CliWindowSameFolderTest;
+class DesktopLookTest;
+class DownloadListOpsTest;
+class DownloadWindowTest;
+class FirstRunTest;
+class HostileSearchWindowTest;
+class LoginPanelTest;
+class OptionsDialogTest;
+class SaveDialogTest;
+class SearchCommandsTest;
+class SearchWindowTest;
+class UpdateCheckTest;
+class WebEngineBrowserTest;
+class WindowLifecycleTest;
+
 namespace dh {
 
 class DownloadListModel;
@@ -40,6 +57,26 @@ public:
     DownloadListModel* list() const { return m_list; }
     DownloadScheduler* scheduler() const { return m_scheduler; }
     TransferMonitor* monitor() const { return m_monitor; }
+
+private:
+    // The controls: only the window itself, its login panel and its tests reach them.
+    friend class LoginPanel;
+    friend LoginPanel* attachLoginPanel(DownloadWindow* window);
+    friend class ::CacheViewerTest;
+    friend class ::CliWindowSameFolderTest;
+    friend class ::DesktopLookTest;
+    friend class ::DownloadListOpsTest;
+    friend class ::DownloadWindowTest;
+    friend class ::FirstRunTest;
+    friend class ::HostileSearchWindowTest;
+    friend class ::LoginPanelTest;
+    friend class ::OptionsDialogTest;
+    friend class ::SaveDialogTest;
+    friend class ::SearchCommandsTest;
+    friend class ::SearchWindowTest;
+    friend class ::UpdateCheckTest;
+    friend class ::WebEngineBrowserTest;
+    friend class ::WindowLifecycleTest;
 
     QTreeView* m_downloadsView = nullptr;                  // the download list
     QLabel* m_rowCountLabel = nullptr;                     // "N条"
@@ -111,6 +148,8 @@ public:
     QAction* m_checkFilesExistAction = nullptr;
     QAction* m_clearBrowserCacheAction = nullptr;
 
+public:
+
     // Transfer state shared by the scheduler, the transfers and the list commands.
     DownloadWindowState m_state;
     int& downloadMethod = m_state.downloadMethod;
@@ -127,6 +166,9 @@ public:
     // The commands of the scheduler.
     void startDownloading();
     void stopDownloading();
+    // Takes the method chosen in the options dialog: the caption, and the
+    // thread count (method two only; from "1" when switching to it).
+    void showDownloadMethod(int method, bool switching);
     // 切换: switches between method one and method two.
     void switchDownloadMethod();
 

@@ -364,23 +364,15 @@ void OptionsDialog::okClicked()
     int method = w ? w->downloadMethod : st.getInt(keys::downloadMethod);
     if (m_methodOneRadio->isChecked()) {
         method = 1;
-        if (w) {
-            w->downloadMethod = 1;
-            w->m_methodLabel->setText(QStringLiteral("下载方式：1"));
-            w->m_transferCountCombo->setEnabled(false);
-        }
+        if (w)
+            w->showDownloadMethod(1, false);
     } else if (m_methodTwoRadio->isChecked()) {
         const bool switching = method != 2;
         method = 2;
-        if (w) {
-            w->downloadMethod = 2;
-            w->m_methodLabel->setText(QStringLiteral("下载方式：2"));
-            w->m_transferCountCombo->setEnabled(true);
-            // Coming from method one the thread count starts at "1"; a
-            // confirmation that keeps method two keeps the user's count.
-            if (switching)
-                w->m_transferCountCombo->setCurrentIndex(w->m_transferCountCombo->findText(QStringLiteral("1")));
-        }
+        // Coming from method one the thread count starts at "1"; a
+        // confirmation that keeps method two keeps the user's count.
+        if (w)
+            w->showDownloadMethod(2, switching);
     }
     // 2.
     st.save(keys::downloadMethod, QString::number(method));

@@ -99,13 +99,18 @@ void applyButton(QPushButton* b, const CommandButton& state)
 void handOverOrSay(SearchWindow* w, SearchEngine* e, HandOverRule rule)
 {
     if (e->handOverRunning()) {
-        w->m_statusBar->show();
-        w->m_browserStatusPanel->setText(QStringLiteral("正在加入下载列表，请稍候"));
+        w->showBrowserStatus(QStringLiteral("正在加入下载列表，请稍候"));
         return;
     }
     e->handOver(rule);
 }
 } // namespace
+
+void SearchWindow::showBrowserStatus(const QString& text)
+{
+    m_statusBar->show();
+    m_browserStatusPanel->setText(text);
+}
 
 SearchWindow::SearchWindow(QWidget* parent) : QMainWindow(parent)
 {
@@ -244,7 +249,7 @@ QWidget* SearchWindow::buildListPanel(QWidget* parent)
     // the list while it is shown.
     auto* cell = new QGridLayout();
     m_linksView = new QTreeView(panel);
-    m_linksView->setObjectName(QStringLiteral("linksView"));  // named in the window tests' messages
+    m_linksView->setObjectName(QStringLiteral("linksView"));  // looked up by the hand-over benchmark
     m_linksView->setAccessibleName(QStringLiteral("待下载列表"));
     m_linksView->setRootIsDecorated(false);
     m_linksView->setUniformRowHeights(true);

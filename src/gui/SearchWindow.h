@@ -20,6 +20,23 @@ class QTimer;
 class QTreeView;
 class QVBoxLayout;
 
+// The window tests (tests/gui) drive the controls directly, as a user would.
+class CacheViewerTest;
+class CliWindowSameFolderTest;
+class DesktopLookTest;
+class DownloadListOpsTest;
+class DownloadWindowTest;
+class FirstRunTest;
+class HostileSearchWindowTest;
+class LoginPanelTest;
+class OptionsDialogTest;
+class SaveDialogTest;
+class SearchCommandsTest;
+class SearchWindowTest;
+class UpdateCheckTest;
+class WebEngineBrowserTest;
+class WindowLifecycleTest;
+
 namespace dh {
 
 class SearchEngine;
@@ -40,6 +57,24 @@ public:
     SearchEngine* engine() const { return m_engine.get(); }
     // Uses the profile for the next queries and names it in the caption and menu.
     void applyServiceProfile(const ServiceProfile& profile);
+private:
+    // The controls: only the window itself and its tests reach them.
+    friend class ::CacheViewerTest;
+    friend class ::CliWindowSameFolderTest;
+    friend class ::DesktopLookTest;
+    friend class ::DownloadListOpsTest;
+    friend class ::DownloadWindowTest;
+    friend class ::FirstRunTest;
+    friend class ::HostileSearchWindowTest;
+    friend class ::LoginPanelTest;
+    friend class ::OptionsDialogTest;
+    friend class ::SaveDialogTest;
+    friend class ::SearchCommandsTest;
+    friend class ::SearchWindowTest;
+    friend class ::UpdateCheckTest;
+    friend class ::WebEngineBrowserTest;
+    friend class ::WindowLifecycleTest;
+
     WebEngineBrowser* m_browser = nullptr;
 
     // Query panel ("自动提取文档链接").
@@ -108,6 +143,11 @@ public:
     QAction* m_addAllAction = nullptr;
 
     QTimer* m_autoAnalyseTimer = nullptr;                  // automatic hand-over tick
+
+public:
+
+    // Shows the status bar with text in the browser's panel.
+    void showBrowserStatus(const QString& text);
 
     // The command handlers, callable from tests as a click would.
     // Moves the keyboard focus to the next (+1) or previous (-1) working area.

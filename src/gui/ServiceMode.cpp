@@ -113,22 +113,23 @@ void applySearchService(const QString& configured)
 
 void showSearchServiceMode(SearchWindow* window)
 {
-    if (!window || !window->m_statusBar)
+    if (!window)
         return;
-    auto* label = window->m_statusBar->findChild<QLabel*>(QStringLiteral("LabelServiceMode"));
+    QStatusBar* bar = window->statusBar();
+    auto* label = bar->findChild<QLabel*>(QStringLiteral("LabelServiceMode"));
     if (!label) {
-        label = new QLabel(window->m_statusBar);
+        label = new QLabel(bar);
         label->setObjectName(QStringLiteral("LabelServiceMode"));
         label->setToolTip(QStringLiteral("没有设置搜索服务地址，正在使用内置的演示搜索服务。"
                                          "请在菜单“工具 → 设置”中填写搜索服务地址。"));
-        window->m_statusBar->addPermanentWidget(label);
+        bar->addPermanentWidget(label);
     }
     // A profile with addresses of its own never asks the demo service.
     const bool demo = demoMode() && window->engine()->profile.usesBase();
     label->setText(demo ? demoModeText() : QString());
     label->setVisible(demo);
     if (demo)
-        window->m_statusBar->show();
+        bar->show();
 }
 
 } // namespace dh::services
