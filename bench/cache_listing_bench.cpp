@@ -196,7 +196,7 @@ int main(int argc, char** argv)
     w.showMyCache();
     probe.start();
     app.exec();
-    const int rows = w.m_entriesView->topLevelItemCount();
+    const int rows = w.findChild<QTreeWidget*>(QStringLiteral("cacheEntriesView"))->topLevelItemCount();
 
     // The peer: every body decoded and written out before the list is shown.
     QElapsedTimer peer;
@@ -209,7 +209,7 @@ int main(int argc, char** argv)
     }
     const qint64 peerMs = peer.elapsed();
 
-    std::printf("entries: %d, rows shown: %d (%s)\n", n, rows, qPrintable(w.m_countLabel->text()));
+    std::printf("entries: %d, rows shown: %d (%s)\n", n, rows, qPrintable(w.findChild<QLabel*>(QStringLiteral("cacheCountLabel"))->text()));
     std::printf("header pass alone: %lld ms (%.0f ms CPU) for %zu entries\n", qlonglong(rawMs), rawCpu, listedRaw);
     std::printf("window listing (headers, worker thread): %lld ms; bodies checked after %lld ms\n",
                 qlonglong(listedMs), qlonglong(checkedMs));
@@ -253,7 +253,7 @@ int main(int argc, char** argv)
     all.showAllUsersCache();
     allStall = std::max(allStall, tick.restart());  // the click itself
     app.exec();
-    const int allRows = all.m_entriesView->topLevelItemCount();
+    const int allRows = all.findChild<QTreeWidget*>(QStringLiteral("cacheEntriesView"))->topLevelItemCount();
 
     // The peer: walk and fill the list in one go on this thread.
     QElapsedTimer oldWay;
@@ -270,7 +270,7 @@ int main(int argc, char** argv)
     const qint64 oldMs = oldWay.elapsed();
 
     std::printf("all users: %d homes x %d files, rows shown: %d (%s)\n", int(users.size()), perHome, allRows,
-                qPrintable(all.m_countLabel->text()));
+                qPrintable(all.findChild<QLabel*>(QStringLiteral("cacheCountLabel"))->text()));
     std::printf("all users, window (walk on a worker thread): %lld ms, longest event-loop stall %lld ms\n",
                 qlonglong(allMs), qlonglong(allStall));
     std::printf("all users, peer (walk and fill on the window's thread, one stall): %lld ms\n", qlonglong(oldMs));

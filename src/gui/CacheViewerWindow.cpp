@@ -81,7 +81,7 @@ CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex
     m_entriesView->header()->setResizeContentsPrecision(200);
     m_entriesView->header()->setSortIndicatorShown(false);  // until the first sort
     // Named for the messages of the window tests that check its rows.
-    m_entriesView->setObjectName(QStringLiteral("cacheEntriesView"));
+    m_entriesView->setObjectName(QStringLiteral("cacheEntriesView"));  // looked up by the listing benchmark
     m_usersView = makeList(this, {QStringLiteral("用户名"), QStringLiteral("文件夹")});
     m_foldersView = makeList(this, {QStringLiteral("文件夹")});
     m_entriesView->setAccessibleName(QStringLiteral("缓存的文件"));
@@ -126,6 +126,7 @@ CacheViewerWindow::CacheViewerWindow(QWidget* parent, std::unique_ptr<CacheIndex
         autoSizeColumns(m_entriesView);
     });
     m_countLabel = new QLabel(m_viewer->countText, this);
+    m_countLabel->setObjectName(QStringLiteral("cacheCountLabel"));  // looked up by the listing benchmark
 
     m_myCacheButton = makeButton(this, "查看我的缓存");
     m_allUsersCacheButton = makeButton(this, "查看所有用户缓存");

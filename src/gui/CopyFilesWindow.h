@@ -1,4 +1,5 @@
 #pragma once
+#include "gui/WindowTestFriends.h"
 #include "utilities/CopyFiles.h"
 
 #include <QDialog>
@@ -22,14 +23,6 @@ public:
 
     QStringList files;
 
-    QComboBox* m_destinationCombo = nullptr;        // destination folder
-    QPushButton* m_browseButton = nullptr;    // "浏览"
-    QRadioButton* m_sameNameRadios[6] = {};      // 1..5, same-name options
-    QPushButton* m_startButton = nullptr;    // "开始" / "停止"
-    QPushButton* m_closeButton = nullptr;    // "关闭"
-    QProgressBar* m_progressBar = nullptr;
-    QLabel* m_currentFileLabel = nullptr;           // current file
-
     int optionIndex() const;
     bool running() const { return m_run.running(); }
     // The action of the start button (开始/停止); resumes when the run (if one starts) has ended.
@@ -45,6 +38,17 @@ private:
 
     CopyRun m_run;
     bool m_closeAfterRun = false;
+
+private:
+    DH_WINDOW_TEST_FRIENDS
+
+    QComboBox* m_destinationCombo = nullptr;        // destination folder
+    QPushButton* m_browseButton = nullptr;    // "浏览"
+    QRadioButton* m_sameNameRadios[6] = {};      // 1..5, same-name options
+    QPushButton* m_startButton = nullptr;    // "开始" / "停止"
+    QPushButton* m_closeButton = nullptr;    // "关闭"
+    QProgressBar* m_progressBar = nullptr;
+    QLabel* m_currentFileLabel = nullptr;           // current file
 };
 
 // Opens the copy dialog over parent for the given files (window-modal, deleted

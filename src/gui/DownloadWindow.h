@@ -1,4 +1,5 @@
 #pragma once
+#include "gui/WindowTestFriends.h"
 #include "download/DownloadHost.h"
 #include "download/DownloadWindowState.h"
 #include "download/ListOperations.h"
@@ -18,23 +19,6 @@ class QCheckBox;
 class QAction;
 class QMenu;
 class QProgressBar;
-
-// The window tests (tests/gui) drive the controls directly, as a user would.
-class CacheViewerTest;
-class CliWindowSameFolderTest;
-class DesktopLookTest;
-class DownloadListOpsTest;
-class DownloadWindowTest;
-class FirstRunTest;
-class HostileSearchWindowTest;
-class LoginPanelTest;
-class OptionsDialogTest;
-class SaveDialogTest;
-class SearchCommandsTest;
-class SearchWindowTest;
-class UpdateCheckTest;
-class WebEngineBrowserTest;
-class WindowLifecycleTest;
 
 namespace dh {
 
@@ -62,21 +46,7 @@ private:
     // The controls: only the window itself, its login panel and its tests reach them.
     friend class LoginPanel;
     friend LoginPanel* attachLoginPanel(DownloadWindow* window);
-    friend class ::CacheViewerTest;
-    friend class ::CliWindowSameFolderTest;
-    friend class ::DesktopLookTest;
-    friend class ::DownloadListOpsTest;
-    friend class ::DownloadWindowTest;
-    friend class ::FirstRunTest;
-    friend class ::HostileSearchWindowTest;
-    friend class ::LoginPanelTest;
-    friend class ::OptionsDialogTest;
-    friend class ::SaveDialogTest;
-    friend class ::SearchCommandsTest;
-    friend class ::SearchWindowTest;
-    friend class ::UpdateCheckTest;
-    friend class ::WebEngineBrowserTest;
-    friend class ::WindowLifecycleTest;
+    DH_WINDOW_TEST_FRIENDS
 
     QTreeView* m_downloadsView = nullptr;                  // the download list
     QLabel* m_rowCountLabel = nullptr;                     // "N条"

@@ -1,4 +1,5 @@
 #pragma once
+#include "gui/WindowTestFriends.h"
 #include <QDialog>
 
 class QPlainTextEdit;
@@ -20,6 +21,9 @@ public:
     // and returns at once; the window deletes itself when closed.
     static HelpWindow* showModal(QWidget* parent);
     static HelpWindow* openInstance();
+
+private:
+    DH_WINDOW_TEST_FRIENDS
 
     QPlainTextEdit* m_helpText = nullptr;
     QPushButton* m_closeButton = nullptr;  // "关闭"

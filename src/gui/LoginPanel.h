@@ -2,6 +2,7 @@
 // The download window's login panel: its embedded browser (browser()),
 // the login address, account and password, the IP-login choice, the
 // automatic login after a web-page result and the refresh every minute.
+#include "gui/WindowTestFriends.h"
 #include "download/SiteLogin.h"
 
 #include <QPointer>
@@ -29,23 +30,6 @@ public:
     // normally its child.
     explicit LoginPanel(DownloadWindow* window, QWidget* parent = nullptr);
     ~LoginPanel() override;
-
-    QPushButton* m_loginButton = nullptr;  // 网页登录 (placed in the window by attachLoginPanel)
-    QLabel* m_addressLabel = nullptr;         // 网址：
-    QLineEdit* m_addressEdit = nullptr;       // login address
-    QPushButton* m_browseButton = nullptr;  // 浏览
-    QRadioButton* m_accountLoginRadio = nullptr;  // 帐号登录：
-    QLineEdit* m_accountEdit = nullptr;       // account
-    QLabel* m_passwordLabel = nullptr;        // 密码：
-    QLineEdit* m_passwordEdit = nullptr;       // password
-    QRadioButton* m_ipLoginRadio = nullptr;  // IP登录
-    QLabel* m_conditionLabel = nullptr;        // 自动登录条件：
-    QComboBox* m_conditionCombo = nullptr;      // the condition (shown, not read)
-    QCheckBox* m_autoLoginCheck = nullptr;      // 自动登录
-    QPushButton* m_testLoginButton = nullptr;  // 测试登录
-    QCheckBox* m_autoRefreshCheck = nullptr;      // 自动刷新(每分钟)
-    QPushButton* m_hideButton = nullptr;  // 关闭(隐藏)
-    QTimer* m_refreshTimer = nullptr;         // the window's refresh timer
 
     WebEngineBrowser* browser() const { return m_web; }
     SiteLogin* login() const { return m_login; }
@@ -84,6 +68,30 @@ private:
     SiteLogin* m_login = nullptr;
     QPointer<QWidget> m_container;
     QPointer<QPushButton> m_command1;  // lives in the window's button row
+
+private:
+    DH_WINDOW_TEST_FRIENDS
+    // The panel belongs to its download window, which places its button and
+    // fills in the address of a site that answered with web pages.
+    friend class DownloadWindow;
+    friend LoginPanel* attachLoginPanel(DownloadWindow* window);
+
+    QPushButton* m_loginButton = nullptr;  // 网页登录 (placed in the window by attachLoginPanel)
+    QLabel* m_addressLabel = nullptr;         // 网址：
+    QLineEdit* m_addressEdit = nullptr;       // login address
+    QPushButton* m_browseButton = nullptr;  // 浏览
+    QRadioButton* m_accountLoginRadio = nullptr;  // 帐号登录：
+    QLineEdit* m_accountEdit = nullptr;       // account
+    QLabel* m_passwordLabel = nullptr;        // 密码：
+    QLineEdit* m_passwordEdit = nullptr;       // password
+    QRadioButton* m_ipLoginRadio = nullptr;  // IP登录
+    QLabel* m_conditionLabel = nullptr;        // 自动登录条件：
+    QComboBox* m_conditionCombo = nullptr;      // the condition (shown, not read)
+    QCheckBox* m_autoLoginCheck = nullptr;      // 自动登录
+    QPushButton* m_testLoginButton = nullptr;  // 测试登录
+    QCheckBox* m_autoRefreshCheck = nullptr;      // 自动刷新(每分钟)
+    QPushButton* m_hideButton = nullptr;  // 关闭(隐藏)
+    QTimer* m_refreshTimer = nullptr;         // the window's refresh timer
 };
 
 // Copies the embedded browser's cookies (the persistent profile shared by

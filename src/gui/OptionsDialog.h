@@ -1,4 +1,5 @@
 #pragma once
+#include "gui/WindowTestFriends.h"
 #include <QDialog>
 #include <QString>
 
@@ -28,29 +29,6 @@ public:
     void fillProfiles(const QString& select);
     // 导入…: a profile file chosen by the user, checked and copied in.
     void importProfile(const QString& file);
-
-    QLabel* m_methodLabel = nullptr;     // "下载方式："
-    QRadioButton* m_methodOneRadio = nullptr;   // method one
-    QRadioButton* m_methodTwoRadio = nullptr;   // method two
-    QCheckBox* m_useProxyCheck = nullptr;       // "下载使用代理服务器"
-    QLineEdit* m_proxyHostEdit = nullptr;        // proxy host
-    QLabel* m_hostHintLabel = nullptr;   // example host and address
-    QLineEdit* m_proxyPortEdit = nullptr;        // proxy port
-    QLabel* m_portHintLabel = nullptr;   // "(如：3128 或者 80 等等)"
-    QCheckBox* m_askSaveFolderCheck = nullptr;       // "提取网页信息时，提示下载保存路径"
-    QCheckBox* m_clearCacheOnExitCheck = nullptr;    // "退出时清空浏览器缓存"
-    QLineEdit* m_sizeLimitEdit = nullptr;        // size limit in MB
-    QSpinBox* m_retriesSpin = nullptr;           // 失败重试次数 (0: none)
-    QSpinBox* m_perHostSpin = nullptr;           // 每个服务器同时下载数 (0: no limit)
-    // Service addresses and the excluded title suffix domain ("设置" section).
-    QLineEdit* m_searchServiceEdit = nullptr;   // 搜索服务地址 (empty: the built-in demo service)
-    QLineEdit* m_updateServiceEdit = nullptr;   // 更新服务地址 (empty: no update check)
-    QLineEdit* m_excludedDomainEdit = nullptr;  // 排除标题后缀域名, at most 12 characters
-    QComboBox* m_profileCombo = nullptr;         // 搜索服务配置: the profiles by name
-    QPushButton* m_importProfileButton = nullptr;  // "导入…"
-    QLabel* m_profileQueryLabel = nullptr;       // the chosen profile's query template
-    QPushButton* m_okButton = nullptr;   // "确定"
-    QPushButton* m_closeButton = nullptr;   // "关闭"
 
     // The size box as the whole number of megabytes to store: rounded half to
     // even; nullopt when it is not a number, negative or too large.
@@ -91,6 +69,32 @@ private:
     bool refuse(QLineEdit* box, const QString& message);
     QString m_loadedSearch;  // the addresses as shown, to apply only what changed
     QString m_loadedUpdate;
+
+private:
+    DH_WINDOW_TEST_FRIENDS
+
+    QLabel* m_methodLabel = nullptr;     // "下载方式："
+    QRadioButton* m_methodOneRadio = nullptr;   // method one
+    QRadioButton* m_methodTwoRadio = nullptr;   // method two
+    QCheckBox* m_useProxyCheck = nullptr;       // "下载使用代理服务器"
+    QLineEdit* m_proxyHostEdit = nullptr;        // proxy host
+    QLabel* m_hostHintLabel = nullptr;   // example host and address
+    QLineEdit* m_proxyPortEdit = nullptr;        // proxy port
+    QLabel* m_portHintLabel = nullptr;   // "(如：3128 或者 80 等等)"
+    QCheckBox* m_askSaveFolderCheck = nullptr;       // "提取网页信息时，提示下载保存路径"
+    QCheckBox* m_clearCacheOnExitCheck = nullptr;    // "退出时清空浏览器缓存"
+    QLineEdit* m_sizeLimitEdit = nullptr;        // size limit in MB
+    QSpinBox* m_retriesSpin = nullptr;           // 失败重试次数 (0: none)
+    QSpinBox* m_perHostSpin = nullptr;           // 每个服务器同时下载数 (0: no limit)
+    // Service addresses and the excluded title suffix domain ("设置" section).
+    QLineEdit* m_searchServiceEdit = nullptr;   // 搜索服务地址 (empty: the built-in demo service)
+    QLineEdit* m_updateServiceEdit = nullptr;   // 更新服务地址 (empty: no update check)
+    QLineEdit* m_excludedDomainEdit = nullptr;  // 排除标题后缀域名, at most 12 characters
+    QComboBox* m_profileCombo = nullptr;         // 搜索服务配置: the profiles by name
+    QPushButton* m_importProfileButton = nullptr;  // "导入…"
+    QLabel* m_profileQueryLabel = nullptr;       // the chosen profile's query template
+    QPushButton* m_okButton = nullptr;   // "确定"
+    QPushButton* m_closeButton = nullptr;   // "关闭"
 };
 
 // Opens the options dialog modally over parent without a nested event loop

@@ -1,4 +1,5 @@
 #pragma once
+#include "gui/WindowTestFriends.h"
 #include <QCoroTask>
 #include <QDialog>
 
@@ -18,14 +19,6 @@ public:
     explicit SaveFolderDialog(QWidget* parent = nullptr);
     ~SaveFolderDialog() override;
 
-    QComboBox* m_folderCombo = nullptr;       // the folder, editable, with its history
-    QPushButton* m_browseButton = nullptr;   // "..."
-    QRadioButton* m_originalNameRadio = nullptr;   // "原文件名"
-    QRadioButton* m_titleNameRadio = nullptr;   // "文章标题名称"
-    QPushButton* m_okButton = nullptr;   // "确定"
-    QPushButton* m_cancelButton = nullptr;   // "取消"
-    QLabel* m_saveNameLabel = nullptr;          // "保存文件名为："
-
     // Shows the dialog modally (over parent) without a nested event loop and
     // resumes when it has closed. The dialog deletes itself.
     static QCoro::Task<void> ask(QWidget* parent);
@@ -35,6 +28,17 @@ private:
     void browseClicked();
     void okClicked();
     void cancelClicked();
+
+private:
+    DH_WINDOW_TEST_FRIENDS
+
+    QComboBox* m_folderCombo = nullptr;       // the folder, editable, with its history
+    QPushButton* m_browseButton = nullptr;   // "..."
+    QRadioButton* m_originalNameRadio = nullptr;   // "原文件名"
+    QRadioButton* m_titleNameRadio = nullptr;   // "文章标题名称"
+    QPushButton* m_okButton = nullptr;   // "确定"
+    QPushButton* m_cancelButton = nullptr;   // "取消"
+    QLabel* m_saveNameLabel = nullptr;          // "保存文件名为："
 };
 
 // The folder history on a combo box (the copy dialog uses them too).

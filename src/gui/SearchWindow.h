@@ -1,4 +1,5 @@
 #pragma once
+#include "gui/WindowTestFriends.h"
 #include "search/LinksOperations.h"
 
 #include <QCoroTask>
@@ -19,23 +20,6 @@ class QStatusBar;
 class QTimer;
 class QTreeView;
 class QVBoxLayout;
-
-// The window tests (tests/gui) drive the controls directly, as a user would.
-class CacheViewerTest;
-class CliWindowSameFolderTest;
-class DesktopLookTest;
-class DownloadListOpsTest;
-class DownloadWindowTest;
-class FirstRunTest;
-class HostileSearchWindowTest;
-class LoginPanelTest;
-class OptionsDialogTest;
-class SaveDialogTest;
-class SearchCommandsTest;
-class SearchWindowTest;
-class UpdateCheckTest;
-class WebEngineBrowserTest;
-class WindowLifecycleTest;
 
 namespace dh {
 
@@ -59,21 +43,7 @@ public:
     void applyServiceProfile(const ServiceProfile& profile);
 private:
     // The controls: only the window itself and its tests reach them.
-    friend class ::CacheViewerTest;
-    friend class ::CliWindowSameFolderTest;
-    friend class ::DesktopLookTest;
-    friend class ::DownloadListOpsTest;
-    friend class ::DownloadWindowTest;
-    friend class ::FirstRunTest;
-    friend class ::HostileSearchWindowTest;
-    friend class ::LoginPanelTest;
-    friend class ::OptionsDialogTest;
-    friend class ::SaveDialogTest;
-    friend class ::SearchCommandsTest;
-    friend class ::SearchWindowTest;
-    friend class ::UpdateCheckTest;
-    friend class ::WebEngineBrowserTest;
-    friend class ::WindowLifecycleTest;
+    DH_WINDOW_TEST_FRIENDS
 
     WebEngineBrowser* m_browser = nullptr;
 

@@ -116,6 +116,12 @@ StartWindow* StartWindow::instance()
     return g_cover;
 }
 
+void StartWindow::showLatestVersion(const QString& caption)
+{
+    m_latestVersionLabel->setText(caption);
+    m_latestVersionLabel->show();
+}
+
 void StartWindow::load()
 {
     setWindowTitle(programTitle());

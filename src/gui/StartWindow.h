@@ -1,4 +1,5 @@
 #pragma once
+#include "gui/WindowTestFriends.h"
 #include <QWidget>
 #include <functional>
 
@@ -13,6 +14,8 @@ namespace dh {
 class StartWindow : public QWidget {
     Q_OBJECT
 public:
+    // The update check found a newer version: its caption under the version.
+    void showLatestVersion(const QString& caption);
     explicit StartWindow(QWidget* parent = nullptr);
     ~StartWindow() override;
 
@@ -20,14 +23,6 @@ public:
 
     // Start-up: caption, show, then the slower steps once the cover is painted.
     void load();
-
-    QPushButton* m_searchButton = nullptr;  // 搜索文档下载
-    QPushButton* m_quitButton = nullptr;  // 退出软件
-    QLabel* m_titleLabel = nullptr;         // program title
-    QLabel* m_versionLabel = nullptr;         // 版本:x.y.z
-    QLabel* m_noticeLabel = nullptr;
-    QLabel* m_latestVersionLabel = nullptr;    // 最新版本：(hidden until the update check fills it)
-    QTimer* m_updateCheckTimer = nullptr;         // one-shot start of the update check
 
     // Steps that other subsystems supply. Empty ones are skipped.
     static std::function<void(StartWindow*)>& updateCheckHook();   // runs on the update-check timer's tick
@@ -46,6 +41,17 @@ private:
     void searchClicked();
     bool m_startupDone = false;
     bool m_exiting = false;
+
+private:
+    DH_WINDOW_TEST_FRIENDS
+
+    QPushButton* m_searchButton = nullptr;  // 搜索文档下载
+    QPushButton* m_quitButton = nullptr;  // 退出软件
+    QLabel* m_titleLabel = nullptr;         // program title
+    QLabel* m_versionLabel = nullptr;         // 版本:x.y.z
+    QLabel* m_noticeLabel = nullptr;
+    QLabel* m_latestVersionLabel = nullptr;    // 最新版本：(hidden until the update check fills it)
+    QTimer* m_updateCheckTimer = nullptr;         // one-shot start of the update check
 };
 
 } // namespace dh

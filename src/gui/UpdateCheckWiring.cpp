@@ -21,8 +21,7 @@ QCoro::Task<void> runCheck(QPointer<StartWindow> cover, XmlHttpRequest* http)
     const UpdateCheckResult r = co_await checkNewVersion(http, address, programVersion());
     if (r.outcome != UpdateCheckResult::Outcome::Newer || !cover)
         co_return;
-    cover->m_latestVersionLabel->setText(update::latestVersionCaption(r.versionText));
-    cover->m_latestVersionLabel->show();
+    cover->showLatestVersion(update::latestVersionCaption(r.versionText));
     // The cover's size was fixed before the label appeared; make room for it.
     if (cover->minimumHeight() == cover->maximumHeight()) {
         const int needed = cover->sizeHint().height();

@@ -1,4 +1,5 @@
 #pragma once
+#include "gui/WindowTestFriends.h"
 #include <QDialog>
 
 class QLabel;
@@ -16,18 +17,21 @@ class UrlReplaceDialog : public QDialog {
 public:
     explicit UrlReplaceDialog(DownloadListModel& list, QWidget* parent = nullptr);
 
+    // 替换: the work of the replace button.
+    void replaceAll();
+
+private:
+    DownloadListModel& m_list;
+
+private:
+    DH_WINDOW_TEST_FRIENDS
+
     QLabel* m_findLabel = nullptr;
     QLineEdit* m_findEdit = nullptr;  // the text to find
     QLabel* m_replaceLabel = nullptr;
     QLineEdit* m_replaceEdit = nullptr;  // the replacement (may be empty)
     QPushButton* m_replaceButton = nullptr;  // 替换
     QPushButton* m_cancelButton = nullptr;  // 取消
-
-    // 替换: the work of the replace button.
-    void replaceAll();
-
-private:
-    DownloadListModel& m_list;
 };
 
 } // namespace dh
