@@ -25,28 +25,10 @@ while [ $# -gt 0 ]; do
     *) BUILD_DIR=$1; shift ;;
   esac
 done
-SERVICE="$BUILD_DIR/docharvest-demo-service"
-CLI="$BUILD_DIR/docharvest-cli"
-for p in "$SERVICE" "$CLI"; do
-  [ -x "$p" ] || { echo "build $(basename "$p") in $BUILD_DIR first" >&2; exit 2; }
-done
+. "$SRC_DIR/bench/demo_service.sh"
 command -v jq >/dev/null 2>&1 || { echo "needs jq" >&2; exit 2; }
 
-WORK=$(mktemp -d /tmp/dh-perhost-bench-XXXXXX)
-SERVER_PID=""
-cleanup() {
-  if [ -n "$SERVER_PID" ]; then kill "$SERVER_PID" 2>/dev/null; wait "$SERVER_PID" 2>/dev/null || true; fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-mkdir -p "$WORK/home"
-
-"$SERVICE" --port 0 --test-routes > "$WORK/service.txt" &
-SERVER_PID=$!
-for _ in $(seq 100); do [ -s "$WORK/service.txt" ] && break; sleep 0.05; done
-BASE=$(head -1 "$WORK/service.txt")
-[ -n "$BASE" ] || { echo "the demo service did not start" >&2; exit 1; }
-PORT=${BASE##*:}
+start_demo_service perhost
 PIECE=$((SIZE / 4 > 0 ? SIZE / 4 : 1))
 
 echo "$ROWS rows of $SIZE bytes from 127.0.0.1:$PORT and localhost:$PORT, --threads 6, $(nproc) cores"
@@ -62,9 +44,7 @@ for k in $LIMITS; do
   done
   out="$WORK/out-$k"
   t0=$(date +%s.%N)
-  summary=$(HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config" XDG_DATA_HOME="$WORK/home/.local/share" \
-    XDG_CACHE_HOME="$WORK/home/.cache" "$CLI" download --links "$links" --threads 6 --per-host "$k" \
-    --out "$out" --quiet 2>&1 | tail -1) || true
+  summary=$(run_cli download --links "$links" --threads 6 --per-host "$k" --out "$out" --quiet 2>&1 | tail -1) || true
   t1=$(date +%s.%N)
   counters=$(curl -s "$BASE/t/counters")
   a=$(jq -r --arg h "127.0.0.1:$PORT" '.hosts[$h].max // 0' <<< "$counters")

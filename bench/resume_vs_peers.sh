@@ -35,11 +35,7 @@ while [ $# -gt 0 ]; do
     *) BUILD_DIR=$1; shift ;;
   esac
 done
-SERVICE="$BUILD_DIR/docharvest-demo-service"
-CLI="$BUILD_DIR/docharvest-cli"
-for p in "$SERVICE" "$CLI"; do
-  [ -x "$p" ] || { echo "build $(basename "$p") in $BUILD_DIR first" >&2; exit 2; }
-done
+. "$SRC_DIR/bench/demo_service.sh"
 
 need() {  # bench-only packages are installed here, not by install-deps.sh
   command -v "$1" >/dev/null 2>&1 && return
@@ -48,20 +44,8 @@ need() {  # bench-only packages are installed here, not by install-deps.sh
 }
 need curl curl; need wget wget; need aria2c aria2; need jq jq
 
-WORK=$(mktemp -d /tmp/dh-resume-bench-XXXXXX)
-SERVER_PID=""
-cleanup() {
-  if [ -n "$SERVER_PID" ]; then kill "$SERVER_PID" 2>/dev/null; wait "$SERVER_PID" 2>/dev/null || true; fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-mkdir -p "$WORK/out" "$WORK/home"
-
-"$SERVICE" --port 0 --test-routes > "$WORK/service.txt" &
-SERVER_PID=$!
-for _ in $(seq 100); do [ -s "$WORK/service.txt" ] && break; sleep 0.05; done
-BASE=$(head -1 "$WORK/service.txt")
-[ -n "$BASE" ] || { echo "the demo service did not start" >&2; exit 1; }
+start_demo_service resume
+mkdir -p "$WORK/out"
 
 now() { date +%s.%N; }
 calc() { awk "BEGIN { print $1 }"; }
@@ -89,9 +73,7 @@ run_aria2c() {
     --allow-overwrite=true -d "$2" -o file.bin "$1"
 }
 run_docharvest() {
-  HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config" XDG_DATA_HOME="$WORK/home/.local/share" \
-    XDG_CACHE_HOME="$WORK/home/.cache" "$CLI" download "$1" --out "$2" --quiet \
-    --max-size $((SIZE / MiB + 1)) "${CLI_RETRIES[@]}" >/dev/null 2>&1
+  run_cli download "$1" --out "$2" --quiet --max-size $((SIZE / MiB + 1)) "${CLI_RETRIES[@]}" >/dev/null 2>&1
 }
 
 TOOLS=(curl wget aria2c docharvest)
