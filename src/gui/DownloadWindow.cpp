@@ -216,7 +216,7 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     // status bar's panels it was cut off on any window narrower than a screen.
     auto* totals = new FlowLayout(nullptr, 8);
     m_totalProgressBar = new QProgressBar(central);
-    m_totalProgressBar->setFormat(QStringLiteral("%v/%m"));
+    m_totalProgressBar->setFormat(QStringLiteral("0/0"));
     m_totalProgressBar->setFixedWidth(160);
     m_totalProgressBar->setRange(0, 1);
     m_totalProgressBar->setValue(0);
@@ -517,8 +517,11 @@ void DownloadWindow::updateTotalProgress()
         m_rate.add(steadyMs(), t.received);
     else
         m_rate.reset();
+    // The range never shrinks to 0..0, which would draw a busy bar; the text
+    // says the real counts, 0/0 for an empty list included.
     m_totalProgressBar->setMaximum(std::max(1, t.rows));
     m_totalProgressBar->setValue(t.ended());
+    m_totalProgressBar->setFormat(QStringLiteral("%1/%2").arg(t.ended()).arg(t.rows));
     m_totalProgressLabel->setText(totalProgressText(t, running, m_rate.bytesPerSecond()));
     const int pages = t.count(DownloadState::Page);
     if (running || pages == 0) {

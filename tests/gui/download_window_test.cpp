@@ -268,6 +268,7 @@ private Q_SLOTS:
         DownloadWindow* d = windows::download();
         d->show();
         d->m_transferCountCombo->setCurrentIndex(0);
+        QCOMPARE(d->m_totalProgressBar->text(), QStringLiteral("0/0"));  // an empty list, not 0 of 1
         for (const QString& p : paths)
             d->list()->addItem(service.baseUrl() + p, QFileInfo(QUrl(p).path()).baseName(), "pdf", folder(), "");
         QTest::mouseClick(d->m_startButton, Qt::LeftButton);
