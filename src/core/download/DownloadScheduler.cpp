@@ -124,6 +124,7 @@ void DownloadScheduler::switchOff()
 {
     m_timer.stop();
     m_refill.stop();
+    m_spares->clear();
 }
 
 void DownloadScheduler::stopDownloading()
@@ -136,6 +137,7 @@ void DownloadScheduler::stopDownloading()
     m_state.endTransfer();
     for (int j = 0; j < kMaxSlots; ++j)
         unload(j);
+    m_spares->clear();
     for (int i = 0; i < m_list.size(); ++i) {
         if (m_list.item(i).state == DownloadState::Downloading)
             m_list.setFailed(i, QStringLiteral("下载取消"), FailCode::Cancelled);
@@ -324,8 +326,11 @@ bool DownloadScheduler::settled() const
 
 void DownloadScheduler::reportIfSettled()
 {
-    if (settled())
-        emit listFinished();
+    if (!settled())
+        return;
+    // No transfer is left to take a spare placeholder.
+    m_spares->clear();
+    emit listFinished();
 }
 
 bool DownloadScheduler::prepareRow(int row, bool createFolder)
@@ -463,6 +468,7 @@ void DownloadScheduler::startSlot(int j, int row, const QString& target)
     startRow(row);
     // A body kept from the row's last attempt is the transfer's to go on from.
     d->setResume(m_list.takePartial(row));
+    d->setSparePlaceholders(m_spares);
     d->beginDownload(m_list.item(row).url, target, m_list.item(row).referer);
 }
 

@@ -18,6 +18,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 namespace dh {
 
@@ -170,6 +171,8 @@ private:
     QTimer m_refill;  // single shot
     MethodOneTransfer* m_methodOne = nullptr;
     std::array<QPointer<Downloader>, kMaxSlots> m_slots;
+    // Method two's placeholders between transfers; emptied when the run ends.
+    std::shared_ptr<SparePlaceholders> m_spares = std::make_shared<SparePlaceholders>();
     // The row each slot was started for, found again by its address should it move.
     std::array<RowRef, kMaxSlots> m_slotRows;
     TransferEndHook m_endHook;

@@ -55,7 +55,10 @@ void Downloader::beginDownload(const QString& address, const QString& saveFile, 
     // started in the same tick gets a numbered one. Only where nothing is:
     // an existing file (overwrite) stays whole until the new body replaces
     // it, and a link is never written through.
-    if (writePlaceholder(saveFile, &m_placeholderFile)) {
+    const SparePlaceholders::Take spare =
+        m_spares ? m_spares->take(saveFile, &m_placeholderFile) : SparePlaceholders::Take::NoSpare;
+    if (spare == SparePlaceholders::Take::Taken
+        || (spare == SparePlaceholders::Take::NoSpare && writePlaceholder(saveFile, &m_placeholderFile))) {
         m_placeholder = true;
         emit fileCreated(m_placeholderFile);
     }
@@ -229,11 +232,16 @@ bool Downloader::placeBody()
     // The target is this transfer's placeholder or, under the overwrite
     // policy, the old file: both are replaced (a link itself, not its target).
     OwnedFile placed;
+    bool swapped = false;
     m_placed = m_temp.isEmpty() ? PlaceResult::Failed
                                 : placeDownloadedBody(m_temp, m_saveFile, true,
-                                                      m_placeholder ? &m_placeholderFile : nullptr, &placed);
+                                                      m_placeholder ? &m_placeholderFile : nullptr, &placed,
+                                                      m_spares ? &swapped : nullptr);
     if (m_placed != PlaceResult::Placed)
         return false;
+    // The placeholder it replaced is now at the temporary file's name.
+    if (swapped)
+        m_spares->give(m_temp, m_placeholderFile);
     m_temp.clear();
     m_placeholder = false;
     emit fileCreated(placed);

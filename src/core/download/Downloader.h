@@ -39,6 +39,9 @@ public:
     // error) from an answer that allows a resume: the body it kept, now the
     // caller's. Unset otherwise; a kept body nobody takes goes with this object.
     PartialBody takeKeptPartial() { return std::exchange(m_kept, {}); }
+    // Before beginDownload: where placeholders come from and go to, shared
+    // by the transfers of a run.
+    void setSparePlaceholders(std::shared_ptr<SparePlaceholders> spares) { m_spares = std::move(spares); }
     // The body went on from a kept one.
     bool resumed() const { return m_appending; }
     // Abandons every read of this instance without reporting anything; its
@@ -132,6 +135,7 @@ private:
     bool m_restarting = false;  // the answer did not fit: a new request follows
     bool m_keepable = true;     // false once the file is known to be wrong
     PartialBody m_kept;         // left for the caller at the end
+    std::shared_ptr<SparePlaceholders> m_spares;
 };
 
 } // namespace dh

@@ -15,7 +15,9 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -123,6 +125,63 @@ bool olderThanProgram(const struct stat& st)
 
 } // namespace
 
+bool SparePlaceholders::stillOurs(const Spare& spare)
+{
+    // The name is ours and hidden, but a file is only moved or removed when
+    // it is the very placeholder that was left there.
+    struct stat st {};
+    return ::lstat(QFile::encodeName(spare.path).constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 2
+        && quint64(st.st_dev) == spare.device && quint64(st.st_ino) == spare.inode;
+}
+
+SparePlaceholders::Take SparePlaceholders::take(const QString& target, OwnedFile* identity)
+{
+    const QString folder = QFileInfo(target).absolutePath();
+    const auto it = std::find_if(m_spares.begin(), m_spares.end(), [&](const Spare& s) { return s.folder == folder; });
+    if (it == m_spares.end())
+        return Take::NoSpare;
+    const Spare spare = *it;
+    m_spares.erase(it);
+    if (!stillOurs(spare))
+        return Take::NoSpare;  // not ours any more: left alone
+    if (::renameat2(AT_FDCWD, QFile::encodeName(spare.path).constData(), AT_FDCWD,
+                    QFile::encodeName(target).constData(), RENAME_NOREPLACE)
+        != 0) {
+        if (errno == EEXIST) {
+            m_spares.push_back(spare);
+            return Take::NameTaken;
+        }
+        ::unlink(QFile::encodeName(spare.path).constData());
+        return Take::NoSpare;
+    }
+    // The move changed its status time, part of its identity.
+    const OwnedFile now = identifyFile(target);
+    if (identity)
+        *identity = now;
+    return now.isSet() ? Take::Taken : Take::NoSpare;
+}
+
+void SparePlaceholders::give(const QString& path, const OwnedFile& file)
+{
+    Spare spare{path, QFileInfo(path).absolutePath(), file.device, file.inode};
+    // One per transfer that may run at once is all that is ever taken.
+    if (m_spares.size() >= 16) {
+        if (stillOurs(spare))
+            ::unlink(QFile::encodeName(path).constData());
+        return;
+    }
+    m_spares.push_back(std::move(spare));
+}
+
+void SparePlaceholders::clear()
+{
+    for (const Spare& spare : m_spares) {
+        if (stillOurs(spare))
+            ::unlink(QFile::encodeName(spare.path).constData());
+    }
+    m_spares.clear();
+}
+
 bool isStalePlaceholder(const QString& path)
 {
     struct stat st {};
@@ -173,22 +232,38 @@ int removeStaleTemporaries(const DownloadListModel& list)
 }
 
 PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool replace, const OwnedFile* ours,
-                                OwnedFile* placed)
+                                OwnedFile* placed, bool* swapped)
 {
-    PlaceResult result;
+    PlaceResult result = PlaceResult::Failed;
+    if (swapped)
+        *swapped = false;
     if (replace) {
         // One look at the target decides both whether a page may replace it
         // and which permissions the new file keeps.
         unsigned mode = 0644;
+        bool oursThere = false;
         struct stat st {};
         if (::lstat(QFile::encodeName(target).constData(), &st) == 0 && S_ISREG(st.st_mode)) {
             mode = st.st_mode & 07777;
-            const bool completeFile = !(ours && isSameFile(*ours, st)) && !holdsPlaceholder(target, st);
+            oursThere = ours && isSameFile(*ours, st);
+            const bool completeFile = !oursThere && !holdsPlaceholder(target, st);
             const auto page = [](const QString& path) { return identifyFileType(path) == QLatin1String("htm"); };
             if (completeFile && page(temp) && !page(target))
                 return PlaceResult::PageRefused;
         }
-        result = moveIntoPlace(temp, target, true, mode);
+        if (swapped && oursThere) {
+            const QByteArray from = QFile::encodeName(temp);
+            ::chmod(from.constData(), mode_t(mode));
+            if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, QFile::encodeName(target).constData(),
+                            RENAME_EXCHANGE)
+                == 0) {
+                *swapped = true;
+                result = PlaceResult::Placed;
+            }
+            // A file system without the exchange: the plain move below.
+        }
+        if (result != PlaceResult::Placed)
+            result = moveIntoPlace(temp, target, true, mode);
     } else {
         result = moveIntoPlace(temp, target, false);
     }

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <memory>
+#include <vector>
 
 namespace dh {
 
@@ -48,6 +49,43 @@ bool writePlaceholder(const QString& path, OwnedFile* identity = nullptr);
 bool isPlaceholder(const QString& path);
 // Removes the placeholder at path when it still is one. Returns whether it went.
 bool removePlaceholder(const QString& path);
+// Placeholders that finished transfers left behind, kept as hidden files
+// beside their targets to be the next transfers' placeholders. Taking one is
+// a move where writing one makes a new file, and the placeholder a body
+// replaces is not deleted but swapped out: per download one file made
+// instead of two, none deleted, which is what a file system's inode
+// allocator pays for (ext4 without a journal scans past every inode freed in
+// the last half minute). Whatever is left goes with clear() or the object.
+class SparePlaceholders {
+public:
+    SparePlaceholders() = default;
+    SparePlaceholders(const SparePlaceholders&) = delete;
+    SparePlaceholders& operator=(const SparePlaceholders&) = delete;
+    ~SparePlaceholders() { clear(); }
+
+    enum class Take { Taken, NameTaken, NoSpare };
+    // Moves a spare from the target's folder to target, only where nothing
+    // is; identity receives the placeholder's. NameTaken: something is at
+    // target (nothing was moved). NoSpare: none to move, write one instead.
+    Take take(const QString& target, OwnedFile* identity);
+    // A placeholder now at the hidden path, identified as file was.
+    void give(const QString& path, const OwnedFile& file);
+    // Removes every spare that still is one of ours.
+    void clear();
+    int size() const { return int(m_spares.size()); }
+
+private:
+    struct Spare {
+        QString path;
+        QString folder;
+        quint64 device = 0;
+        quint64 inode = 0;
+    };
+    // Whether the spare's path still holds our placeholder.
+    static bool stillOurs(const Spare& spare);
+    std::vector<Spare> m_spares;
+};
+
 // A placeholder written before this program started: a run that was killed
 // or crashed could not remove it. Placeholders of running transfers are
 // never older than the program itself.
@@ -71,8 +109,12 @@ QString runFolderPath(DownloadWindowState& state, const QString& folder);
 // A target that is still the file ours describes (the transfer's own
 // placeholder) is known not to be a document without reading it. placed, when
 // given, receives the placed file's identity.
+// With swapped given and the target still ours, the body and the placeholder
+// change places in one step: the placeholder is left at temp's name (for
+// SparePlaceholders) and *swapped says so.
 PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool replace,
-                                const OwnedFile* ours = nullptr, OwnedFile* placed = nullptr);
+                                const OwnedFile* ours = nullptr, OwnedFile* placed = nullptr,
+                                bool* swapped = nullptr);
 
 // A failed row's reasons that come from this program rather than from the
 // request (those are transferFailureText's).
