@@ -159,22 +159,45 @@ bool entryExists(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-QString createTempBeside(const QString& target)
+void FileHandle::reset()
 {
-    // One exclusive create under a fresh name (owner-only until it is moved
-    // into place). QTemporaryFile would make an unnamed file and link it to a
-    // name afterwards, two more system calls for every download.
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+unsigned newFileMode()
+{
+    // The umask can only be read by setting it; once, before any transfer.
+    static const unsigned mode = [] {
+        const mode_t mask = ::umask(022);
+        ::umask(mask);
+        return unsigned(0644 & ~mask);
+    }();
+    return mode;
+}
+
+QString createTempBeside(const QString& target, FileHandle* handle)
+{
+    // One exclusive create under a fresh name. QTemporaryFile would make an
+    // unnamed file and link it to a name afterwards, two more system calls
+    // for every download, and its owner-only permissions would need a
+    // change at the end.
     static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     const QString prefix = QFileInfo(target).absolutePath() + QStringLiteral("/.dh-");
+    const int access = handle ? O_RDWR : O_WRONLY;
     for (int attempt = 0; attempt < 100; ++attempt) {
         QString name = prefix;
         for (int i = 0; i < 6; ++i)
             name += QLatin1Char(kChars[QRandomGenerator::global()->bounded(int(sizeof kChars - 1))]);
         name += QStringLiteral(".part");
-        const int fd = ::open(QFile::encodeName(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                              0600);
+        const int fd = ::open(QFile::encodeName(name).constData(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                              0644);
         if (fd >= 0) {
-            ::close(fd);
+            if (handle)
+                *handle = FileHandle(fd);
+            else
+                ::close(fd);
             return name;
         }
         if (errno != EEXIST)
@@ -186,8 +209,8 @@ QString createTempBeside(const QString& target)
 PlaceResult moveIntoPlace(const QString& temp, const QString& target, bool replace)
 {
     // Without replace the no-replace move itself tells whether the name is
-    // free, so a new file (rw-r--r--) needs no look at the target first.
-    mode_t mode = 0644;
+    // free, so a new file needs no look at the target first.
+    mode_t mode = newFileMode();
     struct stat st {};
     if (replace && ::lstat(QFile::encodeName(target).constData(), &st) == 0 && S_ISREG(st.st_mode))
         mode = st.st_mode & 07777;
@@ -198,7 +221,8 @@ PlaceResult moveIntoPlace(const QString& temp, const QString& target, bool repla
 {
     const QByteArray from = QFile::encodeName(temp);
     const QByteArray to = QFile::encodeName(target);
-    ::chmod(from.constData(), mode_t(mode));
+    if (mode != newFileMode())
+        ::chmod(from.constData(), mode_t(mode));
     if (replace)
         return ::rename(from.constData(), to.constData()) == 0 ? PlaceResult::Placed : PlaceResult::Failed;
     if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)

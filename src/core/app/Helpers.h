@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 
+#include <utility>
 
 namespace dh {
 
@@ -46,10 +47,40 @@ QString makeFolderPath(const QString& path);
 
 // Whether any directory entry (file, folder, link, dangling or not) is at path.
 bool entryExists(const QString& path);
+// An open file descriptor, closed with its object.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : m_fd(fd) {}
+    FileHandle(FileHandle&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    FileHandle& operator=(FileHandle&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() { reset(); }
+    int get() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+    void reset();
+
+private:
+    int m_fd = -1;
+};
+
 // A new, empty, hidden temporary file in the folder of target, named
 // ".dh-XXXXXX.part" whatever the target is called (short enough for any
-// name). Empty when none can be made.
-QString createTempBeside(const QString& target);
+// name). Empty when none can be made. It gets the permissions of a new file
+// (rw-r--r-- less the umask), so that moving it to a new name needs no
+// change. With handle, the file stays open for reading and writing there:
+// the body is written and looked at without opening it again.
+QString createTempBeside(const QString& target, FileHandle* handle = nullptr);
+// The permissions a new file gets here: rw-r--r-- less the umask.
+unsigned newFileMode();
 // PageRefused: a web page that would have replaced a complete document.
 enum class PlaceResult { Placed, Taken, Failed, PageRefused };
 // Moves a finished temporary file to target in one step. With replace, an
@@ -59,7 +90,7 @@ enum class PlaceResult { Placed, Taken, Failed, PageRefused };
 // The temporary file is left where it is unless Placed.
 PlaceResult moveIntoPlace(const QString& temp, const QString& target, bool replace);
 // The same with the permissions already known (the caller has looked at the
-// target itself).
+// target itself); they are set only when they differ from newFileMode().
 PlaceResult moveIntoPlace(const QString& temp, const QString& target, bool replace, unsigned mode);
 
 bool fileExists(const QString& path);

@@ -282,15 +282,20 @@ QString identifyFileType(const QString& path, DetectionStats* stats)
         return {};
     if (stats)
         ++stats->opens;
-    QString label;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        if (stats)
-            stats->fileSize = st.st_size;
-        FileSource src(fd);
-        label = detect(src, st.st_size, stats);
-    }
+    const QString label = identifyOpenFile(fd, stats);
     ::close(fd);
     return label;
+}
+
+QString identifyOpenFile(int fd, DetectionStats* stats)
+{
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    if (stats)
+        stats->fileSize = st.st_size;
+    FileSource src(fd);
+    return detect(src, st.st_size, stats);
 }
 
 QString detectFileTypeOfBytes(QByteArrayView content, DetectionStats* stats)

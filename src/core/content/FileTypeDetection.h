@@ -41,6 +41,10 @@ inline constexpr qint64 kContainerReadMax = 2 * kZipWindow;
 // return.
 QString identifyFileType(const QString& path, DetectionStats* stats = nullptr);  // 打开文件判断文件类型
 
+// The same for a file already open for reading at fd (left open): no look
+// up of a name. stats->fileSize gives its length.
+QString identifyOpenFile(int fd, DetectionStats* stats = nullptr);
+
 // The same decision for bytes already in memory (the content of a whole file).
 // Reads only the positions the file form would read.
 QString detectFileTypeOfBytes(QByteArrayView content, DetectionStats* stats = nullptr);

@@ -539,6 +539,8 @@ void DownloadScheduler::onComplete(int j, qint64 read, qint64 expected)
         r.retryAfterMs = d ? d->retryAfterMs() : -1;
     }
     r.checkType = true;
+    if (d)
+        r.knownType = d->knownType();
     finishSlot(j, r);
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/Helpers.h"
 #include "app/Timings.h"
+#include "content/FileTypeDetection.h"
 #include "download/RetryPolicy.h"
 
 #include <QFile>
@@ -33,6 +34,7 @@ void Downloader::beginDownload(const QString& address, const QString& saveFile, 
     m_saveFile = saveFile;
     m_bytesExpected = m_bytesRead = m_bytesAtLastLook = m_arrived = 0;
     m_reported = false;
+    m_knownType = {};
     m_failureText.clear();
     m_failCode = FailCode::None;
     m_httpStatus = 0;
@@ -72,7 +74,7 @@ void Downloader::beginDownload(const QString& address, const QString& saveFile, 
         return;
     }
     discardPartial(resume);
-    m_temp = createTempBeside(saveFile);
+    m_temp = createTempBeside(saveFile, &m_tempHandle);
     startRequest({});
 }
 
@@ -99,7 +101,10 @@ void Downloader::startRequest(const QByteArray& headerLines)
     // A resumed body's file waits for the answer.
     if (m_offset > 0)
         return;
-    if (m_temp.isEmpty() || !m_read->saveBodyTo(m_temp, SaveMode::Direct)) {
+    const bool sinking = !m_temp.isEmpty()
+        && (m_tempHandle.isOpen() ? m_read->saveBodyToDescriptor(m_tempHandle.get(), m_temp)
+                                  : m_read->saveBodyTo(m_temp, SaveMode::Direct));
+    if (!sinking) {
         m_read->disconnect(this);
         m_read->cancel();
         m_read.reset();
@@ -153,12 +158,13 @@ void Downloader::startOver()
         m_read->cancel();
         m_read.release()->deleteLater();
     }
+    m_tempHandle.reset();
     if (!m_temp.isEmpty())
         QFile::remove(m_temp);
     m_resuming = {};
     m_offset = 0;
     m_sinkChosen = false;
-    m_temp = createTempBeside(m_saveFile);
+    m_temp = createTempBeside(m_saveFile, &m_tempHandle);
     startRequest({});
 }
 
@@ -194,8 +200,10 @@ void Downloader::keepPartialIfResumable()
         if (m_kept.isSet() && m_appending)
             m_kept.gained = m_kept.bytes - m_resuming.bytes;
     }
-    if (m_kept.isSet())
+    if (m_kept.isSet()) {
+        m_tempHandle.reset();
         m_temp.clear();  // the caller's now
+    }
 }
 
 void Downloader::cancelAsyncRead()
@@ -219,6 +227,7 @@ void Downloader::cancelAsyncRead()
 
 void Downloader::discardFiles()
 {
+    m_tempHandle.reset();
     if (!m_temp.isEmpty())
         QFile::remove(m_temp);
     m_temp.clear();
@@ -231,6 +240,10 @@ bool Downloader::placeBody()
 {
     // The target is this transfer's placeholder or, under the overwrite
     // policy, the old file: both are replaced (a link itself, not its target).
+    // What the body is, through the open file, for the type check after the move.
+    const QString type = m_tempHandle.isOpen() ? identifyOpenFile(m_tempHandle.get()) : QString();
+    const bool typeKnown = m_tempHandle.isOpen();
+    m_tempHandle.reset();
     OwnedFile placed;
     bool swapped = false;
     m_placed = m_temp.isEmpty() ? PlaceResult::Failed
@@ -243,6 +256,8 @@ bool Downloader::placeBody()
     if (swapped)
         m_spares->give(m_temp, m_placeholderFile);
     m_temp.clear();
+    if (typeKnown)
+        m_knownType = {m_saveFile, type};
     m_placeholder = false;
     emit fileCreated(placed);
     return true;
@@ -363,6 +378,7 @@ void Downloader::keepPage()
         giveUp(QStringLiteral("无法下载"), failReasonText(FailReason::NotPlaced), FailCode::Local);
         return;
     }
+    m_tempHandle.reset();
     m_temp.clear();
     // The row's name is free again: the page has one of its own.
     discardFiles();
@@ -376,6 +392,7 @@ void Downloader::startFallback()
     if (m_reported)
         return;
     // The first request's file is of no use to the second one.
+    m_tempHandle.reset();
     if (!m_temp.isEmpty())
         QFile::remove(m_temp);
     m_temp.clear();

@@ -2,6 +2,7 @@
 // The method-two transfer control: fetches one address into one file in the
 // background and reports progress, completion or failure by signals.
 #include "download/TransferSupport.h"
+#include "download/TypeCorrection.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -58,6 +59,9 @@ public:
     // The same as a code, with the HTTP status of an error answer.
     FailCode failCode() const { return m_failCode; }
     int httpStatus() const { return m_httpStatus; }
+    // After downloadComplete: what the placed body's bytes are, looked at
+    // before the move (unknown when the body was not written here in one go).
+    const KnownType& knownType() const { return m_knownType; }
     // The wait the failing answer asked for (Retry-After), -1 when none.
     qint64 retryAfterMs() const { return m_retryAfterMs; }
 
@@ -124,6 +128,8 @@ private:
     int m_httpStatus = 0;
     qint64 m_retryAfterMs = -1;
     QString m_temp;             // the body's hidden temporary file
+    FileHandle m_tempHandle;    // open, when this transfer made it; closed once the request is over
+    KnownType m_knownType;
     bool m_placeholder = false;  // this transfer wrote the placeholder at the target
     OwnedFile m_placeholderFile;  // and that is it
     PlaceResult m_placed = PlaceResult::Failed;  // how the last body placement went

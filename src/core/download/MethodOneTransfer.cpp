@@ -1,9 +1,12 @@
 #include "download/MethodOneTransfer.h"
 
+#include "content/FileTypeDetection.h"
+
 #include "app/Helpers.h"
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
 #include "content/ContentType.h"
+#include "content/FileTypeDetection.h"
 #include "download/TypeCorrection.h"
 #include "download/DownloadHost.h"
 #include "download/DownloadListModel.h"
@@ -162,6 +165,7 @@ struct MethodOneTransfer::Run {
     // complete body is moved into place. Whatever else happens, it goes,
     // unless it is kept for the row's next attempt.
     QString temp;
+    FileHandle tempHandle;  // temp, open, when this run made it
     // A body kept from the row's last attempt: asked to go on from. Once
     // the answer continues it, its file is temp (path empty here; the
     // validator and lengths stay).
@@ -385,7 +389,7 @@ std::optional<TransferResult> MethodOneTransfer::chooseTarget(Run& run)
     if (run.appending)
         run.temp = std::exchange(run.resume.path, {});
     else
-        run.temp = createTempBeside(run.target);
+        run.temp = createTempBeside(run.target, &run.tempHandle);
     if (run.temp.isEmpty()) {
         request.cancel();
         return TransferResult::failed(failReasonText(FailReason::NoTempFile), FailCode::Local);
@@ -401,7 +405,10 @@ QCoro::Task<TransferResult> MethodOneTransfer::receiveBody(Run& run)
     const qint64 sizeCell = run.size > 0 ? run.size : kUnknownSize;
     m_list.setProgress(run.pos, sizeCell, 0, -1);
     const qint64 offset = run.appending ? fileLength(run.temp) : 0;
-    if (!request.saveBodyTo(run.temp, run.appending ? SaveMode::Append : SaveMode::Direct)) {
+    const bool sinking = run.tempHandle.isOpen() && !run.appending
+        ? request.saveBodyToDescriptor(run.tempHandle.get(), run.temp)
+        : request.saveBodyTo(run.temp, run.appending ? SaveMode::Append : SaveMode::Direct);
+    if (!sinking) {
         request.cancel();
         co_return TransferResult::failed(failReasonText(FailReason::NoTempFile), FailCode::Local);
     }
@@ -430,9 +437,19 @@ QCoro::Task<TransferResult> MethodOneTransfer::receiveBody(Run& run)
         if (ended && request.succeeded()) {
             // The body's length, taken before the move: the same file after
             // it. A resumed body must add up to the whole exactly.
-            if (const qint64 length = fileLength(run.temp);
-                length >= run.size && (!run.appending || length == run.size))
-                co_return placeFile(run, sizeCell, length);
+            // Through the open file when there is one: its length and, for
+            // the type check after the move, what its bytes are.
+            KnownType known;
+            qint64 length = 0;
+            if (run.tempHandle.isOpen() && !run.appending) {
+                DetectionStats stats;
+                known.type = identifyOpenFile(run.tempHandle.get(), &stats);
+                length = std::max<qint64>(stats.fileSize, 0);
+            } else {
+                length = fileLength(run.temp);
+            }
+            if (length >= run.size && (!run.appending || length == run.size))
+                co_return placeFile(run, sizeCell, length, known);
         }
         if (stopped(run) || request.failure() == TransferRequest::Failure::Cancelled) {
             // The stop command: cancel and leave no partial file behind.
@@ -447,7 +464,7 @@ QCoro::Task<TransferResult> MethodOneTransfer::receiveBody(Run& run)
     }
 }
 
-TransferResult MethodOneTransfer::placeFile(Run& run, qint64 sizeCell, qint64 length)
+TransferResult MethodOneTransfer::placeFile(Run& run, qint64 sizeCell, qint64 length, KnownType known)
 {
     const PlaceResult placed = placeBody(run.temp, run.target, run.policy, run.pos);
     if (placed == PlaceResult::Taken)
@@ -462,6 +479,11 @@ TransferResult MethodOneTransfer::placeFile(Run& run, qint64 sizeCell, qint64 le
     else
         r.cells(length, length, 100);
     r.checkType = !run.page;
+    // The file is the row's own, just moved there.
+    if (r.checkType && run.tempHandle.isOpen()) {
+        known.path = m_list.item(run.pos).owned.path;
+        r.knownType = known;
+    }
     return r;
 }
 

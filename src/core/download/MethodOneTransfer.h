@@ -80,7 +80,7 @@ private:
     std::optional<TransferResult> readHeaders(Run& run);
     std::optional<TransferResult> chooseTarget(Run& run);
     QCoro::Task<TransferResult> receiveBody(Run& run);
-    TransferResult placeFile(Run& run, qint64 sizeCell, qint64 length);
+    TransferResult placeFile(Run& run, qint64 sizeCell, qint64 length, KnownType known);
     // A transfer that ended early leaves its body to the row for a resume,
     // when the answer allows one; the row's next attempt takes it.
     void keepForResume(Run& run, const TransferResult& result);

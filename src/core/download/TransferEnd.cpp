@@ -80,7 +80,7 @@ int endRowTransfer(DownloadListModel& list, DownloadWindowState& state, Download
     if (pos >= 0) {
         applyTransferResult(list, pos, result);
         if (result.checkType)
-            correctItemFileType(list, pos, host.options().sameNamePolicy);
+            correctItemFileType(list, pos, host.options().sameNamePolicy, result.knownType);
     }
     state.markTransferEvent();
     if (pos < 0 || !result.announce)

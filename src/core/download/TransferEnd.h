@@ -4,6 +4,7 @@
 // row, checks the file's type, and tells the window.
 #include "download/DownloadItem.h"
 #include "download/TransferSupport.h"
+#include "download/TypeCorrection.h"
 
 #include <QString>
 
@@ -34,6 +35,8 @@ struct TransferResult {
     QString pageName;
     // The file's content decides its type (a document that arrived whole).
     bool checkType = false;
+    // What its bytes were found to be before the move, when they were.
+    KnownType knownType;
     // The wait the server asked for (Retry-After), -1 when it named none.
     qint64 retryAfterMs = -1;
     // Announce the end (status text, cues, the window's transferEnded). A

@@ -240,7 +240,7 @@ PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool
     if (replace) {
         // One look at the target decides both whether a page may replace it
         // and which permissions the new file keeps.
-        unsigned mode = 0644;
+        unsigned mode = newFileMode();
         bool oursThere = false;
         struct stat st {};
         if (::lstat(QFile::encodeName(target).constData(), &st) == 0 && S_ISREG(st.st_mode)) {
@@ -253,7 +253,8 @@ PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool
         }
         if (swapped && oursThere) {
             const QByteArray from = QFile::encodeName(temp);
-            ::chmod(from.constData(), mode_t(mode));
+            if (mode != newFileMode())
+                ::chmod(from.constData(), mode_t(mode));
             if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, QFile::encodeName(target).constData(),
                             RENAME_EXCHANGE)
                 == 0) {

@@ -15,12 +15,12 @@ namespace dh {
 
 std::optional<TypeCorrectionPlan> planTypeCorrection(const DownloadItem& row,
                                                      const std::function<bool(const QString&)>& alsoTaken,
-                                                     SameNamePolicy policy)
+                                                     SameNamePolicy policy, const KnownType& known)
 {
     const QString current = row.fileType.toLower();
     const QString source = itemFilePath(row);
     // Nothing for a missing file or anything but a regular file.
-    const QString detected = identifyFileType(source);
+    const QString detected = known.appliesTo(source) ? known.type : identifyFileType(source);
     if (detected.isEmpty() || detected.compare(current, Qt::CaseInsensitive) == 0)
         return std::nullopt;
 
@@ -81,18 +81,18 @@ bool applyTypeCorrection(DownloadItem& row, const TypeCorrectionPlan& plan)
     return true;
 }
 
-bool correctItemFileType(DownloadItem& row, SameNamePolicy policy)
+bool correctItemFileType(DownloadItem& row, SameNamePolicy policy, const KnownType& known)
 {
-    const auto plan = planTypeCorrection(row, {}, policy);
+    const auto plan = planTypeCorrection(row, {}, policy, known);
     return plan && applyTypeCorrection(row, *plan);
 }
 
-bool correctItemFileType(DownloadListModel& list, int row, SameNamePolicy policy)
+bool correctItemFileType(DownloadListModel& list, int row, SameNamePolicy policy, const KnownType& known)
 {
     if (row < 0 || row >= list.size())
         return false;
     DownloadItem item = list.item(row);
-    if (!correctItemFileType(item, policy))
+    if (!correctItemFileType(item, policy, known))
         return false;
     list.setItem(row, item);
     return true;

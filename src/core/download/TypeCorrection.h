@@ -12,6 +12,15 @@ class DownloadListModel;
 class DownloadWindowState;
 class Prompter;
 
+// What a file's bytes were found to be, looked at through the open
+// temporary file before it was moved to path: the type check takes it
+// instead of reading the file again. Unknown while path is empty.
+struct KnownType {
+    QString path;
+    QString type;
+    bool appliesTo(const QString& file) const { return !path.isEmpty() && path == file; }
+};
+
 // A rename that the content of a row's file asks for.
 struct TypeCorrectionPlan {
     // What happens at the target: the file moves to a free name, replaces
@@ -34,7 +43,7 @@ struct TypeCorrectionPlan {
 // always numbered around.
 std::optional<TypeCorrectionPlan> planTypeCorrection(
     const DownloadItem& row, const std::function<bool(const QString&)>& alsoTaken = {},
-    SameNamePolicy policy = SameNamePolicy::Rename);
+    SameNamePolicy policy = SameNamePolicy::Rename, const KnownType& known = {});
 
 // Carries out a plan and updates the row: a move never replaces an existing
 // file; a kept existing file becomes the row's file with "已存在，跳过" and its
@@ -45,8 +54,10 @@ bool applyTypeCorrection(DownloadItem& row, const TypeCorrectionPlan& plan);
 // demands (under the same-name policy when that name is taken) and updates
 // the row's fileType and Name. Returns true when the file was moved and the
 // row updated; otherwise nothing changes. The row's State is never touched.
-bool correctItemFileType(DownloadItem& row, SameNamePolicy policy = SameNamePolicy::Rename);
-bool correctItemFileType(DownloadListModel& list, int row, SameNamePolicy policy = SameNamePolicy::Rename);
+bool correctItemFileType(DownloadItem& row, SameNamePolicy policy = SameNamePolicy::Rename,
+                         const KnownType& known = {});
+bool correctItemFileType(DownloadListModel& list, int row, SameNamePolicy policy = SameNamePolicy::Rename,
+                         const KnownType& known = {});
 
 // The command "检查并纠正磁盘文件类型": the list-changes guard, then every row from the
 // first, then the message "纠正文件类型：N个.". Returns the count, or -1 when

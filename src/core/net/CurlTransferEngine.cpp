@@ -511,6 +511,10 @@ void CurlTransferRequest::endOfHeaderBlock()
     setHeaders(status, QString::fromLatin1(m_blockStatusLine), m_blockHeaders);
     const qint64 length = headerValue(m_blockHeaders, "Content-Length").trimmed().toLongLong();
     m_bytesTotal = length > 0 ? length : 0;
+    // A body that arrives before its sink is chosen waits here: room for it
+    // at once, instead of growing (and copying) piece by piece.
+    if (m_sink == Sink::Hold && length > 0 && m_hold.isEmpty())
+        m_hold.reserve(qsizetype(std::min<qint64>(length, kHoldLimit)));
     m_speedSpan.start();
     m_speedMark = m_received;
     m_newHeaders = true;
@@ -850,6 +854,21 @@ bool CurlTransferRequest::saveBodyTo(const QString& path, SaveMode mode)
         if (!file->open(how | QIODevice::Unbuffered))
             return false;
     }
+    return startFileSink(std::move(file));
+}
+
+bool CurlTransferRequest::saveBodyToDescriptor(int fd, const QString& path)
+{
+    if (m_sink == Sink::File || fd < 0)
+        return false;
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
+        return false;
+    return startFileSink(std::move(file));
+}
+
+bool CurlTransferRequest::startFileSink(std::unique_ptr<QFileDevice> file)
+{
     m_file = std::move(file);
     m_sink = Sink::File;
     // What arrived before the file was chosen goes first.

@@ -81,6 +81,7 @@ public:
     ~CurlTransferRequest() override;
 
     bool saveBodyTo(const QString& path, SaveMode mode) override;
+    bool saveBodyToDescriptor(int fd, const QString& path) override;
     void keepBodyInMemory() override;
     QByteArray getChunk(qint64 maxBytes = 2048) override;
     qint64 bytesWaiting() const override;
@@ -146,6 +147,7 @@ private:
     qint64 m_holdAt = 0;
     bool m_paused = false;    // the hold is full: curl keeps the next bytes until getChunk
     std::unique_ptr<QFileDevice> m_file;
+    bool startFileSink(std::unique_ptr<QFileDevice> file);
     QString m_finalPath;      // ReplaceOnCompletion: where the body goes at the end
     QFileDevice::Permissions m_finalPermissions;
     qint64 m_consumed = 0;    // body bytes taken out of the hold or written

@@ -189,6 +189,14 @@ public:
     // returns false (and leaves the request in its previous sink) when the file
     // cannot be created.
     virtual bool saveBodyTo(const QString& path, SaveMode mode) = 0;
+    // SaveMode::Direct into a file the caller has just made at path and
+    // holds open (fd, from its start): no second open. The descriptor stays
+    // the caller's, to close once the request has ended or been cancelled.
+    virtual bool saveBodyToDescriptor(int fd, const QString& path)
+    {
+        Q_UNUSED(fd);
+        return saveBodyTo(path, SaveMode::Direct);
+    }
     // Collect the body in memory (whole-body fetch); takeBody() hands it over.
     virtual void keepBodyInMemory() = 0;
     QByteArray takeBody() { return std::exchange(m_body, {}); }

@@ -3,12 +3,14 @@
 #include "CliFixture.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QStringEncoder>
 #include <QTcpServer>
 #include <QThread>
 
 #include <algorithm>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace dh::test {
@@ -89,6 +91,13 @@ TEST_F(CliDownload, SameNamePoliciesOnAFolderThatHoldsTheName)
          demo::makeDocument("pdf", "s-2"), "done"},
     };
     const QString links = writeFile("links.tsv", tsv({{"a", "/doc/s-1.pdf"}, {"a", "/doc/s-2.pdf"}}));
+    // New files get what the umask leaves of rw-r--r--; a replaced file keeps its own mode.
+    const mode_t umaskBefore = ::umask(027);
+    const auto restoreUmask = qScopeGuard([umaskBefore] { ::umask(umaskBefore); });
+    const auto modeOf = [](const QString& path) {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? unsigned(st.st_mode & 07777) : 0u;
+    };
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.policy) + " method " + c.method);
@@ -97,7 +106,7 @@ TEST_F(CliDownload, SameNamePoliciesOnAFolderThatHoldsTheName)
         if (c.danglingLink)
             ASSERT_TRUE(QFile::link(folder + "/nothing", folder + "/a.pdf"));
         else
-            writeFile(S("same") + QString::number(n) + "/a.pdf", "USER");
+            ASSERT_EQ(::chmod(QFile::encodeName(writeFile(S("same") + QString::number(n) + "/a.pdf", "USER")).constData(), 0600), 0);
         const QString rep = folder + ".tsv";
         const CliRun r = cli({"download", "--links", links, "--out", folder, "--same-name", c.policy, "--method",
                               c.method, "--threads", "1", "--report", rep});
@@ -107,7 +116,11 @@ TEST_F(CliDownload, SameNamePoliciesOnAFolderThatHoldsTheName)
         if (!c.a1.isEmpty()) {
             EXPECT_EQ(readFile(folder + "/a[001].pdf"), c.a1);
             EXPECT_EQ(readFile(folder + "/a[002].pdf"), c.a2);
+            EXPECT_EQ(modeOf(folder + "/a[001].pdf"), 0640u);
+            EXPECT_EQ(modeOf(folder + "/a[002].pdf"), 0640u);
         }
+        if (!c.danglingLink)
+            EXPECT_EQ(modeOf(folder + "/a.pdf"), 0600u);
         const auto rows = report(rep);
         ASSERT_EQ(rows.size(), 2u);
         EXPECT_EQ(rows[0][2], c.state);
