@@ -168,8 +168,20 @@ void FileHandle::reset()
 
 unsigned newFileMode()
 {
-    // The umask can only be read by setting it; once, before any transfer.
     static const unsigned mode = [] {
+        // Read where the kernel shows it: setting and restoring it instead
+        // would change it for a moment under the other threads' feet.
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.startsWith("Umask:")) {
+                    bool ok = false;
+                    const unsigned mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                    if (ok)
+                        return 0644u & ~mask;
+                }
+            }
+        }
         const mode_t mask = ::umask(022);
         ::umask(mask);
         return unsigned(0644 & ~mask);
