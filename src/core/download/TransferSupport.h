@@ -72,7 +72,6 @@ public:
     void give(const QString& path, const OwnedFile& file);
     // Removes every spare that still is one of ours.
     void clear();
-    int size() const { return int(m_spares.size()); }
 
 private:
     struct Spare {

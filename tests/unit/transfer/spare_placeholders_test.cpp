@@ -59,11 +59,8 @@ TEST(SparePlaceholders, OnlyOurOwnSpareMovesAndOnlyToAFreeName)
             spares.give(sparePath, first);
             OwnedFile identity;
             EXPECT_EQ(spares.take(target, &identity), c.take);
-            if (c.take == SparePlaceholders::Take::Taken) {
+            if (c.take == SparePlaceholders::Take::Taken)
                 EXPECT_EQ(identity.inode, first.inode);
-                EXPECT_EQ(identity.path, target);
-                EXPECT_EQ(spares.size(), 0);
-            }
         }  // the rest goes with the object
         EXPECT_EQ(readAll(target), c.target);
         EXPECT_EQ(readAll(sparePath), c.spare);
