@@ -17,6 +17,7 @@
 #include "download/TransferMonitor.h"
 #include "download/UnfinishedList.h"
 #include "gui/DesktopIntegration.h"
+#include "gui/ElidedLabel.h"
 #include "gui/FlowLayout.h"
 #include "gui/StateIcons.h"
 #include "gui/Windows.h"
@@ -230,9 +231,11 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QMainWindow(parent)
     lay->addLayout(totals);
     setCentralWidget(central);
 
+    // A long path or status must not widen the window past a small screen.
     for (int i = 1; i <= 4; ++i) {
-        m_statusPanels[i] = new QLabel(this);
-        statusBar()->addWidget(m_statusPanels[i], i == 4 ? 0 : 1);
+        m_statusPanels[i] = new ElidedLabel(i == CurrentFilePanel ? Qt::ElideMiddle : Qt::ElideRight, this);
+        // The first panel says nothing: the room goes to the file and the connection.
+        statusBar()->addWidget(m_statusPanels[i], i == CurrentFilePanel || i == ConnectionPanel ? 1 : 0);
     }
     m_statusPanels[2]->installEventFilter(this);
 

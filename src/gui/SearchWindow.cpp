@@ -11,6 +11,7 @@
 #include "app/Timings.h"
 #include "download/DownloadListModel.h"
 #include "gui/DesktopIntegration.h"
+#include "gui/ElidedLabel.h"
 #include "gui/FlowLayout.h"
 #include "gui/Windows.h"
 #include "gui/OptionsDialog.h"
@@ -153,7 +154,8 @@ SearchWindow::SearchWindow(QWidget* parent) : QMainWindow(parent)
     m_statusBar = new QStatusBar(this);
     m_mainStatusPanel = new QLabel(m_statusBar);
     m_mainStatusPanel->setMinimumWidth(80);
-    m_browserStatusPanel = new QLabel(m_statusBar);
+    // Addresses of any length: cut in the middle rather than widen the window.
+    m_browserStatusPanel = new ElidedLabel(Qt::ElideMiddle, m_statusBar);
     m_statusBar->addWidget(m_mainStatusPanel);
     m_statusBar->addWidget(m_browserStatusPanel, 1);
     setStatusBar(m_statusBar);

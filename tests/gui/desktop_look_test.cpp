@@ -16,6 +16,7 @@
 #include "gui/Windows.h"
 #include "gui/StartWindow.h"
 #include "gui/DownloadWindow.h"
+#include "gui/ElidedLabel.h"
 #include "gui/CacheViewerWindow.h"
 #include "gui/SearchWindow.h"
 #include "gui/CopyFilesWindow.h"
@@ -379,6 +380,14 @@ private Q_SLOTS:
         auto* options = new OptionsDialog();
         options->load();
         all.emplace_back(options, QStringLiteral("options"));
+        // A deep save path and a long address in the status bars must not
+        // widen a window either: they are cut with "…" and stay whole in text().
+        const QString longPath = QStringLiteral("/home/用户/文档/资料下载/") + QString(70, QChar(0x6587)) + QStringLiteral(".pdf");
+        const QString longAddress = QStringLiteral("https://wenku.example.com/view/") + QString(160, QLatin1Char('a'));
+        auto* d = static_cast<DownloadWindow*>(all[1].first);
+        d->m_statusPanels[DownloadWindow::CurrentFilePanel]->setText(longPath);
+        d->m_statusPanels[DownloadWindow::ConnectionPanel]->setText(QStringLiteral("正在连接 ") + longAddress);
+        s->showBrowserStatus(longAddress);
         QStringList cut;
         for (auto& [w, name] : all) {
             w->showNormal();
@@ -391,6 +400,11 @@ private Q_SLOTS:
             for (QWidget* c : w->findChildren<QWidget*>()) {
                 if (!c->isVisibleTo(w))
                     continue;
+                if (const auto* elided = qobject_cast<ElidedLabel*>(c)) {
+                    if (elided->text().size() > 100 && !elided->isElided())
+                        cut << QStringLiteral("%1: a long status text shown whole in %2 px").arg(name).arg(c->width());
+                    continue;
+                }
                 const auto* label = qobject_cast<QLabel*>(c);
                 const bool caption = (label && !label->wordWrap() && !label->text().isEmpty())
                                      || qobject_cast<QAbstractButton*>(c);
@@ -408,6 +422,7 @@ private Q_SLOTS:
                 delete w;
         }
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
+        QCOMPARE(d->m_statusPanels[DownloadWindow::CurrentFilePanel]->text(), longPath);
     }
 
     // Screenshots for the README (docs/screenshots/ holds the ones taken under Xvfb).
