@@ -41,6 +41,11 @@
 //                                                   retry_date=1 gives it as an HTTP date
 //                                       pace=N&pace_ms=M   the body goes out N bytes at a
 //                                                   time, M ms apart (keeps transfers open)
+//                                       bad_range=416|early   a server that answers ranges
+//                                                   wrongly: every Range it would serve gets
+//                                                   416, or a 206 starting 1000 bytes before
+//                                                   the one asked for (its bytes and
+//                                                   Content-Range agree)
 //   /t/counters                       JSON: per path, "requests", body "bytes" and "cuts"; per
 //                                     Host header value, "current" and "max" /t/file bodies
 //                                     being sent at once. Not counted itself.
@@ -330,11 +335,17 @@ void serveFile(DemoState& state, const std::shared_ptr<TransferCounts>& counts, 
                 res.set_header("Content-Range", "bytes */" + std::to_string(size));
                 return;
             }
+            const std::string bad = req.get_param_value("bad_range");
+            if (r.kind == ByteRange::Satisfiable && bad == "416") {
+                res.status = 416;
+                res.set_header("Content-Range", "bytes */" + std::to_string(size));
+                return;
+            }
             if (r.kind == ByteRange::Satisfiable) {
                 res.status = 206;
-                start = r.first;
-                length = r.last - r.first + 1;
-                res.set_header("Content-Range", "bytes " + std::to_string(r.first) + "-" + std::to_string(r.last) +
+                start = bad == "early" ? r.first - std::min<std::uint64_t>(r.first, 1000) : r.first;
+                length = r.last - start + 1;
+                res.set_header("Content-Range", "bytes " + std::to_string(start) + "-" + std::to_string(r.last) +
                                                     "/" + std::to_string(size));
             }
         }

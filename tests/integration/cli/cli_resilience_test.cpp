@@ -41,6 +41,9 @@ TEST_F(CliResilience, PassingFailuresAreRetriedAndLastingOnesAreNot)
         {"noRanges", "ranges=0&cut=12000&cuts=1", "3", 2, "done", 0, 12000 + size},
         {"noValidator", "etag=0&last_modified=0&cut=12000&cuts=1", "3", 2, "done", 0, 12000 + size},
         {"changed", "next=B&cut=12000&cuts=1", "3", 2, "done", 0, 12000 + size, "B"},
+        // A server that answers the rest wrongly: asked again for the whole, nothing appended.
+        {"range416", "bad_range=416&cut=12000&cuts=1", "3", 3, "done", 0, 12000 + size},
+        {"rangeTooEarly", "bad_range=early&cut=12000&cuts=1", "3", 3, "done", 0, 0},
         // Each cut gets further: the retries count attempts in a row that do not.
         {"manyCuts", "cut=5000", "1", 4, "done", 0, size, "", true},
         {"keptThenFailed", "cut=12000&cuts=1", "0", 1, "failed", 0, 12000},
