@@ -255,11 +255,19 @@ PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool
             const QByteArray from = QFile::encodeName(temp);
             if (mode != newFileMode())
                 ::chmod(from.constData(), mode_t(mode));
-            if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, QFile::encodeName(target).constData(),
-                            RENAME_EXCHANGE)
-                == 0) {
-                *swapped = true;
-                result = PlaceResult::Placed;
+            const QByteArray to = QFile::encodeName(target);
+            if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0) {
+                // What came out must be the placeholder looked at a moment
+                // ago; a file put there since goes back where it was.
+                struct stat out {};
+                if (::lstat(from.constData(), &out) == 0 && S_ISREG(out.st_mode)
+                    && quint64(out.st_dev) == ours->device && quint64(out.st_ino) == ours->inode) {
+                    *swapped = true;
+                    result = PlaceResult::Placed;
+                } else {
+                    ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE);
+                    return PlaceResult::Failed;
+                }
             }
             // A file system without the exchange: the plain move below.
         }
