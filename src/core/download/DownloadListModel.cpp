@@ -72,6 +72,16 @@ QString cellText(const DownloadItem& it, int column)
     }
 }
 
+namespace {
+
+// Waiting or downloading: 1, else 0.
+int inQueue(DownloadState s)
+{
+    return s == DownloadState::Waiting || s == DownloadState::Downloading ? 1 : 0;
+}
+
+} // namespace
+
 QString DownloadListModel::stateText(DownloadState s)
 {
     switch (s) {
@@ -156,6 +166,7 @@ bool DownloadListModel::addItem(const QString& url, const QString& name, const Q
     it.folder = folder;
     it.referer = referer;
     it.requestedType = fileType;
+    m_unfinished += inQueue(it.state);
     m_rows.push_back(std::move(it));
     m_index.insert(url, row);
     endInsertRows();
@@ -187,6 +198,7 @@ int DownloadListModel::addItems(const std::vector<DownloadItem>& items)
     if (fresh.empty())
         return 0;
     beginInsertRows({}, first, first + int(fresh.size()) - 1);
+    m_unfinished += int(fresh.size());  // all waiting
     m_rows.reserve(m_rows.size() + fresh.size());
     std::move(fresh.begin(), fresh.end(), std::back_inserter(m_rows));
     endInsertRows();
@@ -219,6 +231,7 @@ bool DownloadListModel::setItem(int row, const DownloadItem& item)
         }
     }
     const bool failsNow = next.state == DownloadState::Failed && cur.state != DownloadState::Failed;
+    m_unfinished += inQueue(next.state) - inQueue(cur.state);
     cur = std::move(next);
     if (failsNow)
         noteKeptFile(cur);
@@ -233,6 +246,7 @@ void DownloadListModel::setState(int row, DownloadState s)
     DownloadItem& it = m_rows[size_t(row)];
     if (s == DownloadState::Failed)
         noteKeptFile(it);
+    m_unfinished += inQueue(s) - inQueue(it.state);
     it.state = s;
     if (s != DownloadState::Failed) {
         it.failReason.clear();
@@ -317,8 +331,10 @@ void DownloadListModel::removeRows(std::vector<int> rows)
     if (runs.empty())
         return;
     for (const auto& run : runs) {
-        for (int i = run.first; i <= run.second; ++i)
+        for (int i = run.first; i <= run.second; ++i) {
             dh::discardPartial(m_rows[size_t(i)].partial);
+            m_unfinished -= inQueue(m_rows[size_t(i)].state);
+        }
     }
     if (int(runs.size()) <= kMaxRemovalRuns) {
         // From the bottom up so that earlier positions stay valid.
@@ -352,6 +368,7 @@ void DownloadListModel::clear()
     discardPartials();
     beginResetModel();
     m_rows.clear();
+    m_unfinished = 0;
     m_index.clear();
     endResetModel();
 }
@@ -382,11 +399,7 @@ int DownloadListModel::countNotDownloaded() const
 
 bool DownloadListModel::isListFinished() const
 {
-    for (const auto& it : m_rows) {
-        if (it.state == DownloadState::Waiting || it.state == DownloadState::Downloading)
-            return false;
-    }
-    return true;
+    return m_unfinished == 0;
 }
 
 void DownloadListModel::settleRow(int row)

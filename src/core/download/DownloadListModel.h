@@ -115,6 +115,9 @@ private:
     void emitRowChanged(int row);
 
     std::vector<DownloadItem> m_rows;
+    // Rows waiting or downloading, kept with every change of a row's state:
+    // whether the list is finished is asked after every transfer.
+    int m_unfinished = 0;
     QHash<QString, int> m_index;  // Url -> row
 };
 

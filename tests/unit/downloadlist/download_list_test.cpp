@@ -99,6 +99,17 @@ TEST(DownloadList, CountersAndFinishedTest)
     m.setState(4, DownloadState::Downloading);
     EXPECT_EQ(m.data(progress, Qt::ToolTipRole).toString(), QStringLiteral("30%"));
     EXPECT_TRUE(m.item(4).failReason.isEmpty());
+
+    // Every way a row's state changes counts: removal, a whole row set, clearing.
+    EXPECT_FALSE(m.isListFinished());
+    m.removeRows({4});
+    EXPECT_TRUE(m.isListFinished());
+    DownloadItem again = m.item(0);
+    again.state = DownloadState::Waiting;
+    m.setItem(0, again);
+    EXPECT_FALSE(m.isListFinished());
+    m.clear();
+    EXPECT_TRUE(m.isListFinished());
 }
 
 TEST(DownloadList, NotYetDownloadedAndBadRows)
