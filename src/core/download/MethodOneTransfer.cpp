@@ -1,7 +1,5 @@
 #include "download/MethodOneTransfer.h"
 
-#include "content/FileTypeDetection.h"
-
 #include "app/Helpers.h"
 #include "app/SettingsStore.h"
 #include "app/Timings.h"

@@ -264,9 +264,12 @@ PlaceResult placeDownloadedBody(const QString& temp, const QString& target, bool
                     && quint64(out.st_dev) == ours->device && quint64(out.st_ino) == ours->inode) {
                     *swapped = true;
                     result = PlaceResult::Placed;
-                } else {
-                    ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE);
+                } else if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0) {
                     return PlaceResult::Failed;
+                } else {
+                    // It could not go back: the body stays placed, and that
+                    // file stays untouched under the temporary name.
+                    result = PlaceResult::Placed;
                 }
             }
             // A file system without the exchange: the plain move below.
