@@ -1,4 +1,5 @@
 #include "GuiTestMain.h"
+#include "TestEnv.h"
 
 #include "app/SettingsStore.h"
 #include "app/Timings.h"
@@ -32,6 +33,7 @@
 #include <ctime>
 
 using namespace dh;
+using dh::test::readFile;
 using namespace std::chrono_literals;
 
 class DownloadWindowTest : public QObject {
@@ -42,11 +44,6 @@ class DownloadWindowTest : public QObject {
     QTemporaryDir dir;
 
     QString folder() const { return dir.path() + "/"; }
-    static QByteArray readFile(const QString& path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
     static qint64 threadCpuUs()
     {
         timespec ts{};

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <memory>
@@ -59,6 +60,12 @@ QString isolatedRoot()
 QString binaryDir()
 {
     return QString::fromLocal8Bit(qgetenv("DH_BINARY_DIR"));
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QString sourceDir()

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 
 namespace dh::test {
@@ -10,6 +11,9 @@ QString isolateEnvironment();
 
 // The temporary root made by isolateEnvironment().
 QString isolatedRoot();
+
+// The whole content of the file at path; empty when it cannot be read.
+QByteArray readFile(const QString& path);
 
 // A folder of the build tree / source tree (from DH_BINARY_DIR / DH_SOURCE_DIR).
 QString binaryDir();

@@ -96,11 +96,6 @@ protected:
         e.sort();
         return e;
     }
-    static QByteArray readFile(const QString& file)
-    {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
 
     std::unique_ptr<demo::DemoService> service;
     QTemporaryDir dir;

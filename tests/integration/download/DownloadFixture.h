@@ -3,6 +3,7 @@
 // loopback port, a list with its window state, a host with plain fields in
 // place of the window's controls, the scheduler, and shrunken timings.
 #include "app/AppGlobals.h"
+#include "TestEnv.h"
 #include "app/Timings.h"
 #include "demo/DemoDocuments.h"
 #include "demo/DemoService.h"
@@ -96,11 +97,6 @@ protected:
         return done;
     }
 
-    static QByteArray readFile(const QString& file)
-    {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
     static QByteArray transferBytes(qint64 size) { return demo::demoTransferBytes(0, quint64(size)); }
     // Every entry of the folder, hidden temporary files included.
     QStringList entries() const

@@ -2,6 +2,7 @@
 // Shared set-up of the transfer tests: a demo service on a free loopback
 // port, a fresh transfer engine, a scratch folder and shrinkable timings.
 #include "app/Timings.h"
+#include "TestEnv.h"
 #include "demo/DemoService.h"
 #include "demo/DemoTransfer.h"
 #include "net/CurlTransferEngine.h"
@@ -35,11 +36,6 @@ protected:
     QString url(const QString& path) const { return m_service.baseUrl() + path; }
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
-    static QByteArray readFile(const QString& file)
-    {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
     static QByteArray expected(qint64 size) { return demo::demoTransferBytes(0, quint64(size)); }
 
     // Waits for the end of the request on the event loop.

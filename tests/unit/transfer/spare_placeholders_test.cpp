@@ -1,3 +1,4 @@
+#include "TestEnv.h"
 #include "download/TransferSupport.h"
 
 #include <QDir>
@@ -12,12 +13,6 @@ namespace dh::test {
 namespace {
 
 const QByteArray kPlaceholder("\x01\x00", 2);
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
-}
 
 void write(const QString& path, const QByteArray& bytes)
 {
@@ -46,13 +41,13 @@ TEST(SparePlaceholders, OnlyOurOwnSpareMovesAndOnlyToAFreeName)
         const char* what;
         Before before;
         SparePlaceholders::Take take;
-        QByteArray target;  // afterwards
+        QByteArray target;  // afterwards ("": nothing there)
         QByteArray spare;   // at the spare's path after clear()
     } cases[] = {
-        {"free name", Before::Nothing, SparePlaceholders::Take::Taken, kPlaceholder, "<none>"},
-        {"name taken", Before::UserFile, SparePlaceholders::Take::NameTaken, "mine", "<none>"},
-        {"spare replaced by a user's file", Before::SpareSwapped, SparePlaceholders::Take::NoSpare, "<none>", "theirs"},
-        {"spare in another folder", Before::OtherFolder, SparePlaceholders::Take::NoSpare, "<none>", "<none>"},
+        {"free name", Before::Nothing, SparePlaceholders::Take::Taken, kPlaceholder, ""},
+        {"name taken", Before::UserFile, SparePlaceholders::Take::NameTaken, "mine", ""},
+        {"spare replaced by a user's file", Before::SpareSwapped, SparePlaceholders::Take::NoSpare, "", "theirs"},
+        {"spare in another folder", Before::OtherFolder, SparePlaceholders::Take::NoSpare, "", ""},
     };
     if (!tempFolderSwapsNames())
         GTEST_SKIP() << "the temporary folder's file system cannot swap names";
@@ -79,8 +74,8 @@ TEST(SparePlaceholders, OnlyOurOwnSpareMovesAndOnlyToAFreeName)
             if (c.take == SparePlaceholders::Take::Taken)
                 EXPECT_EQ(identity.inode, first.inode);
         }  // the rest goes with the object
-        EXPECT_EQ(readAll(target), c.target);
-        EXPECT_EQ(readAll(sparePath), c.spare);
+        EXPECT_EQ(readFile(target), c.target);
+        EXPECT_EQ(readFile(sparePath), c.spare);
     }
 }
 
@@ -96,7 +91,7 @@ TEST(SparePlaceholders, TheBodySwapsOnlyWithItsOwnPlaceholder)
         QByteArray atTemp;
     } cases[] = {
         {"our placeholder", false, true, kPlaceholder},
-        {"a file of the user's (overwrite)", true, false, "<none>"},
+        {"a file of the user's (overwrite)", true, false, ""},
     };
     if (!tempFolderSwapsNames())
         GTEST_SKIP() << "the temporary folder's file system cannot swap names";
@@ -116,8 +111,8 @@ TEST(SparePlaceholders, TheBodySwapsOnlyWithItsOwnPlaceholder)
         OwnedFile placed;
         EXPECT_EQ(placeDownloadedBody(temp, target, true, &ours, &placed, &swapped), PlaceResult::Placed);
         EXPECT_EQ(swapped, c.swapped);
-        EXPECT_EQ(readAll(target), QByteArray("%PDF-1.4 new body"));
-        EXPECT_EQ(readAll(temp), c.atTemp);
+        EXPECT_EQ(readFile(target), QByteArray("%PDF-1.4 new body"));
+        EXPECT_EQ(readFile(temp), c.atTemp);
         EXPECT_TRUE(placed.isSet());
     }
 }
