@@ -66,6 +66,7 @@ public:
     ~FileHandle() { reset(); }
     int get() const { return m_fd; }
     bool isOpen() const { return m_fd >= 0; }
+    explicit operator bool() const { return isOpen(); }
     void reset();
 
 private:

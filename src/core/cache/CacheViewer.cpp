@@ -45,35 +45,6 @@ QString belowHome(const QString& folder, const QString& home, const QString& fal
     return fallback;
 }
 
-// A file descriptor closed when it goes.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    Fd(Fd&& o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
-    Fd& operator=(Fd&& o) noexcept
-    {
-        if (this != &o) {
-            close();
-            m_fd = std::exchange(o.m_fd, -1);
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { close(); }
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-
-private:
-    void close()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-    int m_fd;
-};
-
 // Deeper folders than this are not walked: a cache is a few levels deep, and
 // every level holds a descriptor open.
 constexpr int kMaxWalkDepth = 64;
@@ -82,7 +53,7 @@ enum class Reach { Missing, Readable, Unreadable, Unsafe };
 
 struct OpenedFolder {
     Reach reach = Reach::Missing;
-    Fd fd;  // open for listing when reach is Readable
+    FileHandle fd;  // open for listing when reach is Readable
     uid_t owner = 0;
 };
 
@@ -98,7 +69,7 @@ OpenedFolder openCacheFolder(const QString& home, const QString& below, std::opt
     const QStringList steps = below.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (steps.isEmpty() || steps.contains(QLatin1String("..")) || steps.contains(QLatin1String(".")))
         return out;
-    Fd cur(::open(QFile::encodeName(QDir::cleanPath(home)).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    FileHandle cur(::open(QFile::encodeName(QDir::cleanPath(home)).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!cur) {
         out.reach = errno == EACCES ? Reach::Unreadable : Reach::Missing;
         return out;
@@ -126,7 +97,7 @@ OpenedFolder openCacheFolder(const QString& home, const QString& below, std::opt
             out.reach = Reach::Unreadable;
             return out;
         }
-        Fd next(::openat(cur.get(), name.constData(), (last ? O_RDONLY : O_PATH) | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        FileHandle next(::openat(cur.get(), name.constData(), (last ? O_RDONLY : O_PATH) | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next) {
             out.reach = errno == EACCES ? Reach::Unreadable : errno == ELOOP ? Reach::Unsafe : Reach::Missing;
             return out;
@@ -220,7 +191,7 @@ void walkFolder(int dirFd, const QString& path, int depth, const QString& user, 
     for (const QString& child : children) {
         if (cancel && *cancel)
             return;
-        const Fd sub(::openat(dirFd, QFile::encodeName(child).constData(),
+        const FileHandle sub(::openat(dirFd, QFile::encodeName(child).constData(),
                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (sub)
             walkFolder(sub.get(), path + child + QLatin1Char('/'), depth + 1, user, out, cancel, found);
@@ -242,23 +213,23 @@ const CacheUserRow* cacheFolderOf(const std::vector<CacheUserRow>& users, const 
 // The folder holding path, below a listed cache folder, opened the way the
 // walk went: from the home folder, never through a link, the cache folder
 // still its user's. Sets *name to the last part of path.
-Fd openParentBelowCache(const std::vector<CacheUserRow>& users, const QString& path, QByteArray* name)
+FileHandle openParentBelowCache(const std::vector<CacheUserRow>& users, const QString& path, QByteArray* name)
 {
     const CacheUserRow* u = cacheFolderOf(users, path);
     if (!u)
-        return Fd();
+        return FileHandle();
     OpenedFolder top = openCacheFolder(u->home, u->below, u->owner);
     if (top.reach != Reach::Readable)
-        return Fd();
+        return FileHandle();
     QStringList parts = path.mid(u->folder.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (parts.isEmpty() || parts.contains(QLatin1String("..")) || parts.contains(QLatin1String(".")))
-        return Fd();
+        return FileHandle();
     *name = QFile::encodeName(parts.takeLast());
-    Fd cur = std::move(top.fd);
+    FileHandle cur = std::move(top.fd);
     for (const QString& p : parts) {
-        Fd next(::openat(cur.get(), QFile::encodeName(p).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        FileHandle next(::openat(cur.get(), QFile::encodeName(p).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next)
-            return Fd();
+            return FileHandle();
         cur = std::move(next);
     }
     return cur;
@@ -270,7 +241,7 @@ Fd openParentBelowCache(const std::vector<CacheUserRow>& users, const QString& p
 bool removeBelowCache(const std::vector<CacheUserRow>& users, const QString& path, bool folder)
 {
     QByteArray name;
-    const Fd parent = openParentBelowCache(users, path, &name);
+    const FileHandle parent = openParentBelowCache(users, path, &name);
     if (!parent)
         return false;
     struct stat st {};
@@ -287,7 +258,7 @@ bool removeBelowCache(const std::vector<CacheUserRow>& users, const QString& pat
 bool stillRegularBelowCache(const std::vector<CacheUserRow>& users, const QString& path)
 {
     QByteArray name;
-    const Fd parent = openParentBelowCache(users, path, &name);
+    const FileHandle parent = openParentBelowCache(users, path, &name);
     struct stat st {};
     return parent && ::fstatat(parent.get(), name.constData(), &st, 0) == 0 && S_ISREG(st.st_mode);
 }
